@@ -1,0 +1,69 @@
+#pragma once
+// Published interface of the tarnpostctl control library (its "type library").
+// Hosts include this header only; they never include the control's own headers.
+
+#include <QtGlobal>
+
+namespace Tarnpostctl {
+
+inline constexpr char LibraryName[] = "Zoruradorivodad";
+inline constexpr char LibraryHelpString[] = "Tarnpost 4.1.1";
+inline constexpr int LibraryVersionMajor = 1;
+inline constexpr int LibraryVersionMinor = 0;
+inline constexpr int LibraryLocale = 0x409;
+inline constexpr char LibraryId[] = "{6D1C2E48-5A0B-4E8F-9C3D-2B7A41F0E901}";
+inline constexpr char ProgId[] = "Zoruradorivodad.Tarnpost";
+
+// Fixed identifiers, never changed between versions.
+inline constexpr char ClassIdTarnpost[] = "{6D1C2E48-5A0B-4E8F-9C3D-2B7A41F0E902}";
+inline constexpr char ClassIdPropertyPage[] = "{6D1C2E48-5A0B-4E8F-9C3D-2B7A41F0E903}";
+inline constexpr char InterfaceIdTarnpost[] = "{6D1C2E48-5A0B-4E8F-9C3D-2B7A41F0E904}";
+inline constexpr char InterfaceIdTarnpostEvents[] = "{6D1C2E48-5A0B-4E8F-9C3D-2B7A41F0E905}";
+inline constexpr char InterfaceIdPropertyPage[] = "{6D1C2E48-5A0B-4E8F-9C3D-2B7A41F0E906}";
+
+// The library file a host loads from its own folder.
+inline constexpr char LibraryFileName[] = "libtarnpostctl.so";
+
+// Member ids of the dispatch interface _Tarnpost.
+enum MemberId : qint32 {
+    DispIdStatus = 0x68030017,
+    DispIdStatusText = 0x68030016,
+    DispIdError = 0x68030015,
+    DispIdErrorText = 0x68030014,
+    DispIdPOPHostname = 0x68030013,
+    DispIdPOPPort = 0x68030012,
+    DispIdPOPUsername = 0x68030011,
+    DispIdPOPPassword = 0x68030010,
+    DispIdConnectResponse = 0x6803000F,
+    DispIdPOPTimeout = 0x6803000E,
+    DispIdMsgCount = 0x6803000D,
+    DispIdMsgNumber = 0x6803000C,
+    DispIdMsgUniqueID = 0x6803000B,
+    DispIdMsgHeaders = 0x6803000A,
+    DispIdMsgSubject = 0x68030009,
+    DispIdMsgFrom = 0x68030008,
+    DispIdMsgReturnPath = 0x68030007,
+    DispIdMsgReplyTo = 0x68030006,
+    DispIdMsgDate = 0x68030005,
+    DispIdMsgContents = 0x68030004,
+    DispIdMsgSizeInK = 0x68030003,
+    DispIdVersion = 0x68030002,
+    DispIdDebugMode = 0x68030001,
+    DispIdDebugFile = 0x68030000,
+    DispIdConnect = 0x6003001E,
+    DispIdDisconnect = 0x6003001F,
+    DispIdResetDeletedMsgs = 0x60030020,
+    DispIdDeleteCurrentMsg = 0x60030021,
+    DispIdGetOtherHeader = 0x60030022,
+    DispIdGetStringValueOfProperty = 0x60030023,
+    DispIdSetCurrentMsg = 0x60030024,
+    DispIdRetrieveCurrentMsg = 0x60030025,
+    DispIdWriteCurrentMsgToFile = 0x60030026,
+};
+
+// Member ids of the event interface __Tarnpost.
+enum EventId : qint32 {
+    DispIdMsgReadStatus = 1,
+};
+
+} // namespace Tarnpostctl

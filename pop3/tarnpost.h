@@ -1,0 +1,175 @@
+#pragma once
+// The POP3 client control. Hosts reach it only through the automation
+// interface (Automation::AutomationObject); the C++ members below are the
+// control's own implementation and are used by its tests.
+
+#include "tarnpostctl_export.h"
+#include "dispatch.h"
+
+#include <QElapsedTimer>
+#include <QString>
+#include <QWidget>
+
+class QLabel;
+
+namespace Tarnpostctl {
+
+class SocketAdapter;
+class DebugLog;
+
+class TARNPOSTCTL_EXPORT Tarnpost final : public QWidget, public Automation::AutomationObject
+{
+    Q_OBJECT
+    Q_INTERFACES(Automation::AutomationObject)
+    Q_DISABLE_COPY_MOVE(Tarnpost)
+
+public:
+    explicit Tarnpost(QWidget *parent = nullptr);  // UserControl_Initialize
+    ~Tarnpost() override;                          // UserControl_Terminate
+
+    // ---- Session (connection core) ----
+    qint16 Status() const { return intpropertystatus; }
+    QString StatusText() const;
+    qint16 Error() const { return intpropertyerror; }
+    QString ErrorText() const;
+    QString POPHostname() const { return m_POPHostname; }
+    void setPOPHostname(const QString &value) { m_POPHostname = value; }
+    qint32 POPPort() const { return m_POPPort; }
+    void setPOPPort(qint32 value) { m_POPPort = value; }
+    QString POPUsername() const { return m_POPUsername; }
+    void setPOPUsername(const QString &value) { m_POPUsername = value; }
+    QString POPPassword() const { return m_POPPassword; }
+    void setPOPPassword(const QString &value) { m_POPPassword = value; }
+    qint16 POPTimeout() const { return m_POPTimeout; }
+    void setPOPTimeout(qint16 value) { m_POPTimeout = value; }
+    QString ConnectResponse() const { return m_ConnectResponse; }
+    bool DebugMode() const { return m_DebugMode; }
+    void setDebugMode(bool value) { m_DebugMode = value; }
+    QString DebugFile() const { return m_DebugFile; }
+    void setDebugFile(const QString &value) { m_DebugFile = value; }
+    QString Version() const;
+    void setVersion(const QVariant &value);  // shows "Property is Read-only"
+
+    void Connect();
+    void Disconnect();
+
+    // ---- Message operations ----
+    qint32 MsgCount() const { return m_MsgCount; }
+    qint16 MsgNumber() const { return m_MsgNumber; }
+    QString MsgUniqueID() const;
+    QString MsgHeaders();
+    QString MsgSubject();
+    QString MsgFrom();
+    QString MsgReturnPath();
+    QString MsgReplyTo();
+    QString MsgDate();
+    QString MsgContents() const { return m_MsgContents; }
+    qint32 MsgSizeInK();
+
+    void SetCurrentMsg(qint16 &intMsgNumber);
+    void RetrieveCurrentMsg();
+    void WriteCurrentMsgToFile(QString &strFileToWriteTo);
+    void DeleteCurrentMsg();
+    void ResetDeletedMsgs();
+    QString GetOtherHeader(const QString &strHeaderToSearchFor);
+    QString GetStringValueOfProperty(QString &strPropertyToReturn);
+
+    // ---- Automation surface ----
+    QString classId() const override;
+    QList<Automation::MemberInfo> typeInfo() const override;
+    Automation::InvokeResult invoke(qint32 memberId, Automation::InvokeKind kind, QVariantList &args,
+                                    QVariant *result = nullptr) override;
+    void advise(Automation::EventSink *sink) override;
+    void initNew() override;                               // UserControl_InitProperties
+    void load(const Automation::PropertyBag &bag) override; // UserControl_ReadProperties
+    void save(Automation::PropertyBag &bag) const override; // UserControl_WriteProperties
+    QWidget *widget() override { return this; }
+
+    // Count of live objects of this library, for DllCanUnloadNow.
+    static int liveObjects();
+
+Q_SIGNALS:
+    // Progress of a message download. lngMsgTotalInK refers to the control's
+    // own size member: a handler that assigns it changes MsgSizeInK.
+    void MsgReadStatus(qint32 &lngMsgReadInK, qint32 &lngMsgTotalInK, qint16 &intPercentCompleted);
+
+protected:
+    void resizeEvent(QResizeEvent *event) override;  // UserControl_Resize
+
+private:
+    // ---- Command transport ----
+    QString funSendDataForSingleLineResponse(SocketAdapter &socket, const QString &strCommand, qint16 &intTimeout);
+    QString funSendDataForMultiLineResponse(SocketAdapter &socket, const QString &strCommand, qint16 &intTimeout);
+    QString funSendDataForStreamingToAFile(SocketAdapter &socket, const QString &strCommand, qint16 &intTimeout);
+    void wsk1_DataArrival(qint64 bytesTotal);
+    void wsk1_Close();
+    void wsk1_Error(int Number, const QString &Description);
+    void subflushdata();
+    static QString funbytestostring(const QByteArray &bytes, qsizetype from, qsizetype to);
+    void subwritebytestofile(const QByteArray &bytes, qsizetype from, qsizetype to);
+    static QString funappendtofile(const QString &fileName, const QString &text);
+    static void subdeletefile(const QString &fileName, int *errNumber = nullptr);
+    void subReportReadStatus(qint32 lngReadInK);
+
+    // ---- Session ----
+    void subcloseconnection(SocketAdapter &socket);
+    void subresetvaluesondisconnect();
+
+    // ---- Debug log ----
+    void subdebuglog(const QString &text);
+    QString fungetsocketstate() const;
+
+    // ---- Message operations ----
+    void subRetrieveHeaders();
+    void subRetrieveSize();
+    QString fungetheader(const QString &name);
+    QString funcheckfilename(const QString &path);
+    void subresetmsgvalues();
+
+    void fireMsgReadStatus(qint32 lngReadInK, qint16 intPercent);
+
+    SocketAdapter *wsk1 = nullptr;
+    DebugLog *m_debugLog = nullptr;
+    QLabel *Label1 = nullptr;
+    QLabel *Label2 = nullptr;
+    Automation::EventSink *m_eventSink = nullptr;
+
+    // Transport
+    QString strDataBuffer;
+    bool blnStreamToFile = false;
+    QString strStreamFileName;
+    QString strStreamFirstLine;
+    bool blnStreamFirstPacket = false;
+    bool blnInDataArrival = false;
+    QElapsedTimer dtmLastActivity;  // monotonic; timeouts count whole seconds of silence
+    bool blnReportReadStatus = false;
+    qint32 lngBytesRead = 0;
+    qint32 lngMsgSizeInK = 0;
+    QString strSocketErrorText;
+
+    // Session
+    qint16 intpropertystatus = 0;
+    qint16 intpropertyerror = 0;
+    QString strLastErrorReply;
+    qint32 lngSizeInOctets = 0;
+    QString m_POPHostname;
+    qint32 m_POPPort = 110;
+    QString m_POPUsername;
+    QString m_POPPassword;
+    qint16 m_POPTimeout = 10;
+    QString m_ConnectResponse;
+    bool m_DebugMode = false;
+    QString m_DebugFile;
+
+    // Message state
+    qint32 m_MsgCount = 0;
+    qint16 m_MsgNumber = 0;
+    QString m_MsgUniqueID;
+    QString m_MsgHeaders;
+    QString m_MsgContents;
+    bool blnHeadersRetrieved = false;
+    bool blnSizeRetrieved = false;
+    bool blnNoSuchMsg = false;
+};
+
+} // namespace Tarnpostctl
