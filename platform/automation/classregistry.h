@@ -1,0 +1,2 @@
+#pragma once
+// Per-user registry of automation classes (placeholder until implemented).

@@ -1,0 +1,2 @@
+#pragma once
+// In-memory property bag (placeholder until implemented).

@@ -1,0 +1,1 @@
+// Placeholder: the library entry points replace this file.
