@@ -10,6 +10,8 @@
 #include <QString>
 #include <QWidget>
 
+#include <functional>
+
 class QLabel;
 
 namespace Tarnpostctl {
@@ -87,6 +89,24 @@ public:
 
     // Count of live objects of this library, for DllCanUnloadNow.
     static int liveObjects();
+    // Counts one live object of this library for as long as it exists.
+    class LiveObject final
+    {
+    public:
+        LiveObject();
+        ~LiveObject();
+        Q_DISABLE_COPY_MOVE(LiveObject)
+    };
+    // The control cannot use its host's message boxes, so tests answer its one
+    // box (the Version let) here; an empty hook restores the real box.
+    static void setMessageBoxHookForTesting(std::function<void(const QString &text)> hook);
+
+private:
+    LiveObject m_liveObject;
+    void showReadOnlyMessage();
+    Automation::InvokeResult invokeProperty(qint32 memberId, Automation::InvokeKind kind, QVariantList &args,
+                                            QVariant *result);
+    Automation::InvokeResult invokeMethod(qint32 memberId, QVariantList &args, QVariant *result);
 
 Q_SIGNALS:
     // Progress of a message download. lngMsgTotalInK refers to the control's
