@@ -1,1 +1,103 @@
 #include "tarnpostpropertypage.h"
+
+#include "tarnpostctl.h"
+
+#include <QGridLayout>
+#include <QLabel>
+#include <QLineEdit>
+
+using namespace Qt::StringLiterals;
+
+namespace Tarnpostctl {
+
+TarnpostPropertyPage::TarnpostPropertyPage(QWidget *parent)
+    : QWidget(parent)
+{
+    setObjectName(u"Tarnpost_Property_Page"_s);
+    setWindowTitle(u"Tarnpost_Property_Page"_s);
+
+    auto *layout = new QGridLayout(this);
+    layout->setColumnMinimumWidth(0, 180);
+    layout->setColumnMinimumWidth(1, 180);
+    txtPOPHostname = addField(u"POPHostname"_s, 0, 0);
+    txtPOPPort = addField(u"POPPort"_s, 0, 1);
+    txtPOPUsername = addField(u"POPUsername"_s, 0, 2);
+    txtPOPPassword = addField(u"POPPassword"_s, 0, 3);
+    txtPOPTimeout = addField(u"POPTimeout"_s, 0, 4);
+    txtDebugMode = addField(u"DebugMode"_s, 1, 0);
+    txtDebugFile = addField(u"DebugFile"_s, 1, 1);
+    txtVersion = addField(u"Version"_s, 1, 2);
+    layout->setRowStretch(10, 1);
+}
+
+TarnpostPropertyPage::~TarnpostPropertyPage() = default;
+
+QLineEdit *TarnpostPropertyPage::addField(const QString &name, int column, int row)
+{
+    auto *grid = static_cast<QGridLayout *>(layout());
+    auto *label = new QLabel(name + u':', this);
+    label->setObjectName(u"lbl"_s + name);
+    auto *edit = new QLineEdit(this);
+    edit->setObjectName(u"txt"_s + name);
+    label->setBuddy(edit);
+    grid->addWidget(label, row * 2, column);
+    grid->addWidget(edit, row * 2 + 1, column);
+    connect(edit, &QLineEdit::textChanged, this, [this] { setChanged(true); });
+    return edit;
+}
+
+QList<TarnpostPropertyPage::Field> TarnpostPropertyPage::fieldsInTransferOrder() const
+{
+    return {
+        {DispIdDebugFile, txtDebugFile},
+        {DispIdDebugMode, txtDebugMode},
+        {DispIdVersion, txtVersion},
+        {DispIdPOPTimeout, txtPOPTimeout},
+        {DispIdPOPPassword, txtPOPPassword},
+        {DispIdPOPUsername, txtPOPUsername},
+        {DispIdPOPPort, txtPOPPort},
+        {DispIdPOPHostname, txtPOPHostname},
+    };
+}
+
+void TarnpostPropertyPage::setChanged(bool changed)
+{
+    if (m_changed == changed)
+        return;
+    m_changed = changed;
+    Q_EMIT changedStateChanged(changed);
+}
+
+void TarnpostPropertyPage::setObjects(const QList<Automation::AutomationObject *> &objects)
+{
+    m_object = objects.isEmpty() ? nullptr : objects.constFirst();
+    if (!m_object)
+        return;
+    for (const Field &field : fieldsInTransferOrder()) {
+        QVariantList args;
+        QVariant value;
+        if (!m_object->invoke(field.memberId, Automation::InvokeKind::PropertyGet, args, &value).ok())
+            continue;
+        if (value.metaType().id() == QMetaType::Bool)
+            field.edit->setText(value.toBool() ? u"True"_s : u"False"_s);
+        else
+            field.edit->setText(value.toString());
+    }
+    // Showing the selection is not an edit: nothing to apply yet.
+    setChanged(false);
+}
+
+void TarnpostPropertyPage::apply()
+{
+    if (!m_object)
+        return;
+    // Each value goes through the property's own let; one that does not
+    // convert is refused there and leaves that property as it was.
+    for (const Field &field : fieldsInTransferOrder()) {
+        QVariantList args{field.edit->text()};
+        m_object->invoke(field.memberId, Automation::InvokeKind::PropertyPut, args);
+    }
+    setChanged(false);
+}
+
+} // namespace Tarnpostctl

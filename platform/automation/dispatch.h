@@ -46,10 +46,13 @@ struct ParamInfo {
     bool byReference = false;
 };
 
+// One slot of a dispatch interface. A read/write property has two slots with
+// the same id: its get (invokeKind PropertyGet) and its let (PropertyPut).
 struct MemberInfo {
     qint32 id = 0;
     QString name;
     MemberKind kind = MemberKind::Method;
+    InvokeKind invokeKind = InvokeKind::Method;  // how this slot is invoked
     QMetaType::Type type = QMetaType::Void;  // property type, or the method's result type
     QList<ParamInfo> params;
     QString helpString;
