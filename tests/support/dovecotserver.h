@@ -1,0 +1,58 @@
+#pragma once
+
+#include <QByteArray>
+#include <QHash>
+#include <QList>
+#include <QString>
+
+class QProcess;
+
+// A throw-away Dovecot POP3 server with its own config, base folder and
+// Maildir mailboxes, started and stopped by the test that owns it.
+class DovecotServer final {
+public:
+    DovecotServer();
+    ~DovecotServer();
+    DovecotServer(const DovecotServer &) = delete;
+    DovecotServer &operator=(const DovecotServer &) = delete;
+
+    static bool isAvailable();
+
+    void addUser(const QString &user, const QString &password);
+    // Messages are numbered in the order added; LF or CR LF in, stored with LF.
+    void addMessage(const QString &user, const QByteArray &content);
+
+    // port 0 picks a free port. Returns once the greeting has arrived.
+    bool start(const QString &address = QStringLiteral("127.0.0.1"), quint16 port = 0);
+    void stop();
+    bool isRunning() const;
+
+    QString address() const;
+    quint16 port() const;
+    QString errorString() const;
+    QString baseDir() const;
+    QString logTail(int maxLines = 30) const;
+
+    int messageCount(const QString &user) const;
+    QList<QByteArray> messages(const QString &user) const;
+
+private:
+    bool prepareBaseDir();
+    QString maildir(const QString &user) const;
+    QStringList messageFiles(const QString &user) const;
+    void writePasswd();
+    void giveToMailUser(const QString &path) const;
+    bool writeConfig();
+    bool waitForGreeting(int timeoutMs);
+
+    QString m_baseDir;
+    QString m_address;
+    quint16 m_port = 0;
+    QString m_error;
+    QProcess *m_process = nullptr;
+    QList<QPair<QString, QString>> m_users;
+    QHash<QString, int> m_nextNumber;
+    uint m_mailUid = 0;
+    uint m_mailGid = 0;
+    bool m_root = false;
+};

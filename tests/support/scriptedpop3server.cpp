@@ -1,0 +1,157 @@
+#include "scriptedpop3server.h"
+
+#include "scriptedpop3worker.h"
+
+#include <QEventLoop>
+#include <QThread>
+#include <QTimer>
+
+#include <algorithm>
+
+ScriptedPop3Server::ScriptedPop3Server(QObject *parent)
+    : QObject(parent)
+    , m_state(std::make_unique<ScriptedPop3State>())
+    , m_thread(new QThread)
+    , m_worker(new ScriptedPop3Worker(m_state.get()))
+{
+    m_thread->setObjectName(QStringLiteral("ScriptedPop3Server"));
+    m_worker->moveToThread(m_thread);
+    connect(m_thread, &QThread::finished, m_worker, &QObject::deleteLater);
+    m_thread->start();
+}
+
+ScriptedPop3Server::~ScriptedPop3Server()
+{
+    QMetaObject::invokeMethod(m_worker, &ScriptedPop3Worker::shutdown, Qt::BlockingQueuedConnection);
+    m_thread->quit();
+    m_thread->wait();
+    delete m_thread;
+}
+
+void ScriptedPop3Server::setGreeting(const QList<QByteArray> &chunks)
+{
+    QMutexLocker lock(&m_state->mutex);
+    m_state->greeting = chunks;
+}
+
+void ScriptedPop3Server::setAcceptButNeverGreet()
+{
+    setGreeting({});
+}
+
+void ScriptedPop3Server::addStep(const QByteArray &expectPrefix, const QList<QByteArray> &replyChunks, int action)
+{
+    QMutexLocker lock(&m_state->mutex);
+    m_state->steps.append({expectPrefix, replyChunks, ScriptedPop3State::Action(action)});
+}
+
+void ScriptedPop3Server::expect(const QByteArray &expectPrefix, const QList<QByteArray> &replyChunks)
+{
+    addStep(expectPrefix, replyChunks, int(ScriptedPop3State::Action::Reply));
+}
+
+void ScriptedPop3Server::expectThenClose(const QByteArray &expectPrefix, const QList<QByteArray> &replyChunks)
+{
+    addStep(expectPrefix, replyChunks, int(ScriptedPop3State::Action::ReplyThenClose));
+}
+
+void ScriptedPop3Server::expectThenSilence(const QByteArray &expectPrefix)
+{
+    addStep(expectPrefix, {}, int(ScriptedPop3State::Action::Silence));
+}
+
+void ScriptedPop3Server::setDefaultReply(const QList<QByteArray> &chunks)
+{
+    QMutexLocker lock(&m_state->mutex);
+    m_state->defaultReply = chunks;
+}
+
+void ScriptedPop3Server::setChunkDelay(int ms)
+{
+    QMutexLocker lock(&m_state->mutex);
+    m_state->chunkDelayMs = std::max(0, ms);
+}
+
+bool ScriptedPop3Server::start()
+{
+    bool ok = false;
+    QMetaObject::invokeMethod(m_worker, &ScriptedPop3Worker::listen, Qt::BlockingQueuedConnection, &ok);
+    return ok;
+}
+
+quint16 ScriptedPop3Server::port() const
+{
+    QMutexLocker lock(&m_state->mutex);
+    return m_state->port;
+}
+
+QList<QByteArray> ScriptedPop3Server::receivedLines() const
+{
+    QMutexLocker lock(&m_state->mutex);
+    return m_state->received;
+}
+
+QStringList ScriptedPop3Server::mismatches() const
+{
+    QMutexLocker lock(&m_state->mutex);
+    return m_state->mismatches;
+}
+
+int ScriptedPop3Server::connectionCount() const
+{
+    QMutexLocker lock(&m_state->mutex);
+    return m_state->connections;
+}
+
+int ScriptedPop3Server::remainingSteps() const
+{
+    QMutexLocker lock(&m_state->mutex);
+    return int(m_state->steps.size() - m_state->nextStep);
+}
+
+bool ScriptedPop3Server::waitForLines(int count, int timeoutMs)
+{
+    QEventLoop loop;
+    QTimer deadline;
+    deadline.setSingleShot(true);
+    connect(&deadline, &QTimer::timeout, &loop, &QEventLoop::quit);
+    // The worker's signal arrives queued in this thread; the wake-up timer
+    // covers a line that arrived between the check and exec().
+    QTimer wake;
+    connect(&wake, &QTimer::timeout, &loop, &QEventLoop::quit);
+    connect(m_worker, &ScriptedPop3Worker::lineReceived, &loop, &QEventLoop::quit);
+    deadline.start(timeoutMs);
+    wake.start(50);
+    while (receivedLines().size() < count) {
+        if (!deadline.isActive())
+            return false;
+        loop.exec();
+    }
+    return true;
+}
+
+QList<QByteArray> ScriptedPop3Server::splitAt(const QByteArray &data, const QList<int> &positions)
+{
+    QList<int> cuts = positions;
+    std::sort(cuts.begin(), cuts.end());
+    QList<QByteArray> chunks;
+    qsizetype from = 0;
+    for (int cut : std::as_const(cuts)) {
+        if (cut <= from || cut >= data.size())
+            continue;
+        chunks.append(data.mid(from, cut - from));
+        from = cut;
+    }
+    if (from < data.size())
+        chunks.append(data.mid(from));
+    return chunks;
+}
+
+QList<QByteArray> ScriptedPop3Server::chunksOf(const QByteArray &data, int n)
+{
+    QList<QByteArray> chunks;
+    const qsizetype step = std::max(1, n);
+    for (qsizetype from = 0; from < data.size(); from += step)
+        chunks.append(data.mid(from, step));
+    return chunks;
+}
