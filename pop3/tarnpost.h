@@ -6,12 +6,15 @@
 #include "tarnpostctl_export.h"
 #include "dispatch.h"
 
+#include <QByteArray>
 #include <QElapsedTimer>
 #include <QString>
 #include <QWidget>
 
 #include <functional>
+#include <memory>
 
+class QFile;
 class QLabel;
 
 namespace Tarnpostctl {
@@ -130,10 +133,19 @@ private:
     static QString funappendtofile(const QString &fileName, const QString &text);
     static void subdeletefile(const QString &fileName, int *errNumber = nullptr);
     void subReportReadStatus(qint32 lngReadInK);
+    void subframestreampacket(const QByteArray &packet);
+    void subwritestreamcontent(const QByteArray &bytes, qsizetype from, qsizetype to);
+    void subclosestreamfile();
+    void subwaitforevents();
+    bool funtimedout(qint16 intTimeout) const;
 
     // ---- Session ----
     void subcloseconnection(SocketAdapter &socket);
     void subresetvaluesondisconnect();
+    // The number a text starts with (blanks skipped), rounded half to even and
+    // kept within 32 bits; 0 when the text does not start with one.
+    static qint32 funleadingnumber(const QString &text);
+    static bool funisblank(const QString &text);
 
     // ---- Debug log ----
     void subdebuglog(const QString &text);
@@ -146,7 +158,9 @@ private:
     QString funcheckfilename(const QString &path);
     void subresetmsgvalues();
 
-    void fireMsgReadStatus(qint32 lngReadInK, qint16 intPercent);
+    // Raises MsgReadStatus to Qt receivers and to an advised event sink. With
+    // readIsSize the read count is the size member itself (both by reference).
+    void fireMsgReadStatus(qint32 lngReadInK, qint16 intPercent, bool readIsSize = false);
 
     SocketAdapter *wsk1 = nullptr;
     DebugLog *m_debugLog = nullptr;
@@ -166,6 +180,12 @@ private:
     qint32 lngBytesRead = 0;
     qint32 lngMsgSizeInK = 0;
     QString strSocketErrorText;
+    // Streamed reply: status line bytes until its CR LF, then up to four bytes
+    // held back until they are known not to start the terminator.
+    QByteArray m_streamHead;
+    QByteArray m_streamTail;
+    qsizetype m_streamSkip = 0;  // leading held-back bytes that are the status line's CR LF
+    std::unique_ptr<QFile> m_streamFile;
 
     // Session
     qint16 intpropertystatus = 0;

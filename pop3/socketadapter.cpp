@@ -1,0 +1,144 @@
+#include "socketadapter.h"
+
+#include <QHostAddress>
+#include <QTcpSocket>
+
+namespace Tarnpostctl {
+
+SocketAdapter::SocketAdapter(QObject *parent)
+    : SocketAdapter(new QTcpSocket, parent)
+{
+}
+
+SocketAdapter::SocketAdapter(QTcpSocket *socket, QObject *parent)
+    : QObject(parent)
+    , m_socket(socket)
+{
+    m_socket->setParent(this);
+    attach();
+}
+
+SocketAdapter::~SocketAdapter()
+{
+    // Destroying the socket aborts it; its signals must not reach us then.
+    m_socket->disconnect(this);
+}
+
+void SocketAdapter::attach()
+{
+    connect(m_socket, &QTcpSocket::connected, this, &SocketAdapter::onConnected);
+    connect(m_socket, &QTcpSocket::disconnected, this, &SocketAdapter::onDisconnected);
+    connect(m_socket, &QTcpSocket::readyRead, this, &SocketAdapter::onReadyRead);
+    connect(m_socket, &QTcpSocket::errorOccurred, this,
+            [this](QAbstractSocket::SocketError e) { onErrorOccurred(int(e)); });
+}
+
+void SocketAdapter::connectToHost(const QString &host, qint32 port)
+{
+    m_remoteHost = host;
+    m_remotePort = port;
+    if (m_socket->state() != QAbstractSocket::UnconnectedState)
+        close();
+    m_state = StateConnecting;
+    m_socket->connectToHost(host, quint16(port));
+}
+
+qint64 SocketAdapter::send(const QByteArray &data)
+{
+    return m_socket->write(data);
+}
+
+qint64 SocketAdapter::bytesAvailable() const
+{
+    return m_socket->bytesAvailable();
+}
+
+QByteArray SocketAdapter::readAll()
+{
+    return m_socket->readAll();
+}
+
+QByteArray SocketAdapter::read(qint64 maxSize)
+{
+    return m_socket->read(maxSize);
+}
+
+void SocketAdapter::close()
+{
+    m_closing = true;
+    if (m_socket->state() == QAbstractSocket::ConnectedState)
+        m_socket->flush();  // a command written just before must still go out
+    m_socket->abort();
+    m_closing = false;
+    m_state = StateClosed;
+}
+
+void SocketAdapter::onConnected()
+{
+    m_state = StateConnected;
+    m_remoteHostIP = m_socket->peerAddress().toString();
+}
+
+void SocketAdapter::onDisconnected()
+{
+    if (m_closing)
+        return;
+    if (m_state == StateConnected) {
+        m_state = StateClosing;
+        Q_EMIT closed();
+    }
+}
+
+void SocketAdapter::onErrorOccurred(int qtSocketError)
+{
+    if (m_closing)
+        return;
+    // A peer that closes is the close event (delivered by disconnected), not an error.
+    if (qtSocketError == QAbstractSocket::RemoteHostClosedError) {
+        if (m_state == StateConnected && m_socket->state() == QAbstractSocket::UnconnectedState) {
+            m_state = StateClosing;
+            Q_EMIT closed();
+        }
+        return;
+    }
+    m_state = StateError;
+    Q_EMIT error(errorNumber(qtSocketError), m_socket->errorString());
+}
+
+void SocketAdapter::onReadyRead()
+{
+    Q_EMIT dataArrival(m_socket->bytesAvailable());
+}
+
+int SocketAdapter::errorNumber(int qtSocketError)
+{
+    switch (QAbstractSocket::SocketError(qtSocketError)) {
+    case QAbstractSocket::ConnectionRefusedError: return 10061;
+    case QAbstractSocket::RemoteHostClosedError: return 10054;
+    case QAbstractSocket::HostNotFoundError: return 11001;
+    case QAbstractSocket::SocketAccessError: return 10013;
+    case QAbstractSocket::SocketResourceError: return 10055;
+    case QAbstractSocket::SocketTimeoutError: return 10060;
+    case QAbstractSocket::DatagramTooLargeError: return 10040;
+    case QAbstractSocket::NetworkError: return 10065;
+    case QAbstractSocket::AddressInUseError: return 10048;
+    case QAbstractSocket::SocketAddressNotAvailableError: return 10049;
+    case QAbstractSocket::UnsupportedSocketOperationError: return 10045;
+    case QAbstractSocket::UnfinishedSocketOperationError: return 10036;
+    case QAbstractSocket::ProxyAuthenticationRequiredError: return 10013;
+    case QAbstractSocket::ProxyConnectionRefusedError: return 10061;
+    case QAbstractSocket::ProxyConnectionClosedError: return 10053;
+    case QAbstractSocket::ProxyConnectionTimeoutError: return 10060;
+    case QAbstractSocket::ProxyNotFoundError: return 11001;
+    case QAbstractSocket::ProxyProtocolError: return 10054;
+    case QAbstractSocket::SslHandshakeFailedError: return 10053;
+    case QAbstractSocket::SslInternalError: return 10053;
+    case QAbstractSocket::SslInvalidUserDataError: return 10022;
+    case QAbstractSocket::TemporaryError: return 10035;
+    case QAbstractSocket::OperationError: return 10022;
+    case QAbstractSocket::UnknownSocketError: break;
+    }
+    return 10000;
+}
+
+} // namespace Tarnpostctl

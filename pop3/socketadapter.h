@@ -1,0 +1,75 @@
+#pragma once
+// The control's socket: a thin layer over QTcpSocket that reports the numeric
+// states and the three events (data arrived, closed by the peer, error) the
+// control's transport is written against.
+
+#include <QByteArray>
+#include <QObject>
+#include <QString>
+
+class QTcpSocket;
+
+namespace Tarnpostctl {
+
+class SocketAdapter : public QObject
+{
+    Q_OBJECT
+    Q_DISABLE_COPY_MOVE(SocketAdapter)
+
+public:
+    enum State : int {
+        StateClosed = 0,
+        StateConnecting = 6,
+        StateConnected = 7,
+        StateClosing = 8,  // the peer has closed; close() to finish
+        StateError = 9,
+    };
+
+    explicit SocketAdapter(QObject *parent = nullptr);
+    // Takes ownership of socket (a QSslSocket works as well).
+    SocketAdapter(QTcpSocket *socket, QObject *parent);
+    ~SocketAdapter() override;
+
+    int state() const { return m_state; }
+
+    QString remoteHost() const { return m_remoteHost; }
+    void setRemoteHost(const QString &host) { m_remoteHost = host; }
+    qint32 remotePort() const { return m_remotePort; }
+    void setRemotePort(qint32 port) { m_remotePort = port; }
+    // Numeric address of the peer, kept after the connection ends.
+    QString remoteHostIP() const { return m_remoteHostIP; }
+
+    void connectToHost(const QString &host, qint32 port);
+    qint64 send(const QByteArray &data);
+    qint64 bytesAvailable() const;
+    QByteArray readAll();
+    QByteArray read(qint64 maxSize);
+    void close();
+
+    QTcpSocket *socket() const { return m_socket; }
+
+    // Classic socket error number for a Qt socket error; never 0 and never
+    // one of the control's own codes.
+    static int errorNumber(int qtSocketError);
+
+Q_SIGNALS:
+    void dataArrival(qint64 bytesTotal);
+    void closed();
+    void error(int number, const QString &description);
+
+private:
+    void attach();
+    void onConnected();
+    void onDisconnected();
+    void onErrorOccurred(int qtSocketError);
+    void onReadyRead();
+
+    QTcpSocket *m_socket = nullptr;
+    int m_state = StateClosed;
+    bool m_closing = false;  // our own close() is running: no events from it
+    QString m_remoteHost;
+    qint32 m_remotePort = 0;
+    QString m_remoteHostIP;
+};
+
+} // namespace Tarnpostctl

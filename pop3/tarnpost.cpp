@@ -1,0 +1,322 @@
+#include "tarnpost.h"
+
+#include "debuglog.h"
+#include "socketadapter.h"
+
+#include <QFile>
+#include <QLabel>
+
+#include <cmath>
+#include <limits>
+
+using namespace Qt::StringLiterals;
+
+namespace Tarnpostctl {
+
+Tarnpost::Tarnpost(QWidget *parent)
+    : QWidget(parent)
+    , wsk1(new SocketAdapter(this))
+    , m_debugLog(new DebugLog)
+{
+    connect(wsk1, &SocketAdapter::dataArrival, this, &Tarnpost::wsk1_DataArrival);
+    connect(wsk1, &SocketAdapter::closed, this, &Tarnpost::wsk1_Close);
+    connect(wsk1, &SocketAdapter::error, this, &Tarnpost::wsk1_Error);
+
+    Label2 = new QLabel(u"Tarnpost"_s, this);
+    Label1 = new QLabel(u"POP3 control"_s, this);
+    QFont small = font();
+    small.setPixelSize(7);
+    Label2->setFont(small);
+    Label1->setFont(small);
+    Label2->setGeometry(0, 4, 32, 10);
+    Label1->setGeometry(0, 16, 32, 10);
+    resize(32, 32);
+}
+
+Tarnpost::~Tarnpost()
+{
+    subdebuglog(u"start usercontrol_terminate"_s);
+    if (intpropertystatus != 0) {
+        if (m_DebugMode)
+            subdebuglog(u"intpropertystatus <> 0, is ="_s + QString::number(intpropertystatus));
+        Disconnect();
+    }
+    subdebuglog(u"end usercontrol_terminate"_s);
+    subclosestreamfile();
+    // The socket goes first, so that nothing it signals on the way out reaches
+    // a half-destroyed control.
+    wsk1->disconnect(this);
+    delete wsk1;
+    wsk1 = nullptr;
+    delete m_debugLog;
+    m_debugLog = nullptr;
+}
+
+// ---- Debug log ----
+
+void Tarnpost::subdebuglog(const QString &text)
+{
+    if (!m_DebugMode || !m_debugLog)
+        return;
+    m_debugLog->write(m_DebugFile, Version(), fungetsocketstate(), text);
+}
+
+QString Tarnpost::fungetsocketstate() const
+{
+    return DebugLog::timestamp() + " State:"_L1 + QString::number(wsk1->state()) + " RemHost:"_L1 + wsk1->remoteHost()
+        + " RemIP:"_L1 + wsk1->remoteHostIP() + " RemPort:"_L1 + QString::number(wsk1->remotePort());
+}
+
+// ---- Session ----
+
+bool Tarnpost::funisblank(const QString &text)
+{
+    return QString::compare(text, " "_L1, Qt::CaseSensitive) <= 0;
+}
+
+qint32 Tarnpost::funleadingnumber(const QString &text)
+{
+    // Digits with an optional sign, fraction and exponent; blanks are skipped anywhere.
+    QByteArray number;
+    qsizetype i = 0;
+    const qsizetype n = text.size();
+    auto skipBlanks = [&] {
+        while (i < n && text.at(i) == u' ')
+            ++i;
+    };
+    auto takeDigits = [&] {
+        bool any = false;
+        for (skipBlanks(); i < n && text.at(i).isDigit() && text.at(i).unicode() < 128; skipBlanks()) {
+            number += char(text.at(i).unicode());
+            ++i;
+            any = true;
+        }
+        return any;
+    };
+    skipBlanks();
+    if (i < n && (text.at(i) == u'+' || text.at(i) == u'-')) {
+        number += char(text.at(i).unicode());
+        ++i;
+    }
+    bool any = takeDigits();
+    if (i < n && text.at(i) == u'.') {
+        number += '.';
+        ++i;
+        any = takeDigits() || any;
+    }
+    if (!any)
+        return 0;
+    if (i < n && (text.at(i) == u'e' || text.at(i) == u'E')) {
+        const qsizetype mark = i;
+        QByteArray exponent = "e";
+        ++i;
+        skipBlanks();
+        if (i < n && (text.at(i) == u'+' || text.at(i) == u'-')) {
+            exponent += char(text.at(i).unicode());
+            ++i;
+        }
+        const QByteArray mantissa = number;
+        number.clear();
+        if (takeDigits())
+            number = mantissa + exponent + number;
+        else {
+            number = mantissa;
+            i = mark;
+        }
+    }
+    bool ok = false;
+    const double value = number.toDouble(&ok);
+    if (!ok || std::isnan(value))
+        return 0;
+    const double rounded = std::nearbyint(value);  // half to even
+    if (rounded >= double(std::numeric_limits<qint32>::max()))
+        return std::numeric_limits<qint32>::max();
+    if (rounded <= double(std::numeric_limits<qint32>::min()))
+        return std::numeric_limits<qint32>::min();
+    return qint32(rounded);
+}
+
+QString Tarnpost::StatusText() const
+{
+    switch (intpropertystatus) {
+    case 0: return u"Disconnected"_s;
+    case 1: return u"Connected"_s;
+    default: return {};
+    }
+}
+
+QString Tarnpost::ErrorText() const
+{
+    switch (intpropertyerror) {
+    case 0: return {};
+    case 11: return u"Connection was accepted but no data received before timeout. Connection closed"_s;
+    case 12: return u"Timeout waiting on connect request"_s;
+    case 13: return u"Already connected"_s;
+    case 14: return "Error received from USER command: "_L1 + strLastErrorReply;
+    case 15: return "Error received from PASS command: "_L1 + strLastErrorReply;
+    case 16: return u"Hostname cannot be blank"_s;
+    case 17: return u"Username cannot be blank"_s;
+    case 18: return "Error received from STAT command: "_L1 + strLastErrorReply;
+    case 19: return u"Cannot set message number when disconnected"_s;
+    case 20: return u"Cannot set message number less than or equal to 0 or greater than the message count"_s;
+    case 21: return "Error using the UIDL command: "_L1 + strLastErrorReply;
+    case 22: return "Error using the TOP command: "_L1 + strLastErrorReply;
+    case 23: return u"Cannot retrieve message when disconnected"_s;
+    case 24: return u"Cannot retrieve message number 0, use the SetCurrentMsg method"_s;
+    case 25: return "Error retrieving the message: "_L1 + strLastErrorReply;
+    case 26: return "Error using the DELE (delete) command: "_L1 + strLastErrorReply;
+    case 27: return u"Cannot delete message when disconnected"_s;
+    case 28: return "Error using the RSET (reset) command: "_L1 + strLastErrorReply;
+    case 29: return u"Cannot reset deleted messages when disconnected"_s;
+    case 30: return "Error using the LIST command: "_L1 + strLastErrorReply;
+    case 31: return "File error: "_L1 + strLastErrorReply;
+    default: return strSocketErrorText;
+    }
+}
+
+void Tarnpost::Connect()
+{
+    subdebuglog(u"start connect"_s);
+    intpropertyerror = 0;
+
+    if (wsk1->state() == SocketAdapter::StateConnected) {
+        intpropertyerror = 13;
+    } else if (funisblank(m_POPHostname)) {
+        intpropertyerror = 16;
+    } else if (funisblank(m_POPUsername)) {
+        intpropertyerror = 17;
+    } else {
+        blnInDataArrival = false;
+        blnStreamToFile = false;
+        subclosestreamfile();
+        dtmLastActivity.start();
+        intpropertyerror = 0;
+        subflushdata();
+        wsk1->connectToHost(m_POPHostname, m_POPPort);
+        m_ConnectResponse.clear();
+
+        bool blnDone = false;
+        while (!blnDone) {
+            const int state = wsk1->state();
+            subwaitforevents();
+            blnDone = true;
+            if (state == SocketAdapter::StateError) {
+                subdebuglog(u"connect:sckError"_s);
+                subcloseconnection(*wsk1);
+            } else if (state == SocketAdapter::StateConnected) {
+                subdebuglog(u"connect:sckConnected"_s);
+                while (!strDataBuffer.endsWith("\r\n"_L1) && intpropertyerror == 0) {
+                    subwaitforevents();
+                    if (funtimedout(m_POPTimeout)) {
+                        subdebuglog(u"timeout(1) in Connect"_s);
+                        intpropertyerror = 11;
+                        subcloseconnection(*wsk1);
+                        subdebuglog(u"timeout(1) in connect, blnDone=True"_s);
+                    }
+                }
+                if (intpropertyerror == 0)
+                    m_ConnectResponse = strDataBuffer.chopped(2);
+                else
+                    m_ConnectResponse.clear();
+                if (m_DebugMode)
+                    subdebuglog(u"connectreponse="_s + m_ConnectResponse);
+                subflushdata();
+            } else {
+                blnDone = false;
+            }
+            if (!blnDone && funtimedout(m_POPTimeout)) {
+                subdebuglog(u"timeout(2) in Connect"_s);
+                blnDone = true;
+                intpropertyerror = 12;
+                subcloseconnection(*wsk1);
+            }
+        }
+
+        if (intpropertyerror != 0) {
+            subcloseconnection(*wsk1);
+            subdebuglog(u"end connect"_s);
+            return;
+        }
+
+        QString reply = funSendDataForSingleLineResponse(*wsk1, "USER "_L1 + m_POPUsername, m_POPTimeout);
+        if (!reply.startsWith("+OK"_L1)) {
+            strLastErrorReply = reply;
+            subcloseconnection(*wsk1);
+            intpropertyerror = 14;
+        } else {
+            if (m_POPPassword.isEmpty())
+                m_POPPassword = u" "_s;
+            reply = funSendDataForSingleLineResponse(*wsk1, "PASS "_L1 + m_POPPassword, m_POPTimeout);
+            if (!reply.startsWith("+OK"_L1)) {
+                strLastErrorReply = reply;
+                subcloseconnection(*wsk1);
+                intpropertyerror = 15;
+            } else {
+                reply = funSendDataForSingleLineResponse(*wsk1, u"STAT"_s, m_POPTimeout);
+                if (!reply.startsWith("+OK"_L1)) {
+                    strLastErrorReply = reply;
+                    subcloseconnection(*wsk1);
+                    intpropertyerror = 18;
+                } else {
+                    // "+OK count size": a reply without the size gives size 0.
+                    const QString rest = reply.mid(4);
+                    const qsizetype blank = rest.indexOf(u' ');
+                    m_MsgCount = funleadingnumber(blank >= 0 ? rest.left(blank) : rest);
+                    lngSizeInOctets = blank >= 0 ? funleadingnumber(rest.mid(blank + 1)) : 0;
+                    intpropertystatus = 1;
+                }
+            }
+        }
+    }
+
+    if (intpropertyerror != 0)
+        subcloseconnection(*wsk1);
+    subdebuglog(u"end connect"_s);
+}
+
+void Tarnpost::Disconnect()
+{
+    subdebuglog(u"start disconnect"_s);
+    intpropertyerror = 0;
+    if (wsk1->state() == SocketAdapter::StateConnected) {
+        funSendDataForSingleLineResponse(*wsk1, u"QUIT"_s, m_POPTimeout);
+        QElapsedTimer noted;
+        noted.start();
+        while (wsk1->state() != SocketAdapter::StateError && wsk1->state() != SocketAdapter::StateClosed) {
+            subwaitforevents();
+            if (noted.elapsed() / 1000 > m_POPTimeout) {
+                subdebuglog(u"timeout(1) in Disconnect"_s);
+                subcloseconnection(*wsk1);
+            }
+        }
+    }
+    subresetvaluesondisconnect();
+    subdebuglog(u"end disconnect"_s);
+}
+
+void Tarnpost::subcloseconnection(SocketAdapter &socket)
+{
+    subdebuglog(u"start subcloseconnection"_s);
+    const qint16 saved = intpropertyerror;
+    if (socket.state() != SocketAdapter::StateClosed)
+        socket.close();
+    while (socket.state() != SocketAdapter::StateError && socket.state() != SocketAdapter::StateClosed)
+        subwaitforevents();
+    subresetvaluesondisconnect();
+    intpropertyerror = saved;
+    subdebuglog(u"end subcloseconnection"_s);
+}
+
+void Tarnpost::subresetvaluesondisconnect()
+{
+    subdebuglog(u"start subresetvaluesondisconnect"_s);
+    intpropertystatus = 0;
+    m_ConnectResponse.clear();
+    subresetmsgvalues();
+    wsk1->setRemoteHost(QString());
+    if (wsk1->state() != SocketAdapter::StateError)
+        wsk1->setRemotePort(0);
+    subdebuglog(u"end subresetvaluesondisconnect"_s);
+}
+
+} // namespace Tarnpostctl

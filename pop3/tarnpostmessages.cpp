@@ -1,0 +1,359 @@
+#include "tarnpost.h"
+
+#include "socketadapter.h"
+
+using namespace Qt::StringLiterals;
+
+namespace Tarnpostctl {
+
+namespace {
+
+const QString kUnableToRetrieve = u"Unable to retrieve"_s;
+const QString kNotFound = u"<not found>"_s;
+
+bool isSuccess(const QString &reply)
+{
+    return reply.startsWith("+OK"_L1);
+}
+
+bool isNoSuchMessage(const QString &reply)
+{
+    return reply.contains("NO SUCH"_L1, Qt::CaseInsensitive);
+}
+
+// Blanks are spaces only; tabs, CR and LF stay.
+QString trimBlanks(const QString &text)
+{
+    qsizetype begin = 0;
+    qsizetype end = text.size();
+    while (begin < end && text.at(begin) == u' ')
+        ++begin;
+    while (end > begin && text.at(end - 1) == u' ')
+        --end;
+    return text.mid(begin, end - begin);
+}
+
+// "+OK 2 QhGwZ8kq\r\n" -> "QhGwZ8kq": drop "+OK ", then up to the first blank, then the CR LF.
+QString cutReplyField(const QString &reply)
+{
+    QString rest = reply.mid(4);
+    const qsizetype blank = rest.indexOf(u' ');
+    if (blank >= 0)
+        rest.remove(0, blank + 1);
+    rest.chop(2);
+    return rest;
+}
+
+} // namespace
+
+void Tarnpost::SetCurrentMsg(qint16 &intMsgNumber)
+{
+    blnNoSuchMsg = false;
+    blnSizeRetrieved = false;
+    blnHeadersRetrieved = false;
+    subdebuglog(u"start setcurrentmsg"_s);
+    m_MsgContents.clear();
+    intpropertyerror = 0;
+    const qint16 previous = m_MsgNumber;
+
+    if (intpropertystatus != 1) {
+        intpropertyerror = 19;
+        subdebuglog(u"end setcurrentmsg"_s);
+        return;
+    }
+
+    if (intMsgNumber == 0)
+        intMsgNumber = m_MsgNumber;
+    else
+        m_MsgNumber = intMsgNumber;
+
+    const qint32 n = intMsgNumber;
+    if (!(0 < n && n <= m_MsgCount)) {
+        intpropertyerror = 20;
+        m_MsgNumber = previous;
+    } else {
+        const QString reply = funSendDataForSingleLineResponse(*wsk1, "UIDL "_L1 + QString::number(n), m_POPTimeout);
+        if (isSuccess(reply)) {
+            m_MsgUniqueID = cutReplyField(reply);
+        } else {
+            intpropertyerror = 21;
+            strLastErrorReply = reply;
+        }
+    }
+
+    switch (intpropertyerror) {
+    case 0:
+        break;
+    case 21:
+    case 22:
+        intpropertyerror = 0;
+        m_MsgUniqueID = kUnableToRetrieve;
+        m_MsgHeaders = kUnableToRetrieve;
+        m_MsgContents = kUnableToRetrieve;
+        if (isNoSuchMessage(strLastErrorReply))
+            blnNoSuchMsg = true;
+        else
+            RetrieveCurrentMsg();  // no UIDL on this server: fetch the message now
+        break;
+    default:
+        subcloseconnection(*wsk1);
+        break;
+    }
+    subdebuglog(u"end setcurrentmsg"_s);
+}
+
+QString Tarnpost::MsgUniqueID() const
+{
+    if (m_MsgUniqueID == kUnableToRetrieve)
+        return m_POPUsername + u':' + m_POPHostname + u':' + QString::number(m_MsgNumber);
+    return m_MsgUniqueID;
+}
+
+void Tarnpost::subRetrieveHeaders()
+{
+    subdebuglog(u"start subRetrieveHeaders"_s);
+    const QString number = QString::number(m_MsgNumber);
+    QString reply = funSendDataForMultiLineResponse(*wsk1, "TOP "_L1 + number + " 0"_L1, m_POPTimeout);
+    if (!isSuccess(reply))
+        reply = funSendDataForMultiLineResponse(*wsk1, "TOP "_L1 + number, m_POPTimeout);
+    if (!isSuccess(reply)) {
+        intpropertyerror = 22;
+        strLastErrorReply = reply;
+    } else {
+        const qsizetype crlf = reply.indexOf("\r\n"_L1);
+        m_MsgHeaders = trimBlanks(crlf >= 0 ? reply.mid(crlf + 2) : QString());
+    }
+    if (intpropertyerror == 21 || intpropertyerror == 22) {
+        if (isNoSuchMessage(strLastErrorReply)) {
+            blnNoSuchMsg = true;
+            intpropertyerror = 0;
+            m_MsgUniqueID = kUnableToRetrieve;
+            m_MsgHeaders = kUnableToRetrieve;
+            m_MsgContents = kUnableToRetrieve;
+        } else {
+            subcloseconnection(*wsk1);
+        }
+    }
+    blnHeadersRetrieved = true;
+    subdebuglog(u"end subRetrieveHeaders"_s);
+}
+
+QString Tarnpost::MsgHeaders()
+{
+    if (!blnHeadersRetrieved)
+        subRetrieveHeaders();
+    return m_MsgHeaders;
+}
+
+void Tarnpost::subRetrieveSize()
+{
+    subdebuglog(u"start subRetrieveSize"_s);
+    const QString reply = funSendDataForSingleLineResponse(*wsk1, "LIST "_L1 + QString::number(m_MsgNumber), m_POPTimeout);
+    if (isSuccess(reply)) {
+        lngSizeInOctets = funleadingnumber(cutReplyField(reply));
+        lngMsgSizeInK = lngSizeInOctets / 1024 + 1;
+    } else {
+        intpropertyerror = 30;
+        strLastErrorReply = reply;
+    }
+    blnSizeRetrieved = true;
+    subdebuglog(u"end subRetrieveSize"_s);
+}
+
+qint32 Tarnpost::MsgSizeInK()
+{
+    if (!blnSizeRetrieved)
+        subRetrieveSize();
+    return lngMsgSizeInK;
+}
+
+QString Tarnpost::GetOtherHeader(const QString &strHeaderToSearchFor)
+{
+    if (!blnHeadersRetrieved)
+        subRetrieveHeaders();
+    const QString block = "\r\n"_L1 + m_MsgHeaders;
+    subdebuglog(u"start getotherheader"_s);
+    intpropertyerror = 0;
+
+    QString key = "\r\n"_L1 + trimBlanks(strHeaderToSearchFor);
+    if (!key.endsWith(u':'))
+        key += u':';
+
+    QString result;
+    const qsizetype position = block.indexOf(key, 0, Qt::CaseInsensitive);
+    if (position < 0) {
+        result = kNotFound;
+    } else {
+        const QStringView rest = QStringView(block).mid(position + 2);
+        const qsizetype crlf = rest.indexOf("\r\n"_L1);
+        if (m_DebugMode) {
+            subdebuglog("intposition:"_L1 + QString::number(crlf + 1));
+            subdebuglog("strtemp:"_L1 + rest);
+        }
+        const QStringView line = crlf >= 0 ? rest.left(crlf) : rest;
+        result = trimBlanks(line.mid(line.indexOf(u':') + 1).toString());
+    }
+    subdebuglog(u"end getotherheader"_s);
+    return result;
+}
+
+QString Tarnpost::fungetheader(const QString &name)
+{
+    if (m_DebugMode)
+        subdebuglog("start fungetheader:"_L1 + name);
+    QString text = GetOtherHeader(name);
+    if (text == kNotFound)
+        text.clear();
+    subdebuglog(u"end fungetheader"_s);
+    return text;
+}
+
+QString Tarnpost::MsgSubject() { return fungetheader(u"subject:"_s); }
+QString Tarnpost::MsgFrom() { return fungetheader(u"from:"_s); }
+QString Tarnpost::MsgReturnPath() { return fungetheader(u"return-path:"_s); }
+QString Tarnpost::MsgReplyTo() { return fungetheader(u"reply-to:"_s); }
+QString Tarnpost::MsgDate() { return fungetheader(u"date:"_s); }
+
+void Tarnpost::RetrieveCurrentMsg()
+{
+    subdebuglog(u"start retrievecurrentmsg"_s);
+    if (blnNoSuchMsg) {
+        subdebuglog(u"end retrievecurrentmsg"_s);
+        return;
+    }
+    intpropertyerror = 0;
+    if (intpropertystatus != 1) {
+        intpropertyerror = 23;
+    } else if (m_MsgNumber == 0) {
+        intpropertyerror = 24;
+    } else {
+        if (!blnSizeRetrieved)
+            subRetrieveSize();  // the progress events need the size
+        blnReportReadStatus = true;
+        QString reply = funSendDataForMultiLineResponse(*wsk1, "RETR "_L1 + QString::number(m_MsgNumber), m_POPTimeout);
+        if (isSuccess(reply)) {
+            const qsizetype statusEnd = reply.indexOf("\r\n"_L1);
+            reply.remove(0, statusEnd >= 0 ? statusEnd + 2 : reply.size());
+            const qsizetype blankLine = reply.indexOf("\r\n\r\n"_L1);
+            if (blankLine >= 0) {
+                if (m_MsgHeaders == kUnableToRetrieve || !blnHeadersRetrieved) {
+                    blnHeadersRetrieved = true;
+                    m_MsgHeaders = reply.left(blankLine + 1);  // ends in a lone CR
+                }
+                reply.remove(0, blankLine + 4);
+            }
+            m_MsgContents = std::move(reply);
+        } else {
+            intpropertyerror = 25;
+            strLastErrorReply = reply;
+        }
+        blnReportReadStatus = false;
+        fireMsgReadStatus(lngMsgSizeInK, 100, true);
+    }
+    if (intpropertyerror == 23 || intpropertyerror == 24 || intpropertyerror == 25)
+        subcloseconnection(*wsk1);
+    subdebuglog(u"end retrievecurrentmsg"_s);
+}
+
+QString Tarnpost::funcheckfilename(const QString &path)
+{
+    if (QString::compare(path, " "_L1, Qt::CaseSensitive) > 0) {
+        const QString result = funappendtofile(path, u"x"_s);
+        subdeletefile(path);
+        return result;
+    }
+    return u"Filename cannot be empty"_s;
+}
+
+void Tarnpost::WriteCurrentMsgToFile(QString &strFileToWriteTo)
+{
+    subdebuglog(u"start WriteCurrentMsgToFile"_s);
+    lngBytesRead = 0;
+    if (!blnHeadersRetrieved)
+        subRetrieveHeaders();
+
+    const QString check = funcheckfilename(strFileToWriteTo);
+    if (QString::compare(check, " "_L1, Qt::CaseSensitive) > 0) {
+        intpropertyerror = 31;
+        strLastErrorReply = check;
+        subdebuglog(u"end WriteCurrentMsgToFile"_s);
+        return;
+    }
+    if (blnNoSuchMsg) {
+        funappendtofile(strFileToWriteTo, kUnableToRetrieve);
+        subdebuglog(u"end WriteCurrentMsgToFile"_s);
+        return;
+    }
+
+    intpropertyerror = 0;
+    if (intpropertystatus != 1) {
+        intpropertyerror = 23;
+    } else if (m_MsgNumber == 0) {
+        intpropertyerror = 24;
+    } else {
+        if (!blnSizeRetrieved)
+            subRetrieveSize();
+        strStreamFileName = strFileToWriteTo;
+        blnReportReadStatus = true;
+        const QString status = funSendDataForStreamingToAFile(*wsk1, "RETR "_L1 + QString::number(m_MsgNumber), m_POPTimeout);
+        if (isSuccess(status)) {
+            m_MsgContents = "Contents written to file: "_L1 + strFileToWriteTo;
+        } else {
+            intpropertyerror = 25;
+            strLastErrorReply = status;
+        }
+        blnReportReadStatus = false;
+        fireMsgReadStatus(lngMsgSizeInK, 100, true);
+    }
+    if (intpropertyerror == 23 || intpropertyerror == 24 || intpropertyerror == 25)
+        subcloseconnection(*wsk1);
+    subdebuglog(u"end WriteCurrentMsgToFile"_s);
+}
+
+void Tarnpost::DeleteCurrentMsg()
+{
+    subdebuglog(u"start deletecurrentmessage"_s);
+    intpropertyerror = 0;
+    if (intpropertystatus == 1) {
+        const QString reply = funSendDataForSingleLineResponse(*wsk1, "DELE "_L1 + QString::number(m_MsgNumber), m_POPTimeout);
+        if (!isSuccess(reply)) {
+            intpropertyerror = 26;
+            strLastErrorReply = reply;
+        }
+    } else {
+        intpropertyerror = 27;
+    }
+    subdebuglog(u"end deletecurrentmessage"_s);
+}
+
+void Tarnpost::ResetDeletedMsgs()
+{
+    subdebuglog(u"start resetdeletedmessages"_s);
+    intpropertyerror = 0;
+    if (intpropertystatus == 1) {
+        const QString reply = funSendDataForSingleLineResponse(*wsk1, u"RSET"_s, m_POPTimeout);
+        if (!isSuccess(reply)) {
+            intpropertyerror = 28;
+            strLastErrorReply = reply;
+        }
+    } else {
+        intpropertyerror = 29;
+    }
+    subdebuglog(u"end resetdeletedmessages"_s);
+}
+
+void Tarnpost::subresetmsgvalues()
+{
+    subdebuglog(u"start subresetmsgvalues"_s);
+    m_MsgCount = 0;
+    m_MsgNumber = 0;
+    m_MsgUniqueID.clear();
+    m_MsgHeaders.clear();
+    m_MsgContents.clear();
+    lngMsgSizeInK = 0;
+    blnSizeRetrieved = false;
+    blnHeadersRetrieved = false;
+    subdebuglog(u"end subresetmsgvalues"_s);
+}
+
+} // namespace Tarnpostctl

@@ -1,0 +1,399 @@
+#include "tarnpost.h"
+
+#include "socketadapter.h"
+#include "tarnpostctl.h"
+
+#include <QCoreApplication>
+#include <QFile>
+#include <QTimer>
+
+#include <cmath>
+#include <limits>
+
+using namespace Qt::StringLiterals;
+
+namespace Tarnpostctl {
+
+namespace {
+
+const QString kTimeoutText = u"Program determining timeout error"_s;
+constexpr char kTerminator[] = "\r\n.\r\n";
+constexpr qsizetype kTerminatorSize = 5;
+// Wakes a blocked wait often enough for its timeout test.
+constexpr int kWakeIntervalMs = 250;
+
+bool socketGone(int state)
+{
+    return state == SocketAdapter::StateClosed || state == SocketAdapter::StateError;
+}
+
+} // namespace
+
+void Tarnpost::subwaitforevents()
+{
+    // Blocks until something happens; the timer bounds the block so that the
+    // caller's timeout test runs at least four times a second.
+    QTimer wake;
+    wake.start(kWakeIntervalMs);
+    QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+}
+
+bool Tarnpost::funtimedout(qint16 intTimeout) const
+{
+    return dtmLastActivity.elapsed() / 1000 > qint64(intTimeout);
+}
+
+QString Tarnpost::funSendDataForSingleLineResponse(SocketAdapter &socket, const QString &strCommand, qint16 &intTimeout)
+{
+    subdebuglog(u"start funSendDataForSingleLineResponse"_s);
+    blnStreamToFile = false;
+    subclosestreamfile();
+    dtmLastActivity.start();
+    if (m_DebugMode)
+        subdebuglog(u"Sending command:"_s + strCommand);
+    socket.send((strCommand + "\r\n"_L1).toLatin1());
+
+    bool done = false;
+    for (;;) {
+        subwaitforevents();
+        if (funtimedout(intTimeout) || socket.state() == SocketAdapter::StateError) {
+            // An errored socket delivers nothing more: give up as a timeout would.
+            subdebuglog(u"timeout in funSendDataForSingleLineResponse"_s);
+            strDataBuffer = kTimeoutText;
+            done = true;
+        }
+        if (done || strDataBuffer.endsWith("\r\n"_L1) || socket.state() == SocketAdapter::StateClosed)
+            break;
+    }
+    QString result = std::move(strDataBuffer);
+    subflushdata();
+    subdebuglog(u"end funSendDataForSingleLineResponse"_s);
+    return result;
+}
+
+QString Tarnpost::funSendDataForMultiLineResponse(SocketAdapter &socket, const QString &strCommand, qint16 &intTimeout)
+{
+    subdebuglog(u"start funSendDataForMultiLineResponse"_s);
+    blnStreamToFile = false;
+    subclosestreamfile();
+    dtmLastActivity.start();
+    if (m_DebugMode)
+        subdebuglog(u"Sending command:"_s + strCommand);
+    socket.send((strCommand + "\r\n"_L1).toLatin1());
+
+    QString result;
+    bool firstLineCheck = true;
+    bool done = false;
+    while (!done) {
+        subwaitforevents();
+        if (funtimedout(intTimeout)) {
+            done = true;
+            result = kTimeoutText;
+            subdebuglog(u"timeout in funSendDataForMultiLineResponse"_s);
+            break;
+        }
+        if (firstLineCheck && !funisblank(strDataBuffer) && strDataBuffer.contains("\r\n"_L1)) {
+            firstLineCheck = false;
+            if (strDataBuffer.startsWith("-ERR"_L1)) {
+                done = true;
+                result = std::move(strDataBuffer);
+            }
+        }
+        if (!done && !firstLineCheck) {
+            subdebuglog(u"funSendDataForMultiLineResponse: (1)"_s);
+            // Only the tail is looked at, so a long reply costs no rescans.
+            if (strDataBuffer.endsWith(QLatin1StringView(kTerminator))) {
+                done = true;
+                result = std::move(strDataBuffer);
+                result.chop(kTerminatorSize);
+            }
+        }
+        subdebuglog(u"funSendDataForMultiLineResponse: (2)"_s);
+        if (!done && socketGone(socket.state())) {
+            // Nothing more can arrive on a closed socket: end as a timeout would.
+            subdebuglog(u"timeout in funSendDataForMultiLineResponse"_s);
+            result = kTimeoutText;
+            done = true;
+        }
+    }
+    subflushdata();
+    subdebuglog(u"end funSendDataForMultiLineResponse"_s);
+    return result;
+}
+
+QString Tarnpost::funSendDataForStreamingToAFile(SocketAdapter &socket, const QString &strCommand, qint16 &intTimeout)
+{
+    subdebuglog(u"start funSendDataForStreamingToAFile"_s);
+    subclosestreamfile();
+    blnStreamToFile = true;
+    blnStreamFirstPacket = true;
+    strStreamFirstLine.clear();
+    m_streamHead.clear();
+    m_streamTail.clear();
+    m_streamSkip = 0;
+    dtmLastActivity.start();
+    if (m_DebugMode)
+        subdebuglog(u"Sending command:"_s + strCommand);
+    socket.send((strCommand + "\r\n"_L1).toLatin1());
+
+    for (;;) {
+        subwaitforevents();
+        if (funtimedout(intTimeout)) {
+            strStreamFirstLine = kTimeoutText;
+            subdebuglog(u"timeout in funSendDataForStreamingToAFile"_s);
+            break;
+        }
+        if (!blnStreamToFile)
+            break;
+        if (socketGone(socket.state())) {
+            strStreamFirstLine = kTimeoutText;
+            subdebuglog(u"timeout in funSendDataForStreamingToAFile"_s);
+            break;
+        }
+    }
+    subclosestreamfile();
+    m_streamHead.clear();
+    m_streamTail.clear();
+    subflushdata();
+    subdebuglog(u"end funSendDataForStreamingToAFile"_s);
+    return strStreamFirstLine;
+}
+
+void Tarnpost::subflushdata()
+{
+    subdebuglog(u"in subflushdata"_s);
+    strDataBuffer.clear();
+}
+
+void Tarnpost::wsk1_DataArrival(qint64 bytesTotal)
+{
+    while (wsk1->state() == SocketAdapter::StateConnecting) {
+        QCoreApplication::processEvents();
+        QCoreApplication::processEvents();
+        if (wsk1->state() == SocketAdapter::StateConnecting)
+            subwaitforevents();
+    }
+    dtmLastActivity.start();
+    if (blnInDataArrival)
+        return;
+    blnInDataArrival = true;
+    subdebuglog(u"start wsk1_dataarrival"_s);
+
+    // Loop until the socket is drained: bytes queued while a progress handler
+    // ran would otherwise wait for the next arrival, which may never come.
+    while (wsk1->state() != SocketAdapter::StateClosed && wsk1->bytesAvailable() > 0) {
+        if (!blnStreamToFile) {
+            const QString strReading = QString::fromLatin1(wsk1->readAll());
+            if (m_DebugMode) {
+                subdebuglog(u"GetData:"_s + strReading);
+                subdebuglog(u"wsk1_dataarrival: len(strDataBuffer)="_s + QString::number(strDataBuffer.size()));
+                subdebuglog(u"wsk1_dataarrival: len(strReading)="_s + QString::number(strReading.size())
+                            + "bytesTotal="_L1 + QString::number(bytesTotal));
+            }
+            strDataBuffer += strReading;
+            if (blnReportReadStatus)
+                subReportReadStatus(qint32(qMin<qsizetype>(strDataBuffer.size() / 1024 + 1,
+                                                            std::numeric_limits<qint32>::max())));
+        } else {
+            const QByteArray packet = wsk1->readAll();
+            const qint64 n = packet.size();
+            if (blnReportReadStatus) {
+                lngBytesRead = qint32(qMin<qint64>(qint64(lngBytesRead) + n, std::numeric_limits<qint32>::max()));
+                if (m_DebugMode)
+                    subdebuglog("bytes read:"_L1 + QString::number(n) + " total:"_L1 + QString::number(lngBytesRead));
+                subReportReadStatus(lngBytesRead / 1024 + 1);
+            }
+            subframestreampacket(packet);
+        }
+        dtmLastActivity.start();
+    }
+
+    subdebuglog(u"end wsk1_dataarrival"_s);
+    blnInDataArrival = false;
+}
+
+void Tarnpost::subframestreampacket(const QByteArray &packet)
+{
+    if (!blnStreamToFile)
+        return;
+    QByteArray content;
+    if (blnStreamFirstPacket) {
+        // The status line may be split anywhere, even between its CR and LF.
+        m_streamHead += packet;
+        const qsizetype crlf = m_streamHead.indexOf("\r\n");
+        if (crlf < 0)
+            return;
+        strStreamFirstLine = QString::fromLatin1(m_streamHead.constData(), crlf);
+        content = m_streamHead.mid(crlf + 2);
+        m_streamHead.clear();
+        blnStreamFirstPacket = false;
+        if (m_DebugMode)
+            subdebuglog("firstline="_L1 + strStreamFirstLine + "*"_L1);
+        if (strStreamFirstLine.startsWith("-ERR"_L1)) {
+            // A refusal carries no content and no terminator.
+            blnStreamToFile = false;
+            return;
+        }
+        // The status line's CR LF can be the start of the terminator (an empty
+        // message), so it is held back with the content but never written.
+        m_streamTail = "\r\n";
+        m_streamSkip = 2;
+        m_streamFile = std::make_unique<QFile>(strStreamFileName);
+        if (!m_streamFile->open(QIODevice::WriteOnly | QIODevice::Append))
+            m_streamFile.reset();
+    } else {
+        content = packet;
+    }
+
+    QByteArray window = m_streamTail + content;
+    m_streamTail.clear();
+    const qsizetype end = window.indexOf(kTerminator);
+    if (m_DebugMode)
+        subdebuglog("lngposition="_L1 + QString::number(end));
+    if (end >= 0) {
+        subdebuglog(u"found end of stream 1"_s);
+        blnStreamToFile = false;
+        subwritestreamcontent(window, 0, end - 1);
+        subclosestreamfile();
+        return;
+    }
+    // Keep the last four bytes: they may be the first part of the terminator.
+    const qsizetype keep = qMin<qsizetype>(kTerminatorSize - 1, window.size());
+    subwritestreamcontent(window, 0, window.size() - keep - 1);
+    m_streamTail = window.right(keep);
+}
+
+void Tarnpost::subwritestreamcontent(const QByteArray &bytes, qsizetype from, qsizetype to)
+{
+    // The status line's own CR LF sits at the front of the held-back bytes.
+    while (m_streamSkip > 0 && from <= to) {
+        ++from;
+        --m_streamSkip;
+    }
+    if (from > to)
+        return;
+    subwritebytestofile(bytes, from, to);
+}
+
+void Tarnpost::subwritebytestofile(const QByteArray &bytes, qsizetype from, qsizetype to)
+{
+    if (from > to || from < 0 || to >= bytes.size())
+        return;
+    if (m_streamFile) {
+        m_streamFile->write(bytes.constData() + from, to - from + 1);  // errors are ignored
+        return;
+    }
+    // No open stream file: append in pieces.
+    constexpr qsizetype kPiece = 10000;
+    for (qsizetype i = from; i <= to; i += kPiece)
+        funappendtofile(strStreamFileName, funbytestostring(bytes, i, qMin(to, i + kPiece - 1)));
+}
+
+void Tarnpost::subclosestreamfile()
+{
+    if (m_streamFile) {
+        m_streamFile->close();
+        m_streamFile.reset();
+    }
+}
+
+QString Tarnpost::funbytestostring(const QByteArray &bytes, qsizetype from, qsizetype to)
+{
+    if (from > to || from < 0 || to >= bytes.size())
+        return {};
+    return QString::fromLatin1(bytes.constData() + from, to - from + 1);
+}
+
+QString Tarnpost::funappendtofile(const QString &fileName, const QString &text)
+{
+    QFile file(fileName);
+    if (fileName.isEmpty() || !file.open(QIODevice::ReadWrite | QIODevice::Append))
+        return u"Error attempting to open file"_s;
+    const QByteArray bytes = text.toLatin1();
+    if (file.write(bytes) != bytes.size()) {
+        file.close();
+        return u"Error writing to file"_s;
+    }
+    file.close();
+    if (file.error() != QFileDevice::NoError)
+        return u"Error writing to file"_s;
+    return {};
+}
+
+void Tarnpost::subdeletefile(const QString &fileName, int *errNumber)
+{
+    int number = 0;
+    if (!QFile::remove(fileName))
+        number = QFile::exists(fileName) ? 75 : 53;  // path/file access error, file not found
+    if (errNumber)
+        *errNumber = number;
+}
+
+void Tarnpost::subReportReadStatus(qint32 lngReadInK)
+{
+    if (lngMsgSizeInK <= 0) {
+        // No size known: nothing sensible to divide by.
+        fireMsgReadStatus(0, 0);
+        return;
+    }
+    const qint32 read = qMin(lngReadInK, lngMsgSizeInK);
+    const double percent = std::nearbyint(double(read) / double(lngMsgSizeInK) * 100.0);  // half to even
+    fireMsgReadStatus(read, qint16(qBound(0.0, percent, 100.0)));
+}
+
+void Tarnpost::fireMsgReadStatus(qint32 lngReadInK, qint16 intPercent, bool readIsSize)
+{
+    qint16 percent = intPercent;
+    if (readIsSize) {
+        Q_EMIT MsgReadStatus(lngMsgSizeInK, lngMsgSizeInK, percent);
+    } else {
+        qint32 read = lngReadInK;
+        Q_EMIT MsgReadStatus(read, lngMsgSizeInK, percent);
+    }
+    if (!m_eventSink)
+        return;
+    const qint32 sentRead = readIsSize ? lngMsgSizeInK : lngReadInK;
+    const qint32 sentTotal = lngMsgSizeInK;
+    QVariantList args{QVariant::fromValue<qint32>(sentRead), QVariant::fromValue<qint32>(sentTotal),
+                      QVariant::fromValue<qint16>(percent)};
+    m_eventSink->invokeEvent(DispIdMsgReadStatus, args);
+    // The total (and, at the end of a download, the read count too) is the
+    // control's size member passed by reference.
+    bool ok = false;
+    if (readIsSize && args.size() > 0) {
+        const qint32 v = args.at(0).toInt(&ok);
+        if (ok && v != sentRead)
+            lngMsgSizeInK = v;
+    }
+    if (args.size() > 1) {
+        const qint32 v = args.at(1).toInt(&ok);
+        if (ok && v != sentTotal)
+            lngMsgSizeInK = v;
+    }
+}
+
+void Tarnpost::wsk1_Close()
+{
+    subdebuglog(u"start wsk1_close"_s);
+    if (wsk1->state() == SocketAdapter::StateClosing)
+        wsk1->close();
+    subresetvaluesondisconnect();
+    intpropertyerror = 0;
+    m_ConnectResponse.clear();
+    subdebuglog(u"end wsk1_close"_s);
+}
+
+void Tarnpost::wsk1_Error(int Number, const QString &Description)
+{
+    const qint16 number = qint16(Number);
+    if (m_DebugMode)
+        subdebuglog("start wsk1_error: "_L1 + QString::number(number) + u' ' + Description);
+    strSocketErrorText = Description;
+    intpropertyerror = number;
+    if (m_DebugMode) {
+        subdebuglog("error:"_L1 + QString::number(number) + u':' + Description);
+        subdebuglog(u"end wsk1_error"_s);
+    }
+}
+
+} // namespace Tarnpostctl
