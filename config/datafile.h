@@ -1,0 +1,32 @@
+#pragma once
+// Reading and writing the program's text files: UTF-8 (a file that is not
+// valid UTF-8 is read as Latin-1, so no byte is lost), CR LF line ends on
+// write, CR LF, lone CR or LF accepted on read, atomic replacement on write.
+
+#include <QByteArray>
+#include <QString>
+#include <QStringList>
+
+#include <optional>
+
+class QSaveFile;
+
+class DataFile final
+{
+public:
+    // The file's lines, or nothing when it cannot be opened.
+    static std::optional<QStringList> readLines(const QString &path);
+    static QString decode(const QByteArray &bytes);
+    static QStringList splitLines(const QString &text);
+    // One line as written: UTF-8 followed by CR LF.
+    static QByteArray encodeLine(const QString &line);
+
+    // Opens a save of `path` that replaces the file only on commit. Files that
+    // hold secrets are made readable by their owner only before the commit.
+    static bool openForSave(QSaveFile &file, bool ownerOnly);
+    // Writes all of `bytes`; false on a short or failed write.
+    static bool writeAll(QSaveFile &file, const QByteArray &bytes);
+
+private:
+    DataFile() = delete;
+};

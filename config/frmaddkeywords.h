@@ -1,0 +1,12 @@
+#pragma once
+
+#include "addentrydialog.h"
+
+class frmAddkeywords final : public AddEntryDialog
+{
+    Q_OBJECT
+    Q_DISABLE_COPY_MOVE(frmAddkeywords)
+
+public:
+    explicit frmAddkeywords(ConfigForm &form, QWidget *parent = nullptr);
+};

@@ -1,0 +1,10 @@
+#pragma once
+// The four Delete commands: remove the selected row of a list after a Yes/No
+// question. With no row selected nothing is asked and nothing is removed.
+
+#include "listkind.h"
+
+class ConfigForm;
+
+// Returns whether a row was removed.
+bool deleteSelectedRow(ConfigForm &form, ListKind kind);

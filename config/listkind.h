@@ -1,0 +1,24 @@
+#pragma once
+// The four lists and where each one lives on the main window.
+
+#include <QString>
+
+class ConfigForm;
+class ListGridView;
+class ListTable;
+class QLineEdit;
+
+enum class ListKind { Accounts, Whitelist, Blacklist, Keywords };
+
+namespace Lists {
+
+ListTable *table(const ConfigForm &form, ListKind kind);
+ListGridView *view(const ConfigForm &form, ListKind kind);
+QLineEdit *countBox(const ConfigForm &form, ListKind kind);
+QString fileName(ListKind kind);      // "accounts.dat", ...
+QString filePath(const ConfigForm &form, ListKind kind);
+QString caption(ListKind kind);       // the grid's caption line
+// Appends a row and writes the new row count into the list's count box.
+void appendRow(ConfigForm &form, ListKind kind, const QStringList &cells);
+
+} // namespace Lists

@@ -1,0 +1,7 @@
+#pragma once
+
+class ConfigForm;
+
+// Appends the minute entries 5, 10, ... 55 to the minutes list, once per run:
+// a second call finds them there and adds nothing.
+void modules_settings(ConfigForm &form);

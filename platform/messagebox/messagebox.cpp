@@ -1,0 +1,127 @@
+#include "messagebox.h"
+
+#include <QMessageBox>
+#include <QQueue>
+
+using namespace Qt::StringLiterals;
+
+namespace {
+
+struct TestState
+{
+    bool on = false;
+    QQueue<MessageBox::Button> answers;
+    QList<MessageBox::Record> records;
+};
+
+TestState &testState()
+{
+    static TestState state;
+    return state;
+}
+
+MessageBox::Button firstButton(MessageBox::Buttons buttons)
+{
+    return buttons == MessageBox::YesNo ? MessageBox::Yes : MessageBox::Ok;
+}
+
+bool belongsTo(MessageBox::Button answer, MessageBox::Buttons buttons)
+{
+    switch (buttons) {
+    case MessageBox::OkOnly:
+        return answer == MessageBox::Ok;
+    case MessageBox::OkCancel:
+        return answer == MessageBox::Ok || answer == MessageBox::Cancel;
+    case MessageBox::YesNo:
+        return answer == MessageBox::Yes || answer == MessageBox::No;
+    }
+    return false;
+}
+
+} // namespace
+
+QString MessageBox::defaultTitle()
+{
+    return u"Quellmail"_s;
+}
+
+MessageBox::Button MessageBox::show(QWidget *parent, const QString &text, const QString &title,
+                                    Buttons buttons)
+{
+    const QString shownTitle = title.isEmpty() ? defaultTitle() : title;
+    TestState &state = testState();
+    if (state.on) {
+        Button answer = firstButton(buttons);
+        if (!state.answers.isEmpty()) {
+            const Button queued = state.answers.dequeue();
+            // A queued answer the box cannot give would hide a test mistake.
+            answer = belongsTo(queued, buttons) ? queued : firstButton(buttons);
+        }
+        state.records.append(Record{text, shownTitle, buttons, answer});
+        return answer;
+    }
+
+    QMessageBox box(parent);
+    box.setWindowTitle(shownTitle);
+    box.setText(text);
+    box.setWindowModality(Qt::ApplicationModal);
+    switch (buttons) {
+    case OkOnly:
+        box.setIcon(QMessageBox::Information);
+        box.setStandardButtons(QMessageBox::Ok);
+        box.setDefaultButton(QMessageBox::Ok);
+        break;
+    case OkCancel:
+        box.setIcon(QMessageBox::Question);
+        box.setStandardButtons(QMessageBox::Ok | QMessageBox::Cancel);
+        box.setDefaultButton(QMessageBox::Ok);
+        break;
+    case YesNo:
+        box.setIcon(QMessageBox::Question);
+        box.setStandardButtons(QMessageBox::Yes | QMessageBox::No);
+        box.setDefaultButton(QMessageBox::Yes);
+        break;
+    }
+    const int result = box.exec();
+    switch (result) {
+    case QMessageBox::Yes:
+        return Yes;
+    case QMessageBox::No:
+        return No;
+    case QMessageBox::Cancel:
+        return Cancel;
+    case QMessageBox::Ok:
+        return Ok;
+    default:
+        // Escape or the title-bar close: the box's "no" answer.
+        return buttons == YesNo ? No : (buttons == OkCancel ? Cancel : Ok);
+    }
+}
+
+void MessageBox::setTestMode(bool on)
+{
+    TestState &state = testState();
+    state.on = on;
+    state.answers.clear();
+    state.records.clear();
+}
+
+bool MessageBox::testMode()
+{
+    return testState().on;
+}
+
+void MessageBox::queueAnswer(Button answer)
+{
+    testState().answers.enqueue(answer);
+}
+
+QList<MessageBox::Record> MessageBox::records()
+{
+    return testState().records;
+}
+
+void MessageBox::clearRecords()
+{
+    testState().records.clear();
+}

@@ -1,0 +1,34 @@
+#include "testform.h"
+
+#include "listgridview.h"
+#include "listtable.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLineEdit>
+
+using namespace Qt::StringLiterals;
+
+TestForm::TestForm(const QString &folder)
+    : m_folder(folder)
+{
+    for (int i = 0; i < 4; ++i) {
+        m_tables[i] = new ListTable(this);
+        m_views[i] = new ListGridView(this);
+        m_views[i]->setListTable(m_tables[i]);
+    }
+    for (QLineEdit *&box : m_boxes)
+        box = new QLineEdit(u"0"_s, this);
+    for (QCheckBox *&check : m_checks)
+        check = new QCheckBox(this);
+    m_minutes = new QComboBox(this);
+    m_minutes->setEditable(true);
+    m_minutes->setInsertPolicy(QComboBox::NoInsert);
+    m_minutes->addItem(u"1"_s);
+    m_minutes->setEditText(u"5"_s);
+}
+
+QTableView *TestForm::gridAccountsView() const { return m_views[0]; }
+QTableView *TestForm::gridwhitelistView() const { return m_views[1]; }
+QTableView *TestForm::gridblacklistView() const { return m_views[2]; }
+QTableView *TestForm::gridkeywordsView() const { return m_views[3]; }
