@@ -20,6 +20,7 @@ public:
 
     void addUser(const QString &user, const QString &password);
     // Messages are numbered in the order added; LF or CR LF in, stored with LF.
+    // Works before and after start(); an unknown user is added with password = name.
     void addMessage(const QString &user, const QByteArray &content);
 
     // port 0 picks a free port. Returns once the greeting has arrived.
