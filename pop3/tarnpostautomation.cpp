@@ -5,7 +5,6 @@
 #include "tarnpostctl.h"
 
 #include <QMessageBox>
-#include <QPointer>
 #include <QResizeEvent>
 
 #include <atomic>
@@ -482,6 +481,7 @@ void Tarnpost::advise(Automation::EventSink *sink)
 
 void Tarnpost::initNew()
 {
+    setFixedSize(FaceSize);
     m_POPHostname.clear();
     m_POPPort = 110;
     m_POPUsername.clear();
@@ -491,6 +491,7 @@ void Tarnpost::initNew()
 
 void Tarnpost::load(const Automation::PropertyBag &bag)
 {
+    setFixedSize(FaceSize);
     // No defaults: a missing (or unusable) value gives the store's empty value.
     m_POPHostname = toText(bag.read(u"POPHostname"_s)).value_or(QString());
     const Converted port = toInteger(bag.read(u"POPPort"_s), std::numeric_limits<qint32>::min(),
