@@ -1,0 +1,428 @@
+// The main window as a user meets it: first start, a start with saved data,
+// Save and Reload, Hide, Exit and the close request, the links and the
+// hosted POP3 control.
+
+#include "frmaddaccount.h"
+#include "frmaddwhitelist.h"
+#include "frmmain.h"
+#include "frmsplash.h"
+#include "listtable.h"
+#include "messagebox.h"
+#include "ruleswitch.h"
+#include "uitestsupport.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDir>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QTabWidget>
+#include <QTableView>
+#include <QTemporaryDir>
+#include <QTextBrowser>
+
+using namespace Qt::StringLiterals;
+
+namespace {
+
+const QByteArray savedStats("2\r\n1\r\n1\r\n0\r\n12\r\n345\r\n 0 \r\n10\r\n 1 \r\n 0 \r\n 0 \r\n 1 \r\n");
+
+QStringList countTexts(const frmMain &form)
+{
+    return {form.txtAccountsCount()->text(), form.txtwhitelistCount()->text(),
+            form.txtblacklistCount()->text(), form.txtkeywordsCount()->text(),
+            form.txtEmailsBlockedCount()->text(), form.txttotalemailsever()->text()};
+}
+
+QStringList states(const frmMain &form)
+{
+    QStringList values;
+    for (const QCheckBox *box : {form.checkautoscan(), form.checkwhitelist(), form.checkblacklist(),
+                                 form.checkspamcop(), form.checkkeywords()})
+        values.append(QString::number(RuleSwitch::value(box)));
+    return values;
+}
+
+QStringList minuteItems(const frmMain &form)
+{
+    QStringList items;
+    for (int i = 0; i < form.combominutes()->count(); ++i)
+        items.append(form.combominutes()->itemText(i));
+    return items;
+}
+
+QStringList rowsOf(const ListTable *table)
+{
+    QStringList rows;
+    for (int row = 1; row <= table->rowCountValue(); ++row)
+        rows.append(table->rowCells(row).join(u','));
+    return rows;
+}
+
+const QStringList allMinutes{u"1"_s, u"5"_s, u"10"_s, u"15"_s, u"20"_s, u"25"_s,
+                             u"30"_s, u"35"_s, u"40"_s, u"45"_s, u"50"_s, u"55"_s};
+
+} // namespace
+
+class tst_FrmMain : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void init();
+    void layout();
+    void firstStartWithoutFiles();
+    void startWithSavedData();
+    void reloadDiscardsUnsavedEdits();
+    void saveThenReloadShowsTheSame();
+    void exitAnswered_data();
+    void exitAnswered();
+    void closeRequest_data();
+    void closeRequest();
+    void hideButton_data();
+    void hideButton();
+    void links();
+    void importHook();
+    void helpPage();
+    void tarnpostHosted();
+
+private:
+    void savedFiles();
+    // Starts the window, cancelling the first-account dialog if it opens.
+    bool start(frmMain &form);
+
+    std::unique_ptr<QTemporaryDir> m_dir;
+};
+
+void tst_FrmMain::init()
+{
+    MessageBox::setTestMode(true);
+    m_dir = std::make_unique<QTemporaryDir>();
+}
+
+void tst_FrmMain::savedFiles()
+{
+    UiTest::writeBytes(m_dir->filePath(u"stats.dat"_s), savedStats);
+    UiTest::writeBytes(m_dir->filePath(u"accounts.dat"_s),
+                       "mail.example.org,alice,pw1\r\npop.example.net,bob,p,w\r\n");
+    UiTest::writeBytes(m_dir->filePath(u"whitelist.dat"_s), "friend@x.example\r\n");
+    UiTest::writeBytes(m_dir->filePath(u"blacklist.dat"_s), "spam.example\r\n");
+    UiTest::writeBytes(m_dir->filePath(u"keywords.dat"_s), "");
+}
+
+bool tst_FrmMain::start(frmMain &form)
+{
+    frmAddAccount *dialog = form.accountDialog();
+    auto opened = UiTest::whenShown(dialog, [dialog] { dialog->cmdCancelAccountInfo_Click(); });
+    form.runLoadSequence();
+    return *opened;
+}
+
+void tst_FrmMain::layout()
+{
+    frmMain form(m_dir->path());
+    QCOMPARE(form.windowTitle(), u"Quellmail"_s);
+    QStringList tabs;
+    for (int i = 0; i < form.SSTab1()->count(); ++i)
+        tabs.append(form.SSTab1()->tabText(i));
+    QCOMPARE(tabs, (QStringList{u"Accounts"_s, u"Whitelist"_s, u"Blacklist"_s, u"Keywords"_s, u"Settings"_s,
+                                u"Help"_s}));
+    const struct
+    {
+        const char *name;
+        const char *caption;
+    } buttons[] = {{"cmdAddAccount", "Add"}, {"cmdDeleteAccount", "Delete"}, {"cmdAddWhitelist", "Add"},
+                   {"cmdeletewhitelist", "Delete"}, {"Command1", "Import"}, {"cmdAddBlacklist", "Add"},
+                   {"cmddeleteblacklist", "Delete"}, {"cmdAddkeywords", "Add"}, {"cmddeletekeyword", "Delete"},
+                   {"cmdscannow", "Scan now"}, {"cmdupdateconfig", "Save Settings"}, {"cmdreloadconfig", "Reload"},
+                   {"cmdsystemtray", "Hide"}, {"cmdExitApplication", "Exit"}, {"SpamFolder", "Spam Folder"}};
+    for (const auto &button : buttons) {
+        auto *widget = form.findChild<QPushButton *>(QString::fromLatin1(button.name));
+        QVERIFY2(widget, button.name);
+        QCOMPARE(widget->text(), QString::fromLatin1(button.caption));
+    }
+    for (QLineEdit *box : {form.txtAccountsCount(), form.txtwhitelistCount(), form.txtblacklistCount(),
+                           form.txtkeywordsCount(), form.txtEmailsBlockedCount(), form.txttotalemailsever()}) {
+        QVERIFY(box->isReadOnly());
+        QCOMPARE(box->text(), u"0"_s);
+    }
+    QVERIFY(form.txtEmailsAllowedCount()->isHidden());
+    QCOMPARE(form.findChild<QLabel *>(u"Label25"_s)->text(), u"Open Deleted Spam folder"_s);
+    QCOMPARE(form.splash()->windowTitle(), u" Now Loading"_s);
+    QCOMPARE(form.gridAccountsView()->model(), form.gridAccounts());
+}
+
+void tst_FrmMain::firstStartWithoutFiles()
+{
+    frmMain form(m_dir->path());
+    int scans = 0;
+    form.setScanProcedure([&] { ++scans; });
+    QVERIFY(start(form));   // the account dialog opened on its own
+    QCOMPARE(countTexts(form), (QStringList{u"0"_s, u"0"_s, u"0"_s, u"0"_s, u"0"_s, u"0"_s}));
+    QCOMPARE(form.combominutes()->currentText(), u"5"_s);
+    QCOMPARE(states(form), (QStringList{u"1"_s, u"0"_s, u"1"_s, u"0"_s, u"0"_s}));
+    QCOMPARE(minuteItems(form), allMinutes);
+    QVERIFY(form.isVisible());
+    QVERIFY(!form.splash()->isVisible());
+    QCOMPARE(form.SSTab1()->currentIndex(), 0);
+    QCOMPARE(form.Label17()->text(), u"Quellmail protects your inbox from unwanted emails."_s);
+    // Auto-scan was switched on: the timer runs and one tick is counted.
+    QVERIFY(form.Timer1()->isActive());
+    QCOMPARE(form.txtTimer()->text(), u"1"_s);
+    QCOMPARE(scans, 0);
+    for (const ListTable *table : {form.gridAccounts(), form.gridwhitelist(), form.gridblacklist(),
+                                   form.gridkeywords()})
+        QCOMPARE(table->rowCountValue(), 0);
+    QCOMPARE(form.gridAccounts()->headerData(2, Qt::Horizontal).toString(), u" Password "_s);
+    QVERIFY(form.gridAccountsView()->updatesEnabled());
+    QVERIFY(MessageBox::records().isEmpty());
+    // Loading never writes a file.
+    QCOMPARE(QDir(m_dir->path()).entryList(QDir::Files), QStringList());
+}
+
+void tst_FrmMain::startWithSavedData()
+{
+    savedFiles();
+    frmMain form(m_dir->path());
+    QVERIFY(!start(form));
+    QCOMPARE(countTexts(form), (QStringList{u"2"_s, u"1"_s, u"1"_s, u"0"_s, u"12"_s, u"345"_s}));
+    QCOMPARE(rowsOf(form.gridAccounts()), (QStringList{u"mail.example.org,alice,pw1"_s,
+                                                       u"pop.example.net,bob,p,w"_s}));
+    QCOMPARE(form.combominutes()->currentText(), u"10"_s);
+    // Auto-scan and blacklist are on after every start, whatever the file said.
+    QCOMPARE(states(form), (QStringList{u"1"_s, u"1"_s, u"1"_s, u"0"_s, u"1"_s}));
+}
+
+void tst_FrmMain::reloadDiscardsUnsavedEdits()
+{
+    savedFiles();
+    frmMain form(m_dir->path());
+    QVERIFY(!start(form));
+    form.gridAccounts()->removeAll();
+    form.txtAccountsCount()->setText(u"0"_s);
+    form.gridwhitelist()->appendRow({u"new@x.example"_s});
+    form.txtwhitelistCount()->setText(u"2"_s);
+    form.txtEmailsAllowedCount()->setText(u"9"_s);
+    form.txtEmailsBlockedCount()->setText(u"99"_s);
+    form.checkwhitelist()->setCheckState(Qt::Unchecked);
+    form.checkspamcop()->setCheckState(Qt::Checked);
+    form.combominutes()->setEditText(u"3"_s);
+    form.SSTab1()->setCurrentIndex(4);
+
+    form.cmdreloadconfig_Click();
+    QCOMPARE(countTexts(form), (QStringList{u"2"_s, u"1"_s, u"1"_s, u"0"_s, u"12"_s, u"345"_s}));
+    QCOMPARE(rowsOf(form.gridAccounts()).size(), 2);
+    QCOMPARE(rowsOf(form.gridwhitelist()), QStringList{u"friend@x.example"_s});
+    QCOMPARE(form.txtEmailsAllowedCount()->text(), u"0"_s);
+    QCOMPARE(states(form), (QStringList{u"1"_s, u"1"_s, u"1"_s, u"0"_s, u"1"_s}));
+    QCOMPARE(form.combominutes()->currentText(), u"10"_s);
+    QCOMPARE(form.SSTab1()->currentIndex(), 0);
+    QCOMPARE(minuteItems(form), allMinutes);
+    form.cmdreloadconfig_Click();
+    QCOMPARE(minuteItems(form), allMinutes);
+}
+
+void tst_FrmMain::saveThenReloadShowsTheSame()
+{
+    savedFiles();
+    frmMain form(m_dir->path());
+    QVERIFY(!start(form));
+    frmAddWhitelist *dialog = form.whitelistDialog();
+    auto ran = UiTest::whenShown(dialog, [dialog] {
+        dialog->entryBox()->setText(u"pal@y.example"_s);
+        dialog->add();
+    });
+    form.cmdAddWhitelist_Click();
+    QVERIFY(*ran);
+    form.gridAccountsView()->selectRow(0);
+    MessageBox::queueAnswer(MessageBox::Yes);
+    form.cmdDeleteAccount_Click();
+    form.combominutes()->setEditText(u"7"_s);
+    form.checkspamcop()->setCheckState(Qt::Checked);
+    form.txttotalemailsever()->setText(u"400"_s);
+    const QStringList countsBefore = countTexts(form);
+    const QStringList statesBefore = states(form);
+
+    form.cmdupdateconfig_Click();
+    QVERIFY(!form.splash()->isVisible());
+    QCOMPARE(UiTest::readBytes(m_dir->filePath(u"accounts.dat"_s)), QByteArray("pop.example.net,bob,p,w\r\n"));
+    QCOMPARE(UiTest::readBytes(m_dir->filePath(u"whitelist.dat"_s)),
+             QByteArray("friend@x.example\r\npal@y.example\r\n"));
+    QCOMPARE(UiTest::readBytes(m_dir->filePath(u"keywords.dat"_s)), QByteArray());
+
+    form.cmdreloadconfig_Click();
+    QCOMPARE(countTexts(form), countsBefore);
+    QCOMPARE(states(form), statesBefore);
+    QCOMPARE(rowsOf(form.gridAccounts()), QStringList{u"pop.example.net,bob,p,w"_s});
+    QCOMPARE(rowsOf(form.gridwhitelist()), (QStringList{u"friend@x.example"_s, u"pal@y.example"_s}));
+    QCOMPARE(form.combominutes()->currentText(), u"7"_s);
+    QCOMPARE(minuteItems(form), allMinutes);
+}
+
+void tst_FrmMain::exitAnswered_data()
+{
+    QTest::addColumn<int>("answer");
+    QTest::addColumn<bool>("ends");
+    QTest::newRow("no") << int(MessageBox::No) << false;
+    QTest::newRow("yes") << int(MessageBox::Yes) << true;
+}
+
+void tst_FrmMain::exitAnswered()
+{
+    QFETCH(int, answer);
+    QFETCH(bool, ends);
+    savedFiles();
+    frmMain form(m_dir->path());
+    QVERIFY(!start(form));
+    int removerCalls = 0;
+    form.setTrayIconRemover([&] { ++removerCalls; });
+    QSignalSpy ending(&form, &frmMain::programEnding);
+    form.gridwhitelist()->appendRow({u"unsaved@x.example"_s});
+    MessageBox::clearRecords();
+    MessageBox::queueAnswer(MessageBox::Button(answer));
+    form.cmdExitApplication_Click();
+
+    QCOMPARE(MessageBox::records().size(), 1);
+    QCOMPARE(MessageBox::records().first().text, u"Are you sure you want to exit the application?"_s);
+    QCOMPARE(MessageBox::records().first().title, u"Exit application."_s);
+    QCOMPARE(MessageBox::records().first().buttons, MessageBox::YesNo);
+    QCOMPARE(ending.size(), ends ? 1 : 0);
+    QCOMPARE(removerCalls, ends ? 1 : 0);
+    QCOMPARE(form.isVisible(), !ends);
+    QCOMPARE(form.Timer1()->isActive(), !ends);
+    // Nothing is saved on the way out.
+    QCOMPARE(UiTest::readBytes(m_dir->filePath(u"whitelist.dat"_s)), QByteArray("friend@x.example\r\n"));
+}
+
+void tst_FrmMain::closeRequest_data()
+{
+    QTest::addColumn<int>("answer");
+    QTest::addColumn<bool>("trayAvailable");
+    QTest::newRow("ok") << int(MessageBox::Ok) << true;
+    QTest::newRow("cancel with a tray") << int(MessageBox::Cancel) << true;
+    QTest::newRow("cancel without a tray") << int(MessageBox::Cancel) << false;
+}
+
+void tst_FrmMain::closeRequest()
+{
+    QFETCH(int, answer);
+    QFETCH(bool, trayAvailable);
+    savedFiles();
+    frmMain form(m_dir->path());
+    form.setTrayAvailabilityCheck([trayAvailable] { return trayAvailable; });
+    QVERIFY(!start(form));
+    int removerCalls = 0;
+    form.setTrayIconRemover([&] { ++removerCalls; });
+    QSignalSpy ending(&form, &frmMain::programEnding);
+    MessageBox::clearRecords();
+    MessageBox::queueAnswer(MessageBox::Button(answer));
+    const bool closed = form.close();
+
+    QCOMPARE(MessageBox::records().size(), 1);
+    QCOMPARE(MessageBox::records().first().text,
+             u"Click OK to exit this application.\r\nClick CANCEL to keep it running in the system tray."_s);
+    QCOMPARE(MessageBox::records().first().title, u"Exit application?"_s);
+    QCOMPARE(MessageBox::records().first().buttons, MessageBox::OkCancel);
+    if (answer == MessageBox::Ok) {
+        QVERIFY(closed);
+        QCOMPARE(ending.size(), 1);
+        QCOMPARE(removerCalls, 1);
+        QVERIFY(!form.isVisible());
+    } else {
+        QVERIFY(!closed);
+        QCOMPARE(ending.size(), 0);
+        QCOMPARE(removerCalls, 0);
+        QVERIFY(form.Timer1()->isActive());
+        if (trayAvailable) {
+            QVERIFY(!form.isVisible());
+        } else {
+            // No notification area to come back from: minimized, not hidden.
+            QVERIFY(form.isVisible());
+            QVERIFY(form.isMinimized());
+        }
+    }
+}
+
+void tst_FrmMain::hideButton_data()
+{
+    QTest::addColumn<bool>("trayAvailable");
+    QTest::newRow("tray") << true;
+    QTest::newRow("no tray") << false;
+}
+
+void tst_FrmMain::hideButton()
+{
+    QFETCH(bool, trayAvailable);
+    savedFiles();
+    frmMain form(m_dir->path());
+    form.setTrayAvailabilityCheck([trayAvailable] { return trayAvailable; });
+    QVERIFY(!start(form));
+    QTest::mouseClick(form.findChild<QPushButton *>(u"cmdsystemtray"_s), Qt::LeftButton);
+    QCOMPARE(form.isVisible(), !trayAvailable);
+    QCOMPARE(form.isMinimized(), !trayAvailable);
+    QVERIFY(form.Timer1()->isActive());
+    QVERIFY(MessageBox::records().isEmpty());
+}
+
+void tst_FrmMain::links()
+{
+    frmMain form(m_dir->path());
+    QList<QUrl> opened;
+    form.setUrlOpener([&](const QUrl &url) { opened.append(url); });
+    form.show();
+    QTest::mouseClick(form.findChild<QLabel *>(u"Label25"_s), Qt::LeftButton);
+    QTest::mouseClick(form.findChild<QPushButton *>(u"SpamFolder"_s), Qt::LeftButton);
+    QTest::mouseClick(form.findChild<QLabel *>(u"Image1"_s), Qt::LeftButton);
+    const QUrl folder = QUrl::fromLocalFile(m_dir->path() + u"/SpamDeleted/"_s);
+    QCOMPARE(opened, (QList<QUrl>{folder, folder, QUrl(u"https://quellmail.example.org/"_s)}));
+}
+
+void tst_FrmMain::importHook()
+{
+    frmMain form(m_dir->path());
+    form.Command1_Click();   // no import yet: nothing happens
+    int imports = 0;
+    form.setImportProcedure([&] { ++imports; });
+    QTest::mouseClick(form.findChild<QPushButton *>(u"Command1"_s), Qt::LeftButton);
+    QCOMPARE(imports, 1);
+}
+
+void tst_FrmMain::helpPage()
+{
+    UiTest::writeBytes(m_dir->filePath(u"index.html"_s),
+                       "<html><body><h1>Quellmail help</h1><p>How to add an account.</p></body></html>");
+    savedFiles();
+    frmMain form(m_dir->path());
+    QVERIFY(!start(form));
+    QVERIFY(form.webhelpbrowser()->toPlainText().contains(u"How to add an account."_s));
+    QCOMPARE(form.webhelpbrowser()->source(), QUrl::fromLocalFile(m_dir->filePath(u"index.html"_s)));
+}
+
+void tst_FrmMain::tarnpostHosted()
+{
+    {
+        // Without the control library the window still works.
+        frmMain form(m_dir->path());
+        QVERIFY(!form.Tarnpost1().isValid());
+        QVERIFY(!form.tarnpostError().isEmpty());
+        QCOMPARE(form.Tarnpost1().POPPort(), 0);
+    }
+    const QString library = QStringLiteral(QUELLMAIL_BIN_DIR "/libtarnpostctl.so");
+    if (!QFileInfo::exists(library))
+        QSKIP("The control library is not built in this tree.");
+    QVERIFY(QFile::link(library, m_dir->filePath(u"libtarnpostctl.so"_s)));
+    frmMain form(m_dir->path());
+    QVERIFY2(form.Tarnpost1().isValid(), qPrintable(form.tarnpostError()));
+    QCOMPARE(form.Tarnpost1().POPPort(), 110);
+    QCOMPARE(form.Tarnpost1().POPTimeout(), qint16(120));
+    QCOMPARE(form.Tarnpost1().POPHostname(), QString());
+    QCOMPARE(form.Tarnpost1().POPUsername(), QString());
+    QCOMPARE(form.Tarnpost1().Error(), qint16(0));
+    QVERIFY(form.findChild<QWidget *>(u"Tarnpost1"_s) == nullptr
+            || form.findChild<QWidget *>(u"Tarnpost1"_s)->isHidden());
+}
+
+QTEST_MAIN(tst_FrmMain)
+#include "tst_frmmain.moc"

@@ -1,0 +1,445 @@
+// Adding and deleting rows as a user does it through the main window: the
+// dialogs' checks, the exact messages, and what reaches the tables.
+
+#include "frmaddaccount.h"
+#include "frmaddblacklist.h"
+#include "frmaddkeywords.h"
+#include "frmaddwhitelist.h"
+#include "frmmain.h"
+#include "listgridview.h"
+#include "listtable.h"
+#include "messagebox.h"
+#include "uitestsupport.h"
+
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTemporaryDir>
+
+using namespace Qt::StringLiterals;
+
+namespace {
+
+const QString reminder = u"\r\nBe sure to click Save Settings when you are finished."_s;
+
+AddEntryDialog *entryDialog(frmMain &form, ListKind kind)
+{
+    switch (kind) {
+    case ListKind::Whitelist:
+        return form.whitelistDialog();
+    case ListKind::Blacklist:
+        return form.blacklistDialog();
+    case ListKind::Keywords:
+        return form.keywordsDialog();
+    case ListKind::Accounts:
+        break;
+    }
+    return nullptr;
+}
+
+void openEntryDialog(frmMain &form, ListKind kind)
+{
+    switch (kind) {
+    case ListKind::Whitelist:
+        form.cmdAddWhitelist_Click();
+        break;
+    case ListKind::Blacklist:
+        form.cmdAddBlacklist_Click();
+        break;
+    case ListKind::Keywords:
+        form.cmdAddkeywords_Click();
+        break;
+    case ListKind::Accounts:
+        form.cmdAddAccount_Click();
+        break;
+    }
+}
+
+ListTable *tableOf(frmMain &form, ListKind kind)
+{
+    switch (kind) {
+    case ListKind::Accounts:
+        return form.gridAccounts();
+    case ListKind::Whitelist:
+        return form.gridwhitelist();
+    case ListKind::Blacklist:
+        return form.gridblacklist();
+    case ListKind::Keywords:
+        return form.gridkeywords();
+    }
+    return nullptr;
+}
+
+QLineEdit *countOf(frmMain &form, ListKind kind)
+{
+    switch (kind) {
+    case ListKind::Accounts:
+        return form.txtAccountsCount();
+    case ListKind::Whitelist:
+        return form.txtwhitelistCount();
+    case ListKind::Blacklist:
+        return form.txtblacklistCount();
+    case ListKind::Keywords:
+        return form.txtkeywordsCount();
+    }
+    return nullptr;
+}
+
+ListGridView *viewOf(frmMain &form, ListKind kind)
+{
+    QTableView *view = nullptr;
+    switch (kind) {
+    case ListKind::Accounts:
+        view = form.gridAccountsView();
+        break;
+    case ListKind::Whitelist:
+        view = form.gridwhitelistView();
+        break;
+    case ListKind::Blacklist:
+        view = form.gridblacklistView();
+        break;
+    case ListKind::Keywords:
+        view = form.gridkeywordsView();
+        break;
+    }
+    return qobject_cast<ListGridView *>(view);
+}
+
+} // namespace
+
+Q_DECLARE_METATYPE(ListKind)
+
+class tst_ListEditing : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void init();
+    void addAccount_data();
+    void addAccount();
+    void accountDialogClearsOnOpenAndCancel();
+    void addEntry_data();
+    void addEntry();
+    void cancelledEntryKeepsText();
+    void sameEntryTwiceGivesTwoRows();
+    void deleteRow_data();
+    void deleteRow();
+    void dialogsAreCreatedOnce();
+
+private:
+    std::unique_ptr<QTemporaryDir> m_dir;
+    std::unique_ptr<frmMain> m_form;
+};
+
+void tst_ListEditing::init()
+{
+    MessageBox::setTestMode(true);
+    m_form.reset();
+    m_dir = std::make_unique<QTemporaryDir>();
+    // One saved account, so the start does not open the account dialog.
+    UiTest::writeBytes(m_dir->filePath(u"accounts.dat"_s), "mail.example.org,alice,pw\r\n");
+    UiTest::writeBytes(m_dir->filePath(u"whitelist.dat"_s), "a@x.example\r\nb@x.example\r\nc@x.example\r\n");
+    UiTest::writeBytes(m_dir->filePath(u"blacklist.dat"_s), "s1.example\r\ns2.example\r\ns3.example\r\n");
+    UiTest::writeBytes(m_dir->filePath(u"keywords.dat"_s), "free\r\nwin\r\nprize\r\n");
+    m_form = std::make_unique<frmMain>(m_dir->path());
+    m_form->setTrayAvailabilityCheck([] { return true; });
+    m_form->runLoadSequence();
+    MessageBox::clearRecords();
+}
+
+void tst_ListEditing::addAccount_data()
+{
+    QTest::addColumn<QString>("server");
+    QTest::addColumn<QString>("login");
+    QTest::addColumn<QString>("password");
+    QTest::addColumn<QString>("message");
+    QTest::addColumn<QString>("title");
+    QTest::addColumn<bool>("added");
+
+    const QString inputError = u"Data input error."_s;
+    QTest::newRow("all empty") << QString() << QString() << QString()
+                               << u"Please provide a mail server.\r\nPlease provide a login name.\r\n"
+                                  u"Please provide a password.\r\n"_s
+                               << inputError << false;
+    QTest::newRow("password missing") << u"pop.example.net"_s << u"bob"_s << QString()
+                                      << u"Please provide a password.\r\n"_s << inputError << false;
+    QTest::newRow("server missing") << QString() << u"bob"_s << u"pw"_s
+                                    << u"Please provide a mail server.\r\n"_s << inputError << false;
+    QTest::newRow("comma in server") << u"pop.example,net"_s << u"bob"_s << u"pw"_s
+                                     << u"The mail server cannot contain a comma.\r\n"_s << inputError << false;
+    QTest::newRow("comma in login") << u"pop.example.net"_s << u"bob,smith"_s << u"pw"_s
+                                    << u"The login name cannot contain a comma.\r\n"_s << inputError << false;
+    QTest::newRow("complete") << u"pop.example.net"_s << u"bob"_s << u"pw"_s
+                              << u"The account has been added."_s + reminder << u"Account added."_s << true;
+    QTest::newRow("commas in password, short server")
+        << u"abc"_s << u" bob "_s << u"p,w,,"_s << u"The account has been added."_s + reminder
+        << u"Account added."_s << true;
+}
+
+void tst_ListEditing::addAccount()
+{
+    QFETCH(QString, server);
+    QFETCH(QString, login);
+    QFETCH(QString, password);
+    QFETCH(QString, message);
+    QFETCH(QString, title);
+    QFETCH(bool, added);
+
+    frmMain &form = *m_form;
+    frmAddAccount *dialog = form.accountDialog();
+    bool stillOpen = false;
+    bool focusOnServer = false;
+    QStringList boxesAfter;
+    auto ran = UiTest::whenShown(dialog, [&] {
+        focusOnServer = dialog->focusWidget() == dialog->txtAddMailServer();
+        dialog->txtAddMailServer()->setText(server);
+        dialog->txtAddLoginName()->setText(login);
+        dialog->txtAddPassword()->setText(password);
+        QTest::mouseClick(dialog->cmdAddAccountInfo(), Qt::LeftButton);
+        stillOpen = dialog->isVisible();
+        boxesAfter = {dialog->txtAddMailServer()->text(), dialog->txtAddLoginName()->text(),
+                      dialog->txtAddPassword()->text()};
+        if (stillOpen)
+            dialog->cmdCancelAccountInfo_Click();
+    });
+    form.cmdAddAccount_Click();
+    QVERIFY(*ran);
+    QVERIFY(focusOnServer);
+    QCOMPARE(dialog->txtAddPassword()->echoMode(), QLineEdit::Password);
+
+    const QList<MessageBox::Record> records = MessageBox::records();
+    QCOMPARE(records.size(), 1);
+    QCOMPARE(records.first().text, message);
+    QCOMPARE(records.first().title, title);
+    QCOMPARE(records.first().buttons, MessageBox::OkOnly);
+    QCOMPARE(stillOpen, !added);
+    // Refused input stays as typed; accepted input stays until the next opening.
+    QCOMPARE(boxesAfter, (QStringList{server, login, password}));
+    QCOMPARE(form.gridAccounts()->rowCountValue(), added ? 2 : 1);
+    QCOMPARE(form.txtAccountsCount()->text(), added ? u"2"_s : u"1"_s);
+    if (added)
+        QCOMPARE(form.gridAccounts()->rowCells(2), (QStringList{server, login, password}));
+    QVERIFY(form.gridAccountsView()->updatesEnabled());
+}
+
+void tst_ListEditing::accountDialogClearsOnOpenAndCancel()
+{
+    frmMain &form = *m_form;
+    frmAddAccount *dialog = form.accountDialog();
+    QStringList onOpen;
+    auto first = UiTest::whenShown(dialog, [&] {
+        dialog->txtAddMailServer()->setText(u"typed.example"_s);
+        dialog->txtAddLoginName()->setText(u"me"_s);
+        QTest::mouseClick(dialog->cmdCancelAccountInfo(), Qt::LeftButton);
+    });
+    form.cmdAddAccount_Click();
+    QVERIFY(*first);
+    QVERIFY(!dialog->isVisible());
+    QCOMPARE(dialog->txtAddMailServer()->text(), QString());
+    QCOMPARE(form.gridAccounts()->rowCountValue(), 1);
+    QVERIFY(MessageBox::records().isEmpty());
+
+    // Text left after an accepted add is gone at the next opening.
+    dialog->txtAddMailServer()->setText(u"left.example"_s);
+    auto second = UiTest::whenShown(dialog, [&] {
+        onOpen = {dialog->txtAddMailServer()->text(), dialog->txtAddLoginName()->text(),
+                  dialog->txtAddPassword()->text()};
+        dialog->reject();
+    });
+    form.cmdAddAccount_Click();
+    QVERIFY(*second);
+    QCOMPARE(onOpen, (QStringList{QString(), QString(), QString()}));
+}
+
+void tst_ListEditing::addEntry_data()
+{
+    QTest::addColumn<ListKind>("kind");
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("message");
+    QTest::addColumn<QString>("title");
+    QTest::addColumn<bool>("added");
+
+    const QString appTitle = u"Quellmail"_s;
+    QTest::newRow("whitelist 3 characters") << ListKind::Whitelist << u"a@b"_s
+        << u"Please enter an email address to add to the whitelist."_s << appTitle << false;
+    QTest::newRow("whitelist 4 characters") << ListKind::Whitelist << u"a@bc"_s
+        << u"The email address has been added to the whitelist."_s + reminder << u"Account added."_s << true;
+    QTest::newRow("blacklist empty") << ListKind::Blacklist << QString()
+        << u"Please enter an email address to add to the blacklist."_s << appTitle << false;
+    QTest::newRow("blacklist domain") << ListKind::Blacklist << u"spam.example"_s
+        << u"The email address has been added to the blacklist."_s + reminder << u"Account added."_s << true;
+    QTest::newRow("keyword empty") << ListKind::Keywords << QString()
+        << u"Please enter a keyword or phrase to block."_s << appTitle << false;
+    QTest::newRow("keyword 1 character") << ListKind::Keywords << u"V"_s
+        << u"The keyword has been added to the banned list."_s + reminder << u"Keyword banned."_s << true;
+    QTest::newRow("keyword phrase with blanks") << ListKind::Keywords << u" act now "_s
+        << u"The keyword has been added to the banned list."_s + reminder << u"Keyword banned."_s << true;
+}
+
+void tst_ListEditing::addEntry()
+{
+    QFETCH(ListKind, kind);
+    QFETCH(QString, text);
+    QFETCH(QString, message);
+    QFETCH(QString, title);
+    QFETCH(bool, added);
+
+    frmMain &form = *m_form;
+    AddEntryDialog *dialog = entryDialog(form, kind);
+    bool stillOpen = false;
+    QString boxAfter = u"<unset>"_s;
+    auto ran = UiTest::whenShown(dialog, [&] {
+        dialog->entryBox()->setText(text);
+        QTest::mouseClick(dialog->addButton(), Qt::LeftButton);
+        stillOpen = dialog->isVisible();
+        boxAfter = dialog->entryBox()->text();
+        if (stillOpen)
+            QTest::mouseClick(dialog->cancelButton(), Qt::LeftButton);
+    });
+    openEntryDialog(form, kind);
+    QVERIFY(*ran);
+    const QList<MessageBox::Record> records = MessageBox::records();
+    QCOMPARE(records.size(), 1);
+    QCOMPARE(records.first().text, message);
+    QCOMPARE(records.first().title, title);
+    QCOMPARE(records.first().buttons, MessageBox::OkOnly);
+    QCOMPARE(stillOpen, !added);
+    QCOMPARE(boxAfter, QString());   // emptied after every Add
+    QCOMPARE(tableOf(form, kind)->rowCountValue(), added ? 4 : 3);
+    QCOMPARE(countOf(form, kind)->text(), added ? u"4"_s : u"3"_s);
+    if (added)
+        QCOMPARE(tableOf(form, kind)->cell(4, 1), text);
+}
+
+void tst_ListEditing::cancelledEntryKeepsText()
+{
+    frmMain &form = *m_form;
+    AddEntryDialog *dialog = form.whitelistDialog();
+    auto first = UiTest::whenShown(dialog, [&] {
+        dialog->entryBox()->setText(u"half-typed"_s);
+        dialog->reject();
+    });
+    form.cmdAddWhitelist_Click();
+    QVERIFY(*first);
+    QString onOpen;
+    auto second = UiTest::whenShown(dialog, [&] {
+        onOpen = dialog->entryBox()->text();
+        QTest::mouseClick(dialog->cancelButton(), Qt::LeftButton);
+    });
+    form.cmdAddWhitelist_Click();
+    QVERIFY(*second);
+    QCOMPARE(onOpen, u"half-typed"_s);
+    QCOMPARE(form.gridwhitelist()->rowCountValue(), 3);
+    QVERIFY(MessageBox::records().isEmpty());
+}
+
+void tst_ListEditing::sameEntryTwiceGivesTwoRows()
+{
+    frmMain &form = *m_form;
+    AddEntryDialog *dialog = form.blacklistDialog();
+    for (int i = 0; i < 2; ++i) {
+        auto ran = UiTest::whenShown(dialog, [&] {
+            dialog->entryBox()->setText(u"twice.example"_s);
+            dialog->add();
+        });
+        form.cmdAddBlacklist_Click();
+        QVERIFY(*ran);
+    }
+    QCOMPARE(form.gridblacklist()->rowCountValue(), 5);
+    QCOMPARE(form.gridblacklist()->cell(4, 1), u"twice.example"_s);
+    QCOMPARE(form.gridblacklist()->cell(5, 1), u"twice.example"_s);
+    QCOMPARE(form.txtblacklistCount()->text(), u"5"_s);
+}
+
+void tst_ListEditing::deleteRow_data()
+{
+    QTest::addColumn<ListKind>("kind");
+    QTest::addColumn<int>("selected");
+    QTest::addColumn<int>("answer");
+    QTest::addColumn<QStringList>("remaining");
+    QTest::addColumn<QStringList>("messages");   // text|title of each box, in order
+
+    const QStringList whiteRows{u"a@x.example"_s, u"b@x.example"_s, u"c@x.example"_s};
+    const QString addressQuestion = u"Are you sure you want to delete the selected email address?|Delete email address."_s;
+    const QString addressNotice = u"The selected email address has been deleted."_s + reminder + u"|Email address deleted."_s;
+
+    QTest::newRow("account, yes") << ListKind::Accounts << 1 << int(MessageBox::Yes) << QStringList()
+        << QStringList{u"Are you sure you want to delete the selected account?|Delete account."_s,
+                       u"The selected account has been deleted."_s + reminder + u"|Account deleted."_s};
+    QTest::newRow("account, no") << ListKind::Accounts << 1 << int(MessageBox::No)
+        << QStringList{u"mail.example.org"_s}
+        << QStringList{u"Are you sure you want to delete the selected account?|Delete account."_s};
+    QTest::newRow("whitelist middle, yes") << ListKind::Whitelist << 2 << int(MessageBox::Yes)
+        << QStringList{u"a@x.example"_s, u"c@x.example"_s} << QStringList{addressQuestion, addressNotice};
+    QTest::newRow("whitelist, no") << ListKind::Whitelist << 3 << int(MessageBox::No) << whiteRows
+        << QStringList{addressQuestion};
+    QTest::newRow("whitelist, nothing selected") << ListKind::Whitelist << 0 << int(MessageBox::Yes)
+        << whiteRows << QStringList();
+    QTest::newRow("blacklist last, yes") << ListKind::Blacklist << 3 << int(MessageBox::Yes)
+        << QStringList{u"s1.example"_s, u"s2.example"_s} << QStringList{addressQuestion, addressNotice};
+    QTest::newRow("blacklist, nothing selected") << ListKind::Blacklist << 0 << int(MessageBox::Yes)
+        << QStringList{u"s1.example"_s, u"s2.example"_s, u"s3.example"_s} << QStringList();
+    QTest::newRow("keyword first, yes") << ListKind::Keywords << 1 << int(MessageBox::Yes)
+        << QStringList{u"win"_s, u"prize"_s}
+        << QStringList{u"Are you sure you want to delete the selected keyword?|Delete keyword."_s,
+                       u"The selected keyword has been deleted."_s + reminder + u"|Keyword deleted."_s};
+    QTest::newRow("keyword, nothing selected") << ListKind::Keywords << 0 << int(MessageBox::Yes)
+        << QStringList{u"free"_s, u"win"_s, u"prize"_s} << QStringList();
+}
+
+void tst_ListEditing::deleteRow()
+{
+    QFETCH(ListKind, kind);
+    QFETCH(int, selected);
+    QFETCH(int, answer);
+    QFETCH(QStringList, remaining);
+    QFETCH(QStringList, messages);
+
+    frmMain &form = *m_form;
+    const QString countBefore = countOf(form, kind)->text();
+    viewOf(form, kind)->selectListRow(selected);
+    QCOMPARE(viewOf(form, kind)->selectedRow(), selected);
+    MessageBox::queueAnswer(MessageBox::Button(answer));
+    switch (kind) {
+    case ListKind::Accounts:
+        form.cmdDeleteAccount_Click();
+        break;
+    case ListKind::Whitelist:
+        form.cmdeletewhitelist_Click();
+        break;
+    case ListKind::Blacklist:
+        form.cmddeleteblacklist_Click();
+        break;
+    case ListKind::Keywords:
+        form.cmddeletekeyword_Click();
+        break;
+    }
+    QStringList shown;
+    for (const MessageBox::Record &record : MessageBox::records())
+        shown.append(record.text + u'|' + record.title);
+    QCOMPARE(shown, messages);
+    if (!messages.isEmpty())
+        QCOMPARE(MessageBox::records().first().buttons, MessageBox::YesNo);
+    QStringList rows;
+    for (int row = 1; row <= tableOf(form, kind)->rowCountValue(); ++row)
+        rows.append(tableOf(form, kind)->cell(row, 1));
+    QCOMPARE(rows, remaining);
+    const bool removed = messages.size() == 2;
+    QCOMPARE(countOf(form, kind)->text(), removed ? QString::number(remaining.size()) : countBefore);
+}
+
+void tst_ListEditing::dialogsAreCreatedOnce()
+{
+    frmMain &form = *m_form;
+    QPointer<AddEntryDialog> dialog = form.keywordsDialog();
+    auto ran = UiTest::whenShown(dialog, [&] { dialog->cancel(); });
+    form.cmdAddkeywords_Click();
+    QVERIFY(*ran);
+    QVERIFY(dialog);
+    QCOMPARE(form.keywordsDialog(), dialog.data());
+    QCOMPARE(dialog->windowTitle(), u"Add a keyword or phrase"_s);
+    QCOMPARE(form.whitelistDialog()->windowTitle(), u"Add an email address"_s);
+    QCOMPARE(form.accountDialog()->windowTitle(), u" Add email account"_s);
+}
+
+QTEST_MAIN(tst_ListEditing)
+#include "tst_listediting.moc"

@@ -1,0 +1,216 @@
+// The scan timer's schedule and the guard against a second scan, with a fake
+// scan procedure standing in for the real one.
+
+#include "frmmain.h"
+#include "messagebox.h"
+#include "ruleswitch.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QTemporaryDir>
+#include <QSignalSpy>
+#include <QTest>
+#include <QTimer>
+
+using namespace Qt::StringLiterals;
+
+class tst_ScanSchedule : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void init();
+    void timerAtCreation();
+    void schedule_data();
+    void schedule();
+    void unusableInterval_data();
+    void unusableInterval();
+    void switchingOffAndOnKeepsCounter();
+    void manualScanLeavesCounter();
+    void noSecondScanWhileScanning();
+    void noScanAfterEnd();
+
+private:
+    std::unique_ptr<QTemporaryDir> m_dir;
+    std::unique_ptr<frmMain> m_form;
+    QList<int> m_scanTicks;   // the tick numbers on which a scan ran
+    int m_tick = 0;
+};
+
+void tst_ScanSchedule::init()
+{
+    MessageBox::setTestMode(true);
+    m_form.reset();
+    m_dir = std::make_unique<QTemporaryDir>();
+    m_form = std::make_unique<frmMain>(m_dir->path());
+    m_scanTicks.clear();
+    m_tick = 0;
+    m_form->setScanProcedure([this] { m_scanTicks.append(m_tick); });
+}
+
+void tst_ScanSchedule::timerAtCreation()
+{
+    QCOMPARE(m_form->Timer1()->interval(), 60000);
+    QVERIFY(!m_form->Timer1()->isActive());
+    QCOMPARE(m_form->txtTimer()->text(), u"0"_s);
+    QVERIFY(m_form->txtTimer()->isHidden());
+    QCOMPARE(RuleSwitch::value(m_form->checkautoscan()), 0);
+}
+
+void tst_ScanSchedule::schedule_data()
+{
+    QTest::addColumn<QString>("minutes");
+    QTest::addColumn<int>("ticks");
+    QTest::addColumn<QList<int>>("scans");
+    QTest::newRow("5") << u"5"_s << 18 << QList<int>{6, 12, 18};
+    QTest::newRow("1") << u"1"_s << 7 << QList<int>{2, 4, 6};
+    QTest::newRow("0") << u"0"_s << 3 << QList<int>{1, 2, 3};
+    QTest::newRow("negative") << u"-3"_s << 2 << QList<int>{1, 2};
+    QTest::newRow("2.5") << u"2.5"_s << 9 << QList<int>{3, 6, 9};
+    QTest::newRow("blanks around") << u" 2 "_s << 6 << QList<int>{3, 6};
+    QTest::newRow("55") << u"55"_s << 112 << QList<int>{56, 112};
+}
+
+void tst_ScanSchedule::schedule()
+{
+    QFETCH(QString, minutes);
+    QFETCH(int, ticks);
+    QFETCH(QList<int>, scans);
+    frmMain &form = *m_form;
+    form.combominutes()->setEditText(minutes);
+    // Switching auto-scan on runs the first tick at once.
+    m_tick = 1;
+    form.checkautoscan()->setCheckState(Qt::Checked);
+    QVERIFY(form.Timer1()->isActive());
+    for (m_tick = 2; m_tick <= ticks; ++m_tick)
+        form.timerTick();
+    QCOMPARE(m_scanTicks, scans);
+}
+
+void tst_ScanSchedule::unusableInterval_data()
+{
+    QTest::addColumn<QString>("minutes");
+    QTest::addColumn<QString>("counter");
+    QTest::addColumn<QString>("caption");
+    const QString notNumber = u"The scan interval is not a number of minutes."_s;
+    QTest::newRow("letters") << u"abc"_s << u"3"_s << notNumber;
+    QTest::newRow("empty") << QString() << u"0"_s << notNumber;
+    QTest::newRow("trailing text") << u"5 min"_s << u"2"_s << notNumber;
+    QTest::newRow("decimal comma") << u"2,5"_s << u"1"_s << notNumber;
+    QTest::newRow("infinite") << u"inf"_s << u"1"_s << notNumber;
+    QTest::newRow("counter would pass 32767") << u"40000"_s << u"32767"_s
+                                              << u"The scan interval is too long for automatic scans."_s;
+}
+
+void tst_ScanSchedule::unusableInterval()
+{
+    QFETCH(QString, minutes);
+    QFETCH(QString, counter);
+    QFETCH(QString, caption);
+    frmMain &form = *m_form;
+    form.combominutes()->setEditText(minutes);
+    form.txtTimer()->setText(counter);
+    form.Label17()->setText(u"before"_s);
+    form.checkautoscan()->setCheckState(Qt::Checked);
+    form.timerTick();
+    QVERIFY(m_scanTicks.isEmpty());
+    QCOMPARE(form.txtTimer()->text(), counter);
+    QCOMPARE(form.Label17()->text(), caption);
+    QVERIFY(form.Timer1()->isActive());
+    // A usable value again: the schedule goes on from the counter.
+    form.combominutes()->setEditText(u"0"_s);
+    form.txtTimer()->setText(u"0"_s);
+    form.timerTick();
+    QCOMPARE(m_scanTicks.size(), 1);
+}
+
+void tst_ScanSchedule::switchingOffAndOnKeepsCounter()
+{
+    frmMain &form = *m_form;
+    form.combominutes()->setEditText(u"5"_s);
+    form.checkautoscan()->setCheckState(Qt::Checked);
+    form.timerTick();
+    form.timerTick();
+    QCOMPARE(form.txtTimer()->text(), u"3"_s);
+    form.checkautoscan()->setCheckState(Qt::Unchecked);
+    QVERIFY(!form.Timer1()->isActive());
+    QCOMPARE(form.txtTimer()->text(), u"3"_s);
+    // Greyed is not on either.
+    form.checkautoscan()->setCheckState(Qt::PartiallyChecked);
+    QVERIFY(!form.Timer1()->isActive());
+    QCOMPARE(form.txtTimer()->text(), u"3"_s);
+    form.checkautoscan()->setCheckState(Qt::Checked);
+    QVERIFY(form.Timer1()->isActive());
+    QCOMPARE(form.txtTimer()->text(), u"4"_s);
+    form.timerTick();
+    QVERIFY(m_scanTicks.isEmpty());
+    form.timerTick();
+    QCOMPARE(m_scanTicks.size(), 1);
+    QCOMPARE(form.txtTimer()->text(), u"0"_s);
+}
+
+void tst_ScanSchedule::manualScanLeavesCounter()
+{
+    frmMain &form = *m_form;
+    form.combominutes()->setEditText(u"5"_s);
+    form.checkautoscan()->setCheckState(Qt::Checked);
+    form.timerTick();
+    form.cmdscannow_Click();
+    QCOMPARE(m_scanTicks.size(), 1);
+    QCOMPARE(form.txtTimer()->text(), u"2"_s);
+    // Manual scans run with auto-scan off too.
+    form.checkautoscan()->setCheckState(Qt::Unchecked);
+    form.cmdscannow_Click();
+    QCOMPARE(m_scanTicks.size(), 2);
+}
+
+void tst_ScanSchedule::noSecondScanWhileScanning()
+{
+    frmMain &form = *m_form;
+    int runs = 0;
+    QStringList countersDuringScan;
+    form.combominutes()->setEditText(u"1"_s);
+    form.setScanProcedure([&] {
+        ++runs;
+        QVERIFY(form.isScanning());
+        form.cmdscannow_Click();
+        form.runScan();
+        // Ticks during the scan still count, and one that reaches its scan
+        // point resets the counter without starting a second run.
+        form.timerTick();
+        countersDuringScan.append(form.txtTimer()->text());
+        form.timerTick();
+        countersDuringScan.append(form.txtTimer()->text());
+        // Events processed meanwhile (a queued click) start nothing either.
+        QTimer::singleShot(0, &form, &frmMain::cmdscannow_Click);
+        QTest::qWait(20);
+    });
+    QSignalSpy started(&form, &frmMain::scanStarted);
+    QSignalSpy finished(&form, &frmMain::scanFinished);
+    form.cmdscannow_Click();
+    QCOMPARE(runs, 1);
+    QCOMPARE(countersDuringScan, (QStringList{u"1"_s, u"0"_s}));
+    QVERIFY(!form.isScanning());
+    QCOMPARE(started.size(), 1);
+    QCOMPARE(finished.size(), 1);
+    form.cmdscannow_Click();
+    QCOMPARE(runs, 2);
+}
+
+void tst_ScanSchedule::noScanAfterEnd()
+{
+    frmMain &form = *m_form;
+    form.combominutes()->setEditText(u"0"_s);
+    form.checkautoscan()->setCheckState(Qt::Checked);
+    QCOMPARE(m_scanTicks.size(), 1);
+    form.endProgram();
+    QVERIFY(!form.Timer1()->isActive());
+    form.timerTick();
+    form.cmdscannow_Click();
+    QCOMPARE(m_scanTicks.size(), 1);
+}
+
+QTEST_MAIN(tst_ScanSchedule)
+#include "tst_scanschedule.moc"
