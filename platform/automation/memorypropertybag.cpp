@@ -1,5 +1,7 @@
 #include "memorypropertybag.h"
 
+#include <QFile>
+
 namespace Automation {
 
 MemoryPropertyBag::MemoryPropertyBag(std::initializer_list<std::pair<QString, QVariant>> values)
@@ -14,6 +16,25 @@ MemoryPropertyBag::MemoryPropertyBag(const QList<QPair<QString, QVariant>> &valu
     for (const auto &entry : values)
         write(entry.first, entry.second);
     clearLogs();
+}
+
+bool MemoryPropertyBag::readDesignValues(const QString &path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly | QIODevice::Text))
+        return false;
+    const QStringList lines = QString::fromUtf8(file.readAll()).split(u'\n');
+    for (const QString &line : lines) {
+        const QString entry = line.trimmed();
+        if (entry.isEmpty() || entry.startsWith(u'#') || entry.startsWith(u';'))
+            continue;
+        const qsizetype equals = entry.indexOf(u'=');
+        if (equals <= 0)
+            continue;
+        write(entry.left(equals).trimmed(), entry.mid(equals + 1).trimmed());
+    }
+    clearLogs();
+    return true;
 }
 
 QVariant MemoryPropertyBag::read(const QString &key) const

@@ -21,6 +21,11 @@ public:
     // Design values written in the order given.
     MemoryPropertyBag(std::initializer_list<std::pair<QString, QVariant>> values);
     explicit MemoryPropertyBag(const QList<QPair<QString, QVariant>> &values);
+    // Design values stored as "Key = value" lines (UTF-8, e.g. a Qt resource),
+    // in file order; values stay text, the object converts them on load.
+    // Blank lines and lines starting with '#' or ';' are skipped. False when
+    // the file cannot be read.
+    bool readDesignValues(const QString &path);
 
     QVariant read(const QString &key) const override;
     void write(const QString &key, const QVariant &value) override;

@@ -133,6 +133,19 @@ void tst_AutomationLayer::propertyBagKeepsWriteOrder()
     design.remove(u"POPPort"_s);
     QVERIFY(!design.contains(u"POPPort"_s));
     QVERIFY(!design.keys().contains(u"POPPort"_s));
+
+    // Design values kept in a file of the host's own, in file order.
+    QFile file(m_dir.filePath(u"design.txt"_s));
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write("# Tarnpost1\nPOPHostname =\nPOPPort = 110\n\n; no user yet\nPOPTimeout=120\nPOPPassword = a=b \n");
+    file.close();
+    MemoryPropertyBag stored;
+    QVERIFY(stored.readDesignValues(file.fileName()));
+    QCOMPARE(stored.keys(), (QStringList{u"POPHostname"_s, u"POPPort"_s, u"POPTimeout"_s, u"POPPassword"_s}));
+    QCOMPARE(stored.read(u"POPHostname"_s).toString(), QString());
+    QCOMPARE(stored.read(u"POPTimeout"_s).toString(), u"120"_s);
+    QCOMPARE(stored.read(u"POPPassword"_s).toString(), u"a=b"_s);
+    QVERIFY(!stored.readDesignValues(m_dir.filePath(u"missing.txt"_s)));
 }
 
 void tst_AutomationLayer::registryAddLookupRemove()
