@@ -19,6 +19,11 @@ public:
     // Loads libraryPath (resolving DllGetClassObject) and creates classId with
     // the given parent. Returns nullptr and sets errorString() on failure.
     QObject *create(const QString &libraryPath, const QString &classId, QWidget *parent = nullptr);
+    // For the published ids (Tarnpostctl::ClassIdTarnpost, ...), which are Latin-1 text.
+    QObject *create(const QString &libraryPath, const char *classId, QWidget *parent = nullptr)
+    {
+        return create(libraryPath, QString::fromLatin1(classId), parent);
+    }
 
     // Looks progId up in the per-user class registry, then creates it.
     QObject *createByProgId(const QString &progId, QWidget *parent = nullptr);
