@@ -209,7 +209,12 @@ frmMain::frmMain(const QString &programFolder, QWidget *parent)
     resize(530, 450);
 }
 
-frmMain::~frmMain() = default;
+frmMain::~frmMain()
+{
+    // The control goes first, while the window it reports to is still whole;
+    // its own destruction closes an open session.
+    delete m_Tarnpost1.qobject();
+}
 
 QWidget *frmMain::buildListTab(ListGridView *&view, ListTable *table, const QString &gridName,
                                QLineEdit *&countBox, const QString &countName, const QString &countLabel,
