@@ -15,6 +15,9 @@ SocketAdapter::SocketAdapter(QTcpSocket *socket, QObject *parent)
     , m_socket(socket)
 {
     m_socket->setParent(this);
+    // Bounded reads keep memory flat when the server is faster than the
+    // control (a large message streaming into a file).
+    m_socket->setReadBufferSize(kReadBufferSize);
     attach();
 }
 

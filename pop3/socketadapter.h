@@ -7,11 +7,13 @@
 #include <QObject>
 #include <QString>
 
+#include "tarnpostctl_export.h"
+
 class QTcpSocket;
 
 namespace Tarnpostctl {
 
-class SocketAdapter : public QObject
+class TARNPOSTCTL_EXPORT SocketAdapter : public QObject
 {
     Q_OBJECT
     Q_DISABLE_COPY_MOVE(SocketAdapter)
@@ -24,6 +26,8 @@ public:
         StateClosing = 8,  // the peer has closed; close() to finish
         StateError = 9,
     };
+
+    static constexpr qint64 kReadBufferSize = 64 * 1024;
 
     explicit SocketAdapter(QObject *parent = nullptr);
     // Takes ownership of socket (a QSslSocket works as well).

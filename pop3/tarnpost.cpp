@@ -136,6 +136,11 @@ qint32 Tarnpost::funleadingnumber(const QString &text)
     return qint32(rounded);
 }
 
+int Tarnpost::SocketState() const
+{
+    return wsk1 ? wsk1->state() : SocketAdapter::StateClosed;
+}
+
 QString Tarnpost::StatusText() const
 {
     switch (intpropertystatus) {

@@ -57,6 +57,8 @@ public:
 
     void Connect();
     void Disconnect();
+    // The socket's state number (0 closed, 6 connecting, 7 connected, 8 closing, 9 error).
+    int SocketState() const;
 
     // ---- Message operations ----
     qint32 MsgCount() const { return m_MsgCount; }

@@ -1,0 +1,76 @@
+#pragma once
+// Small helpers shared by the control's tests.
+
+#include "scriptedpop3server.h"
+#include "tarnpost.h"
+
+#include <QByteArray>
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QList>
+#include <QString>
+#include <QTest>
+
+namespace Pop3Test {
+
+using namespace Qt::StringLiterals;
+
+inline void configure(Tarnpostctl::Tarnpost &t, quint16 port, qint16 timeout = 2)
+{
+    t.setPOPHostname(u"127.0.0.1"_s);
+    t.setPOPPort(port);
+    t.setPOPUsername(u"joe"_s);
+    t.setPOPPassword(u"secret"_s);
+    t.setPOPTimeout(timeout);
+}
+
+// USER, PASS and STAT all accepted.
+inline void scriptLogin(ScriptedPop3Server &server, const QByteArray &statReply = "+OK 3 3120\r\n")
+{
+    server.expect("USER joe", {"+OK\r\n"});
+    server.expect("PASS secret", {"+OK\r\n"});
+    server.expect("STAT", {statReply});
+}
+
+// Login, then select message n with the given unique id.
+inline void scriptSelect(ScriptedPop3Server &server, int n = 1, const QByteArray &uid = "uid-1")
+{
+    server.expect("UIDL " + QByteArray::number(n), {"+OK " + QByteArray::number(n) + ' ' + uid + "\r\n"});
+}
+
+inline QByteArray readFile(const QString &path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return QByteArray("<missing>");
+    return file.readAll();
+}
+
+inline void writeFile(const QString &path, const QByteArray &data)
+{
+    QFile file(path);
+    if (file.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        file.write(data);
+}
+
+// Lets the event loop run until cond holds or the limit passes.
+template<typename Cond>
+bool waitUntil(Cond cond, int limitMs = 5000)
+{
+    QElapsedTimer timer;
+    timer.start();
+    while (!cond()) {
+        if (timer.elapsed() > limitMs)
+            return false;
+        QTest::qWait(10);
+    }
+    return true;
+}
+
+inline QString latin1(const QByteArray &bytes)
+{
+    return QString::fromLatin1(bytes);
+}
+
+} // namespace Pop3Test

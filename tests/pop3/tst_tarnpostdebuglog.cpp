@@ -1,0 +1,311 @@
+// The control's debug trace: file layout, the lines of a whole session, and
+// that it stays out of the way when off or unusable.
+
+#include "pop3testutil.h"
+#include "tarnpost.h"
+
+#include <QFileInfo>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QTest>
+
+using namespace Qt::StringLiterals;
+using namespace Pop3Test;
+using Tarnpostctl::Tarnpost;
+
+namespace {
+
+struct Record
+{
+    QString state;
+    QString text;
+};
+
+struct Log
+{
+    QStringList headers;
+    QList<Record> records;
+    bool wellFormed = true;
+};
+
+// Header lines, then records of three lines (a record's text may itself hold
+// CR LF, so records are cut at the "+" lines).
+Log parseLog(const QByteArray &bytes)
+{
+    Log log;
+    QString rest = QString::fromLatin1(bytes);
+    static const QRegularExpression header(u"^Tarnpost version:[^\r\n]*\r\n"_s);
+    for (auto m = header.match(rest); m.hasMatch(); m = header.match(rest)) {
+        log.headers.append(m.captured(0).chopped(2));
+        rest.remove(0, m.capturedLength());
+        // A later instance adds its header before its first record.
+        break;
+    }
+    while (!rest.isEmpty()) {
+        const qsizetype stateEnd = rest.indexOf("\r\n"_L1);
+        const qsizetype recordEnd = rest.indexOf("\r\n+\r\n"_L1, stateEnd);
+        if (stateEnd < 0 || recordEnd < 0) {
+            log.wellFormed = false;
+            break;
+        }
+        Record r{rest.left(stateEnd), rest.mid(stateEnd + 2, recordEnd - stateEnd - 2)};
+        if (r.state.startsWith("Tarnpost version:"_L1)) {
+            log.headers.append(r.state);
+            rest.remove(0, stateEnd + 2);
+            continue;
+        }
+        log.records.append(r);
+        rest.remove(0, recordEnd + 5);
+    }
+    return log;
+}
+
+// Removes the blocks whose arrival order depends on packet timing, returning them.
+QList<QStringList> takeBlocks(QStringList &texts, const QString &start, const QString &end)
+{
+    QList<QStringList> blocks;
+    for (qsizetype i = 0; i < texts.size();) {
+        if (texts.at(i) != start) {
+            ++i;
+            continue;
+        }
+        const qsizetype j = texts.indexOf(end, i);
+        if (j < 0)
+            break;
+        blocks.append(texts.mid(i, j - i + 1));
+        texts.remove(i, j - i + 1);
+    }
+    return blocks;
+}
+
+} // namespace
+
+class TestTarnpostDebugLog : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void init();
+    void offWritesNothing();
+    void headerAndRecordLayout();
+    void wholeSession();
+    void passwordIsLoggedAndFileIsPrivate();
+    void headerOncePerInstance();
+    void unusableFileIsHarmless();
+
+private:
+    std::unique_ptr<QTemporaryDir> m_dir;
+    QString m_log;
+};
+
+void TestTarnpostDebugLog::init()
+{
+    m_dir = std::make_unique<QTemporaryDir>();
+    QVERIFY(m_dir->isValid());
+    m_log = m_dir->filePath(u"trace.log"_s);
+}
+
+void TestTarnpostDebugLog::offWritesNothing()
+{
+    ScriptedPop3Server server;
+    scriptLogin(server);
+    QVERIFY(server.start());
+    {
+        Tarnpost t;
+        configure(t, server.port());
+        t.setDebugFile(m_log);
+        t.Connect();
+        QCOMPARE(t.Status(), qint16(1));
+        t.Disconnect();
+    }
+    QVERIFY(!QFileInfo::exists(m_log));
+}
+
+void TestTarnpostDebugLog::headerAndRecordLayout()
+{
+    {
+        Tarnpost t;
+        t.setDebugFile(m_log);
+        t.setDebugMode(true);
+        t.Disconnect();  // not connected: a few start/end records only
+    }
+    const QByteArray bytes = readFile(m_log);
+    static const QRegularExpression headerLine(
+        u"^Tarnpost version:4\\.1\\.1 \\(tarnpostctl\\) at:\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d\r\n"_s);
+    QVERIFY2(headerLine.match(QString::fromLatin1(bytes)).hasMatch(), bytes.left(120).constData());
+    // Every line ends in CR LF.
+    QVERIFY(bytes.endsWith("\r\n"));
+    QVERIFY(!bytes.contains("\n\n"));
+    QCOMPARE(bytes.count('\n'), bytes.count("\r\n"));
+
+    const Log log = parseLog(bytes);
+    QVERIFY(log.wellFormed);
+    QCOMPARE(log.headers.size(), 1);
+    static const QRegularExpression stateLine(
+        u"^\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d State:0 RemHost: RemIP: RemPort:0   $"_s);
+    QStringList texts;
+    for (const Record &r : log.records) {
+        QVERIFY2(stateLine.match(r.state).hasMatch(), qPrintable(r.state));
+        texts.append(r.text);
+    }
+    QCOMPARE(texts, (QStringList{u"start disconnect"_s, u"start subresetvaluesondisconnect"_s,
+                                 u"start subresetmsgvalues"_s, u"end subresetmsgvalues"_s,
+                                 u"end subresetvaluesondisconnect"_s, u"end disconnect"_s,
+                                 u"start usercontrol_terminate"_s, u"end usercontrol_terminate"_s}));
+}
+
+void TestTarnpostDebugLog::wholeSession()
+{
+    ScriptedPop3Server server;
+    server.setGreeting({"+OK hi there\r\n"});
+    scriptLogin(server, "+OK 2 300\r\n");
+    QVERIFY(server.start());
+    const QString port = QString::number(server.port());
+    {
+        Tarnpost t;
+        configure(t, server.port());
+        t.setDebugFile(m_log);
+        t.setDebugMode(true);
+        t.Connect();
+        QCOMPARE(t.Status(), qint16(1));
+        t.Disconnect();
+        QCOMPARE(t.Error(), qint16(0));
+        t.setDebugMode(false);
+    }
+    const Log log = parseLog(readFile(m_log));
+    QVERIFY(log.wellFormed);
+    QCOMPARE(log.headers.size(), 1);
+
+    QStringList texts;
+    for (const Record &r : log.records)
+        texts.append(r.text);
+    // While connected the state line names the peer.
+    const qsizetype userAt = texts.indexOf(u"Sending command:USER joe"_s);
+    QVERIFY(userAt > 0);
+    QVERIFY2(log.records.at(userAt).state.endsWith(" State:7 RemHost:127.0.0.1 RemIP:127.0.0.1 RemPort:"_L1 + port
+                                                   + "   "_L1),
+             qPrintable(log.records.at(userAt).state));
+
+    const QList<QStringList> arrivals = takeBlocks(texts, u"start wsk1_dataarrival"_s, u"end wsk1_dataarrival"_s);
+    const QList<QStringList> closes = takeBlocks(texts, u"start wsk1_close"_s, u"end wsk1_close"_s);
+    const QStringList expected{
+        u"start connect"_s,
+        u"in subflushdata"_s,
+        u"connect:sckConnected"_s,
+        u"connectreponse=+OK hi there"_s,
+        u"in subflushdata"_s,
+        u"start funSendDataForSingleLineResponse"_s,
+        u"Sending command:USER joe"_s,
+        u"in subflushdata"_s,
+        u"end funSendDataForSingleLineResponse"_s,
+        u"start funSendDataForSingleLineResponse"_s,
+        u"Sending command:PASS secret"_s,
+        u"in subflushdata"_s,
+        u"end funSendDataForSingleLineResponse"_s,
+        u"start funSendDataForSingleLineResponse"_s,
+        u"Sending command:STAT"_s,
+        u"in subflushdata"_s,
+        u"end funSendDataForSingleLineResponse"_s,
+        u"end connect"_s,
+        u"start disconnect"_s,
+        u"start funSendDataForSingleLineResponse"_s,
+        u"Sending command:QUIT"_s,
+        u"in subflushdata"_s,
+        u"end funSendDataForSingleLineResponse"_s,
+        u"start subresetvaluesondisconnect"_s,
+        u"start subresetmsgvalues"_s,
+        u"end subresetmsgvalues"_s,
+        u"end subresetvaluesondisconnect"_s,
+        u"end disconnect"_s,
+    };
+    QCOMPARE(texts, expected);
+
+    // The server's close after QUIT.
+    QCOMPARE(closes.size(), 1);
+    QCOMPARE(closes.first(), (QStringList{u"start wsk1_close"_s, u"start subresetvaluesondisconnect"_s,
+                                          u"start subresetmsgvalues"_s, u"end subresetmsgvalues"_s,
+                                          u"end subresetvaluesondisconnect"_s, u"end wsk1_close"_s}));
+    // Greeting and four replies, each read as text with its lengths.
+    QStringList got;
+    for (const QStringList &block : arrivals) {
+        for (const QString &line : block) {
+            if (line.startsWith("GetData:"_L1))
+                got.append(line.mid(8));
+        }
+    }
+    QCOMPARE(got.join(QString()), u"+OK hi there\r\n+OK\r\n+OK\r\n+OK 2 300\r\n+OK bye\r\n"_s);
+    const QStringList &first = arrivals.first();
+    QCOMPARE(first.size(), 5);
+    QCOMPARE(first.at(2), u"wsk1_dataarrival: len(strDataBuffer)=0"_s);
+    QCOMPARE(first.at(3), u"wsk1_dataarrival: len(strReading)=14bytesTotal=14"_s);
+}
+
+void TestTarnpostDebugLog::passwordIsLoggedAndFileIsPrivate()
+{
+    ScriptedPop3Server server;
+    scriptLogin(server);
+    QVERIFY(server.start());
+    {
+        Tarnpost t;
+        configure(t, server.port());
+        t.setDebugFile(m_log);
+        t.setDebugMode(true);
+        t.Connect();
+        t.Disconnect();
+    }
+    QVERIFY(readFile(m_log).contains("\r\nSending command:PASS secret\r\n+\r\n"));
+    QCOMPARE(QFileInfo(m_log).permissions() & (QFile::ReadGroup | QFile::WriteGroup | QFile::ReadOther
+                                                | QFile::WriteOther | QFile::ExeGroup | QFile::ExeOther),
+             QFile::Permissions());
+}
+
+void TestTarnpostDebugLog::headerOncePerInstance()
+{
+    writeFile(m_log, "kept\r\n");
+    {
+        Tarnpost t;
+        t.setDebugFile(m_log);
+        t.setDebugMode(true);
+        t.Disconnect();
+        t.setDebugMode(false);
+        t.setDebugMode(true);  // no second header for the same instance
+        t.Disconnect();
+    }
+    {
+        Tarnpost t;
+        t.setDebugFile(m_log);
+        t.setDebugMode(true);
+        t.Disconnect();
+    }
+    const QByteArray bytes = readFile(m_log);
+    QVERIFY(bytes.startsWith("kept\r\nTarnpost version:"));  // appended, never truncated
+    QCOMPARE(bytes.count("Tarnpost version:"), 2);
+    QCOMPARE(bytes.count("\r\nstart disconnect\r\n"), 3);
+}
+
+void TestTarnpostDebugLog::unusableFileIsHarmless()
+{
+    ScriptedPop3Server server;
+    scriptLogin(server);
+    scriptLogin(server);
+    QVERIFY(server.start());
+    const QString missing = m_dir->filePath(u"no/such/folder/trace.log"_s);
+    Tarnpost t;
+    configure(t, server.port());
+    t.setDebugFile(missing);
+    t.setDebugMode(true);
+    t.Connect();
+    QCOMPARE(t.Error(), qint16(0));
+    QCOMPARE(t.Status(), qint16(1));
+    t.setDebugFile(m_dir->path());  // a folder
+    t.Disconnect();
+    QCOMPARE(t.Error(), qint16(0));
+    QVERIFY(!QFileInfo::exists(missing));
+    t.setDebugFile(QString());
+    t.Connect();
+    QCOMPARE(t.Status(), qint16(1));
+    t.setDebugMode(false);
+}
+
+QTEST_MAIN(TestTarnpostDebugLog)
+#include "tst_tarnpostdebuglog.moc"

@@ -1,0 +1,452 @@
+// Reply assembly of the control: one-line, multi-line and streamed replies at
+// every packet split, timeouts, and the progress event.
+
+#include "pop3testutil.h"
+#include "tarnpost.h"
+#include "tarnpostctl.h"
+
+#include <QTemporaryDir>
+#include <QTest>
+
+using namespace Qt::StringLiterals;
+using namespace Pop3Test;
+using Tarnpostctl::Tarnpost;
+
+namespace {
+
+const QByteArray kStatus = "+OK 61 octets";
+const QByteArray kContent = "Subject: hi\r\nFrom: a@b\r\n\r\nline one\r\n..dotted\r\n\r\nlast line\r\n";
+// What RETR leaves: everything after the status line without the CR LF of the last line.
+const QByteArray kExpectedFile = "Subject: hi\r\nFrom: a@b\r\n\r\nline one\r\n..dotted\r\n\r\nlast line";
+const QByteArray kExpectedBody = "line one\r\n..dotted\r\n\r\nlast line";
+
+QByteArray retrReply(const QByteArray &status = kStatus, const QByteArray &content = kContent)
+{
+    return status + "\r\n" + content + ".\r\n";
+}
+
+struct Split
+{
+    QString name;
+    QList<QByteArray> chunks;
+};
+
+// Two chunks at every position, a few three-chunk splits and one byte at a time.
+QList<Split> everySplit(const QByteArray &reply)
+{
+    QList<Split> splits;
+    for (int i = 1; i < reply.size(); ++i)
+        splits.append({u"at %1"_s.arg(i), ScriptedPop3Server::splitAt(reply, {i})});
+    const int n = int(reply.size());
+    const QList<QList<int>> triples{{1, n - 1}, {n - 5, n - 3}, {n - 4, n - 2}, {n - 3, n - 1}, {14, 15}, {15, n - 5}};
+    for (const QList<int> &cuts : triples)
+        splits.append({u"at %1 and %2"_s.arg(cuts.at(0)).arg(cuts.at(1)), ScriptedPop3Server::splitAt(reply, cuts)});
+    splits.append({u"single bytes"_s, ScriptedPop3Server::chunksOf(reply, 1)});
+    splits.append({u"whole"_s, {reply}});
+    return splits;
+}
+
+// Connects, selects message 1 and fetches headers and size, so that every later
+// retrieval sends RETR only.
+void scriptReady(ScriptedPop3Server &server, const QByteArray &listReply = "+OK 1 61\r\n")
+{
+    scriptLogin(server, "+OK 1 61\r\n");
+    scriptSelect(server, 1);
+    server.expect("TOP 1 0", {"+OK\r\nSubject: hi\r\nFrom: a@b\r\n\r\n.\r\n"});
+    server.expect("LIST 1", {listReply});
+}
+
+bool makeReady(Tarnpost &t, quint16 port, qint16 timeout = 2)
+{
+    configure(t, port, timeout);
+    t.Connect();
+    if (t.Status() != 1)
+        return false;
+    qint16 n = 1;
+    t.SetCurrentMsg(n);
+    t.MsgHeaders();
+    t.MsgSizeInK();
+    return t.Error() == 0 && t.Status() == 1;
+}
+
+struct ProgressEvent
+{
+    qint32 read;
+    qint32 total;
+    qint16 percent;
+    bool operator==(const ProgressEvent &o) const = default;
+};
+
+class RecordingSink final : public Automation::EventSink
+{
+public:
+    void invokeEvent(qint32 memberId, QVariantList &args) override
+    {
+        ids.append(memberId);
+        calls.append(args);
+        if (newTotal >= 0 && args.size() > 1)
+            args[1] = QVariant::fromValue<qint32>(newTotal);
+    }
+    QList<qint32> ids;
+    QList<QVariantList> calls;
+    qint32 newTotal = -1;
+};
+
+} // namespace
+
+Q_DECLARE_METATYPE(ProgressEvent)
+
+class TestTarnpostTransport : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void init();
+    void streamedReplyAtEverySplit();
+    void multiLineReplyAtEverySplit();
+    void emptyMessageAtEverySplit();
+    void streamRefusedEndsAtOnce_data();
+    void streamRefusedEndsAtOnce();
+    void multiLineRefused();
+    void silenceGivesTimeoutText_data();
+    void silenceGivesTimeoutText();
+    void slowButSteadyReplyStaysAlive();
+    void streamBytesAreExact();
+    void progressEvents_data();
+    void progressEvents();
+    void progressWithoutSize();
+    void handlerChangesSizeThroughReference();
+    void eventSinkGetsProgressAndWritesBack();
+
+private:
+    std::unique_ptr<QTemporaryDir> m_dir;
+};
+
+void TestTarnpostTransport::init()
+{
+    m_dir = std::make_unique<QTemporaryDir>();
+    QVERIFY(m_dir->isValid());
+}
+
+void TestTarnpostTransport::streamedReplyAtEverySplit()
+{
+    const QByteArray reply = retrReply();
+    const QList<Split> splits = everySplit(reply);
+    ScriptedPop3Server server;
+    server.setChunkDelay(2);
+    scriptReady(server);
+    for (const Split &split : splits)
+        server.expect("RETR 1", split.chunks);
+    QVERIFY(server.start());
+
+    Tarnpost t;
+    QVERIFY(makeReady(t, server.port()));
+    QString path = m_dir->filePath(u"msg.eml"_s);
+    for (const Split &split : splits) {
+        writeFile(path, "old content that must go");
+        t.WriteCurrentMsgToFile(path);
+        QVERIFY2(t.Error() == 0, qPrintable(split.name + u": "_s + t.ErrorText()));
+        QVERIFY2(readFile(path) == kExpectedFile, qPrintable(split.name + u": "_s + latin1(readFile(path))));
+        QCOMPARE(t.MsgContents(), u"Contents written to file: "_s + path);
+        QCOMPARE(t.Status(), qint16(1));
+    }
+    QVERIFY2(server.mismatches().isEmpty(), qPrintable(server.mismatches().join(u'\n')));
+}
+
+void TestTarnpostTransport::multiLineReplyAtEverySplit()
+{
+    const QByteArray reply = retrReply();
+    const QList<Split> splits = everySplit(reply);
+    ScriptedPop3Server server;
+    server.setChunkDelay(2);
+    scriptReady(server);
+    for (const Split &split : splits)
+        server.expect("RETR 1", split.chunks);
+    QVERIFY(server.start());
+
+    Tarnpost t;
+    QVERIFY(makeReady(t, server.port()));
+    const QString headers = t.MsgHeaders();
+    QCOMPARE(headers, u"Subject: hi\r\nFrom: a@b\r\n"_s);
+    for (const Split &split : splits) {
+        t.RetrieveCurrentMsg();
+        QVERIFY2(t.Error() == 0, qPrintable(split.name + u": "_s + t.ErrorText()));
+        QVERIFY2(t.MsgContents() == latin1(kExpectedBody), qPrintable(split.name + u": "_s + t.MsgContents()));
+        QCOMPARE(t.MsgHeaders(), headers);  // already fetched: RETR does not replace it
+    }
+    QVERIFY2(server.mismatches().isEmpty(), qPrintable(server.mismatches().join(u'\n')));
+}
+
+void TestTarnpostTransport::emptyMessageAtEverySplit()
+{
+    const QByteArray reply = "+OK 0 octets\r\n.\r\n";
+    const QList<Split> splits = everySplit(reply);
+    ScriptedPop3Server server;
+    server.setChunkDelay(2);
+    scriptReady(server);
+    for (const Split &split : splits) {
+        server.expect("RETR 1", split.chunks);
+        server.expect("RETR 1", split.chunks);
+    }
+    QVERIFY(server.start());
+
+    Tarnpost t;
+    QVERIFY(makeReady(t, server.port()));
+    QString path = m_dir->filePath(u"empty.eml"_s);
+    for (const Split &split : splits) {
+        writeFile(path, "old");
+        t.WriteCurrentMsgToFile(path);
+        QVERIFY2(t.Error() == 0, qPrintable(split.name + u": "_s + t.ErrorText()));
+        QVERIFY2(readFile(path).isEmpty(), qPrintable(split.name + u": "_s + latin1(readFile(path))));
+        t.RetrieveCurrentMsg();
+        QVERIFY2(t.Error() == 0, qPrintable(split.name + u": "_s + t.ErrorText()));
+        QCOMPARE(t.MsgContents(), QString());
+    }
+}
+
+void TestTarnpostTransport::streamRefusedEndsAtOnce_data()
+{
+    QTest::addColumn<QList<QByteArray>>("chunks");
+    const QByteArray reply = "-ERR message gone\r\n";
+    QTest::newRow("whole") << QList<QByteArray>{reply};
+    QTest::newRow("CR and LF apart") << ScriptedPop3Server::splitAt(reply, {int(reply.size()) - 1});
+    QTest::newRow("single bytes") << ScriptedPop3Server::chunksOf(reply, 1);
+}
+
+void TestTarnpostTransport::streamRefusedEndsAtOnce()
+{
+    QFETCH(QList<QByteArray>, chunks);
+    ScriptedPop3Server server;
+    server.setChunkDelay(2);
+    scriptReady(server);
+    server.expect("RETR 1", chunks);
+    QVERIFY(server.start());
+
+    Tarnpost t;
+    // A long timeout: only the early end of the wait gives the refusal text.
+    QVERIFY(makeReady(t, server.port(), 30));
+    QString path = m_dir->filePath(u"refused.eml"_s);
+    t.WriteCurrentMsgToFile(path);
+    QCOMPARE(t.Error(), qint16(25));
+    QCOMPARE(t.ErrorText(), u"Error retrieving the message: -ERR message gone"_s);
+    QVERIFY(!QFile::exists(path));
+    QCOMPARE(t.Status(), qint16(0));
+    QCOMPARE(t.SocketState(), 0);
+}
+
+void TestTarnpostTransport::multiLineRefused()
+{
+    const QByteArray reply = "-ERR no such thing\r\n";
+    ScriptedPop3Server server;
+    server.setChunkDelay(2);
+    scriptReady(server);
+    server.expect("RETR 1", ScriptedPop3Server::chunksOf(reply, 1));
+    QVERIFY(server.start());
+    Tarnpost t;
+    QVERIFY(makeReady(t, server.port(), 30));
+    t.RetrieveCurrentMsg();
+    QCOMPARE(t.Error(), qint16(25));
+    QCOMPARE(t.ErrorText(), u"Error retrieving the message: -ERR no such thing\r\n"_s);
+    QCOMPARE(t.Status(), qint16(0));
+}
+
+void TestTarnpostTransport::silenceGivesTimeoutText_data()
+{
+    QTest::addColumn<bool>("toFile");
+    QTest::addColumn<QList<QByteArray>>("chunks");  // what arrives before the silence
+    QTest::newRow("memory, nothing") << false << QList<QByteArray>{};
+    QTest::newRow("memory, half a reply") << false << QList<QByteArray>{"+OK\r\nSubject: x\r\n"};
+    QTest::newRow("file, nothing") << true << QList<QByteArray>{};
+    QTest::newRow("file, half a reply") << true << QList<QByteArray>{"+OK\r\nSubject: x\r\n"};
+}
+
+void TestTarnpostTransport::silenceGivesTimeoutText()
+{
+    QFETCH(bool, toFile);
+    QFETCH(QList<QByteArray>, chunks);
+    ScriptedPop3Server server;
+    scriptReady(server);
+    if (chunks.isEmpty())
+        server.expectThenSilence("RETR 1");
+    else
+        server.expect("RETR 1", chunks);  // and then nothing more
+    QVERIFY(server.start());
+    Tarnpost t;
+    QVERIFY(makeReady(t, server.port(), 1));
+    if (toFile) {
+        QString path = m_dir->filePath(u"silent.eml"_s);
+        t.WriteCurrentMsgToFile(path);
+    } else {
+        t.RetrieveCurrentMsg();
+    }
+    QCOMPARE(t.Error(), qint16(25));
+    QCOMPARE(t.ErrorText(), u"Error retrieving the message: Program determining timeout error"_s);
+    QCOMPARE(t.Status(), qint16(0));
+    QCOMPARE(t.SocketState(), 0);
+}
+
+void TestTarnpostTransport::slowButSteadyReplyStaysAlive()
+{
+    // Each gap is shorter than the allowed silence; the whole reply is longer.
+    ScriptedPop3Server server;
+    scriptReady(server);
+    server.expect("RETR 1", ScriptedPop3Server::splitAt(retrReply(), {10, 40}));
+    QVERIFY(server.start());
+    Tarnpost t;
+    QVERIFY(makeReady(t, server.port(), 1));
+    server.setChunkDelay(900);
+    t.RetrieveCurrentMsg();
+    QCOMPARE(t.Error(), qint16(0));
+    QCOMPARE(t.MsgContents(), latin1(kExpectedBody));
+}
+
+void TestTarnpostTransport::streamBytesAreExact()
+{
+    // Every byte value, NUL and 8-bit ones included, goes to the file unchanged.
+    QByteArray content;
+    for (int i = 0; i < 256; ++i) {
+        if (i != '\r' && i != '\n')
+            content.append(char(i));
+    }
+    content = "X-Bin: " + content + "\r\n\r\n" + content + "\r\n";
+    const QByteArray reply = "+OK\r\n" + content + ".\r\n";
+    ScriptedPop3Server server;
+    scriptReady(server);
+    server.expect("RETR 1", ScriptedPop3Server::chunksOf(reply, 97));
+    server.expect("RETR 1", {reply});
+    QVERIFY(server.start());
+    Tarnpost t;
+    QVERIFY(makeReady(t, server.port()));
+    QString path = m_dir->filePath(u"bin.eml"_s);
+    t.WriteCurrentMsgToFile(path);
+    QCOMPARE(t.Error(), qint16(0));
+    QCOMPARE(readFile(path), content.chopped(2));
+    t.RetrieveCurrentMsg();
+    QCOMPARE(t.Error(), qint16(0));
+    QCOMPARE(t.MsgContents().toLatin1(), content.mid(content.indexOf("\r\n\r\n") + 4).chopped(2));
+}
+
+void TestTarnpostTransport::progressEvents_data()
+{
+    QTest::addColumn<bool>("toFile");
+    QTest::addColumn<int>("bodySize");
+    QTest::newRow("memory, 3 K message") << false << 2900;
+    QTest::newRow("file, 3 K message") << true << 2900;
+    QTest::newRow("memory, more than announced") << false << 5000;
+    QTest::newRow("file, more than announced") << true << 5000;
+}
+
+void TestTarnpostTransport::progressEvents()
+{
+    QFETCH(bool, toFile);
+    QFETCH(int, bodySize);
+    // LIST says 3000 octets: 3 K. The first packet brings 1100 bytes.
+    QByteArray reply = "+OK\r\n" + QByteArray(bodySize, 'a') + "\r\n.\r\n";
+    for (qsizetype i = 70; i < reply.size() - 10; i += 72)
+        reply[i] = '\r', reply[i + 1] = '\n';
+    ScriptedPop3Server server;
+    server.setChunkDelay(100);
+    scriptReady(server, "+OK 1 3000\r\n");
+    server.expect("RETR 1", ScriptedPop3Server::splitAt(reply, {1100, 2000}));
+    QVERIFY(server.start());
+    Tarnpost t;
+    QVERIFY(makeReady(t, server.port()));
+    QCOMPARE(t.MsgSizeInK(), 3);
+
+    QList<ProgressEvent> events;
+    connect(&t, &Tarnpost::MsgReadStatus, &t, [&events](qint32 &read, qint32 &total, qint16 &percent) {
+        events.append({read, total, percent});
+    });
+    if (toFile) {
+        QString path = m_dir->filePath(u"progress.eml"_s);
+        t.WriteCurrentMsgToFile(path);
+    } else {
+        t.RetrieveCurrentMsg();
+    }
+    QCOMPARE(t.Error(), qint16(0));
+    QVERIFY(events.size() >= 3);
+    QCOMPARE(events.first(), (ProgressEvent{2, 3, 67}));  // 1100 bytes of 3 K
+    QCOMPARE(events.last(), (ProgressEvent{3, 3, 100}));  // the closing report
+    for (const ProgressEvent &e : std::as_const(events)) {
+        QVERIFY(e.read <= 3);
+        QCOMPARE(e.total, 3);
+        QVERIFY(e.percent >= 0 && e.percent <= 100);
+    }
+}
+
+void TestTarnpostTransport::progressWithoutSize()
+{
+    // LIST refused: no size is known, and the reports say 0 of 0.
+    ScriptedPop3Server server;
+    server.setChunkDelay(50);
+    scriptLogin(server, "+OK 1 61\r\n");
+    scriptSelect(server, 1);
+    server.expect("LIST 1", {"-ERR not today\r\n"});
+    server.expect("RETR 1", ScriptedPop3Server::splitAt(retrReply(), {20}));
+    QVERIFY(server.start());
+    Tarnpost t;
+    configure(t, server.port());
+    t.Connect();
+    qint16 n = 1;
+    t.SetCurrentMsg(n);
+    QList<ProgressEvent> events;
+    connect(&t, &Tarnpost::MsgReadStatus, &t, [&events](qint32 &read, qint32 &total, qint16 &percent) {
+        events.append({read, total, percent});
+    });
+    t.RetrieveCurrentMsg();
+    QCOMPARE(t.MsgContents(), latin1(kExpectedBody));
+    QVERIFY(events.size() >= 2);
+    for (qsizetype i = 0; i + 1 < events.size(); ++i)
+        QCOMPARE(events.at(i), (ProgressEvent{0, 0, 0}));
+    QCOMPARE(events.last(), (ProgressEvent{0, 0, 100}));
+    QCOMPARE(t.Status(), qint16(1));  // a refused LIST leaves the session open
+}
+
+void TestTarnpostTransport::handlerChangesSizeThroughReference()
+{
+    ScriptedPop3Server server;
+    scriptReady(server, "+OK 1 3000\r\n");
+    server.expect("RETR 1", {retrReply()});
+    QVERIFY(server.start());
+    Tarnpost t;
+    QVERIFY(makeReady(t, server.port()));
+    connect(&t, &Tarnpost::MsgReadStatus, &t, [](qint32 &, qint32 &total, qint16 &percent) {
+        if (percent == 100)
+            total = 77;
+    });
+    t.RetrieveCurrentMsg();
+    QCOMPARE(t.MsgSizeInK(), 77);
+}
+
+void TestTarnpostTransport::eventSinkGetsProgressAndWritesBack()
+{
+    ScriptedPop3Server server;
+    server.setChunkDelay(100);
+    scriptReady(server, "+OK 1 3000\r\n");
+    const QByteArray reply = "+OK\r\n" + QByteArray(2900, 'b') + "\r\n.\r\n";
+    server.expect("RETR 1", ScriptedPop3Server::splitAt(reply, {1100}));
+    QVERIFY(server.start());
+    Tarnpost t;
+    QVERIFY(makeReady(t, server.port()));
+    RecordingSink sink;
+    sink.newTotal = 9;
+    t.advise(&sink);
+    t.RetrieveCurrentMsg();
+    t.advise(nullptr);
+    QVERIFY(sink.calls.size() >= 2);
+    for (qint32 id : std::as_const(sink.ids))
+        QCOMPARE(id, qint32(Tarnpostctl::DispIdMsgReadStatus));
+    const QVariantList first = sink.calls.first();
+    QCOMPARE(first.size(), 3);
+    QCOMPARE(first.at(0).metaType(), QMetaType::fromType<qint32>());
+    QCOMPARE(first.at(1).metaType(), QMetaType::fromType<qint32>());
+    QCOMPARE(first.at(2).metaType(), QMetaType::fromType<qint16>());
+    QCOMPARE(first.at(0).toInt(), 2);
+    QCOMPARE(first.at(1).toInt(), 3);
+    QCOMPARE(first.at(2).toInt(), 67);
+    // The sink's assignment went into the control's own size.
+    QCOMPARE(t.MsgSizeInK(), 9);
+}
+
+QTEST_MAIN(TestTarnpostTransport)
+#include "tst_tarnposttransport.moc"
