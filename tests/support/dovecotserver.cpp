@@ -12,9 +12,11 @@
 #include <QTimer>
 
 #include <algorithm>
+#include <csignal>
 #include <cstdlib>
 #include <grp.h>
 #include <pwd.h>
+#include <sys/prctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -304,8 +306,16 @@ bool DovecotServer::start(const QString &address, quint16 port)
     if (!writeConfig())
         return false;
 
+    // Something else already answering there would pass for this server.
+    if (portAnswers(address, m_port)) {
+        m_error = u"%1:%2 is already in use"_s.arg(address).arg(m_port);
+        return false;
+    }
+
     m_process = new QProcess;
     m_process->setProcessChannelMode(QProcess::MergedChannels);
+    // The server must not outlive a test process that crashes.
+    m_process->setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGTERM); });
     m_process->setStandardOutputFile(m_baseDir + u"/stdout.log"_s);
     m_process->start(dovecotBinary(), {u"-F"_s, u"-c"_s, m_baseDir + u"/dovecot.conf"_s});
     if (!m_process->waitForStarted(5000)) {
@@ -322,6 +332,15 @@ bool DovecotServer::start(const QString &address, quint16 port)
     }
     m_error.clear();
     return true;
+}
+
+bool DovecotServer::portAnswers(const QString &address, quint16 port)
+{
+    QTcpSocket socket;
+    socket.connectToHost(QHostAddress(address), port);
+    const bool answered = socket.waitForConnected(500);
+    socket.abort();
+    return answered;
 }
 
 bool DovecotServer::waitForGreeting(int timeoutMs)

@@ -45,6 +45,7 @@ private:
     void giveToMailUser(const QString &path) const;
     bool writeConfig();
     bool waitForGreeting(int timeoutMs);
+    static bool portAnswers(const QString &address, quint16 port);
 
     QString m_baseDir;
     QString m_address;

@@ -1,0 +1,227 @@
+#include "mailboxscanner.h"
+
+#include "frmmain.h"
+#include "listtable.h"
+#include "messagebox.h"
+#include "servertext.h"
+#include "tarnpostproxy.h"
+
+#include <QCheckBox>
+#include <QCoreApplication>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMetaMethod>
+
+using namespace Qt::StringLiterals;
+
+namespace Scan {
+
+namespace {
+
+// Painting and event processing are coalesced to this interval so a long
+// list of keywords does not pay for a repaint per caption.
+constexpr qint64 YieldIntervalMs = 20;
+
+bool ruleOn(const QCheckBox *box)
+{
+    return box && box->checkState() == Qt::Checked;
+}
+
+int capped(qint64 count)
+{
+    return int(qBound<qint64>(0, count, qint64(MailboxScanner::MaxCount)));
+}
+
+} // namespace
+
+MailboxScanner::MailboxScanner(frmMain &form, QObject *parent)
+    : QObject(parent)
+    , m_form(form)
+    , m_scanned(form.txttotalemailsever())
+{
+}
+
+void MailboxScanner::run()
+{
+    m_sinceYield.start();
+    const int accounts = capped(m_form.gridAccounts()->rows());
+    if (accounts == 0)
+        return;
+
+    for (int row = 1; row <= accounts; ++row)
+        scanAccount(row);
+
+    setCaption(u"Quellmail strikes to kill and eliminates the spam before it reaches your inbox."_s);
+    flushCaption();
+    m_form.writeStatistics();
+}
+
+void MailboxScanner::scanAccount(int row)
+{
+    ListTable *table = m_form.gridAccounts();
+    if (row > table->rows())  // the list changed while the scan was yielding
+        return;
+    Automation::TarnpostProxy &control = m_form.Tarnpost1();
+    control.setPOPHostname(table->cell(row, 1));
+    control.setPOPUsername(table->cell(row, 2));
+    control.setPOPPassword(table->cell(row, 3));
+    control.Connect();
+    if (control.Error() != 0)
+        return;
+
+    const qint32 count = control.MsgCount();
+    const int messages = capped(count);
+    for (int n = 1; n <= messages; ++n)
+        scanMessage(qint16(n));
+
+    if (count > MaxCount) {
+        setCaption(u"Only the first %1 of %2 messages in this mailbox were scanned."_s.arg(MaxCount).arg(count));
+        flushCaption();
+    }
+    control.Disconnect();
+}
+
+void MailboxScanner::scanMessage(qint16 number)
+{
+    Automation::TarnpostProxy &control = m_form.Tarnpost1();
+    m_haveSubject = false;
+    m_haveBody = false;
+
+    yield();
+    qint16 selected = number;
+    control.SetCurrentMsg(selected);
+    if (control.Error() == 0) {
+        control.RetrieveCurrentMsg();
+        yield();
+        if (control.Error() == 0) {
+            m_from = decodeServerText(control.MsgFrom());
+            m_fromUpper = m_from.toUpper();
+            if (!whitelisted(m_fromUpper) && !blacklisted(m_fromUpper)) {
+                showSenderIp();
+                if (keywordMatched())
+                    spamAction();
+            }
+        }
+    }
+    m_scanned.raise();
+}
+
+bool MailboxScanner::whitelisted(const QString &from)
+{
+    if (!ruleOn(m_form.checkwhitelist()))
+        return false;
+    ListTable *list = m_form.gridwhitelist();
+    for (int k = 1; k <= capped(list->rows()); ++k) {
+        const QString entry = list->cell(k, 1).toUpper();
+        setCaption(u"FROM is "_s + from + u" CHECKING FOR "_s + entry);
+        yield();
+        if (containsEntry(from, entry)) {
+            setCaption(u"WHITELIST ADDRESS DETECTED"_s);
+            return true;
+        }
+    }
+    return false;
+}
+
+bool MailboxScanner::blacklisted(const QString &from)
+{
+    if (!ruleOn(m_form.checkblacklist()))
+        return false;
+    ListTable *list = m_form.gridblacklist();
+    for (int k = 1; k <= capped(list->rows()); ++k) {
+        const QString entry = list->cell(k, 1).toUpper();
+        setCaption(u"FROM is "_s + from + u" CHECKING FOR "_s + entry);
+        yield();
+        if (containsEntry(from, entry)) {
+            spamAction();
+            return true;
+        }
+    }
+    return false;
+}
+
+void MailboxScanner::showSenderIp()
+{
+    if (!ruleOn(m_form.checkspamcop()))
+        return;
+    const QString received = decodeServerText(m_form.Tarnpost1().GetOtherHeader(u"Received:"_s)).toUpper();
+    if (!received.contains(u"FROM ["_s))
+        return;
+    // Without a closing bracket the address is the rest of the line.
+    const qsizetype close = received.indexOf(u']');
+    const QString head = close < 0 ? received : received.left(close);
+    const qsizetype open = head.indexOf(u'[');
+    const QString address = open < 0 ? head : head.mid(open + 1);
+    setCaption(u"CHECKING IP ADDRESS "_s + address);
+}
+
+bool MailboxScanner::keywordMatched()
+{
+    if (!ruleOn(m_form.checkkeywords()))
+        return false;
+    ListTable *list = m_form.gridkeywords();
+    Automation::TarnpostProxy &control = m_form.Tarnpost1();
+    for (int k = 1; k <= capped(list->rows()); ++k) {
+        const QString entry = list->cell(k, 1).toUpper();
+        if (!m_haveSubject) {
+            m_subjectUpper = decodeServerText(control.MsgSubject()).toUpper();
+            m_haveSubject = true;
+        }
+        setCaption(u"KEYWORD CHECK = "_s + entry + u" CHECKING SUBJECT"_s);
+        yield();
+        if (containsEntry(m_subjectUpper, entry))
+            return true;
+
+        if (!m_haveBody) {
+            m_bodyUpper = decodeServerText(control.MsgContents()).toUpper();
+            m_haveBody = true;
+        }
+        setCaption(u"KEYWORD CHECK = "_s + entry + u" CHECKING BODY"_s);
+        yield();
+        if (containsEntry(m_bodyUpper, entry))
+            return true;
+    }
+    return false;
+}
+
+void MailboxScanner::spamAction()
+{
+    Automation::TarnpostProxy &control = m_form.Tarnpost1();
+    setCaption(u"SPAM DETECTED"_s);
+    flushCaption();
+
+    QString path = SpamArchive::filePath(m_form.programFolder(), decodeServerText(control.MsgSubject()));
+    control.WriteCurrentMsgToFile(path);
+
+    MessageBox::show(&m_form, u"Spam from"_s + decodeServerText(control.MsgFrom()), u"Quellmail"_s, MessageBox::OkOnly);
+
+    control.DeleteCurrentMsg();
+    raiseTotal(m_form.txtEmailsBlockedCount());
+}
+
+void MailboxScanner::setCaption(const QString &caption)
+{
+    m_caption = caption;
+    m_captionPending = true;
+    if (isSignalConnected(QMetaMethod::fromSignal(&MailboxScanner::captionWritten)))
+        Q_EMIT captionWritten(caption);
+}
+
+void MailboxScanner::flushCaption()
+{
+    if (!m_captionPending)
+        return;
+    m_form.Label17()->setText(m_caption);
+    m_captionPending = false;
+}
+
+void MailboxScanner::yield()
+{
+    if (m_sinceYield.isValid() && m_sinceYield.elapsed() < YieldIntervalMs)
+        return;
+    flushCaption();
+    QCoreApplication::processEvents();
+    m_sinceYield.restart();
+}
+
+} // namespace Scan

@@ -1,0 +1,44 @@
+#pragma once
+// Where spam is archived, and the two running totals of the statistics frame.
+
+#include <QString>
+
+class QLineEdit;
+
+namespace Scan {
+
+class SpamArchive final
+{
+public:
+    // The archive folder: programFolder + "/SpamDeleted/".
+    static QString folder(const QString &programFolder);
+
+    // The archive file for a message subject. Path separators, NUL and other
+    // control characters become "_", and the name is shortened to what the
+    // file system accepts (keeping ".html"), so it never lands outside the
+    // archive folder. An empty subject gives ".html".
+    static QString filePath(const QString &programFolder, const QString &subject);
+    static QString fileName(const QString &subject);
+
+    // Asks the desktop to show the archive folder; the outcome is not examined.
+    static void openFolder(const QString &programFolder);
+};
+
+// Raises a total held as decimal text in a box. A text that is not a number is
+// left as it is (returns false).
+bool raiseTotal(QLineEdit *box);
+
+// The scanned total of one run: when the box does not hold a number, the run
+// goes on from the last value it wrote itself.
+class ScannedTotal final
+{
+public:
+    explicit ScannedTotal(QLineEdit *box) : m_box(box) {}
+    void raise();
+
+private:
+    QLineEdit *m_box;
+    qint64 m_last = 0;
+};
+
+} // namespace Scan

@@ -1,0 +1,89 @@
+#pragma once
+// A program folder with the control library, a main window on it (offscreen,
+// message boxes answered by the seam) and the files a test writes.
+
+#include "frmmain.h"
+#include "messagebox.h"
+
+#include <QCheckBox>
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <memory>
+#include <unistd.h>
+
+namespace ScanTest {
+
+inline bool isRoot()
+{
+    return ::geteuid() == 0;
+}
+
+class ProgramFolder
+{
+public:
+    ProgramFolder()
+    {
+        QDir dir(m_dir.path());
+        dir.mkdir(QStringLiteral("SpamDeleted"));
+        QFile::link(QStringLiteral(QUELLMAIL_BIN_DIR "/libtarnpostctl.so"), dir.filePath(QStringLiteral("libtarnpostctl.so")));
+    }
+    QString path() const { return m_dir.path(); }
+    QString file(const QString &name) const { return m_dir.filePath(name); }
+
+    void write(const QString &name, const QByteArray &bytes) const
+    {
+        QFile f(file(name));
+        QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        f.write(bytes);
+    }
+    QByteArray read(const QString &name) const
+    {
+        QFile f(file(name));
+        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
+    }
+    QStringList archive() const
+    {
+        return QDir(file(QStringLiteral("SpamDeleted"))).entryList(QDir::Files | QDir::Hidden, QDir::Name);
+    }
+
+private:
+    QTemporaryDir m_dir;
+};
+
+// Creates the window on the folder and runs its load sequence; the lists and
+// stats.dat must already be in the folder (at least one account, so the
+// first-account dialog stays shut).
+inline std::unique_ptr<frmMain> openWindow(const ProgramFolder &folder)
+{
+    MessageBox::setTestMode(true);
+    MessageBox::clearRecords();
+    auto form = std::make_unique<frmMain>(folder.path());
+    form->runLoadSequence();
+    // The schedule is not under test here.
+    form->checkautoscan()->setCheckState(Qt::Unchecked);
+    return form;
+}
+
+inline void setRules(frmMain &form, Qt::CheckState white, Qt::CheckState black, Qt::CheckState ip,
+                     Qt::CheckState keywords)
+{
+    form.checkwhitelist()->setCheckState(white);
+    form.checkblacklist()->setCheckState(black);
+    form.checkspamcop()->setCheckState(ip);
+    form.checkkeywords()->setCheckState(keywords);
+}
+
+inline QStringList spamBoxes()
+{
+    QStringList texts;
+    for (const MessageBox::Record &r : MessageBox::records()) {
+        if (r.text.startsWith(QStringLiteral("Spam from")))
+            texts << r.text;
+    }
+    return texts;
+}
+
+} // namespace ScanTest
