@@ -48,6 +48,8 @@ void SocketAdapter::connectToHost(const QString &host, qint32 port)
 
 qint64 SocketAdapter::send(const QByteArray &data)
 {
+    if (!m_socket->isOpen())
+        return -1;  // nothing to send on; the caller's wait sees the closed state
     return m_socket->write(data);
 }
 

@@ -188,6 +188,7 @@ private:
     QByteArray m_streamTail;
     qsizetype m_streamSkip = 0;  // leading held-back bytes that are the status line's CR LF
     std::unique_ptr<QFile> m_streamFile;
+    QString m_streamFileError;  // first file error of the current stream, empty when none
 
     // Session
     qint16 intpropertystatus = 0;

@@ -296,7 +296,11 @@ void Tarnpost::WriteCurrentMsgToFile(QString &strFileToWriteTo)
         strStreamFileName = strFileToWriteTo;
         blnReportReadStatus = true;
         const QString status = funSendDataForStreamingToAFile(*wsk1, "RETR "_L1 + QString::number(m_MsgNumber), m_POPTimeout);
-        if (isSuccess(status)) {
+        if (isSuccess(status) && !m_streamFileError.isEmpty()) {
+            // The server delivered, the disk did not take it (full, removed, ...).
+            intpropertyerror = 31;
+            strLastErrorReply = m_streamFileError;
+        } else if (isSuccess(status)) {
             m_MsgContents = "Contents written to file: "_L1 + strFileToWriteTo;
         } else {
             intpropertyerror = 25;

@@ -131,6 +131,7 @@ QString Tarnpost::funSendDataForStreamingToAFile(SocketAdapter &socket, const QS
     m_streamHead.clear();
     m_streamTail.clear();
     m_streamSkip = 0;
+    m_streamFileError.clear();
     dtmLastActivity.start();
     if (m_DebugMode)
         subdebuglog(u"Sending command:"_s + strCommand);
@@ -239,8 +240,10 @@ void Tarnpost::subframestreampacket(const QByteArray &packet)
         m_streamTail = "\r\n";
         m_streamSkip = 2;
         m_streamFile = std::make_unique<QFile>(strStreamFileName);
-        if (!m_streamFile->open(QIODevice::WriteOnly | QIODevice::Append))
+        if (!m_streamFile->open(QIODevice::WriteOnly | QIODevice::Append)) {
             m_streamFile.reset();
+            m_streamFileError = u"Error attempting to open file"_s;
+        }
     } else {
         content = packet;
     }
@@ -279,20 +282,28 @@ void Tarnpost::subwritebytestofile(const QByteArray &bytes, qsizetype from, qsiz
 {
     if (from > to || from < 0 || to >= bytes.size())
         return;
+    // The reply is consumed whatever happens to the file; the first failure is
+    // kept so that the download is not reported as a success.
     if (m_streamFile) {
-        m_streamFile->write(bytes.constData() + from, to - from + 1);  // errors are ignored
+        const qint64 size = to - from + 1;
+        if (m_streamFile->write(bytes.constData() + from, size) != size && m_streamFileError.isEmpty())
+            m_streamFileError = u"Error writing to file"_s;
         return;
     }
-    // No open stream file: append in pieces.
     constexpr qsizetype kPiece = 10000;
-    for (qsizetype i = from; i <= to; i += kPiece)
-        funappendtofile(strStreamFileName, funbytestostring(bytes, i, qMin(to, i + kPiece - 1)));
+    for (qsizetype i = from; i <= to; i += kPiece) {
+        const QString error = funappendtofile(strStreamFileName, funbytestostring(bytes, i, qMin(to, i + kPiece - 1)));
+        if (!error.isEmpty() && m_streamFileError.isEmpty())
+            m_streamFileError = error;
+    }
 }
 
 void Tarnpost::subclosestreamfile()
 {
     if (m_streamFile) {
         m_streamFile->close();
+        if (m_streamFile->error() != QFileDevice::NoError && m_streamFileError.isEmpty())
+            m_streamFileError = u"Error writing to file"_s;
         m_streamFile.reset();
     }
 }

@@ -95,6 +95,10 @@ void TestTarnpostMessages::errorCodes_data()
     QTest::newRow("23 retrieve while disconnected")
         << false << QList<Step>{} << QList<Action>{Action::Retrieve} << qint16(23)
         << u"Cannot retrieve message when disconnected"_s << false;
+    // The header fetch comes first and fails on the closed socket without waiting.
+    QTest::newRow("23 write while disconnected")
+        << false << QList<Step>{} << QList<Action>{Action::WriteFile} << qint16(23)
+        << u"Cannot retrieve message when disconnected"_s << false;
     QTest::newRow("24 retrieve without a selection")
         << true << QList<Step>{} << QList<Action>{Action::Retrieve} << qint16(24)
         << u"Cannot retrieve message number 0, use the SetCurrentMsg method"_s << false;

@@ -8,6 +8,9 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <csignal>
+#include <sys/resource.h>
+
 using namespace Qt::StringLiterals;
 using namespace Pop3Test;
 using Tarnpostctl::Tarnpost;
@@ -112,6 +115,7 @@ private Q_SLOTS:
     void silenceGivesTimeoutText();
     void slowButSteadyReplyStaysAlive();
     void streamBytesAreExact();
+    void fileThatFillsUpIsAnError();
     void progressEvents_data();
     void progressEvents();
     void progressWithoutSize();
@@ -324,6 +328,39 @@ void TestTarnpostTransport::streamBytesAreExact()
     t.RetrieveCurrentMsg();
     QCOMPARE(t.Error(), qint16(0));
     QCOMPARE(t.MsgContents().toLatin1(), content.mid(content.indexOf("\r\n\r\n") + 4).chopped(2));
+}
+
+void TestTarnpostTransport::fileThatFillsUpIsAnError()
+{
+    // A file size limit stands in for a full disk: the check's one byte fits,
+    // the message does not.
+    const QByteArray content = "Subject: big\r\n\r\n" + QByteArray(20000, 'q') + "\r\n";
+    ScriptedPop3Server server;
+    scriptReady(server);
+    server.expect("RETR 1", {"+OK\r\n" + content + ".\r\n"});
+    server.expect("RETR 1", {"+OK\r\n" + content + ".\r\n"});
+    QVERIFY(server.start());
+    Tarnpost t;
+    QVERIFY(makeReady(t, server.port()));
+    QString path = m_dir->filePath(u"full.eml"_s);
+
+    rlimit saved{};
+    QVERIFY(getrlimit(RLIMIT_FSIZE, &saved) == 0);
+    const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit small = saved;
+    small.rlim_cur = 4096;
+    QVERIFY(setrlimit(RLIMIT_FSIZE, &small) == 0);
+    t.WriteCurrentMsgToFile(path);
+    setrlimit(RLIMIT_FSIZE, &saved);
+    std::signal(SIGXFSZ, oldHandler);
+
+    QCOMPARE(t.Error(), qint16(31));
+    QCOMPARE(t.ErrorText(), u"File error: Error writing to file"_s);
+    QVERIFY(!t.MsgContents().startsWith("Contents written to file"_L1));
+    QCOMPARE(t.Status(), qint16(1));  // the reply was consumed: the session goes on
+    t.WriteCurrentMsgToFile(path);
+    QCOMPARE(t.Error(), qint16(0));
+    QCOMPARE(readFile(path), content.chopped(2));
 }
 
 void TestTarnpostTransport::progressEvents_data()
