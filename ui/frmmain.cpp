@@ -1,5 +1,6 @@
 #include "frmmain.h"
 
+#include "appicon.h"
 #include "clickablelabel.h"
 #include "controlhost.h"
 #include "frmaddaccount.h"
@@ -86,7 +87,7 @@ frmMain::frmMain(const QString &programFolder, QWidget *parent)
 
     setObjectName(u"frmMain"_s);
     setWindowTitle(u"Quellmail"_s);
-    setWindowIcon(QIcon(u":/quellmail/logo.png"_s));
+    setWindowIcon(AppIcon::icon());
 
     m_gridAccounts = new ListTable(this);
     m_gridAccounts->setObjectName(u"gridAccounts"_s);

@@ -1,4 +1,5 @@
 #include "frmmain.h"
+#include "frmstart.h"
 
 #include <QApplication>
 
@@ -14,12 +15,16 @@ int main(int argc, char *argv[])
     // last visible window went away (it lives in the tray).
     QApplication::setQuitOnLastWindowClosed(false);
 
-    frmMain form(QCoreApplication::applicationDirPath());
+    frmStart start(QCoreApplication::applicationDirPath());
+    start.setMainWindowSetup([](frmMain &form) {
 #ifdef QUELLMAIL_HAVE_SCAN
-    form.setScanProcedure([&form] { ScanMailboxes(form); });
+        form.setScanProcedure([&form] { ScanMailboxes(form); });
+#else
+        Q_UNUSED(form)
 #endif
-    form.runLoadSequence();
-    if (form.isEnding())
+    });
+    start.Form_Load();
+    if (start.mainWindow().isEnding())
         return 0;
     return app.exec();
 }

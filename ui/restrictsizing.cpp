@@ -1,0 +1,12 @@
+#include "restrictsizing.h"
+
+#include <QCursor>
+
+namespace RestrictSizing {
+
+int GetCursorY()
+{
+    return QCursor::pos().y();
+}
+
+} // namespace RestrictSizing
