@@ -1,0 +1,212 @@
+#!/bin/bash
+# The real program on a virtual X display with a real tray host: its icon
+# appears in the tray, a left click on it opens the tray menu, "Hide
+# Application" and "Show Application" hide and show the main window, and
+# "Exit" answered with OK removes the icon and ends the program.
+#
+#   tray_xvfb.sh <quellmail executable> <artefact folder>
+#
+# Screenshots stay in the artefact folder. Exits 77 (skipped) when Xvfb or
+# the tray host is not installed. Every wait is bounded; every process this
+# script starts is ended by its process id.
+
+set -u
+
+PROGRAM=${1:?usage: tray_xvfb.sh <quellmail executable> <artefact folder>}
+OUT=${2:?usage: tray_xvfb.sh <quellmail executable> <artefact folder>}
+
+missing=""
+for tool in Xvfb trayer xdotool xwininfo import compare convert timeout; do
+    command -v "$tool" >/dev/null 2>&1 || missing="$missing $tool"
+done
+if [ -n "$missing" ]; then
+    echo "SKIP: needs Xvfb, a tray host and X tools; missing:$missing"
+    echo "      (apt-get install xvfb xauth xdotool imagemagick x11-utils trayer openbox)"
+    exit 77
+fi
+if [ ! -x "$PROGRAM" ]; then
+    echo "FAIL: no program at $PROGRAM (build the quellmail target first)"
+    exit 1
+fi
+if [ ! -f "$(dirname "$PROGRAM")/index.html" ]; then
+    echo "FAIL: the build put no help page beside the program"
+    exit 1
+fi
+
+# With a session bus and a tray watcher Qt would use D-Bus tray icons, which
+# have no X window to click.
+unset DBUS_SESSION_BUS_ADDRESS QT_QPA_PLATFORM
+export QT_QPA_PLATFORM=xcb
+
+rm -rf "$OUT"
+mkdir -p "$OUT"
+WORK=$(mktemp -d /tmp/qmtray.XXXXXX)
+export XDG_RUNTIME_DIR="$WORK/runtime"
+mkdir -p "$XDG_RUNTIME_DIR"
+chmod 700 "$XDG_RUNTIME_DIR"
+
+PIDS=()
+cleanup() {
+    local pid
+    for ((i = ${#PIDS[@]} - 1; i >= 0; i--)); do
+        pid=${PIDS[i]}
+        kill "$pid" 2>/dev/null
+    done
+    for pid in "${PIDS[@]}"; do
+        wait "$pid" 2>/dev/null
+    done
+    rm -rf "$WORK"
+}
+trap cleanup EXIT
+
+fail() {
+    echo "FAIL: $*"
+    [ -f "$WORK/program.log" ] && { echo "--- program output"; cat "$WORK/program.log"; }
+    import -window root "$OUT/failure.png" 2>/dev/null
+    exit 1
+}
+
+# wait_until <seconds> <command...>: polls the command every 0.2 s.
+wait_until() {
+    local limit=$(($1 * 5))
+    shift
+    local i
+    for ((i = 0; i < limit; i++)); do
+        "$@" >/dev/null 2>&1 && return 0
+        sleep 0.2
+    done
+    return 1
+}
+
+# --- display, window manager, tray host
+Xvfb -displayfd 5 -screen 0 1024x768x24 -nolisten tcp 5>"$WORK/display" 2>"$WORK/xvfb.log" &
+PIDS+=($!)
+wait_until 15 test -s "$WORK/display" || fail "Xvfb did not start: $(cat "$WORK/xvfb.log")"
+export DISPLAY=":$(head -n1 "$WORK/display")"
+echo "display $DISPLAY"
+
+if command -v openbox >/dev/null 2>&1; then
+    openbox >"$WORK/openbox.log" 2>&1 &
+    PIDS+=($!)
+fi
+trayer --edge top --align right --widthtype pixel --width 120 \
+       --heighttype pixel --height 32 --SetDockType true \
+       --transparent false --tint 0x808080 >"$WORK/trayer.log" 2>&1 &
+PIDS+=($!)
+wait_until 15 xdotool search --name '^panel$' || fail "the tray host did not come up"
+PANEL=$(xdotool search --name '^panel$' | head -n1)
+
+# --- the program, in a folder of its own with one saved account, so the
+# first-account dialog stays shut. Copied, not linked: the program finds
+# its files beside its real path.
+PROG="$WORK/program"
+mkdir -p "$PROG/SpamDeleted"
+BIN=$(dirname "$PROGRAM")
+cp "$PROGRAM" "$PROG/quellmail"
+for f in "$BIN"/libtarnpostctl.so* "$BIN"/libkwab.so "$BIN"/index.html; do
+    [ -e "$f" ] && cp -P "$f" "$PROG/"
+done
+printf 'mail.example.invalid,alice,secret\r\n' >"$PROG/accounts.dat"
+printf 'friend@example.org\r\n' >"$PROG/whitelist.dat"
+printf 'casino\r\nlottery winner\r\n' >"$PROG/keywords.dat"
+
+"$PROG/quellmail" >"$WORK/program.log" 2>&1 &
+APP=$!
+PIDS+=($APP)
+
+main_window_shown() { xdotool search --onlyvisible --name '^Quellmail$'; }
+find_icon() {
+    ICON=$(xwininfo -tree -id "$PANEL" 2>/dev/null | awk '/"Quellmail tray icon"/ {print $1; exit}')
+    [ -n "$ICON" ]
+}
+wait_until 30 main_window_shown || fail "the main window did not appear"
+wait_until 20 find_icon || fail "no icon named \"Quellmail tray icon\" in the tray host"
+echo "icon window $ICON"
+MAIN=$(xdotool search --onlyvisible --name '^Quellmail$' | head -n1)
+
+eval "$(xdotool getwindowgeometry --shell "$ICON")"
+ICON_X=$((X + WIDTH / 2))
+ICON_Y=$((Y + HEIGHT / 2))
+echo "icon at $ICON_X,$ICON_Y (${WIDTH}x${HEIGHT})"
+
+# The corner of the screen that holds the tray and its menu.
+corner() { import -window root -crop 420x240+604+0 +repage "$1"; }
+
+# The pop-up is the program's one other visible window besides the main
+# window and the icon (it has no name of its own to search for).
+find_menu() {
+    MENU=$(xdotool search --onlyvisible --classname '^quellmail$' 2>/dev/null \
+           | grep -vx -e "$MAIN" -e "$((ICON))" | head -n1)
+    [ -n "$MENU" ]
+}
+menu_closed() { ! xdotool search --onlyvisible --classname '^quellmail$' | grep -qx "$MENU"; }
+open_menu() {
+    xdotool mousemove "$ICON_X" "$ICON_Y" click 1
+    wait_until 10 find_menu || fail "a left click on the icon opened no menu"
+    sleep 0.3 # let it paint
+}
+# choose <n>: clicks the n-th of the menu's four items (from 1).
+choose() {
+    eval "$(xdotool getwindowgeometry --shell "$MENU")"
+    local y=$((Y + 4 + (2 * $1 - 1) * (HEIGHT - 8) / 8))
+    xdotool mousemove $((X + WIDTH / 2)) "$y"
+    sleep 0.2
+    xdotool click 1
+    wait_until 10 menu_closed || fail "the tray menu stayed open after a click on item $1"
+}
+main_hidden() { ! xdotool search --onlyvisible --name '^Quellmail$' | grep -qx "$MAIN"; }
+main_shown() { xdotool search --onlyvisible --name '^Quellmail$' | grep -qx "$MAIN"; }
+
+# --- a left click opens the tray menu
+xdotool mousemove 700 500
+sleep 0.3
+corner "$WORK/before.png"
+open_menu
+import -window root "$OUT/desktop-with-tray-menu.png"
+corner "$OUT/tray-menu.png"
+changed=$(compare -metric AE "$WORK/before.png" "$OUT/tray-menu.png" null: 2>&1)
+[ "${changed%% *}" -gt 2000 ] 2>/dev/null || fail "the tray menu was not drawn (changed pixels: $changed)"
+
+choose 2 # Hide Application
+wait_until 10 main_hidden || fail "Hide Application did not hide the main window"
+echo "hidden from the tray menu"
+
+open_menu
+choose 3 # Show Application
+wait_until 10 main_shown || fail "Show Application did not show the main window"
+echo "shown from the tray menu"
+
+# --- the Help tab: the mouse wheel over the tab bar walks to the last tab.
+# (Relative to the window itself: the geometry xdotool reports for a framed
+# window is off by the frame.)
+xdotool mousemove --window "$MAIN" 40 20
+xdotool click --repeat 6 --delay 80 5
+sleep 0.5
+import -window "$MAIN" "$OUT/help-tab.png"
+
+# --- "Exit" answered with OK removes the icon and ends the program.
+open_menu
+choose 4 # Exit
+question_shown() { xdotool search --onlyvisible --name '^Exit application\?$'; }
+wait_until 10 question_shown || fail "Exit asked no question"
+import -window root "$OUT/exit-question.png"
+QUESTION=$(xdotool search --onlyvisible --name '^Exit application\?$' | head -n1)
+timeout 5 xdotool windowactivate --sync "$QUESTION" 2>/dev/null || xdotool windowfocus "$QUESTION"
+xdotool key Return # OK is the default button
+# Our own child lingers as a zombie until waited for.
+program_ended() {
+    local state
+    state=$(ps -o stat= -p "$APP" 2>/dev/null)
+    [ -z "$state" ] || [ "${state:0:1}" = Z ]
+}
+wait_until 15 program_ended || fail "the program did not end after OK"
+wait "$APP"
+status=$?
+[ "$status" -eq 0 ] || fail "the program ended with status $status"
+if find_icon; then
+    fail "the icon stayed in the tray after the program ended"
+fi
+echo "ended with status 0, icon removed"
+echo "screenshots in $OUT"
+echo "PASS"
+exit 0
