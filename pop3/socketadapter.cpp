@@ -1,7 +1,12 @@
 #include "socketadapter.h"
 
 #include <QHostAddress>
+#include <QSslCipher>
+#include <QSslError>
+#include <QSslSocket>
 #include <QTcpSocket>
+
+using namespace Qt::StringLiterals;
 
 namespace Tarnpostctl {
 
@@ -34,16 +39,114 @@ void SocketAdapter::attach()
     connect(m_socket, &QTcpSocket::readyRead, this, &SocketAdapter::onReadyRead);
     connect(m_socket, &QTcpSocket::errorOccurred, this,
             [this](QAbstractSocket::SocketError e) { onErrorOccurred(int(e)); });
+    if (auto *ssl = qobject_cast<QSslSocket *>(m_socket)) {
+        connect(ssl, &QSslSocket::encrypted, this, &SocketAdapter::onEncrypted);
+        connect(ssl, &QSslSocket::sslErrors, this, [this](const QList<QSslError> &errors) {
+            // Not ignored: the handshake fails with these as its reason.
+            QStringList texts;
+            for (const QSslError &e : errors)
+                texts << e.errorString();
+            texts.removeDuplicates();
+            m_sslErrorText = texts.join("; "_L1);
+        });
+    }
 }
 
-void SocketAdapter::connectToHost(const QString &host, qint32 port)
+void SocketAdapter::useSocket(bool tls)
+{
+    // A TLS connection always gets a fresh socket: nothing of an earlier
+    // session (keys, peer name, buffered bytes) carries over.
+    const bool isTls = qobject_cast<QSslSocket *>(m_socket) != nullptr;
+    if (!tls && !isTls)
+        return;  // a clear connection keeps its plain socket
+    QTcpSocket *old = m_socket;
+    old->disconnect(this);
+    m_closing = true;
+    old->abort();
+    m_closing = false;
+    old->deleteLater();  // we may be running inside one of its signals
+    m_socket = tls ? new QSslSocket(this) : new QTcpSocket(this);
+    m_socket->setReadBufferSize(kReadBufferSize);
+    attach();
+}
+
+void SocketAdapter::connectToHost(const QString &host, qint32 port, bool upgradable)
 {
     m_remoteHost = host;
     m_remotePort = port;
     if (m_socket->state() != QAbstractSocket::UnconnectedState)
         close();
+    useSocket(upgradable);
+    m_tlsConnect = false;
+    m_handshaking = false;
     m_state = StateConnecting;
     m_socket->connectToHost(host, quint16(port));
+}
+
+void SocketAdapter::connectToHostEncrypted(const QString &host, qint32 port)
+{
+    m_remoteHost = host;
+    m_remotePort = port;
+    if (m_socket->state() != QAbstractSocket::UnconnectedState)
+        close();
+    useSocket(true);
+    m_tlsConnect = true;
+    m_handshaking = false;
+    m_sslErrorText.clear();
+    m_state = StateConnecting;
+    // The host name given is the name the certificate must carry.
+    static_cast<QSslSocket *>(m_socket)->connectToHostEncrypted(host, quint16(port));
+}
+
+bool SocketAdapter::startClientEncryption()
+{
+    auto *ssl = qobject_cast<QSslSocket *>(m_socket);
+    if (!ssl || m_state != StateConnected || ssl->isEncrypted())
+        return false;
+    m_sslErrorText.clear();
+    m_handshaking = true;
+    ssl->startClientEncryption();
+    return true;
+}
+
+bool SocketAdapter::isEncrypted() const
+{
+    const auto *ssl = qobject_cast<const QSslSocket *>(m_socket);
+    return ssl && ssl->isEncrypted();
+}
+
+QString SocketAdapter::tlsDescription() const
+{
+    const auto *ssl = qobject_cast<const QSslSocket *>(m_socket);
+    if (!ssl || !ssl->isEncrypted())
+        return {};
+    const QSslCipher cipher = ssl->sessionCipher();
+    return cipher.protocolString() + ", "_L1 + cipher.name();
+}
+
+bool SocketAdapter::tlsAvailable()
+{
+    return QSslSocket::supportsSsl();
+}
+
+void SocketAdapter::onEncrypted()
+{
+    m_handshaking = false;
+    m_state = StateConnected;
+    Q_EMIT encrypted();
+}
+
+void SocketAdapter::failHandshake(const QString &reason)
+{
+    m_handshaking = false;
+    m_tlsConnect = false;
+    m_state = StateError;
+    // Nothing more goes over this connection, in clear or otherwise.
+    m_closing = true;
+    m_socket->abort();
+    m_closing = false;
+    m_state = StateError;
+    Q_EMIT tlsFailed(reason);
 }
 
 qint64 SocketAdapter::send(const QByteArray &data)
@@ -75,19 +178,30 @@ void SocketAdapter::close()
         m_socket->flush();  // a command written just before must still go out
     m_socket->abort();
     m_closing = false;
+    m_handshaking = false;
+    m_tlsConnect = false;
     m_state = StateClosed;
 }
 
 void SocketAdapter::onConnected()
 {
-    m_state = StateConnected;
     m_remoteHostIP = m_socket->peerAddress().toString();
+    if (m_tlsConnect) {
+        // Connected in the control's sense only once the handshake is done.
+        m_handshaking = true;
+        return;
+    }
+    m_state = StateConnected;
 }
 
 void SocketAdapter::onDisconnected()
 {
     if (m_closing)
         return;
+    if (m_handshaking) {
+        failHandshake(u"The server closed the connection"_s);
+        return;
+    }
     if (m_state == StateConnected) {
         m_state = StateClosing;
         Q_EMIT closed();
@@ -98,6 +212,10 @@ void SocketAdapter::onErrorOccurred(int qtSocketError)
 {
     if (m_closing)
         return;
+    if (m_handshaking) {
+        failHandshake(m_sslErrorText.isEmpty() ? m_socket->errorString() : m_sslErrorText);
+        return;
+    }
     // A peer that closes is the close event (delivered by disconnected), not an error.
     if (qtSocketError == QAbstractSocket::RemoteHostClosedError) {
         if (m_state == StateConnected && m_socket->state() == QAbstractSocket::UnconnectedState) {

@@ -10,6 +10,7 @@
 #include "tarnpostctl_export.h"
 
 class QTcpSocket;
+class QSslSocket;
 
 namespace Tarnpostctl {
 
@@ -43,7 +44,18 @@ public:
     // Numeric address of the peer, kept after the connection ends.
     QString remoteHostIP() const { return m_remoteHostIP; }
 
-    void connectToHost(const QString &host, qint32 port);
+    // upgradable: a socket that can start TLS later (STLS).
+    void connectToHost(const QString &host, qint32 port, bool upgradable = false);
+    // TLS from the first byte: the state stays connecting until the handshake
+    // is done, so nothing is read or sent in clear.
+    void connectToHostEncrypted(const QString &host, qint32 port);
+    // Upgrades an open clear connection (STLS); encrypted() or tlsFailed() follows.
+    bool startClientEncryption();
+    bool isEncrypted() const;
+    // "protocol, cipher" of the current TLS session; empty in clear text.
+    QString tlsDescription() const;
+    // False when the system has no usable TLS library.
+    static bool tlsAvailable();
     qint64 send(const QByteArray &data);
     qint64 bytesAvailable() const;
     QByteArray readAll();
@@ -60,9 +72,17 @@ Q_SIGNALS:
     void dataArrival(qint64 bytesTotal);
     void closed();
     void error(int number, const QString &description);
+    void encrypted();
+    // The TLS handshake failed (certificate, host name, protocol or a peer
+    // that closed during it); the socket is in the error state.
+    void tlsFailed(const QString &reason);
 
 private:
     void attach();
+    // Replaces the socket when the wanted kind (clear or TLS) differs.
+    void useSocket(bool tls);
+    void onEncrypted();
+    void failHandshake(const QString &reason);
     void onConnected();
     void onDisconnected();
     void onErrorOccurred(int qtSocketError);
@@ -71,6 +91,9 @@ private:
     QTcpSocket *m_socket = nullptr;
     int m_state = StateClosed;
     bool m_closing = false;  // our own close() is running: no events from it
+    bool m_handshaking = false;  // a TLS handshake is running
+    bool m_tlsConnect = false;   // connected state waits for the handshake
+    QString m_sslErrorText;      // certificate problems of the running handshake
     QString m_remoteHost;
     qint32 m_remotePort = 0;
     QString m_remoteHostIP;

@@ -2,6 +2,7 @@
 
 #include "debuglog.h"
 #include "socketadapter.h"
+#include "tarnpostctl.h"
 
 #include <QFile>
 #include <QLabel>
@@ -21,6 +22,8 @@ Tarnpost::Tarnpost(QWidget *parent)
     connect(wsk1, &SocketAdapter::dataArrival, this, &Tarnpost::wsk1_DataArrival);
     connect(wsk1, &SocketAdapter::closed, this, &Tarnpost::wsk1_Close);
     connect(wsk1, &SocketAdapter::error, this, &Tarnpost::wsk1_Error);
+    connect(wsk1, &SocketAdapter::tlsFailed, this, &Tarnpost::wsk1_TlsFailed);
+    connect(wsk1, &SocketAdapter::encrypted, this, &Tarnpost::wsk1_Encrypted);
 
     Label2 = new QLabel(u"Tarnpost"_s, this);
     Label1 = new QLabel(u"POP3 control"_s, this);
@@ -175,6 +178,9 @@ QString Tarnpost::ErrorText() const
     case 29: return u"Cannot reset deleted messages when disconnected"_s;
     case 30: return "Error using the LIST command: "_L1 + strLastErrorReply;
     case 31: return "File error: "_L1 + strLastErrorReply;
+    case ErrorTlsHandshake: return "TLS handshake failed: "_L1 + strTlsErrorText;
+    case ErrorNoStls: return u"Server does not offer STLS"_s;
+    case ErrorTlsUnavailable: return u"TLS is not available on this system"_s;
     default: return strSocketErrorText;
     }
 }
@@ -190,6 +196,8 @@ void Tarnpost::Connect()
         intpropertyerror = 16;
     } else if (funisblank(m_POPUsername)) {
         intpropertyerror = 17;
+    } else if (m_POPSecurity != SecurityNone && !SocketAdapter::tlsAvailable()) {
+        intpropertyerror = ErrorTlsUnavailable;
     } else {
         blnInDataArrival = false;
         blnStreamToFile = false;
@@ -197,7 +205,12 @@ void Tarnpost::Connect()
         dtmLastActivity.start();
         intpropertyerror = 0;
         subflushdata();
-        wsk1->connectToHost(m_POPHostname, m_POPPort);
+        if (m_DebugMode && m_POPSecurity != SecurityNone)  // a clear session logs as it always did
+            subdebuglog(u"connect: security="_s + QString::number(m_POPSecurity));
+        if (m_POPSecurity == SecurityTls)
+            wsk1->connectToHostEncrypted(m_POPHostname, m_POPPort);
+        else
+            wsk1->connectToHost(m_POPHostname, m_POPPort, m_POPSecurity == SecurityStls);
         m_ConnectResponse.clear();
 
         bool blnDone = false;
@@ -242,6 +255,11 @@ void Tarnpost::Connect()
             subdebuglog(u"end connect"_s);
             return;
         }
+        if (m_POPSecurity == SecurityStls && !funstarttls()) {
+            subcloseconnection(*wsk1);
+            subdebuglog(u"end connect"_s);
+            return;
+        }
 
         QString reply = funSendDataForSingleLineResponse(*wsk1, "USER "_L1 + m_POPUsername, m_POPTimeout);
         if (!reply.startsWith("+OK"_L1)) {
@@ -277,6 +295,70 @@ void Tarnpost::Connect()
     if (intpropertyerror != 0)
         subcloseconnection(*wsk1);
     subdebuglog(u"end connect"_s);
+}
+
+bool Tarnpost::setPOPSecurity(qint16 value)
+{
+    if (value < SecurityNone || value > SecurityStls)
+        return false;
+    m_POPSecurity = value;
+    return true;
+}
+
+bool Tarnpost::funstarttls()
+{
+    subdebuglog(u"start funstarttls"_s);
+    const QString reply = funSendDataForSingleLineResponse(*wsk1, u"STLS"_s, m_POPTimeout);
+    if (!reply.startsWith("+OK"_L1)) {
+        strLastErrorReply = reply;
+        intpropertyerror = ErrorNoStls;
+        subdebuglog(u"end funstarttls"_s);
+        return false;
+    }
+    // Bytes after the reply were sent in clear before the handshake and would
+    // be taken as protected replies later: refuse them.
+    if (reply.indexOf("\r\n"_L1) != reply.size() - 2 || wsk1->bytesAvailable() > 0) {
+        strTlsErrorText = u"The server sent data after its STLS reply"_s;
+        intpropertyerror = ErrorTlsHandshake;
+        subdebuglog(u"end funstarttls"_s);
+        return false;
+    }
+    if (!wsk1->startClientEncryption()) {
+        strTlsErrorText = u"TLS cannot start on this connection"_s;
+        intpropertyerror = ErrorTlsHandshake;
+        subdebuglog(u"end funstarttls"_s);
+        return false;
+    }
+    dtmLastActivity.start();
+    while (!wsk1->isEncrypted() && intpropertyerror == 0) {
+        if (wsk1->state() != SocketAdapter::StateConnected) {
+            strTlsErrorText = u"The server closed the connection"_s;
+            intpropertyerror = ErrorTlsHandshake;
+            break;
+        }
+        subwaitforevents();
+        if (!wsk1->isEncrypted() && intpropertyerror == 0 && funtimedout(m_POPTimeout)) {
+            subdebuglog(u"timeout in funstarttls"_s);
+            strTlsErrorText = u"No answer from the server within the timeout"_s;
+            intpropertyerror = ErrorTlsHandshake;
+        }
+    }
+    subdebuglog(u"end funstarttls"_s);
+    return intpropertyerror == 0;
+}
+
+void Tarnpost::wsk1_TlsFailed(const QString &reason)
+{
+    if (m_DebugMode)
+        subdebuglog(u"TLS handshake failed: "_s + reason);
+    strTlsErrorText = reason;
+    intpropertyerror = ErrorTlsHandshake;
+}
+
+void Tarnpost::wsk1_Encrypted()
+{
+    if (m_DebugMode)
+        subdebuglog(u"TLS started: "_s + wsk1->tlsDescription());
 }
 
 void Tarnpost::Disconnect()

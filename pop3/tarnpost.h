@@ -45,6 +45,9 @@ public:
     void setPOPUsername(const QString &value) { m_POPUsername = value; }
     QString POPPassword() const { return m_POPPassword; }
     void setPOPPassword(const QString &value) { m_POPPassword = value; }
+    // 0 clear text, 1 TLS from the first byte, 2 STLS (see tarnpostctl.h).
+    qint16 POPSecurity() const { return m_POPSecurity; }
+    bool setPOPSecurity(qint16 value);
     qint16 POPTimeout() const { return m_POPTimeout; }
     void setPOPTimeout(qint16 value) { m_POPTimeout = value; }
     QString ConnectResponse() const { return m_ConnectResponse; }
@@ -129,6 +132,10 @@ private:
     void wsk1_DataArrival(qint64 bytesTotal);
     void wsk1_Close();
     void wsk1_Error(int Number, const QString &Description);
+    void wsk1_TlsFailed(const QString &reason);
+    void wsk1_Encrypted();
+    // STLS after the greeting; false (with Error set) when the upgrade failed.
+    bool funstarttls();
     void subflushdata();
     static QString funbytestostring(const QByteArray &bytes, qsizetype from, qsizetype to);
     void subwritebytestofile(const QByteArray &bytes, qsizetype from, qsizetype to);
@@ -182,6 +189,7 @@ private:
     qint32 lngBytesRead = 0;
     qint32 lngMsgSizeInK = 0;
     QString strSocketErrorText;
+    QString strTlsErrorText;  // reason of the last failed TLS handshake
     // Streamed reply: status line bytes until its CR LF, then up to four bytes
     // held back until they are known not to start the terminator.
     QByteArray m_streamHead;
@@ -200,6 +208,7 @@ private:
     QString m_POPUsername;
     QString m_POPPassword;
     qint16 m_POPTimeout = 10;
+    qint16 m_POPSecurity = 0;
     QString m_ConnectResponse;
     bool m_DebugMode = false;
     QString m_DebugFile;

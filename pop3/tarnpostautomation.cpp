@@ -125,6 +125,9 @@ QList<MemberInfo> buildMemberTable()
     method(DispIdWriteCurrentMsgToFile, u"WriteCurrentMsgToFile"_s, QMetaType::Void,
            {ParamInfo{u"strFileToWriteTo"_s, QMetaType::QString, true}},
            u"This writes the entire contents of the message to the passed filename"_s);
+    // Later additions follow the original slots, so those keep their places.
+    readWrite(DispIdPOPSecurity, u"POPSecurity"_s, QMetaType::Short,
+              u"Sets/Returns the security of the connection: 0 clear text, 1 TLS from the first byte, 2 clear text upgraded with STLS (required)."_s);
     return table;
 }
 
@@ -370,6 +373,7 @@ InvokeResult Tarnpost::invokeProperty(qint32 memberId, InvokeKind kind, QVariant
         case DispIdVersion: value = Version(); break;
         case DispIdDebugMode: value = DebugMode(); break;
         case DispIdDebugFile: value = DebugFile(); break;
+        case DispIdPOPSecurity: value = QVariant::fromValue<qint16>(POPSecurity()); break;
         default: return {InvokeStatus::UnknownMember, u"Unknown property %1"_s.arg(memberId)};
         }
         if (result)
@@ -410,6 +414,13 @@ InvokeResult Tarnpost::invokeProperty(qint32 memberId, InvokeKind kind, QVariant
         if (!timeout.ok())
             return {timeout.status, timeout.description};
         setPOPTimeout(qint16(timeout.number));
+        return {};
+    }
+    case DispIdPOPSecurity: {
+        const Converted security = toInteger(value, SecurityNone, SecurityStls);
+        if (!security.ok())
+            return {security.status, security.description};
+        setPOPSecurity(qint16(security.number));
         return {};
     }
     case DispIdDebugMode: {
@@ -601,6 +612,8 @@ QString Tarnpost::GetStringValueOfProperty(QString &strPropertyToReturn)
         value = DebugMode() ? u"True"_s : u"False"_s;
     else if (key == "DEBUGFILE"_L1)
         value = DebugFile();
+    else if (key == "POPSECURITY"_L1)
+        value = QString::number(POPSecurity());
 
     // Cleared after the read: asking for "Error" returns the code that was current.
     subdebuglog(u"start GetStringValueOfProperty"_s);

@@ -98,6 +98,8 @@ bool TarnpostProxy::DebugMode() { return get(DispIdDebugMode).toBool(); }
 bool TarnpostProxy::setDebugMode(const QVariant &value) { return let(DispIdDebugMode, value); }
 QString TarnpostProxy::DebugFile() { return get(DispIdDebugFile).toString(); }
 bool TarnpostProxy::setDebugFile(const QVariant &value) { return let(DispIdDebugFile, value); }
+qint16 TarnpostProxy::POPSecurity() { return get(DispIdPOPSecurity).value<qint16>(); }
+bool TarnpostProxy::setPOPSecurity(const QVariant &value) { return let(DispIdPOPSecurity, value); }
 
 void TarnpostProxy::Connect()
 {

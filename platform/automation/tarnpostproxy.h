@@ -55,6 +55,8 @@ public:
     bool setDebugMode(const QVariant &value);
     QString DebugFile();
     bool setDebugFile(const QVariant &value);
+    qint16 POPSecurity();
+    bool setPOPSecurity(const QVariant &value);
 
     void Connect();
     void Disconnect();

@@ -59,6 +59,25 @@ enum MemberId : qint32 {
     DispIdSetCurrentMsg = 0x60030024,
     DispIdRetrieveCurrentMsg = 0x60030025,
     DispIdWriteCurrentMsgToFile = 0x60030026,
+    // Added after the original members, which keep their ids and meaning.
+    // POPSecurity (get, let; 16-bit, not persisted): one of Security below.
+    DispIdPOPSecurity = 0x68030018,
+};
+
+// Values of POPSecurity. STLS is required once asked for: a server that does
+// not offer it, or a failed handshake, fails Connect; there is no fall-back
+// to clear text.
+enum Security : qint16 {
+    SecurityNone = 0,  // clear text (the default)
+    SecurityTls = 1,   // TLS from the first byte (port 995 by convention)
+    SecurityStls = 2,  // clear text upgraded with STLS before USER
+};
+
+// Error codes beyond the original 11 to 31.
+enum ErrorCode : qint16 {
+    ErrorTlsHandshake = 32,    // "TLS handshake failed: " + reason
+    ErrorNoStls = 33,          // "Server does not offer STLS"
+    ErrorTlsUnavailable = 34,  // "TLS is not available on this system"
 };
 
 // Member ids of the event interface __Tarnpost.

@@ -223,7 +223,7 @@ bool DovecotServer::writeConfig()
     }
 
     const QString t = m_baseDir;
-    const QString conf = u"base_dir = %1/run\n"
+    QString conf = u"base_dir = %1/run\n"
                          "state_dir = %1/state\n"
                          "instance_name = pop3test-%2\n"
                          "log_path = %1/dovecot.log\n"
@@ -268,6 +268,16 @@ bool DovecotServer::writeConfig()
                                      QString::number(m_mailUid), QString::number(m_mailGid), chroot)
                              .arg(QString::number(m_port), m_root ? u"empty"_s : QString());
 
+    if (!m_tlsCert.isEmpty()) {
+        conf.replace(u"ssl = no\n"_s, u"ssl = yes\nssl_cert = <%1\nssl_key = <%2\n"_s.arg(m_tlsCert, m_tlsKey));
+        const QString listener = u"  inet_listener pop3s {\n"
+                                 "    address = %1\n"
+                                 "    port = %2\n"
+                                 "    ssl = yes\n"
+                                 "  }\n"_s.arg(m_address).arg(m_tlsPort);
+        conf.replace(u"  }\n}\nservice anvil {\n"_s, u"  }\n"_s + listener + u"}\nservice anvil {\n"_s);
+    }
+
     QFile file(t + u"/dovecot.conf"_s);
     if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
         m_error = u"cannot write dovecot.conf"_s;
@@ -298,6 +308,14 @@ bool DovecotServer::start(const QString &address, quint16 port)
             return false;
         }
         m_port = probe.serverPort();
+    }
+    if (!m_tlsCert.isEmpty() && m_tlsPort == 0) {
+        QTcpServer probe;
+        if (!probe.listen(QHostAddress(address), 0) || probe.serverPort() == m_port) {
+            m_error = u"no free TLS port on "_s + address;
+            return false;
+        }
+        m_tlsPort = probe.serverPort();
     }
     // A fresh run folder every start: a leftover socket stalls the next start.
     QDir(m_baseDir + u"/run"_s).removeRecursively();
@@ -420,4 +438,36 @@ QString DovecotServer::logTail(int maxLines) const
     if (lines.size() > maxLines)
         lines = lines.mid(lines.size() - maxLines);
     return QString::fromLocal8Bit(lines.join('\n'));
+}
+
+void DovecotServer::enableTls(const QString &certPath, const QString &keyPath, quint16 tlsPort)
+{
+    m_tlsCert = certPath;
+    m_tlsKey = keyPath;
+    m_tlsPort = tlsPort;
+}
+
+quint16 DovecotServer::tlsPort() const { return m_tlsPort; }
+
+bool DovecotServer::createCertificate(const QString &certPath, const QString &keyPath,
+                                      const QStringList &ipAddresses, QString *error)
+{
+    QStringList names{u"DNS:localhost"_s};
+    for (const QString &ip : ipAddresses)
+        names << u"IP:"_s + ip;
+    QProcess openssl;
+    openssl.setProcessChannelMode(QProcess::MergedChannels);
+    openssl.start(u"openssl"_s, {u"req"_s, u"-x509"_s, u"-newkey"_s, u"rsa:2048"_s, u"-nodes"_s, u"-days"_s, u"2"_s,
+                                 u"-subj"_s, u"/CN="_s + (ipAddresses.isEmpty() ? u"localhost"_s : ipAddresses.first()),
+                                 u"-addext"_s, u"subjectAltName="_s + names.join(u','),
+                                 u"-keyout"_s, keyPath, u"-out"_s, certPath});
+    if (!openssl.waitForFinished(60000) || openssl.exitStatus() != QProcess::NormalExit || openssl.exitCode() != 0) {
+        if (error)
+            *error = u"openssl failed: "_s + openssl.errorString() + u' ' + QString::fromLocal8Bit(openssl.readAll());
+        return false;
+    }
+    // The server's processes read both files.
+    QFile::setPermissions(certPath, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadGroup
+                                        | QFileDevice::ReadOther);
+    return true;
 }

@@ -4,6 +4,7 @@
 #include <QHash>
 #include <QList>
 #include <QString>
+#include <QStringList>
 
 class QProcess;
 
@@ -22,6 +23,15 @@ public:
     // Messages are numbered in the order added; LF or CR LF in, stored with LF.
     // Works before and after start(); an unknown user is added with password = name.
     void addMessage(const QString &user, const QByteArray &content);
+
+    // Turns TLS on for the next start(): STLS on the plain listener and a
+    // second listener with TLS from the first byte on tlsPort (0: a free one).
+    void enableTls(const QString &certPath, const QString &keyPath, quint16 tlsPort = 0);
+    quint16 tlsPort() const;
+    // A self-signed certificate (its own CA) for the given IP addresses and
+    // "localhost", made with the openssl tool.
+    static bool createCertificate(const QString &certPath, const QString &keyPath,
+                                  const QStringList &ipAddresses, QString *error = nullptr);
 
     // port 0 picks a free port. Returns once the greeting has arrived.
     bool start(const QString &address = QStringLiteral("127.0.0.1"), quint16 port = 0);
@@ -57,4 +67,7 @@ private:
     uint m_mailUid = 0;
     uint m_mailGid = 0;
     bool m_root = false;
+    QString m_tlsCert;
+    QString m_tlsKey;
+    quint16 m_tlsPort = 0;
 };
