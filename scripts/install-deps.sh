@@ -19,12 +19,26 @@ done
 [ ${#missing[@]} -eq 0 ] && exit 0
 
 SUDO=""
-[ "$(id -u)" -ne 0 ] && SUDO="sudo"
+if [ "$(id -u)" -ne 0 ]; then
+  if ! command -v sudo >/dev/null 2>&1; then
+    echo "These Debian packages are missing: ${missing[*]}" >&2
+    echo "Install them as root (apt-get install ${missing[*]}) or install sudo, then run this again." >&2
+    exit 1
+  fi
+  SUDO="sudo"
+  echo "Installing with sudo: ${missing[*]}"
+fi
 export DEBIAN_FRONTEND=noninteractive
 # The dpkg lock can be held briefly by another apt run: wait, then retry.
 for attempt in 1 2 3 4 5 6; do
   if $SUDO apt-get update -qq && \
      $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"; then
+    # Only the dovecot binary is needed (tests and the demo start their own
+    # server on loopback): the system-wide mail service the package starts
+    # is switched off again when this script installed it.
+    if [[ " ${missing[*]} " == *" dovecot-core "* ]] && [ -d /run/systemd/system ]; then
+      $SUDO systemctl disable --now dovecot.service dovecot.socket >/dev/null 2>&1 || true
+    fi
     exit 0
   fi
   echo "apt-get failed (attempt $attempt), retrying in 10 s..." >&2
