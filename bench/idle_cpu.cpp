@@ -2,6 +2,7 @@
 // nothing: Connect waits POPTimeout + 1 seconds for a greeting. A blocking wait
 // costs next to no CPU; a spinning one would cost the whole wall time.
 
+#include "benchsupport.h"
 #include "tarnpost.h"
 
 #include <QApplication>
@@ -10,23 +11,9 @@
 #include <QTcpServer>
 #include <QTcpSocket>
 
-#include <sys/resource.h>
-
 #include <cstdio>
 #include <memory>
 #include <vector>
-
-namespace {
-
-double cpuSeconds()
-{
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec)
-        + double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-}
-
-} // namespace
 
 int main(int argc, char **argv)
 {
@@ -54,16 +41,17 @@ int main(int argc, char **argv)
     control.setPOPTimeout(timeout);
 
     QElapsedTimer wall;
-    const double cpuBefore = cpuSeconds();
+    const double cpuBefore = Bench::cpuSeconds();
     wall.start();
     control.Connect();
     const double wallSeconds = double(wall.elapsed()) / 1000.0;
-    const double cpu = cpuSeconds() - cpuBefore;
+    const double cpu = Bench::cpuSeconds() - cpuBefore;
 
     std::printf("silent server, POPTimeout %d: Error %d after %.2f s wall\n", int(timeout), int(control.Error()),
                 wallSeconds);
     std::printf("CPU spent in the wait:   %.3f s (%.2f %% of the wall time)\n", cpu,
                 wallSeconds > 0 ? 100.0 * cpu / wallSeconds : 0.0);
     std::printf("a spinning wait would spend about %.2f s\n", wallSeconds);
+    Bench::printResult({{"cpu_seconds", cpu}, {"wall_seconds", wallSeconds}, {"error", double(control.Error())}});
     return control.Error() == 11 ? 0 : 1;
 }

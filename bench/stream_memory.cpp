@@ -1,10 +1,15 @@
 // Peak memory while a large message streams into a file, next to the size of
-// the message. A local server thread answers the few commands the control
-// sends and then writes the message as fast as the socket takes it.
+// the message. Without --port a local server thread answers the few commands
+// the control sends and then writes the message as fast as the socket takes
+// it; with --port the message is fetched from that server instead.
+//
+// bench_stream_memory [--port P --user U --password W [--host H] [--message N]]
 
+#include "benchsupport.h"
 #include "tarnpost.h"
 
 #include <QApplication>
+#include <QCommandLineParser>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QHostAddress>
@@ -13,20 +18,12 @@
 #include <QTemporaryDir>
 #include <QThread>
 
-#include <sys/resource.h>
-
 #include <cstdio>
+#include <memory>
 
 using namespace Qt::StringLiterals;
 
 namespace {
-
-long peakRssKb()
-{
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    return usage.ru_maxrss;
-}
 
 class MessageServer final : public QThread
 {
@@ -98,36 +95,66 @@ int main(int argc, char **argv)
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
-    const qint64 bodyBytes = 100LL * 1024 * 1024;
 
-    MessageServer server(bodyBytes);
-    server.start();
-    while (!server.ready.loadAcquire())
-        QThread::msleep(5);
+    QCommandLineParser parser;
+    const QCommandLineOption hostOption(u"host"_s, u"server address"_s, u"host"_s, u"127.0.0.1"_s);
+    const QCommandLineOption portOption(u"port"_s, u"server port (default: a server of our own)"_s, u"port"_s);
+    const QCommandLineOption userOption(u"user"_s, u"mailbox user"_s, u"user"_s, u"bench"_s);
+    const QCommandLineOption passwordOption(u"password"_s, u"mailbox password"_s, u"password"_s);
+    const QCommandLineOption messageOption(u"message"_s, u"message number"_s, u"n"_s, u"1"_s);
+    const QCommandLineOption outputOption(u"output"_s, u"file to write (default: a temporary one)"_s, u"path"_s);
+    parser.addOptions({hostOption, portOption, userOption, passwordOption, messageOption, outputOption});
+    parser.process(app);
+
+    const qint64 bodyBytes = 100LL * 1024 * 1024;
+    std::unique_ptr<MessageServer> server;
+    quint16 port = 0;
+    if (parser.isSet(portOption)) {
+        port = quint16(parser.value(portOption).toUInt());
+    } else {
+        server = std::make_unique<MessageServer>(bodyBytes);
+        server->start();
+        while (!server->ready.loadAcquire())
+            QThread::msleep(5);
+        port = server->port;
+    }
 
     QTemporaryDir dir;
     Tarnpostctl::Tarnpost control;
-    control.setPOPHostname(u"127.0.0.1"_s);
-    control.setPOPPort(server.port);
-    control.setPOPUsername(u"bench"_s);
-    control.setPOPTimeout(10);
+    control.setPOPHostname(parser.value(hostOption));
+    control.setPOPPort(port);
+    control.setPOPUsername(parser.value(userOption));
+    control.setPOPPassword(parser.value(passwordOption));
+    control.setPOPTimeout(30);
     control.Connect();
-    qint16 n = 1;
+    if (control.Error() != 0) {
+        std::fprintf(stderr, "connect failed: %s\n", qPrintable(control.ErrorText()));
+        return 1;
+    }
+    qint16 n = qint16(parser.value(messageOption).toInt());
     control.SetCurrentMsg(n);
-    const long rssBefore = peakRssKb();
-    QString path = dir.filePath(u"big.eml"_s);
+    const long rssBefore = Bench::currentRssKb();
+    const long peakBefore = Bench::peakRssKb();
+    QString path = parser.isSet(outputOption) ? parser.value(outputOption) : dir.filePath(u"big.eml"_s);
+    QFile::remove(path);
     QElapsedTimer wall;
     wall.start();
     control.WriteCurrentMsgToFile(path);
-    const double seconds = double(wall.elapsed()) / 1000.0;
-    const long rssAfter = peakRssKb();
+    const double seconds = double(wall.nsecsElapsed()) / 1e9;
+    const long peakAfter = Bench::peakRssKb();
     const qint64 fileSize = QFile(path).size();
+    const qint16 error = control.Error();
     control.Disconnect();
-    server.wait();
+    if (server)
+        server->wait();
 
     std::printf("streamed %.1f MB into a file in %.2f s (Error %d)\n", double(fileSize) / 1048576.0, seconds,
-                int(control.Error()));
-    std::printf("peak RSS before %.1f MB, after %.1f MB: grew %.1f MB for a %.1f MB message\n", rssBefore / 1024.0,
-                rssAfter / 1024.0, (rssAfter - rssBefore) / 1024.0, double(bodyBytes) / 1048576.0);
-    return 0;
+                int(error));
+    std::printf("peak RSS before %.1f MB, after %.1f MB: grew %.1f MB for a %.1f MB file\n", peakBefore / 1024.0,
+                peakAfter / 1024.0, qMax(0L, peakAfter - rssBefore) / 1024.0, double(fileSize) / 1048576.0);
+    // Growth is counted from the resident size when the download starts.
+    Bench::printResult({{"seconds", seconds},
+                        {"bytes", double(fileSize)},
+                        {"peak_growth_kb", double(qMax(0L, peakAfter - rssBefore))}});
+    return error == 0 ? 0 : 1;
 }

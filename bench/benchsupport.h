@@ -1,0 +1,58 @@
+#pragma once
+// Small helpers shared by the benchmark programs: process CPU and memory
+// figures, and the one machine-readable line each worker prints for the
+// driver ("result key=value ...").
+
+#include <QByteArray>
+#include <QFile>
+#include <QList>
+#include <QPair>
+#include <QString>
+
+#include <sys/resource.h>
+
+#include <cstdio>
+
+namespace Bench {
+
+inline double cpuSeconds()
+{
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec)
+        + double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
+// Peak resident set size of this process so far, in KB.
+inline long peakRssKb()
+{
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return usage.ru_maxrss;
+}
+
+// Current resident set size in KB (VmRSS), 0 when unknown.
+inline long currentRssKb()
+{
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return 0;
+    const QList<QByteArray> lines = status.readAll().split('\n');
+    for (const QByteArray &line : lines) {
+        if (line.startsWith("VmRSS:"))
+            return line.mid(6).trimmed().split(' ').value(0).toLong();
+    }
+    return 0;
+}
+
+// Prints "result a=1 b=2" on stdout; the driver reads the last such line.
+inline void printResult(const QList<QPair<const char *, double>> &values)
+{
+    std::printf("result");
+    for (const auto &[key, value] : values)
+        std::printf(" %s=%.6f", key, value);
+    std::printf("\n");
+    std::fflush(stdout);
+}
+
+} // namespace Bench

@@ -1,0 +1,508 @@
+// The benchmark driver: starts a Dovecot of its own on 127.0.0.1, fills its
+// mailboxes, runs every case several times against the program's code and a
+// plain client in the same run, and prints one table of medians and ratios.
+//
+// bench_quellmail [--runs N] [--quick] [--output FILE]
+
+#include "dovecotserver.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QDateTime>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QHash>
+#include <QProcess>
+#include <QSaveFile>
+#include <QStandardPaths>
+#include <QSysInfo>
+#include <QTemporaryDir>
+#include <QThread>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <optional>
+
+using namespace Qt::StringLiterals;
+
+namespace {
+
+using Result = QHash<QString, double>;
+
+const QString kPassword = u"benchpw"_s;
+
+struct Mailbox
+{
+    QString user;
+    int count = 0;
+};
+
+QString benchBinary(const QString &name)
+{
+    return QCoreApplication::applicationDirPath() + u'/' + name;
+}
+
+QString peerScript()
+{
+    return QStringLiteral(QUELLMAIL_BENCH_SOURCE_DIR "/pop3_peer.py");
+}
+
+void note(const QString &text)
+{
+    std::fprintf(stderr, "%s\n", qPrintable(text));
+    std::fflush(stderr);
+}
+
+// Reads the last "result k=v ..." line of a finished worker.
+std::optional<Result> parseResult(const QByteArray &output)
+{
+    const QList<QByteArray> lines = output.split('\n');
+    for (auto it = lines.crbegin(); it != lines.crend(); ++it) {
+        if (!it->startsWith("result"))
+            continue;
+        Result result;
+        const QList<QByteArray> fields = it->mid(6).trimmed().split(' ');
+        for (const QByteArray &field : fields) {
+            const qsizetype eq = field.indexOf('=');
+            if (eq > 0)
+                result.insert(QString::fromLatin1(field.left(eq)), field.mid(eq + 1).toDouble());
+        }
+        return result;
+    }
+    return std::nullopt;
+}
+
+QProcess *startWorker(const QString &program, const QStringList &args)
+{
+    auto *process = new QProcess;
+    process->setProgram(program);
+    process->setArguments(args);
+    process->start();
+    return process;
+}
+
+std::optional<Result> finishWorker(QProcess *process, int timeoutMs = 300000)
+{
+    std::optional<Result> result;
+    if (!process->waitForFinished(timeoutMs)) {
+        process->kill();
+        process->waitForFinished(5000);
+        note(u"  worker timed out: "_s + process->program());
+    } else {
+        result = parseResult(process->readAllStandardOutput());
+        if (!result || process->exitCode() != 0) {
+            note(u"  worker failed (exit %1): %2 %3\n%4"_s.arg(process->exitCode())
+                     .arg(process->program(), process->arguments().join(u' '),
+                          QString::fromLocal8Bit(process->readAllStandardError())));
+            result.reset();
+        }
+    }
+    delete process;
+    return result;
+}
+
+std::optional<Result> runWorker(const QString &program, const QStringList &args)
+{
+    return finishWorker(startWorker(program, args));
+}
+
+double median(QList<double> values)
+{
+    if (values.isEmpty())
+        return std::nan("");
+    std::sort(values.begin(), values.end());
+    const qsizetype mid = values.size() / 2;
+    return values.size() % 2 ? values.at(mid) : (values.at(mid - 1) + values.at(mid)) / 2.0;
+}
+
+// The median of one key over several results.
+double medianOf(const QList<Result> &results, const QString &key)
+{
+    QList<double> values;
+    for (const Result &r : results) {
+        if (r.contains(key))
+            values.append(r.value(key));
+    }
+    return median(values);
+}
+
+// A plain mail of about 4 KB: ordinary headers, a bracketed sender address in
+// Received and a body of short text lines.
+QByteArray smallMessage(int n)
+{
+    static const char *const words[] = {"report", "meeting", "the", "quarter", "figures", "attached", "please",
+                                        "review", "before", "tomorrow", "thanks", "regards", "budget", "project",
+                                        "schedule", "update", "team", "notes", "draft", "final"};
+    QByteArray m;
+    m += "Received: from mx" + QByteArray::number(n % 50) + ".mail.example (mx.mail.example [192.0.2."
+         + QByteArray::number(n % 250 + 1) + "]) by pop.example.org\n";
+    m += "Return-Path: <sender" + QByteArray::number(n) + "@mail.example.org>\n";
+    m += "From: Sender " + QByteArray::number(n) + " <sender" + QByteArray::number(n) + "@mail.example.org>\n";
+    m += "To: me@example.org\n";
+    m += "Subject: Weekly report " + QByteArray::number(n) + "\n";
+    m += "Date: Mon, 7 Dec 2026 10:00:00 +0000\n";
+    m += "Message-ID: <" + QByteArray::number(n) + "@mail.example.org>\n\n";
+    quint32 x = quint32(n) * 2246822519u + 1u;
+    while (m.size() < 4096) {
+        QByteArray line;
+        while (line.size() < 68) {
+            x = x * 1664525u + 1013904223u;
+            line += words[(x >> 16) % 20];
+            line += ' ';
+        }
+        m += line.trimmed() + '\n';
+    }
+    return m;
+}
+
+QByteArray bigMessage(qint64 bytes, const QByteArray &subject)
+{
+    QByteArray m = "From: big@mail.example.org\nTo: me@example.org\nSubject: " + subject + "\n\n";
+    const QByteArray line = QByteArray(77, 'm') + '\n';
+    m.reserve(bytes + line.size());
+    while (m.size() < bytes)
+        m += line;
+    return m;
+}
+
+struct Row
+{
+    QString caseName;
+    QString ours;
+    QString peer;
+    QString ratio;
+    QString goal;
+    QString met;
+};
+
+QString fixed(double value, int decimals)
+{
+    return std::isnan(value) ? u"n/a"_s : QString::number(value, 'f', decimals);
+}
+
+QString verdict(bool met, double value)
+{
+    if (std::isnan(value))
+        return u"n/a"_s;
+    return met ? u"yes"_s : u"NO"_s;
+}
+
+QString cpuModel()
+{
+    QFile cpuinfo(u"/proc/cpuinfo"_s);
+    if (cpuinfo.open(QIODevice::ReadOnly)) {
+        const QList<QByteArray> lines = cpuinfo.readAll().split('\n');
+        for (const QByteArray &line : lines) {
+            if (line.startsWith("model name")) {
+                const qsizetype colon = line.indexOf(':');
+                return QString::fromLatin1(line.mid(colon + 1).trimmed());
+            }
+        }
+    }
+    return QSysInfo::currentCpuArchitecture();
+}
+
+class Driver
+{
+public:
+    Driver(int runs, bool quick)
+        : m_runs(runs)
+        , m_quick(quick)
+    {
+    }
+
+    bool setUp();
+    void scanCases();
+    void keywordCase();
+    void streamCase();
+    void retrieveCase();
+    void idleCase();
+    QString table() const;
+
+private:
+    QStringList account(const Mailbox &box) const
+    {
+        return {u"--port"_s, QString::number(m_server.port()), u"--user"_s, box.user, u"--password"_s, kPassword};
+    }
+    QStringList peerArgs(const QString &mode, const Mailbox &box) const
+    {
+        return {peerScript(), mode, m_server.address(), QString::number(m_server.port()), box.user, kPassword};
+    }
+    void add(const Row &row) { m_rows.append(row); }
+
+    int m_runs;
+    bool m_quick;
+    DovecotServer m_server;
+    QTemporaryDir m_scratch;
+    Mailbox m_small;
+    Mailbox m_large;
+    Mailbox m_keywordBox;
+    Mailbox m_stream;
+    Mailbox m_retrieve;
+    QList<Row> m_rows;
+    QStringList m_notes;
+};
+
+bool Driver::setUp()
+{
+    if (!DovecotServer::isAvailable()) {
+        note(u"dovecot is not installed (scripts/install-deps.sh installs it)"_s);
+        return false;
+    }
+    m_small = {u"scan2k"_s, m_quick ? 200 : 2000};
+    m_large = {u"scan20k"_s, m_quick ? 2000 : 20000};
+    m_keywordBox = {u"keywords"_s, 200};
+    m_stream = {u"stream"_s, 1};
+    m_retrieve = {u"retrieve"_s, 1};
+
+    QElapsedTimer fill;
+    fill.start();
+    for (const Mailbox *box : {&m_small, &m_large, &m_keywordBox, &m_stream, &m_retrieve})
+        m_server.addUser(box->user, kPassword);
+    for (int n = 1; n <= m_small.count; ++n)
+        m_server.addMessage(m_small.user, smallMessage(n));
+    for (int n = 1; n <= m_large.count; ++n)
+        m_server.addMessage(m_large.user, smallMessage(n));
+    for (int n = 1; n <= m_keywordBox.count; ++n)
+        m_server.addMessage(m_keywordBox.user, smallMessage(n));
+    m_server.addMessage(m_stream.user, bigMessage(m_quick ? 10LL << 20 : 100LL << 20, "streamed"));
+    m_server.addMessage(m_retrieve.user, bigMessage(m_quick ? 2LL << 20 : 20LL << 20, "retrieved"));
+    m_notes << u"Mailboxes written in %1 s."_s.arg(fixed(fill.elapsed() / 1000.0, 1));
+
+    if (!m_server.start(u"127.0.0.1"_s, 0)) {
+        note(u"cannot start dovecot: "_s + m_server.errorString());
+        return false;
+    }
+    note(u"dovecot on 127.0.0.1:%1"_s.arg(m_server.port()));
+
+    // The first session of a mailbox builds Dovecot's index; that is the
+    // server's cost, measured here once and kept out of the cases.
+    QStringList warm;
+    for (const Mailbox *box : {&m_small, &m_large, &m_keywordBox, &m_stream, &m_retrieve}) {
+        const auto r = runWorker(u"python3"_s, peerArgs(u"warm"_s, *box));
+        if (!r || int(r->value(u"messages"_s)) != box->count) {
+            note(u"warm-up of %1 failed"_s.arg(box->user));
+            return false;
+        }
+        warm << u"%1 messages %2 s"_s.arg(box->count).arg(fixed(r->value(u"seconds"_s), 2));
+    }
+    m_notes << u"Server index warm-up (first session per mailbox, not in the figures): "_s + warm.join(u", "_s) + u'.';
+    return true;
+}
+
+void Driver::scanCases()
+{
+    const QString scan = benchBinary(u"bench_scan"_s);
+    QList<Result> oursSmall, peerSmall, oursLarge, peerLarge;
+    note(u"case 1/2: scan of %1 messages, %2 runs"_s.arg(m_small.count).arg(m_runs));
+    for (int run = 0; run < m_runs; ++run) {
+        if (auto r = runWorker(scan, account(m_small)))
+            oursSmall << *r;
+        if (auto r = runWorker(u"python3"_s, peerArgs(u"scan"_s, m_small)))
+            peerSmall << *r;
+    }
+    const int largeRuns = qMax(1, qMin(m_runs, 3));
+    note(u"case 2: scan of %1 messages, %2 runs"_s.arg(m_large.count).arg(largeRuns));
+    for (int run = 0; run < largeRuns; ++run) {
+        if (auto r = runWorker(scan, account(m_large)))
+            oursLarge << *r;
+        if (auto r = runWorker(u"python3"_s, peerArgs(u"scan"_s, m_large)))
+            peerLarge << *r;
+    }
+    for (const QList<Result> *set : {&oursSmall, &oursLarge}) {
+        for (const Result &r : *set) {
+            if (r.value(u"spam"_s) != 0)
+                m_notes << u"A scan judged %1 messages spam; the figures are not comparable."_s.arg(r.value(u"spam"_s));
+        }
+    }
+
+    const double ours = medianOf(oursSmall, u"seconds"_s);
+    const double peer = medianOf(peerSmall, u"seconds"_s);
+    add({u"1. Scan, %1 msgs of 4 KB, all rules, 20/20/20 entries (s)"_s.arg(m_small.count), fixed(ours, 3),
+         fixed(peer, 3), fixed(ours / peer, 2), u"ratio <= 1.0"_s, verdict(ours / peer <= 1.0, ours / peer)});
+
+    const double perSmall = ours / m_small.count * 1000.0;
+    const double perLarge = medianOf(oursLarge, u"seconds"_s) / m_large.count * 1000.0;
+    const double peerPerSmall = peer / m_small.count * 1000.0;
+    const double peerPerLarge = medianOf(peerLarge, u"seconds"_s) / m_large.count * 1000.0;
+    add({u"2. Scan, time per message, %1 msgs (ms)"_s.arg(m_small.count), fixed(perSmall, 3), fixed(peerPerSmall, 3),
+         fixed(perSmall / peerPerSmall, 2), u""_s, u""_s});
+    add({u"2. Scan, time per message, %1 msgs (ms)"_s.arg(m_large.count), fixed(perLarge, 3), fixed(peerPerLarge, 3),
+         fixed(perLarge / peerPerLarge, 2), u""_s, u""_s});
+    const double scaling = perLarge / perSmall;
+    add({u"2. Time per message, %1 / %2 msgs"_s.arg(m_large.count).arg(m_small.count), fixed(scaling, 2),
+         fixed(peerPerLarge / peerPerSmall, 2), u""_s, u"0.8 .. 1.2"_s,
+         verdict(scaling >= 0.8 && scaling <= 1.2, scaling)});
+    const double memSmall = medianOf(oursSmall, u"peak_growth_kb"_s) / 1024.0;
+    const double memLarge = medianOf(oursLarge, u"peak_growth_kb"_s) / 1024.0;
+    add({u"2. Peak memory growth during the scan, %1 / %2 msgs (MB)"_s.arg(m_small.count).arg(m_large.count),
+         fixed(memSmall, 1) + u" / "_s + fixed(memLarge, 1), u""_s, u""_s, u"difference < 10 MB"_s,
+         verdict(memLarge - memSmall < 10.0, memLarge - memSmall)});
+}
+
+void Driver::keywordCase()
+{
+    const QString scan = benchBinary(u"bench_scan"_s);
+    const QList<int> sizes = {1, 100, 1000, 10000};
+    QHash<int, QList<Result>> results;
+    note(u"case 3: %1 messages with 1 to 10,000 keywords, %2 runs"_s.arg(m_keywordBox.count).arg(m_runs));
+    for (int run = 0; run < m_runs; ++run) {
+        for (int size : sizes) {
+            if (auto r = runWorker(scan, account(m_keywordBox) + QStringList{u"--keywords"_s, QString::number(size)}))
+                results[size] << *r;
+        }
+    }
+    const double base = medianOf(results.value(1), u"seconds"_s);
+    for (int size : sizes) {
+        const double t = medianOf(results.value(size), u"seconds"_s);
+        QString goal;
+        QString met;
+        if (size == 1000 || size == 10000) {
+            const double limit = size == 1000 ? 3.0 : 10.0;
+            goal = u"ratio <= %1"_s.arg(limit);
+            met = verdict(t / base <= limit, t / base);
+        }
+        add({u"3. Scan, %1 msgs, %2 keyword(s), vs 1 keyword (s)"_s.arg(m_keywordBox.count).arg(size), fixed(t, 3),
+             fixed(base, 3), fixed(t / base, 2), goal, met});
+    }
+}
+
+void Driver::streamCase()
+{
+    const QString stream = benchBinary(u"bench_stream_memory"_s);
+    const QString ourFile = m_scratch.filePath(u"ours.eml"_s);
+    const QString curlFile = m_scratch.filePath(u"curl.eml"_s);
+    QList<Result> ours, peer;
+    note(u"case 4: streaming one large message to a file, %1 runs"_s.arg(m_runs));
+    for (int run = 0; run < m_runs; ++run) {
+        if (auto r = runWorker(stream, account(m_stream) + QStringList{u"--output"_s, ourFile}))
+            ours << *r;
+        QFile::remove(ourFile);
+        QProcess curl;
+        curl.start(u"curl"_s, {u"-s"_s, u"-S"_s, u"-o"_s, curlFile, u"-w"_s, u"%{time_total}"_s,
+                               u"pop3://%1:%2@%3:%4/1"_s.arg(m_stream.user, kPassword, m_server.address())
+                                   .arg(m_server.port())});
+        if (curl.waitForFinished(300000) && curl.exitCode() == 0)
+            peer << Result{{u"seconds"_s, curl.readAllStandardOutput().trimmed().toDouble()}};
+        else
+            note(u"  curl failed: "_s + QString::fromLocal8Bit(curl.readAllStandardError()));
+        QFile::remove(curlFile);
+    }
+    const double t = medianOf(ours, u"seconds"_s);
+    const double p = medianOf(peer, u"seconds"_s);
+    const double mb = medianOf(ours, u"bytes"_s) / 1048576.0;
+    add({u"4. WriteCurrentMsgToFile, %1 MB, vs curl (s)"_s.arg(fixed(mb, 0)), fixed(t, 3), fixed(p, 3),
+         fixed(t / p, 2), u"ratio <= 1.5"_s, verdict(t / p <= 1.5, t / p)});
+    const double growth = medianOf(ours, u"peak_growth_kb"_s) / 1024.0;
+    add({u"4. Peak memory growth while streaming (MB)"_s, fixed(growth, 1), u""_s, u""_s, u"< 16 MB"_s,
+         verdict(growth < 16.0, growth)});
+}
+
+void Driver::retrieveCase()
+{
+    const QString retrieve = benchBinary(u"bench_retrieve"_s);
+    QList<Result> ours, peer;
+    note(u"case 5: one large message into memory, %1 runs"_s.arg(m_runs));
+    for (int run = 0; run < m_runs; ++run) {
+        if (auto r = runWorker(retrieve, account(m_retrieve)))
+            ours << *r;
+        if (auto r = runWorker(u"python3"_s, peerArgs(u"retr"_s, m_retrieve) << u"1"_s))
+            peer << *r;
+    }
+    const double t = medianOf(ours, u"seconds"_s);
+    const double p = medianOf(peer, u"seconds"_s);
+    const double mb = medianOf(peer, u"bytes"_s) / 1048576.0;
+    add({u"5. RetrieveCurrentMsg, %1 MB, vs poplib RETR (s)"_s.arg(fixed(mb, 0)), fixed(t, 3), fixed(p, 3),
+         fixed(t / p, 2), u"ratio <= 1.5"_s, verdict(t / p <= 1.5, t / p)});
+}
+
+void Driver::idleCase()
+{
+    // Every run waits on a silent server of its own; waiting costs no CPU, so
+    // the runs share the wall time.
+    note(u"case 6: waits on silent servers, %1 runs side by side"_s.arg(m_runs));
+    QList<QProcess *> oursRunning, peerRunning;
+    for (int run = 0; run < m_runs; ++run) {
+        oursRunning << startWorker(benchBinary(u"bench_idle_cpu"_s), {});
+        peerRunning << startWorker(u"python3"_s, {peerScript(), u"idle"_s, u"10"_s});
+    }
+    QList<Result> ours, peer;
+    for (QProcess *p : oursRunning) {
+        if (auto r = finishWorker(p))
+            ours << Result{{u"share"_s, r->value(u"cpu_seconds"_s) / r->value(u"wall_seconds"_s) * 100.0}};
+    }
+    for (QProcess *p : peerRunning) {
+        if (auto r = finishWorker(p))
+            peer << Result{{u"share"_s, r->value(u"cpu_seconds"_s) / r->value(u"wall_seconds"_s) * 100.0}};
+    }
+    const double o = medianOf(ours, u"share"_s);
+    const double p = medianOf(peer, u"share"_s);
+    add({u"6. CPU over wall time, 10 s wait on a silent server (%)"_s, fixed(o, 3), fixed(p, 3), u""_s,
+         u"<= 1 %"_s, verdict(o <= 1.0, o)});
+}
+
+QString Driver::table() const
+{
+    QString text;
+    text += u"| Case | Quellmail | Peer | Ratio | Goal | Met |\n|---|---:|---:|---:|---|---|\n"_s;
+    for (const Row &row : m_rows)
+        text += u"| %1 | %2 | %3 | %4 | %5 | %6 |\n"_s.arg(row.caseName, row.ours, row.peer, row.ratio, row.goal, row.met);
+    text += u'\n';
+    text += u"Peers: case 1 and 2 Python poplib (UIDL n, TOP n 0, LIST n, RETR n per message, one connection); "
+            "case 3 our own 1-keyword scan; case 4 curl pop3://; case 5 poplib RETR; case 6 poplib waiting for "
+            "a greeting. Medians of %1 runs (%2 for the largest mailbox).\n"_s
+                .arg(m_runs)
+                .arg(qMax(1, qMin(m_runs, 3)));
+    for (const QString &n : m_notes)
+        text += u'\n' + n + u'\n';
+    return text;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    QCoreApplication app(argc, argv);
+    QCommandLineParser parser;
+    parser.setApplicationDescription(u"Runs the benchmarks and prints the table."_s);
+    parser.addHelpOption();
+    const QCommandLineOption runsOption(u"runs"_s, u"runs per case (median)"_s, u"n"_s, u"5"_s);
+    const QCommandLineOption quickOption(u"quick"_s, u"small mailboxes, for trying the driver"_s);
+    const QCommandLineOption outputOption(u"output"_s, u"also write the table to this file"_s, u"file"_s);
+    const QCommandLineOption casesOption(u"cases"_s, u"cases to run, e.g. 1,3,6 (default all)"_s, u"list"_s,
+                                         u"1,2,3,4,5,6"_s);
+    parser.addOptions({runsOption, quickOption, outputOption, casesOption});
+    parser.process(app);
+    const QStringList cases = parser.value(casesOption).split(u',');
+
+    QElapsedTimer total;
+    total.start();
+    Driver driver(qMax(1, parser.value(runsOption).toInt()), parser.isSet(quickOption));
+    if (!driver.setUp())
+        return 1;
+    if (cases.contains(u"1"_s) || cases.contains(u"2"_s))
+        driver.scanCases();
+    if (cases.contains(u"3"_s))
+        driver.keywordCase();
+    if (cases.contains(u"4"_s))
+        driver.streamCase();
+    if (cases.contains(u"5"_s))
+        driver.retrieveCase();
+    if (cases.contains(u"6"_s))
+        driver.idleCase();
+
+    const QString header = u"Run %1 on %2 (%3 cores), %4; whole run %5 s.\n\n"_s.arg(
+        QDateTime::currentDateTimeUtc().toString(u"yyyy-MM-dd HH:mm 'UTC'"_s), cpuModel(),
+        QString::number(QThread::idealThreadCount()), QSysInfo::prettyProductName(),
+        fixed(total.elapsed() / 1000.0, 0));
+    const QString text = header + driver.table();
+    std::printf("%s", qPrintable(text));
+    if (parser.isSet(outputOption)) {
+        QSaveFile out(parser.value(outputOption));
+        if (!out.open(QIODevice::WriteOnly) || out.write(text.toUtf8()) < 0 || !out.commit())
+            note(u"cannot write "_s + parser.value(outputOption));
+    }
+    return 0;
+}
