@@ -2,7 +2,8 @@
 # settings and spam archive beside itself, so the folder must be one the user
 # owns. Default: ~/.local/share/quellmail. Menu entry: the desktop's
 # applications folder of the installing user; login autostart only with
-# -DQUELLMAIL_AUTOSTART=ON.
+# -DQUELLMAIL_AUTOSTART=ON (or QUELLMAIL_AUTOSTART=1 in the environment of
+# the install).
 #
 #   cmake --install build                      # into the default folder
 #   cmake --install build --prefix ~/apps/qm   # anywhere else the user owns
@@ -55,7 +56,7 @@ if(TARGET quellmail)
       endif()
     endif()
     set(entries \"\${desktop_dir}\")
-    if(${QUELLMAIL_AUTOSTART})
+    if(${QUELLMAIL_AUTOSTART} OR \"\$ENV{QUELLMAIL_AUTOSTART}\")
       set(autostart_dir \"${QUELLMAIL_AUTOSTART_DIR}\")
       if(NOT autostart_dir)
         if(DEFINED ENV{XDG_CONFIG_HOME} AND NOT \"\$ENV{XDG_CONFIG_HOME}\" STREQUAL \"\")
