@@ -1,5 +1,6 @@
 #include "frmaddaccount.h"
 
+#include "accountaddress.h"
 #include "configform.h"
 #include "listkind.h"
 #include "messagebox.h"
@@ -28,6 +29,10 @@ frmAddAccount::frmAddAccount(ConfigForm &form, QWidget *parent)
     auto *frame = new QGroupBox(u"Email account details"_s, this);
     m_txtAddMailServer = new QLineEdit(frame);
     m_txtAddMailServer->setObjectName(u"txtAddMailServer"_s);
+    m_txtAddMailServer->setPlaceholderText(u"mail.example.com or pop3s://mail.example.com"_s);
+    m_txtAddMailServer->setToolTip(u"A host name (clear text on the saved port), or pop3s://host[:port] (TLS, port 995),\n"
+                                   "pop3+stls://host[:port] (clear text upgraded with STLS, port 110) or\n"
+                                   "pop3://host[:port] (clear text, port 110). IPv6 addresses go in brackets."_s);
     m_txtAddLoginName = new QLineEdit(frame);
     m_txtAddLoginName->setObjectName(u"txtAddLoginName"_s);
     m_txtAddPassword = new QLineEdit(frame);
@@ -85,6 +90,9 @@ void frmAddAccount::cmdAddAccountInfo_Click()
     const QString password = m_txtAddPassword->text();
     if (server.isEmpty())
         errors += u"Please provide a mail server.\r\n"_s;
+    const AccountAddress address = AccountAddress::parse(server);
+    if (!address.isValid())
+        errors += u"The mail server is not a valid address: "_s + address.error() + u".\r\n"_s;
     if (login.isEmpty())
         errors += u"Please provide a login name.\r\n"_s;
     if (password.isEmpty())

@@ -1,5 +1,6 @@
 #include "mailboxscanner.h"
 
+#include "accountaddress.h"
 #include "frmmain.h"
 #include "listtable.h"
 #include "messagebox.h"
@@ -38,6 +39,9 @@ MailboxScanner::MailboxScanner(frmMain &form, QObject *parent)
     : QObject(parent)
     , m_form(form)
     , m_scanned(form.txttotalemailsever())
+    , m_whitelist(form.gridwhitelist(), MaxCount)
+    , m_blacklist(form.gridblacklist(), MaxCount)
+    , m_keywords(form.gridkeywords(), MaxCount)
 {
 }
 
@@ -48,8 +52,13 @@ void MailboxScanner::run()
     if (accounts == 0)
         return;
 
+    Automation::TarnpostProxy &control = m_form.Tarnpost1();
+    m_savedPort = control.POPPort();
     for (int row = 1; row <= accounts; ++row)
         scanAccount(row);
+    // The window keeps its own settings, whatever the last account asked for.
+    control.setPOPPort(m_savedPort);
+    control.setPOPSecurity(int(AccountAddress::Security::None));
 
     setCaption(u"Quellmail strikes to kill and eliminates the spam before it reaches your inbox."_s);
     flushCaption();
@@ -62,7 +71,12 @@ void MailboxScanner::scanAccount(int row)
     if (row > table->rows())  // the list changed while the scan was yielding
         return;
     Automation::TarnpostProxy &control = m_form.Tarnpost1();
-    control.setPOPHostname(table->cell(row, 1));
+    const AccountAddress address = AccountAddress::parse(table->cell(row, 1));
+    if (!address.isValid())
+        return;  // passed over like an account whose login fails
+    control.setPOPHostname(address.host());
+    control.setPOPPort(address.portOr(m_savedPort));
+    control.setPOPSecurity(int(address.security()));
     control.setPOPUsername(table->cell(row, 2));
     control.setPOPPassword(table->cell(row, 3));
     control.Connect();
@@ -103,17 +117,17 @@ void MailboxScanner::scanMessage(qint16 number)
             }
         }
     }
-    m_scanned.raise();
+    m_scanned.count();
 }
 
 bool MailboxScanner::whitelisted(const QString &from)
 {
     if (!ruleOn(m_form.checkwhitelist()))
         return false;
-    ListTable *list = m_form.gridwhitelist();
-    for (int k = 1; k <= capped(list->rows()); ++k) {
-        const QString entry = list->cell(k, 1).toUpper();
-        setCaption(u"FROM is "_s + from + u" CHECKING FOR "_s + entry);
+    // The list is read again at every entry: a yield may have changed it.
+    for (int k = 0; k < m_whitelist.upper().size(); ++k) {
+        const QString entry = m_whitelist.upper().at(k);
+        setFromCaption(from, entry);
         yield();
         if (containsEntry(from, entry)) {
             setCaption(u"WHITELIST ADDRESS DETECTED"_s);
@@ -127,10 +141,9 @@ bool MailboxScanner::blacklisted(const QString &from)
 {
     if (!ruleOn(m_form.checkblacklist()))
         return false;
-    ListTable *list = m_form.gridblacklist();
-    for (int k = 1; k <= capped(list->rows()); ++k) {
-        const QString entry = list->cell(k, 1).toUpper();
-        setCaption(u"FROM is "_s + from + u" CHECKING FOR "_s + entry);
+    for (int k = 0; k < m_blacklist.upper().size(); ++k) {
+        const QString entry = m_blacklist.upper().at(k);
+        setFromCaption(from, entry);
         yield();
         if (containsEntry(from, entry)) {
             spamAction();
@@ -159,15 +172,58 @@ bool MailboxScanner::keywordMatched()
 {
     if (!ruleOn(m_form.checkkeywords()))
         return false;
-    ListTable *list = m_form.gridkeywords();
+    const quint64 generation = m_keywords.generation();
+    const QStringList entries = m_keywords.upper();
+    if (entries.isEmpty())
+        return false;
+    if (m_matcherGeneration != generation) {
+        m_matcher.build(entries);
+        m_matcherGeneration = generation;
+    }
     Automation::TarnpostProxy &control = m_form.Tarnpost1();
-    for (int k = 1; k <= capped(list->rows()); ++k) {
-        const QString entry = list->cell(k, 1).toUpper();
+    if (!m_haveSubject) {
+        m_subjectUpper = decodeServerText(control.MsgSubject()).toUpper();
+        m_haveSubject = true;
+    }
+    // Entries are tried in order, each on the subject and then on the body;
+    // the matcher finds the first hit of each text in one pass, and the
+    // captions of the entries tried before it are still written in order.
+    const int inSubject = m_matcher.firstMatch(m_subjectUpper);
+    int inBody = KeywordMatcher::NoMatch;
+    if (inSubject != 0) {
+        if (!m_haveBody) {
+            m_bodyUpper = decodeServerText(control.MsgContents()).toUpper();
+            m_haveBody = true;
+        }
+        inBody = m_matcher.firstMatch(m_bodyUpper);
+    }
+    for (int k = 0; k < entries.size(); ++k) {
+        if (k > 0 && m_keywords.generation() != generation)
+            return keywordMatchedFrom(k);  // edited during a yield: go on entry by entry
+        setKeywordCaption(entries.at(k), false);
+        yield();
+        if (k == inSubject)
+            return true;
+        setKeywordCaption(entries.at(k), true);
+        yield();
+        if (k == inBody)
+            return true;
+    }
+    if (m_keywords.generation() != generation)
+        return keywordMatchedFrom(int(entries.size()));
+    return false;
+}
+
+bool MailboxScanner::keywordMatchedFrom(int index)
+{
+    Automation::TarnpostProxy &control = m_form.Tarnpost1();
+    for (int k = index; k < m_keywords.upper().size(); ++k) {
+        const QString entry = m_keywords.upper().at(k);
         if (!m_haveSubject) {
             m_subjectUpper = decodeServerText(control.MsgSubject()).toUpper();
             m_haveSubject = true;
         }
-        setCaption(u"KEYWORD CHECK = "_s + entry + u" CHECKING SUBJECT"_s);
+        setKeywordCaption(entry, false);
         yield();
         if (containsEntry(m_subjectUpper, entry))
             return true;
@@ -176,7 +232,7 @@ bool MailboxScanner::keywordMatched()
             m_bodyUpper = decodeServerText(control.MsgContents()).toUpper();
             m_haveBody = true;
         }
-        setCaption(u"KEYWORD CHECK = "_s + entry + u" CHECKING BODY"_s);
+        setKeywordCaption(entry, true);
         yield();
         if (containsEntry(m_bodyUpper, entry))
             return true;
@@ -202,15 +258,52 @@ void MailboxScanner::spamAction()
 void MailboxScanner::setCaption(const QString &caption)
 {
     m_caption = caption;
+    m_captionKind = CaptionKind::Text;
     m_captionPending = true;
     if (isSignalConnected(QMetaMethod::fromSignal(&MailboxScanner::captionWritten)))
         Q_EMIT captionWritten(caption);
 }
 
+void MailboxScanner::setFromCaption(const QString &from, const QString &entry)
+{
+    if (isSignalConnected(QMetaMethod::fromSignal(&MailboxScanner::captionWritten))) {
+        setCaption(u"FROM is "_s + from + u" CHECKING FOR "_s + entry);
+        return;
+    }
+    m_captionKind = CaptionKind::From;
+    m_captionSubject = from;
+    m_captionEntry = entry;
+    m_captionPending = true;
+}
+
+void MailboxScanner::setKeywordCaption(const QString &entry, bool body)
+{
+    if (isSignalConnected(QMetaMethod::fromSignal(&MailboxScanner::captionWritten))) {
+        setCaption(u"KEYWORD CHECK = "_s + entry + (body ? u" CHECKING BODY"_s : u" CHECKING SUBJECT"_s));
+        return;
+    }
+    m_captionKind = CaptionKind::Keyword;
+    m_captionEntry = entry;
+    m_captionBody = body;
+    m_captionPending = true;
+}
+
 void MailboxScanner::flushCaption()
 {
+    m_scanned.flush();
     if (!m_captionPending)
         return;
+    switch (m_captionKind) {
+    case CaptionKind::Text:
+        break;
+    case CaptionKind::From:
+        m_caption = u"FROM is "_s + m_captionSubject + u" CHECKING FOR "_s + m_captionEntry;
+        break;
+    case CaptionKind::Keyword:
+        m_caption = u"KEYWORD CHECK = "_s + m_captionEntry + (m_captionBody ? u" CHECKING BODY"_s : u" CHECKING SUBJECT"_s);
+        break;
+    }
+    m_captionKind = CaptionKind::Text;
     m_form.Label17()->setText(m_caption);
     m_captionPending = false;
 }

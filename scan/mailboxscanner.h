@@ -2,6 +2,8 @@
 // The scan over every account and message of the main window, driving the
 // hosted control only through its automation interface.
 
+#include "keywordmatcher.h"
+#include "listentries.h"
 #include "spamarchive.h"
 
 #include <QElapsedTimer>
@@ -37,9 +39,14 @@ private:
     bool blacklisted(const QString &from);
     void showSenderIp();
     bool keywordMatched();
+    bool keywordMatchedFrom(int index);
     void spamAction();
 
     void setCaption(const QString &caption);
+    // The rules' captions are built only when someone reads them: a listener,
+    // or the status line at the next flush.
+    void setFromCaption(const QString &from, const QString &entry);
+    void setKeywordCaption(const QString &entry, bool body);
     void yield();
     void flushCaption();
 
@@ -48,6 +55,9 @@ private:
     bool m_captionPending = false;
     QElapsedTimer m_sinceYield;
     ScannedTotal m_scanned;
+    // The control's port as saved with the window, read at the start of a
+    // scan: accounts without a port of their own get it back.
+    qint32 m_savedPort = 110;
 
     // The current message, upper-cased as the rules compare it.
     QString m_from;
@@ -56,6 +66,18 @@ private:
     QString m_bodyUpper;
     bool m_haveSubject = false;
     bool m_haveBody = false;
+
+    ListEntries m_whitelist;
+    ListEntries m_blacklist;
+    ListEntries m_keywords;
+    KeywordMatcher m_matcher;
+    quint64 m_matcherGeneration = 0;
+
+    enum class CaptionKind { Text, From, Keyword };
+    CaptionKind m_captionKind = CaptionKind::Text;
+    QString m_captionSubject;  // the From text of a From caption
+    QString m_captionEntry;
+    bool m_captionBody = false;
 };
 
 } // namespace Scan
