@@ -1,6 +1,7 @@
 #include "memorypropertybag.h"
 
 #include <QFile>
+#include <QRegularExpression>
 
 namespace Automation {
 
@@ -21,9 +22,12 @@ MemoryPropertyBag::MemoryPropertyBag(const QList<QPair<QString, QVariant>> &valu
 bool MemoryPropertyBag::readDesignValues(const QString &path)
 {
     QFile file(path);
-    if (!file.open(QIODevice::ReadOnly | QIODevice::Text))
+    if (!file.open(QIODevice::ReadOnly))
         return false;
-    const QStringList lines = QString::fromUtf8(file.readAll()).split(u'\n');
+    // A lone CR ends a line too, as in the program's data files; otherwise a
+    // file saved with CR line ends reads as one key holding the whole file.
+    static const QRegularExpression lineEnd(QStringLiteral("\r\n|\r|\n"));
+    const QStringList lines = QString::fromUtf8(file.readAll()).split(lineEnd);
     for (const QString &line : lines) {
         const QString entry = line.trimmed();
         if (entry.isEmpty() || entry.startsWith(u'#') || entry.startsWith(u';'))
