@@ -220,6 +220,13 @@ public:
     void retrieveCase();
     void idleCase();
     QString table() const;
+    QString mailboxes() const
+    {
+        QStringList lines;
+        for (const Mailbox *box : {&m_small, &m_large, &m_keywordBox, &m_stream, &m_retrieve})
+            lines << account(*box).join(u' ') + u"   (%1 messages)"_s.arg(box->count);
+        return lines.join(u'\n');
+    }
 
 private:
     QStringList account(const Mailbox &box) const
@@ -473,7 +480,9 @@ int main(int argc, char **argv)
     const QCommandLineOption outputOption(u"output"_s, u"also write the table to this file"_s, u"file"_s);
     const QCommandLineOption casesOption(u"cases"_s, u"cases to run, e.g. 1,3,6 (default all)"_s, u"list"_s,
                                          u"1,2,3,4,5,6"_s);
-    parser.addOptions({runsOption, quickOption, outputOption, casesOption});
+    const QCommandLineOption serveOption(u"serve"_s, u"only fill and start the server, print its port and "
+                                                      "mailboxes, and keep it until stdin ends (for profiling)"_s);
+    parser.addOptions({runsOption, quickOption, outputOption, casesOption, serveOption});
     parser.process(app);
     const QStringList cases = parser.value(casesOption).split(u',');
 
@@ -482,6 +491,13 @@ int main(int argc, char **argv)
     Driver driver(qMax(1, parser.value(runsOption).toInt()), parser.isSet(quickOption));
     if (!driver.setUp())
         return 1;
+    if (parser.isSet(serveOption)) {
+        std::printf("%s\n", qPrintable(driver.mailboxes()));
+        std::fflush(stdout);
+        while (std::getchar() != EOF) {
+        }
+        return 0;
+    }
     if (cases.contains(u"1"_s) || cases.contains(u"2"_s))
         driver.scanCases();
     if (cases.contains(u"3"_s))

@@ -47,7 +47,8 @@ private:
     // or the status line at the next flush.
     void setFromCaption(const QString &from, const QString &entry);
     void setKeywordCaption(const QString &entry, bool body);
-    void yield();
+    // Returns whether events were processed (so lists and listeners may have changed).
+    bool yield();
     void flushCaption();
 
     frmMain &m_form;

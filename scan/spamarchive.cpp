@@ -85,12 +85,19 @@ bool raiseTotal(QLineEdit *box)
 
 void ScannedTotal::raise()
 {
-    if (!m_box)
+    count();
+    flush();
+}
+
+void ScannedTotal::flush()
+{
+    if (!m_box || m_pending == 0)
         return;
     qint64 value = 0;
     if (readNumber(m_box->text(), &value))
         m_last = value;
-    ++m_last;
+    m_last += m_pending;
+    m_pending = 0;
     m_box->setText(QString::number(m_last));
 }
 

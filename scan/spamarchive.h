@@ -35,10 +35,15 @@ class ScannedTotal final
 public:
     explicit ScannedTotal(QLineEdit *box) : m_box(box) {}
     void raise();
+    // count() notes a message; flush() shows what was noted since the last
+    // flush, so a long scan does not repaint the box for every message.
+    void count() { ++m_pending; }
+    void flush();
 
 private:
     QLineEdit *m_box;
     qint64 m_last = 0;
+    qint64 m_pending = 0;
 };
 
 } // namespace Scan

@@ -1,0 +1,55 @@
+#pragma once
+// Finds which of many entries occur in a text in one pass over the text
+// (Aho-Corasick over UTF-16 code units), so a scan with thousands of
+// keywords costs about what a scan with one does.
+
+#include <QList>
+#include <QString>
+#include <QStringList>
+#include <QStringView>
+
+#include <limits>
+
+namespace Scan {
+
+class KeywordMatcher final
+{
+public:
+    static constexpr int NoMatch = std::numeric_limits<int>::max();
+
+    KeywordMatcher() = default;
+    explicit KeywordMatcher(const QStringList &entries) { build(entries); }
+
+    // Entries are compared as given (the scan passes them upper-cased).
+    void build(const QStringList &entries);
+    int size() const { return m_entryCount; }
+
+    // The lowest index of an entry the text contains, or NoMatch. Agrees with
+    // containsEntry(): an empty entry is contained in every non-empty text,
+    // an empty text contains nothing.
+    int firstMatch(QStringView text) const;
+
+private:
+    struct Edge
+    {
+        char16_t unit;
+        int target;
+    };
+    struct Node
+    {
+        int firstEdge = 0;   // edges of a node are contiguous and sorted by unit
+        int edgeCount = 0;
+        int fail = 0;
+        int lowest = NoMatch;  // lowest entry ending here or at any suffix node
+    };
+
+    int child(int node, char16_t unit) const;
+
+    QList<Node> m_nodes;
+    QList<Edge> m_edges;
+    QList<int> m_rootNext;  // the root's transitions, one slot per code unit
+    int m_emptyEntry = NoMatch;
+    int m_entryCount = 0;
+};
+
+} // namespace Scan

@@ -1,0 +1,46 @@
+#include "listentries.h"
+
+#include "listtable.h"
+
+namespace Scan {
+
+ListEntries::ListEntries(ListTable *table, int limit, QObject *parent)
+    : QObject(parent)
+    , m_table(table)
+    , m_limit(limit)
+{
+    if (!m_table)
+        return;
+    connect(m_table, &QAbstractItemModel::dataChanged, this, &ListEntries::changed);
+    connect(m_table, &QAbstractItemModel::rowsInserted, this, &ListEntries::changed);
+    connect(m_table, &QAbstractItemModel::rowsRemoved, this, &ListEntries::changed);
+    connect(m_table, &QAbstractItemModel::rowsMoved, this, &ListEntries::changed);
+    connect(m_table, &QAbstractItemModel::modelReset, this, &ListEntries::changed);
+    connect(m_table, &QAbstractItemModel::layoutChanged, this, &ListEntries::changed);
+    connect(m_table, &QObject::destroyed, this, [this] {
+        m_table = nullptr;
+        changed();
+    });
+}
+
+void ListEntries::changed()
+{
+    ++m_generation;
+}
+
+const QStringList &ListEntries::upper()
+{
+    if (m_readAt == m_generation)
+        return m_upper;
+    m_upper.clear();
+    if (m_table) {
+        const int rows = qBound(0, m_table->rows(), m_limit);
+        m_upper.reserve(rows);
+        for (int k = 1; k <= rows; ++k)
+            m_upper.append(m_table->cell(k, 1).toUpper());
+    }
+    m_readAt = m_generation;
+    return m_upper;
+}
+
+} // namespace Scan

@@ -1,0 +1,37 @@
+#pragma once
+// The first column of one list, upper-cased as the rules compare it, kept
+// for a whole scan and read again only when the list changes (the scan
+// yields to the event loop, so the user may edit a list meanwhile).
+
+#include <QObject>
+#include <QStringList>
+
+class ListTable;
+
+namespace Scan {
+
+class ListEntries final : public QObject
+{
+    Q_OBJECT
+    Q_DISABLE_COPY_MOVE(ListEntries)
+
+public:
+    // At most `limit` entries are taken (the rest are never compared).
+    ListEntries(ListTable *table, int limit, QObject *parent = nullptr);
+
+    const QStringList &upper();
+    // Raised on every change of the list; entries read at one generation stay
+    // valid until it moves on.
+    quint64 generation() const { return m_generation; }
+
+private:
+    void changed();
+
+    ListTable *m_table;
+    int m_limit;
+    QStringList m_upper;
+    quint64 m_generation = 1;
+    quint64 m_readAt = 0;
+};
+
+} // namespace Scan

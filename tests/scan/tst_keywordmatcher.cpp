@@ -1,0 +1,113 @@
+// The multi-entry matcher must give the scan exactly the first entry that
+// containsEntry() would have found, entry by entry.
+
+#include "keywordmatcher.h"
+#include "servertext.h"
+
+#include <QRandomGenerator>
+#include <QtTest>
+
+using namespace Qt::StringLiterals;
+using Scan::KeywordMatcher;
+
+namespace {
+
+int naiveFirst(const QStringList &entries, const QString &text)
+{
+    for (int k = 0; k < entries.size(); ++k) {
+        if (Scan::containsEntry(text, entries.at(k)))
+            return k;
+    }
+    return KeywordMatcher::NoMatch;
+}
+
+} // namespace
+
+class tst_KeywordMatcher : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void firstMatch_data();
+    void firstMatch();
+    void agreesWithEntryByEntry();
+    void rebuildForgetsOldEntries();
+};
+
+void tst_KeywordMatcher::firstMatch_data()
+{
+    QTest::addColumn<QStringList>("entries");
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<int>("expected");
+    const int none = KeywordMatcher::NoMatch;
+    QTest::newRow("no entries") << QStringList{} << u"TEXT"_s << none;
+    QTest::newRow("absent") << QStringList{u"VIAGRA"_s} << u"HELLO WORLD"_s << none;
+    QTest::newRow("lowest index wins, not first position")
+        << QStringList{u"LATE"_s, u"EARLY"_s} << u"EARLY THEN LATE"_s << 0;
+    QTest::newRow("second entry only") << QStringList{u"ZZZ"_s, u"WORLD"_s} << u"HELLO WORLD"_s << 1;
+    // Found only through a fail link: "ABCE" ends inside the failed "ABCD" path.
+    QTest::newRow("suffix of a failed path") << QStringList{u"ABCD"_s, u"BCE"_s} << u"XABCEX"_s << 1;
+    QTest::newRow("entry inside another") << QStringList{u"SHE"_s, u"HE"_s, u"HERS"_s} << u"USHERS"_s << 0;
+    QTest::newRow("shorter inside longer, lower index") << QStringList{u"LONGWORD"_s, u"WORD"_s} << u"A WORD"_s << 1;
+    QTest::newRow("overlapping repeats") << QStringList{u"AAB"_s} << u"AAAAAB"_s << 0;
+    QTest::newRow("duplicate entries") << QStringList{u"X"_s, u"DUP"_s, u"DUP"_s} << u"DUP"_s << 1;
+    QTest::newRow("whole text") << QStringList{u"ALL"_s} << u"ALL"_s << 0;
+    QTest::newRow("longer than text") << QStringList{u"TOOLONG"_s} << u"TOO"_s << none;
+    QTest::newRow("empty entry, text") << QStringList{u"ABSENT"_s, QString()} << u"X"_s << 1;
+    QTest::newRow("empty entry after a hit") << QStringList{u"X"_s, QString()} << u"X"_s << 0;
+    QTest::newRow("empty entry, empty text") << QStringList{QString()} << QString() << none;
+    QTest::newRow("non-ASCII") << QStringList{u"\u00dcBER"_s, u"\u041b\u041e\u0422"_s}
+                               << u"\u0417\u0410\u041b\u041e\u0422"_s << 1;
+    QTest::newRow("surrogate pair") << QStringList{u"\U0001F600"_s} << u"HI \U0001F600!"_s << 0;
+    QTest::newRow("half a surrogate pair") << QStringList{QString(QChar(0xDE00))} << u"HI \U0001F600!"_s << 0;
+    QTest::newRow("case is not folded here") << QStringList{u"ABC"_s} << u"abc"_s << none;
+}
+
+void tst_KeywordMatcher::firstMatch()
+{
+    QFETCH(QStringList, entries);
+    QFETCH(QString, text);
+    QFETCH(int, expected);
+    QCOMPARE(naiveFirst(entries, text), expected);  // the table itself is right
+    const KeywordMatcher matcher(entries);
+    QCOMPARE(matcher.firstMatch(text), expected);
+}
+
+void tst_KeywordMatcher::agreesWithEntryByEntry()
+{
+    // Small alphabets make overlaps, shared prefixes and fail chains common.
+    QRandomGenerator random(20261207);
+    auto word = [&](int minLength, int maxLength, int letters) {
+        QString w;
+        const int length = random.bounded(minLength, maxLength + 1);
+        for (int i = 0; i < length; ++i)
+            w += QChar(u'A' + random.bounded(letters));
+        return w;
+    };
+    for (int round = 0; round < 400; ++round) {
+        const int letters = 2 + round % 4;
+        QStringList entries;
+        const int count = random.bounded(1, 40);
+        for (int i = 0; i < count; ++i)
+            entries << word(round % 7 == 0 ? 0 : 1, 6, letters);
+        const KeywordMatcher matcher(entries);
+        for (int t = 0; t < 10; ++t) {
+            const QString text = word(0, 60, letters);
+            QCOMPARE_EQ(matcher.firstMatch(text), naiveFirst(entries, text));
+        }
+    }
+}
+
+void tst_KeywordMatcher::rebuildForgetsOldEntries()
+{
+    KeywordMatcher matcher(QStringList{u"OLD"_s});
+    QCOMPARE(matcher.firstMatch(u"AN OLD TEXT"_s), 0);
+    matcher.build(QStringList{u"NEW"_s, u"TEXT"_s});
+    QCOMPARE(matcher.size(), 2);
+    QCOMPARE(matcher.firstMatch(u"AN OLD TEXT"_s), 1);
+    matcher.build({});
+    QCOMPARE(matcher.firstMatch(u"AN OLD TEXT"_s), KeywordMatcher::NoMatch);
+}
+
+QTEST_APPLESS_MAIN(tst_KeywordMatcher)
+#include "tst_keywordmatcher.moc"

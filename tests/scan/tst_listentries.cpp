@@ -1,0 +1,91 @@
+// What the scan keeps between messages: the lists upper-cased (read again
+// after any edit) and the scanned total (shown in batches, never lost).
+
+#include "listentries.h"
+#include "listtable.h"
+#include "spamarchive.h"
+
+#include <QLineEdit>
+#include <QtTest>
+
+using namespace Qt::StringLiterals;
+
+class tst_ListEntries : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void followsEveryKindOfEdit_data();
+    void followsEveryKindOfEdit();
+    void takesAtMostTheLimit();
+    void scannedTotalShowsBatches();
+};
+
+void tst_ListEntries::followsEveryKindOfEdit_data()
+{
+    QTest::addColumn<int>("edit");
+    QTest::addColumn<QStringList>("expected");
+    QTest::newRow("cell changed") << 0 << QStringList{u"FIRST"_s, u"CHANGED \u00dc"_s};
+    QTest::newRow("row added") << 1 << QStringList{u"FIRST"_s, u"SECOND"_s, u"ADDED"_s};
+    QTest::newRow("row removed") << 2 << QStringList{u"SECOND"_s};
+    QTest::newRow("all removed") << 3 << QStringList{};
+}
+
+void tst_ListEntries::followsEveryKindOfEdit()
+{
+    QFETCH(int, edit);
+    QFETCH(QStringList, expected);
+    ListTable table;
+    table.appendRow({u"first"_s});
+    table.appendRow({u"Second"_s});
+    Scan::ListEntries entries(&table, 100);
+    QCOMPARE(entries.upper(), (QStringList{u"FIRST"_s, u"SECOND"_s}));
+    const quint64 before = entries.generation();
+    QCOMPARE(entries.generation(), before);  // reading does not move it
+
+    switch (edit) {
+    case 0: table.setCell(2, 1, u"changed \u00fc"_s); break;
+    case 1: table.appendRow({u"added"_s}); break;
+    case 2: table.removeRow(1); break;
+    case 3: table.removeAll(); break;
+    }
+    QVERIFY(entries.generation() != before);
+    QCOMPARE(entries.upper(), expected);
+}
+
+void tst_ListEntries::takesAtMostTheLimit()
+{
+    ListTable table;
+    for (int i = 0; i < 5; ++i)
+        table.appendRow({QString::number(i)});
+    Scan::ListEntries entries(&table, 3);
+    QCOMPARE(entries.upper(), (QStringList{u"0"_s, u"1"_s, u"2"_s}));
+}
+
+void tst_ListEntries::scannedTotalShowsBatches()
+{
+    QLineEdit box(u"10"_s);
+    Scan::ScannedTotal total(&box);
+    total.count();
+    total.count();
+    QCOMPARE(box.text(), u"10"_s);  // nothing shown before the flush
+    total.flush();
+    QCOMPARE(box.text(), u"12"_s);
+    total.flush();
+    QCOMPARE(box.text(), u"12"_s);  // an empty batch changes nothing
+    // A hand edit between batches is the new base.
+    box.setText(u"100"_s);
+    total.count();
+    total.flush();
+    QCOMPARE(box.text(), u"101"_s);
+    // Not a number: the batch goes on from the last value written.
+    box.setText(u"lots"_s);
+    total.count();
+    total.count();
+    total.count();
+    total.flush();
+    QCOMPARE(box.text(), u"104"_s);
+}
+
+QTEST_MAIN(tst_ListEntries)
+#include "tst_listentries.moc"
