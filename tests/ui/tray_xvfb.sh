@@ -16,12 +16,12 @@ PROGRAM=${1:?usage: tray_xvfb.sh <quellmail executable> <artefact folder>}
 OUT=${2:?usage: tray_xvfb.sh <quellmail executable> <artefact folder>}
 
 missing=""
-for tool in Xvfb trayer xdotool xwininfo import compare convert timeout; do
+for tool in Xvfb trayer xdotool xwininfo import compare timeout; do
     command -v "$tool" >/dev/null 2>&1 || missing="$missing $tool"
 done
 if [ -n "$missing" ]; then
     echo "SKIP: needs Xvfb, a tray host and X tools; missing:$missing"
-    echo "      (apt-get install xvfb xauth xdotool imagemagick x11-utils trayer openbox)"
+    echo "      (apt-get install xvfb xdotool imagemagick x11-utils trayer openbox)"
     exit 77
 fi
 if [ ! -x "$PROGRAM" ]; then
