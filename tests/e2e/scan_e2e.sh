@@ -59,7 +59,16 @@ cleanup() {
     rm -rf "$WORK"
 }
 trap cleanup EXIT
-trap 'exit 1' INT TERM HUP
+trap 'echo "FAIL: stopped by a signal or the overall time limit"; exit 1' INT TERM HUP
+# The waits below are bounded one by one; this bounds their sum, so the
+# script cleans up itself before CTest's TIMEOUT would cut it short.
+(
+    trap 'kill "$nap" 2>/dev/null; exit 0' TERM
+    sleep 270 &
+    nap=$!
+    wait "$nap" && kill -TERM $$
+) 2>/dev/null &
+PIDS+=($!)
 
 fail() {
     echo "FAIL: $*"
