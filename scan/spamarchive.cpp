@@ -53,8 +53,15 @@ QString SpamArchive::fileName(const QString &subject)
         else
             name.append(c);
     }
-    // Shorten by whole characters until the UTF-8 name fits.
+    // Shorten by whole characters until the UTF-8 name fits. Every character
+    // takes at least one byte, so a longer name is cut at once: a subject of
+    // a megabyte must not cost a re-encoding per character.
     const qsizetype limit = MaxFileNameBytes - Extension.size();
+    if (name.size() > limit) {
+        name.truncate(limit);
+        if (name.back().isHighSurrogate())
+            name.chop(1);
+    }
     while (name.toUtf8().size() > limit) {
         qsizetype cut = name.size() - 1;
         if (cut > 0 && name.at(cut).isLowSurrogate())
