@@ -1,6 +1,7 @@
 #include "tarnpost.h"
 
 #include "debuglog.h"
+#include "replyparsing.h"
 #include "socketadapter.h"
 #include "tarnpostctl.h"
 
@@ -79,64 +80,7 @@ bool Tarnpost::funisblank(const QString &text)
 
 qint32 Tarnpost::funleadingnumber(const QString &text)
 {
-    // Digits with an optional sign, fraction and exponent; blanks are skipped anywhere.
-    QByteArray number;
-    qsizetype i = 0;
-    const qsizetype n = text.size();
-    auto skipBlanks = [&] {
-        while (i < n && text.at(i) == u' ')
-            ++i;
-    };
-    auto takeDigits = [&] {
-        bool any = false;
-        for (skipBlanks(); i < n && text.at(i).isDigit() && text.at(i).unicode() < 128; skipBlanks()) {
-            number += char(text.at(i).unicode());
-            ++i;
-            any = true;
-        }
-        return any;
-    };
-    skipBlanks();
-    if (i < n && (text.at(i) == u'+' || text.at(i) == u'-')) {
-        number += char(text.at(i).unicode());
-        ++i;
-    }
-    bool any = takeDigits();
-    if (i < n && text.at(i) == u'.') {
-        number += '.';
-        ++i;
-        any = takeDigits() || any;
-    }
-    if (!any)
-        return 0;
-    if (i < n && (text.at(i) == u'e' || text.at(i) == u'E')) {
-        const qsizetype mark = i;
-        QByteArray exponent = "e";
-        ++i;
-        skipBlanks();
-        if (i < n && (text.at(i) == u'+' || text.at(i) == u'-')) {
-            exponent += char(text.at(i).unicode());
-            ++i;
-        }
-        const QByteArray mantissa = number;
-        number.clear();
-        if (takeDigits())
-            number = mantissa + exponent + number;
-        else {
-            number = mantissa;
-            i = mark;
-        }
-    }
-    bool ok = false;
-    const double value = number.toDouble(&ok);
-    if (!ok || std::isnan(value))
-        return 0;
-    const double rounded = std::nearbyint(value);  // half to even
-    if (rounded >= double(std::numeric_limits<qint32>::max()))
-        return std::numeric_limits<qint32>::max();
-    if (rounded <= double(std::numeric_limits<qint32>::min()))
-        return std::numeric_limits<qint32>::min();
-    return qint32(rounded);
+    return ReplyParsing::leadingNumber(text);
 }
 
 int Tarnpost::SocketState() const
@@ -282,10 +226,9 @@ void Tarnpost::Connect()
                     intpropertyerror = 18;
                 } else {
                     // "+OK count size": a reply without the size gives size 0.
-                    const QString rest = reply.mid(4);
-                    const qsizetype blank = rest.indexOf(u' ');
-                    m_MsgCount = funleadingnumber(blank >= 0 ? rest.left(blank) : rest);
-                    lngSizeInOctets = blank >= 0 ? funleadingnumber(rest.mid(blank + 1)) : 0;
+                    const ReplyParsing::StatFields stat = ReplyParsing::parseStat(reply);
+                    m_MsgCount = stat.count;
+                    lngSizeInOctets = stat.size;
                     intpropertystatus = 1;
                 }
             }

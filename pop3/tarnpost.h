@@ -5,6 +5,7 @@
 
 #include "tarnpostctl_export.h"
 #include "dispatch.h"
+#include "streamframer.h"
 
 #include <QByteArray>
 #include <QElapsedTimer>
@@ -143,7 +144,7 @@ private:
     static void subdeletefile(const QString &fileName, int *errNumber = nullptr);
     void subReportReadStatus(qint32 lngReadInK);
     void subframestreampacket(const QByteArray &packet);
-    void subwritestreamcontent(const QByteArray &bytes, qsizetype from, qsizetype to);
+    void subopenstreamfile(const QByteArray &statusLine);
     void subclosestreamfile();
     void subwaitforevents();
     bool funtimedout(qint16 intTimeout) const;
@@ -192,9 +193,7 @@ private:
     QString strTlsErrorText;  // reason of the last failed TLS handshake
     // Streamed reply: status line bytes until its CR LF, then up to four bytes
     // held back until they are known not to start the terminator.
-    QByteArray m_streamHead;
-    QByteArray m_streamTail;
-    qsizetype m_streamSkip = 0;  // leading held-back bytes that are the status line's CR LF
+    StreamFramer m_framer;
     std::unique_ptr<QFile> m_streamFile;
     QString m_streamFileError;  // first file error of the current stream, empty when none
 

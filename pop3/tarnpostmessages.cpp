@@ -1,5 +1,6 @@
 #include "tarnpost.h"
 
+#include "replyparsing.h"
 #include "socketadapter.h"
 
 using namespace Qt::StringLiterals;
@@ -21,28 +22,8 @@ bool isNoSuchMessage(const QString &reply)
     return reply.contains("NO SUCH"_L1, Qt::CaseInsensitive);
 }
 
-// Blanks are spaces only; tabs, CR and LF stay.
-QString trimBlanks(const QString &text)
-{
-    qsizetype begin = 0;
-    qsizetype end = text.size();
-    while (begin < end && text.at(begin) == u' ')
-        ++begin;
-    while (end > begin && text.at(end - 1) == u' ')
-        --end;
-    return text.mid(begin, end - begin);
-}
-
-// "+OK 2 QhGwZ8kq\r\n" -> "QhGwZ8kq": drop "+OK ", then up to the first blank, then the CR LF.
-QString cutReplyField(const QString &reply)
-{
-    QString rest = reply.mid(4);
-    const qsizetype blank = rest.indexOf(u' ');
-    if (blank >= 0)
-        rest.remove(0, blank + 1);
-    rest.chop(2);
-    return rest;
-}
+using ReplyParsing::cutReplyField;
+using ReplyParsing::trimBlanks;
 
 } // namespace
 
@@ -171,28 +152,15 @@ QString Tarnpost::GetOtherHeader(const QString &strHeaderToSearchFor)
 {
     if (!blnHeadersRetrieved)
         subRetrieveHeaders();
-    const QString block = "\r\n"_L1 + m_MsgHeaders;
     subdebuglog(u"start getotherheader"_s);
     intpropertyerror = 0;
 
-    QString key = "\r\n"_L1 + trimBlanks(strHeaderToSearchFor);
-    if (!key.endsWith(u':'))
-        key += u':';
-
-    QString result;
-    const qsizetype position = block.indexOf(key, 0, Qt::CaseInsensitive);
-    if (position < 0) {
-        result = kNotFound;
-    } else {
-        const QStringView rest = QStringView(block).mid(position + 2);
-        const qsizetype crlf = rest.indexOf("\r\n"_L1);
-        if (m_DebugMode) {
-            subdebuglog("intposition:"_L1 + QString::number(crlf + 1));
-            subdebuglog("strtemp:"_L1 + rest);
-        }
-        const QStringView line = crlf >= 0 ? rest.left(crlf) : rest;
-        result = trimBlanks(line.mid(line.indexOf(u':') + 1).toString());
+    const ReplyParsing::HeaderMatch match = ReplyParsing::findHeader(m_MsgHeaders, strHeaderToSearchFor);
+    if (match.found && m_DebugMode) {
+        subdebuglog("intposition:"_L1 + QString::number(match.lineEnd + 1));
+        subdebuglog("strtemp:"_L1 + QStringView(m_MsgHeaders).mid(match.nameStart - 2));
     }
+    const QString result = match.found ? match.value : kNotFound;
     subdebuglog(u"end getotherheader"_s);
     return result;
 }

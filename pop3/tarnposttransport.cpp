@@ -128,9 +128,11 @@ QString Tarnpost::funSendDataForStreamingToAFile(SocketAdapter &socket, const QS
     blnStreamToFile = true;
     blnStreamFirstPacket = true;
     strStreamFirstLine.clear();
-    m_streamHead.clear();
-    m_streamTail.clear();
-    m_streamSkip = 0;
+    m_framer.onStatusLine = [this](const QByteArray &statusLine) { subopenstreamfile(statusLine); };
+    m_framer.onContent = [this](const char *data, qsizetype size) {
+        subwritebytestofile(QByteArray::fromRawData(data, size), 0, size - 1);
+    };
+    m_framer.start();
     m_streamFileError.clear();
     dtmLastActivity.start();
     if (m_DebugMode)
@@ -153,8 +155,7 @@ QString Tarnpost::funSendDataForStreamingToAFile(SocketAdapter &socket, const QS
         }
     }
     subclosestreamfile();
-    m_streamHead.clear();
-    m_streamTail.clear();
+    m_framer.start();
     subflushdata();
     subdebuglog(u"end funSendDataForStreamingToAFile"_s);
     return strStreamFirstLine;
@@ -217,65 +218,34 @@ void Tarnpost::subframestreampacket(const QByteArray &packet)
 {
     if (!blnStreamToFile)
         return;
-    QByteArray content;
-    if (blnStreamFirstPacket) {
-        // The status line may be split anywhere, even between its CR and LF.
-        m_streamHead += packet;
-        const qsizetype crlf = m_streamHead.indexOf("\r\n");
-        if (crlf < 0)
-            return;
-        strStreamFirstLine = QString::fromLatin1(m_streamHead.constData(), crlf);
-        content = m_streamHead.mid(crlf + 2);
-        m_streamHead.clear();
-        blnStreamFirstPacket = false;
-        if (m_DebugMode)
-            subdebuglog("firstline="_L1 + strStreamFirstLine + "*"_L1);
-        if (strStreamFirstLine.startsWith("-ERR"_L1)) {
-            // A refusal carries no content and no terminator.
-            blnStreamToFile = false;
-            return;
-        }
-        // The status line's CR LF can be the start of the terminator (an empty
-        // message), so it is held back with the content but never written.
-        m_streamTail = "\r\n";
-        m_streamSkip = 2;
-        m_streamFile = std::make_unique<QFile>(strStreamFileName);
-        if (!m_streamFile->open(QIODevice::WriteOnly | QIODevice::Append)) {
-            m_streamFile.reset();
-            m_streamFileError = u"Error attempting to open file"_s;
-        }
-    } else {
-        content = packet;
-    }
-
-    QByteArray window = m_streamTail + content;
-    m_streamTail.clear();
-    const qsizetype end = window.indexOf(kTerminator);
-    if (m_DebugMode)
-        subdebuglog("lngposition="_L1 + QString::number(end));
-    if (end >= 0) {
-        subdebuglog(u"found end of stream 1"_s);
-        blnStreamToFile = false;
-        subwritestreamcontent(window, 0, end - 1);
-        subclosestreamfile();
+    m_framer.feed(packet);
+    blnStreamFirstPacket = m_framer.inStatusLine();
+    if (blnStreamFirstPacket)
         return;
+    if (m_DebugMode && !m_framer.refused())
+        subdebuglog("lngposition="_L1 + QString::number(m_framer.lastTerminatorPosition()));
+    if (m_framer.finished()) {
+        blnStreamToFile = false;
+        if (!m_framer.refused()) {
+            subdebuglog(u"found end of stream 1"_s);
+            subclosestreamfile();
+        }
     }
-    // Keep the last four bytes: they may be the first part of the terminator.
-    const qsizetype keep = qMin<qsizetype>(kTerminatorSize - 1, window.size());
-    subwritestreamcontent(window, 0, window.size() - keep - 1);
-    m_streamTail = window.right(keep);
 }
 
-void Tarnpost::subwritestreamcontent(const QByteArray &bytes, qsizetype from, qsizetype to)
+void Tarnpost::subopenstreamfile(const QByteArray &statusLine)
 {
-    // The status line's own CR LF sits at the front of the held-back bytes.
-    while (m_streamSkip > 0 && from <= to) {
-        ++from;
-        --m_streamSkip;
-    }
-    if (from > to)
+    strStreamFirstLine = QString::fromLatin1(statusLine);
+    if (m_DebugMode)
+        subdebuglog("firstline="_L1 + strStreamFirstLine + "*"_L1);
+    // A refusal carries no content: no file is opened for it.
+    if (m_framer.refused())
         return;
-    subwritebytestofile(bytes, from, to);
+    m_streamFile = std::make_unique<QFile>(strStreamFileName);
+    if (!m_streamFile->open(QIODevice::WriteOnly | QIODevice::Append)) {
+        m_streamFile.reset();
+        m_streamFileError = u"Error attempting to open file"_s;
+    }
 }
 
 void Tarnpost::subwritebytestofile(const QByteArray &bytes, qsizetype from, qsizetype to)
