@@ -23,26 +23,32 @@ inline double cpuSeconds()
         + double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
 }
 
-// Peak resident set size of this process so far, in KB.
-inline long peakRssKb()
-{
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    return usage.ru_maxrss;
-}
-
-// Current resident set size in KB (VmRSS), 0 when unknown.
-inline long currentRssKb()
+// One "Vm...:" figure of /proc/self/status in KB, 0 when unknown.
+inline long statusKb(const QByteArray &field)
 {
     QFile status(QStringLiteral("/proc/self/status"));
     if (!status.open(QIODevice::ReadOnly))
         return 0;
     const QList<QByteArray> lines = status.readAll().split('\n');
     for (const QByteArray &line : lines) {
-        if (line.startsWith("VmRSS:"))
-            return line.mid(6).trimmed().split(' ').value(0).toLong();
+        if (line.startsWith(field))
+            return line.mid(field.size()).trimmed().split(' ').value(0).toLong();
     }
     return 0;
+}
+
+// Peak resident set size of this process so far, in KB. VmHWM, not
+// ru_maxrss: the latter carries the parent's peak across exec, so a worker
+// started by the driver would report the driver's.
+inline long peakRssKb()
+{
+    return statusKb("VmHWM:");
+}
+
+// Current resident set size in KB.
+inline long currentRssKb()
+{
+    return statusKb("VmRSS:");
 }
 
 // Prints "result a=1 b=2" on stdout; the driver reads the last such line.
