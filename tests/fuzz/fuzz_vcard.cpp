@@ -1,0 +1,15 @@
+// The vCard reader: any bytes are read without a fault, and reading is
+// deterministic.
+
+#include "fuzzsupport.h"
+#include "vcardreader.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
+{
+    const QByteArray bytes(reinterpret_cast<const char *>(data), qsizetype(size));
+    const QList<VCardContact> first = VCardReader::parse(bytes);
+    for (const VCardContact &c : first)
+        Fuzz::check(!c.displayName.isEmpty() || !c.email.isEmpty(), "a contact with neither name nor address");
+    Fuzz::check(VCardReader::parse(bytes) == first, "two readings differ");
+    return 0;
+}
