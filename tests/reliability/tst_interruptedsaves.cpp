@@ -26,8 +26,8 @@ const QStringList ListFiles = {u"accounts.dat"_s, u"whitelist.dat"_s, u"blacklis
 constexpr int Rows = 5000;
 constexpr int Iterations = 150;
 // Bounds the test; the iterations done in it are reported, and a minimum is required.
-constexpr qint64 BudgetMs = 90000;
-constexpr int MinimumIterations = 30;
+constexpr qint64 BudgetMs = 120000;
+constexpr int MinimumIterations = 15;
 
 QByteArray readAll(const QString &path, bool *exists = nullptr)
 {
