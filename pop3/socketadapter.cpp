@@ -171,6 +171,11 @@ QByteArray SocketAdapter::read(qint64 maxSize)
     return m_socket->read(maxSize);
 }
 
+qint64 SocketAdapter::read(char *data, qint64 maxSize)
+{
+    return m_socket->read(data, maxSize);
+}
+
 void SocketAdapter::close()
 {
     m_closing = true;

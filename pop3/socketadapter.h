@@ -60,6 +60,8 @@ public:
     qint64 bytesAvailable() const;
     QByteArray readAll();
     QByteArray read(qint64 maxSize);
+    // Reads into the caller's buffer: no allocation per packet.
+    qint64 read(char *data, qint64 maxSize);
     void close();
 
     QTcpSocket *socket() const { return m_socket; }

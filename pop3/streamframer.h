@@ -16,24 +16,32 @@ public:
     // Called once, when the status line (without its CR LF) is complete,
     // before any content is handed on.
     std::function<void(const QByteArray &statusLine)> onStatusLine;
-    // Content bytes, in order.
+    // Content bytes, in order. Content pieces point into the packet given to
+    // feed() whenever they can: a large reply is not copied on its way through.
     std::function<void(const char *data, qsizetype size)> onContent;
 
     void start();
-    void feed(const QByteArray &packet);
+    void feed(const char *data, qsizetype size);
+    void feed(const QByteArray &packet) { feed(packet.constData(), packet.size()); }
 
     bool inStatusLine() const { return m_inStatusLine; }
     // The terminator was seen, or the status line was a refusal.
     bool finished() const { return m_finished; }
     bool refused() const { return m_refused; }
-    // Where the last search found the terminator in its window, -1 if not.
+    // Where the last search found the terminator among the held-back bytes
+    // and the packet, -1 if not.
     qsizetype lastTerminatorPosition() const { return m_lastPosition; }
 
 private:
-    void emitContent(const QByteArray &bytes, qsizetype from, qsizetype to);
+    static constexpr qsizetype kHeld = 4;  // a terminator's length less one
+
+    void feedContent(const char *data, qsizetype size);
+    void emitContent(const char *data, qsizetype size);
+    void holdBack(const char *data, qsizetype size);
 
     QByteArray m_head;
-    QByteArray m_tail;
+    char m_tail[kHeld] = {};
+    qsizetype m_tailSize = 0;
     qsizetype m_skip = 0;  // leading held-back bytes that are the status line's CR LF
     qsizetype m_lastPosition = -1;
     bool m_inStatusLine = true;

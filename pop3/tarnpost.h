@@ -143,7 +143,7 @@ private:
     static QString funappendtofile(const QString &fileName, const QString &text);
     static void subdeletefile(const QString &fileName, int *errNumber = nullptr);
     void subReportReadStatus(qint32 lngReadInK);
-    void subframestreampacket(const QByteArray &packet);
+    void subframestreampacket(const char *packet, qsizetype size);
     void subopenstreamfile(const QByteArray &statusLine);
     void subclosestreamfile();
     void subwaitforevents();
@@ -194,6 +194,7 @@ private:
     // Streamed reply: status line bytes until its CR LF, then up to four bytes
     // held back until they are known not to start the terminator.
     StreamFramer m_framer;
+    QByteArray m_packet;  // reused for every read from the socket
     std::unique_ptr<QFile> m_streamFile;
     QString m_streamFileError;  // first file error of the current stream, empty when none
 

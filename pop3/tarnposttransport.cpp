@@ -184,8 +184,14 @@ void Tarnpost::wsk1_DataArrival(qint64 bytesTotal)
     // Loop until the socket is drained: bytes queued while a progress handler
     // ran would otherwise wait for the next arrival, which may never come.
     while (wsk1->state() != SocketAdapter::StateClosed && wsk1->bytesAvailable() > 0) {
+        // One buffer serves every read: a large reply costs no allocation per packet.
+        if (m_packet.size() != SocketAdapter::kReadBufferSize)
+            m_packet.resize(SocketAdapter::kReadBufferSize);
+        const qint64 n = wsk1->read(m_packet.data(), m_packet.size());
+        if (n <= 0)
+            break;
         if (!blnStreamToFile) {
-            const QString strReading = QString::fromLatin1(wsk1->readAll());
+            const QLatin1StringView strReading(m_packet.constData(), qsizetype(n));
             if (m_DebugMode) {
                 subdebuglog(u"GetData:"_s + strReading);
                 subdebuglog(u"wsk1_dataarrival: len(strDataBuffer)="_s + QString::number(strDataBuffer.size()));
@@ -197,15 +203,13 @@ void Tarnpost::wsk1_DataArrival(qint64 bytesTotal)
                 subReportReadStatus(qint32(qMin<qsizetype>(strDataBuffer.size() / 1024 + 1,
                                                             std::numeric_limits<qint32>::max())));
         } else {
-            const QByteArray packet = wsk1->readAll();
-            const qint64 n = packet.size();
             if (blnReportReadStatus) {
                 lngBytesRead = qint32(qMin<qint64>(qint64(lngBytesRead) + n, std::numeric_limits<qint32>::max()));
                 if (m_DebugMode)
                     subdebuglog("bytes read:"_L1 + QString::number(n) + " total:"_L1 + QString::number(lngBytesRead));
                 subReportReadStatus(lngBytesRead / 1024 + 1);
             }
-            subframestreampacket(packet);
+            subframestreampacket(m_packet.constData(), n);
         }
         dtmLastActivity.start();
     }
@@ -214,11 +218,11 @@ void Tarnpost::wsk1_DataArrival(qint64 bytesTotal)
     blnInDataArrival = false;
 }
 
-void Tarnpost::subframestreampacket(const QByteArray &packet)
+void Tarnpost::subframestreampacket(const char *packet, qsizetype size)
 {
     if (!blnStreamToFile)
         return;
-    m_framer.feed(packet);
+    m_framer.feed(packet, size);
     blnStreamFirstPacket = m_framer.inStatusLine();
     if (blnStreamFirstPacket)
         return;
