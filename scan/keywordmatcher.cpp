@@ -1,7 +1,6 @@
 #include "keywordmatcher.h"
 
 #include <algorithm>
-#include <vector>
 
 namespace Scan {
 
@@ -9,6 +8,7 @@ void KeywordMatcher::build(const QStringList &entries)
 {
     m_nodes.clear();
     m_edges.clear();
+    m_dense.clear();
     m_emptyEntry = NoMatch;
     m_entryCount = int(entries.size());
 
@@ -77,6 +77,27 @@ void KeywordMatcher::build(const QStringList &entries)
                 m_rootNext[edge.unit] = edge.target;
         }
     }
+    if (m_nodes.size() <= DenseNodeLimit)
+        buildDense(order);
+}
+
+void KeywordMatcher::buildDense(const std::vector<int> &order)
+{
+    m_dense.resize(m_nodes.size() * DenseUnits);
+    int *dense = m_dense.data();
+    // Breadth first again: a node's fail target has its row already.
+    for (const int node : order) {
+        int *row = dense + qsizetype(node) * DenseUnits;
+        const int *failRow = dense + qsizetype(m_nodes[node].fail) * DenseUnits;
+        for (int unit = 0; unit < DenseUnits; ++unit) {
+            if (node == 0) {
+                row[unit] = m_rootNext[unit];
+                continue;
+            }
+            const int target = child(node, char16_t(unit));
+            row[unit] = target >= 0 ? target : failRow[unit];
+        }
+    }
 }
 
 int KeywordMatcher::child(int node, char16_t unit) const
@@ -95,6 +116,18 @@ int KeywordMatcher::child(int node, char16_t unit) const
     return it != end && it->unit == unit ? it->target : -1;
 }
 
+int KeywordMatcher::next(int node, char16_t unit) const
+{
+    for (;;) {
+        if (node == 0)
+            return m_rootNext[unit];
+        const int target = child(node, unit);
+        if (target >= 0)
+            return target;
+        node = m_nodes[node].fail;
+    }
+}
+
 int KeywordMatcher::firstMatch(QStringView text) const
 {
     if (text.isEmpty())
@@ -103,22 +136,14 @@ int KeywordMatcher::firstMatch(QStringView text) const
     if (m_nodes.size() <= 1)
         return best;
     const Node *nodes = m_nodes.constData();
-    const int *rootNext = m_rootNext.constData();
+    const int *dense = m_dense.isEmpty() ? nullptr : m_dense.constData();
     int node = 0;
     for (QChar c : text) {
         const char16_t unit = c.unicode();
-        for (;;) {
-            if (node == 0) {
-                node = rootNext[unit];
-                break;
-            }
-            const int next = child(node, unit);
-            if (next >= 0) {
-                node = next;
-                break;
-            }
-            node = nodes[node].fail;
-        }
+        if (dense && unit < DenseUnits)
+            node = dense[qsizetype(node) * DenseUnits + unit];
+        else
+            node = next(node, unit);
         if (nodes[node].lowest < best) {
             best = nodes[node].lowest;
             if (best == 0)

@@ -1,7 +1,9 @@
 #pragma once
 // Finds which of many entries occur in a text in one pass over the text
 // (Aho-Corasick over UTF-16 code units), so a scan with thousands of
-// keywords costs about what a scan with one does.
+// keywords costs about what a scan with one does. A list of ordinary size
+// also gets a full transition table for ASCII, the bulk of any mail: one
+// lookup per character, no walking of fail links.
 
 #include <QList>
 #include <QString>
@@ -9,6 +11,7 @@
 #include <QStringView>
 
 #include <limits>
+#include <vector>
 
 namespace Scan {
 
@@ -43,11 +46,18 @@ private:
         int lowest = NoMatch;  // lowest entry ending here or at any suffix node
     };
 
+    // Lists up to this many trie nodes get the table (at most 1 MB).
+    static constexpr int DenseNodeLimit = 2048;
+    static constexpr int DenseUnits = 128;
+
     int child(int node, char16_t unit) const;
+    int next(int node, char16_t unit) const;
+    void buildDense(const std::vector<int> &order);
 
     QList<Node> m_nodes;
     QList<Edge> m_edges;
     QList<int> m_rootNext;  // the root's transitions, one slot per code unit
+    QList<int> m_dense;     // node * DenseUnits + unit -> next node; empty for large lists
     int m_emptyEntry = NoMatch;
     int m_entryCount = 0;
 };

@@ -109,7 +109,7 @@ void MailboxScanner::scanMessage(qint16 number)
         yield();
         if (control.Error() == 0) {
             m_from = decodeServerText(control.MsgFrom());
-            m_fromUpper = m_from.toUpper();
+            m_fromUpper = upperCased(m_from);
             if (!whitelisted(m_fromUpper) && !blacklisted(m_fromUpper)) {
                 showSenderIp();
                 if (keywordMatched())
@@ -157,7 +157,7 @@ void MailboxScanner::showSenderIp()
 {
     if (!ruleOn(m_form.checkspamcop()))
         return;
-    const QString received = decodeServerText(m_form.Tarnpost1().GetOtherHeader(u"Received:"_s)).toUpper();
+    const QString received = upperCased(decodeServerText(m_form.Tarnpost1().GetOtherHeader(u"Received:"_s)));
     if (!received.contains(u"FROM ["_s))
         return;
     // Without a closing bracket the address is the rest of the line.
@@ -182,7 +182,7 @@ bool MailboxScanner::keywordMatched()
     }
     Automation::TarnpostProxy &control = m_form.Tarnpost1();
     if (!m_haveSubject) {
-        m_subjectUpper = decodeServerText(control.MsgSubject()).toUpper();
+        m_subjectUpper = upperCased(decodeServerText(control.MsgSubject()));
         m_haveSubject = true;
     }
     // Entries are tried in order, each on the subject and then on the body;
@@ -192,7 +192,7 @@ bool MailboxScanner::keywordMatched()
     int inBody = KeywordMatcher::NoMatch;
     if (inSubject != 0) {
         if (!m_haveBody) {
-            m_bodyUpper = decodeServerText(control.MsgContents()).toUpper();
+            m_bodyUpper = upperCased(decodeServerText(control.MsgContents()));
             m_haveBody = true;
         }
         inBody = m_matcher.firstMatch(m_bodyUpper);
@@ -231,7 +231,7 @@ bool MailboxScanner::keywordMatchedFrom(int index)
     for (int k = index; k < m_keywords.upper().size(); ++k) {
         const QString entry = m_keywords.upper().at(k);
         if (!m_haveSubject) {
-            m_subjectUpper = decodeServerText(control.MsgSubject()).toUpper();
+            m_subjectUpper = upperCased(decodeServerText(control.MsgSubject()));
             m_haveSubject = true;
         }
         setKeywordCaption(entry, false);
@@ -240,7 +240,7 @@ bool MailboxScanner::keywordMatchedFrom(int index)
             return true;
 
         if (!m_haveBody) {
-            m_bodyUpper = decodeServerText(control.MsgContents()).toUpper();
+            m_bodyUpper = upperCased(decodeServerText(control.MsgContents()));
             m_haveBody = true;
         }
         setKeywordCaption(entry, true);

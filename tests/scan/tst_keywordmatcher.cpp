@@ -1,5 +1,6 @@
 // The multi-entry matcher must give the scan exactly the first entry that
-// containsEntry() would have found, entry by entry.
+// containsEntry() would have found, entry by entry; the texts it searches are
+// upper-cased exactly as QString does it.
 
 #include "keywordmatcher.h"
 #include "servertext.h"
@@ -31,7 +32,9 @@ private Q_SLOTS:
     void firstMatch_data();
     void firstMatch();
     void agreesWithEntryByEntry();
+    void largeListAgrees();
     void rebuildForgetsOldEntries();
+    void upperCasedIsToUpper();
 };
 
 void tst_KeywordMatcher::firstMatch_data()
@@ -75,13 +78,15 @@ void tst_KeywordMatcher::firstMatch()
 
 void tst_KeywordMatcher::agreesWithEntryByEntry()
 {
-    // Small alphabets make overlaps, shared prefixes and fail chains common.
+    // Small alphabets make overlaps, shared prefixes and fail chains common;
+    // the non-ASCII letters take the path beside the ASCII table.
     QRandomGenerator random(20261207);
+    const QString alphabet = u"AB\u00C4C\u0416"_s;
     auto word = [&](int minLength, int maxLength, int letters) {
         QString w;
         const int length = random.bounded(minLength, maxLength + 1);
         for (int i = 0; i < length; ++i)
-            w += QChar(u'A' + random.bounded(letters));
+            w += alphabet.at(random.bounded(letters));
         return w;
     };
     for (int round = 0; round < 400; ++round) {
@@ -98,6 +103,27 @@ void tst_KeywordMatcher::agreesWithEntryByEntry()
     }
 }
 
+void tst_KeywordMatcher::largeListAgrees()
+{
+    // Thousands of trie nodes: too many for the ASCII table, so every
+    // character walks the trie and its fail links.
+    QRandomGenerator random(7);
+    QStringList entries;
+    for (int i = 0; i < 1500; ++i) {
+        QString w;
+        for (int n = random.bounded(4, 9); n > 0; --n)
+            w += QChar(u'A' + random.bounded(6));
+        entries << w;
+    }
+    const KeywordMatcher matcher(entries);
+    for (int t = 0; t < 200; ++t) {
+        QString text;
+        for (int n = random.bounded(0, 80); n > 0; --n)
+            text += QChar(u'A' + random.bounded(7));
+        QCOMPARE_EQ(matcher.firstMatch(text), naiveFirst(entries, text));
+    }
+}
+
 void tst_KeywordMatcher::rebuildForgetsOldEntries()
 {
     KeywordMatcher matcher(QStringList{u"OLD"_s});
@@ -107,6 +133,18 @@ void tst_KeywordMatcher::rebuildForgetsOldEntries()
     QCOMPARE(matcher.firstMatch(u"AN OLD TEXT"_s), 1);
     matcher.build({});
     QCOMPARE(matcher.firstMatch(u"AN OLD TEXT"_s), KeywordMatcher::NoMatch);
+}
+
+void tst_KeywordMatcher::upperCasedIsToUpper()
+{
+    // The quick ASCII path and Unicode's rules (which may lengthen the text) agree.
+    const QStringList texts{u""_s, u"plain ascii, [brackets] {and} `marks` @ z a"_s,
+                            u"Stra\u00DFe f\u00FCr \u00FF"_s, u"ends in \u00DF"_s, u"\u00E9t\u00E9"_s,
+                            u"\u0131 dotless, \uFB00 ligature, \U0001D41A math"_s};
+    for (const QString &text : texts)
+        QCOMPARE(Scan::upperCased(text), text.toUpper());
+    for (char16_t c = 0; c < 0x80; ++c)
+        QCOMPARE(Scan::upperCased(QString(QChar(c))), QString(QChar(c)).toUpper());
 }
 
 QTEST_APPLESS_MAIN(tst_KeywordMatcher)
