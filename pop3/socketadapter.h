@@ -52,6 +52,8 @@ public:
     // Upgrades an open clear connection (STLS); encrypted() or tlsFailed() follows.
     bool startClientEncryption();
     bool isEncrypted() const;
+    // Connected underneath, with the TLS handshake still running.
+    bool isHandshaking() const { return m_handshaking; }
     // "protocol, cipher" of the current TLS session; empty in clear text.
     QString tlsDescription() const;
     // False when the system has no usable TLS library.

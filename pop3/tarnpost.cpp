@@ -15,6 +15,12 @@ using namespace Qt::StringLiterals;
 
 namespace Tarnpostctl {
 
+namespace {
+
+const QString kTlsTimeoutText = u"No answer from the server within the timeout"_s;
+
+} // namespace
+
 Tarnpost::Tarnpost(QWidget *parent)
     : QWidget(parent)
     , wsk1(new SocketAdapter(this))
@@ -189,7 +195,13 @@ void Tarnpost::Connect()
             if (!blnDone && funtimedout(m_POPTimeout)) {
                 subdebuglog(u"timeout(2) in Connect"_s);
                 blnDone = true;
-                intpropertyerror = 12;
+                if (wsk1->isHandshaking()) {
+                    // The server took the connection but never finished TLS.
+                    strTlsErrorText = kTlsTimeoutText;
+                    intpropertyerror = ErrorTlsHandshake;
+                } else {
+                    intpropertyerror = 12;
+                }
                 subcloseconnection(*wsk1);
             }
         }
@@ -282,7 +294,7 @@ bool Tarnpost::funstarttls()
         subwaitforevents();
         if (!wsk1->isEncrypted() && intpropertyerror == 0 && funtimedout(m_POPTimeout)) {
             subdebuglog(u"timeout in funstarttls"_s);
-            strTlsErrorText = u"No answer from the server within the timeout"_s;
+            strTlsErrorText = kTlsTimeoutText;
             intpropertyerror = ErrorTlsHandshake;
         }
     }

@@ -45,6 +45,7 @@ private Q_SLOTS:
     void stlsRefusedByScriptedServer();
     void dataInjectedAfterStlsReply();
     void handshakeNeverAnswered();
+    void tlsHandshakeNeverAnswered();
     void peerClosesDuringHandshake();
     void securityProperty_data();
     void securityProperty();
@@ -316,6 +317,29 @@ void TestTarnpostTls::handshakeNeverAnswered()
         QVERIFY(!line.contains("USER"));
         QVERIFY(!line.contains("PASS"));
     }
+}
+
+void TestTarnpostTls::tlsHandshakeNeverAnswered()
+{
+    // TLS from the first byte against a listener that takes the connection
+    // and never answers the client hello: a TLS failure, not a connect timeout.
+    QTcpServer listener;
+    QVERIFY(listener.listen(QHostAddress::LocalHost, 0));
+    QByteArray received;
+    connect(&listener, &QTcpServer::newConnection, this, [&] {
+        QTcpSocket *peer = listener.nextPendingConnection();
+        connect(peer, &QTcpSocket::readyRead, peer, [&received, peer] { received += peer->readAll(); });
+    });
+    Tarnpost t;
+    configure(t, listener.serverPort(), 1);
+    QVERIFY(t.setPOPSecurity(Tls));
+    t.Connect();
+    QCOMPARE(t.Error(), qint16(Tarnpostctl::ErrorTlsHandshake));
+    QCOMPARE(t.ErrorText(), u"TLS handshake failed: No answer from the server within the timeout"_s);
+    QCOMPARE(t.Status(), qint16(0));
+    QCOMPARE(t.SocketState(), 0);
+    QVERIFY(!received.isEmpty());  // the client hello, and nothing in clear
+    QVERIFY(!received.contains("USER"));
 }
 
 void TestTarnpostTls::peerClosesDuringHandshake()
