@@ -45,8 +45,8 @@ private Q_SLOTS:
     void stlsRefusedByScriptedServer();
     void dataInjectedAfterStlsReply();
     void handshakeNeverAnswered();
-    void tlsHandshakeNeverAnswered();
-    void peerClosesDuringHandshake();
+    void peerFailsTlsHandshake_data();
+    void peerFailsTlsHandshake();
     void securityProperty_data();
     void securityProperty();
 
@@ -319,49 +319,41 @@ void TestTarnpostTls::handshakeNeverAnswered()
     }
 }
 
-void TestTarnpostTls::tlsHandshakeNeverAnswered()
+void TestTarnpostTls::peerFailsTlsHandshake_data()
 {
-    // TLS from the first byte against a listener that takes the connection
-    // and never answers the client hello: a TLS failure, not a connect timeout.
-    QTcpServer listener;
-    QVERIFY(listener.listen(QHostAddress::LocalHost, 0));
-    QByteArray received;
-    connect(&listener, &QTcpServer::newConnection, this, [&] {
-        QTcpSocket *peer = listener.nextPendingConnection();
-        connect(peer, &QTcpSocket::readyRead, peer, [&received, peer] { received += peer->readAll(); });
-    });
-    Tarnpost t;
-    configure(t, listener.serverPort(), 1);
-    QVERIFY(t.setPOPSecurity(Tls));
-    t.Connect();
-    QCOMPARE(t.Error(), qint16(Tarnpostctl::ErrorTlsHandshake));
-    QCOMPARE(t.ErrorText(), u"TLS handshake failed: No answer from the server within the timeout"_s);
-    QCOMPARE(t.Status(), qint16(0));
-    QCOMPARE(t.SocketState(), 0);
-    QVERIFY(!received.isEmpty());  // the client hello, and nothing in clear
-    QVERIFY(!received.contains("USER"));
+    QTest::addColumn<bool>("closes");
+    QTest::addColumn<QString>("reason");  // empty: any reason will do
+    // A listener that reads the client hello and closes at once.
+    QTest::newRow("closes") << true << QString();
+    // One that never answers: a TLS failure, not a connect timeout.
+    QTest::newRow("silent") << false << u"No answer from the server within the timeout"_s;
 }
 
-void TestTarnpostTls::peerClosesDuringHandshake()
+void TestTarnpostTls::peerFailsTlsHandshake()
 {
-    // A listener that accepts and closes at once, before any TLS record.
+    QFETCH(bool, closes);
+    QFETCH(QString, reason);
     QTcpServer listener;
     QVERIFY(listener.listen(QHostAddress::LocalHost, 0));
     QByteArray received;
     connect(&listener, &QTcpServer::newConnection, this, [&] {
         QTcpSocket *peer = listener.nextPendingConnection();
-        connect(peer, &QTcpSocket::readyRead, peer, [&received, peer] {
+        connect(peer, &QTcpSocket::readyRead, peer, [&received, peer, closes] {
             received += peer->readAll();
-            peer->close();
+            if (closes)
+                peer->close();
         });
     });
     Tarnpost t;
-    configure(t, listener.serverPort(), 3);
+    configure(t, listener.serverPort(), closes ? 3 : 1);
     QVERIFY(t.setPOPSecurity(Tls));
     t.Connect();
     QCOMPARE(t.Error(), qint16(Tarnpostctl::ErrorTlsHandshake));
     QVERIFY(t.ErrorText().startsWith(u"TLS handshake failed: "_s));
+    if (!reason.isEmpty())
+        QCOMPARE(t.ErrorText(), u"TLS handshake failed: "_s + reason);
     QCOMPARE(t.Status(), qint16(0));
+    QCOMPARE(t.SocketState(), 0);
     QVERIFY(!received.isEmpty());  // the client hello, and nothing in clear
     QVERIFY(!received.contains("USER"));
 }
