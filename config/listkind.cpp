@@ -10,69 +10,54 @@ using namespace Qt::StringLiterals;
 
 namespace Lists {
 
+namespace {
+
+// Everything that differs between the four lists, in one place.
+struct KindInfo
+{
+    ListTable *(ConfigForm::*table)() const;
+    QTableView *(ConfigForm::*view)() const;
+    QLineEdit *(ConfigForm::*countBox)() const;
+    const char16_t *fileName;
+    const char16_t *caption;
+    const char16_t *savedSuffix;
+};
+
+const KindInfo &info(ListKind kind)
+{
+    static const KindInfo kinds[] = {
+        {&ConfigForm::gridAccounts, &ConfigForm::gridAccountsView, &ConfigForm::txtAccountsCount,
+         u"accounts.dat", u" Mail Server | User Login | Password ", u" accounts."},
+        {&ConfigForm::gridwhitelist, &ConfigForm::gridwhitelistView, &ConfigForm::txtwhitelistCount,
+         u"whitelist.dat", u"Email addresses below are not scanned for Spam.", u" whitelist addresses."},
+        {&ConfigForm::gridblacklist, &ConfigForm::gridblacklistView, &ConfigForm::txtblacklistCount,
+         u"blacklist.dat", u"Email addresses below are always blocked.", u" blacklist addresses."},
+        {&ConfigForm::gridkeywords, &ConfigForm::gridkeywordsView, &ConfigForm::txtkeywordsCount,
+         u"keywords.dat", u"Key words and phrases used in filtering.", u" keywords."},
+    };
+    return kinds[int(kind)];
+}
+
+} // namespace
+
 ListTable *table(const ConfigForm &form, ListKind kind)
 {
-    switch (kind) {
-    case ListKind::Accounts:
-        return form.gridAccounts();
-    case ListKind::Whitelist:
-        return form.gridwhitelist();
-    case ListKind::Blacklist:
-        return form.gridblacklist();
-    case ListKind::Keywords:
-        return form.gridkeywords();
-    }
-    return nullptr;
+    return (form.*info(kind).table)();
 }
 
 ListGridView *view(const ConfigForm &form, ListKind kind)
 {
-    QTableView *grid = nullptr;
-    switch (kind) {
-    case ListKind::Accounts:
-        grid = form.gridAccountsView();
-        break;
-    case ListKind::Whitelist:
-        grid = form.gridwhitelistView();
-        break;
-    case ListKind::Blacklist:
-        grid = form.gridblacklistView();
-        break;
-    case ListKind::Keywords:
-        grid = form.gridkeywordsView();
-        break;
-    }
-    return qobject_cast<ListGridView *>(grid);
+    return qobject_cast<ListGridView *>((form.*info(kind).view)());
 }
 
 QLineEdit *countBox(const ConfigForm &form, ListKind kind)
 {
-    switch (kind) {
-    case ListKind::Accounts:
-        return form.txtAccountsCount();
-    case ListKind::Whitelist:
-        return form.txtwhitelistCount();
-    case ListKind::Blacklist:
-        return form.txtblacklistCount();
-    case ListKind::Keywords:
-        return form.txtkeywordsCount();
-    }
-    return nullptr;
+    return (form.*info(kind).countBox)();
 }
 
 QString fileName(ListKind kind)
 {
-    switch (kind) {
-    case ListKind::Accounts:
-        return u"accounts.dat"_s;
-    case ListKind::Whitelist:
-        return u"whitelist.dat"_s;
-    case ListKind::Blacklist:
-        return u"blacklist.dat"_s;
-    case ListKind::Keywords:
-        return u"keywords.dat"_s;
-    }
-    return QString();
+    return QString::fromUtf16(info(kind).fileName);
 }
 
 QString filePath(const ConfigForm &form, ListKind kind)
@@ -82,17 +67,12 @@ QString filePath(const ConfigForm &form, ListKind kind)
 
 QString caption(ListKind kind)
 {
-    switch (kind) {
-    case ListKind::Accounts:
-        return u" Mail Server | User Login | Password "_s;
-    case ListKind::Whitelist:
-        return u"Email addresses below are not scanned for Spam."_s;
-    case ListKind::Blacklist:
-        return u"Email addresses below are always blocked."_s;
-    case ListKind::Keywords:
-        return u"Key words and phrases used in filtering."_s;
-    }
-    return QString();
+    return QString::fromUtf16(info(kind).caption);
+}
+
+QString savedSuffix(ListKind kind)
+{
+    return QString::fromUtf16(info(kind).savedSuffix);
 }
 
 void appendRow(ConfigForm &form, ListKind kind, const QStringList &cells)

@@ -13,21 +13,6 @@ using namespace Qt::StringLiterals;
 
 namespace {
 
-QString progressSuffix(ListKind kind)
-{
-    switch (kind) {
-    case ListKind::Accounts:
-        return u" accounts."_s;
-    case ListKind::Whitelist:
-        return u" whitelist addresses."_s;
-    case ListKind::Blacklist:
-        return u" blacklist addresses."_s;
-    case ListKind::Keywords:
-        return u" keywords."_s;
-    }
-    return QString();
-}
-
 QString rowLine(ListKind kind, const QStringList &cells)
 {
     if (kind == ListKind::Accounts)
@@ -49,7 +34,7 @@ bool saveList(ConfigForm &form, ListKind kind)
     if (!DataFile::openForSave(file, kind == ListKind::Accounts))
         return false;
     bool ok = true;
-    const QString suffix = progressSuffix(kind);
+    const QString suffix = Lists::savedSuffix(kind);
     for (qsizetype i = 0; i < rows.size(); ++i) {
         form.setSplashMessage(u"Updating "_s + QString::number(i + 1) + suffix);
         QCoreApplication::processEvents();
