@@ -137,6 +137,10 @@ private:
     void wsk1_Encrypted();
     // STLS after the greeting; false (with Error set) when the upgrade failed.
     bool funstarttls();
+    void subsendcommand(SocketAdapter &socket, const QString &strCommand);
+    // A one-line command of an open session: refusedError on a refusal,
+    // disconnectedError without a session.
+    void subsessioncommand(const QString &command, qint16 refusedError, qint16 disconnectedError);
     void subflushdata();
     static QString funbytestostring(const QByteArray &bytes, qsizetype from, qsizetype to);
     void subwritebytestofile(const QByteArray &bytes, qsizetype from, qsizetype to);

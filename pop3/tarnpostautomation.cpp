@@ -2,6 +2,7 @@
 // the persisted properties and the lifecycle hooks a host calls.
 #include "tarnpost.h"
 
+#include "replyparsing.h"
 #include "tarnpostctl.h"
 
 #include <QMessageBox>
@@ -261,18 +262,6 @@ std::optional<QString> toText(const QVariant &value)
     if (!value.canConvert<QString>())
         return std::nullopt;
     return value.toString();
-}
-
-// Blanks are spaces only; tabs and line ends stay.
-QString trimBlanks(const QString &text)
-{
-    qsizetype first = 0;
-    qsizetype last = text.size();
-    while (first < last && text.at(first) == u' ')
-        ++first;
-    while (last > first && text.at(last - 1) == u' ')
-        --last;
-    return text.mid(first, last - first);
 }
 
 const MemberInfo *findSlot(qint32 memberId, InvokeKind kind)
@@ -564,7 +553,7 @@ void Tarnpost::showReadOnlyMessage()
 
 QString Tarnpost::GetStringValueOfProperty(QString &strPropertyToReturn)
 {
-    const QString key = trimBlanks(strPropertyToReturn).toUpper();
+    const QString key = ReplyParsing::trimBlanks(strPropertyToReturn).toUpper();
     QString value;
     if (key == "POPHOSTNAME"_L1)
         value = POPHostname();

@@ -282,35 +282,31 @@ void Tarnpost::WriteCurrentMsgToFile(QString &strFileToWriteTo)
     subdebuglog(u"end WriteCurrentMsgToFile"_s);
 }
 
+void Tarnpost::subsessioncommand(const QString &command, qint16 refusedError, qint16 disconnectedError)
+{
+    intpropertyerror = 0;
+    if (intpropertystatus != 1) {
+        intpropertyerror = disconnectedError;
+        return;
+    }
+    const QString reply = funSendDataForSingleLineResponse(*wsk1, command, m_POPTimeout);
+    if (!isSuccess(reply)) {
+        intpropertyerror = refusedError;
+        strLastErrorReply = reply;
+    }
+}
+
 void Tarnpost::DeleteCurrentMsg()
 {
     subdebuglog(u"start deletecurrentmessage"_s);
-    intpropertyerror = 0;
-    if (intpropertystatus == 1) {
-        const QString reply = funSendDataForSingleLineResponse(*wsk1, "DELE "_L1 + QString::number(m_MsgNumber), m_POPTimeout);
-        if (!isSuccess(reply)) {
-            intpropertyerror = 26;
-            strLastErrorReply = reply;
-        }
-    } else {
-        intpropertyerror = 27;
-    }
+    subsessioncommand("DELE "_L1 + QString::number(m_MsgNumber), 26, 27);
     subdebuglog(u"end deletecurrentmessage"_s);
 }
 
 void Tarnpost::ResetDeletedMsgs()
 {
     subdebuglog(u"start resetdeletedmessages"_s);
-    intpropertyerror = 0;
-    if (intpropertystatus == 1) {
-        const QString reply = funSendDataForSingleLineResponse(*wsk1, u"RSET"_s, m_POPTimeout);
-        if (!isSuccess(reply)) {
-            intpropertyerror = 28;
-            strLastErrorReply = reply;
-        }
-    } else {
-        intpropertyerror = 29;
-    }
+    subsessioncommand(u"RSET"_s, 28, 29);
     subdebuglog(u"end resetdeletedmessages"_s);
 }
 

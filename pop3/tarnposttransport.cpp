@@ -48,10 +48,7 @@ QString Tarnpost::funSendDataForSingleLineResponse(SocketAdapter &socket, const 
     subdebuglog(u"start funSendDataForSingleLineResponse"_s);
     blnStreamToFile = false;
     subclosestreamfile();
-    dtmLastActivity.start();
-    if (m_DebugMode)
-        subdebuglog(u"Sending command:"_s + strCommand);
-    socket.send((strCommand + "\r\n"_L1).toLatin1());
+    subsendcommand(socket, strCommand);
 
     bool done = false;
     for (;;) {
@@ -76,10 +73,7 @@ QString Tarnpost::funSendDataForMultiLineResponse(SocketAdapter &socket, const Q
     subdebuglog(u"start funSendDataForMultiLineResponse"_s);
     blnStreamToFile = false;
     subclosestreamfile();
-    dtmLastActivity.start();
-    if (m_DebugMode)
-        subdebuglog(u"Sending command:"_s + strCommand);
-    socket.send((strCommand + "\r\n"_L1).toLatin1());
+    subsendcommand(socket, strCommand);
 
     QString result;
     bool firstLineCheck = true;
@@ -134,10 +128,7 @@ QString Tarnpost::funSendDataForStreamingToAFile(SocketAdapter &socket, const QS
     };
     m_framer.start();
     m_streamFileError.clear();
-    dtmLastActivity.start();
-    if (m_DebugMode)
-        subdebuglog(u"Sending command:"_s + strCommand);
-    socket.send((strCommand + "\r\n"_L1).toLatin1());
+    subsendcommand(socket, strCommand);
 
     for (;;) {
         subwaitforevents();
@@ -159,6 +150,15 @@ QString Tarnpost::funSendDataForStreamingToAFile(SocketAdapter &socket, const QS
     subflushdata();
     subdebuglog(u"end funSendDataForStreamingToAFile"_s);
     return strStreamFirstLine;
+}
+
+void Tarnpost::subsendcommand(SocketAdapter &socket, const QString &strCommand)
+{
+    // The timeout counts from here.
+    dtmLastActivity.start();
+    if (m_DebugMode)
+        subdebuglog(u"Sending command:"_s + strCommand);
+    socket.send((strCommand + "\r\n"_L1).toLatin1());
 }
 
 void Tarnpost::subflushdata()
