@@ -122,33 +122,29 @@ void MailboxScanner::scanMessage(qint16 number)
 
 bool MailboxScanner::whitelisted(const QString &from)
 {
-    if (!ruleOn(m_form.checkwhitelist()))
+    if (!ruleOn(m_form.checkwhitelist()) || !listed(m_whitelist, from))
         return false;
-    // The list is read again at every entry: a yield may have changed it.
-    for (int k = 0; k < m_whitelist.upper().size(); ++k) {
-        const QString entry = m_whitelist.upper().at(k);
-        setFromCaption(from, entry);
-        yield();
-        if (containsEntry(from, entry)) {
-            setCaption(u"WHITELIST ADDRESS DETECTED"_s);
-            return true;
-        }
-    }
-    return false;
+    setCaption(u"WHITELIST ADDRESS DETECTED"_s);
+    return true;
 }
 
 bool MailboxScanner::blacklisted(const QString &from)
 {
-    if (!ruleOn(m_form.checkblacklist()))
+    if (!ruleOn(m_form.checkblacklist()) || !listed(m_blacklist, from))
         return false;
-    for (int k = 0; k < m_blacklist.upper().size(); ++k) {
-        const QString entry = m_blacklist.upper().at(k);
+    spamAction();
+    return true;
+}
+
+bool MailboxScanner::listed(ListEntries &list, const QString &from)
+{
+    // The list is read again at every entry: a yield may have changed it.
+    for (int k = 0; k < list.upper().size(); ++k) {
+        const QString entry = list.upper().at(k);
         setFromCaption(from, entry);
         yield();
-        if (containsEntry(from, entry)) {
-            spamAction();
+        if (containsEntry(from, entry))
             return true;
-        }
     }
     return false;
 }

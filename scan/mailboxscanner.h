@@ -37,6 +37,8 @@ private:
     void scanMessage(qint16 number);
     bool whitelisted(const QString &from);
     bool blacklisted(const QString &from);
+    // Whether from contains an entry of the list, with a caption for every entry tried.
+    bool listed(ListEntries &list, const QString &from);
     void showSenderIp();
     bool keywordMatched();
     bool keywordMatchedFrom(int index);
