@@ -3,7 +3,7 @@
 // and shows what it could read; Save Settings then writes clean files that
 // load back to the same rows.
 
-#include "reliabilitysupport.h"
+#include "programfolder.h"
 
 #include "listtable.h"
 #include "memorypropertybag.h"
@@ -154,7 +154,7 @@ void tst_BadFiles::damagedFile()
     QFETCH(QByteArray, bytes);
     QFETCH(QStringList, shown);
 
-    Reliability::ProgramFolder folder;
+    ProgramTest::ProgramFolder folder;
     // Good files beside the damaged one.
     QVERIFY(folder.write(u"stats.dat"_s, GoodStats));
     QVERIFY(folder.write(u"accounts.dat"_s, GoodAccounts));
@@ -246,7 +246,7 @@ void tst_BadFiles::damagedControlProperties()
     QFETCH(int, port);
     QFETCH(int, timeout);
 
-    Reliability::ProgramFolder folder;
+    ProgramTest::ProgramFolder folder;
     const QString path = folder.file(u"tarnpost1.frm"_s);
     if (bytes != "<missing>")
         QVERIFY(folder.write(u"tarnpost1.frm"_s, bytes));

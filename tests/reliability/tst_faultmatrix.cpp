@@ -6,7 +6,7 @@
 
 #include "faultpop3server.h"
 #include "mailboxscanner.h"
-#include "reliabilitysupport.h"
+#include "programfolder.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -61,11 +61,12 @@ int runCell(int step, int fault)
     if (!server.start())
         return 3;
 
-    Reliability::ProgramFolder folder;
-    folder.write(u"accounts.dat"_s, "127.0.0.1,victim,vpw\r\n127.0.0.1,good,gpw\r\n");
-    folder.write(u"blacklist.dat"_s, "spam.example\r\n");
-    auto form = Reliability::openWindow(folder);
-    Reliability::blacklistOnly(*form);
+    ProgramTest::ProgramFolder folder;
+    if (!folder.write(u"accounts.dat"_s, "127.0.0.1,victim,vpw\r\n127.0.0.1,good,gpw\r\n")
+        || !folder.write(u"blacklist.dat"_s, "spam.example\r\n"))
+        return 3;
+    auto form = ProgramTest::openWindow(folder);
+    ProgramTest::blacklistOnly(*form);
     form->Tarnpost1().setPOPPort(server.port());
     form->Tarnpost1().setPOPTimeout(1);
     form->txttotalemailsever()->setText(u"0"_s);

@@ -5,7 +5,7 @@
 
 #include "faultpop3server.h"
 #include "mailboxscanner.h"
-#include "reliabilitysupport.h"
+#include "programfolder.h"
 
 #include <QDirIterator>
 #include <QLabel>
@@ -88,11 +88,11 @@ void tst_HostileMessages::hostileMessage()
     server.addUser(u"u"_s, u"p"_s, {message, clean});
     QVERIFY(server.start());
 
-    Reliability::ProgramFolder folder;
+    ProgramTest::ProgramFolder folder;
     QVERIFY(folder.write(u"accounts.dat"_s, "127.0.0.1,u,p\r\n"));
     QVERIFY(folder.write(u"blacklist.dat"_s, "pharma\r\n"));
-    auto form = Reliability::openWindow(folder);
-    Reliability::blacklistOnly(*form);
+    auto form = ProgramTest::openWindow(folder);
+    ProgramTest::blacklistOnly(*form);
     form->Tarnpost1().setPOPPort(server.port());
     form->Tarnpost1().setPOPTimeout(5);
     form->txttotalemailsever()->setText(u"0"_s);
@@ -132,10 +132,10 @@ void tst_HostileMessages::mailboxBeyondTheMessageLimit()
     });
     QVERIFY(server.start());
 
-    Reliability::ProgramFolder folder;
+    ProgramTest::ProgramFolder folder;
     QVERIFY(folder.write(u"accounts.dat"_s, "127.0.0.1,big,p\r\n"));
-    auto form = Reliability::openWindow(folder);
-    Reliability::blacklistOnly(*form);
+    auto form = ProgramTest::openWindow(folder);
+    ProgramTest::blacklistOnly(*form);
     form->checkblacklist()->setCheckState(Qt::Unchecked);
     form->Tarnpost1().setPOPPort(server.port());
     form->Tarnpost1().setPOPTimeout(5);

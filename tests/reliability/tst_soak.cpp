@@ -5,7 +5,7 @@
 
 #include "faultpop3server.h"
 #include "mailboxscanner.h"
-#include "reliabilitysupport.h"
+#include "programfolder.h"
 
 #include <QFile>
 #include <QLineEdit>
@@ -56,12 +56,12 @@ void tst_Soak::twentyThousandMessages()
     });
     QVERIFY(server.start());
 
-    Reliability::ProgramFolder folder;
+    ProgramTest::ProgramFolder folder;
     QVERIFY(folder.write(u"accounts.dat"_s, "127.0.0.1,soak,p\r\n"));
     QVERIFY(folder.write(u"blacklist.dat"_s, "spam.example\r\n"));
     QVERIFY(folder.write(u"keywords.dat"_s, "never-there\r\n"));
-    auto form = Reliability::openWindow(folder);
-    Reliability::blacklistOnly(*form);
+    auto form = ProgramTest::openWindow(folder);
+    ProgramTest::blacklistOnly(*form);
     form->checkkeywords()->setCheckState(Qt::Checked);
     form->checkspamcop()->setCheckState(Qt::Checked);
     form->Tarnpost1().setPOPPort(server.port());

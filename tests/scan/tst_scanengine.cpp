@@ -4,7 +4,7 @@
 #include "dovecotserver.h"
 #include "listtable.h"
 #include "mailboxscanner.h"
-#include "scantestfixture.h"
+#include "programfolder.h"
 #include "scriptedpop3server.h"
 
 #include <QLabel>
@@ -12,7 +12,7 @@
 #include <QtTest>
 
 using namespace Qt::StringLiterals;
-using namespace ScanTest;
+using namespace ProgramTest;
 
 namespace {
 
@@ -88,10 +88,10 @@ void tst_ScanEngine::rulesDecideInOrder()
     QCOMPARE(server.messageCount(u"alice"_s), 6);
 
     ProgramFolder folder;
-    folder.write(u"accounts.dat"_s, server.address().toUtf8() + ",alice,alicepw\r\n");
-    folder.write(u"whitelist.dat"_s, "boss@\r\n");
-    folder.write(u"blacklist.dat"_s, "spam.example\r\n");
-    folder.write(u"keywords.dat"_s, "viagra\r\nLottery\r\n\xc3\x9c" "BERWEISUNG\r\n");
+    QVERIFY(folder.write(u"accounts.dat"_s, server.address().toUtf8() + ",alice,alicepw\r\n"));
+    QVERIFY(folder.write(u"whitelist.dat"_s, "boss@\r\n"));
+    QVERIFY(folder.write(u"blacklist.dat"_s, "spam.example\r\n"));
+    QVERIFY(folder.write(u"keywords.dat"_s, "viagra\r\nLottery\r\n\xc3\x9c" "BERWEISUNG\r\n"));
     auto form = openWindow(folder);
     pointControlAt(*form, server);
     setRules(*form, Qt::Checked, Qt::Checked, Qt::Checked, Qt::Checked);
@@ -170,10 +170,10 @@ void tst_ScanEngine::switchedOffRulesDecideNothing()
     QVERIFY2(startServer(server, u"127.83.5.2"_s), qPrintable(server.errorString()));
 
     ProgramFolder folder;
-    folder.write(u"accounts.dat"_s, server.address().toUtf8() + ",bob,bobpw\r\n");
-    folder.write(u"whitelist.dat"_s, "x@\r\n");
-    folder.write(u"blacklist.dat"_s, "spam.example\r\n");
-    folder.write(u"keywords.dat"_s, "viagra\r\n");
+    QVERIFY(folder.write(u"accounts.dat"_s, server.address().toUtf8() + ",bob,bobpw\r\n"));
+    QVERIFY(folder.write(u"whitelist.dat"_s, "x@\r\n"));
+    QVERIFY(folder.write(u"blacklist.dat"_s, "spam.example\r\n"));
+    QVERIFY(folder.write(u"keywords.dat"_s, "viagra\r\n"));
     auto form = openWindow(folder);
     pointControlAt(*form, server);
     setRules(*form, state, state, state, state);
@@ -201,11 +201,11 @@ void tst_ScanEngine::archiveNamesStayInsideTheFolder()
     QVERIFY2(startServer(server, u"127.83.5.3"_s), qPrintable(server.errorString()));
 
     ProgramFolder folder;
-    folder.write(u"accounts.dat"_s, server.address().toUtf8() + ",carol,carolpw\r\n");
-    folder.write(u"blacklist.dat"_s, "spam.example\r\n");
+    QVERIFY(folder.write(u"accounts.dat"_s, server.address().toUtf8() + ",carol,carolpw\r\n"));
+    QVERIFY(folder.write(u"blacklist.dat"_s, "spam.example\r\n"));
     auto form = openWindow(folder);
     pointControlAt(*form, server);
-    setRules(*form, Qt::Unchecked, Qt::Checked, Qt::Unchecked, Qt::Unchecked);
+    blacklistOnly(*form);
 
     Scan::MailboxScanner(*form).run();
 
@@ -243,7 +243,7 @@ void tst_ScanEngine::emptyMailboxStillWritesStatistics()
     QVERIFY2(startServer(server, u"127.83.5.4"_s), qPrintable(server.errorString()));
 
     ProgramFolder folder;
-    folder.write(u"accounts.dat"_s, server.address().toUtf8() + ",dave,davepw\r\n");
+    QVERIFY(folder.write(u"accounts.dat"_s, server.address().toUtf8() + ",dave,davepw\r\n"));
     auto form = openWindow(folder);
     pointControlAt(*form, server);
     form->txttotalemailsever()->setText(u"7"_s);
@@ -269,11 +269,11 @@ void tst_ScanEngine::failedLoginPassesToNextAccount()
 
     ProgramFolder folder;
     const QByteArray host = server.address().toUtf8();
-    folder.write(u"accounts.dat"_s, host + ",erin,wrong\r\n" + host + ",frank,frankpw\r\n");
-    folder.write(u"blacklist.dat"_s, "spam.example\r\n");
+    QVERIFY(folder.write(u"accounts.dat"_s, host + ",erin,wrong\r\n" + host + ",frank,frankpw\r\n"));
+    QVERIFY(folder.write(u"blacklist.dat"_s, "spam.example\r\n"));
     auto form = openWindow(folder);
     pointControlAt(*form, server);
-    setRules(*form, Qt::Unchecked, Qt::Checked, Qt::Unchecked, Qt::Unchecked);
+    blacklistOnly(*form);
 
     Scan::MailboxScanner(*form).run();
 
@@ -296,7 +296,7 @@ void tst_ScanEngine::failedRetrievalCountsTheRestAsScanned()
     QVERIFY(pop.start());
 
     ProgramFolder folder;
-    folder.write(u"accounts.dat"_s, "127.0.0.1,u,p\r\n");
+    QVERIFY(folder.write(u"accounts.dat"_s, "127.0.0.1,u,p\r\n"));
     auto form = openWindow(folder);
     form->Tarnpost1().setPOPPort(pop.port());
     form->txttotalemailsever()->setText(u"0"_s);
@@ -320,11 +320,11 @@ void tst_ScanEngine::nonNumericTotals()
     QVERIFY2(startServer(server, u"127.83.5.6"_s), qPrintable(server.errorString()));
 
     ProgramFolder folder;
-    folder.write(u"accounts.dat"_s, server.address().toUtf8() + ",gina,ginapw\r\n");
-    folder.write(u"blacklist.dat"_s, "spam.example\r\n");
+    QVERIFY(folder.write(u"accounts.dat"_s, server.address().toUtf8() + ",gina,ginapw\r\n"));
+    QVERIFY(folder.write(u"blacklist.dat"_s, "spam.example\r\n"));
     auto form = openWindow(folder);
     pointControlAt(*form, server);
-    setRules(*form, Qt::Unchecked, Qt::Checked, Qt::Unchecked, Qt::Unchecked);
+    blacklistOnly(*form);
     form->txttotalemailsever()->setText(u"lots"_s);
     form->txtEmailsBlockedCount()->setText(u"many"_s);
 

@@ -5,7 +5,7 @@
 #include "dovecotserver.h"
 #include "listtable.h"
 #include "mailboxscanner.h"
-#include "scantestfixture.h"
+#include "programfolder.h"
 
 #include <QLineEdit>
 #include <QSslCertificate>
@@ -15,7 +15,7 @@
 #include <QtTest>
 
 using namespace Qt::StringLiterals;
-using namespace ScanTest;
+using namespace ProgramTest;
 
 namespace {
 
@@ -128,14 +128,14 @@ void tst_ScanSecure::secureAccountThenPlainAccount()
 
     ProgramFolder folder;
     // The plain account comes second: it must get the window's port back.
-    folder.write(u"accounts.dat"_s,
-                 secure.toUtf8() + ",alice,alicepw\r\n" + server.address().toUtf8() + ",bob,bobpw\r\n");
-    folder.write(u"blacklist.dat"_s, "spam.example\r\n");
+    QVERIFY(folder.write(u"accounts.dat"_s,
+                         secure.toUtf8() + ",alice,alicepw\r\n" + server.address().toUtf8() + ",bob,bobpw\r\n"));
+    QVERIFY(folder.write(u"blacklist.dat"_s, "spam.example\r\n"));
     auto form = openWindow(folder);
     if (!isRoot())
         form->Tarnpost1().setPOPPort(server.port());  // the window's saved port
     const qint32 savedPort = form->Tarnpost1().POPPort();
-    setRules(*form, Qt::Unchecked, Qt::Checked, Qt::Unchecked, Qt::Unchecked);
+    blacklistOnly(*form);
     form->txttotalemailsever()->setText(u"0"_s);
     form->txtEmailsBlockedCount()->setText(u"0"_s);
 
@@ -172,12 +172,12 @@ void tst_ScanSecure::untrustedServerIsPassedOver()
 
     ProgramFolder folder;
     const QByteArray host = stranger.address().toUtf8();
-    folder.write(u"accounts.dat"_s, "pop3s://" + host + ':' + QByteArray::number(stranger.tlsPort())
-                                        + ",carol,carolpw\r\npop3+stls://" + host + ':'
-                                        + QByteArray::number(stranger.port()) + ",carol,carolpw\r\n");
-    folder.write(u"blacklist.dat"_s, "spam.example\r\n");
+    QVERIFY(folder.write(u"accounts.dat"_s, "pop3s://" + host + ':' + QByteArray::number(stranger.tlsPort())
+                                                + ",carol,carolpw\r\npop3+stls://" + host + ':'
+                                                + QByteArray::number(stranger.port()) + ",carol,carolpw\r\n"));
+    QVERIFY(folder.write(u"blacklist.dat"_s, "spam.example\r\n"));
     auto form = openWindow(folder);
-    setRules(*form, Qt::Unchecked, Qt::Checked, Qt::Unchecked, Qt::Unchecked);
+    blacklistOnly(*form);
     form->txttotalemailsever()->setText(u"0"_s);
 
     Scan::MailboxScanner(*form).run();
@@ -204,12 +204,12 @@ void tst_ScanSecure::accountOnItsOwnPort()
     QVERIFY(server.port() != 110);
 
     ProgramFolder folder;
-    folder.write(u"accounts.dat"_s, "pop3s://127.0.0.1:99999,dave,davepw\r\npop3://127.0.0.1:"
-                                        + QByteArray::number(server.port()) + ",dave,davepw\r\n");
-    folder.write(u"blacklist.dat"_s, "spam.example\r\n");
+    QVERIFY(folder.write(u"accounts.dat"_s, "pop3s://127.0.0.1:99999,dave,davepw\r\npop3://127.0.0.1:"
+                                                + QByteArray::number(server.port()) + ",dave,davepw\r\n"));
+    QVERIFY(folder.write(u"blacklist.dat"_s, "spam.example\r\n"));
     auto form = openWindow(folder);
     QCOMPARE(form->Tarnpost1().POPPort(), 110);
-    setRules(*form, Qt::Unchecked, Qt::Checked, Qt::Unchecked, Qt::Unchecked);
+    blacklistOnly(*form);
     form->txttotalemailsever()->setText(u"0"_s);
 
     Scan::MailboxScanner(*form).run();

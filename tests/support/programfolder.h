@@ -1,6 +1,7 @@
 #pragma once
-// A program folder with the control library, a main window on it (offscreen,
-// message boxes answered by the seam) and the files a test writes.
+// A program folder with the control library beside it, the main window
+// opened on it (offscreen, message boxes answered by the seam) and the files
+// a test writes. Header-only: for tests that link the program's libraries.
 
 #include "frmmain.h"
 #include "messagebox.h"
@@ -9,12 +10,11 @@
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
-#include <QTest>
 
 #include <memory>
 #include <unistd.h>
 
-namespace ScanTest {
+namespace ProgramTest {
 
 inline bool isRoot()
 {
@@ -30,14 +30,14 @@ public:
         dir.mkdir(QStringLiteral("SpamDeleted"));
         QFile::link(QStringLiteral(QUELLMAIL_BIN_DIR "/libtarnpostctl.so"), dir.filePath(QStringLiteral("libtarnpostctl.so")));
     }
+    bool isValid() const { return m_dir.isValid(); }
     QString path() const { return m_dir.path(); }
     QString file(const QString &name) const { return m_dir.filePath(name); }
 
-    void write(const QString &name, const QByteArray &bytes) const
+    [[nodiscard]] bool write(const QString &name, const QByteArray &bytes) const
     {
         QFile f(file(name));
-        QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
-        f.write(bytes);
+        return f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(bytes) == bytes.size();
     }
     QByteArray read(const QString &name) const
     {
@@ -76,6 +76,12 @@ inline void setRules(frmMain &form, Qt::CheckState white, Qt::CheckState black, 
     form.checkkeywords()->setCheckState(keywords);
 }
 
+// Only the blacklist rule on.
+inline void blacklistOnly(frmMain &form)
+{
+    setRules(form, Qt::Unchecked, Qt::Checked, Qt::Unchecked, Qt::Unchecked);
+}
+
 inline QStringList spamBoxes()
 {
     QStringList texts;
@@ -86,4 +92,4 @@ inline QStringList spamBoxes()
     return texts;
 }
 
-} // namespace ScanTest
+} // namespace ProgramTest
