@@ -25,6 +25,14 @@ inline void configure(Tarnpostctl::Tarnpost &t, quint16 port, qint16 timeout = 2
     t.setPOPTimeout(timeout);
 }
 
+// Configured as above, logged in and message n selected.
+inline void connectAndSelect(Tarnpostctl::Tarnpost &t, quint16 port, qint16 n)
+{
+    configure(t, port);
+    t.Connect();
+    t.SetCurrentMsg(n);
+}
+
 // USER, PASS and STAT all accepted.
 inline void scriptLogin(ScriptedPop3Server &server, const QByteArray &statReply = "+OK 3 3120\r\n")
 {

@@ -206,13 +206,10 @@ void TestTarnpostMessages::reselectWithZero()
     server.expect("UIDL 3", {"+OK 3 third-again\r\n"});
     QVERIFY(server.start());
     Tarnpost t;
-    configure(t, server.port());
-    t.Connect();
-    qint16 n = 3;
-    t.SetCurrentMsg(n);
+    connectAndSelect(t, server.port(), 3);
     t.RetrieveCurrentMsg();
     QCOMPARE(t.MsgContents(), u"body"_s);
-    n = 0;
+    qint16 n = 0;
     t.SetCurrentMsg(n);
     QCOMPARE(n, qint16(3));  // written back
     QCOMPARE(t.MsgNumber(), qint16(3));
@@ -257,10 +254,7 @@ void TestTarnpostMessages::uniqueIdCut()
     server.expect("UIDL 2", {reply});
     QVERIFY(server.start());
     Tarnpost t;
-    configure(t, server.port());
-    t.Connect();
-    qint16 n = 2;
-    t.SetCurrentMsg(n);
+    connectAndSelect(t, server.port(), 2);
     QCOMPARE(t.Error(), qint16(0));
     QCOMPARE(t.MsgUniqueID(), id);
 }
@@ -275,10 +269,7 @@ void TestTarnpostMessages::noSuchMessage()
     server.expect("TOP 2", {"-ERR no such message\r\n"});
     QVERIFY(server.start());
     Tarnpost t;
-    configure(t, server.port());
-    t.Connect();
-    qint16 n = 2;
-    t.SetCurrentMsg(n);
+    connectAndSelect(t, server.port(), 2);
     QCOMPARE(t.Error(), qint16(0));
     QCOMPARE(t.MsgUniqueID(), u"joe:127.0.0.1:2"_s);
     QCOMPARE(t.MsgContents(), u"Unable to retrieve"_s);
@@ -306,10 +297,7 @@ void TestTarnpostMessages::serverWithoutUidl()
     server.expect("RETR 1", {"+OK\r\nSubject: old\r\nFrom: x@y\r\n\r\nthe body\r\n.\r\n"});
     QVERIFY(server.start());
     Tarnpost t;
-    configure(t, server.port());
-    t.Connect();
-    qint16 n = 1;
-    t.SetCurrentMsg(n);
+    connectAndSelect(t, server.port(), 1);
     QCOMPARE(t.Error(), qint16(0));
     QCOMPARE(t.MsgHeaders(), u"Subject: old\r\nFrom: x@y\r"_s);  // ends in a lone CR
     QCOMPARE(t.MsgContents(), u"the body"_s);
@@ -329,10 +317,7 @@ void TestTarnpostMessages::topWithoutLineCount()
     server.expect("TOP 1", {"+OK\r\n  Subject: hi\r\nTo: me\r\n\r\nbody line\r\n.\r\n"});
     QVERIFY(server.start());
     Tarnpost t;
-    configure(t, server.port());
-    t.Connect();
-    qint16 n = 1;
-    t.SetCurrentMsg(n);
+    connectAndSelect(t, server.port(), 1);
     QCOMPARE(t.MsgHeaders(), u"Subject: hi\r\nTo: me\r\n\r\nbody line"_s);
     QCOMPARE(t.Error(), qint16(0));
     QCOMPARE(t.Status(), qint16(1));
@@ -376,10 +361,7 @@ void TestTarnpostMessages::headerFields()
     server.expect("TOP 1 0", {"+OK\r\n" + headers + "   \r\n.\r\n"});
     QVERIFY(server.start());
     Tarnpost t;
-    configure(t, server.port());
-    t.Connect();
-    qint16 n = 1;
-    t.SetCurrentMsg(n);
+    connectAndSelect(t, server.port(), 1);
     QCOMPARE(t.GetOtherHeader(name), value);
     QCOMPARE(t.Error(), qint16(0));
     // The named properties read a missing header as empty.
@@ -406,10 +388,7 @@ void TestTarnpostMessages::longHeaderBlock()
     server.expect("RETR 1", {"+OK\r\n" + headers + "\r\n" + body + "\r\n.\r\n"});
     QVERIFY(server.start());
     Tarnpost t;
-    configure(t, server.port());
-    t.Connect();
-    qint16 n = 1;
-    t.SetCurrentMsg(n);
+    connectAndSelect(t, server.port(), 1);
     QCOMPARE(t.Error(), qint16(0));
     QCOMPARE(t.MsgContents(), latin1(body));
     QCOMPARE(t.MsgHeaders().size(), headers.size() - 1);
@@ -441,10 +420,7 @@ void TestTarnpostMessages::sizeInK()
     server.expect("LIST 1", {reply});
     QVERIFY(server.start());
     Tarnpost t;
-    configure(t, server.port());
-    t.Connect();
-    qint16 n = 1;
-    t.SetCurrentMsg(n);
+    connectAndSelect(t, server.port(), 1);
     QCOMPARE(t.MsgSizeInK(), kilobytes);
     QCOMPARE(t.MsgSizeInK(), kilobytes);
     QCOMPARE(server.receivedLines().size(), 5);
@@ -478,10 +454,7 @@ void TestTarnpostMessages::retrieveShapes()
     server.expect("RETR 1", {reply});
     QVERIFY(server.start());
     Tarnpost t;
-    configure(t, server.port());
-    t.Connect();
-    qint16 n = 1;
-    t.SetCurrentMsg(n);
+    connectAndSelect(t, server.port(), 1);
     QCOMPARE(t.MsgSubject(), u"t"_s);
     t.RetrieveCurrentMsg();
     QCOMPARE(t.Error(), qint16(0));
@@ -498,10 +471,7 @@ void TestTarnpostMessages::deleteAndReset()
     server.expect("RSET", {"+OK reset\r\n"});
     QVERIFY(server.start());
     Tarnpost t;
-    configure(t, server.port());
-    t.Connect();
-    qint16 n = 2;
-    t.SetCurrentMsg(n);
+    connectAndSelect(t, server.port(), 2);
     t.DeleteCurrentMsg();
     QCOMPARE(t.Error(), qint16(0));
     QCOMPARE(t.MsgNumber(), qint16(2));
@@ -524,10 +494,7 @@ void TestTarnpostMessages::lazyFetchesHappenOnce()
     server.expect("LIST 1", {"+OK 1 5000\r\n"});
     QVERIFY(server.start());
     Tarnpost t;
-    configure(t, server.port());
-    t.Connect();
-    qint16 n = 1;
-    t.SetCurrentMsg(n);
+    connectAndSelect(t, server.port(), 1);
     QCOMPARE(t.MsgSizeInK(), 0);
     QCOMPARE(t.Error(), qint16(30));
     QCOMPARE(t.MsgSizeInK(), 0);
@@ -535,6 +502,7 @@ void TestTarnpostMessages::lazyFetchesHappenOnce()
     QCOMPARE(t.MsgFrom(), QString());
     QCOMPARE(t.MsgDate(), QString());
     QCOMPARE(t.Error(), qint16(0));
+    qint16 n = 1;
     t.SetCurrentMsg(n);
     QCOMPARE(t.MsgSizeInK(), 5);
     QCOMPARE(server.receivedLines().size(), 8);

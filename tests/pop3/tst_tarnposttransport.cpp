@@ -422,10 +422,7 @@ void TestTarnpostTransport::progressWithoutSize()
     server.expect("RETR 1", ScriptedPop3Server::splitAt(retrReply(), {20}));
     QVERIFY(server.start());
     Tarnpost t;
-    configure(t, server.port());
-    t.Connect();
-    qint16 n = 1;
-    t.SetCurrentMsg(n);
+    connectAndSelect(t, server.port(), 1);
     QList<ProgressEvent> events;
     connect(&t, &Tarnpost::MsgReadStatus, &t, [&events](qint32 &read, qint32 &total, qint16 &percent) {
         events.append({read, total, percent});
