@@ -79,16 +79,7 @@ fail() {
     exit 1
 }
 
-# wait_until <seconds> <command...>: tries the command every 0.2 s.
-wait_until() {
-    local limit=$(($1 * 5)) i
-    shift
-    for ((i = 0; i < limit; i++)); do
-        "$@" >/dev/null 2>&1 && return 0
-        sleep 0.2
-    done
-    return 1
-}
+source "$(dirname "$0")/../support/xtray.sh"
 
 # --- the program folder, as the install target lays it out
 PROG="$WORK/program"
@@ -115,20 +106,7 @@ MAILDIR=$(awk '$1 == "maildir" {print $2}' "$WORK/server.out")
 echo "server: $(head -n1 "$WORK/server.out")"
 
 # --- display, window manager, tray host
-Xvfb -displayfd 5 -screen 0 1024x768x24 -nolisten tcp 5>"$WORK/display" 2>"$WORK/xvfb.log" &
-PIDS+=($!)
-wait_until 15 test -s "$WORK/display" || fail "Xvfb did not start: $(cat "$WORK/xvfb.log")"
-export DISPLAY=":$(head -n1 "$WORK/display")"
-if command -v openbox >/dev/null 2>&1; then
-    openbox >"$WORK/openbox.log" 2>&1 &
-    PIDS+=($!)
-fi
-trayer --edge top --align right --widthtype pixel --width 120 \
-       --heighttype pixel --height 32 --SetDockType true \
-       --transparent false --tint 0x808080 >"$WORK/trayer.log" 2>&1 &
-PIDS+=($!)
-wait_until 15 xdotool search --name '^panel$' || fail "the tray host did not come up"
-PANEL=$(xdotool search --name '^panel$' | head -n1)
+start_display_and_tray
 
 # --- the program
 # It replaces stats.dat whole (a new file) at the end of a scan.
@@ -138,11 +116,6 @@ STATS_BEFORE=$(stats_file)
 APP=$!
 PIDS+=("$APP")
 
-main_window_shown() { xdotool search --onlyvisible --name '^Quellmail$'; }
-find_icon() {
-    ICON=$(xwininfo -tree -id "$PANEL" 2>/dev/null | awk '/"Quellmail tray icon"/ {print $1; exit}')
-    [ -n "$ICON" ]
-}
 wait_until 60 main_window_shown || fail "the main window did not appear"
 MAIN=$(xdotool search --onlyvisible --name '^Quellmail$' | head -n1)
 wait_until 30 find_icon || fail "no program icon in the tray host"
