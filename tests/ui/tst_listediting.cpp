@@ -54,54 +54,39 @@ void openEntryDialog(frmMain &form, ListKind kind)
     }
 }
 
+// Where each list lives on the window, written out here rather than taken
+// from the program, so a wrong mapping there shows up as a failure.
+struct ListWidgets
+{
+    ListTable *(frmMain::*table)() const;
+    QLineEdit *(frmMain::*count)() const;
+    QTableView *(frmMain::*view)() const;
+};
+
+const ListWidgets &widgetsOf(ListKind kind)
+{
+    static const ListWidgets lists[] = {
+        {&frmMain::gridAccounts, &frmMain::txtAccountsCount, &frmMain::gridAccountsView},
+        {&frmMain::gridwhitelist, &frmMain::txtwhitelistCount, &frmMain::gridwhitelistView},
+        {&frmMain::gridblacklist, &frmMain::txtblacklistCount, &frmMain::gridblacklistView},
+        {&frmMain::gridkeywords, &frmMain::txtkeywordsCount, &frmMain::gridkeywordsView},
+    };
+    return lists[int(kind)];
+}
+
 ListTable *tableOf(frmMain &form, ListKind kind)
 {
-    switch (kind) {
-    case ListKind::Accounts:
-        return form.gridAccounts();
-    case ListKind::Whitelist:
-        return form.gridwhitelist();
-    case ListKind::Blacklist:
-        return form.gridblacklist();
-    case ListKind::Keywords:
-        return form.gridkeywords();
-    }
-    return nullptr;
+    return (form.*widgetsOf(kind).table)();
 }
 
 QLineEdit *countOf(frmMain &form, ListKind kind)
 {
-    switch (kind) {
-    case ListKind::Accounts:
-        return form.txtAccountsCount();
-    case ListKind::Whitelist:
-        return form.txtwhitelistCount();
-    case ListKind::Blacklist:
-        return form.txtblacklistCount();
-    case ListKind::Keywords:
-        return form.txtkeywordsCount();
-    }
-    return nullptr;
+    return (form.*widgetsOf(kind).count)();
 }
 
 ListGridView *viewOf(frmMain &form, ListKind kind)
 {
-    QTableView *view = nullptr;
-    switch (kind) {
-    case ListKind::Accounts:
-        view = form.gridAccountsView();
-        break;
-    case ListKind::Whitelist:
-        view = form.gridwhitelistView();
-        break;
-    case ListKind::Blacklist:
-        view = form.gridblacklistView();
-        break;
-    case ListKind::Keywords:
-        view = form.gridkeywordsView();
-        break;
-    }
-    return qobject_cast<ListGridView *>(view);
+    return qobject_cast<ListGridView *>((form.*widgetsOf(kind).view)());
 }
 
 } // namespace
