@@ -1,9 +1,11 @@
 #pragma once
-// Small helpers shared by the benchmark programs: process CPU and memory
-// figures, and the one machine-readable line each worker prints for the
-// driver ("result key=value ...").
+// Small helpers shared by the benchmark programs: the mailbox options of the
+// workers, process CPU and memory figures, and the one machine-readable line
+// each worker prints for the driver ("result key=value ...").
 
 #include <QByteArray>
+#include <QCommandLineOption>
+#include <QCommandLineParser>
 #include <QFile>
 #include <QList>
 #include <QPair>
@@ -14,6 +16,25 @@
 #include <cstdio>
 
 namespace Bench {
+
+// --host, --port, --user and --password: the mailbox a worker talks to.
+struct AccountOptions
+{
+    explicit AccountOptions(const QString &portHelp = QStringLiteral("server port"),
+                            const QString &defaultUser = QString())
+        : port(QStringLiteral("port"), portHelp, QStringLiteral("port"))
+        , user(QStringLiteral("user"), QStringLiteral("mailbox user"), QStringLiteral("user"), defaultUser)
+    {
+    }
+    void addTo(QCommandLineParser &parser) const { parser.addOptions({host, port, user, password}); }
+
+    const QCommandLineOption host{QStringLiteral("host"), QStringLiteral("server address"), QStringLiteral("host"),
+                                  QStringLiteral("127.0.0.1")};
+    const QCommandLineOption port;
+    const QCommandLineOption user;
+    const QCommandLineOption password{QStringLiteral("password"), QStringLiteral("mailbox password"),
+                                      QStringLiteral("password")};
+};
 
 inline double cpuSeconds()
 {

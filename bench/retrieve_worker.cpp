@@ -3,8 +3,7 @@
 //
 // bench_retrieve --port P --user U --password W [--host H] [--message N]
 
-#include "benchsupport.h"
-#include "tarnpost.h"
+#include "benchcontrol.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
@@ -21,25 +20,15 @@ int main(int argc, char **argv)
     QApplication app(argc, argv);
 
     QCommandLineParser parser;
-    const QCommandLineOption hostOption(u"host"_s, u"server address"_s, u"host"_s, u"127.0.0.1"_s);
-    const QCommandLineOption portOption(u"port"_s, u"server port"_s, u"port"_s);
-    const QCommandLineOption userOption(u"user"_s, u"mailbox user"_s, u"user"_s);
-    const QCommandLineOption passwordOption(u"password"_s, u"mailbox password"_s, u"password"_s);
+    const Bench::AccountOptions account;
+    account.addTo(parser);
     const QCommandLineOption messageOption(u"message"_s, u"message number"_s, u"n"_s, u"1"_s);
-    parser.addOptions({hostOption, portOption, userOption, passwordOption, messageOption});
+    parser.addOption(messageOption);
     parser.process(app);
 
     Tarnpostctl::Tarnpost control;
-    control.setPOPHostname(parser.value(hostOption));
-    control.setPOPPort(parser.value(portOption).toInt());
-    control.setPOPUsername(parser.value(userOption));
-    control.setPOPPassword(parser.value(passwordOption));
-    control.setPOPTimeout(30);
-    control.Connect();
-    if (control.Error() != 0) {
-        std::fprintf(stderr, "connect failed: %s\n", qPrintable(control.ErrorText()));
+    if (!Bench::connectControl(control, parser, account, parser.value(account.port).toInt()))
         return 1;
-    }
     qint16 number = qint16(parser.value(messageOption).toInt());
     control.SetCurrentMsg(number);
 

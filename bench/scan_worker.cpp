@@ -56,15 +56,12 @@ int main(int argc, char **argv)
     QApplication app(argc, argv);
 
     QCommandLineParser parser;
-    const QCommandLineOption hostOption(u"host"_s, u"server address"_s, u"host"_s, u"127.0.0.1"_s);
-    const QCommandLineOption portOption(u"port"_s, u"server port"_s, u"port"_s);
-    const QCommandLineOption userOption(u"user"_s, u"mailbox user"_s, u"user"_s);
-    const QCommandLineOption passwordOption(u"password"_s, u"mailbox password"_s, u"password"_s);
+    const Bench::AccountOptions account;
+    account.addTo(parser);
     const QCommandLineOption keywordsOption(u"keywords"_s, u"keyword entries"_s, u"n"_s, u"20"_s);
     const QCommandLineOption whitelistOption(u"whitelist"_s, u"whitelist entries"_s, u"n"_s, u"20"_s);
     const QCommandLineOption blacklistOption(u"blacklist"_s, u"blacklist entries"_s, u"n"_s, u"20"_s);
-    parser.addOptions({hostOption, portOption, userOption, passwordOption, keywordsOption, whitelistOption,
-                       blacklistOption});
+    parser.addOptions({keywordsOption, whitelistOption, blacklistOption});
     parser.process(app);
 
     QTemporaryDir folder;
@@ -72,8 +69,8 @@ int main(int argc, char **argv)
     dir.mkdir(u"SpamDeleted"_s);
     QFile::link(QStringLiteral(QUELLMAIL_BIN_DIR "/libtarnpostctl.so"), dir.filePath(u"libtarnpostctl.so"_s));
 
-    writeFile(dir.filePath(u"accounts.dat"_s), (parser.value(hostOption) + u',' + parser.value(userOption) + u','
-                                                + parser.value(passwordOption) + u"\r\n"_s)
+    writeFile(dir.filePath(u"accounts.dat"_s), (parser.value(account.host) + u',' + parser.value(account.user) + u','
+                                                + parser.value(account.password) + u"\r\n"_s)
                                                    .toUtf8());
     QByteArray list;
     for (int i = 0, n = parser.value(keywordsOption).toInt(); i < n; ++i)
@@ -95,7 +92,7 @@ int main(int argc, char **argv)
     for (QCheckBox *rule : {form->checkwhitelist(), form->checkblacklist(), form->checkspamcop(),
                             form->checkkeywords()})
         rule->setCheckState(Qt::Checked);
-    form->Tarnpost1().setPOPPort(parser.value(portOption).toInt());
+    form->Tarnpost1().setPOPPort(parser.value(account.port).toInt());
     form->txttotalemailsever()->setText(u"0"_s);
     form->txtEmailsBlockedCount()->setText(u"0"_s);
     form->show();

@@ -5,8 +5,7 @@
 //
 // bench_stream_memory [--port P --user U --password W [--host H] [--message N]]
 
-#include "benchsupport.h"
-#include "tarnpost.h"
+#include "benchcontrol.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
@@ -97,20 +96,18 @@ int main(int argc, char **argv)
     QApplication app(argc, argv);
 
     QCommandLineParser parser;
-    const QCommandLineOption hostOption(u"host"_s, u"server address"_s, u"host"_s, u"127.0.0.1"_s);
-    const QCommandLineOption portOption(u"port"_s, u"server port (default: a server of our own)"_s, u"port"_s);
-    const QCommandLineOption userOption(u"user"_s, u"mailbox user"_s, u"user"_s, u"bench"_s);
-    const QCommandLineOption passwordOption(u"password"_s, u"mailbox password"_s, u"password"_s);
+    const Bench::AccountOptions account(u"server port (default: a server of our own)"_s, u"bench"_s);
+    account.addTo(parser);
     const QCommandLineOption messageOption(u"message"_s, u"message number"_s, u"n"_s, u"1"_s);
     const QCommandLineOption outputOption(u"output"_s, u"file to write (default: a temporary one)"_s, u"path"_s);
-    parser.addOptions({hostOption, portOption, userOption, passwordOption, messageOption, outputOption});
+    parser.addOptions({messageOption, outputOption});
     parser.process(app);
 
     const qint64 bodyBytes = 100LL * 1024 * 1024;
     std::unique_ptr<MessageServer> server;
     quint16 port = 0;
-    if (parser.isSet(portOption)) {
-        port = quint16(parser.value(portOption).toUInt());
+    if (parser.isSet(account.port)) {
+        port = quint16(parser.value(account.port).toUInt());
     } else {
         server = std::make_unique<MessageServer>(bodyBytes);
         server->start();
@@ -121,16 +118,8 @@ int main(int argc, char **argv)
 
     QTemporaryDir dir;
     Tarnpostctl::Tarnpost control;
-    control.setPOPHostname(parser.value(hostOption));
-    control.setPOPPort(port);
-    control.setPOPUsername(parser.value(userOption));
-    control.setPOPPassword(parser.value(passwordOption));
-    control.setPOPTimeout(30);
-    control.Connect();
-    if (control.Error() != 0) {
-        std::fprintf(stderr, "connect failed: %s\n", qPrintable(control.ErrorText()));
+    if (!Bench::connectControl(control, parser, account, port))
         return 1;
-    }
     qint16 n = qint16(parser.value(messageOption).toInt());
     control.SetCurrentMsg(n);
     const long rssBefore = Bench::currentRssKb();
