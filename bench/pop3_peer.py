@@ -6,6 +6,8 @@ connection, doing the same POP3 exchanges as the program.
   pop3_peer.py scan HOST PORT USER PASSWORD      UIDL n, TOP n 0, LIST n, RETR n for every n
   pop3_peer.py retr HOST PORT USER PASSWORD N    RETR N
   pop3_peer.py idle SECONDS                      a wait on a silent server of its own
+  pop3_peer.py window HOST PORT USER PASSWORD W  one UIDL and one LIST, then every RETR
+                                                 with at most W outstanding (0: all at once)
 
 Each prints one line "result key=value ..." (times measured inside, so the
 interpreter's start-up is not counted).
@@ -62,6 +64,74 @@ def retr(host, port, user, password, number):
     result(seconds=seconds, bytes=octets)
 
 
+class Pipeline:
+    """A raw POP3 session that can have several commands in flight."""
+
+    def __init__(self, host, port):
+        self.sock = socket.create_connection((host, int(port)), timeout=60)
+        self.buffer = bytearray()
+        self.line()  # greeting
+
+    def send(self, command):
+        self.sock.sendall(command.encode() + b"\r\n")
+
+    def fill(self):
+        data = self.sock.recv(1 << 20)
+        if not data:
+            raise EOFError("connection closed")
+        self.buffer += data
+
+    def line(self):
+        while True:
+            end = self.buffer.find(b"\r\n")
+            if end >= 0:
+                line = bytes(self.buffer[:end])
+                del self.buffer[:end + 2]
+                if not line.startswith(b"+OK"):
+                    raise RuntimeError(line.decode(errors="replace"))
+                return line
+            self.fill()
+
+    def multiline(self):
+        self.line()
+        start = 0
+        while True:
+            if self.buffer.startswith(b".\r\n"):
+                del self.buffer[:3]
+                return b""
+            end = self.buffer.find(b"\r\n.\r\n", start)
+            if end >= 0:
+                body = bytes(self.buffer[:end])
+                del self.buffer[:end + 5]
+                return body
+            start = max(0, len(self.buffer) - 4)
+            self.fill()
+
+
+def window(host, port, user, password, width):
+    width = int(width)
+    start = time.perf_counter()
+    box = Pipeline(host, port)
+    box.send(f"USER {user}")
+    box.line()
+    box.send(f"PASS {password}")
+    box.line()
+    box.send("UIDL")
+    box.multiline()
+    box.send("LIST")
+    count = len(box.multiline().splitlines())
+    size = 0
+    sent = 0
+    for n in range(1, count + 1):
+        while sent < count and (width == 0 or sent - n + 1 < width):
+            sent += 1
+            box.send(f"RETR {sent}")
+        size += len(box.multiline())
+    box.send("QUIT")
+    box.line()
+    result(seconds=time.perf_counter() - start, messages=count, bytes=size)
+
+
 def idle(seconds):
     server = socket.socket()
     server.bind(("127.0.0.1", 0))
@@ -79,7 +149,8 @@ def idle(seconds):
 
 
 def main(argv):
-    modes = {"warm": (warm, 4), "scan": (scan, 4), "retr": (retr, 5), "idle": (idle, 1)}
+    modes = {"warm": (warm, 4), "scan": (scan, 4), "retr": (retr, 5), "idle": (idle, 1),
+             "window": (window, 5)}
     if len(argv) < 2 or argv[1] not in modes or len(argv) - 2 != modes[argv[1]][1]:
         print(__doc__, file=sys.stderr)
         return 2
