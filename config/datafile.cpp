@@ -4,6 +4,29 @@
 #include <QSaveFile>
 #include <QStringDecoder>
 
+namespace {
+
+// Stateless, so a sequence cut off at the end counts as invalid too. A byte
+// order mark is dropped only at the start of the file.
+std::optional<QString> decodeUtf8(QByteArrayView bytes, bool startOfFile)
+{
+    QStringDecoder::Flags flags = QStringDecoder::Flag::Stateless;
+    if (!startOfFile)
+        flags |= QStringDecoder::Flag::ConvertInitialBom;
+    QStringDecoder utf8(QStringDecoder::Utf8, flags);
+    QString text = utf8(bytes);
+    if (utf8.hasError())
+        return std::nullopt;
+    return text;
+}
+
+bool isLineEnd(char c)
+{
+    return c == '\r' || c == '\n';
+}
+
+} // namespace
+
 std::optional<QStringList> DataFile::readLines(const QString &path)
 {
     QFile file(path);
@@ -18,11 +41,24 @@ std::optional<QStringList> DataFile::readLines(const QString &path)
 
 QString DataFile::decode(const QByteArray &bytes)
 {
-    // Stateless, so a sequence cut off at the end counts as invalid too.
-    QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
-    QString text = utf8(bytes);
-    if (utf8.hasError())
-        return QString::fromLatin1(bytes);
+    if (std::optional<QString> whole = decodeUtf8(bytes, true))
+        return *whole;
+    // Line by line: one bad byte must not turn every other line to Latin-1.
+    QString text;
+    text.reserve(bytes.size());
+    const qsizetype size = bytes.size();
+    qsizetype at = 0;
+    while (at < size) {
+        qsizetype end = at;
+        while (end < size && !isLineEnd(bytes.at(end)))
+            ++end;
+        const QByteArrayView line = QByteArrayView(bytes).sliced(at, end - at);
+        const std::optional<QString> utf8 = decodeUtf8(line, at == 0);
+        text += utf8 ? *utf8 : QString::fromLatin1(line);
+        for (; end < size && isLineEnd(bytes.at(end)); ++end)
+            text += QLatin1Char(bytes.at(end));
+        at = end;
+    }
     return text;
 }
 

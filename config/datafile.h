@@ -1,5 +1,5 @@
 #pragma once
-// Reading and writing the program's text files: UTF-8 (a file that is not
+// Reading and writing the program's text files: UTF-8 (a line that is not
 // valid UTF-8 is read as Latin-1, so no byte is lost), CR LF line ends on
 // write, CR LF, lone CR or LF accepted on read, atomic replacement on write.
 
@@ -16,6 +16,8 @@ class DataFile final
 public:
     // The file's lines, or nothing when it cannot be opened.
     static std::optional<QStringList> readLines(const QString &path);
+    // Each line on its own: UTF-8 where it is valid, else Latin-1. Line ends
+    // are kept as they are.
     static QString decode(const QByteArray &bytes);
     static QStringList splitLines(const QString &text);
     // One line as written: UTF-8 followed by CR LF.

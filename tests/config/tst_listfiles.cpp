@@ -61,6 +61,8 @@ private Q_SLOTS:
     void missingFilesLeaveCountBoxes();
     void roundTripIsByteIdentical();
     void latin1FileKeepsEveryCharacter();
+    void mixedLinesLoadAndSave_data();
+    void mixedLinesLoadAndSave();
     void emptyListSavesZeroByteFile();
     void saveProgressMessages();
     void saveWritesOwnerOnlyAccounts();
@@ -99,6 +101,11 @@ void tst_ListFiles::decodeFallsBackToLatin1_data()
     QTest::newRow("latin-1") << QByteArray("caf\xe9") << u"caf\u00e9"_s;
     QTest::newRow("broken utf-8 keeps every byte") << QByteArray("\xc3\xa9\xff\x80")
                                                    << u"\u00c3\u00a9\u00ff\u0080"_s;
+    QTest::newRow("bad byte spoils only its line") << QByteArray("caf\xc3\xa9\r\n\xff\nna\xc3\xafve\r")
+                                                   << u"caf\u00e9\r\n\u00ff\nna\u00efve\r"_s;
+    QTest::newRow("sequence cut by a line end") << QByteArray("\xc3\r\n\xc3\xa9") << u"\u00c3\r\n\u00e9"_s;
+    QTest::newRow("byte order mark dropped at the start only")
+        << QByteArray("\xef\xbb\xbf" "a\r\n\xef\xbb\xbf" "b\r\n\x80") << u"a\r\n\ufeffb\r\n\u0080"_s;
 }
 
 void tst_ListFiles::decodeFallsBackToLatin1()
@@ -300,6 +307,47 @@ void tst_ListFiles::latin1FileKeepsEveryCharacter()
     TestForm again(dir.path());
     loadAllLists(again);
     QCOMPARE(again.gridAccounts()->rowCells(1), form.gridAccounts()->rowCells(1));
+}
+
+void tst_ListFiles::mixedLinesLoadAndSave_data()
+{
+    QTest::addColumn<QString>("file");
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<QStringList>("rows");
+    QTest::addColumn<QByteArray>("saved");
+    QTest::newRow("keywords, one Latin-1 line among UTF-8")
+        << u"keywords.dat"_s << QByteArray("gr\xc3\xbc\xc3\x9f" "e\r\ncaf\xe9\r\n\xe2\x82\xac-deal\r\n")
+        << QStringList{u"gr\u00fc\u00dfe"_s, u"caf\u00e9"_s, u"\u20ac-deal"_s}
+        << QByteArray("gr\xc3\xbc\xc3\x9f" "e\r\ncaf\xc3\xa9\r\n\xe2\x82\xac-deal\r\n");
+    QTest::newRow("keywords, stray continuation byte")
+        << u"keywords.dat"_s << QByteArray("na\xc3\xafve\n\x80oops\n")
+        << QStringList{u"na\u00efve"_s, u"\u0080oops"_s} << QByteArray("na\xc3\xafve\r\n\xc2\x80oops\r\n");
+    QTest::newRow("accounts, Latin-1 password on one line")
+        << u"accounts.dat"_s << QByteArray("m\xc3\xa4il.example,j\xc3\xbcrgen,pw\r\nhost.example,ann,p\xe4ss\r\n")
+        << QStringList{u"m\u00e4il.example|j\u00fcrgen|pw"_s, u"host.example|ann|p\u00e4ss"_s}
+        << QByteArray("m\xc3\xa4il.example,j\xc3\xbcrgen,pw\r\nhost.example,ann,p\xc3\xa4ss\r\n");
+}
+
+void tst_ListFiles::mixedLinesLoadAndSave()
+{
+    QFETCH(QString, file);
+    QFETCH(QByteArray, bytes);
+    QFETCH(QStringList, rows);
+    QFETCH(QByteArray, saved);
+    QTemporaryDir dir;
+    writeBytes(dir.filePath(file), bytes);
+    const auto tableOf = [&](const TestForm &form) {
+        return file == u"keywords.dat"_s ? form.gridkeywords() : form.gridAccounts();
+    };
+    TestForm form(dir.path());
+    loadAllLists(form);
+    QCOMPARE(tableRows(tableOf(form)), rows);
+    // Saved as the user sees it, and loaded back the same.
+    QVERIFY(module_update_config(form));
+    QCOMPARE(readBytes(dir.filePath(file)), saved);
+    TestForm again(dir.path());
+    loadAllLists(again);
+    QCOMPARE(tableRows(tableOf(again)), rows);
 }
 
 void tst_ListFiles::emptyListSavesZeroByteFile()
