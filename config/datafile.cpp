@@ -4,6 +4,8 @@
 #include <QSaveFile>
 #include <QStringDecoder>
 
+using namespace Qt::StringLiterals;
+
 namespace {
 
 // Stateless, so a sequence cut off at the end counts as invalid too. A byte
@@ -23,6 +25,15 @@ std::optional<QString> decodeUtf8(QByteArrayView bytes, bool startOfFile)
 bool isLineEnd(char c)
 {
     return c == '\r' || c == '\n';
+}
+
+void setReason(QString *reason, const QFileDevice &file)
+{
+    if (!reason)
+        return;
+    // A short write without an error from the system still lost data.
+    *reason = file.error() == QFileDevice::NoError ? u"the file could not be written completely"_s
+                                                   : file.errorString();
 }
 
 } // namespace
@@ -91,12 +102,15 @@ QByteArray DataFile::encodeLine(const QString &line)
     return bytes;
 }
 
-bool DataFile::openForSave(QSaveFile &file, bool ownerOnly)
+bool DataFile::openForSave(QSaveFile &file, bool ownerOnly, QString *reason)
 {
-    if (!file.open(QIODevice::WriteOnly))
+    if (!file.open(QIODevice::WriteOnly)) {
+        setReason(reason, file);
         return false;
+    }
     if (ownerOnly && !file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner)) {
         // Never leave a password file readable by others.
+        setReason(reason, file);
         file.cancelWriting();
         return false;
     }
@@ -106,4 +120,18 @@ bool DataFile::openForSave(QSaveFile &file, bool ownerOnly)
 bool DataFile::writeAll(QSaveFile &file, const QByteArray &bytes)
 {
     return file.write(bytes) == bytes.size();
+}
+
+bool DataFile::finishSave(QSaveFile &file, bool written, QString *reason)
+{
+    if (!written) {
+        setReason(reason, file);
+        file.cancelWriting();
+        return false;
+    }
+    if (!file.commit()) {
+        setReason(reason, file);
+        return false;
+    }
+    return true;
 }

@@ -25,9 +25,13 @@ public:
 
     // Opens a save of `path` that replaces the file only on commit. Files that
     // hold secrets are made readable by their owner only before the commit.
-    static bool openForSave(QSaveFile &file, bool ownerOnly);
+    // On failure `reason` says why.
+    static bool openForSave(QSaveFile &file, bool ownerOnly, QString *reason);
     // Writes all of `bytes`; false on a short or failed write.
     static bool writeAll(QSaveFile &file, const QByteArray &bytes);
+    // Commits the save when everything was written, else cancels it; either
+    // way a failure leaves the previous file whole and `reason` says why.
+    static bool finishSave(QSaveFile &file, bool written, QString *reason);
 
 private:
     DataFile() = delete;

@@ -5,6 +5,7 @@
 #include "listgridview.h"
 #include "listloaders.h"
 #include "listtable.h"
+#include "messagebox.h"
 #include "module_update_config.h"
 #include "testform.h"
 
@@ -42,6 +43,22 @@ QStringList tableRows(const ListTable *table)
     return rows;
 }
 
+// The one box a failed save shows: each failed file named with a reason.
+void expectSaveReport(const QStringList &paths)
+{
+    const QList<MessageBox::Record> records = MessageBox::records();
+    QCOMPARE(records.size(), 1);
+    QCOMPARE(records.first().title, u"Save failed."_s);
+    QCOMPARE(records.first().format, Qt::PlainText);
+    const QStringList lines = records.first().text.split(u"\r\n"_s);
+    QCOMPARE(lines.size(), paths.size() + 2);
+    QCOMPARE(lines.first(), paths.size() == 1 ? u"This file could not be saved:"_s : u"These files could not be saved:"_s);
+    for (qsizetype i = 0; i < paths.size(); ++i) {
+        const QString named = QDir::toNativeSeparators(paths.at(i)) + u": "_s;
+        QVERIFY2(lines.at(i + 1).startsWith(named) && lines.at(i + 1).size() > named.size(), qPrintable(lines.at(i + 1)));
+    }
+}
+
 } // namespace
 
 class tst_ListFiles : public QObject
@@ -49,6 +66,8 @@ class tst_ListFiles : public QObject
     Q_OBJECT
 
 private Q_SLOTS:
+    void initTestCase() { MessageBox::setTestMode(true); }
+    void init() { MessageBox::clearRecords(); }
     void splitLines_data();
     void splitLines();
     void decodeFallsBackToLatin1_data();
@@ -67,7 +86,7 @@ private Q_SLOTS:
     void saveProgressMessages();
     void saveWritesOwnerOnlyAccounts();
     void failedFileKeepsOthersAndPrevious();
-    void saveIntoMissingFolderFailsQuietly();
+    void saveIntoMissingFolderIsReported();
     void editDuringSaveDoesNotMixRows();
 };
 
@@ -416,6 +435,7 @@ void tst_ListFiles::failedFileKeepsOthersAndPrevious()
     form.gridwhitelist()->appendRow({u"w@x.example"_s});
     form.gridkeywords()->appendRow({u"new"_s});
     QVERIFY(!module_update_config(form));
+    expectSaveReport({dir.filePath(u"whitelist.dat"_s)});
     // The step that failed is skipped; the others still ran.
     QVERIFY(QFileInfo(dir.filePath(u"whitelist.dat"_s)).isDir());
     QVERIFY(QFileInfo::exists(dir.filePath(u"whitelist.dat/inside"_s)));
@@ -429,16 +449,22 @@ void tst_ListFiles::failedFileKeepsOthersAndPrevious()
     QCOMPARE(entries, (QStringList{u"accounts.dat"_s, u"blacklist.dat"_s, u"keywords.dat"_s, u"stats.dat"_s}));
 }
 
-void tst_ListFiles::saveIntoMissingFolderFailsQuietly()
+void tst_ListFiles::saveIntoMissingFolderIsReported()
 {
     QTemporaryDir dir;
-    TestForm form(dir.filePath(u"gone"_s));
+    const QString folder = dir.filePath(u"gone"_s);
+    TestForm form(folder);
     form.gridAccounts()->setColumnCount(3);
     form.gridAccounts()->appendRow({u"host.example"_s, u"u"_s, u"p"_s});
     QVERIFY(!module_update_config(form));
+    // The box comes after the progress window is gone.
     QVERIFY(!form.splashVisible);
+    QStringList paths;
+    for (const char *name : {"stats.dat", "accounts.dat", "whitelist.dat", "blacklist.dat", "keywords.dat"})
+        paths.append(folder + u'/' + QString::fromLatin1(name));
+    expectSaveReport(paths);
     QCOMPARE(form.gridAccounts()->rowCountValue(), 1);
-    QVERIFY(!QFileInfo::exists(dir.filePath(u"gone"_s)));
+    QVERIFY(!QFileInfo::exists(folder));
 }
 
 void tst_ListFiles::editDuringSaveDoesNotMixRows()
