@@ -32,7 +32,7 @@ void setReason(QString *reason, const QFileDevice &file)
     if (!reason)
         return;
     // A short write without an error from the system still lost data.
-    *reason = file.error() == QFileDevice::NoError ? u"the file could not be written completely"_s
+    *reason = file.error() == QFileDevice::NoError ? u"The file could not be written completely"_s
                                                    : file.errorString();
 }
 
