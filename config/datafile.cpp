@@ -4,6 +4,40 @@
 #include <QSaveFile>
 #include <QStringDecoder>
 
+using namespace Qt::StringLiterals;
+
+namespace {
+
+// Stateless, so a sequence cut off at the end counts as invalid too. A byte
+// order mark is dropped only at the start of the file.
+std::optional<QString> decodeUtf8(QByteArrayView bytes, bool startOfFile)
+{
+    QStringDecoder::Flags flags = QStringDecoder::Flag::Stateless;
+    if (!startOfFile)
+        flags |= QStringDecoder::Flag::ConvertInitialBom;
+    QStringDecoder utf8(QStringDecoder::Utf8, flags);
+    QString text = utf8(bytes);
+    if (utf8.hasError())
+        return std::nullopt;
+    return text;
+}
+
+bool isLineEnd(char c)
+{
+    return c == '\r' || c == '\n';
+}
+
+void setReason(QString *reason, const QFileDevice &file)
+{
+    if (!reason)
+        return;
+    // A short write without an error from the system still lost data.
+    *reason = file.error() == QFileDevice::NoError ? u"The file could not be written completely"_s
+                                                   : file.errorString();
+}
+
+} // namespace
+
 std::optional<QStringList> DataFile::readLines(const QString &path)
 {
     QFile file(path);
@@ -18,11 +52,24 @@ std::optional<QStringList> DataFile::readLines(const QString &path)
 
 QString DataFile::decode(const QByteArray &bytes)
 {
-    // Stateless, so a sequence cut off at the end counts as invalid too.
-    QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
-    QString text = utf8(bytes);
-    if (utf8.hasError())
-        return QString::fromLatin1(bytes);
+    if (std::optional<QString> whole = decodeUtf8(bytes, true))
+        return *whole;
+    // Line by line: one bad byte must not turn every other line to Latin-1.
+    QString text;
+    text.reserve(bytes.size());
+    const qsizetype size = bytes.size();
+    qsizetype at = 0;
+    while (at < size) {
+        qsizetype end = at;
+        while (end < size && !isLineEnd(bytes.at(end)))
+            ++end;
+        const QByteArrayView line = QByteArrayView(bytes).sliced(at, end - at);
+        const std::optional<QString> utf8 = decodeUtf8(line, at == 0);
+        text += utf8 ? *utf8 : QString::fromLatin1(line);
+        for (; end < size && isLineEnd(bytes.at(end)); ++end)
+            text += QLatin1Char(bytes.at(end));
+        at = end;
+    }
     return text;
 }
 
@@ -55,12 +102,15 @@ QByteArray DataFile::encodeLine(const QString &line)
     return bytes;
 }
 
-bool DataFile::openForSave(QSaveFile &file, bool ownerOnly)
+bool DataFile::openForSave(QSaveFile &file, bool ownerOnly, QString *reason)
 {
-    if (!file.open(QIODevice::WriteOnly))
+    if (!file.open(QIODevice::WriteOnly)) {
+        setReason(reason, file);
         return false;
+    }
     if (ownerOnly && !file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner)) {
         // Never leave a password file readable by others.
+        setReason(reason, file);
         file.cancelWriting();
         return false;
     }
@@ -70,4 +120,18 @@ bool DataFile::openForSave(QSaveFile &file, bool ownerOnly)
 bool DataFile::writeAll(QSaveFile &file, const QByteArray &bytes)
 {
     return file.write(bytes) == bytes.size();
+}
+
+bool DataFile::finishSave(QSaveFile &file, bool written, QString *reason)
+{
+    if (!written) {
+        setReason(reason, file);
+        file.cancelWriting();
+        return false;
+    }
+    if (!file.commit()) {
+        setReason(reason, file);
+        return false;
+    }
+    return true;
 }

@@ -3,6 +3,7 @@
 #include "accountaddress.h"
 #include "configform.h"
 #include "listkind.h"
+#include "listloaders.h"
 #include "messagebox.h"
 #include "module_griddisplay.h"
 
@@ -88,8 +89,11 @@ void frmAddAccount::cmdAddAccountInfo_Click()
     const QString server = m_txtAddMailServer->text();
     const QString login = m_txtAddLoginName->text();
     const QString password = m_txtAddPassword->text();
+    // A server shorter than the loader takes would be dropped at the next start.
     if (server.isEmpty())
         errors += u"Please provide a mail server.\r\n"_s;
+    else if (server.size() < MinimumMailServerLength)
+        errors += u"The mail server must have at least %1 characters.\r\n"_s.arg(MinimumMailServerLength);
     const AccountAddress address = AccountAddress::parse(server);
     if (!address.isValid())
         errors += u"The mail server is not a valid address: "_s + address.error() + u".\r\n"_s;
@@ -102,6 +106,10 @@ void frmAddAccount::cmdAddAccountInfo_Click()
         errors += u"The mail server cannot contain a comma.\r\n"_s;
     if (login.contains(u','))
         errors += u"The login name cannot contain a comma.\r\n"_s;
+    // A line break would split the saved line, and the loader stops at a broken line.
+    const auto hasLineBreak = [](const QString &text) { return text.contains(u'\r') || text.contains(u'\n'); };
+    if (hasLineBreak(server) || hasLineBreak(login) || hasLineBreak(password))
+        errors += u"The mail server, login name and password cannot contain line breaks.\r\n"_s;
 
     if (errors.size() < 2) {
         Lists::appendRow(m_form, ListKind::Accounts, {server, login, password});

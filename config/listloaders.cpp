@@ -61,7 +61,7 @@ void module_accountsgrid(ConfigForm &form)
         const QString server = line.left(c1);
         const QString login = line.mid(c1 + 1, c2 - c1 - 1);
         const QString password = line.mid(c2 + 1);
-        if (server.size() < 4)
+        if (server.size() < MinimumMailServerLength)
             continue;
         Lists::appendRow(form, ListKind::Accounts, {server, login, password});
         processEvents();

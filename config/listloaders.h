@@ -5,6 +5,10 @@
 
 class ConfigForm;
 
+// The accounts loader skips a line whose mail server is shorter than this,
+// so the account dialog refuses such a server too.
+constexpr int MinimumMailServerLength = 4;
+
 void module_accountsgrid(ConfigForm &form);
 void module_whitelist(ConfigForm &form);
 void module_blacklist(ConfigForm &form);

@@ -4,6 +4,7 @@
 #include "datafile.h"
 #include "listkind.h"
 #include "listtable.h"
+#include "savereport.h"
 #include "statsfile.h"
 
 #include <QCoreApplication>
@@ -20,7 +21,7 @@ QString rowLine(ListKind kind, const QStringList &cells)
     return cells.value(0);
 }
 
-bool saveList(ConfigForm &form, ListKind kind)
+bool saveList(ConfigForm &form, ListKind kind, QString *reason)
 {
     // Rows are taken before the first yield, so an edit made while the file
     // is written cannot leave a mix of old and new rows in it.
@@ -31,35 +32,34 @@ bool saveList(ConfigForm &form, ListKind kind)
         rows.append(table->rowCells(row));
 
     QSaveFile file(Lists::filePath(form, kind));
-    if (!DataFile::openForSave(file, kind == ListKind::Accounts))
+    if (!DataFile::openForSave(file, kind == ListKind::Accounts, reason))
         return false;
-    bool ok = true;
+    bool written = true;
     const QString suffix = Lists::savedSuffix(kind);
-    for (qsizetype i = 0; i < rows.size(); ++i) {
+    for (qsizetype i = 0; i < rows.size() && written; ++i) {
         form.setSplashMessage(u"Updating "_s + QString::number(i + 1) + suffix);
         QCoreApplication::processEvents();
-        if (!DataFile::writeAll(file, DataFile::encodeLine(rowLine(kind, rows.at(i))))) {
-            ok = false;
-            break;
-        }
+        written = DataFile::writeAll(file, DataFile::encodeLine(rowLine(kind, rows.at(i))));
     }
-    if (!ok) {
-        file.cancelWriting();
-        return false;
-    }
-    return file.commit();
+    return DataFile::finishSave(file, written, reason);
 }
 
 } // namespace
 
 bool module_update_config(ConfigForm &form)
 {
-    bool ok = StatsFile::write(form);
+    SaveReport report;
+    QString reason;
+    if (!StatsFile::write(form, &reason))
+        report.addFailure(StatsFile::path(form), reason);
     form.showSplash();
     form.setSplashMessage(u"Updating configuration data."_s);
     QCoreApplication::processEvents();
-    for (ListKind kind : {ListKind::Accounts, ListKind::Whitelist, ListKind::Blacklist, ListKind::Keywords})
-        ok = saveList(form, kind) && ok;
+    for (ListKind kind : {ListKind::Accounts, ListKind::Whitelist, ListKind::Blacklist, ListKind::Keywords}) {
+        if (!saveList(form, kind, &reason))
+            report.addFailure(Lists::filePath(form, kind), reason);
+    }
     form.hideSplash();
-    return ok;
+    report.show(form.formWidget());
+    return report.isEmpty();
 }

@@ -15,11 +15,6 @@ using namespace Qt::StringLiterals;
 
 namespace {
 
-QString statsPath(const ConfigForm &form)
-{
-    return form.programFolder() + u"/stats.dat"_s;
-}
-
 // A box state written as a number: surrounding blanks allowed, digits only.
 std::optional<int> parseState(const QString &line)
 {
@@ -46,7 +41,7 @@ QString stateLine(const QCheckBox *box)
 
 void StatsFile::read(ConfigForm &form)
 {
-    if (const std::optional<QStringList> lines = DataFile::readLines(statsPath(form))) {
+    if (const std::optional<QStringList> lines = DataFile::readLines(path(form))) {
         QLineEdit *const textBoxes[] = {form.txtAccountsCount(), form.txtwhitelistCount(),
                                         form.txtblacklistCount(), form.txtkeywordsCount(),
                                         form.txtEmailsBlockedCount(), form.txttotalemailsever()};
@@ -79,7 +74,7 @@ void StatsFile::read(ConfigForm &form)
     form.checkautoscan()->setCheckState(Qt::Checked);
 }
 
-bool StatsFile::write(ConfigForm &form)
+bool StatsFile::write(ConfigForm &form, QString *reason)
 {
     const QStringList lines = {
         form.txtAccountsCount()->text(),
@@ -99,12 +94,13 @@ bool StatsFile::write(ConfigForm &form)
     for (const QString &line : lines)
         bytes += DataFile::encodeLine(line);
 
-    QSaveFile file(statsPath(form));
-    if (!DataFile::openForSave(file, true))
+    QSaveFile file(path(form));
+    if (!DataFile::openForSave(file, true, reason))
         return false;
-    if (!DataFile::writeAll(file, bytes)) {
-        file.cancelWriting();
-        return false;
-    }
-    return file.commit();
+    return DataFile::finishSave(file, DataFile::writeAll(file, bytes), reason);
+}
+
+QString StatsFile::path(const ConfigForm &form)
+{
+    return form.programFolder() + u"/stats.dat"_s;
 }

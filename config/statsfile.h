@@ -2,6 +2,8 @@
 // stats.dat: the four list sizes, the two totals and the settings, twelve
 // lines in a fixed order.
 
+#include <QString>
+
 class ConfigForm;
 
 class StatsFile final
@@ -11,8 +13,10 @@ public:
     // then ticks blacklist filtering and automatic scanning whatever it said.
     static void read(ConfigForm &form);
     // Replaces the file with the window's current values. Returns whether the
-    // new file is in place; on failure the previous file stays whole.
-    static bool write(ConfigForm &form);
+    // new file is in place; on failure the previous file stays whole and
+    // `reason` says why.
+    static bool write(ConfigForm &form, QString *reason = nullptr);
+    static QString path(const ConfigForm &form);
 
     static constexpr int LineCount = 12;
 

@@ -19,6 +19,7 @@
 #include "modules_settings.h"
 #include "rulecheckbox.h"
 #include "ruleswitch.h"
+#include "savereport.h"
 #include "statsfile.h"
 #include "tarnpostctl.h"
 
@@ -450,7 +451,12 @@ void frmMain::loadHelpPage()
 
 void frmMain::writeStatistics()
 {
-    StatsFile::write(*this);
+    QString reason;
+    if (StatsFile::write(*this, &reason))
+        return;
+    SaveReport report;
+    report.addFailure(StatsFile::path(*this), reason);
+    report.show(this);
 }
 
 void frmMain::setScanProcedure(std::function<void()> scan)

@@ -87,7 +87,8 @@ public:
     frmAddblacklist *blacklistDialog();
     frmAddkeywords *keywordsDialog();
 
-    // Writes stats.dat from the window (end of every scan, and Save Settings).
+    // Writes stats.dat from the window at the end of every scan; a failure is
+    // told in a message box.
     void writeStatistics();
 
     void setScanProcedure(std::function<void()> scan);

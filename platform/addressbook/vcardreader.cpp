@@ -54,15 +54,16 @@ QByteArray decodeQuotedPrintable(const QByteArray &in)
 QString decodeBytes(const QByteArray &bytes, const QByteArray &charset)
 {
     if (!charset.isEmpty()) {
-        QStringDecoder decoder(charset.constData());
+        QStringDecoder decoder(charset.constData(), QStringDecoder::Flag::Stateless);
         if (decoder.isValid()) {
             const QString text = decoder(bytes);
             if (!decoder.hasError())
                 return text;
         }
     }
-    // UTF-8 where it is valid, else Latin-1 so that no byte is lost.
-    QStringDecoder utf8(QStringDecoder::Utf8);
+    // UTF-8 where it is valid, else Latin-1 so that no byte is lost. Stateless,
+    // so a sequence cut off at the end is invalid rather than silently dropped.
+    QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
     const QString text = utf8(bytes);
     if (!utf8.hasError())
         return text;

@@ -38,7 +38,40 @@ bool belongsTo(MessageBox::Button answer, MessageBox::Buttons buttons)
     return false;
 }
 
+bool isLineBreak(QChar c)
+{
+    return c == u'\n' || c == u'\r' || c == QChar::LineSeparator || c == QChar::ParagraphSeparator;
+}
+
 } // namespace
+
+QString MessageBox::shortenedMark()
+{
+    return u"\u2026 (shortened)"_s;
+}
+
+QString MessageBox::shownText(const QString &text)
+{
+    qsizetype cut = -1;
+    int lines = 1;
+    for (qsizetype i = 0; i < text.size() && cut < 0; ++i) {
+        if (i == MaxCharacters) {
+            cut = i;
+        } else if (isLineBreak(text.at(i))) {
+            const bool crLf = text.at(i) == u'\r' && i + 1 < text.size() && text.at(i + 1) == u'\n';
+            if (++lines > MaxLines)
+                cut = i;
+            else if (crLf)
+                ++i;
+        }
+    }
+    if (cut < 0)
+        return text;
+    // Never split a surrogate pair.
+    if (cut > 0 && text.at(cut - 1).isHighSurrogate())
+        --cut;
+    return text.left(cut) + shortenedMark();
+}
 
 QString MessageBox::defaultTitle()
 {
@@ -49,6 +82,7 @@ MessageBox::Button MessageBox::show(QWidget *parent, const QString &text, const 
                                     Buttons buttons)
 {
     const QString shownTitle = title.isEmpty() ? defaultTitle() : title;
+    const QString shown = shownText(text);
     TestState &state = testState();
     if (state.on) {
         Button answer = firstButton(buttons);
@@ -57,13 +91,15 @@ MessageBox::Button MessageBox::show(QWidget *parent, const QString &text, const 
             // A queued answer the box cannot give would hide a test mistake.
             answer = belongsTo(queued, buttons) ? queued : firstButton(buttons);
         }
-        state.records.append(Record{text, shownTitle, buttons, answer});
+        state.records.append(Record{shown, shownTitle, buttons, answer, TextFormat});
         return answer;
     }
 
     QMessageBox box(parent);
     box.setWindowTitle(shownTitle);
-    box.setText(text);
+    // Rich text would render links, tables and images from a sender's header.
+    box.setTextFormat(TextFormat);
+    box.setText(shown);
     box.setWindowModality(Qt::ApplicationModal);
     switch (buttons) {
     case OkOnly:

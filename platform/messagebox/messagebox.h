@@ -1,6 +1,8 @@
 #pragma once
 // Every modal message box of the program goes through here, so tests can
-// answer the boxes and check their text, title and buttons.
+// answer the boxes and check their text, title and buttons. Box text is
+// always plain text (it can hold what a mail server sent) and is shortened
+// when it would not fit on a screen.
 
 #include <QList>
 #include <QString>
@@ -18,13 +20,23 @@ public:
     static Button show(QWidget *parent, const QString &text, const QString &title = QString(),
                        Buttons buttons = OkOnly);
 
+    static constexpr Qt::TextFormat TextFormat = Qt::PlainText;
+
     struct Record
     {
-        QString text;
+        QString text;   // as the box shows it
         QString title;
         Buttons buttons = OkOnly;
         Button answer = Ok;
+        Qt::TextFormat format = TextFormat;
     };
+
+    // At most this many characters and lines of a text are shown; the rest
+    // is replaced by shortenedMark().
+    static constexpr int MaxCharacters = 1000;
+    static constexpr int MaxLines = 20;
+    static QString shortenedMark();
+    static QString shownText(const QString &text);
 
     // Test mode: no box is shown; answers come from the queue, else the
     // first button of the set (Ok or Yes).

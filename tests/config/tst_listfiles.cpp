@@ -5,6 +5,7 @@
 #include "listgridview.h"
 #include "listloaders.h"
 #include "listtable.h"
+#include "messagebox.h"
 #include "module_update_config.h"
 #include "testform.h"
 
@@ -42,6 +43,22 @@ QStringList tableRows(const ListTable *table)
     return rows;
 }
 
+// The one box a failed save shows: each failed file named with a reason.
+void expectSaveReport(const QStringList &paths)
+{
+    const QList<MessageBox::Record> records = MessageBox::records();
+    QCOMPARE(records.size(), 1);
+    QCOMPARE(records.first().title, u"Save failed."_s);
+    QCOMPARE(records.first().format, Qt::PlainText);
+    const QStringList lines = records.first().text.split(u"\r\n"_s);
+    QCOMPARE(lines.size(), paths.size() + 2);
+    QCOMPARE(lines.first(), paths.size() == 1 ? u"This file could not be saved:"_s : u"These files could not be saved:"_s);
+    for (qsizetype i = 0; i < paths.size(); ++i) {
+        const QString named = QDir::toNativeSeparators(paths.at(i)) + u": "_s;
+        QVERIFY2(lines.at(i + 1).startsWith(named) && lines.at(i + 1).size() > named.size(), qPrintable(lines.at(i + 1)));
+    }
+}
+
 } // namespace
 
 class tst_ListFiles : public QObject
@@ -49,6 +66,8 @@ class tst_ListFiles : public QObject
     Q_OBJECT
 
 private Q_SLOTS:
+    void initTestCase() { MessageBox::setTestMode(true); }
+    void init() { MessageBox::clearRecords(); }
     void splitLines_data();
     void splitLines();
     void decodeFallsBackToLatin1_data();
@@ -61,11 +80,13 @@ private Q_SLOTS:
     void missingFilesLeaveCountBoxes();
     void roundTripIsByteIdentical();
     void latin1FileKeepsEveryCharacter();
+    void mixedLinesLoadAndSave_data();
+    void mixedLinesLoadAndSave();
     void emptyListSavesZeroByteFile();
     void saveProgressMessages();
     void saveWritesOwnerOnlyAccounts();
     void failedFileKeepsOthersAndPrevious();
-    void saveIntoMissingFolderFailsQuietly();
+    void saveIntoMissingFolderIsReported();
     void editDuringSaveDoesNotMixRows();
 };
 
@@ -99,6 +120,11 @@ void tst_ListFiles::decodeFallsBackToLatin1_data()
     QTest::newRow("latin-1") << QByteArray("caf\xe9") << u"caf\u00e9"_s;
     QTest::newRow("broken utf-8 keeps every byte") << QByteArray("\xc3\xa9\xff\x80")
                                                    << u"\u00c3\u00a9\u00ff\u0080"_s;
+    QTest::newRow("bad byte spoils only its line") << QByteArray("caf\xc3\xa9\r\n\xff\nna\xc3\xafve\r")
+                                                   << u"caf\u00e9\r\n\u00ff\nna\u00efve\r"_s;
+    QTest::newRow("sequence cut by a line end") << QByteArray("\xc3\r\n\xc3\xa9") << u"\u00c3\r\n\u00e9"_s;
+    QTest::newRow("byte order mark dropped at the start only")
+        << QByteArray("\xef\xbb\xbf" "a\r\n\xef\xbb\xbf" "b\r\n\x80") << u"a\r\n\ufeffb\r\n\u0080"_s;
 }
 
 void tst_ListFiles::decodeFallsBackToLatin1()
@@ -302,6 +328,47 @@ void tst_ListFiles::latin1FileKeepsEveryCharacter()
     QCOMPARE(again.gridAccounts()->rowCells(1), form.gridAccounts()->rowCells(1));
 }
 
+void tst_ListFiles::mixedLinesLoadAndSave_data()
+{
+    QTest::addColumn<QString>("file");
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<QStringList>("rows");
+    QTest::addColumn<QByteArray>("saved");
+    QTest::newRow("keywords, one Latin-1 line among UTF-8")
+        << u"keywords.dat"_s << QByteArray("gr\xc3\xbc\xc3\x9f" "e\r\ncaf\xe9\r\n\xe2\x82\xac-deal\r\n")
+        << QStringList{u"gr\u00fc\u00dfe"_s, u"caf\u00e9"_s, u"\u20ac-deal"_s}
+        << QByteArray("gr\xc3\xbc\xc3\x9f" "e\r\ncaf\xc3\xa9\r\n\xe2\x82\xac-deal\r\n");
+    QTest::newRow("keywords, stray continuation byte")
+        << u"keywords.dat"_s << QByteArray("na\xc3\xafve\n\x80oops\n")
+        << QStringList{u"na\u00efve"_s, u"\u0080oops"_s} << QByteArray("na\xc3\xafve\r\n\xc2\x80oops\r\n");
+    QTest::newRow("accounts, Latin-1 password on one line")
+        << u"accounts.dat"_s << QByteArray("m\xc3\xa4il.example,j\xc3\xbcrgen,pw\r\nhost.example,ann,p\xe4ss\r\n")
+        << QStringList{u"m\u00e4il.example|j\u00fcrgen|pw"_s, u"host.example|ann|p\u00e4ss"_s}
+        << QByteArray("m\xc3\xa4il.example,j\xc3\xbcrgen,pw\r\nhost.example,ann,p\xc3\xa4ss\r\n");
+}
+
+void tst_ListFiles::mixedLinesLoadAndSave()
+{
+    QFETCH(QString, file);
+    QFETCH(QByteArray, bytes);
+    QFETCH(QStringList, rows);
+    QFETCH(QByteArray, saved);
+    QTemporaryDir dir;
+    writeBytes(dir.filePath(file), bytes);
+    const auto tableOf = [&](const TestForm &form) {
+        return file == u"keywords.dat"_s ? form.gridkeywords() : form.gridAccounts();
+    };
+    TestForm form(dir.path());
+    loadAllLists(form);
+    QCOMPARE(tableRows(tableOf(form)), rows);
+    // Saved as the user sees it, and loaded back the same.
+    QVERIFY(module_update_config(form));
+    QCOMPARE(readBytes(dir.filePath(file)), saved);
+    TestForm again(dir.path());
+    loadAllLists(again);
+    QCOMPARE(tableRows(tableOf(again)), rows);
+}
+
 void tst_ListFiles::emptyListSavesZeroByteFile()
 {
     QTemporaryDir dir;
@@ -368,6 +435,7 @@ void tst_ListFiles::failedFileKeepsOthersAndPrevious()
     form.gridwhitelist()->appendRow({u"w@x.example"_s});
     form.gridkeywords()->appendRow({u"new"_s});
     QVERIFY(!module_update_config(form));
+    expectSaveReport({dir.filePath(u"whitelist.dat"_s)});
     // The step that failed is skipped; the others still ran.
     QVERIFY(QFileInfo(dir.filePath(u"whitelist.dat"_s)).isDir());
     QVERIFY(QFileInfo::exists(dir.filePath(u"whitelist.dat/inside"_s)));
@@ -381,16 +449,22 @@ void tst_ListFiles::failedFileKeepsOthersAndPrevious()
     QCOMPARE(entries, (QStringList{u"accounts.dat"_s, u"blacklist.dat"_s, u"keywords.dat"_s, u"stats.dat"_s}));
 }
 
-void tst_ListFiles::saveIntoMissingFolderFailsQuietly()
+void tst_ListFiles::saveIntoMissingFolderIsReported()
 {
     QTemporaryDir dir;
-    TestForm form(dir.filePath(u"gone"_s));
+    const QString folder = dir.filePath(u"gone"_s);
+    TestForm form(folder);
     form.gridAccounts()->setColumnCount(3);
     form.gridAccounts()->appendRow({u"host.example"_s, u"u"_s, u"p"_s});
     QVERIFY(!module_update_config(form));
+    // The box comes after the progress window is gone.
     QVERIFY(!form.splashVisible);
+    QStringList paths;
+    for (const char *name : {"stats.dat", "accounts.dat", "whitelist.dat", "blacklist.dat", "keywords.dat"})
+        paths.append(folder + u'/' + QString::fromLatin1(name));
+    expectSaveReport(paths);
     QCOMPARE(form.gridAccounts()->rowCountValue(), 1);
-    QVERIFY(!QFileInfo::exists(dir.filePath(u"gone"_s)));
+    QVERIFY(!QFileInfo::exists(folder));
 }
 
 void tst_ListFiles::editDuringSaveDoesNotMixRows()

@@ -161,7 +161,9 @@ void tst_StatsFile::writeKeepsPreviousOnFailure()
 {
     QTemporaryDir dir;
     TestForm form(dir.filePath(u"missing-folder"_s));
-    QVERIFY(!StatsFile::write(form));
+    QString reason;
+    QVERIFY(!StatsFile::write(form, &reason));
+    QVERIFY(!reason.isEmpty());
     QVERIFY(!QFileInfo::exists(dir.filePath(u"missing-folder"_s)));
 }
 

@@ -88,6 +88,9 @@ void TestVCardReader::parse_data()
                            << Contacts{{u"J\u00FCrgen M\u00FCller"_s, u"jm@example.de"_s}};
     QTest::newRow("invalid UTF-8 read as Latin-1") << QByteArray("BEGIN:VCARD\nFN:J\xFCrgen\nEND:VCARD\n")
                                                    << Contacts{{u"J\u00FCrgen"_s, QString()}};
+    QTest::newRow("value cut inside a UTF-8 sequence keeps the byte")
+        << QByteArray("BEGIN:VCARD\nFN:Caf\xC3\nEND:VCARD\nBEGIN:VCARD\nFN;CHARSET=UTF-8:Bo\xC3\nEND:VCARD\n")
+        << Contacts{{u"Caf\u00C3"_s, QString()}, {u"Bo\u00C3"_s, QString()}};
     QTest::newRow("2.1 quoted-printable with soft breaks")
         << QByteArray("BEGIN:VCARD\r\nVERSION:2.1\r\nFN;CHARSET=UTF-8;ENCODING=QUOTED-PRINTABLE:J=C3=BCrgen =\r\nM=C3=BC=\r\nller\r\n"
                       "EMAIL;INTERNET;QUOTED-PRINTABLE:j=3Dm@example.de\r\nEND:VCARD\r\n")

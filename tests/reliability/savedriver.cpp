@@ -7,7 +7,8 @@
 //                                       generation from <first>, until killed
 //                                       (or after count generations)
 //   savedriver once <folder> [nobody] [fsize=<bytes>]
-//                                       load, add a row to each list, save once
+//                                       load, add a row to each list, save once,
+//                                       print the message boxes shown
 
 #include "frmmain.h"
 #include "listkind.h"
@@ -94,8 +95,12 @@ int once(const QString &folder, const QStringList &options)
     form.txttotalemailsever()->setText(u"999"_s);
     form.cmdupdateconfig_Click();
     form.writeStatistics();
-    // Whatever failed, the user is told nothing.
+    // The boxes the user saw, one line each.
     std::printf("boxes=%d\n", int(MessageBox::records().size()));
+    for (const MessageBox::Record &record : MessageBox::records()) {
+        const QString text = QString(record.text).replace(u"\r\n"_s, u"|"_s);
+        std::printf("%s %s\n", qPrintable(record.title), qPrintable(text));
+    }
     return 0;
 }
 

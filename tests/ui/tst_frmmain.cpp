@@ -77,6 +77,8 @@ private Q_SLOTS:
     void startWithSavedData();
     void reloadDiscardsUnsavedEdits();
     void saveThenReloadShowsTheSame();
+    void failedSaveIsReported_data();
+    void failedSaveIsReported();
     void exitAnswered_data();
     void exitAnswered();
     void closeRequest_data();
@@ -259,6 +261,49 @@ void tst_FrmMain::saveThenReloadShowsTheSame()
     QCOMPARE(rowsOf(form.gridwhitelist()), (QStringList{u"friend@x.example"_s, u"pal@y.example"_s}));
     QCOMPARE(form.combominutes()->currentText(), u"7"_s);
     QCOMPARE(minuteItems(form), allMinutes);
+}
+
+void tst_FrmMain::failedSaveIsReported_data()
+{
+    QTest::addColumn<bool>("saveSettings");
+    QTest::addColumn<QStringList>("reported");
+    // stats.dat and whitelist.dat are folders, so neither file can be replaced.
+    QTest::newRow("Save Settings") << true << QStringList{u"stats.dat"_s, u"whitelist.dat"_s};
+    QTest::newRow("end of a scan") << false << QStringList{u"stats.dat"_s};
+}
+
+void tst_FrmMain::failedSaveIsReported()
+{
+    QFETCH(bool, saveSettings);
+    QFETCH(QStringList, reported);
+    savedFiles();
+    frmMain form(m_dir->path());
+    QVERIFY(!start(form));
+    for (const QString &name : {u"stats.dat"_s, u"whitelist.dat"_s}) {
+        QVERIFY(QFile::remove(m_dir->filePath(name)));
+        QVERIFY(QDir(m_dir->path()).mkdir(name));
+    }
+    form.gridwhitelist()->appendRow({u"unsaved@x.example"_s});
+    MessageBox::clearRecords();
+    if (saveSettings)
+        form.cmdupdateconfig_Click();
+    else
+        form.writeStatistics();
+
+    QCOMPARE(MessageBox::records().size(), 1);
+    const MessageBox::Record box = MessageBox::records().first();
+    QCOMPARE(box.title, u"Save failed."_s);
+    QCOMPARE(box.buttons, MessageBox::OkOnly);
+    const QStringList lines = box.text.split(u"\r\n"_s);
+    QCOMPARE(lines.size(), reported.size() + 2);
+    for (qsizetype i = 0; i < reported.size(); ++i) {
+        const QString named = QDir::toNativeSeparators(m_dir->filePath(reported.at(i))) + u": "_s;
+        QVERIFY2(lines.at(i + 1).startsWith(named) && lines.at(i + 1).size() > named.size(), qPrintable(box.text));
+    }
+    QVERIFY(!form.splash()->isVisible());
+    // What failed stays on the window; the files that could be written were.
+    QCOMPARE(rowsOf(form.gridwhitelist()), (QStringList{u"friend@x.example"_s, u"unsaved@x.example"_s}));
+    QCOMPARE(UiTest::readBytes(m_dir->filePath(u"blacklist.dat"_s)), QByteArray("spam.example\r\n"));
 }
 
 void tst_FrmMain::exitAnswered_data()

@@ -155,9 +155,20 @@ void tst_ListEditing::addAccount_data()
                                     << u"The login name cannot contain a comma.\r\n"_s << inputError << false;
     QTest::newRow("complete") << u"pop.example.net"_s << u"bob"_s << u"pw"_s
                               << u"The account has been added."_s + reminder << u"Account added."_s << true;
-    QTest::newRow("commas in password, short server")
-        << u"abc"_s << u" bob "_s << u"p,w,,"_s << u"The account has been added."_s + reminder
+    QTest::newRow("commas in password, 4-character server")
+        << u"abcd"_s << u" bob "_s << u"p,w,,"_s << u"The account has been added."_s + reminder
         << u"Account added."_s << true;
+    // The loader counts UTF-16 code units: two such characters make four.
+    QTest::newRow("server of two astral characters")
+        << u"\U0001D4B6\U0001D4B7"_s << u"bob"_s << u"pw"_s << u"The account has been added."_s + reminder
+        << u"Account added."_s << true;
+    QTest::newRow("3-character server") << u"abc"_s << u"bob"_s << u"pw"_s
+                                        << u"The mail server must have at least 4 characters.\r\n"_s << inputError
+                                        << false;
+    QTest::newRow("line break in password") << u"pop.example.net"_s << u"bob"_s << u"p\nw"_s
+                                            << u"The mail server, login name and password cannot contain line "
+                                               u"breaks.\r\n"_s
+                                            << inputError << false;
 }
 
 void tst_ListEditing::addAccount()
@@ -204,6 +215,13 @@ void tst_ListEditing::addAccount()
     if (added)
         QCOMPARE(form.gridAccounts()->rowCells(2), (QStringList{server, login, password}));
     QVERIFY(form.gridAccountsView()->updatesEnabled());
+
+    // An account the dialog takes survives Save Settings and the next start.
+    form.cmdupdateconfig_Click();
+    form.cmdreloadconfig_Click();
+    QCOMPARE(form.gridAccounts()->rowCountValue(), added ? 2 : 1);
+    if (added)
+        QCOMPARE(form.gridAccounts()->rowCells(2), (QStringList{server, login, password}));
 }
 
 void tst_ListEditing::accountDialogClearsOnOpenAndCancel()
