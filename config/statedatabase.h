@@ -35,6 +35,8 @@ public:
 
     // Runs work in one transaction: committed when it returns true, rolled
     // back otherwise. A crash at any point leaves the previous commit whole.
+    // Queries of the caller must be finished first (SQLite will not commit
+    // under a statement still reading).
     bool transaction(const std::function<bool(QSqlDatabase &)> &work);
 
     // For error texts of the callers.

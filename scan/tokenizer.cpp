@@ -50,7 +50,7 @@ bool isSeparator(QChar c)
 // Around a link or an address in running text.
 bool isChunkSeparator(QChar c)
 {
-    return c.isSpace() || c == u'<' || c == u'>' || c == u'"' || c == u'(' || c == u')' || c == u'\''
+    return c.isSpace() || c == u'<' || c == u'>' || c == u'"' || c == u'(' || c == u')'
         || c.category() == QChar::Other_Control;
 }
 
