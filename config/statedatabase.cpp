@@ -1,0 +1,189 @@
+#include "statedatabase.h"
+
+#include <QAtomicInteger>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QStringList>
+
+using namespace Qt::StringLiterals;
+
+namespace {
+
+// Step n takes the schema from version n - 1 to n. Steps are never edited
+// once released: a later feature appends its own step (and raises
+// SchemaVersion), so every older file is brought forward the same way.
+const QList<QStringList> &migrationSteps()
+{
+    static const QList<QStringList> steps = {
+        // 1: the learned filter's token counts and the messages it learned
+        // (by digest, so a message is counted once and can be unlearned).
+        {
+            u"CREATE TABLE learned_tokens (id INTEGER PRIMARY KEY, token TEXT NOT NULL,"
+            " spam INTEGER NOT NULL DEFAULT 0, ham INTEGER NOT NULL DEFAULT 0)"_s,
+            u"CREATE TABLE learned_messages (digest BLOB PRIMARY KEY, label INTEGER NOT NULL) WITHOUT ROWID"_s,
+        },
+    };
+    return steps;
+}
+
+QString nextConnectionName()
+{
+    static QAtomicInteger<quint64> counter;
+    return u"quellmail-state-%1"_s.arg(counter.fetchAndAddRelaxed(1));
+}
+
+} // namespace
+
+QString StateDatabase::fileName()
+{
+    return u"quellmail.sqlite"_s;
+}
+
+StateDatabase::StateDatabase(const QString &folder)
+    : m_path(QDir(folder).filePath(fileName()))
+    , m_connectionName(nextConnectionName())
+{
+    static_assert(SchemaVersion >= 1);
+    Q_ASSERT(migrationSteps().size() == SchemaVersion);
+}
+
+StateDatabase::~StateDatabase()
+{
+    close();
+}
+
+bool StateDatabase::open()
+{
+    if (isOpen())
+        return true;
+    const QFileInfo info(m_path);
+    if (info.isSymLink()) {
+        m_error = m_path + u" is a link; the state database is not opened through it."_s;
+        return false;
+    }
+    if (!info.exists()) {
+        // Owner-only from the start: learned tokens are words of the user's mail.
+        QFile file(m_path);
+        if (!file.open(QIODevice::WriteOnly | QIODevice::NewOnly)
+            || !file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner)) {
+            m_error = u"Cannot create "_s + m_path + u": "_s + file.errorString();
+            return false;
+        }
+    }
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(u"QSQLITE"_s, m_connectionName);
+        db.setDatabaseName(m_path);
+        db.setConnectOptions(u"QSQLITE_BUSY_TIMEOUT=5000"_s);
+        if (!db.open()) {
+            m_error = u"Cannot open "_s + m_path + u": "_s + db.lastError().text();
+            db = QSqlDatabase();
+            QSqlDatabase::removeDatabase(m_connectionName);
+            return false;
+        }
+    }
+    // WAL with NORMAL sync: a commit survives a crash of the program; a
+    // power cut may drop the last commits but never tears one.
+    const int version = schemaVersion();
+    if (version < 0 || !exec(u"PRAGMA journal_mode=WAL"_s) || !exec(u"PRAGMA synchronous=NORMAL"_s)) {
+        close();
+        return false;
+    }
+    if (version > SchemaVersion) {
+        m_error = m_path + u" was written by a newer version of Quellmail (schema %1, this version knows %2)."_s
+                               .arg(version)
+                               .arg(SchemaVersion);
+        close();
+        return false;
+    }
+    if (version < SchemaVersion && !migrate(version)) {
+        close();
+        return false;
+    }
+    return true;
+}
+
+bool StateDatabase::isOpen() const
+{
+    return QSqlDatabase::contains(m_connectionName) && QSqlDatabase::database(m_connectionName, false).isOpen();
+}
+
+void StateDatabase::close()
+{
+    if (!QSqlDatabase::contains(m_connectionName))
+        return;
+    {
+        QSqlDatabase db = QSqlDatabase::database(m_connectionName, false);
+        db.close();
+    }
+    QSqlDatabase::removeDatabase(m_connectionName);
+}
+
+int StateDatabase::schemaVersion()
+{
+    QSqlQuery query(connection());
+    if (!query.exec(u"PRAGMA user_version"_s) || !query.next()) {
+        m_error = m_path + u" is not a readable database: "_s + query.lastError().text();
+        return -1;
+    }
+    return query.value(0).toInt();
+}
+
+QSqlDatabase StateDatabase::connection() const
+{
+    return QSqlDatabase::database(m_connectionName, false);
+}
+
+bool StateDatabase::transaction(const std::function<bool(QSqlDatabase &)> &work)
+{
+    m_error.clear();
+    QSqlDatabase db = connection();
+    if (!db.isOpen()) {
+        m_error = u"The state database is not open."_s;
+        return false;
+    }
+    if (!db.transaction()) {
+        m_error = db.lastError().text();
+        return false;
+    }
+    if (!work(db)) {
+        if (m_error.isEmpty())
+            m_error = db.lastError().text();
+        db.rollback();
+        return false;
+    }
+    if (!db.commit()) {
+        m_error = db.lastError().text();
+        db.rollback();
+        return false;
+    }
+    return true;
+}
+
+bool StateDatabase::exec(const QString &statement)
+{
+    QSqlQuery query(connection());
+    if (query.exec(statement))
+        return true;
+    m_error = statement + u": "_s + query.lastError().text();
+    return false;
+}
+
+bool StateDatabase::migrate(int from)
+{
+    const QList<QStringList> &steps = migrationSteps();
+    for (int version = from + 1; version <= SchemaVersion; ++version) {
+        const bool done = transaction([&](QSqlDatabase &) {
+            for (const QString &statement : steps.at(version - 1)) {
+                if (!exec(statement))
+                    return false;
+            }
+            return exec(u"PRAGMA user_version=%1"_s.arg(version));
+        });
+        if (!done)
+            return false;
+    }
+    return true;
+}

@@ -1,0 +1,52 @@
+#pragma once
+// The program's one SQLite database, quellmail.sqlite in the program folder:
+// state that must survive a crash (learned tokens now; the scan log and the
+// review list add their tables here). The schema is versioned with
+// PRAGMA user_version and moved forward one step at a time on open.
+
+#include <QSqlDatabase>
+#include <QString>
+
+#include <functional>
+
+class StateDatabase final
+{
+    Q_DISABLE_COPY_MOVE(StateDatabase)
+
+public:
+    static constexpr int SchemaVersion = 1;
+    static QString fileName();
+
+    explicit StateDatabase(const QString &folder);
+    ~StateDatabase();
+
+    // Creates the file (owner-only) or brings an older schema up to date.
+    // Refuses a file written by a newer program and a planted link.
+    bool open();
+    bool isOpen() const;
+    void close();
+
+    QString path() const { return m_path; }
+    QString errorText() const { return m_error; }
+    int schemaVersion();
+
+    // The connection, for the classes that own a table (same thread only).
+    QSqlDatabase connection() const;
+
+    // Runs work in one transaction: committed when it returns true, rolled
+    // back otherwise. A crash at any point leaves the previous commit whole.
+    // Queries of the caller must be finished first (SQLite will not commit
+    // under a statement still reading).
+    bool transaction(const std::function<bool(QSqlDatabase &)> &work);
+
+    // For error texts of the callers.
+    void setError(const QString &text) { m_error = text; }
+
+private:
+    bool exec(const QString &statement);
+    bool migrate(int from);
+
+    QString m_path;
+    QString m_connectionName;
+    QString m_error;
+};
