@@ -26,7 +26,9 @@ set(quellmail_icon ${PROJECT_SOURCE_DIR}/ui/resources/icons/quellmail-${quellmai
 if(TARGET quellmail)
   install(TARGETS quellmail RUNTIME DESTINATION . COMPONENT program)
   install(FILES ${PROJECT_SOURCE_DIR}/ui/help/index.html DESTINATION . COMPONENT program)
-  install(DIRECTORY DESTINATION SpamDeleted COMPONENT program)
+  # The archive holds the user's mail: its owner only.
+  install(DIRECTORY DESTINATION SpamDeleted
+          DIRECTORY_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE COMPONENT program)
   if(EXISTS ${quellmail_icon})
     install(FILES ${quellmail_icon} DESTINATION . RENAME quellmail.png COMPONENT program)
   endif()

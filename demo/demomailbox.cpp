@@ -74,7 +74,9 @@ void DemoMailbox::fill(DovecotServer &server)
 QString DemoMailbox::writeProgramFolder(const QString &folder, const QString &server)
 {
     QString error;
-    if (!QDir().mkpath(folder + u"/SpamDeleted"_s))
+    // The archive holds the user's mail: its owner only.
+    if (!QDir().mkpath(folder + u"/SpamDeleted"_s)
+        || !QFile::setPermissions(folder + u"/SpamDeleted"_s, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner))
         return u"cannot create "_s + folder + u"/SpamDeleted"_s;
     const QStringList keywords = {u"lottery winner"_s, u"cheap pills"_s, u"casino"_s};
     // Lines: four list sizes, spam blocked, total scanned, auto-scan, minutes,

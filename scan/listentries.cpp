@@ -36,8 +36,12 @@ const QStringList &ListEntries::upper()
     if (m_table) {
         const int rows = qBound(0, m_table->rows(), m_limit);
         m_upper.reserve(rows);
-        for (int k = 1; k <= rows; ++k)
-            m_upper.append(m_table->cell(k, 1).toUpper());
+        for (int k = 1; k <= rows; ++k) {
+            // A blank entry would be found in every text: it takes part in no comparison.
+            const QString entry = m_table->cell(k, 1);
+            if (!entry.trimmed().isEmpty())
+                m_upper.append(entry.toUpper());
+        }
     }
     m_readAt = m_generation;
     return m_upper;

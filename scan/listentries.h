@@ -1,5 +1,6 @@
 #pragma once
-// The first column of one list, upper-cased as the rules compare it, kept
+// The first column of one list, upper-cased as the rules compare it, without
+// entries that are empty or only white space (the table keeps them), kept
 // for a whole scan and read again only when the list changes (the scan
 // yields to the event loop, so the user may edit a list meanwhile).
 

@@ -1,6 +1,7 @@
 #include "mailboxscanner.h"
 
 #include "accountaddress.h"
+#include "archivewriter.h"
 #include "frmmain.h"
 #include "listtable.h"
 #include "messagebox.h"
@@ -33,6 +34,25 @@ int capped(qint64 count)
     return int(qBound<qint64>(0, count, qint64(MailboxScanner::MaxCount)));
 }
 
+// What the control holds in place of a message it could not fetch.
+const QString NotRetrieved = u"Unable to retrieve"_s;
+
+// Server and file texts on the one-line status line: no line breaks or other
+// controls, and not a megabyte of a hostile reply.
+QString statusText(const QString &text)
+{
+    constexpr qsizetype MaxLength = 300;
+    QString line = text.left(MaxLength + 1);
+    for (QChar &c : line) {
+        if (c.category() == QChar::Other_Control || c.category() == QChar::Other_Format)
+            c = u' ';
+    }
+    line = line.simplified();
+    if (line.size() > MaxLength)
+        line = line.left(MaxLength - 1) + u'\u2026';
+    return line;
+}
+
 } // namespace
 
 MailboxScanner::MailboxScanner(frmMain &form, QObject *parent)
@@ -54,14 +74,25 @@ void MailboxScanner::run()
 
     Automation::TarnpostProxy &control = m_form.Tarnpost1();
     m_savedPort = control.POPPort();
-    for (int row = 1; row <= accounts; ++row)
+    m_form.Label17()->setToolTip(QString());
+    for (int row = 1; row <= accounts && !stopping(); ++row)
         scanAccount(row);
     // The window keeps its own settings, whatever the last account asked for.
     control.setPOPPort(m_savedPort);
     control.setPOPSecurity(int(AccountAddress::Security::None));
 
-    setCaption(u"Quellmail strikes to kill and eliminates the spam before it reaches your inbox."_s);
-    flushCaption();
+    if (m_ending) {
+        m_scanned.flush();
+    } else if (m_problems.isEmpty()) {
+        setCaption(u"Quellmail strikes to kill and eliminates the spam before it reaches your inbox."_s);
+        flushCaption();
+    } else {
+        // The problems stay in sight rather than the closing caption.
+        const QString last = m_problems.last();
+        setCaption(m_problems.size() == 1 ? last : u"%1 problems in this scan; the last: %2"_s.arg(m_problems.size()).arg(last));
+        flushCaption();
+        m_form.Label17()->setToolTip(m_problems.join(u'\n'));
+    }
     m_form.writeStatistics();
 }
 
@@ -80,44 +111,155 @@ void MailboxScanner::scanAccount(int row)
     control.setPOPUsername(table->cell(row, 2));
     control.setPOPPassword(table->cell(row, 3));
     control.Connect();
+    if (stopping()) {
+        dropSession();
+        return;
+    }
     if (control.Error() != 0)
         return;
 
+    m_host = address.host();
+    m_marked = 0;
     const qint32 count = control.MsgCount();
     const int messages = capped(count);
-    for (int n = 1; n <= messages; ++n)
-        scanMessage(qint16(n));
+    int missingInRow = 0;
+    bool stopped = false;
+    for (int n = 1; n <= messages && !stopped; ++n) {
+        switch (scanMessage(qint16(n))) {
+        case MessageEnd::Scanned:
+            missingInRow = 0;
+            break;
+        case MessageEnd::Missing:
+            // A server whose count is a lie must not make the scan walk
+            // every number up to it.
+            if (++missingInRow == MaxMissingInRow) {
+                report(u"%1: the server lists messages that do not exist; the rest of the mailbox was skipped."_s.arg(m_host));
+                stopped = true;
+            }
+            break;
+        case MessageEnd::SessionLost:
+            stopped = true;
+            break;
+        case MessageEnd::Exit:
+            dropSession();
+            return;
+        }
+    }
 
-    if (count > MaxCount) {
+    if (count > MaxCount && !stopped) {
         setCaption(u"Only the first %1 of %2 messages in this mailbox were scanned."_s.arg(MaxCount).arg(count));
         flushCaption();
     }
-    control.Disconnect();
+    endSession();
 }
 
-void MailboxScanner::scanMessage(qint16 number)
+MailboxScanner::MessageEnd MailboxScanner::scanMessage(qint16 number)
 {
     Automation::TarnpostProxy &control = m_form.Tarnpost1();
     m_haveSubject = false;
     m_haveBody = false;
 
     yield();
+    if (stopping())
+        return MessageEnd::Exit;
     qint16 selected = number;
     control.SetCurrentMsg(selected);
-    if (control.Error() == 0) {
+    if (control.Error() == 0 && !stopping()) {
         control.RetrieveCurrentMsg();
         yield();
-        if (control.Error() == 0) {
-            m_from = decodeServerText(control.MsgFrom());
-            m_fromUpper = upperCased(m_from);
-            if (!whitelisted(m_fromUpper) && !blacklisted(m_fromUpper)) {
-                showSenderIp();
-                if (keywordMatched())
-                    spamAction();
-            }
-        }
     }
+    if (stopping())
+        return MessageEnd::Exit;
+    if (control.Error() != 0) {
+        m_scanned.count();
+        return operationFailed(number);
+    }
+    if (messageMissing(number))
+        return MessageEnd::Missing;
+
+    m_from = decodeServerText(control.MsgFrom());
+    m_fromUpper = upperCased(m_from);
+    if (!whitelisted(m_fromUpper) && !blacklisted(m_fromUpper) && !stopping()) {
+        showSenderIp();
+        if (keywordMatched())
+            spamAction();
+    }
+    if (stopping())
+        return MessageEnd::Exit;
     m_scanned.count();
+    if (control.Status() != 1) {
+        report(u"%1: the connection was closed; the rest of the mailbox was not scanned."_s.arg(m_host));
+        return MessageEnd::SessionLost;
+    }
+    return MessageEnd::Scanned;
+}
+
+MailboxScanner::MessageEnd MailboxScanner::operationFailed(qint16 number)
+{
+    Automation::TarnpostProxy &control = m_form.Tarnpost1();
+    const QString error = statusText(control.ErrorText());
+    if (control.Status() != 1) {
+        report(u"%1: %2"_s.arg(m_host, error));
+        return MessageEnd::SessionLost;
+    }
+    report(u"%1: message %2 was left on the server: %3"_s.arg(m_host).arg(number).arg(error));
+    return MessageEnd::Scanned;
+}
+
+bool MailboxScanner::messageMissing(qint16 number)
+{
+    Automation::TarnpostProxy &control = m_form.Tarnpost1();
+    // For a number the server does not know, the control fetches nothing: it
+    // holds its placeholder and a made-up id, and it has not asked for the
+    // size, which the server then refuses too. A message the control did
+    // download (on a server without UIDL) has its size already.
+    if (control.MsgContents() != NotRetrieved)
+        return false;
+    if (control.MsgUniqueID() != control.POPUsername() + u':' + control.POPHostname() + u':' + QString::number(number))
+        return false;
+    control.MsgSizeInK();
+    return control.Error() != 0;
+}
+
+void MailboxScanner::endSession()
+{
+    Automation::TarnpostProxy &control = m_form.Tarnpost1();
+    // A close the server sent right after its last reply is seen before QUIT.
+    QCoreApplication::processEvents();
+    if (stopping()) {
+        dropSession();
+        return;
+    }
+    const bool open = control.Status() == 1;
+    control.Disconnect();
+    // Marked messages are deleted only when the server takes the QUIT.
+    if (m_marked == 0)
+        return;
+    if (open && control.Error() == 0) {
+        for (int k = 0; k < m_marked; ++k)
+            raiseTotal(m_form.txtEmailsBlockedCount());
+    } else {
+        report((m_marked == 1 ? u"%1: 1 spam message was left on the server: the server did not confirm its deletion."_s
+                              : u"%1: %2 spam messages were left on the server: the server did not confirm their deletion."_s)
+                   .arg(m_host)
+                   .arg(m_marked));
+    }
+}
+
+void MailboxScanner::dropSession()
+{
+    Automation::TarnpostProxy &control = m_form.Tarnpost1();
+    // Connect with a blank host name closes an open session at once, without
+    // QUIT, and opens none.
+    control.setPOPHostname(QString());
+    control.Connect();
+}
+
+bool MailboxScanner::stopping()
+{
+    if (!m_ending && m_form.isEnding())
+        m_ending = true;
+    return m_ending;
 }
 
 bool MailboxScanner::whitelisted(const QString &from)
@@ -142,7 +284,8 @@ bool MailboxScanner::listed(ListEntries &list, const QString &from)
     for (int k = 0; k < list.upper().size(); ++k) {
         const QString entry = list.upper().at(k);
         setFromCaption(from, entry);
-        yield();
+        if (yield() && stopping())
+            return false;
         if (containsEntry(from, entry))
             return true;
     }
@@ -203,15 +346,21 @@ bool MailboxScanner::keywordMatched()
         const bool show = listening || k % 16 == 0 || k == inSubject || k == inBody || k == last;
         if (show) {
             setKeywordCaption(entries.at(k), false);
-            if (yield())
+            if (yield()) {
+                if (stopping())
+                    return false;
                 listening = isSignalConnected(QMetaMethod::fromSignal(&MailboxScanner::captionWritten));
+            }
         }
         if (k == inSubject)
             return true;
         if (show) {
             setKeywordCaption(entries.at(k), true);
-            if (yield())
+            if (yield()) {
+                if (stopping())
+                    return false;
                 listening = isSignalConnected(QMetaMethod::fromSignal(&MailboxScanner::captionWritten));
+            }
         }
         if (k == inBody)
             return true;
@@ -231,7 +380,8 @@ bool MailboxScanner::keywordMatchedFrom(int index)
             m_haveSubject = true;
         }
         setKeywordCaption(entry, false);
-        yield();
+        if (yield() && stopping())
+            return false;
         if (containsEntry(m_subjectUpper, entry))
             return true;
 
@@ -240,7 +390,8 @@ bool MailboxScanner::keywordMatchedFrom(int index)
             m_haveBody = true;
         }
         setKeywordCaption(entry, true);
-        yield();
+        if (yield() && stopping())
+            return false;
         if (containsEntry(m_bodyUpper, entry))
             return true;
     }
@@ -250,16 +401,42 @@ bool MailboxScanner::keywordMatchedFrom(int index)
 void MailboxScanner::spamAction()
 {
     Automation::TarnpostProxy &control = m_form.Tarnpost1();
+    if (stopping() || control.Status() != 1)
+        return;
     setCaption(u"SPAM DETECTED"_s);
     flushCaption();
 
-    QString path = SpamArchive::filePath(m_form.programFolder(), decodeServerText(control.MsgSubject()));
-    control.WriteCurrentMsgToFile(path);
+    ArchiveWriter archive(m_form.programFolder());
+    const bool archived = archive.write(decodeServerText(control.MsgSubject()), [&control](const QString &path, QString *error) {
+        QString target = path;
+        control.WriteCurrentMsgToFile(target);
+        if (control.Error() == 0)
+            return true;
+        *error = control.ErrorText();
+        return false;
+    });
+    if (stopping())
+        return;
+    // Without its copy in the archive a message is not deleted.
+    if (!archived)
+        report(u"%1: spam left on the server, its archive copy failed: %2"_s.arg(m_host, statusText(archive.errorString())));
 
-    MessageBox::show(&m_form, u"Spam from"_s + decodeServerText(control.MsgFrom()), u"Quellmail"_s, MessageBox::OkOnly);
+    MessageBox::show(&m_form, u"Spam from"_s + m_from, u"Quellmail"_s, MessageBox::OkOnly);
+    if (stopping() || !archived)
+        return;
 
     control.DeleteCurrentMsg();
-    raiseTotal(m_form.txtEmailsBlockedCount());
+    if (control.Error() == 0)
+        ++m_marked;
+    else
+        report(u"%1: spam left on the server: %2"_s.arg(m_host, statusText(control.ErrorText())));
+}
+
+void MailboxScanner::report(const QString &text)
+{
+    m_problems.append(text);
+    setCaption(text);
+    flushCaption();
 }
 
 void MailboxScanner::setCaption(const QString &caption)

@@ -9,6 +9,7 @@
 #include <QElapsedTimer>
 #include <QObject>
 #include <QString>
+#include <QStringList>
 
 class frmMain;
 
@@ -27,14 +28,32 @@ public:
 
     // The design limit of message numbers and list sizes (16-bit).
     static constexpr int MaxCount = 32767;
+    // An account ends after this many numbers in a row the server does not know.
+    static constexpr int MaxMissingInRow = 3;
 
 Q_SIGNALS:
     // Every status caption, in the order the scan writes it.
     void captionWritten(const QString &caption);
 
 private:
+    enum class MessageEnd {
+        Scanned,      // the message exists and was dealt with
+        Missing,      // the server does not know its number
+        SessionLost,  // the session is gone: the rest of the mailbox cannot be scanned
+        Exit,         // the program is ending
+    };
+
     void scanAccount(int row);
-    void scanMessage(qint16 number);
+    MessageEnd scanMessage(qint16 number);
+    // For a failed selection or retrieval: reports it, tells whether the session survived.
+    MessageEnd operationFailed(qint16 number);
+    bool messageMissing(qint16 number);
+    // Ends the account's session with QUIT and counts the deletions it made final.
+    void endSession();
+    // Closes the connection without QUIT, so nothing marked is deleted.
+    void dropSession();
+    // Whether the program is ending (Exit): the scan then stops at its next step.
+    bool stopping();
     bool whitelisted(const QString &from);
     bool blacklisted(const QString &from);
     // Whether from contains an entry of the list, with a caption for every entry tried.
@@ -43,6 +62,8 @@ private:
     bool keywordMatched();
     bool keywordMatchedFrom(int index);
     void spamAction();
+    // A problem the user must hear of: shown at once and again when the run ends.
+    void report(const QString &text);
 
     void setCaption(const QString &caption);
     // The rules' captions are built only when someone reads them: a listener,
@@ -61,6 +82,11 @@ private:
     // The control's port as saved with the window, read at the start of a
     // scan: accounts without a port of their own get it back.
     qint32 m_savedPort = 110;
+    bool m_ending = false;
+    QStringList m_problems;
+    // The current account's server, and its spam marked for deletion.
+    QString m_host;
+    int m_marked = 0;
 
     // The current message, upper-cased as the rules compare it.
     QString m_from;

@@ -37,7 +37,7 @@ QString SpamArchive::folder(const QString &programFolder)
     return programFolder + u"/SpamDeleted/"_s;
 }
 
-QString SpamArchive::fileName(const QString &subject)
+QString SpamArchive::fileName(const QString &subject, int copy)
 {
     // A header taken from a downloaded message can keep its line's CR.
     QStringView text(subject);
@@ -46,17 +46,28 @@ QString SpamArchive::fileName(const QString &subject)
 
     QString name;
     name.reserve(text.size());
-    for (QChar c : text) {
-        const char16_t u = c.unicode();
-        if (u == u'/' || u == u'\\' || u < 0x20 || u == 0x7F)
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        char32_t u = text.at(i).unicode();
+        qsizetype units = 1;
+        if (text.at(i).isHighSurrogate() && i + 1 < text.size() && text.at(i + 1).isLowSurrogate()) {
+            u = QChar::surrogateToUcs4(text.at(i), text.at(i + 1));
+            units = 2;
+        }
+        // Format characters (a right-to-left override, say) would make the
+        // name show something other than what it is.
+        const QChar::Category category = QChar::category(u);
+        if (u == u'/' || u == u'\\' || category == QChar::Other_Control || category == QChar::Other_Format
+            || category == QChar::Other_Surrogate)
             name.append(u'_');
         else
-            name.append(c);
+            name.append(text.mid(i, units));
+        i += units - 1;
     }
+    const QString suffix = (copy > 1 ? u" (%1)"_s.arg(copy) : QString()) + Extension;
     // Shorten by whole characters until the UTF-8 name fits. Every character
     // takes at least one byte, so a longer name is cut at once: a subject of
     // a megabyte must not cost a re-encoding per character.
-    const qsizetype limit = MaxFileNameBytes - Extension.size();
+    const qsizetype limit = MaxFileNameBytes - suffix.size();  // the suffix is ASCII
     if (name.size() > limit) {
         name.truncate(limit);
         if (name.back().isHighSurrogate())
@@ -68,7 +79,7 @@ QString SpamArchive::fileName(const QString &subject)
             --cut;
         name.truncate(cut);
     }
-    return name + Extension;
+    return name + suffix;
 }
 
 QString SpamArchive::filePath(const QString &programFolder, const QString &subject)

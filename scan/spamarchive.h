@@ -14,11 +14,12 @@ public:
     static QString folder(const QString &programFolder);
 
     // The archive file for a message subject. Path separators, NUL and other
-    // control characters become "_", and the name is shortened to what the
-    // file system accepts (keeping ".html"), so it never lands outside the
-    // archive folder. An empty subject gives ".html".
+    // control and format characters become "_", and the name is shortened to
+    // what the file system accepts (keeping ".html"), so it never lands
+    // outside the archive folder. An empty subject gives ".html". Copies
+    // after the first are "Subject (2).html", "Subject (3).html", ...
     static QString filePath(const QString &programFolder, const QString &subject);
-    static QString fileName(const QString &subject);
+    static QString fileName(const QString &subject, int copy = 1);
 
     // Asks the desktop to show the archive folder; the outcome is not examined.
     static void openFolder(const QString &programFolder);

@@ -29,7 +29,8 @@ done
 # A fresh copy of the program folder every time, so the demo starts from the
 # same sample lists and the same mailbox.
 rm -rf "$folder"
-mkdir -p "$folder/SpamDeleted"
+mkdir -p "$folder"
+mkdir -m 700 "$folder/SpamDeleted"
 cp "$bin/quellmail" "$folder/"
 cp -P "$bin"/libtarnpostctl.so* "$folder/"
 for f in libkwab.so index.html; do

@@ -9,6 +9,7 @@ packages=(
   dovecot-core dovecot-pop3d openssl
   xvfb xauth xdotool x11-utils imagemagick trayer openbox
   python3 curl
+  chromium
   clang libclang-rt-14-dev
   libgmime-3.0-dev libqt6sql6-sqlite bogofilter
 )

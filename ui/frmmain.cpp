@@ -46,6 +46,7 @@
 #include <QVBoxLayout>
 
 #include <cmath>
+#include <cstdlib>
 #include <limits>
 
 using namespace Qt::StringLiterals;
@@ -548,7 +549,25 @@ void frmMain::endProgram()
     hide();
     m_frmSplash->hide();
     Q_EMIT programEnding();
+    // Leaves the main loop once the scan has returned into it.
     QCoreApplication::exit(0);
+    if (m_scanning) {
+        QTimer::singleShot(ScanStopGraceMs, this, [this] {
+            if (!m_scanning)
+                return;
+            // The connection goes with the process, without QUIT: nothing
+            // marked in the open session is deleted.
+            if (m_hardExit)
+                m_hardExit();
+            else
+                std::_Exit(0);
+        });
+    }
+}
+
+void frmMain::setHardExit(std::function<void()> hardExit)
+{
+    m_hardExit = std::move(hardExit);
 }
 
 QUrl frmMain::spamFolderUrl() const

@@ -108,9 +108,15 @@ public:
 
     // Hides the window, or minimizes it where the desktop has no tray.
     void hideToTray();
-    // Removes the tray icon, hides the window and ends the program.
+    // Removes the tray icon, hides the window and ends the program. A running
+    // scan stops at its next step; one that has not stopped after
+    // ScanStopGraceMs (a server can hold the control in a wait) ends the
+    // process through the hard exit.
     void endProgram();
     bool isEnding() const { return m_ending; }
+    static constexpr int ScanStopGraceMs = 2000;
+    // Defaults to std::_Exit(0).
+    void setHardExit(std::function<void()> hardExit);
 
     QUrl spamFolderUrl() const;
     static QUrl homePageUrl();
@@ -206,6 +212,7 @@ private:
     std::function<void()> m_trayIconRemover;
     std::function<bool()> m_trayAvailable;
     std::function<void(const QUrl &)> m_urlOpener;
+    std::function<void()> m_hardExit;
     bool m_scanning = false;
     bool m_ending = false;
     bool m_minutesFilled = false;

@@ -32,6 +32,8 @@ install_into
 [ -f "$PREFIX/index.html" ] || fail "no help page"
 [ -d "$PREFIX/SpamDeleted" ] || fail "no SpamDeleted folder"
 [ -w "$PREFIX/SpamDeleted" ] || fail "SpamDeleted is not writable by the installing user"
+mode=$(stat -c %a "$PREFIX/SpamDeleted")
+[ "$mode" = 700 ] || fail "SpamDeleted has mode $mode, not 700 (it holds the user's mail)"
 [ -f "$PREFIX/libkwab.so" ] || fail "no address-book library"
 # The program opens libtarnpostctl.so by that name from its own folder.
 [ -e "$PREFIX/libtarnpostctl.so" ] || fail "no libtarnpostctl.so"

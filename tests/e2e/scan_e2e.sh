@@ -212,6 +212,13 @@ archived_from() { grep -q "^From: $2" "$PROG/SpamDeleted/$1" 2>/dev/null || chec
 archived_from "Your weekly deals.html" "Deals Daily <offers@bulk-deals.example>"
 archived_from "You are our LOTTERY WINNER.html" "Prize Office <claims@prize-center.example>"
 archived_from "Important notice for you.html" "Health Store <sales@pharma-shop.example>"
+# Each begins with the inert prefix (a browser shows it as text) and is the owner's only.
+prefix='<!DOCTYPE html><meta charset="utf-8"><meta http-equiv="Content-Security-Policy" content="default-src '"'none'"'"><plaintext>'
+for f in "$PROG"/SpamDeleted/*; do
+    [ "$(head -c ${#prefix} "$f")" = "$prefix" ] || check "$(basename "$f") does not begin with the inert prefix"
+    mode=$(stat -c %a "$f")
+    [ "$mode" = 600 ] || check "$(basename "$f") has mode $mode, not 600"
+done
 
 # stats.dat: list sizes, spam blocked 3, total scanned 6, settings as set up.
 stats=$(od -An -c "$PROG/stats.dat" | tr -s ' \n' ' ')

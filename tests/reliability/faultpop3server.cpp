@@ -21,6 +21,7 @@ struct Mailbox {
     QList<QByteArray> messages;  // wire form, CR LF, not dot-stuffed
     QList<QByteArray> commands;
     int highest = 0;
+    qint64 claimed = -1;  // what STAT tells, when not the truth
 };
 
 struct Session {
@@ -282,7 +283,8 @@ void FaultPop3Server::Impl::handle(Session &s, const QByteArray &line)
                 size += box.messages.at(n - 1).size();
             }
         }
-        reply(s, faultAt(s, Step::Stat), "+OK " + QByteArray::number(count) + ' ' + QByteArray::number(size));
+        const qint64 told = box.claimed >= 0 ? box.claimed : count;
+        reply(s, faultAt(s, Step::Stat), "+OK " + QByteArray::number(told) + ' ' + QByteArray::number(size));
     } else if (verb == "UIDL" || verb == "LIST") {
         const Step step = verb == "UIDL" ? Step::Uidl : Step::List;
         const QByteArray *m = numberOk ? message(s, number) : nullptr;
@@ -375,6 +377,12 @@ void FaultPop3Server::addGeneratedUser(const QString &user, const QString &passw
     box.messages.reserve(count);
     for (int n = 1; n <= count; ++n)
         box.messages.append(toWire(make(n)));
+}
+
+void FaultPop3Server::claimCount(const QString &user, qint64 count)
+{
+    QMutexLocker lock(&m_impl->mutex);
+    m_impl->boxes[user].claimed = count;
 }
 
 void FaultPop3Server::setFault(const QString &user, Step step, Fault fault)

@@ -33,6 +33,9 @@ public:
     // A mailbox that tells STAT it holds `count` messages, made on demand.
     void addGeneratedUser(const QString &user, const QString &password, int count,
                           std::function<QByteArray(int number)> make);
+    // STAT tells `count` messages whatever the mailbox holds; numbers beyond
+    // what it holds are answered "no such message".
+    void claimCount(const QString &user, qint64 count);
     // The first exchange of `step` in a session of `user` misbehaves. A fault
     // at the greeting hits the first connection; at USER, the USER line that
     // names `user`. The second RETR of a message is RetrToFile.

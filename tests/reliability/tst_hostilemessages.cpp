@@ -3,6 +3,7 @@
 // huge header blocks and lines, lone CRs, and a mailbox beyond the 16-bit
 // message numbers. Each is scanned by the real control in the real window.
 
+#include "archivewriter.h"
 #include "faultpop3server.h"
 #include "mailboxscanner.h"
 #include "programfolder.h"
@@ -62,6 +63,7 @@ void tst_HostileMessages::hostileMessage_data()
     QTest::newRow("300 two-byte characters") << withSubject(wide) << QString(125, u'\u00e9') + u".html"_s << box;
     QTest::newRow("8-bit subject") << withSubject("caf\xe9 cr\xe8me") << u"caf\u00e9 cr\u00e8me.html"_s << box;
     QTest::newRow("UTF-8 subject") << withSubject("Gr\xc3\xbc\xc3\x9f" "e \xe2\x82\xac") << u"Gr\u00fc\u00dfe \u20ac.html"_s << box;
+    QTest::newRow("right-to-left override") << withSubject("invoice\xe2\x80\xaegpj.exe") << u"invoice_gpj.exe.html"_s << box;
     QTest::newRow("NUL and controls") << withSubject(QByteArray("nul\0byte\x01\x7f", 10)) << u"nul_byte__.html"_s << box;
     QTest::newRow("lone CR in subject") << withSubject("lone\rCR") << u"lone_CR.html"_s << box;
     QTest::newRow("lone CRs in body") << QByteArray(from + "Subject: body CRs\n\nline\rline\r\rend\n") << u"body CRs.html"_s << box;
@@ -108,11 +110,13 @@ void tst_HostileMessages::hostileMessage()
     QCOMPARE(boxes, QStringList{spamBox});
     QCOMPARE(server.mailbox(u"u"_s), QList<QByteArray>{FaultPop3Server::toWire(clean)});
 
-    // Exactly one archive file, inside the folder, holding the message as sent.
+    // Exactly one archive file, inside the folder, holding the message as
+    // sent behind the inert prefix.
     QCOMPARE(folder.archive(), QStringList{archiveName});
     const QByteArray archived = folder.read(u"SpamDeleted/"_s + archiveName);
-    QCOMPARE(archived.size(), FaultPop3Server::toWire(message).size() - 2);
-    QVERIFY(archived == FaultPop3Server::toWire(message).chopped(2));
+    const QByteArray expected = Scan::ArchiveWriter::inertPrefix() + FaultPop3Server::toWire(message).chopped(2);
+    QCOMPARE(archived.size(), expected.size());
+    QVERIFY(archived == expected);
     QDirIterator it(folder.path(), QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
     while (it.hasNext()) {
         const QString path = it.next();

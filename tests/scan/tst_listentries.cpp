@@ -17,6 +17,7 @@ class tst_ListEntries : public QObject
 private Q_SLOTS:
     void followsEveryKindOfEdit_data();
     void followsEveryKindOfEdit();
+    void blankEntriesTakeNoPart();
     void takesAtMostTheLimit();
     void scannedTotalShowsBatches();
 };
@@ -51,6 +52,19 @@ void tst_ListEntries::followsEveryKindOfEdit()
     }
     QVERIFY(entries.generation() != before);
     QCOMPARE(entries.upper(), expected);
+}
+
+void tst_ListEntries::blankEntriesTakeNoPart()
+{
+    ListTable table;
+    const QStringList cells{u""_s, u"viagra"_s, u" "_s, u"\t"_s, u"\r"_s, u" \r\n"_s, u"\u3000"_s, u" a b "_s};
+    for (const QString &cell : cells)
+        table.appendRow({cell});
+    Scan::ListEntries entries(&table, 100);
+    QCOMPARE(entries.upper(), (QStringList{u"VIAGRA"_s, u" A B "_s}));
+    // The table keeps them as they are.
+    QCOMPARE(table.rows(), int(cells.size()));
+    QCOMPARE(table.cell(5, 1), u"\r"_s);
 }
 
 void tst_ListEntries::takesAtMostTheLimit()
