@@ -156,8 +156,11 @@ void Tarnpost::subsendcommand(SocketAdapter &socket, const QString &strCommand)
 {
     // The timeout counts from here.
     dtmLastActivity.start();
-    if (m_DebugMode)
-        subdebuglog(u"Sending command:"_s + strCommand);
+    if (m_DebugMode) {
+        // The password stays out of the trace.
+        const bool pass = strCommand.startsWith("PASS "_L1);
+        subdebuglog(u"Sending command:"_s + (pass ? u"PASS ********"_s : strCommand));
+    }
     socket.send((strCommand + "\r\n"_L1).toLatin1());
 }
 
