@@ -15,6 +15,10 @@ using namespace Qt::StringLiterals;
 namespace {
 
 constexpr qsizetype HugeLineSize = 1024 * 1024;
+// An endless reply is topped up in pieces while the client reads, and given
+// up after this much, should a client never stop reading.
+constexpr qsizetype EndlessPiece = 64 * 1024;
+constexpr qint64 EndlessLimit = qint64(1) << 30;
 
 struct Mailbox {
     QString password;
@@ -33,6 +37,8 @@ struct Session {
     int count = 0;
     QSet<int> deleted;
     QHash<int, int> retrieved;
+    QByteArray endlessPiece;  // empty unless an endless reply is running
+    qint64 endlessSent = 0;
 };
 
 QByteArray dotStuffed(const QByteArray &wire)
@@ -74,6 +80,7 @@ struct FaultPop3Server::Impl {
     // The fault due at this step, or None (a fault fires once).
     Fault faultAt(const Session &s, Step step, const QString &userHint = QString());
     void send(Session &s, const QByteArray &bytes);
+    void pumpEndless(QTcpSocket *socket);
     void closeAfter(Session &s, const QByteArray &bytes = {});
     // Sends a reply, misbehaving if the fault is due at this step.
     void reply(Session &s, Fault f, const QByteArray &status, const QByteArray *body = nullptr);
@@ -152,6 +159,24 @@ void FaultPop3Server::Impl::reply(Session &s, Fault f, const QByteArray &status,
         else
             send(s, status + ' ' + QByteArray(HugeLineSize, 'h') + "\r\n");
         return;
+    case Fault::Endless:
+        send(s, status + (multi ? "\r\n" : " "));
+        s.endlessPiece = multi ? QByteArray(QByteArray(62, 'e') + "\r\n").repeated(EndlessPiece / 64) : QByteArray(EndlessPiece, 'e');
+        pumpEndless(s.socket);
+        return;
+    }
+}
+
+void FaultPop3Server::Impl::pumpEndless(QTcpSocket *socket)
+{
+    auto it = sessions.find(socket);
+    if (it == sessions.end())
+        return;
+    Session &s = it->second;
+    while (!s.endlessPiece.isEmpty() && !s.closing && s.endlessSent < EndlessLimit
+           && socket->bytesToWrite() < 4 * EndlessPiece) {
+        socket->write(s.endlessPiece);
+        s.endlessSent += s.endlessPiece.size();
     }
 }
 
@@ -164,6 +189,7 @@ void FaultPop3Server::Impl::accept()
         s.socket = socket;
         QObject::connect(socket, &QTcpSocket::readyRead, context, [this, socket] { read(socket); });
         QObject::connect(socket, &QTcpSocket::disconnected, context, [this, socket] { drop(socket); });
+        QObject::connect(socket, &QTcpSocket::bytesWritten, context, [this, socket] { pumpEndless(socket); });
         QMutexLocker lock(&mutex);
         const bool first = firstConnection;
         firstConnection = false;
@@ -242,7 +268,7 @@ void FaultPop3Server::Impl::handle(Session &s, const QByteArray &line)
         commit(s);
         reply(s, f, "+OK bye");
         // A garbled line end leaves the connection open: the client must give up by itself.
-        if (f != Fault::NoCrLf && f != Fault::LfOnly)
+        if (f != Fault::NoCrLf && f != Fault::LfOnly && f != Fault::Endless)
             closeAfter(s);
         return;
     }
@@ -440,7 +466,7 @@ QString FaultPop3Server::stepName(Step step)
 QString FaultPop3Server::faultName(Fault fault)
 {
     static const char *const names[] = {"none", "close", "silence", "-ERR", "no +OK",
-                                        "no CR LF", "LF only", "NUL byte", "1 MB line"};
+                                        "no CR LF", "LF only", "NUL byte", "1 MB line", "endless reply"};
     return QString::fromLatin1(names[int(fault)]);
 }
 

@@ -1,6 +1,6 @@
 // A scan against a server that misbehaves once, at every step of the first
-// account's session and in every way: closing, falling silent, refusing, or
-// answering garbage. Each cell runs in a child process of its own (several at
+// account's session and in every way: closing, falling silent, refusing,
+// answering garbage, or answering without end. Each cell runs in a child process of its own (several at
 // once, since most of them wait out a timeout), so a crash or a hang shows up
 // as that cell's failure and the others still report.
 
@@ -110,7 +110,11 @@ Expected expectedFor(Step step, Fault fault)
     const Expected clean{true, true, true};
     const Expected refused{false, false, false};
     const Expected skipped{true, false, false};
-    const bool harmless = fault == Fault::Nul || fault == Fault::HugeLine || fault == Fault::None;
+    const bool harmless = fault == Fault::Nul || fault == Fault::None;
+    // A reply line over 64 KB ends the session as a lost connection does; a
+    // long line inside a message is only content.
+    const bool overlong = fault == Fault::HugeLine || fault == Fault::Endless;
+    const bool harmlessContent = harmless || fault == Fault::HugeLine;
     switch (step) {
     case Step::Greeting:
         // The greeting's text is not examined, only that a line arrives.
@@ -124,7 +128,7 @@ Expected expectedFor(Step step, Fault fault)
     case Step::Uidl:
         // A failed UIDL downloads the message at once instead; only a lost
         // connection or a silent server ends the mailbox.
-        if (fault == Fault::Close || fault == Fault::Silence)
+        if (fault == Fault::Close || fault == Fault::Silence || overlong)
             return skipped;
         return clean;
     case Step::List:
@@ -132,24 +136,25 @@ Expected expectedFor(Step step, Fault fault)
             return clean;
         return skipped;
     case Step::Retr:
-        return harmless ? clean : skipped;
+        return harmlessContent ? clean : skipped;
     case Step::Top:
         // A refused TOP is tried again without the line count; only a lost
         // connection or a silent server leaves the header block (and so the
-        // sender) unknown, and the control closes the session.
-        if (fault == Fault::Close || fault == Fault::Silence)
+        // sender) unknown, and the control closes the session; so does a
+        // header block beyond the message size limit.
+        if (fault == Fault::Close || fault == Fault::Silence || fault == Fault::Endless)
             return skipped;
         return clean;
     case Step::RetrToFile:
         // The download into the archive fails and the control closes the
         // session: the spam counts as blocked but its deletion cannot be sent.
-        if (harmless)
+        if (harmlessContent)
             return clean;
         return {true, true, false};
     case Step::Dele:
         // A refused mark, or a session that never reaches QUIT, keeps the
         // message; a garbled but accepted reply does not.
-        if (fault == Fault::Close || fault == Fault::Silence || fault == Fault::Err)
+        if (fault == Fault::Close || fault == Fault::Silence || fault == Fault::Err || overlong)
             return {true, true, false};
         return clean;
     case Step::Quit:
