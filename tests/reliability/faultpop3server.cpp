@@ -43,6 +43,9 @@ struct Session {
 
 QByteArray dotStuffed(const QByteArray &wire)
 {
+    // Most messages need no stuffing and go out as they are, not copied.
+    if (!wire.startsWith('.') && !wire.contains("\r\n."))
+        return wire;
     QByteArray out;
     out.reserve(wire.size() + 16);
     qsizetype start = 0;
@@ -123,7 +126,14 @@ void FaultPop3Server::Impl::reply(Session &s, Fault f, const QByteArray &status,
     switch (f) {
     case Fault::None:
     case Fault::FaultCount:
-        send(s, whole(status, {}));
+        if (!multi) {
+            send(s, whole(status, {}));
+            return;
+        }
+        // In pieces, so that a large message is not copied on its way out.
+        send(s, status + "\r\n");
+        send(s, dotStuffed(*body));
+        send(s, ".\r\n");
         return;
     case Fault::Close:
         s.closing = true;
