@@ -4,7 +4,11 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <cerrno>
 #include <dlfcn.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 using namespace Qt::StringLiterals;
 
@@ -52,13 +56,29 @@ void DebugLog::write(const QString &fileName, const QString &version, const QStr
 
     if (fileName.isEmpty())
         return;
-    QFile file(fileName);
-    // The trace holds the password in clear: owner-only from the start.
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Append,
-                   QFileDevice::ReadOwner | QFileDevice::WriteOwner))
+    // The trace shows what a session exchanged: owner-only, also when the file
+    // was there before, and never written through a link planted in its place
+    // (nor into a pipe or device, which could block the session).
+    const QByteArray path = QFile::encodeName(fileName);
+    const int fd = ::open(path.constData(), O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC,
+                          S_IRUSR | S_IWUSR);
+    if (fd < 0)
         return;
-    file.write(out);
-    file.close();
+    struct stat st {};
+    const bool usable = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_nlink == 1
+        && ((st.st_mode & 07777) == (S_IRUSR | S_IWUSR) || ::fchmod(fd, S_IRUSR | S_IWUSR) == 0);
+    const char *data = out.constData();
+    qsizetype left = usable ? out.size() : 0;
+    while (left > 0) {
+        const ssize_t n = ::write(fd, data, size_t(left));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            break;
+        data += n;
+        left -= n;
+    }
+    ::close(fd);
 }
 
 } // namespace Tarnpostctl

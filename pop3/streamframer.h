@@ -25,6 +25,8 @@ public:
     void feed(const QByteArray &packet) { feed(packet.constData(), packet.size()); }
 
     bool inStatusLine() const { return m_inStatusLine; }
+    // Bytes of the status line held so far, without a CR that may start its CR LF.
+    qsizetype pendingStatusLine() const { return m_head.size() - (m_head.endsWith('\r') ? 1 : 0); }
     // The terminator was seen, or the status line was a refusal.
     bool finished() const { return m_finished; }
     bool refused() const { return m_refused; }

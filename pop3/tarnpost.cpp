@@ -131,6 +131,10 @@ QString Tarnpost::ErrorText() const
     case ErrorTlsHandshake: return "TLS handshake failed: "_L1 + strTlsErrorText;
     case ErrorNoStls: return u"Server does not offer STLS"_s;
     case ErrorTlsUnavailable: return u"TLS is not available on this system"_s;
+    case ErrorReplyTooLong:
+        return u"The server sent a reply line longer than %1 bytes. Connection closed"_s.arg(MaxReplyLine);
+    case ErrorMessageTooLarge:
+        return u"Message is larger than the limit of %1 bytes; it was left on the server"_s.arg(m_refusedLimit);
     default: return strSocketErrorText;
     }
 }
@@ -153,6 +157,8 @@ void Tarnpost::Connect()
         blnStreamToFile = false;
         subclosestreamfile();
         dtmLastActivity.start();
+        subbeginreply(false);  // the greeting's overall limit counts the connect time too
+        m_replySize = -1;
         intpropertyerror = 0;
         subflushdata();
         if (m_DebugMode && m_POPSecurity != SecurityNone)  // a clear session logs as it always did
@@ -173,15 +179,18 @@ void Tarnpost::Connect()
                 subcloseconnection(*wsk1);
             } else if (state == SocketAdapter::StateConnected) {
                 subdebuglog(u"connect:sckConnected"_s);
-                while (!strDataBuffer.endsWith("\r\n"_L1) && intpropertyerror == 0) {
+                while (!strDataBuffer.endsWith("\r\n"_L1) && intpropertyerror == 0
+                       && m_replyOverflow == ReplyOverflow::None) {
                     subwaitforevents();
-                    if (funtimedout(m_POPTimeout)) {
+                    if (m_replyOverflow == ReplyOverflow::None && funtimedout(m_POPTimeout)) {
                         subdebuglog(u"timeout(1) in Connect"_s);
                         intpropertyerror = 11;
                         subcloseconnection(*wsk1);
                         subdebuglog(u"timeout(1) in connect, blnDone=True"_s);
                     }
                 }
+                if (m_replyOverflow != ReplyOverflow::None && intpropertyerror == 0)
+                    subrefusereply(u"Connect"_s);
                 if (intpropertyerror == 0)
                     m_ConnectResponse = strDataBuffer.chopped(2);
                 else
@@ -217,32 +226,29 @@ void Tarnpost::Connect()
             return;
         }
 
-        QString reply = funSendDataForSingleLineResponse(*wsk1, "USER "_L1 + m_POPUsername, m_POPTimeout);
-        if (!reply.startsWith("+OK"_L1)) {
+        // One login step; false once it failed, with Error set and the session
+        // closed (a reply over its cap has set its own Error).
+        QString reply;
+        const auto step = [this, &reply](const QString &command, qint16 refusedError) {
+            reply = funSendDataForSingleLineResponse(*wsk1, command, m_POPTimeout);
+            if (m_replyRefused)
+                return false;
+            if (reply.startsWith("+OK"_L1))
+                return true;
             strLastErrorReply = reply;
             subcloseconnection(*wsk1);
-            intpropertyerror = 14;
-        } else {
+            intpropertyerror = refusedError;
+            return false;
+        };
+        if (step("USER "_L1 + funwiretext(m_POPUsername), 14)) {
             if (m_POPPassword.isEmpty())
                 m_POPPassword = u" "_s;
-            reply = funSendDataForSingleLineResponse(*wsk1, "PASS "_L1 + m_POPPassword, m_POPTimeout);
-            if (!reply.startsWith("+OK"_L1)) {
-                strLastErrorReply = reply;
-                subcloseconnection(*wsk1);
-                intpropertyerror = 15;
-            } else {
-                reply = funSendDataForSingleLineResponse(*wsk1, u"STAT"_s, m_POPTimeout);
-                if (!reply.startsWith("+OK"_L1)) {
-                    strLastErrorReply = reply;
-                    subcloseconnection(*wsk1);
-                    intpropertyerror = 18;
-                } else {
-                    // "+OK count size": a reply without the size gives size 0.
-                    const ReplyParsing::StatFields stat = ReplyParsing::parseStat(reply);
-                    m_MsgCount = stat.count;
-                    lngSizeInOctets = stat.size;
-                    intpropertystatus = 1;
-                }
+            if (step("PASS "_L1 + funwiretext(m_POPPassword), 15) && step(u"STAT"_s, 18)) {
+                // "+OK count size": a reply without the size gives size 0.
+                const ReplyParsing::StatFields stat = ReplyParsing::parseStat(reply);
+                m_MsgCount = stat.count;
+                lngSizeInOctets = stat.size;
+                intpropertystatus = 1;
             }
         }
     }
@@ -250,6 +256,14 @@ void Tarnpost::Connect()
     if (intpropertyerror != 0)
         subcloseconnection(*wsk1);
     subdebuglog(u"end connect"_s);
+}
+
+bool Tarnpost::setMaxMessageSize(qint32 value)
+{
+    if (value < 1)
+        return false;
+    m_MaxMessageSize = value;
+    return true;
 }
 
 bool Tarnpost::setPOPSecurity(qint16 value)
@@ -264,6 +278,10 @@ bool Tarnpost::funstarttls()
 {
     subdebuglog(u"start funstarttls"_s);
     const QString reply = funSendDataForSingleLineResponse(*wsk1, u"STLS"_s, m_POPTimeout);
+    if (m_replyRefused) {
+        subdebuglog(u"end funstarttls"_s);
+        return false;
+    }
     if (!reply.startsWith("+OK"_L1)) {
         strLastErrorReply = reply;
         intpropertyerror = ErrorNoStls;

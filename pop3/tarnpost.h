@@ -6,6 +6,7 @@
 #include "tarnpostctl_export.h"
 #include "dispatch.h"
 #include "streamframer.h"
+#include "tarnpostctl.h"
 
 #include <QByteArray>
 #include <QElapsedTimer>
@@ -49,6 +50,10 @@ public:
     // 0 clear text, 1 TLS from the first byte, 2 STLS (see tarnpostctl.h).
     qint16 POPSecurity() const { return m_POPSecurity; }
     bool setPOPSecurity(qint16 value);
+    // The largest message retrieved, in bytes (at least 1); a larger one is
+    // left on the server with ErrorMessageTooLarge.
+    qint32 MaxMessageSize() const { return m_MaxMessageSize; }
+    bool setMaxMessageSize(qint32 value);
     qint16 POPTimeout() const { return m_POPTimeout; }
     void setPOPTimeout(qint16 value) { m_POPTimeout = value; }
     QString ConnectResponse() const { return m_ConnectResponse; }
@@ -138,6 +143,18 @@ private:
     // STLS after the greeting; false (with Error set) when the upgrade failed.
     bool funstarttls();
     void subsendcommand(SocketAdapter &socket, const QString &strCommand);
+    // Every wait for a reply starts here: one-line or multi-line, its overall
+    // limit counted from now (m_replySize, set by the caller, is the size LIST
+    // announced, -1 when unknown).
+    void subbeginreply(bool multiLine);
+    // After each arrival: flags a reply line or message beyond its cap.
+    void subcheckreplysize();
+    // Ends a reply that went over a cap: Error 35 or 36, the session closed.
+    QString subrefusereply(const QString &where);
+    // Refuses a message whose LIST size is over MaxMessageSize (session kept).
+    bool funrefuselistedsize();
+    // Credentials go out as the UTF-8 bytes of the text, one character per byte.
+    static QString funwiretext(const QString &text);
     // A one-line command of an open session: refusedError on a refusal,
     // disconnectedError without a session.
     void subsessioncommand(const QString &command, qint16 refusedError, qint16 disconnectedError);
@@ -201,6 +218,18 @@ private:
     QByteArray m_packet;  // reused for every read from the socket
     std::unique_ptr<QFile> m_streamFile;
     QString m_streamFileError;  // first file error of the current stream, empty when none
+    qint64 m_streamContentBytes = 0;
+
+    // Caps of a reply: its lines and the message it carries.
+    enum class ReplyOverflow { None, LineTooLong, MessageTooLarge };
+    ReplyOverflow m_replyOverflow = ReplyOverflow::None;  // cleared with the buffer
+    bool m_replyRefused = false;  // the last wait ended over a cap
+    bool m_multiLineReply = false;
+    qsizetype m_statusLineEnd = -1;  // first CR LF in strDataBuffer, -1 until seen
+    qsizetype m_lineScanned = 0;
+    QElapsedTimer m_replyStarted;  // the overall limit of one reply counts from its command
+    qint64 m_replySize = -1;
+    qint32 m_refusedLimit = 0;  // MaxMessageSize when the last message was refused
 
     // Session
     qint16 intpropertystatus = 0;
@@ -226,6 +255,8 @@ private:
     bool blnHeadersRetrieved = false;
     bool blnSizeRetrieved = false;
     bool blnNoSuchMsg = false;
+    qint64 m_listedSize = -1;  // LIST size of the selected message, -1 until known
+    qint32 m_MaxMessageSize = DefaultMaxMessageSize;
 };
 
 } // namespace Tarnpostctl

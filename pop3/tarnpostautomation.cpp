@@ -129,6 +129,8 @@ QList<MemberInfo> buildMemberTable()
     // Later additions follow the original slots, so those keep their places.
     readWrite(DispIdPOPSecurity, u"POPSecurity"_s, QMetaType::Short,
               u"Sets/Returns the security of the connection: 0 clear text, 1 TLS from the first byte, 2 clear text upgraded with STLS (required)."_s);
+    readWrite(DispIdMaxMessageSize, u"MaxMessageSize"_s, QMetaType::Int,
+              u"Sets/Returns the largest message, in bytes, that is retrieved; a larger one is left on the server."_s);
     return table;
 }
 
@@ -363,6 +365,7 @@ InvokeResult Tarnpost::invokeProperty(qint32 memberId, InvokeKind kind, QVariant
         case DispIdDebugMode: value = DebugMode(); break;
         case DispIdDebugFile: value = DebugFile(); break;
         case DispIdPOPSecurity: value = QVariant::fromValue<qint16>(POPSecurity()); break;
+        case DispIdMaxMessageSize: value = QVariant::fromValue<qint32>(MaxMessageSize()); break;
         default: return {InvokeStatus::UnknownMember, u"Unknown property %1"_s.arg(memberId)};
         }
         if (result)
@@ -410,6 +413,13 @@ InvokeResult Tarnpost::invokeProperty(qint32 memberId, InvokeKind kind, QVariant
         if (!security.ok())
             return {security.status, security.description};
         setPOPSecurity(qint16(security.number));
+        return {};
+    }
+    case DispIdMaxMessageSize: {
+        const Converted size = toInteger(value, 1, std::numeric_limits<qint32>::max());
+        if (!size.ok())
+            return {size.status, size.description};
+        setMaxMessageSize(qint32(size.number));
         return {};
     }
     case DispIdDebugMode: {
@@ -603,6 +613,8 @@ QString Tarnpost::GetStringValueOfProperty(QString &strPropertyToReturn)
         value = DebugFile();
     else if (key == "POPSECURITY"_L1)
         value = QString::number(POPSecurity());
+    else if (key == "MAXMESSAGESIZE"_L1)
+        value = QString::number(MaxMessageSize());
 
     // Cleared after the read: asking for "Error" returns the code that was current.
     subdebuglog(u"start GetStringValueOfProperty"_s);

@@ -32,6 +32,7 @@ void Tarnpost::SetCurrentMsg(qint16 &intMsgNumber)
     blnNoSuchMsg = false;
     blnSizeRetrieved = false;
     blnHeadersRetrieved = false;
+    m_listedSize = -1;
     subdebuglog(u"start setcurrentmsg"_s);
     m_MsgContents.clear();
     intpropertyerror = 0;
@@ -54,6 +55,11 @@ void Tarnpost::SetCurrentMsg(qint16 &intMsgNumber)
         m_MsgNumber = previous;
     } else {
         const QString reply = funSendDataForSingleLineResponse(*wsk1, "UIDL "_L1 + QString::number(n), m_POPTimeout);
+        if (m_replyRefused) {
+            // Over a cap: Error tells why and the session is closed.
+            subdebuglog(u"end setcurrentmsg"_s);
+            return;
+        }
         if (isSuccess(reply)) {
             m_MsgUniqueID = cutReplyField(reply);
         } else {
@@ -94,9 +100,17 @@ void Tarnpost::subRetrieveHeaders()
 {
     subdebuglog(u"start subRetrieveHeaders"_s);
     const QString number = QString::number(m_MsgNumber);
+    m_replySize = m_listedSize;
     QString reply = funSendDataForMultiLineResponse(*wsk1, "TOP "_L1 + number + " 0"_L1, m_POPTimeout);
-    if (!isSuccess(reply))
+    if (!m_replyRefused && !isSuccess(reply)) {
+        m_replySize = m_listedSize;
         reply = funSendDataForMultiLineResponse(*wsk1, "TOP "_L1 + number, m_POPTimeout);
+    }
+    if (m_replyRefused) {
+        blnHeadersRetrieved = true;
+        subdebuglog(u"end subRetrieveHeaders"_s);
+        return;
+    }
     if (!isSuccess(reply)) {
         intpropertyerror = 22;
         strLastErrorReply = reply;
@@ -133,7 +147,8 @@ void Tarnpost::subRetrieveSize()
     if (isSuccess(reply)) {
         lngSizeInOctets = funleadingnumber(cutReplyField(reply));
         lngMsgSizeInK = lngSizeInOctets / 1024 + 1;
-    } else {
+        m_listedSize = lngSizeInOctets >= 0 ? lngSizeInOctets : -1;
+    } else if (!m_replyRefused) {
         intpropertyerror = 30;
         strLastErrorReply = reply;
     }
@@ -195,25 +210,47 @@ void Tarnpost::RetrieveCurrentMsg()
     } else if (m_MsgNumber == 0) {
         intpropertyerror = 24;
     } else {
-        if (!blnSizeRetrieved)
+        if (!blnSizeRetrieved) {
             subRetrieveSize();  // the progress events need the size
+            if (m_replyRefused) {
+                subdebuglog(u"end retrievecurrentmsg"_s);
+                return;
+            }
+        }
+        if (funrefuselistedsize()) {
+            subdebuglog(u"end retrievecurrentmsg"_s);
+            return;
+        }
         blnReportReadStatus = true;
+        m_replySize = m_listedSize;
+        // Room for the whole reply at once: a large message is not copied while it grows.
+        if (m_listedSize > 0)
+            strDataBuffer.reserve(strDataBuffer.size() + m_listedSize + MaxReplyLine);
         QString reply = funSendDataForMultiLineResponse(*wsk1, "RETR "_L1 + QString::number(m_MsgNumber), m_POPTimeout);
+        if (m_replyRefused) {
+            blnReportReadStatus = false;
+            subdebuglog(u"end retrievecurrentmsg"_s);
+            return;
+        }
         if (isSuccess(reply)) {
+            // The body stays in the reply's own buffer: only the header block is copied.
             const qsizetype statusEnd = reply.indexOf("\r\n"_L1);
-            reply.remove(0, statusEnd >= 0 ? statusEnd + 2 : reply.size());
-            const qsizetype blankLine = reply.indexOf("\r\n\r\n"_L1);
+            const qsizetype contentStart = statusEnd >= 0 ? statusEnd + 2 : reply.size();
+            const qsizetype blankLine = reply.indexOf("\r\n\r\n"_L1, contentStart);
             if (blankLine >= 0) {
                 if (m_MsgHeaders == kUnableToRetrieve || !blnHeadersRetrieved) {
                     blnHeadersRetrieved = true;
-                    m_MsgHeaders = reply.left(blankLine + 1);  // ends in a lone CR
+                    m_MsgHeaders = reply.sliced(contentStart, blankLine + 1 - contentStart);  // ends in a lone CR
                 }
                 reply.remove(0, blankLine + 4);
+            } else {
+                reply.remove(0, contentStart);
             }
             m_MsgContents = std::move(reply);
         } else {
             intpropertyerror = 25;
             strLastErrorReply = reply;
+            strLastErrorReply.squeeze();  // not the room kept for the whole message
         }
         blnReportReadStatus = false;
         fireMsgReadStatus(lngMsgSizeInK, 100, true);
@@ -237,8 +274,13 @@ void Tarnpost::WriteCurrentMsgToFile(QString &strFileToWriteTo)
 {
     subdebuglog(u"start WriteCurrentMsgToFile"_s);
     lngBytesRead = 0;
-    if (!blnHeadersRetrieved)
+    if (!blnHeadersRetrieved) {
         subRetrieveHeaders();
+        if (m_replyRefused) {
+            subdebuglog(u"end WriteCurrentMsgToFile"_s);
+            return;
+        }
+    }
 
     const QString check = funcheckfilename(strFileToWriteTo);
     if (QString::compare(check, " "_L1, Qt::CaseSensitive) > 0) {
@@ -259,11 +301,26 @@ void Tarnpost::WriteCurrentMsgToFile(QString &strFileToWriteTo)
     } else if (m_MsgNumber == 0) {
         intpropertyerror = 24;
     } else {
-        if (!blnSizeRetrieved)
+        if (!blnSizeRetrieved) {
             subRetrieveSize();
+            if (m_replyRefused) {
+                subdebuglog(u"end WriteCurrentMsgToFile"_s);
+                return;
+            }
+        }
+        if (funrefuselistedsize()) {
+            subdebuglog(u"end WriteCurrentMsgToFile"_s);
+            return;
+        }
         strStreamFileName = strFileToWriteTo;
         blnReportReadStatus = true;
+        m_replySize = m_listedSize;
         const QString status = funSendDataForStreamingToAFile(*wsk1, "RETR "_L1 + QString::number(m_MsgNumber), m_POPTimeout);
+        if (m_replyRefused) {
+            blnReportReadStatus = false;
+            subdebuglog(u"end WriteCurrentMsgToFile"_s);
+            return;
+        }
         if (isSuccess(status) && !m_streamFileError.isEmpty()) {
             // The server delivered, the disk did not take it (full, removed, ...).
             intpropertyerror = 31;
@@ -290,7 +347,7 @@ void Tarnpost::subsessioncommand(const QString &command, qint16 refusedError, qi
         return;
     }
     const QString reply = funSendDataForSingleLineResponse(*wsk1, command, m_POPTimeout);
-    if (!isSuccess(reply)) {
+    if (!m_replyRefused && !isSuccess(reply)) {
         intpropertyerror = refusedError;
         strLastErrorReply = reply;
     }
@@ -310,6 +367,18 @@ void Tarnpost::ResetDeletedMsgs()
     subdebuglog(u"end resetdeletedmessages"_s);
 }
 
+bool Tarnpost::funrefuselistedsize()
+{
+    if (m_listedSize <= qint64(m_MaxMessageSize))
+        return false;
+    // Nothing was sent yet, so the session stays usable.
+    intpropertyerror = ErrorMessageTooLarge;
+    m_refusedLimit = m_MaxMessageSize;
+    if (m_DebugMode)
+        subdebuglog(ErrorText());
+    return true;
+}
+
 void Tarnpost::subresetmsgvalues()
 {
     subdebuglog(u"start subresetmsgvalues"_s);
@@ -321,6 +390,7 @@ void Tarnpost::subresetmsgvalues()
     lngMsgSizeInK = 0;
     blnSizeRetrieved = false;
     blnHeadersRetrieved = false;
+    m_listedSize = -1;
     subdebuglog(u"end subresetmsgvalues"_s);
 }
 

@@ -21,6 +21,15 @@ constexpr char kTerminator[] = "\r\n.\r\n";
 constexpr qsizetype kTerminatorSize = 5;
 // Wakes a blocked wait often enough for its timeout test.
 constexpr int kWakeIntervalMs = 250;
+// Silence is measured from the last byte, so a reply that trickles in also has
+// an overall limit: POPTimeout plus its announced size at this rate, or
+// POPTimeout times kUnknownSizeFactor when no size is known.
+constexpr qint64 kSlowestBytesPerSecond = 1024;
+constexpr qint64 kUnknownSizeFactor = 6;
+// ".\r\n" of a terminator that may already sit at the end of a reply's content.
+constexpr qsizetype kTerminatorTail = 3;
+// The CR LF that ends the last line of a streamed message is never written.
+constexpr qsizetype kUnwrittenLineEnd = 2;
 
 bool socketGone(int state)
 {
@@ -40,7 +49,59 @@ void Tarnpost::subwaitforevents()
 
 bool Tarnpost::funtimedout(qint16 intTimeout) const
 {
-    return dtmLastActivity.elapsed() / 1000 > qint64(intTimeout);
+    if (dtmLastActivity.elapsed() / 1000 > qint64(intTimeout))
+        return true;
+    const qint64 overall = m_replySize >= 0
+        ? qint64(intTimeout) + (m_replySize + kSlowestBytesPerSecond - 1) / kSlowestBytesPerSecond
+        : qint64(intTimeout) * kUnknownSizeFactor;
+    return m_replyStarted.isValid() && m_replyStarted.elapsed() / 1000 > overall;
+}
+
+void Tarnpost::subbeginreply(bool multiLine)
+{
+    m_multiLineReply = multiLine;
+    m_replyRefused = false;
+    m_replyStarted.start();
+}
+
+void Tarnpost::subcheckreplysize()
+{
+    if (m_replyOverflow != ReplyOverflow::None)
+        return;
+    const qsizetype size = strDataBuffer.size();
+    if (m_statusLineEnd < 0) {
+        // Only the new part is searched: one overlong line costs one pass.
+        const qsizetype crlf = strDataBuffer.indexOf("\r\n"_L1, qMax<qsizetype>(0, m_lineScanned - 1));
+        m_lineScanned = size;
+        m_statusLineEnd = crlf;
+        const qsizetype line = crlf >= 0 ? crlf : size - (strDataBuffer.endsWith(u'\r') ? 1 : 0);
+        if (line > MaxReplyLine) {
+            m_replyOverflow = ReplyOverflow::LineTooLong;
+            return;
+        }
+    }
+    if (!m_multiLineReply) {
+        // A one-line reply is that one line; nothing more belongs to it.
+        if (size > qsizetype(MaxReplyLine) + 2)
+            m_replyOverflow = ReplyOverflow::LineTooLong;
+        return;
+    }
+    if (m_statusLineEnd >= 0 && size - (m_statusLineEnd + 2) - kTerminatorTail > qsizetype(m_MaxMessageSize))
+        m_replyOverflow = ReplyOverflow::MessageTooLarge;
+}
+
+QString Tarnpost::subrefusereply(const QString &where)
+{
+    intpropertyerror = m_replyOverflow == ReplyOverflow::MessageTooLarge ? ErrorMessageTooLarge : ErrorReplyTooLong;
+    m_refusedLimit = m_MaxMessageSize;
+    m_replyRefused = true;
+    blnStreamToFile = false;
+    const QString text = ErrorText();
+    if (m_DebugMode)
+        subdebuglog("reply refused in "_L1 + where + ": "_L1 + text);
+    // What is still on its way belongs to the refused reply: the session ends.
+    subcloseconnection(*wsk1);
+    return text;
 }
 
 QString Tarnpost::funSendDataForSingleLineResponse(SocketAdapter &socket, const QString &strCommand, qint16 &intTimeout)
@@ -48,11 +109,14 @@ QString Tarnpost::funSendDataForSingleLineResponse(SocketAdapter &socket, const 
     subdebuglog(u"start funSendDataForSingleLineResponse"_s);
     blnStreamToFile = false;
     subclosestreamfile();
+    subbeginreply(false);
     subsendcommand(socket, strCommand);
 
     bool done = false;
     for (;;) {
         subwaitforevents();
+        if (m_replyOverflow != ReplyOverflow::None)
+            break;
         if (funtimedout(intTimeout) || socket.state() == SocketAdapter::StateError) {
             // An errored socket delivers nothing more: give up as a timeout would.
             subdebuglog(u"timeout in funSendDataForSingleLineResponse"_s);
@@ -62,8 +126,11 @@ QString Tarnpost::funSendDataForSingleLineResponse(SocketAdapter &socket, const 
         if (done || strDataBuffer.endsWith("\r\n"_L1) || socket.state() == SocketAdapter::StateClosed)
             break;
     }
-    QString result = std::move(strDataBuffer);
+    // A reply that ended in the same arrival that took it over the cap is refused too.
+    QString result = m_replyOverflow != ReplyOverflow::None ? subrefusereply(u"funSendDataForSingleLineResponse"_s)
+                                                             : std::move(strDataBuffer);
     subflushdata();
+    m_replySize = -1;
     subdebuglog(u"end funSendDataForSingleLineResponse"_s);
     return result;
 }
@@ -73,6 +140,7 @@ QString Tarnpost::funSendDataForMultiLineResponse(SocketAdapter &socket, const Q
     subdebuglog(u"start funSendDataForMultiLineResponse"_s);
     blnStreamToFile = false;
     subclosestreamfile();
+    subbeginreply(true);
     subsendcommand(socket, strCommand);
 
     QString result;
@@ -80,6 +148,8 @@ QString Tarnpost::funSendDataForMultiLineResponse(SocketAdapter &socket, const Q
     bool done = false;
     while (!done) {
         subwaitforevents();
+        if (m_replyOverflow != ReplyOverflow::None)
+            break;
         if (funtimedout(intTimeout)) {
             done = true;
             result = kTimeoutText;
@@ -110,7 +180,11 @@ QString Tarnpost::funSendDataForMultiLineResponse(SocketAdapter &socket, const Q
             done = true;
         }
     }
+    if (m_replyOverflow != ReplyOverflow::None)
+        result = subrefusereply(u"funSendDataForMultiLineResponse"_s);
     subflushdata();
+    m_multiLineReply = false;
+    m_replySize = -1;
     subdebuglog(u"end funSendDataForMultiLineResponse"_s);
     return result;
 }
@@ -124,14 +198,27 @@ QString Tarnpost::funSendDataForStreamingToAFile(SocketAdapter &socket, const QS
     strStreamFirstLine.clear();
     m_framer.onStatusLine = [this](const QByteArray &statusLine) { subopenstreamfile(statusLine); };
     m_framer.onContent = [this](const char *data, qsizetype size) {
+        if (m_replyOverflow != ReplyOverflow::None)
+            return;
+        m_streamContentBytes += size;
+        if (m_streamContentBytes + kUnwrittenLineEnd > qint64(m_MaxMessageSize)) {
+            m_replyOverflow = ReplyOverflow::MessageTooLarge;
+            return;
+        }
         subwritebytestofile(QByteArray::fromRawData(data, size), 0, size - 1);
     };
     m_framer.start();
     m_streamFileError.clear();
+    m_streamContentBytes = 0;
+    subbeginreply(false);
     subsendcommand(socket, strCommand);
 
     for (;;) {
         subwaitforevents();
+        if (m_replyOverflow != ReplyOverflow::None) {
+            strStreamFirstLine = subrefusereply(u"funSendDataForStreamingToAFile"_s);
+            break;
+        }
         if (funtimedout(intTimeout)) {
             strStreamFirstLine = kTimeoutText;
             subdebuglog(u"timeout in funSendDataForStreamingToAFile"_s);
@@ -148,6 +235,7 @@ QString Tarnpost::funSendDataForStreamingToAFile(SocketAdapter &socket, const QS
     subclosestreamfile();
     m_framer.start();
     subflushdata();
+    m_replySize = -1;
     subdebuglog(u"end funSendDataForStreamingToAFile"_s);
     return strStreamFirstLine;
 }
@@ -156,15 +244,26 @@ void Tarnpost::subsendcommand(SocketAdapter &socket, const QString &strCommand)
 {
     // The timeout counts from here.
     dtmLastActivity.start();
-    if (m_DebugMode)
-        subdebuglog(u"Sending command:"_s + strCommand);
+    if (m_DebugMode) {
+        // The password stays out of the trace.
+        const bool pass = strCommand.startsWith("PASS "_L1);
+        subdebuglog(u"Sending command:"_s + (pass ? u"PASS ********"_s : strCommand));
+    }
     socket.send((strCommand + "\r\n"_L1).toLatin1());
+}
+
+QString Tarnpost::funwiretext(const QString &text)
+{
+    return QString::fromLatin1(text.toUtf8());
 }
 
 void Tarnpost::subflushdata()
 {
     subdebuglog(u"in subflushdata"_s);
     strDataBuffer.clear();
+    m_statusLineEnd = -1;
+    m_lineScanned = 0;
+    m_replyOverflow = ReplyOverflow::None;
 }
 
 void Tarnpost::wsk1_DataArrival(qint64 bytesTotal)
@@ -177,6 +276,9 @@ void Tarnpost::wsk1_DataArrival(qint64 bytesTotal)
     }
     dtmLastActivity.start();
     if (blnInDataArrival)
+        return;
+    // Over a cap: the waiting command closes the session; nothing more is read.
+    if (m_replyOverflow != ReplyOverflow::None)
         return;
     blnInDataArrival = true;
     subdebuglog(u"start wsk1_dataarrival"_s);
@@ -199,6 +301,7 @@ void Tarnpost::wsk1_DataArrival(qint64 bytesTotal)
                             + "bytesTotal="_L1 + QString::number(bytesTotal));
             }
             strDataBuffer += strReading;
+            subcheckreplysize();
             if (blnReportReadStatus)
                 subReportReadStatus(qint32(qMin<qsizetype>(strDataBuffer.size() / 1024 + 1,
                                                             std::numeric_limits<qint32>::max())));
@@ -212,6 +315,8 @@ void Tarnpost::wsk1_DataArrival(qint64 bytesTotal)
             subframestreampacket(m_packet.constData(), n);
         }
         dtmLastActivity.start();
+        if (m_replyOverflow != ReplyOverflow::None)
+            break;
     }
 
     subdebuglog(u"end wsk1_dataarrival"_s);
@@ -224,8 +329,11 @@ void Tarnpost::subframestreampacket(const char *packet, qsizetype size)
         return;
     m_framer.feed(packet, size);
     blnStreamFirstPacket = m_framer.inStatusLine();
-    if (blnStreamFirstPacket)
+    if (blnStreamFirstPacket) {
+        if (m_framer.pendingStatusLine() > MaxReplyLine)
+            m_replyOverflow = ReplyOverflow::LineTooLong;
         return;
+    }
     if (m_DebugMode && !m_framer.refused())
         subdebuglog("lngposition="_L1 + QString::number(m_framer.lastTerminatorPosition()));
     if (m_framer.finished()) {
@@ -242,6 +350,10 @@ void Tarnpost::subopenstreamfile(const QByteArray &statusLine)
     strStreamFirstLine = QString::fromLatin1(statusLine);
     if (m_DebugMode)
         subdebuglog("firstline="_L1 + strStreamFirstLine + "*"_L1);
+    if (statusLine.size() > MaxReplyLine) {
+        m_replyOverflow = ReplyOverflow::LineTooLong;
+        return;
+    }
     // A refusal carries no content: no file is opened for it.
     if (m_framer.refused())
         return;

@@ -158,6 +158,7 @@ MailboxScanner::MessageEnd MailboxScanner::scanMessage(qint16 number)
     Automation::TarnpostProxy &control = m_form.Tarnpost1();
     m_haveSubject = false;
     m_haveBody = false;
+    m_body = {};  // not kept while the next message arrives
 
     yield();
     if (stopping())
@@ -331,10 +332,10 @@ bool MailboxScanner::keywordMatched()
     int inBody = KeywordMatcher::NoMatch;
     if (inSubject != 0) {
         if (!m_haveBody) {
-            m_bodyUpper = upperCased(decodeServerText(control.MsgContents()));
+            m_body = ServerBody(control.MsgContents());
             m_haveBody = true;
         }
-        inBody = m_matcher.firstMatch(m_bodyUpper);
+        inBody = m_body.firstMatch(m_matcher, entries);
     }
     // Without a listener only the caption standing at a flush is ever seen, so
     // most are skipped: a long list then costs next to nothing per entry.
@@ -386,13 +387,13 @@ bool MailboxScanner::keywordMatchedFrom(int index)
             return true;
 
         if (!m_haveBody) {
-            m_bodyUpper = upperCased(decodeServerText(control.MsgContents()));
+            m_body = ServerBody(control.MsgContents());
             m_haveBody = true;
         }
         setKeywordCaption(entry, true);
         if (yield() && stopping())
             return false;
-        if (containsEntry(m_bodyUpper, entry))
+        if (m_body.contains(entry))
             return true;
     }
     return false;

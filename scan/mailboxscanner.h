@@ -4,6 +4,7 @@
 
 #include "keywordmatcher.h"
 #include "listentries.h"
+#include "servertext.h"
 #include "spamarchive.h"
 
 #include <QElapsedTimer>
@@ -92,7 +93,7 @@ private:
     QString m_from;
     QString m_fromUpper;
     QString m_subjectUpper;
-    QString m_bodyUpper;
+    ServerBody m_body;
     bool m_haveSubject = false;
     bool m_haveBody = false;
 

@@ -1,5 +1,7 @@
 #include "servertext.h"
 
+#include "keywordmatcher.h"
+
 #include <QStringDecoder>
 
 namespace Scan {
@@ -46,6 +48,100 @@ bool containsEntry(const QString &upperText, const QString &upperEntry)
     if (upperEntry.isEmpty())
         return true;
     return upperText.contains(upperEntry);
+}
+
+namespace {
+
+bool isAscii(QStringView text)
+{
+    for (QChar c : text) {
+        if (c.unicode() >= 0x80)
+            return false;
+    }
+    return true;
+}
+
+bool isContinuation(QChar c)
+{
+    return (c.unicode() & 0xC0) == 0x80;
+}
+
+} // namespace
+
+ServerBody::ServerBody(const QString &latin1Bytes, qsizetype pieceSize)
+    : m_pieceSize(qMax<qsizetype>(pieceSize, 8))
+{
+    if (latin1Bytes.size() <= m_pieceSize) {
+        m_upper = upperCased(decodeServerText(latin1Bytes));
+        return;
+    }
+    m_raw = latin1Bytes;
+    m_inPieces = true;
+    // Plain ASCII reads the same either way; otherwise the whole text must be
+    // valid UTF-8, checked piece by piece (pieces never split a sequence).
+    if (isAscii(m_raw))
+        return;
+    m_utf8 = true;
+    for (qsizetype start = 0; start < m_raw.size() && m_utf8;) {
+        const qsizetype end = pieceEnd(start);
+        m_utf8 = end > start && QStringView(m_raw).sliced(start, end - start).toLatin1().isValidUtf8();
+        start = end;
+    }
+}
+
+qsizetype ServerBody::pieceEnd(qsizetype start) const
+{
+    qsizetype end = qMin(start + m_pieceSize, m_raw.size());
+    if (!m_utf8)
+        return end;
+    // Back to the start of a sequence: at most three continuation bytes; a
+    // longer run is not UTF-8 at all, and then any cut will do.
+    for (int back = 0; back < 3 && end < m_raw.size() && isContinuation(m_raw.at(end)); ++back)
+        --end;
+    return end;
+}
+
+bool ServerBody::anyPiece(qsizetype overlap, const std::function<bool(QStringView)> &visit) const
+{
+    QStringDecoder utf8(QStringDecoder::Utf8);
+    QString tail;
+    for (qsizetype start = 0; start < m_raw.size();) {
+        const qsizetype end = pieceEnd(start);
+        const QStringView raw = QStringView(m_raw).sliced(start, end - start);
+        start = end;
+        QString piece = m_utf8 ? upperCased(utf8.decode(raw.toLatin1())) : upperCased(raw.toString());
+        if (piece.isEmpty())
+            continue;
+        if (!tail.isEmpty())
+            piece.prepend(tail);
+        if (visit(piece))
+            return true;
+        tail = overlap > 0 ? piece.right(overlap) : QString();
+    }
+    return false;
+}
+
+int ServerBody::firstMatch(const KeywordMatcher &matcher, const QStringList &upperEntries) const
+{
+    if (!m_inPieces)
+        return matcher.firstMatch(m_upper);
+    qsizetype longest = 0;
+    for (const QString &entry : upperEntries)
+        longest = qMax(longest, entry.size());
+    int best = KeywordMatcher::NoMatch;
+    anyPiece(qMax<qsizetype>(longest - 1, 0), [&](QStringView piece) {
+        best = qMin(best, matcher.firstMatch(piece));
+        return best == 0;
+    });
+    return best;
+}
+
+bool ServerBody::contains(const QString &upperEntry) const
+{
+    if (!m_inPieces)
+        return containsEntry(m_upper, upperEntry);
+    return anyPiece(qMax<qsizetype>(upperEntry.size() - 1, 0),
+                    [&](QStringView piece) { return piece.contains(upperEntry); });
 }
 
 } // namespace Scan

@@ -100,6 +100,8 @@ QString TarnpostProxy::DebugFile() { return get(DispIdDebugFile).toString(); }
 bool TarnpostProxy::setDebugFile(const QVariant &value) { return let(DispIdDebugFile, value); }
 qint16 TarnpostProxy::POPSecurity() { return get(DispIdPOPSecurity).value<qint16>(); }
 bool TarnpostProxy::setPOPSecurity(const QVariant &value) { return let(DispIdPOPSecurity, value); }
+qint32 TarnpostProxy::MaxMessageSize() { return get(DispIdMaxMessageSize).value<qint32>(); }
+bool TarnpostProxy::setMaxMessageSize(const QVariant &value) { return let(DispIdMaxMessageSize, value); }
 
 void TarnpostProxy::Connect()
 {

@@ -57,6 +57,8 @@ public:
     bool setDebugFile(const QVariant &value);
     qint16 POPSecurity();
     bool setPOPSecurity(const QVariant &value);
+    qint32 MaxMessageSize();
+    bool setMaxMessageSize(const QVariant &value);
 
     void Connect();
     void Disconnect();

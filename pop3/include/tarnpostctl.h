@@ -62,7 +62,17 @@ enum MemberId : qint32 {
     // Added after the original members, which keep their ids and meaning.
     // POPSecurity (get, let; 16-bit, not persisted): one of Security below.
     DispIdPOPSecurity = 0x68030018,
+    // MaxMessageSize (get, let; 32-bit, not persisted): the largest message,
+    // in bytes, that RetrieveCurrentMsg or WriteCurrentMsgToFile takes; a
+    // larger one is left on the server (ErrorMessageTooLarge). At least 1.
+    DispIdMaxMessageSize = 0x68030019,
+    // 0x6803001A is reserved.
 };
+
+// A reply line (greeting, status line, one-line reply) may hold this many
+// bytes before its CR LF; a longer one closes the session (ErrorReplyTooLong).
+inline constexpr qint32 MaxReplyLine = 65536;
+inline constexpr qint32 DefaultMaxMessageSize = 104857600;
 
 // Values of POPSecurity. STLS is required once asked for: a server that does
 // not offer it, or a failed handshake, fails Connect; there is no fall-back
@@ -78,6 +88,12 @@ enum ErrorCode : qint16 {
     ErrorTlsHandshake = 32,    // "TLS handshake failed: " + reason
     ErrorNoStls = 33,          // "Server does not offer STLS"
     ErrorTlsUnavailable = 34,  // "TLS is not available on this system"
+    // "The server sent a reply line longer than 65536 bytes. Connection closed"
+    ErrorReplyTooLong = 35,
+    // "Message is larger than the limit of " MaxMessageSize " bytes; it was left
+    // on the server". Refused before RETR when LIST shows the size (the session
+    // stays open); a reply that outgrows the limit closes the session.
+    ErrorMessageTooLarge = 36,
 };
 
 // Member ids of the event interface __Tarnpost.

@@ -286,6 +286,8 @@ void tst_TarnpostAutomation::memberTable_data()
     method(0x60030024, "SetCurrentMsg", V, "intMsgNumber", QMetaType::Short, true, "Sets/Returns the number of the current message selected.");
     method(0x60030025, "RetrieveCurrentMsg", V, "", U, false, "Retrieves the body of the currently selected message.");
     method(0x60030026, "WriteCurrentMsgToFile", V, "strFileToWriteTo", S, true, "This writes the entire contents of the message to the passed filename");
+    slot = 43;  // after POPSecurity's get and let
+    getLet(0x68030019, "MaxMessageSize", QMetaType::Int, "Sets/Returns the largest message, in bytes, that is retrieved; a larger one is left on the server.");
 }
 
 void tst_TarnpostAutomation::memberTable()
@@ -304,7 +306,7 @@ void tst_TarnpostAutomation::memberTable()
     Created created = createControl();
     QVERIFY2(created.control, qPrintable(created.error));
     const QList<MemberInfo> table = created.control->typeInfo();
-    QCOMPARE(table.size(), 43);  // the 41 original slots, then POPSecurity get and let
+    QCOMPARE(table.size(), 45);  // the 41 original slots, then POPSecurity and MaxMessageSize, get and let
 
     // The slot order is part of the interface: the row's place in the table.
     const int slot = int(std::find_if(table.cbegin(), table.cend(), [&](const MemberInfo &info) {
@@ -508,6 +510,13 @@ void tst_TarnpostAutomation::propertyLetsConvert_data()
     QTest::newRow("host empty variant") << int(DispIdPOPHostname) << QVariant() << ok << QVariant(u""_s);
     QTest::newRow("host point") << int(DispIdPOPHostname) << QVariant(QPoint(1, 2)) << mismatch
                                 << QVariant(u"before"_s);
+    const auto size = [](qint32 v) { return QVariant::fromValue<qint32>(v); };
+    QTest::newRow("max size text") << int(DispIdMaxMessageSize) << QVariant(u" 2048 "_s) << ok << size(2048);
+    QTest::newRow("max size 1") << int(DispIdMaxMessageSize) << QVariant(1) << ok << size(1);
+    QTest::newRow("max size 0") << int(DispIdMaxMessageSize) << QVariant(0) << mismatch << size(104857600);
+    QTest::newRow("max size negative") << int(DispIdMaxMessageSize) << QVariant(-5) << mismatch << size(104857600);
+    QTest::newRow("max size beyond 32 bits") << int(DispIdMaxMessageSize) << QVariant(qint64(1) << 31) << mismatch
+                                             << size(104857600);
     QTest::newRow("debug file bytes") << int(DispIdDebugFile) << QVariant(QByteArray("log\xe9.txt")) << ok
                                       << QVariant(u"log\u00e9.txt"_s);
 }
@@ -568,6 +577,7 @@ void tst_TarnpostAutomation::stringValueOfProperty_data()
     QTest::newRow("Status") << u"status"_s << false << u"0"_s;
     QTest::newRow("StatusText") << u"StatusText"_s << false << u"Disconnected"_s;
     QTest::newRow("MsgCount") << u"MSGCOUNT"_s << false << u"0"_s;
+    QTest::newRow("MaxMessageSize") << u"maxMessageSize"_s << false << u"104857600"_s;
     QTest::newRow("tab is not a blank") << u"\tPOPPORT"_s << false << QString();
     QTest::newRow("unknown name") << u"nonsense"_s << false << QString();
     QTest::newRow("empty name") << QString() << false << QString();

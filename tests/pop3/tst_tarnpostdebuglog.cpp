@@ -9,6 +9,9 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 using namespace Qt::StringLiterals;
 using namespace Pop3Test;
 using Tarnpostctl::Tarnpost;
@@ -89,7 +92,8 @@ private Q_SLOTS:
     void offWritesNothing();
     void headerAndRecordLayout();
     void wholeSession();
-    void passwordIsLoggedAndFileIsPrivate();
+    void passwordMaskedAndFilePrivate_data();
+    void passwordMaskedAndFilePrivate();
     void headerOncePerInstance();
     void unusableFileIsHarmless();
 
@@ -199,7 +203,7 @@ void TestTarnpostDebugLog::wholeSession()
         u"in subflushdata"_s,
         u"end funSendDataForSingleLineResponse"_s,
         u"start funSendDataForSingleLineResponse"_s,
-        u"Sending command:PASS secret"_s,
+        u"Sending command:PASS ********"_s,
         u"in subflushdata"_s,
         u"end funSendDataForSingleLineResponse"_s,
         u"start funSendDataForSingleLineResponse"_s,
@@ -240,8 +244,37 @@ void TestTarnpostDebugLog::wholeSession()
     QCOMPARE(first.at(3), u"wsk1_dataarrival: len(strReading)=14bytesTotal=14"_s);
 }
 
-void TestTarnpostDebugLog::passwordIsLoggedAndFileIsPrivate()
+void TestTarnpostDebugLog::passwordMaskedAndFilePrivate_data()
 {
+    QTest::addColumn<QString>("planted");  // what stands at the log's path before the session
+    QTest::addColumn<bool>("written");
+    QTest::newRow("nothing") << u"nothing"_s << true;
+    QTest::newRow("readable file") << u"file"_s << true;
+    QTest::newRow("link to a file") << u"symlink"_s << false;
+    QTest::newRow("dangling link") << u"dangling"_s << false;
+    QTest::newRow("hard link") << u"hardlink"_s << false;
+    QTest::newRow("pipe") << u"fifo"_s << false;
+}
+
+void TestTarnpostDebugLog::passwordMaskedAndFilePrivate()
+{
+    QFETCH(QString, planted);
+    QFETCH(bool, written);
+    const QString target = m_dir->filePath(u"target.txt"_s);
+    const QFile::Permissions readable = QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup | QFile::ReadOther;
+    if (planted != "dangling"_L1 && planted != "nothing"_L1) {
+        writeFile(planted == "file"_L1 ? m_log : target, "kept\r\n");
+        QVERIFY(QFile::setPermissions(planted == "file"_L1 ? m_log : target, readable));
+    }
+    if (planted == "symlink"_L1 || planted == "dangling"_L1)
+        QVERIFY(QFile::link(target, m_log));
+    if (planted == "hardlink"_L1)
+        QCOMPARE(::link(QFile::encodeName(target).constData(), QFile::encodeName(m_log).constData()), 0);
+    if (planted == "fifo"_L1) {
+        QFile::remove(target);
+        QCOMPARE(::mkfifo(QFile::encodeName(m_log).constData(), 0644), 0);
+    }
+
     ScriptedPop3Server server;
     scriptLogin(server);
     QVERIFY(server.start());
@@ -251,12 +284,25 @@ void TestTarnpostDebugLog::passwordIsLoggedAndFileIsPrivate()
         t.setDebugFile(m_log);
         t.setDebugMode(true);
         t.Connect();
+        QCOMPARE(t.Status(), qint16(1));
         t.Disconnect();
     }
-    QVERIFY(readFile(m_log).contains("\r\nSending command:PASS secret\r\n+\r\n"));
-    QCOMPARE(QFileInfo(m_log).permissions() & (QFile::ReadGroup | QFile::WriteGroup | QFile::ReadOther
-                                                | QFile::WriteOther | QFile::ExeGroup | QFile::ExeOther),
-             QFile::Permissions());
+    QCOMPARE(server.receivedLines().value(1), QByteArray("PASS secret"));
+    if (written) {
+        const QByteArray log = readFile(m_log);
+        QVERIFY(log.contains("\r\nSending command:PASS ********\r\n+\r\n"));
+        QVERIFY(!log.contains("secret"));
+        QVERIFY(log.startsWith(planted == "file"_L1 ? "kept\r\nTarnpost version:" : "Tarnpost version:"));
+        QCOMPARE(QFileInfo(m_log).permissions() & ~(QFile::ReadOwner | QFile::WriteOwner | QFile::ReadUser
+                                                     | QFile::WriteUser),
+                 QFile::Permissions());
+    } else {
+        // Whatever the link points at is left as it was, and nothing is created there.
+        QCOMPARE(readFile(target), planted == "symlink"_L1 || planted == "hardlink"_L1 ? QByteArray("kept\r\n")
+                                                                                      : QByteArray("<missing>"));
+        if (QFileInfo::exists(target))
+            QCOMPARE(QFileInfo(target).permissions() & readable, readable);
+    }
 }
 
 void TestTarnpostDebugLog::headerOncePerInstance()

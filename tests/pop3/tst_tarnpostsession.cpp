@@ -22,6 +22,8 @@ private Q_SLOTS:
     void connectAndLogin();
     void loginRefused_data();
     void loginRefused();
+    void credentialsGoOutAsUtf8_data();
+    void credentialsGoOutAsUtf8();
     void blankNames_data();
     void blankNames();
     void hostWithLeadingBlankIsNotBlank();
@@ -150,6 +152,48 @@ void TestTarnpostSession::loginRefused()
     QCOMPARE(t.MsgCount(), 0);
     QCOMPARE(t.SocketState(), 0);
     QCOMPARE(server.receivedLines(), commands.mid(0, failingStep + 1));
+}
+
+void TestTarnpostSession::credentialsGoOutAsUtf8_data()
+{
+    QTest::addColumn<QString>("user");
+    QTest::addColumn<QString>("password");
+    QTest::addColumn<QByteArray>("userBytes");
+    QTest::addColumn<QByteArray>("passwordBytes");
+
+    QTest::newRow("ASCII") << u"joe"_s << u"secret"_s << QByteArray("joe") << QByteArray("secret");
+    QTest::newRow("Latin-1 range") << u"jos\u00e9"_s << u"caf\u00e9"_s << QByteArray("jos\xc3\xa9")
+                                   << QByteArray("caf\xc3\xa9");
+    QTest::newRow("euro sign") << u"joe"_s << u"5\u20ac"_s << QByteArray("joe") << QByteArray("5\xe2\x82\xac");
+    QTest::newRow("Polish") << u"\u0142ukasz"_s << u"z\u00f3\u0142w"_s << QByteArray("\xc5\x82ukasz")
+                            << QByteArray("z\xc3\xb3\xc5\x82w");
+    QTest::newRow("Cyrillic") << u"\u0438\u0432\u0430\u043d"_s << u"\u043f\u0430\u0440\u043e\u043b\u044c"_s
+                              << QByteArray("\xd0\xb8\xd0\xb2\xd0\xb0\xd0\xbd")
+                              << QByteArray("\xd0\xbf\xd0\xb0\xd1\x80\xd0\xbe\xd0\xbb\xd1\x8c");
+    QTest::newRow("beyond 16 bits") << u"joe"_s << u"pw\U0001F600"_s << QByteArray("joe")
+                                    << QByteArray("pw\xf0\x9f\x98\x80");
+}
+
+void TestTarnpostSession::credentialsGoOutAsUtf8()
+{
+    QFETCH(QString, user);
+    QFETCH(QString, password);
+    QFETCH(QByteArray, userBytes);
+    QFETCH(QByteArray, passwordBytes);
+
+    ScriptedPop3Server server;
+    server.expect("USER " + userBytes, {"+OK\r\n"});
+    server.expect("PASS " + passwordBytes, {"+OK\r\n"});
+    server.expect("STAT", {"+OK 0 0\r\n"});
+    QVERIFY(server.start());
+    Tarnpost t;
+    configure(t, server.port());
+    t.setPOPUsername(user);
+    t.setPOPPassword(password);
+    t.Connect();
+    QCOMPARE(t.Status(), qint16(1));
+    QCOMPARE(server.receivedLines(), (QList<QByteArray>{"USER " + userBytes, "PASS " + passwordBytes, "STAT"}));
+    QCOMPARE(t.POPPassword(), password);
 }
 
 void TestTarnpostSession::blankNames_data()

@@ -114,6 +114,8 @@ private Q_SLOTS:
     void silenceGivesTimeoutText_data();
     void silenceGivesTimeoutText();
     void slowButSteadyReplyStaysAlive();
+    void hostileReplies_data();
+    void hostileReplies();
     void streamBytesAreExact();
     void fileThatFillsUpIsAnError();
     void progressEvents_data();
@@ -302,6 +304,176 @@ void TestTarnpostTransport::slowButSteadyReplyStaysAlive()
     t.RetrieveCurrentMsg();
     QCOMPARE(t.Error(), qint16(0));
     QCOMPARE(t.MsgContents(), latin1(kExpectedBody));
+}
+
+namespace {
+
+// A message of exactly `size` bytes on the wire, CR LF line ends included.
+QByteArray messageOf(qsizetype size)
+{
+    const QByteArray head = "Subject: x\r\n\r\n";
+    return head + QByteArray(size - head.size() - 2, 'b') + "\r\n";
+}
+
+} // namespace
+
+void TestTarnpostTransport::hostileReplies_data()
+{
+    // action: what the control does, and whose reply is hostile (connect:
+    // the greeting; user, stat, select, size, headers, retrieve, file, delete).
+    QTest::addColumn<QString>("action");
+    QTest::addColumn<QList<QByteArray>>("reply");  // none: the command must never be sent
+    QTest::addColumn<QByteArray>("listReply");
+    QTest::addColumn<int>("chunkDelay");
+    QTest::addColumn<qint32>("maxSize");
+    QTest::addColumn<qint16>("code");
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<bool>("open");
+
+    using L = QList<QByteArray>;
+    const QByteArray mb(1 << 20, 'x');
+    const QByteArray list = "+OK 1 100\r\n";
+    const qint32 cap = Tarnpostctl::DefaultMaxMessageSize;
+    const QString tooLong = u"The server sent a reply line longer than 65536 bytes. Connection closed"_s;
+    const QString tooLarge = u"Message is larger than the limit of 1000 bytes; it was left on the server"_s;
+    const auto retr = [](const QByteArray &message) -> QByteArray { return "+OK\r\n" + message + ".\r\n"; };
+
+    // A reply line is capped at 64 KB.
+    QTest::newRow("greeting without CR LF") << u"connect"_s << L{"+OK " + mb} << QByteArray() << 1 << cap
+                                            << qint16(35) << tooLong << false;
+    QTest::newRow("greeting of 65536 bytes") << u"connect"_s << L{"+OK " + QByteArray(65532, 'g') + "\r\n"}
+                                             << QByteArray() << 1 << cap << qint16(0) << QString() << true;
+    QTest::newRow("greeting of 65536 bytes, CR LF split")
+        << u"connect"_s << L{"+OK " + QByteArray(65532, 'g') + "\r", "\n"} << QByteArray() << 1 << cap << qint16(0)
+        << QString() << true;
+    QTest::newRow("greeting of 65537 bytes") << u"connect"_s << L{"+OK " + QByteArray(65533, 'g') + "\r\n"}
+                                             << QByteArray() << 1 << cap << qint16(35) << tooLong << false;
+    QTest::newRow("USER reply of 1 MB") << u"user"_s << L{"+OK " + mb + "\r\n"} << QByteArray() << 1 << cap
+                                        << qint16(35) << tooLong << false;
+    QTest::newRow("STAT reply without CR LF") << u"stat"_s << L{"+OK 1 " + mb} << QByteArray() << 1 << cap
+                                              << qint16(35) << tooLong << false;
+    QTest::newRow("UIDL reply of 1 MB") << u"select"_s << L{"+OK 1 " + mb + "\r\n"} << QByteArray() << 1 << cap
+                                        << qint16(35) << tooLong << false;
+    QTest::newRow("LIST reply without CR LF") << u"size"_s << L{"+OK 1 " + mb} << QByteArray() << 1 << cap
+                                              << qint16(35) << tooLong << false;
+    // Bare LFs never end the reply, wherever the reads fall.
+    QTest::newRow("LIST reply and a flood of LFs") << u"size"_s << L{"+OK 1 100\r\n" + QByteArray(1 << 20, '\n')}
+                                                   << QByteArray() << 1 << cap << qint16(35) << tooLong << false;
+    QTest::newRow("DELE reply of 1 MB") << u"delete"_s << L{"+OK " + mb + "\r\n"} << QByteArray() << 1 << cap
+                                        << qint16(35) << tooLong << false;
+    QTest::newRow("TOP status line") << u"headers"_s << L{"+OK " + mb} << QByteArray() << 1 << cap << qint16(35)
+                                     << tooLong << false;
+    QTest::newRow("RETR status line") << u"retrieve"_s << L{"+OK " + mb} << list << 1 << cap << qint16(35)
+                                      << tooLong << false;
+    QTest::newRow("RETR status line, to a file") << u"file"_s << L{"+OK " + mb} << list << 1 << cap << qint16(35)
+                                                 << tooLong << false;
+
+    // A message is capped at MaxMessageSize: refused before RETR when LIST
+    // shows it, the session closed when it outgrows the cap while arriving.
+    QTest::newRow("LIST over the limit") << u"retrieve"_s << L{} << QByteArray("+OK 1 1001\r\n") << 1 << 1000
+                                         << qint16(36) << tooLarge << true;
+    QTest::newRow("LIST over the limit, to a file") << u"file"_s << L{} << QByteArray("+OK 1 1001\r\n") << 1 << 1000
+                                                    << qint16(36) << tooLarge << true;
+    QTest::newRow("message at the limit") << u"retrieve"_s << L{retr(messageOf(1000))}
+                                          << QByteArray("+OK 1 1000\r\n") << 1 << 1000 << qint16(0) << QString()
+                                          << true;
+    QTest::newRow("message at the limit, to a file") << u"file"_s << L{retr(messageOf(1000))}
+                                                     << QByteArray("+OK 1 1000\r\n") << 1 << 1000 << qint16(0)
+                                                     << QString() << true;
+    QTest::newRow("message past a LIST that lied") << u"retrieve"_s << L{retr(messageOf(1001))}
+                                                   << QByteArray("+OK 1 500\r\n") << 1 << 1000 << qint16(36)
+                                                   << tooLarge << false;
+    QTest::newRow("message past a LIST that lied, to a file")
+        << u"file"_s << L{retr(messageOf(1001))} << QByteArray("+OK 1 500\r\n") << 1 << 1000 << qint16(36)
+        << tooLarge << false;
+    QTest::newRow("RETR that never ends") << u"retrieve"_s << L{"+OK\r\n" + QByteArray(1 << 20, '\n').replace("\n", "z\r\n")}
+                                          << list << 1 << 1000 << qint16(36) << tooLarge << false;
+    QTest::newRow("header block over the limit") << u"headers"_s << L{retr(messageOf(2000))} << QByteArray() << 1
+                                                 << 1000 << qint16(36) << tooLarge << false;
+
+    // A reply that trickles in ends at POPTimeout plus its LIST size at 1 KB/s,
+    // or at six times POPTimeout without a size (POPTimeout is 1 here).
+    const auto trickle = [](const QByteArray &bytes, int n) { return ScriptedPop3Server::chunksOf(bytes, n); };
+    QTest::newRow("greeting trickles") << u"connect"_s << trickle("+OK " + QByteArray(60, 't') + "\r\n", 1)
+                                       << QByteArray() << 300 << cap << qint16(11)
+                                       << u"Connection was accepted but no data received before timeout. Connection closed"_s
+                                       << false;
+    QTest::newRow("LIST reply trickles") << u"size"_s << trickle("+OK 1 100" + QByteArray(60, ' ') + "\r\n", 1)
+                                         << QByteArray() << 300 << cap << qint16(30)
+                                         << u"Error using the LIST command: Program determining timeout error"_s << true;
+    QTest::newRow("RETR trickles") << u"retrieve"_s << trickle(retr(messageOf(2048)), 16)
+                                   << QByteArray("+OK 1 2048\r\n") << 300 << cap << qint16(25)
+                                   << u"Error retrieving the message: Program determining timeout error"_s << false;
+    QTest::newRow("RETR trickles, to a file") << u"file"_s << trickle(retr(messageOf(2048)), 16)
+                                              << QByteArray("+OK 1 2048\r\n") << 300 << cap << qint16(25)
+                                              << u"Error retrieving the message: Program determining timeout error"_s
+                                              << false;
+}
+
+void TestTarnpostTransport::hostileReplies()
+{
+    QFETCH(QString, action);
+    QFETCH(QList<QByteArray>, reply);
+    QFETCH(QByteArray, listReply);
+    QFETCH(int, chunkDelay);
+    QFETCH(qint32, maxSize);
+    QFETCH(qint16, code);
+    QFETCH(QString, text);
+    QFETCH(bool, open);
+
+    // The usual session; the hostile reply takes the place of its command's.
+    static const QHash<QString, QByteArray> command{
+        {u"user"_s, "USER joe"}, {u"stat"_s, "STAT"},      {u"select"_s, "UIDL 1"},  {u"size"_s, "LIST 1"},
+        {u"headers"_s, "TOP 1 0"}, {u"retrieve"_s, "RETR 1"}, {u"file"_s, "RETR 1"}, {u"delete"_s, "DELE 1"}};
+    using Step = std::pair<QByteArray, QList<QByteArray>>;
+    QList<Step> steps{
+        {"USER joe", {"+OK\r\n"}}, {"PASS secret", {"+OK\r\n"}}, {"STAT", {"+OK 1 100\r\n"}}, {"UIDL 1", {"+OK 1 u\r\n"}}};
+    if (action == "file"_L1)
+        steps.append(Step{"TOP 1 0", {"+OK\r\nSubject: x\r\n\r\n.\r\n"}});
+    if (!listReply.isEmpty())
+        steps.append(Step{"LIST 1", {listReply}});
+    const auto own = std::find_if(steps.begin(), steps.end(), [&](const auto &step) {
+        return step.first == command.value(action);
+    });
+    if (own != steps.end())
+        own->second = reply;
+    else if (!reply.isEmpty())
+        steps.append(Step{command.value(action), reply});
+
+    ScriptedPop3Server server;
+    server.setChunkDelay(chunkDelay);
+    if (action == "connect"_L1)
+        server.setGreeting(reply);
+    for (const auto &step : std::as_const(steps))
+        server.expect(step.first, step.second);
+    QVERIFY(server.start());
+
+    Tarnpost t;
+    configure(t, server.port(), 1);
+    QVERIFY(t.setMaxMessageSize(maxSize));
+    t.Connect();
+    if (t.Status() == 1 && command.contains(action) && action != "user"_L1 && action != "stat"_L1) {
+        qint16 n = 1;
+        t.SetCurrentMsg(n);
+        QString path = m_dir->filePath(u"m.eml"_s);
+        if (action == "size"_L1)
+            t.MsgSizeInK();
+        else if (action == "headers"_L1)
+            t.MsgHeaders();
+        else if (action == "retrieve"_L1)
+            t.RetrieveCurrentMsg();
+        else if (action == "file"_L1)
+            t.WriteCurrentMsgToFile(path);
+        else if (action == "delete"_L1)
+            t.DeleteCurrentMsg();
+    }
+    QCOMPARE(t.ErrorText(), text);
+    QCOMPARE(t.Error(), code);
+    QCOMPARE(t.Status(), qint16(open ? 1 : 0));
+    QCOMPARE(t.SocketState(), open ? 7 : 0);
+    if (reply.isEmpty())
+        QVERIFY(!server.receivedLines().contains(command.value(action)));
+    QVERIFY2(server.mismatches().isEmpty(), qPrintable(server.mismatches().join(u'\n')));
 }
 
 void TestTarnpostTransport::streamBytesAreExact()

@@ -15,6 +15,10 @@ using namespace Qt::StringLiterals;
 namespace {
 
 constexpr qsizetype HugeLineSize = 1024 * 1024;
+// An endless reply is topped up in pieces while the client reads, and given
+// up after this much, should a client never stop reading.
+constexpr qsizetype EndlessPiece = 64 * 1024;
+constexpr qint64 EndlessLimit = qint64(1) << 30;
 
 struct Mailbox {
     QString password;
@@ -34,10 +38,15 @@ struct Session {
     int count = 0;
     QSet<int> deleted;
     QHash<int, int> retrieved;
+    QByteArray endlessPiece;  // empty unless an endless reply is running
+    qint64 endlessSent = 0;
 };
 
 QByteArray dotStuffed(const QByteArray &wire)
 {
+    // Most messages need no stuffing and go out as they are, not copied.
+    if (!wire.startsWith('.') && !wire.contains("\r\n."))
+        return wire;
     QByteArray out;
     out.reserve(wire.size() + 16);
     qsizetype start = 0;
@@ -75,6 +84,7 @@ struct FaultPop3Server::Impl {
     // The fault due at this step, or None (a fault fires once).
     Fault faultAt(const Session &s, Step step, const QString &userHint = QString());
     void send(Session &s, const QByteArray &bytes);
+    void pumpEndless(QTcpSocket *socket);
     void closeAfter(Session &s, const QByteArray &bytes = {});
     // Sends a reply, misbehaving if the fault is due at this step.
     void reply(Session &s, Fault f, const QByteArray &status, const QByteArray *body = nullptr);
@@ -117,7 +127,14 @@ void FaultPop3Server::Impl::reply(Session &s, Fault f, const QByteArray &status,
     switch (f) {
     case Fault::None:
     case Fault::FaultCount:
-        send(s, whole(status, {}));
+        if (!multi) {
+            send(s, whole(status, {}));
+            return;
+        }
+        // In pieces, so that a large message is not copied on its way out.
+        send(s, status + "\r\n");
+        send(s, dotStuffed(*body));
+        send(s, ".\r\n");
         return;
     case Fault::Close:
         s.closing = true;
@@ -153,6 +170,24 @@ void FaultPop3Server::Impl::reply(Session &s, Fault f, const QByteArray &status,
         else
             send(s, status + ' ' + QByteArray(HugeLineSize, 'h') + "\r\n");
         return;
+    case Fault::Endless:
+        send(s, status + (multi ? "\r\n" : " "));
+        s.endlessPiece = multi ? QByteArray(QByteArray(62, 'e') + "\r\n").repeated(EndlessPiece / 64) : QByteArray(EndlessPiece, 'e');
+        pumpEndless(s.socket);
+        return;
+    }
+}
+
+void FaultPop3Server::Impl::pumpEndless(QTcpSocket *socket)
+{
+    auto it = sessions.find(socket);
+    if (it == sessions.end())
+        return;
+    Session &s = it->second;
+    while (!s.endlessPiece.isEmpty() && !s.closing && s.endlessSent < EndlessLimit
+           && socket->bytesToWrite() < 4 * EndlessPiece) {
+        socket->write(s.endlessPiece);
+        s.endlessSent += s.endlessPiece.size();
     }
 }
 
@@ -165,6 +200,7 @@ void FaultPop3Server::Impl::accept()
         s.socket = socket;
         QObject::connect(socket, &QTcpSocket::readyRead, context, [this, socket] { read(socket); });
         QObject::connect(socket, &QTcpSocket::disconnected, context, [this, socket] { drop(socket); });
+        QObject::connect(socket, &QTcpSocket::bytesWritten, context, [this, socket] { pumpEndless(socket); });
         QMutexLocker lock(&mutex);
         const bool first = firstConnection;
         firstConnection = false;
@@ -243,7 +279,7 @@ void FaultPop3Server::Impl::handle(Session &s, const QByteArray &line)
         commit(s);
         reply(s, f, "+OK bye");
         // A garbled line end leaves the connection open: the client must give up by itself.
-        if (f != Fault::NoCrLf && f != Fault::LfOnly)
+        if (f != Fault::NoCrLf && f != Fault::LfOnly && f != Fault::Endless)
             closeAfter(s);
         return;
     }
@@ -448,7 +484,7 @@ QString FaultPop3Server::stepName(Step step)
 QString FaultPop3Server::faultName(Fault fault)
 {
     static const char *const names[] = {"none", "close", "silence", "-ERR", "no +OK",
-                                        "no CR LF", "LF only", "NUL byte", "1 MB line"};
+                                        "no CR LF", "LF only", "NUL byte", "1 MB line", "endless reply"};
     return QString::fromLatin1(names[int(fault)]);
 }
 

@@ -20,7 +20,9 @@ class FaultPop3Server final
 {
 public:
     enum class Step { Greeting, User, Pass, Stat, Uidl, Top, List, Retr, RetrToFile, Dele, Quit, StepCount };
-    enum class Fault { None, Close, Silence, Err, NoOk, NoCrLf, LfOnly, Nul, HugeLine, FaultCount };
+    // Endless: the reply never ends (a line without CR LF, or a multi-line
+    // reply without its terminator), sent as fast as the client takes it.
+    enum class Fault { None, Close, Silence, Err, NoOk, NoCrLf, LfOnly, Nul, HugeLine, Endless, FaultCount };
 
     FaultPop3Server();
     ~FaultPop3Server();

@@ -1,6 +1,6 @@
 // A scan against a server that misbehaves once, at every step of the first
-// account's session and in every way: closing, falling silent, refusing, or
-// answering garbage. Each cell runs in a child process of its own (several at
+// account's session and in every way: closing, falling silent, refusing,
+// answering garbage, or answering without end. Each cell runs in a child process of its own (several at
 // once, since most of them wait out a timeout), so a crash or a hang shows up
 // as that cell's failure and the others still report.
 
@@ -116,7 +116,11 @@ Expected expectedFor(Step step, Fault fault)
     const Expected refused{0, false, false, false};
     // The session ends at the first message: the account stops there.
     const Expected lost{1, false, false, true};
-    const bool harmless = fault == Fault::Nul || fault == Fault::HugeLine || fault == Fault::None;
+    const bool harmless = fault == Fault::Nul || fault == Fault::None;
+    // A reply line over 64 KB ends the session as a lost connection does; a
+    // long line inside a message is only content.
+    const bool overlong = fault == Fault::HugeLine || fault == Fault::Endless;
+    const bool harmlessContent = harmless || fault == Fault::HugeLine;
     const bool gone = fault == Fault::Close || fault == Fault::Silence;
     switch (step) {
     case Step::Greeting:
@@ -130,28 +134,29 @@ Expected expectedFor(Step step, Fault fault)
         return harmless ? clean : refused;
     case Step::Uidl:
         // A failed UIDL downloads the message at once instead; only a lost
-        // connection or a silent server ends the mailbox.
-        return gone ? lost : clean;
+        // connection, a silent server or an overlong reply ends the mailbox.
+        return gone || overlong ? lost : clean;
     case Step::List:
         if (harmless)
             return clean;
         // Without its size the message is not examined, and is reported.
-        return gone ? lost : Expected{2, false, false, true};
+        return gone || overlong ? lost : Expected{2, false, false, true};
     case Step::Retr:
-        return harmless ? clean : lost;
+        return harmlessContent ? clean : lost;
     case Step::Top:
         // A refused TOP is tried again without the line count; only a lost
         // connection or a silent server leaves the header block (and so the
-        // sender) unknown, and the control closes the session.
-        return gone ? lost : clean;
+        // sender) unknown, and the control closes the session; so does a
+        // header block beyond the message size limit.
+        return gone || fault == Fault::Endless ? lost : clean;
     case Step::RetrToFile:
         // The download into the archive fails and the control closes the
         // session: without its archive copy the spam stays.
-        return harmless ? clean : lost;
+        return harmlessContent ? clean : lost;
     case Step::Dele:
         if (harmless)
             return clean;
-        if (fault == Fault::Close)
+        if (fault == Fault::Close || overlong)
             return lost;
         // A silent server keeps the session until the next message's
         // commands time out; a refusal keeps the message; a garbled reply

@@ -35,6 +35,8 @@ private Q_SLOTS:
     void largeListAgrees();
     void rebuildForgetsOldEntries();
     void upperCasedIsToUpper();
+    void bodyInPiecesAgrees_data();
+    void bodyInPiecesAgrees();
 };
 
 void tst_KeywordMatcher::firstMatch_data()
@@ -145,6 +147,59 @@ void tst_KeywordMatcher::upperCasedIsToUpper()
         QCOMPARE(Scan::upperCased(text), text.toUpper());
     for (char16_t c = 0; c < 0x80; ++c)
         QCOMPARE(Scan::upperCased(QString(QChar(c))), QString(QChar(c)).toUpper());
+}
+
+void tst_KeywordMatcher::bodyInPiecesAgrees_data()
+{
+    // Server bytes, the entries, the piece size (small, so that pieces are cut
+    // inside sequences, entries and case expansions), the expected entry.
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<QStringList>("entries");
+    QTest::addColumn<int>("pieceSize");
+    QTest::addColumn<int>("expected");
+    const int none = KeywordMatcher::NoMatch;
+    QTest::newRow("ASCII, entry across a cut") << QByteArray("aaaaaaaxyzbbbbbbbbbbb") << QStringList{u"XYZ"_s} << 8 << 0;
+    QTest::newRow("ASCII, absent") << QByteArray("aaaaaaaxyzbbbbbbbbbbb") << QStringList{u"XZY"_s} << 8 << none;
+    QTest::newRow("small body held whole") << QByteArray("aaaaaaaxyzbbbb") << QStringList{u"XYZ"_s} << 1024 << 0;
+    QTest::newRow("UTF-8 cut inside sequences")
+        << QByteArray("\xc3\xa9\xc3\xa9\xc3\xa9\xe2\x82\xac\xe2\x82\xac \xc5\x82\xc3\xb3" "d\xc5\xba \xf0\x9f\x98\x80 end")
+        << QStringList{u"\U0001F600 END"_s, u"\u0141\u00d3D\u0179"_s} << 8 << 0;
+    QTest::newRow("UTF-8 lower entry wins") << QByteArray("\xd0\xbf\xd1\x80\xd0\xb8\xd0\xb2\xd0\xb5\xd1\x82 world")
+                                            << QStringList{u"WORLD"_s, u"\u041f\u0420\u0418"_s} << 9 << 0;
+    QTest::newRow("sharp s expands across a cut") << QByteArray("xxxxxxstra\xc3\x9f" "exxxx") << QStringList{u"STRASSE"_s}
+                                                  << 8 << 0;
+    QTest::newRow("Latin-1 text") << QByteArray("caf\xe9 cr\xe8me br\xfbl\xe9" "e") << QStringList{u"CR\u00c8ME"_s} << 8
+                                  << 0;
+    QTest::newRow("truncated sequence at the end") << QByteArray("caf\xc3\xa9 au lait \xc3")
+                                                   << QStringList{u"CAF\u00c9"_s, u"CAF\u00c3\u00a9"_s} << 8 << 1;
+    QTest::newRow("surrogate is not UTF-8") << QByteArray("xxxxxxxx\xed\xa0\x80yyyyyyyy")
+                                            << QStringList{u"\u00cd\u00a0"_s} << 8 << 0;
+    QTest::newRow("five continuation bytes") << QByteArray("abcdefg\xc3\xa9\xa9\xa9\xa9\xa9hij")
+                                             << QStringList{u"\u00c3\u00a9\u00a9"_s} << 8 << 0;
+    QTest::newRow("leading BOM is dropped") << QByteArray("\xef\xbb\xbfhello world, h\xc3\xa9llo")
+                                            << QStringList{u"\uFEFF"_s, u"HELLO"_s} << 8 << 1;
+    QTest::newRow("empty entry") << QByteArray("nothing to see here at all") << QStringList{u"ABSENT"_s, QString()}
+                                 << 8 << 1;
+    QTest::newRow("entry longer than a piece") << QByteArray("a long entry is longer than any piece, and here")
+                                               << QStringList{u"ENTRY IS LONGER THAN ANY PIECE"_s} << 8 << 0;
+}
+
+void tst_KeywordMatcher::bodyInPiecesAgrees()
+{
+    QFETCH(QByteArray, bytes);
+    QFETCH(QStringList, entries);
+    QFETCH(int, pieceSize);
+    QFETCH(int, expected);
+
+    const QString raw = QString::fromLatin1(bytes);
+    const QString whole = Scan::upperCased(Scan::decodeServerText(raw));
+    const KeywordMatcher matcher(entries);
+    const Scan::ServerBody body(raw, pieceSize);
+    QCOMPARE(matcher.firstMatch(whole), expected);
+    QCOMPARE(body.firstMatch(matcher, entries), expected);
+    for (const QString &entry : std::as_const(entries))
+        QCOMPARE(body.contains(entry), Scan::containsEntry(whole, entry));
+    QVERIFY(!Scan::ServerBody().contains(QString()));
 }
 
 QTEST_APPLESS_MAIN(tst_KeywordMatcher)
