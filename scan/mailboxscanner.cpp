@@ -1,9 +1,8 @@
 #include "mailboxscanner.h"
 
 #include "accountaddress.h"
-#include "frmmain.h"
 #include "listtable.h"
-#include "messagebox.h"
+#include "scanform.h"
 #include "servertext.h"
 #include "tarnpostproxy.h"
 
@@ -35,7 +34,7 @@ int capped(qint64 count)
 
 } // namespace
 
-MailboxScanner::MailboxScanner(frmMain &form, QObject *parent)
+MailboxScanner::MailboxScanner(ScanForm &form, QObject *parent)
     : QObject(parent)
     , m_form(form)
     , m_scanned(form.txttotalemailsever())
@@ -48,6 +47,7 @@ MailboxScanner::MailboxScanner(frmMain &form, QObject *parent)
 void MailboxScanner::run()
 {
     m_sinceYield.start();
+    m_results.clear();
     const int accounts = capped(m_form.gridAccounts()->rows());
     if (accounts == 0)
         return;
@@ -71,17 +71,25 @@ void MailboxScanner::scanAccount(int row)
     if (row > table->rows())  // the list changed while the scan was yielding
         return;
     Automation::TarnpostProxy &control = m_form.Tarnpost1();
+    m_results.append(AccountResult());
+    m_results.last().server = table->cell(row, 1);
+    m_results.last().login = table->cell(row, 2);
+    m_markedForDeletion = 0;
     const AccountAddress address = AccountAddress::parse(table->cell(row, 1));
-    if (!address.isValid())
+    if (!address.isValid()) {
+        noteFailure(address.error());
         return;  // passed over like an account whose login fails
+    }
     control.setPOPHostname(address.host());
     control.setPOPPort(address.portOr(m_savedPort));
     control.setPOPSecurity(int(address.security()));
     control.setPOPUsername(table->cell(row, 2));
     control.setPOPPassword(table->cell(row, 3));
     control.Connect();
-    if (control.Error() != 0)
+    if (control.Error() != 0) {
+        noteFailure(control.ErrorText());
         return;
+    }
 
     const qint32 count = control.MsgCount();
     const int messages = capped(count);
@@ -92,7 +100,10 @@ void MailboxScanner::scanAccount(int row)
         setCaption(u"Only the first %1 of %2 messages in this mailbox were scanned."_s.arg(MaxCount).arg(count));
         flushCaption();
     }
+    // Marked messages go only when the session ends with QUIT.
+    const bool quitting = control.Status() == 1;
     control.Disconnect();
+    noteSessionEnd(quitting);
 }
 
 void MailboxScanner::scanMessage(qint16 number)
@@ -118,6 +129,36 @@ void MailboxScanner::scanMessage(qint16 number)
         }
     }
     m_scanned.count();
+    noteScanned();
+}
+
+void MailboxScanner::noteScanned()
+{
+    AccountResult &result = m_results.last();
+    ++result.scanned;
+    Automation::TarnpostProxy &control = m_form.Tarnpost1();
+    if (control.Status() != 1)
+        noteFailure(control.ErrorText());
+}
+
+void MailboxScanner::noteSessionEnd(bool quitting)
+{
+    AccountResult &result = m_results.last();
+    Automation::TarnpostProxy &control = m_form.Tarnpost1();
+    if (quitting && control.Error() == 0)
+        result.deleted = m_markedForDeletion;
+    else if (control.Error() != 0)
+        noteFailure(control.ErrorText());
+    else if (m_markedForDeletion > 0)
+        noteFailure(u"The session ended before QUIT: the messages marked for deletion stay on the server."_s);
+}
+
+void MailboxScanner::noteFailure(const QString &why)
+{
+    // The first failure is the one that cost the account; a reply keeps its line end.
+    AccountResult &result = m_results.last();
+    if (result.error.isEmpty())
+        result.error = why.trimmed();
 }
 
 bool MailboxScanner::whitelisted(const QString &from)
@@ -250,15 +291,18 @@ bool MailboxScanner::keywordMatchedFrom(int index)
 void MailboxScanner::spamAction()
 {
     Automation::TarnpostProxy &control = m_form.Tarnpost1();
+    ++m_results.last().condemned;
     setCaption(u"SPAM DETECTED"_s);
     flushCaption();
 
     QString path = SpamArchive::filePath(m_form.programFolder(), decodeServerText(control.MsgSubject()));
     control.WriteCurrentMsgToFile(path);
 
-    MessageBox::show(&m_form, u"Spam from"_s + decodeServerText(control.MsgFrom()), u"Quellmail"_s, MessageBox::OkOnly);
+    m_form.announceSpam(u"Spam from"_s + decodeServerText(control.MsgFrom()));
 
     control.DeleteCurrentMsg();
+    if (control.Error() == 0)
+        ++m_markedForDeletion;
     raiseTotal(m_form.txtEmailsBlockedCount());
 }
 

@@ -1,16 +1,18 @@
 #pragma once
-// The scan over every account and message of the main window, driving the
-// hosted control only through its automation interface.
+// The scan over every account and message of a form, driving the hosted
+// control only through its automation interface.
 
+#include "accountresult.h"
 #include "keywordmatcher.h"
 #include "listentries.h"
 #include "spamarchive.h"
 
 #include <QElapsedTimer>
+#include <QList>
 #include <QObject>
 #include <QString>
 
-class frmMain;
+class ScanForm;
 
 namespace Scan {
 
@@ -20,10 +22,12 @@ class MailboxScanner final : public QObject
     Q_DISABLE_COPY_MOVE(MailboxScanner)
 
 public:
-    explicit MailboxScanner(frmMain &form, QObject *parent = nullptr);
+    explicit MailboxScanner(ScanForm &form, QObject *parent = nullptr);
 
     // Runs one whole scan; returns when it has ended.
     void run();
+    // One entry per account row the last run reached, in row order.
+    const QList<AccountResult> &results() const { return m_results; }
 
     // The design limit of message numbers and list sizes (16-bit).
     static constexpr int MaxCount = 32767;
@@ -43,6 +47,11 @@ private:
     bool keywordMatched();
     bool keywordMatchedFrom(int index);
     void spamAction();
+    // The current account's result: a message walked (and whether the session
+    // was lost on it), and the end of its session.
+    void noteScanned();
+    void noteSessionEnd(bool quitting);
+    void noteFailure(const QString &why);
 
     void setCaption(const QString &caption);
     // The rules' captions are built only when someone reads them: a listener,
@@ -53,7 +62,7 @@ private:
     bool yield();
     void flushCaption();
 
-    frmMain &m_form;
+    ScanForm &m_form;
     QString m_caption;
     bool m_captionPending = false;
     QElapsedTimer m_sinceYield;
@@ -61,6 +70,8 @@ private:
     // The control's port as saved with the window, read at the start of a
     // scan: accounts without a port of their own get it back.
     qint32 m_savedPort = 110;
+    QList<AccountResult> m_results;
+    int m_markedForDeletion = 0;  // in the current session
 
     // The current message, upper-cased as the rules compare it.
     QString m_from;

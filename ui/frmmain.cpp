@@ -2,7 +2,6 @@
 
 #include "appicon.h"
 #include "clickablelabel.h"
-#include "controlhost.h"
 #include "frmaddaccount.h"
 #include "frmaddblacklist.h"
 #include "frmaddkeywords.h"
@@ -12,27 +11,23 @@
 #include "listgridview.h"
 #include "listloaders.h"
 #include "listtable.h"
-#include "memorypropertybag.h"
 #include "messagebox.h"
 #include "module_griddisplay.h"
+#include "module_scan.h"
 #include "module_update_config.h"
 #include "modules_settings.h"
 #include "rulecheckbox.h"
 #include "ruleswitch.h"
 #include "statsfile.h"
-#include "tarnpostctl.h"
 
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QCoreApplication>
 #include <QDesktopServices>
-#include <QFile>
 #include <QFileInfo>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
-#include <QJsonArray>
-#include <QJsonDocument>
 #include <QLabel>
 #include <QLineEdit>
 #include <QLocale>
@@ -79,6 +74,7 @@ void processEvents()
 frmMain::frmMain(const QString &programFolder, QWidget *parent)
     : QWidget(parent)
     , m_programFolder(programFolder)
+    , m_scanProcedure([this] { ScanMailboxes(*this); })
     , m_trayAvailable([] { return QSystemTrayIcon::isSystemTrayAvailable(); })
     , m_urlOpener([](const QUrl &url) { QDesktopServices::openUrl(url); })
 {
@@ -206,16 +202,13 @@ frmMain::frmMain(const QString &programFolder, QWidget *parent)
     connect(m_checkautoscan, &QCheckBox::stateChanged, this, &frmMain::checkautoscan_Click);
     connect(m_Timer1, &QTimer::timeout, this, &frmMain::Timer1_Timer);
 
-    createTarnpost();
+    // Without the control the window still works; scans then fail quietly.
+    m_Tarnpost1.create(m_programFolder, this);
     resize(530, 450);
 }
 
-frmMain::~frmMain()
-{
-    // The control goes first, while the window it reports to is still whole;
-    // its own destruction closes an open session.
-    delete m_Tarnpost1.qobject();
-}
+// The control goes first (m_Tarnpost1), while the window it reports to is still whole.
+frmMain::~frmMain() = default;
 
 QWidget *frmMain::buildListTab(ListGridView *&view, ListTable *table, const QString &gridName,
                                QLineEdit *&countBox, const QString &countName, const QString &countLabel,
@@ -345,42 +338,6 @@ QPushButton *frmMain::makeButton(const QString &name, const QString &caption)
     return button;
 }
 
-void frmMain::createTarnpost()
-{
-    const QString library = m_programFolder + u'/' + QString::fromLatin1(Tarnpostctl::LibraryFileName);
-    m_controlHost = std::make_unique<Automation::ControlHost>();
-    QObject *object = m_controlHost->create(library, QString::fromLatin1(Tarnpostctl::ClassIdTarnpost), this);
-    if (!object) {
-        // Without the control the window still works; scans then fail quietly.
-        m_tarnpostError = m_controlHost->errorString();
-        return;
-    }
-    auto *control = qobject_cast<Automation::AutomationObject *>(object);
-    if (!control) {
-        m_tarnpostError = u"The control library created an object of an unknown kind."_s;
-        delete object;
-        return;
-    }
-    // The control's properties as saved with this window.
-    Automation::MemoryPropertyBag bag;
-    QFile design(u":/quellmail/tarnpost1.json"_s);
-    if (design.open(QIODevice::ReadOnly)) {
-        const QJsonArray values = QJsonDocument::fromJson(design.readAll()).array();
-        for (const QJsonValue &entry : values) {
-            const QJsonArray pair = entry.toArray();
-            const QJsonValue value = pair.at(1);
-            bag.write(pair.at(0).toString(),
-                      value.isDouble() ? QVariant(value.toInt()) : QVariant(value.toString()));
-        }
-    }
-    control->load(bag);
-    if (QWidget *face = control->widget()) {
-        face->setObjectName(u"Tarnpost1"_s);
-        face->hide();
-    }
-    m_Tarnpost1.reset(object);
-}
-
 QTableView *frmMain::gridAccountsView() const { return m_gridAccountsView; }
 QTableView *frmMain::gridwhitelistView() const { return m_gridwhitelistView; }
 QTableView *frmMain::gridblacklistView() const { return m_gridblacklistView; }
@@ -451,6 +408,11 @@ void frmMain::loadHelpPage()
 void frmMain::writeStatistics()
 {
     StatsFile::write(*this);
+}
+
+void frmMain::announceSpam(const QString &text)
+{
+    MessageBox::show(this, text, u"Quellmail"_s, MessageBox::OkOnly);
 }
 
 void frmMain::setScanProcedure(std::function<void()> scan)

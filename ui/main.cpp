@@ -3,10 +3,6 @@
 
 #include <QApplication>
 
-#ifdef QUELLMAIL_HAVE_SCAN
-#include "module_scan.h"
-#endif
-
 int main(int argc, char *argv[])
 {
     QApplication app(argc, argv);
@@ -16,13 +12,6 @@ int main(int argc, char *argv[])
     QApplication::setQuitOnLastWindowClosed(false);
 
     frmStart start(QCoreApplication::applicationDirPath());
-    start.setMainWindowSetup([](frmMain &form) {
-#ifdef QUELLMAIL_HAVE_SCAN
-        form.setScanProcedure([&form] { ScanMailboxes(form); });
-#else
-        Q_UNUSED(form)
-#endif
-    });
     start.Form_Load();
     if (start.mainWindow().isEnding())
         return 0;
