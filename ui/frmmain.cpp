@@ -18,6 +18,7 @@
 #include "modules_settings.h"
 #include "rulecheckbox.h"
 #include "ruleswitch.h"
+#include "scanlock.h"
 #include "statsfile.h"
 
 #include <QCloseEvent>
@@ -424,6 +425,13 @@ void frmMain::runScan()
 {
     if (m_scanning || m_ending || !m_scanProcedure)
         return;
+    // A folder that cannot hold the lock file is scanned all the same; only a
+    // scan running elsewhere on this folder stops this one.
+    Scan::ScanLock lock(m_programFolder);
+    if (lock.tryLock() == Scan::ScanLock::Result::Busy) {
+        m_Label17->setText(u"Another scan of this folder is running."_s);
+        return;
+    }
     m_scanning = true;
     const auto done = qScopeGuard([this] {
         m_scanning = false;

@@ -91,7 +91,8 @@ public:
     // What a scan runs: ScanMailboxes on this window unless a test says otherwise.
     void setScanProcedure(std::function<void()> scan);
     bool isScanning() const { return m_scanning; }
-    // Runs the scan unless one is already running (a trigger then is ignored).
+    // Runs the scan unless one is already running here or on the same folder
+    // elsewhere (a command-line scan): the trigger is then ignored.
     void runScan();
     // The scan timer's tick.
     void timerTick();
