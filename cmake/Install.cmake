@@ -23,22 +23,14 @@ set(QUELLMAIL_AUTOSTART_DIR "" CACHE PATH
 set(quellmail_icon_size 256)
 set(quellmail_icon ${PROJECT_SOURCE_DIR}/ui/resources/icons/quellmail-${quellmail_icon_size}.png)
 
-if(TARGET quellmail)
-  install(TARGETS quellmail RUNTIME DESTINATION . COMPONENT program)
-  install(FILES ${PROJECT_SOURCE_DIR}/ui/help/index.html DESTINATION . COMPONENT program)
-  # The archive holds the user's mail: its owner only.
-  install(DIRECTORY DESTINATION SpamDeleted
-          DIRECTORY_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE COMPONENT program)
-  if(EXISTS ${quellmail_icon})
-    install(FILES ${quellmail_icon} DESTINATION . RENAME quellmail.png COMPONENT program)
-  endif()
-endif()
-if(TARGET tarnpostctl)
-  install(TARGETS tarnpostctl LIBRARY DESTINATION . NAMELINK_COMPONENT program COMPONENT program)
-endif()
-if(TARGET kwab)
-  install(TARGETS kwab LIBRARY DESTINATION . COMPONENT program)
-endif()
+install(TARGETS quellmail RUNTIME DESTINATION . COMPONENT program)
+install(FILES ${PROJECT_SOURCE_DIR}/ui/help/index.html DESTINATION . COMPONENT program)
+# The archive holds the user's mail: its owner only.
+install(DIRECTORY DESTINATION SpamDeleted
+        DIRECTORY_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE COMPONENT program)
+install(FILES ${quellmail_icon} DESTINATION . RENAME quellmail.png COMPONENT program)
+install(TARGETS tarnpostctl LIBRARY DESTINATION . NAMELINK_COMPONENT program COMPONENT program)
+install(TARGETS kwab LIBRARY DESTINATION . COMPONENT program)
 
 # The desktop entries name the folder the program was really installed to,
 # which `cmake --install --prefix` may change after configuring; so they are

@@ -22,9 +22,7 @@ function(add_unit_test)
   add_executable(${T_NAME} ${T_SOURCES})
   target_link_libraries(${T_NAME} PRIVATE quellmail_common Qt6::Test ${T_LIBS})
   set_target_properties(${T_NAME} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests)
-  target_compile_definitions(${T_NAME} PRIVATE
-    QUELLMAIL_BIN_DIR="${CMAKE_BINARY_DIR}/bin"
-    QUELLMAIL_TEST_DATA_DIR="${PROJECT_SOURCE_DIR}/tests/data")
+  target_compile_definitions(${T_NAME} PRIVATE QUELLMAIL_BIN_DIR="${CMAKE_BINARY_DIR}/bin")
   add_test(NAME ${T_NAME} COMMAND ${T_NAME})
   set_tests_properties(${T_NAME} PROPERTIES
     TIMEOUT ${T_TIMEOUT}

@@ -2,9 +2,8 @@
 
 #include "accountaddress.h"
 #include "archivewriter.h"
-#include "frmmain.h"
 #include "listtable.h"
-#include "messagebox.h"
+#include "scanform.h"
 #include "servertext.h"
 #include "tarnpostproxy.h"
 
@@ -55,7 +54,7 @@ QString statusText(const QString &text)
 
 } // namespace
 
-MailboxScanner::MailboxScanner(frmMain &form, QObject *parent)
+MailboxScanner::MailboxScanner(ScanForm &form, QObject *parent)
     : QObject(parent)
     , m_form(form)
     , m_scanned(form.txttotalemailsever())
@@ -68,6 +67,7 @@ MailboxScanner::MailboxScanner(frmMain &form, QObject *parent)
 void MailboxScanner::run()
 {
     m_sinceYield.start();
+    m_results.clear();
     const int accounts = capped(m_form.gridAccounts()->rows());
     if (accounts == 0)
         return;
@@ -102,9 +102,14 @@ void MailboxScanner::scanAccount(int row)
     if (row > table->rows())  // the list changed while the scan was yielding
         return;
     Automation::TarnpostProxy &control = m_form.Tarnpost1();
+    m_results.append(AccountResult());
+    m_results.last().server = table->cell(row, 1);
+    m_results.last().login = table->cell(row, 2);
     const AccountAddress address = AccountAddress::parse(table->cell(row, 1));
-    if (!address.isValid())
+    if (!address.isValid()) {
+        noteFailure(address.error());
         return;  // passed over like an account whose login fails
+    }
     control.setPOPHostname(address.host());
     control.setPOPPort(address.portOr(m_savedPort));
     control.setPOPSecurity(int(address.security()));
@@ -115,8 +120,10 @@ void MailboxScanner::scanAccount(int row)
         dropSession();
         return;
     }
-    if (control.Error() != 0)
+    if (control.Error() != 0) {
+        noteFailure(control.ErrorText());
         return;
+    }
 
     m_host = address.host();
     m_marked = 0;
@@ -134,6 +141,7 @@ void MailboxScanner::scanAccount(int row)
             // every number up to it.
             if (++missingInRow == MaxMissingInRow) {
                 report(u"%1: the server lists messages that do not exist; the rest of the mailbox was skipped."_s.arg(m_host));
+                noteFailure(u"The server lists messages that do not exist; the rest of the mailbox was skipped."_s);
                 stopped = true;
             }
             break;
@@ -172,7 +180,7 @@ MailboxScanner::MessageEnd MailboxScanner::scanMessage(qint16 number)
     if (stopping())
         return MessageEnd::Exit;
     if (control.Error() != 0) {
-        m_scanned.count();
+        noteScanned();
         return operationFailed(number);
     }
     if (messageMissing(number))
@@ -187,9 +195,10 @@ MailboxScanner::MessageEnd MailboxScanner::scanMessage(qint16 number)
     }
     if (stopping())
         return MessageEnd::Exit;
-    m_scanned.count();
+    noteScanned();
     if (control.Status() != 1) {
         report(u"%1: the connection was closed; the rest of the mailbox was not scanned."_s.arg(m_host));
+        noteFailure(u"The connection was closed; the rest of the mailbox was not scanned."_s);
         return MessageEnd::SessionLost;
     }
     return MessageEnd::Scanned;
@@ -201,6 +210,7 @@ MailboxScanner::MessageEnd MailboxScanner::operationFailed(qint16 number)
     const QString error = statusText(control.ErrorText());
     if (control.Status() != 1) {
         report(u"%1: %2"_s.arg(m_host, error));
+        noteFailure(control.ErrorText());
         return MessageEnd::SessionLost;
     }
     report(u"%1: message %2 was left on the server: %3"_s.arg(m_host).arg(number).arg(error));
@@ -239,7 +249,10 @@ void MailboxScanner::endSession()
     if (open && control.Error() == 0) {
         for (int k = 0; k < m_marked; ++k)
             raiseTotal(m_form.txtEmailsBlockedCount());
+        m_results.last().deleted = m_marked;
     } else {
+        noteFailure(control.Error() != 0 ? control.ErrorText()
+                                         : u"The session ended before QUIT: the messages marked for deletion stay on the server."_s);
         report((m_marked == 1 ? u"%1: 1 spam message was left on the server: the server did not confirm its deletion."_s
                               : u"%1: %2 spam messages were left on the server: the server did not confirm their deletion."_s)
                    .arg(m_host)
@@ -422,7 +435,8 @@ void MailboxScanner::spamAction()
     if (!archived)
         report(u"%1: spam left on the server, its archive copy failed: %2"_s.arg(m_host, statusText(archive.errorString())));
 
-    MessageBox::show(&m_form, u"Spam from"_s + m_from, u"Quellmail"_s, MessageBox::OkOnly);
+    ++m_results.last().condemned;
+    m_form.announceSpam(u"Spam from"_s + m_from);
     if (stopping() || !archived)
         return;
 
@@ -431,6 +445,20 @@ void MailboxScanner::spamAction()
         ++m_marked;
     else
         report(u"%1: spam left on the server: %2"_s.arg(m_host, statusText(control.ErrorText())));
+}
+
+void MailboxScanner::noteScanned()
+{
+    m_scanned.count();
+    ++m_results.last().scanned;
+}
+
+void MailboxScanner::noteFailure(const QString &why)
+{
+    // The first failure is the one that cost the account; a reply keeps its line end.
+    AccountResult &result = m_results.last();
+    if (result.error.isEmpty())
+        result.error = why.trimmed();
 }
 
 void MailboxScanner::report(const QString &text)

@@ -1,18 +1,20 @@
 #pragma once
-// The scan over every account and message of the main window, driving the
-// hosted control only through its automation interface.
+// The scan over every account and message of a form, driving the hosted
+// control only through its automation interface.
 
+#include "accountresult.h"
 #include "keywordmatcher.h"
 #include "listentries.h"
 #include "servertext.h"
 #include "spamarchive.h"
 
 #include <QElapsedTimer>
+#include <QList>
 #include <QObject>
 #include <QString>
 #include <QStringList>
 
-class frmMain;
+class ScanForm;
 
 namespace Scan {
 
@@ -22,10 +24,12 @@ class MailboxScanner final : public QObject
     Q_DISABLE_COPY_MOVE(MailboxScanner)
 
 public:
-    explicit MailboxScanner(frmMain &form, QObject *parent = nullptr);
+    explicit MailboxScanner(ScanForm &form, QObject *parent = nullptr);
 
     // Runs one whole scan; returns when it has ended.
     void run();
+    // One entry per account row the last run reached, in row order.
+    const QList<AccountResult> &results() const { return m_results; }
 
     // The design limit of message numbers and list sizes (16-bit).
     static constexpr int MaxCount = 32767;
@@ -65,6 +69,10 @@ private:
     void spamAction();
     // A problem the user must hear of: shown at once and again when the run ends.
     void report(const QString &text);
+    // The current account's result: a message walked, and the first failure
+    // that cost the account.
+    void noteScanned();
+    void noteFailure(const QString &why);
 
     void setCaption(const QString &caption);
     // The rules' captions are built only when someone reads them: a listener,
@@ -75,7 +83,7 @@ private:
     bool yield();
     void flushCaption();
 
-    frmMain &m_form;
+    ScanForm &m_form;
     QString m_caption;
     bool m_captionPending = false;
     QElapsedTimer m_sinceYield;
@@ -88,6 +96,7 @@ private:
     // The current account's server, and its spam marked for deletion.
     QString m_host;
     int m_marked = 0;
+    QList<AccountResult> m_results;
 
     // The current message, upper-cased as the rules compare it.
     QString m_from;

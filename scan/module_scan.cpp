@@ -2,7 +2,7 @@
 
 #include "mailboxscanner.h"
 
-void ScanMailboxes(frmMain &form)
+void ScanMailboxes(ScanForm &form)
 {
     Scan::MailboxScanner scanner(form);
     scanner.run();

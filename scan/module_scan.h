@@ -1,6 +1,6 @@
 #pragma once
 
-class frmMain;
+class ScanForm;
 
-// Scans every account of the main window once; returns when the run has ended.
-void ScanMailboxes(frmMain &form);
+// Scans every account of the form once; returns when the run has ended.
+void ScanMailboxes(ScanForm &form);

@@ -2,7 +2,6 @@
 
 #include "appicon.h"
 #include "clickablelabel.h"
-#include "controlhost.h"
 #include "frmaddaccount.h"
 #include "frmaddblacklist.h"
 #include "frmaddkeywords.h"
@@ -12,28 +11,25 @@
 #include "listgridview.h"
 #include "listloaders.h"
 #include "listtable.h"
-#include "memorypropertybag.h"
 #include "messagebox.h"
 #include "module_griddisplay.h"
+#include "module_scan.h"
 #include "module_update_config.h"
 #include "modules_settings.h"
 #include "rulecheckbox.h"
 #include "ruleswitch.h"
 #include "savereport.h"
+#include "scanlock.h"
 #include "statsfile.h"
-#include "tarnpostctl.h"
 
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QCoreApplication>
 #include <QDesktopServices>
-#include <QFile>
 #include <QFileInfo>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
-#include <QJsonArray>
-#include <QJsonDocument>
 #include <QLabel>
 #include <QLineEdit>
 #include <QLocale>
@@ -81,6 +77,7 @@ void processEvents()
 frmMain::frmMain(const QString &programFolder, QWidget *parent)
     : QWidget(parent)
     , m_programFolder(programFolder)
+    , m_scanProcedure([this] { ScanMailboxes(*this); })
     , m_trayAvailable([] { return QSystemTrayIcon::isSystemTrayAvailable(); })
     , m_urlOpener([](const QUrl &url) { QDesktopServices::openUrl(url); })
 {
@@ -208,16 +205,13 @@ frmMain::frmMain(const QString &programFolder, QWidget *parent)
     connect(m_checkautoscan, &QCheckBox::stateChanged, this, &frmMain::checkautoscan_Click);
     connect(m_Timer1, &QTimer::timeout, this, &frmMain::Timer1_Timer);
 
-    createTarnpost();
+    // Without the control the window still works; scans then fail quietly.
+    m_Tarnpost1.create(m_programFolder, this);
     resize(530, 450);
 }
 
-frmMain::~frmMain()
-{
-    // The control goes first, while the window it reports to is still whole;
-    // its own destruction closes an open session.
-    delete m_Tarnpost1.qobject();
-}
+// The control goes first (m_Tarnpost1), while the window it reports to is still whole.
+frmMain::~frmMain() = default;
 
 QWidget *frmMain::buildListTab(ListGridView *&view, ListTable *table, const QString &gridName,
                                QLineEdit *&countBox, const QString &countName, const QString &countLabel,
@@ -347,42 +341,6 @@ QPushButton *frmMain::makeButton(const QString &name, const QString &caption)
     return button;
 }
 
-void frmMain::createTarnpost()
-{
-    const QString library = m_programFolder + u'/' + QString::fromLatin1(Tarnpostctl::LibraryFileName);
-    m_controlHost = std::make_unique<Automation::ControlHost>();
-    QObject *object = m_controlHost->create(library, QString::fromLatin1(Tarnpostctl::ClassIdTarnpost), this);
-    if (!object) {
-        // Without the control the window still works; scans then fail quietly.
-        m_tarnpostError = m_controlHost->errorString();
-        return;
-    }
-    auto *control = qobject_cast<Automation::AutomationObject *>(object);
-    if (!control) {
-        m_tarnpostError = u"The control library created an object of an unknown kind."_s;
-        delete object;
-        return;
-    }
-    // The control's properties as saved with this window.
-    Automation::MemoryPropertyBag bag;
-    QFile design(u":/quellmail/tarnpost1.json"_s);
-    if (design.open(QIODevice::ReadOnly)) {
-        const QJsonArray values = QJsonDocument::fromJson(design.readAll()).array();
-        for (const QJsonValue &entry : values) {
-            const QJsonArray pair = entry.toArray();
-            const QJsonValue value = pair.at(1);
-            bag.write(pair.at(0).toString(),
-                      value.isDouble() ? QVariant(value.toInt()) : QVariant(value.toString()));
-        }
-    }
-    control->load(bag);
-    if (QWidget *face = control->widget()) {
-        face->setObjectName(u"Tarnpost1"_s);
-        face->hide();
-    }
-    m_Tarnpost1.reset(object);
-}
-
 QTableView *frmMain::gridAccountsView() const { return m_gridAccountsView; }
 QTableView *frmMain::gridwhitelistView() const { return m_gridwhitelistView; }
 QTableView *frmMain::gridblacklistView() const { return m_gridblacklistView; }
@@ -460,6 +418,11 @@ void frmMain::writeStatistics()
     report.show(this);
 }
 
+void frmMain::announceSpam(const QString &text)
+{
+    MessageBox::show(this, text, u"Quellmail"_s, MessageBox::OkOnly);
+}
+
 void frmMain::setScanProcedure(std::function<void()> scan)
 {
     m_scanProcedure = std::move(scan);
@@ -469,6 +432,13 @@ void frmMain::runScan()
 {
     if (m_scanning || m_ending || !m_scanProcedure)
         return;
+    // A folder that cannot hold the lock file is scanned all the same; only a
+    // scan running elsewhere on this folder stops this one.
+    Scan::ScanLock lock(m_programFolder);
+    if (lock.tryLock() == Scan::ScanLock::Result::Busy) {
+        m_Label17->setText(u"Another scan of this folder is running."_s);
+        return;
+    }
     m_scanning = true;
     const auto done = qScopeGuard([this] {
         m_scanning = false;

@@ -4,8 +4,8 @@
 // control. It lives until the program ends; closing it hides it or ends the
 // program.
 
-#include "configform.h"
-#include "tarnpostproxy.h"
+#include "scanform.h"
+#include "tarnposthost.h"
 
 #include <QUrl>
 #include <QWidget>
@@ -26,11 +26,7 @@ class frmAddblacklist;
 class frmAddkeywords;
 class frmSplash;
 
-namespace Automation {
-class ControlHost;
-}
-
-class frmMain final : public QWidget, public ConfigForm
+class frmMain final : public QWidget, public ScanForm
 {
     Q_OBJECT
     Q_DISABLE_COPY_MOVE(frmMain)
@@ -72,14 +68,14 @@ public:
     QCheckBox *checkkeywords() const override { return m_checkkeywords; }
     QComboBox *combominutes() const override { return m_combominutes; }
 
-    QLabel *Label17() const { return m_Label17; }
+    QLabel *Label17() const override { return m_Label17; }
     QTimer *Timer1() const { return m_Timer1; }
     QTabWidget *SSTab1() const { return m_SSTab1; }
     QTextBrowser *webhelpbrowser() const { return m_webhelpbrowser; }
     frmSplash *splash() const { return m_frmSplash; }
-    Automation::TarnpostProxy &Tarnpost1() { return m_Tarnpost1; }
+    Automation::TarnpostProxy &Tarnpost1() override { return m_Tarnpost1.proxy(); }
     // Why the control could not be created, when it could not.
-    QString tarnpostError() const { return m_tarnpostError; }
+    QString tarnpostError() const { return m_Tarnpost1.errorString(); }
 
     // The add dialogs, created on first use and hidden between uses.
     frmAddAccount *accountDialog();
@@ -87,13 +83,17 @@ public:
     frmAddblacklist *blacklistDialog();
     frmAddkeywords *keywordsDialog();
 
-    // Writes stats.dat from the window at the end of every scan; a failure is
-    // told in a message box.
-    void writeStatistics();
+    // Writes stats.dat from the window (end of every scan, and Save Settings);
+    // a failure is told in a message box.
+    void writeStatistics() override;
+    // A modal box; the scan waits until it is dismissed.
+    void announceSpam(const QString &text) override;
 
+    // What a scan runs: ScanMailboxes on this window unless a test says otherwise.
     void setScanProcedure(std::function<void()> scan);
     bool isScanning() const { return m_scanning; }
-    // Runs the scan unless one is already running (a trigger then is ignored).
+    // Runs the scan unless one is already running here or on the same folder
+    // elsewhere (a command-line scan): the trigger is then ignored.
     void runScan();
     // The scan timer's tick.
     void timerTick();
@@ -113,7 +113,7 @@ public:
     // ScanStopGraceMs (a server can hold the control in a wait) ends the
     // process through the hard exit.
     void endProgram();
-    bool isEnding() const { return m_ending; }
+    bool isEnding() const override { return m_ending; }
     static constexpr int ScanStopGraceMs = 2000;
     // Defaults to std::_Exit(0).
     void setHardExit(std::function<void()> hardExit);
@@ -164,7 +164,6 @@ private:
     QWidget *buildHelpTab();
     QWidget *buildStatistics();
     QPushButton *makeButton(const QString &name, const QString &caption);
-    void createTarnpost();
     void loadHelpPage();
     void openUrl(const QUrl &url);
 
@@ -203,9 +202,7 @@ private:
     frmAddblacklist *m_frmAddblacklist = nullptr;
     frmAddkeywords *m_frmAddkeywords = nullptr;
 
-    std::unique_ptr<Automation::ControlHost> m_controlHost;
-    Automation::TarnpostProxy m_Tarnpost1;
-    QString m_tarnpostError;
+    TarnpostHost m_Tarnpost1;
 
     std::function<void()> m_scanProcedure;
     std::function<void()> m_importProcedure;

@@ -62,11 +62,6 @@ QString frmStart::trayTip()
     return u"Left click for menu."_s;
 }
 
-void frmStart::setMainWindowSetup(std::function<void(frmMain &)> setup)
-{
-    m_mainSetup = std::move(setup);
-}
-
 frmMain &frmStart::mainWindow()
 {
     if (!m_main) {
@@ -74,9 +69,6 @@ frmMain &frmStart::mainWindow()
         frmMain &form = *m_main;
         form.setTrayIconRemover(&SysTrayModule::RemoveSysTrayIcon);
         form.setImportProcedure([&form] { ImportAddressBook(form, addressBookLibraryPath(form.programFolder())); });
-        if (m_mainSetup)
-            m_mainSetup(form);
-        form.runLoadSequence();
     }
     return *m_main;
 }
@@ -85,6 +77,10 @@ void frmStart::Form_Load()
 {
     hide();
     frmMain &form = mainWindow();
+    if (!m_mainLoaded) {
+        m_mainLoaded = true;
+        form.runLoadSequence();
+    }
     setWindowIcon(form.windowIcon());
     // The user may have ended the program while the window was loading.
     if (form.isEnding())

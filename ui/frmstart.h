@@ -6,7 +6,6 @@
 #include <QSystemTrayIcon>
 #include <QWidget>
 
-#include <functional>
 #include <memory>
 
 class QAction;
@@ -23,10 +22,8 @@ public:
     explicit frmStart(const QString &programFolder, QWidget *parent = nullptr);
     ~frmStart() override;
 
-    // Runs on the main window as soon as it exists, before its load sequence
-    // (which may already start a scan): the place to wire the scan.
-    void setMainWindowSetup(std::function<void(frmMain &)> setup);
-    // The main window; the first call creates and loads it.
+    // The main window; the first call creates it. Form_Load runs its load
+    // sequence (which may already start a scan).
     frmMain &mainWindow();
 
     // Hides this form, loads the main window, adds the tray icon and the menu
@@ -59,8 +56,8 @@ private:
     void confirmExit();
 
     QString m_programFolder;
-    std::function<void(frmMain &)> m_mainSetup;
     std::unique_ptr<frmMain> m_main;
+    bool m_mainLoaded = false;
     QMenuBar *m_menuBar = nullptr;
     QMenu *m_mnuFile = nullptr;
     QAction *m_mnuSep0 = nullptr;

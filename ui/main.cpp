@@ -1,28 +1,30 @@
+#include "commandline.h"
 #include "frmmain.h"
 #include "frmstart.h"
 
 #include <QApplication>
+#include <QTextStream>
 
-#ifdef QUELLMAIL_HAVE_SCAN
-#include "module_scan.h"
-#endif
+#include <cstdio>
 
 int main(int argc, char *argv[])
 {
+    const bool commandLine = Scan::CommandLine::wanted(argc, argv);
+    if (commandLine)
+        Scan::CommandLine::prepareHeadless();
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Quellmail"));
+    QApplication::setApplicationVersion(QStringLiteral(QUELLMAIL_VERSION));
+    if (commandLine) {
+        QTextStream out(stdout);
+        QTextStream err(stderr);
+        return Scan::CommandLine::run(QCoreApplication::arguments(), out, err);
+    }
     // The program ends only through a confirmed exit, never because its
     // last visible window went away (it lives in the tray).
     QApplication::setQuitOnLastWindowClosed(false);
 
     frmStart start(QCoreApplication::applicationDirPath());
-    start.setMainWindowSetup([](frmMain &form) {
-#ifdef QUELLMAIL_HAVE_SCAN
-        form.setScanProcedure([&form] { ScanMailboxes(form); });
-#else
-        Q_UNUSED(form)
-#endif
-    });
     start.Form_Load();
     if (start.mainWindow().isEnding())
         return 0;

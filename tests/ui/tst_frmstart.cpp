@@ -125,13 +125,12 @@ void tst_FrmStart::cleanup()
 std::unique_ptr<frmStart> tst_FrmStart::start(bool trayAvailable)
 {
     auto form = std::make_unique<frmStart>(m_dir->path());
-    form->setMainWindowSetup([this, trayAvailable](frmMain &main) {
-        main.setTrayAvailabilityCheck([trayAvailable] { return trayAvailable; });
-        main.setScanProcedure([this] {
-            ++m_scans;
-            if (m_duringScan)
-                m_duringScan();
-        });
+    frmMain &main = form->mainWindow();
+    main.setTrayAvailabilityCheck([trayAvailable] { return trayAvailable; });
+    main.setScanProcedure([this] {
+        ++m_scans;
+        if (m_duringScan)
+            m_duringScan();
     });
     form->Form_Load();
     MessageBox::clearRecords();
@@ -140,18 +139,16 @@ std::unique_ptr<frmStart> tst_FrmStart::start(bool trayAvailable)
 
 void tst_FrmStart::startUp()
 {
-    bool setupBeforeLoad = false;
     {
         frmStart form(m_dir->path());
-        form.setMainWindowSetup([&](frmMain &main) {
-            // The scan must be wired before the load sequence ticks the timer.
-            setupBeforeLoad = !main.isVisible() && main.gridAccounts()->rowCountValue() == 0;
-        });
+        frmMain &main = form.mainWindow();
+        // Created, not yet loaded: a test can set it up before the load
+        // sequence ticks the timer.
+        QVERIFY(!main.isVisible());
+        QCOMPARE(main.gridAccounts()->rowCountValue(), 0);
         QCOMPARE(SysTrayModule::TrayIconData(), nullptr);
         form.Form_Load();
-        frmMain &main = form.mainWindow();
 
-        QVERIFY(setupBeforeLoad);
         QCOMPARE(form.windowTitle(), u"Quellmail Engine starting ..."_s);
         QVERIFY(!form.isVisible());
         QVERIFY(main.isVisible());

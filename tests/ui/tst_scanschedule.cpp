@@ -9,6 +9,7 @@
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QLockFile>
 #include <QTemporaryDir>
 #include <QSignalSpy>
 #include <QTest>
@@ -31,6 +32,7 @@ private Q_SLOTS:
     void manualScanLeavesCounter();
     void noSecondScanWhileScanning();
     void noScanAfterEnd();
+    void oneScanPerFolder();
 
 private:
     std::unique_ptr<QTemporaryDir> m_dir;
@@ -210,6 +212,29 @@ void tst_ScanSchedule::noScanAfterEnd()
     form.timerTick();
     form.cmdscannow_Click();
     QCOMPARE(m_scanTicks.size(), 1);
+}
+
+void tst_ScanSchedule::oneScanPerFolder()
+{
+    frmMain &form = *m_form;
+    const QString lockPath = m_dir->filePath(u"scan.lock"_s);
+    // A command-line scan of the same folder holds the lock: no scan here.
+    {
+        QLockFile other(lockPath);
+        QVERIFY(other.tryLock(0));
+        form.cmdscannow_Click();
+        QVERIFY(m_scanTicks.isEmpty());
+        QCOMPARE(form.Label17()->text(), u"Another scan of this folder is running."_s);
+    }
+    // The window's own scan holds it while it runs, and only then.
+    bool heldDuringScan = false;
+    form.setScanProcedure([&] {
+        QLockFile other(lockPath);
+        heldDuringScan = !other.tryLock(0) && other.error() == QLockFile::LockFailedError;
+    });
+    form.cmdscannow_Click();
+    QVERIFY(heldDuringScan);
+    QVERIFY(!QFile::exists(lockPath));
 }
 
 QTEST_MAIN(tst_ScanSchedule)

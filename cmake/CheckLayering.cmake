@@ -1,0 +1,35 @@
+# Fails when a source under scan/, config/ or pop3/ includes a header of ui/,
+# by its layer path ("ui/frmmain.h") or by the bare name of a ui/ header.
+#   cmake -DROOT=<source tree> -P CheckLayering.cmake
+cmake_minimum_required(VERSION 3.25)
+if(NOT ROOT)
+  message(FATAL_ERROR "usage: cmake -DROOT=<source tree> -P CheckLayering.cmake")
+endif()
+
+file(GLOB_RECURSE ui_headers RELATIVE ${ROOT}/ui ${ROOT}/ui/*.h)
+set(ui_names "")
+foreach(header IN LISTS ui_headers)
+  get_filename_component(name ${header} NAME)
+  list(APPEND ui_names ${name})
+endforeach()
+
+set(violations "")
+foreach(layer scan config pop3)
+  file(GLOB_RECURSE sources RELATIVE ${ROOT} ${ROOT}/${layer}/*.h ${ROOT}/${layer}/*.cpp)
+  foreach(source IN LISTS sources)
+    file(STRINGS ${ROOT}/${source} includes REGEX "^[ \t]*#[ \t]*include[ \t]*[\"<]")
+    foreach(line IN LISTS includes)
+      string(REGEX REPLACE "^[ \t]*#[ \t]*include[ \t]*[\"<]([^\">]+)[\">].*$" "\\1" included "${line}")
+      get_filename_component(name "${included}" NAME)
+      if(included MATCHES "(^|/)ui/" OR name IN_LIST ui_names)
+        list(APPEND violations "${source} includes ui header ${included}")
+      endif()
+    endforeach()
+  endforeach()
+endforeach()
+
+if(violations)
+  list(JOIN violations "\n  " text)
+  message(FATAL_ERROR "Layering broken: the window's headers are included below it:\n  ${text}")
+endif()
+message(STATUS "Layering holds: scan/, config/ and pop3/ include nothing of ui/")

@@ -1,0 +1,28 @@
+# The layers below the window never link it: scan, config and the control
+# library are checked here, when the build is configured. Their sources are
+# checked for ui/ includes by cmake/CheckLayering.cmake (a test).
+function(quellmail_forbid_link target forbidden)
+  set(seen "")
+  set(queue ${target})
+  while(queue)
+    list(POP_FRONT queue current)
+    if(current IN_LIST seen OR NOT TARGET ${current})
+      continue()
+    endif()
+    list(APPEND seen ${current})
+    get_target_property(libs ${current} LINK_LIBRARIES)
+    if(NOT libs)
+      continue()
+    endif()
+    foreach(lib IN LISTS libs)
+      if(lib STREQUAL forbidden)
+        message(FATAL_ERROR "${target} links ${forbidden} (through ${current}): the lower layers must not depend on the window")
+      endif()
+      list(APPEND queue ${lib})
+    endforeach()
+  endwhile()
+endfunction()
+
+foreach(lower quellmail_scan quellmail_config tarnpostctl)
+  quellmail_forbid_link(${lower} quellmail_ui)
+endforeach()

@@ -1,0 +1,63 @@
+#include "headlessform.h"
+
+#include "listloaders.h"
+#include "listtable.h"
+#include "statsfile.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+
+using namespace Qt::StringLiterals;
+
+namespace Scan {
+
+HeadlessForm::HeadlessForm(const QString &programFolder, QWidget *parent)
+    : QWidget(parent)
+    , m_folder(programFolder)
+{
+    while (m_folder.size() > 1 && m_folder.endsWith(u'/'))
+        m_folder.chop(1);
+    for (ListTable *&table : m_tables)
+        table = new ListTable(this);
+    for (QLineEdit *&box : m_boxes)
+        box = new QLineEdit(u"0"_s, this);
+    for (QCheckBox *&check : m_checks) {
+        check = new QCheckBox(this);
+        check->setTristate(true);
+    }
+    m_minutes = new QComboBox(this);
+    m_minutes->setEditable(true);
+    m_minutes->addItem(u"1"_s);
+    m_minutes->setEditText(u"5"_s);
+    m_status = new QLabel(this);
+}
+
+HeadlessForm::~HeadlessForm() = default;
+
+bool HeadlessForm::createControl(QString *error)
+{
+    const bool created = m_control.create(m_folder, this);
+    if (!created && error)
+        *error = m_control.errorString();
+    return created;
+}
+
+void HeadlessForm::load()
+{
+    StatsFile::read(*this);
+    loadAllLists(*this);
+}
+
+void HeadlessForm::writeStatistics()
+{
+    m_statisticsWritten = StatsFile::write(*this);
+}
+
+void HeadlessForm::announceSpam(const QString &text)
+{
+    Q_EMIT spamAnnounced(text);
+}
+
+} // namespace Scan

@@ -1,0 +1,27 @@
+#pragma once
+// What the scan needs of the form it runs on, beyond the lists and settings:
+// the status line, the hosted control, the statistics file and a way to tell
+// the user about a condemned message. The main window implements it with a
+// modal box; the command-line scan prints instead.
+
+#include "configform.h"
+
+class QLabel;
+
+namespace Automation {
+class TarnpostProxy;
+}
+
+class ScanForm : public ConfigForm
+{
+public:
+    virtual QLabel *Label17() const = 0;
+    virtual Automation::TarnpostProxy &Tarnpost1() = 0;
+    // Writes stats.dat from the form (end of every scan).
+    virtual void writeStatistics() = 0;
+    // "Spam from" and the sender; returns once the user has seen it.
+    virtual void announceSpam(const QString &text) = 0;
+    // True once the user asked the program to end: the scan stops at its
+    // next step and drops the connection without QUIT.
+    virtual bool isEnding() const = 0;
+};

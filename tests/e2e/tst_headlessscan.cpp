@@ -1,0 +1,261 @@
+// The command-line scan end to end: the real program, with no display at all,
+// scanning a program folder against a throw-away Dovecot.
+
+#include "dovecotserver.h"
+#include "programfolder.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QLockFile>
+#include <QProcess>
+#include <QtTest>
+
+using namespace Qt::StringLiterals;
+using namespace ProgramTest;
+
+namespace {
+
+struct Run
+{
+    int exitCode = -1;
+    QString out;
+    QString err;
+};
+
+// No DISPLAY, no WAYLAND_DISPLAY and no platform chosen for it: the program
+// must get by on its own.
+Run runProgram(const QStringList &args)
+{
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    for (const char *name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
+        env.remove(QString::fromLatin1(name));
+    QProcess program;
+    program.setProcessEnvironment(env);
+    program.start(QStringLiteral(QUELLMAIL_PROGRAM), args);
+    Run run;
+    if (!program.waitForFinished(60000) || program.exitStatus() != QProcess::NormalExit) {
+        program.kill();
+        program.waitForFinished();
+        run.err = u"did not end normally: "_s + QString::fromLocal8Bit(program.readAllStandardError());
+        return run;
+    }
+    run.exitCode = program.exitCode();
+    run.out = QString::fromUtf8(program.readAllStandardOutput());
+    run.err = QString::fromUtf8(program.readAllStandardError());
+    return run;
+}
+
+// stats.dat: 4 list sizes, blocked 3, scanned 10, auto-scan on, 5 minutes,
+// whitelist off, blacklist on, IP off, keywords on.
+const QByteArray Stats = "1\r\n0\r\n1\r\n1\r\n3\r\n10\r\n 1 \r\n5\r\n 0 \r\n 1 \r\n 0 \r\n 1 \r\n";
+
+QByteArray statsTotals(const ProgramFolder &folder)
+{
+    const QList<QByteArray> lines = folder.read(u"stats.dat"_s).split('\n');
+    return lines.size() < 6 ? QByteArray("<short>") : lines.at(4).trimmed() + '/' + lines.at(5).trimmed();
+}
+
+} // namespace
+
+class tst_HeadlessScan : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void initTestCase();
+    void commandLine_data();
+    void commandLine();
+    void scan_data();
+    void scan();
+
+private:
+    DovecotServer m_server;
+    QString m_cell;  // the mail server cell that reaches it
+};
+
+void tst_HeadlessScan::initTestCase()
+{
+    m_server.addUser(u"alice"_s, u"alicepw"_s);
+    m_server.addUser(u"bob"_s, u"bobpw"_s);
+}
+
+void tst_HeadlessScan::commandLine_data()
+{
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<QString>("setup");  // what the program folder lacks or holds instead
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QString>("out");    // the start of standard output
+    QTest::addColumn<QString>("err");    // the start of standard error
+
+    const QStringList scan{u"--scan"_s, u"--folder"_s, u"<folder>"_s};
+    QTest::newRow("help") << QStringList{u"--help"_s} << QString() << 0
+                          << u"Usage: quellmail [--scan [--json] [--folder DIR]]\n"_s << QString();
+    QTest::newRow("version") << QStringList{u"-v"_s} << QString() << 0
+                             << u"quellmail " QUELLMAIL_VERSION "\n"_s << QString();
+    QTest::newRow("unknown option") << QStringList{u"--scna"_s} << QString() << 1 << QString()
+                                    << u"Unknown option 'scna'.\nTry 'quellmail --help'."_s;
+    QTest::newRow("json alone") << QStringList{u"--json"_s} << QString() << 1 << QString()
+                                << u"--json and --folder go with --scan."_s;
+    QTest::newRow("stray argument") << (scan + QStringList{u"extra"_s}) << QString() << 1 << QString()
+                                    << u"Unexpected argument: extra"_s;
+    QTest::newRow("no folder") << QStringList{u"--scan"_s, u"--folder=<folder>/none"_s} << QString() << 1
+                               << QString() << u"No program folder at "_s;
+    QTest::newRow("no accounts") << scan << u"no accounts.dat"_s << 1 << QString() << u"No accounts.dat in "_s;
+    QTest::newRow("unreadable list") << scan << u"keywords.dat is a folder"_s << 1 << QString()
+                                     << u"Cannot read "_s;
+    QTest::newRow("no control") << scan << u"no control library"_s << 1 << QString()
+                                << u"Cannot load the POP3 control: "_s;
+}
+
+void tst_HeadlessScan::commandLine()
+{
+    QFETCH(QStringList, args);
+    QFETCH(QString, setup);
+    QFETCH(int, exitCode);
+    QFETCH(QString, out);
+    QFETCH(QString, err);
+
+    ProgramFolder folder;
+    if (setup != u"no accounts.dat"_s)
+        QVERIFY(folder.write(u"accounts.dat"_s, "127.0.0.1,nobody,pw\r\n"));
+    if (setup == u"keywords.dat is a folder"_s)
+        QVERIFY(QDir(folder.path()).mkdir(u"keywords.dat"_s));
+    if (setup == u"no control library"_s)
+        QVERIFY(QFile::remove(folder.file(u"libtarnpostctl.so"_s)));
+    for (QString &arg : args)
+        arg.replace(u"<folder>"_s, folder.path());
+
+    const Run run = runProgram(args);
+    QVERIFY2(run.out.startsWith(out), qPrintable(run.out));
+    QVERIFY2(run.err.startsWith(err), qPrintable(run.err));
+    QCOMPARE(run.exitCode, exitCode);
+    // Nothing was scanned, so nothing was written.
+    QVERIFY(!QFile::exists(folder.file(u"stats.dat"_s)));
+}
+
+void tst_HeadlessScan::scan_data()
+{
+    QTest::addColumn<bool>("json");
+    QTest::addColumn<bool>("failingAccount");  // bob with a wrong password after alice
+    QTest::addColumn<QString>("lock");         // held by a live process, or left by a dead one
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QStringList>("lines");    // standard output; <S> is the server cell
+    QTest::addColumn<int>("left");             // alice's messages after the run
+    QTest::addColumn<QByteArray>("totals");    // stats.dat: blocked/scanned
+
+    const QString spam = u"Spam fromSpammer <x@spam.example>"_s;
+    const QString alice = u"<S> alice: 2 scanned, 1 condemned, 1 deleted"_s;
+    const QString bob = u"<S> bob: failed: Error received from PASS command: -ERR [AUTH] Authentication failed."_s;
+    QTest::newRow("scanned") << false << false << QString() << 0
+                             << QStringList{spam, alice, u"1 account, 0 failed: 2 scanned, 1 condemned, 1 deleted"_s}
+                             << 1 << QByteArray("4/12");
+    QTest::newRow("an account fails") << false << true << QString() << 2
+                                      << QStringList{spam, alice, bob,
+                                                     u"2 accounts, 1 failed: 2 scanned, 1 condemned, 1 deleted"_s}
+                                      << 1 << QByteArray("4/12");
+    QTest::newRow("json") << true << true << QString() << 2 << QStringList() << 1 << QByteArray("4/12");
+    QTest::newRow("lock held") << false << false << u"held"_s << 75 << QStringList() << 2 << QByteArray("3/10");
+    QTest::newRow("stale lock taken over") << false << false << u"stale"_s << 0
+                                           << QStringList{spam, alice,
+                                                          u"1 account, 0 failed: 2 scanned, 1 condemned, 1 deleted"_s}
+                                           << 1 << QByteArray("4/12");
+}
+
+void tst_HeadlessScan::scan()
+{
+    QFETCH(bool, json);
+    QFETCH(bool, failingAccount);
+    QFETCH(QString, lock);
+    QFETCH(int, exitCode);
+    QFETCH(QStringList, lines);
+    QFETCH(int, left);
+    QFETCH(QByteArray, totals);
+
+    if (!DovecotServer::isAvailable())
+        QSKIP("dovecot is not installed (scripts/install-deps.sh installs it)");
+    if (!m_server.isRunning()) {
+        // As root on port 110 of an address of its own, reached the way the
+        // window reaches it: a plain host name and the port saved with the window.
+        QVERIFY2(isRoot() ? m_server.start(u"127.83.6.1"_s, 110) : m_server.start(u"127.0.0.1"_s, 0),
+                 qPrintable(m_server.errorString()));
+        m_cell = isRoot() ? m_server.address() : u"pop3://127.0.0.1:%1"_s.arg(m_server.port());
+    }
+    // Each row starts from the same mailbox: one spam message, one clean.
+    const QByteArray held = m_server.messages(u"alice"_s).join();
+    if (!held.contains("Subject: Offer"))
+        m_server.addMessage(u"alice"_s, "From: Spammer <x@spam.example>\nSubject: Offer\n\nBuy.\n");
+    if (!held.contains("Subject: Lunch"))
+        m_server.addMessage(u"alice"_s, "From: friend@example.org\nSubject: Lunch\n\nNoon?\n");
+    QCOMPARE(m_server.messageCount(u"alice"_s), 2);
+
+    ProgramFolder folder;
+    QByteArray accounts = m_cell.toUtf8() + ",alice,alicepw\r\n";
+    if (failingAccount)
+        accounts += m_cell.toUtf8() + ",bob,wrong\r\n";
+    QVERIFY(folder.write(u"accounts.dat"_s, accounts));
+    QVERIFY(folder.write(u"blacklist.dat"_s, "spam.example\r\n"));
+    QVERIFY(folder.write(u"stats.dat"_s, Stats));
+
+    const QString lockPath = folder.file(u"scan.lock"_s);
+    QLockFile holder(lockPath);
+    if (lock == u"held"_s) {
+        QVERIFY(holder.tryLock(0));
+    } else if (lock == u"stale"_s) {
+        QProcess gone;
+        gone.start(u"true"_s, QStringList());
+        QVERIFY(gone.waitForStarted());
+        const qint64 pid = gone.processId();
+        QVERIFY(gone.waitForFinished());
+        QVERIFY(folder.write(u"scan.lock"_s, QByteArray::number(pid) + "\nquellmail\n\n"));
+    }
+
+    QStringList args{u"--scan"_s, u"--folder"_s, folder.path()};
+    if (json)
+        args.append(u"--json"_s);
+    const Run run = runProgram(args);
+    QCOMPARE(run.exitCode, exitCode);
+
+    if (lock == u"held"_s) {
+        QVERIFY2(run.err.startsWith(u"Another scan of %1 is running (process %2)."_s.arg(
+                     folder.path(), QString::number(QCoreApplication::applicationPid()))),
+                 qPrintable(run.err));
+        QVERIFY(run.out.isEmpty());
+    } else {
+        QVERIFY2(run.err.isEmpty(), qPrintable(run.err));
+        QVERIFY(!QFile::exists(lockPath));
+    }
+    if (json) {
+        QJsonParseError error;
+        const QJsonObject root = QJsonDocument::fromJson(run.out.toUtf8(), &error).object();
+        QVERIFY2(error.error == QJsonParseError::NoError, qPrintable(error.errorString() + u'\n' + run.out));
+        QCOMPARE(root.value(u"folder"_s).toString(), folder.path());
+        const QJsonObject summary = root.value(u"summary"_s).toObject();
+        QCOMPARE(summary, (QJsonObject{{u"accounts"_s, 2}, {u"failed"_s, 1}, {u"scanned"_s, 2},
+                                       {u"condemned"_s, 1}, {u"deleted"_s, 1}}));
+        const QJsonArray results = root.value(u"accounts"_s).toArray();
+        QCOMPARE(results.size(), 2);
+        QCOMPARE(results.at(0).toObject(),
+                 (QJsonObject{{u"server"_s, m_cell}, {u"login"_s, u"alice"_s}, {u"ok"_s, true},
+                              {u"error"_s, QJsonValue()}, {u"scanned"_s, 2}, {u"condemned"_s, 1},
+                              {u"deleted"_s, 1}, {u"spam"_s, QJsonArray{u"Spam fromSpammer <x@spam.example>"_s}}}));
+        const QJsonObject failed = results.at(1).toObject();
+        QCOMPARE(failed.value(u"ok"_s), QJsonValue(false));
+        QCOMPARE(failed.value(u"error"_s).toString(),
+                 u"Error received from PASS command: -ERR [AUTH] Authentication failed."_s);
+        QCOMPARE(failed.value(u"spam"_s).toArray(), QJsonArray());
+    } else {
+        for (QString &line : lines)
+            line.replace(u"<S>"_s, m_cell);
+        QCOMPARE(run.out, lines.isEmpty() ? QString() : lines.join(u'\n') + u'\n');
+    }
+
+    QCOMPARE(m_server.messageCount(u"alice"_s), left);
+    QCOMPARE(statsTotals(folder), totals);
+    // The archive holds the condemned message as the server sent it.
+    if (left < 2)
+        QVERIFY(folder.read(u"SpamDeleted/Offer.html"_s).contains("Subject: Offer\r\n\r\nBuy."));
+}
+
+QTEST_MAIN(tst_HeadlessScan)
+#include "tst_headlessscan.moc"

@@ -1,0 +1,346 @@
+// The scan's rules, captions, spam action, totals and per-account results on
+// a form without a window, against a control that serves mailboxes from memory.
+
+#include "fakemailbox.h"
+#include "headlessform.h"
+#include "mailboxscanner.h"
+#include "tarnpostproxy.h"
+
+#include <QCheckBox>
+#include <QDir>
+#include <QLabel>
+#include <QLineEdit>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <memory>
+
+using namespace Qt::StringLiterals;
+using Message = FakeMailbox::Message;
+using Fault = FakeMailbox::Fault;
+
+namespace {
+
+const QString Closing = u"Quellmail strikes to kill and eliminates the spam before it reaches your inbox."_s;
+
+// A program folder with the given lists, the form loaded from it, and the
+// fake control in the form's place for the control.
+class Fixture
+{
+public:
+    Scan::HeadlessForm &open(const QByteArray &accounts, const QByteArray &white, const QByteArray &black,
+                             const QByteArray &keywords)
+    {
+        QDir(m_dir.path()).mkdir(u"SpamDeleted"_s);
+        write(u"accounts.dat"_s, accounts);
+        write(u"whitelist.dat"_s, white);
+        write(u"blacklist.dat"_s, black);
+        write(u"keywords.dat"_s, keywords);
+        m_form = std::make_unique<Scan::HeadlessForm>(m_dir.path());
+        m_form->load();
+        m_form->Tarnpost1().reset(&control);
+        QObject::connect(m_form.get(), &Scan::HeadlessForm::spamAnnounced, &control, [this](const QString &text) {
+            boxes.append(text);
+            control.log.append(u"BOX "_s + text);
+        });
+        return *m_form;
+    }
+    void setRules(Qt::CheckState white, Qt::CheckState black, Qt::CheckState ip, Qt::CheckState keywords)
+    {
+        m_form->checkwhitelist()->setCheckState(white);
+        m_form->checkblacklist()->setCheckState(black);
+        m_form->checkspamcop()->setCheckState(ip);
+        m_form->checkkeywords()->setCheckState(keywords);
+    }
+    void write(const QString &name, const QByteArray &bytes)
+    {
+        QFile f(file(name));
+        QVERIFY(f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size());
+    }
+    QString file(const QString &name) const { return m_dir.filePath(name); }
+    QByteArray read(const QString &name) const
+    {
+        QFile f(file(name));
+        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
+    }
+    QStringList archive() const
+    {
+        return QDir(file(u"SpamDeleted"_s)).entryList(QDir::Files | QDir::Hidden, QDir::Name);
+    }
+    // The spam action's steps, in the order they happened.
+    QStringList spamSteps() const
+    {
+        QStringList steps;
+        for (const QString &line : control.log) {
+            if (line.startsWith(u"WRITE "_s) || line.startsWith(u"BOX "_s) || line.startsWith(u"DELE "_s))
+                steps.append(line);
+        }
+        return steps;
+    }
+
+    FakeMailbox control;
+    QStringList boxes;
+
+private:
+    QTemporaryDir m_dir;
+    std::unique_ptr<Scan::HeadlessForm> m_form;
+};
+
+QStringList run(Scan::MailboxScanner &scanner)
+{
+    QStringList captions;
+    QObject::connect(&scanner, &Scan::MailboxScanner::captionWritten, &scanner,
+                     [&](const QString &c) { captions << c; });
+    scanner.run();
+    return captions;
+}
+
+} // namespace
+
+Q_DECLARE_METATYPE(Fault)
+
+class tst_ScanRules : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void rulesDecideInOrder();
+    void switchedOffRulesDecideNothing_data();
+    void switchedOffRulesDecideNothing();
+    void archiveNamesStayInsideTheFolder();
+    void emptyAccountsListTouchesNothing();
+    void nonNumericTotals();
+    void accountResults_data();
+    void accountResults();
+};
+
+void tst_ScanRules::rulesDecideInOrder()
+{
+    Fixture f;
+    // 1: in both lists (whitelist wins); 2: blacklisted; 3: keyword in the
+    // subject; 4: keyword in the body only; 5: clean, with a bracketed sender IP;
+    // 6: UTF-8 subject caught by a keyword typed in another case.
+    f.control.addMailbox(u"alice"_s, u"alicepw"_s,
+                         {{"Boss <boss@spam.example>", "Quarterly plan", "Numbers attached."},
+                          {"Pharma <deals@spam.example>", "Best prices", "Buy now."},
+                          {"a@clean.example", "Cheap VIAGRA now", "Hello."},
+                          {"b@clean.example", "Hello", "You are a lottery winner!"},
+                          {"c@clean.example", "Meeting", "See you.", "from [10.1.2.3] by mx.example"},
+                          {"d@clean.example", "Gro\xc3\x9f" "e \xc3\xbc" "berweisung", "Text."}});
+    Scan::HeadlessForm &form = f.open("mail.example,alice,alicepw\r\n", "boss@\r\n", "spam.example\r\n",
+                                      "viagra\r\nLottery\r\n\xc3\x9c" "BERWEISUNG\r\n");
+    f.setRules(Qt::Checked, Qt::Checked, Qt::Checked, Qt::Checked);
+    form.txttotalemailsever()->setText(u"10"_s);
+    form.txtEmailsBlockedCount()->setText(u"4"_s);
+
+    Scan::MailboxScanner scanner(form);
+    const QStringList captions = run(scanner);
+
+    const QString wl = u" CHECKING FOR BOSS@"_s;
+    const QString bl = u" CHECKING FOR SPAM.EXAMPLE"_s;
+    auto kw = [](const QString &entry, const char *where) -> QString {
+        return u"KEYWORD CHECK = "_s + entry + QLatin1StringView(where);
+    };
+    const QString umlaut = u"\u00dcBERWEISUNG"_s;
+    const QStringList expected = {
+        u"FROM is BOSS <BOSS@SPAM.EXAMPLE>"_s + wl, u"WHITELIST ADDRESS DETECTED"_s,
+        u"FROM is PHARMA <DEALS@SPAM.EXAMPLE>"_s + wl, u"FROM is PHARMA <DEALS@SPAM.EXAMPLE>"_s + bl, u"SPAM DETECTED"_s,
+        u"FROM is A@CLEAN.EXAMPLE"_s + wl, u"FROM is A@CLEAN.EXAMPLE"_s + bl,
+        kw(u"VIAGRA"_s, " CHECKING SUBJECT"), u"SPAM DETECTED"_s,
+        u"FROM is B@CLEAN.EXAMPLE"_s + wl, u"FROM is B@CLEAN.EXAMPLE"_s + bl,
+        kw(u"VIAGRA"_s, " CHECKING SUBJECT"), kw(u"VIAGRA"_s, " CHECKING BODY"),
+        kw(u"LOTTERY"_s, " CHECKING SUBJECT"), kw(u"LOTTERY"_s, " CHECKING BODY"), u"SPAM DETECTED"_s,
+        u"FROM is C@CLEAN.EXAMPLE"_s + wl, u"FROM is C@CLEAN.EXAMPLE"_s + bl, u"CHECKING IP ADDRESS 10.1.2.3"_s,
+        kw(u"VIAGRA"_s, " CHECKING SUBJECT"), kw(u"VIAGRA"_s, " CHECKING BODY"),
+        kw(u"LOTTERY"_s, " CHECKING SUBJECT"), kw(u"LOTTERY"_s, " CHECKING BODY"),
+        kw(umlaut, " CHECKING SUBJECT"), kw(umlaut, " CHECKING BODY"),
+        u"FROM is D@CLEAN.EXAMPLE"_s + wl, u"FROM is D@CLEAN.EXAMPLE"_s + bl,
+        kw(u"VIAGRA"_s, " CHECKING SUBJECT"), kw(u"VIAGRA"_s, " CHECKING BODY"),
+        kw(u"LOTTERY"_s, " CHECKING SUBJECT"), kw(u"LOTTERY"_s, " CHECKING BODY"),
+        kw(umlaut, " CHECKING SUBJECT"), u"SPAM DETECTED"_s,
+        Closing,
+    };
+    QCOMPARE(captions.join(u'\n'), expected.join(u'\n'));
+    QCOMPARE(form.Label17()->text(), Closing);
+
+    // Each spam message: archived, announced, then marked; gone after QUIT.
+    QCOMPARE(f.spamSteps(), (QStringList{
+        u"WRITE Best prices.html"_s, u"BOX Spam fromPharma <deals@spam.example>"_s, u"DELE 2"_s,
+        u"WRITE Cheap VIAGRA now.html"_s, u"BOX Spam froma@clean.example"_s, u"DELE 3"_s,
+        u"WRITE Hello.html"_s, u"BOX Spam fromb@clean.example"_s, u"DELE 4"_s,
+        u"WRITE Gro\u00dfe \u00fcberweisung.html"_s, u"BOX Spam fromd@clean.example"_s, u"DELE 6"_s}));
+    QCOMPARE(f.control.log.last(), u"QUIT"_s);
+    QCOMPARE(f.control.subjectsLeft(u"alice"_s), (QList<QByteArray>{"Quarterly plan", "Meeting"}));
+    QCOMPARE(f.archive(), (QStringList{u"Best prices.html"_s, u"Cheap VIAGRA now.html"_s,
+                                       u"Gro\u00dfe \u00fcberweisung.html"_s, u"Hello.html"_s}));
+
+    QCOMPARE(form.txttotalemailsever()->text(), u"16"_s);
+    QCOMPARE(form.txtEmailsBlockedCount()->text(), u"8"_s);
+    const QList<QByteArray> stats = f.read(u"stats.dat"_s).split('\n');
+    QVERIFY(stats.size() >= 6);
+    QCOMPARE(stats.at(4), QByteArray("8\r"));
+    QCOMPARE(stats.at(5), QByteArray("16\r"));
+
+    QCOMPARE(scanner.results().size(), 1);
+    const Scan::AccountResult &r = scanner.results().constFirst();
+    QCOMPARE((QStringList{r.server, r.login}), (QStringList{u"mail.example"_s, u"alice"_s}));
+    QCOMPARE((QList<int>{r.scanned, r.condemned, r.deleted}), (QList<int>{6, 4, 4}));
+    QVERIFY(!r.failed());
+}
+
+void tst_ScanRules::switchedOffRulesDecideNothing_data()
+{
+    QTest::addColumn<Qt::CheckState>("state");
+    QTest::newRow("off") << Qt::Unchecked;
+    QTest::newRow("greyed") << Qt::PartiallyChecked;
+}
+
+void tst_ScanRules::switchedOffRulesDecideNothing()
+{
+    QFETCH(Qt::CheckState, state);
+    Fixture f;
+    f.control.addMailbox(u"bob"_s, u"bobpw"_s, {{"x@spam.example", "viagra", "viagra"}});
+    Scan::HeadlessForm &form = f.open("mail.example,bob,bobpw\r\n", "x@\r\n", "spam.example\r\n", "viagra\r\n");
+    f.setRules(state, state, state, state);
+
+    Scan::MailboxScanner scanner(form);
+    QCOMPARE(run(scanner), QStringList{Closing});
+    QCOMPARE(f.control.subjectsLeft(u"bob"_s).size(), 1);
+    QVERIFY(f.boxes.isEmpty());
+    QCOMPARE(form.txttotalemailsever()->text(), u"1"_s);
+    QCOMPARE(form.txtEmailsBlockedCount()->text(), u"0"_s);
+}
+
+void tst_ScanRules::archiveNamesStayInsideTheFolder()
+{
+    Fixture f;
+    f.control.addMailbox(u"carol"_s, u"carolpw"_s,
+                         {{"x@spam.example", "Same subject", "first"},
+                          {"x@spam.example", "Same subject", "second"},
+                          {"x@spam.example", "", "empty subject"},
+                          {"x@spam.example", "../../escape", "climber"},
+                          {"x@spam.example", QByteArray(300, 'L'), "long"}});
+    Scan::HeadlessForm &form = f.open("mail.example,carol,carolpw\r\n", "", "spam.example\r\n", "");
+    f.setRules(Qt::Unchecked, Qt::Checked, Qt::Unchecked, Qt::Unchecked);
+
+    Scan::MailboxScanner(form).run();
+
+    QVERIFY(f.control.subjectsLeft(u"carol"_s).isEmpty());
+    const QString longName = QString(250, u'L') + u".html"_s;
+    QCOMPARE(f.archive(), (QStringList{u".._.._escape.html"_s, u".html"_s, longName, u"Same subject (2).html"_s,
+                                       u"Same subject.html"_s}));
+    // A later message of the same subject never replaces an earlier one.
+    QVERIFY(f.read(u"SpamDeleted/Same subject.html"_s).endsWith("first"));
+    QVERIFY(f.read(u"SpamDeleted/Same subject (2).html"_s).endsWith("second"));
+    QVERIFY(f.read(u"SpamDeleted/.html"_s).endsWith("empty subject"));
+    QVERIFY(!QFile::exists(f.file(u"escape.html"_s)));
+    QCOMPARE(form.txtEmailsBlockedCount()->text(), u"5"_s);
+}
+
+void tst_ScanRules::emptyAccountsListTouchesNothing()
+{
+    Fixture f;
+    Scan::HeadlessForm &form = f.open("", "", "spam.example\r\n", "");
+    form.Label17()->setText(u"before"_s);
+
+    Scan::MailboxScanner scanner(form);
+    QVERIFY(run(scanner).isEmpty());
+    QVERIFY(scanner.results().isEmpty());
+    QCOMPARE(form.Label17()->text(), u"before"_s);
+    QVERIFY(!QFile::exists(f.file(u"stats.dat"_s)));
+    QVERIFY(f.control.log.isEmpty());
+}
+
+void tst_ScanRules::nonNumericTotals()
+{
+    Fixture f;
+    f.control.addMailbox(u"gina"_s, u"ginapw"_s, {{"x@spam.example", "a", "1"}, {"ok@example.org", "b", "2"}});
+    Scan::HeadlessForm &form = f.open("mail.example,gina,ginapw\r\n", "", "spam.example\r\n", "");
+    f.setRules(Qt::Unchecked, Qt::Checked, Qt::Unchecked, Qt::Unchecked);
+    form.txttotalemailsever()->setText(u"lots"_s);
+    form.txtEmailsBlockedCount()->setText(u"many"_s);
+
+    Scan::MailboxScanner(form).run();
+
+    // A hand-edited total: the blocked total stays as it was, the scanned
+    // total counts this run's messages.
+    QCOMPARE(form.txttotalemailsever()->text(), u"2"_s);
+    QCOMPARE(form.txtEmailsBlockedCount()->text(), u"many"_s);
+    QCOMPARE(f.control.subjectsLeft(u"gina"_s), QList<QByteArray>{"b"});
+}
+
+void tst_ScanRules::accountResults_data()
+{
+    // mailbox: one letter a message, S spam (blacklisted sender), C clean;
+    // the subjects are the message numbers.
+    QTest::addColumn<QByteArray>("account");
+    QTest::addColumn<QByteArray>("mailbox");
+    QTest::addColumn<Fault>("fault");
+    QTest::addColumn<int>("faultAt");
+    QTest::addColumn<QList<int>>("counts");  // scanned, condemned, deleted
+    QTest::addColumn<QString>("error");
+    QTest::addColumn<QByteArray>("left");
+
+    const QByteArray good = "mail.example,u,pw\r\n";
+    QTest::newRow("scanned") << good << QByteArray("SCS") << Fault::None << 0 << QList<int>{3, 2, 2}
+                             << QString() << QByteArray("2");
+    QTest::newRow("login refused") << QByteArray("mail.example,u,wrong\r\n") << QByteArray("S") << Fault::None << 0
+                                   << QList<int>{0, 0, 0}
+                                   << u"Error received from PASS command: -ERR [AUTH] Authentication failed."_s
+                                   << QByteArray("1");
+    QTest::newRow("no host in the server cell") << QByteArray("pop3://,u,pw\r\n") << QByteArray("S") << Fault::None
+                                                << 0 << QList<int>{0, 0, 0} << u"the host name is missing"_s
+                                                << QByteArray("1");
+    // The control closes the session: the rest is counted, nothing deleted.
+    QTest::newRow("retrieval fails") << good << QByteArray("SCS") << Fault::RetrieveFails << 2
+                                     << QList<int>{3, 1, 0} << u"Error retrieving the message: -ERR broken"_s
+                                     << QByteArray("123");
+    QTest::newRow("deletion refused") << good << QByteArray("SS") << Fault::DeleteRefused << 1
+                                      << QList<int>{2, 2, 1} << QString() << QByteArray("1");
+    QTest::newRow("session lost before QUIT")
+        << good << QByteArray("CS") << Fault::DropAfterDelete << 2 << QList<int>{2, 1, 0}
+        << u"The session ended before QUIT: the messages marked for deletion stay on the server."_s
+        << QByteArray("12");
+}
+
+void tst_ScanRules::accountResults()
+{
+    QFETCH(QByteArray, account);
+    QFETCH(QByteArray, mailbox);
+    QFETCH(Fault, fault);
+    QFETCH(int, faultAt);
+    QFETCH(QList<int>, counts);
+    QFETCH(QString, error);
+    QFETCH(QByteArray, left);
+
+    Fixture f;
+    QList<Message> messages;
+    for (int i = 0; i < mailbox.size(); ++i)
+        messages.append({mailbox.at(i) == 'S' ? "x@spam.example" : "ok@example.org", QByteArray::number(i + 1), "."});
+    f.control.addMailbox(u"u"_s, u"pw"_s, messages);
+    f.control.setFault(u"u"_s, fault, faultAt);
+    // A second account after it is scanned whatever became of the first.
+    f.control.addMailbox(u"next"_s, u"pw"_s, {{"x@spam.example", "n", "."}});
+    Scan::HeadlessForm &form = f.open(account + "mail.example,next,pw\r\n", "", "spam.example\r\n", "");
+    f.setRules(Qt::Unchecked, Qt::Checked, Qt::Unchecked, Qt::Unchecked);
+
+    Scan::MailboxScanner scanner(form);
+    scanner.run();
+
+    QCOMPARE(scanner.results().size(), 2);
+    const Scan::AccountResult &r = scanner.results().constFirst();
+    QCOMPARE(r.login, u"u"_s);
+    QCOMPARE((QList<int>{r.scanned, r.condemned, r.deleted}), counts);
+    QCOMPARE(r.error, error);
+    QByteArray subjects;
+    for (const QByteArray &s : f.control.subjectsLeft(u"u"_s))
+        subjects += s;
+    QCOMPARE(subjects, left);
+
+    const Scan::AccountResult &next = scanner.results().constLast();
+    QCOMPARE((QList<int>{next.scanned, next.condemned, next.deleted}), (QList<int>{1, 1, 1}));
+    QVERIFY(!next.failed());
+}
+
+QTEST_MAIN(tst_ScanRules)
+#include "tst_scanrules.moc"
