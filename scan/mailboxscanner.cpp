@@ -253,10 +253,11 @@ void MailboxScanner::endSession()
     } else {
         noteFailure(control.Error() != 0 ? control.ErrorText()
                                          : u"The session ended before QUIT: the messages marked for deletion stay on the server."_s);
-        report((m_marked == 1 ? u"%1: 1 spam message was left on the server: the server did not confirm its deletion."_s
-                              : u"%1: %2 spam messages were left on the server: the server did not confirm their deletion."_s)
-                   .arg(m_host)
-                   .arg(m_marked));
+        report(m_marked == 1
+                   ? u"%1: 1 spam message was left on the server: the server did not confirm its deletion."_s.arg(m_host)
+                   : u"%1: %2 spam messages were left on the server: the server did not confirm their deletion."_s
+                         .arg(m_host)
+                         .arg(m_marked));
     }
 }
 

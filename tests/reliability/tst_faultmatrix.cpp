@@ -168,6 +168,9 @@ Expected expectedFor(Step step, Fault fault)
         // Deletions are final only when the server takes the QUIT.
         if (fault == Fault::Close || fault == Fault::Silence || fault == Fault::Err)
             return {2, false, false, true};
+        // A garbled answer is no confirmation, although this server deleted.
+        if (overlong)
+            return {2, false, true, true};
         return clean;
     case Step::StepCount:
         break;
@@ -301,7 +304,8 @@ void tst_FaultMatrix::cell()
 
     // The control does not tell whether QUIT was answered, so the scan counts
     // these deletions as made.
-    if (Step(step) == Step::Quit && !e.victimBlocked)
+    if (Step(step) == Step::Quit && !e.victimBlocked
+        && (Fault(fault) == Fault::Close || Fault(fault) == Fault::Silence || Fault(fault) == Fault::Err))
         QEXPECT_FAIL("", "the control does not report an unanswered QUIT", Abort);
     QCOMPARE(r.value(u"blocked"_s).toString(), QString::number(blocked));
     const QString caption = r.value(u"caption"_s).toString();

@@ -72,7 +72,10 @@ public:
     {
         QStringList steps;
         for (const QString &line : control.log) {
-            if (line.startsWith(u"WRITE "_s) || line.startsWith(u"BOX "_s) || line.startsWith(u"DELE "_s))
+            // The control writes into a temporary file; its final name shows in the archive.
+            if (line.startsWith(u"WRITE"_s))
+                steps.append(u"WRITE"_s);
+            else if (line.startsWith(u"BOX "_s) || line.startsWith(u"DELE "_s))
                 steps.append(line);
         }
         return steps;
@@ -165,10 +168,10 @@ void tst_ScanRules::rulesDecideInOrder()
 
     // Each spam message: archived, announced, then marked; gone after QUIT.
     QCOMPARE(f.spamSteps(), (QStringList{
-        u"WRITE Best prices.html"_s, u"BOX Spam fromPharma <deals@spam.example>"_s, u"DELE 2"_s,
-        u"WRITE Cheap VIAGRA now.html"_s, u"BOX Spam froma@clean.example"_s, u"DELE 3"_s,
-        u"WRITE Hello.html"_s, u"BOX Spam fromb@clean.example"_s, u"DELE 4"_s,
-        u"WRITE Gro\u00dfe \u00fcberweisung.html"_s, u"BOX Spam fromd@clean.example"_s, u"DELE 6"_s}));
+        u"WRITE"_s, u"BOX Spam fromPharma <deals@spam.example>"_s, u"DELE 2"_s,
+        u"WRITE"_s, u"BOX Spam froma@clean.example"_s, u"DELE 3"_s,
+        u"WRITE"_s, u"BOX Spam fromb@clean.example"_s, u"DELE 4"_s,
+        u"WRITE"_s, u"BOX Spam fromd@clean.example"_s, u"DELE 6"_s}));
     QCOMPARE(f.control.log.last(), u"QUIT"_s);
     QCOMPARE(f.control.subjectsLeft(u"alice"_s), (QList<QByteArray>{"Quarterly plan", "Meeting"}));
     QCOMPARE(f.archive(), (QStringList{u"Best prices.html"_s, u"Cheap VIAGRA now.html"_s,
@@ -291,16 +294,15 @@ void tst_ScanRules::accountResults_data()
     QTest::newRow("no host in the server cell") << QByteArray("pop3://,u,pw\r\n") << QByteArray("S") << Fault::None
                                                 << 0 << QList<int>{0, 0, 0} << u"the host name is missing"_s
                                                 << QByteArray("1");
-    // The control closes the session: the rest is counted, nothing deleted.
+    // The control closes the session: the account ends there, nothing deleted.
     QTest::newRow("retrieval fails") << good << QByteArray("SCS") << Fault::RetrieveFails << 2
-                                     << QList<int>{3, 1, 0} << u"Error retrieving the message: -ERR broken"_s
+                                     << QList<int>{2, 1, 0} << u"Error retrieving the message: -ERR broken"_s
                                      << QByteArray("123");
     QTest::newRow("deletion refused") << good << QByteArray("SS") << Fault::DeleteRefused << 1
                                       << QList<int>{2, 2, 1} << QString() << QByteArray("1");
     QTest::newRow("session lost before QUIT")
         << good << QByteArray("CS") << Fault::DropAfterDelete << 2 << QList<int>{2, 1, 0}
-        << u"The session ended before QUIT: the messages marked for deletion stay on the server."_s
-        << QByteArray("12");
+        << u"The connection was closed; the rest of the mailbox was not scanned."_s << QByteArray("12");
 }
 
 void tst_ScanRules::accountResults()
