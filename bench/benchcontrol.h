@@ -1,8 +1,8 @@
 #pragma once
 // Logs a worker's own control in to the mailbox its options name.
 
-#include "benchsupport.h"
-#include "tarnpost.h"
+#include "bench/benchsupport.h"
+#include "pop3/tarnpost.h"
 
 #include <cstdio>
 

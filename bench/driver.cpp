@@ -4,7 +4,7 @@
 //
 // bench_quellmail [--runs N] [--quick] [--output FILE]
 
-#include "dovecotserver.h"
+#include "tests/support/dovecotserver.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>

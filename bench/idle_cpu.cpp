@@ -2,8 +2,8 @@
 // nothing: Connect waits POPTimeout + 1 seconds for a greeting. A blocking wait
 // costs next to no CPU; a spinning one would cost the whole wall time.
 
-#include "benchsupport.h"
-#include "tarnpost.h"
+#include "bench/benchsupport.h"
+#include "pop3/tarnpost.h"
 
 #include <QApplication>
 #include <QElapsedTimer>

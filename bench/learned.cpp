@@ -7,9 +7,9 @@
 // bench_learned --data DIR [--bogofilter PROGRAM] [--runs N] [--output FILE]
 //   DIR holds the corpus sets as folders of one message per file.
 
-#include "learnedfilter.h"
-#include "mimetext.h"
-#include "statedatabase.h"
+#include "scan/learnedfilter.h"
+#include "scan/mimetext.h"
+#include "config/statedatabase.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>

@@ -3,7 +3,7 @@
 //
 // bench_retrieve --port P --user U --password W [--host H] [--message N]
 
-#include "benchcontrol.h"
+#include "bench/benchcontrol.h"
 
 #include <QApplication>
 #include <QCommandLineParser>

@@ -6,10 +6,10 @@
 // bench_scan --port P --user U --password W [--host H] [--keywords N]
 //            [--whitelist N] [--blacklist N]
 
-#include "benchsupport.h"
-#include "frmmain.h"
-#include "messagebox.h"
-#include "module_scan.h"
+#include "bench/benchsupport.h"
+#include "ui/frmmain.h"
+#include "platform/messagebox/messagebox.h"
+#include "scan/module_scan.h"
 
 #include <QApplication>
 #include <QCheckBox>

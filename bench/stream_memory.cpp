@@ -5,7 +5,7 @@
 //
 // bench_stream_memory [--port P --user U --password W [--host H] [--message N]]
 
-#include "benchcontrol.h"
+#include "bench/benchcontrol.h"
 
 #include <QApplication>
 #include <QCommandLineParser>

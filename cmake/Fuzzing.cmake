@@ -28,7 +28,7 @@ function(quellmail_fuzz_target)
       LABELS fuzz
       ENVIRONMENT "QT_QPA_PLATFORM=offscreen;ASAN_OPTIONS=detect_leaks=0:abort_on_error=1;UBSAN_OPTIONS=print_stacktrace=1")
   endif()
-  target_include_directories(${F_NAME} PRIVATE ${CMAKE_CURRENT_SOURCE_DIR} ${F_INCLUDES})
+  target_include_directories(${F_NAME} PRIVATE ${PROJECT_SOURCE_DIR} ${F_INCLUDES})
   target_link_libraries(${F_NAME} PRIVATE quellmail_common Qt6::Widgets ${F_LIBS})
   set_target_properties(${F_NAME} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/fuzz)
 endfunction()

@@ -1,5 +1,7 @@
-# Flags shared by every target of the project.
+# Flags shared by every target of the project, and the one include root:
+# headers are named by their layer, #include "scan/mailboxscanner.h".
 add_library(quellmail_common INTERFACE)
+target_include_directories(quellmail_common INTERFACE ${PROJECT_SOURCE_DIR})
 target_compile_options(quellmail_common INTERFACE -Wall -Wextra -Wno-unused-parameter)
 target_compile_definitions(quellmail_common INTERFACE
   QT_NO_CAST_FROM_ASCII

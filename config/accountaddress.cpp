@@ -1,4 +1,4 @@
-#include "accountaddress.h"
+#include "config/accountaddress.h"
 
 #include <QHostAddress>
 

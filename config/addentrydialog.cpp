@@ -1,8 +1,8 @@
-#include "addentrydialog.h"
+#include "config/addentrydialog.h"
 
-#include "configform.h"
-#include "messagebox.h"
-#include "module_griddisplay.h"
+#include "config/configform.h"
+#include "platform/messagebox/messagebox.h"
+#include "config/module_griddisplay.h"
 
 #include <QCoreApplication>
 #include <QGroupBox>

@@ -3,7 +3,7 @@
 // keyword list. Created once and hidden between uses; its box keeps its text
 // when cancelled and is emptied after every Add.
 
-#include "listkind.h"
+#include "config/listkind.h"
 
 #include <QDialog>
 

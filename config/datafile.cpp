@@ -1,4 +1,4 @@
-#include "datafile.h"
+#include "config/datafile.h"
 
 #include <QFile>
 #include <QSaveFile>

@@ -1,11 +1,11 @@
-#include "frmaddaccount.h"
+#include "config/frmaddaccount.h"
 
-#include "accountaddress.h"
-#include "configform.h"
-#include "listkind.h"
-#include "listloaders.h"
-#include "messagebox.h"
-#include "module_griddisplay.h"
+#include "config/accountaddress.h"
+#include "config/configform.h"
+#include "config/listkind.h"
+#include "config/listloaders.h"
+#include "platform/messagebox/messagebox.h"
+#include "config/module_griddisplay.h"
 
 #include <QCoreApplication>
 #include <QEvent>

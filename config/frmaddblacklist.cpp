@@ -1,4 +1,4 @@
-#include "frmaddblacklist.h"
+#include "config/frmaddblacklist.h"
 
 using namespace Qt::StringLiterals;
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "addentrydialog.h"
+#include "config/addentrydialog.h"
 
 class frmAddblacklist final : public AddEntryDialog
 {

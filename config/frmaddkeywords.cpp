@@ -1,4 +1,4 @@
-#include "frmaddkeywords.h"
+#include "config/frmaddkeywords.h"
 
 using namespace Qt::StringLiterals;
 

@@ -1,4 +1,4 @@
-#include "frmaddwhitelist.h"
+#include "config/frmaddwhitelist.h"
 
 using namespace Qt::StringLiterals;
 

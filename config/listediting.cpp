@@ -1,10 +1,10 @@
-#include "listediting.h"
+#include "config/listediting.h"
 
-#include "configform.h"
-#include "listgridview.h"
-#include "listtable.h"
-#include "messagebox.h"
-#include "module_griddisplay.h"
+#include "config/configform.h"
+#include "config/listgridview.h"
+#include "config/listtable.h"
+#include "platform/messagebox/messagebox.h"
+#include "config/module_griddisplay.h"
 
 #include <QCoreApplication>
 #include <QLineEdit>

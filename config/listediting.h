@@ -2,7 +2,7 @@
 // The four Delete commands: remove the selected row of a list after a Yes/No
 // question. With no row selected nothing is asked and nothing is removed.
 
-#include "listkind.h"
+#include "config/listkind.h"
 
 class ConfigForm;
 

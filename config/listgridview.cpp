@@ -1,6 +1,6 @@
-#include "listgridview.h"
+#include "config/listgridview.h"
 
-#include "listtable.h"
+#include "config/listtable.h"
 
 #include <QHeaderView>
 #include <QItemSelectionModel>

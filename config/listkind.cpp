@@ -1,8 +1,8 @@
-#include "listkind.h"
+#include "config/listkind.h"
 
-#include "configform.h"
-#include "listgridview.h"
-#include "listtable.h"
+#include "config/configform.h"
+#include "config/listgridview.h"
+#include "config/listtable.h"
 
 #include <QLineEdit>
 

@@ -1,11 +1,11 @@
-#include "listloaders.h"
+#include "config/listloaders.h"
 
-#include "configform.h"
-#include "datafile.h"
-#include "listgridview.h"
-#include "listkind.h"
-#include "listtable.h"
-#include "module_griddisplay.h"
+#include "config/configform.h"
+#include "config/datafile.h"
+#include "config/listgridview.h"
+#include "config/listkind.h"
+#include "config/listtable.h"
+#include "config/module_griddisplay.h"
 
 #include <QCoreApplication>
 

@@ -1,4 +1,4 @@
-#include "listtable.h"
+#include "config/listtable.h"
 
 ListTable::ListTable(QObject *parent)
     : QAbstractTableModel(parent)

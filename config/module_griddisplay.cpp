@@ -1,8 +1,8 @@
-#include "module_griddisplay.h"
+#include "config/module_griddisplay.h"
 
-#include "configform.h"
-#include "listgridview.h"
-#include "listkind.h"
+#include "config/configform.h"
+#include "config/listgridview.h"
+#include "config/listkind.h"
 
 void module_griddisplay(ConfigForm &form)
 {

@@ -1,11 +1,11 @@
-#include "module_update_config.h"
+#include "config/module_update_config.h"
 
-#include "configform.h"
-#include "datafile.h"
-#include "listkind.h"
-#include "listtable.h"
-#include "savereport.h"
-#include "statsfile.h"
+#include "config/configform.h"
+#include "config/datafile.h"
+#include "config/listkind.h"
+#include "config/listtable.h"
+#include "config/savereport.h"
+#include "config/statsfile.h"
 
 #include <QCoreApplication>
 #include <QSaveFile>

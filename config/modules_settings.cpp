@@ -1,6 +1,6 @@
-#include "modules_settings.h"
+#include "config/modules_settings.h"
 
-#include "configform.h"
+#include "config/configform.h"
 
 #include <QComboBox>
 #include <QLineEdit>

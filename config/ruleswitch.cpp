@@ -1,4 +1,4 @@
-#include "ruleswitch.h"
+#include "config/ruleswitch.h"
 
 #include <QCheckBox>
 

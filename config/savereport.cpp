@@ -1,6 +1,6 @@
-#include "savereport.h"
+#include "config/savereport.h"
 
-#include "messagebox.h"
+#include "platform/messagebox/messagebox.h"
 
 #include <QDir>
 

@@ -1,4 +1,4 @@
-#include "statedatabase.h"
+#include "config/statedatabase.h"
 
 #include <QAtomicInteger>
 #include <QDir>

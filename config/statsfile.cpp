@@ -1,8 +1,8 @@
-#include "statsfile.h"
+#include "config/statsfile.h"
 
-#include "configform.h"
-#include "datafile.h"
-#include "ruleswitch.h"
+#include "config/configform.h"
+#include "config/datafile.h"
+#include "config/ruleswitch.h"
 
 #include <QCheckBox>
 #include <QComboBox>

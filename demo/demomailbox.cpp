@@ -1,6 +1,6 @@
-#include "demomailbox.h"
+#include "demo/demomailbox.h"
 
-#include "dovecotserver.h"
+#include "tests/support/dovecotserver.h"
 
 #include <QDir>
 #include <QFile>

@@ -7,8 +7,8 @@
 // its standard input closes or it gets SIGTERM, SIGINT or SIGHUP; then it
 // stops the server and removes its files. Exits 77 when Dovecot is missing.
 
-#include "demomailbox.h"
-#include "dovecotserver.h"
+#include "demo/demomailbox.h"
+#include "tests/support/dovecotserver.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>

@@ -1,4 +1,4 @@
-#include "debuglog.h"
+#include "pop3/debuglog.h"
 
 #include <QDateTime>
 #include <QFile>

@@ -1,10 +1,10 @@
 // The library's exported entry points: class factories, the unload check and
 // self-registration in the per-user class registry.
-#include "classregistry.h"
-#include "dispatch.h"
-#include "tarnpost.h"
-#include "tarnpostctl.h"
-#include "tarnpostpropertypage.h"
+#include "platform/automation/classregistry.h"
+#include "platform/automation/dispatch.h"
+#include "pop3/tarnpost.h"
+#include "pop3/include/tarnpostctl.h"
+#include "pop3/tarnpostpropertypage.h"
 
 #include <QFile>
 #include <QFileInfo>

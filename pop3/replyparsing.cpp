@@ -1,4 +1,4 @@
-#include "replyparsing.h"
+#include "pop3/replyparsing.h"
 
 #include <QByteArray>
 

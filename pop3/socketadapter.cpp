@@ -1,4 +1,4 @@
-#include "socketadapter.h"
+#include "pop3/socketadapter.h"
 
 #include <QHostAddress>
 #include <QSslCipher>

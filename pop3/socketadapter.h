@@ -7,7 +7,7 @@
 #include <QObject>
 #include <QString>
 
-#include "tarnpostctl_export.h"
+#include "pop3/tarnpostctl_export.h"
 
 class QTcpSocket;
 class QSslSocket;

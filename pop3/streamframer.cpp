@@ -1,4 +1,4 @@
-#include "streamframer.h"
+#include "pop3/streamframer.h"
 
 #include <QByteArrayView>
 

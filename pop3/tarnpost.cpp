@@ -1,9 +1,9 @@
-#include "tarnpost.h"
+#include "pop3/tarnpost.h"
 
-#include "debuglog.h"
-#include "replyparsing.h"
-#include "socketadapter.h"
-#include "tarnpostctl.h"
+#include "pop3/debuglog.h"
+#include "pop3/replyparsing.h"
+#include "pop3/socketadapter.h"
+#include "pop3/include/tarnpostctl.h"
 
 #include <QFile>
 #include <QLabel>

@@ -3,10 +3,10 @@
 // interface (Automation::AutomationObject); the C++ members below are the
 // control's own implementation and are used by its tests.
 
-#include "tarnpostctl_export.h"
-#include "dispatch.h"
-#include "streamframer.h"
-#include "tarnpostctl.h"
+#include "pop3/tarnpostctl_export.h"
+#include "platform/automation/dispatch.h"
+#include "pop3/streamframer.h"
+#include "pop3/include/tarnpostctl.h"
 
 #include <QByteArray>
 #include <QElapsedTimer>

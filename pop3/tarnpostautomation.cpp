@@ -1,9 +1,9 @@
 // The control's automation surface: its member table, dispatch by member id,
 // the persisted properties and the lifecycle hooks a host calls.
-#include "tarnpost.h"
+#include "pop3/tarnpost.h"
 
-#include "replyparsing.h"
-#include "tarnpostctl.h"
+#include "pop3/replyparsing.h"
+#include "pop3/include/tarnpostctl.h"
 
 #include <QMessageBox>
 #include <QResizeEvent>

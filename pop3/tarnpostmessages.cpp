@@ -1,7 +1,7 @@
-#include "tarnpost.h"
+#include "pop3/tarnpost.h"
 
-#include "replyparsing.h"
-#include "socketadapter.h"
+#include "pop3/replyparsing.h"
+#include "pop3/socketadapter.h"
 
 using namespace Qt::StringLiterals;
 

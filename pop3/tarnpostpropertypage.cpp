@@ -1,6 +1,6 @@
-#include "tarnpostpropertypage.h"
+#include "pop3/tarnpostpropertypage.h"
 
-#include "tarnpostctl.h"
+#include "pop3/include/tarnpostctl.h"
 
 #include <QGridLayout>
 #include <QLabel>

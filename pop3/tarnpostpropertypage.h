@@ -2,7 +2,7 @@
 // The design-time property page of the Tarnpost control. It edits the first
 // of the selected objects through the automation interface only.
 
-#include "tarnpost.h"
+#include "pop3/tarnpost.h"
 
 #include <QWidget>
 

@@ -1,7 +1,7 @@
-#include "tarnpost.h"
+#include "pop3/tarnpost.h"
 
-#include "socketadapter.h"
-#include "tarnpostctl.h"
+#include "pop3/socketadapter.h"
+#include "pop3/include/tarnpostctl.h"
 
 #include <QCoreApplication>
 #include <QFile>

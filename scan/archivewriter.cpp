@@ -1,6 +1,6 @@
-#include "archivewriter.h"
+#include "scan/archivewriter.h"
 
-#include "spamarchive.h"
+#include "scan/spamarchive.h"
 
 #include <QFile>
 #include <QRandomGenerator>

@@ -1,9 +1,9 @@
-#include "commandline.h"
+#include "scan/commandline.h"
 
-#include "headlessform.h"
-#include "mailboxscanner.h"
-#include "messagebox.h"
-#include "scanlock.h"
+#include "scan/headlessform.h"
+#include "scan/mailboxscanner.h"
+#include "platform/messagebox/messagebox.h"
+#include "scan/scanlock.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>

@@ -1,8 +1,8 @@
-#include "headlessform.h"
+#include "scan/headlessform.h"
 
-#include "listloaders.h"
-#include "listtable.h"
-#include "statsfile.h"
+#include "config/listloaders.h"
+#include "config/listtable.h"
+#include "config/statsfile.h"
 
 #include <QCheckBox>
 #include <QComboBox>

@@ -1,4 +1,4 @@
-#include "htmltext.h"
+#include "scan/htmltext.h"
 
 #include <QHash>
 

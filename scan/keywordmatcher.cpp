@@ -1,4 +1,4 @@
-#include "keywordmatcher.h"
+#include "scan/keywordmatcher.h"
 
 #include <algorithm>
 

@@ -1,7 +1,7 @@
-#include "learnedfilter.h"
+#include "scan/learnedfilter.h"
 
-#include "mimetext.h"
-#include "tokenizer.h"
+#include "scan/mimetext.h"
+#include "scan/tokenizer.h"
 
 #include <QCryptographicHash>
 #include <QHash>

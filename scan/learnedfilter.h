@@ -5,7 +5,7 @@
 // scoring above the threshold is condemned, with the reason
 // "learned filter" and its score.
 
-#include "tokenstore.h"
+#include "scan/tokenstore.h"
 
 #include <QByteArray>
 #include <QList>

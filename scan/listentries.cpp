@@ -1,6 +1,6 @@
-#include "listentries.h"
+#include "scan/listentries.h"
 
-#include "listtable.h"
+#include "config/listtable.h"
 
 namespace Scan {
 

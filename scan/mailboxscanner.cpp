@@ -1,11 +1,11 @@
-#include "mailboxscanner.h"
+#include "scan/mailboxscanner.h"
 
-#include "accountaddress.h"
-#include "archivewriter.h"
-#include "listtable.h"
-#include "scanform.h"
-#include "servertext.h"
-#include "tarnpostproxy.h"
+#include "config/accountaddress.h"
+#include "scan/archivewriter.h"
+#include "config/listtable.h"
+#include "scan/scanform.h"
+#include "scan/servertext.h"
+#include "platform/automation/tarnpostproxy.h"
 
 #include <QCheckBox>
 #include <QCoreApplication>

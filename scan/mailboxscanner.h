@@ -2,11 +2,11 @@
 // The scan over every account and message of a form, driving the hosted
 // control only through its automation interface.
 
-#include "accountresult.h"
-#include "keywordmatcher.h"
-#include "listentries.h"
-#include "servertext.h"
-#include "spamarchive.h"
+#include "scan/accountresult.h"
+#include "scan/keywordmatcher.h"
+#include "scan/listentries.h"
+#include "scan/servertext.h"
+#include "scan/spamarchive.h"
 
 #include <QElapsedTimer>
 #include <QList>

@@ -1,4 +1,4 @@
-#include "mailfolderreader.h"
+#include "scan/mailfolderreader.h"
 
 #include <QDir>
 #include <QFileInfo>

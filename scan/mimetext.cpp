@@ -1,6 +1,6 @@
-#include "mimetext.h"
+#include "scan/mimetext.h"
 
-#include "htmltext.h"
+#include "scan/htmltext.h"
 
 #include <QStringDecoder>
 

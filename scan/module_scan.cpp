@@ -1,6 +1,6 @@
-#include "module_scan.h"
+#include "scan/module_scan.h"
 
-#include "mailboxscanner.h"
+#include "scan/mailboxscanner.h"
 
 void ScanMailboxes(ScanForm &form)
 {

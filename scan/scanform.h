@@ -4,7 +4,7 @@
 // the user about a condemned message. The main window implements it with a
 // modal box; the command-line scan prints instead.
 
-#include "configform.h"
+#include "config/configform.h"
 
 class QLabel;
 

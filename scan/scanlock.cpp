@@ -1,4 +1,4 @@
-#include "scanlock.h"
+#include "scan/scanlock.h"
 
 using namespace Qt::StringLiterals;
 

@@ -1,6 +1,6 @@
-#include "servertext.h"
+#include "scan/servertext.h"
 
-#include "keywordmatcher.h"
+#include "scan/keywordmatcher.h"
 
 #include <QStringDecoder>
 

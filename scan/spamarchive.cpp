@@ -1,4 +1,4 @@
-#include "spamarchive.h"
+#include "scan/spamarchive.h"
 
 #include <QDesktopServices>
 #include <QLineEdit>

@@ -1,8 +1,8 @@
-#include "tarnposthost.h"
+#include "scan/tarnposthost.h"
 
-#include "controlhost.h"
-#include "memorypropertybag.h"
-#include "tarnpostctl.h"
+#include "platform/automation/controlhost.h"
+#include "platform/automation/memorypropertybag.h"
+#include "pop3/include/tarnpostctl.h"
 
 #include <QFile>
 #include <QJsonArray>

@@ -3,7 +3,7 @@
 // folder and loaded with the properties saved with the main window, for the
 // window and the command-line scan alike.
 
-#include "tarnpostproxy.h"
+#include "platform/automation/tarnpostproxy.h"
 
 #include <QPointer>
 #include <QString>

@@ -1,6 +1,6 @@
-#include "tokenizer.h"
+#include "scan/tokenizer.h"
 
-#include "mimetext.h"
+#include "scan/mimetext.h"
 
 using namespace Qt::StringLiterals;
 

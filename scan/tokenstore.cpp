@@ -1,6 +1,6 @@
-#include "tokenstore.h"
+#include "scan/tokenstore.h"
 
-#include "statedatabase.h"
+#include "config/statedatabase.h"
 
 #include <QSqlError>
 #include <QSqlQuery>

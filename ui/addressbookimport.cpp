@@ -1,9 +1,9 @@
-#include "addressbookimport.h"
+#include "ui/addressbookimport.h"
 
-#include "datafile.h"
-#include "frmmain.h"
-#include "listtable.h"
-#include "messagebox.h"
+#include "config/datafile.h"
+#include "ui/frmmain.h"
+#include "config/listtable.h"
+#include "platform/messagebox/messagebox.h"
 
 #include <QByteArray>
 #include <QLibrary>

@@ -1,4 +1,4 @@
-#include "appicon.h"
+#include "ui/appicon.h"
 
 #include <QPainter>
 

@@ -4,8 +4,8 @@
 // control. It lives until the program ends; closing it hides it or ends the
 // program.
 
-#include "scanform.h"
-#include "tarnposthost.h"
+#include "scan/scanform.h"
+#include "scan/tarnposthost.h"
 
 #include <QUrl>
 #include <QWidget>

@@ -1,4 +1,4 @@
-#include "frmsplash.h"
+#include "ui/frmsplash.h"
 
 #include <QHBoxLayout>
 #include <QLabel>

@@ -1,12 +1,12 @@
-#include "frmstart.h"
+#include "ui/frmstart.h"
 
-#include "addressbookimport.h"
-#include "appicon.h"
-#include "frmmain.h"
-#include "messagebox.h"
-#include "restrictsizing.h"
-#include "setmenuiconmodule.h"
-#include "systraymodule.h"
+#include "ui/addressbookimport.h"
+#include "ui/appicon.h"
+#include "ui/frmmain.h"
+#include "platform/messagebox/messagebox.h"
+#include "ui/restrictsizing.h"
+#include "ui/setmenuiconmodule.h"
+#include "ui/systraymodule.h"
 
 #include <QCoreApplication>
 #include <QCursor>

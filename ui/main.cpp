@@ -1,6 +1,6 @@
-#include "commandline.h"
-#include "frmmain.h"
-#include "frmstart.h"
+#include "scan/commandline.h"
+#include "ui/frmmain.h"
+#include "ui/frmstart.h"
 
 #include <QApplication>
 #include <QTextStream>

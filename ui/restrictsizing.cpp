@@ -1,4 +1,4 @@
-#include "restrictsizing.h"
+#include "ui/restrictsizing.h"
 
 #include <QCursor>
 

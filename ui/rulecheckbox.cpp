@@ -1,4 +1,4 @@
-#include "rulecheckbox.h"
+#include "ui/rulecheckbox.h"
 
 RuleCheckBox::RuleCheckBox(QWidget *parent)
     : QCheckBox(parent)

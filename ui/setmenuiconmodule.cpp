@@ -1,4 +1,4 @@
-#include "setmenuiconmodule.h"
+#include "ui/setmenuiconmodule.h"
 
 #include <QAction>
 #include <QIcon>

@@ -1,4 +1,4 @@
-#include "systraymodule.h"
+#include "ui/systraymodule.h"
 
 #include <QApplication>
 #include <QEvent>

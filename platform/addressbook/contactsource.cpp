@@ -1,4 +1,4 @@
-#include "contactsource.h"
+#include "platform/addressbook/contactsource.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "vcardreader.h"
+#include "platform/addressbook/vcardreader.h"
 
 #include <QList>
 #include <QStringList>

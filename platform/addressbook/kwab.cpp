@@ -1,6 +1,6 @@
-#include "kwab.h"
+#include "platform/addressbook/kwab.h"
 
-#include "contactsource.h"
+#include "platform/addressbook/contactsource.h"
 
 #include <QByteArray>
 #include <QList>

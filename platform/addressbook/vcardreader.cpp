@@ -1,4 +1,4 @@
-#include "vcardreader.h"
+#include "platform/addressbook/vcardreader.h"
 
 #include <QStringDecoder>
 

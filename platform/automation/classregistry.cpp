@@ -1,4 +1,4 @@
-#include "classregistry.h"
+#include "platform/automation/classregistry.h"
 
 #include <QCoreApplication>
 #include <QDir>

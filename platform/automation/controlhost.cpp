@@ -1,6 +1,6 @@
-#include "controlhost.h"
+#include "platform/automation/controlhost.h"
 
-#include "classregistry.h"
+#include "platform/automation/classregistry.h"
 
 #include <QFileInfo>
 #include <QWidget>

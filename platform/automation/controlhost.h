@@ -2,7 +2,7 @@
 // Host side of the automation layer: loads a control library from a folder and
 // creates objects by class id or programmatic id.
 
-#include "dispatch.h"
+#include "platform/automation/dispatch.h"
 
 #include <QLibrary>
 #include <QObject>

@@ -1,4 +1,4 @@
-#include "memorypropertybag.h"
+#include "platform/automation/memorypropertybag.h"
 
 #include <QFile>
 #include <QRegularExpression>

@@ -2,7 +2,7 @@
 // A property bag held in memory: what a host fills from its own stored design
 // values before loading a control, and what it inspects after a save.
 
-#include "dispatch.h"
+#include "platform/automation/dispatch.h"
 
 #include <QList>
 #include <QPair>

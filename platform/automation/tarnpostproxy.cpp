@@ -1,6 +1,6 @@
-#include "tarnpostproxy.h"
+#include "platform/automation/tarnpostproxy.h"
 
-#include "tarnpostctl.h"
+#include "pop3/include/tarnpostctl.h"
 
 using namespace Qt::StringLiterals;
 

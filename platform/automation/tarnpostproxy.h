@@ -2,7 +2,7 @@
 // Typed host-side reference to a Tarnpost control: each call is an invoke of
 // the member's fixed id through the automation interface, nothing more.
 
-#include "dispatch.h"
+#include "platform/automation/dispatch.h"
 
 #include <QPointer>
 #include <QString>

@@ -1,4 +1,4 @@
-#include "messagebox.h"
+#include "platform/messagebox/messagebox.h"
 
 #include <QMessageBox>
 #include <QQueue>

@@ -1,11 +1,11 @@
 // The automation layer without the control: property bag, class registry,
 // host errors and the typed proxy over a fake object.
-#include "classregistry.h"
-#include "controlhost.h"
-#include "dispatch.h"
-#include "memorypropertybag.h"
-#include "tarnpostctl.h"
-#include "tarnpostproxy.h"
+#include "platform/automation/classregistry.h"
+#include "platform/automation/controlhost.h"
+#include "platform/automation/dispatch.h"
+#include "platform/automation/memorypropertybag.h"
+#include "pop3/include/tarnpostctl.h"
+#include "platform/automation/tarnpostproxy.h"
 
 #include <QApplication>
 #include <QFile>

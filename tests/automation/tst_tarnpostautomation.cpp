@@ -1,13 +1,13 @@
 // The control library as hosts see it: loaded from the program folder at run
 // time, created through its class factory and driven by member id only.
-#include "classregistry.h"
-#include "controlhost.h"
-#include "dispatch.h"
-#include "dovecotserver.h"
-#include "memorypropertybag.h"
-#include "scriptedpop3server.h"
-#include "tarnpostctl.h"
-#include "tarnpostproxy.h"
+#include "platform/automation/classregistry.h"
+#include "platform/automation/controlhost.h"
+#include "platform/automation/dispatch.h"
+#include "tests/support/dovecotserver.h"
+#include "platform/automation/memorypropertybag.h"
+#include "tests/support/scriptedpop3server.h"
+#include "pop3/include/tarnpostctl.h"
+#include "platform/automation/tarnpostproxy.h"
 
 #include <QApplication>
 #include <QFileInfo>

@@ -1,7 +1,7 @@
-#include "testform.h"
+#include "tests/config/testform.h"
 
-#include "listgridview.h"
-#include "listtable.h"
+#include "config/listgridview.h"
+#include "config/listtable.h"
 
 #include <QCheckBox>
 #include <QComboBox>

@@ -2,7 +2,7 @@
 // A bare window holding the controls the list and settings procedures use,
 // so they can be tested without the main window.
 
-#include "configform.h"
+#include "config/configform.h"
 
 #include <QStringList>
 #include <QWidget>

@@ -2,11 +2,11 @@
 // default ports, IPv6 in brackets and malformed forms; and the add-account
 // dialog that refuses a malformed one.
 
-#include "accountaddress.h"
-#include "frmaddaccount.h"
-#include "listtable.h"
-#include "messagebox.h"
-#include "testform.h"
+#include "config/accountaddress.h"
+#include "config/frmaddaccount.h"
+#include "config/listtable.h"
+#include "platform/messagebox/messagebox.h"
+#include "tests/config/testform.h"
 
 #include <QLineEdit>
 #include <QTemporaryDir>

@@ -1,13 +1,13 @@
 // The list files: how they are read, what a save writes, and that a save
 // never loses or corrupts what was there before.
 
-#include "datafile.h"
-#include "listgridview.h"
-#include "listloaders.h"
-#include "listtable.h"
-#include "messagebox.h"
-#include "module_update_config.h"
-#include "testform.h"
+#include "config/datafile.h"
+#include "config/listgridview.h"
+#include "config/listloaders.h"
+#include "config/listtable.h"
+#include "platform/messagebox/messagebox.h"
+#include "config/module_update_config.h"
+#include "tests/config/testform.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,10 +1,10 @@
 // stats.dat: what the reader takes from good, short and damaged files, the
 // exact bytes the writer produces, and the minutes list.
 
-#include "modules_settings.h"
-#include "ruleswitch.h"
-#include "statsfile.h"
-#include "testform.h"
+#include "config/modules_settings.h"
+#include "config/ruleswitch.h"
+#include "config/statsfile.h"
+#include "tests/config/testform.h"
 
 #include <QCheckBox>
 #include <QComboBox>

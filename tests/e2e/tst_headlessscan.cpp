@@ -1,8 +1,8 @@
 // The command-line scan end to end: the real program, with no display at all,
 // scanning a program folder against a throw-away Dovecot.
 
-#include "dovecotserver.h"
-#include "programfolder.h"
+#include "tests/support/dovecotserver.h"
+#include "tests/support/programfolder.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>

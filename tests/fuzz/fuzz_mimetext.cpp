@@ -1,9 +1,9 @@
 // The decoder and the tokenizer on a whole message: any bytes at all must
 // decode within the bounds and give bounded, distinct, lower-case tokens.
 
-#include "fuzzsupport.h"
-#include "mimetext.h"
-#include "tokenizer.h"
+#include "tests/fuzz/fuzzsupport.h"
+#include "scan/mimetext.h"
+#include "scan/tokenizer.h"
 
 #include <QSet>
 

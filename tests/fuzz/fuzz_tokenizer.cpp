@@ -2,9 +2,9 @@
 // token longer than a word may be, links bounded, and the visible text never
 // longer than the HTML it came from.
 
-#include "fuzzsupport.h"
-#include "htmltext.h"
-#include "tokenizer.h"
+#include "tests/fuzz/fuzzsupport.h"
+#include "scan/htmltext.h"
+#include "scan/tokenizer.h"
 
 #include <QSet>
 

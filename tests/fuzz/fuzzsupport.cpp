@@ -1,4 +1,4 @@
-#include "fuzzsupport.h"
+#include "tests/fuzz/fuzzsupport.h"
 
 #include <cstdio>
 #include <cstdlib>

@@ -1,7 +1,7 @@
 // Replays the committed corpus of a fuzz target as a plain test: every file
 // of the folders (or the files) given is fed to the target once.
 
-#include "fuzzsupport.h"
+#include "tests/fuzz/fuzzsupport.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,4 +1,4 @@
-#include "kwab.h"
+#include "platform/addressbook/kwab.h"
 
 #include <QFile>
 #include <QLibrary>

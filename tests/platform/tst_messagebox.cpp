@@ -2,7 +2,7 @@
 // shortened when it is too long, with its title exact; the same in test mode
 // and on a real QMessageBox.
 
-#include "messagebox.h"
+#include "platform/messagebox/messagebox.h"
 
 #include <QApplication>
 #include <QMessageBox>

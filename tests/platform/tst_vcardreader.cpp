@@ -1,5 +1,5 @@
-#include "contactsource.h"
-#include "vcardreader.h"
+#include "platform/addressbook/contactsource.h"
+#include "platform/addressbook/vcardreader.h"
 
 #include <QDir>
 #include <QFile>

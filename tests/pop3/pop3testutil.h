@@ -1,8 +1,8 @@
 #pragma once
 // Small helpers shared by the control's tests.
 
-#include "scriptedpop3server.h"
-#include "tarnpost.h"
+#include "tests/support/scriptedpop3server.h"
+#include "pop3/tarnpost.h"
 
 #include <QByteArray>
 #include <QCoreApplication>

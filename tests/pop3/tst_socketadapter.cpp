@@ -1,6 +1,6 @@
 // The control's socket layer: state numbers, close versus error, error numbers.
 
-#include "socketadapter.h"
+#include "pop3/socketadapter.h"
 
 #include <QSignalSpy>
 #include <QTcpServer>

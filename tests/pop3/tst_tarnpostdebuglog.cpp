@@ -1,8 +1,8 @@
 // The control's debug trace: file layout, the lines of a whole session, and
 // that it stays out of the way when off or unusable.
 
-#include "pop3testutil.h"
-#include "tarnpost.h"
+#include "tests/pop3/pop3testutil.h"
+#include "pop3/tarnpost.h"
 
 #include <QFileInfo>
 #include <QRegularExpression>

@@ -1,9 +1,9 @@
 // The control end to end against a real Dovecot POP3 server on 127.0.0.1:
 // login, a mailbox walk, deletions, and large downloads into files and memory.
 
-#include "dovecotserver.h"
-#include "pop3testutil.h"
-#include "tarnpost.h"
+#include "tests/support/dovecotserver.h"
+#include "tests/pop3/pop3testutil.h"
+#include "pop3/tarnpost.h"
 
 #include <QTemporaryDir>
 #include <QTest>

@@ -2,8 +2,8 @@
 // selection, unique ids, header fields, sizes, the error codes and when the
 // session is closed.
 
-#include "pop3testutil.h"
-#include "tarnpost.h"
+#include "tests/pop3/pop3testutil.h"
+#include "pop3/tarnpost.h"
 
 #include <QTemporaryDir>
 #include <QTest>

@@ -1,8 +1,8 @@
 // Connection session of the control against the scripted POP3 server:
 // login, the error codes of Connect, disconnecting and peers that misbehave.
 
-#include "pop3testutil.h"
-#include "tarnpost.h"
+#include "tests/pop3/pop3testutil.h"
+#include "pop3/tarnpost.h"
 
 #include <QTcpServer>
 #include <QTcpSocket>

@@ -3,11 +3,11 @@
 // checks, servers without STLS, and peers that misbehave around the upgrade.
 // The trust store is this process's own (the test CA only), never the machine's.
 
-#include "dovecotserver.h"
-#include "pop3testutil.h"
-#include "socketadapter.h"
-#include "tarnpost.h"
-#include "tarnpostctl.h"
+#include "tests/support/dovecotserver.h"
+#include "tests/pop3/pop3testutil.h"
+#include "pop3/socketadapter.h"
+#include "pop3/tarnpost.h"
+#include "pop3/include/tarnpostctl.h"
 
 #include <QSslCertificate>
 #include <QSslConfiguration>

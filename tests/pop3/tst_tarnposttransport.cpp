@@ -1,9 +1,9 @@
 // Reply assembly of the control: one-line, multi-line and streamed replies at
 // every packet split, timeouts, and the progress event.
 
-#include "pop3testutil.h"
-#include "tarnpost.h"
-#include "tarnpostctl.h"
+#include "tests/pop3/pop3testutil.h"
+#include "pop3/tarnpost.h"
+#include "pop3/include/tarnpostctl.h"
 
 #include <QTemporaryDir>
 #include <QTest>

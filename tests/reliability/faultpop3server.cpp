@@ -1,4 +1,4 @@
-#include "faultpop3server.h"
+#include "tests/reliability/faultpop3server.h"
 
 #include <QHostAddress>
 #include <QMetaObject>

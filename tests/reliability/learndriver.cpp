@@ -7,8 +7,8 @@
 // Batch b holds messages that all carry the words "common" and "tagB"; even
 // batches are spam, odd ones ham.
 
-#include "learnedfilter.h"
-#include "statedatabase.h"
+#include "scan/learnedfilter.h"
+#include "config/statedatabase.h"
 
 #include <QCoreApplication>
 

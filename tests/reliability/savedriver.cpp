@@ -10,10 +10,10 @@
 //                                       load, add a row to each list, save once,
 //                                       print the message boxes shown
 
-#include "frmmain.h"
-#include "listkind.h"
-#include "listtable.h"
-#include "messagebox.h"
+#include "ui/frmmain.h"
+#include "config/listkind.h"
+#include "config/listtable.h"
+#include "platform/messagebox/messagebox.h"
 
 #include <QApplication>
 #include <QLineEdit>

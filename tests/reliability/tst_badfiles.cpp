@@ -3,13 +3,13 @@
 // and shows what it could read; Save Settings then writes clean files that
 // load back to the same rows.
 
-#include "programfolder.h"
+#include "tests/support/programfolder.h"
 
-#include "listtable.h"
-#include "memorypropertybag.h"
-#include "controlhost.h"
-#include "dispatch.h"
-#include "tarnpostctl.h"
+#include "config/listtable.h"
+#include "platform/automation/memorypropertybag.h"
+#include "platform/automation/controlhost.h"
+#include "platform/automation/dispatch.h"
+#include "pop3/include/tarnpostctl.h"
 
 #include <QApplication>
 #include <QComboBox>

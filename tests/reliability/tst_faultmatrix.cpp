@@ -4,11 +4,11 @@
 // once, since most of them wait out a timeout), so a crash or a hang shows up
 // as that cell's failure and the others still report.
 
-#include "archivewriter.h"
-#include "faultpop3server.h"
-#include "listtable.h"
-#include "mailboxscanner.h"
-#include "programfolder.h"
+#include "scan/archivewriter.h"
+#include "tests/reliability/faultpop3server.h"
+#include "config/listtable.h"
+#include "scan/mailboxscanner.h"
+#include "tests/support/programfolder.h"
 
 #include <QApplication>
 #include <QElapsedTimer>

@@ -3,10 +3,10 @@
 // huge header blocks and lines, lone CRs, and a mailbox beyond the 16-bit
 // message numbers. Each is scanned by the real control in the real window.
 
-#include "archivewriter.h"
-#include "faultpop3server.h"
-#include "mailboxscanner.h"
-#include "programfolder.h"
+#include "scan/archivewriter.h"
+#include "tests/reliability/faultpop3server.h"
+#include "scan/mailboxscanner.h"
+#include "tests/support/programfolder.h"
 
 #include <QDirIterator>
 #include <QLabel>

@@ -2,8 +2,8 @@
 // with SIGKILL at random moments, and the token store must then hold whole
 // batches only, each one counted fully or not at all, with an intact file.
 
-#include "learnedfilter.h"
-#include "statedatabase.h"
+#include "scan/learnedfilter.h"
+#include "config/statedatabase.h"
 
 #include <QElapsedTimer>
 #include <QProcess>

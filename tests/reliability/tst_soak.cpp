@@ -3,9 +3,9 @@
 // stay flat while it runs (a per-message leak would show as steady growth).
 // Under the sanitizer build the leak checker also runs at exit.
 
-#include "faultpop3server.h"
-#include "mailboxscanner.h"
-#include "programfolder.h"
+#include "tests/reliability/faultpop3server.h"
+#include "scan/mailboxscanner.h"
+#include "tests/support/programfolder.h"
 
 #include <QFile>
 #include <QLineEdit>

@@ -1,6 +1,6 @@
-#include "fakemailbox.h"
+#include "tests/scan/fakemailbox.h"
 
-#include "tarnpostctl.h"
+#include "pop3/include/tarnpostctl.h"
 
 #include <QFile>
 #include <QFileInfo>

@@ -3,7 +3,7 @@
 // held in memory, so the scan can run without a server or a window. It logs
 // what a POP3 server would see, and can fail the way a real session does.
 
-#include "dispatch.h"
+#include "platform/automation/dispatch.h"
 
 #include <QHash>
 #include <QObject>

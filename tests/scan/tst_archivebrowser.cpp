@@ -3,7 +3,7 @@
 // server, and no script runs. A local HTTP server counts every connection;
 // the same message without the archive's prefix shows that it would.
 
-#include "archivewriter.h"
+#include "scan/archivewriter.h"
 
 #include <QElapsedTimer>
 #include <QEventLoop>

@@ -2,8 +2,8 @@
 // containsEntry() would have found, entry by entry; the texts it searches are
 // upper-cased exactly as QString does it.
 
-#include "keywordmatcher.h"
-#include "servertext.h"
+#include "scan/keywordmatcher.h"
+#include "scan/servertext.h"
 
 #include <QRandomGenerator>
 #include <QtTest>

@@ -2,8 +2,8 @@
 // scores as it should, unlearning takes exactly that back, the counts
 // survive a reopen, and the state database refuses what it must not touch.
 
-#include "learnedfilter.h"
-#include "statedatabase.h"
+#include "scan/learnedfilter.h"
+#include "config/statedatabase.h"
 
 #include <QFile>
 #include <QSqlQuery>

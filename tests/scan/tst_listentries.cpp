@@ -1,9 +1,9 @@
 // What the scan keeps between messages: the lists upper-cased (read again
 // after any edit) and the scanned total (shown in batches, never lost).
 
-#include "listentries.h"
-#include "listtable.h"
-#include "spamarchive.h"
+#include "scan/listentries.h"
+#include "config/listtable.h"
+#include "scan/spamarchive.h"
 
 #include <QLineEdit>
 #include <QtTest>

@@ -2,7 +2,7 @@
 // how quoted From lines come back, which Maildir files count, and what is
 // refused.
 
-#include "mailfolderreader.h"
+#include "scan/mailfolderreader.h"
 
 #include <QDir>
 #include <QFile>

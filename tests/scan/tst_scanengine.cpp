@@ -2,11 +2,11 @@
 // needs a server: a throw-away Dovecot, and a scripted server for failures.
 // The rules, captions and spam action are tested without either (tst_scanrules).
 
-#include "dovecotserver.h"
-#include "listtable.h"
-#include "mailboxscanner.h"
-#include "programfolder.h"
-#include "scriptedpop3server.h"
+#include "tests/support/dovecotserver.h"
+#include "config/listtable.h"
+#include "scan/mailboxscanner.h"
+#include "tests/support/programfolder.h"
+#include "tests/support/scriptedpop3server.h"
 
 #include <QLabel>
 #include <QLineEdit>

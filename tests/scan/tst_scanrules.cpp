@@ -1,10 +1,10 @@
 // The scan's rules, captions, spam action, totals and per-account results on
 // a form without a window, against a control that serves mailboxes from memory.
 
-#include "fakemailbox.h"
-#include "headlessform.h"
-#include "mailboxscanner.h"
-#include "tarnpostproxy.h"
+#include "tests/scan/fakemailbox.h"
+#include "scan/headlessform.h"
+#include "scan/mailboxscanner.h"
+#include "platform/automation/tarnpostproxy.h"
 
 #include <QCheckBox>
 #include <QDir>

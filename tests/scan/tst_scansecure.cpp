@@ -2,10 +2,10 @@
 // ports, against a real Dovecot with a certificate made here. The trust store
 // is this process's own (the test CA only), never the machine's.
 
-#include "dovecotserver.h"
-#include "listtable.h"
-#include "mailboxscanner.h"
-#include "programfolder.h"
+#include "tests/support/dovecotserver.h"
+#include "config/listtable.h"
+#include "scan/mailboxscanner.h"
+#include "tests/support/programfolder.h"
 
 #include <QLineEdit>
 #include <QSslCertificate>

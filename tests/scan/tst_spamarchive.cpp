@@ -1,9 +1,9 @@
 // Archive file names and how archive files are written, the totals, and how
 // server text is compared.
 
-#include "archivewriter.h"
-#include "servertext.h"
-#include "spamarchive.h"
+#include "scan/archivewriter.h"
+#include "scan/servertext.h"
+#include "scan/spamarchive.h"
 
 #include <QLineEdit>
 #include <QScopeGuard>

@@ -2,8 +2,8 @@
 // nothing, how words, links and addresses become tokens, and the bounds a
 // hostile message meets.
 
-#include "mimetext.h"
-#include "tokenizer.h"
+#include "scan/mimetext.h"
+#include "scan/tokenizer.h"
 
 #include <QtTest>
 

@@ -1,4 +1,4 @@
-#include "dovecotserver.h"
+#include "tests/support/dovecotserver.h"
 
 #include <QDir>
 #include <QEventLoop>

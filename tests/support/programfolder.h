@@ -3,8 +3,8 @@
 // opened on it (offscreen, message boxes answered by the seam) and the files
 // a test writes. Header-only: for tests that link the program's libraries.
 
-#include "frmmain.h"
-#include "messagebox.h"
+#include "ui/frmmain.h"
+#include "platform/messagebox/messagebox.h"
 
 #include <QCheckBox>
 #include <QDir>

@@ -1,6 +1,6 @@
-#include "scriptedpop3server.h"
+#include "tests/support/scriptedpop3server.h"
 
-#include "scriptedpop3worker.h"
+#include "tests/support/scriptedpop3worker.h"
 
 #include <QEventLoop>
 #include <QThread>

@@ -1,4 +1,4 @@
-#include "scriptedpop3worker.h"
+#include "tests/support/scriptedpop3worker.h"
 
 #include <QHostAddress>
 #include <QTcpServer>

@@ -1,5 +1,5 @@
-#include "dovecotserver.h"
-#include "scriptedpop3server.h"
+#include "tests/support/dovecotserver.h"
+#include "tests/support/scriptedpop3server.h"
 
 #include <QEventLoop>
 #include <QHostAddress>

@@ -1,8 +1,8 @@
 // Writes one picture of the main window per tab into the folder given as
 // the only argument, with a little sample data so the lists are not empty.
 
-#include "frmmain.h"
-#include "messagebox.h"
+#include "ui/frmmain.h"
+#include "platform/messagebox/messagebox.h"
 
 #include <QApplication>
 #include <QDir>

@@ -2,12 +2,12 @@
 // address-book library reading vCard folders, through the Import button of a
 // started program, and through a scripted library that logs every call.
 
-#include "addressbookimport.h"
-#include "frmmain.h"
-#include "frmstart.h"
-#include "listtable.h"
-#include "messagebox.h"
-#include "uitestsupport.h"
+#include "ui/addressbookimport.h"
+#include "ui/frmmain.h"
+#include "ui/frmstart.h"
+#include "config/listtable.h"
+#include "platform/messagebox/messagebox.h"
+#include "tests/ui/uitestsupport.h"
 
 #include <QDir>
 #include <QLibrary>

@@ -2,14 +2,14 @@
 // Save and Reload, Hide, Exit and the close request, the links and the
 // hosted POP3 control.
 
-#include "frmaddaccount.h"
-#include "frmaddwhitelist.h"
-#include "frmmain.h"
-#include "frmsplash.h"
-#include "listtable.h"
-#include "messagebox.h"
-#include "ruleswitch.h"
-#include "uitestsupport.h"
+#include "config/frmaddaccount.h"
+#include "config/frmaddwhitelist.h"
+#include "ui/frmmain.h"
+#include "ui/frmsplash.h"
+#include "config/listtable.h"
+#include "platform/messagebox/messagebox.h"
+#include "config/ruleswitch.h"
+#include "tests/ui/uitestsupport.h"
 
 #include <QCheckBox>
 #include <QComboBox>

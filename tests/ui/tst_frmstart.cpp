@@ -1,13 +1,13 @@
 // The start-up form: how the program starts, its menus and menu picture, the
 // tray icon's clicks, the tray menu's commands and the exit confirmations.
 
-#include "frmmain.h"
-#include "frmstart.h"
-#include "listtable.h"
-#include "messagebox.h"
-#include "setmenuiconmodule.h"
-#include "systraymodule.h"
-#include "uitestsupport.h"
+#include "ui/frmmain.h"
+#include "ui/frmstart.h"
+#include "config/listtable.h"
+#include "platform/messagebox/messagebox.h"
+#include "ui/setmenuiconmodule.h"
+#include "ui/systraymodule.h"
+#include "tests/ui/uitestsupport.h"
 
 #include <QAction>
 #include <QLabel>

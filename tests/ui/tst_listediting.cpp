@@ -1,15 +1,15 @@
 // Adding and deleting rows as a user does it through the main window: the
 // dialogs' checks, the exact messages, and what reaches the tables.
 
-#include "frmaddaccount.h"
-#include "frmaddblacklist.h"
-#include "frmaddkeywords.h"
-#include "frmaddwhitelist.h"
-#include "frmmain.h"
-#include "listgridview.h"
-#include "listtable.h"
-#include "messagebox.h"
-#include "uitestsupport.h"
+#include "config/frmaddaccount.h"
+#include "config/frmaddblacklist.h"
+#include "config/frmaddkeywords.h"
+#include "config/frmaddwhitelist.h"
+#include "ui/frmmain.h"
+#include "config/listgridview.h"
+#include "config/listtable.h"
+#include "platform/messagebox/messagebox.h"
+#include "tests/ui/uitestsupport.h"
 
 #include <QLineEdit>
 #include <QPushButton>

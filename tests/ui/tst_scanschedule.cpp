@@ -1,9 +1,9 @@
 // The scan timer's schedule and the guard against a second scan, with a fake
 // scan procedure standing in for the real one.
 
-#include "frmmain.h"
-#include "messagebox.h"
-#include "ruleswitch.h"
+#include "ui/frmmain.h"
+#include "platform/messagebox/messagebox.h"
+#include "config/ruleswitch.h"
 
 #include <QCheckBox>
 #include <QComboBox>
