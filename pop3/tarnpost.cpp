@@ -135,6 +135,7 @@ QString Tarnpost::ErrorText() const
         return u"The server sent a reply line longer than %1 bytes. Connection closed"_s.arg(MaxReplyLine);
     case ErrorMessageTooLarge:
         return u"Message is larger than the limit of %1 bytes; it was left on the server"_s.arg(m_refusedLimit);
+    case ErrorQuitUnanswered: return m_quitErrorText;
     default: return strSocketErrorText;
     }
 }
@@ -339,7 +340,8 @@ void Tarnpost::Disconnect()
     subdebuglog(u"start disconnect"_s);
     intpropertyerror = 0;
     if (wsk1->state() == SocketAdapter::StateConnected) {
-        funSendDataForSingleLineResponse(*wsk1, u"QUIT"_s, m_POPTimeout);
+        const QString reply = funSendDataForSingleLineResponse(*wsk1, u"QUIT"_s, m_POPTimeout);
+        const bool refused = m_replyRefused;  // over a cap: Error says so already
         QElapsedTimer noted;
         noted.start();
         while (wsk1->state() != SocketAdapter::StateError && wsk1->state() != SocketAdapter::StateClosed) {
@@ -349,9 +351,24 @@ void Tarnpost::Disconnect()
                 subcloseconnection(*wsk1);
             }
         }
+        // Deletions become final only when the server takes the QUIT: the
+        // caller must be able to tell. Set after the wait, which a close clears.
+        if (!refused && !reply.startsWith("+OK"_L1))
+            subquitunanswered(reply);
     }
     subresetvaluesondisconnect();
     subdebuglog(u"end disconnect"_s);
+}
+
+void Tarnpost::subquitunanswered(const QString &reply)
+{
+    if (reply == funtimeouttext())
+        m_quitErrorText = u"The server did not answer QUIT within the timeout"_s;
+    else if (reply.isEmpty())
+        m_quitErrorText = u"The server closed the connection without answering QUIT"_s;
+    else
+        m_quitErrorText = "The server did not confirm QUIT: "_L1 + reply;
+    intpropertyerror = ErrorQuitUnanswered;
 }
 
 void Tarnpost::subcloseconnection(SocketAdapter &socket)

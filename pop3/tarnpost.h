@@ -169,10 +169,14 @@ private:
     void subclosestreamfile();
     void subwaitforevents();
     bool funtimedout(qint16 intTimeout) const;
+    // What a wait returns when no reply came in time.
+    static const QString &funtimeouttext();
 
     // ---- Session ----
     void subcloseconnection(SocketAdapter &socket);
     void subresetvaluesondisconnect();
+    // Error 37 after a QUIT that was not answered "+OK".
+    void subquitunanswered(const QString &reply);
     // The number a text starts with (blanks skipped), rounded half to even and
     // kept within 32 bits; 0 when the text does not start with one.
     static qint32 funleadingnumber(const QString &text);
@@ -235,6 +239,7 @@ private:
     qint16 intpropertystatus = 0;
     qint16 intpropertyerror = 0;
     QString strLastErrorReply;
+    QString m_quitErrorText;
     qint32 lngSizeInOctets = 0;
     QString m_POPHostname;
     qint32 m_POPPort = 110;

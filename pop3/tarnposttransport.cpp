@@ -47,6 +47,11 @@ void Tarnpost::subwaitforevents()
     QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
 }
 
+const QString &Tarnpost::funtimeouttext()
+{
+    return kTimeoutText;
+}
+
 bool Tarnpost::funtimedout(qint16 intTimeout) const
 {
     if (dtmLastActivity.elapsed() / 1000 > qint64(intTimeout))

@@ -94,6 +94,11 @@ enum ErrorCode : qint16 {
     // on the server". Refused before RETR when LIST shows the size (the session
     // stays open); a reply that outgrows the limit closes the session.
     ErrorMessageTooLarge = 36,
+    // Set by Disconnect when QUIT was not answered "+OK" (a refusal, no answer
+    // within the timeout, or a closed connection): deletions marked in the
+    // session may not have been made. "The server did not confirm QUIT: " and
+    // the reply, or a text saying that no reply came. The session ends all the same.
+    ErrorQuitUnanswered = 37,
 };
 
 // Member ids of the event interface __Tarnpost.

@@ -33,6 +33,8 @@ private Q_SLOTS:
     void refusedPort();
     void disconnectSendsQuit();
     void quitAnsweredButNeverClosed();
+    void quitNotConfirmed_data();
+    void quitNotConfirmed();
     void disconnectWhenNotConnected();
     void peerClosesDuringOneLineWait();
     void peerClosesIdleSession();
@@ -349,6 +351,47 @@ void TestTarnpostSession::quitAnsweredButNeverClosed()
     QCOMPARE(t.Status(), qint16(0));
     QCOMPARE(t.SocketState(), 0);
     QCOMPARE(server.receivedLines().value(3), QByteArray("QUIT"));
+}
+
+void TestTarnpostSession::quitNotConfirmed_data()
+{
+    QTest::addColumn<int>("action");  // 0 reply, 1 reply then close, 2 silence
+    QTest::addColumn<QList<QByteArray>>("reply");
+    QTest::addColumn<QString>("text");
+
+    QTest::newRow("refused") << 1 << QList<QByteArray>{"-ERR cannot commit\r\n"}
+                             << u"The server did not confirm QUIT: -ERR cannot commit\r\n"_s;
+    QTest::newRow("garbled") << 0 << QList<QByteArray>{"ok bye\r\n"} << u"The server did not confirm QUIT: ok bye\r\n"_s;
+    QTest::newRow("closed") << 1 << QList<QByteArray>{} << u"The server closed the connection without answering QUIT"_s;
+    QTest::newRow("silent") << 2 << QList<QByteArray>{} << u"The server did not answer QUIT within the timeout"_s;
+}
+
+// Deletions are final only once QUIT is answered: Disconnect tells when it was not.
+void TestTarnpostSession::quitNotConfirmed()
+{
+    QFETCH(int, action);
+    QFETCH(QList<QByteArray>, reply);
+    QFETCH(QString, text);
+
+    ScriptedPop3Server server;
+    scriptLogin(server);
+    if (action == 0)
+        server.expect("QUIT", reply);
+    else if (action == 1)
+        server.expectThenClose("QUIT", reply);
+    else
+        server.expectThenSilence("QUIT");
+    QVERIFY(server.start());
+    Tarnpost t;
+    configure(t, server.port(), 1);
+    t.Connect();
+    QCOMPARE(t.Status(), qint16(1));
+    t.Disconnect();
+    QCOMPARE(t.Error(), qint16(Tarnpostctl::ErrorQuitUnanswered));
+    QCOMPARE(t.ErrorText(), text);
+    QCOMPARE(t.Status(), qint16(0));
+    QCOMPARE(t.SocketState(), 0);
+    QCOMPARE(t.MsgCount(), 0);
 }
 
 void TestTarnpostSession::disconnectWhenNotConnected()
