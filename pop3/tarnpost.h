@@ -210,6 +210,7 @@ private:
     void subpipelinecollect();
     void subprefetch();
     void subdropprefetched(qint32 below, qint32 only = 0);
+    void subdropcurrentreply();
     // The current message's reply when it was sent ahead (or taken already).
     bool funtakeprefetched(QString &reply, QByteArray *raw);
     bool funwriteprefetched(const QString &path, QString &status);
@@ -324,6 +325,7 @@ private:
     QSet<qint32> m_touched;  // messages DELE went out for since the last RSET
     QByteArray m_currentReply;  // the current message's prefetched reply, once taken
     qint32 m_currentReplyMessage = 0;
+    qint64 m_currentReplyCost = 0;  // its part of m_budgetUsed
 };
 
 } // namespace Tarnpostctl

@@ -68,8 +68,7 @@ void Tarnpost::SetCurrentMsg(qint16 &intMsgNumber)
         QString uid;
         if (m_pipeStarted) {
             subdropprefetched(n);
-            m_currentReply.clear();
-            m_currentReplyMessage = 0;
+            subdropcurrentreply();
         }
         if (funtableuid(n, uid)) {
             m_MsgUniqueID = uid;

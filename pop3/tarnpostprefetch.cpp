@@ -206,7 +206,7 @@ QString Tarnpost::funpipelineresult(quint64 id, bool multiLine, const QString &w
     case PipeEnd::Timeout:
         if (m_DebugMode)
             subdebuglog("timeout in "_L1 + where);
-        if (m_pipe.count() == 1 && m_pipe.front().id == id && m_prefetched.empty()) {
+        if (m_pipe.count() == 1 && m_pipe.front().id == id) {
             // Nothing else is on its way: what came of this reply is dropped
             // and the session goes on, as after any other timeout.
             m_pipe.takeFront();
@@ -320,8 +320,13 @@ Tarnpost::PipeEnd Tarnpost::funpipelinedrain()
 
 void Tarnpost::subpipelineread(bool waiting)
 {
-    if (blnInDataArrival || !m_pipeStarted || m_pipeDirect || blnStreamToFile)
+    if (!m_pipeStarted || m_pipeDirect || blnStreamToFile)
         return;
+    if (blnInDataArrival) {
+        // Called back from a read already running: what it framed is sorted.
+        subpipelinecollect();
+        return;
+    }
     blnInDataArrival = true;
     while (wsk1->state() != SocketAdapter::StateClosed && wsk1->bytesAvailable() > 0 && !m_pipe.broken()) {
         // Outside a wait only as much is read as the budget allows: a server
@@ -418,10 +423,16 @@ void Tarnpost::subdropprefetched(qint32 below, qint32 only)
             ++it;
         }
     }
-    if (only > 0 && m_currentReplyMessage == only) {
-        m_currentReply.clear();
-        m_currentReplyMessage = 0;
-    }
+    if (only > 0 && m_currentReplyMessage == only)
+        subdropcurrentreply();
+}
+
+void Tarnpost::subdropcurrentreply()
+{
+    m_budgetUsed -= m_currentReplyCost;
+    m_currentReplyCost = 0;
+    m_currentReply.clear();
+    m_currentReplyMessage = 0;
 }
 
 bool Tarnpost::funtakeprefetched(QString &reply, QByteArray *raw)
@@ -443,8 +454,12 @@ bool Tarnpost::funtakeprefetched(QString &reply, QByteArray *raw)
     QByteArray bytes;
     reply = funpipelineresult(id, true, u"prefetched RETR"_s, message, &bytes);
     if (!m_replyRefused && isSuccess(reply) && m_pipeStarted) {
+        // Held until the caller moves on, and counted as held.
+        subdropcurrentreply();
         m_currentReply = bytes;
         m_currentReplyMessage = message;
+        m_currentReplyCost = bytes.size() + kReplyOverhead;
+        m_budgetUsed += m_currentReplyCost;
     }
     if (raw)
         *raw = std::move(bytes);
@@ -518,6 +533,7 @@ void Tarnpost::subpipelinereset()
     m_touched.clear();
     m_currentReply.clear();
     m_currentReplyMessage = 0;
+    m_currentReplyCost = 0;
 }
 
 } // namespace Tarnpostctl
