@@ -2,7 +2,7 @@
 // mailboxes, runs every case several times against the program's code and a
 // plain client in the same run, and prints one table of medians and ratios.
 //
-// bench_quellmail [--runs N] [--quick] [--output FILE]
+// bench_quellmail [--runs N] [--quick] [--output FILE] [--cases 1,...,8]
 
 #include "tests/support/dovecotserver.h"
 
@@ -204,12 +204,53 @@ QString cpuModel()
     return QSysInfo::currentCpuArchitecture();
 }
 
+// A latency proxy (bench/latency_proxy.py) in front of the server: a fixed
+// delay each way, order kept, bandwidth not limited. Ends when its standard
+// input closes.
+class LatencyProxy
+{
+public:
+    ~LatencyProxy() { stop(); }
+    bool start(const QString &host, quint16 port, int oneWayMs)
+    {
+        m_process.setProgram(u"python3"_s);
+        m_process.setArguments({QStringLiteral(QUELLMAIL_BENCH_SOURCE_DIR "/latency_proxy.py"), host,
+                                QString::number(port), QString::number(oneWayMs)});
+        // Its complaints about connections cut at shutdown are of no interest.
+        m_process.setStandardErrorFile(QProcess::nullDevice());
+        m_process.start();
+        QElapsedTimer clock;
+        clock.start();
+        while (!m_process.canReadLine() && clock.elapsed() < 10000 && m_process.waitForReadyRead(10000)) {
+        }
+        const QByteArray line = m_process.readLine().trimmed();
+        m_port = line.startsWith("port ") ? quint16(line.mid(5).toUInt()) : 0;
+        return m_port != 0;
+    }
+    void stop()
+    {
+        if (m_process.state() == QProcess::NotRunning)
+            return;
+        m_process.closeWriteChannel();
+        if (!m_process.waitForFinished(5000)) {
+            m_process.kill();
+            m_process.waitForFinished(5000);
+        }
+    }
+    quint16 port() const { return m_port; }
+
+private:
+    QProcess m_process;
+    quint16 m_port = 0;
+};
+
 class Driver
 {
 public:
-    Driver(int runs, bool quick)
+    Driver(int runs, bool quick, const QStringList &cases)
         : m_runs(runs)
         , m_quick(quick)
+        , m_cases(cases)
     {
     }
 
@@ -219,28 +260,34 @@ public:
     void streamCase();
     void retrieveCase();
     void idleCase();
+    void latencyCase();
+    void prefetchMemoryCase();
     QString table() const;
     QString mailboxes() const
     {
         QStringList lines;
-        for (const Mailbox *box : {&m_small, &m_large, &m_keywordBox, &m_stream, &m_retrieve})
+        for (const Mailbox *box : {&m_small, &m_large, &m_keywordBox, &m_stream, &m_retrieve, &m_latency300,
+                                   &m_latency100, &m_latency50, &m_midMessages, &m_bigMessages})
             lines << account(*box).join(u' ') + u"   (%1 messages)"_s.arg(box->count);
         return lines.join(u'\n');
     }
 
 private:
-    QStringList account(const Mailbox &box) const
+    QStringList account(const Mailbox &box, quint16 port = 0) const
     {
-        return {u"--port"_s, QString::number(m_server.port()), u"--user"_s, box.user, u"--password"_s, kPassword};
+        return {u"--port"_s, QString::number(port ? port : m_server.port()), u"--user"_s, box.user, u"--password"_s,
+                kPassword};
     }
-    QStringList peerArgs(const QString &mode, const Mailbox &box) const
+    QStringList peerArgs(const QString &mode, const Mailbox &box, quint16 port = 0) const
     {
-        return {peerScript(), mode, m_server.address(), QString::number(m_server.port()), box.user, kPassword};
+        return {peerScript(), mode, m_server.address(), QString::number(port ? port : m_server.port()), box.user,
+                kPassword};
     }
     void add(const Row &row) { m_rows.append(row); }
 
     int m_runs;
     bool m_quick;
+    QStringList m_cases;
     DovecotServer m_server;
     QTemporaryDir m_scratch;
     Mailbox m_small;
@@ -248,8 +295,15 @@ private:
     Mailbox m_keywordBox;
     Mailbox m_stream;
     Mailbox m_retrieve;
+    Mailbox m_latency300;
+    Mailbox m_latency100;
+    Mailbox m_latency50;
+    Mailbox m_midMessages;
+    Mailbox m_bigMessages;
+    QList<Result> m_largeScans;  // case 2's scans of the largest mailbox, for case 8
     QList<Row> m_rows;
     QStringList m_notes;
+    QString m_latencyTable;
 };
 
 bool Driver::setUp()
@@ -263,11 +317,26 @@ bool Driver::setUp()
     m_keywordBox = {u"keywords"_s, 200};
     m_stream = {u"stream"_s, 1};
     m_retrieve = {u"retrieve"_s, 1};
+    m_latency300 = {u"lat300"_s, m_quick ? 60 : 300};
+    m_latency100 = {u"lat100"_s, m_quick ? 20 : 100};
+    m_latency50 = {u"lat50"_s, m_quick ? 10 : 50};
+    // 50 messages of 1 MB and 50 of 20 MB, written only when case 8 runs.
+    m_midMessages = {u"mid50"_s, m_cases.contains(u"8"_s) ? (m_quick ? 10 : 50) : 0};
+    m_bigMessages = {u"big50"_s, m_cases.contains(u"8"_s) ? (m_quick ? 5 : 50) : 0};
 
     QElapsedTimer fill;
     fill.start();
-    for (const Mailbox *box : {&m_small, &m_large, &m_keywordBox, &m_stream, &m_retrieve})
+    for (const Mailbox *box : {&m_small, &m_large, &m_keywordBox, &m_stream, &m_retrieve, &m_latency300,
+                               &m_latency100, &m_latency50, &m_midMessages, &m_bigMessages})
         m_server.addUser(box->user, kPassword);
+    for (const Mailbox *box : {&m_latency300, &m_latency100, &m_latency50}) {
+        for (int n = 1; n <= box->count; ++n)
+            m_server.addMessage(box->user, smallMessage(n));
+    }
+    for (int n = 1; n <= m_midMessages.count; ++n)
+        m_server.addMessage(m_midMessages.user, bigMessage(1LL << 20, "mid " + QByteArray::number(n)));
+    for (int n = 1; n <= m_bigMessages.count; ++n)
+        m_server.addMessage(m_bigMessages.user, bigMessage(20LL << 20, "big " + QByteArray::number(n)));
     for (int n = 1; n <= m_small.count; ++n)
         m_server.addMessage(m_small.user, smallMessage(n));
     for (int n = 1; n <= m_large.count; ++n)
@@ -287,7 +356,8 @@ bool Driver::setUp()
     // The first session of a mailbox builds Dovecot's index; that is the
     // server's cost, measured here once and kept out of the cases.
     QStringList warm;
-    for (const Mailbox *box : {&m_small, &m_large, &m_keywordBox, &m_stream, &m_retrieve}) {
+    for (const Mailbox *box : {&m_small, &m_large, &m_keywordBox, &m_stream, &m_retrieve, &m_latency300,
+                               &m_latency100, &m_latency50, &m_midMessages, &m_bigMessages}) {
         const auto r = runWorker(u"python3"_s, peerArgs(u"warm"_s, *box));
         if (!r || int(r->value(u"messages"_s)) != box->count) {
             note(u"warm-up of %1 failed"_s.arg(box->user));
@@ -315,6 +385,7 @@ void Driver::scanCases()
     for (int run = 0; run < largeRuns; ++run) {
         if (auto r = runWorker(scan, account(m_large)))
             oursLarge << *r;
+        m_largeScans = oursLarge;
         if (auto r = runWorker(u"python3"_s, peerArgs(u"scan"_s, m_large)))
             peerLarge << *r;
     }
@@ -450,6 +521,136 @@ void Driver::idleCase()
          u"<= 1 %"_s, verdict(o <= 1.0, o)});
 }
 
+void Driver::latencyCase()
+{
+    // Round trips of 0 (straight to the server), 20, 60 and 120 ms. The
+    // clients that pay a round trip per command get fewer messages (and one
+    // run) over a slow link; their time is also given scaled to the mailbox.
+    const QString scan = benchBinary(u"bench_scan"_s);
+    const int fastRuns = qMax(1, qMin(m_runs, 3));
+    struct Point
+    {
+        int rtt = 0;
+        double measured = std::nan("");
+        QList<Result> ours, reference, oursOld, poplib;
+        int slowMessages = 0;
+        int slowRuns = 0;
+    };
+    QList<Point> points;
+    for (const int rtt : {0, 20, 60, 120}) {
+        Point point;
+        point.rtt = rtt;
+        LatencyProxy proxy;
+        quint16 port = m_server.port();
+        if (rtt > 0) {
+            if (!proxy.start(m_server.address(), m_server.port(), rtt / 2)) {
+                note(u"  the latency proxy did not start"_s);
+                continue;
+            }
+            port = proxy.port();
+        }
+        if (auto r = runWorker(u"python3"_s, {peerScript(), u"rtt"_s, m_server.address(), QString::number(port), u"9"_s}))
+            point.measured = r->value(u"seconds"_s) * 1000.0;
+        const Mailbox &slow = rtt == 0 ? m_small : rtt <= 20 ? m_latency300 : rtt <= 60 ? m_latency100 : m_latency50;
+        point.slowMessages = slow.count;
+        point.slowRuns = rtt == 0 ? fastRuns : 1;
+        note(u"case 7: RTT %1 ms (measured %2 ms): %3 msgs x %4 runs, per-message clients %5 msgs x %6 runs"_s.arg(rtt)
+                 .arg(fixed(point.measured, 1)).arg(m_small.count).arg(fastRuns).arg(slow.count).arg(point.slowRuns));
+        for (int run = 0; run < fastRuns; ++run) {
+            if (auto r = runWorker(scan, account(m_small, port)))
+                point.ours << *r;
+            if (auto r = runWorker(u"python3"_s, peerArgs(u"window"_s, m_small, port) << u"0"_s))
+                point.reference << *r;
+        }
+        for (int run = 0; run < point.slowRuns; ++run) {
+            if (auto r = runWorker(scan, account(slow, port) << u"--no-prefetch"_s))
+                point.oursOld << *r;
+            if (auto r = runWorker(u"python3"_s, peerArgs(u"exchanges"_s, slow, port)))
+                point.poplib << *r;
+        }
+        points.append(point);
+    }
+
+    const int count = m_small.count;
+    const auto scaled = [count](const QList<Result> &results, int messages) {
+        return medianOf(results, u"seconds"_s) * double(count) / double(messages);
+    };
+    m_latencyTable = u"| RTT (measured) | Quellmail, prefetching | Quellmail, per-message exchanges | poplib, same "
+                     "exchanges | Pipelined reference | Quellmail / reference | Quellmail / poplib |\n"
+                     "|---|---:|---:|---:|---:|---:|---:|\n"_s;
+    for (const Point &p : points) {
+        const double ours = medianOf(p.ours, u"seconds"_s);
+        const double reference = medianOf(p.reference, u"seconds"_s);
+        const double old = medianOf(p.oursOld, u"seconds"_s);
+        const double poplib = medianOf(p.poplib, u"seconds"_s);
+        const QString slowCell = p.slowMessages == count ? u"%1"_s : u"%1 for %2 msgs (%3 scaled)"_s;
+        const auto slow = [&](double t, const QList<Result> &results) {
+            return p.slowMessages == count ? fixed(t, 2)
+                                           : slowCell.arg(fixed(t, 2)).arg(p.slowMessages).arg(fixed(scaled(results, p.slowMessages), 1));
+        };
+        m_latencyTable += u"| %1 ms (%2) | %3 | %4 | %5 | %6 | %7 | %8 |\n"_s.arg(p.rtt)
+                              .arg(fixed(p.measured, 1), fixed(ours, 2), slow(old, p.oursOld), slow(poplib, p.poplib),
+                                   fixed(reference, 2), fixed(ours / reference, 2),
+                                   fixed(ours / scaled(p.poplib, p.slowMessages), 3));
+        if (p.rtt == 0) {
+            const double ratio = ours / old;
+            add({u"7. Scan, %1 msgs, RTT 0, prefetching vs per-message exchanges (s)"_s.arg(count), fixed(ours, 3),
+                 fixed(old, 3), fixed(ratio, 2), u"ratio <= 1.0"_s, verdict(ratio <= 1.0, ratio)});
+        }
+        if (p.rtt == 60) {
+            const double vsReference = ours / reference;
+            add({u"7. Scan, %1 msgs, RTT 60 ms, vs fully pipelined client (s)"_s.arg(count), fixed(ours, 3),
+                 fixed(reference, 3), fixed(vsReference, 2), u"ratio <= 3"_s, verdict(vsReference <= 3.0, vsReference)});
+            const double popScaled = scaled(p.poplib, p.slowMessages);
+            const double vsPoplib = ours / popScaled;
+            add({u"7. Scan, %1 msgs, RTT 60 ms, vs poplib per-message exchanges (s, poplib scaled from %2 msgs)"_s
+                     .arg(count).arg(p.slowMessages),
+                 fixed(ours, 3), fixed(popScaled, 1), fixed(vsPoplib, 3), u"ratio <= 0.05"_s,
+                 verdict(vsPoplib <= 0.05, vsPoplib)});
+        }
+        if (p.rtt == 20 || p.rtt == 120) {
+            add({u"7. Scan, %1 msgs, RTT %2 ms, vs fully pipelined client (s)"_s.arg(count).arg(p.rtt), fixed(ours, 3),
+                 fixed(reference, 3), fixed(ours / reference, 2), u""_s, u""_s});
+        }
+    }
+}
+
+void Driver::prefetchMemoryCase()
+{
+    const QString scan = benchBinary(u"bench_scan"_s);
+    if (m_largeScans.isEmpty()) {
+        note(u"case 8: scan of %1 messages"_s.arg(m_large.count));
+        if (auto r = runWorker(scan, account(m_large)))
+            m_largeScans << *r;
+    }
+    const double large = medianOf(m_largeScans, u"peak_growth_kb"_s) / 1024.0;
+    add({u"8. Peak memory growth, scan of %1 msgs with prefetching (MB)"_s.arg(m_large.count), fixed(large, 1), u""_s,
+         u""_s, u"< 16 MB"_s, verdict(large < 16.0, large)});
+
+    // Prefetching holds at most its budget beyond what the scan holds
+    // without it: messages of 1 MB (four fit the budget) and of 20 MB
+    // (beyond it: each is fetched as without the mode).
+    const int runs = qMax(1, qMin(m_runs, 2));
+    const double budget = 4.0;
+    for (const Mailbox *box : {&m_midMessages, &m_bigMessages}) {
+        const int mb = box == &m_midMessages ? 1 : 20;
+        QList<Result> on, off;
+        note(u"case 8: scan of %1 messages of %2 MB, with and without prefetching, %3 runs"_s.arg(box->count).arg(mb).arg(runs));
+        for (int run = 0; run < runs; ++run) {
+            if (auto r = runWorker(scan, account(*box)))
+                on << *r;
+            if (auto r = runWorker(scan, account(*box) << u"--no-prefetch"_s))
+                off << *r;
+        }
+        const double withMode = medianOf(on, u"peak_growth_kb"_s) / 1024.0;
+        const double without = medianOf(off, u"peak_growth_kb"_s) / 1024.0;
+        const double added = withMode - without;
+        add({u"8. Peak memory growth, scan of %1 msgs of %2 MB, prefetching vs without (MB)"_s.arg(box->count).arg(mb),
+             fixed(withMode, 1), fixed(without, 1), (added >= 0 ? u"+"_s : QString()) + fixed(added, 1),
+             u"difference <= %1 MB (budget)"_s.arg(budget), verdict(added <= budget, added)});
+    }
+}
+
 QString Driver::table() const
 {
     QString text;
@@ -459,9 +660,18 @@ QString Driver::table() const
     text += u'\n';
     text += u"Peers: case 1 and 2 Python poplib (UIDL n, TOP n 0, LIST n, RETR n per message, one connection); "
             "case 3 our own 1-keyword scan; case 4 curl pop3://; case 5 poplib RETR; case 6 poplib waiting for "
-            "a greeting. Medians of %1 runs (%2 for the largest mailbox).\n"_s
+            "a greeting; case 7 the same scan without prefetching, poplib doing its exchanges (UIDL n, LIST n, "
+            "RETR n) and a fully pipelined raw client (one UIDL, one LIST, every RETR sent at once); case 8 the "
+            "same scan without prefetching. Medians of %1 runs (%2 for the largest mailbox and in case 7).\n"_s
                 .arg(m_runs)
                 .arg(qMax(1, qMin(m_runs, 3)));
+    if (!m_latencyTable.isEmpty()) {
+        text += u"\nCase 7 side by side: whole scan from login to QUIT through a proxy that delays each direction "
+                "by half the round trip (RTT 0 is the server itself). The per-message clients pay a round trip "
+                "per command, so over a slow link they walk a smaller mailbox in one run; their time is also "
+                "shown scaled to %1 messages.\n\n"_s.arg(m_small.count)
+            + m_latencyTable;
+    }
     for (const QString &n : m_notes)
         text += u'\n' + n + u'\n';
     return text;
@@ -479,7 +689,7 @@ int main(int argc, char **argv)
     const QCommandLineOption quickOption(u"quick"_s, u"small mailboxes, for trying the driver"_s);
     const QCommandLineOption outputOption(u"output"_s, u"also write the table to this file"_s, u"file"_s);
     const QCommandLineOption casesOption(u"cases"_s, u"cases to run, e.g. 1,3,6 (default all)"_s, u"list"_s,
-                                         u"1,2,3,4,5,6"_s);
+                                         u"1,2,3,4,5,6,7,8"_s);
     const QCommandLineOption serveOption(u"serve"_s, u"only fill and start the server, print its port and "
                                                       "mailboxes, and keep it until stdin ends (for profiling)"_s);
     parser.addOptions({runsOption, quickOption, outputOption, casesOption, serveOption});
@@ -488,7 +698,7 @@ int main(int argc, char **argv)
 
     QElapsedTimer total;
     total.start();
-    Driver driver(qMax(1, parser.value(runsOption).toInt()), parser.isSet(quickOption));
+    Driver driver(qMax(1, parser.value(runsOption).toInt()), parser.isSet(quickOption), cases);
     if (!driver.setUp())
         return 1;
     if (parser.isSet(serveOption)) {
@@ -508,6 +718,10 @@ int main(int argc, char **argv)
         driver.retrieveCase();
     if (cases.contains(u"6"_s))
         driver.idleCase();
+    if (cases.contains(u"7"_s))
+        driver.latencyCase();
+    if (cases.contains(u"8"_s))
+        driver.prefetchMemoryCase();
 
     const QString header = u"Run %1 on %2 (%3 cores), %4; whole run %5 s.\n\n"_s.arg(
         QDateTime::currentDateTimeUtc().toString(u"yyyy-MM-dd HH:mm 'UTC'"_s), cpuModel(),

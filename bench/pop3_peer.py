@@ -4,6 +4,9 @@ connection, doing the same POP3 exchanges as the program.
 
   pop3_peer.py warm HOST PORT USER PASSWORD      whole-mailbox UIDL and LIST
   pop3_peer.py scan HOST PORT USER PASSWORD      UIDL n, TOP n 0, LIST n, RETR n for every n
+  pop3_peer.py exchanges HOST PORT USER PASSWORD UIDL n, LIST n, RETR n for every n (the scan's
+                                                 exchanges without prefetching)
+  pop3_peer.py rtt HOST PORT N                   median round trip of N CAPA commands (seconds)
   pop3_peer.py retr HOST PORT USER PASSWORD N    RETR N
   pop3_peer.py idle SECONDS                      a wait on a silent server of its own
   pop3_peer.py window HOST PORT USER PASSWORD W  one UIDL and one LIST, then every RETR
@@ -53,6 +56,32 @@ def scan(host, port, user, password):
         size += octets
     box.quit()
     result(seconds=time.perf_counter() - start, messages=count, bytes=size)
+
+
+def exchanges(host, port, user, password):
+    start = time.perf_counter()
+    box = login(host, port, user, password)
+    count, _ = box.stat()
+    size = 0
+    for n in range(1, count + 1):
+        box.uidl(n)
+        box.list(n)
+        _, lines, octets = box.retr(n)
+        size += octets
+    box.quit()
+    result(seconds=time.perf_counter() - start, messages=count, bytes=size)
+
+
+def rtt(host, port, count):
+    box = poplib.POP3(host, int(port), timeout=60)
+    times = []
+    for _ in range(int(count)):
+        start = time.perf_counter()
+        box.capa()
+        times.append(time.perf_counter() - start)
+    box.quit()
+    times.sort()
+    result(seconds=times[len(times) // 2])
 
 
 def retr(host, port, user, password, number):
@@ -149,8 +178,8 @@ def idle(seconds):
 
 
 def main(argv):
-    modes = {"warm": (warm, 4), "scan": (scan, 4), "retr": (retr, 5), "idle": (idle, 1),
-             "window": (window, 5)}
+    modes = {"warm": (warm, 4), "scan": (scan, 4), "exchanges": (exchanges, 4), "retr": (retr, 5),
+             "idle": (idle, 1), "window": (window, 5), "rtt": (rtt, 3)}
     if len(argv) < 2 or argv[1] not in modes or len(argv) - 2 != modes[argv[1]][1]:
         print(__doc__, file=sys.stderr)
         return 2

@@ -4,12 +4,17 @@
 // the process's peak memory grew while it ran.
 //
 // bench_scan --port P --user U --password W [--host H] [--keywords N]
-//            [--whitelist N] [--blacklist N]
+//            [--whitelist N] [--blacklist N] [--no-prefetch]
+//
+// --no-prefetch keeps the control's prefetching off whatever the scan asks
+// for, so that the per-message exchanges can be measured beside it.
 
 #include "bench/benchsupport.h"
+#include "platform/automation/dispatch.h"
 #include "ui/frmmain.h"
 #include "platform/messagebox/messagebox.h"
 #include "scan/module_scan.h"
+#include "pop3/include/tarnpostctl.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -47,6 +52,37 @@ bool writeFile(const QString &path, const QByteArray &bytes)
     return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(bytes) == bytes.size();
 }
 
+// Stands between the window and its control and passes every call on, except
+// that the prefetching mode stays off.
+class WithoutPrefetch final : public QObject, public Automation::AutomationObject
+{
+    Q_OBJECT
+    Q_INTERFACES(Automation::AutomationObject)
+
+public:
+    explicit WithoutPrefetch(Automation::AutomationObject *control)
+        : m_control(control)
+    {
+    }
+    QString classId() const override { return m_control->classId(); }
+    QList<Automation::MemberInfo> typeInfo() const override { return m_control->typeInfo(); }
+    Automation::InvokeResult invoke(qint32 memberId, Automation::InvokeKind kind, QVariantList &args,
+                                    QVariant *result) override
+    {
+        if (memberId == Tarnpostctl::DispIdPrefetch && kind == Automation::InvokeKind::PropertyPut)
+            args = QVariantList{false};
+        return m_control->invoke(memberId, kind, args, result);
+    }
+    void advise(Automation::EventSink *sink) override { m_control->advise(sink); }
+    void initNew() override { m_control->initNew(); }
+    void load(const Automation::PropertyBag &bag) override { m_control->load(bag); }
+    void save(Automation::PropertyBag &bag) const override { m_control->save(bag); }
+    QWidget *widget() override { return m_control->widget(); }
+
+private:
+    Automation::AutomationObject *m_control;
+};
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -61,7 +97,8 @@ int main(int argc, char **argv)
     const QCommandLineOption keywordsOption(u"keywords"_s, u"keyword entries"_s, u"n"_s, u"20"_s);
     const QCommandLineOption whitelistOption(u"whitelist"_s, u"whitelist entries"_s, u"n"_s, u"20"_s);
     const QCommandLineOption blacklistOption(u"blacklist"_s, u"blacklist entries"_s, u"n"_s, u"20"_s);
-    parser.addOptions({keywordsOption, whitelistOption, blacklistOption});
+    const QCommandLineOption noPrefetchOption(u"no-prefetch"_s, u"keep the control's prefetching off"_s);
+    parser.addOptions({keywordsOption, whitelistOption, blacklistOption, noPrefetchOption});
     parser.process(app);
 
     QTemporaryDir folder;
@@ -92,6 +129,12 @@ int main(int argc, char **argv)
     for (QCheckBox *rule : {form->checkwhitelist(), form->checkblacklist(), form->checkspamcop(),
                             form->checkkeywords()})
         rule->setCheckState(Qt::Checked);
+    QObject *const control = form->Tarnpost1().qobject();
+    std::unique_ptr<WithoutPrefetch> withoutPrefetch;
+    if (parser.isSet(noPrefetchOption)) {
+        withoutPrefetch = std::make_unique<WithoutPrefetch>(form->Tarnpost1().object());
+        form->Tarnpost1().reset(withoutPrefetch.get());
+    }
     form->Tarnpost1().setPOPPort(parser.value(account.port).toInt());
     form->txttotalemailsever()->setText(u"0"_s);
     form->txtEmailsBlockedCount()->setText(u"0"_s);
@@ -105,6 +148,8 @@ int main(int argc, char **argv)
     ScanMailboxes(*form);
     const double seconds = double(wall.nsecsElapsed()) / 1e9;
     const long peakAfter = Bench::peakRssKb();
+    // The window deletes its own control when it goes.
+    form->Tarnpost1().reset(control);
 
     const double scanned = form->txttotalemailsever()->text().toDouble();
     const double blocked = form->txtEmailsBlockedCount()->text().toDouble();
@@ -120,3 +165,5 @@ int main(int argc, char **argv)
                         {"peak_kb", double(peakAfter)}});
     return scanned > 0 ? 0 : 1;
 }
+
+#include "scan_worker.moc"

@@ -143,6 +143,8 @@ QString Tarnpost::ErrorText() const
 void Tarnpost::Connect()
 {
     subdebuglog(u"start connect"_s);
+    if (m_peerClosed)
+        subapplyclose();
     intpropertyerror = 0;
 
     if (wsk1->state() == SocketAdapter::StateConnected) {
@@ -339,6 +341,16 @@ void Tarnpost::Disconnect()
 {
     subdebuglog(u"start disconnect"_s);
     intpropertyerror = 0;
+    // A session whose server has gone while prefetched replies were held
+    // ends here: its QUIT cannot be answered.
+    const bool lostUnseen = m_peerClosed && intpropertystatus == 1;
+    if (m_peerClosed)
+        subapplyclose();
+    if (m_pipeStarted) {
+        // Nothing that arrives from now on is kept.
+        m_pipeEnding = true;
+        subdropprefetched(std::numeric_limits<qint32>::max());
+    }
     if (wsk1->state() == SocketAdapter::StateConnected) {
         const QString reply = funSendDataForSingleLineResponse(*wsk1, u"QUIT"_s, m_POPTimeout);
         const bool refused = m_replyRefused;  // over a cap: Error says so already
@@ -355,6 +367,8 @@ void Tarnpost::Disconnect()
         // caller must be able to tell. Set after the wait, which a close clears.
         if (!refused && !reply.startsWith("+OK"_L1))
             subquitunanswered(reply);
+    } else if (lostUnseen) {
+        subquitunanswered(QString());
     }
     subresetvaluesondisconnect();
     subdebuglog(u"end disconnect"_s);
@@ -387,6 +401,7 @@ void Tarnpost::subcloseconnection(SocketAdapter &socket)
 void Tarnpost::subresetvaluesondisconnect()
 {
     subdebuglog(u"start subresetvaluesondisconnect"_s);
+    subpipelinereset();
     intpropertystatus = 0;
     m_ConnectResponse.clear();
     subresetmsgvalues();

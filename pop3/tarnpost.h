@@ -5,16 +5,20 @@
 
 #include "pop3/tarnpostctl_export.h"
 #include "platform/automation/dispatch.h"
+#include "pop3/replypipeline.h"
 #include "pop3/streamframer.h"
 #include "pop3/include/tarnpostctl.h"
 
 #include <QByteArray>
 #include <QElapsedTimer>
+#include <QSet>
 #include <QString>
 #include <QWidget>
 
 #include <functional>
+#include <map>
 #include <memory>
+#include <optional>
 
 class QFile;
 class QLabel;
@@ -54,6 +58,12 @@ public:
     // left on the server with ErrorMessageTooLarge.
     qint32 MaxMessageSize() const { return m_MaxMessageSize; }
     bool setMaxMessageSize(qint32 value);
+    // Prefetching (off by default, not persisted): at a session's first
+    // message the whole UIDL and LIST tables are fetched, and RETR for the
+    // messages that follow is sent ahead within PrefetchBudget bytes.
+    bool Prefetch() const { return m_Prefetch; }
+    void setPrefetch(bool value) { m_Prefetch = value; }
+    static constexpr qint64 PrefetchBudget = 4 * 1024 * 1024;
     qint16 POPTimeout() const { return m_POPTimeout; }
     void setPOPTimeout(qint16 value) { m_POPTimeout = value; }
     QString ConnectResponse() const { return m_ConnectResponse; }
@@ -182,6 +192,35 @@ private:
     static qint32 funleadingnumber(const QString &text);
     static bool funisblank(const QString &text);
 
+    // ---- Prefetching (tarnpostprefetch.cpp) ----
+    enum class PipeEnd { Done, Timeout, Closed, Broken };
+    // CAPA, then the UIDL and LIST tables; false when a reply went over a cap.
+    bool funpipelinestart();
+    // A command of a prefetching session, sent behind those already out; its
+    // reply in the form a single wait gives it. Nothing when no reply is
+    // outstanding: then the command goes out as without the mode.
+    std::optional<QString> funpipelinecommand(const QString &command, bool multiLine, qint64 sizeHint,
+                                              const QString &where);
+    QString funpipelineresult(quint64 id, bool multiLine, const QString &where, qint32 message = 0,
+                              QByteArray *raw = nullptr);
+    ReplyPipeline::Reply funpipelinewait(quint64 id, qint32 message, PipeEnd &end);
+    // Waits until every command sent has its reply (Done) or the session ended.
+    PipeEnd funpipelinedrain();
+    void subpipelineread(bool waiting);
+    void subpipelinecollect();
+    void subprefetch();
+    void subdropprefetched(qint32 below, qint32 only = 0);
+    void subdropcurrentreply();
+    // The current message's reply when it was sent ahead (or taken already).
+    bool funtakeprefetched(QString &reply, QByteArray *raw);
+    bool funwriteprefetched(const QString &path, QString &status);
+    bool funtableuid(qint32 number, QString &uid) const;
+    bool funtablesize(qint32 number);
+    void subindextable(const QByteArray &table, bool uids);
+    void subcheckclose();
+    void subapplyclose();
+    void subpipelinereset();
+
     // ---- Debug log ----
     void subdebuglog(const QString &text);
     QString fungetsocketstate() const;
@@ -262,6 +301,31 @@ private:
     bool blnNoSuchMsg = false;
     qint64 m_listedSize = -1;  // LIST size of the selected message, -1 until known
     qint32 m_MaxMessageSize = DefaultMaxMessageSize;
+
+    // Prefetching
+    bool m_Prefetch = false;
+    bool m_pipeTried = false;    // this session's tables were asked for
+    bool m_pipeStarted = false;  // the session's commands go through m_pipe
+    bool m_pipeEnding = false;   // QUIT is on its way: nothing more is kept
+    bool m_pipeWaiting = false;
+    bool m_pipeDirect = false;  // a command is answered as without the mode
+    bool m_serverPipelining = false;
+    // The server closed while replies that arrived were still to be taken:
+    // the session ends when the caller needs the connection again.
+    bool m_peerClosed = false;
+    ReplyPipeline m_pipe;
+    std::optional<ReplyPipeline::Reply> m_pipeReply;     // of the command being waited for
+    std::map<qint32, ReplyPipeline::Reply> m_prefetched;  // arrived RETR replies by message
+    qint64 m_prefetchedBytes = 0;                         // held in m_prefetched
+    qint64 m_budgetUsed = 0;  // RETRs sent ahead and not yet taken or dropped
+    qint32 m_nextPrefetch = 1;
+    QByteArray m_uidTable;
+    QList<qint32> m_uidLine;  // where each message's line starts in m_uidTable, -1 when missing
+    QList<qint64> m_listSize;  // LIST size of each message; kNoSize when missing
+    QSet<qint32> m_touched;  // messages DELE went out for since the last RSET
+    QByteArray m_currentReply;  // the current message's prefetched reply, once taken
+    qint32 m_currentReplyMessage = 0;
+    qint64 m_currentReplyCost = 0;  // its part of m_budgetUsed
 };
 
 } // namespace Tarnpostctl

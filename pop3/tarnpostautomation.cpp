@@ -131,6 +131,8 @@ QList<MemberInfo> buildMemberTable()
               u"Sets/Returns the security of the connection: 0 clear text, 1 TLS from the first byte, 2 clear text upgraded with STLS (required)."_s);
     readWrite(DispIdMaxMessageSize, u"MaxMessageSize"_s, QMetaType::Int,
               u"Sets/Returns the largest message, in bytes, that is retrieved; a larger one is left on the server."_s);
+    readWrite(DispIdPrefetch, u"Prefetch"_s, QMetaType::Bool,
+              u"Sets/Returns whether the following messages are fetched ahead while the current one is worked on."_s);
     return table;
 }
 
@@ -366,6 +368,7 @@ InvokeResult Tarnpost::invokeProperty(qint32 memberId, InvokeKind kind, QVariant
         case DispIdDebugFile: value = DebugFile(); break;
         case DispIdPOPSecurity: value = QVariant::fromValue<qint16>(POPSecurity()); break;
         case DispIdMaxMessageSize: value = QVariant::fromValue<qint32>(MaxMessageSize()); break;
+        case DispIdPrefetch: value = Prefetch(); break;
         default: return {InvokeStatus::UnknownMember, u"Unknown property %1"_s.arg(memberId)};
         }
         if (result)
@@ -422,11 +425,15 @@ InvokeResult Tarnpost::invokeProperty(qint32 memberId, InvokeKind kind, QVariant
         setMaxMessageSize(qint32(size.number));
         return {};
     }
-    case DispIdDebugMode: {
+    case DispIdDebugMode:
+    case DispIdPrefetch: {
         const std::optional<bool> on = toBoolean(value);
         if (!on)
             return {InvokeStatus::TypeMismatch, u"Type mismatch"_s};
-        setDebugMode(*on);
+        if (memberId == DispIdDebugMode)
+            setDebugMode(*on);
+        else
+            setPrefetch(*on);
         return {};
     }
     case DispIdVersion:
@@ -615,6 +622,8 @@ QString Tarnpost::GetStringValueOfProperty(QString &strPropertyToReturn)
         value = QString::number(POPSecurity());
     else if (key == "MAXMESSAGESIZE"_L1)
         value = QString::number(MaxMessageSize());
+    else if (key == "PREFETCH"_L1)
+        value = Prefetch() ? u"True"_s : u"False"_s;
 
     // Cleared after the read: asking for "Error" returns the code that was current.
     subdebuglog(u"start GetStringValueOfProperty"_s);

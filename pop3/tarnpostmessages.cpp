@@ -36,6 +36,12 @@ void Tarnpost::SetCurrentMsg(qint16 &intMsgNumber)
     subdebuglog(u"start setcurrentmsg"_s);
     m_MsgContents.clear();
     intpropertyerror = 0;
+    if (m_peerClosed) {
+        // The server has gone: once nothing that arrived is wanted any more,
+        // the session is seen to be over.
+        subdropprefetched(intMsgNumber == 0 ? m_MsgNumber : intMsgNumber);
+        subcheckclose();
+    }
     const qint16 previous = m_MsgNumber;
 
     if (intpropertystatus != 1) {
@@ -54,18 +60,33 @@ void Tarnpost::SetCurrentMsg(qint16 &intMsgNumber)
         intpropertyerror = 20;
         m_MsgNumber = previous;
     } else {
-        const QString reply = funSendDataForSingleLineResponse(*wsk1, "UIDL "_L1 + QString::number(n), m_POPTimeout);
-        if (m_replyRefused) {
-            // Over a cap: Error tells why and the session is closed.
+        // A prefetching session fetches its tables at its first message.
+        if (m_Prefetch && !m_pipeTried && !funpipelinestart()) {
             subdebuglog(u"end setcurrentmsg"_s);
             return;
         }
-        if (isSuccess(reply)) {
-            m_MsgUniqueID = cutReplyField(reply);
-        } else {
-            intpropertyerror = 21;
-            strLastErrorReply = reply;
+        QString uid;
+        if (m_pipeStarted) {
+            subdropprefetched(n);
+            subdropcurrentreply();
         }
+        if (funtableuid(n, uid)) {
+            m_MsgUniqueID = uid;
+        } else {
+            const QString reply = funSendDataForSingleLineResponse(*wsk1, "UIDL "_L1 + QString::number(n), m_POPTimeout);
+            if (m_replyRefused) {
+                // Over a cap: Error tells why and the session is closed.
+                subdebuglog(u"end setcurrentmsg"_s);
+                return;
+            }
+            if (isSuccess(reply)) {
+                m_MsgUniqueID = cutReplyField(reply);
+            } else {
+                intpropertyerror = 21;
+                strLastErrorReply = reply;
+            }
+        }
+        subprefetch();
     }
 
     switch (intpropertyerror) {
@@ -143,6 +164,11 @@ QString Tarnpost::MsgHeaders()
 void Tarnpost::subRetrieveSize()
 {
     subdebuglog(u"start subRetrieveSize"_s);
+    if (funtablesize(m_MsgNumber)) {
+        blnSizeRetrieved = true;
+        subdebuglog(u"end subRetrieveSize"_s);
+        return;
+    }
     const QString reply = funSendDataForSingleLineResponse(*wsk1, "LIST "_L1 + QString::number(m_MsgNumber), m_POPTimeout);
     if (isSuccess(reply)) {
         lngSizeInOctets = funleadingnumber(cutReplyField(reply));
@@ -222,11 +248,15 @@ void Tarnpost::RetrieveCurrentMsg()
             return;
         }
         blnReportReadStatus = true;
-        m_replySize = m_listedSize;
-        // Room for the whole reply at once: a large message is not copied while it grows.
-        if (m_listedSize > 0)
-            strDataBuffer.reserve(strDataBuffer.size() + m_listedSize + MaxReplyLine);
-        QString reply = funSendDataForMultiLineResponse(*wsk1, "RETR "_L1 + QString::number(m_MsgNumber), m_POPTimeout);
+        QString reply;
+        if (!m_pipeStarted || !funtakeprefetched(reply, nullptr)) {
+            m_replySize = m_listedSize;
+            // Room for the whole reply at once: a large message is not copied while it grows.
+            if (m_listedSize > 0
+                && (!m_pipeStarted || !m_serverPipelining || m_pipe.isEmpty() || m_listedSize > PrefetchBudget))
+                strDataBuffer.reserve(strDataBuffer.size() + m_listedSize + MaxReplyLine);
+            reply = funSendDataForMultiLineResponse(*wsk1, "RETR "_L1 + QString::number(m_MsgNumber), m_POPTimeout);
+        }
         if (m_replyRefused) {
             blnReportReadStatus = false;
             subdebuglog(u"end retrievecurrentmsg"_s);
@@ -257,6 +287,7 @@ void Tarnpost::RetrieveCurrentMsg()
     }
     if (intpropertyerror == 23 || intpropertyerror == 24 || intpropertyerror == 25)
         subcloseconnection(*wsk1);
+    subprefetch();
     subdebuglog(u"end retrievecurrentmsg"_s);
 }
 
@@ -314,8 +345,12 @@ void Tarnpost::WriteCurrentMsgToFile(QString &strFileToWriteTo)
         }
         strStreamFileName = strFileToWriteTo;
         blnReportReadStatus = true;
-        m_replySize = m_listedSize;
-        const QString status = funSendDataForStreamingToAFile(*wsk1, "RETR "_L1 + QString::number(m_MsgNumber), m_POPTimeout);
+        QString status;
+        // A message that arrived ahead is written as it came.
+        if (!m_pipeStarted || !funwriteprefetched(strFileToWriteTo, status)) {
+            m_replySize = m_listedSize;
+            status = funSendDataForStreamingToAFile(*wsk1, "RETR "_L1 + QString::number(m_MsgNumber), m_POPTimeout);
+        }
         if (m_replyRefused) {
             blnReportReadStatus = false;
             subdebuglog(u"end WriteCurrentMsgToFile"_s);
@@ -356,7 +391,15 @@ void Tarnpost::subsessioncommand(const QString &command, qint16 refusedError, qi
 void Tarnpost::DeleteCurrentMsg()
 {
     subdebuglog(u"start deletecurrentmessage"_s);
-    subsessioncommand("DELE "_L1 + QString::number(m_MsgNumber), 26, 27);
+    const qint16 number = m_MsgNumber;
+    const bool piped = m_pipeStarted;
+    subsessioncommand("DELE "_L1 + QString::number(number), 26, 27);
+    if (piped && m_pipeStarted) {
+        // Whatever the answer, the message may be gone: from now on it is
+        // asked for as without the mode, and what came ahead for it is dropped.
+        m_touched.insert(number);
+        subdropprefetched(0, number);
+    }
     subdebuglog(u"end deletecurrentmessage"_s);
 }
 
@@ -364,6 +407,8 @@ void Tarnpost::ResetDeletedMsgs()
 {
     subdebuglog(u"start resetdeletedmessages"_s);
     subsessioncommand(u"RSET"_s, 28, 29);
+    if (m_pipeStarted && intpropertyerror == 0)
+        m_touched.clear();
     subdebuglog(u"end resetdeletedmessages"_s);
 }
 

@@ -5,6 +5,7 @@
 
 #include <QCoreApplication>
 #include <QFile>
+#include <QScopedValueRollback>
 #include <QTimer>
 
 #include <cmath>
@@ -111,6 +112,12 @@ QString Tarnpost::subrefusereply(const QString &where)
 
 QString Tarnpost::funSendDataForSingleLineResponse(SocketAdapter &socket, const QString &strCommand, qint16 &intTimeout)
 {
+    if (m_pipeStarted && !m_pipeDirect) {
+        if (std::optional<QString> answer = funpipelinecommand(strCommand, false, -1, u"funSendDataForSingleLineResponse"_s))
+            return *answer;
+        const QScopedValueRollback direct(m_pipeDirect, true);
+        return funSendDataForSingleLineResponse(socket, strCommand, intTimeout);
+    }
     subdebuglog(u"start funSendDataForSingleLineResponse"_s);
     blnStreamToFile = false;
     subclosestreamfile();
@@ -142,6 +149,16 @@ QString Tarnpost::funSendDataForSingleLineResponse(SocketAdapter &socket, const 
 
 QString Tarnpost::funSendDataForMultiLineResponse(SocketAdapter &socket, const QString &strCommand, qint16 &intTimeout)
 {
+    if (m_pipeStarted && !m_pipeDirect) {
+        const qint64 sizeHint = m_replySize;
+        if (std::optional<QString> answer = funpipelinecommand(strCommand, true, sizeHint, u"funSendDataForMultiLineResponse"_s)) {
+            m_replySize = -1;
+            return *answer;
+        }
+        m_replySize = sizeHint;
+        const QScopedValueRollback direct(m_pipeDirect, true);
+        return funSendDataForMultiLineResponse(socket, strCommand, intTimeout);
+    }
     subdebuglog(u"start funSendDataForMultiLineResponse"_s);
     blnStreamToFile = false;
     subclosestreamfile();
@@ -196,6 +213,27 @@ QString Tarnpost::funSendDataForMultiLineResponse(SocketAdapter &socket, const Q
 
 QString Tarnpost::funSendDataForStreamingToAFile(SocketAdapter &socket, const QString &strCommand, qint16 &intTimeout)
 {
+    if (m_pipeStarted && !m_pipeDirect) {
+        // The stream is read straight from the connection: the replies ahead
+        // of it are taken first.
+        const qint64 sizeHint = m_replySize;
+        const PipeEnd drained = m_pipe.isEmpty() ? PipeEnd::Done : funpipelinedrain();
+        if (drained == PipeEnd::Broken) {
+            m_replyOverflow = m_pipe.brokenOutcome() == ReplyPipeline::Outcome::TooLarge
+                ? ReplyOverflow::MessageTooLarge
+                : ReplyOverflow::LineTooLong;
+            const QString text = subrefusereply(u"funSendDataForStreamingToAFile"_s);
+            m_replyOverflow = ReplyOverflow::None;
+            return text;
+        }
+        if (m_peerClosed)
+            subapplyclose();
+        if (drained != PipeEnd::Done || intpropertystatus != 1)
+            return kTimeoutText;
+        m_replySize = sizeHint;
+        const QScopedValueRollback direct(m_pipeDirect, true);
+        return funSendDataForStreamingToAFile(socket, strCommand, intTimeout);
+    }
     subdebuglog(u"start funSendDataForStreamingToAFile"_s);
     subclosestreamfile();
     blnStreamToFile = true;
@@ -280,6 +318,10 @@ void Tarnpost::wsk1_DataArrival(qint64 bytesTotal)
             subwaitforevents();
     }
     dtmLastActivity.start();
+    if (m_pipeStarted && !m_pipeDirect && !blnStreamToFile) {
+        subpipelineread(m_pipeWaiting);
+        return;
+    }
     if (blnInDataArrival)
         return;
     // Over a cap: the waiting command closes the session; nothing more is read.
@@ -476,6 +518,17 @@ void Tarnpost::fireMsgReadStatus(qint32 lngReadInK, qint16 intPercent, bool read
 
 void Tarnpost::wsk1_Close()
 {
+    if (m_pipeStarted && !m_pipeDirect && !m_pipeEnding && intpropertystatus == 1) {
+        // Replies that arrived before the close are still the caller's. The
+        // session ends once they are taken, or, when a reply was lost with
+        // the connection, once the caller needs that reply or the connection.
+        subpipelineread(true);
+        if (!m_pipe.isEmpty() || !m_prefetched.empty() || m_pipeReply) {
+            m_peerClosed = true;
+            subdebuglog(u"wsk1_close: replies still to be taken"_s);
+            return;
+        }
+    }
     subdebuglog(u"start wsk1_close"_s);
     if (wsk1->state() == SocketAdapter::StateClosing)
         wsk1->close();

@@ -115,6 +115,7 @@ void MailboxScanner::scanAccount(int row)
     control.setPOPSecurity(int(address.security()));
     control.setPOPUsername(table->cell(row, 2));
     control.setPOPPassword(table->cell(row, 3));
+    control.setPrefetch(true);  // the next messages come while one is judged
     control.Connect();
     if (stopping()) {
         dropSession();

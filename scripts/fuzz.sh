@@ -8,7 +8,7 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 seconds=${1:-60}
 shift || true
 dir=${QUELLMAIL_FUZZ_BUILD:-$root/build-fuzz}
-all=(fuzz_streamframer fuzz_replyparsers fuzz_getotherheader fuzz_listloaders fuzz_statsfile fuzz_vcard
+all=(fuzz_streamframer fuzz_replypipeline fuzz_replyparsers fuzz_getotherheader fuzz_listloaders fuzz_statsfile fuzz_vcard
      fuzz_mimetext fuzz_tokenizer)
 targets=("${@:-${all[@]}}")
 [ $# -eq 0 ] && targets=("${all[@]}")
@@ -28,10 +28,12 @@ status=0
 for t in "${targets[@]}"; do
   corpus="$root/tests/fuzz/corpus/$t"
   work=$(mktemp -d /tmp/quellmail-fuzz-$t.XXXXXX)
+  # The log stays out of the folders that are merged into the corpus.
+  log=$(mktemp /tmp/quellmail-fuzz-$t-log.XXXXXX)
   mkdir -p "$corpus" "$work/findings"
   echo "== $t: ${seconds}s"
   if ! (cd "$work/findings" && "$dir/fuzz/$t" -max_total_time="$seconds" -max_len=65536 -timeout=20 \
-          -print_final_stats=1 "$work" "$corpus" 2>&1 | tee "$work/log" | grep -E "stat::number_of_executed_units|ERROR|property broken|SUMMARY|crash-|timeout-" ); then
+          -print_final_stats=1 "$work" "$corpus" 2>&1 | tee "$log" | grep -E "stat::number_of_executed_units|ERROR|property broken|SUMMARY|crash-|timeout-" ); then
     :
   fi
   if ls "$work/findings"/crash-* "$work/findings"/timeout-* "$work/findings"/oom-* >/dev/null 2>&1; then
@@ -41,6 +43,6 @@ for t in "${targets[@]}"; do
   fi
   # Keep only inputs that add coverage.
   "$dir/fuzz/$t" -merge=1 "$corpus" "$work" >/dev/null 2>&1 || true
-  rm -rf "$work"
+  rm -rf "$work" "$log"
 done
 exit $status

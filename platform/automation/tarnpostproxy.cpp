@@ -102,6 +102,8 @@ qint16 TarnpostProxy::POPSecurity() { return get(DispIdPOPSecurity).value<qint16
 bool TarnpostProxy::setPOPSecurity(const QVariant &value) { return let(DispIdPOPSecurity, value); }
 qint32 TarnpostProxy::MaxMessageSize() { return get(DispIdMaxMessageSize).value<qint32>(); }
 bool TarnpostProxy::setMaxMessageSize(const QVariant &value) { return let(DispIdMaxMessageSize, value); }
+bool TarnpostProxy::Prefetch() { return get(DispIdPrefetch).toBool(); }
+bool TarnpostProxy::setPrefetch(const QVariant &value) { return let(DispIdPrefetch, value); }
 
 void TarnpostProxy::Connect()
 {

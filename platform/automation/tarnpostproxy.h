@@ -59,6 +59,8 @@ public:
     bool setPOPSecurity(const QVariant &value);
     qint32 MaxMessageSize();
     bool setMaxMessageSize(const QVariant &value);
+    bool Prefetch();
+    bool setPrefetch(const QVariant &value);
 
     void Connect();
     void Disconnect();

@@ -66,7 +66,12 @@ enum MemberId : qint32 {
     // in bytes, that RetrieveCurrentMsg or WriteCurrentMsgToFile takes; a
     // larger one is left on the server (ErrorMessageTooLarge). At least 1.
     DispIdMaxMessageSize = 0x68030019,
-    // 0x6803001A is reserved.
+    // Prefetch (get, let; boolean, not persisted; off by default): with it on,
+    // a session's first message fetches the whole UIDL and LIST tables, and
+    // RETR for the following messages is sent ahead within a byte budget
+    // (RFC 2449 PIPELINING when the server offers it, else one command at a
+    // time). Replies, error codes and the session's rules stay the same.
+    DispIdPrefetch = 0x6803001A,
 };
 
 // A reply line (greeting, status line, one-line reply) may hold this many

@@ -313,6 +313,7 @@ void tst_AutomationLayer::proxyGetterUsesItsMemberId_data()
     row("Version", [](TarnpostProxy &p) { return QVariant(p.Version()); }, DispIdVersion, u"4.1.1"_s);
     row("DebugMode", [](TarnpostProxy &p) { return QVariant(p.DebugMode()); }, DispIdDebugMode, true);
     row("DebugFile", [](TarnpostProxy &p) { return QVariant(p.DebugFile()); }, DispIdDebugFile, u"f.log"_s);
+    row("Prefetch", [](TarnpostProxy &p) { return QVariant(p.Prefetch()); }, DispIdPrefetch, true);
 }
 
 void tst_AutomationLayer::proxyGetterUsesItsMemberId()
@@ -345,6 +346,9 @@ void tst_AutomationLayer::proxyLetsAndMethods()
     QCOMPARE(fake.calls.last().id, qint32(DispIdPOPTimeout));
     QCOMPARE(fake.calls.last().kind, InvokeKind::PropertyPut);
     QCOMPARE(fake.calls.last().args, QVariantList{120});
+    QVERIFY(proxy.setPrefetch(true));
+    QCOMPARE(fake.calls.last().id, qint32(DispIdPrefetch));
+    QCOMPARE(fake.calls.last().args, QVariantList{true});
 
     // SetCurrentMsg receives what the object wrote back.
     fake.writeBack = QVariant::fromValue<qint16>(7);

@@ -288,6 +288,7 @@ void tst_TarnpostAutomation::memberTable_data()
     method(0x60030026, "WriteCurrentMsgToFile", V, "strFileToWriteTo", S, true, "This writes the entire contents of the message to the passed filename");
     slot = 43;  // after POPSecurity's get and let
     getLet(0x68030019, "MaxMessageSize", QMetaType::Int, "Sets/Returns the largest message, in bytes, that is retrieved; a larger one is left on the server.");
+    getLet(0x6803001A, "Prefetch", QMetaType::Bool, "Sets/Returns whether the following messages are fetched ahead while the current one is worked on.");
 }
 
 void tst_TarnpostAutomation::memberTable()
@@ -306,7 +307,7 @@ void tst_TarnpostAutomation::memberTable()
     Created created = createControl();
     QVERIFY2(created.control, qPrintable(created.error));
     const QList<MemberInfo> table = created.control->typeInfo();
-    QCOMPARE(table.size(), 45);  // the 41 original slots, then POPSecurity and MaxMessageSize, get and let
+    QCOMPARE(table.size(), 47);  // the 41 original slots, then POPSecurity, MaxMessageSize and Prefetch, get and let
 
     // The slot order is part of the interface: the row's place in the table.
     const int slot = int(std::find_if(table.cbegin(), table.cend(), [&](const MemberInfo &info) {
@@ -517,6 +518,9 @@ void tst_TarnpostAutomation::propertyLetsConvert_data()
     QTest::newRow("max size negative") << int(DispIdMaxMessageSize) << QVariant(-5) << mismatch << size(104857600);
     QTest::newRow("max size beyond 32 bits") << int(DispIdMaxMessageSize) << QVariant(qint64(1) << 31) << mismatch
                                              << size(104857600);
+    QTest::newRow("prefetch text") << int(DispIdPrefetch) << QVariant(u" TRUE "_s) << ok << QVariant(true);
+    QTest::newRow("prefetch number") << int(DispIdPrefetch) << QVariant(0) << ok << QVariant(false);
+    QTest::newRow("prefetch yes") << int(DispIdPrefetch) << QVariant(u"yes"_s) << mismatch << QVariant(false);
     QTest::newRow("debug file bytes") << int(DispIdDebugFile) << QVariant(QByteArray("log\xe9.txt")) << ok
                                       << QVariant(u"log\u00e9.txt"_s);
 }
@@ -557,6 +561,7 @@ void tst_TarnpostAutomation::newControlDefaults()
     QCOMPARE(get(control, DispIdStatusText).toString(), u"Disconnected"_s);
     QCOMPARE(get(control, DispIdError), QVariant::fromValue<qint16>(0));
     QCOMPARE(get(control, DispIdDebugMode), QVariant(false));
+    QCOMPARE(get(control, DispIdPrefetch), QVariant(false));
     QCOMPARE(get(control, DispIdMsgCount), QVariant::fromValue<qint32>(0));
     QCOMPARE(get(control, DispIdVersion).toString(), u"4.1.1"_s);
     QCOMPARE(created.control->classId(), QString::fromLatin1(ClassIdTarnpost));
@@ -578,6 +583,7 @@ void tst_TarnpostAutomation::stringValueOfProperty_data()
     QTest::newRow("StatusText") << u"StatusText"_s << false << u"Disconnected"_s;
     QTest::newRow("MsgCount") << u"MSGCOUNT"_s << false << u"0"_s;
     QTest::newRow("MaxMessageSize") << u"maxMessageSize"_s << false << u"104857600"_s;
+    QTest::newRow("Prefetch") << u"PREFETCH"_s << false << u"False"_s;
     QTest::newRow("tab is not a blank") << u"\tPOPPORT"_s << false << QString();
     QTest::newRow("unknown name") << u"nonsense"_s << false << QString();
     QTest::newRow("empty name") << QString() << false << QString();

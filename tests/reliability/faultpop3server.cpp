@@ -321,8 +321,11 @@ void FaultPop3Server::Impl::handle(Session &s, const QByteArray &line)
         }
         const qint64 told = box.claimed >= 0 ? box.claimed : count;
         reply(s, faultAt(s, Step::Stat), "+OK " + QByteArray::number(told) + ' ' + QByteArray::number(size));
+    } else if (verb == "CAPA") {
+        reply(s, faultAt(s, Step::Capa), "-ERR unknown command");
     } else if (verb == "UIDL" || verb == "LIST") {
-        const Step step = verb == "UIDL" ? Step::Uidl : Step::List;
+        const bool all = arg.isEmpty();
+        const Step step = verb == "UIDL" ? (all ? Step::UidlAll : Step::Uidl) : (all ? Step::ListAll : Step::List);
         const QByteArray *m = numberOk ? message(s, number) : nullptr;
         if (!m) {
             reply(s, faultAt(s, step), "-ERR no such message");
@@ -477,7 +480,8 @@ bool FaultPop3Server::faultFired() const
 QString FaultPop3Server::stepName(Step step)
 {
     static const char *const names[] = {"greeting", "USER", "PASS", "STAT", "UIDL", "TOP",
-                                        "LIST", "RETR", "RETR-to-file", "DELE", "QUIT"};
+                                        "LIST", "RETR", "RETR-to-file", "DELE", "QUIT", "CAPA",
+                                        "UIDL-all", "LIST-all"};
     return QString::fromLatin1(names[int(step)]);
 }
 

@@ -19,7 +19,11 @@ class QObject;
 class FaultPop3Server final
 {
 public:
-    enum class Step { Greeting, User, Pass, Stat, Uidl, Top, List, Retr, RetrToFile, Dele, Quit, StepCount };
+    // UidlAll and ListAll are the forms without a number (this server refuses
+    // them, as one without whole-mailbox listings would); Uidl and List the
+    // forms for one message. CAPA is refused too.
+    enum class Step { Greeting, User, Pass, Stat, Uidl, Top, List, Retr, RetrToFile, Dele, Quit, Capa, UidlAll, ListAll,
+                      StepCount };
     // Endless: the reply never ends (a line without CR LF, or a multi-line
     // reply without its terminator), sent as fast as the client takes it.
     enum class Fault { None, Close, Silence, Err, NoOk, NoCrLf, LfOnly, Nul, HugeLine, Endless, FaultCount };

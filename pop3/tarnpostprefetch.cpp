@@ -1,0 +1,539 @@
+// The prefetching mode. At a session's first message the whole UIDL and LIST
+// tables are fetched, and RETR for the messages that follow goes out ahead
+// within a byte budget, so that a walk through the mailbox waits for the
+// link's bandwidth rather than for a round trip per command. From then on
+// every command of the session is sent behind those already out and its reply
+// taken from the connection in turn; what a caller gets back (replies, error
+// codes, when the session ends) is what the same call gets without the mode.
+#include "pop3/tarnpost.h"
+
+#include "pop3/replyparsing.h"
+#include "pop3/socketadapter.h"
+
+#include <QFile>
+
+#include <limits>
+
+using namespace Qt::StringLiterals;
+
+namespace Tarnpostctl {
+
+namespace {
+
+// Counted against the budget for every RETR beside its size: its status line
+// and terminator, and a floor for messages that claim no size.
+constexpr qint64 kReplyOverhead = 64;
+// A table line is "number id": ids are at most 70 characters.
+constexpr qint64 kTableLine = 256;
+constexpr qint64 kNoSize = std::numeric_limits<qint64>::min();
+constexpr qint32 kHighestNumber = std::numeric_limits<qint16>::max();
+
+bool isSuccess(const QString &reply)
+{
+    return reply.startsWith("+OK"_L1);
+}
+
+bool socketGone(int state)
+{
+    return state == SocketAdapter::StateClosed || state == SocketAdapter::StateError;
+}
+
+qint64 budgetCost(const ReplyPipeline::Reply &reply)
+{
+    return qMax<qint64>(reply.sizeHint, 0) + kReplyOverhead;
+}
+
+} // namespace
+
+bool Tarnpost::funpipelinestart()
+{
+    m_pipeTried = true;
+    subdebuglog(u"start funpipelinestart"_s);
+    const QString caps = funSendDataForMultiLineResponse(*wsk1, u"CAPA"_s, m_POPTimeout);
+    if (m_replyRefused)
+        return false;
+    if (intpropertystatus != 1)
+        return true;
+    if (isSuccess(caps)) {
+        const QStringList lines = caps.split("\r\n"_L1);
+        for (qsizetype i = 1; i < lines.size() && !m_serverPipelining; ++i)
+            m_serverPipelining = lines.at(i).section(u' ', 0, 0).compare("PIPELINING"_L1, Qt::CaseInsensitive) == 0;
+    }
+    m_pipeStarted = true;
+    m_nextPrefetch = 1;
+
+    // The tables hold a line per message; however small MaxMessageSize is,
+    // they may be that large.
+    const qint32 count = qBound(0, m_MsgCount, kHighestNumber);
+    const qint64 tableCap = qMax<qint64>(m_MaxMessageSize, (count + 1) * kTableLine + MaxReplyLine);
+    const auto send = [this, tableCap](const QString &command) {
+        const quint64 id = m_pipe.expect(true, tableCap);
+        subsendcommand(*wsk1, command);
+        return id;
+    };
+    const quint64 uidl = send(u"UIDL"_s);
+    const quint64 list = m_serverPipelining ? send(u"LIST"_s) : 0;
+    for (const bool uids : {true, false}) {
+        if (intpropertystatus != 1)
+            break;
+        const quint64 id = uids ? uidl : (list ? list : send(u"LIST"_s));
+        QByteArray table;
+        const QString reply = funpipelineresult(id, true, uids ? u"UIDL table"_s : u"LIST table"_s, 0, &table);
+        if (m_replyRefused) {
+            subdebuglog(u"end funpipelinestart"_s);
+            return false;
+        }
+        // A refused table is asked for message by message, as without the mode.
+        if (isSuccess(reply))
+            subindextable(table, uids);
+    }
+    if (m_DebugMode)
+        subdebuglog(u"prefetch: pipelining=%1 uids=%2 sizes=%3"_s.arg(int(m_serverPipelining))
+                        .arg(int(!m_uidLine.isEmpty()))
+                        .arg(int(!m_listSize.isEmpty())));
+    subdebuglog(u"end funpipelinestart"_s);
+    return true;
+}
+
+void Tarnpost::subindextable(const QByteArray &table, bool uids)
+{
+    const qint32 count = qBound(0, m_MsgCount, kHighestNumber);
+    if (uids) {
+        m_uidTable = table;
+        m_uidLine = QList<qint32>(count + 1, -1);
+    } else {
+        m_listSize = QList<qint64>(count + 1, kNoSize);
+    }
+    // Lines after the status line: "number field"; the first line for a
+    // number counts, numbers outside the mailbox are passed over.
+    qsizetype start = table.indexOf("\r\n");
+    while (start >= 0 && start + 2 <= table.size()) {
+        start += 2;
+        const qsizetype end = table.indexOf("\r\n", start);
+        const qsizetype lineEnd = end < 0 ? table.size() : end;
+        qint64 number = 0;
+        qsizetype i = start;
+        while (i < lineEnd && i - start < 6 && table.at(i) >= '0' && table.at(i) <= '9')
+            number = number * 10 + (table.at(i++) - '0');
+        if (i > start && i < lineEnd && table.at(i) == ' ' && number >= 1 && number <= count) {
+            if (uids && m_uidLine.at(number) < 0) {
+                m_uidLine[number] = qint32(start);
+            } else if (!uids && m_listSize.at(number) == kNoSize) {
+                // Read as the reply to "LIST number" would be.
+                const QString reply = "+OK "_L1 + QLatin1StringView(table.constData() + start, lineEnd - start) + "\r\n"_L1;
+                m_listSize[number] = funleadingnumber(ReplyParsing::cutReplyField(reply));
+            }
+        }
+        start = end;
+    }
+}
+
+bool Tarnpost::funtableuid(qint32 number, QString &uid) const
+{
+    if (!m_pipeStarted || number < 1 || number >= m_uidLine.size() || m_uidLine.at(number) < 0
+        || m_touched.contains(number))
+        return false;
+    const qsizetype start = m_uidLine.at(number);
+    qsizetype end = m_uidTable.indexOf("\r\n", start);
+    if (end < 0)
+        end = m_uidTable.size();
+    const QString reply = "+OK "_L1 + QLatin1StringView(m_uidTable.constData() + start, end - start) + "\r\n"_L1;
+    uid = ReplyParsing::cutReplyField(reply);
+    return true;
+}
+
+bool Tarnpost::funtablesize(qint32 number)
+{
+    if (!m_pipeStarted || number < 1 || number >= m_listSize.size() || m_listSize.at(number) == kNoSize
+        || m_touched.contains(number))
+        return false;
+    lngSizeInOctets = qint32(m_listSize.at(number));
+    lngMsgSizeInK = lngSizeInOctets / 1024 + 1;
+    m_listedSize = lngSizeInOctets >= 0 ? lngSizeInOctets : -1;
+    return true;
+}
+
+std::optional<QString> Tarnpost::funpipelinecommand(const QString &command, bool multiLine, qint64 sizeHint,
+                                                   const QString &where)
+{
+    subbeginreply(multiLine);
+    // Without the server's word that it takes commands ahead, and for a reply
+    // that may be large, the replies outstanding are taken first.
+    const bool large = multiLine && (sizeHint < 0 || sizeHint > PrefetchBudget);
+    if (!m_peerClosed && !m_pipe.broken() && !m_pipe.isEmpty() && (!m_serverPipelining || large)
+        && funpipelinedrain() == PipeEnd::Timeout)
+        return funtimeouttext();
+    if (m_pipe.broken() && intpropertystatus == 1) {
+        // A reply before this one went over its cap: nothing after it can be read.
+        m_replyOverflow = m_pipe.brokenOutcome() == ReplyPipeline::Outcome::TooLarge ? ReplyOverflow::MessageTooLarge
+                                                                                    : ReplyOverflow::LineTooLong;
+        const QString text = subrefusereply(where);
+        m_replyOverflow = ReplyOverflow::None;
+        return text;
+    }
+    if (m_peerClosed)
+        subapplyclose();
+    if (socketGone(wsk1->state()) || intpropertystatus != 1) {
+        // Nothing can be sent: the answer a wait on a closed connection gives.
+        if (m_DebugMode)
+            subdebuglog(u"no connection for:"_s + command.section(u' ', 0, 0));
+        return multiLine || wsk1->state() == SocketAdapter::StateError ? funtimeouttext() : QString();
+    }
+    // Nothing outstanding: answered as without the mode, straight from the connection.
+    if (m_pipe.isEmpty())
+        return std::nullopt;
+    const quint64 id = m_pipe.expect(multiLine, m_MaxMessageSize, 0, multiLine ? sizeHint : -1);
+    subsendcommand(*wsk1, command);
+    return funpipelineresult(id, multiLine, where);
+}
+
+QString Tarnpost::funpipelineresult(quint64 id, bool multiLine, const QString &where, qint32 message, QByteArray *raw)
+{
+    PipeEnd end = PipeEnd::Done;
+    ReplyPipeline::Reply reply = funpipelinewait(id, message, end);
+    ReplyPipeline::Outcome overflow = reply.outcome;
+    switch (end) {
+    case PipeEnd::Done:
+        if (reply.outcome == ReplyPipeline::Outcome::Complete) {
+            if (raw)
+                *raw = reply.bytes;
+            return QString::fromLatin1(reply.bytes);
+        }
+        break;
+    case PipeEnd::Broken:
+        overflow = m_pipe.brokenOutcome();
+        break;
+    case PipeEnd::Timeout:
+        if (m_DebugMode)
+            subdebuglog("timeout in "_L1 + where);
+        if (m_pipe.count() == 1 && m_pipe.front().id == id) {
+            // Nothing else is on its way: what came of this reply is dropped
+            // and the session goes on, as after any other timeout.
+            m_pipe.takeFront();
+        } else {
+            // Later replies could no longer be told from a late one.
+            subcloseconnection(*wsk1);
+        }
+        return funtimeouttext();
+    case PipeEnd::Closed: {
+        const ReplyPipeline::Reply *partial = m_pipe.find(id);
+        const QByteArray bytes = partial ? partial->bytes : QByteArray();
+        if (m_peerClosed)
+            subapplyclose();
+        return multiLine || wsk1->state() == SocketAdapter::StateError ? funtimeouttext() : QString::fromLatin1(bytes);
+    }
+    }
+    m_replyOverflow = overflow == ReplyPipeline::Outcome::TooLarge ? ReplyOverflow::MessageTooLarge
+                                                                   : ReplyOverflow::LineTooLong;
+    const QString text = subrefusereply(where);
+    m_replyOverflow = ReplyOverflow::None;
+    return text;
+}
+
+ReplyPipeline::Reply Tarnpost::funpipelinewait(quint64 id, qint32 message, PipeEnd &end)
+{
+    const bool wasWaiting = m_pipeWaiting;
+    m_pipeWaiting = true;
+    dtmLastActivity.start();
+    m_replyStarted.start();
+    m_replySize = m_pipe.sizeUpTo(id);
+    ReplyPipeline::Reply reply;
+    const auto finished = [&] {
+        if (m_pipeReply && m_pipeReply->id == id) {
+            reply = std::move(*m_pipeReply);
+            m_pipeReply.reset();
+            return true;
+        }
+        const auto it = message > 0 ? m_prefetched.find(message) : m_prefetched.end();
+        if (it != m_prefetched.end() && it->second.id == id) {
+            reply = std::move(it->second);
+            m_prefetched.erase(it);
+            m_prefetchedBytes -= reply.bytes.size();
+            m_budgetUsed -= budgetCost(reply);
+            return true;
+        }
+        return false;
+    };
+    for (bool waited = false;; waited = true) {
+        subpipelineread(true);
+        if (finished()) {
+            end = PipeEnd::Done;
+            break;
+        }
+        if (!m_pipe.contains(id) || m_peerClosed || socketGone(wsk1->state())) {
+            end = PipeEnd::Closed;
+            break;
+        }
+        if (m_pipe.broken()) {
+            end = PipeEnd::Broken;
+            break;
+        }
+        if (waited && funtimedout(m_POPTimeout)) {
+            end = PipeEnd::Timeout;
+            break;
+        }
+        subwaitforevents();
+    }
+    m_pipeWaiting = wasWaiting;
+    m_replySize = -1;
+    if (end == PipeEnd::Done)
+        subcheckclose();
+    return reply;
+}
+
+Tarnpost::PipeEnd Tarnpost::funpipelinedrain()
+{
+    // Only RETRs sent ahead can be outstanding here (a caller waits for its
+    // own command before it returns): they are kept as they arrive.
+    const bool wasWaiting = m_pipeWaiting;
+    m_pipeWaiting = true;
+    dtmLastActivity.start();
+    m_replyStarted.start();
+    m_replySize = m_pipe.isEmpty() ? -1 : m_pipe.sizeUpTo(m_pipe.back().id);
+    PipeEnd end = PipeEnd::Done;
+    for (bool waited = false;; waited = true) {
+        subpipelineread(true);
+        if (m_pipe.isEmpty())
+            break;
+        if (m_pipe.broken()) {
+            end = PipeEnd::Broken;
+            break;
+        }
+        if (m_peerClosed || socketGone(wsk1->state())) {
+            if (m_peerClosed)
+                subapplyclose();
+            end = PipeEnd::Closed;
+            break;
+        }
+        if (waited && funtimedout(m_POPTimeout)) {
+            subdebuglog(u"timeout in funpipelinedrain"_s);
+            subcloseconnection(*wsk1);
+            end = PipeEnd::Timeout;
+            break;
+        }
+        subwaitforevents();
+    }
+    m_pipeWaiting = wasWaiting;
+    m_replySize = -1;
+    return end;
+}
+
+void Tarnpost::subpipelineread(bool waiting)
+{
+    if (!m_pipeStarted || m_pipeDirect || blnStreamToFile)
+        return;
+    if (blnInDataArrival) {
+        // Called back from a read already running: what it framed is sorted.
+        subpipelinecollect();
+        return;
+    }
+    blnInDataArrival = true;
+    while (wsk1->state() != SocketAdapter::StateClosed && wsk1->bytesAvailable() > 0 && !m_pipe.broken()) {
+        // Outside a wait only as much is read as the budget allows: a server
+        // that sends more than it announced is held back by the connection.
+        if (!waiting && m_pipe.heldBytes() + m_prefetchedBytes > 2 * PrefetchBudget)
+            break;
+        if (m_packet.size() != SocketAdapter::kReadBufferSize)
+            m_packet.resize(SocketAdapter::kReadBufferSize);
+        const qint64 n = wsk1->read(m_packet.data(), m_packet.size());
+        if (n <= 0)
+            break;
+        if (m_DebugMode) {
+            const QLatin1StringView strReading(m_packet.constData(), qsizetype(n));
+            subdebuglog(u"GetData:"_s + strReading);
+        }
+        m_pipe.feed(m_packet.constData(), qsizetype(n));
+        dtmLastActivity.start();
+        subpipelinecollect();
+    }
+    blnInDataArrival = false;
+    subpipelinecollect();
+}
+
+void Tarnpost::subpipelinecollect()
+{
+    while (!m_pipe.isEmpty() && m_pipe.frontDone()) {
+        if (m_pipe.front().message == 0) {
+            if (m_pipeReply)
+                return;  // the waiter takes the one before first
+            m_pipeReply = m_pipe.takeFront();
+            continue;
+        }
+        ReplyPipeline::Reply reply = m_pipe.takeFront();
+        const qint32 message = reply.message;
+        const bool wanted = !m_pipeEnding && message >= m_MsgNumber && !m_touched.contains(message)
+            && m_prefetched.find(message) == m_prefetched.end();
+        if (wanted) {
+            m_prefetchedBytes += reply.bytes.size();
+            m_prefetched.emplace(message, std::move(reply));
+        } else {
+            m_budgetUsed -= budgetCost(reply);
+        }
+    }
+}
+
+void Tarnpost::subprefetch()
+{
+    if (!m_pipeStarted || !m_Prefetch || m_pipeEnding || m_peerClosed || intpropertystatus != 1 || m_pipe.broken()
+        || m_listSize.isEmpty() || socketGone(wsk1->state()))
+        return;
+    m_nextPrefetch = qMax<qint32>(m_nextPrefetch, m_MsgNumber);
+    const qint32 last = qMin<qint32>(qint32(m_listSize.size()) - 1, m_MsgCount);
+    QByteArray commands;
+    while (m_nextPrefetch <= last) {
+        const qint32 message = m_nextPrefetch;
+        if (m_touched.contains(message) || m_prefetched.find(message) != m_prefetched.end()) {
+            ++m_nextPrefetch;
+            continue;
+        }
+        // A message of unknown size, or one too large to be held, is fetched
+        // as without the mode when the caller reaches it; from then on the
+        // messages after it are sent for.
+        const qint64 size = m_listSize.at(message);
+        if (size == kNoSize || size < 0 || size > m_MaxMessageSize || size + kReplyOverhead > PrefetchBudget) {
+            if (message != m_MsgNumber)
+                break;
+            ++m_nextPrefetch;
+            continue;
+        }
+        if (m_budgetUsed + size + kReplyOverhead > PrefetchBudget)
+            break;
+        if (!m_serverPipelining && (!m_pipe.isEmpty() || !commands.isEmpty()))
+            break;
+        m_pipe.expect(true, m_MaxMessageSize, message, size);
+        m_budgetUsed += size + kReplyOverhead;
+        const QByteArray command = "RETR " + QByteArray::number(message);
+        if (m_DebugMode)
+            subdebuglog(u"Sending command:"_s + QLatin1StringView(command));
+        commands += command + "\r\n";
+        ++m_nextPrefetch;
+    }
+    if (!commands.isEmpty())
+        wsk1->send(commands);
+}
+
+void Tarnpost::subdropprefetched(qint32 below, qint32 only)
+{
+    for (auto it = m_prefetched.begin(); it != m_prefetched.end();) {
+        if (it->first < below || it->first == only) {
+            m_prefetchedBytes -= it->second.bytes.size();
+            m_budgetUsed -= budgetCost(it->second);
+            it = m_prefetched.erase(it);
+        } else {
+            ++it;
+        }
+    }
+    if (only > 0 && m_currentReplyMessage == only)
+        subdropcurrentreply();
+}
+
+void Tarnpost::subdropcurrentreply()
+{
+    m_budgetUsed -= m_currentReplyCost;
+    m_currentReplyCost = 0;
+    m_currentReply.clear();
+    m_currentReplyMessage = 0;
+}
+
+bool Tarnpost::funtakeprefetched(QString &reply, QByteArray *raw)
+{
+    const qint32 message = m_MsgNumber;
+    m_replyRefused = false;
+    if (message <= 0)
+        return false;
+    if (m_currentReplyMessage == message) {
+        if (raw)
+            *raw = m_currentReply;
+        reply = QString::fromLatin1(m_currentReply);
+        return true;
+    }
+    const auto stored = m_prefetched.find(message);
+    const quint64 id = stored != m_prefetched.end() ? stored->second.id : m_pipe.findMessage(message);
+    if (id == 0)
+        return false;
+    QByteArray bytes;
+    reply = funpipelineresult(id, true, u"prefetched RETR"_s, message, &bytes);
+    if (!m_replyRefused && isSuccess(reply) && m_pipeStarted) {
+        // Held until the caller moves on, and counted as held.
+        subdropcurrentreply();
+        m_currentReply = bytes;
+        m_currentReplyMessage = message;
+        m_currentReplyCost = bytes.size() + kReplyOverhead;
+        m_budgetUsed += m_currentReplyCost;
+    }
+    if (raw)
+        *raw = std::move(bytes);
+    return true;
+}
+
+bool Tarnpost::funwriteprefetched(const QString &path, QString &status)
+{
+    QByteArray raw;
+    QString reply;
+    if (!funtakeprefetched(reply, &raw))
+        return false;
+    m_streamFileError.clear();
+    if (m_replyRefused || !isSuccess(reply)) {
+        // As a streamed reply reports it: the status line without its CR LF.
+        status = reply.endsWith("\r\n"_L1) ? reply.chopped(2) : reply;
+        return true;
+    }
+    // The file receives what a streamed download writes: the content after
+    // the status line, without the CR LF that ends the last line.
+    const qsizetype crlf = raw.indexOf("\r\n");
+    status = QString::fromLatin1(crlf >= 0 ? raw.left(crlf) : raw);
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Append)) {
+        m_streamFileError = u"Error attempting to open file"_s;
+        return true;
+    }
+    if (crlf >= 0) {
+        const qint64 size = raw.size() - crlf - 2;
+        if (file.write(raw.constData() + crlf + 2, size) != size)
+            m_streamFileError = u"Error writing to file"_s;
+    }
+    file.close();
+    if (file.error() != QFileDevice::NoError && m_streamFileError.isEmpty())
+        m_streamFileError = u"Error writing to file"_s;
+    return true;
+}
+
+void Tarnpost::subcheckclose()
+{
+    // A close that lost no reply takes effect once the last reply that
+    // arrived before it has been taken.
+    if (m_peerClosed && m_pipe.isEmpty() && m_prefetched.empty() && !m_pipeReply)
+        subapplyclose();
+}
+
+void Tarnpost::subapplyclose()
+{
+    // What the close does when it is seen while the caller waits.
+    m_peerClosed = false;
+    m_pipeStarted = false;
+    wsk1_Close();
+}
+
+void Tarnpost::subpipelinereset()
+{
+    m_pipe.clear();
+    m_pipeReply.reset();
+    m_prefetched.clear();
+    m_prefetchedBytes = 0;
+    m_budgetUsed = 0;
+    m_nextPrefetch = 1;
+    m_pipeTried = false;
+    m_pipeStarted = false;
+    m_pipeEnding = false;
+    m_serverPipelining = false;
+    m_peerClosed = false;
+    m_uidTable.clear();
+    m_uidLine.clear();
+    m_listSize.clear();
+    m_touched.clear();
+    m_currentReply.clear();
+    m_currentReplyMessage = 0;
+    m_currentReplyCost = 0;
+}
+
+} // namespace Tarnpostctl

@@ -1,0 +1,404 @@
+// The control's prefetching mode: against Dovecot the same results as without
+// it for whole mailbox walks; against the scripted server the order the
+// commands go out in, and what a caller sees when the server has no
+// PIPELINING or no UIDL, refuses or outgrows a reply in the middle of a
+// pipeline, closes with replies outstanding, or cuts replies anywhere.
+
+#include "tests/support/dovecotserver.h"
+#include "tests/pop3/pop3testutil.h"
+#include "pop3/tarnpost.h"
+#include "pop3/include/tarnpostctl.h"
+
+#include <QCryptographicHash>
+#include <QTemporaryDir>
+#include <QTest>
+
+using namespace Qt::StringLiterals;
+using namespace Pop3Test;
+using Tarnpostctl::Tarnpost;
+
+namespace {
+
+struct Step
+{
+    QByteArray expect;
+    QList<QByteArray> reply;
+    enum Action { Reply, Close, Silence } action = Reply;
+};
+using Script = QList<Step>;
+
+// Runs the calls named in ops and writes down what a caller sees after each:
+// sN select, r retrieve, w write to a file, h subject and headers, z size,
+// d delete, x reset, q disconnect, p let 300 ms of events pass.
+QString walk(Tarnpost &t, const QString &ops, const QString &file)
+{
+    const auto shown = [](const QByteArray &bytes) {
+        if (bytes.size() <= 40)
+            return QString::fromLatin1(bytes);
+        return u"%1 bytes %2"_s.arg(bytes.size()).arg(
+            QString::fromLatin1(QCryptographicHash::hash(bytes, QCryptographicHash::Md5).toHex().left(10)));
+    };
+    QStringList seen;
+    for (const QString &op : ops.split(u' ', Qt::SkipEmptyParts)) {
+        QString what;
+        switch (op.at(0).unicode()) {
+        case 's': {
+            qint16 n = op.mid(1).toShort();
+            t.SetCurrentMsg(n);
+            what = t.MsgUniqueID();
+            break;
+        }
+        case 'r':
+            t.RetrieveCurrentMsg();
+            what = shown(t.MsgContents().toLatin1());
+            break;
+        case 'w': {
+            writeFile(file, "old");
+            QString path = file;
+            t.WriteCurrentMsgToFile(path);
+            what = shown(readFile(file));
+            break;
+        }
+        case 'h':
+            what = t.MsgSubject() + u" | "_s + shown(t.MsgHeaders().toLatin1());
+            break;
+        case 'z':
+            what = QString::number(t.MsgSizeInK());
+            break;
+        case 'd': t.DeleteCurrentMsg(); break;
+        case 'x': t.ResetDeletedMsgs(); break;
+        case 'q': t.Disconnect(); break;
+        case 'p': QTest::qWait(300); break;
+        }
+        seen << u"%1=%2 %3/%4"_s.arg(op).arg(t.Error()).arg(t.Error() ? t.ErrorText() : what).arg(t.Status());
+    }
+    return seen.join(u'\n');
+}
+
+QByteArray retr(const QByteArray &message)
+{
+    return "+OK " + QByteArray::number(message.size()) + " octets\r\n" + message + ".\r\n";
+}
+
+// Messages as sent (CR LF, dot-stuffed).
+const QList<QByteArray> kMail{"Subject: one\r\n\r\nfirst\r\n", "Subject: two\r\n\r\n..second\r\n",
+                              "Subject: three\r\n\r\nthird\r\n"};
+
+QByteArray table(const QList<QByteArray> &lines)
+{
+    QByteArray out = "+OK\r\n";
+    for (qsizetype i = 0; i < lines.size(); ++i)
+        out += QByteArray::number(i + 1) + ' ' + lines.at(i) + "\r\n";
+    return out + ".\r\n";
+}
+
+QByteArray sizes(const QList<QByteArray> &mail)
+{
+    QList<QByteArray> lines;
+    for (const QByteArray &m : mail)
+        lines << QByteArray::number(m.size());
+    return table(lines);
+}
+
+const QByteArray kUids = table({"u1", "u2", "u3"});
+const QByteArray kPipelining = "+OK\r\nUIDL\r\nPIPELINING\r\n.\r\n";
+
+// CAPA and the two tables, then the given steps.
+Script opening(const QByteArray &capa, const Script &rest, const QByteArray &uids = kUids,
+               const QByteArray &list = sizes(kMail))
+{
+    Script script{{"CAPA", {capa}}, {"UIDL", {uids}}, {"LIST", {list}}};
+    return script + rest;
+}
+
+Script retrs(const QList<QByteArray> &mail = kMail)
+{
+    Script script;
+    for (qsizetype i = 0; i < mail.size(); ++i)
+        script.append({"RETR " + QByteArray::number(i + 1), {retr(mail.at(i))}});
+    return script;
+}
+
+const QString kWalk = u"s1=0 u1/1\nr=0 first/1\nd=0 /1\ns2=0 u2/1\nr=0 ..second/1\ns3=0 u3/1\nr=0 third/1\nd=0 /1\nq=0 /0"_s;
+
+// Dovecot mailboxes: each case is walked in two mailboxes with the same
+// messages, one without the mode and one with it.
+struct WalkCase
+{
+    const char *name;
+    QList<QByteArray> messages;
+    qint32 maxSize;
+    const char *ops;
+};
+
+QByteArray smallMessage(int n, int lines = 20)
+{
+    QByteArray m = "From: sender" + QByteArray::number(n) + "@example.org\nSubject: message " + QByteArray::number(n)
+        + "\nReceived: from a.example ([192.0.2." + QByteArray::number(n) + "]) by b.example\n\n";
+    for (int i = 0; i < lines; ++i)
+        m += (i % 7 == 3 ? "." : "") + QByteArray("line ") + QByteArray::number(i) + " of message " + QByteArray::number(n) + "\n";
+    return m;
+}
+
+QByteArray largeMessage(qint64 size)
+{
+    QByteArray m = "From: big@example.org\nSubject: beyond the budget\n\n";
+    const QByteArray line = QByteArray(77, 'b') + '\n';
+    while (m.size() < size)
+        m += line;
+    return m;
+}
+
+const QList<WalkCase> &walkCases()
+{
+    static const QList<WalkCase> cases = [] {
+        QList<WalkCase> list;
+        QList<QByteArray> nine;
+        for (int n = 1; n <= 9; ++n)
+            nine << smallMessage(n);
+        list.append({"a walk with deletes", nine, Tarnpostctl::DefaultMaxMessageSize,
+                     "s1 r h d s2 r s3 r w d s4 h r s5 r d s6 z r s7 r s8 r w d s9 r q"});
+        list.append({"a message beyond the budget is streamed", {smallMessage(1), largeMessage(5 << 20), smallMessage(3), smallMessage(4)},
+                     Tarnpostctl::DefaultMaxMessageSize, "s1 r s2 r w d s3 r d s4 r q"});
+        list.append({"a message over MaxMessageSize, deletes reset", {smallMessage(1), smallMessage(2, 200), smallMessage(3)},
+                     3000, "s1 r d x s2 r s3 r w d q"});
+        list.append({"out of order, twice, and after its deletion", {smallMessage(1), smallMessage(2), smallMessage(3), smallMessage(4), smallMessage(5)},
+                     Tarnpostctl::DefaultMaxMessageSize, "s3 r s1 r w r s5 h r s4 s2 d r s2 r s4 r q"});
+        return list;
+    }();
+    return cases;
+}
+
+} // namespace
+
+Q_DECLARE_METATYPE(Step)
+
+class TestTarnpostPrefetch : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void initTestCase();
+    void cleanupTestCase();
+    void sameAsWithoutTheMode_data();
+    void sameAsWithoutTheMode();
+    void scriptedServer_data();
+    void scriptedServer();
+
+private:
+    DovecotServer m_server;
+    QTemporaryDir m_dir;
+};
+
+void TestTarnpostPrefetch::initTestCase()
+{
+    QVERIFY(m_dir.isValid());
+    if (!DovecotServer::isAvailable())
+        return;
+    for (qsizetype i = 0; i < walkCases().size(); ++i) {
+        for (const char *mode : {"off", "on"}) {
+            const QString user = QString::fromLatin1(mode) + QString::number(i);
+            m_server.addUser(user, u"pw"_s);
+            for (const QByteArray &m : walkCases().at(i).messages)
+                m_server.addMessage(user, m);
+        }
+    }
+    QVERIFY2(m_server.start(), qPrintable(m_server.errorString()));
+}
+
+void TestTarnpostPrefetch::cleanupTestCase()
+{
+    m_server.stop();
+}
+
+void TestTarnpostPrefetch::sameAsWithoutTheMode_data()
+{
+    QTest::addColumn<int>("index");
+    for (qsizetype i = 0; i < walkCases().size(); ++i)
+        QTest::newRow(walkCases().at(i).name) << int(i);
+}
+
+void TestTarnpostPrefetch::sameAsWithoutTheMode()
+{
+    if (!DovecotServer::isAvailable())
+        QSKIP("dovecot is not installed");
+    QFETCH(int, index);
+    const WalkCase &c = walkCases().at(index);
+    QString seen[2];
+    for (const bool prefetch : {false, true}) {
+        Tarnpost t;
+        t.setPOPHostname(m_server.address());
+        t.setPOPPort(m_server.port());
+        t.setPOPUsername((prefetch ? u"on"_s : u"off"_s) + QString::number(index));
+        t.setPOPPassword(u"pw"_s);
+        t.setPOPTimeout(10);
+        QVERIFY(t.setMaxMessageSize(c.maxSize));
+        t.setPrefetch(prefetch);
+        t.Connect();
+        QCOMPARE(t.Error(), qint16(0));
+        seen[prefetch] = walk(t, QString::fromLatin1(c.ops), m_dir.filePath(u"walk.eml"_s));
+    }
+    QCOMPARE(seen[1], seen[0]);
+    // Deletions were made at QUIT, and only those.
+    QCOMPARE(m_server.messages(u"on"_s + QString::number(index)), m_server.messages(u"off"_s + QString::number(index)));
+}
+
+void TestTarnpostPrefetch::scriptedServer_data()
+{
+    QTest::addColumn<QByteArray>("stat");
+    QTest::addColumn<Script>("script");
+    QTest::addColumn<int>("maxSize");
+    QTest::addColumn<int>("pace");  // ms between reply pieces
+    QTest::addColumn<QString>("ops");
+    QTest::addColumn<QString>("wire");  // after STAT
+    QTest::addColumn<QString>("seen");
+
+    const int max = Tarnpostctl::DefaultMaxMessageSize;
+    const QByteArray three = "+OK 3 100\r\n";
+    const Script deletes{{"DELE 1", {"+OK marked\r\n"}}, {"DELE 3", {"+OK marked\r\n"}}};
+    const Script noPipelining = opening("+OK\r\nUIDL\r\nTOP\r\n.\r\n",
+        Script{{"RETR 1", {retr(kMail[0])}}, {"RETR 2", {retr(kMail[1])}}, {"DELE 1", {"+OK marked\r\n"}},
+               {"RETR 3", {retr(kMail[2])}}, {"DELE 3", {"+OK marked\r\n"}}});
+    QTest::newRow("no PIPELINING: one command at a time")
+        << three << noPipelining << max << 30 << u"s1 r d s2 r s3 r d q"_s
+        << u"CAPA|UIDL|LIST|RETR 1|RETR 2|DELE 1|RETR 3|DELE 3|QUIT"_s << kWalk;
+    QTest::newRow("CAPA refused: one command at a time")
+        << three << Script{{"CAPA", {"-ERR no\r\n"}}} + noPipelining.mid(1) << max << 30 << u"s1 r d s2 r s3 r d q"_s
+        << u"CAPA|UIDL|LIST|RETR 1|RETR 2|DELE 1|RETR 3|DELE 3|QUIT"_s << kWalk;
+    QTest::newRow("PIPELINING: RETRs ahead, DELE behind them, committed by QUIT")
+        << three << opening(kPipelining, retrs() + deletes) << max << 30 << u"s1 r d s2 r s3 r d q"_s
+        << u"CAPA|UIDL|LIST|RETR 1|RETR 2|RETR 3|DELE 1|DELE 3|QUIT"_s << kWalk;
+
+    const QByteArray refused = "-ERR unknown command\r\n";
+    QTest::newRow("no UIDL: ids made up, as without the mode")
+        << three
+        << opening(kPipelining, Script{{"UIDL 1", {refused}}} + retrs() + Script{{"UIDL 2", {refused}}, {"UIDL 3", {refused}}},
+                   refused)
+        << max << 30 << u"s1 r s2 r s3 r q"_s << u"CAPA|UIDL|LIST|UIDL 1|RETR 1|RETR 2|RETR 3|UIDL 2|UIDL 3|QUIT"_s
+        << u"s1=0 joe:127.0.0.1:1/1\nr=0 first/1\ns2=0 joe:127.0.0.1:2/1\nr=0 ..second/1\ns3=0 joe:127.0.0.1:3/1\n"
+           "r=0 third/1\nq=0 /0"_s;
+    QTest::newRow("no UIDL, no LIST: the exchanges without the mode")
+        << three
+        << opening("+OK\r\n.\r\n",
+                   Script{{"UIDL 1", {refused}}, {"LIST 1", {"+OK 1 25\r\n"}}, {"RETR 1", {retr(kMail[0])}},
+                          {"UIDL 2", {refused}}, {"LIST 2", {"+OK 2 28\r\n"}}, {"RETR 2", {retr(kMail[1])}}},
+                   refused, refused)
+        << max << 30 << u"s1 h s2 h q"_s << u"CAPA|UIDL|LIST|UIDL 1|LIST 1|RETR 1|UIDL 2|LIST 2|RETR 2|QUIT"_s
+        << u"s1=0 joe:127.0.0.1:1/1\nh=0 one\r | Subject: one\r/1\ns2=0 joe:127.0.0.1:2/1\nh=0 two\r | Subject: two\r/1\n"
+           "q=0 /0"_s;
+
+    QTest::newRow("-ERR to one RETR in the middle of the pipeline")
+        << three
+        << opening(kPipelining, Script{{"RETR 1", {retr(kMail[0])}}, {"RETR 2", {"-ERR locked\r\n"}}, {"RETR 3", {retr(kMail[2])}}})
+        << max << 30 << u"s1 r s2 r s3 q"_s << u"CAPA|UIDL|LIST|RETR 1|RETR 2|RETR 3"_s
+        << u"s1=0 u1/1\nr=0 first/1\ns2=0 u2/1\nr=25 Error retrieving the message: -ERR locked\r\n/0\n"
+           "s3=19 Cannot set message number when disconnected/0\nq=0 /0"_s;
+    QTest::newRow("closed with RETRs outstanding")
+        << three
+        << opening(kPipelining, Script{{"RETR 1", {retr(kMail[0])}}, {"RETR 2", {}, Step::Close}})
+        << max << 30 << u"s1 r s2 r s3 q"_s << u"CAPA|UIDL|LIST|RETR 1|RETR 2"_s
+        << u"s1=0 u1/1\nr=0 first/1\ns2=0 u2/1\nr=25 Error retrieving the message: Program determining timeout error/0\n"
+           "s3=19 Cannot set message number when disconnected/0\nq=0 /0"_s;
+    QTest::newRow("closed after the last reply: seen once that is taken")
+        << three
+        << opening(kPipelining, Script{{"RETR 1", {retr(kMail[0])}}, {"RETR 2", {retr(kMail[1])}}, {"RETR 3", {retr(kMail[2])}, Step::Close}})
+        << max << 30 << u"s1 r s2 r p s3 r d q"_s << u"CAPA|UIDL|LIST|RETR 1|RETR 2|RETR 3"_s
+        << u"s1=0 u1/1\nr=0 first/1\ns2=0 u2/1\nr=0 ..second/1\np=0 /1\ns3=0 u3/1\nr=0 third/0\n"
+           "d=27 Cannot delete message when disconnected/0\nq=0 /0"_s;
+    QTest::newRow("closed while replies were held: QUIT unanswered")
+        << three
+        << opening(kPipelining, Script{{"RETR 1", {retr(kMail[0])}}, {"RETR 2", {retr(kMail[1])}}, {"RETR 3", {retr(kMail[2])}, Step::Close}})
+        << max << 30 << u"s1 p q"_s << u"CAPA|UIDL|LIST|RETR 1|RETR 2|RETR 3"_s
+        << u"s1=0 u1/1\np=0 /1\nq=37 The server closed the connection without answering QUIT/0"_s;
+
+    // Sizes from LIST (true or not) decide how much goes out ahead.
+    QTest::newRow("the budget holds RETRs back")
+        << three
+        << opening(kPipelining,
+                   Script{{"RETR 1", {retr(kMail[0])}}, {"TOP 1 0", {"+OK\r\nSubject: one\r\n\r\n.\r\n"}},
+                          {"RETR 2", {retr(kMail[1])}}, {"RETR 3", {retr(kMail[2])}}},
+                   kUids, table({"3000000", "3000000", "100"}))
+        << max << 30 << u"s1 h r s2 r s3 r q"_s << u"CAPA|UIDL|LIST|RETR 1|TOP 1 0|RETR 2|RETR 3|QUIT"_s
+        << u"s1=0 u1/1\nh=0 one | Subject: one\r\n/1\nr=0 first/1\ns2=0 u2/1\nr=0 ..second/1\ns3=0 u3/1\nr=0 third/1\nq=0 /0"_s;
+    QTest::newRow("a message beyond the budget is fetched and streamed as without the mode")
+        << three
+        << opening(kPipelining,
+                   Script{{"RETR 1", {retr(kMail[0])}}, {"RETR 3", {retr(kMail[2])}}, {"RETR 2", {retr(kMail[1])}},
+                          {"RETR 2", {retr(kMail[1])}}},
+                   kUids, table({"25", "5000000", "28"}))
+        << max << 30 << u"s1 r s2 r w s3 r q"_s << u"CAPA|UIDL|LIST|RETR 1|RETR 3|RETR 2|RETR 2|QUIT"_s
+        << u"s1=0 u1/1\nr=0 first/1\ns2=0 u2/1\nr=0 ..second/1\nw=0 Subject: two\r\n\r\n..second/1\ns3=0 u3/1\n"
+           "r=0 third/1\nq=0 /0"_s;
+    QTest::newRow("a reply over MaxMessageSize in the pipeline")
+        << three
+        << opening(kPipelining, Script{{"RETR 1", {retr(kMail[0])}}, {"RETR 2", {retr(kMail[1] + QByteArray(500, 'x') + "\r\n")}},
+                                       {"RETR 3", {retr(kMail[2])}}})
+        << 200 << 30 << u"s1 r s2 r s3 q"_s << u"CAPA|UIDL|LIST|RETR 1|RETR 2|RETR 3"_s
+        << u"s1=0 u1/1\nr=0 first/1\ns2=0 u2/1\nr=36 Message is larger than the limit of 200 bytes; it was left on the server/0\n"
+           "s3=19 Cannot set message number when disconnected/0\nq=0 /0"_s;
+    QTest::newRow("a reply line over 64 KB in the pipeline")
+        << three
+        << opening(kPipelining, Script{{"RETR 1", {retr(kMail[0])}}, {"RETR 2", {"+OK " + QByteArray(70000, 'x') + "\r\n"}}})
+        << max << 30 << u"s1 r s2 r q"_s << u"CAPA|UIDL|LIST|RETR 1|RETR 2|RETR 3"_s
+        << u"s1=0 u1/1\nr=0 first/1\ns2=0 u2/1\nr=35 The server sent a reply line longer than 65536 bytes. "
+           "Connection closed/0\nq=0 /0"_s;
+    QTest::newRow("a reply that trickles past the overall limit")
+        << three
+        << opening(kPipelining, Script{{"RETR 1", {retr(kMail[0])}}, {"RETR 2", ScriptedPop3Server::chunksOf(retr(kMail[1]), 1)}})
+        << max << 300 << u"s1 r s2 r q"_s << u"CAPA|UIDL|LIST|RETR 1|RETR 2|RETR 3"_s
+        << u"s1=0 u1/1\nr=0 first/1\ns2=0 u2/1\nr=25 Error retrieving the message: Program determining timeout error/0\nq=0 /0"_s;
+
+    // Four replies in flight (an empty message among them, and DELE's), cut
+    // in two at every position.
+    const QList<QByteArray> cutMail{kMail[0], QByteArray(), kMail[2]};
+    const QByteArray stream = retr(cutMail[0]) + "+OK\r\n.\r\n" + retr(cutMail[2]) + "+OK marked\r\n";
+    for (int at = 1; at < stream.size(); ++at) {
+        QTest::addRow("replies cut at %d", at)
+            << three
+            << opening(kPipelining,
+                       Script{{"RETR 1", {}}, {"RETR 2", {}}, {"RETR 3", {}},
+                              {"DELE 1", ScriptedPop3Server::splitAt(stream, {at})}},
+                       kUids, sizes(cutMail))
+            << max << 2 << u"s1 d s2 r s3 r q"_s << u"CAPA|UIDL|LIST|RETR 1|RETR 2|RETR 3|DELE 1|QUIT"_s
+            << u"s1=0 u1/1\nd=0 /1\ns2=0 u2/1\nr=0 /1\ns3=0 u3/1\nr=0 third/1\nq=0 /0"_s;
+    }
+}
+
+void TestTarnpostPrefetch::scriptedServer()
+{
+    QFETCH(QByteArray, stat);
+    QFETCH(Script, script);
+    QFETCH(int, maxSize);
+    QFETCH(int, pace);
+    QFETCH(QString, ops);
+    QFETCH(QString, wire);
+    QFETCH(QString, seen);
+
+    ScriptedPop3Server server;
+    server.setChunkDelay(pace);
+    scriptLogin(server, stat);
+    for (const Step &step : std::as_const(script)) {
+        if (step.action == Step::Close)
+            server.expectThenClose(step.expect, step.reply);
+        else if (step.action == Step::Silence)
+            server.expectThenSilence(step.expect);
+        else
+            server.expect(step.expect, step.reply);
+    }
+    QVERIFY(server.start());
+
+    Tarnpost t;
+    configure(t, server.port(), 1);
+    QVERIFY(t.setMaxMessageSize(maxSize));
+    t.setPrefetch(true);
+    t.Connect();
+    QCOMPARE(t.Status(), qint16(1));
+    QCOMPARE(walk(t, ops, m_dir.filePath(u"scripted.eml"_s)), seen);
+    QTest::qWait(50);  // lines sent last reach the server
+    const QList<QByteArray> lines = server.receivedLines().mid(3);
+    QCOMPARE(QString::fromLatin1(lines.join('|')), wire);
+    QVERIFY2(server.mismatches().isEmpty(), qPrintable(server.mismatches().join(u'\n')));
+}
+
+QTEST_MAIN(TestTarnpostPrefetch)
+#include "tst_tarnpostprefetch.moc"
