@@ -2,12 +2,27 @@
 # headers are named by their layer, #include "scan/mailboxscanner.h".
 add_library(quellmail_common INTERFACE)
 target_include_directories(quellmail_common INTERFACE ${PROJECT_SOURCE_DIR})
-target_compile_options(quellmail_common INTERFACE -Wall -Wextra -Wno-unused-parameter)
 target_compile_definitions(quellmail_common INTERFACE
   QT_NO_CAST_FROM_ASCII
   QT_NO_CONTEXTLESS_CONNECT
   QT_USE_QSTRINGBUILDER
   QT_NO_KEYWORDS)
+# The stricter set is switched on while the tree is brought up to it.
+option(QUELLMAIL_STRICT "Stricter warnings and Qt casts" OFF)
+if(QUELLMAIL_STRICT)
+  target_compile_options(quellmail_common INTERFACE -Wall -Wextra
+    -Wold-style-cast -Woverloaded-virtual -Wnon-virtual-dtor)
+  target_compile_definitions(quellmail_common INTERFACE
+    QT_NO_CAST_TO_ASCII
+    QT_NO_CAST_FROM_BYTEARRAY
+    QT_NO_NARROWING_CONVERSIONS_IN_CONNECT)
+else()
+  target_compile_options(quellmail_common INTERFACE -Wall -Wextra -Wno-unused-parameter)
+endif()
+option(QUELLMAIL_WERROR "Treat warnings as errors" OFF)
+if(QUELLMAIL_WERROR)
+  target_compile_options(quellmail_common INTERFACE -Werror)
+endif()
 if(QUELLMAIL_SANITIZE)
   target_compile_options(quellmail_common INTERFACE
     -fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=undefined)

@@ -88,8 +88,36 @@ enum Security : qint16 {
     SecurityStls = 2,  // clear text upgraded with STLS before USER
 };
 
-// Error codes beyond the original 11 to 31.
+// Values of Status.
+enum Status : qint16 {
+    StatusDisconnected = 0,
+    StatusConnected = 1,
+};
+
+// Values of Error; ErrorText says the same in words.
 enum ErrorCode : qint16 {
+    ErrorNone = 0,
+    ErrorGreetingTimeout = 11,       // accepted, but no greeting before the timeout
+    ErrorConnectTimeout = 12,        // "Timeout waiting on connect request"
+    ErrorAlreadyConnected = 13,
+    ErrorUserRefused = 14,           // "-ERR" to USER
+    ErrorPassRefused = 15,           // "-ERR" to PASS
+    ErrorBlankHostname = 16,
+    ErrorBlankUsername = 17,
+    ErrorStatRefused = 18,
+    ErrorSetMsgDisconnected = 19,
+    ErrorMsgNumberOutOfRange = 20,
+    ErrorUidlRefused = 21,
+    ErrorTopRefused = 22,
+    ErrorRetrieveDisconnected = 23,
+    ErrorRetrieveNoMessage = 24,     // current message is 0
+    ErrorRetrRefused = 25,
+    ErrorDeleRefused = 26,
+    ErrorDeleteDisconnected = 27,
+    ErrorRsetRefused = 28,
+    ErrorResetDisconnected = 29,
+    ErrorListRefused = 30,
+    ErrorFile = 31,                  // "File error: " + reason
     ErrorTlsHandshake = 32,    // "TLS handshake failed: " + reason
     ErrorNoStls = 33,          // "Server does not offer STLS"
     ErrorTlsUnavailable = 34,  // "TLS is not available on this system"
