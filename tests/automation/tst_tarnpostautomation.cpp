@@ -381,15 +381,10 @@ void tst_TarnpostAutomation::everySlotReachable()
 
     // Methods, offline: each one's own error code proves the call reached it.
     static const QHash<int, int> offlineError{
-        {DispIdConnect, ErrorBlankHostname},
-        {DispIdDisconnect, ErrorNone},
-        {DispIdResetDeletedMsgs, ErrorResetDisconnected},
-        {DispIdDeleteCurrentMsg, ErrorDeleteDisconnected},
-        {DispIdGetOtherHeader, ErrorNone},
-        {DispIdGetStringValueOfProperty, ErrorNone},
-        {DispIdSetCurrentMsg, ErrorSetMsgDisconnected},
-        {DispIdRetrieveCurrentMsg, ErrorRetrieveDisconnected},
-        {DispIdWriteCurrentMsgToFile, ErrorRetrieveDisconnected},
+        {DispIdConnect, ErrorBlankHostname}, {DispIdDisconnect, ErrorNone}, {DispIdGetOtherHeader, ErrorNone},
+        {DispIdResetDeletedMsgs, ErrorResetDisconnected}, {DispIdDeleteCurrentMsg, ErrorDeleteDisconnected},
+        {DispIdGetStringValueOfProperty, ErrorNone}, {DispIdSetCurrentMsg, ErrorSetMsgDisconnected},
+        {DispIdRetrieveCurrentMsg, ErrorRetrieveDisconnected}, {DispIdWriteCurrentMsgToFile, ErrorRetrieveDisconnected},
     };
     if (!paramName.isEmpty()) {
         if (paramType == QMetaType::Short)
