@@ -53,5 +53,5 @@ int main(int argc, char **argv)
                 wallSeconds > 0 ? 100.0 * cpu / wallSeconds : 0.0);
     std::printf("a spinning wait would spend about %.2f s\n", wallSeconds);
     Bench::printResult({{"cpu_seconds", cpu}, {"wall_seconds", wallSeconds}, {"error", double(control.Error())}});
-    return control.Error() == 11 ? 0 : 1;
+    return control.Error() == Tarnpostctl::ErrorGreetingTimeout ? 0 : 1;
 }

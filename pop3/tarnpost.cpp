@@ -46,7 +46,7 @@ Tarnpost::Tarnpost(QWidget *parent)
 Tarnpost::~Tarnpost()
 {
     subdebuglog(u"start usercontrol_terminate"_s);
-    if (intpropertystatus != 0) {
+    if (intpropertystatus != StatusDisconnected) {
         if (m_DebugMode)
             subdebuglog(u"intpropertystatus <> 0, is ="_s + QString::number(intpropertystatus));
         Disconnect();
@@ -97,8 +97,8 @@ int Tarnpost::SocketState() const
 QString Tarnpost::StatusText() const
 {
     switch (intpropertystatus) {
-    case 0: return u"Disconnected"_s;
-    case 1: return u"Connected"_s;
+    case StatusDisconnected: return u"Disconnected"_s;
+    case StatusConnected: return u"Connected"_s;
     default: return {};
     }
 }
@@ -106,28 +106,28 @@ QString Tarnpost::StatusText() const
 QString Tarnpost::ErrorText() const
 {
     switch (intpropertyerror) {
-    case 0: return {};
-    case 11: return u"Connection was accepted but no data received before timeout. Connection closed"_s;
-    case 12: return u"Timeout waiting on connect request"_s;
-    case 13: return u"Already connected"_s;
-    case 14: return "Error received from USER command: "_L1 + strLastErrorReply;
-    case 15: return "Error received from PASS command: "_L1 + strLastErrorReply;
-    case 16: return u"Hostname cannot be blank"_s;
-    case 17: return u"Username cannot be blank"_s;
-    case 18: return "Error received from STAT command: "_L1 + strLastErrorReply;
-    case 19: return u"Cannot set message number when disconnected"_s;
-    case 20: return u"Cannot set message number less than or equal to 0 or greater than the message count"_s;
-    case 21: return "Error using the UIDL command: "_L1 + strLastErrorReply;
-    case 22: return "Error using the TOP command: "_L1 + strLastErrorReply;
-    case 23: return u"Cannot retrieve message when disconnected"_s;
-    case 24: return u"Cannot retrieve message number 0, use the SetCurrentMsg method"_s;
-    case 25: return "Error retrieving the message: "_L1 + strLastErrorReply;
-    case 26: return "Error using the DELE (delete) command: "_L1 + strLastErrorReply;
-    case 27: return u"Cannot delete message when disconnected"_s;
-    case 28: return "Error using the RSET (reset) command: "_L1 + strLastErrorReply;
-    case 29: return u"Cannot reset deleted messages when disconnected"_s;
-    case 30: return "Error using the LIST command: "_L1 + strLastErrorReply;
-    case 31: return "File error: "_L1 + strLastErrorReply;
+    case ErrorNone: return {};
+    case ErrorGreetingTimeout: return u"Connection was accepted but no data received before timeout. Connection closed"_s;
+    case ErrorConnectTimeout: return u"Timeout waiting on connect request"_s;
+    case ErrorAlreadyConnected: return u"Already connected"_s;
+    case ErrorUserRefused: return "Error received from USER command: "_L1 + strLastErrorReply;
+    case ErrorPassRefused: return "Error received from PASS command: "_L1 + strLastErrorReply;
+    case ErrorBlankHostname: return u"Hostname cannot be blank"_s;
+    case ErrorBlankUsername: return u"Username cannot be blank"_s;
+    case ErrorStatRefused: return "Error received from STAT command: "_L1 + strLastErrorReply;
+    case ErrorSetMsgDisconnected: return u"Cannot set message number when disconnected"_s;
+    case ErrorMsgNumberOutOfRange: return u"Cannot set message number less than or equal to 0 or greater than the message count"_s;
+    case ErrorUidlRefused: return "Error using the UIDL command: "_L1 + strLastErrorReply;
+    case ErrorTopRefused: return "Error using the TOP command: "_L1 + strLastErrorReply;
+    case ErrorRetrieveDisconnected: return u"Cannot retrieve message when disconnected"_s;
+    case ErrorRetrieveNoMessage: return u"Cannot retrieve message number 0, use the SetCurrentMsg method"_s;
+    case ErrorRetrRefused: return "Error retrieving the message: "_L1 + strLastErrorReply;
+    case ErrorDeleRefused: return "Error using the DELE (delete) command: "_L1 + strLastErrorReply;
+    case ErrorDeleteDisconnected: return u"Cannot delete message when disconnected"_s;
+    case ErrorRsetRefused: return "Error using the RSET (reset) command: "_L1 + strLastErrorReply;
+    case ErrorResetDisconnected: return u"Cannot reset deleted messages when disconnected"_s;
+    case ErrorListRefused: return "Error using the LIST command: "_L1 + strLastErrorReply;
+    case ErrorFile: return "File error: "_L1 + strLastErrorReply;
     case ErrorTlsHandshake: return "TLS handshake failed: "_L1 + strTlsErrorText;
     case ErrorNoStls: return u"Server does not offer STLS"_s;
     case ErrorTlsUnavailable: return u"TLS is not available on this system"_s;
@@ -145,120 +145,135 @@ void Tarnpost::Connect()
     subdebuglog(u"start connect"_s);
     if (m_peerClosed)
         subapplyclose();
-    intpropertyerror = 0;
-
-    if (wsk1->state() == SocketAdapter::StateConnected) {
-        intpropertyerror = 13;
-    } else if (funisblank(m_POPHostname)) {
-        intpropertyerror = 16;
-    } else if (funisblank(m_POPUsername)) {
-        intpropertyerror = 17;
-    } else if (m_POPSecurity != SecurityNone && !SocketAdapter::tlsAvailable()) {
-        intpropertyerror = ErrorTlsUnavailable;
-    } else {
-        blnInDataArrival = false;
-        blnStreamToFile = false;
-        subclosestreamfile();
-        dtmLastActivity.start();
-        subbeginreply(false);  // the greeting's overall limit counts the connect time too
-        m_replySize = -1;
-        intpropertyerror = 0;
-        subflushdata();
-        if (m_DebugMode && m_POPSecurity != SecurityNone)  // a clear session logs as it always did
-            subdebuglog(u"connect: security="_s + QString::number(m_POPSecurity));
-        if (m_POPSecurity == SecurityTls)
-            wsk1->connectToHostEncrypted(m_POPHostname, m_POPPort);
-        else
-            wsk1->connectToHost(m_POPHostname, m_POPPort, m_POPSecurity == SecurityStls);
-        m_ConnectResponse.clear();
-
-        bool blnDone = false;
-        while (!blnDone) {
-            const int state = wsk1->state();
-            subwaitforevents();
-            blnDone = true;
-            if (state == SocketAdapter::StateError) {
-                subdebuglog(u"connect:sckError"_s);
-                subcloseconnection(*wsk1);
-            } else if (state == SocketAdapter::StateConnected) {
-                subdebuglog(u"connect:sckConnected"_s);
-                while (!strDataBuffer.endsWith("\r\n"_L1) && intpropertyerror == 0
-                       && m_replyOverflow == ReplyOverflow::None) {
-                    subwaitforevents();
-                    if (m_replyOverflow == ReplyOverflow::None && funtimedout(m_POPTimeout)) {
-                        subdebuglog(u"timeout(1) in Connect"_s);
-                        intpropertyerror = 11;
-                        subcloseconnection(*wsk1);
-                        subdebuglog(u"timeout(1) in connect, blnDone=True"_s);
-                    }
-                }
-                if (m_replyOverflow != ReplyOverflow::None && intpropertyerror == 0)
-                    subrefusereply(u"Connect"_s);
-                if (intpropertyerror == 0)
-                    m_ConnectResponse = strDataBuffer.chopped(2);
-                else
-                    m_ConnectResponse.clear();
-                if (m_DebugMode)
-                    subdebuglog(u"connectreponse="_s + m_ConnectResponse);
-                subflushdata();
-            } else {
-                blnDone = false;
-            }
-            if (!blnDone && funtimedout(m_POPTimeout)) {
-                subdebuglog(u"timeout(2) in Connect"_s);
-                blnDone = true;
-                if (wsk1->isHandshaking()) {
-                    // The server took the connection but never finished TLS.
-                    strTlsErrorText = kTlsTimeoutText;
-                    intpropertyerror = ErrorTlsHandshake;
-                } else {
-                    intpropertyerror = 12;
-                }
-                subcloseconnection(*wsk1);
-            }
-        }
-
-        if (intpropertyerror != 0) {
-            subcloseconnection(*wsk1);
-            subdebuglog(u"end connect"_s);
-            return;
-        }
-        if (m_POPSecurity == SecurityStls && !funstarttls()) {
-            subcloseconnection(*wsk1);
-            subdebuglog(u"end connect"_s);
-            return;
-        }
-
-        // One login step; false once it failed, with Error set and the session
-        // closed (a reply over its cap has set its own Error).
-        QString reply;
-        const auto step = [this, &reply](const QString &command, qint16 refusedError) {
-            reply = funSendDataForSingleLineResponse(*wsk1, command, m_POPTimeout);
-            if (m_replyRefused)
-                return false;
-            if (reply.startsWith("+OK"_L1))
-                return true;
-            strLastErrorReply = reply;
-            subcloseconnection(*wsk1);
-            intpropertyerror = refusedError;
-            return false;
-        };
-        if (step("USER "_L1 + funwiretext(m_POPUsername), 14)) {
-            if (m_POPPassword.isEmpty())
-                m_POPPassword = u" "_s;
-            if (step("PASS "_L1 + funwiretext(m_POPPassword), 15) && step(u"STAT"_s, 18)) {
-                // "+OK count size": a reply without the size gives size 0.
-                const ReplyParsing::StatFields stat = ReplyParsing::parseStat(reply);
-                m_MsgCount = stat.count;
-                lngSizeInOctets = stat.size;
-                intpropertystatus = 1;
-            }
-        }
+    intpropertyerror = ErrorNone;
+    if (checkConnectSettings()) {
+        openConnection();
+        if (waitForConnection() && (m_POPSecurity != SecurityStls || funstarttls()))
+            login();
     }
-
-    if (intpropertyerror != 0)
+    if (intpropertyerror != ErrorNone)
         subcloseconnection(*wsk1);
     subdebuglog(u"end connect"_s);
+}
+
+bool Tarnpost::checkConnectSettings()
+{
+    if (wsk1->state() == SocketAdapter::StateConnected)
+        intpropertyerror = ErrorAlreadyConnected;
+    else if (funisblank(m_POPHostname))
+        intpropertyerror = ErrorBlankHostname;
+    else if (funisblank(m_POPUsername))
+        intpropertyerror = ErrorBlankUsername;
+    else if (m_POPSecurity != SecurityNone && !SocketAdapter::tlsAvailable())
+        intpropertyerror = ErrorTlsUnavailable;
+    return intpropertyerror == ErrorNone;
+}
+
+void Tarnpost::openConnection()
+{
+    blnInDataArrival = false;
+    blnStreamToFile = false;
+    subclosestreamfile();
+    dtmLastActivity.start();
+    subbeginreply(false);  // the greeting's overall limit counts the connect time too
+    m_replySize = -1;
+    intpropertyerror = ErrorNone;
+    subflushdata();
+    if (m_DebugMode && m_POPSecurity != SecurityNone)  // a clear session logs as it always did
+        subdebuglog(u"connect: security="_s + QString::number(m_POPSecurity));
+    if (m_POPSecurity == SecurityTls)
+        wsk1->connectToHostEncrypted(m_POPHostname, m_POPPort);
+    else
+        wsk1->connectToHost(m_POPHostname, m_POPPort, m_POPSecurity == SecurityStls);
+    m_ConnectResponse.clear();
+}
+
+bool Tarnpost::waitForConnection()
+{
+    // A state is acted on one wake after it was seen, once the socket's own
+    // signals for it (an error number, say) have been handled.
+    int state = wsk1->state();
+    int seen = state;
+    const bool settled = waitUntil(
+        [this, &state, &seen] {
+            state = seen;
+            seen = wsk1->state();
+            return state == SocketAdapter::StateError || state == SocketAdapter::StateConnected;
+        },
+        [this] { return funtimedout(m_POPTimeout); }, WaitStart::Block);
+    if (!settled) {
+        subdebuglog(u"timeout(2) in Connect"_s);
+        if (wsk1->isHandshaking()) {
+            // The server took the connection but never finished TLS.
+            strTlsErrorText = kTlsTimeoutText;
+            intpropertyerror = ErrorTlsHandshake;
+        } else {
+            intpropertyerror = ErrorConnectTimeout;
+        }
+        subcloseconnection(*wsk1);
+    } else if (state == SocketAdapter::StateError) {
+        subdebuglog(u"connect:sckError"_s);
+        subcloseconnection(*wsk1);
+    } else {
+        subdebuglog(u"connect:sckConnected"_s);
+        readGreeting();
+    }
+    return intpropertyerror == ErrorNone;
+}
+
+void Tarnpost::readGreeting()
+{
+    const bool greeted = waitUntil(
+        [this] {
+            return strDataBuffer.endsWith("\r\n"_L1) || intpropertyerror != ErrorNone
+                || m_replyOverflow != ReplyOverflow::None;
+        },
+        [this] { return funtimedout(m_POPTimeout); });
+    if (!greeted) {
+        subdebuglog(u"timeout(1) in Connect"_s);
+        intpropertyerror = ErrorGreetingTimeout;
+        subcloseconnection(*wsk1);
+        subdebuglog(u"timeout(1) in connect, blnDone=True"_s);
+    }
+    if (m_replyOverflow != ReplyOverflow::None && intpropertyerror == ErrorNone)
+        subrefusereply(u"Connect"_s);
+    if (intpropertyerror == ErrorNone)
+        m_ConnectResponse = strDataBuffer.chopped(2);
+    else
+        m_ConnectResponse.clear();
+    if (m_DebugMode)
+        subdebuglog(u"connectreponse="_s + m_ConnectResponse);
+    subflushdata();
+}
+
+void Tarnpost::login()
+{
+    QString reply;
+    if (!loginStep("USER "_L1 + funwiretext(m_POPUsername), ErrorUserRefused, reply))
+        return;
+    if (m_POPPassword.isEmpty())
+        m_POPPassword = u" "_s;
+    if (!loginStep("PASS "_L1 + funwiretext(m_POPPassword), ErrorPassRefused, reply)
+        || !loginStep(u"STAT"_s, ErrorStatRefused, reply))
+        return;
+    // "+OK count size": a reply without the size gives size 0.
+    const ReplyParsing::StatFields stat = ReplyParsing::parseStat(reply);
+    m_MsgCount = stat.count;
+    lngSizeInOctets = stat.size;
+    intpropertystatus = StatusConnected;
+}
+
+bool Tarnpost::loginStep(const QString &command, ErrorCode refusedError, QString &reply)
+{
+    reply = funSendDataForSingleLineResponse(*wsk1, command, m_POPTimeout);
+    if (m_replyRefused)
+        return false;  // over a cap: Error says so and the session is closed
+    if (reply.startsWith("+OK"_L1))
+        return true;
+    strLastErrorReply = reply;
+    subcloseconnection(*wsk1);
+    intpropertyerror = refusedError;
+    return false;
 }
 
 bool Tarnpost::setMaxMessageSize(qint32 value)
@@ -306,21 +321,22 @@ bool Tarnpost::funstarttls()
         return false;
     }
     dtmLastActivity.start();
-    while (!wsk1->isEncrypted() && intpropertyerror == 0) {
-        if (wsk1->state() != SocketAdapter::StateConnected) {
-            strTlsErrorText = u"The server closed the connection"_s;
-            intpropertyerror = ErrorTlsHandshake;
-            break;
-        }
-        subwaitforevents();
-        if (!wsk1->isEncrypted() && intpropertyerror == 0 && funtimedout(m_POPTimeout)) {
-            subdebuglog(u"timeout in funstarttls"_s);
-            strTlsErrorText = kTlsTimeoutText;
-            intpropertyerror = ErrorTlsHandshake;
-        }
+    const bool settled = waitUntil(
+        [this] {
+            return wsk1->isEncrypted() || intpropertyerror != ErrorNone
+                || wsk1->state() != SocketAdapter::StateConnected;
+        },
+        [this] { return funtimedout(m_POPTimeout); });
+    if (!settled) {
+        subdebuglog(u"timeout in funstarttls"_s);
+        strTlsErrorText = kTlsTimeoutText;
+        intpropertyerror = ErrorTlsHandshake;
+    } else if (!wsk1->isEncrypted() && intpropertyerror == ErrorNone) {
+        strTlsErrorText = u"The server closed the connection"_s;
+        intpropertyerror = ErrorTlsHandshake;
     }
     subdebuglog(u"end funstarttls"_s);
-    return intpropertyerror == 0;
+    return intpropertyerror == ErrorNone;
 }
 
 void Tarnpost::wsk1_TlsFailed(const QString &reason)
@@ -340,10 +356,10 @@ void Tarnpost::wsk1_Encrypted()
 void Tarnpost::Disconnect()
 {
     subdebuglog(u"start disconnect"_s);
-    intpropertyerror = 0;
+    intpropertyerror = ErrorNone;
     // A session whose server has gone while prefetched replies were held
     // ends here: its QUIT cannot be answered.
-    const bool lostUnseen = m_peerClosed && intpropertystatus == 1;
+    const bool lostUnseen = m_peerClosed && intpropertystatus == StatusConnected;
     if (m_peerClosed)
         subapplyclose();
     if (m_pipeStarted) {
@@ -356,12 +372,12 @@ void Tarnpost::Disconnect()
         const bool refused = m_replyRefused;  // over a cap: Error says so already
         QElapsedTimer noted;
         noted.start();
-        while (wsk1->state() != SocketAdapter::StateError && wsk1->state() != SocketAdapter::StateClosed) {
-            subwaitforevents();
-            if (noted.elapsed() / 1000 > m_POPTimeout) {
-                subdebuglog(u"timeout(1) in Disconnect"_s);
-                subcloseconnection(*wsk1);
-            }
+        const auto closed = [this] {
+            return wsk1->state() == SocketAdapter::StateError || wsk1->state() == SocketAdapter::StateClosed;
+        };
+        if (!waitUntil(closed, [this, &noted] { return noted.elapsed() / 1000 > m_POPTimeout; })) {
+            subdebuglog(u"timeout(1) in Disconnect"_s);
+            subcloseconnection(*wsk1);
         }
         // Deletions become final only when the server takes the QUIT: the
         // caller must be able to tell. Set after the wait, which a close clears.
@@ -391,8 +407,9 @@ void Tarnpost::subcloseconnection(SocketAdapter &socket)
     const qint16 saved = intpropertyerror;
     if (socket.state() != SocketAdapter::StateClosed)
         socket.close();
-    while (socket.state() != SocketAdapter::StateError && socket.state() != SocketAdapter::StateClosed)
-        subwaitforevents();
+    waitUntil([&socket] {
+        return socket.state() == SocketAdapter::StateError || socket.state() == SocketAdapter::StateClosed;
+    });
     subresetvaluesondisconnect();
     intpropertyerror = saved;
     subdebuglog(u"end subcloseconnection"_s);
@@ -402,7 +419,7 @@ void Tarnpost::subresetvaluesondisconnect()
 {
     subdebuglog(u"start subresetvaluesondisconnect"_s);
     subpipelinereset();
-    intpropertystatus = 0;
+    intpropertystatus = StatusDisconnected;
     m_ConnectResponse.clear();
     subresetmsgvalues();
     wsk1->setRemoteHost(QString());

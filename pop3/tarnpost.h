@@ -128,9 +128,6 @@ public:
 private:
     LiveObject m_liveObject;
     void showReadOnlyMessage();
-    Automation::InvokeResult invokeProperty(qint32 memberId, Automation::InvokeKind kind, QVariantList &args,
-                                            QVariant *result);
-    Automation::InvokeResult invokeMethod(qint32 memberId, QVariantList &args, QVariant *result);
 
 Q_SIGNALS:
     // Progress of a message download. lngMsgTotalInK refers to the control's
@@ -167,7 +164,7 @@ private:
     static QString funwiretext(const QString &text);
     // A one-line command of an open session: refusedError on a refusal,
     // disconnectedError without a session.
-    void subsessioncommand(const QString &command, qint16 refusedError, qint16 disconnectedError);
+    void subsessioncommand(const QString &command, ErrorCode refusedError, ErrorCode disconnectedError);
     void subflushdata();
     static QString funbytestostring(const QByteArray &bytes, qsizetype from, qsizetype to);
     void subwritebytestofile(const QByteArray &bytes, qsizetype from, qsizetype to);
@@ -177,12 +174,26 @@ private:
     void subframestreampacket(const char *packet, qsizetype size);
     void subopenstreamfile(const QByteArray &statusLine);
     void subclosestreamfile();
-    void subwaitforevents();
+    // The one wait of the control: blocks in the event loop until finished()
+    // holds (true) or timedOut() does (false). Both are tested after every
+    // wake, finished first; WaitStart::Test tests finished before the first
+    // block too.
+    enum class WaitStart { Block, Test };
+    bool waitUntil(const std::function<bool()> &finished, const std::function<bool()> &timedOut = {},
+                   WaitStart start = WaitStart::Test);
     bool funtimedout(qint16 intTimeout) const;
     // What a wait returns when no reply came in time.
     static const QString &funtimeouttext();
 
     // ---- Session ----
+    // The steps of Connect; each one that fails sets Error.
+    bool checkConnectSettings();
+    void openConnection();
+    bool waitForConnection();  // the connection and its greeting
+    void readGreeting();
+    void login();  // USER, PASS, then STAT
+    // One login command; false once it failed, with the session closed.
+    bool loginStep(const QString &command, ErrorCode refusedError, QString &reply);
     void subcloseconnection(SocketAdapter &socket);
     void subresetvaluesondisconnect();
     // Error 37 after a QUIT that was not answered "+OK".
@@ -275,8 +286,8 @@ private:
     qint32 m_refusedLimit = 0;  // MaxMessageSize when the last message was refused
 
     // Session
-    qint16 intpropertystatus = 0;
-    qint16 intpropertyerror = 0;
+    qint16 intpropertystatus = StatusDisconnected;
+    qint16 intpropertyerror = ErrorNone;  // an ErrorCode, or the number of a socket error
     QString strLastErrorReply;
     QString m_quitErrorText;
     qint32 lngSizeInOctets = 0;

@@ -35,7 +35,7 @@ void Tarnpost::SetCurrentMsg(qint16 &intMsgNumber)
     m_listedSize = -1;
     subdebuglog(u"start setcurrentmsg"_s);
     m_MsgContents.clear();
-    intpropertyerror = 0;
+    intpropertyerror = ErrorNone;
     if (m_peerClosed) {
         // The server has gone: once nothing that arrived is wanted any more,
         // the session is seen to be over.
@@ -44,8 +44,8 @@ void Tarnpost::SetCurrentMsg(qint16 &intMsgNumber)
     }
     const qint16 previous = m_MsgNumber;
 
-    if (intpropertystatus != 1) {
-        intpropertyerror = 19;
+    if (intpropertystatus != StatusConnected) {
+        intpropertyerror = ErrorSetMsgDisconnected;
         subdebuglog(u"end setcurrentmsg"_s);
         return;
     }
@@ -57,7 +57,7 @@ void Tarnpost::SetCurrentMsg(qint16 &intMsgNumber)
 
     const qint32 n = intMsgNumber;
     if (!(0 < n && n <= m_MsgCount)) {
-        intpropertyerror = 20;
+        intpropertyerror = ErrorMsgNumberOutOfRange;
         m_MsgNumber = previous;
     } else {
         // A prefetching session fetches its tables at its first message.
@@ -82,7 +82,7 @@ void Tarnpost::SetCurrentMsg(qint16 &intMsgNumber)
             if (isSuccess(reply)) {
                 m_MsgUniqueID = cutReplyField(reply);
             } else {
-                intpropertyerror = 21;
+                intpropertyerror = ErrorUidlRefused;
                 strLastErrorReply = reply;
             }
         }
@@ -90,11 +90,11 @@ void Tarnpost::SetCurrentMsg(qint16 &intMsgNumber)
     }
 
     switch (intpropertyerror) {
-    case 0:
+    case ErrorNone:
         break;
-    case 21:
-    case 22:
-        intpropertyerror = 0;
+    case ErrorUidlRefused:
+    case ErrorTopRefused:
+        intpropertyerror = ErrorNone;
         m_MsgUniqueID = kUnableToRetrieve;
         m_MsgHeaders = kUnableToRetrieve;
         m_MsgContents = kUnableToRetrieve;
@@ -133,16 +133,16 @@ void Tarnpost::subRetrieveHeaders()
         return;
     }
     if (!isSuccess(reply)) {
-        intpropertyerror = 22;
+        intpropertyerror = ErrorTopRefused;
         strLastErrorReply = reply;
     } else {
         const qsizetype crlf = reply.indexOf("\r\n"_L1);
         m_MsgHeaders = trimBlanks(crlf >= 0 ? reply.mid(crlf + 2) : QString());
     }
-    if (intpropertyerror == 21 || intpropertyerror == 22) {
+    if (intpropertyerror == ErrorUidlRefused || intpropertyerror == ErrorTopRefused) {
         if (isNoSuchMessage(strLastErrorReply)) {
             blnNoSuchMsg = true;
-            intpropertyerror = 0;
+            intpropertyerror = ErrorNone;
             m_MsgUniqueID = kUnableToRetrieve;
             m_MsgHeaders = kUnableToRetrieve;
             m_MsgContents = kUnableToRetrieve;
@@ -175,7 +175,7 @@ void Tarnpost::subRetrieveSize()
         lngMsgSizeInK = lngSizeInOctets / 1024 + 1;
         m_listedSize = lngSizeInOctets >= 0 ? lngSizeInOctets : -1;
     } else if (!m_replyRefused) {
-        intpropertyerror = 30;
+        intpropertyerror = ErrorListRefused;
         strLastErrorReply = reply;
     }
     blnSizeRetrieved = true;
@@ -194,7 +194,7 @@ QString Tarnpost::GetOtherHeader(const QString &strHeaderToSearchFor)
     if (!blnHeadersRetrieved)
         subRetrieveHeaders();
     subdebuglog(u"start getotherheader"_s);
-    intpropertyerror = 0;
+    intpropertyerror = ErrorNone;
 
     const ReplyParsing::HeaderMatch match = ReplyParsing::findHeader(m_MsgHeaders, strHeaderToSearchFor);
     if (match.found && m_DebugMode) {
@@ -230,11 +230,11 @@ void Tarnpost::RetrieveCurrentMsg()
         subdebuglog(u"end retrievecurrentmsg"_s);
         return;
     }
-    intpropertyerror = 0;
-    if (intpropertystatus != 1) {
-        intpropertyerror = 23;
+    intpropertyerror = ErrorNone;
+    if (intpropertystatus != StatusConnected) {
+        intpropertyerror = ErrorRetrieveDisconnected;
     } else if (m_MsgNumber == 0) {
-        intpropertyerror = 24;
+        intpropertyerror = ErrorRetrieveNoMessage;
     } else {
         if (!blnSizeRetrieved) {
             subRetrieveSize();  // the progress events need the size
@@ -278,14 +278,14 @@ void Tarnpost::RetrieveCurrentMsg()
             }
             m_MsgContents = std::move(reply);
         } else {
-            intpropertyerror = 25;
+            intpropertyerror = ErrorRetrRefused;
             strLastErrorReply = reply;
             strLastErrorReply.squeeze();  // not the room kept for the whole message
         }
         blnReportReadStatus = false;
         fireMsgReadStatus(lngMsgSizeInK, 100, true);
     }
-    if (intpropertyerror == 23 || intpropertyerror == 24 || intpropertyerror == 25)
+    if (intpropertyerror == ErrorRetrieveDisconnected || intpropertyerror == ErrorRetrieveNoMessage || intpropertyerror == ErrorRetrRefused)
         subcloseconnection(*wsk1);
     subprefetch();
     subdebuglog(u"end retrievecurrentmsg"_s);
@@ -315,7 +315,7 @@ void Tarnpost::WriteCurrentMsgToFile(QString &strFileToWriteTo)
 
     const QString check = funcheckfilename(strFileToWriteTo);
     if (QString::compare(check, " "_L1, Qt::CaseSensitive) > 0) {
-        intpropertyerror = 31;
+        intpropertyerror = ErrorFile;
         strLastErrorReply = check;
         subdebuglog(u"end WriteCurrentMsgToFile"_s);
         return;
@@ -326,11 +326,11 @@ void Tarnpost::WriteCurrentMsgToFile(QString &strFileToWriteTo)
         return;
     }
 
-    intpropertyerror = 0;
-    if (intpropertystatus != 1) {
-        intpropertyerror = 23;
+    intpropertyerror = ErrorNone;
+    if (intpropertystatus != StatusConnected) {
+        intpropertyerror = ErrorRetrieveDisconnected;
     } else if (m_MsgNumber == 0) {
-        intpropertyerror = 24;
+        intpropertyerror = ErrorRetrieveNoMessage;
     } else {
         if (!blnSizeRetrieved) {
             subRetrieveSize();
@@ -358,26 +358,26 @@ void Tarnpost::WriteCurrentMsgToFile(QString &strFileToWriteTo)
         }
         if (isSuccess(status) && !m_streamFileError.isEmpty()) {
             // The server delivered, the disk did not take it (full, removed, ...).
-            intpropertyerror = 31;
+            intpropertyerror = ErrorFile;
             strLastErrorReply = m_streamFileError;
         } else if (isSuccess(status)) {
             m_MsgContents = "Contents written to file: "_L1 + strFileToWriteTo;
         } else {
-            intpropertyerror = 25;
+            intpropertyerror = ErrorRetrRefused;
             strLastErrorReply = status;
         }
         blnReportReadStatus = false;
         fireMsgReadStatus(lngMsgSizeInK, 100, true);
     }
-    if (intpropertyerror == 23 || intpropertyerror == 24 || intpropertyerror == 25)
+    if (intpropertyerror == ErrorRetrieveDisconnected || intpropertyerror == ErrorRetrieveNoMessage || intpropertyerror == ErrorRetrRefused)
         subcloseconnection(*wsk1);
     subdebuglog(u"end WriteCurrentMsgToFile"_s);
 }
 
-void Tarnpost::subsessioncommand(const QString &command, qint16 refusedError, qint16 disconnectedError)
+void Tarnpost::subsessioncommand(const QString &command, ErrorCode refusedError, ErrorCode disconnectedError)
 {
-    intpropertyerror = 0;
-    if (intpropertystatus != 1) {
+    intpropertyerror = ErrorNone;
+    if (intpropertystatus != StatusConnected) {
         intpropertyerror = disconnectedError;
         return;
     }
@@ -393,7 +393,7 @@ void Tarnpost::DeleteCurrentMsg()
     subdebuglog(u"start deletecurrentmessage"_s);
     const qint16 number = m_MsgNumber;
     const bool piped = m_pipeStarted;
-    subsessioncommand("DELE "_L1 + QString::number(number), 26, 27);
+    subsessioncommand("DELE "_L1 + QString::number(number), ErrorDeleRefused, ErrorDeleteDisconnected);
     if (piped && m_pipeStarted) {
         // Whatever the answer, the message may be gone: from now on it is
         // asked for as without the mode, and what came ahead for it is dropped.
@@ -406,8 +406,8 @@ void Tarnpost::DeleteCurrentMsg()
 void Tarnpost::ResetDeletedMsgs()
 {
     subdebuglog(u"start resetdeletedmessages"_s);
-    subsessioncommand(u"RSET"_s, 28, 29);
-    if (m_pipeStarted && intpropertyerror == 0)
+    subsessioncommand(u"RSET"_s, ErrorRsetRefused, ErrorResetDisconnected);
+    if (m_pipeStarted && intpropertyerror == ErrorNone)
         m_touched.clear();
     subdebuglog(u"end resetdeletedmessages"_s);
 }

@@ -52,7 +52,7 @@ bool Tarnpost::funpipelinestart()
     const QString caps = funSendDataForMultiLineResponse(*wsk1, u"CAPA"_s, m_POPTimeout);
     if (m_replyRefused)
         return false;
-    if (intpropertystatus != 1)
+    if (intpropertystatus != StatusConnected)
         return true;
     if (isSuccess(caps)) {
         const QStringList lines = caps.split("\r\n"_L1);
@@ -74,7 +74,7 @@ bool Tarnpost::funpipelinestart()
     const quint64 uidl = send(u"UIDL"_s);
     const quint64 list = m_serverPipelining ? send(u"LIST"_s) : 0;
     for (const bool uids : {true, false}) {
-        if (intpropertystatus != 1)
+        if (intpropertystatus != StatusConnected)
             break;
         const quint64 id = uids ? uidl : (list ? list : send(u"LIST"_s));
         QByteArray table;
@@ -163,7 +163,7 @@ std::optional<QString> Tarnpost::funpipelinecommand(const QString &command, bool
     if (!m_peerClosed && !m_pipe.broken() && !m_pipe.isEmpty() && (!m_serverPipelining || large)
         && funpipelinedrain() == PipeEnd::Timeout)
         return funtimeouttext();
-    if (m_pipe.broken() && intpropertystatus == 1) {
+    if (m_pipe.broken() && intpropertystatus == StatusConnected) {
         // A reply before this one went over its cap: nothing after it can be read.
         m_replyOverflow = m_pipe.brokenOutcome() == ReplyPipeline::Outcome::TooLarge ? ReplyOverflow::MessageTooLarge
                                                                                     : ReplyOverflow::LineTooLong;
@@ -173,7 +173,7 @@ std::optional<QString> Tarnpost::funpipelinecommand(const QString &command, bool
     }
     if (m_peerClosed)
         subapplyclose();
-    if (socketGone(wsk1->state()) || intpropertystatus != 1) {
+    if (socketGone(wsk1->state()) || intpropertystatus != StatusConnected) {
         // Nothing can be sent: the answer a wait on a closed connection gives.
         if (m_DebugMode)
             subdebuglog(u"no connection for:"_s + command.section(u' ', 0, 0));
@@ -254,26 +254,20 @@ ReplyPipeline::Reply Tarnpost::funpipelinewait(quint64 id, qint32 message, PipeE
         }
         return false;
     };
-    for (bool waited = false;; waited = true) {
+    const bool settled = waitUntil([&] {
         subpipelineread(true);
-        if (finished()) {
+        if (finished())
             end = PipeEnd::Done;
-            break;
-        }
-        if (!m_pipe.contains(id) || m_peerClosed || socketGone(wsk1->state())) {
+        else if (!m_pipe.contains(id) || m_peerClosed || socketGone(wsk1->state()))
             end = PipeEnd::Closed;
-            break;
-        }
-        if (m_pipe.broken()) {
+        else if (m_pipe.broken())
             end = PipeEnd::Broken;
-            break;
-        }
-        if (waited && funtimedout(m_POPTimeout)) {
-            end = PipeEnd::Timeout;
-            break;
-        }
-        subwaitforevents();
-    }
+        else
+            return false;
+        return true;
+    }, [this] { return funtimedout(m_POPTimeout); });
+    if (!settled)
+        end = PipeEnd::Timeout;
     m_pipeWaiting = wasWaiting;
     m_replySize = -1;
     if (end == PipeEnd::Done)
@@ -291,27 +285,26 @@ Tarnpost::PipeEnd Tarnpost::funpipelinedrain()
     m_replyStarted.start();
     m_replySize = m_pipe.isEmpty() ? -1 : m_pipe.sizeUpTo(m_pipe.back().id);
     PipeEnd end = PipeEnd::Done;
-    for (bool waited = false;; waited = true) {
+    const bool settled = waitUntil([&] {
         subpipelineread(true);
         if (m_pipe.isEmpty())
-            break;
+            return true;
         if (m_pipe.broken()) {
             end = PipeEnd::Broken;
-            break;
+            return true;
         }
         if (m_peerClosed || socketGone(wsk1->state())) {
             if (m_peerClosed)
                 subapplyclose();
             end = PipeEnd::Closed;
-            break;
+            return true;
         }
-        if (waited && funtimedout(m_POPTimeout)) {
-            subdebuglog(u"timeout in funpipelinedrain"_s);
-            subcloseconnection(*wsk1);
-            end = PipeEnd::Timeout;
-            break;
-        }
-        subwaitforevents();
+        return false;
+    }, [this] { return funtimedout(m_POPTimeout); });
+    if (!settled) {
+        subdebuglog(u"timeout in funpipelinedrain"_s);
+        subcloseconnection(*wsk1);
+        end = PipeEnd::Timeout;
     }
     m_pipeWaiting = wasWaiting;
     m_replySize = -1;
@@ -374,7 +367,7 @@ void Tarnpost::subpipelinecollect()
 
 void Tarnpost::subprefetch()
 {
-    if (!m_pipeStarted || !m_Prefetch || m_pipeEnding || m_peerClosed || intpropertystatus != 1 || m_pipe.broken()
+    if (!m_pipeStarted || !m_Prefetch || m_pipeEnding || m_peerClosed || intpropertystatus != StatusConnected || m_pipe.broken()
         || m_listSize.isEmpty() || socketGone(wsk1->state()))
         return;
     m_nextPrefetch = qMax<qint32>(m_nextPrefetch, m_MsgNumber);

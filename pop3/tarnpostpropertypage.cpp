@@ -1,10 +1,14 @@
 #include "pop3/tarnpostpropertypage.h"
 
+#include "pop3/tarnpostmembers.h"
 #include "pop3/include/tarnpostctl.h"
 
 #include <QGridLayout>
+#include <QHash>
 #include <QLabel>
 #include <QLineEdit>
+
+#include <algorithm>
 
 using namespace Qt::StringLiterals;
 
@@ -19,14 +23,21 @@ TarnpostPropertyPage::TarnpostPropertyPage(QWidget *parent)
     auto *layout = new QGridLayout(this);
     layout->setColumnMinimumWidth(0, 180);
     layout->setColumnMinimumWidth(1, 180);
-    txtPOPHostname = addField(u"POPHostname"_s, 0, 0);
-    txtPOPPort = addField(u"POPPort"_s, 0, 1);
-    txtPOPUsername = addField(u"POPUsername"_s, 0, 2);
-    txtPOPPassword = addField(u"POPPassword"_s, 0, 3);
-    txtPOPTimeout = addField(u"POPTimeout"_s, 0, 4);
-    txtDebugMode = addField(u"DebugMode"_s, 1, 0);
-    txtDebugFile = addField(u"DebugFile"_s, 1, 1);
-    txtVersion = addField(u"Version"_s, 1, 2);
+    // Fields are made in the order of their cells, which is the tab order.
+    QList<const TarnpostMember *> shown;
+    for (const TarnpostMember &member : tarnpostMembers()) {
+        if (member.pageCell >= 0)
+            shown.append(&member);
+    }
+    std::stable_sort(shown.begin(), shown.end(),
+                     [](const TarnpostMember *a, const TarnpostMember *b) { return a->pageCell < b->pageCell; });
+    QHash<qint32, QLineEdit *> edits;
+    for (const TarnpostMember *member : std::as_const(shown))
+        edits.insert(member->id, addField(member->name, member->pageCell / PageRows, member->pageCell % PageRows));
+    for (const TarnpostMember &member : tarnpostMembers()) {
+        if (member.pageCell >= 0)
+            m_fields.prepend({member.id, edits.value(member.id)});
+    }
     layout->setRowStretch(10, 1);
 }
 
@@ -46,20 +57,6 @@ QLineEdit *TarnpostPropertyPage::addField(const QString &name, int column, int r
     return edit;
 }
 
-QList<TarnpostPropertyPage::Field> TarnpostPropertyPage::fieldsInTransferOrder() const
-{
-    return {
-        {DispIdDebugFile, txtDebugFile},
-        {DispIdDebugMode, txtDebugMode},
-        {DispIdVersion, txtVersion},
-        {DispIdPOPTimeout, txtPOPTimeout},
-        {DispIdPOPPassword, txtPOPPassword},
-        {DispIdPOPUsername, txtPOPUsername},
-        {DispIdPOPPort, txtPOPPort},
-        {DispIdPOPHostname, txtPOPHostname},
-    };
-}
-
 void TarnpostPropertyPage::setChanged(bool changed)
 {
     if (m_changed == changed)
@@ -73,7 +70,7 @@ void TarnpostPropertyPage::setObjects(const QList<Automation::AutomationObject *
     m_object = objects.isEmpty() ? nullptr : objects.constFirst();
     if (!m_object)
         return;
-    for (const Field &field : fieldsInTransferOrder()) {
+    for (const Field &field : std::as_const(m_fields)) {
         QVariantList args;
         QVariant value;
         if (!m_object->invoke(field.memberId, Automation::InvokeKind::PropertyGet, args, &value).ok())
@@ -93,7 +90,7 @@ void TarnpostPropertyPage::apply()
         return;
     // Each value goes through the property's own let; one that does not
     // convert is refused there and leaves that property as it was.
-    for (const Field &field : fieldsInTransferOrder()) {
+    for (const Field &field : std::as_const(m_fields)) {
         QVariantList args{field.edit->text()};
         m_object->invoke(field.memberId, Automation::InvokeKind::PropertyPut, args);
     }

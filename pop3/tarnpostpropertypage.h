@@ -35,16 +35,10 @@ private:
     };
     QLineEdit *addField(const QString &name, int column, int row);
     void setChanged(bool changed);
-    QList<Field> fieldsInTransferOrder() const;
 
-    QLineEdit *txtPOPHostname = nullptr;
-    QLineEdit *txtPOPPort = nullptr;
-    QLineEdit *txtPOPUsername = nullptr;
-    QLineEdit *txtPOPPassword = nullptr;
-    QLineEdit *txtPOPTimeout = nullptr;
-    QLineEdit *txtDebugMode = nullptr;
-    QLineEdit *txtDebugFile = nullptr;
-    QLineEdit *txtVersion = nullptr;
+    // The fields of the members with a page cell, in the member table's
+    // order reversed: the order values are read and written in.
+    QList<Field> m_fields;
 
     Automation::AutomationObject *m_object = nullptr;
     bool m_changed = false;

@@ -39,13 +39,22 @@ bool socketGone(int state)
 
 } // namespace
 
-void Tarnpost::subwaitforevents()
+bool Tarnpost::waitUntil(const std::function<bool()> &finished, const std::function<bool()> &timedOut,
+                         WaitStart start)
 {
-    // Blocks until something happens; the timer bounds the block so that the
-    // caller's timeout test runs at least four times a second.
-    QTimer wake;
-    wake.start(kWakeIntervalMs);
-    QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    if (start == WaitStart::Test && finished())
+        return true;
+    for (;;) {
+        // Blocks until something happens; the timer bounds the block so that
+        // the timeout test runs at least four times a second.
+        QTimer wake;
+        wake.start(kWakeIntervalMs);
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+        if (finished())
+            return true;
+        if (timedOut && timedOut())
+            return false;
+    }
 }
 
 const QString &Tarnpost::funtimeouttext()
@@ -124,19 +133,16 @@ QString Tarnpost::funSendDataForSingleLineResponse(SocketAdapter &socket, const 
     subbeginreply(false);
     subsendcommand(socket, strCommand);
 
-    bool done = false;
-    for (;;) {
-        subwaitforevents();
-        if (m_replyOverflow != ReplyOverflow::None)
-            break;
-        if (funtimedout(intTimeout) || socket.state() == SocketAdapter::StateError) {
-            // An errored socket delivers nothing more: give up as a timeout would.
-            subdebuglog(u"timeout in funSendDataForSingleLineResponse"_s);
-            strDataBuffer = kTimeoutText;
-            done = true;
-        }
-        if (done || strDataBuffer.endsWith("\r\n"_L1) || socket.state() == SocketAdapter::StateClosed)
-            break;
+    const bool answered = waitUntil(
+        [this, &socket] {
+            return m_replyOverflow != ReplyOverflow::None || strDataBuffer.endsWith("\r\n"_L1)
+                || socketGone(socket.state());
+        },
+        [this, intTimeout] { return funtimedout(intTimeout); }, WaitStart::Block);
+    // An errored socket delivers nothing more: give up as a timeout would.
+    if (m_replyOverflow == ReplyOverflow::None && (!answered || socket.state() == SocketAdapter::StateError)) {
+        subdebuglog(u"timeout in funSendDataForSingleLineResponse"_s);
+        strDataBuffer = kTimeoutText;
     }
     // A reply that ended in the same arrival that took it over the cap is refused too.
     QString result = m_replyOverflow != ReplyOverflow::None ? subrefusereply(u"funSendDataForSingleLineResponse"_s)
@@ -167,40 +173,37 @@ QString Tarnpost::funSendDataForMultiLineResponse(SocketAdapter &socket, const Q
 
     QString result;
     bool firstLineCheck = true;
-    bool done = false;
-    while (!done) {
-        subwaitforevents();
+    const auto finished = [&] {
         if (m_replyOverflow != ReplyOverflow::None)
-            break;
-        if (funtimedout(intTimeout)) {
-            done = true;
-            result = kTimeoutText;
-            subdebuglog(u"timeout in funSendDataForMultiLineResponse"_s);
-            break;
-        }
+            return true;
         if (firstLineCheck && !funisblank(strDataBuffer) && strDataBuffer.contains("\r\n"_L1)) {
             firstLineCheck = false;
             if (strDataBuffer.startsWith("-ERR"_L1)) {
-                done = true;
                 result = std::move(strDataBuffer);
+                return true;
             }
         }
-        if (!done && !firstLineCheck) {
+        if (!firstLineCheck) {
             subdebuglog(u"funSendDataForMultiLineResponse: (1)"_s);
             // Only the tail is looked at, so a long reply costs no rescans.
             if (strDataBuffer.endsWith(QLatin1StringView(kTerminator))) {
-                done = true;
                 result = std::move(strDataBuffer);
                 result.chop(kTerminatorSize);
+                return true;
             }
         }
         subdebuglog(u"funSendDataForMultiLineResponse: (2)"_s);
-        if (!done && socketGone(socket.state())) {
+        if (socketGone(socket.state())) {
             // Nothing more can arrive on a closed socket: end as a timeout would.
             subdebuglog(u"timeout in funSendDataForMultiLineResponse"_s);
             result = kTimeoutText;
-            done = true;
+            return true;
         }
+        return false;
+    };
+    if (!waitUntil(finished, [this, intTimeout] { return funtimedout(intTimeout); }, WaitStart::Block)) {
+        result = kTimeoutText;
+        subdebuglog(u"timeout in funSendDataForMultiLineResponse"_s);
     }
     if (m_replyOverflow != ReplyOverflow::None)
         result = subrefusereply(u"funSendDataForMultiLineResponse"_s);
@@ -228,7 +231,7 @@ QString Tarnpost::funSendDataForStreamingToAFile(SocketAdapter &socket, const QS
         }
         if (m_peerClosed)
             subapplyclose();
-        if (drained != PipeEnd::Done || intpropertystatus != 1)
+        if (drained != PipeEnd::Done || intpropertystatus != StatusConnected)
             return kTimeoutText;
         m_replySize = sizeHint;
         const QScopedValueRollback direct(m_pipeDirect, true);
@@ -256,24 +259,17 @@ QString Tarnpost::funSendDataForStreamingToAFile(SocketAdapter &socket, const QS
     subbeginreply(false);
     subsendcommand(socket, strCommand);
 
-    for (;;) {
-        subwaitforevents();
-        if (m_replyOverflow != ReplyOverflow::None) {
-            strStreamFirstLine = subrefusereply(u"funSendDataForStreamingToAFile"_s);
-            break;
-        }
-        if (funtimedout(intTimeout)) {
-            strStreamFirstLine = kTimeoutText;
-            subdebuglog(u"timeout in funSendDataForStreamingToAFile"_s);
-            break;
-        }
-        if (!blnStreamToFile)
-            break;
-        if (socketGone(socket.state())) {
-            strStreamFirstLine = kTimeoutText;
-            subdebuglog(u"timeout in funSendDataForStreamingToAFile"_s);
-            break;
-        }
+    const bool ended = waitUntil(
+        [this, &socket] {
+            return m_replyOverflow != ReplyOverflow::None || !blnStreamToFile || socketGone(socket.state());
+        },
+        [this, intTimeout] { return funtimedout(intTimeout); }, WaitStart::Block);
+    if (m_replyOverflow != ReplyOverflow::None) {
+        strStreamFirstLine = subrefusereply(u"funSendDataForStreamingToAFile"_s);
+    } else if (!ended || blnStreamToFile) {
+        // Timed out, or the socket closed before the end: nothing more can arrive.
+        strStreamFirstLine = kTimeoutText;
+        subdebuglog(u"timeout in funSendDataForStreamingToAFile"_s);
     }
     subclosestreamfile();
     m_framer.start();
@@ -311,12 +307,7 @@ void Tarnpost::subflushdata()
 
 void Tarnpost::wsk1_DataArrival(qint64 bytesTotal)
 {
-    while (wsk1->state() == SocketAdapter::StateConnecting) {
-        QCoreApplication::processEvents();
-        QCoreApplication::processEvents();
-        if (wsk1->state() == SocketAdapter::StateConnecting)
-            subwaitforevents();
-    }
+    waitUntil([this] { return wsk1->state() != SocketAdapter::StateConnecting; });
     dtmLastActivity.start();
     if (m_pipeStarted && !m_pipeDirect && !blnStreamToFile) {
         subpipelineread(m_pipeWaiting);
@@ -518,7 +509,7 @@ void Tarnpost::fireMsgReadStatus(qint32 lngReadInK, qint16 intPercent, bool read
 
 void Tarnpost::wsk1_Close()
 {
-    if (m_pipeStarted && !m_pipeDirect && !m_pipeEnding && intpropertystatus == 1) {
+    if (m_pipeStarted && !m_pipeDirect && !m_pipeEnding && intpropertystatus == StatusConnected) {
         // Replies that arrived before the close are still the caller's. The
         // session ends once they are taken, or, when a reply was lost with
         // the connection, once the caller needs that reply or the connection.
@@ -533,7 +524,7 @@ void Tarnpost::wsk1_Close()
     if (wsk1->state() == SocketAdapter::StateClosing)
         wsk1->close();
     subresetvaluesondisconnect();
-    intpropertyerror = 0;
+    intpropertyerror = ErrorNone;
     m_ConnectResponse.clear();
     subdebuglog(u"end wsk1_close"_s);
 }

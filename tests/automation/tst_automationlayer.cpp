@@ -404,7 +404,7 @@ void tst_AutomationLayer::proxyWhenObjectIsGone()
     QVERIFY(!proxy.isValid());
     QVERIFY(proxy.POPHostname().isEmpty());
     QVERIFY(!proxy.lastResult().ok());
-    QCOMPARE(proxy.Status(), qint16(0));
+    QCOMPARE(proxy.Status(), qint16(Tarnpostctl::StatusDisconnected));
     QVERIFY(!proxy.setPOPPort(110));
     qint16 number = 5;
     proxy.SetCurrentMsg(number);

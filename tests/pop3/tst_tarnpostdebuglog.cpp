@@ -14,7 +14,7 @@
 
 using namespace Qt::StringLiterals;
 using namespace Pop3Test;
-using Tarnpostctl::Tarnpost;
+using namespace Tarnpostctl;
 
 namespace {
 
@@ -119,7 +119,7 @@ void TestTarnpostDebugLog::offWritesNothing()
         configure(t, server.port());
         t.setDebugFile(m_log);
         t.Connect();
-        QCOMPARE(t.Status(), qint16(1));
+        QCOMPARE(t.Status(), qint16(StatusConnected));
         t.Disconnect();
     }
     QVERIFY(!QFileInfo::exists(m_log));
@@ -171,9 +171,9 @@ void TestTarnpostDebugLog::wholeSession()
         t.setDebugFile(m_log);
         t.setDebugMode(true);
         t.Connect();
-        QCOMPARE(t.Status(), qint16(1));
+        QCOMPARE(t.Status(), qint16(StatusConnected));
         t.Disconnect();
-        QCOMPARE(t.Error(), qint16(0));
+        QCOMPARE(t.Error(), qint16(ErrorNone));
         t.setDebugMode(false);
     }
     const Log log = parseLog(readFile(m_log));
@@ -284,7 +284,7 @@ void TestTarnpostDebugLog::passwordMaskedAndFilePrivate()
         t.setDebugFile(m_log);
         t.setDebugMode(true);
         t.Connect();
-        QCOMPARE(t.Status(), qint16(1));
+        QCOMPARE(t.Status(), qint16(StatusConnected));
         t.Disconnect();
     }
     QCOMPARE(server.receivedLines().value(1), QByteArray("PASS secret"));
@@ -341,15 +341,15 @@ void TestTarnpostDebugLog::unusableFileIsHarmless()
     t.setDebugFile(missing);
     t.setDebugMode(true);
     t.Connect();
-    QCOMPARE(t.Error(), qint16(0));
-    QCOMPARE(t.Status(), qint16(1));
+    QCOMPARE(t.Error(), qint16(ErrorNone));
+    QCOMPARE(t.Status(), qint16(StatusConnected));
     t.setDebugFile(m_dir->path());  // a folder
     t.Disconnect();
-    QCOMPARE(t.Error(), qint16(0));
+    QCOMPARE(t.Error(), qint16(ErrorNone));
     QVERIFY(!QFileInfo::exists(missing));
     t.setDebugFile(QString());
     t.Connect();
-    QCOMPARE(t.Status(), qint16(1));
+    QCOMPARE(t.Status(), qint16(StatusConnected));
     t.setDebugMode(false);
 }
 

@@ -10,7 +10,7 @@
 
 using namespace Qt::StringLiterals;
 using namespace Pop3Test;
-using Tarnpostctl::Tarnpost;
+using namespace Tarnpostctl;
 
 namespace {
 
@@ -80,62 +80,62 @@ void TestTarnpostMessages::errorCodes_data()
     const Step list{"LIST 1", "+OK 1 100\r\n"};
 
     QTest::newRow("19 select while disconnected")
-        << false << QList<Step>{} << QList<Action>{Action::Select1} << qint16(19)
+        << false << QList<Step>{} << QList<Action>{Action::Select1} << qint16(ErrorSetMsgDisconnected)
         << u"Cannot set message number when disconnected"_s << false;
     QTest::newRow("20 number above the count")
-        << true << QList<Step>{} << QList<Action>{Action::Select4} << qint16(20)
+        << true << QList<Step>{} << QList<Action>{Action::Select4} << qint16(ErrorMsgNumberOutOfRange)
         << u"Cannot set message number less than or equal to 0 or greater than the message count"_s << false;
     QTest::newRow("20 zero without a selection")
-        << true << QList<Step>{} << QList<Action>{Action::Select0} << qint16(20)
+        << true << QList<Step>{} << QList<Action>{Action::Select0} << qint16(ErrorMsgNumberOutOfRange)
         << u"Cannot set message number less than or equal to 0 or greater than the message count"_s << false;
     QTest::newRow("22 both TOP forms refused")
         << true << QList<Step>{uidl, {"TOP 1 0", "-ERR bad\r\n"}, {"TOP 1", "-ERR worse\r\n"}}
-        << QList<Action>{Action::Select1, Action::Headers} << qint16(22)
+        << QList<Action>{Action::Select1, Action::Headers} << qint16(ErrorTopRefused)
         << u"Error using the TOP command: -ERR worse\r\n"_s << false;
     QTest::newRow("23 retrieve while disconnected")
-        << false << QList<Step>{} << QList<Action>{Action::Retrieve} << qint16(23)
+        << false << QList<Step>{} << QList<Action>{Action::Retrieve} << qint16(ErrorRetrieveDisconnected)
         << u"Cannot retrieve message when disconnected"_s << false;
     // The header fetch comes first and fails on the closed socket without waiting.
     QTest::newRow("23 write while disconnected")
-        << false << QList<Step>{} << QList<Action>{Action::WriteFile} << qint16(23)
+        << false << QList<Step>{} << QList<Action>{Action::WriteFile} << qint16(ErrorRetrieveDisconnected)
         << u"Cannot retrieve message when disconnected"_s << false;
     QTest::newRow("24 retrieve without a selection")
-        << true << QList<Step>{} << QList<Action>{Action::Retrieve} << qint16(24)
+        << true << QList<Step>{} << QList<Action>{Action::Retrieve} << qint16(ErrorRetrieveNoMessage)
         << u"Cannot retrieve message number 0, use the SetCurrentMsg method"_s << false;
     QTest::newRow("24 write without a selection")
-        << true << QList<Step>{{"TOP 0 0", "+OK\r\n.\r\n"}} << QList<Action>{Action::WriteFile} << qint16(24)
+        << true << QList<Step>{{"TOP 0 0", "+OK\r\n.\r\n"}} << QList<Action>{Action::WriteFile} << qint16(ErrorRetrieveNoMessage)
         << u"Cannot retrieve message number 0, use the SetCurrentMsg method"_s << false;
     QTest::newRow("25 RETR refused")
         << true << QList<Step>{uidl, list, {"RETR 1", "-ERR gone\r\n"}}
-        << QList<Action>{Action::Select1, Action::Retrieve} << qint16(25)
+        << QList<Action>{Action::Select1, Action::Retrieve} << qint16(ErrorRetrRefused)
         << u"Error retrieving the message: -ERR gone\r\n"_s << false;
     QTest::newRow("26 DELE refused")
         << true << QList<Step>{uidl, {"DELE 1", "-ERR locked\r\n"}}
-        << QList<Action>{Action::Select1, Action::Delete} << qint16(26)
+        << QList<Action>{Action::Select1, Action::Delete} << qint16(ErrorDeleRefused)
         << u"Error using the DELE (delete) command: -ERR locked\r\n"_s << true;
     QTest::newRow("26 DELE without a selection")
-        << true << QList<Step>{{"DELE 0", "-ERR no message 0\r\n"}} << QList<Action>{Action::Delete} << qint16(26)
+        << true << QList<Step>{{"DELE 0", "-ERR no message 0\r\n"}} << QList<Action>{Action::Delete} << qint16(ErrorDeleRefused)
         << u"Error using the DELE (delete) command: -ERR no message 0\r\n"_s << true;
     QTest::newRow("27 delete while disconnected")
-        << false << QList<Step>{} << QList<Action>{Action::Delete} << qint16(27)
+        << false << QList<Step>{} << QList<Action>{Action::Delete} << qint16(ErrorDeleteDisconnected)
         << u"Cannot delete message when disconnected"_s << false;
     QTest::newRow("28 RSET refused")
-        << true << QList<Step>{{"RSET", "-ERR nope\r\n"}} << QList<Action>{Action::Reset} << qint16(28)
+        << true << QList<Step>{{"RSET", "-ERR nope\r\n"}} << QList<Action>{Action::Reset} << qint16(ErrorRsetRefused)
         << u"Error using the RSET (reset) command: -ERR nope\r\n"_s << true;
     QTest::newRow("29 reset while disconnected")
-        << false << QList<Step>{} << QList<Action>{Action::Reset} << qint16(29)
+        << false << QList<Step>{} << QList<Action>{Action::Reset} << qint16(ErrorResetDisconnected)
         << u"Cannot reset deleted messages when disconnected"_s << false;
     QTest::newRow("30 LIST refused")
         << true << QList<Step>{uidl, {"LIST 1", "-ERR what\r\n"}} << QList<Action>{Action::Select1, Action::Size}
-        << qint16(30) << u"Error using the LIST command: -ERR what\r\n"_s << true;
+        << qint16(ErrorListRefused) << u"Error using the LIST command: -ERR what\r\n"_s << true;
     QTest::newRow("30 LIST silent")
-        << true << QList<Step>{uidl, {"LIST 1", ""}} << QList<Action>{Action::Select1, Action::Size} << qint16(30)
+        << true << QList<Step>{uidl, {"LIST 1", ""}} << QList<Action>{Action::Select1, Action::Size} << qint16(ErrorListRefused)
         << u"Error using the LIST command: Program determining timeout error"_s << true;
     QTest::newRow("31 empty file name")
-        << true << QList<Step>{uidl, top} << QList<Action>{Action::Select1, Action::WriteEmptyName} << qint16(31)
+        << true << QList<Step>{uidl, top} << QList<Action>{Action::Select1, Action::WriteEmptyName} << qint16(ErrorFile)
         << u"File error: Filename cannot be empty"_s << true;
     QTest::newRow("31 folder missing")
-        << true << QList<Step>{uidl, top} << QList<Action>{Action::Select1, Action::WriteMissingDir} << qint16(31)
+        << true << QList<Step>{uidl, top} << QList<Action>{Action::Select1, Action::WriteMissingDir} << qint16(ErrorFile)
         << u"File error: Error attempting to open file"_s << true;
 }
 
@@ -158,7 +158,7 @@ void TestTarnpostMessages::errorCodes()
     configure(t, server.port(), 1);
     if (connect) {
         t.Connect();
-        QCOMPARE(t.Status(), qint16(1));
+        QCOMPARE(t.Status(), qint16(StatusConnected));
     }
     for (Action action : std::as_const(actions)) {
         qint16 n = 0;
@@ -215,8 +215,8 @@ void TestTarnpostMessages::reselectWithZero()
     QCOMPARE(t.MsgNumber(), qint16(3));
     QCOMPARE(t.MsgUniqueID(), u"third-again"_s);
     QCOMPARE(t.MsgContents(), QString());
-    QCOMPARE(t.Error(), qint16(0));
-    QCOMPARE(t.Status(), qint16(1));
+    QCOMPARE(t.Error(), qint16(ErrorNone));
+    QCOMPARE(t.Status(), qint16(StatusConnected));
 
     // Out of range keeps the previous number until the session ends.
     Tarnpost other;
@@ -231,8 +231,8 @@ void TestTarnpostMessages::reselectWithZero()
     QCOMPARE(other.MsgNumber(), qint16(2));
     n = -1;
     other.SetCurrentMsg(n);
-    QCOMPARE(other.Error(), qint16(20));
-    QCOMPARE(other.Status(), qint16(0));
+    QCOMPARE(other.Error(), qint16(ErrorMsgNumberOutOfRange));
+    QCOMPARE(other.Status(), qint16(StatusDisconnected));
 }
 
 void TestTarnpostMessages::uniqueIdCut_data()
@@ -255,7 +255,7 @@ void TestTarnpostMessages::uniqueIdCut()
     QVERIFY(server.start());
     Tarnpost t;
     connectAndSelect(t, server.port(), 2);
-    QCOMPARE(t.Error(), qint16(0));
+    QCOMPARE(t.Error(), qint16(ErrorNone));
     QCOMPARE(t.MsgUniqueID(), id);
 }
 
@@ -270,20 +270,20 @@ void TestTarnpostMessages::noSuchMessage()
     QVERIFY(server.start());
     Tarnpost t;
     connectAndSelect(t, server.port(), 2);
-    QCOMPARE(t.Error(), qint16(0));
+    QCOMPARE(t.Error(), qint16(ErrorNone));
     QCOMPARE(t.MsgUniqueID(), u"joe:127.0.0.1:2"_s);
     QCOMPARE(t.MsgContents(), u"Unable to retrieve"_s);
 
     t.RetrieveCurrentMsg();
-    QCOMPARE(t.Error(), qint16(0));
+    QCOMPARE(t.Error(), qint16(ErrorNone));
     QCOMPARE(t.MsgContents(), u"Unable to retrieve"_s);
 
     QString path = m_dir.filePath(u"nosuch.eml"_s);
     writeFile(path, "previous");
     t.WriteCurrentMsgToFile(path);
-    QCOMPARE(t.Error(), qint16(0));
+    QCOMPARE(t.Error(), qint16(ErrorNone));
     QCOMPARE(readFile(path), QByteArray("Unable to retrieve"));
-    QCOMPARE(t.Status(), qint16(1));
+    QCOMPARE(t.Status(), qint16(StatusConnected));
     for (const QByteArray &line : server.receivedLines())
         QVERIFY2(!line.startsWith("RETR") && !line.startsWith("LIST"), line.constData());
 }
@@ -298,7 +298,7 @@ void TestTarnpostMessages::serverWithoutUidl()
     QVERIFY(server.start());
     Tarnpost t;
     connectAndSelect(t, server.port(), 1);
-    QCOMPARE(t.Error(), qint16(0));
+    QCOMPARE(t.Error(), qint16(ErrorNone));
     QCOMPARE(t.MsgHeaders(), u"Subject: old\r\nFrom: x@y\r"_s);  // ends in a lone CR
     QCOMPARE(t.MsgContents(), u"the body"_s);
     QCOMPARE(t.MsgSubject(), u"old"_s);
@@ -319,8 +319,8 @@ void TestTarnpostMessages::topWithoutLineCount()
     Tarnpost t;
     connectAndSelect(t, server.port(), 1);
     QCOMPARE(t.MsgHeaders(), u"Subject: hi\r\nTo: me\r\n\r\nbody line"_s);
-    QCOMPARE(t.Error(), qint16(0));
-    QCOMPARE(t.Status(), qint16(1));
+    QCOMPARE(t.Error(), qint16(ErrorNone));
+    QCOMPARE(t.Status(), qint16(StatusConnected));
 }
 
 void TestTarnpostMessages::headerFields_data()
@@ -363,7 +363,7 @@ void TestTarnpostMessages::headerFields()
     Tarnpost t;
     connectAndSelect(t, server.port(), 1);
     QCOMPARE(t.GetOtherHeader(name), value);
-    QCOMPARE(t.Error(), qint16(0));
+    QCOMPARE(t.Error(), qint16(ErrorNone));
     // The named properties read a missing header as empty.
     QCOMPARE(t.MsgSubject(), u"Hello"_s);
     QCOMPARE(t.MsgReplyTo(), QString());
@@ -389,7 +389,7 @@ void TestTarnpostMessages::longHeaderBlock()
     QVERIFY(server.start());
     Tarnpost t;
     connectAndSelect(t, server.port(), 1);
-    QCOMPARE(t.Error(), qint16(0));
+    QCOMPARE(t.Error(), qint16(ErrorNone));
     QCOMPARE(t.MsgContents(), latin1(body));
     QCOMPARE(t.MsgHeaders().size(), headers.size() - 1);
     QCOMPARE(t.GetOtherHeader(u"X-Last"_s), u"end\r"_s);
@@ -457,7 +457,7 @@ void TestTarnpostMessages::retrieveShapes()
     connectAndSelect(t, server.port(), 1);
     QCOMPARE(t.MsgSubject(), u"t"_s);
     t.RetrieveCurrentMsg();
-    QCOMPARE(t.Error(), qint16(0));
+    QCOMPARE(t.Error(), qint16(ErrorNone));
     QCOMPARE(t.MsgHeaders(), headers);
     QCOMPARE(t.MsgContents(), contents);
 }
@@ -473,12 +473,12 @@ void TestTarnpostMessages::deleteAndReset()
     Tarnpost t;
     connectAndSelect(t, server.port(), 2);
     t.DeleteCurrentMsg();
-    QCOMPARE(t.Error(), qint16(0));
+    QCOMPARE(t.Error(), qint16(ErrorNone));
     QCOMPARE(t.MsgNumber(), qint16(2));
     QCOMPARE(t.MsgUniqueID(), u"two"_s);
     t.ResetDeletedMsgs();
-    QCOMPARE(t.Error(), qint16(0));
-    QCOMPARE(t.Status(), qint16(1));
+    QCOMPARE(t.Error(), qint16(ErrorNone));
+    QCOMPARE(t.Status(), qint16(StatusConnected));
     QCOMPARE(server.receivedLines().mid(4), (QList<QByteArray>{"DELE 2", "RSET"}));
 }
 
@@ -496,12 +496,12 @@ void TestTarnpostMessages::lazyFetchesHappenOnce()
     Tarnpost t;
     connectAndSelect(t, server.port(), 1);
     QCOMPARE(t.MsgSizeInK(), 0);
-    QCOMPARE(t.Error(), qint16(30));
+    QCOMPARE(t.Error(), qint16(ErrorListRefused));
     QCOMPARE(t.MsgSizeInK(), 0);
     QCOMPARE(t.MsgSubject(), u"a"_s);
     QCOMPARE(t.MsgFrom(), QString());
     QCOMPARE(t.MsgDate(), QString());
-    QCOMPARE(t.Error(), qint16(0));
+    QCOMPARE(t.Error(), qint16(ErrorNone));
     qint16 n = 1;
     t.SetCurrentMsg(n);
     QCOMPARE(t.MsgSizeInK(), 5);

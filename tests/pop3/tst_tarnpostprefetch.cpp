@@ -15,7 +15,7 @@
 
 using namespace Qt::StringLiterals;
 using namespace Pop3Test;
-using Tarnpostctl::Tarnpost;
+using namespace Tarnpostctl;
 
 namespace {
 
@@ -235,7 +235,7 @@ void TestTarnpostPrefetch::sameAsWithoutTheMode()
         QVERIFY(t.setMaxMessageSize(c.maxSize));
         t.setPrefetch(prefetch);
         t.Connect();
-        QCOMPARE(t.Error(), qint16(0));
+        QCOMPARE(t.Error(), qint16(ErrorNone));
         seen[prefetch] = walk(t, QString::fromLatin1(c.ops), m_dir.filePath(u"walk.eml"_s));
     }
     QCOMPARE(seen[1], seen[0]);
@@ -392,7 +392,7 @@ void TestTarnpostPrefetch::scriptedServer()
     QVERIFY(t.setMaxMessageSize(maxSize));
     t.setPrefetch(true);
     t.Connect();
-    QCOMPARE(t.Status(), qint16(1));
+    QCOMPARE(t.Status(), qint16(StatusConnected));
     QCOMPARE(walk(t, ops, m_dir.filePath(u"scripted.eml"_s)), seen);
     QTest::qWait(50);  // lines sent last reach the server
     const QList<QByteArray> lines = server.receivedLines().mid(3);

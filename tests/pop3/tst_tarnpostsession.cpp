@@ -8,9 +8,30 @@
 #include <QTcpSocket>
 #include <QTest>
 
+#include <functional>
+
 using namespace Qt::StringLiterals;
 using namespace Pop3Test;
-using Tarnpostctl::Tarnpost;
+using namespace Tarnpostctl;
+
+namespace {
+
+// How the peer behaves and what the test does with the control.
+enum class Peer { Scripted, ClosedPort, HangsUpInGreeting };
+enum class Steps { Connect, ConnectTwice, ConnectDisconnect, Disconnect };
+using Script = std::function<void(ScriptedPop3Server &)>;
+using Prepare = std::function<void(Tarnpost &)>;
+
+// Expected ErrorText when it comes from the system and only has to be there.
+const QString kAnyText = u"<any text>"_s;
+const QList<QByteArray> kLogin{"USER joe", "PASS secret", "STAT"};
+
+} // namespace
+
+Q_DECLARE_METATYPE(Peer)
+Q_DECLARE_METATYPE(Steps)
+Q_DECLARE_METATYPE(Script)
+Q_DECLARE_METATYPE(Prepare)
 
 class TestTarnpostSession : public QObject
 {
@@ -20,25 +41,15 @@ private Q_SLOTS:
     void defaults();
     void connectAndLogin_data();
     void connectAndLogin();
-    void loginRefused_data();
-    void loginRefused();
     void credentialsGoOutAsUtf8_data();
     void credentialsGoOutAsUtf8();
-    void blankNames_data();
-    void blankNames();
     void hostWithLeadingBlankIsNotBlank();
     void emptyPasswordSendsSingleBlank();
-    void alreadyConnectedClosesSession();
-    void serverNeverGreets();
-    void refusedPort();
-    void disconnectSendsQuit();
-    void quitAnsweredButNeverClosed();
-    void quitNotConfirmed_data();
-    void quitNotConfirmed();
-    void disconnectWhenNotConnected();
-    void peerClosesDuringOneLineWait();
+    // Every way a session fails or ends: the codes, the texts, what the
+    // server heard, and a control left closed.
+    void sessionEnds_data();
+    void sessionEnds();
     void peerClosesIdleSession();
-    void peerClosesDuringGreeting();
 };
 
 void TestTarnpostSession::defaults()
@@ -46,9 +57,9 @@ void TestTarnpostSession::defaults()
     Tarnpost t;
     QCOMPARE(t.POPPort(), 110);
     QCOMPARE(t.POPTimeout(), qint16(10));
-    QCOMPARE(t.Status(), qint16(0));
+    QCOMPARE(t.Status(), qint16(StatusDisconnected));
     QCOMPARE(t.StatusText(), u"Disconnected"_s);
-    QCOMPARE(t.Error(), qint16(0));
+    QCOMPARE(t.Error(), qint16(ErrorNone));
     QCOMPARE(t.ErrorText(), QString());
     QCOMPARE(t.MsgCount(), 0);
     QCOMPARE(t.MsgNumber(), qint16(0));
@@ -97,63 +108,15 @@ void TestTarnpostSession::connectAndLogin()
     Tarnpost t;
     configure(t, server.port());
     t.Connect();
-    QCOMPARE(t.Error(), qint16(0));
+    QCOMPARE(t.Error(), qint16(ErrorNone));
     QCOMPARE(t.ErrorText(), QString());
-    QCOMPARE(t.Status(), qint16(1));
+    QCOMPARE(t.Status(), qint16(StatusConnected));
     QCOMPARE(t.StatusText(), u"Connected"_s);
     QCOMPARE(t.ConnectResponse(), connectResponse);
     QCOMPARE(t.MsgCount(), count);
     QCOMPARE(t.SocketState(), 7);
     QCOMPARE(server.receivedLines(), (QList<QByteArray>{"USER joe", "PASS secret", "STAT"}));
     QVERIFY2(server.mismatches().isEmpty(), qPrintable(server.mismatches().join(u'\n')));
-}
-
-void TestTarnpostSession::loginRefused_data()
-{
-    QTest::addColumn<int>("failingStep");  // 0 USER, 1 PASS, 2 STAT
-    QTest::addColumn<bool>("silent");
-    QTest::addColumn<qint16>("code");
-    QTest::addColumn<QString>("text");
-
-    QTest::newRow("USER refused") << 0 << false << qint16(14)
-                                  << u"Error received from USER command: -ERR who?\r\n"_s;
-    QTest::newRow("PASS refused") << 1 << false << qint16(15)
-                                  << u"Error received from PASS command: -ERR who?\r\n"_s;
-    QTest::newRow("STAT refused") << 2 << false << qint16(18)
-                                  << u"Error received from STAT command: -ERR who?\r\n"_s;
-    QTest::newRow("USER silent") << 0 << true << qint16(14)
-                                 << u"Error received from USER command: Program determining timeout error"_s;
-    QTest::newRow("STAT silent") << 2 << true << qint16(18)
-                                 << u"Error received from STAT command: Program determining timeout error"_s;
-}
-
-void TestTarnpostSession::loginRefused()
-{
-    QFETCH(int, failingStep);
-    QFETCH(bool, silent);
-    QFETCH(qint16, code);
-    QFETCH(QString, text);
-
-    const QList<QByteArray> commands{"USER joe", "PASS secret", "STAT"};
-    ScriptedPop3Server server;
-    for (int i = 0; i < failingStep; ++i)
-        server.expect(commands.at(i), {"+OK\r\n"});
-    if (silent)
-        server.expectThenSilence(commands.at(failingStep));
-    else
-        server.expect(commands.at(failingStep), {"-ERR who?\r\n"});
-    QVERIFY(server.start());
-
-    Tarnpost t;
-    configure(t, server.port(), 1);
-    t.Connect();
-    QCOMPARE(t.Error(), code);
-    QCOMPARE(t.ErrorText(), text);
-    QCOMPARE(t.Status(), qint16(0));
-    QCOMPARE(t.ConnectResponse(), QString());
-    QCOMPARE(t.MsgCount(), 0);
-    QCOMPARE(t.SocketState(), 0);
-    QCOMPARE(server.receivedLines(), commands.mid(0, failingStep + 1));
 }
 
 void TestTarnpostSession::credentialsGoOutAsUtf8_data()
@@ -193,45 +156,9 @@ void TestTarnpostSession::credentialsGoOutAsUtf8()
     t.setPOPUsername(user);
     t.setPOPPassword(password);
     t.Connect();
-    QCOMPARE(t.Status(), qint16(1));
+    QCOMPARE(t.Status(), qint16(StatusConnected));
     QCOMPARE(server.receivedLines(), (QList<QByteArray>{"USER " + userBytes, "PASS " + passwordBytes, "STAT"}));
     QCOMPARE(t.POPPassword(), password);
-}
-
-void TestTarnpostSession::blankNames_data()
-{
-    QTest::addColumn<QString>("host");
-    QTest::addColumn<QString>("user");
-    QTest::addColumn<qint16>("code");
-    QTest::addColumn<QString>("text");
-
-    QTest::newRow("empty host") << QString() << u"joe"_s << qint16(16) << u"Hostname cannot be blank"_s;
-    QTest::newRow("blank host") << u" "_s << u"joe"_s << qint16(16) << u"Hostname cannot be blank"_s;
-    QTest::newRow("host below blank") << u"\tmail"_s << u"joe"_s << qint16(16) << u"Hostname cannot be blank"_s;
-    QTest::newRow("empty user") << u"127.0.0.1"_s << QString() << qint16(17) << u"Username cannot be blank"_s;
-    QTest::newRow("blank user") << u"127.0.0.1"_s << u" "_s << qint16(17) << u"Username cannot be blank"_s;
-    QTest::newRow("both blank") << QString() << QString() << qint16(16) << u"Hostname cannot be blank"_s;
-}
-
-void TestTarnpostSession::blankNames()
-{
-    QFETCH(QString, host);
-    QFETCH(QString, user);
-    QFETCH(qint16, code);
-    QFETCH(QString, text);
-
-    ScriptedPop3Server server;
-    QVERIFY(server.start());
-    Tarnpost t;
-    configure(t, server.port());
-    t.setPOPHostname(host);
-    t.setPOPUsername(user);
-    t.Connect();
-    QCOMPARE(t.Error(), code);
-    QCOMPARE(t.ErrorText(), text);
-    QCOMPARE(t.Status(), qint16(0));
-    QTest::qWait(50);
-    QCOMPARE(server.connectionCount(), 0);
 }
 
 void TestTarnpostSession::hostWithLeadingBlankIsNotBlank()
@@ -243,9 +170,9 @@ void TestTarnpostSession::hostWithLeadingBlankIsNotBlank()
     configure(t, server.port());
     t.setPOPHostname(u" 127.0.0.1"_s);
     t.Connect();
-    QVERIFY(t.Error() != 16);
-    QCOMPARE(t.Error(), qint16(0));
-    QCOMPARE(t.Status(), qint16(1));
+    QVERIFY(t.Error() != ErrorBlankHostname);
+    QCOMPARE(t.Error(), qint16(ErrorNone));
+    QCOMPARE(t.Status(), qint16(StatusConnected));
     QCOMPARE(server.connectionCount(), 1);
 }
 
@@ -260,167 +187,179 @@ void TestTarnpostSession::emptyPasswordSendsSingleBlank()
     configure(t, server.port());
     t.setPOPPassword(QString());
     t.Connect();
-    QCOMPARE(t.Error(), qint16(0));
+    QCOMPARE(t.Error(), qint16(ErrorNone));
     QCOMPARE(server.receivedLines().value(1), QByteArray("PASS  "));
     QCOMPARE(t.POPPassword(), u" "_s);
 }
 
-void TestTarnpostSession::alreadyConnectedClosesSession()
+void TestTarnpostSession::sessionEnds_data()
 {
-    ScriptedPop3Server server;
-    scriptLogin(server);
-    QVERIFY(server.start());
-    Tarnpost t;
-    configure(t, server.port());
-    t.Connect();
-    QCOMPARE(t.Status(), qint16(1));
-    t.Connect();
-    QCOMPARE(t.Error(), qint16(13));
-    QCOMPARE(t.ErrorText(), u"Already connected"_s);
-    QCOMPARE(t.Status(), qint16(0));
-    QCOMPARE(t.MsgCount(), 0);
-    QCOMPARE(t.SocketState(), 0);
-    QCOMPARE(server.receivedLines().size(), 3);  // no QUIT, no second login
-}
-
-void TestTarnpostSession::serverNeverGreets()
-{
-    ScriptedPop3Server server;
-    server.setAcceptButNeverGreet();
-    QVERIFY(server.start());
-    Tarnpost t;
-    configure(t, server.port(), 1);
-    t.Connect();
-    QCOMPARE(t.Error(), qint16(11));
-    QCOMPARE(t.ErrorText(), u"Connection was accepted but no data received before timeout. Connection closed"_s);
-    QCOMPARE(t.Status(), qint16(0));
-    QCOMPARE(t.ConnectResponse(), QString());
-    QCOMPARE(t.SocketState(), 0);
-    QVERIFY(server.receivedLines().isEmpty());
-}
-
-void TestTarnpostSession::refusedPort()
-{
-    quint16 port = 0;
-    {
-        QTcpServer probe;
-        QVERIFY(probe.listen(QHostAddress::LocalHost, 0));
-        port = probe.serverPort();
-    }
-    Tarnpost t;
-    configure(t, port);
-    t.Connect();
-    QCOMPARE(t.Error(), qint16(10061));
-    QVERIFY(!t.ErrorText().isEmpty());
-    QCOMPARE(t.Status(), qint16(0));
-    QCOMPARE(t.SocketState(), 0);
-    QCOMPARE(t.ConnectResponse(), QString());
-}
-
-void TestTarnpostSession::disconnectSendsQuit()
-{
-    ScriptedPop3Server server;
-    scriptLogin(server);
-    QVERIFY(server.start());
-    Tarnpost t;
-    configure(t, server.port());
-    t.Connect();
-    QCOMPARE(t.Status(), qint16(1));
-    t.Disconnect();
-    QCOMPARE(t.Error(), qint16(0));
-    QCOMPARE(t.Status(), qint16(0));
-    QCOMPARE(t.StatusText(), u"Disconnected"_s);
-    QCOMPARE(t.MsgCount(), 0);
-    QCOMPARE(t.ConnectResponse(), QString());
-    QCOMPARE(t.SocketState(), 0);
-    QCOMPARE(server.receivedLines().value(3), QByteArray("QUIT"));
-}
-
-void TestTarnpostSession::quitAnsweredButNeverClosed()
-{
-    ScriptedPop3Server server;
-    scriptLogin(server);
-    server.expect("QUIT", {"+OK see you\r\n"});  // answered, connection left open
-    QVERIFY(server.start());
-    Tarnpost t;
-    configure(t, server.port(), 1);
-    t.Connect();
-    QCOMPARE(t.Status(), qint16(1));
-    t.Disconnect();
-    QCOMPARE(t.Error(), qint16(0));
-    QCOMPARE(t.Status(), qint16(0));
-    QCOMPARE(t.SocketState(), 0);
-    QCOMPARE(server.receivedLines().value(3), QByteArray("QUIT"));
-}
-
-void TestTarnpostSession::quitNotConfirmed_data()
-{
-    QTest::addColumn<int>("action");  // 0 reply, 1 reply then close, 2 silence
-    QTest::addColumn<QList<QByteArray>>("reply");
+    QTest::addColumn<Peer>("peer");
+    QTest::addColumn<Script>("script");
+    QTest::addColumn<Prepare>("prepare");
+    QTest::addColumn<Steps>("steps");
+    QTest::addColumn<qint16>("timeout");
+    QTest::addColumn<qint16>("code");
     QTest::addColumn<QString>("text");
+    QTest::addColumn<QList<QByteArray>>("heard");  // what a scripted server received
+    QTest::addColumn<bool>("neverConnects");
 
-    QTest::newRow("refused") << 1 << QList<QByteArray>{"-ERR cannot commit\r\n"}
-                             << u"The server did not confirm QUIT: -ERR cannot commit\r\n"_s;
-    QTest::newRow("garbled") << 0 << QList<QByteArray>{"ok bye\r\n"} << u"The server did not confirm QUIT: ok bye\r\n"_s;
-    QTest::newRow("closed") << 1 << QList<QByteArray>{} << u"The server closed the connection without answering QUIT"_s;
-    QTest::newRow("silent") << 2 << QList<QByteArray>{} << u"The server did not answer QUIT within the timeout"_s;
+    const auto row = [](const char *name, Peer peer, const Script &script, const Prepare &prepare, Steps steps,
+                        qint16 timeout, qint16 code, const QString &text, const QList<QByteArray> &heard,
+                        bool neverConnects = false) {
+        QTest::newRow(name) << peer << script << prepare << steps << timeout << code << text << heard
+                            << neverConnects;
+    };
+    // The login up to the command at step (0 USER, 1 PASS, 2 STAT), which gets reply, or silence.
+    const auto loginUntil = [](int step, const QByteArray &reply) -> Script {
+        return [step, reply](ScriptedPop3Server &server) {
+            for (int i = 0; i < step; ++i)
+                server.expect(kLogin.at(i), {"+OK\r\n"});
+            if (reply.isEmpty())
+                server.expectThenSilence(kLogin.at(step));
+            else
+                server.expect(kLogin.at(step), {reply});
+        };
+    };
+    const auto names = [](const QString &host, const QString &user) -> Prepare {
+        return [host, user](Tarnpost &t) {
+            t.setPOPHostname(host);
+            t.setPOPUsername(user);
+        };
+    };
+    const auto quitWith = [](const Script &quit) -> Script {
+        return [quit](ScriptedPop3Server &server) {
+            scriptLogin(server);
+            if (quit)
+                quit(server);
+        };
+    };
+    const Script login = quitWith({});
+    const QList<QByteArray> quit = kLogin + QList<QByteArray>{"QUIT"};
+    const QString timedOut = u"Program determining timeout error"_s;
+    const QString noGreeting = u"Connection was accepted but no data received before timeout. Connection closed"_s;
+    const auto P = Peer::Scripted;
+    const auto C = Steps::Connect;
+    const auto CD = Steps::ConnectDisconnect;
+
+    row("USER refused", P, loginUntil(0, "-ERR who?\r\n"), {}, C, 1, ErrorUserRefused,
+        u"Error received from USER command: -ERR who?\r\n"_s, kLogin.mid(0, 1));
+    row("PASS refused", P, loginUntil(1, "-ERR who?\r\n"), {}, C, 1, ErrorPassRefused,
+        u"Error received from PASS command: -ERR who?\r\n"_s, kLogin.mid(0, 2));
+    row("STAT refused", P, loginUntil(2, "-ERR who?\r\n"), {}, C, 1, ErrorStatRefused,
+        u"Error received from STAT command: -ERR who?\r\n"_s, kLogin);
+    row("USER silent", P, loginUntil(0, {}), {}, C, 1, ErrorUserRefused,
+        "Error received from USER command: "_L1 + timedOut, kLogin.mid(0, 1));
+    row("STAT silent", P, loginUntil(2, {}), {}, C, 1, ErrorStatRefused,
+        "Error received from STAT command: "_L1 + timedOut, kLogin);
+    // The wait ends with the close, not by the (long) timeout.
+    row("peer closes during the STAT wait", P,
+        [](ScriptedPop3Server &server) {
+            server.expect("USER joe", {"+OK\r\n"});
+            server.expect("PASS secret", {"+OK\r\n"});
+            server.expectThenClose("STAT");
+        },
+        {}, C, 30, ErrorStatRefused, u"Error received from STAT command: "_s, kLogin);
+
+    const QString blankHost = u"Hostname cannot be blank"_s;
+    const QString blankUser = u"Username cannot be blank"_s;
+    row("empty host", P, {}, names({}, u"joe"_s), C, 2, ErrorBlankHostname, blankHost, {}, true);
+    row("blank host", P, {}, names(u" "_s, u"joe"_s), C, 2, ErrorBlankHostname, blankHost, {}, true);
+    row("host below blank", P, {}, names(u"\tmail"_s, u"joe"_s), C, 2, ErrorBlankHostname, blankHost, {}, true);
+    row("empty user", P, {}, names(u"127.0.0.1"_s, {}), C, 2, ErrorBlankUsername, blankUser, {}, true);
+    row("blank user", P, {}, names(u"127.0.0.1"_s, u" "_s), C, 2, ErrorBlankUsername, blankUser, {}, true);
+    row("both blank", P, {}, names({}, {}), C, 2, ErrorBlankHostname, blankHost, {}, true);
+
+    // A second Connect closes the session: no QUIT, no second login.
+    row("already connected", P, login, {}, Steps::ConnectTwice, 2, ErrorAlreadyConnected, u"Already connected"_s,
+        kLogin);
+    row("server never greets", P, [](ScriptedPop3Server &server) { server.setAcceptButNeverGreet(); }, {}, C, 1,
+        ErrorGreetingTimeout, noGreeting, {});
+    // The close clears Error, so the greeting wait ends by its timeout.
+    row("peer hangs up in its greeting", Peer::HangsUpInGreeting, {}, {}, C, 1, ErrorGreetingTimeout, noGreeting, {});
+    row("refused port", Peer::ClosedPort, {}, {}, C, 2, 10061, kAnyText, {});
+
+    row("disconnect sends QUIT", P, login, {}, CD, 2, ErrorNone, QString(), quit);
+    row("QUIT answered, connection left open", P,
+        quitWith([](ScriptedPop3Server &server) { server.expect("QUIT", {"+OK see you\r\n"}); }), {}, CD, 1, ErrorNone,
+        QString(), quit);
+    // Deletions are final only once QUIT is answered: Disconnect tells when it was not.
+    row("QUIT refused", P,
+        quitWith([](ScriptedPop3Server &server) { server.expectThenClose("QUIT", {"-ERR cannot commit\r\n"}); }), {},
+        CD, 1, ErrorQuitUnanswered, u"The server did not confirm QUIT: -ERR cannot commit\r\n"_s, quit);
+    row("QUIT garbled", P, quitWith([](ScriptedPop3Server &server) { server.expect("QUIT", {"ok bye\r\n"}); }), {},
+        CD, 1, ErrorQuitUnanswered, u"The server did not confirm QUIT: ok bye\r\n"_s, quit);
+    row("QUIT closed", P, quitWith([](ScriptedPop3Server &server) { server.expectThenClose("QUIT"); }), {}, CD, 1,
+        ErrorQuitUnanswered, u"The server closed the connection without answering QUIT"_s, quit);
+    row("QUIT silent", P, quitWith([](ScriptedPop3Server &server) { server.expectThenSilence("QUIT"); }), {}, CD, 1,
+        ErrorQuitUnanswered, u"The server did not answer QUIT within the timeout"_s, quit);
+    row("disconnect when not connected", P, {}, {}, Steps::Disconnect, 2, ErrorNone, QString(), {}, true);
 }
 
-// Deletions are final only once QUIT is answered: Disconnect tells when it was not.
-void TestTarnpostSession::quitNotConfirmed()
+void TestTarnpostSession::sessionEnds()
 {
-    QFETCH(int, action);
-    QFETCH(QList<QByteArray>, reply);
+    QFETCH(Peer, peer);
+    QFETCH(Script, script);
+    QFETCH(Prepare, prepare);
+    QFETCH(Steps, steps);
+    QFETCH(qint16, timeout);
+    QFETCH(qint16, code);
     QFETCH(QString, text);
+    QFETCH(QList<QByteArray>, heard);
+    QFETCH(bool, neverConnects);
 
     ScriptedPop3Server server;
-    scriptLogin(server);
-    if (action == 0)
-        server.expect("QUIT", reply);
-    else if (action == 1)
-        server.expectThenClose("QUIT", reply);
+    QTcpServer listener;
+    quint16 port = 0;
+    if (peer == Peer::Scripted) {
+        if (script)
+            script(server);
+        QVERIFY(server.start());
+        port = server.port();
+    } else if (peer == Peer::ClosedPort) {
+        QVERIFY(listener.listen(QHostAddress::LocalHost, 0));
+        port = listener.serverPort();
+        listener.close();
+    } else {
+        QVERIFY(listener.listen(QHostAddress::LocalHost, 0));
+        connect(&listener, &QTcpServer::newConnection, &listener, [&listener] {
+            QTcpSocket *hangingUp = listener.nextPendingConnection();
+            hangingUp->write("+OK hal");
+            hangingUp->disconnectFromHost();
+        });
+        port = listener.serverPort();
+    }
+
+    Tarnpost t;
+    configure(t, port, timeout);
+    if (prepare)
+        prepare(t);
+    if (steps != Steps::Disconnect)
+        t.Connect();
+    if (steps == Steps::ConnectTwice || steps == Steps::ConnectDisconnect)
+        QCOMPARE(t.Status(), qint16(StatusConnected));
+    if (steps == Steps::ConnectTwice)
+        t.Connect();
+    if (steps == Steps::ConnectDisconnect || steps == Steps::Disconnect)
+        t.Disconnect();
+
+    QCOMPARE(t.Error(), code);
+    if (text == kAnyText)
+        QVERIFY(!t.ErrorText().isEmpty());
     else
-        server.expectThenSilence("QUIT");
-    QVERIFY(server.start());
-    Tarnpost t;
-    configure(t, server.port(), 1);
-    t.Connect();
-    QCOMPARE(t.Status(), qint16(1));
-    t.Disconnect();
-    QCOMPARE(t.Error(), qint16(Tarnpostctl::ErrorQuitUnanswered));
-    QCOMPARE(t.ErrorText(), text);
-    QCOMPARE(t.Status(), qint16(0));
-    QCOMPARE(t.SocketState(), 0);
+        QCOMPARE(t.ErrorText(), text);
+    QCOMPARE(t.Status(), qint16(StatusDisconnected));
+    QCOMPARE(t.StatusText(), u"Disconnected"_s);
+    QCOMPARE(t.ConnectResponse(), QString());
     QCOMPARE(t.MsgCount(), 0);
-}
-
-void TestTarnpostSession::disconnectWhenNotConnected()
-{
-    ScriptedPop3Server server;
-    QVERIFY(server.start());
-    Tarnpost t;
-    configure(t, server.port());
-    t.Disconnect();
-    QCOMPARE(t.Error(), qint16(0));
-    QCOMPARE(t.Status(), qint16(0));
-    QCOMPARE(server.connectionCount(), 0);
-}
-
-void TestTarnpostSession::peerClosesDuringOneLineWait()
-{
-    ScriptedPop3Server server;
-    server.expect("USER joe", {"+OK\r\n"});
-    server.expect("PASS secret", {"+OK\r\n"});
-    server.expectThenClose("STAT");
-    QVERIFY(server.start());
-    Tarnpost t;
-    configure(t, server.port(), 30);
-    t.Connect();
-    // The wait ended with the close, not by the (long) timeout.
-    QCOMPARE(t.Error(), qint16(18));
-    QCOMPARE(t.ErrorText(), u"Error received from STAT command: "_s);
-    QCOMPARE(t.Status(), qint16(0));
     QCOMPARE(t.SocketState(), 0);
+    if (peer != Peer::Scripted)
+        return;
+    if (neverConnects) {
+        QTest::qWait(50);
+        QCOMPARE(server.connectionCount(), 0);
+    }
+    QCOMPARE(server.receivedLines(), heard);
 }
 
 void TestTarnpostSession::peerClosesIdleSession()
@@ -433,8 +372,8 @@ void TestTarnpostSession::peerClosesIdleSession()
     Tarnpost t;
     configure(t, server.port());
     t.Connect();
-    QVERIFY(waitUntil([&] { return t.Status() == 0; }));
-    QCOMPARE(t.Error(), qint16(0));
+    QVERIFY(waitUntil([&] { return t.Status() == StatusDisconnected; }));
+    QCOMPARE(t.Error(), qint16(ErrorNone));
     QCOMPARE(t.ConnectResponse(), QString());
     QCOMPARE(t.MsgCount(), 0);
     QCOMPARE(t.SocketState(), 0);
@@ -444,28 +383,8 @@ void TestTarnpostSession::peerClosesIdleSession()
     QVERIFY(second.start());
     t.setPOPPort(second.port());
     t.Connect();
-    QCOMPARE(t.Error(), qint16(0));
-    QCOMPARE(t.Status(), qint16(1));
-}
-
-void TestTarnpostSession::peerClosesDuringGreeting()
-{
-    // A peer that hangs up half way through its greeting: the close clears
-    // Error, so the greeting wait ends by its timeout.
-    QTcpServer listener;
-    QVERIFY(listener.listen(QHostAddress::LocalHost, 0));
-    connect(&listener, &QTcpServer::newConnection, &listener, [&listener] {
-        QTcpSocket *peer = listener.nextPendingConnection();
-        peer->write("+OK hal");
-        peer->disconnectFromHost();
-    });
-    Tarnpost t;
-    configure(t, listener.serverPort(), 1);
-    t.Connect();
-    QCOMPARE(t.Error(), qint16(11));
-    QCOMPARE(t.Status(), qint16(0));
-    QCOMPARE(t.SocketState(), 0);
-    QCOMPARE(t.ConnectResponse(), QString());
+    QCOMPARE(t.Error(), qint16(ErrorNone));
+    QCOMPARE(t.Status(), qint16(StatusConnected));
 }
 
 QTEST_MAIN(TestTarnpostSession)

@@ -13,7 +13,7 @@
 
 using namespace Qt::StringLiterals;
 using namespace Pop3Test;
-using Tarnpostctl::Tarnpost;
+using namespace Tarnpostctl;
 
 namespace {
 
@@ -63,13 +63,13 @@ bool makeReady(Tarnpost &t, quint16 port, qint16 timeout = 2)
 {
     configure(t, port, timeout);
     t.Connect();
-    if (t.Status() != 1)
+    if (t.Status() != StatusConnected)
         return false;
     qint16 n = 1;
     t.SetCurrentMsg(n);
     t.MsgHeaders();
     t.MsgSizeInK();
-    return t.Error() == 0 && t.Status() == 1;
+    return t.Error() == ErrorNone && t.Status() == StatusConnected;
 }
 
 struct ProgressEvent
@@ -151,10 +151,10 @@ void TestTarnpostTransport::streamedReplyAtEverySplit()
     for (const Split &split : splits) {
         writeFile(path, "old content that must go");
         t.WriteCurrentMsgToFile(path);
-        QVERIFY2(t.Error() == 0, qPrintable(split.name + u": "_s + t.ErrorText()));
+        QVERIFY2(t.Error() == ErrorNone, qPrintable(split.name + u": "_s + t.ErrorText()));
         QVERIFY2(readFile(path) == kExpectedFile, qPrintable(split.name + u": "_s + latin1(readFile(path))));
         QCOMPARE(t.MsgContents(), u"Contents written to file: "_s + path);
-        QCOMPARE(t.Status(), qint16(1));
+        QCOMPARE(t.Status(), qint16(StatusConnected));
     }
     QVERIFY2(server.mismatches().isEmpty(), qPrintable(server.mismatches().join(u'\n')));
 }
@@ -176,7 +176,7 @@ void TestTarnpostTransport::multiLineReplyAtEverySplit()
     QCOMPARE(headers, u"Subject: hi\r\nFrom: a@b\r\n"_s);
     for (const Split &split : splits) {
         t.RetrieveCurrentMsg();
-        QVERIFY2(t.Error() == 0, qPrintable(split.name + u": "_s + t.ErrorText()));
+        QVERIFY2(t.Error() == ErrorNone, qPrintable(split.name + u": "_s + t.ErrorText()));
         QVERIFY2(t.MsgContents() == latin1(kExpectedBody), qPrintable(split.name + u": "_s + t.MsgContents()));
         QCOMPARE(t.MsgHeaders(), headers);  // already fetched: RETR does not replace it
     }
@@ -202,10 +202,10 @@ void TestTarnpostTransport::emptyMessageAtEverySplit()
     for (const Split &split : splits) {
         writeFile(path, "old");
         t.WriteCurrentMsgToFile(path);
-        QVERIFY2(t.Error() == 0, qPrintable(split.name + u": "_s + t.ErrorText()));
+        QVERIFY2(t.Error() == ErrorNone, qPrintable(split.name + u": "_s + t.ErrorText()));
         QVERIFY2(readFile(path).isEmpty(), qPrintable(split.name + u": "_s + latin1(readFile(path))));
         t.RetrieveCurrentMsg();
-        QVERIFY2(t.Error() == 0, qPrintable(split.name + u": "_s + t.ErrorText()));
+        QVERIFY2(t.Error() == ErrorNone, qPrintable(split.name + u": "_s + t.ErrorText()));
         QCOMPARE(t.MsgContents(), QString());
     }
 }
@@ -233,10 +233,10 @@ void TestTarnpostTransport::streamRefusedEndsAtOnce()
     QVERIFY(makeReady(t, server.port(), 30));
     QString path = m_dir->filePath(u"refused.eml"_s);
     t.WriteCurrentMsgToFile(path);
-    QCOMPARE(t.Error(), qint16(25));
+    QCOMPARE(t.Error(), qint16(ErrorRetrRefused));
     QCOMPARE(t.ErrorText(), u"Error retrieving the message: -ERR message gone"_s);
     QVERIFY(!QFile::exists(path));
-    QCOMPARE(t.Status(), qint16(0));
+    QCOMPARE(t.Status(), qint16(StatusDisconnected));
     QCOMPARE(t.SocketState(), 0);
 }
 
@@ -251,9 +251,9 @@ void TestTarnpostTransport::multiLineRefused()
     Tarnpost t;
     QVERIFY(makeReady(t, server.port(), 30));
     t.RetrieveCurrentMsg();
-    QCOMPARE(t.Error(), qint16(25));
+    QCOMPARE(t.Error(), qint16(ErrorRetrRefused));
     QCOMPARE(t.ErrorText(), u"Error retrieving the message: -ERR no such thing\r\n"_s);
-    QCOMPARE(t.Status(), qint16(0));
+    QCOMPARE(t.Status(), qint16(StatusDisconnected));
 }
 
 void TestTarnpostTransport::silenceGivesTimeoutText_data()
@@ -285,9 +285,9 @@ void TestTarnpostTransport::silenceGivesTimeoutText()
     } else {
         t.RetrieveCurrentMsg();
     }
-    QCOMPARE(t.Error(), qint16(25));
+    QCOMPARE(t.Error(), qint16(ErrorRetrRefused));
     QCOMPARE(t.ErrorText(), u"Error retrieving the message: Program determining timeout error"_s);
-    QCOMPARE(t.Status(), qint16(0));
+    QCOMPARE(t.Status(), qint16(StatusDisconnected));
     QCOMPARE(t.SocketState(), 0);
 }
 
@@ -302,7 +302,7 @@ void TestTarnpostTransport::slowButSteadyReplyStaysAlive()
     QVERIFY(makeReady(t, server.port(), 1));
     server.setChunkDelay(900);
     t.RetrieveCurrentMsg();
-    QCOMPARE(t.Error(), qint16(0));
+    QCOMPARE(t.Error(), qint16(ErrorNone));
     QCOMPARE(t.MsgContents(), latin1(kExpectedBody));
 }
 
@@ -340,72 +340,72 @@ void TestTarnpostTransport::hostileReplies_data()
 
     // A reply line is capped at 64 KB.
     QTest::newRow("greeting without CR LF") << u"connect"_s << L{"+OK " + mb} << QByteArray() << 1 << cap
-                                            << qint16(35) << tooLong << false;
+                                            << qint16(ErrorReplyTooLong) << tooLong << false;
     QTest::newRow("greeting of 65536 bytes") << u"connect"_s << L{"+OK " + QByteArray(65532, 'g') + "\r\n"}
-                                             << QByteArray() << 1 << cap << qint16(0) << QString() << true;
+                                             << QByteArray() << 1 << cap << qint16(ErrorNone) << QString() << true;
     QTest::newRow("greeting of 65536 bytes, CR LF split")
-        << u"connect"_s << L{"+OK " + QByteArray(65532, 'g') + "\r", "\n"} << QByteArray() << 1 << cap << qint16(0)
+        << u"connect"_s << L{"+OK " + QByteArray(65532, 'g') + "\r", "\n"} << QByteArray() << 1 << cap << qint16(ErrorNone)
         << QString() << true;
     QTest::newRow("greeting of 65537 bytes") << u"connect"_s << L{"+OK " + QByteArray(65533, 'g') + "\r\n"}
-                                             << QByteArray() << 1 << cap << qint16(35) << tooLong << false;
+                                             << QByteArray() << 1 << cap << qint16(ErrorReplyTooLong) << tooLong << false;
     QTest::newRow("USER reply of 1 MB") << u"user"_s << L{"+OK " + mb + "\r\n"} << QByteArray() << 1 << cap
-                                        << qint16(35) << tooLong << false;
+                                        << qint16(ErrorReplyTooLong) << tooLong << false;
     QTest::newRow("STAT reply without CR LF") << u"stat"_s << L{"+OK 1 " + mb} << QByteArray() << 1 << cap
-                                              << qint16(35) << tooLong << false;
+                                              << qint16(ErrorReplyTooLong) << tooLong << false;
     QTest::newRow("UIDL reply of 1 MB") << u"select"_s << L{"+OK 1 " + mb + "\r\n"} << QByteArray() << 1 << cap
-                                        << qint16(35) << tooLong << false;
+                                        << qint16(ErrorReplyTooLong) << tooLong << false;
     QTest::newRow("LIST reply without CR LF") << u"size"_s << L{"+OK 1 " + mb} << QByteArray() << 1 << cap
-                                              << qint16(35) << tooLong << false;
+                                              << qint16(ErrorReplyTooLong) << tooLong << false;
     // Bare LFs never end the reply, wherever the reads fall.
     QTest::newRow("LIST reply and a flood of LFs") << u"size"_s << L{"+OK 1 100\r\n" + QByteArray(1 << 20, '\n')}
-                                                   << QByteArray() << 1 << cap << qint16(35) << tooLong << false;
+                                                   << QByteArray() << 1 << cap << qint16(ErrorReplyTooLong) << tooLong << false;
     QTest::newRow("DELE reply of 1 MB") << u"delete"_s << L{"+OK " + mb + "\r\n"} << QByteArray() << 1 << cap
-                                        << qint16(35) << tooLong << false;
-    QTest::newRow("TOP status line") << u"headers"_s << L{"+OK " + mb} << QByteArray() << 1 << cap << qint16(35)
+                                        << qint16(ErrorReplyTooLong) << tooLong << false;
+    QTest::newRow("TOP status line") << u"headers"_s << L{"+OK " + mb} << QByteArray() << 1 << cap << qint16(ErrorReplyTooLong)
                                      << tooLong << false;
-    QTest::newRow("RETR status line") << u"retrieve"_s << L{"+OK " + mb} << list << 1 << cap << qint16(35)
+    QTest::newRow("RETR status line") << u"retrieve"_s << L{"+OK " + mb} << list << 1 << cap << qint16(ErrorReplyTooLong)
                                       << tooLong << false;
-    QTest::newRow("RETR status line, to a file") << u"file"_s << L{"+OK " + mb} << list << 1 << cap << qint16(35)
+    QTest::newRow("RETR status line, to a file") << u"file"_s << L{"+OK " + mb} << list << 1 << cap << qint16(ErrorReplyTooLong)
                                                  << tooLong << false;
 
     // A message is capped at MaxMessageSize: refused before RETR when LIST
     // shows it, the session closed when it outgrows the cap while arriving.
     QTest::newRow("LIST over the limit") << u"retrieve"_s << L{} << QByteArray("+OK 1 1001\r\n") << 1 << 1000
-                                         << qint16(36) << tooLarge << true;
+                                         << qint16(ErrorMessageTooLarge) << tooLarge << true;
     QTest::newRow("LIST over the limit, to a file") << u"file"_s << L{} << QByteArray("+OK 1 1001\r\n") << 1 << 1000
-                                                    << qint16(36) << tooLarge << true;
+                                                    << qint16(ErrorMessageTooLarge) << tooLarge << true;
     QTest::newRow("message at the limit") << u"retrieve"_s << L{retr(messageOf(1000))}
-                                          << QByteArray("+OK 1 1000\r\n") << 1 << 1000 << qint16(0) << QString()
+                                          << QByteArray("+OK 1 1000\r\n") << 1 << 1000 << qint16(ErrorNone) << QString()
                                           << true;
     QTest::newRow("message at the limit, to a file") << u"file"_s << L{retr(messageOf(1000))}
-                                                     << QByteArray("+OK 1 1000\r\n") << 1 << 1000 << qint16(0)
+                                                     << QByteArray("+OK 1 1000\r\n") << 1 << 1000 << qint16(ErrorNone)
                                                      << QString() << true;
     QTest::newRow("message past a LIST that lied") << u"retrieve"_s << L{retr(messageOf(1001))}
-                                                   << QByteArray("+OK 1 500\r\n") << 1 << 1000 << qint16(36)
+                                                   << QByteArray("+OK 1 500\r\n") << 1 << 1000 << qint16(ErrorMessageTooLarge)
                                                    << tooLarge << false;
     QTest::newRow("message past a LIST that lied, to a file")
-        << u"file"_s << L{retr(messageOf(1001))} << QByteArray("+OK 1 500\r\n") << 1 << 1000 << qint16(36)
+        << u"file"_s << L{retr(messageOf(1001))} << QByteArray("+OK 1 500\r\n") << 1 << 1000 << qint16(ErrorMessageTooLarge)
         << tooLarge << false;
     QTest::newRow("RETR that never ends") << u"retrieve"_s << L{"+OK\r\n" + QByteArray(1 << 20, '\n').replace("\n", "z\r\n")}
-                                          << list << 1 << 1000 << qint16(36) << tooLarge << false;
+                                          << list << 1 << 1000 << qint16(ErrorMessageTooLarge) << tooLarge << false;
     QTest::newRow("header block over the limit") << u"headers"_s << L{retr(messageOf(2000))} << QByteArray() << 1
-                                                 << 1000 << qint16(36) << tooLarge << false;
+                                                 << 1000 << qint16(ErrorMessageTooLarge) << tooLarge << false;
 
     // A reply that trickles in ends at POPTimeout plus its LIST size at 1 KB/s,
     // or at six times POPTimeout without a size (POPTimeout is 1 here).
     const auto trickle = [](const QByteArray &bytes, int n) { return ScriptedPop3Server::chunksOf(bytes, n); };
     QTest::newRow("greeting trickles") << u"connect"_s << trickle("+OK " + QByteArray(60, 't') + "\r\n", 1)
-                                       << QByteArray() << 300 << cap << qint16(11)
+                                       << QByteArray() << 300 << cap << qint16(ErrorGreetingTimeout)
                                        << u"Connection was accepted but no data received before timeout. Connection closed"_s
                                        << false;
     QTest::newRow("LIST reply trickles") << u"size"_s << trickle("+OK 1 100" + QByteArray(60, ' ') + "\r\n", 1)
-                                         << QByteArray() << 300 << cap << qint16(30)
+                                         << QByteArray() << 300 << cap << qint16(ErrorListRefused)
                                          << u"Error using the LIST command: Program determining timeout error"_s << true;
     QTest::newRow("RETR trickles") << u"retrieve"_s << trickle(retr(messageOf(2048)), 16)
-                                   << QByteArray("+OK 1 2048\r\n") << 300 << cap << qint16(25)
+                                   << QByteArray("+OK 1 2048\r\n") << 300 << cap << qint16(ErrorRetrRefused)
                                    << u"Error retrieving the message: Program determining timeout error"_s << false;
     QTest::newRow("RETR trickles, to a file") << u"file"_s << trickle(retr(messageOf(2048)), 16)
-                                              << QByteArray("+OK 1 2048\r\n") << 300 << cap << qint16(25)
+                                              << QByteArray("+OK 1 2048\r\n") << 300 << cap << qint16(ErrorRetrRefused)
                                               << u"Error retrieving the message: Program determining timeout error"_s
                                               << false;
 }
@@ -452,7 +452,7 @@ void TestTarnpostTransport::hostileReplies()
     configure(t, server.port(), 1);
     QVERIFY(t.setMaxMessageSize(maxSize));
     t.Connect();
-    if (t.Status() == 1 && command.contains(action) && action != "user"_L1 && action != "stat"_L1) {
+    if (t.Status() == StatusConnected && command.contains(action) && action != "user"_L1 && action != "stat"_L1) {
         qint16 n = 1;
         t.SetCurrentMsg(n);
         QString path = m_dir->filePath(u"m.eml"_s);
@@ -495,10 +495,10 @@ void TestTarnpostTransport::streamBytesAreExact()
     QVERIFY(makeReady(t, server.port()));
     QString path = m_dir->filePath(u"bin.eml"_s);
     t.WriteCurrentMsgToFile(path);
-    QCOMPARE(t.Error(), qint16(0));
+    QCOMPARE(t.Error(), qint16(ErrorNone));
     QCOMPARE(readFile(path), content.chopped(2));
     t.RetrieveCurrentMsg();
-    QCOMPARE(t.Error(), qint16(0));
+    QCOMPARE(t.Error(), qint16(ErrorNone));
     QCOMPARE(t.MsgContents().toLatin1(), content.mid(content.indexOf("\r\n\r\n") + 4).chopped(2));
 }
 
@@ -526,12 +526,12 @@ void TestTarnpostTransport::fileThatFillsUpIsAnError()
     setrlimit(RLIMIT_FSIZE, &saved);
     std::signal(SIGXFSZ, oldHandler);
 
-    QCOMPARE(t.Error(), qint16(31));
+    QCOMPARE(t.Error(), qint16(ErrorFile));
     QCOMPARE(t.ErrorText(), u"File error: Error writing to file"_s);
     QVERIFY(!t.MsgContents().startsWith("Contents written to file"_L1));
-    QCOMPARE(t.Status(), qint16(1));  // the reply was consumed: the session goes on
+    QCOMPARE(t.Status(), qint16(StatusConnected));  // the reply was consumed: the session goes on
     t.WriteCurrentMsgToFile(path);
-    QCOMPARE(t.Error(), qint16(0));
+    QCOMPARE(t.Error(), qint16(ErrorNone));
     QCOMPARE(readFile(path), content.chopped(2));
 }
 
@@ -572,7 +572,7 @@ void TestTarnpostTransport::progressEvents()
     } else {
         t.RetrieveCurrentMsg();
     }
-    QCOMPARE(t.Error(), qint16(0));
+    QCOMPARE(t.Error(), qint16(ErrorNone));
     QVERIFY(events.size() >= 3);
     QCOMPARE(events.first(), (ProgressEvent{2, 3, 67}));  // 1100 bytes of 3 K
     QCOMPARE(events.last(), (ProgressEvent{3, 3, 100}));  // the closing report
@@ -605,7 +605,7 @@ void TestTarnpostTransport::progressWithoutSize()
     for (qsizetype i = 0; i + 1 < events.size(); ++i)
         QCOMPARE(events.at(i), (ProgressEvent{0, 0, 0}));
     QCOMPARE(events.last(), (ProgressEvent{0, 0, 100}));
-    QCOMPARE(t.Status(), qint16(1));  // a refused LIST leaves the session open
+    QCOMPARE(t.Status(), qint16(StatusConnected));  // a refused LIST leaves the session open
 }
 
 void TestTarnpostTransport::handlerChangesSizeThroughReference()

@@ -4,6 +4,7 @@
 
 #include "tests/support/dovecotserver.h"
 #include "config/listtable.h"
+#include "pop3/include/tarnpostctl.h"
 #include "scan/mailboxscanner.h"
 #include "tests/support/programfolder.h"
 #include "tests/support/scriptedpop3server.h"
@@ -85,7 +86,7 @@ void tst_ScanEngine::emptyMailboxStillWritesStatistics()
     QCOMPARE(form->Label17()->text(),
              u"Quellmail strikes to kill and eliminates the spam before it reaches your inbox."_s);
     QVERIFY(folder.read(u"stats.dat"_s).contains("\r\n7\r\n"));
-    QCOMPARE(form->Tarnpost1().Status(), qint16(0));
+    QCOMPARE(form->Tarnpost1().Status(), qint16(Tarnpostctl::StatusDisconnected));
 }
 
 void tst_ScanEngine::failedLoginPassesToNextAccount()
@@ -142,7 +143,7 @@ void tst_ScanEngine::failedRetrievalEndsTheAccount()
     QCOMPARE(form->Label17()->text(), u"127.0.0.1: Error retrieving the message: -ERR broken"_s);
     QCOMPARE(pop.receivedLines().size(), 7);
     QVERIFY2(pop.mismatches().isEmpty(), qPrintable(pop.mismatches().join(u'\n')));
-    QCOMPARE(form->Tarnpost1().Status(), qint16(0));
+    QCOMPARE(form->Tarnpost1().Status(), qint16(Tarnpostctl::StatusDisconnected));
 }
 
 QTEST_MAIN(tst_ScanEngine)
