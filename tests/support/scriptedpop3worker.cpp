@@ -123,8 +123,10 @@ void ScriptedPop3Worker::drop(QTcpSocket *socket)
     socket->disconnect(this);
     // Later: a close inside a read handler must not pull the session from
     // under it. Then the next queued client, if any, gets its greeting.
+    // A shutdown in between has deleted the socket already.
     QMetaObject::invokeMethod(this, [this, socket] {
-        m_sessions.erase(socket);
+        if (m_sessions.erase(socket) == 0)
+            return;
         socket->deleteLater();
         takeNextConnection();
     }, Qt::QueuedConnection);
