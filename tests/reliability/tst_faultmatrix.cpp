@@ -5,8 +5,9 @@
 // as that cell's failure and the others still report.
 
 #include "scan/archivewriter.h"
-#include "tests/reliability/faultpop3server.h"
+#include "tests/support/scriptedpop3server.h"
 #include "config/listtable.h"
+#include "pop3/include/tarnpostctl.h"
 #include "scan/mailboxscanner.h"
 #include "tests/support/programfolder.h"
 
@@ -27,8 +28,9 @@
 #include <sys/resource.h>
 
 using namespace Qt::StringLiterals;
-using Step = FaultPop3Server::Step;
-using Fault = FaultPop3Server::Fault;
+using Tarnpostctl::StatusDisconnected;
+using Exchange = ScriptedPop3Server::Exchange;
+using Fault = ScriptedPop3Server::Fault;
 
 namespace {
 
@@ -38,6 +40,15 @@ constexpr int Parallel = 8;
 constexpr int HangLimitMs = 150000;
 
 const char CellVariable[] = "QUELLMAIL_FAULT_CELL";
+
+QString cellName(Exchange exchange, Fault fault)
+{
+    static const char *const exchanges[] = {"greeting", "USER", "PASS", "STAT", "UIDL", "TOP", "LIST", "RETR",
+                                            "RETR-to-file", "DELE", "QUIT", "CAPA", "UIDL-all", "LIST-all"};
+    static const char *const faults[] = {"none", "close", "silence", "-ERR", "no +OK",
+                                         "no CR LF", "LF only", "NUL byte", "1 MB line", "endless reply"};
+    return QString::fromLatin1(exchanges[int(exchange)]) + u" / "_s + QString::fromLatin1(faults[int(fault)]);
+}
 
 // The first account's spam has an empty body, so its header block is fetched
 // with TOP: every command of the walk is exercised.
@@ -58,10 +69,10 @@ QJsonArray subjects(const QList<QByteArray> &messages)
 // Child side: one scan against a server with the given fault; prints the outcome.
 int runCell(int step, int fault)
 {
-    FaultPop3Server server;
-    server.addUser(u"victim"_s, u"vpw"_s, {VictimSpam, VictimHello});
-    server.addUser(u"good"_s, u"gpw"_s, {GoodSpam, GoodHello});
-    server.setFault(u"victim"_s, Step(step), Fault(fault));
+    ScriptedPop3Server server;
+    server.addMailbox(u"victim"_s, u"vpw"_s, {VictimSpam, VictimHello});
+    server.addMailbox(u"good"_s, u"gpw"_s, {GoodSpam, GoodHello});
+    server.failAt(u"victim"_s, Exchange(step), Fault(fault));
     if (!server.start())
         return 3;
 
@@ -88,11 +99,11 @@ int runCell(int step, int fault)
         {u"victim"_s, subjects(server.mailbox(u"victim"_s))},
         {u"good"_s, subjects(server.mailbox(u"good"_s))},
         {u"archive"_s, QJsonArray::fromStringList(folder.archive())},
-        {u"victimSpamArchived"_s, archivedSpam.endsWith(FaultPop3Server::toWire(VictimSpam).chopped(2))},
+        {u"victimSpamArchived"_s, archivedSpam.endsWith(ScriptedPop3Server::toWire(VictimSpam).chopped(2))},
         {u"statsScanned"_s, QString::fromLatin1(stats.value(5).trimmed())},
         {u"status"_s, int(form->Tarnpost1().Status())},
         {u"caption"_s, form->Label17()->text()},
-        {u"fired"_s, server.faultFired()},
+        {u"fired"_s, server.remainingSteps() == 0},
         {u"ms"_s, clock.elapsed()},
     };
     const QByteArray json = QJsonDocument(out).toJson(QJsonDocument::Compact);
@@ -110,7 +121,7 @@ struct Expected {
 
 // What the rules say for each cell. Only the outcomes that differ from a
 // clean run are listed.
-Expected expectedFor(Step step, Fault fault)
+Expected expectedFor(Exchange step, Fault fault)
 {
     const Expected clean{2, true, true, false};
     const Expected refused{0, false, false, false};
@@ -123,37 +134,37 @@ Expected expectedFor(Step step, Fault fault)
     const bool harmlessContent = harmless || fault == Fault::HugeLine;
     const bool gone = fault == Fault::Close || fault == Fault::Silence;
     switch (step) {
-    case Step::Greeting:
+    case Exchange::Greeting:
         // The greeting's text is not examined, only that a line arrives.
         if (harmless || fault == Fault::NoOk)
             return clean;
         return refused;
-    case Step::User:
-    case Step::Pass:
-    case Step::Stat:
+    case Exchange::User:
+    case Exchange::Pass:
+    case Exchange::Stat:
         return harmless ? clean : refused;
-    case Step::Uidl:
+    case Exchange::Uidl:
         // A failed UIDL downloads the message at once instead; only a lost
         // connection, a silent server or an overlong reply ends the mailbox.
         return gone || overlong ? lost : clean;
-    case Step::List:
+    case Exchange::List:
         if (harmless)
             return clean;
         // Without its size the message is not examined, and is reported.
         return gone || overlong ? lost : Expected{2, false, false, true};
-    case Step::Retr:
+    case Exchange::Retr:
         return harmlessContent ? clean : lost;
-    case Step::Top:
+    case Exchange::Top:
         // A refused TOP is tried again without the line count; only a lost
         // connection or a silent server leaves the header block (and so the
         // sender) unknown, and the control closes the session; so does a
         // header block beyond the message size limit.
         return gone || fault == Fault::Endless ? lost : clean;
-    case Step::RetrToFile:
+    case Exchange::RetrToFile:
         // The download into the archive fails and the control closes the
         // session: without its archive copy the spam stays.
         return harmlessContent ? clean : lost;
-    case Step::Dele:
+    case Exchange::Dele:
         if (harmless)
             return clean;
         if (fault == Fault::Close || overlong)
@@ -164,7 +175,7 @@ Expected expectedFor(Step step, Fault fault)
         if (fault == Fault::Silence || fault == Fault::Err)
             return {2, false, false, true};
         return {2, false, true, true};
-    case Step::Quit:
+    case Exchange::Quit:
         // Deletions are final only when the server takes the QUIT, and are
         // counted only when it says so with "+OK": a garbled or overlong
         // answer leaves the user told that the spam may still be there,
@@ -172,15 +183,15 @@ Expected expectedFor(Step step, Fault fault)
         if (fault == Fault::Close || fault == Fault::Silence || fault == Fault::Err)
             return {2, false, false, true};
         return harmless ? clean : Expected{2, false, true, true};
-    case Step::Capa:
-    case Step::UidlAll:
-    case Step::ListAll:
+    case Exchange::Capa:
+    case Exchange::UidlAll:
+    case Exchange::ListAll:
         // Asked for once, at the first message, by the scan's prefetching:
         // without a usable answer the control goes on message by message;
         // only a lost connection, a silent server or an overlong reply ends
         // the mailbox.
         return gone || overlong ? lost : clean;
-    case Step::StepCount:
+    case Exchange::Count:
         break;
     }
     return clean;
@@ -209,20 +220,19 @@ private:
         QByteArray out;
         QByteArray err;
     };
-    static QString key(Step s, Fault f) { return FaultPop3Server::stepName(s) + u" / "_s + FaultPop3Server::faultName(f); }
     std::map<QString, Outcome> m_outcomes;
 };
 
 void tst_FaultMatrix::initTestCase()
 {
     struct Cell {
-        Step step;
+        Exchange step;
         Fault fault;
     };
-    QList<Cell> cells{{Step::Greeting, Fault::None}};
-    for (int s = 0; s < int(Step::StepCount); ++s) {
-        for (int f = 1; f < int(Fault::FaultCount); ++f)
-            cells.append({Step(s), Fault(f)});
+    QList<Cell> cells{{Exchange::Greeting, Fault::None}};
+    for (int s = 0; s < int(Exchange::Count); ++s) {
+        for (int f = 1; f < int(Fault::Count); ++f)
+            cells.append({Exchange(s), Fault(f)});
     }
 
     QList<QProcess *> running;
@@ -235,7 +245,7 @@ void tst_FaultMatrix::initTestCase()
             QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
             env.insert(QLatin1StringView(CellVariable), u"%1,%2"_s.arg(int(c.step)).arg(int(c.fault)));
             p->setProcessEnvironment(env);
-            p->setProperty("key", key(c.step, c.fault));
+            p->setProperty("key", cellName(c.step, c.fault));
             auto *limit = new QTimer(p);
             limit->setSingleShot(true);
             connect(limit, &QTimer::timeout, p, [p] {
@@ -272,10 +282,10 @@ void tst_FaultMatrix::cell_data()
 {
     QTest::addColumn<int>("step");
     QTest::addColumn<int>("fault");
-    QTest::newRow("no fault") << int(Step::Greeting) << int(Fault::None);
-    for (int s = 0; s < int(Step::StepCount); ++s) {
-        for (int f = 1; f < int(Fault::FaultCount); ++f)
-            QTest::newRow(qPrintable(key(Step(s), Fault(f)))) << s << f;
+    QTest::newRow("no fault") << int(Exchange::Greeting) << int(Fault::None);
+    for (int s = 0; s < int(Exchange::Count); ++s) {
+        for (int f = 1; f < int(Fault::Count); ++f)
+            QTest::newRow(qPrintable(cellName(Exchange(s), Fault(f)))) << s << f;
     }
 }
 
@@ -283,7 +293,7 @@ void tst_FaultMatrix::cell()
 {
     QFETCH(int, step);
     QFETCH(int, fault);
-    const Outcome o = m_outcomes[key(Step(step), Fault(fault))];
+    const Outcome o = m_outcomes[cellName(Exchange(step), Fault(fault))];
     QVERIFY2(!o.hung, "the scan did not end");
     QVERIFY2(!o.crashed && o.exitCode == 0, o.err.right(4000).constData());
     const QJsonObject r = QJsonDocument::fromJson(o.out).object();
@@ -291,7 +301,7 @@ void tst_FaultMatrix::cell()
     if (Fault(fault) != Fault::None)
         QVERIFY2(r.value(u"fired"_s).toBool(), "the fault was never reached");
 
-    const Expected e = expectedFor(Step(step), Fault(fault));
+    const Expected e = expectedFor(Exchange(step), Fault(fault));
     const int scanned = e.victimScanned + 2;
     const int blocked = (e.victimBlocked ? 1 : 0) + 1;
     QStringList victimLeft;
@@ -308,7 +318,7 @@ void tst_FaultMatrix::cell()
     if (e.spamGone)
         QVERIFY(r.value(u"victimSpamArchived"_s).toBool());
     QCOMPARE(r.value(u"statsScanned"_s).toString(), QString::number(scanned));
-    QCOMPARE(r.value(u"status"_s).toInt(), 0);
+    QCOMPARE(r.value(u"status"_s).toInt(), int(StatusDisconnected));
 
     QCOMPARE(r.value(u"blocked"_s).toString(), QString::number(blocked));
     const QString caption = r.value(u"caption"_s).toString();
@@ -374,7 +384,7 @@ void tst_FaultMatrix::mailboxOutcome_data()
         << both << qint64(-1) << 0 << none << int(Archive::LinkAtName) << false << 2 << 1 << helloLeft
         << QStringList{u"victim spam (2).html"_s, u"victim spam.html"_s} << Closing;
     QTest::newRow("connection lost after an accepted DELE")
-        << QList<QByteArray>{Spam, HelloWithoutBody} << qint64(-1) << int(Step::Top) << int(Fault::Close)
+        << QList<QByteArray>{Spam, HelloWithoutBody} << qint64(-1) << int(Exchange::Top) << int(Fault::Close)
         << int(Archive::Plain) << false << 2 << 0 << bothLeft << archivedOnce
         << u"127.0.0.1: 1 spam message was left on the server: the server did not confirm its deletion."_s;
     QTest::newRow("blank entries in every list")
@@ -395,11 +405,11 @@ void tst_FaultMatrix::mailboxOutcome()
     QFETCH(QStringList, archived);
     QFETCH(QString, status);
 
-    FaultPop3Server server;
-    server.addUser(u"victim"_s, u"vpw"_s, messages);
+    ScriptedPop3Server server;
+    server.addMailbox(u"victim"_s, u"vpw"_s, messages);
     if (claim >= 0)
         server.claimCount(u"victim"_s, claim);
-    server.setFault(u"victim"_s, Step(step), Fault(fault));
+    server.failAt(u"victim"_s, Exchange(step), Fault(fault));
     QVERIFY(server.start());
 
     ProgramTest::ProgramFolder folder;
@@ -466,7 +476,7 @@ void tst_FaultMatrix::mailboxOutcome()
     const QString fresh = archived.contains(u"victim spam (2).html"_s) ? u"victim spam (2).html"_s : u"victim spam.html"_s;
     if (!archived.isEmpty()) {
         QCOMPARE(folder.read(u"SpamDeleted/"_s + fresh),
-                 QByteArray(Scan::ArchiveWriter::inertPrefix() + FaultPop3Server::toWire(Spam).chopped(2)));
+                 QByteArray(Scan::ArchiveWriter::inertPrefix() + ScriptedPop3Server::toWire(Spam).chopped(2)));
         constexpr QFile::Permissions ownerGroupOther = QFile::Permissions::fromInt(0x7077);
         QCOMPARE(QFile::permissions(spamDeleted + u'/' + fresh) & ownerGroupOther, QFile::ReadOwner | QFile::WriteOwner);
     }
@@ -481,7 +491,7 @@ void tst_FaultMatrix::mailboxOutcome()
         QCOMPARE(form->Label17()->text(), Closing);
     else
         QVERIFY2(form->Label17()->text().contains(status), qPrintable(form->Label17()->text()));
-    QCOMPARE(form->Tarnpost1().Status(), qint16(0));
+    QCOMPARE(form->Tarnpost1().Status(), qint16(StatusDisconnected));
 }
 
 void tst_FaultMatrix::exitDuringScan_data()
@@ -497,10 +507,10 @@ void tst_FaultMatrix::exitDuringScan_data()
 void tst_FaultMatrix::exitDuringScan()
 {
     QFETCH(bool, silentServer);
-    FaultPop3Server server;
-    server.addUser(u"victim"_s, u"vpw"_s, {Spam, Hello});
+    ScriptedPop3Server server;
+    server.addMailbox(u"victim"_s, u"vpw"_s, {Spam, Hello});
     if (silentServer)
-        server.setFault(u"victim"_s, Step::Retr, Fault::Silence);
+        server.failAt(u"victim"_s, Exchange::Retr, Fault::Silence);
     QVERIFY(server.start());
 
     ProgramTest::ProgramFolder folder;
@@ -542,7 +552,7 @@ void tst_FaultMatrix::exitDuringScan()
     QCOMPARE(server.commands(u"victim"_s), expected);
     QCOMPARE(server.mailbox(u"victim"_s).size(), 2);
     QCOMPARE(form->txtEmailsBlockedCount()->text(), u"0"_s);
-    QCOMPARE(form->Tarnpost1().Status(), qint16(0));
+    QCOMPARE(form->Tarnpost1().Status(), qint16(StatusDisconnected));
     QVERIFY(MessageBox::records().isEmpty());
     if (silentServer) {
         QVERIFY(hardExitAt >= 0);

@@ -4,7 +4,7 @@
 // message numbers. Each is scanned by the real control in the real window.
 
 #include "scan/archivewriter.h"
-#include "tests/reliability/faultpop3server.h"
+#include "tests/support/scriptedpop3server.h"
 #include "scan/mailboxscanner.h"
 #include "tests/support/programfolder.h"
 
@@ -109,8 +109,8 @@ void tst_HostileMessages::hostileMessage()
     QFETCH(QString, spamBox);
 
     const QByteArray clean = "From: pal@example.org\nSubject: stays\n\nHi.\n";
-    FaultPop3Server server;
-    server.addUser(u"u"_s, u"p"_s, {message, clean});
+    ScriptedPop3Server server;
+    server.addMailbox(u"u"_s, u"p"_s, {message, clean});
     QVERIFY(server.start());
 
     ProgramTest::ProgramFolder folder;
@@ -131,13 +131,13 @@ void tst_HostileMessages::hostileMessage()
     for (const MessageBox::Record &r : MessageBox::records())
         boxes << r.text;
     QCOMPARE(boxes, QStringList{spamBox});
-    QCOMPARE(server.mailbox(u"u"_s), QList<QByteArray>{FaultPop3Server::toWire(clean)});
+    QCOMPARE(server.mailbox(u"u"_s), QList<QByteArray>{ScriptedPop3Server::toWire(clean)});
 
     // Exactly one archive file, inside the folder, holding the message as
     // sent behind the inert prefix.
     QCOMPARE(folder.archive(), QStringList{archiveName});
     const QByteArray archived = folder.read(u"SpamDeleted/"_s + archiveName);
-    const QByteArray expected = Scan::ArchiveWriter::inertPrefix() + FaultPop3Server::toWire(message).chopped(2);
+    const QByteArray expected = Scan::ArchiveWriter::inertPrefix() + ScriptedPop3Server::toWire(message).chopped(2);
     QCOMPARE(archived.size(), expected.size());
     QVERIFY(archived == expected);
     QDirIterator it(folder.path(), QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
@@ -153,8 +153,8 @@ void tst_HostileMessages::hostileMessage()
 void tst_HostileMessages::mailboxBeyondTheMessageLimit()
 {
     constexpr int Count = Scan::MailboxScanner::MaxCount + 100;
-    FaultPop3Server server;
-    server.addGeneratedUser(u"big"_s, u"p"_s, Count, [](int n) -> QByteArray {
+    ScriptedPop3Server server;
+    server.addGeneratedMailbox(u"big"_s, u"p"_s, Count, [](int n) -> QByteArray {
         return "From: n" + QByteArray::number(n) + "@example.org\nSubject: " + QByteArray::number(n) + "\n\nx\n";
     });
     QVERIFY(server.start());
@@ -205,9 +205,9 @@ void tst_HostileMessages::largeMessageHeldOnce()
     constexpr qsizetype BodySize = qsizetype(48) << 20;
     QByteArray message = "From: bulk@example.org\nSubject: large\n\n" + line.repeated(BodySize / line.size())
         + "the end: zzfinalword\n";
-    const qsizetype wireSize = FaultPop3Server::toWire(message).size();
-    FaultPop3Server server;
-    server.addUser(u"u"_s, u"p"_s, {message});
+    const qsizetype wireSize = ScriptedPop3Server::toWire(message).size();
+    ScriptedPop3Server server;
+    server.addMailbox(u"u"_s, u"p"_s, {message});
     message = QByteArray();
     QVERIFY(server.start());
 

@@ -3,7 +3,7 @@
 // stay flat while it runs (a per-message leak would show as steady growth).
 // Under the sanitizer build the leak checker also runs at exit.
 
-#include "tests/reliability/faultpop3server.h"
+#include "tests/support/scriptedpop3server.h"
 #include "scan/mailboxscanner.h"
 #include "tests/support/programfolder.h"
 
@@ -48,8 +48,8 @@ private Q_SLOTS:
 
 void tst_Soak::twentyThousandMessages()
 {
-    FaultPop3Server server;
-    server.addGeneratedUser(u"soak"_s, u"p"_s, Messages, [](int n) -> QByteArray {
+    ScriptedPop3Server server;
+    server.addGeneratedMailbox(u"soak"_s, u"p"_s, Messages, [](int n) -> QByteArray {
         const QByteArray domain = n % SpamEvery == 0 ? "spam.example" : "example.org";
         return "Received: from mx (mx [192.0.2.1])\nFrom: sender" + QByteArray::number(n) + "@" + domain
             + "\nSubject: message " + QByteArray::number(n) + "\n\n" + QByteArray(2000, 'b') + "\nend\n";

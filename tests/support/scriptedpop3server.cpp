@@ -42,7 +42,7 @@ void ScriptedPop3Server::setAcceptButNeverGreet()
 void ScriptedPop3Server::addStep(const QByteArray &expectPrefix, const QList<QByteArray> &replyChunks, int action)
 {
     QMutexLocker lock(&m_state->mutex);
-    m_state->steps.append({expectPrefix, replyChunks, ScriptedPop3State::Action(action)});
+    m_state->steps.append({expectPrefix, replyChunks, ScriptedPop3State::Action(action), {}, {}, {}});
 }
 
 void ScriptedPop3Server::expect(const QByteArray &expectPrefix, const QList<QByteArray> &replyChunks)
@@ -70,6 +70,52 @@ void ScriptedPop3Server::setChunkDelay(int ms)
 {
     QMutexLocker lock(&m_state->mutex);
     m_state->chunkDelayMs = std::max(0, ms);
+}
+
+void ScriptedPop3Server::addMailbox(const QString &user, const QString &password, const QList<QByteArray> &messages)
+{
+    addGeneratedMailbox(user, password, int(messages.size()), [&messages](int n) { return messages.at(n - 1); });
+}
+
+void ScriptedPop3Server::addGeneratedMailbox(const QString &user, const QString &password, int count,
+                                             const std::function<QByteArray(int)> &make)
+{
+    QMutexLocker lock(&m_state->mutex);
+    ScriptedPop3State::Mailbox &box = m_state->mailboxes[user];
+    box.password = password;
+    box.messages.reserve(count);
+    for (int n = 1; n <= count; ++n)
+        box.messages.append(toWire(make(n)));
+}
+
+void ScriptedPop3Server::claimCount(const QString &user, qint64 count)
+{
+    QMutexLocker lock(&m_state->mutex);
+    m_state->mailboxes[user].claimed = count;
+}
+
+void ScriptedPop3Server::failAt(const QString &user, Exchange exchange, Fault fault)
+{
+    QMutexLocker lock(&m_state->mutex);
+    m_state->steps.append({{}, {}, ScriptedPop3State::Action::Fault, user, exchange, fault});
+}
+
+QList<QByteArray> ScriptedPop3Server::mailbox(const QString &user) const
+{
+    QMutexLocker lock(&m_state->mutex);
+    return m_state->mailboxes.value(user).messages;
+}
+
+QList<QByteArray> ScriptedPop3Server::commands(const QString &user) const
+{
+    QMutexLocker lock(&m_state->mutex);
+    return m_state->mailboxes.value(user).commands;
+}
+
+int ScriptedPop3Server::highestMessageRequested(const QString &user) const
+{
+    QMutexLocker lock(&m_state->mutex);
+    return m_state->mailboxes.value(user).highest;
 }
 
 bool ScriptedPop3Server::start()
@@ -154,4 +200,19 @@ QList<QByteArray> ScriptedPop3Server::chunksOf(const QByteArray &data, int n)
     for (qsizetype from = 0; from < data.size(); from += step)
         chunks.append(data.mid(from, step));
     return chunks;
+}
+
+QByteArray ScriptedPop3Server::toWire(const QByteArray &message)
+{
+    QByteArray wire;
+    wire.reserve(message.size() + message.size() / 16 + 2);
+    for (qsizetype i = 0; i < message.size(); ++i) {
+        const char c = message.at(i);
+        if (c == '\n' && (i == 0 || message.at(i - 1) != '\r'))
+            wire += '\r';
+        wire += c;
+    }
+    if (!wire.endsWith("\r\n"))
+        wire += "\r\n";
+    return wire;
 }

@@ -3,26 +3,62 @@
 #include <QByteArray>
 #include <QList>
 #include <QObject>
+#include <QString>
 #include <QStringList>
 
+#include <functional>
 #include <memory>
 
 class QThread;
 class ScriptedPop3Worker;
 struct ScriptedPop3State;
 
-// A fake POP3 server on 127.0.0.1 that answers exactly as the test dictates.
-// It runs in a thread of its own, so it keeps serving while the test thread is
-// blocked. Every method may be called from the test thread at any time.
+// A fake POP3 server on 127.0.0.1 that answers as the test dictates. It runs
+// in a thread of its own, so it keeps serving while the test thread is blocked
+// in the control or a scan. Every method may be called from the test thread at
+// any time.
 //
-// One connection is served at a time; a second client waits until the first
-// has gone. Each new connection gets the greeting again, but the script goes on
-// where the previous connection left it. A silence step lasts until that
-// connection closes.
+// Script mode (no mailbox added): one step per command line received, in
+// order. One connection is served at a time; a second client waits until the
+// first has gone. Each new connection gets the greeting again, but the script
+// goes on where the previous connection left it. A silence step lasts until
+// that connection closes.
+//
+//     ScriptedPop3Server server;                               // S: +OK scripted POP3 server ready
+//     server.expect("USER joe", {"+OK\r\n"});                  // C: USER joe     S: +OK
+//     server.expect("PASS secret", {"+OK\r\n"});               // C: PASS secret  S: +OK
+//     server.expect("STAT", {"+OK 1 120\r\n"});                // C: STAT         S: +OK 1 120
+//     server.expect("RETR 1", {"+OK\r\nSubject: a\r", "\n\r\n.\r\n"});  // two chunks, chunkDelay apart
+//     server.expectThenClose("DELE 1");                        // C: DELE 1       S: (hangs up)
+//     QVERIFY(server.start());
+//     ... point the control at server.port() and drive it ...
+//     QVERIFY(server.mismatches().isEmpty());                  // every line began as expected
+//
+// Mailbox mode (addMailbox called): the server keeps real mailboxes, answers
+// every command from them (deletions become final only when QUIT is answered;
+// CAPA and the whole-mailbox UIDL and LIST are refused), and serves any number
+// of connections at once. Its steps are fault steps, added with failAt(): the
+// first exchange of that kind in a session of that user misbehaves once, in
+// the given way. One row of the fault matrix is:
+//
+//     server.addMailbox(u"victim"_s, u"vpw"_s, {spam, hello});
+//     server.failAt(u"victim"_s, Exchange::Dele, Fault::Err);  // C: DELE 1  S: -ERR injected failure
+//     ... scan ...
+//     QCOMPARE(server.remainingSteps(), 0);                    // the fault was reached
+//     QCOMPARE(server.mailbox(u"victim"_s).size(), 2);         // the refused message stays
 class ScriptedPop3Server final : public QObject {
     Q_OBJECT
     Q_DISABLE_COPY_MOVE(ScriptedPop3Server)
 public:
+    // UidlAll and ListAll are the forms without a number; the second RETR of
+    // a message is RetrToFile. A fault at the greeting hits the first
+    // connection, whoever logs in.
+    enum class Exchange { Greeting, User, Pass, Stat, Uidl, Top, List, Retr, RetrToFile, Dele, Quit, Capa, UidlAll,
+                          ListAll, Count };
+    // Endless: the reply never ends (a line without CR LF, or a multi-line
+    // reply without its terminator), sent as fast as the client takes it.
+    enum class Fault { None, Close, Silence, Err, NoOk, NoCrLf, LfOnly, Nul, HugeLine, Endless, Count };
+
     explicit ScriptedPop3Server(QObject *parent = nullptr);
     ~ScriptedPop3Server() override;
 
@@ -30,9 +66,8 @@ public:
     void setGreeting(const QList<QByteArray> &chunks);
     void setAcceptButNeverGreet();
 
-    // One step per received command line (CR LF ended), in order. A line that
-    // does not start with expectPrefix is recorded in mismatches(); the step is
-    // consumed all the same.
+    // A line that does not start with expectPrefix is recorded in
+    // mismatches(); the step is consumed all the same.
     void expect(const QByteArray &expectPrefix, const QList<QByteArray> &replyChunks);
     void expectThenClose(const QByteArray &expectPrefix, const QList<QByteArray> &replyChunks = {});
     void expectThenSilence(const QByteArray &expectPrefix);
@@ -42,6 +77,16 @@ public:
     // step expects QUIT itself.
     void setDefaultReply(const QList<QByteArray> &chunks);
     void setChunkDelay(int ms);
+
+    // Messages are given with LF or CR LF line ends; they go out with CR LF,
+    // dot-stuffed, and their sizes count CR LF.
+    void addMailbox(const QString &user, const QString &password, const QList<QByteArray> &messages);
+    void addGeneratedMailbox(const QString &user, const QString &password, int count,
+                             const std::function<QByteArray(int number)> &make);
+    // STAT tells `count` messages whatever the mailbox holds; numbers beyond
+    // what it holds are answered "no such message".
+    void claimCount(const QString &user, qint64 count);
+    void failAt(const QString &user, Exchange exchange, Fault fault);
 
     bool start();
     quint16 port() const;
@@ -53,8 +98,15 @@ public:
     // Waits in an event loop until at least count lines have arrived.
     bool waitForLines(int count, int timeoutMs);
 
+    // Mailbox mode: the messages still there (CR LF form, not dot-stuffed),
+    // the commands of its logged-in sessions, the highest number asked for.
+    QList<QByteArray> mailbox(const QString &user) const;
+    QList<QByteArray> commands(const QString &user) const;
+    int highestMessageRequested(const QString &user) const;
+
     static QList<QByteArray> splitAt(const QByteArray &data, const QList<int> &positions);
     static QList<QByteArray> chunksOf(const QByteArray &data, int n);
+    static QByteArray toWire(const QByteArray &message);
 
 private:
     void addStep(const QByteArray &expectPrefix, const QList<QByteArray> &replyChunks, int action);

@@ -5,7 +5,38 @@
 #include <QTcpSocket>
 #include <QTimer>
 
+#include <algorithm>
+
 using namespace Qt::StringLiterals;
+
+namespace {
+
+constexpr qsizetype HugeLineSize = 1024 * 1024;
+// An endless reply is topped up in pieces while the client reads, and given
+// up after this much, should a client never stop reading.
+constexpr qsizetype EndlessPiece = 64 * 1024;
+constexpr qint64 EndlessLimit = qint64(1) << 30;
+
+QByteArray dotStuffed(const QByteArray &wire)
+{
+    // Most messages need no stuffing and go out as they are, not copied.
+    if (!wire.startsWith('.') && !wire.contains("\r\n."))
+        return wire;
+    QByteArray out;
+    out.reserve(wire.size() + 16);
+    qsizetype start = 0;
+    while (start < wire.size()) {
+        qsizetype end = wire.indexOf("\r\n", start);
+        end = end < 0 ? wire.size() : end + 2;
+        if (wire.at(start) == '.')
+            out += '.';
+        out += wire.mid(start, end - start);
+        start = end;
+    }
+    return out;
+}
+
+} // namespace
 
 ScriptedPop3Worker::ScriptedPop3Worker(ScriptedPop3State *state)
     : m_state(state)
@@ -19,9 +50,6 @@ bool ScriptedPop3Worker::listen()
     if (m_server)
         return m_server->isListening();
     m_server = new QTcpServer(this);
-    m_pacer = new QTimer(this);
-    m_pacer->setSingleShot(true);
-    connect(m_pacer, &QTimer::timeout, this, &ScriptedPop3Worker::sendNext);
     connect(m_server, &QTcpServer::newConnection, this, &ScriptedPop3Worker::takeNextConnection);
     if (!m_server->listen(QHostAddress::LocalHost, 0))
         return false;
@@ -32,135 +60,170 @@ bool ScriptedPop3Worker::listen()
 
 void ScriptedPop3Worker::shutdown()
 {
-    if (m_pacer)
-        m_pacer->stop();
-    if (m_socket) {
-        m_socket->disconnect(this);
-        m_socket->abort();
-        delete m_socket;
-        m_socket = nullptr;
+    for (auto &entry : m_sessions) {
+        entry.first->disconnect(this);
+        entry.first->abort();
+        delete entry.first;
     }
-    if (m_server) {
-        m_server->close();
-        delete m_server;
-        m_server = nullptr;
-    }
-    delete m_pacer;
-    m_pacer = nullptr;
+    m_sessions.clear();
+    delete m_server;
+    m_server = nullptr;
+}
+
+bool ScriptedPop3Worker::mailboxMode() const
+{
+    QMutexLocker lock(&m_state->mutex);
+    return !m_state->mailboxes.isEmpty();
 }
 
 void ScriptedPop3Worker::takeNextConnection()
 {
-    // One connection at a time: later ones wait in the server's queue.
-    if (m_socket || !m_server || !m_server->hasPendingConnections())
-        return;
-    m_socket = m_server->nextPendingConnection();
-    m_socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
-    m_buffer.clear();
-    m_outgoing.clear();
-    m_silent = false;
-    m_closing = false;
-    connect(m_socket, &QTcpSocket::readyRead, this, &ScriptedPop3Worker::onReadyRead);
-    connect(m_socket, &QTcpSocket::disconnected, this, &ScriptedPop3Worker::onDisconnected);
+    const bool mailboxes = mailboxMode();
+    while (m_server && m_server->hasPendingConnections()) {
+        // A script serves one connection at a time: later ones wait in the queue.
+        if (!mailboxes && !m_sessions.empty())
+            return;
+        QTcpSocket *socket = m_server->nextPendingConnection();
+        socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
+        Session &s = m_sessions[socket];
+        s.socket = socket;
+        s.pacer = new QTimer(socket);
+        s.pacer->setSingleShot(true);
+        connect(s.pacer, &QTimer::timeout, this, [this, socket] { sendNext(socket); });
+        connect(socket, &QTcpSocket::readyRead, this, [this, socket] { onReadyRead(socket); });
+        connect(socket, &QTcpSocket::disconnected, this, [this, socket] { drop(socket); });
+        connect(socket, &QTcpSocket::bytesWritten, this, [this, socket] { pumpEndless(socket); });
 
-    QList<QByteArray> greeting;
-    {
         QMutexLocker lock(&m_state->mutex);
         ++m_state->connections;
-        greeting = m_state->greeting;
+        if (!mailboxes) {
+            const QList<QByteArray> greeting = m_state->greeting;
+            lock.unlock();
+            queue(s, greeting, false);
+            continue;
+        }
+        const Fault f = m_state->connections == 1 ? faultAt(s, Exchange::Greeting) : Fault::None;
+        const QByteArray greeting = m_state->greeting.join();
+        if (greeting.isEmpty() && f == Fault::None)
+            continue;
+        reply(s, f, greeting.endsWith("\r\n") ? greeting.chopped(2) : greeting);
+        // A server that refuses at the greeting goes away.
+        if (f == Fault::Err)
+            closeAfter(s);
     }
-    queue(greeting, false);
 }
 
-void ScriptedPop3Worker::onReadyRead()
+void ScriptedPop3Worker::drop(QTcpSocket *socket)
 {
-    if (!m_socket)
+    auto it = m_sessions.find(socket);
+    if (it == m_sessions.end() || !it->second.socket)
         return;
-    m_buffer += m_socket->readAll();
+    it->second.socket = nullptr;
+    it->second.pacer->stop();
+    socket->disconnect(this);
+    // Later: a close inside a read handler must not pull the session from
+    // under it. Then the next queued client, if any, gets its greeting.
+    // A shutdown in between has deleted the socket already.
+    QMetaObject::invokeMethod(this, [this, socket] {
+        if (m_sessions.erase(socket) == 0)
+            return;
+        socket->deleteLater();
+        takeNextConnection();
+    }, Qt::QueuedConnection);
+}
+
+void ScriptedPop3Worker::onReadyRead(QTcpSocket *socket)
+{
+    auto it = m_sessions.find(socket);
+    if (it == m_sessions.end())
+        return;
+    Session &s = it->second;
+    s.in += socket->readAll();
+    const bool mailboxes = mailboxMode();
     qsizetype end;
-    while (m_socket && (end = m_buffer.indexOf("\r\n")) >= 0) {
-        const QByteArray line = m_buffer.left(end);
-        m_buffer.remove(0, end + 2);
-        handleLine(line);
+    while (s.socket && !(mailboxes && s.closing) && (end = s.in.indexOf("\r\n")) >= 0) {
+        const QByteArray line = s.in.left(end);
+        s.in.remove(0, end + 2);
+        if (mailboxes) {
+            QMutexLocker lock(&m_state->mutex);
+            m_state->received.append(line);
+            if (!s.silent)
+                answer(s, line);
+        } else {
+            handleLine(s, line);
+        }
+        Q_EMIT lineReceived();
     }
 }
 
-void ScriptedPop3Worker::handleLine(const QByteArray &line)
+void ScriptedPop3Worker::handleLine(Session &s, const QByteArray &line)
 {
     QList<QByteArray> reply;
     bool close = false;
     {
         QMutexLocker lock(&m_state->mutex);
         m_state->received.append(line);
-        if (!m_silent && !m_closing) {
-            const bool isQuit = line.trimmed().compare("QUIT", Qt::CaseInsensitive) == 0;
-            const bool haveStep = m_state->nextStep < m_state->steps.size();
-            const bool stepIsQuit = haveStep
-                && m_state->steps.at(m_state->nextStep).expectPrefix.toUpper().startsWith("QUIT");
-            if (isQuit && !stepIsQuit) {
-                reply = {QByteArrayLiteral("+OK bye\r\n")};
-                close = true;
-            } else if (haveStep) {
-                const ScriptedPop3State::Step step = m_state->steps.at(m_state->nextStep);
-                if (!line.startsWith(step.expectPrefix)) {
-                    m_state->mismatches.append(u"step %1: expected a line starting with \"%2\", got \"%3\""_s.arg(
-                        QString::number(m_state->nextStep + 1), QString::fromLatin1(step.expectPrefix),
-                        QString::fromLatin1(line)));
-                }
-                ++m_state->nextStep;
-                switch (step.action) {
-                case ScriptedPop3State::Action::Reply:
-                    reply = step.replyChunks;
-                    break;
-                case ScriptedPop3State::Action::ReplyThenClose:
-                    reply = step.replyChunks;
-                    close = true;
-                    break;
-                case ScriptedPop3State::Action::Silence:
-                    m_silent = true;
-                    break;
-                }
-            } else {
-                reply = m_state->defaultReply;
+        if (s.silent || s.closing)
+            return;
+        const bool isQuit = line.trimmed().compare("QUIT", Qt::CaseInsensitive) == 0;
+        const bool haveStep = m_state->nextStep < m_state->steps.size();
+        const bool stepIsQuit = haveStep
+            && m_state->steps.at(m_state->nextStep).expectPrefix.toUpper().startsWith("QUIT");
+        if (isQuit && !stepIsQuit) {
+            reply = {QByteArrayLiteral("+OK bye\r\n")};
+            close = true;
+        } else if (haveStep) {
+            const ScriptedPop3State::Step step = m_state->steps.at(m_state->nextStep);
+            if (!line.startsWith(step.expectPrefix)) {
+                m_state->mismatches.append(u"step %1: expected a line starting with \"%2\", got \"%3\""_s.arg(
+                    QString::number(m_state->nextStep + 1), QString::fromLatin1(step.expectPrefix),
+                    QString::fromLatin1(line)));
             }
+            ++m_state->nextStep;
+            reply = step.replyChunks;
+            close = step.action == ScriptedPop3State::Action::ReplyThenClose;
+            s.silent = step.action == ScriptedPop3State::Action::Silence;
+        } else {
+            reply = m_state->defaultReply;
         }
     }
     // Queue the reply before announcing the line, so a waiting test sees it on the wire.
     if (!reply.isEmpty() || close)
-        queue(reply, close);
-    Q_EMIT lineReceived();
+        queue(s, reply, close);
 }
 
-void ScriptedPop3Worker::queue(const QList<QByteArray> &chunks, bool closeAfter)
+void ScriptedPop3Worker::queue(Session &s, const QList<QByteArray> &chunks, bool closeAfter)
 {
-    if (!m_socket)
+    if (!s.socket)
         return;
     for (const QByteArray &chunk : chunks) {
         if (!chunk.isEmpty())
-            m_outgoing.append({chunk, false});
+            s.outgoing.append({chunk, false});
     }
     if (closeAfter) {
-        m_closing = true;
-        m_outgoing.append({QByteArray(), true});
+        s.closing = true;
+        s.outgoing.append({QByteArray(), true});
     }
-    if (!m_pacer->isActive())
-        sendNext();
+    if (!s.pacer->isActive())
+        sendNext(s.socket);
 }
 
-void ScriptedPop3Worker::sendNext()
+void ScriptedPop3Worker::sendNext(QTcpSocket *socket)
 {
-    if (!m_socket || m_outgoing.isEmpty())
+    auto it = m_sessions.find(socket);
+    if (it == m_sessions.end() || !it->second.socket || it->second.outgoing.isEmpty())
         return;
-    const Outgoing out = m_outgoing.takeFirst();
+    Session &s = it->second;
+    const Outgoing out = s.outgoing.takeFirst();
     if (out.closeAfter) {
-        m_outgoing.clear();
-        m_socket->flush();
-        m_socket->disconnectFromHost();
+        s.outgoing.clear();
+        socket->flush();
+        socket->disconnectFromHost();
         return;
     }
-    m_socket->write(out.chunk);
-    m_socket->flush();
-    if (m_outgoing.isEmpty())
+    socket->write(out.chunk);
+    socket->flush();
+    if (s.outgoing.isEmpty())
         return;
     int delay;
     {
@@ -168,25 +231,224 @@ void ScriptedPop3Worker::sendNext()
         delay = m_state->chunkDelayMs;
     }
     // A close right after the last chunk needs no pause.
-    if (m_outgoing.first().closeAfter)
+    if (s.outgoing.first().closeAfter)
         delay = 0;
-    m_pacer->start(delay);
+    s.pacer->start(delay);
 }
 
-void ScriptedPop3Worker::onDisconnected()
+ScriptedPop3Server::Fault ScriptedPop3Worker::faultAt(const Session &s, Exchange exchange, const QString &userHint)
 {
-    dropConnection();
-    // The next queued client, if any, gets its greeting now.
-    QTimer::singleShot(0, this, &ScriptedPop3Worker::takeNextConnection);
+    if (m_state->nextStep >= m_state->steps.size())
+        return Fault::None;
+    const ScriptedPop3State::Step &step = m_state->steps.at(m_state->nextStep);
+    if (step.action != ScriptedPop3State::Action::Fault || step.exchange != exchange)
+        return Fault::None;
+    if (exchange != Exchange::Greeting && (userHint.isEmpty() ? s.user : userHint) != step.user)
+        return Fault::None;
+    ++m_state->nextStep;
+    return step.fault;
 }
 
-void ScriptedPop3Worker::dropConnection()
+void ScriptedPop3Worker::closeAfter(Session &s)
 {
-    if (!m_socket)
+    s.closing = true;
+    s.socket->disconnectFromHost();
+}
+
+void ScriptedPop3Worker::reply(Session &s, Fault fault, const QByteArray &status, const QByteArray *body)
+{
+    const bool multi = body != nullptr;
+    auto whole = [&](const QByteArray &first, const QByteArray &extraHeader) {
+        QByteArray out = first + "\r\n";
+        if (multi)
+            out += extraHeader + dotStuffed(*body) + ".\r\n";
+        return out;
+    };
+    QTcpSocket *socket = s.socket;
+    switch (fault) {
+    case Fault::None:
+    case Fault::Count:
+        socket->write(status + "\r\n");
+        // In pieces, so that a large message is not copied on its way out.
+        if (multi) {
+            socket->write(dotStuffed(*body));
+            socket->write(".\r\n");
+        }
         return;
-    m_pacer->stop();
-    m_outgoing.clear();
-    m_socket->disconnect(this);
-    m_socket->deleteLater();
-    m_socket = nullptr;
+    case Fault::Close:
+        s.closing = true;
+        socket->abort();
+        return;
+    case Fault::Silence:
+        s.silent = true;
+        return;
+    case Fault::Err:
+        socket->write("-ERR injected failure\r\n");
+        return;
+    case Fault::NoOk:
+        socket->write(whole("ok" + status.mid(3), {}));
+        return;
+    case Fault::NoCrLf:
+        socket->write(status);
+        return;
+    case Fault::LfOnly:
+        socket->write(whole(status, {}).replace("\r\n", "\n"));
+        return;
+    case Fault::Nul:
+        socket->write(multi ? whole(status, QByteArray("X-Nul: a\0b\r\n", 12)) : status + QByteArray(" \0x\r\n", 5));
+        return;
+    case Fault::HugeLine:
+        socket->write(multi ? whole(status, "X-Huge: " + QByteArray(HugeLineSize, 'h') + "\r\n")
+                            : status + ' ' + QByteArray(HugeLineSize, 'h') + "\r\n");
+        return;
+    case Fault::Endless:
+        socket->write(status + (multi ? "\r\n" : " "));
+        s.endlessPiece = multi ? QByteArray(QByteArray(62, 'e') + "\r\n").repeated(EndlessPiece / 64)
+                               : QByteArray(EndlessPiece, 'e');
+        pumpEndless(socket);
+        return;
+    }
+}
+
+void ScriptedPop3Worker::pumpEndless(QTcpSocket *socket)
+{
+    auto it = m_sessions.find(socket);
+    if (it == m_sessions.end() || !it->second.socket)
+        return;
+    Session &s = it->second;
+    while (!s.endlessPiece.isEmpty() && !s.closing && s.endlessSent < EndlessLimit
+           && socket->bytesToWrite() < 4 * EndlessPiece) {
+        socket->write(s.endlessPiece);
+        s.endlessSent += s.endlessPiece.size();
+    }
+}
+
+const QByteArray *ScriptedPop3Worker::message(Session &s, int number)
+{
+    ScriptedPop3State::Mailbox &box = m_state->mailboxes[s.user];
+    box.highest = std::max(box.highest, number);
+    if (number < 1 || number > s.count || s.deleted.contains(number))
+        return nullptr;
+    return &box.messages.at(number - 1);
+}
+
+void ScriptedPop3Worker::commit(Session &s)
+{
+    if (!s.authed)
+        return;
+    QList<int> numbers(s.deleted.cbegin(), s.deleted.cend());
+    std::sort(numbers.begin(), numbers.end(), std::greater<int>());
+    ScriptedPop3State::Mailbox &box = m_state->mailboxes[s.user];
+    for (int n : std::as_const(numbers))
+        box.messages.removeAt(n - 1);
+    s.deleted.clear();
+}
+
+void ScriptedPop3Worker::answer(Session &s, const QByteArray &line)
+{
+    const qsizetype space = line.indexOf(' ');
+    const QByteArray verb = (space < 0 ? line : line.left(space)).toUpper();
+    const QByteArray arg = space < 0 ? QByteArray() : line.mid(space + 1);
+    if (s.authed)
+        m_state->mailboxes[s.user].commands.append(line);
+
+    if (verb == "QUIT") {
+        const Fault f = faultAt(s, Exchange::Quit);
+        if (f == Fault::Close || f == Fault::Silence || f == Fault::Err) {
+            // Nothing is committed: the session never ended properly.
+            reply(s, f, "+OK bye");
+            if (f == Fault::Err)
+                closeAfter(s);
+            return;
+        }
+        commit(s);
+        reply(s, f, "+OK bye");
+        // A garbled line end leaves the connection open: the client must give up by itself.
+        if (f != Fault::NoCrLf && f != Fault::LfOnly && f != Fault::Endless)
+            closeAfter(s);
+        return;
+    }
+    if (!s.authed) {
+        if (verb == "USER") {
+            const QString name = QString::fromLatin1(arg);
+            const bool known = m_state->mailboxes.contains(name);
+            s.user = known ? name : QString();
+            reply(s, faultAt(s, Exchange::User, name), known ? "+OK send PASS" : "-ERR unknown user");
+        } else if (verb == "PASS") {
+            const bool ok = !s.user.isEmpty() && m_state->mailboxes.value(s.user).password == QString::fromLatin1(arg);
+            if (ok) {
+                s.authed = true;
+                s.count = int(m_state->mailboxes.value(s.user).messages.size());
+            }
+            reply(s, faultAt(s, Exchange::Pass), ok ? "+OK logged in" : "-ERR authentication failed");
+        } else {
+            s.socket->write("-ERR log in first\r\n");
+        }
+        return;
+    }
+
+    bool numberOk = false;
+    const int number = arg.split(' ').value(0).toInt(&numberOk);
+    if (verb == "STAT") {
+        qint64 size = 0;
+        int count = 0;
+        const ScriptedPop3State::Mailbox &box = m_state->mailboxes[s.user];
+        for (int n = 1; n <= s.count; ++n) {
+            if (!s.deleted.contains(n)) {
+                ++count;
+                size += box.messages.at(n - 1).size();
+            }
+        }
+        const qint64 told = box.claimed >= 0 ? box.claimed : count;
+        reply(s, faultAt(s, Exchange::Stat), "+OK " + QByteArray::number(told) + ' ' + QByteArray::number(size));
+    } else if (verb == "CAPA") {
+        reply(s, faultAt(s, Exchange::Capa), "-ERR unknown command");
+    } else if (verb == "UIDL" || verb == "LIST") {
+        const bool all = arg.isEmpty();
+        const Exchange exchange = verb == "UIDL" ? (all ? Exchange::UidlAll : Exchange::Uidl)
+                                                 : (all ? Exchange::ListAll : Exchange::List);
+        const QByteArray *m = numberOk ? message(s, number) : nullptr;
+        if (!m) {
+            reply(s, faultAt(s, exchange), "-ERR no such message");
+            return;
+        }
+        const QByteArray value = exchange == Exchange::Uidl ? "uid-" + QByteArray::number(number)
+                                                            : QByteArray::number(m->size());
+        reply(s, faultAt(s, exchange), "+OK " + QByteArray::number(number) + ' ' + value);
+    } else if (verb == "TOP") {
+        const QByteArray *m = numberOk ? message(s, number) : nullptr;
+        if (!m) {
+            reply(s, faultAt(s, Exchange::Top), "-ERR no such message");
+            return;
+        }
+        const qsizetype blank = m->indexOf("\r\n\r\n");
+        const QByteArray head = blank < 0 ? *m : m->left(blank + 4);
+        reply(s, faultAt(s, Exchange::Top), "+OK top follows", &head);
+    } else if (verb == "RETR") {
+        const QByteArray *m = numberOk ? message(s, number) : nullptr;
+        const Exchange exchange = ++s.retrieved[number] == 1 ? Exchange::Retr : Exchange::RetrToFile;
+        if (!m) {
+            reply(s, faultAt(s, exchange), "-ERR no such message");
+            return;
+        }
+        reply(s, faultAt(s, exchange), "+OK " + QByteArray::number(m->size()) + " octets", m);
+    } else if (verb == "DELE") {
+        if (!numberOk || !message(s, number)) {
+            reply(s, faultAt(s, Exchange::Dele), "-ERR no such message");
+            return;
+        }
+        const Fault f = faultAt(s, Exchange::Dele);
+        // A refusal leaves the message alone; a lost or garbled reply does not
+        // undo the mark, as on a server that did its work and then failed.
+        if (f != Fault::Err)
+            s.deleted.insert(number);
+        reply(s, f, "+OK marked");
+    } else if (verb == "RSET") {
+        s.deleted.clear();
+        s.socket->write("+OK reset\r\n");
+    } else if (verb == "NOOP") {
+        s.socket->write("+OK\r\n");
+    } else {
+        s.socket->write("-ERR unknown command\r\n");
+    }
 }

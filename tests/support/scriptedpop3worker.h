@@ -1,10 +1,16 @@
 #pragma once
 
+#include "tests/support/scriptedpop3server.h"
+
 #include <QByteArray>
+#include <QHash>
 #include <QList>
 #include <QMutex>
 #include <QObject>
+#include <QSet>
 #include <QStringList>
+
+#include <map>
 
 class QTcpServer;
 class QTcpSocket;
@@ -12,11 +18,24 @@ class QTimer;
 
 // What the test thread sets up and reads back; every field is guarded by mutex.
 struct ScriptedPop3State {
-    enum class Action { Reply, ReplyThenClose, Silence };
+    using Exchange = ScriptedPop3Server::Exchange;
+    using Fault = ScriptedPop3Server::Fault;
+    enum class Action { Reply, ReplyThenClose, Silence, Fault };
     struct Step {
         QByteArray expectPrefix;
         QList<QByteArray> replyChunks;
         Action action = Action::Reply;
+        // Fault steps only.
+        QString user;
+        Exchange exchange = Exchange::Greeting;
+        Fault fault = Fault::None;
+    };
+    struct Mailbox {
+        QString password;
+        QList<QByteArray> messages;  // wire form, CR LF, not dot-stuffed
+        QList<QByteArray> commands;
+        int highest = 0;
+        qint64 claimed = -1;  // what STAT tells, when not the truth
     };
 
     mutable QMutex mutex;
@@ -29,10 +48,11 @@ struct ScriptedPop3State {
     QStringList mismatches;
     int connections = 0;
     quint16 port = 0;
+    QHash<QString, Mailbox> mailboxes;
 };
 
-// Lives in the server's own thread: accepts one connection at a time, answers
-// each command line from the script and paces the reply chunks.
+// Lives in the server's own thread: accepts connections, answers each command
+// line from the script or the mailboxes and paces the scripted reply chunks.
 class ScriptedPop3Worker final : public QObject {
     Q_OBJECT
     Q_DISABLE_COPY_MOVE(ScriptedPop3Worker)
@@ -47,25 +67,47 @@ Q_SIGNALS:
     void lineReceived();
 
 private:
+    using Exchange = ScriptedPop3Server::Exchange;
+    using Fault = ScriptedPop3Server::Fault;
     struct Outgoing {
         QByteArray chunk;
         bool closeAfter = false;
     };
+    struct Session {
+        QTcpSocket *socket = nullptr;
+        QTimer *pacer = nullptr;
+        QByteArray in;
+        QList<Outgoing> outgoing;
+        bool silent = false;
+        bool closing = false;
+        // Mailbox mode.
+        QString user;
+        bool authed = false;
+        int count = 0;
+        QSet<int> deleted;
+        QHash<int, int> retrieved;
+        QByteArray endlessPiece;  // empty unless an endless reply is running
+        qint64 endlessSent = 0;
+    };
 
+    bool mailboxMode() const;
     void takeNextConnection();
-    void onReadyRead();
-    void onDisconnected();
-    void handleLine(const QByteArray &line);
-    void queue(const QList<QByteArray> &chunks, bool closeAfter);
-    void sendNext();
-    void dropConnection();
+    void onReadyRead(QTcpSocket *socket);
+    void drop(QTcpSocket *socket);
+    void handleLine(Session &s, const QByteArray &line);
+    void queue(Session &s, const QList<QByteArray> &chunks, bool closeAfter);
+    void sendNext(QTcpSocket *socket);
+
+    // Mailbox mode, called with the state locked.
+    void answer(Session &s, const QByteArray &line);
+    Fault faultAt(const Session &s, Exchange exchange, const QString &userHint = QString());
+    void reply(Session &s, Fault fault, const QByteArray &status, const QByteArray *body = nullptr);
+    void pumpEndless(QTcpSocket *socket);
+    void closeAfter(Session &s);
+    void commit(Session &s);
+    const QByteArray *message(Session &s, int number);
 
     ScriptedPop3State *m_state;
     QTcpServer *m_server = nullptr;
-    QTcpSocket *m_socket = nullptr;
-    QTimer *m_pacer = nullptr;
-    QByteArray m_buffer;
-    QList<Outgoing> m_outgoing;
-    bool m_silent = false;
-    bool m_closing = false;
+    std::map<QTcpSocket *, Session> m_sessions;
 };
