@@ -86,16 +86,7 @@ bool ReviewList::markNotSpam(const QList<qint64> &ids)
 
 bool ReviewList::isNotSpam(const QString &server, const QString &login, const QString &uid) const
 {
-    QSqlQuery query(m_database.connection());
-    query.prepare(u"SELECT 1 FROM not_spam WHERE server = ? AND login = ? AND uid = ?"_s);
-    query.addBindValue(server);
-    query.addBindValue(login);
-    query.addBindValue(uid);
-    if (!query.exec()) {
-        m_error = query.lastError().text();
-        return false;
-    }
-    return query.next();
+    return notSpamUids(server, login).contains(uid);
 }
 
 QList<ReviewList::Message> ReviewList::all() const
@@ -106,6 +97,31 @@ QList<ReviewList::Message> ReviewList::all() const
 QList<ReviewList::Message> ReviewList::toDelete(const QString &server, const QString &login) const
 {
     return select(u"WHERE server = ? AND login = ? AND state = ?"_s, {server, login, int(State::DeleteRequested)});
+}
+
+QSet<QString> ReviewList::uids(const QString &server, const QString &login, State state) const
+{
+    QSet<QString> found;
+    for (const Message &m : select(u"WHERE server = ? AND login = ? AND state = ?"_s, {server, login, int(state)}))
+        found.insert(m.uid);
+    return found;
+}
+
+QSet<QString> ReviewList::notSpamUids(const QString &server, const QString &login) const
+{
+    QSet<QString> found;
+    QSqlQuery query(m_database.connection());
+    query.setForwardOnly(true);
+    query.prepare(u"SELECT uid FROM not_spam WHERE server = ? AND login = ?"_s);
+    query.addBindValue(server);
+    query.addBindValue(login);
+    if (!query.exec()) {
+        m_error = query.lastError().text();
+        return found;
+    }
+    while (query.next())
+        found.insert(query.value(0).toString());
+    return found;
 }
 
 std::optional<ReviewList::Message> ReviewList::byId(qint64 id) const

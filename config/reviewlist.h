@@ -7,6 +7,7 @@
 
 #include <QDateTime>
 #include <QList>
+#include <QSet>
 #include <QString>
 #include <QVariantList>
 
@@ -38,7 +39,7 @@ public:
         QString sender;
         QString subject;
         qint64 size = 0;
-        QString archiveFile;  // path of the archive copy, empty when none was made
+        QString archiveFile;  // name of the archive copy in SpamDeleted
         QString rule;         // "whitelist", "blacklist", "sender IP", "keyword", "learned filter"
         QString entry;        // the list entry or score that matched
         QString matchedIn;    // "sender", "subject", "body"
@@ -55,6 +56,9 @@ public:
 
     QList<Message> all() const;  // newest first
     QList<Message> toDelete(const QString &server, const QString &login) const;
+    // The account's messages in a state, and those it must never condemn.
+    QSet<QString> uids(const QString &server, const QString &login, State state) const;
+    QSet<QString> notSpamUids(const QString &server, const QString &login) const;
     std::optional<Message> byId(qint64 id) const;
 
     static QString stateText(State state);
