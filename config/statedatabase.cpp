@@ -25,6 +25,21 @@ const QList<QStringList> &migrationSteps()
             " spam INTEGER NOT NULL DEFAULT 0, ham INTEGER NOT NULL DEFAULT 0)"_s,
             u"CREATE TABLE learned_messages (digest BLOB PRIMARY KEY, label INTEGER NOT NULL) WITHOUT ROWID"_s,
         },
+        // 2: the scan log (one row per account and scan, written when the
+        // account starts so that a crash leaves a row without an outcome),
+        // the condemned messages with why and what became of them, and the
+        // messages the user said were not spam.
+        {
+            u"CREATE TABLE scan_log (id INTEGER PRIMARY KEY, started TEXT NOT NULL, server TEXT NOT NULL,"
+            " login TEXT NOT NULL, scanned INTEGER NOT NULL DEFAULT 0, condemned INTEGER NOT NULL DEFAULT 0,"
+            " deleted INTEGER NOT NULL DEFAULT 0, outcome TEXT)"_s,
+            u"CREATE TABLE spam_messages (id INTEGER PRIMARY KEY, server TEXT NOT NULL, login TEXT NOT NULL,"
+            " uid TEXT NOT NULL, judged TEXT NOT NULL, sent TEXT, sender TEXT, subject TEXT, size INTEGER,"
+            " archive_file TEXT, rule TEXT NOT NULL, entry TEXT, matched_in TEXT, state INTEGER NOT NULL)"_s,
+            u"CREATE INDEX spam_messages_by_account ON spam_messages (server, login, state)"_s,
+            u"CREATE TABLE not_spam (server TEXT NOT NULL, login TEXT NOT NULL, uid TEXT NOT NULL,"
+            " PRIMARY KEY (server, login, uid)) WITHOUT ROWID"_s,
+        },
     };
     return steps;
 }

@@ -1,7 +1,7 @@
 #pragma once
 // The program's one SQLite database, quellmail.sqlite in the program folder:
-// state that must survive a crash (learned tokens now; the scan log and the
-// review list add their tables here). The schema is versioned with
+// state that must survive a crash: learned tokens, the scan log and the
+// condemned messages kept for review. The schema is versioned with
 // PRAGMA user_version and moved forward one step at a time on open.
 
 #include <QSqlDatabase>
@@ -14,7 +14,7 @@ class StateDatabase final
     Q_DISABLE_COPY_MOVE(StateDatabase)
 
 public:
-    static constexpr int SchemaVersion = 1;
+    static constexpr int SchemaVersion = 2;
     static QString fileName();
 
     explicit StateDatabase(const QString &folder);

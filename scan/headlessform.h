@@ -60,6 +60,8 @@ public:
     void writeStatistics() override;
     // Never waits: the text goes to whoever listens to spamAnnounced.
     void announceSpam(const QString &text) override;
+    void announceSummary(const QString &text) override { Q_EMIT summaryAnnounced(text); }
+    void notify(const QString &text) override { Q_EMIT notified(text); }
     // A command-line scan runs to its end.
     bool isEnding() const override { return false; }
 
@@ -68,6 +70,8 @@ public:
 
 Q_SIGNALS:
     void spamAnnounced(const QString &text);
+    void summaryAnnounced(const QString &text);
+    void notified(const QString &text);
 
 private:
     QString m_folder;

@@ -33,18 +33,28 @@ const QStringList &ListEntries::upper()
     if (m_readAt == m_generation)
         return m_upper;
     m_upper.clear();
+    m_entries.clear();
     if (m_table) {
         const int rows = qBound(0, m_table->rows(), m_limit);
         m_upper.reserve(rows);
+        m_entries.reserve(rows);
         for (int k = 1; k <= rows; ++k) {
             // A blank entry would be found in every text: it takes part in no comparison.
             const QString entry = m_table->cell(k, 1);
-            if (!entry.trimmed().isEmpty())
+            if (!entry.trimmed().isEmpty()) {
                 m_upper.append(entry.toUpper());
+                m_entries.append(entry);
+            }
         }
     }
     m_readAt = m_generation;
     return m_upper;
+}
+
+QString ListEntries::entry(int index)
+{
+    upper();
+    return m_entries.value(index);
 }
 
 } // namespace Scan

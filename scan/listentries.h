@@ -21,6 +21,8 @@ public:
     ListEntries(ListTable *table, int limit, QObject *parent = nullptr);
 
     const QStringList &upper();
+    // Entry `index` of upper() as the user wrote it.
+    QString entry(int index);
     // Raised on every change of the list; entries read at one generation stay
     // valid until it moves on.
     quint64 generation() const { return m_generation; }
@@ -31,6 +33,7 @@ private:
     ListTable *m_table;
     int m_limit;
     QStringList m_upper;
+    QStringList m_entries;
     quint64 m_generation = 1;
     quint64 m_readAt = 0;
 };

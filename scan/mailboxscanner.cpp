@@ -1,14 +1,19 @@
 #include "scan/mailboxscanner.h"
 
 #include "config/accountaddress.h"
-#include "scan/archivewriter.h"
 #include "config/listtable.h"
+#include "config/reviewlist.h"
+#include "config/scanlog.h"
+#include "config/statedatabase.h"
+#include "scan/archivewriter.h"
 #include "scan/scanform.h"
 #include "scan/servertext.h"
 #include "platform/automation/tarnpostproxy.h"
 
 #include <QCheckBox>
 #include <QCoreApplication>
+#include <QDateTime>
+#include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMetaMethod>
@@ -61,16 +66,22 @@ MailboxScanner::MailboxScanner(ScanForm &form, QObject *parent)
     , m_whitelist(form.gridwhitelist(), MaxCount)
     , m_blacklist(form.gridblacklist(), MaxCount)
     , m_keywords(form.gridkeywords(), MaxCount)
+    , m_settings(form.programFolder())
 {
 }
+
+MailboxScanner::~MailboxScanner() = default;
 
 void MailboxScanner::run()
 {
     m_sinceYield.start();
     m_results.clear();
+    m_announced.clear();
+    m_failedAccounts = 0;
     const int accounts = capped(m_form.gridAccounts()->rows());
     if (accounts == 0)
         return;
+    openRecords();
 
     Automation::TarnpostProxy &control = m_form.Tarnpost1();
     m_savedPort = control.POPPort();
@@ -89,11 +100,53 @@ void MailboxScanner::run()
     } else {
         // The problems stay in sight rather than the closing caption.
         const QString last = m_problems.last();
-        setCaption(m_problems.size() == 1 ? last : u"%1 problems in this scan; the last: %2"_s.arg(m_problems.size()).arg(last));
+        const QString text = m_problems.size() == 1 ? last : u"%1 problems in this scan; the last: %2"_s.arg(m_problems.size()).arg(last);
+        setCaption(text);
         flushCaption();
         m_form.Label17()->setToolTip(m_problems.join(u'\n'));
+        // A failed account must not go unseen while the window is hidden.
+        if (m_failedAccounts > 0)
+            m_form.notify(text);
     }
     m_form.writeStatistics();
+    if (!m_ending)
+        announceAtEnd();
+}
+
+void MailboxScanner::openRecords()
+{
+    m_settings = AppSettings(m_form.programFolder());
+    m_settings.load();
+    if (!m_settings.problems().isEmpty())
+        report(u"%1: unreadable settings were left at their defaults: %2"_s.arg(AppSettings::fileName(),
+                                                                               m_settings.problems().join(u", "_s)));
+    m_review.reset();
+    m_log.reset();
+    m_database = std::make_unique<StateDatabase>(m_form.programFolder());
+    if (!m_database->open()) {
+        report(u"The scan log and the review list cannot be written: %1"_s.arg(statusText(m_database->errorText())));
+        m_database.reset();
+        return;
+    }
+    m_log = std::make_unique<ScanLog>(*m_database);
+    m_review = std::make_unique<ReviewList>(*m_database);
+}
+
+void MailboxScanner::announceAtEnd()
+{
+    if (m_announced.isEmpty())
+        return;
+    const bool box = m_settings.announce == AppSettings::Announce::SummaryAtEnd;
+    const int shown = int(qMin<qsizetype>(m_announced.size(), box ? MaxSummaryLines : 3));
+    QString text = u"Spam found in this scan: %1"_s.arg(m_announced.size());
+    for (int k = 0; k < shown; ++k)
+        text += u'\n' + m_announced.at(k);
+    if (m_announced.size() > shown)
+        text += u"\n\u2026 and %1 more"_s.arg(m_announced.size() - shown);
+    if (box)
+        m_form.announceSummary(text);
+    else
+        m_form.notify(text);
 }
 
 void MailboxScanner::scanAccount(int row)
@@ -101,12 +154,45 @@ void MailboxScanner::scanAccount(int row)
     ListTable *table = m_form.gridAccounts();
     if (row > table->rows())  // the list changed while the scan was yielding
         return;
-    Automation::TarnpostProxy &control = m_form.Tarnpost1();
     m_results.append(AccountResult());
-    m_results.last().server = table->cell(row, 1);
-    m_results.last().login = table->cell(row, 2);
+    const QString server = m_results.last().server = table->cell(row, 1);
+    const QString login = m_results.last().login = table->cell(row, 2);
+    m_logId = m_log ? m_log->begin(server, login, QDateTime::currentDateTimeUtc()) : 0;
+    m_requested.clear();
+    m_held.clear();
+    m_notSpam.clear();
+    m_markedRows.clear();
+    if (m_review) {
+        for (const ReviewList::Message &m : m_review->toDelete(server, login))
+            m_requested.insert(m.uid, m.id);
+        m_held = m_review->uids(server, login, ReviewList::State::Held);
+        m_notSpam = m_review->notSpamUids(server, login);
+    }
+
+    walkAccount(row);
+
+    const AccountResult &result = m_results.last();
+    if (result.failed())
+        ++m_failedAccounts;
+    if (m_logId != 0) {
+        ScanLog::Record record;
+        record.id = m_logId;
+        record.scanned = result.scanned;
+        record.condemned = result.condemned;
+        record.deleted = result.deleted;
+        record.outcome = m_ending ? u"Stopped: the program was ending."_s : result.error;
+        m_log->finish(record);
+    }
+}
+
+void MailboxScanner::walkAccount(int row)
+{
+    ListTable *table = m_form.gridAccounts();
+    Automation::TarnpostProxy &control = m_form.Tarnpost1();
     const AccountAddress address = AccountAddress::parse(table->cell(row, 1));
     if (!address.isValid()) {
+        report(u"%1 (%2): %3"_s.arg(statusText(m_results.last().server), statusText(m_results.last().login),
+                                    address.error()));
         noteFailure(address.error());
         return;  // passed over like an account whose login fails
     }
@@ -122,6 +208,7 @@ void MailboxScanner::scanAccount(int row)
         return;
     }
     if (control.Error() != 0) {
+        report(u"%1 (%2): %3"_s.arg(address.host(), statusText(m_results.last().login), statusText(control.ErrorText())));
         noteFailure(control.ErrorText());
         return;
     }
@@ -158,6 +245,10 @@ void MailboxScanner::scanAccount(int row)
     if (count > MaxCount && !stopped) {
         setCaption(u"Only the first %1 of %2 messages in this mailbox were scanned."_s.arg(MaxCount).arg(count));
         flushCaption();
+    } else if (!stopped && !m_requested.isEmpty() && m_review) {
+        // Asked to be deleted, but the whole mailbox was walked without it.
+        m_review->setState(m_requested.values(), ReviewList::State::Gone);
+        report(u"%1: %2 message(s) to be deleted were no longer on the server."_s.arg(m_host).arg(m_requested.size()));
     }
     endSession();
 }
@@ -187,17 +278,25 @@ MailboxScanner::MessageEnd MailboxScanner::scanMessage(qint16 number)
     if (messageMissing(number))
         return MessageEnd::Missing;
 
+    m_uid = serverUid(number);
+    if (decidedBefore(m_uid))
+        return messageDone();
     m_from = decodeServerText(control.MsgFrom());
     m_fromUpper = upperCased(m_from);
     if (!whitelisted(m_fromUpper) && !blacklisted(m_fromUpper) && !stopping()) {
         showSenderIp();
         if (keywordMatched())
-            spamAction();
+            spamAction(m_verdict);
     }
     if (stopping())
         return MessageEnd::Exit;
+    return messageDone();
+}
+
+MailboxScanner::MessageEnd MailboxScanner::messageDone()
+{
     noteScanned();
-    if (control.Status() != 1) {
+    if (m_form.Tarnpost1().Status() != 1) {
         report(u"%1: the connection was closed; the rest of the mailbox was not scanned."_s.arg(m_host));
         noteFailure(u"The connection was closed; the rest of the mailbox was not scanned."_s);
         return MessageEnd::SessionLost;
@@ -216,6 +315,36 @@ MailboxScanner::MessageEnd MailboxScanner::operationFailed(qint16 number)
     }
     report(u"%1: message %2 was left on the server: %3"_s.arg(m_host).arg(number).arg(error));
     return MessageEnd::Scanned;
+}
+
+QString MailboxScanner::serverUid(qint16 number)
+{
+    Automation::TarnpostProxy &control = m_form.Tarnpost1();
+    const QString uid = control.MsgUniqueID();
+    if (control.Error() != 0
+        || uid == control.POPUsername() + u':' + control.POPHostname() + u':' + QString::number(number))
+        return {};
+    return uid;
+}
+
+bool MailboxScanner::decidedBefore(const QString &uid)
+{
+    if (uid.isEmpty())
+        return false;
+    if (m_requested.contains(uid)) {
+        // The user asked for it to go: no second judgement, no second copy.
+        const qint64 row = m_requested.take(uid);
+        Automation::TarnpostProxy &control = m_form.Tarnpost1();
+        control.DeleteCurrentMsg();
+        if (control.Error() == 0) {
+            ++m_marked;
+            m_markedRows.append(row);
+        } else {
+            report(u"%1: spam left on the server: %2"_s.arg(m_host, statusText(control.ErrorText())));
+        }
+        return true;
+    }
+    return m_held.contains(uid) || m_notSpam.contains(uid);
 }
 
 bool MailboxScanner::messageMissing(qint16 number)
@@ -251,6 +380,8 @@ void MailboxScanner::endSession()
         for (int k = 0; k < m_marked; ++k)
             raiseTotal(m_form.txtEmailsBlockedCount());
         m_results.last().deleted = m_marked;
+        if (m_review && !m_markedRows.isEmpty())
+            m_review->setState(m_markedRows, ReviewList::State::Deleted);
     } else {
         noteFailure(control.Error() != 0 ? control.ErrorText()
                                          : u"The session ended before QUIT: the messages marked for deletion stay on the server."_s);
@@ -290,7 +421,7 @@ bool MailboxScanner::blacklisted(const QString &from)
 {
     if (!ruleOn(m_form.checkblacklist()) || !listed(m_blacklist, from))
         return false;
-    spamAction();
+    spamAction({u"blacklist"_s, m_blacklist.entry(m_listedAt), u"sender"_s});
     return true;
 }
 
@@ -302,8 +433,10 @@ bool MailboxScanner::listed(ListEntries &list, const QString &from)
         setFromCaption(from, entry);
         if (yield() && stopping())
             return false;
-        if (containsEntry(from, entry))
+        if (containsEntry(from, entry)) {
+            m_listedAt = k;
             return true;
+        }
     }
     return false;
 }
@@ -368,8 +501,10 @@ bool MailboxScanner::keywordMatched()
                 listening = isSignalConnected(QMetaMethod::fromSignal(&MailboxScanner::captionWritten));
             }
         }
-        if (k == inSubject)
+        if (k == inSubject) {
+            m_verdict = {u"keyword"_s, m_keywords.entry(k), u"subject"_s};
             return true;
+        }
         if (show) {
             setKeywordCaption(entries.at(k), true);
             if (yield()) {
@@ -378,8 +513,10 @@ bool MailboxScanner::keywordMatched()
                 listening = isSignalConnected(QMetaMethod::fromSignal(&MailboxScanner::captionWritten));
             }
         }
-        if (k == inBody)
+        if (k == inBody) {
+            m_verdict = {u"keyword"_s, m_keywords.entry(k), u"body"_s};
             return true;
+        }
     }
     if (m_keywords.generation() != generation)
         return keywordMatchedFrom(int(entries.size()));
@@ -398,8 +535,10 @@ bool MailboxScanner::keywordMatchedFrom(int index)
         setKeywordCaption(entry, false);
         if (yield() && stopping())
             return false;
-        if (containsEntry(m_subjectUpper, entry))
+        if (containsEntry(m_subjectUpper, entry)) {
+            m_verdict = {u"keyword"_s, m_keywords.entry(k), u"subject"_s};
             return true;
+        }
 
         if (!m_haveBody) {
             m_body = ServerBody(control.MsgContents());
@@ -408,13 +547,15 @@ bool MailboxScanner::keywordMatchedFrom(int index)
         setKeywordCaption(entry, true);
         if (yield() && stopping())
             return false;
-        if (m_body.contains(entry))
+        if (m_body.contains(entry)) {
+            m_verdict = {u"keyword"_s, m_keywords.entry(k), u"body"_s};
             return true;
+        }
     }
     return false;
 }
 
-void MailboxScanner::spamAction()
+void MailboxScanner::spamAction(const Verdict &verdict)
 {
     Automation::TarnpostProxy &control = m_form.Tarnpost1();
     if (stopping() || control.Status() != 1)
@@ -438,14 +579,45 @@ void MailboxScanner::spamAction()
         report(u"%1: spam left on the server, its archive copy failed: %2"_s.arg(m_host, statusText(archive.errorString())));
 
     ++m_results.last().condemned;
-    m_form.announceSpam(u"Spam from"_s + m_from);
+    const QString announcement = u"Spam from"_s + m_from;
+    if (m_settings.announce == AppSettings::Announce::BoxPerMessage)
+        m_form.announceSpam(announcement);
+    else
+        m_announced.append(announcement);
     if (stopping() || !archived)
         return;
 
+    // Held messages stay on the server; the others are deleted at QUIT, or
+    // by their unique id at a later scan if this session does not end well.
+    const bool hold = m_settings.holdForReview;
+    qint64 row = 0;
+    if (m_review) {
+        ReviewList::Message m;
+        m.server = m_results.last().server;
+        m.login = m_results.last().login;
+        m.uid = m_uid;
+        m.judged = QDateTime::currentDateTimeUtc();
+        m.sent = decodeServerText(control.GetOtherHeader(u"Date:"_s)).trimmed();
+        m.sender = m_from.trimmed();
+        m.subject = decodeServerText(control.MsgSubject());
+        m.size = QFileInfo(SpamArchive::folder(m_form.programFolder()) + archive.fileName()).size()
+            - ArchiveWriter::inertPrefix().size();
+        m.archiveFile = archive.fileName();
+        m.rule = verdict.rule;
+        m.entry = verdict.entry;
+        m.matchedIn = verdict.where;
+        m.state = hold || m_uid.isEmpty() ? ReviewList::State::Held : ReviewList::State::DeleteRequested;
+        row = m_review->add(m);
+    }
+    if (hold)
+        return;
+
     control.DeleteCurrentMsg();
-    if (control.Error() == 0)
+    if (control.Error() == 0) {
         ++m_marked;
-    else
+        if (row != 0)
+            m_markedRows.append(row);
+    } else
         report(u"%1: spam left on the server: %2"_s.arg(m_host, statusText(control.ErrorText())));
 }
 

@@ -2,6 +2,7 @@
 // The scan over every account and message of a form, driving the hosted
 // control only through its automation interface.
 
+#include "config/appsettings.h"
 #include "scan/accountresult.h"
 #include "scan/keywordmatcher.h"
 #include "scan/listentries.h"
@@ -9,12 +10,19 @@
 #include "scan/spamarchive.h"
 
 #include <QElapsedTimer>
+#include <QHash>
 #include <QList>
 #include <QObject>
 #include <QString>
+#include <QSet>
 #include <QStringList>
 
+#include <memory>
+
+class ReviewList;
 class ScanForm;
+class ScanLog;
+class StateDatabase;
 
 namespace Scan {
 
@@ -25,6 +33,7 @@ class MailboxScanner final : public QObject
 
 public:
     explicit MailboxScanner(ScanForm &form, QObject *parent = nullptr);
+    ~MailboxScanner() override;
 
     // Runs one whole scan; returns when it has ended.
     void run();
@@ -35,6 +44,16 @@ public:
     static constexpr int MaxCount = 32767;
     // An account ends after this many numbers in a row the server does not know.
     static constexpr int MaxMissingInRow = 3;
+    // Senders named in one summary box; the rest are counted.
+    static constexpr int MaxSummaryLines = 20;
+
+    // Why a message was condemned: the rule, the entry that matched and where.
+    struct Verdict
+    {
+        QString rule;   // "blacklist", "keyword"
+        QString entry;  // as the user wrote it
+        QString where;  // "sender", "subject", "body"
+    };
 
 Q_SIGNALS:
     // Every status caption, in the order the scan writes it.
@@ -48,7 +67,17 @@ private:
         Exit,         // the program is ending
     };
 
+    // Opens settings.ini and the state database (the log and the review list).
+    void openRecords();
     void scanAccount(int row);
+    void walkAccount(int row);
+    // The server's unique id of the current message; empty when the server has
+    // none (the control then makes one up from the number, which is no name).
+    QString serverUid(qint16 number);
+    // The message's fate was decided earlier: deleted on request, held, or not spam.
+    bool decidedBefore(const QString &uid);
+    MessageEnd messageDone();
+    void announceAtEnd();
     MessageEnd scanMessage(qint16 number);
     // For a failed selection or retrieval: reports it, tells whether the session survived.
     MessageEnd operationFailed(qint16 number);
@@ -63,10 +92,11 @@ private:
     bool blacklisted(const QString &from);
     // Whether from contains an entry of the list, with a caption for every entry tried.
     bool listed(ListEntries &list, const QString &from);
+    int m_listedAt = -1;  // the entry listed() found
     void showSenderIp();
     bool keywordMatched();
     bool keywordMatchedFrom(int index);
-    void spamAction();
+    void spamAction(const Verdict &verdict);
     // A problem the user must hear of: shown at once and again when the run ends.
     void report(const QString &text);
     // The current account's result: a message walked, and the first failure
@@ -98,6 +128,17 @@ private:
     int m_marked = 0;
     QList<AccountResult> m_results;
 
+    std::unique_ptr<StateDatabase> m_database;
+    std::unique_ptr<ScanLog> m_log;
+    std::unique_ptr<ReviewList> m_review;
+    qint64 m_logId = 0;
+    QHash<QString, qint64> m_requested;  // uid -> review row, to delete in this session
+    QSet<QString> m_held;
+    QSet<QString> m_notSpam;
+    QList<qint64> m_markedRows;  // review rows of the messages marked for deletion
+    QStringList m_announced;     // "Spam from" texts kept for the end of the scan
+    int m_failedAccounts = 0;
+
     // The current message, upper-cased as the rules compare it.
     QString m_from;
     QString m_fromUpper;
@@ -105,12 +146,15 @@ private:
     ServerBody m_body;
     bool m_haveSubject = false;
     bool m_haveBody = false;
+    QString m_uid;       // empty when the server gives none
+    Verdict m_verdict;   // set by keywordMatched()
 
     ListEntries m_whitelist;
     ListEntries m_blacklist;
     ListEntries m_keywords;
     KeywordMatcher m_matcher;
     quint64 m_matcherGeneration = 0;
+    AppSettings m_settings;
 
     enum class CaptionKind { Text, From, Keyword };
     CaptionKind m_captionKind = CaptionKind::Text;

@@ -21,6 +21,10 @@ public:
     virtual void writeStatistics() = 0;
     // "Spam from" and the sender; returns once the user has seen it.
     virtual void announceSpam(const QString &text) = 0;
+    // One box for the whole scan, shown when it ends (the summary setting).
+    virtual void announceSummary(const QString &text) { announceSpam(text); }
+    // A notification that never waits on the user (the tray's balloon).
+    virtual void notify(const QString &text) { Q_UNUSED(text) }
     // True once the user asked the program to end: the scan stops at its
     // next step and drops the connection without QUIT.
     virtual bool isEnding() const = 0;

@@ -16,6 +16,12 @@ void FakeMailbox::addMailbox(const QString &user, const QString &password, const
     m_boxes.insert(user, Mailbox{password, messages});
 }
 
+void FakeMailbox::removeMessage(const QString &user, const QByteArray &subject)
+{
+    QList<Message> &messages = m_boxes[user].messages;
+    messages.removeIf([&](const Message &m) { return m.subject == subject; });
+}
+
 QList<QByteArray> FakeMailbox::subjectsLeft(const QString &user) const
 {
     QList<QByteArray> subjects;
@@ -67,6 +73,11 @@ QVariant FakeMailbox::get(qint32 id) const
         return m ? QString::fromLatin1(m->subject) : QString();
     case DispIdMsgContents:
         return m ? QString::fromLatin1(m->body) : QString();
+    case DispIdMsgUniqueID:
+        if (m && !m->uid.isEmpty())
+            return QString::fromLatin1(m->uid);
+        return QString(m_properties.value(DispIdPOPUsername).toString() + u':'
+                       + m_properties.value(DispIdPOPHostname).toString() + u':' + QString::number(m_current));
     default:
         return m_properties.value(id);
     }
@@ -99,6 +110,8 @@ void FakeMailbox::call(qint32 id, QVariantList &args, QVariant *result)
     case DispIdConnect: {
         const QString user = m_properties.value(DispIdPOPUsername).toString();
         log.append(u"USER "_s + user);
+        if (const auto fault = m_connectFaults.constFind(user); fault != m_connectFaults.cend())
+            return fail(fault->first, fault->second);
         const auto box = m_boxes.constFind(user);
         if (box == m_boxes.cend() || box->password != m_properties.value(DispIdPOPPassword).toString())
             return fail(15, u"Error received from PASS command: -ERR [AUTH] Authentication failed."_s);

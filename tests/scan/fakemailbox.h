@@ -21,6 +21,7 @@ public:
         QByteArray subject;
         QByteArray body;
         QByteArray received = "from mail.example (mail.example [192.0.2.7])";
+        QByteArray uid;  // empty: the control's made-up id, as for a server without UIDL
     };
     enum class Fault {
         None,
@@ -37,6 +38,13 @@ public:
         m_fault = fault;
         m_faultAt = number;
     }
+    // Connect fails for the user with this error, the way the control reports it.
+    void setConnectFault(const QString &user, qint16 code, const QString &text)
+    {
+        m_connectFaults.insert(user, {code, text});
+    }
+    // Another client removed the message with this subject.
+    void removeMessage(const QString &user, const QByteArray &subject);
     QList<QByteArray> subjectsLeft(const QString &user) const;
 
     // "USER u", "RETR n", "WRITE <file name>", "DELE n", "QUIT"; tests may add their own.
@@ -67,6 +75,7 @@ private:
 
     QHash<QString, Mailbox> m_boxes;
     QHash<qint32, QVariant> m_properties;
+    QHash<QString, QPair<qint16, QString>> m_connectFaults;
     QString m_faultUser;
     Fault m_fault = Fault::None;
     int m_faultAt = 0;

@@ -1,6 +1,9 @@
 // The scan's rules, captions, spam action, totals and per-account results on
 // a form without a window, against a control that serves mailboxes from memory.
 
+#include "config/reviewlist.h"
+#include "config/scanlog.h"
+#include "config/statedatabase.h"
 #include "tests/scan/fakemailbox.h"
 #include "scan/headlessform.h"
 #include "scan/mailboxscanner.h"
@@ -43,6 +46,10 @@ public:
             boxes.append(text);
             control.log.append(u"BOX "_s + text);
         });
+        QObject::connect(m_form.get(), &Scan::HeadlessForm::summaryAnnounced, &control,
+                         [this](const QString &text) { summaries.append(text); });
+        QObject::connect(m_form.get(), &Scan::HeadlessForm::notified, &control,
+                         [this](const QString &text) { notices.append(text); });
         return *m_form;
     }
     void setRules(Qt::CheckState white, Qt::CheckState black, Qt::CheckState ip, Qt::CheckState keywords)
@@ -81,12 +88,26 @@ public:
         return steps;
     }
 
+    // The program's state database, as the window would read it after the scan.
+    StateDatabase &state()
+    {
+        if (!m_state) {
+            m_state = std::make_unique<StateDatabase>(m_dir.path());
+            if (!m_state->open())
+                qWarning() << m_state->errorText();
+        }
+        return *m_state;
+    }
+
     FakeMailbox control;
     QStringList boxes;
+    QStringList summaries;
+    QStringList notices;
 
 private:
     QTemporaryDir m_dir;
     std::unique_ptr<Scan::HeadlessForm> m_form;
+    std::unique_ptr<StateDatabase> m_state;
 };
 
 QStringList run(Scan::MailboxScanner &scanner)
@@ -101,6 +122,8 @@ QStringList run(Scan::MailboxScanner &scanner)
 } // namespace
 
 Q_DECLARE_METATYPE(Fault)
+Q_DECLARE_METATYPE(Message)
+Q_DECLARE_METATYPE(ReviewList::State)
 
 class tst_ScanRules : public QObject
 {
@@ -115,6 +138,14 @@ private Q_SLOTS:
     void nonNumericTotals();
     void accountResults_data();
     void accountResults();
+    void verdictsSayWhy_data();
+    void verdictsSayWhy();
+    void announcements_data();
+    void announcements();
+    void failedAccountsAreSeen_data();
+    void failedAccountsAreSeen();
+    void heldThenDecided_data();
+    void heldThenDecided();
 };
 
 void tst_ScanRules::rulesDecideInOrder()
@@ -342,6 +373,204 @@ void tst_ScanRules::accountResults()
     const Scan::AccountResult &next = scanner.results().constLast();
     QCOMPARE((QList<int>{next.scanned, next.condemned, next.deleted}), (QList<int>{1, 1, 1}));
     QVERIFY(!next.failed());
+}
+
+void tst_ScanRules::verdictsSayWhy_data()
+{
+    QTest::addColumn<Message>("message");
+    QTest::addColumn<QStringList>("why");  // rule, entry as written, where
+
+    QTest::newRow("blacklist inside a longer address")
+        << Message{"brads@example.org", "Minutes", "."} << QStringList{u"blacklist"_s, u"ads@"_s, u"sender"_s};
+    QTest::newRow("keyword in the subject")
+        << Message{"bank@example.org", "Your statement, Casino Road", "."}
+        << QStringList{u"keyword"_s, u"Casino"_s, u"subject"_s};
+    QTest::newRow("keyword in the body")
+        << Message{"council@example.org", "Notice", "Residents of Essex"}
+        << QStringList{u"keyword"_s, u"sex"_s, u"body"_s};
+}
+
+void tst_ScanRules::verdictsSayWhy()
+{
+    QFETCH(Message, message);
+    QFETCH(QStringList, why);
+
+    Fixture f;
+    message.uid = "uid-1";
+    f.control.addMailbox(u"u"_s, u"pw"_s, {message});
+    Scan::HeadlessForm &form = f.open("mail.example,u,pw\r\n", "", "ads@\r\n", "Casino\r\nsex\r\n");
+    f.setRules(Qt::Checked, Qt::Checked, Qt::Unchecked, Qt::Checked);
+    Scan::MailboxScanner scanner(form);
+    scanner.run();
+
+    ReviewList review(f.state());
+    const QList<ReviewList::Message> rows = review.all();
+    QCOMPARE(rows.size(), 1);
+    const ReviewList::Message &m = rows.constFirst();
+    QCOMPARE((QStringList{m.rule, m.entry, m.matchedIn}), why);
+    QCOMPARE(m.server, u"mail.example"_s);
+    QCOMPARE(m.uid, u"uid-1"_s);
+    QCOMPARE(m.sender, QString::fromLatin1(message.from));
+    QCOMPARE(m.state, ReviewList::State::Deleted);  // held only when asked
+    QCOMPARE(f.archive(), QStringList{m.archiveFile});
+    QVERIFY(m.size > 0);
+
+    const QList<ScanLog::Record> log = ScanLog(f.state()).latest(5);
+    QCOMPARE(log.size(), 1);
+    QCOMPARE((QList<int>{log.at(0).scanned, log.at(0).condemned, log.at(0).deleted}), (QList<int>{1, 1, 1}));
+    QCOMPARE(log.at(0).outcome, ScanLog::ok());
+    QCOMPARE(log.at(0).login, u"u"_s);
+}
+
+void tst_ScanRules::announcements_data()
+{
+    QTest::addColumn<QByteArray>("mode");
+    QTest::addColumn<int>("boxes");
+    QTest::addColumn<int>("summaries");
+    QTest::addColumn<int>("notices");
+
+    QTest::newRow("a box for each message") << QByteArray() << 2 << 0 << 0;
+    QTest::newRow("one summary when the scan ends") << QByteArray("summary") << 0 << 1 << 0;
+    QTest::newRow("a tray notification only") << QByteArray("tray") << 0 << 0 << 1;
+}
+
+void tst_ScanRules::announcements()
+{
+    QFETCH(QByteArray, mode);
+    QFETCH(int, boxes);
+    QFETCH(int, summaries);
+    QFETCH(int, notices);
+
+    Fixture f;
+    if (!mode.isEmpty())
+        f.write(u"settings.ini"_s, "[Scan]\nannounce=" + mode + "\n");
+    f.control.addMailbox(u"u"_s, u"pw"_s,
+                         {{"a@spam.example", "1", "."}, {"ok@example.org", "2", "."}, {"b@spam.example", "3", "."}});
+    Scan::HeadlessForm &form = f.open("mail.example,u,pw\r\n", "", "spam.example\r\n", "");
+    f.setRules(Qt::Unchecked, Qt::Checked, Qt::Unchecked, Qt::Unchecked);
+    Scan::MailboxScanner scanner(form);
+    scanner.run();
+
+    QCOMPARE(f.boxes.size(), boxes);
+    QCOMPARE(f.summaries.size(), summaries);
+    QCOMPARE(f.notices.size(), notices);
+    // Whatever the mode, both were condemned and named once the scan ended.
+    QCOMPARE(f.control.subjectsLeft(u"u"_s), QList<QByteArray>{"2"});
+    const QString told = (f.boxes + f.summaries + f.notices).join(u'\n');
+    QVERIFY2(told.contains(u"Spam froma@spam.example"_s) && told.contains(u"Spam fromb@spam.example"_s),
+             qPrintable(told));
+    QCOMPARE(form.Label17()->text(), Closing);
+}
+
+void tst_ScanRules::failedAccountsAreSeen_data()
+{
+    QTest::addColumn<int>("code");
+    QTest::addColumn<QString>("text");
+
+    QTest::newRow("login refused") << 15 << u"Error received from PASS command: -ERR [AUTH] Authentication failed."_s;
+    QTest::newRow("unknown host") << 10 << u"Host not found"_s;
+    QTest::newRow("certificate refused") << 32 << u"TLS handshake failed: The certificate is self-signed, and untrusted"_s;
+    QTest::newRow("server never answers")
+        << 11 << u"Connection was accepted but no data received before timeout. Connection closed"_s;
+}
+
+void tst_ScanRules::failedAccountsAreSeen()
+{
+    QFETCH(int, code);
+    QFETCH(QString, text);
+
+    Fixture f;
+    f.control.addMailbox(u"bad"_s, u"pw"_s, {});
+    f.control.setConnectFault(u"bad"_s, qint16(code), text);
+    f.control.addMailbox(u"good"_s, u"pw"_s, {{"ok@example.org", "1", "."}});
+    Scan::HeadlessForm &form = f.open("mail.example,bad,pw\r\nmail.example,good,pw\r\n", "", "", "");
+    Scan::MailboxScanner scanner(form);
+    scanner.run();
+
+    // The status line names the account and says why; the tray says the same.
+    const QString line = u"mail.example (bad): "_s + text;
+    QCOMPARE(form.Label17()->text(), line);
+    QCOMPARE(f.notices, QStringList{line});
+    QVERIFY(f.boxes.isEmpty());
+
+    const QList<ScanLog::Record> log = ScanLog(f.state()).latest(5);
+    QCOMPARE(log.size(), 2);
+    QCOMPARE(log.at(1).login, u"bad"_s);
+    QCOMPARE(log.at(1).outcome, text);
+    QVERIFY(log.at(1).failed());
+    QCOMPARE(log.at(0).outcome, ScanLog::ok());
+}
+
+void tst_ScanRules::heldThenDecided_data()
+{
+    QTest::addColumn<QString>("action");  // "delete", "not spam"
+    QTest::addColumn<bool>("goneMeanwhile");  // another client removed the message first
+    QTest::addColumn<QList<QByteArray>>("left");
+    QTest::addColumn<ReviewList::State>("state");
+
+    QTest::newRow("delete from server, found by its id after others went")
+        << u"delete"_s << false << QList<QByteArray>{"3", "4"} << ReviewList::State::Deleted;
+    QTest::newRow("delete from server, already gone")
+        << u"delete"_s << true << QList<QByteArray>{"3", "4"} << ReviewList::State::Gone;
+    QTest::newRow("not spam: never condemned again")
+        << u"not spam"_s << false << QList<QByteArray>{"2", "3", "4"} << ReviewList::State::Kept;
+}
+
+void tst_ScanRules::heldThenDecided()
+{
+    QFETCH(QString, action);
+    QFETCH(bool, goneMeanwhile);
+    QFETCH(QList<QByteArray>, left);
+    QFETCH(ReviewList::State, state);
+
+    Fixture f;
+    f.write(u"settings.ini"_s, "[Scan]\nholdForReview=true\nannounce=summary\n");
+    f.control.addMailbox(u"u"_s, u"pw"_s,
+                         {{"ok@example.org", "1", ".", {}, "u1"}, {"x@spam.example", "2", ".", {}, "u2"},
+                          {"ok@example.org", "3", ".", {}, "u3"}, {"y@spam.example", "4", ".", {}, "u4"}});
+    Scan::HeadlessForm &form = f.open("mail.example,u,pw\r\n", "", "spam.example\r\n", "");
+    f.setRules(Qt::Unchecked, Qt::Checked, Qt::Unchecked, Qt::Unchecked);
+    {
+        Scan::MailboxScanner scanner(form);
+        scanner.run();
+    }
+    // Held: archived, announced, left on the server, not counted as blocked.
+    QCOMPARE(f.control.subjectsLeft(u"u"_s), (QList<QByteArray>{"1", "2", "3", "4"}));
+    QCOMPARE(f.archive().size(), 2);
+    QCOMPARE(form.txtEmailsBlockedCount()->text(), u"0"_s);
+    ReviewList review(f.state());
+    const QList<ReviewList::Message> held = review.all();
+    QCOMPARE(held.size(), 2);
+    QCOMPARE(held.at(0).state, ReviewList::State::Held);
+    const qint64 second = held.at(1).id;  // the message with uid u2
+    QCOMPARE(held.at(1).uid, u"u2"_s);
+
+    // Message 1 goes elsewhere: u2 is number 1 at the next scan.
+    f.control.removeMessage(u"u"_s, "1");
+    if (goneMeanwhile)
+        f.control.removeMessage(u"u"_s, "2");
+    if (action == u"delete"_s)
+        QVERIFY(review.setState({second}, ReviewList::State::DeleteRequested));
+    else
+        QVERIFY(review.markNotSpam({second}));
+    // The other held message stays held whatever the user does with this one.
+    f.control.log.clear();
+    {
+        Scan::MailboxScanner scanner(form);
+        scanner.run();
+    }
+    QCOMPARE(f.control.subjectsLeft(u"u"_s), left);
+    QCOMPARE(review.byId(second)->state, state);
+    QCOMPARE(f.archive().size(), 2);  // nothing archived twice
+    QVERIFY(!f.control.log.contains(u"WRITE"_s));
+    QCOMPARE(f.control.log.filter(u"DELE"_s), action == u"delete"_s && !goneMeanwhile ? QStringList{u"DELE 1"_s}
+                                                                                       : QStringList());
+    QCOMPARE(form.txtEmailsBlockedCount()->text(), action == u"delete"_s && !goneMeanwhile ? u"1"_s : u"0"_s);
+    if (goneMeanwhile)
+        QCOMPARE(form.Label17()->text(), u"mail.example: 1 message(s) to be deleted were no longer on the server."_s);
+    else
+        QCOMPARE(form.Label17()->text(), Closing);
+    QVERIFY(f.notices.isEmpty());  // not an account failure
 }
 
 QTEST_MAIN(tst_ScanRules)

@@ -1,0 +1,178 @@
+#include "config/reviewlist.h"
+
+#include "config/statedatabase.h"
+
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QVariant>
+
+using namespace Qt::StringLiterals;
+
+namespace {
+
+const QString columns = u"id, server, login, uid, judged, sent, sender, subject, size, archive_file, rule, entry,"
+                        " matched_in, state"_s;
+
+} // namespace
+
+ReviewList::ReviewList(StateDatabase &database)
+    : m_database(database)
+{
+}
+
+qint64 ReviewList::add(const Message &m)
+{
+    qint64 id = 0;
+    const bool done = m_database.transaction([&](QSqlDatabase &db) {
+        QSqlQuery query(db);
+        query.prepare(u"INSERT INTO spam_messages (server, login, uid, judged, sent, sender, subject, size,"
+                      " archive_file, rule, entry, matched_in, state) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"_s);
+        for (const QVariant &v : QVariantList{m.server, m.login, m.uid,
+                                              m.judged.toUTC().toString(Qt::ISODateWithMs), m.sent, m.sender,
+                                              m.subject, m.size, m.archiveFile, m.rule, m.entry, m.matchedIn,
+                                              int(m.state)})
+            query.addBindValue(v);
+        if (!query.exec())
+            return false;
+        id = query.lastInsertId().toLongLong();
+        return true;
+    });
+    if (!done) {
+        m_error = m_database.errorText();
+        return 0;
+    }
+    return id;
+}
+
+bool ReviewList::setState(const QList<qint64> &ids, State state)
+{
+    const bool done = m_database.transaction([&](QSqlDatabase &db) {
+        QSqlQuery query(db);
+        query.prepare(u"UPDATE spam_messages SET state = ? WHERE id = ?"_s);
+        for (const qint64 id : ids) {
+            query.addBindValue(int(state));
+            query.addBindValue(id);
+            if (!query.exec())
+                return false;
+        }
+        return true;
+    });
+    if (!done)
+        m_error = m_database.errorText();
+    return done;
+}
+
+bool ReviewList::markNotSpam(const QList<qint64> &ids)
+{
+    const bool done = m_database.transaction([&](QSqlDatabase &db) {
+        QSqlQuery keep(db);
+        keep.prepare(u"UPDATE spam_messages SET state = ? WHERE id = ?"_s);
+        QSqlQuery remember(db);
+        remember.prepare(u"INSERT OR IGNORE INTO not_spam (server, login, uid)"
+                         " SELECT server, login, uid FROM spam_messages WHERE id = ?"_s);
+        for (const qint64 id : ids) {
+            keep.addBindValue(int(State::Kept));
+            keep.addBindValue(id);
+            remember.addBindValue(id);
+            if (!keep.exec() || !remember.exec())
+                return false;
+        }
+        return true;
+    });
+    if (!done)
+        m_error = m_database.errorText();
+    return done;
+}
+
+bool ReviewList::isNotSpam(const QString &server, const QString &login, const QString &uid) const
+{
+    return notSpamUids(server, login).contains(uid);
+}
+
+QList<ReviewList::Message> ReviewList::all() const
+{
+    return select({}, {});
+}
+
+QList<ReviewList::Message> ReviewList::toDelete(const QString &server, const QString &login) const
+{
+    return select(u"WHERE server = ? AND login = ? AND state = ?"_s, {server, login, int(State::DeleteRequested)});
+}
+
+QSet<QString> ReviewList::uids(const QString &server, const QString &login, State state) const
+{
+    QSet<QString> found;
+    for (const Message &m : select(u"WHERE server = ? AND login = ? AND state = ?"_s, {server, login, int(state)}))
+        found.insert(m.uid);
+    return found;
+}
+
+QSet<QString> ReviewList::notSpamUids(const QString &server, const QString &login) const
+{
+    QSet<QString> found;
+    QSqlQuery query(m_database.connection());
+    query.setForwardOnly(true);
+    query.prepare(u"SELECT uid FROM not_spam WHERE server = ? AND login = ?"_s);
+    query.addBindValue(server);
+    query.addBindValue(login);
+    if (!query.exec()) {
+        m_error = query.lastError().text();
+        return found;
+    }
+    while (query.next())
+        found.insert(query.value(0).toString());
+    return found;
+}
+
+std::optional<ReviewList::Message> ReviewList::byId(qint64 id) const
+{
+    const QList<Message> found = select(u"WHERE id = ?"_s, {id});
+    if (found.isEmpty())
+        return std::nullopt;
+    return found.constFirst();
+}
+
+QList<ReviewList::Message> ReviewList::select(const QString &where, const QVariantList &values) const
+{
+    QList<Message> messages;
+    QSqlQuery query(m_database.connection());
+    query.setForwardOnly(true);
+    query.prepare(u"SELECT "_s + columns + u" FROM spam_messages "_s + where + u" ORDER BY id DESC"_s);
+    for (const QVariant &v : values)
+        query.addBindValue(v);
+    if (!query.exec()) {
+        m_error = query.lastError().text();
+        return messages;
+    }
+    while (query.next()) {
+        Message m;
+        m.id = query.value(0).toLongLong();
+        m.server = query.value(1).toString();
+        m.login = query.value(2).toString();
+        m.uid = query.value(3).toString();
+        m.judged = QDateTime::fromString(query.value(4).toString(), Qt::ISODateWithMs);
+        m.sent = query.value(5).toString();
+        m.sender = query.value(6).toString();
+        m.subject = query.value(7).toString();
+        m.size = query.value(8).toLongLong();
+        m.archiveFile = query.value(9).toString();
+        m.rule = query.value(10).toString();
+        m.entry = query.value(11).toString();
+        m.matchedIn = query.value(12).toString();
+        m.state = State(query.value(13).toInt());
+        messages.append(m);
+    }
+    return messages;
+}
+
+QString ReviewList::stateText(State state)
+{
+    switch (state) {
+    case State::Held: return u"held"_s;
+    case State::Deleted: return u"deleted"_s;
+    case State::Kept: return u"kept"_s;
+    case State::DeleteRequested: return u"to be deleted"_s;
+    case State::Gone: return u"no longer on the server"_s;
+    }
+    return {};
+}

@@ -1,0 +1,72 @@
+#pragma once
+// The condemned messages and what became of them, for the Spam tab: why each
+// was condemned, whether it is held on the server, deleted, kept, or waiting
+// to be deleted at its account's next scan. Messages are named by account and
+// unique id (UIDL), never by number, which changes between sessions. Also the
+// messages the user said were not spam, which are never condemned again.
+
+#include <QDateTime>
+#include <QList>
+#include <QSet>
+#include <QString>
+#include <QVariantList>
+
+#include <optional>
+
+class StateDatabase;
+
+class ReviewList final
+{
+    Q_DISABLE_COPY_MOVE(ReviewList)
+
+public:
+    enum class State {
+        Held = 0,            // archived and left on the server
+        Deleted = 1,         // the server confirmed the deletion
+        Kept = 2,            // the user said it was not spam
+        DeleteRequested = 3, // to be deleted at the account's next scan
+        Gone = 4,            // no longer on the server when it was to be deleted
+    };
+
+    struct Message
+    {
+        qint64 id = 0;
+        QString server;
+        QString login;
+        QString uid;
+        QDateTime judged;
+        QString sent;         // the Date header as the message has it
+        QString sender;
+        QString subject;
+        qint64 size = 0;
+        QString archiveFile;  // name of the archive copy in SpamDeleted
+        QString rule;         // "whitelist", "blacklist", "sender IP", "keyword", "learned filter"
+        QString entry;        // the list entry or score that matched
+        QString matchedIn;    // "sender", "subject", "body"
+        State state = State::Held;
+    };
+
+    explicit ReviewList(StateDatabase &database);
+
+    qint64 add(const Message &message);  // the new id, or 0
+    bool setState(const QList<qint64> &ids, State state);
+    // Kept, and remembered by account and uid so that it is never condemned again.
+    bool markNotSpam(const QList<qint64> &ids);
+    bool isNotSpam(const QString &server, const QString &login, const QString &uid) const;
+
+    QList<Message> all() const;  // newest first
+    QList<Message> toDelete(const QString &server, const QString &login) const;
+    // The account's messages in a state, and those it must never condemn.
+    QSet<QString> uids(const QString &server, const QString &login, State state) const;
+    QSet<QString> notSpamUids(const QString &server, const QString &login) const;
+    std::optional<Message> byId(qint64 id) const;
+
+    static QString stateText(State state);
+    QString errorText() const { return m_error; }
+
+private:
+    QList<Message> select(const QString &where, const QVariantList &values) const;
+
+    StateDatabase &m_database;
+    mutable QString m_error;
+};

@@ -1,0 +1,199 @@
+// settings.ini, the scan log and the review list: what a scan and the user
+// write, read back after the program is started again.
+
+#include "config/appsettings.h"
+#include "config/reviewlist.h"
+#include "config/scanlog.h"
+#include "config/statedatabase.h"
+
+#include <QFile>
+#include <QSqlQuery>
+#include <QTemporaryDir>
+#include <QTest>
+
+using namespace Qt::StringLiterals;
+using Announce = AppSettings::Announce;
+using State = ReviewList::State;
+
+class tst_StateRecords : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void settingsFile_data();
+    void settingsFile();
+    void scanLogSurvivesAnUnfinishedScan();
+    void reviewListFollowsTheUser();
+    void olderDatabaseIsBroughtForward();
+};
+
+void tst_StateRecords::settingsFile_data()
+{
+    QTest::addColumn<QByteArray>("ini");  // empty: no file
+    QTest::addColumn<int>("announce");
+    QTest::addColumn<bool>("hold");
+    QTest::addColumn<bool>("learned");
+    QTest::addColumn<double>("threshold");
+    QTest::addColumn<QStringList>("problems");
+
+    const int box = int(Announce::BoxPerMessage);
+    QTest::newRow("no file: the old behaviour") << QByteArray() << box << false << false << 0.95 << QStringList();
+    QTest::newRow("every setting")
+        << QByteArray("[Scan]\nannounce=tray\nholdForReview=true\n[LearnedFilter]\nenabled=1\nthreshold=0.99\n")
+        << int(Announce::TrayOnly) << true << true << 0.99 << QStringList();
+    QTest::newRow("spaces and case") << QByteArray("[Scan]\nannounce= Summary \nholdForReview=TRUE\n")
+                                     << int(Announce::SummaryAtEnd) << true << false << 0.95 << QStringList();
+    QTest::newRow("unreadable values keep their defaults")
+        << QByteArray("[Scan]\nannounce=loud\nholdForReview=maybe\n[LearnedFilter]\nenabled=yes\nthreshold=1.5\n")
+        << box << false << false << 0.95
+        << QStringList{u"Scan/announce"_s, u"Scan/holdForReview"_s, u"LearnedFilter/enabled"_s,
+                       u"LearnedFilter/threshold"_s};
+    QTest::newRow("threshold not a number") << QByteArray("[LearnedFilter]\nthreshold=high\n") << box << false
+                                            << false << 0.95 << QStringList{u"LearnedFilter/threshold"_s};
+}
+
+void tst_StateRecords::settingsFile()
+{
+    QFETCH(QByteArray, ini);
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    if (!ini.isEmpty()) {
+        QFile file(dir.filePath(AppSettings::fileName()));
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(ini);
+    }
+    AppSettings settings(dir.path());
+    settings.load();
+    QTEST(int(settings.announce), "announce");
+    QTEST(settings.holdForReview, "hold");
+    QTEST(settings.learnedFilter, "learned");
+    QTEST(settings.learnedThreshold, "threshold");
+    QTEST(settings.problems(), "problems");
+
+    // What is saved reads back the same, and nothing is left to complain of.
+    QVERIFY2(settings.save(), qPrintable(settings.errorText()));
+    AppSettings again(dir.path());
+    again.load();
+    QCOMPARE(again.announce, settings.announce);
+    QCOMPARE(again.holdForReview, settings.holdForReview);
+    QCOMPARE(again.learnedFilter, settings.learnedFilter);
+    QCOMPARE(again.learnedThreshold, settings.learnedThreshold);
+    QVERIFY(again.problems().isEmpty());
+}
+
+void tst_StateRecords::scanLogSurvivesAnUnfinishedScan()
+{
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QDateTime start = QDateTime::currentDateTimeUtc();
+    qint64 first = 0, second = 0;
+    {
+        StateDatabase db(dir.path());
+        QVERIFY2(db.open(), qPrintable(db.errorText()));
+        ScanLog log(db);
+        first = log.begin(u"pop.example.org"_s, u"anna"_s, start);
+        QVERIFY(first > 0);
+        QVERIFY(log.finish({first, {}, {}, {}, 12, 3, 2, {}}));
+        second = log.begin(u"mail.example.net"_s, u"bert"_s, start.addSecs(5));
+        QVERIFY(second > first);
+        // The program dies here: the second account never finishes.
+    }
+    StateDatabase db(dir.path());
+    QVERIFY2(db.open(), qPrintable(db.errorText()));
+    ScanLog log(db);
+    const QList<ScanLog::Record> records = log.latest(10);
+    QCOMPARE(records.size(), 2);
+    QCOMPARE(records.at(0).id, second);  // newest first
+    QVERIFY(records.at(0).interrupted());
+    QCOMPARE(records.at(0).login, u"bert"_s);
+    QCOMPARE(records.at(1).outcome, ScanLog::ok());
+    QVERIFY(!records.at(1).failed());
+    QCOMPARE(records.at(1).scanned, 12);
+    QCOMPARE(records.at(1).condemned, 3);
+    QCOMPARE(records.at(1).deleted, 2);
+    QCOMPARE(records.at(1).started.toSecsSinceEpoch(), start.toSecsSinceEpoch());
+
+    QVERIFY(log.finish({second, {}, {}, {}, 0, 0, 0, u"Error received from PASS command: -ERR denied"_s}));
+    QVERIFY(log.latest(1).at(0).failed());
+    QCOMPARE(log.latest(1).size(), 1);
+    QVERIFY(!log.finish({second + 100, {}, {}, {}, 0, 0, 0, {}}));  // no such row
+}
+
+void tst_StateRecords::reviewListFollowsTheUser()
+{
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    StateDatabase db(dir.path());
+    QVERIFY2(db.open(), qPrintable(db.errorText()));
+    ReviewList list(db);
+    auto message = [](const QString &login, const QString &uid, const QString &rule) {
+        ReviewList::Message m;
+        m.server = u"pop.example.org"_s;
+        m.login = login;
+        m.uid = uid;
+        m.judged = QDateTime::currentDateTimeUtc();
+        m.sender = u"ads@example.com"_s;
+        m.subject = u"Win"_s;
+        m.size = 2048;
+        m.rule = rule;
+        m.entry = u"casino"_s;
+        m.matchedIn = u"body"_s;
+        return m;
+    };
+    const qint64 a = list.add(message(u"anna"_s, u"uid-a"_s, u"keyword"_s));
+    const qint64 b = list.add(message(u"anna"_s, u"uid-b"_s, u"blacklist"_s));
+    const qint64 c = list.add(message(u"bert"_s, u"uid-c"_s, u"keyword"_s));
+    QVERIFY(a && b && c);
+
+    QVERIFY(list.setState({a, c}, State::DeleteRequested));
+    const QList<ReviewList::Message> due = list.toDelete(u"pop.example.org"_s, u"anna"_s);
+    QCOMPARE(due.size(), 1);  // bert's waits for bert's scan
+    QCOMPARE(due.at(0).uid, u"uid-a"_s);
+    QCOMPARE(due.at(0).rule, u"keyword"_s);
+    QCOMPARE(due.at(0).entry, u"casino"_s);
+
+    QVERIFY(!list.isNotSpam(u"pop.example.org"_s, u"anna"_s, u"uid-b"_s));
+    QVERIFY(list.markNotSpam({b}));
+    QVERIFY(list.markNotSpam({b}));  // twice is harmless
+    QVERIFY(list.isNotSpam(u"pop.example.org"_s, u"anna"_s, u"uid-b"_s));
+    QVERIFY(!list.isNotSpam(u"pop.example.org"_s, u"bert"_s, u"uid-b"_s));  // same uid, other account
+    QCOMPARE(list.byId(b)->state, State::Kept);
+    QVERIFY(!list.byId(c + 100).has_value());
+
+    const QList<ReviewList::Message> all = list.all();
+    QCOMPARE(all.size(), 3);
+    QCOMPARE(all.at(0).id, c);
+    QCOMPARE(ReviewList::stateText(all.at(0).state), u"to be deleted"_s);
+}
+
+void tst_StateRecords::olderDatabaseIsBroughtForward()
+{
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    {
+        // A file of the first schema, with learned counts in it.
+        QSqlDatabase db = QSqlDatabase::addDatabase(u"QSQLITE"_s, u"v1"_s);
+        db.setDatabaseName(dir.filePath(StateDatabase::fileName()));
+        QVERIFY(db.open());
+        QSqlQuery q(db);
+        QVERIFY(q.exec(u"CREATE TABLE learned_tokens (id INTEGER PRIMARY KEY, token TEXT NOT NULL,"
+                       " spam INTEGER NOT NULL DEFAULT 0, ham INTEGER NOT NULL DEFAULT 0)"_s));
+        QVERIFY(q.exec(u"CREATE TABLE learned_messages (digest BLOB PRIMARY KEY, label INTEGER NOT NULL)"
+                       " WITHOUT ROWID"_s));
+        QVERIFY(q.exec(u"INSERT INTO learned_tokens (token, spam, ham) VALUES ('casino', 4, 1)"_s));
+        QVERIFY(q.exec(u"PRAGMA user_version=1"_s));
+        db.close();
+    }
+    QSqlDatabase::removeDatabase(u"v1"_s);
+    StateDatabase db(dir.path());
+    QVERIFY2(db.open(), qPrintable(db.errorText()));
+    QCOMPARE(db.schemaVersion(), StateDatabase::SchemaVersion);
+    QSqlQuery q(db.connection());
+    QVERIFY(q.exec(u"SELECT spam, ham FROM learned_tokens WHERE token = 'casino'"_s) && q.next());
+    QCOMPARE(q.value(0).toInt(), 4);
+    ScanLog log(db);
+    QVERIFY(log.begin(u"pop.example.org"_s, u"anna"_s, QDateTime::currentDateTimeUtc()) > 0);
+}
+
+QTEST_GUILESS_MAIN(tst_StateRecords)
+#include "tst_staterecords.moc"
