@@ -117,7 +117,7 @@ void tst_FrmMain::savedFiles()
 bool tst_FrmMain::start(frmMain &form)
 {
     frmAddAccount *dialog = form.accountDialog();
-    auto opened = UiTest::whenShown(dialog, [dialog] { dialog->cmdCancelAccountInfo_Click(); });
+    auto opened = UiTest::whenShown(dialog, [dialog] { dialog->cmdCancelAccountInfo()->click(); });
     form.runLoadSequence();
     return *opened;
 }
@@ -213,7 +213,7 @@ void tst_FrmMain::reloadDiscardsUnsavedEdits()
     form.combominutes()->setEditText(u"3"_s);
     form.SSTab1()->setCurrentIndex(4);
 
-    form.cmdreloadconfig_Click();
+    UiTest::click(form, u"cmdreloadconfig"_s);
     QCOMPARE(countTexts(form), (QStringList{u"2"_s, u"1"_s, u"1"_s, u"0"_s, u"12"_s, u"345"_s}));
     QCOMPARE(rowsOf(form.gridAccounts()).size(), 2);
     QCOMPARE(rowsOf(form.gridwhitelist()), QStringList{u"friend@x.example"_s});
@@ -222,7 +222,7 @@ void tst_FrmMain::reloadDiscardsUnsavedEdits()
     QCOMPARE(form.combominutes()->currentText(), u"10"_s);
     QCOMPARE(form.SSTab1()->currentIndex(), 0);
     QCOMPARE(minuteItems(form), allMinutes);
-    form.cmdreloadconfig_Click();
+    UiTest::click(form, u"cmdreloadconfig"_s);
     QCOMPARE(minuteItems(form), allMinutes);
 }
 
@@ -234,27 +234,27 @@ void tst_FrmMain::saveThenReloadShowsTheSame()
     frmAddWhitelist *dialog = form.whitelistDialog();
     auto ran = UiTest::whenShown(dialog, [dialog] {
         dialog->entryBox()->setText(u"pal@y.example"_s);
-        dialog->add();
+        dialog->addButton()->click();
     });
-    form.cmdAddWhitelist_Click();
+    UiTest::click(form, u"cmdAddWhitelist"_s);
     QVERIFY(*ran);
     form.gridAccountsView()->selectRow(0);
     MessageBox::queueAnswer(MessageBox::Yes);
-    form.cmdDeleteAccount_Click();
+    UiTest::click(form, u"cmdDeleteAccount"_s);
     form.combominutes()->setEditText(u"7"_s);
     form.checkspamcop()->setCheckState(Qt::Checked);
     form.txttotalemailsever()->setText(u"400"_s);
     const QStringList countsBefore = countTexts(form);
     const QStringList statesBefore = states(form);
 
-    form.cmdupdateconfig_Click();
+    UiTest::click(form, u"cmdupdateconfig"_s);
     QVERIFY(!form.splash()->isVisible());
     QCOMPARE(UiTest::readBytes(m_dir->filePath(u"accounts.dat"_s)), QByteArray("pop.example.net,bob,p,w\r\n"));
     QCOMPARE(UiTest::readBytes(m_dir->filePath(u"whitelist.dat"_s)),
              QByteArray("friend@x.example\r\npal@y.example\r\n"));
     QCOMPARE(UiTest::readBytes(m_dir->filePath(u"keywords.dat"_s)), QByteArray());
 
-    form.cmdreloadconfig_Click();
+    UiTest::click(form, u"cmdreloadconfig"_s);
     QCOMPARE(countTexts(form), countsBefore);
     QCOMPARE(states(form), statesBefore);
     QCOMPARE(rowsOf(form.gridAccounts()), QStringList{u"pop.example.net,bob,p,w"_s});
@@ -286,7 +286,7 @@ void tst_FrmMain::failedSaveIsReported()
     form.gridwhitelist()->appendRow({u"unsaved@x.example"_s});
     MessageBox::clearRecords();
     if (saveSettings)
-        form.cmdupdateconfig_Click();
+        UiTest::click(form, u"cmdupdateconfig"_s);
     else
         form.writeStatistics();
 
@@ -327,7 +327,7 @@ void tst_FrmMain::exitAnswered()
     form.gridwhitelist()->appendRow({u"unsaved@x.example"_s});
     MessageBox::clearRecords();
     MessageBox::queueAnswer(MessageBox::Button(answer));
-    form.cmdExitApplication_Click();
+    UiTest::click(form, u"cmdExitApplication"_s);
 
     QCOMPARE(MessageBox::records().size(), 1);
     QCOMPARE(MessageBox::records().first().text, u"Are you sure you want to exit the application?"_s);
@@ -427,7 +427,7 @@ void tst_FrmMain::links()
 void tst_FrmMain::importHook()
 {
     frmMain form(m_dir->path());
-    form.Command1_Click();   // no import yet: nothing happens
+    UiTest::click(form, u"Command1"_s);   // no import yet: nothing happens
     int imports = 0;
     form.setImportProcedure([&] { ++imports; });
     QTest::mouseClick(form.findChild<QPushButton *>(u"Command1"_s), Qt::LeftButton);

@@ -40,16 +40,16 @@ void openEntryDialog(frmMain &form, ListKind kind)
 {
     switch (kind) {
     case ListKind::Whitelist:
-        form.cmdAddWhitelist_Click();
+        UiTest::click(form, u"cmdAddWhitelist"_s);
         break;
     case ListKind::Blacklist:
-        form.cmdAddBlacklist_Click();
+        UiTest::click(form, u"cmdAddBlacklist"_s);
         break;
     case ListKind::Keywords:
-        form.cmdAddkeywords_Click();
+        UiTest::click(form, u"cmdAddkeywords"_s);
         break;
     case ListKind::Accounts:
-        form.cmdAddAccount_Click();
+        UiTest::click(form, u"cmdAddAccount"_s);
         break;
     }
 }
@@ -195,9 +195,9 @@ void tst_ListEditing::addAccount()
         boxesAfter = {dialog->txtAddMailServer()->text(), dialog->txtAddLoginName()->text(),
                       dialog->txtAddPassword()->text()};
         if (stillOpen)
-            dialog->cmdCancelAccountInfo_Click();
+            dialog->cmdCancelAccountInfo()->click();
     });
-    form.cmdAddAccount_Click();
+    UiTest::click(form, u"cmdAddAccount"_s);
     QVERIFY(*ran);
     QVERIFY(focusOnServer);
     QCOMPARE(dialog->txtAddPassword()->echoMode(), QLineEdit::Password);
@@ -217,8 +217,8 @@ void tst_ListEditing::addAccount()
     QVERIFY(form.gridAccountsView()->updatesEnabled());
 
     // An account the dialog takes survives Save Settings and the next start.
-    form.cmdupdateconfig_Click();
-    form.cmdreloadconfig_Click();
+    UiTest::click(form, u"cmdupdateconfig"_s);
+    UiTest::click(form, u"cmdreloadconfig"_s);
     QCOMPARE(form.gridAccounts()->rowCountValue(), added ? 2 : 1);
     if (added)
         QCOMPARE(form.gridAccounts()->rowCells(2), (QStringList{server, login, password}));
@@ -234,7 +234,7 @@ void tst_ListEditing::accountDialogClearsOnOpenAndCancel()
         dialog->txtAddLoginName()->setText(u"me"_s);
         QTest::mouseClick(dialog->cmdCancelAccountInfo(), Qt::LeftButton);
     });
-    form.cmdAddAccount_Click();
+    UiTest::click(form, u"cmdAddAccount"_s);
     QVERIFY(*first);
     QVERIFY(!dialog->isVisible());
     QCOMPARE(dialog->txtAddMailServer()->text(), QString());
@@ -248,7 +248,7 @@ void tst_ListEditing::accountDialogClearsOnOpenAndCancel()
                   dialog->txtAddPassword()->text()};
         dialog->reject();
     });
-    form.cmdAddAccount_Click();
+    UiTest::click(form, u"cmdAddAccount"_s);
     QVERIFY(*second);
     QCOMPARE(onOpen, (QStringList{QString(), QString(), QString()}));
 }
@@ -321,14 +321,14 @@ void tst_ListEditing::cancelledEntryKeepsText()
         dialog->entryBox()->setText(u"half-typed"_s);
         dialog->reject();
     });
-    form.cmdAddWhitelist_Click();
+    UiTest::click(form, u"cmdAddWhitelist"_s);
     QVERIFY(*first);
     QString onOpen;
     auto second = UiTest::whenShown(dialog, [&] {
         onOpen = dialog->entryBox()->text();
         QTest::mouseClick(dialog->cancelButton(), Qt::LeftButton);
     });
-    form.cmdAddWhitelist_Click();
+    UiTest::click(form, u"cmdAddWhitelist"_s);
     QVERIFY(*second);
     QCOMPARE(onOpen, u"half-typed"_s);
     QCOMPARE(form.gridwhitelist()->rowCountValue(), 3);
@@ -342,9 +342,9 @@ void tst_ListEditing::sameEntryTwiceGivesTwoRows()
     for (int i = 0; i < 2; ++i) {
         auto ran = UiTest::whenShown(dialog, [&] {
             dialog->entryBox()->setText(u"twice.example"_s);
-            dialog->add();
+            dialog->addButton()->click();
         });
-        form.cmdAddBlacklist_Click();
+        UiTest::click(form, u"cmdAddBlacklist"_s);
         QVERIFY(*ran);
     }
     QCOMPARE(form.gridblacklist()->rowCountValue(), 5);
@@ -404,16 +404,16 @@ void tst_ListEditing::deleteRow()
     MessageBox::queueAnswer(MessageBox::Button(answer));
     switch (kind) {
     case ListKind::Accounts:
-        form.cmdDeleteAccount_Click();
+        UiTest::click(form, u"cmdDeleteAccount"_s);
         break;
     case ListKind::Whitelist:
-        form.cmdeletewhitelist_Click();
+        UiTest::click(form, u"cmdeletewhitelist"_s);
         break;
     case ListKind::Blacklist:
-        form.cmddeleteblacklist_Click();
+        UiTest::click(form, u"cmddeleteblacklist"_s);
         break;
     case ListKind::Keywords:
-        form.cmddeletekeyword_Click();
+        UiTest::click(form, u"cmddeletekeyword"_s);
         break;
     }
     QStringList shown;
@@ -434,8 +434,8 @@ void tst_ListEditing::dialogsAreCreatedOnce()
 {
     frmMain &form = *m_form;
     QPointer<AddEntryDialog> dialog = form.keywordsDialog();
-    auto ran = UiTest::whenShown(dialog, [&] { dialog->cancel(); });
-    form.cmdAddkeywords_Click();
+    auto ran = UiTest::whenShown(dialog, [&] { dialog->cancelButton()->click(); });
+    UiTest::click(form, u"cmdAddkeywords"_s);
     QVERIFY(*ran);
     QVERIFY(dialog);
     QCOMPARE(form.keywordsDialog(), dialog.data());

@@ -4,6 +4,7 @@
 
 #include <QFile>
 #include <QPointer>
+#include <QPushButton>
 #include <QTest>
 #include <QTimer>
 #include <QWidget>
@@ -25,6 +26,15 @@ inline QByteArray readBytes(const QString &path)
     if (!file.open(QIODevice::ReadOnly))
         return "<missing>";
     return file.readAll();
+}
+
+// Clicks the button named `name` on `form`, as the user would: a button
+// that is missing or not connected fails the test that relies on it.
+inline void click(QWidget &form, const QString &name)
+{
+    auto *button = form.findChild<QPushButton *>(name);
+    QVERIFY2(button, qPrintable(name));
+    button->click();
 }
 
 // Runs `action` once, as soon as `dialog` is visible (it is then inside its
