@@ -129,8 +129,6 @@ frmMain::frmMain(const QString &programFolder, QWidget *parent)
 // The control goes first (m_Tarnpost1), while the window it reports to is still whole.
 frmMain::~frmMain() = default;
 
-QTabWidget *frmMain::SSTab1() const { return m_ui->SSTab1; }
-QTextBrowser *frmMain::webhelpbrowser() const { return m_ui->webhelpbrowser; }
 QLabel *frmMain::Label17() const { return m_ui->Label17; }
 QLineEdit *frmMain::txtAccountsCount() const { return m_ui->txtAccountsCount; }
 QLineEdit *frmMain::txtwhitelistCount() const { return m_ui->txtwhitelistCount; }
@@ -138,8 +136,6 @@ QLineEdit *frmMain::txtblacklistCount() const { return m_ui->txtblacklistCount; 
 QLineEdit *frmMain::txtkeywordsCount() const { return m_ui->txtkeywordsCount; }
 QLineEdit *frmMain::txtEmailsBlockedCount() const { return m_ui->txtEmailsBlockedCount; }
 QLineEdit *frmMain::txttotalemailsever() const { return m_ui->txttotalemailsever; }
-QLineEdit *frmMain::txtTimer() const { return m_ui->txtTimer; }
-QLineEdit *frmMain::txtEmailsAllowedCount() const { return m_ui->txtEmailsAllowedCount; }
 QCheckBox *frmMain::checkautoscan() const { return m_ui->checkautoscan; }
 QCheckBox *frmMain::checkwhitelist() const { return m_ui->checkwhitelist; }
 QCheckBox *frmMain::checkblacklist() const { return m_ui->checkblacklist; }

@@ -15,8 +15,6 @@
 
 class QLabel;
 class QPushButton;
-class QTabWidget;
-class QTextBrowser;
 class QTimer;
 class frmAddAccount;
 class frmAddWhitelist;
@@ -58,8 +56,6 @@ public:
     QLineEdit *txtkeywordsCount() const override;
     QLineEdit *txtEmailsBlockedCount() const override;
     QLineEdit *txttotalemailsever() const override;
-    QLineEdit *txtTimer() const;
-    QLineEdit *txtEmailsAllowedCount() const;
 
     // Tristate boxes: 0 off, 1 on, 2 greyed (see RuleSwitch); a rule is on
     // only when checkState() is Qt::Checked.
@@ -71,10 +67,6 @@ public:
     QComboBox *combominutes() const override;
 
     QLabel *Label17() const override;
-    QTimer *Timer1() const { return m_Timer1; }
-    QTabWidget *SSTab1() const;
-    QTextBrowser *webhelpbrowser() const;
-    frmSplash *splash() const { return m_frmSplash; }
     Automation::TarnpostProxy &Tarnpost1() override { return m_Tarnpost1.proxy(); }
     // Why the control could not be created, when it could not.
     QString tarnpostError() const { return m_Tarnpost1.errorString(); }
@@ -120,9 +112,6 @@ public:
     // Defaults to std::_Exit(0).
     void setHardExit(std::function<void()> hardExit);
 
-    QUrl spamFolderUrl() const;
-    static QUrl homePageUrl();
-
     // ConfigForm
     void showAccountsTab() override;
     void showSplash() override;
@@ -161,6 +150,8 @@ private Q_SLOTS:
 private:
     void loadHelpPage();
     void openUrl(const QUrl &url);
+    QUrl spamFolderUrl() const;
+    static QUrl homePageUrl();
 
     std::unique_ptr<Ui::frmMain> m_ui;
     QString m_programFolder;

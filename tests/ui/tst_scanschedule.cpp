@@ -58,10 +58,10 @@ void tst_ScanSchedule::init()
 
 void tst_ScanSchedule::timerAtCreation()
 {
-    QCOMPARE(m_form->Timer1()->interval(), 60000);
-    QVERIFY(!m_form->Timer1()->isActive());
-    QCOMPARE(m_form->txtTimer()->text(), u"0"_s);
-    QVERIFY(m_form->txtTimer()->isHidden());
+    QCOMPARE(UiTest::Timer1(*m_form)->interval(), 60000);
+    QVERIFY(!UiTest::Timer1(*m_form)->isActive());
+    QCOMPARE(UiTest::txtTimer(*m_form)->text(), u"0"_s);
+    QVERIFY(UiTest::txtTimer(*m_form)->isHidden());
     QCOMPARE(RuleSwitch::value(m_form->checkautoscan()), 0);
 }
 
@@ -89,7 +89,7 @@ void tst_ScanSchedule::schedule()
     // Switching auto-scan on runs the first tick at once.
     m_tick = 1;
     form.checkautoscan()->setCheckState(Qt::Checked);
-    QVERIFY(form.Timer1()->isActive());
+    QVERIFY(UiTest::Timer1(form)->isActive());
     for (m_tick = 2; m_tick <= ticks; ++m_tick)
         form.timerTick();
     QCOMPARE(m_scanTicks, scans);
@@ -154,17 +154,17 @@ void tst_ScanSchedule::unusableInterval()
     QFETCH(QString, caption);
     frmMain &form = *m_form;
     form.combominutes()->setEditText(minutes);
-    form.txtTimer()->setText(counter);
+    UiTest::txtTimer(form)->setText(counter);
     form.Label17()->setText(u"before"_s);
     form.checkautoscan()->setCheckState(Qt::Checked);
     form.timerTick();
     QVERIFY(m_scanTicks.isEmpty());
-    QCOMPARE(form.txtTimer()->text(), counter);
+    QCOMPARE(UiTest::txtTimer(form)->text(), counter);
     QCOMPARE(form.Label17()->text(), caption);
-    QVERIFY(form.Timer1()->isActive());
+    QVERIFY(UiTest::Timer1(form)->isActive());
     // A usable value again: the schedule goes on from the counter.
     form.combominutes()->setEditText(u"0"_s);
-    form.txtTimer()->setText(u"0"_s);
+    UiTest::txtTimer(form)->setText(u"0"_s);
     form.timerTick();
     QCOMPARE(m_scanTicks.size(), 1);
 }
@@ -176,22 +176,22 @@ void tst_ScanSchedule::switchingOffAndOnKeepsCounter()
     form.checkautoscan()->setCheckState(Qt::Checked);
     form.timerTick();
     form.timerTick();
-    QCOMPARE(form.txtTimer()->text(), u"3"_s);
+    QCOMPARE(UiTest::txtTimer(form)->text(), u"3"_s);
     form.checkautoscan()->setCheckState(Qt::Unchecked);
-    QVERIFY(!form.Timer1()->isActive());
-    QCOMPARE(form.txtTimer()->text(), u"3"_s);
+    QVERIFY(!UiTest::Timer1(form)->isActive());
+    QCOMPARE(UiTest::txtTimer(form)->text(), u"3"_s);
     // Greyed is not on either.
     form.checkautoscan()->setCheckState(Qt::PartiallyChecked);
-    QVERIFY(!form.Timer1()->isActive());
-    QCOMPARE(form.txtTimer()->text(), u"3"_s);
+    QVERIFY(!UiTest::Timer1(form)->isActive());
+    QCOMPARE(UiTest::txtTimer(form)->text(), u"3"_s);
     form.checkautoscan()->setCheckState(Qt::Checked);
-    QVERIFY(form.Timer1()->isActive());
-    QCOMPARE(form.txtTimer()->text(), u"4"_s);
+    QVERIFY(UiTest::Timer1(form)->isActive());
+    QCOMPARE(UiTest::txtTimer(form)->text(), u"4"_s);
     form.timerTick();
     QVERIFY(m_scanTicks.isEmpty());
     form.timerTick();
     QCOMPARE(m_scanTicks.size(), 1);
-    QCOMPARE(form.txtTimer()->text(), u"0"_s);
+    QCOMPARE(UiTest::txtTimer(form)->text(), u"0"_s);
 }
 
 void tst_ScanSchedule::manualScanLeavesCounter()
@@ -202,7 +202,7 @@ void tst_ScanSchedule::manualScanLeavesCounter()
     form.timerTick();
     UiTest::click(form, u"cmdscannow"_s);
     QCOMPARE(m_scanTicks.size(), 1);
-    QCOMPARE(form.txtTimer()->text(), u"2"_s);
+    QCOMPARE(UiTest::txtTimer(form)->text(), u"2"_s);
     // Manual scans run with auto-scan off too.
     form.checkautoscan()->setCheckState(Qt::Unchecked);
     UiTest::click(form, u"cmdscannow"_s);
@@ -223,9 +223,9 @@ void tst_ScanSchedule::noSecondScanWhileScanning()
         // Ticks during the scan still count, and one that reaches its scan
         // point resets the counter without starting a second run.
         form.timerTick();
-        countersDuringScan.append(form.txtTimer()->text());
+        countersDuringScan.append(UiTest::txtTimer(form)->text());
         form.timerTick();
-        countersDuringScan.append(form.txtTimer()->text());
+        countersDuringScan.append(UiTest::txtTimer(form)->text());
         // Events processed meanwhile (a queued click) start nothing either.
         QTimer::singleShot(0, &form, [&form] { UiTest::click(form, u"cmdscannow"_s); });
         QTest::qWait(20);
@@ -249,7 +249,7 @@ void tst_ScanSchedule::noScanAfterEnd()
     form.checkautoscan()->setCheckState(Qt::Checked);
     QCOMPARE(m_scanTicks.size(), 1);
     form.endProgram();
-    QVERIFY(!form.Timer1()->isActive());
+    QVERIFY(!UiTest::Timer1(form)->isActive());
     form.timerTick();
     UiTest::click(form, u"cmdscannow"_s);
     QCOMPARE(m_scanTicks.size(), 1);

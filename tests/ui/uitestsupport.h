@@ -2,9 +2,13 @@
 // Helpers for driving the main window in tests: files in a program folder,
 // and answering a modal dialog from inside its exec().
 
+#include <QDialog>
 #include <QFile>
+#include <QLineEdit>
 #include <QPointer>
 #include <QPushButton>
+#include <QTabWidget>
+#include <QTextBrowser>
 #include <QTest>
 #include <QTimer>
 #include <QWidget>
@@ -27,6 +31,20 @@ inline QByteArray readBytes(const QString &path)
         return "<missing>";
     return file.readAll();
 }
+
+// The main window's parts that only tests look at, found by their names.
+inline QLineEdit *txtTimer(const QObject &form) { return form.findChild<QLineEdit *>(QStringLiteral("txtTimer")); }
+inline QLineEdit *txtEmailsAllowedCount(const QObject &form)
+{
+    return form.findChild<QLineEdit *>(QStringLiteral("txtEmailsAllowedCount"));
+}
+inline QTimer *Timer1(const QObject &form) { return form.findChild<QTimer *>(QStringLiteral("Timer1")); }
+inline QTabWidget *SSTab1(const QObject &form) { return form.findChild<QTabWidget *>(QStringLiteral("SSTab1")); }
+inline QTextBrowser *webhelpbrowser(const QObject &form)
+{
+    return form.findChild<QTextBrowser *>(QStringLiteral("webhelpbrowser"));
+}
+inline QDialog *splash(const QObject &form) { return form.findChild<QDialog *>(QStringLiteral("frmSplash")); }
 
 // Clicks the button named `name` on `form`, as the user would: a button
 // that is missing or not connected fails the test that relies on it.
