@@ -71,12 +71,6 @@ public:
     // Why the control could not be created, when it could not.
     QString tarnpostError() const { return m_Tarnpost1.errorString(); }
 
-    // The add dialogs, created on first use and hidden between uses.
-    frmAddAccount *accountDialog();
-    frmAddWhitelist *whitelistDialog();
-    frmAddblacklist *blacklistDialog();
-    frmAddkeywords *keywordsDialog();
-
     // Writes stats.dat from the window (end of every scan, and Save Settings);
     // a failure is told in a message box.
     void writeStatistics() override;
@@ -152,6 +146,11 @@ private:
     void openUrl(const QUrl &url);
     QUrl spamFolderUrl() const;
     static QUrl homePageUrl();
+    // The add dialogs, created on first use and hidden between uses.
+    frmAddAccount *accountDialog();
+    frmAddWhitelist *whitelistDialog();
+    frmAddblacklist *blacklistDialog();
+    frmAddkeywords *keywordsDialog();
 
     std::unique_ptr<Ui::frmMain> m_ui;
     QString m_programFolder;

@@ -116,8 +116,8 @@ void tst_FrmMain::savedFiles()
 
 bool tst_FrmMain::start(frmMain &form)
 {
-    frmAddAccount *dialog = form.accountDialog();
-    auto opened = UiTest::whenShown(dialog, [dialog] { dialog->cmdCancelAccountInfo()->click(); });
+    auto opened = UiTest::whenShown<frmAddAccount>(
+        form, [](frmAddAccount *dialog) { dialog->cmdCancelAccountInfo()->click(); });
     form.runLoadSequence();
     return *opened;
 }
@@ -231,8 +231,7 @@ void tst_FrmMain::saveThenReloadShowsTheSame()
     savedFiles();
     frmMain form(m_dir->path());
     QVERIFY(!start(form));
-    frmAddWhitelist *dialog = form.whitelistDialog();
-    auto ran = UiTest::whenShown(dialog, [dialog] {
+    auto ran = UiTest::whenShown<frmAddWhitelist>(form, [](frmAddWhitelist *dialog) {
         dialog->entryBox()->setText(u"pal@y.example"_s);
         dialog->addButton()->click();
     });

@@ -75,4 +75,28 @@ inline std::shared_ptr<bool> whenShown(QWidget *dialog, std::function<void()> ac
     return ran;
 }
 
+// Runs `action` once on the first dialog of type Dialog under `form` that is
+// visible (it is then inside its modal exec()). The returned flag tells
+// whether it ran.
+template<typename Dialog, typename Action>
+std::shared_ptr<bool> whenShown(QWidget &form, Action action)
+{
+    auto ran = std::make_shared<bool>(false);
+    auto *timer = new QTimer(&form);
+    timer->setInterval(5);
+    QObject::connect(timer, &QTimer::timeout, &form, [timer, &form, action, ran] {
+        for (Dialog *dialog : form.findChildren<Dialog *>()) {
+            if (!dialog->isVisible())
+                continue;
+            timer->stop();
+            timer->deleteLater();
+            *ran = true;
+            action(dialog);
+            return;
+        }
+    });
+    timer->start();
+    return ran;
+}
+
 } // namespace UiTest
