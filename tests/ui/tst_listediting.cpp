@@ -12,6 +12,7 @@
 #include "tests/ui/uitestsupport.h"
 
 #include <QLineEdit>
+#include <QPointer>
 #include <QPushButton>
 #include <QTemporaryDir>
 

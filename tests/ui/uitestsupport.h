@@ -5,7 +5,6 @@
 #include <QDialog>
 #include <QFile>
 #include <QLineEdit>
-#include <QPointer>
 #include <QPushButton>
 #include <QTabWidget>
 #include <QTextBrowser>
@@ -13,7 +12,7 @@
 #include <QTimer>
 #include <QWidget>
 
-#include <functional>
+#include <memory>
 
 namespace UiTest {
 
@@ -33,18 +32,12 @@ inline QByteArray readBytes(const QString &path)
 }
 
 // The main window's parts that only tests look at, found by their names.
-inline QLineEdit *txtTimer(const QObject &form) { return form.findChild<QLineEdit *>(QStringLiteral("txtTimer")); }
-inline QLineEdit *txtEmailsAllowedCount(const QObject &form)
-{
-    return form.findChild<QLineEdit *>(QStringLiteral("txtEmailsAllowedCount"));
-}
-inline QTimer *Timer1(const QObject &form) { return form.findChild<QTimer *>(QStringLiteral("Timer1")); }
-inline QTabWidget *SSTab1(const QObject &form) { return form.findChild<QTabWidget *>(QStringLiteral("SSTab1")); }
-inline QTextBrowser *webhelpbrowser(const QObject &form)
-{
-    return form.findChild<QTextBrowser *>(QStringLiteral("webhelpbrowser"));
-}
-inline QDialog *splash(const QObject &form) { return form.findChild<QDialog *>(QStringLiteral("frmSplash")); }
+inline QLineEdit *txtTimer(const QObject &w) { return w.findChild<QLineEdit *>(QStringLiteral("txtTimer")); }
+inline QLineEdit *txtEmailsAllowedCount(const QObject &w) { return w.findChild<QLineEdit *>(QStringLiteral("txtEmailsAllowedCount")); }
+inline QTimer *Timer1(const QObject &w) { return w.findChild<QTimer *>(QStringLiteral("Timer1")); }
+inline QTabWidget *SSTab1(const QObject &w) { return w.findChild<QTabWidget *>(QStringLiteral("SSTab1")); }
+inline QTextBrowser *webhelpbrowser(const QObject &w) { return w.findChild<QTextBrowser *>(QStringLiteral("webhelpbrowser")); }
+inline QDialog *splash(const QObject &w) { return w.findChild<QDialog *>(QStringLiteral("frmSplash")); }
 
 // Clicks the button named `name` on `form`, as the user would: a button
 // that is missing or not connected fails the test that relies on it.
@@ -53,26 +46,6 @@ inline void click(QWidget &form, const QString &name)
     auto *button = form.findChild<QPushButton *>(name);
     QVERIFY2(button, qPrintable(name));
     button->click();
-}
-
-// Runs `action` once, as soon as `dialog` is visible (it is then inside its
-// modal exec()). The returned flag tells whether it ran.
-inline std::shared_ptr<bool> whenShown(QWidget *dialog, std::function<void()> action)
-{
-    auto ran = std::make_shared<bool>(false);
-    auto *timer = new QTimer(dialog);
-    timer->setInterval(5);
-    QPointer<QWidget> target(dialog);
-    QObject::connect(timer, &QTimer::timeout, dialog, [timer, target, action, ran] {
-        if (!target || !target->isVisible())
-            return;
-        timer->stop();
-        timer->deleteLater();
-        *ran = true;
-        action();
-    });
-    timer->start();
-    return ran;
 }
 
 // Runs `action` once on the first dialog of type Dialog under `form` that is
