@@ -5,12 +5,8 @@
 #include "config/module_griddisplay.h"
 
 #include <QCoreApplication>
-#include <QGroupBox>
-#include <QHBoxLayout>
-#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
-#include <QVBoxLayout>
 
 using namespace Qt::StringLiterals;
 
@@ -20,33 +16,13 @@ AddEntryDialog::AddEntryDialog(ConfigForm &form, ListKind kind, const Texts &tex
     , m_kind(kind)
     , m_texts(texts)
 {
-    setWindowTitle(texts.windowCaption);
-    setModal(true);
+}
 
-    auto *frame = new QGroupBox(texts.frameCaption, this);
-    auto *label = new QLabel(texts.label, frame);
-    m_box = new QLineEdit(frame);
-    m_box->setObjectName(texts.boxName);
-    label->setBuddy(m_box);
-    auto *frameLayout = new QVBoxLayout(frame);
-    frameLayout->addWidget(label);
-    frameLayout->addWidget(m_box);
-
-    m_add = new QPushButton(u"Add"_s, this);
-    m_add->setObjectName(texts.addName);
-    m_add->setDefault(true);
-    m_cancel = new QPushButton(u"Cancel"_s, this);
-    m_cancel->setObjectName(texts.cancelName);
-    auto *buttons = new QHBoxLayout;
-    buttons->addStretch();
-    buttons->addWidget(m_add);
-    buttons->addWidget(m_cancel);
-
-    auto *layout = new QVBoxLayout(this);
-    layout->addWidget(frame);
-    layout->addLayout(buttons);
-    setMinimumWidth(340);
-
+void AddEntryDialog::attach(QLineEdit *box, QPushButton *add, QPushButton *cancel)
+{
+    m_box = box;
+    m_add = add;
+    m_cancel = cancel;
     connect(m_add, &QPushButton::clicked, this, &AddEntryDialog::add);
     connect(m_cancel, &QPushButton::clicked, this, &AddEntryDialog::cancel);
 }

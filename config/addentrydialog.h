@@ -8,8 +8,6 @@
 #include <QDialog>
 
 class ConfigForm;
-class QGroupBox;
-class QLabel;
 class QLineEdit;
 class QPushButton;
 
@@ -19,14 +17,9 @@ class AddEntryDialog : public QDialog
     Q_DISABLE_COPY_MOVE(AddEntryDialog)
 
 public:
+    // What Add says; the captions and object names are in each dialog's form.
     struct Texts
     {
-        QString windowCaption;
-        QString frameCaption;
-        QString label;
-        QString boxName;        // object names of the box and the two buttons
-        QString addName;
-        QString cancelName;
         int minimumLength = 1;
         QString refusal;
         QString success;
@@ -44,9 +37,15 @@ public:
     void openDialog();
 
 public Q_SLOTS:
+    void reject() override;   // Escape and the title-bar close cancel
+
+protected:
+    // The entry box and the two buttons of the subclass's form.
+    void attach(QLineEdit *box, QPushButton *add, QPushButton *cancel);
+
+private Q_SLOTS:
     void add();
     void cancel();
-    void reject() override;   // Escape and the title-bar close cancel
 
 private:
     ConfigForm &m_form;

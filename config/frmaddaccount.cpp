@@ -1,5 +1,7 @@
 #include "config/frmaddaccount.h"
 
+#include "ui_frmaddaccount.h"
+
 #include "config/accountaddress.h"
 #include "config/configform.h"
 #include "config/listkind.h"
@@ -9,70 +11,34 @@
 
 #include <QCoreApplication>
 #include <QEvent>
-#include <QFormLayout>
-#include <QGroupBox>
-#include <QHBoxLayout>
-#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
-#include <QVBoxLayout>
 
 using namespace Qt::StringLiterals;
 
 frmAddAccount::frmAddAccount(ConfigForm &form, QWidget *parent)
     : QDialog(parent)
     , m_form(form)
+    , m_ui(std::make_unique<Ui::frmAddAccount>())
 {
-    setObjectName(u"frmAddAccount"_s);
-    setWindowTitle(u" Add email account"_s);
-    setModal(true);
-
-    auto *frame = new QGroupBox(u"Email account details"_s, this);
-    m_txtAddMailServer = new QLineEdit(frame);
-    m_txtAddMailServer->setObjectName(u"txtAddMailServer"_s);
-    m_txtAddMailServer->setPlaceholderText(u"mail.example.com or pop3s://mail.example.com"_s);
-    m_txtAddMailServer->setToolTip(u"A host name (clear text on the saved port), or pop3s://host[:port] (TLS, port 995),\n"
-                                   "pop3+stls://host[:port] (clear text upgraded with STLS, port 110) or\n"
-                                   "pop3://host[:port] (clear text, port 110). IPv6 addresses go in brackets."_s);
-    m_txtAddLoginName = new QLineEdit(frame);
-    m_txtAddLoginName->setObjectName(u"txtAddLoginName"_s);
-    m_txtAddPassword = new QLineEdit(frame);
-    m_txtAddPassword->setObjectName(u"txtAddPassword"_s);
-    m_txtAddPassword->setEchoMode(QLineEdit::Password);
-    m_txtAddPassword->setStyleSheet(u"QLineEdit { lineedit-password-character: 42; }"_s);
-
-    auto *fields = new QFormLayout(frame);
-    fields->setLabelAlignment(Qt::AlignRight | Qt::AlignVCenter);
-    fields->setFieldGrowthPolicy(QFormLayout::AllNonFixedFieldsGrow);
-    fields->addRow(u"POP3 Mail server"_s, m_txtAddMailServer);
-    fields->addRow(u"Email login name"_s, m_txtAddLoginName);
-    fields->addRow(u"Email password"_s, m_txtAddPassword);
-
-    m_cmdAddAccountInfo = new QPushButton(u"Add"_s, this);
-    m_cmdAddAccountInfo->setObjectName(u"cmdAddAccountInfo"_s);
-    m_cmdAddAccountInfo->setDefault(true);
-    m_cmdCancelAccountInfo = new QPushButton(u"Cancel"_s, this);
-    m_cmdCancelAccountInfo->setObjectName(u"cmdCancelAccountInfo"_s);
-
-    auto *buttons = new QHBoxLayout;
-    buttons->addStretch();
-    buttons->addWidget(m_cmdAddAccountInfo);
-    buttons->addWidget(m_cmdCancelAccountInfo);
-
-    auto *layout = new QVBoxLayout(this);
-    layout->addWidget(frame);
-    layout->addLayout(buttons);
-    setMinimumWidth(360);
-
-    connect(m_cmdAddAccountInfo, &QPushButton::clicked, this, &frmAddAccount::cmdAddAccountInfo_Click);
-    connect(m_cmdCancelAccountInfo, &QPushButton::clicked, this, &frmAddAccount::cmdCancelAccountInfo_Click);
+    m_ui->setupUi(this);
+    connect(m_ui->cmdAddAccountInfo, &QPushButton::clicked, this, &frmAddAccount::cmdAddAccountInfo_Click);
+    connect(m_ui->cmdCancelAccountInfo, &QPushButton::clicked, this, &frmAddAccount::cmdCancelAccountInfo_Click);
 }
+
+frmAddAccount::~frmAddAccount() = default;
+
+QLineEdit *frmAddAccount::txtAddMailServer() const { return m_ui->txtAddMailServer; }
+QLineEdit *frmAddAccount::txtAddLoginName() const { return m_ui->txtAddLoginName; }
+QLineEdit *frmAddAccount::txtAddPassword() const { return m_ui->txtAddPassword; }
+QPushButton *frmAddAccount::cmdAddAccountInfo() const { return m_ui->cmdAddAccountInfo; }
+QPushButton *frmAddAccount::cmdCancelAccountInfo() const { return m_ui->cmdCancelAccountInfo; }
 
 void frmAddAccount::clearBoxes()
 {
-    m_txtAddMailServer->clear();
-    m_txtAddLoginName->clear();
-    m_txtAddPassword->clear();
+    m_ui->txtAddMailServer->clear();
+    m_ui->txtAddLoginName->clear();
+    m_ui->txtAddPassword->clear();
 }
 
 void frmAddAccount::openForNewAccount()
@@ -86,9 +52,9 @@ void frmAddAccount::openForNewAccount()
 void frmAddAccount::cmdAddAccountInfo_Click()
 {
     QString errors;
-    const QString server = m_txtAddMailServer->text();
-    const QString login = m_txtAddLoginName->text();
-    const QString password = m_txtAddPassword->text();
+    const QString server = m_ui->txtAddMailServer->text();
+    const QString login = m_ui->txtAddLoginName->text();
+    const QString password = m_ui->txtAddPassword->text();
     // A server shorter than the loader takes would be dropped at the next start.
     if (server.isEmpty())
         errors += u"Please provide a mail server.\r\n"_s;
@@ -141,6 +107,6 @@ bool frmAddAccount::event(QEvent *event)
 {
     const bool handled = QDialog::event(event);
     if (event->type() == QEvent::WindowActivate || event->type() == QEvent::Show)
-        m_txtAddMailServer->setFocus(Qt::ActiveWindowFocusReason);
+        m_ui->txtAddMailServer->setFocus(Qt::ActiveWindowFocusReason);
     return handled;
 }

@@ -4,9 +4,15 @@
 
 #include <QDialog>
 
+#include <memory>
+
 class ConfigForm;
 class QLineEdit;
 class QPushButton;
+
+namespace Ui {
+class frmAddAccount;
+}
 
 class frmAddAccount final : public QDialog
 {
@@ -16,29 +22,29 @@ class frmAddAccount final : public QDialog
 public:
     explicit frmAddAccount(ConfigForm &form, QWidget *parent = nullptr);
 
-    QLineEdit *txtAddMailServer() const { return m_txtAddMailServer; }
-    QLineEdit *txtAddLoginName() const { return m_txtAddLoginName; }
-    QLineEdit *txtAddPassword() const { return m_txtAddPassword; }
-    QPushButton *cmdAddAccountInfo() const { return m_cmdAddAccountInfo; }
-    QPushButton *cmdCancelAccountInfo() const { return m_cmdCancelAccountInfo; }
+    ~frmAddAccount() override;
+
+    QLineEdit *txtAddMailServer() const;
+    QLineEdit *txtAddLoginName() const;
+    QLineEdit *txtAddPassword() const;
+    QPushButton *cmdAddAccountInfo() const;
+    QPushButton *cmdCancelAccountInfo() const;
 
     void clearBoxes();
     // Empties the boxes and shows the dialog modally; returns when it is hidden.
     void openForNewAccount();
 
 public Q_SLOTS:
-    void cmdAddAccountInfo_Click();
-    void cmdCancelAccountInfo_Click();
     void reject() override;   // Escape and the title-bar close cancel
 
 protected:
     bool event(QEvent *event) override;
 
+private Q_SLOTS:
+    void cmdAddAccountInfo_Click();
+    void cmdCancelAccountInfo_Click();
+
 private:
     ConfigForm &m_form;
-    QLineEdit *m_txtAddMailServer = nullptr;
-    QLineEdit *m_txtAddLoginName = nullptr;
-    QLineEdit *m_txtAddPassword = nullptr;
-    QPushButton *m_cmdAddAccountInfo = nullptr;
-    QPushButton *m_cmdCancelAccountInfo = nullptr;
+    std::unique_ptr<Ui::frmAddAccount> m_ui;
 };

@@ -1,5 +1,7 @@
 #include "config/frmaddblacklist.h"
 
+#include "ui_frmaddblacklist.h"
+
 using namespace Qt::StringLiterals;
 
 namespace {
@@ -7,12 +9,6 @@ namespace {
 AddEntryDialog::Texts texts()
 {
     AddEntryDialog::Texts t;
-    t.windowCaption = u"Add an email address"_s;
-    t.frameCaption = u" Add an email to your blacklist "_s;
-    t.label = u"Enter an email address:"_s;
-    t.boxName = u"txtblacklistEmail"_s;
-    t.addName = u"cmdAddblacklist"_s;
-    t.cancelName = u"cmdcancelblacklist"_s;
     t.minimumLength = 4;
     t.refusal = u"Please enter an email address to add to the blacklist."_s;
     t.success = u"The email address has been added to the blacklist."_s;
@@ -24,6 +20,10 @@ AddEntryDialog::Texts texts()
 
 frmAddblacklist::frmAddblacklist(ConfigForm &form, QWidget *parent)
     : AddEntryDialog(form, ListKind::Blacklist, texts(), parent)
+    , m_ui(std::make_unique<Ui::frmAddblacklist>())
 {
-    setObjectName(u"frmAddblacklist"_s);
+    m_ui->setupUi(this);
+    attach(m_ui->txtblacklistEmail, m_ui->cmdAddblacklist, m_ui->cmdcancelblacklist);
 }
+
+frmAddblacklist::~frmAddblacklist() = default;

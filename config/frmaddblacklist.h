@@ -2,6 +2,12 @@
 
 #include "config/addentrydialog.h"
 
+#include <memory>
+
+namespace Ui {
+class frmAddblacklist;
+}
+
 class frmAddblacklist final : public AddEntryDialog
 {
     Q_OBJECT
@@ -9,4 +15,8 @@ class frmAddblacklist final : public AddEntryDialog
 
 public:
     explicit frmAddblacklist(ConfigForm &form, QWidget *parent = nullptr);
+    ~frmAddblacklist() override;
+
+private:
+    std::unique_ptr<Ui::frmAddblacklist> m_ui;
 };

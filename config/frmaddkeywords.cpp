@@ -1,5 +1,7 @@
 #include "config/frmaddkeywords.h"
 
+#include "ui_frmaddkeywords.h"
+
 using namespace Qt::StringLiterals;
 
 namespace {
@@ -7,12 +9,6 @@ namespace {
 AddEntryDialog::Texts texts()
 {
     AddEntryDialog::Texts t;
-    t.windowCaption = u"Add a keyword or phrase"_s;
-    t.frameCaption = u" Add a keyword or phrase"_s;
-    t.label = u"Enter keyword"_s;
-    t.boxName = u"txtkeywordsEmail"_s;
-    t.addName = u"cmdAddkeywords"_s;
-    t.cancelName = u"cmdcancelkeywords"_s;
     t.minimumLength = 1;
     t.refusal = u"Please enter a keyword or phrase to block."_s;
     t.success = u"The keyword has been added to the banned list."_s;
@@ -24,6 +20,10 @@ AddEntryDialog::Texts texts()
 
 frmAddkeywords::frmAddkeywords(ConfigForm &form, QWidget *parent)
     : AddEntryDialog(form, ListKind::Keywords, texts(), parent)
+    , m_ui(std::make_unique<Ui::frmAddkeywords>())
 {
-    setObjectName(u"frmAddkeywords"_s);
+    m_ui->setupUi(this);
+    attach(m_ui->txtkeywordsEmail, m_ui->cmdAddkeywords, m_ui->cmdcancelkeywords);
 }
+
+frmAddkeywords::~frmAddkeywords() = default;

@@ -2,6 +2,12 @@
 
 #include "config/addentrydialog.h"
 
+#include <memory>
+
+namespace Ui {
+class frmAddkeywords;
+}
+
 class frmAddkeywords final : public AddEntryDialog
 {
     Q_OBJECT
@@ -9,4 +15,8 @@ class frmAddkeywords final : public AddEntryDialog
 
 public:
     explicit frmAddkeywords(ConfigForm &form, QWidget *parent = nullptr);
+    ~frmAddkeywords() override;
+
+private:
+    std::unique_ptr<Ui::frmAddkeywords> m_ui;
 };

@@ -1,5 +1,7 @@
 #include "config/frmaddwhitelist.h"
 
+#include "ui_frmaddwhitelist.h"
+
 using namespace Qt::StringLiterals;
 
 namespace {
@@ -7,12 +9,6 @@ namespace {
 AddEntryDialog::Texts texts()
 {
     AddEntryDialog::Texts t;
-    t.windowCaption = u"Add an email address"_s;
-    t.frameCaption = u" Add an email to your whitelist "_s;
-    t.label = u"Enter an email address:"_s;
-    t.boxName = u"txtWhitelistEmail"_s;
-    t.addName = u"cmdAddWhitelist"_s;
-    t.cancelName = u"cmdcancelwhitelist"_s;
     t.minimumLength = 4;
     t.refusal = u"Please enter an email address to add to the whitelist."_s;
     t.success = u"The email address has been added to the whitelist."_s;
@@ -24,6 +20,10 @@ AddEntryDialog::Texts texts()
 
 frmAddWhitelist::frmAddWhitelist(ConfigForm &form, QWidget *parent)
     : AddEntryDialog(form, ListKind::Whitelist, texts(), parent)
+    , m_ui(std::make_unique<Ui::frmAddWhitelist>())
 {
-    setObjectName(u"frmAddWhitelist"_s);
+    m_ui->setupUi(this);
+    attach(m_ui->txtWhitelistEmail, m_ui->cmdAddWhitelist, m_ui->cmdcancelwhitelist);
 }
+
+frmAddWhitelist::~frmAddWhitelist() = default;

@@ -2,6 +2,12 @@
 
 #include "config/addentrydialog.h"
 
+#include <memory>
+
+namespace Ui {
+class frmAddWhitelist;
+}
+
 class frmAddWhitelist final : public AddEntryDialog
 {
     Q_OBJECT
@@ -9,4 +15,8 @@ class frmAddWhitelist final : public AddEntryDialog
 
 public:
     explicit frmAddWhitelist(ConfigForm &form, QWidget *parent = nullptr);
+    ~frmAddWhitelist() override;
+
+private:
+    std::unique_ptr<Ui::frmAddWhitelist> m_ui;
 };

@@ -4,7 +4,7 @@
 // command-line scan runs on it; tests run the scan on it too.
 
 #include "scan/scanform.h"
-#include "scan/tarnposthost.h"
+#include "platform/automation/tarnpostsite.h"
 
 #include <QWidget>
 
@@ -80,7 +80,7 @@ private:
     QCheckBox *m_checks[5] = {};
     QComboBox *m_minutes = nullptr;
     QLabel *m_status = nullptr;
-    TarnpostHost m_control;
+    Automation::TarnpostSite m_control;
     bool m_statisticsWritten = false;
 };
 

@@ -1,5 +1,7 @@
 #include "ui/frmmain.h"
 
+#include "ui_frmmain.h"
+
 #include "ui/appicon.h"
 #include "ui/clickablelabel.h"
 #include "config/frmaddaccount.h"
@@ -21,51 +23,27 @@
 #include "config/savereport.h"
 #include "scan/scanlock.h"
 #include "config/statsfile.h"
+#include "ui/timerstep.h"
 
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QCoreApplication>
 #include <QDesktopServices>
 #include <QFileInfo>
-#include <QGridLayout>
-#include <QGroupBox>
-#include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
-#include <QLocale>
 #include <QPushButton>
 #include <QScopeGuard>
 #include <QSystemTrayIcon>
 #include <QTabWidget>
 #include <QTextBrowser>
 #include <QTimer>
-#include <QVBoxLayout>
 
-#include <cmath>
 #include <cstdlib>
-#include <limits>
 
 using namespace Qt::StringLiterals;
 
 namespace {
-
-QLineEdit *makeCountBox(QWidget *parent, const QString &name)
-{
-    auto *box = new QLineEdit(u"0"_s, parent);
-    box->setObjectName(name);
-    box->setReadOnly(true);
-    box->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
-    box->setFixedWidth(72);
-    box->setFocusPolicy(Qt::ClickFocus);
-    return box;
-}
-
-QCheckBox *makeRuleBox(QWidget *parent, const QString &name)
-{
-    auto *box = new RuleCheckBox(parent);
-    box->setObjectName(name);
-    return box;
-}
 
 void processEvents()
 {
@@ -76,6 +54,7 @@ void processEvents()
 
 frmMain::frmMain(const QString &programFolder, QWidget *parent)
     : QWidget(parent)
+    , m_ui(std::make_unique<Ui::frmMain>())
     , m_programFolder(programFolder)
     , m_scanProcedure([this] { ScanMailboxes(*this); })
     , m_trayAvailable([] { return QSystemTrayIcon::isSystemTrayAvailable(); })
@@ -84,8 +63,7 @@ frmMain::frmMain(const QString &programFolder, QWidget *parent)
     while (m_programFolder.size() > 1 && m_programFolder.endsWith(u'/'))
         m_programFolder.chop(1);
 
-    setObjectName(u"frmMain"_s);
-    setWindowTitle(u"Quellmail"_s);
+    m_ui->setupUi(this);
     setWindowIcon(AppIcon::icon());
 
     m_gridAccounts = new ListTable(this);
@@ -96,89 +74,27 @@ frmMain::frmMain(const QString &programFolder, QWidget *parent)
     m_gridblacklist->setObjectName(u"gridblacklist"_s);
     m_gridkeywords = new ListTable(this);
     m_gridkeywords->setObjectName(u"gridkeywords"_s);
+    m_ui->gridAccountsView->setListTable(m_gridAccounts);
+    m_ui->gridwhitelistView->setListTable(m_gridwhitelist);
+    m_ui->gridblacklistView->setListTable(m_gridblacklist);
+    m_ui->gridkeywordsView->setListTable(m_gridkeywords);
 
-    m_SSTab1 = new QTabWidget(this);
-    m_SSTab1->setObjectName(u"SSTab1"_s);
-    m_SSTab1->setUsesScrollButtons(false);
-    m_SSTab1->setDocumentMode(false);
+    m_ui->combominutes->setCompleter(nullptr);
+    m_ui->combominutes->setEditText(u"5"_s);
 
-    QPushButton *cmdAddAccount = makeButton(u"cmdAddAccount"_s, u"Add"_s);
-    QPushButton *cmdDeleteAccount = makeButton(u"cmdDeleteAccount"_s, u"Delete"_s);
-    m_SSTab1->addTab(buildListTab(m_gridAccountsView, m_gridAccounts, u"gridAccounts"_s, m_txtAccountsCount,
-                                  u"txtAccountsCount"_s, u"Accounts protected"_s,
-                                  {cmdAddAccount, cmdDeleteAccount}),
-                     u"Accounts"_s);
-    QPushButton *cmdAddWhitelist = makeButton(u"cmdAddWhitelist"_s, u"Add"_s);
-    QPushButton *cmdeletewhitelist = makeButton(u"cmdeletewhitelist"_s, u"Delete"_s);
-    QPushButton *Command1 = makeButton(u"Command1"_s, u"Import"_s);
-    m_SSTab1->addTab(buildListTab(m_gridwhitelistView, m_gridwhitelist, u"gridwhitelist"_s, m_txtwhitelistCount,
-                                  u"txtwhitelistCount"_s, u"Whitelist addresses"_s,
-                                  {cmdAddWhitelist, cmdeletewhitelist, Command1}),
-                     u"Whitelist"_s);
-    QPushButton *cmdAddBlacklist = makeButton(u"cmdAddBlacklist"_s, u"Add"_s);
-    QPushButton *cmddeleteblacklist = makeButton(u"cmddeleteblacklist"_s, u"Delete"_s);
-    m_SSTab1->addTab(buildListTab(m_gridblacklistView, m_gridblacklist, u"gridblacklist"_s, m_txtblacklistCount,
-                                  u"txtblacklistCount"_s, u"Blacklist addresses"_s,
-                                  {cmdAddBlacklist, cmddeleteblacklist}),
-                     u"Blacklist"_s);
-    QPushButton *cmdAddkeywords = makeButton(u"cmdAddkeywords"_s, u"Add"_s);
-    QPushButton *cmddeletekeyword = makeButton(u"cmddeletekeyword"_s, u"Delete"_s);
-    m_SSTab1->addTab(buildListTab(m_gridkeywordsView, m_gridkeywords, u"gridkeywords"_s, m_txtkeywordsCount,
-                                  u"txtkeywordsCount"_s, u"Keywords filtered"_s,
-                                  {cmdAddkeywords, cmddeletekeyword}),
-                     u"Keywords"_s);
-    m_SSTab1->addTab(buildSettingsTab(), u"Settings"_s);
-    m_SSTab1->addTab(buildHelpTab(), u"Help"_s);
-
-    // Statistics, logo and command buttons below the tabs.
-    m_Image1 = new ClickableLabel(this);
-    m_Image1->setObjectName(u"Image1"_s);
-    m_Image1->setPixmap(QPixmap(u":/quellmail/logo.png"_s)
-                            .scaled(72, 72, Qt::KeepAspectRatio, Qt::SmoothTransformation));
-    m_Image1->setAlignment(Qt::AlignCenter);
-    m_Image1->setFixedSize(88, 88);
-    m_Image1->setToolTip(homePageUrl().toString());
-
-    auto *middle = new QHBoxLayout;
-    middle->setSpacing(10);
-    middle->addWidget(buildStatistics(), 1);
-    middle->addWidget(m_Image1, 0, Qt::AlignVCenter);
-
-    QPushButton *cmdscannow = makeButton(u"cmdscannow"_s, u"Scan now"_s);
-    QPushButton *cmdupdateconfig = makeButton(u"cmdupdateconfig"_s, u"Save Settings"_s);
-    QPushButton *cmdreloadconfig = makeButton(u"cmdreloadconfig"_s, u"Reload"_s);
-    QPushButton *cmdsystemtray = makeButton(u"cmdsystemtray"_s, u"Hide"_s);
-    QPushButton *cmdExitApplication = makeButton(u"cmdExitApplication"_s, u"Exit"_s);
-    auto *commands = new QHBoxLayout;
-    commands->setSpacing(6);
-    for (QPushButton *button : {cmdscannow, cmdupdateconfig, cmdreloadconfig, cmdsystemtray, cmdExitApplication})
-        commands->addWidget(button, 1);
-
-    m_Label17 = new QLabel(this);
-    m_Label17->setObjectName(u"Label17"_s);
-    m_Label17->setFrameShape(QFrame::StyledPanel);
-    m_Label17->setFrameShadow(QFrame::Sunken);
-    m_Label17->setMinimumHeight(24);
-    m_Label17->setMargin(3);
-    m_Label17->setTextFormat(Qt::PlainText);
-    // Long captions (sender, keyword) must not widen the window.
-    m_Label17->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
+    m_ui->Image1->setPixmap(QPixmap(u":/quellmail/logo.png"_s)
+                                .scaled(72, 72, Qt::KeepAspectRatio, Qt::SmoothTransformation));
+    m_ui->Image1->setToolTip(homePageUrl().toString());
+    QFont linkFont = m_ui->Label25->font();
+    linkFont.setUnderline(true);
+    m_ui->Label25->setFont(linkFont);
+    QPalette linkPalette = m_ui->Label25->palette();
+    linkPalette.setColor(QPalette::WindowText, linkPalette.color(QPalette::Link));
+    m_ui->Label25->setPalette(linkPalette);
 
     // For the program's own use; never shown.
-    m_txtTimer = new QLineEdit(u"0"_s, this);
-    m_txtTimer->setObjectName(u"txtTimer"_s);
-    m_txtTimer->hide();
-    m_txtEmailsAllowedCount = new QLineEdit(u"0"_s, this);
-    m_txtEmailsAllowedCount->setObjectName(u"txtEmailsAllowedCount"_s);
-    m_txtEmailsAllowedCount->hide();
-
-    auto *layout = new QVBoxLayout(this);
-    layout->setContentsMargins(8, 8, 8, 8);
-    layout->setSpacing(6);
-    layout->addWidget(m_SSTab1, 1);
-    layout->addLayout(middle);
-    layout->addLayout(commands);
-    layout->addWidget(m_Label17);
+    m_ui->txtTimer->hide();
+    m_ui->txtEmailsAllowedCount->hide();
 
     m_frmSplash = new frmSplash(this);
 
@@ -186,165 +102,51 @@ frmMain::frmMain(const QString &programFolder, QWidget *parent)
     m_Timer1->setObjectName(u"Timer1"_s);
     m_Timer1->setInterval(60000);
 
-    connect(cmdAddAccount, &QPushButton::clicked, this, &frmMain::cmdAddAccount_Click);
-    connect(cmdDeleteAccount, &QPushButton::clicked, this, &frmMain::cmdDeleteAccount_Click);
-    connect(cmdAddWhitelist, &QPushButton::clicked, this, &frmMain::cmdAddWhitelist_Click);
-    connect(cmdeletewhitelist, &QPushButton::clicked, this, &frmMain::cmdeletewhitelist_Click);
-    connect(Command1, &QPushButton::clicked, this, &frmMain::Command1_Click);
-    connect(cmdAddBlacklist, &QPushButton::clicked, this, &frmMain::cmdAddBlacklist_Click);
-    connect(cmddeleteblacklist, &QPushButton::clicked, this, &frmMain::cmddeleteblacklist_Click);
-    connect(cmdAddkeywords, &QPushButton::clicked, this, &frmMain::cmdAddkeywords_Click);
-    connect(cmddeletekeyword, &QPushButton::clicked, this, &frmMain::cmddeletekeyword_Click);
-    connect(cmdscannow, &QPushButton::clicked, this, &frmMain::cmdscannow_Click);
-    connect(cmdupdateconfig, &QPushButton::clicked, this, &frmMain::cmdupdateconfig_Click);
-    connect(cmdreloadconfig, &QPushButton::clicked, this, &frmMain::cmdreloadconfig_Click);
-    connect(cmdsystemtray, &QPushButton::clicked, this, &frmMain::cmdsystemtray_Click);
-    connect(cmdExitApplication, &QPushButton::clicked, this, &frmMain::cmdExitApplication_Click);
-    connect(m_Image1, &ClickableLabel::clicked, this, &frmMain::Image1_Click);
-    connect(m_Label25, &ClickableLabel::clicked, this, &frmMain::Label25_Click);
-    connect(m_checkautoscan, &QCheckBox::stateChanged, this, &frmMain::checkautoscan_Click);
+    connect(m_ui->cmdAddAccount, &QPushButton::clicked, this, &frmMain::cmdAddAccount_Click);
+    connect(m_ui->cmdDeleteAccount, &QPushButton::clicked, this, &frmMain::cmdDeleteAccount_Click);
+    connect(m_ui->cmdAddWhitelist, &QPushButton::clicked, this, &frmMain::cmdAddWhitelist_Click);
+    connect(m_ui->cmdeletewhitelist, &QPushButton::clicked, this, &frmMain::cmdeletewhitelist_Click);
+    connect(m_ui->Command1, &QPushButton::clicked, this, &frmMain::Command1_Click);
+    connect(m_ui->cmdAddBlacklist, &QPushButton::clicked, this, &frmMain::cmdAddBlacklist_Click);
+    connect(m_ui->cmddeleteblacklist, &QPushButton::clicked, this, &frmMain::cmddeleteblacklist_Click);
+    connect(m_ui->cmdAddkeywords, &QPushButton::clicked, this, &frmMain::cmdAddkeywords_Click);
+    connect(m_ui->cmddeletekeyword, &QPushButton::clicked, this, &frmMain::cmddeletekeyword_Click);
+    connect(m_ui->cmdscannow, &QPushButton::clicked, this, &frmMain::cmdscannow_Click);
+    connect(m_ui->cmdupdateconfig, &QPushButton::clicked, this, &frmMain::cmdupdateconfig_Click);
+    connect(m_ui->cmdreloadconfig, &QPushButton::clicked, this, &frmMain::cmdreloadconfig_Click);
+    connect(m_ui->cmdsystemtray, &QPushButton::clicked, this, &frmMain::cmdsystemtray_Click);
+    connect(m_ui->cmdExitApplication, &QPushButton::clicked, this, &frmMain::cmdExitApplication_Click);
+    connect(m_ui->SpamFolder, &QPushButton::clicked, this, &frmMain::SpamFolder_Click);
+    connect(m_ui->Image1, &ClickableLabel::clicked, this, &frmMain::Image1_Click);
+    connect(m_ui->Label25, &ClickableLabel::clicked, this, &frmMain::Label25_Click);
+    connect(m_ui->checkautoscan, &QCheckBox::stateChanged, this, &frmMain::checkautoscan_Click);
     connect(m_Timer1, &QTimer::timeout, this, &frmMain::Timer1_Timer);
 
     // Without the control the window still works; scans then fail quietly.
     m_Tarnpost1.create(m_programFolder, this);
-    resize(530, 450);
 }
 
 // The control goes first (m_Tarnpost1), while the window it reports to is still whole.
 frmMain::~frmMain() = default;
 
-QWidget *frmMain::buildListTab(ListGridView *&view, ListTable *table, const QString &gridName,
-                               QLineEdit *&countBox, const QString &countName, const QString &countLabel,
-                               const QList<QPushButton *> &buttons)
-{
-    auto *page = new QWidget;
-    view = new ListGridView(page);
-    view->setObjectName(gridName + u"View"_s);
-    view->setListTable(table);
-    countBox = makeCountBox(page, countName);
-    auto *label = new QLabel(countLabel, page);
-    label->setBuddy(countBox);
+QLabel *frmMain::Label17() const { return m_ui->Label17; }
+QLineEdit *frmMain::txtAccountsCount() const { return m_ui->txtAccountsCount; }
+QLineEdit *frmMain::txtwhitelistCount() const { return m_ui->txtwhitelistCount; }
+QLineEdit *frmMain::txtblacklistCount() const { return m_ui->txtblacklistCount; }
+QLineEdit *frmMain::txtkeywordsCount() const { return m_ui->txtkeywordsCount; }
+QLineEdit *frmMain::txtEmailsBlockedCount() const { return m_ui->txtEmailsBlockedCount; }
+QLineEdit *frmMain::txttotalemailsever() const { return m_ui->txttotalemailsever; }
+QCheckBox *frmMain::checkautoscan() const { return m_ui->checkautoscan; }
+QCheckBox *frmMain::checkwhitelist() const { return m_ui->checkwhitelist; }
+QCheckBox *frmMain::checkblacklist() const { return m_ui->checkblacklist; }
+QCheckBox *frmMain::checkspamcop() const { return m_ui->checkspamcop; }
+QCheckBox *frmMain::checkkeywords() const { return m_ui->checkkeywords; }
+QComboBox *frmMain::combominutes() const { return m_ui->combominutes; }
 
-    auto *row = new QHBoxLayout;
-    row->setSpacing(6);
-    for (QPushButton *button : buttons) {
-        button->setParent(page);
-        row->addWidget(button);
-    }
-    row->addStretch(1);
-    row->addWidget(label);
-    row->addWidget(countBox);
-
-    auto *layout = new QVBoxLayout(page);
-    layout->setContentsMargins(8, 8, 8, 8);
-    layout->setSpacing(6);
-    layout->addWidget(view, 1);
-    layout->addLayout(row);
-    return page;
-}
-
-QWidget *frmMain::buildSettingsTab()
-{
-    auto *page = new QWidget;
-    m_checkautoscan = makeRuleBox(page, u"checkautoscan"_s);
-    m_checkwhitelist = makeRuleBox(page, u"checkwhitelist"_s);
-    m_checkblacklist = makeRuleBox(page, u"checkblacklist"_s);
-    m_checkspamcop = makeRuleBox(page, u"checkspamcop"_s);
-    m_checkkeywords = makeRuleBox(page, u"checkkeywords"_s);
-
-    m_combominutes = new QComboBox(page);
-    m_combominutes->setObjectName(u"combominutes"_s);
-    m_combominutes->setEditable(true);
-    m_combominutes->setInsertPolicy(QComboBox::NoInsert);
-    m_combominutes->setCompleter(nullptr);
-    m_combominutes->setFixedWidth(72);
-    m_combominutes->addItem(u"1"_s);
-    m_combominutes->setEditText(u"5"_s);
-
-    auto *grid = new QGridLayout;
-    grid->setHorizontalSpacing(8);
-    grid->setVerticalSpacing(12);
-    grid->setColumnStretch(4, 1);
-    auto addRow = [&](int row, QCheckBox *box, const QString &caption) {
-        auto *label = new QLabel(caption, page);
-        label->setBuddy(box);
-        grid->addWidget(box, row, 0);
-        grid->addWidget(label, row, 1);
-    };
-    addRow(0, m_checkautoscan, u"Automatically check email accounts every"_s);
-    grid->addWidget(m_combominutes, 0, 2);
-    grid->addWidget(new QLabel(u"Minutes."_s, page), 0, 3);
-    addRow(1, m_checkwhitelist, u"Enable whitelist filtering"_s);
-    addRow(2, m_checkblacklist, u"Enable blacklist filtering"_s);
-    addRow(3, m_checkspamcop, u"Block IP addresses of known spammers"_s);
-    addRow(4, m_checkkeywords, u"Enable keyword and phrase filtering"_s);
-
-    auto *layout = new QVBoxLayout(page);
-    layout->setContentsMargins(16, 16, 16, 16);
-    layout->addLayout(grid);
-    layout->addStretch(1);
-    return page;
-}
-
-QWidget *frmMain::buildHelpTab()
-{
-    auto *page = new QWidget;
-    m_webhelpbrowser = new QTextBrowser(page);
-    m_webhelpbrowser->setObjectName(u"webhelpbrowser"_s);
-    m_webhelpbrowser->setOpenExternalLinks(true);
-    auto *layout = new QVBoxLayout(page);
-    layout->setContentsMargins(4, 4, 4, 4);
-    layout->addWidget(m_webhelpbrowser);
-    return page;
-}
-
-QWidget *frmMain::buildStatistics()
-{
-    auto *frame = new QGroupBox(u" Statistics "_s, this);
-    frame->setObjectName(u"frameStatistics"_s);
-    m_txttotalemailsever = makeCountBox(frame, u"txttotalemailsever"_s);
-    m_txtEmailsBlockedCount = makeCountBox(frame, u"txtEmailsBlockedCount"_s);
-
-    m_Label25 = new ClickableLabel(frame);
-    m_Label25->setObjectName(u"Label25"_s);
-    m_Label25->setText(u"Open Deleted Spam folder"_s);
-    QFont linkFont = m_Label25->font();
-    linkFont.setUnderline(true);
-    m_Label25->setFont(linkFont);
-    QPalette linkPalette = m_Label25->palette();
-    linkPalette.setColor(QPalette::WindowText, linkPalette.color(QPalette::Link));
-    m_Label25->setPalette(linkPalette);
-
-    QPushButton *spamFolder = makeButton(u"SpamFolder"_s, u"Spam Folder"_s);
-    spamFolder->setParent(frame);
-    connect(spamFolder, &QPushButton::clicked, this, &frmMain::SpamFolder_Click);
-
-    auto *grid = new QGridLayout(frame);
-    grid->setContentsMargins(10, 6, 10, 8);
-    grid->setHorizontalSpacing(8);
-    grid->setVerticalSpacing(6);
-    grid->addWidget(new QLabel(u"Total scanned"_s, frame), 0, 0);
-    grid->addWidget(m_txttotalemailsever, 0, 1);
-    grid->addWidget(m_Label25, 0, 3, Qt::AlignRight);
-    grid->addWidget(new QLabel(u"Spam blocked"_s, frame), 1, 0);
-    grid->addWidget(m_txtEmailsBlockedCount, 1, 1);
-    grid->addWidget(spamFolder, 1, 3, Qt::AlignRight);
-    grid->setColumnStretch(2, 1);
-    return frame;
-}
-
-QPushButton *frmMain::makeButton(const QString &name, const QString &caption)
-{
-    auto *button = new QPushButton(caption, this);
-    button->setObjectName(name);
-    button->setAutoDefault(false);
-    return button;
-}
-
-QTableView *frmMain::gridAccountsView() const { return m_gridAccountsView; }
-QTableView *frmMain::gridwhitelistView() const { return m_gridwhitelistView; }
-QTableView *frmMain::gridblacklistView() const { return m_gridblacklistView; }
-QTableView *frmMain::gridkeywordsView() const { return m_gridkeywordsView; }
+QTableView *frmMain::gridAccountsView() const { return m_ui->gridAccountsView; }
+QTableView *frmMain::gridwhitelistView() const { return m_ui->gridwhitelistView; }
+QTableView *frmMain::gridblacklistView() const { return m_ui->gridblacklistView; }
+QTableView *frmMain::gridkeywordsView() const { return m_ui->gridkeywordsView; }
 
 frmAddAccount *frmMain::accountDialog()
 {
@@ -377,7 +179,7 @@ frmAddkeywords *frmMain::keywordsDialog()
 void frmMain::runLoadSequence()
 {
     showAccountsTab();
-    m_Label17->setText(u"Quellmail protects your inbox from unwanted emails."_s);
+    m_ui->Label17->setText(u"Quellmail protects your inbox from unwanted emails."_s);
     processEvents();
     m_frmSplash->setMessage(u"Now Loading. Please wait."_s);
     StatsFile::read(*this);
@@ -392,7 +194,7 @@ void frmMain::runLoadSequence()
         modules_settings(*this);
         m_minutesFilled = true;
     }
-    if (m_txtAccountsCount->text() == u"0"_s) {
+    if (m_ui->txtAccountsCount->text() == u"0"_s) {
         accountDialog()->openForNewAccount();
         module_griddisplay(*this);
     }
@@ -403,9 +205,9 @@ void frmMain::loadHelpPage()
 {
     const QString page = m_programFolder + u"/index.html"_s;
     if (QFileInfo::exists(page))
-        m_webhelpbrowser->setSource(QUrl::fromLocalFile(page));
+        m_ui->webhelpbrowser->setSource(QUrl::fromLocalFile(page));
     else
-        m_webhelpbrowser->clear();
+        m_ui->webhelpbrowser->clear();
 }
 
 void frmMain::writeStatistics()
@@ -436,7 +238,7 @@ void frmMain::runScan()
     // scan running elsewhere on this folder stops this one.
     Scan::ScanLock lock(m_programFolder);
     if (lock.tryLock() == Scan::ScanLock::Result::Busy) {
-        m_Label17->setText(u"Another scan of this folder is running."_s);
+        m_ui->Label17->setText(u"Another scan of this folder is running."_s);
         return;
     }
     m_scanning = true;
@@ -453,29 +255,20 @@ void frmMain::timerTick()
     if (m_ending)
         return;
     processEvents();
-    bool counterOk = false;
-    const int counter = m_txtTimer->text().toInt(&counterOk);
-    const int n = (counterOk ? counter : 0) + 1;
-    if (n > std::numeric_limits<qint16>::max()) {
-        m_Label17->setText(u"The scan interval is too long for automatic scans."_s);
-        return;
-    }
-    bool minutesOk = false;
-    // "2,5" must not be read as 25 through the C locale's group separator.
-    QLocale c = QLocale::c();
-    c.setNumberOptions(QLocale::RejectGroupSeparator);
-    const double m = c.toDouble(m_combominutes->currentText().trimmed(), &minutesOk);
-    if (!minutesOk || !std::isfinite(m)) {
-        m_Label17->setText(u"The scan interval is not a number of minutes."_s);
-        return;
-    }
-    if (m >= n) {
+    const TimerStep step = nextTimerStep(m_ui->txtTimer->text(), m_ui->combominutes->currentText());
+    switch (step.action) {
+    case TimerStep::Action::Refuse:
+        m_ui->Label17->setText(step.refusal);
+        break;
+    case TimerStep::Action::Count:
         processEvents();
-        m_txtTimer->setText(QString::number(n));
-    } else {
-        m_txtTimer->setText(u"0"_s);
+        m_ui->txtTimer->setText(QString::number(step.counter));
+        break;
+    case TimerStep::Action::Scan:
+        m_ui->txtTimer->setText(u"0"_s);
         processEvents();
         runScan();
+        break;
     }
 }
 
@@ -558,7 +351,7 @@ void frmMain::openUrl(const QUrl &url)
 
 void frmMain::showAccountsTab()
 {
-    m_SSTab1->setCurrentIndex(0);
+    m_ui->SSTab1->setCurrentIndex(0);
 }
 
 void frmMain::showSplash()
@@ -584,8 +377,8 @@ void frmMain::cmdupdateconfig_Click()
 
 void frmMain::cmdreloadconfig_Click()
 {
-    for (QLineEdit *box : {m_txtAccountsCount, m_txtblacklistCount, m_txtEmailsAllowedCount,
-                           m_txtEmailsBlockedCount, m_txtkeywordsCount, m_txtwhitelistCount})
+    for (QLineEdit *box : {m_ui->txtAccountsCount, m_ui->txtblacklistCount, m_ui->txtEmailsAllowedCount,
+                           m_ui->txtEmailsBlockedCount, m_ui->txtkeywordsCount, m_ui->txtwhitelistCount})
         box->setText(u"0"_s);
     for (ListTable *table : {m_gridAccounts, m_gridblacklist, m_gridkeywords, m_gridwhitelist})
         table->removeAll();
@@ -676,7 +469,7 @@ void frmMain::Image1_Click()
 
 void frmMain::checkautoscan_Click()
 {
-    if (RuleSwitch::value(m_checkautoscan) == 1) {
+    if (RuleSwitch::value(m_ui->checkautoscan) == 1) {
         m_Timer1->start();
         timerTick();
     } else {

@@ -5,7 +5,7 @@
 // program.
 
 #include "scan/scanform.h"
-#include "scan/tarnposthost.h"
+#include "platform/automation/tarnpostsite.h"
 
 #include <QUrl>
 #include <QWidget>
@@ -13,18 +13,18 @@
 #include <functional>
 #include <memory>
 
-class ClickableLabel;
-class ListGridView;
 class QLabel;
 class QPushButton;
-class QTabWidget;
-class QTextBrowser;
 class QTimer;
 class frmAddAccount;
 class frmAddWhitelist;
 class frmAddblacklist;
 class frmAddkeywords;
 class frmSplash;
+
+namespace Ui {
+class frmMain;
+}
 
 class frmMain final : public QWidget, public ScanForm
 {
@@ -50,38 +50,26 @@ public:
     QTableView *gridblacklistView() const override;
     QTableView *gridkeywordsView() const override;
 
-    QLineEdit *txtAccountsCount() const override { return m_txtAccountsCount; }
-    QLineEdit *txtwhitelistCount() const override { return m_txtwhitelistCount; }
-    QLineEdit *txtblacklistCount() const override { return m_txtblacklistCount; }
-    QLineEdit *txtkeywordsCount() const override { return m_txtkeywordsCount; }
-    QLineEdit *txtEmailsBlockedCount() const override { return m_txtEmailsBlockedCount; }
-    QLineEdit *txttotalemailsever() const override { return m_txttotalemailsever; }
-    QLineEdit *txtTimer() const { return m_txtTimer; }
-    QLineEdit *txtEmailsAllowedCount() const { return m_txtEmailsAllowedCount; }
+    QLineEdit *txtAccountsCount() const override;
+    QLineEdit *txtwhitelistCount() const override;
+    QLineEdit *txtblacklistCount() const override;
+    QLineEdit *txtkeywordsCount() const override;
+    QLineEdit *txtEmailsBlockedCount() const override;
+    QLineEdit *txttotalemailsever() const override;
 
     // Tristate boxes: 0 off, 1 on, 2 greyed (see RuleSwitch); a rule is on
     // only when checkState() is Qt::Checked.
-    QCheckBox *checkautoscan() const override { return m_checkautoscan; }
-    QCheckBox *checkwhitelist() const override { return m_checkwhitelist; }
-    QCheckBox *checkblacklist() const override { return m_checkblacklist; }
-    QCheckBox *checkspamcop() const override { return m_checkspamcop; }
-    QCheckBox *checkkeywords() const override { return m_checkkeywords; }
-    QComboBox *combominutes() const override { return m_combominutes; }
+    QCheckBox *checkautoscan() const override;
+    QCheckBox *checkwhitelist() const override;
+    QCheckBox *checkblacklist() const override;
+    QCheckBox *checkspamcop() const override;
+    QCheckBox *checkkeywords() const override;
+    QComboBox *combominutes() const override;
 
-    QLabel *Label17() const override { return m_Label17; }
-    QTimer *Timer1() const { return m_Timer1; }
-    QTabWidget *SSTab1() const { return m_SSTab1; }
-    QTextBrowser *webhelpbrowser() const { return m_webhelpbrowser; }
-    frmSplash *splash() const { return m_frmSplash; }
+    QLabel *Label17() const override;
     Automation::TarnpostProxy &Tarnpost1() override { return m_Tarnpost1.proxy(); }
     // Why the control could not be created, when it could not.
     QString tarnpostError() const { return m_Tarnpost1.errorString(); }
-
-    // The add dialogs, created on first use and hidden between uses.
-    frmAddAccount *accountDialog();
-    frmAddWhitelist *whitelistDialog();
-    frmAddblacklist *blacklistDialog();
-    frmAddkeywords *keywordsDialog();
 
     // Writes stats.dat from the window (end of every scan, and Save Settings);
     // a failure is told in a message box.
@@ -118,16 +106,21 @@ public:
     // Defaults to std::_Exit(0).
     void setHardExit(std::function<void()> hardExit);
 
-    QUrl spamFolderUrl() const;
-    static QUrl homePageUrl();
-
     // ConfigForm
     void showAccountsTab() override;
     void showSplash() override;
     void setSplashMessage(const QString &message) override;
     void hideSplash() override;
 
-public Q_SLOTS:
+Q_SIGNALS:
+    void programEnding();
+    void scanStarted();
+    void scanFinished();
+
+protected:
+    void closeEvent(QCloseEvent *event) override;
+
+private Q_SLOTS:
     void cmdupdateconfig_Click();
     void cmdreloadconfig_Click();
     void cmdsystemtray_Click();
@@ -148,53 +141,23 @@ public Q_SLOTS:
     void checkautoscan_Click();
     void Timer1_Timer();
 
-Q_SIGNALS:
-    void programEnding();
-    void scanStarted();
-    void scanFinished();
-
-protected:
-    void closeEvent(QCloseEvent *event) override;
-
 private:
-    QWidget *buildListTab(ListGridView *&view, ListTable *table, const QString &gridName,
-                          QLineEdit *&countBox, const QString &countName, const QString &countLabel,
-                          const QList<QPushButton *> &buttons);
-    QWidget *buildSettingsTab();
-    QWidget *buildHelpTab();
-    QWidget *buildStatistics();
-    QPushButton *makeButton(const QString &name, const QString &caption);
     void loadHelpPage();
     void openUrl(const QUrl &url);
+    QUrl spamFolderUrl() const;
+    static QUrl homePageUrl();
+    // The add dialogs, created on first use and hidden between uses.
+    frmAddAccount *accountDialog();
+    frmAddWhitelist *whitelistDialog();
+    frmAddblacklist *blacklistDialog();
+    frmAddkeywords *keywordsDialog();
 
+    std::unique_ptr<Ui::frmMain> m_ui;
     QString m_programFolder;
-    QTabWidget *m_SSTab1 = nullptr;
     ListTable *m_gridAccounts = nullptr;
     ListTable *m_gridwhitelist = nullptr;
     ListTable *m_gridblacklist = nullptr;
     ListTable *m_gridkeywords = nullptr;
-    ListGridView *m_gridAccountsView = nullptr;
-    ListGridView *m_gridwhitelistView = nullptr;
-    ListGridView *m_gridblacklistView = nullptr;
-    ListGridView *m_gridkeywordsView = nullptr;
-    QLineEdit *m_txtAccountsCount = nullptr;
-    QLineEdit *m_txtwhitelistCount = nullptr;
-    QLineEdit *m_txtblacklistCount = nullptr;
-    QLineEdit *m_txtkeywordsCount = nullptr;
-    QLineEdit *m_txtEmailsBlockedCount = nullptr;
-    QLineEdit *m_txttotalemailsever = nullptr;
-    QLineEdit *m_txtTimer = nullptr;
-    QLineEdit *m_txtEmailsAllowedCount = nullptr;
-    QCheckBox *m_checkautoscan = nullptr;
-    QCheckBox *m_checkwhitelist = nullptr;
-    QCheckBox *m_checkblacklist = nullptr;
-    QCheckBox *m_checkspamcop = nullptr;
-    QCheckBox *m_checkkeywords = nullptr;
-    QComboBox *m_combominutes = nullptr;
-    QTextBrowser *m_webhelpbrowser = nullptr;
-    QLabel *m_Label17 = nullptr;
-    ClickableLabel *m_Label25 = nullptr;
-    ClickableLabel *m_Image1 = nullptr;
     QTimer *m_Timer1 = nullptr;
     frmSplash *m_frmSplash = nullptr;
     frmAddAccount *m_frmAddAccount = nullptr;
@@ -202,7 +165,7 @@ private:
     frmAddblacklist *m_frmAddblacklist = nullptr;
     frmAddkeywords *m_frmAddkeywords = nullptr;
 
-    TarnpostHost m_Tarnpost1;
+    Automation::TarnpostSite m_Tarnpost1;
 
     std::function<void()> m_scanProcedure;
     std::function<void()> m_importProcedure;

@@ -3,7 +3,13 @@
 
 #include <QDialog>
 
+#include <memory>
+
 class QLabel;
+
+namespace Ui {
+class frmSplash;
+}
 
 class frmSplash final : public QDialog
 {
@@ -12,11 +18,12 @@ class frmSplash final : public QDialog
 
 public:
     explicit frmSplash(QWidget *parent = nullptr);
+    ~frmSplash() override;
 
-    QLabel *label() const { return m_label; }
+    QLabel *label() const;
     void setMessage(const QString &message);
     QString message() const;
 
 private:
-    QLabel *m_label = nullptr;
+    std::unique_ptr<Ui::frmSplash> m_ui;
 };

@@ -9,6 +9,7 @@
 #include "tests/config/testform.h"
 
 #include <QLineEdit>
+#include <QPushButton>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -153,7 +154,7 @@ void tst_AccountAddress::dialog()
     dialog.txtAddMailServer()->setText(server);
     dialog.txtAddLoginName()->setText(u"bob"_s);
     dialog.txtAddPassword()->setText(u"pw"_s);
-    dialog.cmdAddAccountInfo_Click();
+    dialog.cmdAddAccountInfo()->click();
 
     const QList<MessageBox::Record> records = MessageBox::records();
     QCOMPARE(records.size(), 1);

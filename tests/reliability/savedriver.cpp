@@ -17,6 +17,7 @@
 
 #include <QApplication>
 #include <QLineEdit>
+#include <QPushButton>
 
 #include <csignal>
 #include <cstdio>
@@ -61,7 +62,7 @@ int loop(const QString &folder, int rows, int first, int count)
         std::printf("begin\n");
         std::fflush(stdout);
         if (generation % 2)
-            form.cmdupdateconfig_Click();
+            form.findChild<QPushButton *>(u"cmdupdateconfig"_s)->click();
         else
             form.writeStatistics();
         std::printf("end\n");
@@ -93,7 +94,7 @@ int once(const QString &folder, const QStringList &options)
     for (ListKind kind : Kinds)
         Lists::appendRow(form, kind, {u"added.example.org"_s, u"new"_s, u"row"_s});
     form.txttotalemailsever()->setText(u"999"_s);
-    form.cmdupdateconfig_Click();
+    form.findChild<QPushButton *>(u"cmdupdateconfig"_s)->click();
     form.writeStatistics();
     // The boxes the user saw, one line each.
     std::printf("boxes=%d\n", int(MessageBox::records().size()));

@@ -14,6 +14,7 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QLineEdit>
+#include <QPushButton>
 #include <QRandomGenerator>
 #include <QStringDecoder>
 #include <QTimer>
@@ -196,7 +197,7 @@ void tst_BadFiles::damagedFile()
     const QStringList before = {rows(form->gridAccounts()).join(u'\n'), rows(form->gridwhitelist()).join(u'\n'),
                                 rows(form->gridblacklist()).join(u'\n'), rows(form->gridkeywords()).join(u'\n')};
 
-    form->cmdupdateconfig_Click();
+    form->findChild<QPushButton *>(u"cmdupdateconfig"_s)->click();
     QMap<QString, QByteArray> saved;
     for (const QString &name : DataFiles) {
         saved[name] = folder.read(name);
@@ -214,7 +215,7 @@ void tst_BadFiles::damagedFile()
     const QStringList after = {rows(form->gridAccounts()).join(u'\n'), rows(form->gridwhitelist()).join(u'\n'),
                                rows(form->gridblacklist()).join(u'\n'), rows(form->gridkeywords()).join(u'\n')};
     QVERIFY(after == before);
-    form->cmdupdateconfig_Click();
+    form->findChild<QPushButton *>(u"cmdupdateconfig"_s)->click();
     for (const QString &name : DataFiles)
         QVERIFY2(folder.read(name) == saved[name], qPrintable(name));
 }

@@ -55,8 +55,9 @@ int main(int argc, char *argv[])
 
     const char *names[] = {"accounts", "whitelist", "blacklist", "keywords", "settings", "help"};
     int written = 0;
-    for (int tab = 0; tab < form.SSTab1()->count() && tab < 6; ++tab) {
-        form.SSTab1()->setCurrentIndex(tab);
+    auto *tabs = form.findChild<QTabWidget *>(u"SSTab1"_s);
+    for (int tab = 0; tab < tabs->count() && tab < 6; ++tab) {
+        tabs->setCurrentIndex(tab);
         QApplication::processEvents();
         const QString path = output + u"/main-window-"_s + QString::fromLatin1(names[tab]) + u".png"_s;
         if (form.grab().save(path))

@@ -116,8 +116,8 @@ void tst_FrmMain::savedFiles()
 
 bool tst_FrmMain::start(frmMain &form)
 {
-    frmAddAccount *dialog = form.accountDialog();
-    auto opened = UiTest::whenShown(dialog, [dialog] { dialog->cmdCancelAccountInfo_Click(); });
+    auto opened = UiTest::whenShown<frmAddAccount>(
+        form, [](frmAddAccount *dialog) { dialog->cmdCancelAccountInfo()->click(); });
     form.runLoadSequence();
     return *opened;
 }
@@ -127,8 +127,8 @@ void tst_FrmMain::layout()
     frmMain form(m_dir->path());
     QCOMPARE(form.windowTitle(), u"Quellmail"_s);
     QStringList tabs;
-    for (int i = 0; i < form.SSTab1()->count(); ++i)
-        tabs.append(form.SSTab1()->tabText(i));
+    for (int i = 0; i < UiTest::SSTab1(form)->count(); ++i)
+        tabs.append(UiTest::SSTab1(form)->tabText(i));
     QCOMPARE(tabs, (QStringList{u"Accounts"_s, u"Whitelist"_s, u"Blacklist"_s, u"Keywords"_s, u"Settings"_s,
                                 u"Help"_s}));
     const struct
@@ -150,9 +150,9 @@ void tst_FrmMain::layout()
         QVERIFY(box->isReadOnly());
         QCOMPARE(box->text(), u"0"_s);
     }
-    QVERIFY(form.txtEmailsAllowedCount()->isHidden());
+    QVERIFY(UiTest::txtEmailsAllowedCount(form)->isHidden());
     QCOMPARE(form.findChild<QLabel *>(u"Label25"_s)->text(), u"Open Deleted Spam folder"_s);
-    QCOMPARE(form.splash()->windowTitle(), u" Now Loading"_s);
+    QCOMPARE(UiTest::splash(form)->windowTitle(), u" Now Loading"_s);
     QCOMPARE(form.gridAccountsView()->model(), form.gridAccounts());
 }
 
@@ -167,12 +167,12 @@ void tst_FrmMain::firstStartWithoutFiles()
     QCOMPARE(states(form), (QStringList{u"1"_s, u"0"_s, u"1"_s, u"0"_s, u"0"_s}));
     QCOMPARE(minuteItems(form), allMinutes);
     QVERIFY(form.isVisible());
-    QVERIFY(!form.splash()->isVisible());
-    QCOMPARE(form.SSTab1()->currentIndex(), 0);
+    QVERIFY(!UiTest::splash(form)->isVisible());
+    QCOMPARE(UiTest::SSTab1(form)->currentIndex(), 0);
     QCOMPARE(form.Label17()->text(), u"Quellmail protects your inbox from unwanted emails."_s);
     // Auto-scan was switched on: the timer runs and one tick is counted.
-    QVERIFY(form.Timer1()->isActive());
-    QCOMPARE(form.txtTimer()->text(), u"1"_s);
+    QVERIFY(UiTest::Timer1(form)->isActive());
+    QCOMPARE(UiTest::txtTimer(form)->text(), u"1"_s);
     QCOMPARE(scans, 0);
     for (const ListTable *table : {form.gridAccounts(), form.gridwhitelist(), form.gridblacklist(),
                                    form.gridkeywords()})
@@ -206,23 +206,23 @@ void tst_FrmMain::reloadDiscardsUnsavedEdits()
     form.txtAccountsCount()->setText(u"0"_s);
     form.gridwhitelist()->appendRow({u"new@x.example"_s});
     form.txtwhitelistCount()->setText(u"2"_s);
-    form.txtEmailsAllowedCount()->setText(u"9"_s);
+    UiTest::txtEmailsAllowedCount(form)->setText(u"9"_s);
     form.txtEmailsBlockedCount()->setText(u"99"_s);
     form.checkwhitelist()->setCheckState(Qt::Unchecked);
     form.checkspamcop()->setCheckState(Qt::Checked);
     form.combominutes()->setEditText(u"3"_s);
-    form.SSTab1()->setCurrentIndex(4);
+    UiTest::SSTab1(form)->setCurrentIndex(4);
 
-    form.cmdreloadconfig_Click();
+    UiTest::click(form, u"cmdreloadconfig"_s);
     QCOMPARE(countTexts(form), (QStringList{u"2"_s, u"1"_s, u"1"_s, u"0"_s, u"12"_s, u"345"_s}));
     QCOMPARE(rowsOf(form.gridAccounts()).size(), 2);
     QCOMPARE(rowsOf(form.gridwhitelist()), QStringList{u"friend@x.example"_s});
-    QCOMPARE(form.txtEmailsAllowedCount()->text(), u"0"_s);
+    QCOMPARE(UiTest::txtEmailsAllowedCount(form)->text(), u"0"_s);
     QCOMPARE(states(form), (QStringList{u"1"_s, u"1"_s, u"1"_s, u"0"_s, u"1"_s}));
     QCOMPARE(form.combominutes()->currentText(), u"10"_s);
-    QCOMPARE(form.SSTab1()->currentIndex(), 0);
+    QCOMPARE(UiTest::SSTab1(form)->currentIndex(), 0);
     QCOMPARE(minuteItems(form), allMinutes);
-    form.cmdreloadconfig_Click();
+    UiTest::click(form, u"cmdreloadconfig"_s);
     QCOMPARE(minuteItems(form), allMinutes);
 }
 
@@ -231,30 +231,29 @@ void tst_FrmMain::saveThenReloadShowsTheSame()
     savedFiles();
     frmMain form(m_dir->path());
     QVERIFY(!start(form));
-    frmAddWhitelist *dialog = form.whitelistDialog();
-    auto ran = UiTest::whenShown(dialog, [dialog] {
+    auto ran = UiTest::whenShown<frmAddWhitelist>(form, [](frmAddWhitelist *dialog) {
         dialog->entryBox()->setText(u"pal@y.example"_s);
-        dialog->add();
+        dialog->addButton()->click();
     });
-    form.cmdAddWhitelist_Click();
+    UiTest::click(form, u"cmdAddWhitelist"_s);
     QVERIFY(*ran);
     form.gridAccountsView()->selectRow(0);
     MessageBox::queueAnswer(MessageBox::Yes);
-    form.cmdDeleteAccount_Click();
+    UiTest::click(form, u"cmdDeleteAccount"_s);
     form.combominutes()->setEditText(u"7"_s);
     form.checkspamcop()->setCheckState(Qt::Checked);
     form.txttotalemailsever()->setText(u"400"_s);
     const QStringList countsBefore = countTexts(form);
     const QStringList statesBefore = states(form);
 
-    form.cmdupdateconfig_Click();
-    QVERIFY(!form.splash()->isVisible());
+    UiTest::click(form, u"cmdupdateconfig"_s);
+    QVERIFY(!UiTest::splash(form)->isVisible());
     QCOMPARE(UiTest::readBytes(m_dir->filePath(u"accounts.dat"_s)), QByteArray("pop.example.net,bob,p,w\r\n"));
     QCOMPARE(UiTest::readBytes(m_dir->filePath(u"whitelist.dat"_s)),
              QByteArray("friend@x.example\r\npal@y.example\r\n"));
     QCOMPARE(UiTest::readBytes(m_dir->filePath(u"keywords.dat"_s)), QByteArray());
 
-    form.cmdreloadconfig_Click();
+    UiTest::click(form, u"cmdreloadconfig"_s);
     QCOMPARE(countTexts(form), countsBefore);
     QCOMPARE(states(form), statesBefore);
     QCOMPARE(rowsOf(form.gridAccounts()), QStringList{u"pop.example.net,bob,p,w"_s});
@@ -286,7 +285,7 @@ void tst_FrmMain::failedSaveIsReported()
     form.gridwhitelist()->appendRow({u"unsaved@x.example"_s});
     MessageBox::clearRecords();
     if (saveSettings)
-        form.cmdupdateconfig_Click();
+        UiTest::click(form, u"cmdupdateconfig"_s);
     else
         form.writeStatistics();
 
@@ -300,7 +299,7 @@ void tst_FrmMain::failedSaveIsReported()
         const QString named = QDir::toNativeSeparators(m_dir->filePath(reported.at(i))) + u": "_s;
         QVERIFY2(lines.at(i + 1).startsWith(named) && lines.at(i + 1).size() > named.size(), qPrintable(box.text));
     }
-    QVERIFY(!form.splash()->isVisible());
+    QVERIFY(!UiTest::splash(form)->isVisible());
     // What failed stays on the window; the files that could be written were.
     QCOMPARE(rowsOf(form.gridwhitelist()), (QStringList{u"friend@x.example"_s, u"unsaved@x.example"_s}));
     QCOMPARE(UiTest::readBytes(m_dir->filePath(u"blacklist.dat"_s)), QByteArray("spam.example\r\n"));
@@ -327,7 +326,7 @@ void tst_FrmMain::exitAnswered()
     form.gridwhitelist()->appendRow({u"unsaved@x.example"_s});
     MessageBox::clearRecords();
     MessageBox::queueAnswer(MessageBox::Button(answer));
-    form.cmdExitApplication_Click();
+    UiTest::click(form, u"cmdExitApplication"_s);
 
     QCOMPARE(MessageBox::records().size(), 1);
     QCOMPARE(MessageBox::records().first().text, u"Are you sure you want to exit the application?"_s);
@@ -336,7 +335,7 @@ void tst_FrmMain::exitAnswered()
     QCOMPARE(ending.size(), ends ? 1 : 0);
     QCOMPARE(removerCalls, ends ? 1 : 0);
     QCOMPARE(form.isVisible(), !ends);
-    QCOMPARE(form.Timer1()->isActive(), !ends);
+    QCOMPARE(UiTest::Timer1(form)->isActive(), !ends);
     // Nothing is saved on the way out.
     QCOMPARE(UiTest::readBytes(m_dir->filePath(u"whitelist.dat"_s)), QByteArray("friend@x.example\r\n"));
 }
@@ -379,7 +378,7 @@ void tst_FrmMain::closeRequest()
         QVERIFY(!closed);
         QCOMPARE(ending.size(), 0);
         QCOMPARE(removerCalls, 0);
-        QVERIFY(form.Timer1()->isActive());
+        QVERIFY(UiTest::Timer1(form)->isActive());
         if (trayAvailable) {
             QVERIFY(!form.isVisible());
         } else {
@@ -407,7 +406,7 @@ void tst_FrmMain::hideButton()
     QTest::mouseClick(form.findChild<QPushButton *>(u"cmdsystemtray"_s), Qt::LeftButton);
     QCOMPARE(form.isVisible(), !trayAvailable);
     QCOMPARE(form.isMinimized(), !trayAvailable);
-    QVERIFY(form.Timer1()->isActive());
+    QVERIFY(UiTest::Timer1(form)->isActive());
     QVERIFY(MessageBox::records().isEmpty());
 }
 
@@ -427,7 +426,7 @@ void tst_FrmMain::links()
 void tst_FrmMain::importHook()
 {
     frmMain form(m_dir->path());
-    form.Command1_Click();   // no import yet: nothing happens
+    UiTest::click(form, u"Command1"_s);   // no import yet: nothing happens
     int imports = 0;
     form.setImportProcedure([&] { ++imports; });
     QTest::mouseClick(form.findChild<QPushButton *>(u"Command1"_s), Qt::LeftButton);
@@ -441,8 +440,8 @@ void tst_FrmMain::helpPage()
     savedFiles();
     frmMain form(m_dir->path());
     QVERIFY(!start(form));
-    QVERIFY(form.webhelpbrowser()->toPlainText().contains(u"How to add an account."_s));
-    QCOMPARE(form.webhelpbrowser()->source(), QUrl::fromLocalFile(m_dir->filePath(u"index.html"_s)));
+    QVERIFY(UiTest::webhelpbrowser(form)->toPlainText().contains(u"How to add an account."_s));
+    QCOMPARE(UiTest::webhelpbrowser(form)->source(), QUrl::fromLocalFile(m_dir->filePath(u"index.html"_s)));
 }
 
 void tst_FrmMain::tarnpostHosted()

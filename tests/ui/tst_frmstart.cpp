@@ -330,7 +330,7 @@ void tst_FrmStart::exitPaths()
         QCOMPARE(ending.size(), 1);
         QVERIFY(main.isEnding());
         QVERIFY(!main.isVisible());
-        QVERIFY(!main.Timer1()->isActive());
+        QVERIFY(!UiTest::Timer1(main)->isActive());
         // No second question on the way out, from any exit.
         main.close();
         form->mnuSysTrayExit()->trigger();
@@ -340,7 +340,7 @@ void tst_FrmStart::exitPaths()
         QVERIFY(SysTrayModule::TrayIconData());
         QCOMPARE(ending.size(), 0);
         QVERIFY(!main.isEnding());
-        QVERIFY(main.Timer1()->isActive()); // scans go on
+        QVERIFY(UiTest::Timer1(main)->isActive()); // scans go on
         if (trayAvailable) {
             QVERIFY(!main.isVisible());
         } else {
@@ -374,7 +374,7 @@ void tst_FrmStart::hideAndShow()
     QCOMPARE(main.isVisible(), !trayAvailable);
     QCOMPARE(main.isMinimized(), !trayAvailable);
     QVERIFY(SysTrayModule::TrayIconData());
-    QVERIFY(main.Timer1()->isActive());
+    QVERIFY(UiTest::Timer1(main)->isActive());
 
     if (trayAvailable) {
         form->mnuSysTrayConfg()->trigger();

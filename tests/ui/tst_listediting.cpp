@@ -12,6 +12,7 @@
 #include "tests/ui/uitestsupport.h"
 
 #include <QLineEdit>
+#include <QPointer>
 #include <QPushButton>
 #include <QTemporaryDir>
 
@@ -21,35 +22,20 @@ namespace {
 
 const QString reminder = u"\r\nBe sure to click Save Settings when you are finished."_s;
 
-AddEntryDialog *entryDialog(frmMain &form, ListKind kind)
-{
-    switch (kind) {
-    case ListKind::Whitelist:
-        return form.whitelistDialog();
-    case ListKind::Blacklist:
-        return form.blacklistDialog();
-    case ListKind::Keywords:
-        return form.keywordsDialog();
-    case ListKind::Accounts:
-        break;
-    }
-    return nullptr;
-}
-
 void openEntryDialog(frmMain &form, ListKind kind)
 {
     switch (kind) {
     case ListKind::Whitelist:
-        form.cmdAddWhitelist_Click();
+        UiTest::click(form, u"cmdAddWhitelist"_s);
         break;
     case ListKind::Blacklist:
-        form.cmdAddBlacklist_Click();
+        UiTest::click(form, u"cmdAddBlacklist"_s);
         break;
     case ListKind::Keywords:
-        form.cmdAddkeywords_Click();
+        UiTest::click(form, u"cmdAddkeywords"_s);
         break;
     case ListKind::Accounts:
-        form.cmdAddAccount_Click();
+        UiTest::click(form, u"cmdAddAccount"_s);
         break;
     }
 }
@@ -181,11 +167,12 @@ void tst_ListEditing::addAccount()
     QFETCH(bool, added);
 
     frmMain &form = *m_form;
-    frmAddAccount *dialog = form.accountDialog();
+    frmAddAccount *dialog = nullptr;
     bool stillOpen = false;
     bool focusOnServer = false;
     QStringList boxesAfter;
-    auto ran = UiTest::whenShown(dialog, [&] {
+    auto ran = UiTest::whenShown<frmAddAccount>(form, [&](frmAddAccount *shown) {
+        dialog = shown;
         focusOnServer = dialog->focusWidget() == dialog->txtAddMailServer();
         dialog->txtAddMailServer()->setText(server);
         dialog->txtAddLoginName()->setText(login);
@@ -195,9 +182,9 @@ void tst_ListEditing::addAccount()
         boxesAfter = {dialog->txtAddMailServer()->text(), dialog->txtAddLoginName()->text(),
                       dialog->txtAddPassword()->text()};
         if (stillOpen)
-            dialog->cmdCancelAccountInfo_Click();
+            dialog->cmdCancelAccountInfo()->click();
     });
-    form.cmdAddAccount_Click();
+    UiTest::click(form, u"cmdAddAccount"_s);
     QVERIFY(*ran);
     QVERIFY(focusOnServer);
     QCOMPARE(dialog->txtAddPassword()->echoMode(), QLineEdit::Password);
@@ -217,8 +204,8 @@ void tst_ListEditing::addAccount()
     QVERIFY(form.gridAccountsView()->updatesEnabled());
 
     // An account the dialog takes survives Save Settings and the next start.
-    form.cmdupdateconfig_Click();
-    form.cmdreloadconfig_Click();
+    UiTest::click(form, u"cmdupdateconfig"_s);
+    UiTest::click(form, u"cmdreloadconfig"_s);
     QCOMPARE(form.gridAccounts()->rowCountValue(), added ? 2 : 1);
     if (added)
         QCOMPARE(form.gridAccounts()->rowCells(2), (QStringList{server, login, password}));
@@ -227,14 +214,15 @@ void tst_ListEditing::addAccount()
 void tst_ListEditing::accountDialogClearsOnOpenAndCancel()
 {
     frmMain &form = *m_form;
-    frmAddAccount *dialog = form.accountDialog();
+    frmAddAccount *dialog = nullptr;
     QStringList onOpen;
-    auto first = UiTest::whenShown(dialog, [&] {
+    auto first = UiTest::whenShown<frmAddAccount>(form, [&](frmAddAccount *shown) {
+        dialog = shown;
         dialog->txtAddMailServer()->setText(u"typed.example"_s);
         dialog->txtAddLoginName()->setText(u"me"_s);
         QTest::mouseClick(dialog->cmdCancelAccountInfo(), Qt::LeftButton);
     });
-    form.cmdAddAccount_Click();
+    UiTest::click(form, u"cmdAddAccount"_s);
     QVERIFY(*first);
     QVERIFY(!dialog->isVisible());
     QCOMPARE(dialog->txtAddMailServer()->text(), QString());
@@ -243,12 +231,12 @@ void tst_ListEditing::accountDialogClearsOnOpenAndCancel()
 
     // Text left after an accepted add is gone at the next opening.
     dialog->txtAddMailServer()->setText(u"left.example"_s);
-    auto second = UiTest::whenShown(dialog, [&] {
+    auto second = UiTest::whenShown<frmAddAccount>(form, [&](frmAddAccount *) {
         onOpen = {dialog->txtAddMailServer()->text(), dialog->txtAddLoginName()->text(),
                   dialog->txtAddPassword()->text()};
         dialog->reject();
     });
-    form.cmdAddAccount_Click();
+    UiTest::click(form, u"cmdAddAccount"_s);
     QVERIFY(*second);
     QCOMPARE(onOpen, (QStringList{QString(), QString(), QString()}));
 }
@@ -287,10 +275,9 @@ void tst_ListEditing::addEntry()
     QFETCH(bool, added);
 
     frmMain &form = *m_form;
-    AddEntryDialog *dialog = entryDialog(form, kind);
     bool stillOpen = false;
     QString boxAfter = u"<unset>"_s;
-    auto ran = UiTest::whenShown(dialog, [&] {
+    auto ran = UiTest::whenShown<AddEntryDialog>(form, [&](AddEntryDialog *dialog) {
         dialog->entryBox()->setText(text);
         QTest::mouseClick(dialog->addButton(), Qt::LeftButton);
         stillOpen = dialog->isVisible();
@@ -316,19 +303,18 @@ void tst_ListEditing::addEntry()
 void tst_ListEditing::cancelledEntryKeepsText()
 {
     frmMain &form = *m_form;
-    AddEntryDialog *dialog = form.whitelistDialog();
-    auto first = UiTest::whenShown(dialog, [&] {
+    auto first = UiTest::whenShown<frmAddWhitelist>(form, [](frmAddWhitelist *dialog) {
         dialog->entryBox()->setText(u"half-typed"_s);
         dialog->reject();
     });
-    form.cmdAddWhitelist_Click();
+    UiTest::click(form, u"cmdAddWhitelist"_s);
     QVERIFY(*first);
     QString onOpen;
-    auto second = UiTest::whenShown(dialog, [&] {
+    auto second = UiTest::whenShown<frmAddWhitelist>(form, [&](frmAddWhitelist *dialog) {
         onOpen = dialog->entryBox()->text();
         QTest::mouseClick(dialog->cancelButton(), Qt::LeftButton);
     });
-    form.cmdAddWhitelist_Click();
+    UiTest::click(form, u"cmdAddWhitelist"_s);
     QVERIFY(*second);
     QCOMPARE(onOpen, u"half-typed"_s);
     QCOMPARE(form.gridwhitelist()->rowCountValue(), 3);
@@ -338,13 +324,12 @@ void tst_ListEditing::cancelledEntryKeepsText()
 void tst_ListEditing::sameEntryTwiceGivesTwoRows()
 {
     frmMain &form = *m_form;
-    AddEntryDialog *dialog = form.blacklistDialog();
     for (int i = 0; i < 2; ++i) {
-        auto ran = UiTest::whenShown(dialog, [&] {
+        auto ran = UiTest::whenShown<frmAddblacklist>(form, [](frmAddblacklist *dialog) {
             dialog->entryBox()->setText(u"twice.example"_s);
-            dialog->add();
+            dialog->addButton()->click();
         });
-        form.cmdAddBlacklist_Click();
+        UiTest::click(form, u"cmdAddBlacklist"_s);
         QVERIFY(*ran);
     }
     QCOMPARE(form.gridblacklist()->rowCountValue(), 5);
@@ -404,16 +389,16 @@ void tst_ListEditing::deleteRow()
     MessageBox::queueAnswer(MessageBox::Button(answer));
     switch (kind) {
     case ListKind::Accounts:
-        form.cmdDeleteAccount_Click();
+        UiTest::click(form, u"cmdDeleteAccount"_s);
         break;
     case ListKind::Whitelist:
-        form.cmdeletewhitelist_Click();
+        UiTest::click(form, u"cmdeletewhitelist"_s);
         break;
     case ListKind::Blacklist:
-        form.cmddeleteblacklist_Click();
+        UiTest::click(form, u"cmddeleteblacklist"_s);
         break;
     case ListKind::Keywords:
-        form.cmddeletekeyword_Click();
+        UiTest::click(form, u"cmddeletekeyword"_s);
         break;
     }
     QStringList shown;
@@ -433,15 +418,23 @@ void tst_ListEditing::deleteRow()
 void tst_ListEditing::dialogsAreCreatedOnce()
 {
     frmMain &form = *m_form;
-    QPointer<AddEntryDialog> dialog = form.keywordsDialog();
-    auto ran = UiTest::whenShown(dialog, [&] { dialog->cancel(); });
-    form.cmdAddkeywords_Click();
-    QVERIFY(*ran);
-    QVERIFY(dialog);
-    QCOMPARE(form.keywordsDialog(), dialog.data());
-    QCOMPARE(dialog->windowTitle(), u"Add a keyword or phrase"_s);
-    QCOMPARE(form.whitelistDialog()->windowTitle(), u"Add an email address"_s);
-    QCOMPARE(form.accountDialog()->windowTitle(), u" Add email account"_s);
+    QList<QPointer<QDialog>> shown;
+    QStringList titles;
+    const auto cancel = [&](QDialog *dialog) {
+        shown.append(dialog);
+        titles.append(dialog->windowTitle());
+        dialog->reject();
+    };
+    for (const QString &button : {u"cmdAddkeywords"_s, u"cmdAddkeywords"_s, u"cmdAddWhitelist"_s, u"cmdAddAccount"_s}) {
+        auto ran = UiTest::whenShown<QDialog>(form, cancel);
+        UiTest::click(form, button);
+        QVERIFY2(*ran, qPrintable(button));
+    }
+    QVERIFY(shown.at(0));
+    QCOMPARE(shown.at(1), shown.at(0));
+    QCOMPARE(form.findChildren<frmAddkeywords *>().size(), 1);
+    QCOMPARE(titles, (QStringList{u"Add a keyword or phrase"_s, u"Add a keyword or phrase"_s,
+                                  u"Add an email address"_s, u" Add email account"_s}));
 }
 
 QTEST_MAIN(tst_ListEditing)

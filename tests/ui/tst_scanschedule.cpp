@@ -2,8 +2,10 @@
 // scan procedure standing in for the real one.
 
 #include "ui/frmmain.h"
+#include "ui/timerstep.h"
 #include "platform/messagebox/messagebox.h"
 #include "config/ruleswitch.h"
+#include "tests/ui/uitestsupport.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -24,6 +26,8 @@ class tst_ScanSchedule : public QObject
 private Q_SLOTS:
     void init();
     void timerAtCreation();
+    void timerStep_data();
+    void timerStep();
     void schedule_data();
     void schedule();
     void unusableInterval_data();
@@ -54,10 +58,10 @@ void tst_ScanSchedule::init()
 
 void tst_ScanSchedule::timerAtCreation()
 {
-    QCOMPARE(m_form->Timer1()->interval(), 60000);
-    QVERIFY(!m_form->Timer1()->isActive());
-    QCOMPARE(m_form->txtTimer()->text(), u"0"_s);
-    QVERIFY(m_form->txtTimer()->isHidden());
+    QCOMPARE(UiTest::Timer1(*m_form)->interval(), 60000);
+    QVERIFY(!UiTest::Timer1(*m_form)->isActive());
+    QCOMPARE(UiTest::txtTimer(*m_form)->text(), u"0"_s);
+    QVERIFY(UiTest::txtTimer(*m_form)->isHidden());
     QCOMPARE(RuleSwitch::value(m_form->checkautoscan()), 0);
 }
 
@@ -85,23 +89,60 @@ void tst_ScanSchedule::schedule()
     // Switching auto-scan on runs the first tick at once.
     m_tick = 1;
     form.checkautoscan()->setCheckState(Qt::Checked);
-    QVERIFY(form.Timer1()->isActive());
+    QVERIFY(UiTest::Timer1(form)->isActive());
     for (m_tick = 2; m_tick <= ticks; ++m_tick)
         form.timerTick();
     QCOMPARE(m_scanTicks, scans);
 }
 
+void tst_ScanSchedule::timerStep_data()
+{
+    QTest::addColumn<QString>("counter");
+    QTest::addColumn<QString>("minutes");
+    QTest::addColumn<TimerStep::Action>("action");
+    QTest::addColumn<int>("next");
+    QTest::addColumn<QString>("refusal");
+    using A = TimerStep::Action;
+    const QString notNumber = u"The scan interval is not a number of minutes."_s;
+    const QString tooLong = u"The scan interval is too long for automatic scans."_s;
+    QTest::newRow("counting") << u"4"_s << u"5"_s << A::Count << 5 << QString();
+    QTest::newRow("due") << u"5"_s << u"5"_s << A::Scan << 0 << QString();
+    QTest::newRow("counter not a number") << u"x"_s << u"1"_s << A::Count << 1 << QString();
+    QTest::newRow("0") << u"0"_s << u"0"_s << A::Scan << 0 << QString();
+    QTest::newRow("negative") << u"0"_s << u"-3"_s << A::Scan << 0 << QString();
+    QTest::newRow("2.5 counting") << u"1"_s << u"2.5"_s << A::Count << 2 << QString();
+    QTest::newRow("2.5 due") << u"2"_s << u"2.5"_s << A::Scan << 0 << QString();
+    QTest::newRow("blanks around") << u"1"_s << u" 2 "_s << A::Count << 2 << QString();
+    QTest::newRow("last count") << u"32766"_s << u"40000"_s << A::Count << 32767 << QString();
+    QTest::newRow("letters") << u"3"_s << u"abc"_s << A::Refuse << 0 << notNumber;
+    QTest::newRow("empty") << u"0"_s << QString() << A::Refuse << 0 << notNumber;
+    QTest::newRow("trailing text") << u"2"_s << u"5 min"_s << A::Refuse << 0 << notNumber;
+    QTest::newRow("decimal comma") << u"1"_s << u"2,5"_s << A::Refuse << 0 << notNumber;
+    QTest::newRow("infinite") << u"1"_s << u"inf"_s << A::Refuse << 0 << notNumber;
+    QTest::newRow("counter would pass 32767") << u"32767"_s << u"40000"_s << A::Refuse << 0 << tooLong;
+}
+
+void tst_ScanSchedule::timerStep()
+{
+    QFETCH(QString, counter);
+    QFETCH(QString, minutes);
+    QFETCH(TimerStep::Action, action);
+    QFETCH(int, next);
+    QFETCH(QString, refusal);
+    const TimerStep step = nextTimerStep(counter, minutes);
+    QCOMPARE(step.action, action);
+    if (action == TimerStep::Action::Count)
+        QCOMPARE(step.counter, next);
+    QCOMPARE(step.refusal, refusal);
+}
+
+// What the window does with a refused tick; which values are refused is timerStep's.
 void tst_ScanSchedule::unusableInterval_data()
 {
     QTest::addColumn<QString>("minutes");
     QTest::addColumn<QString>("counter");
     QTest::addColumn<QString>("caption");
-    const QString notNumber = u"The scan interval is not a number of minutes."_s;
-    QTest::newRow("letters") << u"abc"_s << u"3"_s << notNumber;
-    QTest::newRow("empty") << QString() << u"0"_s << notNumber;
-    QTest::newRow("trailing text") << u"5 min"_s << u"2"_s << notNumber;
-    QTest::newRow("decimal comma") << u"2,5"_s << u"1"_s << notNumber;
-    QTest::newRow("infinite") << u"inf"_s << u"1"_s << notNumber;
+    QTest::newRow("letters") << u"abc"_s << u"3"_s << u"The scan interval is not a number of minutes."_s;
     QTest::newRow("counter would pass 32767") << u"40000"_s << u"32767"_s
                                               << u"The scan interval is too long for automatic scans."_s;
 }
@@ -113,17 +154,17 @@ void tst_ScanSchedule::unusableInterval()
     QFETCH(QString, caption);
     frmMain &form = *m_form;
     form.combominutes()->setEditText(minutes);
-    form.txtTimer()->setText(counter);
+    UiTest::txtTimer(form)->setText(counter);
     form.Label17()->setText(u"before"_s);
     form.checkautoscan()->setCheckState(Qt::Checked);
     form.timerTick();
     QVERIFY(m_scanTicks.isEmpty());
-    QCOMPARE(form.txtTimer()->text(), counter);
+    QCOMPARE(UiTest::txtTimer(form)->text(), counter);
     QCOMPARE(form.Label17()->text(), caption);
-    QVERIFY(form.Timer1()->isActive());
+    QVERIFY(UiTest::Timer1(form)->isActive());
     // A usable value again: the schedule goes on from the counter.
     form.combominutes()->setEditText(u"0"_s);
-    form.txtTimer()->setText(u"0"_s);
+    UiTest::txtTimer(form)->setText(u"0"_s);
     form.timerTick();
     QCOMPARE(m_scanTicks.size(), 1);
 }
@@ -135,22 +176,22 @@ void tst_ScanSchedule::switchingOffAndOnKeepsCounter()
     form.checkautoscan()->setCheckState(Qt::Checked);
     form.timerTick();
     form.timerTick();
-    QCOMPARE(form.txtTimer()->text(), u"3"_s);
+    QCOMPARE(UiTest::txtTimer(form)->text(), u"3"_s);
     form.checkautoscan()->setCheckState(Qt::Unchecked);
-    QVERIFY(!form.Timer1()->isActive());
-    QCOMPARE(form.txtTimer()->text(), u"3"_s);
+    QVERIFY(!UiTest::Timer1(form)->isActive());
+    QCOMPARE(UiTest::txtTimer(form)->text(), u"3"_s);
     // Greyed is not on either.
     form.checkautoscan()->setCheckState(Qt::PartiallyChecked);
-    QVERIFY(!form.Timer1()->isActive());
-    QCOMPARE(form.txtTimer()->text(), u"3"_s);
+    QVERIFY(!UiTest::Timer1(form)->isActive());
+    QCOMPARE(UiTest::txtTimer(form)->text(), u"3"_s);
     form.checkautoscan()->setCheckState(Qt::Checked);
-    QVERIFY(form.Timer1()->isActive());
-    QCOMPARE(form.txtTimer()->text(), u"4"_s);
+    QVERIFY(UiTest::Timer1(form)->isActive());
+    QCOMPARE(UiTest::txtTimer(form)->text(), u"4"_s);
     form.timerTick();
     QVERIFY(m_scanTicks.isEmpty());
     form.timerTick();
     QCOMPARE(m_scanTicks.size(), 1);
-    QCOMPARE(form.txtTimer()->text(), u"0"_s);
+    QCOMPARE(UiTest::txtTimer(form)->text(), u"0"_s);
 }
 
 void tst_ScanSchedule::manualScanLeavesCounter()
@@ -159,12 +200,12 @@ void tst_ScanSchedule::manualScanLeavesCounter()
     form.combominutes()->setEditText(u"5"_s);
     form.checkautoscan()->setCheckState(Qt::Checked);
     form.timerTick();
-    form.cmdscannow_Click();
+    UiTest::click(form, u"cmdscannow"_s);
     QCOMPARE(m_scanTicks.size(), 1);
-    QCOMPARE(form.txtTimer()->text(), u"2"_s);
+    QCOMPARE(UiTest::txtTimer(form)->text(), u"2"_s);
     // Manual scans run with auto-scan off too.
     form.checkautoscan()->setCheckState(Qt::Unchecked);
-    form.cmdscannow_Click();
+    UiTest::click(form, u"cmdscannow"_s);
     QCOMPARE(m_scanTicks.size(), 2);
 }
 
@@ -177,27 +218,27 @@ void tst_ScanSchedule::noSecondScanWhileScanning()
     form.setScanProcedure([&] {
         ++runs;
         QVERIFY(form.isScanning());
-        form.cmdscannow_Click();
+        UiTest::click(form, u"cmdscannow"_s);
         form.runScan();
         // Ticks during the scan still count, and one that reaches its scan
         // point resets the counter without starting a second run.
         form.timerTick();
-        countersDuringScan.append(form.txtTimer()->text());
+        countersDuringScan.append(UiTest::txtTimer(form)->text());
         form.timerTick();
-        countersDuringScan.append(form.txtTimer()->text());
+        countersDuringScan.append(UiTest::txtTimer(form)->text());
         // Events processed meanwhile (a queued click) start nothing either.
-        QTimer::singleShot(0, &form, &frmMain::cmdscannow_Click);
+        QTimer::singleShot(0, &form, [&form] { UiTest::click(form, u"cmdscannow"_s); });
         QTest::qWait(20);
     });
     QSignalSpy started(&form, &frmMain::scanStarted);
     QSignalSpy finished(&form, &frmMain::scanFinished);
-    form.cmdscannow_Click();
+    UiTest::click(form, u"cmdscannow"_s);
     QCOMPARE(runs, 1);
     QCOMPARE(countersDuringScan, (QStringList{u"1"_s, u"0"_s}));
     QVERIFY(!form.isScanning());
     QCOMPARE(started.size(), 1);
     QCOMPARE(finished.size(), 1);
-    form.cmdscannow_Click();
+    UiTest::click(form, u"cmdscannow"_s);
     QCOMPARE(runs, 2);
 }
 
@@ -208,9 +249,9 @@ void tst_ScanSchedule::noScanAfterEnd()
     form.checkautoscan()->setCheckState(Qt::Checked);
     QCOMPARE(m_scanTicks.size(), 1);
     form.endProgram();
-    QVERIFY(!form.Timer1()->isActive());
+    QVERIFY(!UiTest::Timer1(form)->isActive());
     form.timerTick();
-    form.cmdscannow_Click();
+    UiTest::click(form, u"cmdscannow"_s);
     QCOMPARE(m_scanTicks.size(), 1);
 }
 
@@ -222,7 +263,7 @@ void tst_ScanSchedule::oneScanPerFolder()
     {
         QLockFile other(lockPath);
         QVERIFY(other.tryLock(0));
-        form.cmdscannow_Click();
+        UiTest::click(form, u"cmdscannow"_s);
         QVERIFY(m_scanTicks.isEmpty());
         QCOMPARE(form.Label17()->text(), u"Another scan of this folder is running."_s);
     }
@@ -232,7 +273,7 @@ void tst_ScanSchedule::oneScanPerFolder()
         QLockFile other(lockPath);
         heldDuringScan = !other.tryLock(0) && other.error() == QLockFile::LockFailedError;
     });
-    form.cmdscannow_Click();
+    UiTest::click(form, u"cmdscannow"_s);
     QVERIFY(heldDuringScan);
     QVERIFY(!QFile::exists(lockPath));
 }

@@ -2,13 +2,17 @@
 // Helpers for driving the main window in tests: files in a program folder,
 // and answering a modal dialog from inside its exec().
 
+#include <QDialog>
 #include <QFile>
-#include <QPointer>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTabWidget>
+#include <QTextBrowser>
 #include <QTest>
 #include <QTimer>
 #include <QWidget>
 
-#include <functional>
+#include <memory>
 
 namespace UiTest {
 
@@ -27,21 +31,42 @@ inline QByteArray readBytes(const QString &path)
     return file.readAll();
 }
 
-// Runs `action` once, as soon as `dialog` is visible (it is then inside its
-// modal exec()). The returned flag tells whether it ran.
-inline std::shared_ptr<bool> whenShown(QWidget *dialog, std::function<void()> action)
+// The main window's parts that only tests look at, found by their names.
+inline QLineEdit *txtTimer(const QObject &w) { return w.findChild<QLineEdit *>(QStringLiteral("txtTimer")); }
+inline QLineEdit *txtEmailsAllowedCount(const QObject &w) { return w.findChild<QLineEdit *>(QStringLiteral("txtEmailsAllowedCount")); }
+inline QTimer *Timer1(const QObject &w) { return w.findChild<QTimer *>(QStringLiteral("Timer1")); }
+inline QTabWidget *SSTab1(const QObject &w) { return w.findChild<QTabWidget *>(QStringLiteral("SSTab1")); }
+inline QTextBrowser *webhelpbrowser(const QObject &w) { return w.findChild<QTextBrowser *>(QStringLiteral("webhelpbrowser")); }
+inline QDialog *splash(const QObject &w) { return w.findChild<QDialog *>(QStringLiteral("frmSplash")); }
+
+// Clicks the button named `name` on `form`, as the user would: a button
+// that is missing or not connected fails the test that relies on it.
+inline void click(QWidget &form, const QString &name)
+{
+    auto *button = form.findChild<QPushButton *>(name);
+    QVERIFY2(button, qPrintable(name));
+    button->click();
+}
+
+// Runs `action` once on the first dialog of type Dialog under `form` that is
+// visible (it is then inside its modal exec()). The returned flag tells
+// whether it ran.
+template<typename Dialog, typename Action>
+std::shared_ptr<bool> whenShown(QWidget &form, Action action)
 {
     auto ran = std::make_shared<bool>(false);
-    auto *timer = new QTimer(dialog);
+    auto *timer = new QTimer(&form);
     timer->setInterval(5);
-    QPointer<QWidget> target(dialog);
-    QObject::connect(timer, &QTimer::timeout, dialog, [timer, target, action, ran] {
-        if (!target || !target->isVisible())
+    QObject::connect(timer, &QTimer::timeout, &form, [timer, &form, action, ran] {
+        for (Dialog *dialog : form.findChildren<Dialog *>()) {
+            if (!dialog->isVisible())
+                continue;
+            timer->stop();
+            timer->deleteLater();
+            *ran = true;
+            action(dialog);
             return;
-        timer->stop();
-        timer->deleteLater();
-        *ran = true;
-        action();
+        }
     });
     timer->start();
     return ran;

@@ -1,4 +1,4 @@
-#include "scan/tarnposthost.h"
+#include "platform/automation/tarnpostsite.h"
 
 #include "platform/automation/controlhost.h"
 #include "platform/automation/memorypropertybag.h"
@@ -11,30 +11,32 @@
 
 using namespace Qt::StringLiterals;
 
-TarnpostHost::TarnpostHost() = default;
+namespace Automation {
 
-TarnpostHost::~TarnpostHost()
+TarnpostSite::TarnpostSite() = default;
+
+TarnpostSite::~TarnpostSite()
 {
     delete m_created.data();
 }
 
-bool TarnpostHost::create(const QString &programFolder, QWidget *parent)
+bool TarnpostSite::create(const QString &programFolder, QWidget *parent)
 {
     const QString library = programFolder + u'/' + QString::fromLatin1(Tarnpostctl::LibraryFileName);
-    m_host = std::make_unique<Automation::ControlHost>();
+    m_host = std::make_unique<ControlHost>();
     QObject *object = m_host->create(library, QString::fromLatin1(Tarnpostctl::ClassIdTarnpost), parent);
     if (!object) {
         m_error = m_host->errorString();
         return false;
     }
-    auto *control = qobject_cast<Automation::AutomationObject *>(object);
+    auto *control = qobject_cast<AutomationObject *>(object);
     if (!control) {
         m_error = u"The control library created an object of an unknown kind."_s;
         delete object;
         return false;
     }
     // The control's properties as saved with the main window.
-    Automation::MemoryPropertyBag bag;
+    MemoryPropertyBag bag;
     QFile design(u":/quellmail/tarnpost1.json"_s);
     if (design.open(QIODevice::ReadOnly)) {
         const QJsonArray values = QJsonDocument::fromJson(design.readAll()).array();
@@ -55,3 +57,5 @@ bool TarnpostHost::create(const QString &programFolder, QWidget *parent)
     m_error.clear();
     return true;
 }
+
+} // namespace Automation
