@@ -1,0 +1,253 @@
+#include "ui/spamreviewtab.h"
+
+#include "config/reviewlist.h"
+#include "config/statedatabase.h"
+#include "scan/archivewriter.h"
+#include "scan/mimetext.h"
+#include "scan/spamarchive.h"
+
+#include <QCheckBox>
+#include <QDialog>
+#include <QDialogButtonBox>
+#include <QFile>
+#include <QFileDialog>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QItemSelectionModel>
+#include <QLocale>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QSaveFile>
+#include <QStandardItemModel>
+#include <QTableView>
+#include <QVBoxLayout>
+
+using namespace Qt::StringLiterals;
+
+namespace {
+
+// The message id of a row lives in its first cell.
+constexpr int IdRole = Qt::UserRole + 1;
+constexpr qsizetype MaxPreviewChars = 200000;
+
+QPushButton *button(QWidget *parent, const QString &name, const QString &text)
+{
+    auto *b = new QPushButton(text, parent);
+    b->setObjectName(name);
+    return b;
+}
+
+} // namespace
+
+SpamReviewTab::SpamReviewTab(const QString &programFolder, QWidget *parent)
+    : QWidget(parent)
+    , m_folder(programFolder)
+    , m_model(new QStandardItemModel(0, ColumnCount, this))
+    , m_view(new QTableView(this))
+    , m_alsoWhitelist(new QCheckBox(u"Also add the sender to the whitelist"_s, this))
+{
+    setObjectName(u"tabSpam"_s);
+    m_model->setHorizontalHeaderLabels({u"Date"_s, u"Sender"_s, u"Subject"_s, u"Size"_s, u"Account"_s, u"Rule"_s,
+                                        u"Entry"_s, u"Found in"_s, u"State"_s});
+    m_view->setObjectName(u"gridSpam"_s);
+    m_view->setModel(m_model);
+    m_view->setSelectionBehavior(QAbstractItemView::SelectRows);
+    m_view->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    m_view->verticalHeader()->hide();
+    m_view->horizontalHeader()->setStretchLastSection(true);
+    m_alsoWhitelist->setObjectName(u"checkAlsoWhitelist"_s);
+
+    QPushButton *remove = button(this, u"cmdDeleteFromServer"_s, u"Delete from server"_s);
+    QPushButton *keep = button(this, u"cmdNotSpam"_s, u"Not spam"_s);
+    QPushButton *save = button(this, u"cmdSaveAsEmail"_s, u"Save as email\u2026"_s);
+    QPushButton *show = button(this, u"cmdPreview"_s, u"Preview"_s);
+    connect(remove, &QPushButton::clicked, this, &SpamReviewTab::deleteFromServer);
+    connect(keep, &QPushButton::clicked, this, &SpamReviewTab::notSpam);
+    connect(save, &QPushButton::clicked, this, &SpamReviewTab::saveAsEmail);
+    connect(show, &QPushButton::clicked, this, &SpamReviewTab::preview);
+    connect(m_view, &QTableView::doubleClicked, this, &SpamReviewTab::preview);
+
+    auto *buttons = new QHBoxLayout;
+    for (QWidget *w : {static_cast<QWidget *>(remove), static_cast<QWidget *>(keep),
+                       static_cast<QWidget *>(m_alsoWhitelist), static_cast<QWidget *>(save),
+                       static_cast<QWidget *>(show)})
+        buttons->addWidget(w);
+    buttons->addStretch();
+    auto *layout = new QVBoxLayout(this);
+    layout->addWidget(m_view);
+    layout->addLayout(buttons);
+
+    m_chooser = [this](const QString &suggested) {
+        return QFileDialog::getSaveFileName(this, u"Save as email"_s, suggested, u"Email (*.eml)"_s);
+    };
+}
+
+SpamReviewTab::~SpamReviewTab() = default;
+
+void SpamReviewTab::setSaveFileChooser(std::function<QString(const QString &)> chooser)
+{
+    m_chooser = std::move(chooser);
+}
+
+bool SpamReviewTab::database()
+{
+    if (m_database)
+        return true;
+    auto db = std::make_unique<StateDatabase>(m_folder);
+    if (!db->open()) {
+        Q_EMIT problem(db->errorText());
+        return false;
+    }
+    m_database = std::move(db);
+    return true;
+}
+
+void SpamReviewTab::refresh()
+{
+    const QList<qint64> selected = selectedRows();
+    m_model->removeRows(0, m_model->rowCount());
+    if (!database())
+        return;
+    const QLocale locale;
+    for (const ReviewList::Message &m : ReviewList(*m_database).all()) {
+        QList<QStandardItem *> cells;
+        const QString date = m.sent.isEmpty() ? locale.toString(m.judged.toLocalTime(), QLocale::ShortFormat) : m.sent;
+        for (const QString &text : {date, m.sender, m.subject, locale.formattedDataSize(m.size),
+                                    m.login + u'@' + m.server, m.rule, m.entry, m.matchedIn,
+                                    ReviewList::stateText(m.state)})
+            cells.append(new QStandardItem(text));
+        cells.at(0)->setData(m.id, IdRole);
+        m_model->appendRow(cells);
+        if (selected.contains(m.id))
+            m_view->selectionModel()->select(m_model->index(m_model->rowCount() - 1, 0),
+                                             QItemSelectionModel::Select | QItemSelectionModel::Rows);
+    }
+}
+
+QList<qint64> SpamReviewTab::selectedRows() const
+{
+    QList<qint64> ids;
+    if (!m_view->selectionModel())
+        return ids;
+    for (const QModelIndex &index : m_view->selectionModel()->selectedRows())
+        ids.append(m_model->item(index.row(), 0)->data(IdRole).toLongLong());
+    return ids;
+}
+
+void SpamReviewTab::deleteFromServer()
+{
+    const QList<qint64> ids = selectedRows();
+    if (ids.isEmpty() || !database())
+        return;
+    ReviewList list(*m_database);
+    QList<qint64> onServer;
+    for (const qint64 id : ids) {
+        const std::optional<ReviewList::Message> m = list.byId(id);
+        if (m && (m->state == ReviewList::State::Held || m->state == ReviewList::State::Kept))
+            onServer.append(id);
+    }
+    if (!list.setState(onServer, ReviewList::State::DeleteRequested))
+        Q_EMIT problem(list.errorText());
+    refresh();
+}
+
+void SpamReviewTab::notSpam()
+{
+    const QList<qint64> ids = selectedRows();
+    if (ids.isEmpty() || !database())
+        return;
+    ReviewList list(*m_database);
+    QList<qint64> onServer;
+    for (const qint64 id : ids) {
+        const std::optional<ReviewList::Message> m = list.byId(id);
+        if (!m)
+            continue;
+        if (m_alsoWhitelist->isChecked()) {
+            QString address = m->sender.trimmed();
+            const qsizetype open = address.lastIndexOf(u'<');
+            const qsizetype close = address.lastIndexOf(u'>');
+            if (open >= 0 && close > open)
+                address = address.mid(open + 1, close - open - 1).trimmed();
+            if (!address.isEmpty())
+                Q_EMIT whitelistRequested(address);
+        }
+        // A deleted message has nothing left to keep; its archive copy can still be saved.
+        if (m->state != ReviewList::State::Deleted && m->state != ReviewList::State::Gone)
+            onServer.append(id);
+    }
+    if (!list.markNotSpam(onServer))
+        Q_EMIT problem(list.errorText());
+    refresh();
+}
+
+QByteArray SpamReviewTab::messageBytes(qint64 row) const
+{
+    if (!m_database)
+        return {};
+    const std::optional<ReviewList::Message> m = ReviewList(*m_database).byId(row);
+    if (!m || m->archiveFile.isEmpty() || m->archiveFile.contains(u'/'))
+        return {};
+    QFile file(Scan::SpamArchive::folder(m_folder) + m->archiveFile);
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    const QByteArray bytes = file.readAll();
+    const QByteArray prefix = Scan::ArchiveWriter::inertPrefix();
+    return bytes.startsWith(prefix) ? bytes.mid(prefix.size()) : QByteArray();
+}
+
+void SpamReviewTab::saveAsEmail()
+{
+    const QList<qint64> ids = selectedRows();
+    if (ids.size() != 1 || !database())
+        return;
+    const QByteArray bytes = messageBytes(ids.first());
+    if (bytes.isEmpty()) {
+        Q_EMIT problem(u"The archive copy of this message cannot be read."_s);
+        return;
+    }
+    const QString path = m_chooser(QString());
+    if (path.isEmpty())
+        return;
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit())
+        Q_EMIT problem(u"Cannot save "_s + path + u": "_s + file.errorString());
+}
+
+QString SpamReviewTab::previewText(const QByteArray &message)
+{
+    const Scan::MimeText text = Scan::MimeText::decode(message);
+    QString out;
+    for (const Scan::MimeText::Header &h : text.headers())
+        out += h.name + u": "_s + h.value + u'\n';
+    out += u'\n' + text.bodyText();
+    if (out.size() > MaxPreviewChars)
+        out = out.left(MaxPreviewChars) + u"\n\u2026"_s;
+    return out;
+}
+
+void SpamReviewTab::preview()
+{
+    const QList<qint64> ids = selectedRows();
+    if (ids.size() != 1 || !database())
+        return;
+    const QByteArray bytes = messageBytes(ids.first());
+    if (bytes.isEmpty()) {
+        Q_EMIT problem(u"The archive copy of this message cannot be read."_s);
+        return;
+    }
+    // Plain text only: nothing is fetched and no script runs.
+    auto *dialog = new QDialog(this);
+    dialog->setObjectName(u"dlgPreview"_s);
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    dialog->setWindowTitle(u"Preview"_s);
+    auto *text = new QPlainTextEdit(previewText(bytes), dialog);
+    text->setObjectName(u"txtPreview"_s);
+    text->setReadOnly(true);
+    auto *close = new QDialogButtonBox(QDialogButtonBox::Close, dialog);
+    connect(close, &QDialogButtonBox::rejected, dialog, &QDialog::reject);
+    auto *layout = new QVBoxLayout(dialog);
+    layout->addWidget(text);
+    layout->addWidget(close);
+    dialog->resize(640, 480);
+    dialog->open();
+}

@@ -1,0 +1,59 @@
+#pragma once
+// The "Spam" tab: the archived and held messages with why each was
+// condemned, and what the user can do with them. Deletion happens at the
+// account's next scan, by the message's unique id.
+
+#include <QWidget>
+
+#include <functional>
+#include <memory>
+
+class QCheckBox;
+class QPushButton;
+class QStandardItemModel;
+class QTableView;
+class StateDatabase;
+
+class SpamReviewTab final : public QWidget
+{
+    Q_OBJECT
+    Q_DISABLE_COPY_MOVE(SpamReviewTab)
+
+public:
+    enum Column { Judged, Sender, Subject, Size, Account, Rule, Entry, Where, State, ColumnCount };
+
+    SpamReviewTab(const QString &programFolder, QWidget *parent = nullptr);
+    ~SpamReviewTab() override;
+
+    // Reads the list again (after a scan, when the tab is shown).
+    void refresh();
+    QTableView *view() const { return m_view; }
+
+    // Picks the file "Save as email…" writes; a file dialog unless replaced.
+    void setSaveFileChooser(std::function<QString(const QString &suggested)> chooser);
+    // The message without the archive's prefix; empty when it cannot be read.
+    QByteArray messageBytes(qint64 row) const;
+    // Headers and the text a reader sees, decoded as far as possible.
+    static QString previewText(const QByteArray &message);
+
+Q_SIGNALS:
+    // "Not spam" with the whitelist box ticked: the window adds the sender.
+    void whitelistRequested(const QString &address);
+    // Something the user should read (a failed save, a missing archive copy).
+    void problem(const QString &text);
+
+private:
+    QList<qint64> selectedRows() const;
+    bool database();
+    void deleteFromServer();
+    void notSpam();
+    void saveAsEmail();
+    void preview();
+
+    QString m_folder;
+    std::unique_ptr<StateDatabase> m_database;
+    QStandardItemModel *m_model;
+    QTableView *m_view;
+    QCheckBox *m_alsoWhitelist;
+    std::function<QString(const QString &)> m_chooser;
+};
