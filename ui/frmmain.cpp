@@ -24,6 +24,11 @@
 #include "scan/scanlock.h"
 #include "config/statsfile.h"
 #include "ui/timerstep.h"
+#include "ui/scanlogtab.h"
+#include "ui/spamreviewtab.h"
+#include "ui/systraymodule.h"
+#include "config/appsettings.h"
+#include "config/listkind.h"
 
 #include <QCloseEvent>
 #include <QComboBox>
@@ -122,8 +127,60 @@ frmMain::frmMain(const QString &programFolder, QWidget *parent)
     connect(m_ui->checkautoscan, &QCheckBox::stateChanged, this, &frmMain::checkautoscan_Click);
     connect(m_Timer1, &QTimer::timeout, this, &frmMain::Timer1_Timer);
 
+    // Condemned messages and the scan log, after the original tabs.
+    m_spamTab = new SpamReviewTab(m_programFolder, this);
+    m_logTab = new ScanLogTab(m_programFolder, this);
+    m_ui->SSTab1->addTab(m_spamTab, u"Spam"_s);
+    m_ui->SSTab1->addTab(m_logTab, u"Log"_s);
+    connect(m_ui->SSTab1, &QTabWidget::currentChanged, this, [this](int index) {
+        if (m_ui->SSTab1->widget(index) == m_spamTab)
+            m_spamTab->refresh();
+        else if (m_ui->SSTab1->widget(index) == m_logTab)
+            m_logTab->refresh();
+    });
+    connect(this, &frmMain::scanFinished, this, [this] {
+        m_spamTab->refresh();
+        m_logTab->refresh();
+    });
+    connect(m_spamTab, &SpamReviewTab::problem, m_ui->Label17, &QLabel::setText);
+    connect(m_spamTab, &SpamReviewTab::whitelistRequested, this, [this](const QString &address) {
+        Lists::appendRow(*this, ListKind::Whitelist, {address});
+        m_ui->Label17->setText(address + u" was added to the whitelist. Be sure to click Save Settings when you are finished."_s);
+    });
+    connect(m_ui->checkHoldForReview, &QCheckBox::toggled, this, &frmMain::saveAppSettings);
+    connect(m_ui->comboAnnounce, &QComboBox::currentIndexChanged, this, &frmMain::saveAppSettings);
+
     // Without the control the window still works; scans then fail quietly.
     m_Tarnpost1.create(m_programFolder, this);
+}
+
+void frmMain::loadAppSettings()
+{
+    AppSettings settings(m_programFolder);
+    settings.load();
+    m_loadingAppSettings = true;
+    m_ui->checkHoldForReview->setChecked(settings.holdForReview);
+    m_ui->comboAnnounce->setCurrentIndex(int(settings.announce));
+    m_loadingAppSettings = false;
+}
+
+void frmMain::saveAppSettings()
+{
+    if (m_loadingAppSettings)
+        return;
+    AppSettings settings(m_programFolder);
+    settings.load();  // keeps the settings this window has no control for
+    settings.holdForReview = m_ui->checkHoldForReview->isChecked();
+    settings.announce = AppSettings::Announce(m_ui->comboAnnounce->currentIndex());
+    if (!settings.save())
+        m_ui->Label17->setText(settings.errorText());
+}
+
+void frmMain::notify(const QString &text)
+{
+    Q_EMIT notified(text);
+    if (QSystemTrayIcon *icon = SysTrayModule::TrayIconData())
+        icon->showMessage(u"Quellmail"_s, text, QSystemTrayIcon::Information);
 }
 
 // The control goes first (m_Tarnpost1), while the window it reports to is still whole.
@@ -183,6 +240,7 @@ void frmMain::runLoadSequence()
     processEvents();
     m_frmSplash->setMessage(u"Now Loading. Please wait."_s);
     StatsFile::read(*this);
+    loadAppSettings();
     show();
     m_frmSplash->show();
     processEvents();

@@ -21,6 +21,8 @@ class frmAddWhitelist;
 class frmAddblacklist;
 class frmAddkeywords;
 class frmSplash;
+class ScanLogTab;
+class SpamReviewTab;
 
 namespace Ui {
 class frmMain;
@@ -76,6 +78,8 @@ public:
     void writeStatistics() override;
     // A modal box; the scan waits until it is dismissed.
     void announceSpam(const QString &text) override;
+    // The tray icon's notification; never waits.
+    void notify(const QString &text) override;
 
     // What a scan runs: ScanMailboxes on this window unless a test says otherwise.
     void setScanProcedure(std::function<void()> scan);
@@ -116,6 +120,7 @@ Q_SIGNALS:
     void programEnding();
     void scanStarted();
     void scanFinished();
+    void notified(const QString &text);
 
 protected:
     void closeEvent(QCloseEvent *event) override;
@@ -143,6 +148,9 @@ private Q_SLOTS:
 
 private:
     void loadHelpPage();
+    // settings.ini: the settings beyond stats.dat, saved as soon as they change.
+    void loadAppSettings();
+    void saveAppSettings();
     void openUrl(const QUrl &url);
     QUrl spamFolderUrl() const;
     static QUrl homePageUrl();
@@ -164,6 +172,9 @@ private:
     frmAddWhitelist *m_frmAddWhitelist = nullptr;
     frmAddblacklist *m_frmAddblacklist = nullptr;
     frmAddkeywords *m_frmAddkeywords = nullptr;
+    SpamReviewTab *m_spamTab = nullptr;
+    ScanLogTab *m_logTab = nullptr;
+    bool m_loadingAppSettings = false;
 
     Automation::TarnpostSite m_Tarnpost1;
 

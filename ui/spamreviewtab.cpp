@@ -112,7 +112,7 @@ void SpamReviewTab::refresh()
     for (const ReviewList::Message &m : ReviewList(*m_database).all()) {
         QList<QStandardItem *> cells;
         const QString date = m.sent.isEmpty() ? locale.toString(m.judged.toLocalTime(), QLocale::ShortFormat) : m.sent;
-        for (const QString &text : {date, m.sender, m.subject, locale.formattedDataSize(m.size),
+        for (const QString &text : QStringList{date, m.sender, m.subject, locale.formattedDataSize(m.size),
                                     m.login + u'@' + m.server, m.rule, m.entry, m.matchedIn,
                                     ReviewList::stateText(m.state)})
             cells.append(new QStandardItem(text));

@@ -21,7 +21,7 @@ public:
         QByteArray subject;
         QByteArray body;
         QByteArray received = "from mail.example (mail.example [192.0.2.7])";
-        QByteArray uid;  // empty: the control's made-up id, as for a server without UIDL
+        QByteArray uid = QByteArray();  // empty: the control's made-up id, as for a server without UIDL
     };
     enum class Fault {
         None,

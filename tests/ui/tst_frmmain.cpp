@@ -5,6 +5,8 @@
 #include "config/frmaddaccount.h"
 #include "config/frmaddwhitelist.h"
 #include "ui/frmmain.h"
+#include "ui/scanlogtab.h"
+#include "ui/spamreviewtab.h"
 #include "ui/frmsplash.h"
 #include "config/listtable.h"
 #include "platform/messagebox/messagebox.h"
@@ -14,6 +16,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDir>
+#include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -89,6 +92,7 @@ private Q_SLOTS:
     void importHook();
     void helpPage();
     void tarnpostHosted();
+    void reviewSettingsAndTabs();
 
 private:
     void savedFiles();
@@ -130,7 +134,7 @@ void tst_FrmMain::layout()
     for (int i = 0; i < UiTest::SSTab1(form)->count(); ++i)
         tabs.append(UiTest::SSTab1(form)->tabText(i));
     QCOMPARE(tabs, (QStringList{u"Accounts"_s, u"Whitelist"_s, u"Blacklist"_s, u"Keywords"_s, u"Settings"_s,
-                                u"Help"_s}));
+                                u"Help"_s, u"Spam"_s, u"Log"_s}));
     const struct
     {
         const char *name;
@@ -466,6 +470,38 @@ void tst_FrmMain::tarnpostHosted()
     QCOMPARE(form.Tarnpost1().Error(), qint16(0));
     QVERIFY(form.findChild<QWidget *>(u"Tarnpost1"_s) == nullptr
             || form.findChild<QWidget *>(u"Tarnpost1"_s)->isHidden());
+}
+
+void tst_FrmMain::reviewSettingsAndTabs()
+{
+    savedFiles();
+    {
+        frmMain form(m_dir->path());
+        QVERIFY(!start(form));
+        auto *hold = form.findChild<QCheckBox *>(u"checkHoldForReview"_s);
+        auto *announce = form.findChild<QComboBox *>(u"comboAnnounce"_s);
+        QVERIFY(hold && announce);
+        QVERIFY(!hold->isChecked());
+        QCOMPARE(announce->currentText(), u"a box for each message"_s);
+        QVERIFY(!QFileInfo::exists(m_dir->filePath(u"settings.ini"_s)));
+        hold->click();
+        announce->setCurrentIndex(2);
+        QCOMPARE(announce->currentText(), u"a tray notification only"_s);
+
+        // "Not spam" with the whitelist box adds the sender, unsaved like any added entry.
+        auto *spam = form.findChild<SpamReviewTab *>(u"tabSpam"_s);
+        QVERIFY(spam && form.findChild<ScanLogTab *>(u"tabLog"_s));
+        Q_EMIT spam->whitelistRequested(u"x@spam.example"_s);
+        QCOMPARE(rowsOf(form.gridwhitelist()), (QStringList{u"friend@x.example"_s, u"x@spam.example"_s}));
+        QVERIFY(form.Label17()->text().startsWith(u"x@spam.example was added to the whitelist."_s));
+    }
+    const QByteArray ini = UiTest::readBytes(m_dir->filePath(u"settings.ini"_s));
+    QVERIFY2(ini.contains("holdForReview=true") && ini.contains("announce=tray"), ini.constData());
+    QCOMPARE(UiTest::readBytes(m_dir->filePath(u"stats.dat"_s)), savedStats);  // untouched
+    frmMain again(m_dir->path());
+    QVERIFY(!start(again));
+    QVERIFY(again.findChild<QCheckBox *>(u"checkHoldForReview"_s)->isChecked());
+    QCOMPARE(again.findChild<QComboBox *>(u"comboAnnounce"_s)->currentIndex(), 2);
 }
 
 QTEST_MAIN(tst_FrmMain)
