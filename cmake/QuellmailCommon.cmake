@@ -4,21 +4,14 @@ add_library(quellmail_common INTERFACE)
 target_include_directories(quellmail_common INTERFACE ${PROJECT_SOURCE_DIR})
 target_compile_definitions(quellmail_common INTERFACE
   QT_NO_CAST_FROM_ASCII
+  QT_NO_CAST_TO_ASCII
+  QT_NO_CAST_FROM_BYTEARRAY
+  QT_NO_NARROWING_CONVERSIONS_IN_CONNECT
   QT_NO_CONTEXTLESS_CONNECT
   QT_USE_QSTRINGBUILDER
   QT_NO_KEYWORDS)
-# The stricter set is switched on while the tree is brought up to it.
-option(QUELLMAIL_STRICT "Stricter warnings and Qt casts" OFF)
-if(QUELLMAIL_STRICT)
-  target_compile_options(quellmail_common INTERFACE -Wall -Wextra
-    -Wold-style-cast -Woverloaded-virtual -Wnon-virtual-dtor)
-  target_compile_definitions(quellmail_common INTERFACE
-    QT_NO_CAST_TO_ASCII
-    QT_NO_CAST_FROM_BYTEARRAY
-    QT_NO_NARROWING_CONVERSIONS_IN_CONNECT)
-else()
-  target_compile_options(quellmail_common INTERFACE -Wall -Wextra -Wno-unused-parameter)
-endif()
+target_compile_options(quellmail_common INTERFACE -Wall -Wextra
+  -Wold-style-cast -Woverloaded-virtual -Wnon-virtual-dtor)
 option(QUELLMAIL_WERROR "Treat warnings as errors" OFF)
 if(QUELLMAIL_WERROR)
   target_compile_options(quellmail_common INTERFACE -Werror)

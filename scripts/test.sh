@@ -1,9 +1,13 @@
 #!/usr/bin/env bash
-# Runs the whole test suite: the normal build, then the sanitizer build.
+# Checks the formatting, then runs the whole test suite: the normal build,
+# then the sanitizer build.
 # scripts/test.sh [normal|asan|all]   (default: all)
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 "$root/scripts/install-deps.sh"
+
+echo "== Checking the formatting"
+"$root/scripts/format.sh" --check
 
 runtime=$(mktemp -d /tmp/quellmail-rt.XXXXXX)
 chmod 700 "$runtime"
