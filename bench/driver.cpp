@@ -300,7 +300,7 @@ private:
     Mailbox m_latency50;
     Mailbox m_midMessages;
     Mailbox m_bigMessages;
-    QList<Result> m_largeScans;  // case 2's scans of the largest mailbox, for case 8
+    QList<Result> m_largeScans; // case 2's scans of the largest mailbox, for case 8
     QList<Row> m_rows;
     QStringList m_notes;
     QString m_latencyTable;
@@ -551,11 +551,17 @@ void Driver::latencyCase()
         }
         if (auto r = runWorker(u"python3"_s, {peerScript(), u"rtt"_s, m_server.address(), QString::number(port), u"9"_s}))
             point.measured = r->value(u"seconds"_s) * 1000.0;
-        const Mailbox &slow = rtt == 0 ? m_small : rtt <= 20 ? m_latency300 : rtt <= 60 ? m_latency100 : m_latency50;
+        const Mailbox &slow = rtt == 0 ? m_small : rtt <= 20 ? m_latency300
+                                               : rtt <= 60   ? m_latency100
+                                                             : m_latency50;
         point.slowMessages = slow.count;
         point.slowRuns = rtt == 0 ? fastRuns : 1;
         note(u"case 7: RTT %1 ms (measured %2 ms): %3 msgs x %4 runs, per-message clients %5 msgs x %6 runs"_s.arg(rtt)
-                 .arg(fixed(point.measured, 1)).arg(m_small.count).arg(fastRuns).arg(slow.count).arg(point.slowRuns));
+                 .arg(fixed(point.measured, 1))
+                 .arg(m_small.count)
+                 .arg(fastRuns)
+                 .arg(slow.count)
+                 .arg(point.slowRuns));
         for (int run = 0; run < fastRuns; ++run) {
             if (auto r = runWorker(scan, account(m_small, port)))
                 point.ours << *r;
@@ -604,7 +610,8 @@ void Driver::latencyCase()
             const double popScaled = scaled(p.poplib, p.slowMessages);
             const double vsPoplib = ours / popScaled;
             add({u"7. Scan, %1 msgs, RTT 60 ms, vs poplib per-message exchanges (s, poplib scaled from %2 msgs)"_s
-                     .arg(count).arg(p.slowMessages),
+                     .arg(count)
+                     .arg(p.slowMessages),
                  fixed(ours, 3), fixed(popScaled, 1), fixed(vsPoplib, 3), u"ratio <= 0.05"_s,
                  verdict(vsPoplib <= 0.05, vsPoplib)});
         }
@@ -670,7 +677,7 @@ QString Driver::table() const
                 "by half the round trip (RTT 0 is the server itself). The per-message clients pay a round trip "
                 "per command, so over a slow link they walk a smaller mailbox in one run; their time is also "
                 "shown scaled to %1 messages.\n\n"_s.arg(m_small.count)
-            + m_latencyTable;
+                + m_latencyTable;
     }
     for (const QString &n : m_notes)
         text += u'\n' + n + u'\n';
@@ -691,7 +698,7 @@ int main(int argc, char **argv)
     const QCommandLineOption casesOption(u"cases"_s, u"cases to run, e.g. 1,3,6 (default all)"_s, u"list"_s,
                                          u"1,2,3,4,5,6,7,8"_s);
     const QCommandLineOption serveOption(u"serve"_s, u"only fill and start the server, print its port and "
-                                                      "mailboxes, and keep it until stdin ends (for profiling)"_s);
+                                                     "mailboxes, and keep it until stdin ends (for profiling)"_s);
     parser.addOptions({runsOption, quickOption, outputOption, casesOption, serveOption});
     parser.process(app);
     const QStringList cases = parser.value(casesOption).split(u',');

@@ -39,13 +39,13 @@ constexpr double MaxHamCondemned = 0.005;
 const QString SectionTitle = u"## Learned filter and decoded text"_s;
 
 // Written as a user would (whole phrases, the usual suspects).
-const QStringList Keywords = {u"viagra"_s,      u"mortgage"_s,   u"casino"_s,     u"lottery"_s,
+const QStringList Keywords = {u"viagra"_s, u"mortgage"_s, u"casino"_s, u"lottery"_s,
                               u"weight loss"_s, u"make money"_s, u"click here"_s, u"act now"_s,
                               u"limited time"_s, u"100% free"_s, u"no obligation"_s, u"winner"_s};
 
 struct Message
 {
-    QString path;  // the copy both filters read
+    QString path; // the copy both filters read
     bool spam = false;
     QString source;
 };
@@ -58,7 +58,7 @@ struct Scores
 
 struct OperatingPoint
 {
-    double caught = 0;   // fraction of test spam above the threshold
+    double caught = 0; // fraction of test spam above the threshold
     double threshold = 0;
 };
 
@@ -211,7 +211,7 @@ bool Bench::prepare(const QString &data)
         }
     }
     m_split = u"trained on "_s + trainText.join(u" + "_s) + u" = %1 messages; tested on "_s.arg(m_train.size())
-        + testText.join(u" + "_s) + u" = %1 messages"_s.arg(m_test.size());
+              + testText.join(u" + "_s) + u" = %1 messages"_s.arg(m_test.size());
     return true;
 }
 
@@ -231,7 +231,7 @@ bool Bench::trainOurs(const QString &folder, LearnedFilter **filter, StateDataba
     QList<LearnedFilter::Example> batch;
     for (qsizetype i = 0; i < m_train.size(); ++i) {
         batch.append({readFile(m_train.at(i).path), m_train.at(i).spam ? LearnedFilter::Label::Spam
-                                                                        : LearnedFilter::Label::Ham});
+                                                                       : LearnedFilter::Label::Ham});
         if (batch.size() == BatchSize || i + 1 == m_train.size()) {
             if (!(*filter)->learn(batch)) {
                 note((*filter)->errorText());
@@ -421,7 +421,7 @@ QString Bench::table() const
     const OperatingPoint ours0 = operatingPoint(m_ours, 0.0);
     const OperatingPoint peer0 = operatingPoint(m_peer, 0.0);
     const double ourDefault = LearnedFilter::DefaultThreshold;
-    const double peerDefault = 0.99;  // bogofilter's spam_cutoff
+    const double peerDefault = 0.99; // bogofilter's spam_cutoff
     const auto yes = [](bool met) { return met ? u"yes"_s : u"**no**"_s; };
     const qsizetype allowed = qsizetype(std::floor(MaxHamCondemned * double(hamTest) + 1e-9));
 
@@ -465,7 +465,7 @@ QString Bench::table() const
                  .arg(above(m_ours.ham, th));
     }
     t += u"\nKeyword rule with a fixed list of %1 entries (%2), subject and body, case-insensitive:\n\n"_s.arg(
-        Keywords.size())
+                                                                                                              Keywords.size())
              .arg(Keywords.join(u", "_s));
     t += u"| Text matched | Test spam caught | Test ham condemned |\n|---|---:|---:|\n"_s;
     t += u"| Raw (as today) | %1 (%2) | %3 (%4) |\n"_s.arg(m_rawSpam)
@@ -553,16 +553,12 @@ int main(int argc, char **argv)
     bench.keywords();
 
     const QString corpus = parser.isSet(corpusOption) ? parser.value(corpusOption) : u"the corpus"_s;
-    const QString section = SectionTitle + u"\n\nRun %1 on %2 (%3 cores), %4; whole run %5 s. Corpus: %6, "_s.arg(
-        QDateTime::currentDateTimeUtc().toString(u"yyyy-MM-dd HH:mm 'UTC'"_s), cpuModel(),
-        QString::number(QThread::idealThreadCount()), QSysInfo::prettyProductName(),
-        QString::number(total.elapsed() / 1000.0, 'f', 0), corpus)
-        + bench.split() + u". Both filters read the same files; timings are medians of %1 runs, "
-                          "training in batches of %2 messages (one transaction each), bogofilter in bulk mode "
-                          "with its defaults and a word list of its own.\n\n"_s
-                              .arg(parser.value(runsOption))
-                              .arg(BatchSize)
-        + bench.table();
+    const QString section = SectionTitle + u"\n\nRun %1 on %2 (%3 cores), %4; whole run %5 s. Corpus: %6, "_s.arg(QDateTime::currentDateTimeUtc().toString(u"yyyy-MM-dd HH:mm 'UTC'"_s), cpuModel(), QString::number(QThread::idealThreadCount()), QSysInfo::prettyProductName(), QString::number(total.elapsed() / 1000.0, 'f', 0), corpus)
+                            + bench.split() + u". Both filters read the same files; timings are medians of %1 runs, "
+                                              "training in batches of %2 messages (one transaction each), bogofilter in bulk mode "
+                                              "with its defaults and a word list of its own.\n\n"_s.arg(parser.value(runsOption))
+                                                  .arg(BatchSize)
+                            + bench.table();
     std::printf("%s", qPrintable(section));
     if (parser.isSet(outputOption) && !writeSection(parser.value(outputOption), section)) {
         note(u"cannot write "_s + parser.value(outputOption));

@@ -11,7 +11,9 @@ class AccountAddress final
 {
 public:
     // The same numbers as the control's POPSecurity.
-    enum class Security { None = 0, Tls = 1, Stls = 2 };
+    enum class Security { None = 0,
+                          Tls = 1,
+                          Stls = 2 };
 
     static constexpr int ClearPort = 110;
     static constexpr int TlsPort = 995;

@@ -37,7 +37,7 @@ public:
     void openDialog();
 
 public Q_SLOTS:
-    void reject() override;   // Escape and the title-bar close cancel
+    void reject() override; // Escape and the title-bar close cancel
 
 protected:
     // The entry box and the two buttons of the subclass's form.

@@ -12,9 +12,9 @@ class AppSettings final
 {
 public:
     enum class Announce {
-        BoxPerMessage,  // a "Spam from" box for each message
-        SummaryAtEnd,   // one box when the scan ends
-        TrayOnly,       // a tray notification only
+        BoxPerMessage, // a "Spam from" box for each message
+        SummaryAtEnd,  // one box when the scan ends
+        TrayOnly,      // a tray notification only
     };
 
     static constexpr double DefaultThreshold = 0.95;
@@ -23,7 +23,7 @@ public:
     explicit AppSettings(const QString &folder);
 
     void load();
-    bool save();  // atomic; errorText() says why not
+    bool save(); // atomic; errorText() says why not
 
     QString path() const { return m_path; }
     QStringList problems() const { return m_problems; }
@@ -32,7 +32,7 @@ public:
     Announce announce = Announce::BoxPerMessage;
     bool holdForReview = false;
     bool learnedFilter = false;
-    double learnedThreshold = DefaultThreshold;  // condemned above it, 0 < t < 1
+    double learnedThreshold = DefaultThreshold; // condemned above it, 0 < t < 1
 
 private:
     QString m_path;

@@ -17,7 +17,7 @@ public:
     virtual ~ConfigForm() = default;
 
     virtual QString programFolder() const = 0;
-    virtual QWidget *formWidget() = 0;   // parent of dialogs and message boxes
+    virtual QWidget *formWidget() = 0; // parent of dialogs and message boxes
 
     virtual ListTable *gridAccounts() const = 0;
     virtual ListTable *gridwhitelist() const = 0;

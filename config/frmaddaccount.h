@@ -35,7 +35,7 @@ public:
     void openForNewAccount();
 
 public Q_SLOTS:
-    void reject() override;   // Escape and the title-bar close cancel
+    void reject() override; // Escape and the title-bar close cancel
 
 protected:
     bool event(QEvent *event) override;

@@ -8,17 +8,20 @@ class ListGridView;
 class ListTable;
 class QLineEdit;
 
-enum class ListKind { Accounts, Whitelist, Blacklist, Keywords };
+enum class ListKind { Accounts,
+                      Whitelist,
+                      Blacklist,
+                      Keywords };
 
 namespace Lists {
 
 ListTable *table(const ConfigForm &form, ListKind kind);
 ListGridView *view(const ConfigForm &form, ListKind kind);
 QLineEdit *countBox(const ConfigForm &form, ListKind kind);
-QString fileName(ListKind kind);      // "accounts.dat", ...
+QString fileName(ListKind kind); // "accounts.dat", ...
 QString filePath(const ConfigForm &form, ListKind kind);
-QString caption(ListKind kind);       // the grid's caption line
-QString savedSuffix(ListKind kind);   // ends the "saved" progress line: " accounts.", ...
+QString caption(ListKind kind);     // the grid's caption line
+QString savedSuffix(ListKind kind); // ends the "saved" progress line: " accounts.", ...
 // Appends a row and writes the new row count into the list's count box.
 void appendRow(ConfigForm &form, ListKind kind, const QStringList &cells);
 

@@ -18,11 +18,11 @@ public:
     int rowCountValue() const { return int(m_rows.size()); }
     int rows() const { return rowCountValue(); }
     int columns() const { return m_columnCount; }
-    QString cell(int row, int column) const;           // "" outside the table
+    QString cell(int row, int column) const;                // "" outside the table
     void setCell(int row, int column, const QString &text); // ignored outside the table
     QStringList rowCells(int row) const;
 
-    void appendRow();                                   // a new empty last row
+    void appendRow(); // a new empty last row
     void appendRow(const QStringList &cells);
     // Removes row `row` (1-based); out of range removes nothing. Returns whether
     // a row went. Hides QAbstractItemModel::removeRow on purpose: views never call it.

@@ -35,26 +35,26 @@ public:
         QString login;
         QString uid;
         QDateTime judged;
-        QString sent;         // the Date header as the message has it
+        QString sent; // the Date header as the message has it
         QString sender;
         QString subject;
         qint64 size = 0;
-        QString archiveFile;  // name of the archive copy in SpamDeleted
-        QString rule;         // "whitelist", "blacklist", "sender IP", "keyword", "learned filter"
-        QString entry;        // the list entry or score that matched
-        QString matchedIn;    // "sender", "subject", "body"
+        QString archiveFile; // name of the archive copy in SpamDeleted
+        QString rule;        // "whitelist", "blacklist", "sender IP", "keyword", "learned filter"
+        QString entry;       // the list entry or score that matched
+        QString matchedIn;   // "sender", "subject", "body"
         State state = State::Held;
     };
 
     explicit ReviewList(StateDatabase &database);
 
-    qint64 add(const Message &message);  // the new id, or 0
+    qint64 add(const Message &message); // the new id, or 0
     bool setState(const QList<qint64> &ids, State state);
     // Kept, and remembered by account and uid so that it is never condemned again.
     bool markNotSpam(const QList<qint64> &ids);
     bool isNotSpam(const QString &server, const QString &login, const QString &uid) const;
 
-    QList<Message> all() const;  // newest first
+    QList<Message> all() const; // newest first
     QList<Message> toDelete(const QString &server, const QString &login) const;
     // The account's messages in a state, and those it must never condemn.
     QSet<QString> uids(const QString &server, const QString &login, State state) const;

@@ -8,8 +8,8 @@ class QCheckBox;
 
 namespace RuleSwitch {
 
-int value(const QCheckBox *box);             // 0, 1 or 2
-void setValue(QCheckBox *box, int value);    // ignores anything but 0, 1, 2
+int value(const QCheckBox *box);          // 0, 1 or 2
+void setValue(QCheckBox *box, int value); // ignores anything but 0, 1, 2
 Qt::CheckState toCheckState(int value);
 int fromCheckState(Qt::CheckState state);
 // A rule is on only when its box is ticked (1), never when greyed.

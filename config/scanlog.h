@@ -19,11 +19,11 @@ public:
         qint64 id = 0;
         QDateTime started;
         QString server;
-        QString login;       // never the password
+        QString login; // never the password
         int scanned = 0;
         int condemned = 0;
         int deleted = 0;
-        QString outcome;     // "ok", the control's error text, or empty: the scan never ended
+        QString outcome; // "ok", the control's error text, or empty: the scan never ended
 
         bool interrupted() const { return outcome.isEmpty(); }
         bool failed() const { return !outcome.isEmpty() && outcome != ok(); }

@@ -107,9 +107,7 @@ bool StateDatabase::open()
         return false;
     }
     if (version > SchemaVersion) {
-        m_error = m_path + u" was written by a newer version of Quellmail (schema %1, this version knows %2)."_s
-                               .arg(version)
-                               .arg(SchemaVersion);
+        m_error = m_path + u" was written by a newer version of Quellmail (schema %1, this version knows %2)."_s.arg(version).arg(SchemaVersion);
         close();
         return false;
     }

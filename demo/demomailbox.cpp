@@ -17,11 +17,14 @@ QByteArray message(const char *from, const char *subject, const char *ip, const 
 {
     return QByteArray("Received: from mail.sender.example ([") + ip
            + "]) by mx.demo.example; Mon, 4 Mar 2024 09:12:00 +0000\n"
-             "From: " + from + "\n"
-             "To: demo@demo.example\n"
-             "Subject: " + subject + "\n"
-             "Date: Mon, 4 Mar 2024 09:12:00 +0000\n"
-             "\n" + body;
+             "From: "
+           + from + "\n"
+                    "To: demo@demo.example\n"
+                    "Subject: "
+           + subject + "\n"
+                       "Date: Mon, 4 Mar 2024 09:12:00 +0000\n"
+                       "\n"
+           + body;
 }
 
 bool writeLines(const QString &path, const QStringList &lines, bool ownerOnly, QString *error)

@@ -64,9 +64,10 @@ void DebugLog::write(const QString &fileName, const QString &version, const QStr
                           S_IRUSR | S_IWUSR);
     if (fd < 0)
         return;
-    struct stat st {};
+    struct stat st
+    {};
     const bool usable = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_nlink == 1
-        && ((st.st_mode & 07777) == (S_IRUSR | S_IWUSR) || ::fchmod(fd, S_IRUSR | S_IWUSR) == 0);
+                        && ((st.st_mode & 07777) == (S_IRUSR | S_IWUSR) || ::fchmod(fd, S_IRUSR | S_IWUSR) == 0);
     const char *data = out.constData();
     qsizetype left = usable ? out.size() : 0;
     while (left > 0) {

@@ -73,7 +73,7 @@ qint32 leadingNumber(QStringView text)
     const double value = number.toDouble(&ok);
     if (!ok || std::isnan(value))
         return 0;
-    const double rounded = std::nearbyint(value);  // half to even
+    const double rounded = std::nearbyint(value); // half to even
     if (rounded >= double(std::numeric_limits<qint32>::max()))
         return std::numeric_limits<qint32>::max();
     if (rounded <= double(std::numeric_limits<qint32>::min()))

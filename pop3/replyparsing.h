@@ -16,7 +16,8 @@ QString trimBlanks(QStringView text);
 qint32 leadingNumber(QStringView text);
 
 // "+OK 3 3120\r\n": the message count and the mailbox size.
-struct StatFields {
+struct StatFields
+{
     qint32 count = 0;
     qint32 size = 0;
 };
@@ -28,11 +29,12 @@ QString cutReplyField(const QString &reply);
 
 // The first line of the header `name` (case-insensitive, whole names at the
 // start of a line only) in a header block, its value trimmed of blanks.
-struct HeaderMatch {
+struct HeaderMatch
+{
     bool found = false;
     QString value;
-    qsizetype lineEnd = -1;      // where the matched line's CR LF begins, from the name; -1 at the block's end
-    qsizetype nameStart = -1;    // where the matched header name begins in the block
+    qsizetype lineEnd = -1;   // where the matched line's CR LF begins, from the name; -1 at the block's end
+    qsizetype nameStart = -1; // where the matched header name begins in the block
 };
 HeaderMatch findHeader(const QString &headers, const QString &name);
 

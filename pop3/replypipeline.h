@@ -15,17 +15,21 @@ namespace Tarnpostctl {
 class ReplyPipeline final
 {
 public:
-    enum class Outcome { Pending, Complete, LineTooLong, TooLarge };
+    enum class Outcome { Pending,
+                         Complete,
+                         LineTooLong,
+                         TooLarge };
 
-    struct Reply {
+    struct Reply
+    {
         quint64 id = 0;
         bool multiLine = false;
-        qint32 message = 0;    // the message a prefetched RETR is for; 0 for other commands
-        qint64 sizeHint = -1;  // the size LIST announced, -1 when unknown
-        qint64 cap = 0;        // content bytes a multi-line reply may carry
+        qint32 message = 0;   // the message a prefetched RETR is for; 0 for other commands
+        qint64 sizeHint = -1; // the size LIST announced, -1 when unknown
+        qint64 cap = 0;       // content bytes a multi-line reply may carry
         Outcome outcome = Outcome::Pending;
         QByteArray bytes;
-        qsizetype statusEnd = -1;  // where the status line's CR LF begins, -1 until seen
+        qsizetype statusEnd = -1; // where the status line's CR LF begins, -1 until seen
     };
 
     // A command was sent: its reply follows those already expected.
@@ -58,7 +62,7 @@ private:
     qsizetype take(Reply &reply, const char *data, qsizetype size);
 
     std::deque<Reply> m_replies;
-    qsizetype m_done = 0;  // finished replies at the front
+    qsizetype m_done = 0; // finished replies at the front
     quint64 m_nextId = 1;
     qint64 m_held = 0;
     bool m_broken = false;

@@ -60,13 +60,13 @@ void SocketAdapter::useSocket(bool tls)
     // session (keys, peer name, buffered bytes) carries over.
     const bool isTls = qobject_cast<QSslSocket *>(m_socket) != nullptr;
     if (!tls && !isTls)
-        return;  // a clear connection keeps its plain socket
+        return; // a clear connection keeps its plain socket
     QTcpSocket *old = m_socket;
     old->disconnect(this);
     m_closing = true;
     old->abort();
     m_closing = false;
-    old->deleteLater();  // we may be running inside one of its signals
+    old->deleteLater(); // we may be running inside one of its signals
     m_socket = tls ? new QSslSocket(this) : new QTcpSocket(this);
     m_socket->setReadBufferSize(kReadBufferSize);
     attach();
@@ -154,7 +154,7 @@ void SocketAdapter::failHandshake(const QString &reason)
 qint64 SocketAdapter::send(const QByteArray &data)
 {
     if (!m_socket->isOpen())
-        return -1;  // nothing to send on; the caller's wait sees the closed state
+        return -1; // nothing to send on; the caller's wait sees the closed state
     qint64 sent = 0;
     // A clear socket with nothing queued takes a command straight away. Qt's
     // own write would switch the socket's write notifier on and off again,
@@ -167,7 +167,7 @@ qint64 SocketAdapter::send(const QByteArray &data)
         if (n == data.size())
             return n;
         if (n > 0)
-            sent = n;  // the rest, and any error, go the usual way
+            sent = n; // the rest, and any error, go the usual way
     }
     const qint64 written = m_socket->write(data.constData() + sent, data.size() - sent);
     // Out now rather than on the next pass of the event loop.
@@ -199,7 +199,7 @@ void SocketAdapter::close()
 {
     m_closing = true;
     if (m_socket->state() == QAbstractSocket::ConnectedState)
-        m_socket->flush();  // a command written just before must still go out
+        m_socket->flush(); // a command written just before must still go out
     m_socket->abort();
     m_closing = false;
     m_handshaking = false;

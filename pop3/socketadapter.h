@@ -24,7 +24,7 @@ public:
         StateClosed = 0,
         StateConnecting = 6,
         StateConnected = 7,
-        StateClosing = 8,  // the peer has closed; close() to finish
+        StateClosing = 8, // the peer has closed; close() to finish
         StateError = 9,
     };
 
@@ -94,10 +94,10 @@ private:
 
     QTcpSocket *m_socket = nullptr;
     int m_state = StateClosed;
-    bool m_closing = false;  // our own close() is running: no events from it
-    bool m_handshaking = false;  // a TLS handshake is running
-    bool m_tlsConnect = false;   // connected state waits for the handshake
-    QString m_sslErrorText;      // certificate problems of the running handshake
+    bool m_closing = false;     // our own close() is running: no events from it
+    bool m_handshaking = false; // a TLS handshake is running
+    bool m_tlsConnect = false;  // connected state waits for the handshake
+    QString m_sslErrorText;     // certificate problems of the running handshake
     QString m_remoteHost;
     qint32 m_remotePort = 0;
     QString m_remoteHostIP;

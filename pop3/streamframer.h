@@ -35,7 +35,7 @@ public:
     qsizetype lastTerminatorPosition() const { return m_lastPosition; }
 
 private:
-    static constexpr qsizetype kHeld = 4;  // a terminator's length less one
+    static constexpr qsizetype kHeld = 4; // a terminator's length less one
 
     void feedContent(const char *data, qsizetype size);
     void emitContent(const char *data, qsizetype size);
@@ -44,7 +44,7 @@ private:
     QByteArray m_head;
     char m_tail[kHeld] = {};
     qsizetype m_tailSize = 0;
-    qsizetype m_skip = 0;  // leading held-back bytes that are the status line's CR LF
+    qsizetype m_skip = 0; // leading held-back bytes that are the status line's CR LF
     qsizetype m_lastPosition = -1;
     bool m_inStatusLine = true;
     bool m_finished = false;

@@ -74,7 +74,7 @@ void Tarnpost::subdebuglog(const QString &text)
 QString Tarnpost::fungetsocketstate() const
 {
     return DebugLog::timestamp() + " State:"_L1 + QString::number(wsk1->state()) + " RemHost:"_L1 + wsk1->remoteHost()
-        + " RemIP:"_L1 + wsk1->remoteHostIP() + " RemPort:"_L1 + QString::number(wsk1->remotePort());
+           + " RemIP:"_L1 + wsk1->remoteHostIP() + " RemPort:"_L1 + QString::number(wsk1->remotePort());
 }
 
 // ---- Session ----
@@ -175,11 +175,11 @@ void Tarnpost::openConnection()
     blnStreamToFile = false;
     subclosestreamfile();
     dtmLastActivity.start();
-    subbeginreply(false);  // the greeting's overall limit counts the connect time too
+    subbeginreply(false); // the greeting's overall limit counts the connect time too
     m_replySize = -1;
     intpropertyerror = ErrorNone;
     subflushdata();
-    if (m_DebugMode && m_POPSecurity != SecurityNone)  // a clear session logs as it always did
+    if (m_DebugMode && m_POPSecurity != SecurityNone) // a clear session logs as it always did
         subdebuglog(u"connect: security="_s + QString::number(m_POPSecurity));
     if (m_POPSecurity == SecurityTls)
         wsk1->connectToHostEncrypted(m_POPHostname, m_POPPort);
@@ -226,7 +226,7 @@ void Tarnpost::readGreeting()
     const bool greeted = waitUntil(
         [this] {
             return strDataBuffer.endsWith("\r\n"_L1) || intpropertyerror != ErrorNone
-                || m_replyOverflow != ReplyOverflow::None;
+                   || m_replyOverflow != ReplyOverflow::None;
         },
         [this] { return funtimedout(m_POPTimeout); });
     if (!greeted) {
@@ -267,7 +267,7 @@ bool Tarnpost::loginStep(const QString &command, ErrorCode refusedError, QString
 {
     reply = funSendDataForSingleLineResponse(*wsk1, command, m_POPTimeout);
     if (m_replyRefused)
-        return false;  // over a cap: Error says so and the session is closed
+        return false; // over a cap: Error says so and the session is closed
     if (reply.startsWith("+OK"_L1))
         return true;
     strLastErrorReply = reply;
@@ -324,7 +324,7 @@ bool Tarnpost::funstarttls()
     const bool settled = waitUntil(
         [this] {
             return wsk1->isEncrypted() || intpropertyerror != ErrorNone
-                || wsk1->state() != SocketAdapter::StateConnected;
+                   || wsk1->state() != SocketAdapter::StateConnected;
         },
         [this] { return funtimedout(m_POPTimeout); });
     if (!settled) {
@@ -369,7 +369,7 @@ void Tarnpost::Disconnect()
     }
     if (wsk1->state() == SocketAdapter::StateConnected) {
         const QString reply = funSendDataForSingleLineResponse(*wsk1, u"QUIT"_s, m_POPTimeout);
-        const bool refused = m_replyRefused;  // over a cap: Error says so already
+        const bool refused = m_replyRefused; // over a cap: Error says so already
         QElapsedTimer noted;
         noted.start();
         const auto closed = [this] {

@@ -35,8 +35,8 @@ class TARNPOSTCTL_EXPORT Tarnpost final : public QWidget, public Automation::Aut
     Q_DISABLE_COPY_MOVE(Tarnpost)
 
 public:
-    explicit Tarnpost(QWidget *parent = nullptr);  // UserControl_Initialize
-    ~Tarnpost() override;                          // UserControl_Terminate
+    explicit Tarnpost(QWidget *parent = nullptr); // UserControl_Initialize
+    ~Tarnpost() override;                         // UserControl_Terminate
 
     // ---- Session (connection core) ----
     qint16 Status() const { return intpropertystatus; }
@@ -72,7 +72,7 @@ public:
     QString DebugFile() const { return m_DebugFile; }
     void setDebugFile(const QString &value) { m_DebugFile = value; }
     QString Version() const;
-    void setVersion(const QVariant &value);  // shows "Property is Read-only"
+    void setVersion(const QVariant &value); // shows "Property is Read-only"
 
     void Connect();
     void Disconnect();
@@ -106,7 +106,7 @@ public:
     Automation::InvokeResult invoke(qint32 memberId, Automation::InvokeKind kind, QVariantList &args,
                                     QVariant *result = nullptr) override;
     void advise(Automation::EventSink *sink) override;
-    void initNew() override;                               // UserControl_InitProperties
+    void initNew() override;                                // UserControl_InitProperties
     void load(const Automation::PropertyBag &bag) override; // UserControl_ReadProperties
     void save(Automation::PropertyBag &bag) const override; // UserControl_WriteProperties
     QWidget *widget() override { return this; }
@@ -135,7 +135,7 @@ Q_SIGNALS:
     void MsgReadStatus(qint32 &lngMsgReadInK, qint32 &lngMsgTotalInK, qint16 &intPercentCompleted);
 
 protected:
-    void resizeEvent(QResizeEvent *event) override;  // UserControl_Resize
+    void resizeEvent(QResizeEvent *event) override; // UserControl_Resize
 
 private:
     // ---- Command transport ----
@@ -178,7 +178,8 @@ private:
     // holds (true) or timedOut() does (false). Both are tested after every
     // wake, finished first; WaitStart::Test tests finished before the first
     // block too.
-    enum class WaitStart { Block, Test };
+    enum class WaitStart { Block,
+                           Test };
     bool waitUntil(const std::function<bool()> &finished, const std::function<bool()> &timedOut = {},
                    WaitStart start = WaitStart::Test);
     bool funtimedout(qint16 intTimeout) const;
@@ -189,9 +190,9 @@ private:
     // The steps of Connect; each one that fails sets Error.
     bool checkConnectSettings();
     void openConnection();
-    bool waitForConnection();  // the connection and its greeting
+    bool waitForConnection(); // the connection and its greeting
     void readGreeting();
-    void login();  // USER, PASS, then STAT
+    void login(); // USER, PASS, then STAT
     // One login command; false once it failed, with the session closed.
     bool loginStep(const QString &command, ErrorCode refusedError, QString &reply);
     void subcloseconnection(SocketAdapter &socket);
@@ -204,7 +205,10 @@ private:
     static bool funisblank(const QString &text);
 
     // ---- Prefetching (tarnpostprefetch.cpp) ----
-    enum class PipeEnd { Done, Timeout, Closed, Broken };
+    enum class PipeEnd { Done,
+                         Timeout,
+                         Closed,
+                         Broken };
     // CAPA, then the UIDL and LIST tables; false when a reply went over a cap.
     bool funpipelinestart();
     // A command of a prefetching session, sent behind those already out; its
@@ -260,34 +264,36 @@ private:
     QString strStreamFirstLine;
     bool blnStreamFirstPacket = false;
     bool blnInDataArrival = false;
-    QElapsedTimer dtmLastActivity;  // monotonic; timeouts count whole seconds of silence
+    QElapsedTimer dtmLastActivity; // monotonic; timeouts count whole seconds of silence
     bool blnReportReadStatus = false;
     qint32 lngBytesRead = 0;
     qint32 lngMsgSizeInK = 0;
     QString strSocketErrorText;
-    QString strTlsErrorText;  // reason of the last failed TLS handshake
+    QString strTlsErrorText; // reason of the last failed TLS handshake
     // Streamed reply: status line bytes until its CR LF, then up to four bytes
     // held back until they are known not to start the terminator.
     StreamFramer m_framer;
-    QByteArray m_packet;  // reused for every read from the socket
+    QByteArray m_packet; // reused for every read from the socket
     std::unique_ptr<QFile> m_streamFile;
-    QString m_streamFileError;  // first file error of the current stream, empty when none
+    QString m_streamFileError; // first file error of the current stream, empty when none
     qint64 m_streamContentBytes = 0;
 
     // Caps of a reply: its lines and the message it carries.
-    enum class ReplyOverflow { None, LineTooLong, MessageTooLarge };
-    ReplyOverflow m_replyOverflow = ReplyOverflow::None;  // cleared with the buffer
-    bool m_replyRefused = false;  // the last wait ended over a cap
+    enum class ReplyOverflow { None,
+                               LineTooLong,
+                               MessageTooLarge };
+    ReplyOverflow m_replyOverflow = ReplyOverflow::None; // cleared with the buffer
+    bool m_replyRefused = false;                         // the last wait ended over a cap
     bool m_multiLineReply = false;
-    qsizetype m_statusLineEnd = -1;  // first CR LF in strDataBuffer, -1 until seen
+    qsizetype m_statusLineEnd = -1; // first CR LF in strDataBuffer, -1 until seen
     qsizetype m_lineScanned = 0;
-    QElapsedTimer m_replyStarted;  // the overall limit of one reply counts from its command
+    QElapsedTimer m_replyStarted; // the overall limit of one reply counts from its command
     qint64 m_replySize = -1;
-    qint32 m_refusedLimit = 0;  // MaxMessageSize when the last message was refused
+    qint32 m_refusedLimit = 0; // MaxMessageSize when the last message was refused
 
     // Session
     qint16 intpropertystatus = StatusDisconnected;
-    qint16 intpropertyerror = ErrorNone;  // an ErrorCode, or the number of a socket error
+    qint16 intpropertyerror = ErrorNone; // an ErrorCode, or the number of a socket error
     QString strLastErrorReply;
     QString m_quitErrorText;
     qint32 lngSizeInOctets = 0;
@@ -310,33 +316,33 @@ private:
     bool blnHeadersRetrieved = false;
     bool blnSizeRetrieved = false;
     bool blnNoSuchMsg = false;
-    qint64 m_listedSize = -1;  // LIST size of the selected message, -1 until known
+    qint64 m_listedSize = -1; // LIST size of the selected message, -1 until known
     qint32 m_MaxMessageSize = DefaultMaxMessageSize;
 
     // Prefetching
     bool m_Prefetch = false;
-    bool m_pipeTried = false;    // this session's tables were asked for
-    bool m_pipeStarted = false;  // the session's commands go through m_pipe
-    bool m_pipeEnding = false;   // QUIT is on its way: nothing more is kept
+    bool m_pipeTried = false;   // this session's tables were asked for
+    bool m_pipeStarted = false; // the session's commands go through m_pipe
+    bool m_pipeEnding = false;  // QUIT is on its way: nothing more is kept
     bool m_pipeWaiting = false;
-    bool m_pipeDirect = false;  // a command is answered as without the mode
+    bool m_pipeDirect = false; // a command is answered as without the mode
     bool m_serverPipelining = false;
     // The server closed while replies that arrived were still to be taken:
     // the session ends when the caller needs the connection again.
     bool m_peerClosed = false;
     ReplyPipeline m_pipe;
     std::optional<ReplyPipeline::Reply> m_pipeReply;     // of the command being waited for
-    std::map<qint32, ReplyPipeline::Reply> m_prefetched;  // arrived RETR replies by message
-    qint64 m_prefetchedBytes = 0;                         // held in m_prefetched
-    qint64 m_budgetUsed = 0;  // RETRs sent ahead and not yet taken or dropped
+    std::map<qint32, ReplyPipeline::Reply> m_prefetched; // arrived RETR replies by message
+    qint64 m_prefetchedBytes = 0;                        // held in m_prefetched
+    qint64 m_budgetUsed = 0;                             // RETRs sent ahead and not yet taken or dropped
     qint32 m_nextPrefetch = 1;
     QByteArray m_uidTable;
-    QList<qint32> m_uidLine;  // where each message's line starts in m_uidTable, -1 when missing
+    QList<qint32> m_uidLine;   // where each message's line starts in m_uidTable, -1 when missing
     QList<qint64> m_listSize;  // LIST size of each message; kNoSize when missing
-    QSet<qint32> m_touched;  // messages DELE went out for since the last RSET
-    QByteArray m_currentReply;  // the current message's prefetched reply, once taken
+    QSet<qint32> m_touched;    // messages DELE went out for since the last RSET
+    QByteArray m_currentReply; // the current message's prefetched reply, once taken
     qint32 m_currentReplyMessage = 0;
-    qint64 m_currentReplyCost = 0;  // its part of m_budgetUsed
+    qint64 m_currentReplyCost = 0; // its part of m_budgetUsed
 };
 
 } // namespace Tarnpostctl

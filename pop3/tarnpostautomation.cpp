@@ -77,17 +77,17 @@ InvokeResult Tarnpost::invoke(qint32 memberId, InvokeKind kind, QVariantList &ar
     if (!member)
         return {InvokeStatus::UnknownMember, u"Unknown member id %1"_s.arg(memberId)};
     const bool method = member->kind == MemberKind::Method;
-    const bool callable = kind == InvokeKind::Method ? method
-        : kind == InvokeKind::PropertyGet            ? !method
-                                                     : member->kind == MemberKind::PropertyGetLet;
+    const bool callable = kind == InvokeKind::Method        ? method
+                          : kind == InvokeKind::PropertyGet ? !method
+                                                            : member->kind == MemberKind::PropertyGetLet;
     if (!callable) {
         if (kind == InvokeKind::PropertyPut && !method)
             return {InvokeStatus::NotSupported, u"Property is read-only"_s};
         return {InvokeStatus::NotSupported, u"Member %1 cannot be called that way"_s.arg(memberId)};
     }
-    const qsizetype expected = kind == InvokeKind::Method ? member->params.size()
-        : kind == InvokeKind::PropertyPut                ? 1
-                                                         : 0;
+    const qsizetype expected = kind == InvokeKind::Method        ? member->params.size()
+                               : kind == InvokeKind::PropertyPut ? 1
+                                                                 : 0;
     if (args.size() != expected)
         return {InvokeStatus::BadArgumentCount,
                 u"%1 takes %2 argument(s), got %3"_s.arg(member->name).arg(expected).arg(args.size())};

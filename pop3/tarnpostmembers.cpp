@@ -20,7 +20,8 @@ namespace {
 
 // ---- Variant conversions of the setters and method arguments ----
 
-struct Converted {
+struct Converted
+{
     InvokeStatus status = InvokeStatus::Ok;
     QString description;
     qint64 number = 0;
@@ -138,7 +139,7 @@ std::optional<QString> toText(const QVariant &value)
     if (value.metaType().id() == QMetaType::QString)
         return value.toString();
     if (value.metaType().id() == QMetaType::QByteArray)
-        return QString::fromLatin1(value.toByteArray());  // one character per byte, like the socket
+        return QString::fromLatin1(value.toByteArray()); // one character per byte, like the socket
     if (!value.canConvert<QString>())
         return std::nullopt;
     return value.toString();
@@ -151,20 +152,21 @@ InvokeResult typeMismatch()
 
 // ---- Getters and setters of the rows ----
 
-template<auto Get>
+template <auto Get>
 QVariant value(Tarnpost &control)
 {
     return QVariant::fromValue((control.*Get)());
 }
 
-template<typename>
+template <typename>
 struct SetterArgument;
-template<typename Result, typename Argument>
-struct SetterArgument<Result (Tarnpost::*)(Argument)> {
+template <typename Result, typename Argument>
+struct SetterArgument<Result (Tarnpost::*)(Argument)>
+{
     using Type = Argument;
 };
 
-template<auto Set>
+template <auto Set>
 InvokeResult letText(Tarnpost &control, const QVariant &value)
 {
     const std::optional<QString> text = toText(value);
@@ -175,8 +177,8 @@ InvokeResult letText(Tarnpost &control, const QVariant &value)
 }
 
 // A whole number in [Min, Max], by default the range of the setter's type.
-template<auto Set, qint64 Min = std::numeric_limits<typename SetterArgument<decltype(Set)>::Type>::min(),
-         qint64 Max = std::numeric_limits<typename SetterArgument<decltype(Set)>::Type>::max()>
+template <auto Set, qint64 Min = std::numeric_limits<typename SetterArgument<decltype(Set)>::Type>::min(),
+          qint64 Max = std::numeric_limits<typename SetterArgument<decltype(Set)>::Type>::max()>
 InvokeResult letNumber(Tarnpost &control, const QVariant &value)
 {
     const Converted number = toInteger(value, Min, Max);
@@ -186,7 +188,7 @@ InvokeResult letNumber(Tarnpost &control, const QVariant &value)
     return {};
 }
 
-template<auto Set>
+template <auto Set>
 InvokeResult letBoolean(Tarnpost &control, const QVariant &value)
 {
     const std::optional<bool> on = toBoolean(value);
@@ -204,7 +206,7 @@ InvokeResult letVersion(Tarnpost &control, const QVariant &value)
 
 // ---- Methods ----
 
-template<auto Method>
+template <auto Method>
 InvokeResult callPlain(Tarnpost &control, QVariantList &, QVariant *)
 {
     (control.*Method)();
@@ -395,14 +397,11 @@ QList<MemberInfo> buildTypeInfo()
     for (const TarnpostMember &member : tarnpostMembers()) {
         switch (member.kind) {
         case MemberKind::PropertyGet:
-            table.append({member.id, member.name, member.kind, Automation::InvokeKind::PropertyGet, member.type, {},
-                          member.help});
+            table.append({member.id, member.name, member.kind, Automation::InvokeKind::PropertyGet, member.type, {}, member.help});
             break;
         case MemberKind::PropertyGetLet:
-            table.append({member.id, member.name, member.kind, Automation::InvokeKind::PropertyGet, member.type, {},
-                          member.help});
-            table.append({member.id, member.name, member.kind, Automation::InvokeKind::PropertyPut, member.type,
-                          {ParamInfo{u"value"_s, member.type, false}}, member.help});
+            table.append({member.id, member.name, member.kind, Automation::InvokeKind::PropertyGet, member.type, {}, member.help});
+            table.append({member.id, member.name, member.kind, Automation::InvokeKind::PropertyPut, member.type, {ParamInfo{u"value"_s, member.type, false}}, member.help});
             break;
         case MemberKind::Method:
             table.append({member.id, member.name, member.kind, Automation::InvokeKind::Method, member.type,

@@ -17,7 +17,8 @@ namespace Tarnpostctl {
 
 class Tarnpost;
 
-struct TarnpostMember {
+struct TarnpostMember
+{
     using Getter = QVariant (*)(Tarnpost &control);
     // Converts the value and stores it; a value that does not convert is
     // refused and the property keeps its value.
@@ -28,19 +29,28 @@ struct TarnpostMember {
                    QString memberHelp, Getter get = nullptr, Setter set = nullptr, QVariant saved = {},
                    int cell = -1, bool readByName = true, QList<Automation::ParamInfo> parameters = {},
                    Caller call = nullptr)
-        : id(memberId), name(std::move(memberName)), kind(memberKind), type(memberType), help(std::move(memberHelp)),
-          getter(get), setter(set), persisted(std::move(saved)), pageCell(cell), byName(readByName),
-          params(std::move(parameters)), caller(call)
+        : id(memberId)
+        , name(std::move(memberName))
+        , kind(memberKind)
+        , type(memberType)
+        , help(std::move(memberHelp))
+        , getter(get)
+        , setter(set)
+        , persisted(std::move(saved))
+        , pageCell(cell)
+        , byName(readByName)
+        , params(std::move(parameters))
+        , caller(call)
     {
     }
 
     qint32 id = 0;
     QString name;
     Automation::MemberKind kind = Automation::MemberKind::Method;
-    QMetaType::Type type = QMetaType::Void;  // property type, or the method's result type
+    QMetaType::Type type = QMetaType::Void; // property type, or the method's result type
     QString help;
-    Getter getter = nullptr;  // properties
-    Setter setter = nullptr;  // read/write properties
+    Getter getter = nullptr; // properties
+    Setter setter = nullptr; // read/write properties
     // Saved with the host's window when valid; then also the value a new
     // instance starts with.
     QVariant persisted;

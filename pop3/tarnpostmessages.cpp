@@ -101,7 +101,7 @@ void Tarnpost::SetCurrentMsg(qint16 &intMsgNumber)
         if (isNoSuchMessage(strLastErrorReply))
             blnNoSuchMsg = true;
         else
-            RetrieveCurrentMsg();  // no UIDL on this server: fetch the message now
+            RetrieveCurrentMsg(); // no UIDL on this server: fetch the message now
         break;
     default:
         subcloseconnection(*wsk1);
@@ -237,7 +237,7 @@ void Tarnpost::RetrieveCurrentMsg()
         intpropertyerror = ErrorRetrieveNoMessage;
     } else {
         if (!blnSizeRetrieved) {
-            subRetrieveSize();  // the progress events need the size
+            subRetrieveSize(); // the progress events need the size
             if (m_replyRefused) {
                 subdebuglog(u"end retrievecurrentmsg"_s);
                 return;
@@ -270,7 +270,7 @@ void Tarnpost::RetrieveCurrentMsg()
             if (blankLine >= 0) {
                 if (m_MsgHeaders == kUnableToRetrieve || !blnHeadersRetrieved) {
                     blnHeadersRetrieved = true;
-                    m_MsgHeaders = reply.sliced(contentStart, blankLine + 1 - contentStart);  // ends in a lone CR
+                    m_MsgHeaders = reply.sliced(contentStart, blankLine + 1 - contentStart); // ends in a lone CR
                 }
                 reply.remove(0, blankLine + 4);
             } else {
@@ -280,7 +280,7 @@ void Tarnpost::RetrieveCurrentMsg()
         } else {
             intpropertyerror = ErrorRetrRefused;
             strLastErrorReply = reply;
-            strLastErrorReply.squeeze();  // not the room kept for the whole message
+            strLastErrorReply.squeeze(); // not the room kept for the whole message
         }
         blnReportReadStatus = false;
         fireMsgReadStatus(lngMsgSizeInK, 100, true);

@@ -154,7 +154,7 @@ bool Tarnpost::funtablesize(qint32 number)
 }
 
 std::optional<QString> Tarnpost::funpipelinecommand(const QString &command, bool multiLine, qint64 sizeHint,
-                                                   const QString &where)
+                                                    const QString &where)
 {
     subbeginreply(multiLine);
     // Without the server's word that it takes commands ahead, and for a reply
@@ -166,7 +166,7 @@ std::optional<QString> Tarnpost::funpipelinecommand(const QString &command, bool
     if (m_pipe.broken() && intpropertystatus == StatusConnected) {
         // A reply before this one went over its cap: nothing after it can be read.
         m_replyOverflow = m_pipe.brokenOutcome() == ReplyPipeline::Outcome::TooLarge ? ReplyOverflow::MessageTooLarge
-                                                                                    : ReplyOverflow::LineTooLong;
+                                                                                     : ReplyOverflow::LineTooLong;
         const QString text = subrefusereply(where);
         m_replyOverflow = ReplyOverflow::None;
         return text;
@@ -264,8 +264,7 @@ ReplyPipeline::Reply Tarnpost::funpipelinewait(quint64 id, qint32 message, PipeE
             end = PipeEnd::Broken;
         else
             return false;
-        return true;
-    }, [this] { return funtimedout(m_POPTimeout); });
+        return true; }, [this] { return funtimedout(m_POPTimeout); });
     if (!settled)
         end = PipeEnd::Timeout;
     m_pipeWaiting = wasWaiting;
@@ -299,8 +298,7 @@ Tarnpost::PipeEnd Tarnpost::funpipelinedrain()
             end = PipeEnd::Closed;
             return true;
         }
-        return false;
-    }, [this] { return funtimedout(m_POPTimeout); });
+        return false; }, [this] { return funtimedout(m_POPTimeout); });
     if (!settled) {
         subdebuglog(u"timeout in funpipelinedrain"_s);
         subcloseconnection(*wsk1);
@@ -348,14 +346,14 @@ void Tarnpost::subpipelinecollect()
     while (!m_pipe.isEmpty() && m_pipe.frontDone()) {
         if (m_pipe.front().message == 0) {
             if (m_pipeReply)
-                return;  // the waiter takes the one before first
+                return; // the waiter takes the one before first
             m_pipeReply = m_pipe.takeFront();
             continue;
         }
         ReplyPipeline::Reply reply = m_pipe.takeFront();
         const qint32 message = reply.message;
         const bool wanted = !m_pipeEnding && message >= m_MsgNumber && !m_touched.contains(message)
-            && m_prefetched.find(message) == m_prefetched.end();
+                            && m_prefetched.find(message) == m_prefetched.end();
         if (wanted) {
             m_prefetchedBytes += reply.bytes.size();
             m_prefetched.emplace(message, std::move(reply));

@@ -20,16 +20,17 @@ public:
     explicit TarnpostPropertyPage(QWidget *parent = nullptr);
     ~TarnpostPropertyPage() override;
 
-    void setObjects(const QList<Automation::AutomationObject *> &objects) override;  // SelectionChanged
+    void setObjects(const QList<Automation::AutomationObject *> &objects) override; // SelectionChanged
     bool isChanged() const override { return m_changed; }
-    void apply() override;                                                            // ApplyChanges
+    void apply() override; // ApplyChanges
     QWidget *widget() override { return this; }
 
 Q_SIGNALS:
     void changedStateChanged(bool changed);
 
 private:
-    struct Field {
+    struct Field
+    {
         qint32 memberId;
         QLineEdit *edit;
     };

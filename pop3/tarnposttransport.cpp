@@ -67,8 +67,8 @@ bool Tarnpost::funtimedout(qint16 intTimeout) const
     if (dtmLastActivity.elapsed() / 1000 > qint64(intTimeout))
         return true;
     const qint64 overall = m_replySize >= 0
-        ? qint64(intTimeout) + (m_replySize + kSlowestBytesPerSecond - 1) / kSlowestBytesPerSecond
-        : qint64(intTimeout) * kUnknownSizeFactor;
+                               ? qint64(intTimeout) + (m_replySize + kSlowestBytesPerSecond - 1) / kSlowestBytesPerSecond
+                               : qint64(intTimeout) * kUnknownSizeFactor;
     return m_replyStarted.isValid() && m_replyStarted.elapsed() / 1000 > overall;
 }
 
@@ -136,7 +136,7 @@ QString Tarnpost::funSendDataForSingleLineResponse(SocketAdapter &socket, const 
     const bool answered = waitUntil(
         [this, &socket] {
             return m_replyOverflow != ReplyOverflow::None || strDataBuffer.endsWith("\r\n"_L1)
-                || socketGone(socket.state());
+                   || socketGone(socket.state());
         },
         [this, intTimeout] { return funtimedout(intTimeout); }, WaitStart::Block);
     // An errored socket delivers nothing more: give up as a timeout would.
@@ -146,7 +146,7 @@ QString Tarnpost::funSendDataForSingleLineResponse(SocketAdapter &socket, const 
     }
     // A reply that ended in the same arrival that took it over the cap is refused too.
     QString result = m_replyOverflow != ReplyOverflow::None ? subrefusereply(u"funSendDataForSingleLineResponse"_s)
-                                                             : std::move(strDataBuffer);
+                                                            : std::move(strDataBuffer);
     subflushdata();
     m_replySize = -1;
     subdebuglog(u"end funSendDataForSingleLineResponse"_s);
@@ -201,7 +201,8 @@ QString Tarnpost::funSendDataForMultiLineResponse(SocketAdapter &socket, const Q
         }
         return false;
     };
-    if (!waitUntil(finished, [this, intTimeout] { return funtimedout(intTimeout); }, WaitStart::Block)) {
+    if (!waitUntil(
+            finished, [this, intTimeout] { return funtimedout(intTimeout); }, WaitStart::Block)) {
         result = kTimeoutText;
         subdebuglog(u"timeout in funSendDataForMultiLineResponse"_s);
     }
@@ -223,8 +224,8 @@ QString Tarnpost::funSendDataForStreamingToAFile(SocketAdapter &socket, const QS
         const PipeEnd drained = m_pipe.isEmpty() ? PipeEnd::Done : funpipelinedrain();
         if (drained == PipeEnd::Broken) {
             m_replyOverflow = m_pipe.brokenOutcome() == ReplyPipeline::Outcome::TooLarge
-                ? ReplyOverflow::MessageTooLarge
-                : ReplyOverflow::LineTooLong;
+                                  ? ReplyOverflow::MessageTooLarge
+                                  : ReplyOverflow::LineTooLong;
             const QString text = subrefusereply(u"funSendDataForStreamingToAFile"_s);
             m_replyOverflow = ReplyOverflow::None;
             return text;
@@ -342,7 +343,7 @@ void Tarnpost::wsk1_DataArrival(qint64 bytesTotal)
             subcheckreplysize();
             if (blnReportReadStatus)
                 subReportReadStatus(qint32(qMin<qsizetype>(strDataBuffer.size() / 1024 + 1,
-                                                            std::numeric_limits<qint32>::max())));
+                                                           std::numeric_limits<qint32>::max())));
         } else {
             if (blnReportReadStatus) {
                 lngBytesRead = qint32(qMin<qint64>(qint64(lngBytesRead) + n, std::numeric_limits<qint32>::max()));
@@ -459,7 +460,7 @@ void Tarnpost::subdeletefile(const QString &fileName, int *errNumber)
 {
     int number = 0;
     if (!QFile::remove(fileName))
-        number = QFile::exists(fileName) ? 75 : 53;  // path/file access error, file not found
+        number = QFile::exists(fileName) ? 75 : 53; // path/file access error, file not found
     if (errNumber)
         *errNumber = number;
 }
@@ -472,7 +473,7 @@ void Tarnpost::subReportReadStatus(qint32 lngReadInK)
         return;
     }
     const qint32 read = qMin(lngReadInK, lngMsgSizeInK);
-    const double percent = std::nearbyint(double(read) / double(lngMsgSizeInK) * 100.0);  // half to even
+    const double percent = std::nearbyint(double(read) / double(lngMsgSizeInK) * 100.0); // half to even
     fireMsgReadStatus(read, qint16(qBound(0.0, percent, 100.0)));
 }
 

@@ -8,12 +8,12 @@ namespace Scan {
 
 struct AccountResult
 {
-    QString server;     // the mail server cell as the accounts list holds it
+    QString server; // the mail server cell as the accounts list holds it
     QString login;
-    int scanned = 0;    // message numbers walked
-    int condemned = 0;  // spam verdicts
-    int deleted = 0;    // deletions the server accepted in a session that ended with QUIT
-    QString error;      // why the account failed; empty when it was scanned
+    int scanned = 0;   // message numbers walked
+    int condemned = 0; // spam verdicts
+    int deleted = 0;   // deletions the server accepted in a session that ended with QUIT
+    QString error;     // why the account failed; empty when it was scanned
 
     bool failed() const { return !error.isEmpty(); }
 };

@@ -23,7 +23,9 @@ constexpr int MaxCopies = 99999;
 class Descriptor final
 {
 public:
-    explicit Descriptor(int fd) : m_fd(fd) {}
+    explicit Descriptor(int fd)
+        : m_fd(fd)
+    {}
     ~Descriptor() { reset(); }
     Descriptor(const Descriptor &) = delete;
     Descriptor &operator=(const Descriptor &) = delete;
@@ -45,7 +47,10 @@ private:
 class TemporaryName final
 {
 public:
-    TemporaryName(int dir, const QByteArray &name) : m_dir(dir), m_name(name) {}
+    TemporaryName(int dir, const QByteArray &name)
+        : m_dir(dir)
+        , m_name(name)
+    {}
     ~TemporaryName()
     {
         if (!m_name.isEmpty())
@@ -130,7 +135,8 @@ bool ArchiveWriter::write(const QString &subject, const Download &download)
     const Descriptor dir(::open(folderPath.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
     if (!dir.valid()) {
         const int error = errno;
-        struct stat status {};
+        struct stat status
+        {};
         if (::lstat(folderPath.constData(), &status) == 0 && S_ISLNK(status.st_mode))
             return fail(u"SpamDeleted is a symbolic link"_s);
         return fail(u"SpamDeleted: "_s + systemError(error));
@@ -147,7 +153,8 @@ bool ArchiveWriter::write(const QString &subject, const Download &download)
         return fail(error);
 
     const Descriptor source(::openat(dir.get(), downloadName.constData(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
-    struct stat status {};
+    struct stat status
+    {};
     if (!source.valid() || ::fstat(source.get(), &status) != 0 || !S_ISREG(status.st_mode))
         return fail(u"the download cannot be read back"_s);
 

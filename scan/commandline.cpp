@@ -94,8 +94,11 @@ void printJson(QTextStream &out, const QString &folder, const QList<AccountResul
     }
     const Sums s = sum(results);
     const QJsonObject summary{
-        {u"accounts"_s, int(results.size())}, {u"failed"_s, s.failed},   {u"scanned"_s, s.scanned},
-        {u"condemned"_s, s.condemned},        {u"deleted"_s, s.deleted},
+        {u"accounts"_s, int(results.size())},
+        {u"failed"_s, s.failed},
+        {u"scanned"_s, s.scanned},
+        {u"condemned"_s, s.condemned},
+        {u"deleted"_s, s.deleted},
     };
     const QJsonObject root{{u"folder"_s, folder}, {u"accounts"_s, accounts}, {u"summary"_s, summary}};
     out << QString::fromUtf8(QJsonDocument(root).toJson(QJsonDocument::Indented));
@@ -154,7 +157,7 @@ int scan(const QString &folder, bool json, QTextStream &out, QTextStream &err)
     form.load();
 
     MailboxScanner scanner(form);
-    QHash<int, QStringList> spam;  // by account index, for --json
+    QHash<int, QStringList> spam; // by account index, for --json
     QObject::connect(&form, &HeadlessForm::spamAnnounced, &form, [&](const QString &text) {
         if (json) {
             spam[int(scanner.results().size()) - 1].append(text);

@@ -28,16 +28,56 @@ struct NamedReference
 };
 
 constexpr NamedReference OtherNames[] = {
-    {u"quot", 0x22}, {u"amp", 0x26}, {u"apos", 0x27}, {u"lt", 0x3C}, {u"gt", 0x3E},
-    {u"OElig", 0x152}, {u"oelig", 0x153}, {u"Scaron", 0x160}, {u"scaron", 0x161}, {u"Yuml", 0x178},
-    {u"fnof", 0x192}, {u"circ", 0x2C6}, {u"tilde", 0x2DC}, {u"ensp", 0x2002}, {u"emsp", 0x2003},
-    {u"thinsp", 0x2009}, {u"zwnj", 0x200C}, {u"zwj", 0x200D}, {u"lrm", 0x200E}, {u"rlm", 0x200F},
-    {u"ndash", 0x2013}, {u"mdash", 0x2014}, {u"lsquo", 0x2018}, {u"rsquo", 0x2019}, {u"sbquo", 0x201A},
-    {u"ldquo", 0x201C}, {u"rdquo", 0x201D}, {u"bdquo", 0x201E}, {u"dagger", 0x2020}, {u"Dagger", 0x2021},
-    {u"bull", 0x2022}, {u"hellip", 0x2026}, {u"permil", 0x2030}, {u"prime", 0x2032}, {u"Prime", 0x2033},
-    {u"lsaquo", 0x2039}, {u"rsaquo", 0x203A}, {u"oline", 0x203E}, {u"frasl", 0x2044}, {u"euro", 0x20AC},
-    {u"trade", 0x2122}, {u"larr", 0x2190}, {u"uarr", 0x2191}, {u"rarr", 0x2192}, {u"darr", 0x2193},
-    {u"harr", 0x2194}, {u"spades", 0x2660}, {u"clubs", 0x2663}, {u"hearts", 0x2665}, {u"diams", 0x2666},
+    {u"quot", 0x22},
+    {u"amp", 0x26},
+    {u"apos", 0x27},
+    {u"lt", 0x3C},
+    {u"gt", 0x3E},
+    {u"OElig", 0x152},
+    {u"oelig", 0x153},
+    {u"Scaron", 0x160},
+    {u"scaron", 0x161},
+    {u"Yuml", 0x178},
+    {u"fnof", 0x192},
+    {u"circ", 0x2C6},
+    {u"tilde", 0x2DC},
+    {u"ensp", 0x2002},
+    {u"emsp", 0x2003},
+    {u"thinsp", 0x2009},
+    {u"zwnj", 0x200C},
+    {u"zwj", 0x200D},
+    {u"lrm", 0x200E},
+    {u"rlm", 0x200F},
+    {u"ndash", 0x2013},
+    {u"mdash", 0x2014},
+    {u"lsquo", 0x2018},
+    {u"rsquo", 0x2019},
+    {u"sbquo", 0x201A},
+    {u"ldquo", 0x201C},
+    {u"rdquo", 0x201D},
+    {u"bdquo", 0x201E},
+    {u"dagger", 0x2020},
+    {u"Dagger", 0x2021},
+    {u"bull", 0x2022},
+    {u"hellip", 0x2026},
+    {u"permil", 0x2030},
+    {u"prime", 0x2032},
+    {u"Prime", 0x2033},
+    {u"lsaquo", 0x2039},
+    {u"rsaquo", 0x203A},
+    {u"oline", 0x203E},
+    {u"frasl", 0x2044},
+    {u"euro", 0x20AC},
+    {u"trade", 0x2122},
+    {u"larr", 0x2190},
+    {u"uarr", 0x2191},
+    {u"rarr", 0x2192},
+    {u"darr", 0x2193},
+    {u"harr", 0x2194},
+    {u"spades", 0x2660},
+    {u"clubs", 0x2663},
+    {u"hearts", 0x2665},
+    {u"diams", 0x2666},
 };
 
 // What browsers show for the references &#128; to &#159; (windows-1252).
@@ -77,7 +117,9 @@ bool isInvisible(char16_t c)
     return c == 0x00AD || (c >= 0x200B && c <= 0x200D) || c == 0x2060 || c == 0xFEFF;
 }
 
-enum class Break { None, Space, Line };
+enum class Break { None,
+                   Space,
+                   Line };
 
 Break breakOf(QStringView tag)
 {
@@ -102,8 +144,8 @@ Break breakOf(QStringView tag)
 bool isLinkAttribute(QStringView name)
 {
     return name.compare(u"href", Qt::CaseInsensitive) == 0 || name.compare(u"src", Qt::CaseInsensitive) == 0
-        || name.compare(u"action", Qt::CaseInsensitive) == 0
-        || name.compare(u"background", Qt::CaseInsensitive) == 0;
+           || name.compare(u"action", Qt::CaseInsensitive) == 0
+           || name.compare(u"background", Qt::CaseInsensitive) == 0;
 }
 
 class Writer

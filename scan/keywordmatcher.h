@@ -40,10 +40,10 @@ private:
     };
     struct Node
     {
-        int firstEdge = 0;   // edges of a node are contiguous and sorted by unit
+        int firstEdge = 0; // edges of a node are contiguous and sorted by unit
         int edgeCount = 0;
         int fail = 0;
-        int lowest = NoMatch;  // lowest entry ending here or at any suffix node
+        int lowest = NoMatch; // lowest entry ending here or at any suffix node
     };
 
     // Lists up to this many trie nodes get the table (at most 1 MB).
@@ -56,8 +56,8 @@ private:
 
     QList<Node> m_nodes;
     QList<Edge> m_edges;
-    QList<int> m_rootNext;  // the root's transitions, one slot per code unit
-    QList<int> m_dense;     // node * DenseUnits + unit -> next node; empty for large lists
+    QList<int> m_rootNext; // the root's transitions, one slot per code unit
+    QList<int> m_dense;    // node * DenseUnits + unit -> next node; empty for large lists
     int m_emptyEntry = NoMatch;
     int m_entryCount = 0;
 };

@@ -146,8 +146,8 @@ LearnedFilter::Verdict LearnedFilter::classifyTokens(const QStringList &tokens) 
     }
     if (clues.empty())
         return verdict;
-    double logSpam = 0.0;  // sum of ln(1 - f): very negative when the clues are spammy
-    double logHam = 0.0;   // sum of ln(f): very negative when they are hammy
+    double logSpam = 0.0; // sum of ln(1 - f): very negative when the clues are spammy
+    double logHam = 0.0;  // sum of ln(f): very negative when they are hammy
     for (const Clue &clue : clues) {
         logSpam += std::log(1.0 - clue.probability);
         logHam += std::log(clue.probability);

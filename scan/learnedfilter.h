@@ -47,11 +47,11 @@ public:
     {
         double score = 0.5;
         int tokensUsed = 0;
-        QList<Evidence> strongest;  // at most StrongestShown, strongest first
+        QList<Evidence> strongest; // at most StrongestShown, strongest first
     };
     struct Example
     {
-        QByteArray message;  // raw bytes
+        QByteArray message; // raw bytes
         Label label = Label::Spam;
     };
 

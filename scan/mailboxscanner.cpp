@@ -119,7 +119,7 @@ void MailboxScanner::openRecords()
     m_settings.load();
     if (!m_settings.problems().isEmpty())
         report(u"%1: unreadable settings were left at their defaults: %2"_s.arg(AppSettings::fileName(),
-                                                                               m_settings.problems().join(u", "_s)));
+                                                                                m_settings.problems().join(u", "_s)));
     m_review.reset();
     m_log.reset();
     m_database = std::make_unique<StateDatabase>(m_form.programFolder());
@@ -152,7 +152,7 @@ void MailboxScanner::announceAtEnd()
 void MailboxScanner::scanAccount(int row)
 {
     ListTable *table = m_form.gridAccounts();
-    if (row > table->rows())  // the list changed while the scan was yielding
+    if (row > table->rows()) // the list changed while the scan was yielding
         return;
     m_results.append(AccountResult());
     const QString server = m_results.last().server = table->cell(row, 1);
@@ -194,14 +194,14 @@ void MailboxScanner::walkAccount(int row)
         report(u"%1 (%2): %3"_s.arg(statusText(m_results.last().server), statusText(m_results.last().login),
                                     address.error()));
         noteFailure(address.error());
-        return;  // passed over like an account whose login fails
+        return; // passed over like an account whose login fails
     }
     control.setPOPHostname(address.host());
     control.setPOPPort(address.portOr(m_savedPort));
     control.setPOPSecurity(int(address.security()));
     control.setPOPUsername(table->cell(row, 2));
     control.setPOPPassword(table->cell(row, 3));
-    control.setPrefetch(true);  // the next messages come while one is judged
+    control.setPrefetch(true); // the next messages come while one is judged
     control.Connect();
     if (stopping()) {
         dropSession();
@@ -258,7 +258,7 @@ MailboxScanner::MessageEnd MailboxScanner::scanMessage(qint16 number)
     Automation::TarnpostProxy &control = m_form.Tarnpost1();
     m_haveSubject = false;
     m_haveBody = false;
-    m_body = {};  // not kept while the next message arrives
+    m_body = {}; // not kept while the next message arrives
 
     yield();
     if (stopping())
@@ -491,7 +491,7 @@ bool MailboxScanner::keywordMatched()
     const int last = int(entries.size()) - 1;
     for (int k = 0; k <= last; ++k) {
         if (k > 0 && m_keywords.generation() != generation)
-            return keywordMatchedFrom(k);  // edited during a yield: go on entry by entry
+            return keywordMatchedFrom(k); // edited during a yield: go on entry by entry
         const bool show = listening || k % 16 == 0 || k == inSubject || k == inBody || k == last;
         if (show) {
             setKeywordCaption(entries.at(k), false);
@@ -601,7 +601,7 @@ void MailboxScanner::spamAction(const Verdict &verdict)
         m.sender = m_from.trimmed();
         m.subject = decodeServerText(control.MsgSubject());
         m.size = QFileInfo(SpamArchive::folder(m_form.programFolder()) + archive.fileName()).size()
-            - ArchiveWriter::inertPrefix().size();
+                 - ArchiveWriter::inertPrefix().size();
         m.archiveFile = archive.fileName();
         m.rule = verdict.rule;
         m.entry = verdict.entry;

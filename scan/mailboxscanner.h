@@ -50,9 +50,9 @@ public:
     // Why a message was condemned: the rule, the entry that matched and where.
     struct Verdict
     {
-        QString rule;   // "blacklist", "keyword"
-        QString entry;  // as the user wrote it
-        QString where;  // "sender", "subject", "body"
+        QString rule;  // "blacklist", "keyword"
+        QString entry; // as the user wrote it
+        QString where; // "sender", "subject", "body"
     };
 
 Q_SIGNALS:
@@ -61,10 +61,10 @@ Q_SIGNALS:
 
 private:
     enum class MessageEnd {
-        Scanned,      // the message exists and was dealt with
-        Missing,      // the server does not know its number
-        SessionLost,  // the session is gone: the rest of the mailbox cannot be scanned
-        Exit,         // the program is ending
+        Scanned,     // the message exists and was dealt with
+        Missing,     // the server does not know its number
+        SessionLost, // the session is gone: the rest of the mailbox cannot be scanned
+        Exit,        // the program is ending
     };
 
     // Opens settings.ini and the state database (the log and the review list).
@@ -92,7 +92,7 @@ private:
     bool blacklisted(const QString &from);
     // Whether from contains an entry of the list, with a caption for every entry tried.
     bool listed(ListEntries &list, const QString &from);
-    int m_listedAt = -1;  // the entry listed() found
+    int m_listedAt = -1; // the entry listed() found
     void showSenderIp();
     bool keywordMatched();
     bool keywordMatchedFrom(int index);
@@ -132,11 +132,11 @@ private:
     std::unique_ptr<ScanLog> m_log;
     std::unique_ptr<ReviewList> m_review;
     qint64 m_logId = 0;
-    QHash<QString, qint64> m_requested;  // uid -> review row, to delete in this session
+    QHash<QString, qint64> m_requested; // uid -> review row, to delete in this session
     QSet<QString> m_held;
     QSet<QString> m_notSpam;
-    QList<qint64> m_markedRows;  // review rows of the messages marked for deletion
-    QStringList m_announced;     // "Spam from" texts kept for the end of the scan
+    QList<qint64> m_markedRows; // review rows of the messages marked for deletion
+    QStringList m_announced;    // "Spam from" texts kept for the end of the scan
     int m_failedAccounts = 0;
 
     // The current message, upper-cased as the rules compare it.
@@ -146,8 +146,8 @@ private:
     ServerBody m_body;
     bool m_haveSubject = false;
     bool m_haveBody = false;
-    QString m_uid;       // empty when the server gives none
-    Verdict m_verdict;   // set by keywordMatched()
+    QString m_uid;     // empty when the server gives none
+    Verdict m_verdict; // set by keywordMatched()
 
     ListEntries m_whitelist;
     ListEntries m_blacklist;
@@ -156,9 +156,11 @@ private:
     quint64 m_matcherGeneration = 0;
     AppSettings m_settings;
 
-    enum class CaptionKind { Text, From, Keyword };
+    enum class CaptionKind { Text,
+                             From,
+                             Keyword };
     CaptionKind m_captionKind = CaptionKind::Text;
-    QString m_captionSubject;  // the From text of a From caption
+    QString m_captionSubject; // the From text of a From caption
     QString m_captionEntry;
     bool m_captionBody = false;
 };

@@ -139,7 +139,8 @@ bool MailFolderReader::nextFromMbox(QByteArray *message)
             continue;
         }
         if (!m_atMessageStart)
-            body.chop(body.endsWith("\r\n\r\n") ? 2 : body.endsWith("\n\n") ? 1 : 0);
+            body.chop(body.endsWith("\r\n\r\n") ? 2 : body.endsWith("\n\n") ? 1
+                                                                            : 0);
         *message = std::move(body);
         return true;
     }

@@ -16,7 +16,9 @@ class MailFolderReader final
     Q_DISABLE_COPY_MOVE(MailFolderReader)
 
 public:
-    enum class Format { Unknown, Mbox, Maildir };
+    enum class Format { Unknown,
+                        Mbox,
+                        Maildir };
     static constexpr qint64 MaxMessageBytes = 32 * 1024 * 1024;
 
     explicit MailFolderReader(const QString &path);
@@ -39,7 +41,7 @@ private:
     QFile m_file;
     QStringList m_files;
     qsizetype m_nextFile = 0;
-    bool m_atMessageStart = false;  // the last line read was a From_ line
+    bool m_atMessageStart = false; // the last line read was a From_ line
     int m_skipped = 0;
     QString m_error;
 };

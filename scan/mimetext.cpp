@@ -68,7 +68,9 @@ QString withoutInvisible(QString text)
 class MimeWalker
 {
 public:
-    explicit MimeWalker(MimeText &out) : m_out(out) {}
+    explicit MimeWalker(MimeText &out)
+        : m_out(out)
+    {}
 
     void walk(GMimeObject *object, int depth)
     {

@@ -29,13 +29,13 @@ public:
 
     struct Header
     {
-        QString name;   // as written in the message
-        QString value;  // unfolded, encoded words decoded
+        QString name;  // as written in the message
+        QString value; // unfolded, encoded words decoded
     };
     struct Part
     {
-        QString mimeType;  // lower case, "type/subtype"
-        QString charset;   // lower case, empty when none is given
+        QString mimeType; // lower case, "type/subtype"
+        QString charset;  // lower case, empty when none is given
         QString fileName;
     };
 

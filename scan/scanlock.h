@@ -12,7 +12,9 @@ namespace Scan {
 class ScanLock final
 {
 public:
-    enum class Result { Locked, Busy, Failed };
+    enum class Result { Locked,
+                        Busy,
+                        Failed };
 
     explicit ScanLock(const QString &programFolder);
     Q_DISABLE_COPY_MOVE(ScanLock)

@@ -35,7 +35,7 @@ QString upperCased(const QString &text)
     for (qsizetype i = 0, n = text.size(); i < n; ++i) {
         const char16_t c = in[i];
         if (c >= 0x80)
-            return text.toUpper();  // Unicode's own rules, which may change the length
+            return text.toUpper(); // Unicode's own rules, which may change the length
         out[i] = c >= u'a' && c <= u'z' ? char16_t(c - (u'a' - u'A')) : c;
     }
     return upper;

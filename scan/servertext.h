@@ -46,8 +46,8 @@ private:
     bool anyPiece(qsizetype overlap, const std::function<bool(QStringView)> &visit) const;
     qsizetype pieceEnd(qsizetype start) const;
 
-    QString m_upper;  // a small body, whole
-    QString m_raw;    // a large body, as the control holds it
+    QString m_upper; // a small body, whole
+    QString m_raw;   // a large body, as the control holds it
     bool m_inPieces = false;
     bool m_utf8 = false;
     qsizetype m_pieceSize = DefaultPieceSize;

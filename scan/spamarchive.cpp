@@ -12,7 +12,7 @@ namespace Scan {
 
 namespace {
 
-constexpr qsizetype MaxFileNameBytes = 255;  // NAME_MAX on Linux file systems
+constexpr qsizetype MaxFileNameBytes = 255; // NAME_MAX on Linux file systems
 const QString Extension = u".html"_s;
 
 bool readNumber(const QString &text, qint64 *value)
@@ -67,7 +67,7 @@ QString SpamArchive::fileName(const QString &subject, int copy)
     // Shorten by whole characters until the UTF-8 name fits. Every character
     // takes at least one byte, so a longer name is cut at once: a subject of
     // a megabyte must not cost a re-encoding per character.
-    const qsizetype limit = MaxFileNameBytes - suffix.size();  // the suffix is ASCII
+    const qsizetype limit = MaxFileNameBytes - suffix.size(); // the suffix is ASCII
     if (name.size() > limit) {
         name.truncate(limit);
         if (name.back().isHighSurrogate())

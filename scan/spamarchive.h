@@ -34,7 +34,9 @@ bool raiseTotal(QLineEdit *box);
 class ScannedTotal final
 {
 public:
-    explicit ScannedTotal(QLineEdit *box) : m_box(box) {}
+    explicit ScannedTotal(QLineEdit *box)
+        : m_box(box)
+    {}
     void raise();
     // count() notes a message; flush() shows what was noted since the last
     // flush, so a long scan does not repaint the box for every message.

@@ -14,10 +14,10 @@ namespace {
 bool pathHeader(const QString &name)
 {
     static const QSet<QString> names = {
-        u"received"_s,    u"return-path"_s, u"delivered-to"_s,  u"delivery-date"_s,      u"x-status"_s,
-        u"x-keywords"_s,  u"x-uid"_s,       u"status"_s,        u"envelope-to"_s,        u"x-original-to"_s,
-        u"lines"_s,       u"content-length"_s, u"x-uidl"_s,     u"x-beenthere"_s,        u"x-mailman-version"_s,
-        u"precedence"_s,  u"x-loop"_s,      u"mailing-list"_s,  u"errors-to"_s,          u"sender"_s};
+        u"received"_s, u"return-path"_s, u"delivered-to"_s, u"delivery-date"_s, u"x-status"_s,
+        u"x-keywords"_s, u"x-uid"_s, u"status"_s, u"envelope-to"_s, u"x-original-to"_s,
+        u"lines"_s, u"content-length"_s, u"x-uidl"_s, u"x-beenthere"_s, u"x-mailman-version"_s,
+        u"precedence"_s, u"x-loop"_s, u"mailing-list"_s, u"errors-to"_s, u"sender"_s};
     return names.contains(name) || name.startsWith(u"list-"_s);
 }
 
@@ -26,9 +26,9 @@ bool pathHeader(const QString &name)
 bool wordHeader(const QString &name)
 {
     static const QSet<QString> names = {
-        u"subject"_s,     u"from"_s,         u"reply-to"_s,     u"to"_s,           u"cc"_s,
-        u"x-mailer"_s,    u"user-agent"_s,   u"x-mimeole"_s,    u"organization"_s, u"content-type"_s,
-        u"x-priority"_s,  u"x-msmail-priority"_s, u"importance"_s, u"content-transfer-encoding"_s,
+        u"subject"_s, u"from"_s, u"reply-to"_s, u"to"_s, u"cc"_s,
+        u"x-mailer"_s, u"user-agent"_s, u"x-mimeole"_s, u"organization"_s, u"content-type"_s,
+        u"x-priority"_s, u"x-msmail-priority"_s, u"importance"_s, u"content-transfer-encoding"_s,
         u"mime-version"_s};
     return names.contains(name);
 }
@@ -38,9 +38,30 @@ bool wordHeader(const QString &name)
 bool isSeparator(QChar c)
 {
     switch (c.unicode()) {
-    case u',': case u';': case u':': case u'(': case u')': case u'[': case u']': case u'{': case u'}':
-    case u'<': case u'>': case u'"': case u'|': case u'=': case u'*': case u'~': case u'`': case u'^':
-    case u'\\': case u'/': case u'?': case u'&': case u'+': case u'#':
+    case u',':
+    case u';':
+    case u':':
+    case u'(':
+    case u')':
+    case u'[':
+    case u']':
+    case u'{':
+    case u'}':
+    case u'<':
+    case u'>':
+    case u'"':
+    case u'|':
+    case u'=':
+    case u'*':
+    case u'~':
+    case u'`':
+    case u'^':
+    case u'\\':
+    case u'/':
+    case u'?':
+    case u'&':
+    case u'+':
+    case u'#':
         return true;
     default:
         return c.isSpace() || c.category() == QChar::Other_Control;
@@ -51,13 +72,19 @@ bool isSeparator(QChar c)
 bool isChunkSeparator(QChar c)
 {
     return c.isSpace() || c == u'<' || c == u'>' || c == u'"' || c == u'(' || c == u')'
-        || c.category() == QChar::Other_Control;
+           || c.category() == QChar::Other_Control;
 }
 
 bool isTrimmed(QChar c)
 {
     switch (c.unicode()) {
-    case u'.': case u'!': case u'\'': case u'-': case u'_': case u'@': case u'%':
+    case u'.':
+    case u'!':
+    case u'\'':
+    case u'-':
+    case u'_':
+    case u'@':
+    case u'%':
         return true;
     default:
         return c.isPunct() && c != u'$';

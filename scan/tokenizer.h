@@ -22,8 +22,8 @@ public:
     static constexpr int MaxTokens = 3000;
     static constexpr int MinWordLength = 3;
     static constexpr int MaxWordLength = 20;
-    static constexpr int MaxHeaderTokens = 40;      // per header
-    static constexpr qsizetype MaxTextChars = 300000;  // of the visible text read per message
+    static constexpr int MaxHeaderTokens = 40;        // per header
+    static constexpr qsizetype MaxTextChars = 300000; // of the visible text read per message
 
     static QStringList tokens(const MimeText &message);
 

@@ -23,7 +23,8 @@ class TokenStore final
     Q_DISABLE_COPY_MOVE(TokenStore)
 
 public:
-    enum class Label { Ham = 0, Spam = 1 };
+    enum class Label { Ham = 0,
+                       Spam = 1 };
 
     struct Counts
     {
@@ -35,7 +36,7 @@ public:
     struct Change
     {
         QByteArray digest;
-        QStringList tokens;  // distinct
+        QStringList tokens; // distinct
         Label label = Label::Spam;
         int direction = 1;
     };

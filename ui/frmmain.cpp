@@ -169,7 +169,7 @@ void frmMain::saveAppSettings()
     if (m_loadingAppSettings)
         return;
     AppSettings settings(m_programFolder);
-    settings.load();  // keeps the settings this window has no control for
+    settings.load(); // keeps the settings this window has no control for
     settings.holdForReview = m_ui->checkHoldForReview->isChecked();
     settings.announce = AppSettings::Announce(m_ui->comboAnnounce->currentIndex());
     if (!settings.save())

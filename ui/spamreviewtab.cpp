@@ -113,8 +113,8 @@ void SpamReviewTab::refresh()
         QList<QStandardItem *> cells;
         const QString date = m.sent.isEmpty() ? locale.toString(m.judged.toLocalTime(), QLocale::ShortFormat) : m.sent;
         for (const QString &text : QStringList{date, m.sender, m.subject, locale.formattedDataSize(m.size),
-                                    m.login + u'@' + m.server, m.rule, m.entry, m.matchedIn,
-                                    ReviewList::stateText(m.state)})
+                                               m.login + u'@' + m.server, m.rule, m.entry, m.matchedIn,
+                                               ReviewList::stateText(m.state)})
             cells.append(new QStandardItem(text));
         cells.at(0)->setData(m.id, IdRole);
         m_model->appendRow(cells);

@@ -6,10 +6,12 @@
 
 struct TimerStep
 {
-    enum class Action { Count, Scan, Refuse };
+    enum class Action { Count,
+                        Scan,
+                        Refuse };
     Action action = Action::Refuse;
-    int counter = 0;   // the new tick count when counting
-    QString refusal;   // the status line when refused
+    int counter = 0; // the new tick count when counting
+    QString refusal; // the status line when refused
 };
 
 // A counter that is not a number counts as 0; the interval is read in the C

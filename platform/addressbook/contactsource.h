@@ -8,7 +8,8 @@
 #include <optional>
 
 // Where the user's contacts live and how they are gathered from there.
-class ContactSource final {
+class ContactSource final
+{
 public:
     // KWAB_CONTACTS_DIR alone when it is set; else the contacts folder under
     // the generic data location and ~/.contacts, those that exist.

@@ -11,7 +11,8 @@
 
 namespace {
 
-struct Session {
+struct Session
+{
     bool open = false;
     quint32 cookie = 0;
     QList<QByteArray> names;  // UTF-8
@@ -19,7 +20,8 @@ struct Session {
 };
 
 // Open address books, indexed by KWabHandle::session - 1.
-struct Table {
+struct Table
+{
     QMutex mutex;
     std::vector<Session> sessions;
     quint32 lastCookie = 0;

@@ -6,9 +6,9 @@
 #include <stdint.h>
 
 #if defined(KWAB_LIBRARY)
-#  define KWAB_EXPORT __attribute__((visibility("default")))
+#define KWAB_EXPORT __attribute__((visibility("default")))
 #else
-#  define KWAB_EXPORT
+#define KWAB_EXPORT
 #endif
 
 #ifdef __cplusplus
@@ -16,10 +16,11 @@ extern "C" {
 #endif
 
 /* Zeroed by the caller, filled by kWabOpen; the caller never reads it. */
-struct KWabHandle {
-    int32_t session;   /* 1-based index into the library's table, 0 = not open */
-    int32_t cookie;    /* guards against a stale or forged session index */
-    int32_t magic;     /* KWAB_HANDLE_MAGIC while open */
+struct KWabHandle
+{
+    int32_t session; /* 1-based index into the library's table, 0 = not open */
+    int32_t cookie;  /* guards against a stale or forged session index */
+    int32_t magic;   /* KWAB_HANDLE_MAGIC while open */
 };
 
 #define KWAB_HANDLE_MAGIC 0x4B574142 /* 'KWAB' */

@@ -235,7 +235,8 @@ QString VCardReader::structuredName(const QString &value)
 QList<VCardContact> VCardReader::parse(const QByteArray &data)
 {
     QList<VCardContact> contacts;
-    struct Card {
+    struct Card
+    {
         QString formattedName;
         QString name;
         QString organization;

@@ -4,7 +4,8 @@
 #include <QList>
 #include <QString>
 
-struct VCardContact {
+struct VCardContact
+{
     QString displayName;
     QString email;
     friend bool operator==(const VCardContact &, const VCardContact &) = default;
@@ -12,7 +13,8 @@ struct VCardContact {
 
 // Reads the contacts of a vCard file (2.1, 3.0 or 4.0; one or many cards).
 // Any byte input is accepted: what is not a card is skipped.
-class VCardReader final {
+class VCardReader final
+{
 public:
     // Cards in file order. A card gives its display name from FN, else N, else
     // ORG, else its address; its address is its first non-empty EMAIL. Cards
@@ -20,7 +22,8 @@ public:
     static QList<VCardContact> parse(const QByteArray &data);
 
 private:
-    struct Property {
+    struct Property
+    {
         QByteArray name;              // upper case, group prefix removed
         QList<QByteArray> parameters; // as written, e.g. "TYPE=work"
         QByteArray value;             // raw, still encoded

@@ -103,7 +103,7 @@ bool ClassRegistry::addClass(const ClassRegistration &registration)
     settings->setValue(u"ProgId"_s, registration.progId);
     settings->setValue(u"TypeLibraryName"_s, registration.typeLibraryName);
     settings->setValue(u"TypeLibraryVersion"_s, u"%1.%2"_s.arg(registration.typeLibraryVersionMajor)
-                                                       .arg(registration.typeLibraryVersionMinor));
+                                                    .arg(registration.typeLibraryVersionMinor));
     settings->setValue(u"TypeLibraryHelp"_s, registration.typeLibraryHelp);
     settings->endGroup();
     if (!registration.progId.isEmpty())

@@ -11,11 +11,12 @@
 
 namespace Automation {
 
-struct ClassRegistration {
+struct ClassRegistration
+{
     QString classId;
     QString libraryPath;
     QString className;
-    QString progId;            // may be empty (e.g. a property page)
+    QString progId; // may be empty (e.g. a property page)
     QString typeLibraryName;
     int typeLibraryVersionMajor = 0;
     int typeLibraryVersionMinor = 0;

@@ -22,25 +22,27 @@ enum class InvokeKind {
 
 enum class InvokeStatus {
     Ok,
-    UnknownMember,     // no member with that id
-    NotSupported,      // e.g. a let on a read-only property, or a get on a method
-    TypeMismatch,      // an argument that does not convert; the member keeps its value
-    BadArgumentCount,  // too few or too many arguments
+    UnknownMember,    // no member with that id
+    NotSupported,     // e.g. a let on a read-only property, or a get on a method
+    TypeMismatch,     // an argument that does not convert; the member keeps its value
+    BadArgumentCount, // too few or too many arguments
 };
 
-struct InvokeResult {
+struct InvokeResult
+{
     InvokeStatus status = InvokeStatus::Ok;
     QString description;
     bool ok() const { return status == InvokeStatus::Ok; }
 };
 
 enum class MemberKind {
-    PropertyGet,     // read-only property
-    PropertyGetLet,  // read/write property
+    PropertyGet,    // read-only property
+    PropertyGetLet, // read/write property
     Method,
 };
 
-struct ParamInfo {
+struct ParamInfo
+{
     QString name;
     QMetaType::Type type = QMetaType::UnknownType;
     bool byReference = false;
@@ -48,12 +50,13 @@ struct ParamInfo {
 
 // One slot of a dispatch interface. A read/write property has two slots with
 // the same id: its get (invokeKind PropertyGet) and its let (PropertyPut).
-struct MemberInfo {
+struct MemberInfo
+{
     qint32 id = 0;
     QString name;
     MemberKind kind = MemberKind::Method;
-    InvokeKind invokeKind = InvokeKind::Method;  // how this slot is invoked
-    QMetaType::Type type = QMetaType::Void;  // property type, or the method's result type
+    InvokeKind invokeKind = InvokeKind::Method; // how this slot is invoked
+    QMetaType::Type type = QMetaType::Void;     // property type, or the method's result type
     QList<ParamInfo> params;
     QString helpString;
 };

@@ -31,7 +31,7 @@ public:
 
 private:
     std::unique_ptr<ControlHost> m_host;
-    QPointer<QObject> m_created;  // a test may point the proxy at an object of its own
+    QPointer<QObject> m_created; // a test may point the proxy at an object of its own
     TarnpostProxy m_proxy;
     QString m_error;
 };

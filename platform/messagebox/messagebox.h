@@ -12,8 +12,13 @@ class QWidget;
 class MessageBox final
 {
 public:
-    enum Button { Ok, Cancel, Yes, No };
-    enum Buttons { OkOnly, OkCancel, YesNo };
+    enum Button { Ok,
+                  Cancel,
+                  Yes,
+                  No };
+    enum Buttons { OkOnly,
+                   OkCancel,
+                   YesNo };
 
     // Shows a modal box and returns the button pressed. An empty title means
     // the application's title "Quellmail".
@@ -24,7 +29,7 @@ public:
 
     struct Record
     {
-        QString text;   // as the box shows it
+        QString text; // as the box shows it
         QString title;
         Buttons buttons = OkOnly;
         Button answer = Ok;

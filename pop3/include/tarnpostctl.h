@@ -83,9 +83,9 @@ inline constexpr qint32 DefaultMaxMessageSize = 104857600;
 // not offer it, or a failed handshake, fails Connect; there is no fall-back
 // to clear text.
 enum Security : qint16 {
-    SecurityNone = 0,  // clear text (the default)
-    SecurityTls = 1,   // TLS from the first byte (port 995 by convention)
-    SecurityStls = 2,  // clear text upgraded with STLS before USER
+    SecurityNone = 0, // clear text (the default)
+    SecurityTls = 1,  // TLS from the first byte (port 995 by convention)
+    SecurityStls = 2, // clear text upgraded with STLS before USER
 };
 
 // Values of Status.
@@ -97,11 +97,11 @@ enum Status : qint16 {
 // Values of Error; ErrorText says the same in words.
 enum ErrorCode : qint16 {
     ErrorNone = 0,
-    ErrorGreetingTimeout = 11,       // accepted, but no greeting before the timeout
-    ErrorConnectTimeout = 12,        // "Timeout waiting on connect request"
+    ErrorGreetingTimeout = 11, // accepted, but no greeting before the timeout
+    ErrorConnectTimeout = 12,  // "Timeout waiting on connect request"
     ErrorAlreadyConnected = 13,
-    ErrorUserRefused = 14,           // "-ERR" to USER
-    ErrorPassRefused = 15,           // "-ERR" to PASS
+    ErrorUserRefused = 14, // "-ERR" to USER
+    ErrorPassRefused = 15, // "-ERR" to PASS
     ErrorBlankHostname = 16,
     ErrorBlankUsername = 17,
     ErrorStatRefused = 18,
@@ -110,17 +110,17 @@ enum ErrorCode : qint16 {
     ErrorUidlRefused = 21,
     ErrorTopRefused = 22,
     ErrorRetrieveDisconnected = 23,
-    ErrorRetrieveNoMessage = 24,     // current message is 0
+    ErrorRetrieveNoMessage = 24, // current message is 0
     ErrorRetrRefused = 25,
     ErrorDeleRefused = 26,
     ErrorDeleteDisconnected = 27,
     ErrorRsetRefused = 28,
     ErrorResetDisconnected = 29,
     ErrorListRefused = 30,
-    ErrorFile = 31,                  // "File error: " + reason
-    ErrorTlsHandshake = 32,    // "TLS handshake failed: " + reason
-    ErrorNoStls = 33,          // "Server does not offer STLS"
-    ErrorTlsUnavailable = 34,  // "TLS is not available on this system"
+    ErrorFile = 31,           // "File error: " + reason
+    ErrorTlsHandshake = 32,   // "TLS handshake failed: " + reason
+    ErrorNoStls = 33,         // "Server does not offer STLS"
+    ErrorTlsUnavailable = 34, // "TLS is not available on this system"
     // "The server sent a reply line longer than 65536 bytes. Connection closed"
     ErrorReplyTooLong = 35,
     // "Message is larger than the limit of " MaxMessageSize " bytes; it was left

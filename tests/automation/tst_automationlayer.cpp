@@ -27,7 +27,8 @@ class FakeControl final : public QObject, public AutomationObject
     Q_INTERFACES(Automation::AutomationObject)
 
 public:
-    struct Call {
+    struct Call
+    {
         qint32 id;
         InvokeKind kind;
         QVariantList args;
@@ -35,7 +36,7 @@ public:
     QList<Call> calls;
     QHash<qint32, QVariant> values;
     QVariant methodResult;
-    QVariant writeBack;  // written into args[0] of a method call when valid
+    QVariant writeBack; // written into args[0] of a method call when valid
     InvokeStatus failWith = InvokeStatus::Ok;
 
     QString classId() const override { return u"{fake}"_s; }
@@ -118,7 +119,7 @@ void tst_AutomationLayer::propertyBagKeepsWriteOrder()
 {
     MemoryPropertyBag design{{u"POPTimeout"_s, 120}, {u"POPPort"_s, 110}, {u"POPHostname"_s, QString()}};
     QCOMPARE(design.keys(), (QStringList{u"POPTimeout"_s, u"POPPort"_s, u"POPHostname"_s}));
-    QVERIFY(design.writeLog().isEmpty());  // the fill itself is not a save
+    QVERIFY(design.writeLog().isEmpty()); // the fill itself is not a save
     QCOMPARE(design.read(u"POPTimeout"_s).toInt(), 120);
     QVERIFY(!design.read(u"POPUsername"_s).isValid());
     QCOMPARE(design.readLog(), (QStringList{u"POPTimeout"_s, u"POPUsername"_s}));
@@ -180,7 +181,7 @@ void tst_AutomationLayer::registryAddLookupRemove()
     QVERIFY(ClassRegistry::removeClass(entry.classId));
     QVERIFY(!ClassRegistry::lookupClass(entry.classId));
     QVERIFY(ClassRegistry::classIdForProgId(entry.progId).isEmpty());
-    QVERIFY(ClassRegistry::removeClass(entry.classId));  // unknown now: still fine
+    QVERIFY(ClassRegistry::removeClass(entry.classId)); // unknown now: still fine
 }
 
 void tst_AutomationLayer::registryReplacesProgIdAndKeepsOthers()
@@ -281,39 +282,64 @@ void tst_AutomationLayer::proxyGetterUsesItsMemberId_data()
     const auto row = [](const char *name, ProxyGetter getter, qint32 id, const QVariant &stored) {
         QTest::newRow(name) << getter << int(id) << stored;
     };
-    row("Status", [](TarnpostProxy &p) { return QVariant::fromValue(p.Status()); }, DispIdStatus,
+    row(
+        "Status", [](TarnpostProxy &p) { return QVariant::fromValue(p.Status()); }, DispIdStatus,
         QVariant::fromValue<qint16>(1));
-    row("StatusText", [](TarnpostProxy &p) { return QVariant(p.StatusText()); }, DispIdStatusText, u"Connected"_s);
-    row("Error", [](TarnpostProxy &p) { return QVariant::fromValue(p.Error()); }, DispIdError,
+    row(
+        "StatusText", [](TarnpostProxy &p) { return QVariant(p.StatusText()); }, DispIdStatusText, u"Connected"_s);
+    row(
+        "Error", [](TarnpostProxy &p) { return QVariant::fromValue(p.Error()); }, DispIdError,
         QVariant::fromValue<qint16>(27));
-    row("ErrorText", [](TarnpostProxy &p) { return QVariant(p.ErrorText()); }, DispIdErrorText, u"e"_s);
-    row("POPHostname", [](TarnpostProxy &p) { return QVariant(p.POPHostname()); }, DispIdPOPHostname, u"h"_s);
-    row("POPPort", [](TarnpostProxy &p) { return QVariant::fromValue(p.POPPort()); }, DispIdPOPPort,
+    row(
+        "ErrorText", [](TarnpostProxy &p) { return QVariant(p.ErrorText()); }, DispIdErrorText, u"e"_s);
+    row(
+        "POPHostname", [](TarnpostProxy &p) { return QVariant(p.POPHostname()); }, DispIdPOPHostname, u"h"_s);
+    row(
+        "POPPort", [](TarnpostProxy &p) { return QVariant::fromValue(p.POPPort()); }, DispIdPOPPort,
         QVariant::fromValue<qint32>(995));
-    row("POPUsername", [](TarnpostProxy &p) { return QVariant(p.POPUsername()); }, DispIdPOPUsername, u"u"_s);
-    row("POPPassword", [](TarnpostProxy &p) { return QVariant(p.POPPassword()); }, DispIdPOPPassword, u"p"_s);
-    row("ConnectResponse", [](TarnpostProxy &p) { return QVariant(p.ConnectResponse()); }, DispIdConnectResponse,
+    row(
+        "POPUsername", [](TarnpostProxy &p) { return QVariant(p.POPUsername()); }, DispIdPOPUsername, u"u"_s);
+    row(
+        "POPPassword", [](TarnpostProxy &p) { return QVariant(p.POPPassword()); }, DispIdPOPPassword, u"p"_s);
+    row(
+        "ConnectResponse", [](TarnpostProxy &p) { return QVariant(p.ConnectResponse()); }, DispIdConnectResponse,
         u"+OK hi"_s);
-    row("POPTimeout", [](TarnpostProxy &p) { return QVariant::fromValue(p.POPTimeout()); }, DispIdPOPTimeout,
+    row(
+        "POPTimeout", [](TarnpostProxy &p) { return QVariant::fromValue(p.POPTimeout()); }, DispIdPOPTimeout,
         QVariant::fromValue<qint16>(120));
-    row("MsgCount", [](TarnpostProxy &p) { return QVariant::fromValue(p.MsgCount()); }, DispIdMsgCount,
+    row(
+        "MsgCount", [](TarnpostProxy &p) { return QVariant::fromValue(p.MsgCount()); }, DispIdMsgCount,
         QVariant::fromValue<qint32>(70000));
-    row("MsgNumber", [](TarnpostProxy &p) { return QVariant::fromValue(p.MsgNumber()); }, DispIdMsgNumber,
+    row(
+        "MsgNumber", [](TarnpostProxy &p) { return QVariant::fromValue(p.MsgNumber()); }, DispIdMsgNumber,
         QVariant::fromValue<qint16>(3));
-    row("MsgUniqueID", [](TarnpostProxy &p) { return QVariant(p.MsgUniqueID()); }, DispIdMsgUniqueID, u"id"_s);
-    row("MsgHeaders", [](TarnpostProxy &p) { return QVariant(p.MsgHeaders()); }, DispIdMsgHeaders, u"H"_s);
-    row("MsgSubject", [](TarnpostProxy &p) { return QVariant(p.MsgSubject()); }, DispIdMsgSubject, u"S"_s);
-    row("MsgFrom", [](TarnpostProxy &p) { return QVariant(p.MsgFrom()); }, DispIdMsgFrom, u"F"_s);
-    row("MsgReturnPath", [](TarnpostProxy &p) { return QVariant(p.MsgReturnPath()); }, DispIdMsgReturnPath, u"R"_s);
-    row("MsgReplyTo", [](TarnpostProxy &p) { return QVariant(p.MsgReplyTo()); }, DispIdMsgReplyTo, u"T"_s);
-    row("MsgDate", [](TarnpostProxy &p) { return QVariant(p.MsgDate()); }, DispIdMsgDate, u"D"_s);
-    row("MsgContents", [](TarnpostProxy &p) { return QVariant(p.MsgContents()); }, DispIdMsgContents, u"C"_s);
-    row("MsgSizeInK", [](TarnpostProxy &p) { return QVariant::fromValue(p.MsgSizeInK()); }, DispIdMsgSizeInK,
+    row(
+        "MsgUniqueID", [](TarnpostProxy &p) { return QVariant(p.MsgUniqueID()); }, DispIdMsgUniqueID, u"id"_s);
+    row(
+        "MsgHeaders", [](TarnpostProxy &p) { return QVariant(p.MsgHeaders()); }, DispIdMsgHeaders, u"H"_s);
+    row(
+        "MsgSubject", [](TarnpostProxy &p) { return QVariant(p.MsgSubject()); }, DispIdMsgSubject, u"S"_s);
+    row(
+        "MsgFrom", [](TarnpostProxy &p) { return QVariant(p.MsgFrom()); }, DispIdMsgFrom, u"F"_s);
+    row(
+        "MsgReturnPath", [](TarnpostProxy &p) { return QVariant(p.MsgReturnPath()); }, DispIdMsgReturnPath, u"R"_s);
+    row(
+        "MsgReplyTo", [](TarnpostProxy &p) { return QVariant(p.MsgReplyTo()); }, DispIdMsgReplyTo, u"T"_s);
+    row(
+        "MsgDate", [](TarnpostProxy &p) { return QVariant(p.MsgDate()); }, DispIdMsgDate, u"D"_s);
+    row(
+        "MsgContents", [](TarnpostProxy &p) { return QVariant(p.MsgContents()); }, DispIdMsgContents, u"C"_s);
+    row(
+        "MsgSizeInK", [](TarnpostProxy &p) { return QVariant::fromValue(p.MsgSizeInK()); }, DispIdMsgSizeInK,
         QVariant::fromValue<qint32>(2));
-    row("Version", [](TarnpostProxy &p) { return QVariant(p.Version()); }, DispIdVersion, u"4.1.1"_s);
-    row("DebugMode", [](TarnpostProxy &p) { return QVariant(p.DebugMode()); }, DispIdDebugMode, true);
-    row("DebugFile", [](TarnpostProxy &p) { return QVariant(p.DebugFile()); }, DispIdDebugFile, u"f.log"_s);
-    row("Prefetch", [](TarnpostProxy &p) { return QVariant(p.Prefetch()); }, DispIdPrefetch, true);
+    row(
+        "Version", [](TarnpostProxy &p) { return QVariant(p.Version()); }, DispIdVersion, u"4.1.1"_s);
+    row(
+        "DebugMode", [](TarnpostProxy &p) { return QVariant(p.DebugMode()); }, DispIdDebugMode, true);
+    row(
+        "DebugFile", [](TarnpostProxy &p) { return QVariant(p.DebugFile()); }, DispIdDebugFile, u"f.log"_s);
+    row(
+        "Prefetch", [](TarnpostProxy &p) { return QVariant(p.Prefetch()); }, DispIdPrefetch, true);
 }
 
 void tst_AutomationLayer::proxyGetterUsesItsMemberId()
@@ -409,7 +435,7 @@ void tst_AutomationLayer::proxyWhenObjectIsGone()
     qint16 number = 5;
     proxy.SetCurrentMsg(number);
     QCOMPARE(number, qint16(5));
-    proxy.Connect();  // must not crash
+    proxy.Connect(); // must not crash
     QVERIFY(!proxy.lastResult().ok());
 
     proxy.reset(nullptr);

@@ -106,7 +106,8 @@ public:
     QWidget *widget() override { return nullptr; }
 };
 
-struct Created {
+struct Created
+{
     std::unique_ptr<QObject> object;
     AutomationObject *control = nullptr;
     QString error;
@@ -224,7 +225,7 @@ void tst_TarnpostAutomation::memberTable_data()
     QTest::addColumn<int>("invokeKind");
     QTest::addColumn<int>("memberKind");
     QTest::addColumn<int>("type");
-    QTest::addColumn<QString>("paramName");  // empty: no parameter
+    QTest::addColumn<QString>("paramName"); // empty: no parameter
     QTest::addColumn<int>("paramType");
     QTest::addColumn<bool>("byReference");
     QTest::addColumn<int>("expectedSlot");
@@ -244,7 +245,7 @@ void tst_TarnpostAutomation::memberTable_data()
                                       << false << slot++;
     };
     const auto method = [&slot](qint32 id, const char *name, QMetaType::Type result, const char *param,
-                           QMetaType::Type paramType, bool byRef) {
+                                QMetaType::Type paramType, bool byRef) {
         QTest::addRow("%s", name) << int(id) << QString::fromLatin1(name) << int(InvokeKind::Method)
                                   << int(MemberKind::Method) << int(result) << QString::fromLatin1(param)
                                   << int(paramType) << byRef << slot++;
@@ -285,7 +286,7 @@ void tst_TarnpostAutomation::memberTable_data()
     method(0x60030024, "SetCurrentMsg", V, "intMsgNumber", QMetaType::Short, true);
     method(0x60030025, "RetrieveCurrentMsg", V, "", U, false);
     method(0x60030026, "WriteCurrentMsgToFile", V, "strFileToWriteTo", S, true);
-    slot = 43;  // after POPSecurity's get and let
+    slot = 43; // after POPSecurity's get and let
     getLet(0x68030019, "MaxMessageSize", QMetaType::Int);
     getLet(0x6803001A, "Prefetch", QMetaType::Bool);
 }
@@ -305,12 +306,13 @@ void tst_TarnpostAutomation::memberTable()
     Created created = createControl();
     QVERIFY2(created.control, qPrintable(created.error));
     const QList<MemberInfo> table = created.control->typeInfo();
-    QCOMPARE(table.size(), 47);  // the 41 original slots, then POPSecurity, MaxMessageSize and Prefetch, get and let
+    QCOMPARE(table.size(), 47); // the 41 original slots, then POPSecurity, MaxMessageSize and Prefetch, get and let
 
     // The slot order is part of the interface: the row's place in the table.
     const int slot = int(std::find_if(table.cbegin(), table.cend(), [&](const MemberInfo &info) {
                              return info.id == id && int(info.invokeKind) == invokeKind;
-                         }) - table.cbegin());
+                         })
+                         - table.cbegin());
     QVERIFY2(slot < table.size(), "member slot missing");
     QCOMPARE(slot, expectedSlot);
 
@@ -321,7 +323,7 @@ void tst_TarnpostAutomation::memberTable()
     // The help texts are the control's own words: each member has one.
     QVERIFY(!info.helpString.trimmed().isEmpty());
     if (invokeKind == int(InvokeKind::PropertyPut))
-        QCOMPARE(info.helpString, table.at(slot - 1).helpString);  // one text for the get and the let
+        QCOMPARE(info.helpString, table.at(slot - 1).helpString); // one text for the get and the let
     if (paramName.isEmpty()) {
         QVERIFY(info.params.isEmpty());
     } else {
@@ -381,10 +383,15 @@ void tst_TarnpostAutomation::everySlotReachable()
 
     // Methods, offline: each one's own error code proves the call reached it.
     static const QHash<int, int> offlineError{
-        {DispIdConnect, ErrorBlankHostname}, {DispIdDisconnect, ErrorNone}, {DispIdGetOtherHeader, ErrorNone},
-        {DispIdResetDeletedMsgs, ErrorResetDisconnected}, {DispIdDeleteCurrentMsg, ErrorDeleteDisconnected},
-        {DispIdGetStringValueOfProperty, ErrorNone}, {DispIdSetCurrentMsg, ErrorSetMsgDisconnected},
-        {DispIdRetrieveCurrentMsg, ErrorRetrieveDisconnected}, {DispIdWriteCurrentMsgToFile, ErrorRetrieveDisconnected},
+        {DispIdConnect, ErrorBlankHostname},
+        {DispIdDisconnect, ErrorNone},
+        {DispIdGetOtherHeader, ErrorNone},
+        {DispIdResetDeletedMsgs, ErrorResetDisconnected},
+        {DispIdDeleteCurrentMsg, ErrorDeleteDisconnected},
+        {DispIdGetStringValueOfProperty, ErrorNone},
+        {DispIdSetCurrentMsg, ErrorSetMsgDisconnected},
+        {DispIdRetrieveCurrentMsg, ErrorRetrieveDisconnected},
+        {DispIdWriteCurrentMsgToFile, ErrorRetrieveDisconnected},
     };
     if (!paramName.isEmpty()) {
         if (paramType == QMetaType::Short)
@@ -398,7 +405,7 @@ void tst_TarnpostAutomation::everySlotReachable()
     QCOMPARE(control->invoke(id, InvokeKind::Method, args, &result).status, InvokeStatus::Ok);
     QCOMPARE(get(control, DispIdError).toInt(), offlineError.value(id, -1));
     QCOMPARE(result.metaType().id(), type == QMetaType::Void ? int(QMetaType::UnknownType) : type);
-    QCOMPARE(args, before);  // nothing written back offline (no message selected)
+    QCOMPARE(args, before); // nothing written back offline (no message selected)
 }
 
 void tst_TarnpostAutomation::refusedInvokes_data()
@@ -482,7 +489,7 @@ void tst_TarnpostAutomation::propertyLetsConvert_data()
     QTest::addColumn<int>("id");
     QTest::addColumn<QVariant>("value");
     QTest::addColumn<int>("status");
-    QTest::addColumn<QVariant>("expected");  // what the property reads afterwards
+    QTest::addColumn<QVariant>("expected"); // what the property reads afterwards
 
     const int ok = int(InvokeStatus::Ok);
     const int mismatch = int(InvokeStatus::TypeMismatch);
@@ -611,7 +618,7 @@ void tst_TarnpostAutomation::stringValueOfProperty()
     QCOMPARE(call(control, DispIdGetStringValueOfProperty, args, &result), InvokeStatus::Ok);
     QCOMPARE(result.metaType().id(), int(QMetaType::QString));
     QCOMPARE(result.toString(), expected);
-    QCOMPARE(args, QVariantList{name});  // by reference, but never changed
+    QCOMPARE(args, QVariantList{name}); // by reference, but never changed
 }
 
 void tst_TarnpostAutomation::errorIsReadThenCleared()
@@ -658,7 +665,7 @@ void tst_TarnpostAutomation::versionMessageIsAModalBoxWithOk()
 {
     const auto setHook = reinterpret_cast<MessageBoxHookSetter>(m_library.resolve("TarnpostSetMessageBoxHookForTesting"));
     QVERIFY(setHook);
-    setHook(nullptr, nullptr);  // the real box this time
+    setHook(nullptr, nullptr); // the real box this time
     const auto restore = qScopeGuard([setHook] { setHook(&recordMessage, nullptr); });
 
     Created created = createControl();
@@ -840,7 +847,7 @@ void tst_TarnpostAutomation::propertyPageFillsAndApplies()
     QCOMPARE(boxes[u"Version"_s]->text(), u"4.1.1"_s);
     QVERIFY(!page->isChanged());
 
-    QTest::keyClicks(boxes[u"POPPort"_s], u"0"_s);  // 21100
+    QTest::keyClicks(boxes[u"POPPort"_s], u"0"_s); // 21100
     QVERIFY(page->isChanged());
     boxes[u"POPHostname"_s]->setText(u"h2"_s);
     boxes[u"DebugMode"_s]->setText(u"false"_s);
@@ -883,7 +890,7 @@ void tst_TarnpostAutomation::propertyPageRefusedValuesKeepProperties()
     QCOMPARE(get(control, DispIdPOPPort), QVariant::fromValue<qint32>(110));
     QCOMPARE(get(control, DispIdPOPTimeout), QVariant::fromValue<qint16>(10));
     QCOMPARE(get(control, DispIdDebugMode), QVariant(false));
-    QCOMPARE(get(control, DispIdPOPHostname), QVariant(u"h3"_s));  // the others still apply
+    QCOMPARE(get(control, DispIdPOPHostname), QVariant(u"h3"_s)); // the others still apply
     QCOMPARE(g_messages.size(), 1);
 
     // No object selected: nothing to fill or apply, and no crash.
@@ -909,7 +916,7 @@ void tst_TarnpostAutomation::propertyPageOrder()
     for (const QString &id : order)
         gets.append(u"get:"_s + id);
     QCOMPARE(first.calls, gets);
-    QVERIFY(second.calls.isEmpty());  // only the first selected object is edited
+    QVERIFY(second.calls.isEmpty()); // only the first selected object is edited
 
     first.calls.clear();
     page->apply();
@@ -976,7 +983,7 @@ void tst_TarnpostAutomation::canUnloadNowFollowsLiveObjects()
     std::unique_ptr<QObject> page(host.create(libraryPath(), QString::fromLatin1(ClassIdPropertyPage)));
     QVERIFY(page);
     QCOMPARE(canUnloadNow(), 1);
-    delete window;  // takes the control with it
+    delete window; // takes the control with it
     QCOMPARE(canUnloadNow(), 1);
     page.reset();
     QCOMPARE(canUnloadNow(), 0);
@@ -1132,7 +1139,7 @@ void tst_TarnpostAutomation::destroyingConnectedControlSendsQuit()
     QCOMPARE(get(created.control, DispIdStatus).toInt(), int(StatusConnected));
     QCOMPARE(server.receivedLines().size(), 3);
 
-    created.object.reset();  // the host forgets to disconnect
+    created.object.reset(); // the host forgets to disconnect
     QVERIFY(server.waitForLines(4, 10000));
     QCOMPARE(server.receivedLines().last(), QByteArray("QUIT"));
     QCOMPARE(canUnloadNow(), 0);
@@ -1158,7 +1165,7 @@ void tst_TarnpostAutomation::destroyingConnectedControlCommitsDeletions()
     QVariantList none;
     QCOMPARE(call(created.control, DispIdDeleteCurrentMsg, none), InvokeStatus::Ok);
     QCOMPARE(get(created.control, DispIdError).toInt(), int(ErrorNone));
-    QCOMPARE(dovecot.messageCount(u"alice"_s), 2);  // marked only, until QUIT
+    QCOMPARE(dovecot.messageCount(u"alice"_s), 2); // marked only, until QUIT
 
     created.object.reset();
     // The deletion became final, so the server saw QUIT before the socket closed.

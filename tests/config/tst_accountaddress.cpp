@@ -85,7 +85,7 @@ void tst_AccountAddress::validForms()
 void tst_AccountAddress::malformedForms_data()
 {
     QTest::addColumn<QString>("cell");
-    QTest::addColumn<QString>("reason");  // part of the error
+    QTest::addColumn<QString>("reason"); // part of the error
 
     QTest::newRow("unknown scheme") << u"imap://mail.example.org"_s << u"unknown scheme \"imap\""_s;
     QTest::newRow("empty scheme") << u"://mail.example.org"_s << u"unknown scheme"_s;
@@ -128,7 +128,7 @@ void tst_AccountAddress::savedPortOnlyForPlainHosts()
 void tst_AccountAddress::dialog_data()
 {
     QTest::addColumn<QString>("server");
-    QTest::addColumn<QString>("message");  // empty: accepted
+    QTest::addColumn<QString>("message"); // empty: accepted
 
     QTest::newRow("tls form") << u"pop3s://pop.example.net"_s << QString();
     QTest::newRow("stls form, ipv6") << u"pop3+stls://[2001:db8::5]:1100"_s << QString();

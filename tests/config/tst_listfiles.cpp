@@ -124,7 +124,10 @@ void tst_ListFiles::decodeFallsBackToLatin1_data()
                                                    << u"caf\u00e9\r\n\u00ff\nna\u00efve\r"_s;
     QTest::newRow("sequence cut by a line end") << QByteArray("\xc3\r\n\xc3\xa9") << u"\u00c3\r\n\u00e9"_s;
     QTest::newRow("byte order mark dropped at the start only")
-        << QByteArray("\xef\xbb\xbf" "a\r\n\xef\xbb\xbf" "b\r\n\x80") << u"a\r\n\ufeffb\r\n\u0080"_s;
+        << QByteArray("\xef\xbb\xbf"
+                      "a\r\n\xef\xbb\xbf"
+                      "b\r\n\x80")
+        << u"a\r\n\ufeffb\r\n\u0080"_s;
 }
 
 void tst_ListFiles::decodeFallsBackToLatin1()
@@ -272,7 +275,8 @@ void tst_ListFiles::missingFilesLeaveCountBoxes()
 void tst_ListFiles::roundTripIsByteIdentical()
 {
     const QByteArray accounts("mail.example.org,alice,s3cr,et,\r\n"
-                              "pop.b\xc3\xa4r.example,b\xc3\xb6""b,\r\n"
+                              "pop.b\xc3\xa4r.example,b\xc3\xb6"
+                              "b,\r\n"
                               "host.example,carol,pw\r\n");
     const QByteArray whitelist("a@x.example\r\n\r\n \xe2\x82\xac-friend@y.example \r\n");
     const QByteArray blacklist("spammer.example\r\n");
@@ -312,7 +316,8 @@ void tst_ListFiles::roundTripIsByteIdentical()
 void tst_ListFiles::latin1FileKeepsEveryCharacter()
 {
     QTemporaryDir dir;
-    writeBytes(dir.filePath(u"keywords.dat"_s), QByteArray("gr\xfc\xdf""e\r\nna\xefve\r\n"));
+    writeBytes(dir.filePath(u"keywords.dat"_s), QByteArray("gr\xfc\xdf"
+                                                           "e\r\nna\xefve\r\n"));
     writeBytes(dir.filePath(u"accounts.dat"_s), QByteArray("m\xe4il.example,j\xfcrgen,p\xe4ss\r\n"));
     TestForm form(dir.path());
     loadAllLists(form);
@@ -322,7 +327,8 @@ void tst_ListFiles::latin1FileKeepsEveryCharacter()
              (QStringList{u"m\u00e4il.example"_s, u"j\u00fcrgen"_s, u"p\u00e4ss"_s}));
     QVERIFY(module_update_config(form));
     // Written back as UTF-8: the same characters, readable again.
-    QCOMPARE(readBytes(dir.filePath(u"keywords.dat"_s)), QByteArray("gr\xc3\xbc\xc3\x9f""e\r\nna\xc3\xafve\r\n"));
+    QCOMPARE(readBytes(dir.filePath(u"keywords.dat"_s)), QByteArray("gr\xc3\xbc\xc3\x9f"
+                                                                    "e\r\nna\xc3\xafve\r\n"));
     TestForm again(dir.path());
     loadAllLists(again);
     QCOMPARE(again.gridAccounts()->rowCells(1), form.gridAccounts()->rowCells(1));
@@ -335,9 +341,11 @@ void tst_ListFiles::mixedLinesLoadAndSave_data()
     QTest::addColumn<QStringList>("rows");
     QTest::addColumn<QByteArray>("saved");
     QTest::newRow("keywords, one Latin-1 line among UTF-8")
-        << u"keywords.dat"_s << QByteArray("gr\xc3\xbc\xc3\x9f" "e\r\ncaf\xe9\r\n\xe2\x82\xac-deal\r\n")
+        << u"keywords.dat"_s << QByteArray("gr\xc3\xbc\xc3\x9f"
+                                           "e\r\ncaf\xe9\r\n\xe2\x82\xac-deal\r\n")
         << QStringList{u"gr\u00fc\u00dfe"_s, u"caf\u00e9"_s, u"\u20ac-deal"_s}
-        << QByteArray("gr\xc3\xbc\xc3\x9f" "e\r\ncaf\xc3\xa9\r\n\xe2\x82\xac-deal\r\n");
+        << QByteArray("gr\xc3\xbc\xc3\x9f"
+                      "e\r\ncaf\xc3\xa9\r\n\xe2\x82\xac-deal\r\n");
     QTest::newRow("keywords, stray continuation byte")
         << u"keywords.dat"_s << QByteArray("na\xc3\xafve\n\x80oops\n")
         << QStringList{u"na\u00efve"_s, u"\u0080oops"_s} << QByteArray("na\xc3\xafve\r\n\xc2\x80oops\r\n");

@@ -29,7 +29,7 @@ private Q_SLOTS:
 
 void tst_StateRecords::settingsFile_data()
 {
-    QTest::addColumn<QByteArray>("ini");  // empty: no file
+    QTest::addColumn<QByteArray>("ini"); // empty: no file
     QTest::addColumn<int>("announce");
     QTest::addColumn<bool>("hold");
     QTest::addColumn<bool>("learned");
@@ -103,7 +103,7 @@ void tst_StateRecords::scanLogSurvivesAnUnfinishedScan()
     ScanLog log(db);
     const QList<ScanLog::Record> records = log.latest(10);
     QCOMPARE(records.size(), 2);
-    QCOMPARE(records.at(0).id, second);  // newest first
+    QCOMPARE(records.at(0).id, second); // newest first
     QVERIFY(records.at(0).interrupted());
     QCOMPARE(records.at(0).login, u"bert"_s);
     QCOMPARE(records.at(1).outcome, ScanLog::ok());
@@ -116,7 +116,7 @@ void tst_StateRecords::scanLogSurvivesAnUnfinishedScan()
     QVERIFY(log.finish({second, {}, {}, {}, 0, 0, 0, u"Error received from PASS command: -ERR denied"_s}));
     QVERIFY(log.latest(1).at(0).failed());
     QCOMPARE(log.latest(1).size(), 1);
-    QVERIFY(!log.finish({second + 100, {}, {}, {}, 0, 0, 0, {}}));  // no such row
+    QVERIFY(!log.finish({second + 100, {}, {}, {}, 0, 0, 0, {}})); // no such row
 }
 
 void tst_StateRecords::reviewListFollowsTheUser()
@@ -147,16 +147,16 @@ void tst_StateRecords::reviewListFollowsTheUser()
 
     QVERIFY(list.setState({a, c}, State::DeleteRequested));
     const QList<ReviewList::Message> due = list.toDelete(u"pop.example.org"_s, u"anna"_s);
-    QCOMPARE(due.size(), 1);  // bert's waits for bert's scan
+    QCOMPARE(due.size(), 1); // bert's waits for bert's scan
     QCOMPARE(due.at(0).uid, u"uid-a"_s);
     QCOMPARE(due.at(0).rule, u"keyword"_s);
     QCOMPARE(due.at(0).entry, u"casino"_s);
 
     QVERIFY(!list.isNotSpam(u"pop.example.org"_s, u"anna"_s, u"uid-b"_s));
     QVERIFY(list.markNotSpam({b}));
-    QVERIFY(list.markNotSpam({b}));  // twice is harmless
+    QVERIFY(list.markNotSpam({b})); // twice is harmless
     QVERIFY(list.isNotSpam(u"pop.example.org"_s, u"anna"_s, u"uid-b"_s));
-    QVERIFY(!list.isNotSpam(u"pop.example.org"_s, u"bert"_s, u"uid-b"_s));  // same uid, other account
+    QVERIFY(!list.isNotSpam(u"pop.example.org"_s, u"bert"_s, u"uid-b"_s)); // same uid, other account
     QCOMPARE(list.byId(b)->state, State::Kept);
     QVERIFY(!list.byId(c + 100).has_value());
 

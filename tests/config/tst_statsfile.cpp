@@ -152,7 +152,7 @@ void tst_StatsFile::writeReadRoundTrip()
     TestForm reader(dir.path());
     StatsFile::read(reader);
     QStringList expected = snapshot(writer);
-    expected[6] = u"1"_s;   // the two forced ticks
+    expected[6] = u"1"_s; // the two forced ticks
     expected[9] = u"1"_s;
     QCOMPARE(snapshot(reader), expected);
 }

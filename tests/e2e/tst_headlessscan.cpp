@@ -71,7 +71,7 @@ private Q_SLOTS:
 
 private:
     DovecotServer m_server;
-    QString m_cell;  // the mail server cell that reaches it
+    QString m_cell; // the mail server cell that reaches it
 };
 
 void tst_HeadlessScan::initTestCase()
@@ -83,10 +83,10 @@ void tst_HeadlessScan::initTestCase()
 void tst_HeadlessScan::commandLine_data()
 {
     QTest::addColumn<QStringList>("args");
-    QTest::addColumn<QString>("setup");  // what the program folder lacks or holds instead
+    QTest::addColumn<QString>("setup"); // what the program folder lacks or holds instead
     QTest::addColumn<int>("exitCode");
-    QTest::addColumn<QString>("out");    // the start of standard output
-    QTest::addColumn<QString>("err");    // the start of standard error
+    QTest::addColumn<QString>("out"); // the start of standard output
+    QTest::addColumn<QString>("err"); // the start of standard error
 
     const QStringList scan{u"--scan"_s, u"--folder"_s, u"<folder>"_s};
     QTest::newRow("help") << QStringList{u"--help"_s} << QString() << 0
@@ -137,12 +137,12 @@ void tst_HeadlessScan::commandLine()
 void tst_HeadlessScan::scan_data()
 {
     QTest::addColumn<bool>("json");
-    QTest::addColumn<bool>("failingAccount");  // bob with a wrong password after alice
-    QTest::addColumn<QString>("lock");         // held by a live process, or left by a dead one
+    QTest::addColumn<bool>("failingAccount"); // bob with a wrong password after alice
+    QTest::addColumn<QString>("lock");        // held by a live process, or left by a dead one
     QTest::addColumn<int>("exitCode");
-    QTest::addColumn<QStringList>("lines");    // standard output; <S> is the server cell
-    QTest::addColumn<int>("left");             // alice's messages after the run
-    QTest::addColumn<QByteArray>("totals");    // stats.dat: blocked/scanned
+    QTest::addColumn<QStringList>("lines"); // standard output; <S> is the server cell
+    QTest::addColumn<int>("left");          // alice's messages after the run
+    QTest::addColumn<QByteArray>("totals"); // stats.dat: blocked/scanned
 
     const QString spam = u"Spam fromSpammer <x@spam.example>"_s;
     const QString alice = u"<S> alice: 2 scanned, 1 condemned, 1 deleted"_s;
@@ -231,14 +231,11 @@ void tst_HeadlessScan::scan()
         QVERIFY2(error.error == QJsonParseError::NoError, qPrintable(error.errorString() + u'\n' + run.out));
         QCOMPARE(root.value(u"folder"_s).toString(), folder.path());
         const QJsonObject summary = root.value(u"summary"_s).toObject();
-        QCOMPARE(summary, (QJsonObject{{u"accounts"_s, 2}, {u"failed"_s, 1}, {u"scanned"_s, 2},
-                                       {u"condemned"_s, 1}, {u"deleted"_s, 1}}));
+        QCOMPARE(summary, (QJsonObject{{u"accounts"_s, 2}, {u"failed"_s, 1}, {u"scanned"_s, 2}, {u"condemned"_s, 1}, {u"deleted"_s, 1}}));
         const QJsonArray results = root.value(u"accounts"_s).toArray();
         QCOMPARE(results.size(), 2);
         QCOMPARE(results.at(0).toObject(),
-                 (QJsonObject{{u"server"_s, m_cell}, {u"login"_s, u"alice"_s}, {u"ok"_s, true},
-                              {u"error"_s, QJsonValue()}, {u"scanned"_s, 2}, {u"condemned"_s, 1},
-                              {u"deleted"_s, 1}, {u"spam"_s, QJsonArray{u"Spam fromSpammer <x@spam.example>"_s}}}));
+                 (QJsonObject{{u"server"_s, m_cell}, {u"login"_s, u"alice"_s}, {u"ok"_s, true}, {u"error"_s, QJsonValue()}, {u"scanned"_s, 2}, {u"condemned"_s, 1}, {u"deleted"_s, 1}, {u"spam"_s, QJsonArray{u"Spam fromSpammer <x@spam.example>"_s}}}));
         const QJsonObject failed = results.at(1).toObject();
         QCOMPARE(failed.value(u"ok"_s), QJsonValue(false));
         QCOMPARE(failed.value(u"error"_s).toString(),

@@ -13,7 +13,8 @@ namespace {
 
 using Tarnpostctl::ReplyPipeline;
 
-struct Seen {
+struct Seen
+{
     ReplyPipeline::Outcome outcome;
     QByteArray bytes;
     bool operator==(const Seen &) const = default;

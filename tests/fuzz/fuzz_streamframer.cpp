@@ -10,7 +10,8 @@
 
 namespace {
 
-struct Outcome {
+struct Outcome
+{
     QByteArray statusLine;
     QByteArray content;
     bool statusSeen = false;

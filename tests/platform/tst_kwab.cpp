@@ -35,7 +35,8 @@ QByteArray card(const QByteArray &name, const QByteArray &email = {})
 
 } // namespace
 
-class TestKWab final : public QObject {
+class TestKWab final : public QObject
+{
     Q_OBJECT
 private Q_SLOTS:
     void initTestCase();
@@ -124,7 +125,9 @@ void TestKWab::entriesInFileAndCardOrder()
 {
     writeFile(m_dir->filePath(u"b.vcf"_s), card("Carla Dorn", "carla@example.org"));
     writeFile(m_dir->filePath(u"a.vcf"_s), card("Anna Berg", "anna@example.org") + card("Bert Ulm", "bert@example.org"));
-    writeFile(m_dir->filePath(u"junk.vcf"_s), QByteArray("\x7F" "ELF\x02\x01\x01\0\0\0", 10));
+    writeFile(m_dir->filePath(u"junk.vcf"_s), QByteArray("\x7F"
+                                                         "ELF\x02\x01\x01\0\0\0",
+                                                         10));
 
     KWabHandle h{};
     QVERIFY(m_open(&h) != 0);

@@ -61,7 +61,7 @@ private Q_SLOTS:
 void tst_MessageBox::plainAndShortened_data()
 {
     QTest::addColumn<QString>("sender");
-    QTest::addColumn<QString>("shown");   // what follows "Spam from" in the box
+    QTest::addColumn<QString>("shown"); // what follows "Spam from" in the box
 
     const QString mark = MessageBox::shortenedMark();
     const QString link = u"<a href=\"https://phish.example/\">Your bank</a>"_s;

@@ -25,7 +25,8 @@ const QByteArray threeCards = "BEGIN:VCARD\r\nVERSION:3.0\r\nFN:Ann Lee\r\nEMAIL
 
 } // namespace
 
-class TestVCardReader final : public QObject {
+class TestVCardReader final : public QObject
+{
     Q_OBJECT
 private Q_SLOTS:
     void parse_data();

@@ -63,7 +63,7 @@ inline void writeFile(const QString &path, const QByteArray &data)
 }
 
 // Lets the event loop run until cond holds or the limit passes.
-template<typename Cond>
+template <typename Cond>
 bool waitUntil(Cond cond, int limitMs = 5000)
 {
     QElapsedTimer timer;

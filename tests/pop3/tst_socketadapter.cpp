@@ -29,7 +29,7 @@ void TestSocketAdapter::errorNumbersStayClearOfControlCodes()
     for (int i = 0; i < errors.keyCount(); ++i) {
         const int number = SocketAdapter::errorNumber(errors.value(i));
         QVERIFY2(number >= 10000, errors.key(i));
-        QVERIFY2(number <= 32767, errors.key(i));  // fits the control's 16-bit Error
+        QVERIFY2(number <= 32767, errors.key(i)); // fits the control's 16-bit Error
     }
 }
 

@@ -131,7 +131,7 @@ void TestTarnpostDebugLog::headerAndRecordLayout()
         Tarnpost t;
         t.setDebugFile(m_log);
         t.setDebugMode(true);
-        t.Disconnect();  // not connected: a few start/end records only
+        t.Disconnect(); // not connected: a few start/end records only
     }
     const QByteArray bytes = readFile(m_log);
     static const QRegularExpression headerLine(
@@ -246,7 +246,7 @@ void TestTarnpostDebugLog::wholeSession()
 
 void TestTarnpostDebugLog::passwordMaskedAndFilePrivate_data()
 {
-    QTest::addColumn<QString>("planted");  // what stands at the log's path before the session
+    QTest::addColumn<QString>("planted"); // what stands at the log's path before the session
     QTest::addColumn<bool>("written");
     QTest::newRow("nothing") << u"nothing"_s << true;
     QTest::newRow("readable file") << u"file"_s << true;
@@ -293,13 +293,12 @@ void TestTarnpostDebugLog::passwordMaskedAndFilePrivate()
         QVERIFY(log.contains("\r\nSending command:PASS ********\r\n+\r\n"));
         QVERIFY(!log.contains("secret"));
         QVERIFY(log.startsWith(planted == "file"_L1 ? "kept\r\nTarnpost version:" : "Tarnpost version:"));
-        QCOMPARE(QFileInfo(m_log).permissions() & ~(QFile::ReadOwner | QFile::WriteOwner | QFile::ReadUser
-                                                     | QFile::WriteUser),
+        QCOMPARE(QFileInfo(m_log).permissions() & ~(QFile::ReadOwner | QFile::WriteOwner | QFile::ReadUser | QFile::WriteUser),
                  QFile::Permissions());
     } else {
         // Whatever the link points at is left as it was, and nothing is created there.
         QCOMPARE(readFile(target), planted == "symlink"_L1 || planted == "hardlink"_L1 ? QByteArray("kept\r\n")
-                                                                                      : QByteArray("<missing>"));
+                                                                                       : QByteArray("<missing>"));
         if (QFileInfo::exists(target))
             QCOMPARE(QFileInfo(target).permissions() & readable, readable);
     }
@@ -314,7 +313,7 @@ void TestTarnpostDebugLog::headerOncePerInstance()
         t.setDebugMode(true);
         t.Disconnect();
         t.setDebugMode(false);
-        t.setDebugMode(true);  // no second header for the same instance
+        t.setDebugMode(true); // no second header for the same instance
         t.Disconnect();
     }
     {
@@ -324,7 +323,7 @@ void TestTarnpostDebugLog::headerOncePerInstance()
         t.Disconnect();
     }
     const QByteArray bytes = readFile(m_log);
-    QVERIFY(bytes.startsWith("kept\r\nTarnpost version:"));  // appended, never truncated
+    QVERIFY(bytes.startsWith("kept\r\nTarnpost version:")); // appended, never truncated
     QCOMPARE(bytes.count("Tarnpost version:"), 2);
     QCOMPARE(bytes.count("\r\nstart disconnect\r\n"), 3);
 }
@@ -343,7 +342,7 @@ void TestTarnpostDebugLog::unusableFileIsHarmless()
     t.Connect();
     QCOMPARE(t.Error(), qint16(ErrorNone));
     QCOMPARE(t.Status(), qint16(StatusConnected));
-    t.setDebugFile(m_dir->path());  // a folder
+    t.setDebugFile(m_dir->path()); // a folder
     t.Disconnect();
     QCOMPARE(t.Error(), qint16(ErrorNone));
     QVERIFY(!QFileInfo::exists(missing));

@@ -44,7 +44,12 @@ const QByteArray kThird = "Subject: only headers\n\n";
 const QByteArray kSpam = "From: Pharma <deals@spam.example>\nSubject: Best prices\n\nBuy now.\n";
 
 // The peer of a refused secure connection.
-enum class Peer { Dovecot, DovecotClearPort, DovecotWithoutSsl, Scripted, ClosingListener, SilentListener };
+enum class Peer { Dovecot,
+                  DovecotClearPort,
+                  DovecotWithoutSsl,
+                  Scripted,
+                  ClosingListener,
+                  SilentListener };
 
 // The column every walk runs under.
 void addSecurityColumn()
@@ -66,17 +71,17 @@ QByteArray messageForReplySize(int replySize, int tag)
 {
     const QByteArray head = "Subject: big " + QByteArray::number(tag) + "\n\n";
     for (int digits = 1; digits < 10; ++digits) {
-        const int content = replySize - 3 - (13 + digits);  // CR LF form
+        const int content = replySize - 3 - (13 + digits); // CR LF form
         if (QByteArray::number(content).size() != digits)
             continue;
         QByteArray msg = head;
-        int size = int(head.size()) * 1 + 2;  // CR LF form: each LF counts two
+        int size = int(head.size()) * 1 + 2; // CR LF form: each LF counts two
         const QByteArray line = QByteArray(70, 'x') + "\n";
         while (content - size > 200) {
             msg += line;
             size += 72;
         }
-        const int last = content - size - 2;  // final line with its CR LF
+        const int last = content - size - 2; // final line with its CR LF
         msg += QByteArray(qMax(0, last), 'z') + "\n";
         return msg;
     }
@@ -296,7 +301,7 @@ void TestTarnpostDovecot::mailboxWalk()
         ids.append(t.MsgUniqueID());
         const QByteArray source = crlf(sources.at(i - 1));
         const qsizetype blank = source.indexOf("\r\n\r\n");
-        QCOMPARE(t.MsgHeaders(), latin1(source.left(blank + 2)));  // TOP: every line with its CR LF
+        QCOMPARE(t.MsgHeaders(), latin1(source.left(blank + 2))); // TOP: every line with its CR LF
         QCOMPARE(t.MsgSizeInK(), qint32(source.size() / 1024 + 1));
         t.RetrieveCurrentMsg();
         QCOMPARE(t.Error(), qint16(ErrorNone));
@@ -309,7 +314,7 @@ void TestTarnpostDovecot::mailboxWalk()
 
     qint16 n = 1;
     t.SetCurrentMsg(n);
-    QCOMPARE(t.MsgUniqueID(), ids.at(0));  // stable within the session
+    QCOMPARE(t.MsgUniqueID(), ids.at(0)); // stable within the session
     QCOMPARE(t.MsgSubject(), u"First message"_s);
     QCOMPARE(t.MsgFrom(), u"Sender <s@example.org>"_s);
     QCOMPARE(t.MsgReturnPath(), u"<r@example.org>"_s);
@@ -318,7 +323,7 @@ void TestTarnpostDovecot::mailboxWalk()
     QCOMPARE(t.GetOtherHeader(u"Received:"_s), u"from a.example by b.example"_s);
     QCOMPARE(t.GetOtherHeader(u"reply-to"_s), u"<not found>"_s);
     t.RetrieveCurrentMsg();
-    QCOMPARE(t.MsgContents(), u"Hello body\r\n..leading dot\r\nend"_s);  // no dot-unstuffing
+    QCOMPARE(t.MsgContents(), u"Hello body\r\n..leading dot\r\nend"_s); // no dot-unstuffing
 
     n = 2;
     t.SetCurrentMsg(n);
@@ -331,7 +336,7 @@ void TestTarnpostDovecot::mailboxWalk()
     n = 3;
     t.SetCurrentMsg(n);
     t.RetrieveCurrentMsg();
-    QCOMPARE(t.MsgContents(), u"Subject: only headers\r\n"_s);  // the blank line went with the terminator
+    QCOMPARE(t.MsgContents(), u"Subject: only headers\r\n"_s); // the blank line went with the terminator
 
     t.Disconnect();
     QCOMPARE(t.Error(), qint16(ErrorNone));
@@ -344,7 +349,7 @@ void TestTarnpostDovecot::headersFromRetrieve()
     connect(t, u"alice"_s, u"alicepw"_s);
     qint16 n = 1;
     t.SetCurrentMsg(n);
-    t.RetrieveCurrentMsg();  // headers not fetched yet: they come from RETR
+    t.RetrieveCurrentMsg(); // headers not fetched yet: they come from RETR
     const QByteArray source = crlf(kFirst);
     QCOMPARE(t.MsgHeaders(), latin1(source.left(source.indexOf("\r\n\r\n") + 1)));
     QVERIFY(t.MsgHeaders().endsWith("+0000\r"_L1));
@@ -363,7 +368,7 @@ void TestTarnpostDovecot::deleteBecomesFinalAtQuit()
     QCOMPARE(t.MsgSubject(), u"two"_s);
     t.DeleteCurrentMsg();
     QCOMPARE(t.Error(), qint16(ErrorNone));
-    QCOMPARE(m_server.messageCount(bob()), 3);  // only marked so far
+    QCOMPARE(m_server.messageCount(bob()), 3); // only marked so far
     t.Disconnect();
     QCOMPARE(t.Error(), qint16(ErrorNone));
 
@@ -389,7 +394,7 @@ void TestTarnpostDovecot::droppedSessionKeepsMessage()
     t.DeleteCurrentMsg();
     QCOMPARE(t.Error(), qint16(ErrorNone));
     n = 99;
-    t.SetCurrentMsg(n);  // out of range: the session is dropped without QUIT
+    t.SetCurrentMsg(n); // out of range: the session is dropped without QUIT
     QCOMPARE(t.Error(), qint16(ErrorMsgNumberOutOfRange));
     QCOMPARE(t.Status(), qint16(StatusDisconnected));
 
@@ -428,7 +433,7 @@ void TestTarnpostDovecot::splitTerminatorSizes()
         qint16 n = i;
         t.SetCurrentMsg(n);
         QCOMPARE(t.Error(), qint16(ErrorNone));
-        writeFile(path, QByteArray(300000, '#'));  // longer than the message: must be replaced
+        writeFile(path, QByteArray(300000, '#')); // longer than the message: must be replaced
         t.WriteCurrentMsgToFile(path);
         QVERIFY2(t.Error() == ErrorNone, qPrintable(u"reply size %1: "_s.arg(m_splitSizes.at(i - 1)) + t.ErrorText()));
         QCOMPARE(t.MsgContents(), u"Contents written to file: "_s + path);
@@ -490,14 +495,14 @@ void TestTarnpostDovecot::largeMessage()
 void TestTarnpostDovecot::secureConnectionRefused_data()
 {
     QTest::addColumn<int>("peer");
-    QTest::addColumn<QString>("cert");          // Peer::Dovecot only
-    QTest::addColumn<QByteArray>("stlsReply");  // Peer::Scripted only
+    QTest::addColumn<QString>("cert");         // Peer::Dovecot only
+    QTest::addColumn<QByteArray>("stlsReply"); // Peer::Scripted only
     QTest::addColumn<qint16>("security");
     QTest::addColumn<int>("timeout");
     QTest::addColumn<qint16>("error");
-    QTest::addColumn<QString>("text");   // the whole error text, or part of the reason
+    QTest::addColumn<QString>("text"); // the whole error text, or part of the reason
     QTest::addColumn<bool>("exact");
-    QTest::addColumn<bool>("helloSent");  // the peer got a client hello, nothing in clear
+    QTest::addColumn<bool>("helloSent"); // the peer got a client hello, nothing in clear
 
     const auto handshake = qint16(ErrorTlsHandshake);
     const auto noStls = qint16(ErrorNoStls);
@@ -629,7 +634,7 @@ void TestTarnpostDovecot::secureConnectionRefused()
         break;
     case Peer::Scripted: {
         QCOMPARE(scripted.connectionCount(), 1);
-        QTest::qWait(200);  // a USER sent by mistake would have arrived by now
+        QTest::qWait(200); // a USER sent by mistake would have arrived by now
         const QList<QByteArray> lines = scripted.receivedLines();
         if (!helloSent)
             QCOMPARE(lines, (QList<QByteArray>{"STLS"}));
@@ -642,7 +647,7 @@ void TestTarnpostDovecot::secureConnectionRefused()
     }
     case Peer::ClosingListener:
     case Peer::SilentListener:
-        QVERIFY(!received.isEmpty());  // the client hello, and nothing in clear
+        QVERIFY(!received.isEmpty()); // the client hello, and nothing in clear
         QVERIFY(!received.contains("USER"));
         break;
     }
@@ -683,7 +688,7 @@ void TestTarnpostDovecot::securityProperty()
 
     // Listed after the original 41 slots, which keep their places.
     const QList<Automation::MemberInfo> table = t.typeInfo();
-    QCOMPARE(table.size(), 47);  // MaxMessageSize and Prefetch follow
+    QCOMPARE(table.size(), 47); // MaxMessageSize and Prefetch follow
     QCOMPARE(table.at(41).id, qint32(DispIdPOPSecurity));
     QCOMPARE(table.at(41).name, u"POPSecurity"_s);
     QCOMPARE(table.at(41).invokeKind, Automation::InvokeKind::PropertyGet);
@@ -691,7 +696,8 @@ void TestTarnpostDovecot::securityProperty()
     QCOMPARE(table.at(40).id, qint32(DispIdWriteCurrentMsgToFile));
 
     // Not persisted: a saved window holds the same five keys as before.
-    struct Bag final : Automation::PropertyBag {
+    struct Bag final : Automation::PropertyBag
+    {
         QStringList keys;
         QVariant read(const QString &) const override { return {}; }
         void write(const QString &key, const QVariant &) override { keys << key; }

@@ -69,7 +69,7 @@ private:
 void TestTarnpostMessages::errorCodes_data()
 {
     QTest::addColumn<bool>("connect");
-    QTest::addColumn<QList<Step>>("steps");  // after the login
+    QTest::addColumn<QList<Step>>("steps"); // after the login
     QTest::addColumn<QList<Action>>("actions");
     QTest::addColumn<qint16>("code");
     QTest::addColumn<QString>("text");
@@ -164,9 +164,18 @@ void TestTarnpostMessages::errorCodes()
         qint16 n = 0;
         QString path;
         switch (action) {
-        case Action::Select1: n = 1; t.SetCurrentMsg(n); break;
-        case Action::Select4: n = 4; t.SetCurrentMsg(n); break;
-        case Action::Select0: n = 0; t.SetCurrentMsg(n); break;
+        case Action::Select1:
+            n = 1;
+            t.SetCurrentMsg(n);
+            break;
+        case Action::Select4:
+            n = 4;
+            t.SetCurrentMsg(n);
+            break;
+        case Action::Select0:
+            n = 0;
+            t.SetCurrentMsg(n);
+            break;
         case Action::Headers: t.MsgHeaders(); break;
         case Action::Retrieve: t.RetrieveCurrentMsg(); break;
         case Action::WriteEmptyName: t.WriteCurrentMsgToFile(path); break;
@@ -193,7 +202,7 @@ void TestTarnpostMessages::errorCodes()
     if (!connect)
         QCOMPARE(server.connectionCount(), 0);
     else
-        QCOMPARE(server.receivedLines().size(), 3 + steps.size());  // nothing sent beyond the script
+        QCOMPARE(server.receivedLines().size(), 3 + steps.size()); // nothing sent beyond the script
 }
 
 void TestTarnpostMessages::reselectWithZero()
@@ -211,7 +220,7 @@ void TestTarnpostMessages::reselectWithZero()
     QCOMPARE(t.MsgContents(), u"body"_s);
     qint16 n = 0;
     t.SetCurrentMsg(n);
-    QCOMPARE(n, qint16(3));  // written back
+    QCOMPARE(n, qint16(3)); // written back
     QCOMPARE(t.MsgNumber(), qint16(3));
     QCOMPARE(t.MsgUniqueID(), u"third-again"_s);
     QCOMPARE(t.MsgContents(), QString());
@@ -299,13 +308,13 @@ void TestTarnpostMessages::serverWithoutUidl()
     Tarnpost t;
     connectAndSelect(t, server.port(), 1);
     QCOMPARE(t.Error(), qint16(ErrorNone));
-    QCOMPARE(t.MsgHeaders(), u"Subject: old\r\nFrom: x@y\r"_s);  // ends in a lone CR
+    QCOMPARE(t.MsgHeaders(), u"Subject: old\r\nFrom: x@y\r"_s); // ends in a lone CR
     QCOMPARE(t.MsgContents(), u"the body"_s);
     QCOMPARE(t.MsgSubject(), u"old"_s);
-    QCOMPARE(t.MsgFrom(), u"x@y\r"_s);  // the lone CR of the last line stays
+    QCOMPARE(t.MsgFrom(), u"x@y\r"_s); // the lone CR of the last line stays
     QCOMPARE(t.MsgUniqueID(), u"joe:127.0.0.1:1"_s);
     QCOMPARE(t.MsgSizeInK(), 1);
-    QCOMPARE(server.receivedLines().size(), 6);  // nothing fetched twice
+    QCOMPARE(server.receivedLines().size(), 6); // nothing fetched twice
 }
 
 void TestTarnpostMessages::topWithoutLineCount()
@@ -368,7 +377,7 @@ void TestTarnpostMessages::headerFields()
     QCOMPARE(t.MsgSubject(), u"Hello"_s);
     QCOMPARE(t.MsgReplyTo(), QString());
     QCOMPARE(t.MsgReturnPath(), u"<bounce@example.org>"_s);
-    QCOMPARE(server.receivedLines().size(), 5);  // one TOP, whatever was read
+    QCOMPARE(server.receivedLines().size(), 5); // one TOP, whatever was read
 }
 
 void TestTarnpostMessages::longHeaderBlock()
@@ -383,7 +392,7 @@ void TestTarnpostMessages::longHeaderBlock()
     const QByteArray body = "short body";
     ScriptedPop3Server server;
     scriptLogin(server);
-    server.expect("UIDL 1", {"-ERR unknown command\r\n"});  // the message comes by RETR
+    server.expect("UIDL 1", {"-ERR unknown command\r\n"}); // the message comes by RETR
     server.expect("LIST 1", {"+OK 1 90000\r\n"});
     server.expect("RETR 1", {"+OK\r\n" + headers + "\r\n" + body + "\r\n.\r\n"});
     QVERIFY(server.start());

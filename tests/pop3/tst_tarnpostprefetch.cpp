@@ -23,7 +23,9 @@ struct Step
 {
     QByteArray expect;
     QList<QByteArray> reply;
-    enum Action { Reply, Close, Silence } action = Reply;
+    enum Action { Reply,
+                  Close,
+                  Silence } action = Reply;
 };
 using Script = QList<Step>;
 
@@ -35,8 +37,7 @@ QString walk(Tarnpost &t, const QString &ops, const QString &file)
     const auto shown = [](const QByteArray &bytes) {
         if (bytes.size() <= 40)
             return QString::fromLatin1(bytes);
-        return u"%1 bytes %2"_s.arg(bytes.size()).arg(
-            QString::fromLatin1(QCryptographicHash::hash(bytes, QCryptographicHash::Md5).toHex().left(10)));
+        return u"%1 bytes %2"_s.arg(bytes.size()).arg(QString::fromLatin1(QCryptographicHash::hash(bytes, QCryptographicHash::Md5).toHex().left(10)));
     };
     QStringList seen;
     for (const QString &op : ops.split(u' ', Qt::SkipEmptyParts)) {
@@ -134,7 +135,7 @@ struct WalkCase
 QByteArray smallMessage(int n, int lines = 20)
 {
     QByteArray m = "From: sender" + QByteArray::number(n) + "@example.org\nSubject: message " + QByteArray::number(n)
-        + "\nReceived: from a.example ([192.0.2." + QByteArray::number(n) + "]) by b.example\n\n";
+                   + "\nReceived: from a.example ([192.0.2." + QByteArray::number(n) + "]) by b.example\n\n";
     for (int i = 0; i < lines; ++i)
         m += (i % 7 == 3 ? "." : "") + QByteArray("line ") + QByteArray::number(i) + " of message " + QByteArray::number(n) + "\n";
     return m;
@@ -158,12 +159,9 @@ const QList<WalkCase> &walkCases()
             nine << smallMessage(n);
         list.append({"a walk with deletes", nine, Tarnpostctl::DefaultMaxMessageSize,
                      "s1 r h d s2 r s3 r w d s4 h r s5 r d s6 z r s7 r s8 r w d s9 r q"});
-        list.append({"a message beyond the budget is streamed", {smallMessage(1), largeMessage(5 << 20), smallMessage(3), smallMessage(4)},
-                     Tarnpostctl::DefaultMaxMessageSize, "s1 r s2 r w d s3 r d s4 r q"});
-        list.append({"a message over MaxMessageSize, deletes reset", {smallMessage(1), smallMessage(2, 200), smallMessage(3)},
-                     3000, "s1 r d x s2 r s3 r w d q"});
-        list.append({"out of order, twice, and after its deletion", {smallMessage(1), smallMessage(2), smallMessage(3), smallMessage(4), smallMessage(5)},
-                     Tarnpostctl::DefaultMaxMessageSize, "s3 r s1 r w r s5 h r s4 s2 d r s2 r s4 r q"});
+        list.append({"a message beyond the budget is streamed", {smallMessage(1), largeMessage(5 << 20), smallMessage(3), smallMessage(4)}, Tarnpostctl::DefaultMaxMessageSize, "s1 r s2 r w d s3 r d s4 r q"});
+        list.append({"a message over MaxMessageSize, deletes reset", {smallMessage(1), smallMessage(2, 200), smallMessage(3)}, 3000, "s1 r d x s2 r s3 r w d q"});
+        list.append({"out of order, twice, and after its deletion", {smallMessage(1), smallMessage(2), smallMessage(3), smallMessage(4), smallMessage(5)}, Tarnpostctl::DefaultMaxMessageSize, "s3 r s1 r w r s5 h r s4 s2 d r s2 r s4 r q"});
         return list;
     }();
     return cases;
@@ -248,17 +246,16 @@ void TestTarnpostPrefetch::scriptedServer_data()
     QTest::addColumn<QByteArray>("stat");
     QTest::addColumn<Script>("script");
     QTest::addColumn<int>("maxSize");
-    QTest::addColumn<int>("pace");  // ms between reply pieces
+    QTest::addColumn<int>("pace"); // ms between reply pieces
     QTest::addColumn<QString>("ops");
-    QTest::addColumn<QString>("wire");  // after STAT
+    QTest::addColumn<QString>("wire"); // after STAT
     QTest::addColumn<QString>("seen");
 
     const int max = Tarnpostctl::DefaultMaxMessageSize;
     const QByteArray three = "+OK 3 100\r\n";
     const Script deletes{{"DELE 1", {"+OK marked\r\n"}}, {"DELE 3", {"+OK marked\r\n"}}};
     const Script noPipelining = opening("+OK\r\nUIDL\r\nTOP\r\n.\r\n",
-        Script{{"RETR 1", {retr(kMail[0])}}, {"RETR 2", {retr(kMail[1])}}, {"DELE 1", {"+OK marked\r\n"}},
-               {"RETR 3", {retr(kMail[2])}}, {"DELE 3", {"+OK marked\r\n"}}});
+                                        Script{{"RETR 1", {retr(kMail[0])}}, {"RETR 2", {retr(kMail[1])}}, {"DELE 1", {"+OK marked\r\n"}}, {"RETR 3", {retr(kMail[2])}}, {"DELE 3", {"+OK marked\r\n"}}});
     QTest::newRow("no PIPELINING: one command at a time")
         << three << noPipelining << max << 30 << u"s1 r d s2 r s3 r d q"_s
         << u"CAPA|UIDL|LIST|RETR 1|RETR 2|DELE 1|RETR 3|DELE 3|QUIT"_s << kWalk;
@@ -280,8 +277,7 @@ void TestTarnpostPrefetch::scriptedServer_data()
     QTest::newRow("no UIDL, no LIST: the exchanges without the mode")
         << three
         << opening("+OK\r\n.\r\n",
-                   Script{{"UIDL 1", {refused}}, {"LIST 1", {"+OK 1 25\r\n"}}, {"RETR 1", {retr(kMail[0])}},
-                          {"UIDL 2", {refused}}, {"LIST 2", {"+OK 2 28\r\n"}}, {"RETR 2", {retr(kMail[1])}}},
+                   Script{{"UIDL 1", {refused}}, {"LIST 1", {"+OK 1 25\r\n"}}, {"RETR 1", {retr(kMail[0])}}, {"UIDL 2", {refused}}, {"LIST 2", {"+OK 2 28\r\n"}}, {"RETR 2", {retr(kMail[1])}}},
                    refused, refused)
         << max << 30 << u"s1 h s2 h q"_s << u"CAPA|UIDL|LIST|UIDL 1|LIST 1|RETR 1|UIDL 2|LIST 2|RETR 2|QUIT"_s
         << u"s1=0 joe:127.0.0.1:1/1\nh=0 one\r | Subject: one\r/1\ns2=0 joe:127.0.0.1:2/1\nh=0 two\r | Subject: two\r/1\n"
@@ -315,24 +311,21 @@ void TestTarnpostPrefetch::scriptedServer_data()
     QTest::newRow("the budget holds RETRs back")
         << three
         << opening(kPipelining,
-                   Script{{"RETR 1", {retr(kMail[0])}}, {"TOP 1 0", {"+OK\r\nSubject: one\r\n\r\n.\r\n"}},
-                          {"RETR 2", {retr(kMail[1])}}, {"RETR 3", {retr(kMail[2])}}},
+                   Script{{"RETR 1", {retr(kMail[0])}}, {"TOP 1 0", {"+OK\r\nSubject: one\r\n\r\n.\r\n"}}, {"RETR 2", {retr(kMail[1])}}, {"RETR 3", {retr(kMail[2])}}},
                    kUids, table({"3000000", "3000000", "100"}))
         << max << 30 << u"s1 h r s2 r s3 r q"_s << u"CAPA|UIDL|LIST|RETR 1|TOP 1 0|RETR 2|RETR 3|QUIT"_s
         << u"s1=0 u1/1\nh=0 one | Subject: one\r\n/1\nr=0 first/1\ns2=0 u2/1\nr=0 ..second/1\ns3=0 u3/1\nr=0 third/1\nq=0 /0"_s;
     QTest::newRow("a message beyond the budget is fetched and streamed as without the mode")
         << three
         << opening(kPipelining,
-                   Script{{"RETR 1", {retr(kMail[0])}}, {"RETR 3", {retr(kMail[2])}}, {"RETR 2", {retr(kMail[1])}},
-                          {"RETR 2", {retr(kMail[1])}}},
+                   Script{{"RETR 1", {retr(kMail[0])}}, {"RETR 3", {retr(kMail[2])}}, {"RETR 2", {retr(kMail[1])}}, {"RETR 2", {retr(kMail[1])}}},
                    kUids, table({"25", "5000000", "28"}))
         << max << 30 << u"s1 r s2 r w s3 r q"_s << u"CAPA|UIDL|LIST|RETR 1|RETR 3|RETR 2|RETR 2|QUIT"_s
         << u"s1=0 u1/1\nr=0 first/1\ns2=0 u2/1\nr=0 ..second/1\nw=0 Subject: two\r\n\r\n..second/1\ns3=0 u3/1\n"
            "r=0 third/1\nq=0 /0"_s;
     QTest::newRow("a reply over MaxMessageSize in the pipeline")
         << three
-        << opening(kPipelining, Script{{"RETR 1", {retr(kMail[0])}}, {"RETR 2", {retr(kMail[1] + QByteArray(500, 'x') + "\r\n")}},
-                                       {"RETR 3", {retr(kMail[2])}}})
+        << opening(kPipelining, Script{{"RETR 1", {retr(kMail[0])}}, {"RETR 2", {retr(kMail[1] + QByteArray(500, 'x') + "\r\n")}}, {"RETR 3", {retr(kMail[2])}}})
         << 200 << 30 << u"s1 r s2 r s3 q"_s << u"CAPA|UIDL|LIST|RETR 1|RETR 2|RETR 3"_s
         << u"s1=0 u1/1\nr=0 first/1\ns2=0 u2/1\nr=36 Message is larger than the limit of 200 bytes; it was left on the server/0\n"
            "s3=19 Cannot set message number when disconnected/0\nq=0 /0"_s;
@@ -356,8 +349,7 @@ void TestTarnpostPrefetch::scriptedServer_data()
         QTest::addRow("replies cut at %d", at)
             << three
             << opening(kPipelining,
-                       Script{{"RETR 1", {}}, {"RETR 2", {}}, {"RETR 3", {}},
-                              {"DELE 1", ScriptedPop3Server::splitAt(stream, {at})}},
+                       Script{{"RETR 1", {}}, {"RETR 2", {}}, {"RETR 3", {}}, {"DELE 1", ScriptedPop3Server::splitAt(stream, {at})}},
                        kUids, sizes(cutMail))
             << max << 2 << u"s1 d s2 r s3 r q"_s << u"CAPA|UIDL|LIST|RETR 1|RETR 2|RETR 3|DELE 1|QUIT"_s
             << u"s1=0 u1/1\nd=0 /1\ns2=0 u2/1\nr=0 /1\ns3=0 u3/1\nr=0 third/1\nq=0 /0"_s;
@@ -394,7 +386,7 @@ void TestTarnpostPrefetch::scriptedServer()
     t.Connect();
     QCOMPARE(t.Status(), qint16(StatusConnected));
     QCOMPARE(walk(t, ops, m_dir.filePath(u"scripted.eml"_s)), seen);
-    QTest::qWait(50);  // lines sent last reach the server
+    QTest::qWait(50); // lines sent last reach the server
     const QList<QByteArray> lines = server.receivedLines().mid(3);
     QCOMPARE(QString::fromLatin1(lines.join('|')), wire);
     QVERIFY2(server.mismatches().isEmpty(), qPrintable(server.mismatches().join(u'\n')));

@@ -17,8 +17,13 @@ using namespace Tarnpostctl;
 namespace {
 
 // How the peer behaves and what the test does with the control.
-enum class Peer { Scripted, ClosedPort, HangsUpInGreeting };
-enum class Steps { Connect, ConnectTwice, ConnectDisconnect, Disconnect };
+enum class Peer { Scripted,
+                  ClosedPort,
+                  HangsUpInGreeting };
+enum class Steps { Connect,
+                   ConnectTwice,
+                   ConnectDisconnect,
+                   Disconnect };
 using Script = std::function<void(ScriptedPop3Server &)>;
 using Prepare = std::function<void(Tarnpost &)>;
 
@@ -201,7 +206,7 @@ void TestTarnpostSession::sessionEnds_data()
     QTest::addColumn<qint16>("timeout");
     QTest::addColumn<qint16>("code");
     QTest::addColumn<QString>("text");
-    QTest::addColumn<QList<QByteArray>>("heard");  // what a scripted server received
+    QTest::addColumn<QList<QByteArray>>("heard"); // what a scripted server received
     QTest::addColumn<bool>("neverConnects");
 
     const auto row = [](const char *name, Peer peer, const Script &script, const Prepare &prepare, Steps steps,
@@ -253,7 +258,8 @@ void TestTarnpostSession::sessionEnds_data()
     row("STAT silent", P, loginUntil(2, {}), {}, C, 1, ErrorStatRefused,
         "Error received from STAT command: "_L1 + timedOut, kLogin);
     // The wait ends with the close, not by the (long) timeout.
-    row("peer closes during the STAT wait", P,
+    row(
+        "peer closes during the STAT wait", P,
         [](ScriptedPop3Server &server) {
             server.expect("USER joe", {"+OK\r\n"});
             server.expect("PASS secret", {"+OK\r\n"});

@@ -178,7 +178,7 @@ void TestTarnpostTransport::multiLineReplyAtEverySplit()
         t.RetrieveCurrentMsg();
         QVERIFY2(t.Error() == ErrorNone, qPrintable(split.name + u": "_s + t.ErrorText()));
         QVERIFY2(t.MsgContents() == latin1(kExpectedBody), qPrintable(split.name + u": "_s + t.MsgContents()));
-        QCOMPARE(t.MsgHeaders(), headers);  // already fetched: RETR does not replace it
+        QCOMPARE(t.MsgHeaders(), headers); // already fetched: RETR does not replace it
     }
     QVERIFY2(server.mismatches().isEmpty(), qPrintable(server.mismatches().join(u'\n')));
 }
@@ -259,7 +259,7 @@ void TestTarnpostTransport::multiLineRefused()
 void TestTarnpostTransport::silenceGivesTimeoutText_data()
 {
     QTest::addColumn<bool>("toFile");
-    QTest::addColumn<QList<QByteArray>>("chunks");  // what arrives before the silence
+    QTest::addColumn<QList<QByteArray>>("chunks"); // what arrives before the silence
     QTest::newRow("memory, nothing") << false << QList<QByteArray>{};
     QTest::newRow("memory, half a reply") << false << QList<QByteArray>{"+OK\r\nSubject: x\r\n"};
     QTest::newRow("file, nothing") << true << QList<QByteArray>{};
@@ -275,7 +275,7 @@ void TestTarnpostTransport::silenceGivesTimeoutText()
     if (chunks.isEmpty())
         server.expectThenSilence("RETR 1");
     else
-        server.expect("RETR 1", chunks);  // and then nothing more
+        server.expect("RETR 1", chunks); // and then nothing more
     QVERIFY(server.start());
     Tarnpost t;
     QVERIFY(makeReady(t, server.port(), 1));
@@ -322,7 +322,7 @@ void TestTarnpostTransport::hostileReplies_data()
     // action: what the control does, and whose reply is hostile (connect:
     // the greeting; user, stat, select, size, headers, retrieve, file, delete).
     QTest::addColumn<QString>("action");
-    QTest::addColumn<QList<QByteArray>>("reply");  // none: the command must never be sent
+    QTest::addColumn<QList<QByteArray>>("reply"); // none: the command must never be sent
     QTest::addColumn<QByteArray>("listReply");
     QTest::addColumn<int>("chunkDelay");
     QTest::addColumn<qint32>("maxSize");
@@ -423,8 +423,7 @@ void TestTarnpostTransport::hostileReplies()
 
     // The usual session; the hostile reply takes the place of its command's.
     static const QHash<QString, QByteArray> command{
-        {u"user"_s, "USER joe"}, {u"stat"_s, "STAT"},      {u"select"_s, "UIDL 1"},  {u"size"_s, "LIST 1"},
-        {u"headers"_s, "TOP 1 0"}, {u"retrieve"_s, "RETR 1"}, {u"file"_s, "RETR 1"}, {u"delete"_s, "DELE 1"}};
+        {u"user"_s, "USER joe"}, {u"stat"_s, "STAT"}, {u"select"_s, "UIDL 1"}, {u"size"_s, "LIST 1"}, {u"headers"_s, "TOP 1 0"}, {u"retrieve"_s, "RETR 1"}, {u"file"_s, "RETR 1"}, {u"delete"_s, "DELE 1"}};
     using Step = std::pair<QByteArray, QList<QByteArray>>;
     QList<Step> steps{
         {"USER joe", {"+OK\r\n"}}, {"PASS secret", {"+OK\r\n"}}, {"STAT", {"+OK 1 100\r\n"}}, {"UIDL 1", {"+OK 1 u\r\n"}}};
@@ -529,7 +528,7 @@ void TestTarnpostTransport::fileThatFillsUpIsAnError()
     QCOMPARE(t.Error(), qint16(ErrorFile));
     QCOMPARE(t.ErrorText(), u"File error: Error writing to file"_s);
     QVERIFY(!t.MsgContents().startsWith("Contents written to file"_L1));
-    QCOMPARE(t.Status(), qint16(StatusConnected));  // the reply was consumed: the session goes on
+    QCOMPARE(t.Status(), qint16(StatusConnected)); // the reply was consumed: the session goes on
     t.WriteCurrentMsgToFile(path);
     QCOMPARE(t.Error(), qint16(ErrorNone));
     QCOMPARE(readFile(path), content.chopped(2));
@@ -574,8 +573,8 @@ void TestTarnpostTransport::progressEvents()
     }
     QCOMPARE(t.Error(), qint16(ErrorNone));
     QVERIFY(events.size() >= 3);
-    QCOMPARE(events.first(), (ProgressEvent{2, 3, 67}));  // 1100 bytes of 3 K
-    QCOMPARE(events.last(), (ProgressEvent{3, 3, 100}));  // the closing report
+    QCOMPARE(events.first(), (ProgressEvent{2, 3, 67})); // 1100 bytes of 3 K
+    QCOMPARE(events.last(), (ProgressEvent{3, 3, 100})); // the closing report
     for (const ProgressEvent &e : std::as_const(events)) {
         QVERIFY(e.read <= 3);
         QCOMPARE(e.total, 3);
@@ -605,7 +604,7 @@ void TestTarnpostTransport::progressWithoutSize()
     for (qsizetype i = 0; i + 1 < events.size(); ++i)
         QCOMPARE(events.at(i), (ProgressEvent{0, 0, 0}));
     QCOMPARE(events.last(), (ProgressEvent{0, 0, 100}));
-    QCOMPARE(t.Status(), qint16(StatusConnected));  // a refused LIST leaves the session open
+    QCOMPARE(t.Status(), qint16(StatusConnected)); // a refused LIST leaves the session open
 }
 
 void TestTarnpostTransport::handlerChangesSizeThroughReference()

@@ -184,10 +184,10 @@ void tst_BadFiles::damagedFile()
         // The two switches every start turns on.
         QCOMPARE(form->checkblacklist()->checkState(), Qt::Checked);
     } else {
-        const ListTable *table = file == u"accounts.dat"_s ? form->gridAccounts()
-            : file == u"whitelist.dat"_s                   ? form->gridwhitelist()
-            : file == u"blacklist.dat"_s                   ? form->gridblacklist()
-                                                           : form->gridkeywords();
+        const ListTable *table = file == u"accounts.dat"_s    ? form->gridAccounts()
+                                 : file == u"whitelist.dat"_s ? form->gridwhitelist()
+                                 : file == u"blacklist.dat"_s ? form->gridblacklist()
+                                                              : form->gridkeywords();
         if (shown != QStringList{u"*"_s}) {
             const QStringList actual = rows(table);
             QCOMPARE(actual.size(), shown.size());

@@ -112,11 +112,12 @@ int runCell(int step, int fault)
     return 0;
 }
 
-struct Expected {
-    int victimScanned;   // messages of the first account walked
-    bool victimBlocked;  // its spam is counted as blocked
-    bool spamGone;       // and removed from the server
-    bool reported;       // the status line ends on a problem, not the closing caption
+struct Expected
+{
+    int victimScanned;  // messages of the first account walked
+    bool victimBlocked; // its spam is counted as blocked
+    bool spamGone;      // and removed from the server
+    bool reported;      // the status line ends on a problem, not the closing caption
 };
 
 // What the rules say for each cell. Only the outcomes that differ from a
@@ -214,7 +215,8 @@ private Q_SLOTS:
     void exitDuringScan();
 
 private:
-    struct Outcome {
+    struct Outcome
+    {
         int exitCode = -1;
         bool crashed = false;
         bool hung = false;
@@ -226,7 +228,8 @@ private:
 
 void tst_FaultMatrix::initTestCase()
 {
-    struct Cell {
+    struct Cell
+    {
         Exchange step;
         Fault fault;
     };
@@ -336,7 +339,12 @@ void tst_FaultMatrix::cell()
 // archive folder in a given state, blank list entries.
 namespace {
 
-enum class Archive { Plain, FolderMissing, FolderIsLink, DiskFull, NameTaken, LinkAtName };
+enum class Archive { Plain,
+                     FolderMissing,
+                     FolderIsLink,
+                     DiskFull,
+                     NameTaken,
+                     LinkAtName };
 
 const QByteArray Spam = "From: Pharma <deals@spam.example>\nSubject: victim spam\n\n" + QByteArray(2000, 's') + "\n";
 const QByteArray Hello = "From: friend@example.org\nSubject: victim hello\n\nHello there.\n";
@@ -456,7 +464,7 @@ void tst_FaultMatrix::mailboxOutcome()
     form->txttotalemailsever()->setText(u"0"_s);
     form->txtEmailsBlockedCount()->setText(u"0"_s);
 
-    rlimit savedLimit {};
+    rlimit savedLimit{};
     ::getrlimit(RLIMIT_FSIZE, &savedLimit);
     if (Archive(archive) == Archive::DiskFull) {
         // Room for the program's small files, not for the message.

@@ -85,7 +85,9 @@ void tst_HostileMessages::hostileMessage_data()
         wide += "\xc3\xa9";
     QTest::newRow("300 two-byte characters") << withSubject(wide) << QString(125, u'\u00e9') + u".html"_s << box;
     QTest::newRow("8-bit subject") << withSubject("caf\xe9 cr\xe8me") << u"caf\u00e9 cr\u00e8me.html"_s << box;
-    QTest::newRow("UTF-8 subject") << withSubject("Gr\xc3\xbc\xc3\x9f" "e \xe2\x82\xac") << u"Gr\u00fc\u00dfe \u20ac.html"_s << box;
+    QTest::newRow("UTF-8 subject") << withSubject("Gr\xc3\xbc\xc3\x9f"
+                                                  "e \xe2\x82\xac")
+                                   << u"Gr\u00fc\u00dfe \u20ac.html"_s << box;
     QTest::newRow("right-to-left override") << withSubject("invoice\xe2\x80\xaegpj.exe") << u"invoice_gpj.exe.html"_s << box;
     QTest::newRow("NUL and controls") << withSubject(QByteArray("nul\0byte\x01\x7f", 10)) << u"nul_byte__.html"_s << box;
     QTest::newRow("lone CR in subject") << withSubject("lone\rCR") << u"lone_CR.html"_s << box;
@@ -188,11 +190,12 @@ void tst_HostileMessages::mailboxBeyondTheMessageLimit()
 
 void tst_HostileMessages::largeMessageHeldOnce_data()
 {
-    QTest::addColumn<QByteArray>("line");  // the body is this line, many times over
+    QTest::addColumn<QByteArray>("line"); // the body is this line, many times over
     QTest::newRow("ASCII") << QByteArray("the quick brown fox jumps over the lazy dog, again and again and again\n");
     QTest::newRow("UTF-8") << QByteArray("\xc5\xbc\xc3\xb3\xc5\x82w, caf\xc3\xa9, \xe2\x82\xac 5, "
                                          "\xd0\xbf\xd1\x80\xd0\xb8\xd0\xb2\xd0\xb5\xd1\x82 and more text\n");
-    QTest::newRow("Latin-1") << QByteArray("caf\xe9 cr\xe8me br\xfbl\xe9" "e and \xe0 la carte, again and again\n");
+    QTest::newRow("Latin-1") << QByteArray("caf\xe9 cr\xe8me br\xfbl\xe9"
+                                           "e and \xe0 la carte, again and again\n");
 }
 
 void tst_HostileMessages::largeMessageHeldOnce()
@@ -204,7 +207,7 @@ void tst_HostileMessages::largeMessageHeldOnce()
     // The keyword stands on the last line: the whole body is judged.
     constexpr qsizetype BodySize = qsizetype(48) << 20;
     QByteArray message = "From: bulk@example.org\nSubject: large\n\n" + line.repeated(BodySize / line.size())
-        + "the end: zzfinalword\n";
+                         + "the end: zzfinalword\n";
     const qsizetype wireSize = ScriptedPop3Server::toWire(message).size();
     ScriptedPop3Server server;
     server.addMailbox(u"u"_s, u"p"_s, {message});

@@ -52,7 +52,7 @@ void tst_Soak::twentyThousandMessages()
     server.addGeneratedMailbox(u"soak"_s, u"p"_s, Messages, [](int n) -> QByteArray {
         const QByteArray domain = n % SpamEvery == 0 ? "spam.example" : "example.org";
         return "Received: from mx (mx [192.0.2.1])\nFrom: sender" + QByteArray::number(n) + "@" + domain
-            + "\nSubject: message " + QByteArray::number(n) + "\n\n" + QByteArray(2000, 'b') + "\nend\n";
+               + "\nSubject: message " + QByteArray::number(n) + "\n\n" + QByteArray(2000, 'b') + "\nend\n";
     });
     QVERIFY(server.start());
 

@@ -17,11 +17,11 @@ class FakeMailbox final : public QObject, public Automation::AutomationObject
 public:
     struct Message
     {
-        QByteArray from;  // null: no From header
+        QByteArray from; // null: no From header
         QByteArray subject;
         QByteArray body;
         QByteArray received = "from mail.example (mail.example [192.0.2.7])";
-        QByteArray uid = QByteArray();  // empty: the control's made-up id, as for a server without UIDL
+        QByteArray uid = QByteArray(); // empty: the control's made-up id, as for a server without UIDL
     };
     enum class Fault {
         None,
@@ -79,7 +79,7 @@ private:
     QString m_faultUser;
     Fault m_fault = Fault::None;
     int m_faultAt = 0;
-    QString m_user;  // the session's user; empty when disconnected
+    QString m_user; // the session's user; empty when disconnected
     QList<int> m_marked;
     int m_current = 0;
     bool m_retrieved = false;

@@ -27,14 +27,21 @@ QByteArray hostileMessage(quint16 port)
 {
     const QByteArray base = "http://127.0.0.1:" + QByteArray::number(port);
     return "From: Pharma <deals@spam.example>\r\nSubject: Offer\r\nContent-Type: text/html\r\n\r\n"
-           "<html><head><meta http-equiv=\"refresh\" content=\"0;url=" + base + "/refresh\">"
-           "<link rel=\"stylesheet\" href=\"" + base + "/style.css\"></head><body>"
-           "<img src=\"" + base + "/pixel.png\">"
-           "<script>document.documentElement.setAttribute('data-mark', '" + ScriptMark + "');"
-           "new Image().src = '" + base + "/script';</script>"
-           "<form id=\"f\" action=\"" + base + "/form\" method=\"post\"><input name=\"a\" value=\"1\"></form>"
-           "<iframe src=\"" + base + "/frame\"></iframe>"
-           "</body></html>\r\n";
+           "<html><head><meta http-equiv=\"refresh\" content=\"0;url="
+           + base + "/refresh\">"
+                    "<link rel=\"stylesheet\" href=\""
+           + base + "/style.css\"></head><body>"
+                    "<img src=\""
+           + base + "/pixel.png\">"
+                    "<script>document.documentElement.setAttribute('data-mark', '"
+           + ScriptMark + "');"
+                          "new Image().src = '"
+           + base + "/script';</script>"
+                    "<form id=\"f\" action=\""
+           + base + "/form\" method=\"post\"><input name=\"a\" value=\"1\"></form>"
+                    "<iframe src=\""
+           + base + "/frame\"></iframe>"
+                    "</body></html>\r\n";
 }
 
 } // namespace
@@ -49,7 +56,8 @@ private Q_SLOTS:
     void archiveIsInert();
 
 private:
-    struct Visit {
+    struct Visit
+    {
         bool started = false;
         QByteArray dom;
         QByteArray errors;

@@ -73,7 +73,7 @@ void tst_KeywordMatcher::firstMatch()
     QFETCH(QStringList, entries);
     QFETCH(QString, text);
     QFETCH(int, expected);
-    QCOMPARE(naiveFirst(entries, text), expected);  // the table itself is right
+    QCOMPARE(naiveFirst(entries, text), expected); // the table itself is right
     const KeywordMatcher matcher(entries);
     QCOMPARE(matcher.firstMatch(text), expected);
 }
@@ -162,13 +162,18 @@ void tst_KeywordMatcher::bodyInPiecesAgrees_data()
     QTest::newRow("ASCII, absent") << QByteArray("aaaaaaaxyzbbbbbbbbbbb") << QStringList{u"XZY"_s} << 8 << none;
     QTest::newRow("small body held whole") << QByteArray("aaaaaaaxyzbbbb") << QStringList{u"XYZ"_s} << 1024 << 0;
     QTest::newRow("UTF-8 cut inside sequences")
-        << QByteArray("\xc3\xa9\xc3\xa9\xc3\xa9\xe2\x82\xac\xe2\x82\xac \xc5\x82\xc3\xb3" "d\xc5\xba \xf0\x9f\x98\x80 end")
+        << QByteArray("\xc3\xa9\xc3\xa9\xc3\xa9\xe2\x82\xac\xe2\x82\xac \xc5\x82\xc3\xb3"
+                      "d\xc5\xba \xf0\x9f\x98\x80 end")
         << QStringList{u"\U0001F600 END"_s, u"\u0141\u00d3D\u0179"_s} << 8 << 0;
     QTest::newRow("UTF-8 lower entry wins") << QByteArray("\xd0\xbf\xd1\x80\xd0\xb8\xd0\xb2\xd0\xb5\xd1\x82 world")
                                             << QStringList{u"WORLD"_s, u"\u041f\u0420\u0418"_s} << 9 << 0;
-    QTest::newRow("sharp s expands across a cut") << QByteArray("xxxxxxstra\xc3\x9f" "exxxx") << QStringList{u"STRASSE"_s}
+    QTest::newRow("sharp s expands across a cut") << QByteArray("xxxxxxstra\xc3\x9f"
+                                                                "exxxx")
+                                                  << QStringList{u"STRASSE"_s}
                                                   << 8 << 0;
-    QTest::newRow("Latin-1 text") << QByteArray("caf\xe9 cr\xe8me br\xfbl\xe9" "e") << QStringList{u"CR\u00c8ME"_s} << 8
+    QTest::newRow("Latin-1 text") << QByteArray("caf\xe9 cr\xe8me br\xfbl\xe9"
+                                                "e")
+                                  << QStringList{u"CR\u00c8ME"_s} << 8
                                   << 0;
     QTest::newRow("truncated sequence at the end") << QByteArray("caf\xc3\xa9 au lait \xc3")
                                                    << QStringList{u"CAF\u00c9"_s, u"CAF\u00c3\u00a9"_s} << 8 << 1;

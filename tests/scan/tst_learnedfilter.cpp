@@ -22,7 +22,7 @@ namespace {
 QByteArray mail(const QByteArray &subject, const QByteArray &body, int n = 0)
 {
     return "From: sender" + QByteArray::number(n) + "@example.org\r\nSubject: " + subject + "\r\n\r\n" + body
-        + "\r\n";
+           + "\r\n";
 }
 
 const QList<LearnedFilter::Example> Training = {
@@ -90,7 +90,7 @@ void tst_LearnedFilter::learnedScores()
     QTemporaryDir dir;
     Store s(dir.path());
     QVERIFY2(s.open(), qPrintable(s.db.errorText()));
-    QCOMPARE(s.filter.classify(higher).score, 0.5);  // nothing learned: no opinion
+    QCOMPARE(s.filter.classify(higher).score, 0.5); // nothing learned: no opinion
     QVERIFY(s.filter.learn(Training));
     const LearnedFilter::Verdict high = s.filter.classify(higher);
     const LearnedFilter::Verdict low = s.filter.classify(lower);
@@ -157,7 +157,7 @@ void tst_LearnedFilter::survivesReopen()
     QCOMPARE(s.filter.spamMessages(), 3u);
     QCOMPARE(s.filter.hamMessages(), 3u);
     QCOMPARE(s.filter.classify(mail("Discount viagra", "cheap casino pills")).score, score);
-    QVERIFY(s.filter.learn({Training.at(0)}));  // already known: no change
+    QVERIFY(s.filter.learn({Training.at(0)})); // already known: no change
     QCOMPARE(s.filter.spamMessages(), 3u);
 }
 
@@ -224,7 +224,7 @@ void tst_LearnedFilter::databaseOpen()
         if (setup == u"text"_s) {
             QFile f(path);
             QVERIFY(f.open(QIODevice::ReadOnly));
-            QCOMPARE(f.readAll(), text);  // the user's file is left alone
+            QCOMPARE(f.readAll(), text); // the user's file is left alone
         }
         return;
     }
@@ -233,7 +233,7 @@ void tst_LearnedFilter::databaseOpen()
     QVERIFY(q.exec(u"PRAGMA journal_mode"_s) && q.next());
     QCOMPARE(q.value(0).toString(), u"wal"_s);
     q.finish();
-    QCOMPARE(QFile::permissions(path) & 0x0077, QFileDevice::Permissions());  // owner only
+    QCOMPARE(QFile::permissions(path) & 0x0077, QFileDevice::Permissions()); // owner only
     QVERIFY(db.transaction([](QSqlDatabase &) { return true; }));
     QVERIFY(!db.transaction([](QSqlDatabase &) { return false; }));
 }

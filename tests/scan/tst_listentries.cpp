@@ -42,7 +42,7 @@ void tst_ListEntries::followsEveryKindOfEdit()
     Scan::ListEntries entries(&table, 100);
     QCOMPARE(entries.upper(), (QStringList{u"FIRST"_s, u"SECOND"_s}));
     const quint64 before = entries.generation();
-    QCOMPARE(entries.generation(), before);  // reading does not move it
+    QCOMPARE(entries.generation(), before); // reading does not move it
 
     switch (edit) {
     case 0: table.setCell(2, 1, u"changed \u00fc"_s); break;
@@ -82,11 +82,11 @@ void tst_ListEntries::scannedTotalShowsBatches()
     Scan::ScannedTotal total(&box);
     total.count();
     total.count();
-    QCOMPARE(box.text(), u"10"_s);  // nothing shown before the flush
+    QCOMPARE(box.text(), u"10"_s); // nothing shown before the flush
     total.flush();
     QCOMPARE(box.text(), u"12"_s);
     total.flush();
-    QCOMPARE(box.text(), u"12"_s);  // an empty batch changes nothing
+    QCOMPARE(box.text(), u"12"_s); // an empty batch changes nothing
     // A hand edit between batches is the new base.
     box.setText(u"100"_s);
     total.count();

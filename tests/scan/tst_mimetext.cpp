@@ -72,7 +72,9 @@ void tst_MimeText::headers_data()
     QTest::newRow("unterminated word") << "Subject: =?utf-8?Q?free_money\r\n"_ba << u"=?utf-8?Q?free_money"_s
                                        << QString();
     QTest::newRow("raw utf-8") << "Subject: Grüße\r\n"_ba << u"Grüße"_s << QString();
-    QTest::newRow("raw latin-1") << "Subject: Gr\xfc\xdf" "e\r\n"_ba << u"Grüße"_s << QString();
+    QTest::newRow("raw latin-1") << "Subject: Gr\xfc\xdf"
+                                    "e\r\n"_ba
+                                 << u"Grüße"_s << QString();
     QTest::newRow("zero-width splitter") << "Subject: =?utf-8?Q?Vi=E2=80=8Bagra?=\r\n"_ba << u"Viagra"_s << QString();
 }
 
@@ -118,9 +120,9 @@ void tst_MimeText::body_data()
         "plain fr=\r\nee offer\r\n"
         "--inner\r\nContent-Type: text/html; charset=utf-8\r\nContent-Transfer-Encoding: base64\r\n\r\n"
         + b64("<p>html <b>pa</b>rt &euro;</p>") + "\r\n--inner--\r\n"
-        "--outer\r\nContent-Type: message/rfc822\r\n\r\n"
-        "Subject: =?utf-8?Q?forwarded_=C3=BC?=\r\n\r\ninner message text\r\n"
-        "--outer\r\nContent-Type: application/octet-stream; name=x.exe\r\nContent-Transfer-Encoding: base64\r\n\r\n"
+                                                  "--outer\r\nContent-Type: message/rfc822\r\n\r\n"
+                                                  "Subject: =?utf-8?Q?forwarded_=C3=BC?=\r\n\r\ninner message text\r\n"
+                                                  "--outer\r\nContent-Type: application/octet-stream; name=x.exe\r\nContent-Transfer-Encoding: base64\r\n\r\n"
         + b64("MZ binary secret") + "\r\n--outer--\r\n";
     QTest::newRow("nested multiparts")
         << message("MIME-Version: 1.0\r\nContent-Type: multipart/mixed; boundary=\"outer\"\r\n", nested)
@@ -145,7 +147,8 @@ void tst_MimeText::body_data()
         << message("Content-Transfer-Encoding: quoted-printable\r\n", "price =ZZ 100% =4\r\n")
         << QStringList{u"price =ZZ 100% =4"_s} << QStringList{};
     QTest::newRow("unknown body charset")
-        << message("Content-Type: text/plain; charset=x-nonsense\r\n", "gr\xfc\xdf" "e\r\n")
+        << message("Content-Type: text/plain; charset=x-nonsense\r\n", "gr\xfc\xdf"
+                                                                       "e\r\n")
         << QStringList{u"grüße"_s} << QStringList{};
     QTest::newRow("unclosed multipart")
         << message("Content-Type: multipart/mixed; boundary=b\r\n", "--b\r\nContent-Type: text/plain\r\n\r\nlast words")
@@ -232,7 +235,7 @@ void tst_MimeText::hostileInputIsBounded_data()
     QByteArray deep = "Subject: deep\r\n";
     for (int i = 0; i < 2000; ++i)
         deep += "Content-Type: multipart/mixed; boundary=b" + QByteArray::number(i) + "\r\n\r\n--b"
-            + QByteArray::number(i) + "\r\n";
+                + QByteArray::number(i) + "\r\n";
     deep += "Content-Type: text/plain\r\n\r\nbottom\r\n";
     QTest::newRow("2000 nested multiparts") << deep;
 

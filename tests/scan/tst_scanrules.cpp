@@ -160,9 +160,13 @@ void tst_ScanRules::rulesDecideInOrder()
                           {"a@clean.example", "Cheap VIAGRA now", "Hello."},
                           {"b@clean.example", "Hello", "You are a lottery winner!"},
                           {"c@clean.example", "Meeting", "See you.", "from [10.1.2.3] by mx.example"},
-                          {"d@clean.example", "Gro\xc3\x9f" "e \xc3\xbc" "berweisung", "Text."}});
+                          {"d@clean.example", "Gro\xc3\x9f"
+                                              "e \xc3\xbc"
+                                              "berweisung",
+                           "Text."}});
     Scan::HeadlessForm &form = f.open("mail.example,alice,alicepw\r\n", "boss@\r\n", "spam.example\r\n",
-                                      "viagra\r\nLottery\r\n\xc3\x9c" "BERWEISUNG\r\n");
+                                      "viagra\r\nLottery\r\n\xc3\x9c"
+                                      "BERWEISUNG\r\n");
     f.setRules(Qt::Checked, Qt::Checked, Qt::Checked, Qt::Checked);
     form.txttotalemailsever()->setText(u"10"_s);
     form.txtEmailsBlockedCount()->setText(u"4"_s);
@@ -177,21 +181,39 @@ void tst_ScanRules::rulesDecideInOrder()
     };
     const QString umlaut = u"\u00dcBERWEISUNG"_s;
     const QStringList expected = {
-        u"FROM is BOSS <BOSS@SPAM.EXAMPLE>"_s + wl, u"WHITELIST ADDRESS DETECTED"_s,
-        u"FROM is PHARMA <DEALS@SPAM.EXAMPLE>"_s + wl, u"FROM is PHARMA <DEALS@SPAM.EXAMPLE>"_s + bl, u"SPAM DETECTED"_s,
-        u"FROM is A@CLEAN.EXAMPLE"_s + wl, u"FROM is A@CLEAN.EXAMPLE"_s + bl,
-        kw(u"VIAGRA"_s, " CHECKING SUBJECT"), u"SPAM DETECTED"_s,
-        u"FROM is B@CLEAN.EXAMPLE"_s + wl, u"FROM is B@CLEAN.EXAMPLE"_s + bl,
-        kw(u"VIAGRA"_s, " CHECKING SUBJECT"), kw(u"VIAGRA"_s, " CHECKING BODY"),
-        kw(u"LOTTERY"_s, " CHECKING SUBJECT"), kw(u"LOTTERY"_s, " CHECKING BODY"), u"SPAM DETECTED"_s,
-        u"FROM is C@CLEAN.EXAMPLE"_s + wl, u"FROM is C@CLEAN.EXAMPLE"_s + bl, u"CHECKING IP ADDRESS 10.1.2.3"_s,
-        kw(u"VIAGRA"_s, " CHECKING SUBJECT"), kw(u"VIAGRA"_s, " CHECKING BODY"),
-        kw(u"LOTTERY"_s, " CHECKING SUBJECT"), kw(u"LOTTERY"_s, " CHECKING BODY"),
-        kw(umlaut, " CHECKING SUBJECT"), kw(umlaut, " CHECKING BODY"),
-        u"FROM is D@CLEAN.EXAMPLE"_s + wl, u"FROM is D@CLEAN.EXAMPLE"_s + bl,
-        kw(u"VIAGRA"_s, " CHECKING SUBJECT"), kw(u"VIAGRA"_s, " CHECKING BODY"),
-        kw(u"LOTTERY"_s, " CHECKING SUBJECT"), kw(u"LOTTERY"_s, " CHECKING BODY"),
-        kw(umlaut, " CHECKING SUBJECT"), u"SPAM DETECTED"_s,
+        u"FROM is BOSS <BOSS@SPAM.EXAMPLE>"_s + wl,
+        u"WHITELIST ADDRESS DETECTED"_s,
+        u"FROM is PHARMA <DEALS@SPAM.EXAMPLE>"_s + wl,
+        u"FROM is PHARMA <DEALS@SPAM.EXAMPLE>"_s + bl,
+        u"SPAM DETECTED"_s,
+        u"FROM is A@CLEAN.EXAMPLE"_s + wl,
+        u"FROM is A@CLEAN.EXAMPLE"_s + bl,
+        kw(u"VIAGRA"_s, " CHECKING SUBJECT"),
+        u"SPAM DETECTED"_s,
+        u"FROM is B@CLEAN.EXAMPLE"_s + wl,
+        u"FROM is B@CLEAN.EXAMPLE"_s + bl,
+        kw(u"VIAGRA"_s, " CHECKING SUBJECT"),
+        kw(u"VIAGRA"_s, " CHECKING BODY"),
+        kw(u"LOTTERY"_s, " CHECKING SUBJECT"),
+        kw(u"LOTTERY"_s, " CHECKING BODY"),
+        u"SPAM DETECTED"_s,
+        u"FROM is C@CLEAN.EXAMPLE"_s + wl,
+        u"FROM is C@CLEAN.EXAMPLE"_s + bl,
+        u"CHECKING IP ADDRESS 10.1.2.3"_s,
+        kw(u"VIAGRA"_s, " CHECKING SUBJECT"),
+        kw(u"VIAGRA"_s, " CHECKING BODY"),
+        kw(u"LOTTERY"_s, " CHECKING SUBJECT"),
+        kw(u"LOTTERY"_s, " CHECKING BODY"),
+        kw(umlaut, " CHECKING SUBJECT"),
+        kw(umlaut, " CHECKING BODY"),
+        u"FROM is D@CLEAN.EXAMPLE"_s + wl,
+        u"FROM is D@CLEAN.EXAMPLE"_s + bl,
+        kw(u"VIAGRA"_s, " CHECKING SUBJECT"),
+        kw(u"VIAGRA"_s, " CHECKING BODY"),
+        kw(u"LOTTERY"_s, " CHECKING SUBJECT"),
+        kw(u"LOTTERY"_s, " CHECKING BODY"),
+        kw(umlaut, " CHECKING SUBJECT"),
+        u"SPAM DETECTED"_s,
         Closing,
     };
     QCOMPARE(captions.join(u'\n'), expected.join(u'\n'));
@@ -199,10 +221,10 @@ void tst_ScanRules::rulesDecideInOrder()
 
     // Each spam message: archived, announced, then marked; gone after QUIT.
     QCOMPARE(f.spamSteps(), (QStringList{
-        u"WRITE"_s, u"BOX Spam fromPharma <deals@spam.example>"_s, u"DELE 2"_s,
-        u"WRITE"_s, u"BOX Spam froma@clean.example"_s, u"DELE 3"_s,
-        u"WRITE"_s, u"BOX Spam fromb@clean.example"_s, u"DELE 4"_s,
-        u"WRITE"_s, u"BOX Spam fromd@clean.example"_s, u"DELE 6"_s}));
+                                u"WRITE"_s, u"BOX Spam fromPharma <deals@spam.example>"_s, u"DELE 2"_s,
+                                u"WRITE"_s, u"BOX Spam froma@clean.example"_s, u"DELE 3"_s,
+                                u"WRITE"_s, u"BOX Spam fromb@clean.example"_s, u"DELE 4"_s,
+                                u"WRITE"_s, u"BOX Spam fromd@clean.example"_s, u"DELE 6"_s}));
     QCOMPARE(f.control.log.last(), u"QUIT"_s);
     QCOMPARE(f.control.subjectsLeft(u"alice"_s), (QList<QByteArray>{"Quarterly plan", "Meeting"}));
     QCOMPARE(f.archive(), (QStringList{u"Best prices.html"_s, u"Cheap VIAGRA now.html"_s,
@@ -311,7 +333,7 @@ void tst_ScanRules::accountResults_data()
     QTest::addColumn<QByteArray>("mailbox");
     QTest::addColumn<Fault>("fault");
     QTest::addColumn<int>("faultAt");
-    QTest::addColumn<QList<int>>("counts");  // scanned, condemned, deleted
+    QTest::addColumn<QList<int>>("counts"); // scanned, condemned, deleted
     QTest::addColumn<QString>("error");
     QTest::addColumn<QByteArray>("left");
 
@@ -378,7 +400,7 @@ void tst_ScanRules::accountResults()
 void tst_ScanRules::verdictsSayWhy_data()
 {
     QTest::addColumn<Message>("message");
-    QTest::addColumn<QStringList>("why");  // rule, entry as written, where
+    QTest::addColumn<QStringList>("why"); // rule, entry as written, where
 
     QTest::newRow("blacklist inside a longer address")
         << Message{"brads@example.org", "Minutes", "."} << QStringList{u"blacklist"_s, u"ads@"_s, u"sender"_s};
@@ -411,7 +433,7 @@ void tst_ScanRules::verdictsSayWhy()
     QCOMPARE(m.server, u"mail.example"_s);
     QCOMPARE(m.uid, u"uid-1"_s);
     QCOMPARE(m.sender, QString::fromLatin1(message.from));
-    QCOMPARE(m.state, ReviewList::State::Deleted);  // held only when asked
+    QCOMPARE(m.state, ReviewList::State::Deleted); // held only when asked
     QCOMPARE(f.archive(), QStringList{m.archiveFile});
     QVERIFY(m.size > 0);
 
@@ -503,8 +525,8 @@ void tst_ScanRules::failedAccountsAreSeen()
 
 void tst_ScanRules::heldThenDecided_data()
 {
-    QTest::addColumn<QString>("action");  // "delete", "not spam"
-    QTest::addColumn<bool>("goneMeanwhile");  // another client removed the message first
+    QTest::addColumn<QString>("action");     // "delete", "not spam"
+    QTest::addColumn<bool>("goneMeanwhile"); // another client removed the message first
     QTest::addColumn<QList<QByteArray>>("left");
     QTest::addColumn<ReviewList::State>("state");
 
@@ -526,8 +548,7 @@ void tst_ScanRules::heldThenDecided()
     Fixture f;
     f.write(u"settings.ini"_s, "[Scan]\nholdForReview=true\nannounce=summary\n");
     f.control.addMailbox(u"u"_s, u"pw"_s,
-                         {{"ok@example.org", "1", ".", {}, "u1"}, {"x@spam.example", "2", ".", {}, "u2"},
-                          {"ok@example.org", "3", ".", {}, "u3"}, {"y@spam.example", "4", ".", {}, "u4"}});
+                         {{"ok@example.org", "1", ".", {}, "u1"}, {"x@spam.example", "2", ".", {}, "u2"}, {"ok@example.org", "3", ".", {}, "u3"}, {"y@spam.example", "4", ".", {}, "u4"}});
     Scan::HeadlessForm &form = f.open("mail.example,u,pw\r\n", "", "spam.example\r\n", "");
     f.setRules(Qt::Unchecked, Qt::Checked, Qt::Unchecked, Qt::Unchecked);
     {
@@ -542,7 +563,7 @@ void tst_ScanRules::heldThenDecided()
     const QList<ReviewList::Message> held = review.all();
     QCOMPARE(held.size(), 2);
     QCOMPARE(held.at(0).state, ReviewList::State::Held);
-    const qint64 second = held.at(1).id;  // the message with uid u2
+    const qint64 second = held.at(1).id; // the message with uid u2
     QCOMPARE(held.at(1).uid, u"u2"_s);
 
     // Message 1 goes elsewhere: u2 is number 1 at the next scan.
@@ -561,16 +582,16 @@ void tst_ScanRules::heldThenDecided()
     }
     QCOMPARE(f.control.subjectsLeft(u"u"_s), left);
     QCOMPARE(review.byId(second)->state, state);
-    QCOMPARE(f.archive().size(), 2);  // nothing archived twice
+    QCOMPARE(f.archive().size(), 2); // nothing archived twice
     QVERIFY(!f.control.log.contains(u"WRITE"_s));
     QCOMPARE(f.control.log.filter(u"DELE"_s), action == u"delete"_s && !goneMeanwhile ? QStringList{u"DELE 1"_s}
-                                                                                       : QStringList());
+                                                                                      : QStringList());
     QCOMPARE(form.txtEmailsBlockedCount()->text(), action == u"delete"_s && !goneMeanwhile ? u"1"_s : u"0"_s);
     if (goneMeanwhile)
         QCOMPARE(form.Label17()->text(), u"mail.example: 1 message(s) to be deleted were no longer on the server."_s);
     else
         QCOMPARE(form.Label17()->text(), Closing);
-    QVERIFY(f.notices.isEmpty());  // not an account failure
+    QVERIFY(f.notices.isEmpty()); // not an account failure
 }
 
 QTEST_MAIN(tst_ScanRules)

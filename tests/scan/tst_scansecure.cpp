@@ -101,7 +101,7 @@ bool tst_ScanSecure::startServer(DovecotServer &server, const QString &cert)
 void tst_ScanSecure::secureAccountThenPlainAccount_data()
 {
     QTest::addColumn<QString>("scheme");
-    QTest::addColumn<bool>("tlsPort");  // the address names the TLS listener
+    QTest::addColumn<bool>("tlsPort"); // the address names the TLS listener
     QTest::newRow("tls from the first byte") << u"pop3s://"_s << true;
     QTest::newRow("stls") << u"pop3+stls://"_s << false;
 }
@@ -133,7 +133,7 @@ void tst_ScanSecure::secureAccountThenPlainAccount()
     QVERIFY(folder.write(u"blacklist.dat"_s, "spam.example\r\n"));
     auto form = openWindow(folder);
     if (!isRoot())
-        form->Tarnpost1().setPOPPort(server.port());  // the window's saved port
+        form->Tarnpost1().setPOPPort(server.port()); // the window's saved port
     const qint32 savedPort = form->Tarnpost1().POPPort();
     blacklistOnly(*form);
     form->txttotalemailsever()->setText(u"0"_s);

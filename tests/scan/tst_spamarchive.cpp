@@ -82,7 +82,14 @@ void tst_SpamArchive::copyNames()
 
 namespace {
 
-enum class Setup { Fresh, NameTaken, LinkAtName, DanglingLinkAtName, FolderMissing, FolderIsLink, DownloadFails, DiskFull };
+enum class Setup { Fresh,
+                   NameTaken,
+                   LinkAtName,
+                   DanglingLinkAtName,
+                   FolderMissing,
+                   FolderIsLink,
+                   DownloadFails,
+                   DiskFull };
 
 // The names in the archive folder, with their contents.
 QMap<QString, QByteArray> folderContents(const QString &path)
@@ -103,7 +110,8 @@ QMap<QString, QByteArray> folderContents(const QString &path)
 
 unsigned modeOf(const QString &path)
 {
-    struct stat status {};
+    struct stat status
+    {};
     return ::lstat(QFile::encodeName(path).constData(), &status) == 0 ? unsigned(status.st_mode & 07777) : 0;
 }
 
@@ -164,7 +172,7 @@ void tst_SpamArchive::archiveWriter()
     // The message is larger than what the file size limit lets the archive
     // add to it, but not than the download itself.
     const QByteArray message = "Subject: Offer\r\n\r\n" + QByteArray(3000, 'm');
-    rlimit savedLimit {};
+    rlimit savedLimit{};
     ::getrlimit(RLIMIT_FSIZE, &savedLimit);
     const auto restoreLimit = qScopeGuard([&] { ::setrlimit(RLIMIT_FSIZE, &savedLimit); });
     if (Setup(setup) == Setup::DiskFull) {
@@ -249,7 +257,9 @@ void tst_SpamArchive::comparison_data()
     QTest::addColumn<QString>("entry");
     QTest::addColumn<bool>("contains");
     QTest::newRow("ascii any case") << QByteArray("Cheap Viagra") << u"vIAGRA"_s << true;
-    QTest::newRow("utf-8 word") << QByteArray("gro\xc3\x9f\xc3\xa9 \xc3\xbc" "berweisung") << u"\u00dcBERWEISUNG"_s << true;
+    QTest::newRow("utf-8 word") << QByteArray("gro\xc3\x9f\xc3\xa9 \xc3\xbc"
+                                              "berweisung")
+                                << u"\u00dcBERWEISUNG"_s << true;
     QTest::newRow("latin-1 bytes") << QByteArray("caf\xe9") << u"CAF\u00c9"_s << true;
     QTest::newRow("cyrillic") << QByteArray("\xd0\xbb\xd0\xbe\xd1\x82\xd0\xb5\xd1\x80\xd0\xb5\xd1\x8f") << u"\u041b\u041e\u0422\u0415\u0420\u0415\u042f"_s << true;
     QTest::newRow("empty entry, text") << QByteArray("x") << QString() << true;

@@ -97,7 +97,7 @@ void tst_Tokenizer::bounded()
         headers += "X-Many: " + QByteArray::number(i) + "\r\nTo: " + QByteArray(400, 'a') + "\r\n";
     const QStringList tokens = Tokenizer::tokens(MimeText::decode(headers + "\r\n" + body));
     QCOMPARE(tokens.size(), Tokenizer::MaxTokens);
-    QVERIFY(tokens.contains(u"subject:lastly"_s));  // headers come first
+    QVERIFY(tokens.contains(u"subject:lastly"_s)); // headers come first
     QCOMPARE(QSet<QString>(tokens.cbegin(), tokens.cend()).size(), tokens.size());
     for (const QString &t : tokens) {
         QCOMPARE(t, t.toLower());

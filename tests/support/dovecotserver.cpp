@@ -224,49 +224,49 @@ bool DovecotServer::writeConfig()
 
     const QString t = m_baseDir;
     QString conf = u"base_dir = %1/run\n"
-                         "state_dir = %1/state\n"
-                         "instance_name = pop3test-%2\n"
-                         "log_path = %1/dovecot.log\n"
-                         "info_log_path = %1/dovecot.log\n"
-                         "protocols = pop3\n"
-                         "listen = %3\n"
-                         "ssl = no\n"
-                         "disable_plaintext_auth = no\n"
-                         "auth_mechanisms = plain login\n"
-                         "default_internal_user = %4\n"
-                         "default_internal_group = %5\n"
-                         "default_login_user = %6\n"
-                         "first_valid_uid = %7\n"
-                         "mail_location = maildir:~/Maildir\n"
-                         "pop3_uidl_format = %f\n"
-                         "auth_failure_delay = 0\n"
-                         "passdb {\n"
-                         "  driver = passwd-file\n"
-                         "  args = scheme=PLAIN username_format=%u %1/passwd\n"
-                         "}\n"
-                         "userdb {\n"
-                         "  driver = static\n"
-                         "  args = uid=%7 gid=%8 home=%1/mail/%u\n"
-                         "}\n"
-                         "protocol pop3 {\n"
-                         "  mail_max_userip_connections = 50\n"
-                         "}\n"
-                         "service pop3-login {\n"
-                         "  chroot = %9\n"
-                         "  inet_listener pop3 {\n"
-                         "    address = %3\n"
-                         "    port = %10\n"
-                         "  }\n"
-                         "}\n"
-                         "service anvil {\n"
-                         "  chroot = %11\n"
-                         "  unix_listener anvil-auth-penalty {\n"
-                         "    mode = 0\n"
-                         "  }\n"
-                         "}\n"_s.arg(t, QFileInfo(t).fileName().mid(3) + u'-' + QString::number(m_port),
-                                     m_address, internalUser, internalGroup, loginUser,
-                                     QString::number(m_mailUid), QString::number(m_mailGid), chroot)
-                             .arg(QString::number(m_port), m_root ? u"empty"_s : QString());
+                   "state_dir = %1/state\n"
+                   "instance_name = pop3test-%2\n"
+                   "log_path = %1/dovecot.log\n"
+                   "info_log_path = %1/dovecot.log\n"
+                   "protocols = pop3\n"
+                   "listen = %3\n"
+                   "ssl = no\n"
+                   "disable_plaintext_auth = no\n"
+                   "auth_mechanisms = plain login\n"
+                   "default_internal_user = %4\n"
+                   "default_internal_group = %5\n"
+                   "default_login_user = %6\n"
+                   "first_valid_uid = %7\n"
+                   "mail_location = maildir:~/Maildir\n"
+                   "pop3_uidl_format = %f\n"
+                   "auth_failure_delay = 0\n"
+                   "passdb {\n"
+                   "  driver = passwd-file\n"
+                   "  args = scheme=PLAIN username_format=%u %1/passwd\n"
+                   "}\n"
+                   "userdb {\n"
+                   "  driver = static\n"
+                   "  args = uid=%7 gid=%8 home=%1/mail/%u\n"
+                   "}\n"
+                   "protocol pop3 {\n"
+                   "  mail_max_userip_connections = 50\n"
+                   "}\n"
+                   "service pop3-login {\n"
+                   "  chroot = %9\n"
+                   "  inet_listener pop3 {\n"
+                   "    address = %3\n"
+                   "    port = %10\n"
+                   "  }\n"
+                   "}\n"
+                   "service anvil {\n"
+                   "  chroot = %11\n"
+                   "  unix_listener anvil-auth-penalty {\n"
+                   "    mode = 0\n"
+                   "  }\n"
+                   "}\n"_s.arg(t, QFileInfo(t).fileName().mid(3) + u'-' + QString::number(m_port),
+                               m_address, internalUser, internalGroup, loginUser,
+                               QString::number(m_mailUid), QString::number(m_mailGid), chroot)
+                       .arg(QString::number(m_port), m_root ? u"empty"_s : QString());
 
     if (!m_tlsCert.isEmpty()) {
         conf.replace(u"ssl = no\n"_s, u"ssl = yes\nssl_cert = <%1\nssl_key = <%2\n"_s.arg(m_tlsCert, m_tlsKey));
@@ -274,7 +274,8 @@ bool DovecotServer::writeConfig()
                                  "    address = %1\n"
                                  "    port = %2\n"
                                  "    ssl = yes\n"
-                                 "  }\n"_s.arg(m_address).arg(m_tlsPort);
+                                 "  }\n"_s.arg(m_address)
+                                     .arg(m_tlsPort);
         conf.replace(u"  }\n}\nservice anvil {\n"_s, u"  }\n"_s + listener + u"}\nservice anvil {\n"_s);
     }
 

@@ -10,7 +10,8 @@ class QProcess;
 
 // A throw-away Dovecot POP3 server with its own config, base folder and
 // Maildir mailboxes, started and stopped by the test that owns it.
-class DovecotServer final {
+class DovecotServer final
+{
 public:
     DovecotServer();
     ~DovecotServer();

@@ -46,18 +46,42 @@ struct ScriptedPop3State;
 //     ... scan ...
 //     QCOMPARE(server.remainingSteps(), 0);                    // the fault was reached
 //     QCOMPARE(server.mailbox(u"victim"_s).size(), 2);         // the refused message stays
-class ScriptedPop3Server final : public QObject {
+class ScriptedPop3Server final : public QObject
+{
     Q_OBJECT
     Q_DISABLE_COPY_MOVE(ScriptedPop3Server)
 public:
     // UidlAll and ListAll are the forms without a number; the second RETR of
     // a message is RetrToFile. A fault at the greeting hits the first
     // connection, whoever logs in.
-    enum class Exchange { Greeting, User, Pass, Stat, Uidl, Top, List, Retr, RetrToFile, Dele, Quit, Capa, UidlAll,
-                          ListAll, Count };
+    enum class Exchange { Greeting,
+                          User,
+                          Pass,
+                          Stat,
+                          Uidl,
+                          Top,
+                          List,
+                          Retr,
+                          RetrToFile,
+                          Dele,
+                          Quit,
+                          Capa,
+                          UidlAll,
+                          ListAll,
+                          Count };
     // Endless: the reply never ends (a line without CR LF, or a multi-line
     // reply without its terminator), sent as fast as the client takes it.
-    enum class Fault { None, Close, Silence, Err, NoOk, NoCrLf, LfOnly, Nul, HugeLine, Endless, Count };
+    enum class Fault { None,
+                       Close,
+                       Silence,
+                       Err,
+                       NoOk,
+                       NoCrLf,
+                       LfOnly,
+                       Nul,
+                       HugeLine,
+                       Endless,
+                       Count };
 
     explicit ScriptedPop3Server(QObject *parent = nullptr);
     ~ScriptedPop3Server() override;

@@ -124,12 +124,14 @@ void ScriptedPop3Worker::drop(QTcpSocket *socket)
     // Later: a close inside a read handler must not pull the session from
     // under it. Then the next queued client, if any, gets its greeting.
     // A shutdown in between has deleted the socket already.
-    QMetaObject::invokeMethod(this, [this, socket] {
-        if (m_sessions.erase(socket) == 0)
-            return;
-        socket->deleteLater();
-        takeNextConnection();
-    }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        this, [this, socket] {
+            if (m_sessions.erase(socket) == 0)
+                return;
+            socket->deleteLater();
+            takeNextConnection();
+        },
+        Qt::QueuedConnection);
 }
 
 void ScriptedPop3Worker::onReadyRead(QTcpSocket *socket)
@@ -168,7 +170,7 @@ void ScriptedPop3Worker::handleLine(Session &s, const QByteArray &line)
         const bool isQuit = line.trimmed().compare("QUIT", Qt::CaseInsensitive) == 0;
         const bool haveStep = m_state->nextStep < m_state->steps.size();
         const bool stepIsQuit = haveStep
-            && m_state->steps.at(m_state->nextStep).expectPrefix.toUpper().startsWith("QUIT");
+                                && m_state->steps.at(m_state->nextStep).expectPrefix.toUpper().startsWith("QUIT");
         if (isQuit && !stepIsQuit) {
             reply = {QByteArrayLiteral("+OK bye\r\n")};
             close = true;

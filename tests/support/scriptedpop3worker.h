@@ -17,11 +17,16 @@ class QTcpSocket;
 class QTimer;
 
 // What the test thread sets up and reads back; every field is guarded by mutex.
-struct ScriptedPop3State {
+struct ScriptedPop3State
+{
     using Exchange = ScriptedPop3Server::Exchange;
     using Fault = ScriptedPop3Server::Fault;
-    enum class Action { Reply, ReplyThenClose, Silence, Fault };
-    struct Step {
+    enum class Action { Reply,
+                        ReplyThenClose,
+                        Silence,
+                        Fault };
+    struct Step
+    {
         QByteArray expectPrefix;
         QList<QByteArray> replyChunks;
         Action action = Action::Reply;
@@ -30,12 +35,13 @@ struct ScriptedPop3State {
         Exchange exchange = Exchange::Greeting;
         Fault fault = Fault::None;
     };
-    struct Mailbox {
+    struct Mailbox
+    {
         QString password;
-        QList<QByteArray> messages;  // wire form, CR LF, not dot-stuffed
+        QList<QByteArray> messages; // wire form, CR LF, not dot-stuffed
         QList<QByteArray> commands;
         int highest = 0;
-        qint64 claimed = -1;  // what STAT tells, when not the truth
+        qint64 claimed = -1; // what STAT tells, when not the truth
     };
 
     mutable QMutex mutex;
@@ -53,7 +59,8 @@ struct ScriptedPop3State {
 
 // Lives in the server's own thread: accepts connections, answers each command
 // line from the script or the mailboxes and paces the scripted reply chunks.
-class ScriptedPop3Worker final : public QObject {
+class ScriptedPop3Worker final : public QObject
+{
     Q_OBJECT
     Q_DISABLE_COPY_MOVE(ScriptedPop3Worker)
 public:
@@ -69,11 +76,13 @@ Q_SIGNALS:
 private:
     using Exchange = ScriptedPop3Server::Exchange;
     using Fault = ScriptedPop3Server::Fault;
-    struct Outgoing {
+    struct Outgoing
+    {
         QByteArray chunk;
         bool closeAfter = false;
     };
-    struct Session {
+    struct Session
+    {
         QTcpSocket *socket = nullptr;
         QTimer *pacer = nullptr;
         QByteArray in;
@@ -86,7 +95,7 @@ private:
         int count = 0;
         QSet<int> deleted;
         QHash<int, int> retrieved;
-        QByteArray endlessPiece;  // empty unless an endless reply is running
+        QByteArray endlessPiece; // empty unless an endless reply is running
         qint64 endlessSent = 0;
     };
 

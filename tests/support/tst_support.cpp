@@ -14,7 +14,8 @@ using namespace Qt::StringLiterals;
 namespace {
 
 // A bare POP3 client that keeps every read separately, to see packet boundaries.
-class RawClient {
+class RawClient
+{
 public:
     bool connectTo(const QString &address, quint16 port)
     {
@@ -32,13 +33,20 @@ public:
         m_socket.write(line + "\r\n");
         return readUntil(terminator);
     }
-    void send(const QByteArray &line) { m_socket.write(line + "\r\n"); m_socket.flush(); }
+    void send(const QByteArray &line)
+    {
+        m_socket.write(line + "\r\n");
+        m_socket.flush();
+    }
     bool waitForClosed(int timeoutMs = 5000)
     {
         return wait([&] { return m_socket.state() == QAbstractSocket::UnconnectedState; }, timeoutMs);
     }
     // Lets the event loop run for a while so anything in flight can land.
-    void settle(int ms) { wait([] { return false; }, ms); }
+    void settle(int ms)
+    {
+        wait([] { return false; }, ms);
+    }
     QByteArray take()
     {
         const QByteArray data = pending();
@@ -47,10 +55,14 @@ public:
     }
     QByteArray pending() const { return m_all.mid(m_consumed); }
     QList<QByteArray> reads() const { return m_reads; }
-    void close() { m_socket.disconnectFromHost(); waitForClosed(); }
+    void close()
+    {
+        m_socket.disconnectFromHost();
+        waitForClosed();
+    }
 
 private:
-    template<typename Done>
+    template <typename Done>
     bool wait(Done done, int timeoutMs)
     {
         QEventLoop loop;
@@ -89,7 +101,8 @@ private:
 
 } // namespace
 
-class TestSupport final : public QObject {
+class TestSupport final : public QObject
+{
     Q_OBJECT
 private Q_SLOTS:
     void splitHelpers_data();

@@ -111,7 +111,8 @@ FAKE_EXPORT int32_t kWabGetEntries(int32_t *handle, uint64_t *firstSlot, int32_t
 FAKE_EXPORT int16_t kWabGetProp_String(int32_t *handle, uint64_t *slot, uint32_t tag, char *buffer,
                                        int32_t bufferLength, int32_t reserved)
 {
-    const char *what = tag == 0x3001001Eu ? "name" : tag == 0x3003001Eu ? "email" : "tag?";
+    const char *what = tag == 0x3001001Eu ? "name" : tag == 0x3003001Eu ? "email"
+                                                                        : "tag?";
     note(std::string(what) + "(" + (slot ? std::to_string(*slot) : std::string("null")) + ")");
     checkHandle(handle);
     if (bufferLength != 256 || reserved != 0)

@@ -137,7 +137,7 @@ void tst_AddressBookImport::realLibrary_data()
     QTest::newRow("empty address book") << true << QByteArray() << 1 << QStringList{u"Number of entries: 0"_s}
                                         << QStringList();
     const QByteArray three = card("Ann Example", "ann@a.example") + card("Bob", "bob@b.example")
-        + card("Cy", "cy@c.example");
+                             + card("Cy", "cy@c.example");
     const QStringList threeRows{u"ann@a.example"_s, u"bob@b.example"_s, u"cy@c.example"_s};
     QTest::newRow("three entries in the book's order")
         << true << three << 1 << QStringList{u"Number of entries: 3"_s} << threeRows;
@@ -147,7 +147,9 @@ void tst_AddressBookImport::realLibrary_data()
     QTest::newRow("entry without an address")
         << true << card("Ann", "ann@a.example") + card("No Mail", {}) << 1
         << QStringList{u"Number of entries: 2"_s} << QStringList{u"ann@a.example"_s, u" <email address not found>"_s};
-    QTest::newRow("non-ASCII address") << true << card("Jos\xc3\xa9", "jos\xc3\xa9@b\xc3\xbc" "cher.example") << 1
+    QTest::newRow("non-ASCII address") << true << card("Jos\xc3\xa9", "jos\xc3\xa9@b\xc3\xbc"
+                                                                      "cher.example")
+                                       << 1
                                        << QStringList{u"Number of entries: 1"_s}
                                        << QStringList{u"jos\u00e9@b\u00fccher.example"_s};
 }
@@ -270,9 +272,9 @@ void tst_AddressBookImport::scriptedLibrary_data()
     QTest::newRow("odd bytes from the library")
         << 1 << 4 << 4
         << QList<FakeEntry>{{"A", QByteArray("a@x.example\0junk", 16)},
-                            {"B", "m\xfcller@x.example"},      // Latin-1, not UTF-8
-                            {"C", "c@x.example\r\nFN:evil"},   // a line break would split the row
-                            {"D", QByteArray(300, 'd')}}        // longer than the buffer
+                            {"B", "m\xfcller@x.example"},    // Latin-1, not UTF-8
+                            {"C", "c@x.example\r\nFN:evil"}, // a line break would split the row
+                            {"D", QByteArray(300, 'd')}}     // longer than the buffer
         << u"open;num;entries(4);name(1001);email(1001);name(1002);email(1002);name(1003);email(1003);"
            "name(1004);email(1004);free(1001,4);close"_s
         << QStringList{u"Number of entries: 4"_s}

@@ -139,11 +139,7 @@ void tst_FrmMain::layout()
     {
         const char *name;
         const char *caption;
-    } buttons[] = {{"cmdAddAccount", "Add"}, {"cmdDeleteAccount", "Delete"}, {"cmdAddWhitelist", "Add"},
-                   {"cmdeletewhitelist", "Delete"}, {"Command1", "Import"}, {"cmdAddBlacklist", "Add"},
-                   {"cmddeleteblacklist", "Delete"}, {"cmdAddkeywords", "Add"}, {"cmddeletekeyword", "Delete"},
-                   {"cmdscannow", "Scan now"}, {"cmdupdateconfig", "Save Settings"}, {"cmdreloadconfig", "Reload"},
-                   {"cmdsystemtray", "Hide"}, {"cmdExitApplication", "Exit"}, {"SpamFolder", "Spam Folder"}};
+    } buttons[] = {{"cmdAddAccount", "Add"}, {"cmdDeleteAccount", "Delete"}, {"cmdAddWhitelist", "Add"}, {"cmdeletewhitelist", "Delete"}, {"Command1", "Import"}, {"cmdAddBlacklist", "Add"}, {"cmddeleteblacklist", "Delete"}, {"cmdAddkeywords", "Add"}, {"cmddeletekeyword", "Delete"}, {"cmdscannow", "Scan now"}, {"cmdupdateconfig", "Save Settings"}, {"cmdreloadconfig", "Reload"}, {"cmdsystemtray", "Hide"}, {"cmdExitApplication", "Exit"}, {"SpamFolder", "Spam Folder"}};
     for (const auto &button : buttons) {
         auto *widget = form.findChild<QPushButton *>(QString::fromLatin1(button.name));
         QVERIFY2(widget, button.name);
@@ -165,7 +161,7 @@ void tst_FrmMain::firstStartWithoutFiles()
     frmMain form(m_dir->path());
     int scans = 0;
     form.setScanProcedure([&] { ++scans; });
-    QVERIFY(start(form));   // the account dialog opened on its own
+    QVERIFY(start(form)); // the account dialog opened on its own
     QCOMPARE(countTexts(form), (QStringList{u"0"_s, u"0"_s, u"0"_s, u"0"_s, u"0"_s, u"0"_s}));
     QCOMPARE(form.combominutes()->currentText(), u"5"_s);
     QCOMPARE(states(form), (QStringList{u"1"_s, u"0"_s, u"1"_s, u"0"_s, u"0"_s}));
@@ -430,7 +426,7 @@ void tst_FrmMain::links()
 void tst_FrmMain::importHook()
 {
     frmMain form(m_dir->path());
-    UiTest::click(form, u"Command1"_s);   // no import yet: nothing happens
+    UiTest::click(form, u"Command1"_s); // no import yet: nothing happens
     int imports = 0;
     form.setImportProcedure([&] { ++imports; });
     QTest::mouseClick(form.findChild<QPushButton *>(u"Command1"_s), Qt::LeftButton);
@@ -497,7 +493,7 @@ void tst_FrmMain::reviewSettingsAndTabs()
     }
     const QByteArray ini = UiTest::readBytes(m_dir->filePath(u"settings.ini"_s));
     QVERIFY2(ini.contains("holdForReview=true") && ini.contains("announce=tray"), ini.constData());
-    QCOMPARE(UiTest::readBytes(m_dir->filePath(u"stats.dat"_s)), savedStats);  // untouched
+    QCOMPARE(UiTest::readBytes(m_dir->filePath(u"stats.dat"_s)), savedStats); // untouched
     frmMain again(m_dir->path());
     QVERIFY(!start(again));
     QVERIFY(again.findChild<QCheckBox *>(u"checkHoldForReview"_s)->isChecked());

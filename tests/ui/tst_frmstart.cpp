@@ -68,7 +68,9 @@ std::shared_ptr<bool> closeWhenShown(QMenu *menu, QAction *choose = nullptr)
     return seen;
 }
 
-enum class ExitPath { TrayExit, FileExit, WindowClose };
+enum class ExitPath { TrayExit,
+                      FileExit,
+                      WindowClose };
 
 } // namespace
 

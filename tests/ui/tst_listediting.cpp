@@ -251,19 +251,19 @@ void tst_ListEditing::addEntry_data()
 
     const QString appTitle = u"Quellmail"_s;
     QTest::newRow("whitelist 3 characters") << ListKind::Whitelist << u"a@b"_s
-        << u"Please enter an email address to add to the whitelist."_s << appTitle << false;
+                                            << u"Please enter an email address to add to the whitelist."_s << appTitle << false;
     QTest::newRow("whitelist 4 characters") << ListKind::Whitelist << u"a@bc"_s
-        << u"The email address has been added to the whitelist."_s + reminder << u"Account added."_s << true;
+                                            << u"The email address has been added to the whitelist."_s + reminder << u"Account added."_s << true;
     QTest::newRow("blacklist empty") << ListKind::Blacklist << QString()
-        << u"Please enter an email address to add to the blacklist."_s << appTitle << false;
+                                     << u"Please enter an email address to add to the blacklist."_s << appTitle << false;
     QTest::newRow("blacklist domain") << ListKind::Blacklist << u"spam.example"_s
-        << u"The email address has been added to the blacklist."_s + reminder << u"Account added."_s << true;
+                                      << u"The email address has been added to the blacklist."_s + reminder << u"Account added."_s << true;
     QTest::newRow("keyword empty") << ListKind::Keywords << QString()
-        << u"Please enter a keyword or phrase to block."_s << appTitle << false;
+                                   << u"Please enter a keyword or phrase to block."_s << appTitle << false;
     QTest::newRow("keyword 1 character") << ListKind::Keywords << u"V"_s
-        << u"The keyword has been added to the banned list."_s + reminder << u"Keyword banned."_s << true;
+                                         << u"The keyword has been added to the banned list."_s + reminder << u"Keyword banned."_s << true;
     QTest::newRow("keyword phrase with blanks") << ListKind::Keywords << u" act now "_s
-        << u"The keyword has been added to the banned list."_s + reminder << u"Keyword banned."_s << true;
+                                                << u"The keyword has been added to the banned list."_s + reminder << u"Keyword banned."_s << true;
 }
 
 void tst_ListEditing::addEntry()
@@ -293,7 +293,7 @@ void tst_ListEditing::addEntry()
     QCOMPARE(records.first().title, title);
     QCOMPARE(records.first().buttons, MessageBox::OkOnly);
     QCOMPARE(stillOpen, !added);
-    QCOMPARE(boxAfter, QString());   // emptied after every Add
+    QCOMPARE(boxAfter, QString()); // emptied after every Add
     QCOMPARE(tableOf(form, kind)->rowCountValue(), added ? 4 : 3);
     QCOMPARE(countOf(form, kind)->text(), added ? u"4"_s : u"3"_s);
     if (added)
@@ -344,34 +344,34 @@ void tst_ListEditing::deleteRow_data()
     QTest::addColumn<int>("selected");
     QTest::addColumn<int>("answer");
     QTest::addColumn<QStringList>("remaining");
-    QTest::addColumn<QStringList>("messages");   // text|title of each box, in order
+    QTest::addColumn<QStringList>("messages"); // text|title of each box, in order
 
     const QStringList whiteRows{u"a@x.example"_s, u"b@x.example"_s, u"c@x.example"_s};
     const QString addressQuestion = u"Are you sure you want to delete the selected email address?|Delete email address."_s;
     const QString addressNotice = u"The selected email address has been deleted."_s + reminder + u"|Email address deleted."_s;
 
     QTest::newRow("account, yes") << ListKind::Accounts << 1 << int(MessageBox::Yes) << QStringList()
-        << QStringList{u"Are you sure you want to delete the selected account?|Delete account."_s,
-                       u"The selected account has been deleted."_s + reminder + u"|Account deleted."_s};
+                                  << QStringList{u"Are you sure you want to delete the selected account?|Delete account."_s,
+                                                 u"The selected account has been deleted."_s + reminder + u"|Account deleted."_s};
     QTest::newRow("account, no") << ListKind::Accounts << 1 << int(MessageBox::No)
-        << QStringList{u"mail.example.org"_s}
-        << QStringList{u"Are you sure you want to delete the selected account?|Delete account."_s};
+                                 << QStringList{u"mail.example.org"_s}
+                                 << QStringList{u"Are you sure you want to delete the selected account?|Delete account."_s};
     QTest::newRow("whitelist middle, yes") << ListKind::Whitelist << 2 << int(MessageBox::Yes)
-        << QStringList{u"a@x.example"_s, u"c@x.example"_s} << QStringList{addressQuestion, addressNotice};
+                                           << QStringList{u"a@x.example"_s, u"c@x.example"_s} << QStringList{addressQuestion, addressNotice};
     QTest::newRow("whitelist, no") << ListKind::Whitelist << 3 << int(MessageBox::No) << whiteRows
-        << QStringList{addressQuestion};
+                                   << QStringList{addressQuestion};
     QTest::newRow("whitelist, nothing selected") << ListKind::Whitelist << 0 << int(MessageBox::Yes)
-        << whiteRows << QStringList();
+                                                 << whiteRows << QStringList();
     QTest::newRow("blacklist last, yes") << ListKind::Blacklist << 3 << int(MessageBox::Yes)
-        << QStringList{u"s1.example"_s, u"s2.example"_s} << QStringList{addressQuestion, addressNotice};
+                                         << QStringList{u"s1.example"_s, u"s2.example"_s} << QStringList{addressQuestion, addressNotice};
     QTest::newRow("blacklist, nothing selected") << ListKind::Blacklist << 0 << int(MessageBox::Yes)
-        << QStringList{u"s1.example"_s, u"s2.example"_s, u"s3.example"_s} << QStringList();
+                                                 << QStringList{u"s1.example"_s, u"s2.example"_s, u"s3.example"_s} << QStringList();
     QTest::newRow("keyword first, yes") << ListKind::Keywords << 1 << int(MessageBox::Yes)
-        << QStringList{u"win"_s, u"prize"_s}
-        << QStringList{u"Are you sure you want to delete the selected keyword?|Delete keyword."_s,
-                       u"The selected keyword has been deleted."_s + reminder + u"|Keyword deleted."_s};
+                                        << QStringList{u"win"_s, u"prize"_s}
+                                        << QStringList{u"Are you sure you want to delete the selected keyword?|Delete keyword."_s,
+                                                       u"The selected keyword has been deleted."_s + reminder + u"|Keyword deleted."_s};
     QTest::newRow("keyword, nothing selected") << ListKind::Keywords << 0 << int(MessageBox::Yes)
-        << QStringList{u"free"_s, u"win"_s, u"prize"_s} << QStringList();
+                                               << QStringList{u"free"_s, u"win"_s, u"prize"_s} << QStringList();
 }
 
 void tst_ListEditing::deleteRow()

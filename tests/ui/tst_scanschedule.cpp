@@ -41,7 +41,7 @@ private Q_SLOTS:
 private:
     std::unique_ptr<QTemporaryDir> m_dir;
     std::unique_ptr<frmMain> m_form;
-    QList<int> m_scanTicks;   // the tick numbers on which a scan ran
+    QList<int> m_scanTicks; // the tick numbers on which a scan ran
     int m_tick = 0;
 };
 

@@ -65,7 +65,7 @@ struct Folder
     }
 };
 
-template<typename T>
+template <typename T>
 T *named(QWidget &w, const QString &name)
 {
     T *child = w.findChild<T *>(name);
@@ -127,7 +127,7 @@ void tst_TrustTabs::spamTabActions()
     QCOMPARE(tab.view()->model()->index(0, SpamReviewTab::State).data().toString(), ReviewList::stateText(before));
     QSignalSpy whitelist(&tab, &SpamReviewTab::whitelistRequested);
 
-    tab.view()->selectRow(0);  // newest first: the row under test
+    tab.view()->selectRow(0); // newest first: the row under test
     named<QCheckBox>(tab, u"checkAlsoWhitelist"_s)->setChecked(alsoWhitelist);
     named<QPushButton>(tab, button)->click();
 
@@ -180,7 +180,7 @@ void tst_TrustTabs::logTabShowsFailuresFirstAndLoud()
     QVERIFY(log.finish({ok, {}, {}, {}, 10, 2, 2, {}}));
     const qint64 bad = log.begin(u"mail.example"_s, u"bert"_s, now);
     QVERIFY(log.finish({bad, {}, {}, {}, 0, 0, 0, u"Host not found"_s}));
-    log.begin(u"mail.example"_s, u"cleo"_s, now);  // never finished
+    log.begin(u"mail.example"_s, u"cleo"_s, now); // never finished
 
     ScanLogTab tab(f.dir.path());
     tab.refresh();

@@ -51,7 +51,7 @@ inline void click(QWidget &form, const QString &name)
 // Runs `action` once on the first dialog of type Dialog under `form` that is
 // visible (it is then inside its modal exec()). The returned flag tells
 // whether it ran.
-template<typename Dialog, typename Action>
+template <typename Dialog, typename Action>
 std::shared_ptr<bool> whenShown(QWidget &form, Action action)
 {
     auto ran = std::make_shared<bool>(false);

@@ -159,7 +159,7 @@ int main(int argc, char *argv[])
         const QImage image = size <= 32 ? drawSmall(size) : drawLarge(size);
         ok = save(image.convertToFormat(QImage::Format_ARGB32),
                   folder.filePath(u"icons/quellmail-%1.png"_s.arg(size)))
-            && ok;
+             && ok;
     }
     ok = save(drawLarge(144).convertToFormat(QImage::Format_ARGB32), folder.filePath(u"logo.png"_s)) && ok;
     return ok ? 0 : 1;
