@@ -1,8 +1,11 @@
 // Writes one picture of the main window per tab into the folder given as
 // the only argument, with a little sample data so the lists are not empty.
 
-#include "ui/frmmain.h"
+#include "config/reviewlist.h"
+#include "config/scanlog.h"
+#include "config/statedatabase.h"
 #include "platform/messagebox/messagebox.h"
+#include "ui/frmmain.h"
 
 #include <QApplication>
 #include <QDir>
@@ -11,6 +14,8 @@
 #include <QTabWidget>
 #include <QTemporaryDir>
 #include <QTimer>
+
+#include <iterator>
 
 using namespace Qt::StringLiterals;
 
@@ -21,6 +26,57 @@ void writeFile(const QString &path, const QByteArray &bytes)
     QFile file(path);
     if (file.open(QIODevice::WriteOnly | QIODevice::Truncate))
         file.write(bytes);
+}
+
+// A few condemned messages and scans for the Spam and Log tabs.
+void writeRecords(const QString &folder)
+{
+    StateDatabase db(folder);
+    if (!db.open())
+        return;
+    const QDateTime now = QDateTime::currentDateTimeUtc();
+    ScanLog log(db);
+    const struct
+    {
+        const char *server, *login;
+        int scanned, condemned, deleted;
+        const char *outcome;
+    } scans[] = {{"mail.example.org", "alice", 42, 3, 2, ""},
+                 {"pop.example.net", "bob.smith", 0, 0, 0, "Error received from PASS command: -ERR [AUTH] Authentication failed."},
+                 {"mail.example.org", "alice", 17, 1, 1, ""}};
+    for (const auto &scan : scans) {
+        const qint64 id = log.begin(QString::fromLatin1(scan.server), QString::fromLatin1(scan.login), now);
+        log.finish({id, {}, {}, {}, scan.scanned, scan.condemned, scan.deleted, QString::fromLatin1(scan.outcome)});
+    }
+    ReviewList review(db);
+    const struct
+    {
+        const char *sent, *sender, *subject, *rule, *entry, *where;
+        ReviewList::State state;
+    } messages[] = {
+        {"Mon, 7 Dec 2026 09:12:44 +0000", "offers@spam.example", "Exclusive offers inside", "blacklist", "offers@spam.example",
+         "sender", ReviewList::State::Deleted},
+        {"Mon, 7 Dec 2026 11:40:02 +0000", "lottery@winner.example", "You are a WINNER", "keyword", "winner", "subject",
+         ReviewList::State::Held},
+        {"Tue, 8 Dec 2026 07:05:19 +0000", "news@shop.example", "Weekly deals", "keyword", "act now", "body",
+         ReviewList::State::DeleteRequested},
+    };
+    for (const auto &m : messages) {
+        ReviewList::Message row;
+        row.server = u"mail.example.org"_s;
+        row.login = u"alice"_s;
+        row.uid = QString::fromLatin1(m.subject);
+        row.judged = now;
+        row.sent = QString::fromLatin1(m.sent);
+        row.sender = QString::fromLatin1(m.sender);
+        row.subject = QString::fromLatin1(m.subject);
+        row.size = 5120;
+        row.rule = QString::fromLatin1(m.rule);
+        row.entry = QString::fromLatin1(m.entry);
+        row.matchedIn = QString::fromLatin1(m.where);
+        row.state = m.state;
+        review.add(row);
+    }
 }
 
 } // namespace
@@ -49,19 +105,22 @@ int main(int argc, char *argv[])
               "spam before it reaches your inbox.</p><p>Add your accounts on the Accounts tab, then "
               "choose the filters on the Settings tab and press <b>Save Settings</b>.</p></body></html>");
 
+    writeRecords(folder.path());
+
     frmMain form(folder.path());
     form.setTrayAvailabilityCheck([] { return true; });
     form.runLoadSequence();
 
-    const char *names[] = {"accounts", "whitelist", "blacklist", "keywords", "settings", "help"};
+    const char *names[] = {"accounts", "whitelist", "blacklist", "keywords", "settings", "help", "spam", "log"};
+    constexpr int Tabs = int(std::size(names));
     int written = 0;
     auto *tabs = form.findChild<QTabWidget *>(u"SSTab1"_s);
-    for (int tab = 0; tab < tabs->count() && tab < 6; ++tab) {
+    for (int tab = 0; tab < tabs->count() && tab < Tabs; ++tab) {
         tabs->setCurrentIndex(tab);
         QApplication::processEvents();
         const QString path = output + u"/main-window-"_s + QString::fromLatin1(names[tab]) + u".png"_s;
         if (form.grab().save(path))
             ++written;
     }
-    return written == 6 ? 0 : 1;
+    return written == Tabs ? 0 : 1;
 }
