@@ -25,7 +25,7 @@ namespace {
 QByteArray mail(const char *from, const char *subject)
 {
     return QByteArray("From: ") + from + "\r\nTo: me@example.org\r\nSubject: " + subject
-        + "\r\nMessage-ID: <" + subject + "@example.org>\r\n\r\nHello.\r\n";
+           + "\r\nMessage-ID: <" + subject + "@example.org>\r\n\r\nHello.\r\n";
 }
 
 QStringList column(QTableView *view, int col)
@@ -104,7 +104,7 @@ void tst_ReviewXvfb::scanThenReview()
     for (const MessageBox::Record &r : MessageBox::records())
         boxes.append(r.text);
     if (hold)
-        QCOMPARE(boxes.size(), 2);  // a box for each message, as by default
+        QCOMPARE(boxes.size(), 2); // a box for each message, as by default
     else
         QCOMPARE(boxes, QStringList{u"Spam found in this scan: 2\nSpam fromads@spam.example\nSpam fromdeals@spam.example"_s});
     QCOMPARE(server.messageCount(u"anna"_s), hold ? 3 : 1);
@@ -135,8 +135,8 @@ void tst_ReviewXvfb::scanThenReview()
     QCOMPARE(log->model()->rowCount(), scans);
     QCOMPARE(column(log, 1).constFirst(), u"anna@pop3://"_s + server.address() + u':' + QString::number(server.port()));
     QCOMPARE(column(log, 5), QStringList(scans, u"ok"_s));
-    QCOMPARE(column(log, 3).constLast(), u"2"_s);               // condemned in the first scan
-    QCOMPARE(column(log, 4).constLast(), hold ? u"0"_s : u"2"_s);  // deleted in it
+    QCOMPARE(column(log, 3).constLast(), u"2"_s);                 // condemned in the first scan
+    QCOMPARE(column(log, 4).constLast(), hold ? u"0"_s : u"2"_s); // deleted in it
     QCOMPARE(form.Label17()->text(), u"Quellmail strikes to kill and eliminates the spam before it reaches your inbox."_s);
 }
 
