@@ -22,25 +22,13 @@ ReviewList::ReviewList(StateDatabase &database)
 
 qint64 ReviewList::add(const Message &m)
 {
-    qint64 id = 0;
-    const bool done = m_database.transaction([&](QSqlDatabase &db) {
-        QSqlQuery query(db);
-        query.prepare(u"INSERT INTO spam_messages (server, login, uid, judged, sent, sender, subject, size,"
-                      " archive_file, rule, entry, matched_in, state) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"_s);
-        for (const QVariant &v : QVariantList{m.server, m.login, m.uid,
-                                              m.judged.toUTC().toString(Qt::ISODateWithMs), m.sent, m.sender,
-                                              m.subject, m.size, m.archiveFile, m.rule, m.entry, m.matchedIn,
-                                              int(m.state)})
-            query.addBindValue(v);
-        if (!query.exec())
-            return false;
-        id = query.lastInsertId().toLongLong();
-        return true;
-    });
-    if (!done) {
+    const qint64 id = m_database.insert(
+        u"INSERT INTO spam_messages (server, login, uid, judged, sent, sender, subject, size, archive_file, rule,"
+        " entry, matched_in, state) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"_s,
+        {m.server, m.login, m.uid, m.judged.toUTC().toString(Qt::ISODateWithMs), m.sent, m.sender, m.subject, m.size,
+         m.archiveFile, m.rule, m.entry, m.matchedIn, int(m.state)});
+    if (id == 0)
         m_error = m_database.errorText();
-        return 0;
-    }
     return id;
 }
 

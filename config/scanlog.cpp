@@ -15,22 +15,10 @@ ScanLog::ScanLog(StateDatabase &database)
 
 qint64 ScanLog::begin(const QString &server, const QString &login, const QDateTime &started)
 {
-    qint64 id = 0;
-    const bool done = m_database.transaction([&](QSqlDatabase &db) {
-        QSqlQuery query(db);
-        query.prepare(u"INSERT INTO scan_log (started, server, login) VALUES (?, ?, ?)"_s);
-        query.addBindValue(started.toUTC().toString(Qt::ISODateWithMs));
-        query.addBindValue(server);
-        query.addBindValue(login);
-        if (!query.exec())
-            return false;
-        id = query.lastInsertId().toLongLong();
-        return true;
-    });
-    if (!done) {
+    const qint64 id = m_database.insert(u"INSERT INTO scan_log (started, server, login) VALUES (?, ?, ?)"_s,
+                                        {started.toUTC().toString(Qt::ISODateWithMs), server, login});
+    if (id == 0)
         m_error = m_database.errorText();
-        return 0;
-    }
     return id;
 }
 

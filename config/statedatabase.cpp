@@ -175,6 +175,22 @@ bool StateDatabase::transaction(const std::function<bool(QSqlDatabase &)> &work)
     return true;
 }
 
+qint64 StateDatabase::insert(const QString &statement, const QVariantList &values)
+{
+    qint64 id = 0;
+    const bool done = transaction([&](QSqlDatabase &db) {
+        QSqlQuery query(db);
+        query.prepare(statement);
+        for (const QVariant &value : values)
+            query.addBindValue(value);
+        if (!query.exec())
+            return false;
+        id = query.lastInsertId().toLongLong();
+        return true;
+    });
+    return done ? id : 0;
+}
+
 bool StateDatabase::exec(const QString &statement)
 {
     QSqlQuery query(connection());

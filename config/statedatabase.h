@@ -6,6 +6,7 @@
 
 #include <QSqlDatabase>
 #include <QString>
+#include <QVariantList>
 
 #include <functional>
 
@@ -38,6 +39,8 @@ public:
     // Queries of the caller must be finished first (SQLite will not commit
     // under a statement still reading).
     bool transaction(const std::function<bool(QSqlDatabase &)> &work);
+    // Inserts one row in a commit of its own; its id, or 0 (errorText() says why).
+    qint64 insert(const QString &statement, const QVariantList &values);
 
     // For error texts of the callers.
     void setError(const QString &text) { m_error = text; }

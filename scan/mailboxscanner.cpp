@@ -115,7 +115,6 @@ void MailboxScanner::run()
 
 void MailboxScanner::openRecords()
 {
-    m_settings = AppSettings(m_form.programFolder());
     m_settings.load();
     if (!m_settings.problems().isEmpty())
         report(u"%1: unreadable settings were left at their defaults: %2"_s.arg(AppSettings::fileName(),
@@ -564,7 +563,8 @@ void MailboxScanner::spamAction(const Verdict &verdict)
     flushCaption();
 
     ArchiveWriter archive(m_form.programFolder());
-    const bool archived = archive.write(decodeServerText(control.MsgSubject()), [&control](const QString &path, QString *error) {
+    const QString subject = decodeServerText(control.MsgSubject());
+    const bool archived = archive.write(subject, [&control](const QString &path, QString *error) {
         QString target = path;
         control.WriteCurrentMsgToFile(target);
         if (control.Error() == 0)
@@ -599,7 +599,7 @@ void MailboxScanner::spamAction(const Verdict &verdict)
         m.judged = QDateTime::currentDateTimeUtc();
         m.sent = decodeServerText(control.GetOtherHeader(u"Date:"_s)).trimmed();
         m.sender = m_from.trimmed();
-        m.subject = decodeServerText(control.MsgSubject());
+        m.subject = subject;
         m.size = QFileInfo(SpamArchive::folder(m_form.programFolder()) + archive.fileName()).size()
                  - ArchiveWriter::inertPrefix().size();
         m.archiveFile = archive.fileName();

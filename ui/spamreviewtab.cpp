@@ -134,17 +134,30 @@ QList<qint64> SpamReviewTab::selectedRows() const
     return ids;
 }
 
-void SpamReviewTab::deleteFromServer()
+QList<ReviewList::Message> SpamReviewTab::selectedMessages()
 {
+    QList<ReviewList::Message> messages;
     const QList<qint64> ids = selectedRows();
     if (ids.isEmpty() || !database())
+        return messages;
+    const ReviewList list(*m_database);
+    for (const qint64 id : ids) {
+        if (const std::optional<ReviewList::Message> m = list.byId(id))
+            messages.append(*m);
+    }
+    return messages;
+}
+
+void SpamReviewTab::deleteFromServer()
+{
+    const QList<ReviewList::Message> messages = selectedMessages();
+    if (messages.isEmpty())
         return;
     ReviewList list(*m_database);
     QList<qint64> onServer;
-    for (const qint64 id : ids) {
-        const std::optional<ReviewList::Message> m = list.byId(id);
-        if (m && (m->state == ReviewList::State::Held || m->state == ReviewList::State::Kept))
-            onServer.append(id);
+    for (const ReviewList::Message &m : messages) {
+        if (m.state == ReviewList::State::Held || m.state == ReviewList::State::Kept)
+            onServer.append(m.id);
     }
     if (!list.setState(onServer, ReviewList::State::DeleteRequested))
         Q_EMIT problem(list.errorText());
@@ -153,17 +166,14 @@ void SpamReviewTab::deleteFromServer()
 
 void SpamReviewTab::notSpam()
 {
-    const QList<qint64> ids = selectedRows();
-    if (ids.isEmpty() || !database())
+    const QList<ReviewList::Message> messages = selectedMessages();
+    if (messages.isEmpty())
         return;
     ReviewList list(*m_database);
     QList<qint64> onServer;
-    for (const qint64 id : ids) {
-        const std::optional<ReviewList::Message> m = list.byId(id);
-        if (!m)
-            continue;
+    for (const ReviewList::Message &m : messages) {
         if (m_alsoWhitelist->isChecked()) {
-            QString address = m->sender.trimmed();
+            QString address = m.sender.trimmed();
             const qsizetype open = address.lastIndexOf(u'<');
             const qsizetype close = address.lastIndexOf(u'>');
             if (open >= 0 && close > open)
@@ -172,8 +182,8 @@ void SpamReviewTab::notSpam()
                 Q_EMIT whitelistRequested(address);
         }
         // A deleted message has nothing left to keep; its archive copy can still be saved.
-        if (m->state != ReviewList::State::Deleted && m->state != ReviewList::State::Gone)
-            onServer.append(id);
+        if (m.state != ReviewList::State::Deleted && m.state != ReviewList::State::Gone)
+            onServer.append(m.id);
     }
     if (!list.markNotSpam(onServer))
         Q_EMIT problem(list.errorText());

@@ -3,6 +3,8 @@
 // condemned, and what the user can do with them. Deletion happens at the
 // account's next scan, by the message's unique id.
 
+#include "config/reviewlist.h"
+
 #include <QWidget>
 
 #include <functional>
@@ -53,6 +55,7 @@ Q_SIGNALS:
 
 private:
     QList<qint64> selectedRows() const;
+    QList<ReviewList::Message> selectedMessages();
     bool database();
     void deleteFromServer();
     void notSpam();
