@@ -22,10 +22,13 @@ ReviewList::ReviewList(StateDatabase &database)
 
 qint64 ReviewList::add(const Message &m)
 {
+    // A null text binds as NULL, which the key columns refuse; a server
+    // without UIDL gives no uid.
+    const auto text = [](const QString &s) { return s.isNull() ? QString(u""_s) : s; };
     const qint64 id = m_database.insert(
         u"INSERT INTO spam_messages (server, login, uid, judged, sent, sender, subject, size, archive_file, rule,"
         " entry, matched_in, state) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"_s,
-        {m.server, m.login, m.uid, m.judged.toUTC().toString(Qt::ISODateWithMs), m.sent, m.sender, m.subject, m.size,
+        {text(m.server), text(m.login), text(m.uid), m.judged.toUTC().toString(Qt::ISODateWithMs), m.sent, m.sender, m.subject, m.size,
          m.archiveFile, m.rule, m.entry, m.matchedIn, int(m.state)});
     if (id == 0)
         m_error = m_database.errorText();

@@ -183,8 +183,10 @@ qint64 StateDatabase::insert(const QString &statement, const QVariantList &value
         query.prepare(statement);
         for (const QVariant &value : values)
             query.addBindValue(value);
-        if (!query.exec())
+        if (!query.exec()) {
+            m_error = query.lastError().text();
             return false;
+        }
         id = query.lastInsertId().toLongLong();
         return true;
     });

@@ -8,6 +8,7 @@
 #include "scan/archivewriter.h"
 #include "scan/scanform.h"
 #include "scan/servertext.h"
+#include "scan/spamtrainer.h"
 #include "platform/automation/tarnpostproxy.h"
 
 #include <QCheckBox>
@@ -119,6 +120,7 @@ void MailboxScanner::openRecords()
     if (!m_settings.problems().isEmpty())
         report(u"%1: unreadable settings were left at their defaults: %2"_s.arg(AppSettings::fileName(),
                                                                                 m_settings.problems().join(u", "_s)));
+    m_trainer.reset();
     m_review.reset();
     m_log.reset();
     m_database = std::make_unique<StateDatabase>(m_form.programFolder());
@@ -129,6 +131,13 @@ void MailboxScanner::openRecords()
     }
     m_log = std::make_unique<ScanLog>(*m_database);
     m_review = std::make_unique<ReviewList>(*m_database);
+    if (m_settings.learnedFilter) {
+        m_trainer = std::make_unique<SpamTrainer>(m_form.programFolder(), *m_database);
+        if (!m_trainer->open()) {
+            report(u"The learned filter cannot be read: %1"_s.arg(statusText(m_trainer->errorText())));
+            m_trainer.reset();
+        }
+    }
 }
 
 void MailboxScanner::announceAtEnd()
@@ -161,6 +170,7 @@ void MailboxScanner::scanAccount(int row)
     m_held.clear();
     m_notSpam.clear();
     m_markedRows.clear();
+    m_toLearn.clear();
     if (m_review) {
         for (const ReviewList::Message &m : m_review->toDelete(server, login))
             m_requested.insert(m.uid, m.id);
@@ -169,6 +179,7 @@ void MailboxScanner::scanAccount(int row)
     }
 
     walkAccount(row);
+    learnCondemned();
 
     const AccountResult &result = m_results.last();
     if (result.failed())
@@ -258,6 +269,7 @@ MailboxScanner::MessageEnd MailboxScanner::scanMessage(qint16 number)
     m_haveSubject = false;
     m_haveBody = false;
     m_body = {}; // not kept while the next message arrives
+    m_decoded.reset([&control] { return control.MsgHeaders(); }, [&control] { return control.MsgContents(); });
 
     yield();
     if (stopping())
@@ -284,7 +296,7 @@ MailboxScanner::MessageEnd MailboxScanner::scanMessage(qint16 number)
     m_fromUpper = upperCased(m_from);
     if (!whitelisted(m_fromUpper) && !blacklisted(m_fromUpper) && !stopping()) {
         showSenderIp();
-        if (keywordMatched())
+        if (keywordMatched() || (!stopping() && learnedFilterCondemns()))
             spamAction(m_verdict);
     }
     if (stopping())
@@ -410,7 +422,8 @@ bool MailboxScanner::stopping()
 
 bool MailboxScanner::whitelisted(const QString &from)
 {
-    if (!ruleOn(m_form.checkwhitelist()) || !listed(m_whitelist, from))
+    bool decoded = false;
+    if (!ruleOn(m_form.checkwhitelist()) || !listedRawOrDecoded(m_whitelist, from, &decoded))
         return false;
     setCaption(u"WHITELIST ADDRESS DETECTED"_s);
     return true;
@@ -418,9 +431,25 @@ bool MailboxScanner::whitelisted(const QString &from)
 
 bool MailboxScanner::blacklisted(const QString &from)
 {
-    if (!ruleOn(m_form.checkblacklist()) || !listed(m_blacklist, from))
+    bool decoded = false;
+    if (!ruleOn(m_form.checkblacklist()) || !listedRawOrDecoded(m_blacklist, from, &decoded))
         return false;
-    spamAction({u"blacklist"_s, m_blacklist.entry(m_listedAt), u"sender"_s});
+    spamAction({u"blacklist"_s, m_blacklist.entry(m_listedAt), decoded ? u"decoded sender"_s : u"sender"_s});
+    return true;
+}
+
+bool MailboxScanner::listedRawOrDecoded(ListEntries &list, const QString &from, bool *decoded)
+{
+    *decoded = false;
+    if (listed(list, from))
+        return true;
+    if (stopping())
+        return false;
+    // An encoded display name hides the entry from the raw text.
+    const QString decodedFrom = m_decoded.fromUpper();
+    if (decodedFrom.isEmpty() || decodedFrom == from || !listed(list, decodedFrom))
+        return false;
+    *decoded = true;
     return true;
 }
 
@@ -459,6 +488,63 @@ bool MailboxScanner::keywordMatched()
 {
     if (!ruleOn(m_form.checkkeywords()))
         return false;
+    // The raw text first, as always: decoding only ever adds matches.
+    if (keywordMatchedRaw())
+        return true;
+    return !stopping() && keywordMatchedDecoded();
+}
+
+bool MailboxScanner::keywordMatchedDecoded()
+{
+    const QStringList entries = m_keywords.upper();
+    if (entries.isEmpty())
+        return false;
+    if (m_matcherGeneration != m_keywords.generation()) {
+        m_matcher.build(entries);
+        m_matcherGeneration = m_keywords.generation();
+    }
+    const int inSubject = m_matcher.firstMatch(m_decoded.subjectUpper());
+    const int inBody = m_matcher.firstMatch(m_decoded.bodyUpper());
+    const int k = qMin(inSubject, inBody);
+    if (k == KeywordMatcher::NoMatch)
+        return false;
+    const bool body = k != inSubject;
+    setKeywordCaption(entries.at(k), body);
+    m_verdict = {u"keyword"_s, m_keywords.entry(k), body ? u"decoded body"_s : u"decoded subject"_s};
+    return true;
+}
+
+bool MailboxScanner::learnedFilterCondemns()
+{
+    if (!m_trainer)
+        return false;
+    const LearnedFilter &filter = m_trainer->filter();
+    // Without both kinds of mail learned, every score is a guess.
+    if (filter.spamMessages() == 0 || filter.hamMessages() == 0)
+        return false;
+    setCaption(u"LEARNED FILTER CHECK"_s);
+    const LearnedFilter::Verdict verdict = filter.classify(m_decoded.message());
+    if (verdict.score <= m_settings.learnedThreshold)
+        return false;
+    QStringList strongest;
+    for (const LearnedFilter::Evidence &e : verdict.strongest)
+        strongest.append(e.token);
+    m_verdict = {SpamTrainer::learnedRule(), QString::number(verdict.score, 'f', 3), strongest.join(u", "_s)};
+    return true;
+}
+
+void MailboxScanner::learnCondemned()
+{
+    if (!m_trainer || m_toLearn.isEmpty())
+        return;
+    m_trainer->learnArchived(m_toLearn, LearnedFilter::Label::Spam);
+    if (!m_trainer->errorText().isEmpty())
+        report(u"The learned filter could not learn this scan's spam: %1"_s.arg(statusText(m_trainer->errorText())));
+    m_toLearn.clear();
+}
+
+bool MailboxScanner::keywordMatchedRaw()
+{
     const quint64 generation = m_keywords.generation();
     const QStringList entries = m_keywords.upper();
     if (entries.isEmpty())
@@ -586,6 +672,8 @@ void MailboxScanner::spamAction(const Verdict &verdict)
         m_announced.append(announcement);
     if (stopping() || !archived)
         return;
+    if (m_trainer && verdict.rule != SpamTrainer::learnedRule())
+        m_toLearn.append(archive.fileName());
 
     // Held messages stay on the server; the others are deleted at QUIT, or
     // by their unique id at a later scan if this session does not end well.
@@ -599,7 +687,9 @@ void MailboxScanner::spamAction(const Verdict &verdict)
         m.judged = QDateTime::currentDateTimeUtc();
         m.sent = decodeServerText(control.GetOtherHeader(u"Date:"_s)).trimmed();
         m.sender = m_from.trimmed();
-        m.subject = subject;
+        // As a reader sees it: encoded words decoded.
+        const QString decodedSubject = m_decoded.subject();
+        m.subject = decodedSubject.isEmpty() ? subject : decodedSubject;
         m.size = QFileInfo(SpamArchive::folder(m_form.programFolder()) + archive.fileName()).size()
                  - ArchiveWriter::inertPrefix().size();
         m.archiveFile = archive.fileName();
@@ -608,6 +698,8 @@ void MailboxScanner::spamAction(const Verdict &verdict)
         m.matchedIn = verdict.where;
         m.state = hold || m_uid.isEmpty() ? ReviewList::State::Held : ReviewList::State::DeleteRequested;
         row = m_review->add(m);
+        if (row == 0)
+            report(u"%1: a condemned message is missing from the Spam tab: %2"_s.arg(m_host, statusText(m_review->errorText())));
     }
     if (hold)
         return;

@@ -4,6 +4,7 @@
 
 #include "config/appsettings.h"
 #include "scan/accountresult.h"
+#include "scan/decodedmessage.h"
 #include "scan/keywordmatcher.h"
 #include "scan/listentries.h"
 #include "scan/servertext.h"
@@ -25,6 +26,8 @@ class ScanLog;
 class StateDatabase;
 
 namespace Scan {
+
+class SpamTrainer;
 
 class MailboxScanner final : public QObject
 {
@@ -50,9 +53,11 @@ public:
     // Why a message was condemned: the rule, the entry that matched and where.
     struct Verdict
     {
-        QString rule;  // "blacklist", "keyword"
-        QString entry; // as the user wrote it
-        QString where; // "sender", "subject", "body"
+        QString rule;  // "blacklist", "keyword", "learned filter"
+        QString entry; // as the user wrote it; the learned filter's score
+        // "sender", "subject", "body", the same with "decoded " before them,
+        // or the learned filter's strongest tokens
+        QString where;
     };
 
 Q_SIGNALS:
@@ -90,12 +95,19 @@ private:
     bool stopping();
     bool whitelisted(const QString &from);
     bool blacklisted(const QString &from);
-    // Whether from contains an entry of the list, with a caption for every entry tried.
+    // Whether the raw or the decoded From contains an entry of the list,
+    // with a caption for every entry tried; *decoded tells which.
+    bool listedRawOrDecoded(ListEntries &list, const QString &from, bool *decoded);
     bool listed(ListEntries &list, const QString &from);
     int m_listedAt = -1; // the entry listed() found
     void showSenderIp();
     bool keywordMatched();
+    bool keywordMatchedRaw();
     bool keywordMatchedFrom(int index);
+    bool keywordMatchedDecoded();
+    bool learnedFilterCondemns();
+    // Teaches the learned filter the spam the other rules condemned in this account.
+    void learnCondemned();
     void spamAction(const Verdict &verdict);
     // A problem the user must hear of: shown at once and again when the run ends.
     void report(const QString &text);
@@ -131,6 +143,8 @@ private:
     std::unique_ptr<StateDatabase> m_database;
     std::unique_ptr<ScanLog> m_log;
     std::unique_ptr<ReviewList> m_review;
+    std::unique_ptr<SpamTrainer> m_trainer; // while the learned filter is on
+    QStringList m_toLearn;                  // archive files of this account's spam
     qint64 m_logId = 0;
     QHash<QString, qint64> m_requested; // uid -> review row, to delete in this session
     QSet<QString> m_held;
@@ -144,6 +158,7 @@ private:
     QString m_fromUpper;
     QString m_subjectUpper;
     ServerBody m_body;
+    DecodedMessage m_decoded;
     bool m_haveSubject = false;
     bool m_haveBody = false;
     QString m_uid;     // empty when the server gives none

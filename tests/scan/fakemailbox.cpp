@@ -71,6 +71,9 @@ QVariant FakeMailbox::get(qint32 id) const
         return m ? QString::fromLatin1(m->from) : QString();
     case DispIdMsgSubject:
         return m ? QString::fromLatin1(m->subject) : QString();
+    case DispIdMsgHeaders: // ends in a lone CR, as the control's does
+        return m ? QString::fromLatin1("From: " + m->from + "\r\nSubject: " + m->subject + "\r\n" + m->headers + '\r')
+                 : QString();
     case DispIdMsgContents:
         return m ? QString::fromLatin1(m->body) : QString();
     case DispIdMsgUniqueID:
@@ -157,7 +160,7 @@ void FakeMailbox::call(qint32 id, QVariantList &args, QVariant *result)
         QFile file(path);
         if (!m || !file.open(QIODevice::WriteOnly | QIODevice::Truncate))
             return fail(31, u"File error: "_s + file.errorString());
-        file.write("From: " + m->from + "\r\nSubject: " + m->subject + "\r\n\r\n" + m->body);
+        file.write("From: " + m->from + "\r\nSubject: " + m->subject + "\r\n" + m->headers + "\r\n" + m->body);
         return;
     }
     case DispIdDeleteCurrentMsg:

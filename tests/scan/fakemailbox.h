@@ -21,7 +21,8 @@ public:
         QByteArray subject;
         QByteArray body;
         QByteArray received = "from mail.example (mail.example [192.0.2.7])";
-        QByteArray uid = QByteArray(); // empty: the control's made-up id, as for a server without UIDL
+        QByteArray uid = QByteArray();     // empty: the control's made-up id, as for a server without UIDL
+        QByteArray headers = QByteArray(); // more header lines, each ending in CRLF
     };
     enum class Fault {
         None,

@@ -6,6 +6,7 @@
 #include "config/statedatabase.h"
 #include "tests/scan/fakemailbox.h"
 #include "scan/headlessform.h"
+#include "scan/learnedfilter.h"
 #include "scan/mailboxscanner.h"
 #include "platform/automation/tarnpostproxy.h"
 
@@ -146,6 +147,10 @@ private Q_SLOTS:
     void failedAccountsAreSeen();
     void heldThenDecided_data();
     void heldThenDecided();
+    void decodedTextIsMatched_data();
+    void decodedTextIsMatched();
+    void learnedFilterJudgesLast_data();
+    void learnedFilterJudgesLast();
 };
 
 void tst_ScanRules::rulesDecideInOrder()
@@ -592,6 +597,146 @@ void tst_ScanRules::heldThenDecided()
     else
         QCOMPARE(form.Label17()->text(), Closing);
     QVERIFY(f.notices.isEmpty()); // not an account failure
+}
+
+void tst_ScanRules::decodedTextIsMatched_data()
+{
+    QTest::addColumn<Message>("message");
+    QTest::addColumn<QStringList>("why"); // rule, entry as written, where; empty: not condemned
+
+    const QByteArray qp = "Content-Type: text/plain; charset=us-ascii\r\nContent-Transfer-Encoding: quoted-printable\r\n";
+    const QByteArray b64 = "Content-Type: text/plain; charset=utf-8\r\nContent-Transfer-Encoding: base64\r\n";
+    const auto keyword = [](const char *entry, const char *where) {
+        return QStringList{u"keyword"_s, QString::fromUtf8(entry), QString::fromLatin1(where)};
+    };
+
+    QTest::newRow("subject as a UTF-8 encoded word")
+        << Message{"a@example.org", "=?utf-8?B?Q2hlYXAgVmlhZ3JhIGhlcmU=?=", "."} << keyword("viagra", "decoded subject");
+    QTest::newRow("subject as a KOI8-R encoded word, Cyrillic entry")
+        << Message{"a@example.org", "=?koi8-r?B?4s/M2NvB0SDTy8nEy8E=?=", "."}
+        << keyword("\xd1\x81\xd0\xba\xd0\xb8\xd0\xb4\xd0\xba\xd0\xb0", "decoded subject");
+    QTest::newRow("Latin-1 Q encoded word split across two words")
+        << Message{"a@example.org", "=?iso-8859-1?Q?Gro=DFe_lot?= =?iso-8859-1?Q?tery?=", "."}
+        << keyword("lottery", "decoded subject");
+    QTest::newRow("quoted-printable soft line break inside the keyword")
+        << Message{"a@example.org", "News", "Try our on=\r\nline cas=\r\nino today.\r\n", {}, {}, qp}
+        << keyword("casino", "decoded body");
+    QTest::newRow("base64 body")
+        << Message{"a@example.org", "News", "V2VsY29tZSB0byB0aGUgb25saW5lIGNhc2lubyBvZiB5b3VyIGRyZWFtcy4NCg==\r\n", {}, {}, b64}
+        << keyword("casino", "decoded body");
+    QTest::newRow("HTML entity inside the keyword, tags around it")
+        << Message{"a@example.org", "News", "<html><body><p>Play <b>c&#97;sino</b> now</p></body></html>\r\n", {}, {}, "Content-Type: text/html; charset=us-ascii\r\n"}
+        << keyword("casino", "decoded body");
+    QTest::newRow("nested multipart, base64 text part inside an alternative")
+        << Message{"a@example.org", "News", "--outer\r\nContent-Type: multipart/alternative; boundary=inner\r\n\r\n"
+                                            "--inner\r\nContent-Type: text/plain; charset=utf-8\r\nContent-Transfer-Encoding: base64\r\n\r\n"
+                                            "WW91IGFyZSBhIGxvdHRlcnkgd2lubmVyLg0K\r\n--inner--\r\n"
+                                            "--outer\r\nContent-Type: application/octet-stream\r\n\r\nxyz\r\n--outer--\r\n",
+                   {},
+                   {},
+                   "MIME-Version: 1.0\r\nContent-Type: multipart/mixed; boundary=outer\r\n"}
+        << keyword("lottery", "decoded body");
+    QTest::newRow("broken base64 does not hide the raw match")
+        << Message{"a@example.org", "News", "!!casino!!\r\n", {}, {}, b64} << keyword("casino", "body");
+    QTest::newRow("a link's target is raw text only, still matched")
+        << Message{"a@example.org", "News", "<a href=\"http://casino.example/\">click</a>\r\n", {}, {}, "Content-Type: text/html\r\n"}
+        << keyword("casino", "body");
+    QTest::newRow("encoded display name on the blacklist")
+        << Message{"=?utf-8?B?TG90dGVyeSBUZWFt?= <x@example.org>", "Hello", "."}
+        << QStringList{u"blacklist"_s, u"lottery team"_s, u"decoded sender"_s};
+    QTest::newRow("encoded display name on the whitelist saves a keyword match")
+        << Message{"=?utf-8?Q?J=C3=BCrgen?= <j@example.org>", "Casino night", "."} << QStringList();
+    QTest::newRow("encoded subject without any entry") << Message{"a@example.org", "=?utf-8?Q?Gr=C3=BC=C3=9Fe?=", "."}
+                                                       << QStringList();
+}
+
+void tst_ScanRules::decodedTextIsMatched()
+{
+    QFETCH(Message, message);
+    QFETCH(QStringList, why);
+
+    Fixture f;
+    message.uid = "uid-1";
+    f.control.addMailbox(u"u"_s, u"pw"_s, {message});
+    Scan::HeadlessForm &form = f.open("mail.example,u,pw\r\n", "j\xc3\xbcrgen\r\n", "lottery team\r\n",
+                                      "viagra\r\nlottery\r\ncasino\r\n\xd1\x81\xd0\xba\xd0\xb8\xd0\xb4\xd0\xba\xd0\xb0\r\n");
+    f.setRules(Qt::Checked, Qt::Checked, Qt::Unchecked, Qt::Checked);
+    Scan::MailboxScanner scanner(form);
+    scanner.run();
+
+    const QList<ReviewList::Message> rows = ReviewList(f.state()).all();
+    QCOMPARE(rows.size(), why.isEmpty() ? 0 : 1);
+    QCOMPARE(f.control.subjectsLeft(u"u"_s).size(), why.isEmpty() ? 1 : 0);
+    if (!why.isEmpty())
+        QCOMPARE((QStringList{rows.at(0).rule, rows.at(0).entry, rows.at(0).matchedIn}), why);
+}
+
+void tst_ScanRules::learnedFilterJudgesLast_data()
+{
+    QTest::addColumn<QByteArray>("settings");
+    QTest::addColumn<bool>("hamLearned"); // the filter has learned legitimate mail too
+    QTest::addColumn<Message>("message");
+    QTest::addColumn<QString>("rule");  // empty: not condemned
+    QTest::addColumn<int>("spamAfter"); // spam the filter knows after the scan
+
+    const QByteArray on = "[LearnedFilter]\nenabled=true\n";
+    const Message spammy{"x@example.net", "Cheap pills", "buy cheap pills online, discount pharmacy, click here"};
+    const Message hammy{"y@example.net", "Project meeting", "agenda for the project meeting on tuesday"};
+    const Message keyword{"z@example.net", "Casino", "buy cheap pills online"};
+
+    QTest::newRow("off unless switched on") << QByteArray() << true << spammy << QString() << 3;
+    QTest::newRow("spam-like message condemned") << on << true << spammy << u"learned filter"_s << 3;
+    QTest::newRow("ham-like message kept") << on << true << hammy << QString() << 3;
+    QTest::newRow("a threshold above the score keeps it")
+        << on + "threshold=0.99999999\n"
+        << true << spammy << QString() << 3;
+    QTest::newRow("judges nothing before it knows both kinds") << on << false << spammy << QString() << 3;
+    QTest::newRow("the keyword rule decides first; its spam is learned")
+        << on << true << keyword << u"keyword"_s << 4;
+    QTest::newRow("nothing learned while switched off") << QByteArray() << true << keyword << u"keyword"_s << 3;
+}
+
+void tst_ScanRules::learnedFilterJudgesLast()
+{
+    QFETCH(QByteArray, settings);
+    QFETCH(bool, hamLearned);
+    QFETCH(Message, message);
+    QFETCH(QString, rule);
+    QFETCH(int, spamAfter);
+
+    Fixture f;
+    f.write(u"settings.ini"_s, settings);
+    {
+        Scan::LearnedFilter filter(f.state());
+        QVERIFY(filter.open());
+        QList<Scan::LearnedFilter::Example> examples;
+        for (const char *text : {"cheap pills, discount pharmacy", "click here for cheap pills", "online pharmacy, buy now"})
+            examples.append({"Subject: offer\r\n\r\n" + QByteArray(text) + "\r\n", Scan::LearnedFilter::Label::Spam});
+        if (hamLearned) {
+            for (const char *text : {"the project meeting agenda", "minutes of tuesday's meeting", "project plan for tuesday"})
+                examples.append({"Subject: team\r\n\r\n" + QByteArray(text) + "\r\n", Scan::LearnedFilter::Label::Ham});
+        }
+        QVERIFY(filter.learn(examples));
+    }
+    f.control.addMailbox(u"u"_s, u"pw"_s, {message});
+    Scan::HeadlessForm &form = f.open("mail.example,u,pw\r\n", "", "", "casino\r\n");
+    f.setRules(Qt::Unchecked, Qt::Unchecked, Qt::Unchecked, Qt::Checked);
+    Scan::MailboxScanner scanner(form);
+    scanner.run();
+
+    const QList<ReviewList::Message> rows = ReviewList(f.state()).all();
+    QCOMPARE(rows.size(), rule.isEmpty() ? 0 : 1);
+    if (!rule.isEmpty()) {
+        QCOMPARE(rows.at(0).rule, rule);
+        if (rule == u"learned filter"_s) {
+            // The score, and the tokens that weighed most.
+            QVERIFY2(rows.at(0).entry.toDouble() > Scan::LearnedFilter::DefaultThreshold, qPrintable(rows.at(0).entry));
+            QVERIFY2(rows.at(0).matchedIn.contains(u"pills"_s), qPrintable(rows.at(0).matchedIn));
+        }
+    }
+    Scan::LearnedFilter after(f.state());
+    QVERIFY(after.open());
+    QCOMPARE(int(after.spamMessages()), spamAfter);
 }
 
 QTEST_MAIN(tst_ScanRules)

@@ -1,0 +1,65 @@
+#pragma once
+// Teaches the learned filter from the user's mail: the spam archive (the
+// messages the rules condemned, less those the user kept), single archived
+// messages the user judged, and mail folders the user already has. Each
+// batch is one transaction of the token store.
+
+#include "scan/learnedfilter.h"
+
+#include <QString>
+#include <QStringList>
+
+#include <functional>
+
+class StateDatabase;
+
+namespace Scan {
+
+class SpamTrainer final
+{
+    Q_DISABLE_COPY_MOVE(SpamTrainer)
+
+public:
+    using Label = LearnedFilter::Label;
+    static constexpr int BatchSize = 500;
+    // The rule whose verdicts are not learned back: the filter would only
+    // teach itself what it already thinks.
+    static QString learnedRule() { return QStringLiteral("learned filter"); }
+
+    SpamTrainer(const QString &programFolder, StateDatabase &database);
+
+    // Loads the filter's counts; errorText() says why not.
+    bool open();
+    LearnedFilter &filter() { return m_filter; }
+
+    // The archived message without the archive's prefix; empty when it
+    // cannot be read or the name leads out of the archive.
+    static QByteArray archivedMessage(const QString &programFolder, const QString &fileName);
+
+    // Each returns the number of messages learned; errorText() is set when
+    // something failed, and the batches stored before it stay learned.
+
+    // Archived messages by file name, all with one label.
+    int learnArchived(const QStringList &fileNames, Label label);
+    // Every archived message as spam, except those the user said were not
+    // spam and those only this filter condemned.
+    int learnArchive();
+    // The messages of an mbox file or a Maildir folder. progress(learned)
+    // is called after every batch; returning false stops there.
+    int learnFolder(const QString &path, Label label, const std::function<bool(int)> &progress = {});
+
+    // Messages passed over: unreadable, or too large to learn.
+    int skipped() const { return m_skipped; }
+    QString errorText() const { return m_error; }
+
+private:
+    bool flush(QList<LearnedFilter::Example> *batch, int *learned);
+
+    QString m_folder;
+    LearnedFilter m_filter;
+    StateDatabase &m_database;
+    int m_skipped = 0;
+    QString m_error;
+};
+
+} // namespace Scan
