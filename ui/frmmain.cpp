@@ -25,6 +25,7 @@
 #include "config/statsfile.h"
 #include "ui/timerstep.h"
 #include "ui/scanlogtab.h"
+#include "ui/learnedtraining.h"
 #include "ui/spamreviewtab.h"
 #include "ui/systraymodule.h"
 #include "config/appsettings.h"
@@ -32,6 +33,7 @@
 
 #include <QCloseEvent>
 #include <QComboBox>
+#include <QDoubleSpinBox>
 #include <QCoreApplication>
 #include <QDesktopServices>
 #include <QFileInfo>
@@ -147,7 +149,16 @@ frmMain::frmMain(const QString &programFolder, QWidget *parent)
         Lists::appendRow(*this, ListKind::Whitelist, {address});
         m_ui->Label17->setText(address + u" was added to the whitelist. Be sure to click Save Settings when you are finished."_s);
     });
+    connect(m_spamTab, &SpamReviewTab::learned, this, [this] { m_ui->lblLearnedCounts->setText(m_training->countsText()); });
     connect(m_ui->checkHoldForReview, &QCheckBox::toggled, this, &frmMain::saveAppSettings);
+    connect(m_ui->checkLearnedFilter, &QCheckBox::toggled, this, &frmMain::saveAppSettings);
+    connect(m_ui->spinLearnedThreshold, &QDoubleSpinBox::valueChanged, this, &frmMain::saveAppSettings);
+    m_training = new LearnedTraining(m_programFolder, this);
+    connect(m_ui->cmdTrainFromFolder, &QPushButton::clicked, m_training, &LearnedTraining::trainFromFolder);
+    connect(m_ui->cmdLearnFromArchive, &QPushButton::clicked, m_training, &LearnedTraining::learnFromArchive);
+    connect(m_training, &LearnedTraining::finished, m_ui->Label17, &QLabel::setText);
+    connect(m_training, &LearnedTraining::countsChanged, m_ui->lblLearnedCounts, &QLabel::setText);
+    connect(this, &frmMain::scanFinished, this, [this] { m_ui->lblLearnedCounts->setText(m_training->countsText()); });
     connect(m_ui->comboAnnounce, &QComboBox::currentIndexChanged, this, &frmMain::saveAppSettings);
 
     // Without the control the window still works; scans then fail quietly.
@@ -161,7 +172,10 @@ void frmMain::loadAppSettings()
     m_loadingAppSettings = true;
     m_ui->checkHoldForReview->setChecked(settings.holdForReview);
     m_ui->comboAnnounce->setCurrentIndex(int(settings.announce));
+    m_ui->checkLearnedFilter->setChecked(settings.learnedFilter);
+    m_ui->spinLearnedThreshold->setValue(settings.learnedThreshold);
     m_loadingAppSettings = false;
+    m_ui->lblLearnedCounts->setText(m_training->countsText());
 }
 
 void frmMain::saveAppSettings()
@@ -172,6 +186,11 @@ void frmMain::saveAppSettings()
     settings.load(); // keeps the settings this window has no control for
     settings.holdForReview = m_ui->checkHoldForReview->isChecked();
     settings.announce = AppSettings::Announce(m_ui->comboAnnounce->currentIndex());
+    settings.learnedFilter = m_ui->checkLearnedFilter->isChecked();
+    // The box shows three decimals; a finer threshold from the file is kept
+    // until the user changes it here.
+    if (qAbs(m_ui->spinLearnedThreshold->value() - settings.learnedThreshold) >= 0.0005)
+        settings.learnedThreshold = m_ui->spinLearnedThreshold->value();
     if (!settings.save())
         m_ui->Label17->setText(settings.errorText());
 }

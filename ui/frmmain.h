@@ -22,6 +22,7 @@ class frmAddblacklist;
 class frmAddkeywords;
 class frmSplash;
 class ScanLogTab;
+class LearnedTraining;
 class SpamReviewTab;
 
 namespace Ui {
@@ -173,6 +174,7 @@ private:
     frmAddblacklist *m_frmAddblacklist = nullptr;
     frmAddkeywords *m_frmAddkeywords = nullptr;
     SpamReviewTab *m_spamTab = nullptr;
+    LearnedTraining *m_training = nullptr;
     ScanLogTab *m_logTab = nullptr;
     bool m_loadingAppSettings = false;
 

@@ -5,6 +5,7 @@
 #include "scan/archivewriter.h"
 #include "scan/mimetext.h"
 #include "scan/spamarchive.h"
+#include "scan/spamtrainer.h"
 
 #include <QCheckBox>
 #include <QDialog>
@@ -59,17 +60,21 @@ SpamReviewTab::SpamReviewTab(const QString &programFolder, QWidget *parent)
 
     QPushButton *remove = button(this, u"cmdDeleteFromServer"_s, u"Delete from server"_s);
     QPushButton *keep = button(this, u"cmdNotSpam"_s, u"Not spam"_s);
+    QPushButton *spam = button(this, u"cmdSpam"_s, u"Spam"_s);
+    spam->setToolTip(u"Confirms the verdict: the learned filter learns the message as spam."_s);
     QPushButton *save = button(this, u"cmdSaveAsEmail"_s, u"Save as email\u2026"_s);
     QPushButton *show = button(this, u"cmdPreview"_s, u"Preview"_s);
     connect(remove, &QPushButton::clicked, this, &SpamReviewTab::deleteFromServer);
     connect(keep, &QPushButton::clicked, this, &SpamReviewTab::notSpam);
+    connect(spam, &QPushButton::clicked, this, &SpamReviewTab::markSpam);
     connect(save, &QPushButton::clicked, this, &SpamReviewTab::saveAsEmail);
     connect(show, &QPushButton::clicked, this, &SpamReviewTab::preview);
     connect(m_view, &QTableView::doubleClicked, this, &SpamReviewTab::preview);
 
     auto *buttons = new QHBoxLayout;
     for (QWidget *w : {static_cast<QWidget *>(remove), static_cast<QWidget *>(keep),
-                       static_cast<QWidget *>(m_alsoWhitelist), static_cast<QWidget *>(save),
+                       static_cast<QWidget *>(m_alsoWhitelist), static_cast<QWidget *>(spam),
+                       static_cast<QWidget *>(save),
                        static_cast<QWidget *>(show)})
         buttons->addWidget(w);
     buttons->addStretch();
@@ -187,7 +192,31 @@ void SpamReviewTab::notSpam()
     }
     if (!list.markNotSpam(onServer))
         Q_EMIT problem(list.errorText());
+    learn(messages, false);
     refresh();
+}
+
+void SpamReviewTab::markSpam()
+{
+    learn(selectedMessages(), true);
+}
+
+void SpamReviewTab::learn(const QList<ReviewList::Message> &messages, bool spam)
+{
+    if (messages.isEmpty())
+        return;
+    QStringList files;
+    for (const ReviewList::Message &m : messages)
+        files.append(m.archiveFile);
+    Scan::SpamTrainer trainer(m_folder, *m_database);
+    if (trainer.open())
+        trainer.learnArchived(files, spam ? Scan::LearnedFilter::Label::Spam : Scan::LearnedFilter::Label::Ham);
+    if (!trainer.errorText().isEmpty())
+        Q_EMIT problem(u"The learned filter could not learn this: "_s + trainer.errorText());
+    else if (trainer.skipped() > 0)
+        Q_EMIT problem(u"The archive copy of %1 message(s) cannot be read; the learned filter did not learn them."_s
+                           .arg(trainer.skipped()));
+    Q_EMIT learned();
 }
 
 QByteArray SpamReviewTab::messageBytes(qint64 row) const
@@ -195,14 +224,7 @@ QByteArray SpamReviewTab::messageBytes(qint64 row) const
     if (!m_database)
         return {};
     const std::optional<ReviewList::Message> m = ReviewList(*m_database).byId(row);
-    if (!m || m->archiveFile.isEmpty() || m->archiveFile.contains(u'/'))
-        return {};
-    QFile file(Scan::SpamArchive::folder(m_folder) + m->archiveFile);
-    if (!file.open(QIODevice::ReadOnly))
-        return {};
-    const QByteArray bytes = file.readAll();
-    const QByteArray prefix = Scan::ArchiveWriter::inertPrefix();
-    return bytes.startsWith(prefix) ? bytes.mid(prefix.size()) : QByteArray();
+    return m ? Scan::SpamTrainer::archivedMessage(m_folder, m->archiveFile) : QByteArray();
 }
 
 void SpamReviewTab::saveAsEmail()

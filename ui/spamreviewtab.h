@@ -52,6 +52,8 @@ Q_SIGNALS:
     void whitelistRequested(const QString &address);
     // Something the user should read (a failed save, a missing archive copy).
     void problem(const QString &text);
+    // The learned filter was taught the user's judgement ("Spam", "Not spam").
+    void learned();
 
 private:
     QList<qint64> selectedRows() const;
@@ -59,6 +61,9 @@ private:
     bool database();
     void deleteFromServer();
     void notSpam();
+    void markSpam();
+    // Teaches the learned filter the messages' archive copies.
+    void learn(const QList<ReviewList::Message> &messages, bool spam);
     void saveAsEmail();
     void preview();
 

@@ -8,6 +8,9 @@
 #include "ui/scanlogtab.h"
 #include "ui/spamreviewtab.h"
 #include "ui/frmsplash.h"
+#include "ui/learnedtraining.h"
+#include "ui/trainfolderdialog.h"
+#include "scan/archivewriter.h"
 #include "config/listtable.h"
 #include "platform/messagebox/messagebox.h"
 #include "config/ruleswitch.h"
@@ -15,7 +18,9 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDialogButtonBox>
 #include <QDir>
+#include <QDoubleSpinBox>
 #include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
@@ -93,6 +98,7 @@ private Q_SLOTS:
     void helpPage();
     void tarnpostHosted();
     void reviewSettingsAndTabs();
+    void learnedFilterSettingsAndTraining();
 
 private:
     void savedFiles();
@@ -498,6 +504,57 @@ void tst_FrmMain::reviewSettingsAndTabs()
     QVERIFY(!start(again));
     QVERIFY(again.findChild<QCheckBox *>(u"checkHoldForReview"_s)->isChecked());
     QCOMPARE(again.findChild<QComboBox *>(u"comboAnnounce"_s)->currentIndex(), 2);
+}
+
+void tst_FrmMain::learnedFilterSettingsAndTraining()
+{
+    savedFiles();
+    const QString mbox = m_dir->filePath(u"old-spam.mbox"_s);
+    UiTest::writeBytes(mbox, "From a@b Mon Jan  1 00:00:00 2024\nSubject: pills\n\ncheap pills\n\n"
+                             "From a@b Mon Jan  1 00:00:00 2024\nSubject: casino\n\ncasino bonus\n");
+    QDir(m_dir->path()).mkdir(u"SpamDeleted"_s);
+    UiTest::writeBytes(m_dir->filePath(u"SpamDeleted/offer.html"_s),
+                       Scan::ArchiveWriter::inertPrefix() + "Subject: offer\r\n\r\nlottery winner\r\n");
+    {
+        frmMain form(m_dir->path());
+        QVERIFY(!start(form));
+        auto *on = form.findChild<QCheckBox *>(u"checkLearnedFilter"_s);
+        auto *threshold = form.findChild<QDoubleSpinBox *>(u"spinLearnedThreshold"_s);
+        auto *counts = form.findChild<QLabel *>(u"lblLearnedCounts"_s);
+        QVERIFY(on && threshold && counts);
+        QVERIFY(!on->isChecked()); // off until switched on
+        QCOMPARE(threshold->value(), 0.95);
+        QCOMPARE(counts->text(), u"Learned from 0 spam and 0 legitimate messages. It judges nothing until it has learned both."_s);
+        on->click();
+        threshold->setValue(0.9);
+
+        // A path that is no mail folder keeps the dialog open and says why.
+        UiTest::click(form, u"cmdTrainFromFolder"_s);
+        TrainFolderDialog *dialog = form.findChild<TrainFolderDialog *>();
+        QVERIFY(dialog && dialog->isVisible());
+        dialog->findChild<QLineEdit *>(u"txtTrainPath"_s)->setText(m_dir->filePath(u"nothing-here"_s));
+        dialog->findChild<QDialogButtonBox *>()->button(QDialogButtonBox::Ok)->click();
+        QVERIFY(dialog->isVisible());
+        QVERIFY(dialog->findChild<QLabel *>(u"lblTrainProblem"_s)->text().endsWith(u"is neither an mbox file nor a Maildir folder."_s));
+
+        dialog->findChild<QLineEdit *>(u"txtTrainPath"_s)->setText(mbox);
+        dialog->findChild<QComboBox *>(u"comboTrainLabel"_s)->setCurrentIndex(0);
+        dialog->findChild<QDialogButtonBox *>()->button(QDialogButtonBox::Ok)->click();
+        QVERIFY(!dialog->isVisible());
+        QCOMPARE(form.Label17()->text(), u"Learned 2 message(s) from "_s + mbox + u" as spam."_s);
+        QVERIFY(counts->text().startsWith(u"Learned from 2 spam and 0 legitimate messages."_s));
+
+        UiTest::click(form, u"cmdLearnFromArchive"_s);
+        QCOMPARE(form.Label17()->text(), u"Learned 1 message(s) of the spam archive as spam."_s);
+        QVERIFY(counts->text().startsWith(u"Learned from 3 spam and 0 legitimate messages."_s));
+    }
+    const QByteArray ini = UiTest::readBytes(m_dir->filePath(u"settings.ini"_s));
+    QVERIFY2(ini.contains("[LearnedFilter]\nenabled=true\nthreshold=0.9\n"), ini.constData());
+    QCOMPARE(UiTest::readBytes(m_dir->filePath(u"stats.dat"_s)), savedStats); // untouched
+    frmMain again(m_dir->path());
+    QVERIFY(!start(again));
+    QVERIFY(again.findChild<QCheckBox *>(u"checkLearnedFilter"_s)->isChecked());
+    QCOMPARE(again.findChild<QDoubleSpinBox *>(u"spinLearnedThreshold"_s)->value(), 0.9);
 }
 
 QTEST_MAIN(tst_FrmMain)

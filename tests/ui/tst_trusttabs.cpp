@@ -5,6 +5,7 @@
 #include "config/scanlog.h"
 #include "config/statedatabase.h"
 #include "scan/archivewriter.h"
+#include "scan/spamtrainer.h"
 #include "ui/scanlogtab.h"
 #include "ui/spamreviewtab.h"
 
@@ -96,16 +97,21 @@ void tst_TrustTabs::spamTabActions_data()
     QTest::addColumn<bool>("alsoWhitelist");
     QTest::addColumn<State>("after");
     QTest::addColumn<bool>("whitelisted");
+    QTest::addColumn<QList<int>>("learned"); // spam, ham the learned filter knows after
 
+    const QList<int> none{0, 0};
+    const QList<int> ham{0, 1};
     QTest::newRow("held, deleted at the next scan") << State::Held << u"cmdDeleteFromServer"_s << false
-                                                    << State::DeleteRequested << false;
+                                                    << State::DeleteRequested << false << none;
     QTest::newRow("already deleted stays so") << State::Deleted << u"cmdDeleteFromServer"_s << false
-                                              << State::Deleted << false;
-    QTest::newRow("held, not spam") << State::Held << u"cmdNotSpam"_s << false << State::Kept << false;
+                                              << State::Deleted << false << none;
+    QTest::newRow("held, not spam") << State::Held << u"cmdNotSpam"_s << false << State::Kept << false << ham;
     QTest::newRow("to be deleted, not spam after all, whitelisted")
-        << State::DeleteRequested << u"cmdNotSpam"_s << true << State::Kept << true;
-    QTest::newRow("deleted: only the whitelist entry")
-        << State::Deleted << u"cmdNotSpam"_s << true << State::Deleted << true;
+        << State::DeleteRequested << u"cmdNotSpam"_s << true << State::Kept << true << ham;
+    QTest::newRow("deleted: the whitelist entry, and learned as not spam")
+        << State::Deleted << u"cmdNotSpam"_s << true << State::Deleted << true << ham;
+    QTest::newRow("held, confirmed as spam: learned, still held")
+        << State::Held << u"cmdSpam"_s << false << State::Held << false << QList<int>{1, 0};
 }
 
 void tst_TrustTabs::spamTabActions()
@@ -115,6 +121,7 @@ void tst_TrustTabs::spamTabActions()
     QFETCH(bool, alsoWhitelist);
     QFETCH(State, after);
     QFETCH(bool, whitelisted);
+    QFETCH(QList<int>, learned);
 
     Folder f;
     const qint64 other = f.add(State::Held);
@@ -139,6 +146,8 @@ void tst_TrustTabs::spamTabActions()
     if (whitelisted)
         QCOMPARE(whitelist.at(0).at(0).toString(), u"x@spam.example"_s);
     QCOMPARE(tab.view()->model()->index(0, SpamReviewTab::State).data().toString(), ReviewList::stateText(after));
+    const Scan::SpamTrainer::Learned known = Scan::SpamTrainer::learned(*f.db);
+    QCOMPARE((QList<int>{known.spam, known.ham}), learned);
 }
 
 void tst_TrustTabs::savedEmailHasNoPrefixAndPreviewIsText()

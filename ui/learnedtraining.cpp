@@ -1,0 +1,125 @@
+#include "ui/learnedtraining.h"
+
+#include "config/statedatabase.h"
+#include "scan/spamtrainer.h"
+#include "ui/trainfolderdialog.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QProgressDialog>
+
+using namespace Qt::StringLiterals;
+
+namespace {
+
+QString skippedText(int skipped)
+{
+    return skipped == 0 ? QString()
+                        : u" %1 could not be read or were too large, and were passed over."_s.arg(skipped);
+}
+
+} // namespace
+
+LearnedTraining::LearnedTraining(const QString &programFolder, QWidget *window)
+    : QObject(window)
+    , m_folder(programFolder)
+    , m_window(window)
+{
+}
+
+LearnedTraining::~LearnedTraining() = default;
+
+bool LearnedTraining::database()
+{
+    if (m_database)
+        return true;
+    auto db = std::make_unique<StateDatabase>(m_folder);
+    if (!db->open()) {
+        Q_EMIT finished(u"The learned filter cannot be read: "_s + db->errorText());
+        return false;
+    }
+    m_database = std::move(db);
+    return true;
+}
+
+QString LearnedTraining::countsText()
+{
+    // Showing the counts must not create the database in a fresh folder.
+    Scan::SpamTrainer::Learned n;
+    if (m_database || QFileInfo::exists(QDir(m_folder).filePath(StateDatabase::fileName()))) {
+        if (!database())
+            return QString();
+        n = Scan::SpamTrainer::learned(*m_database);
+    }
+    QString text = u"Learned from %1 spam and %2 legitimate messages."_s.arg(n.spam).arg(n.ham);
+    if (n.spam == 0 || n.ham == 0)
+        text += u" It judges nothing until it has learned both."_s;
+    return text;
+}
+
+TrainFolderDialog *LearnedTraining::folderDialog() const
+{
+    return m_dialog;
+}
+
+void LearnedTraining::trainFromFolder()
+{
+    if (!m_dialog) {
+        m_dialog = new TrainFolderDialog(m_window);
+        connect(m_dialog, &QDialog::accepted, this, [this] { train(m_dialog->path(), m_dialog->label()); });
+    }
+    m_dialog->open();
+}
+
+void LearnedTraining::train(const QString &path, Scan::LearnedFilter::Label label)
+{
+    if (!database())
+        return;
+    Scan::SpamTrainer trainer(m_folder, *m_database);
+    if (!trainer.open()) {
+        Q_EMIT finished(u"The learned filter cannot be read: "_s + trainer.errorText());
+        return;
+    }
+    QProgressDialog progress(u"Learning from "_s + path + u"\u2026"_s, u"Stop"_s, 0, 0, m_window);
+    progress.setObjectName(u"dlgTrainProgress"_s);
+    progress.setWindowModality(Qt::WindowModal);
+    progress.setMinimumDuration(500);
+    bool stopped = false;
+    const int learned = trainer.learnFolder(path, label, [&](int done) {
+        progress.setLabelText(u"Learned %1 messages from %2\u2026"_s.arg(done).arg(path));
+        progress.setValue(0);
+        stopped = progress.wasCanceled();
+        return !stopped;
+    });
+    progress.reset();
+
+    const QString kind = label == Scan::LearnedFilter::Label::Spam ? u"spam"_s : u"not spam"_s;
+    QString text;
+    if (!trainer.errorText().isEmpty())
+        text = u"Training stopped (%1); %2 message(s) were learned before it."_s.arg(trainer.errorText()).arg(learned);
+    else if (stopped)
+        text = u"Training was stopped; %1 message(s) from %2 were learned as %3."_s.arg(learned).arg(path, kind);
+    else
+        text = u"Learned %1 message(s) from %2 as %3."_s.arg(learned).arg(path, kind);
+    Q_EMIT finished(text + skippedText(trainer.skipped()));
+    Q_EMIT countsChanged(countsText());
+}
+
+void LearnedTraining::learnFromArchive()
+{
+    if (!database())
+        return;
+    Scan::SpamTrainer trainer(m_folder, *m_database);
+    if (!trainer.open()) {
+        Q_EMIT finished(u"The learned filter cannot be read: "_s + trainer.errorText());
+        return;
+    }
+    const int learned = trainer.learnArchive();
+    QString text = u"Learned %1 message(s) of the spam archive as spam."_s.arg(learned);
+    if (!trainer.errorText().isEmpty())
+        text = u"Learning from the spam archive stopped (%1); %2 message(s) were learned before it."_s
+                   .arg(trainer.errorText())
+                   .arg(learned);
+    Q_EMIT finished(text + skippedText(trainer.skipped()));
+    Q_EMIT countsChanged(countsText());
+}

@@ -1,0 +1,46 @@
+#pragma once
+// The learned filter's training from the Settings tab: "Train from folder…"
+// (an mbox file or a Maildir folder, and a label) and "Learn from spam
+// archive", each in batches behind a progress box the user can cancel, and
+// the counts of what the filter has learned.
+
+#include "scan/learnedfilter.h"
+
+#include <QObject>
+#include <QPointer>
+
+#include <memory>
+
+class QWidget;
+class StateDatabase;
+class TrainFolderDialog;
+
+class LearnedTraining final : public QObject
+{
+    Q_OBJECT
+    Q_DISABLE_COPY_MOVE(LearnedTraining)
+
+public:
+    LearnedTraining(const QString &programFolder, QWidget *window);
+    ~LearnedTraining() override;
+
+    // Opens the dialog; the training starts when it is accepted.
+    void trainFromFolder();
+    TrainFolderDialog *folderDialog() const;
+    void learnFromArchive();
+    void train(const QString &path, Scan::LearnedFilter::Label label);
+    QString countsText();
+
+Q_SIGNALS:
+    // What was learned, or why not: for the status line.
+    void finished(const QString &text);
+    void countsChanged(const QString &text);
+
+private:
+    bool database();
+
+    QString m_folder;
+    QWidget *m_window;
+    QPointer<TrainFolderDialog> m_dialog;
+    std::unique_ptr<StateDatabase> m_database;
+};
