@@ -1,6 +1,9 @@
 // The command-line scan end to end: the real program, with no display at all,
 // scanning a program folder against a throw-away Dovecot.
 
+#include "config/reviewlist.h"
+#include "config/statedatabase.h"
+#include "scan/learnedfilter.h"
 #include "tests/support/dovecotserver.h"
 #include "tests/support/programfolder.h"
 
@@ -68,6 +71,7 @@ private Q_SLOTS:
     void commandLine();
     void scan_data();
     void scan();
+    void decodedTextAndLearnedFilter();
 
 private:
     DovecotServer m_server;
@@ -252,6 +256,56 @@ void tst_HeadlessScan::scan()
     // The archive holds the condemned message as the server sent it.
     if (left < 2)
         QVERIFY(folder.read(u"SpamDeleted/Offer.html"_s).contains("Subject: Offer\r\n\r\nBuy."));
+}
+
+// The rules on decoded text and the learned filter, through the real
+// control's header block and body as a real server sends them.
+void tst_HeadlessScan::decodedTextAndLearnedFilter()
+{
+    if (!DovecotServer::isAvailable())
+        QSKIP("dovecot is not installed (scripts/install-deps.sh installs it)");
+    DovecotServer server;
+    server.addUser(u"carol"_s, u"carolpw"_s);
+    QVERIFY2(server.start(u"127.0.0.1"_s, 0), qPrintable(server.errorString()));
+    server.addMessage(u"carol"_s, "From: a@example.net\nSubject: News\nContent-Type: text/plain; charset=utf-8\n"
+                                  "Content-Transfer-Encoding: quoted-printable\n\nYour on=\nline cas=\nino awaits.\n");
+    server.addMessage(u"carol"_s, "From: b@example.net\nSubject: =?utf-8?B?Q2hlYXAgVmlhZ3JhIGhlcmU=?=\n\nHello.\n");
+    server.addMessage(u"carol"_s, "From: c@example.net\nSubject: Offer\n\nbuy cheap pills online, discount pharmacy\n");
+    server.addMessage(u"carol"_s, "From: d@example.net\nSubject: Team\n\nagenda for the project meeting on tuesday\n");
+
+    ProgramFolder folder;
+    QVERIFY(folder.write(u"accounts.dat"_s, u"pop3://127.0.0.1:%1,carol,carolpw\r\n"_s.arg(server.port()).toUtf8()));
+    QVERIFY(folder.write(u"keywords.dat"_s, "casino\r\nviagra\r\n"));
+    QVERIFY(folder.write(u"stats.dat"_s, Stats));
+    QVERIFY(folder.write(u"settings.ini"_s, "[LearnedFilter]\nenabled=true\n"));
+    {
+        StateDatabase db(folder.path());
+        QVERIFY(db.open());
+        Scan::LearnedFilter filter(db);
+        QVERIFY(filter.open());
+        QList<Scan::LearnedFilter::Example> examples;
+        for (const char *text : {"cheap pills, discount pharmacy", "click here for cheap pills", "online pharmacy, buy now"})
+            examples.append({"Subject: offer\r\n\r\n" + QByteArray(text) + "\r\n", Scan::LearnedFilter::Label::Spam});
+        for (const char *text : {"the project meeting agenda", "minutes of tuesday's meeting", "project plan for tuesday"})
+            examples.append({"Subject: team\r\n\r\n" + QByteArray(text) + "\r\n", Scan::LearnedFilter::Label::Ham});
+        QVERIFY(filter.learn(examples));
+    }
+
+    const Run run = runProgram({u"--scan"_s, u"--folder"_s, folder.path()});
+    QCOMPARE(run.exitCode, 0);
+    QVERIFY2(run.out.contains(u"4 scanned, 3 condemned, 3 deleted"_s), qPrintable(run.out));
+    QCOMPARE(server.messageCount(u"carol"_s), 1);
+
+    StateDatabase db(folder.path());
+    QVERIFY(db.open());
+    QStringList verdicts;
+    for (const ReviewList::Message &m : ReviewList(db).all())
+        verdicts.prepend(m.rule + u'/' + (m.rule == u"keyword"_s ? m.matchedIn : m.subject));
+    QCOMPARE(verdicts, (QStringList{u"keyword/decoded body"_s, u"keyword/decoded subject"_s, u"learned filter/Offer"_s}));
+    // The keyword rule's spam was learned; the filter's own verdict was not.
+    Scan::LearnedFilter filter(db);
+    QVERIFY(filter.open());
+    QCOMPARE(filter.spamMessages(), 5u);
 }
 
 QTEST_MAIN(tst_HeadlessScan)
