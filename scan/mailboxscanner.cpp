@@ -39,6 +39,9 @@ int capped(qint64 count)
     return int(qBound<qint64>(0, count, qint64(MailboxScanner::MaxCount)));
 }
 
+// settings.ini's default is the filter's own.
+static_assert(AppSettings::DefaultThreshold == LearnedFilter::DefaultThreshold);
+
 // What the control holds in place of a message it could not fetch.
 const QString NotRetrieved = u"Unable to retrieve"_s;
 
