@@ -5,6 +5,7 @@
 #include "config/scanlog.h"
 #include "config/statedatabase.h"
 #include "platform/messagebox/messagebox.h"
+#include "scan/learnedfilter.h"
 #include "ui/frmmain.h"
 
 #include <QApplication>
@@ -60,6 +61,8 @@ void writeRecords(const QString &folder)
          ReviewList::State::Held},
         {"Tue, 8 Dec 2026 07:05:19 +0000", "news@shop.example", "Weekly deals", "keyword", "act now", "body",
          ReviewList::State::DeleteRequested},
+        {"Tue, 8 Dec 2026 08:30:51 +0000", "pharmacy@meds.example", "Re: your order", "learned filter", "0.998",
+         "url:meds.example, pills, subject:order, discount, pharmacy", ReviewList::State::Held},
     };
     for (const auto &m : messages) {
         ReviewList::Message row;
@@ -77,6 +80,15 @@ void writeRecords(const QString &folder)
         row.state = m.state;
         review.add(row);
     }
+    Scan::LearnedFilter filter(db);
+    if (!filter.open())
+        return;
+    QList<Scan::LearnedFilter::Example> examples;
+    for (const char *text : {"cheap pills, discount pharmacy", "click here to claim your prize", "online casino bonus"})
+        examples.append({"Subject: offer\r\n\r\n" + QByteArray(text) + "\r\n", Scan::LearnedFilter::Label::Spam});
+    for (const char *text : {"the project meeting agenda", "minutes of tuesday's meeting", "lunch on friday?"})
+        examples.append({"Subject: team\r\n\r\n" + QByteArray(text) + "\r\n", Scan::LearnedFilter::Label::Ham});
+    filter.learn(examples);
 }
 
 } // namespace
@@ -105,6 +117,7 @@ int main(int argc, char *argv[])
               "spam before it reaches your inbox.</p><p>Add your accounts on the Accounts tab, then "
               "choose the filters on the Settings tab and press <b>Save Settings</b>.</p></body></html>");
 
+    writeFile(folder.filePath(u"settings.ini"_s), "[LearnedFilter]\nenabled=true\nthreshold=0.95\n");
     writeRecords(folder.path());
 
     frmMain form(folder.path());
