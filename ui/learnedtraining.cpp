@@ -10,16 +10,6 @@
 
 using namespace Qt::StringLiterals;
 
-namespace {
-
-QString skippedText(int skipped)
-{
-    return skipped == 0 ? QString()
-                        : u" %1 could not be read or were too large, and were passed over."_s.arg(skipped);
-}
-
-} // namespace
-
 LearnedTraining::LearnedTraining(const QString &programFolder, QWidget *window)
     : QObject(window)
     , m_folder(programFolder)
@@ -76,10 +66,8 @@ void LearnedTraining::train(const QString &path, Scan::LearnedFilter::Label labe
     if (!database())
         return;
     Scan::SpamTrainer trainer(m_folder, *m_database);
-    if (!trainer.open()) {
-        Q_EMIT finished(u"The learned filter cannot be read: "_s + trainer.errorText());
+    if (!opened(trainer))
         return;
-    }
     QProgressDialog progress(u"Learning from "_s + path + u"\u2026"_s, u"Stop"_s, 0, 0, m_window);
     progress.setObjectName(u"dlgTrainProgress"_s);
     progress.setWindowModality(Qt::WindowModal);
@@ -101,7 +89,23 @@ void LearnedTraining::train(const QString &path, Scan::LearnedFilter::Label labe
         text = u"Training was stopped; %1 message(s) from %2 were learned as %3."_s.arg(learned).arg(path, kind);
     else
         text = u"Learned %1 message(s) from %2 as %3."_s.arg(learned).arg(path, kind);
-    Q_EMIT finished(text + skippedText(trainer.skipped()));
+    done(text, trainer);
+}
+
+bool LearnedTraining::opened(Scan::SpamTrainer &trainer)
+{
+    if (trainer.open())
+        return true;
+    Q_EMIT finished(u"The learned filter cannot be read: "_s + trainer.errorText());
+    return false;
+}
+
+void LearnedTraining::done(const QString &text, const Scan::SpamTrainer &trainer)
+{
+    const int skipped = trainer.skipped();
+    Q_EMIT finished(skipped == 0
+                        ? text
+                        : text + u" %1 could not be read or were too large, and were passed over."_s.arg(skipped));
     Q_EMIT countsChanged(countsText());
 }
 
@@ -110,16 +114,13 @@ void LearnedTraining::learnFromArchive()
     if (!database())
         return;
     Scan::SpamTrainer trainer(m_folder, *m_database);
-    if (!trainer.open()) {
-        Q_EMIT finished(u"The learned filter cannot be read: "_s + trainer.errorText());
+    if (!opened(trainer))
         return;
-    }
     const int learned = trainer.learnArchive();
     QString text = u"Learned %1 message(s) of the spam archive as spam."_s.arg(learned);
     if (!trainer.errorText().isEmpty())
         text = u"Learning from the spam archive stopped (%1); %2 message(s) were learned before it."_s
                    .arg(trainer.errorText())
                    .arg(learned);
-    Q_EMIT finished(text + skippedText(trainer.skipped()));
-    Q_EMIT countsChanged(countsText());
+    done(text, trainer);
 }

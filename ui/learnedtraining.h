@@ -15,6 +15,10 @@ class QWidget;
 class StateDatabase;
 class TrainFolderDialog;
 
+namespace Scan {
+class SpamTrainer;
+}
+
 class LearnedTraining final : public QObject
 {
     Q_OBJECT
@@ -38,6 +42,10 @@ Q_SIGNALS:
 
 private:
     bool database();
+    // Loads the filter's counts, or says why it cannot.
+    bool opened(Scan::SpamTrainer &trainer);
+    // Tells what was learned and shows the new counts.
+    void done(const QString &text, const Scan::SpamTrainer &trainer);
 
     QString m_folder;
     QWidget *m_window;
