@@ -1,6 +1,11 @@
 #include "scan/tokenizer.h"
 
 #include "scan/mimetext.h"
+#include "scan/tokenstore.h"
+
+#include <QSet>
+
+#include <array>
 
 using namespace Qt::StringLiterals;
 
@@ -35,7 +40,7 @@ bool wordHeader(const QString &name)
 
 // Split words (besides white space); '.', '-', '\'', '$', '%' and '!' stay
 // inside words, where they mean something ("e-mail", "$5.00", "50%").
-bool isSeparator(QChar c)
+bool separatorChar(QChar c)
 {
     switch (c.unicode()) {
     case u',':
@@ -69,13 +74,13 @@ bool isSeparator(QChar c)
 }
 
 // Around a link or an address in running text.
-bool isChunkSeparator(QChar c)
+bool chunkSeparatorChar(QChar c)
 {
     return c.isSpace() || c == u'<' || c == u'>' || c == u'"' || c == u'(' || c == u')'
            || c.category() == QChar::Other_Control;
 }
 
-bool isTrimmed(QChar c)
+bool trimmedChar(QChar c)
 {
     switch (c.unicode()) {
     case u'.':
@@ -90,6 +95,64 @@ bool isTrimmed(QChar c)
         return c.isPunct() && c != u'$';
     }
 }
+
+// The same answers for ASCII from a table: most text is ASCII, and the
+// Unicode property look-ups dominated tokenizing.
+enum : quint8 { Separator = 1,
+                ChunkSeparator = 2,
+                Trimmed = 4,
+                Alnum = 8 };
+const std::array<quint8, 128> AsciiClass = [] {
+    std::array<quint8, 128> table{};
+    for (char16_t u = 0; u < 128; ++u) {
+        const QChar c(u);
+        table[u] = quint8((separatorChar(c) ? Separator : 0) | (chunkSeparatorChar(c) ? ChunkSeparator : 0)
+                          | (trimmedChar(c) ? Trimmed : 0) | (c.isLetterOrNumber() ? Alnum : 0));
+    }
+    return table;
+}();
+
+bool isSeparator(QChar c)
+{
+    return c.unicode() < 128 ? AsciiClass[c.unicode()] & Separator : separatorChar(c);
+}
+
+bool isChunkSeparator(QChar c)
+{
+    return c.unicode() < 128 ? AsciiClass[c.unicode()] & ChunkSeparator : chunkSeparatorChar(c);
+}
+
+bool isTrimmed(QChar c)
+{
+    return c.unicode() < 128 ? AsciiClass[c.unicode()] & Trimmed : trimmedChar(c);
+}
+
+bool isAlnum(QChar c)
+{
+    return c.unicode() < 128 ? AsciiClass[c.unicode()] & Alnum : c.isLetterOrNumber();
+}
+
+bool isAscii(QStringView s)
+{
+    for (QChar c : s) {
+        if (c.unicode() >= 128)
+            return false;
+    }
+    return true;
+}
+
+bool isLowerAscii(QStringView s)
+{
+    for (QChar c : s) {
+        if (c.unicode() >= 128 || (c >= u'A' && c <= u'Z'))
+            return false;
+    }
+    return true;
+}
+
+// Slots of the open-addressing set of ids seen: a power of two, well over
+// twice MaxTokens.
+constexpr size_t SlotCount = 8192;
 
 QStringView trimPunctuation(QStringView w)
 {
@@ -119,52 +182,95 @@ bool looksLikeUrl(QStringView chunk)
 
 } // namespace
 
-QStringList Tokenizer::tokens(const MimeText &message)
+Tokenizer::Tokenizer(const MimeText &message)
 {
-    Tokenizer t;
     for (const MimeText::Header &h : message.headers()) {
-        if (t.full())
+        if (full())
             break;
-        t.header(h.name, h.value);
+        header(h.name, h.value);
     }
     for (const MimeText::Part &part : message.parts()) {
-        t.add(u"part:"_s + part.mimeType.left(64));
+        add(u"part:", QStringView(part.mimeType).left(64), false);
         if (!part.charset.isEmpty())
-            t.add(u"charset:"_s + part.charset);
+            add(u"charset:", part.charset, false);
         const qsizetype dot = part.fileName.lastIndexOf(u'.');
         if (dot >= 0)
-            t.add(u"attachment:"_s + part.fileName.mid(dot + 1).left(16).toLower());
+            add(u"attachment:", QStringView(part.fileName).mid(dot + 1).left(16), true);
     }
     for (const QString &link : message.links()) {
-        if (t.full())
+        if (full())
             break;
-        t.url(link, {});
+        url(link, {});
     }
     qsizetype budget = MaxTextChars;
-    for (const QString &text : message.texts()) {
-        if (budget <= 0 || t.full())
+    for (const QString &t : message.texts()) {
+        if (budget <= 0 || full())
             break;
-        t.text(QStringView(text).left(budget), {}, MinWordLength, MaxTokens);
-        budget -= text.size();
+        text(QStringView(t).left(budget), {}, MinWordLength, MaxTokens);
+        budget -= t.size();
     }
-    return t.m_tokens;
+}
+
+QString Tokenizer::text(qsizetype index) const
+{
+    const Piece &p = m_pieces.at(index);
+    return p.prefix + (p.lower ? p.body.toString().toLower() : p.body.toString());
+}
+
+QStringList Tokenizer::texts() const
+{
+    QStringList out;
+    out.reserve(m_ids.size());
+    for (qsizetype i = 0; i < m_ids.size(); ++i)
+        out.append(text(i));
+    return out;
+}
+
+QStringList Tokenizer::tokens(const MimeText &message)
+{
+    return Tokenizer(message).texts();
 }
 
 QStringList Tokenizer::textTokens(QStringView text)
 {
     Tokenizer t;
     t.text(text.left(MaxTextChars), {}, MinWordLength, MaxTokens);
-    return t.m_tokens;
+    return t.texts();
 }
 
-void Tokenizer::add(const QString &token)
+QStringView Tokenizer::keep(QString text)
 {
-    if (full() || token.isEmpty())
+    m_arena.append(std::move(text));
+    return m_arena.constLast();
+}
+
+void Tokenizer::add(QStringView prefix, QStringView body, bool lower)
+{
+    if (full() || (prefix.isEmpty() && body.isEmpty()))
         return;
-    if (m_seen.contains(token))
-        return;
-    m_seen.insert(token);
-    m_tokens.append(token);
+    if (lower && !isAscii(body)) {
+        // Case mapping beyond ASCII may change the length: done as for a string.
+        body = keep(body.toString().toLower());
+        lower = false;
+    }
+    const quint64 id = TokenStore::tokenId(body, TokenStore::tokenId(prefix), lower);
+    if (id == 0) {
+        if (m_zeroSeen)
+            return;
+        m_zeroSeen = true;
+    } else {
+        if (m_slots.empty())
+            m_slots.assign(SlotCount, 0);
+        size_t slot = size_t(id ^ (id >> 29)) & (SlotCount - 1);
+        while (m_slots[slot] != 0) {
+            if (m_slots[slot] == id)
+                return;
+            slot = (slot + 1) & (SlotCount - 1);
+        }
+        m_slots[slot] = id;
+    }
+    m_ids.append(id);
+    m_pieces.append({prefix, body, lower});
 }
 
 void Tokenizer::header(const QString &name, const QString &value)
@@ -172,14 +278,15 @@ void Tokenizer::header(const QString &name, const QString &value)
     const QString lname = name.toLower().left(40);
     if (pathHeader(lname))
         return;
-    add(u"header:"_s + lname);
-    const QString prefix = lname + u':';
+    const QStringView kept = keep(lname + u':');
+    add(u"header:", kept.chopped(1), false);
+    const QStringView prefix = kept;
     if (lname == u"message-id"_s) {
         // Only the domain that made the id.
         const qsizetype at = value.lastIndexOf(u'@');
         QString domain = at < 0 ? u"none"_s : value.mid(at + 1).toLower();
         domain.remove(u'>');
-        add(prefix + u'@' + domain.trimmed().left(80));
+        add(prefix, keep(u'@' + domain.trimmed().left(80)), false);
         return;
     }
     if (!wordHeader(lname))
@@ -199,24 +306,30 @@ void Tokenizer::text(QStringView text, QStringView prefix, int minLength, int li
         while (i < n && isChunkSeparator(text.at(i)))
             ++i;
         const qsizetype start = i;
-        while (i < n && !isChunkSeparator(text.at(i)))
+        bool maybeUrl = false;
+        bool maybeAddress = false;
+        while (i < n && !isChunkSeparator(text.at(i))) {
+            const char16_t c = text.at(i).unicode();
+            maybeUrl |= c == u':' || c == u'w' || c == u'W';
+            maybeAddress |= c == u'@';
             ++i;
+        }
         if (i == start)
             continue;
         const QStringView chunk = text.mid(start, i - start);
-        if (looksLikeUrl(chunk)) {
+        if (maybeUrl && looksLikeUrl(chunk)) {
             url(chunk, prefix);
             --budget;
             continue;
         }
-        const qsizetype at = chunk.indexOf(u'@');
+        const qsizetype at = maybeAddress ? chunk.indexOf(u'@') : -1;
         if (at > 0 && chunk.indexOf(u'.', at) > at) {
             // An address: the whole of it and its domain.
             const QStringView address = trimPunctuation(chunk);
             const qsizetype a = address.indexOf(u'@');
             if (address.size() <= 80 && a > 0) {
-                add(prefix + address.toString().toLower());
-                add(prefix + u'@' + address.mid(a + 1).toString().toLower());
+                add(prefix, address, true);
+                add(prefix, address.mid(a), true);
                 budget -= 2;
             }
             continue;
@@ -243,11 +356,13 @@ void Tokenizer::word(QStringView w, QStringView prefix, int minLength, int *budg
     if (w.size() > MaxWordLength) {
         // Long runs (encoded junk, words of scripts without spaces) count by
         // their first character and length only.
-        add(prefix + u"skip:"_s + w.left(1).toString().toLower() + u' '
-            + QString::number(qMin<qsizetype>(w.size(), 200) / 10 * 10));
+        add(prefix,
+            keep(u"skip:"_s + w.left(1).toString().toLower() + u' '
+                 + QString::number(qMin<qsizetype>(w.size(), 200) / 10 * 10)),
+            false);
         return;
     }
-    add(prefix + w.toString().toLower());
+    add(prefix, w, true);
 }
 
 void Tokenizer::url(QStringView url, QStringView prefix)
@@ -266,41 +381,44 @@ void Tokenizer::url(QStringView url, QStringView prefix)
     const qsizetype colon = authority.indexOf(u':');
     if (colon >= 0)
         authority = authority.left(colon);
-    host(trimPunctuation(authority).left(120).toString().toLower(), prefix);
+    const QStringView urlPrefix = prefix.isEmpty() ? QStringView(u"url:") : keep(prefix + u"url:"_s);
+    host(trimPunctuation(authority).left(120), urlPrefix);
     // Words of the path, e.g. "url:remove", "url:cgi-bin".
     int budget = 8;
     const QStringView path = rest.mid(end).left(400);
     qsizetype i = 0;
     while (i < path.size() && budget > 0) {
-        while (i < path.size() && !path.at(i).isLetterOrNumber())
+        while (i < path.size() && !isAlnum(path.at(i)))
             ++i;
         const qsizetype start = i;
-        while (i < path.size() && (path.at(i).isLetterOrNumber() || path.at(i) == u'-'))
+        while (i < path.size() && (isAlnum(path.at(i)) || path.at(i) == u'-'))
             ++i;
         const QStringView piece = path.mid(start, i - start);
         if (piece.size() >= MinWordLength && piece.size() <= MaxWordLength) {
-            add(prefix + u"url:"_s + piece.toString().toLower());
+            add(urlPrefix, piece, true);
             --budget;
         }
     }
 }
 
-void Tokenizer::host(QString host, QStringView prefix)
+void Tokenizer::host(QStringView name, QStringView urlPrefix)
 {
-    if (host.isEmpty())
+    if (name.isEmpty())
         return;
-    if (isIpv4(host)) {
-        add(prefix + u"url:ip"_s);
+    if (isIpv4(name)) {
+        add(urlPrefix, u"ip", false);
         return;
     }
+    const QStringView lowered = isLowerAscii(name) ? name : keep(name.toString().toLower());
     // The host and its parent domains down to two labels.
-    add(prefix + u"url:"_s + host);
+    add(urlPrefix, lowered, false);
     int labels = 0;
-    for (qsizetype dot = host.indexOf(u'.'); dot >= 0 && labels < 4; dot = host.indexOf(u'.', dot + 1), ++labels) {
-        const QStringView parent = QStringView(host).mid(dot + 1);
+    for (qsizetype dot = lowered.indexOf(u'.'); dot >= 0 && labels < 4;
+         dot = lowered.indexOf(u'.', dot + 1), ++labels) {
+        const QStringView parent = lowered.mid(dot + 1);
         if (!parent.contains(u'.'))
             break;
-        add(prefix + u"url:"_s + parent);
+        add(urlPrefix, parent, false);
     }
 }
 

@@ -4,13 +4,20 @@
 // the names of the other headers, words of the visible text, the hosts and
 // path words of links ("url:example.com") and the kinds of parts, all
 // lower-cased. Headers of the way to the mailbox (delivery, mailing lists)
-// give no tokens: spam and ham that took the same way share them. Each token is given once per message; a message yields at
-// most MaxTokens, headers first, so a long body cannot push them out.
+// give no tokens: spam and ham that took the same way share them. Each
+// token is given once per message; a message yields at most MaxTokens,
+// headers first, so a long body cannot push them out.
+//
+// Classifying needs only each token's id (TokenStore::tokenId of its text),
+// so the ids are hashed straight from the message's text; a token's text is
+// built only when asked for.
 
-#include <QSet>
+#include <QList>
 #include <QString>
 #include <QStringList>
 #include <QStringView>
+
+#include <vector>
 
 namespace Scan {
 
@@ -18,12 +25,21 @@ class MimeText;
 
 class Tokenizer final
 {
+    Q_DISABLE_COPY_MOVE(Tokenizer)
+
 public:
     static constexpr int MaxTokens = 3000;
     static constexpr int MinWordLength = 3;
     static constexpr int MaxWordLength = 20;
     static constexpr int MaxHeaderTokens = 40;        // per header
     static constexpr qsizetype MaxTextChars = 300000; // of the visible text read per message
+
+    // Tokenizes the message, which must outlive this object.
+    explicit Tokenizer(const MimeText &message);
+
+    // Distinct, in the order found.
+    const QList<quint64> &ids() const { return m_ids; }
+    QString text(qsizetype index) const;
 
     static QStringList tokens(const MimeText &message);
 
@@ -33,16 +49,30 @@ public:
 private:
     Tokenizer() = default;
 
+    // A token is prefix + body, the body lower-cased when `lower` is set;
+    // both are views into the message or into m_arena.
+    struct Piece
+    {
+        QStringView prefix;
+        QStringView body;
+        bool lower;
+    };
+
     void header(const QString &name, const QString &value);
     void text(QStringView text, QStringView prefix, int minLength, int limit);
     void word(QStringView word, QStringView prefix, int minLength, int *budget);
     void url(QStringView url, QStringView prefix);
-    void host(QString host, QStringView prefix);
-    void add(const QString &token);
-    bool full() const { return m_tokens.size() >= MaxTokens; }
+    void host(QStringView host, QStringView prefix);
+    void add(QStringView prefix, QStringView body, bool lower);
+    QStringView keep(QString text);
+    bool full() const { return m_ids.size() >= MaxTokens; }
+    QStringList texts() const;
 
-    QStringList m_tokens;
-    QSet<QString> m_seen;
+    QList<quint64> m_ids;
+    QList<Piece> m_pieces;
+    std::vector<quint64> m_slots; // open addressing over m_ids, 0 for empty
+    bool m_zeroSeen = false;
+    QList<QString> m_arena; // texts made here that tokens point into
 };
 
 } // namespace Scan

@@ -4,6 +4,7 @@
 
 #include "scan/mimetext.h"
 #include "scan/tokenizer.h"
+#include "scan/tokenstore.h"
 
 #include <QtTest>
 
@@ -34,6 +35,10 @@ void tst_Tokenizer::tokens_data()
     QTest::newRow("encoded subject is decoded first")
         << "Subject: =?utf-8?B?R3LDvMOfZQ==?=\r\n\r\nx"_ba << QStringList{u"subject:grüße"_s}
         << QStringList{u"subject:=?utf-8?b?r3ldvmofzq==?="_s};
+    QTest::newRow("case beyond ASCII")
+        << "Subject: \xc4\xb0stanbul\r\nContent-Type: text/plain; charset=utf-8\r\n\r\n\xc3\x89T\xc3\x89 Stra\xc3\x9f"
+           "E"_ba
+        << QStringList{u"subject:i\u0307stanbul"_s, u"\u00e9t\u00e9"_s, u"stra\u00dfe"_s} << QStringList{};
     QTest::newRow("addresses")
         << "From: Ann Lee <Ann@Example.ORG>\r\nReply-To: x@y.example\r\n\r\nwrite to bob@mail.example.net"_ba
         << QStringList{u"from:ann"_s, u"from:lee"_s, u"from:ann@example.org"_s, u"from:@example.org"_s,
@@ -79,7 +84,13 @@ void tst_Tokenizer::tokens()
     QFETCH(QByteArray, raw);
     QFETCH(QStringList, present);
     QFETCH(QStringList, absent);
-    const QStringList tokens = Tokenizer::tokens(MimeText::decode(raw));
+    const MimeText message = MimeText::decode(raw);
+    const QStringList tokens = Tokenizer::tokens(message);
+    // The ids classifying uses are the keys of the same tokens.
+    const Tokenizer hashed(message);
+    QCOMPARE(hashed.ids().size(), tokens.size());
+    for (qsizetype i = 0; i < tokens.size(); ++i)
+        QCOMPARE(hashed.ids().at(i), Scan::TokenStore::tokenId(tokens.at(i)));
     for (const QString &t : present)
         QVERIFY2(tokens.contains(t), qPrintable(u"missing "_s + t + u" in "_s + tokens.join(u" | "_s)));
     for (const QString &t : absent)
