@@ -22,8 +22,85 @@ bool pathHeader(const QString &name)
         u"received"_s, u"return-path"_s, u"delivered-to"_s, u"delivery-date"_s, u"x-status"_s,
         u"x-keywords"_s, u"x-uid"_s, u"status"_s, u"envelope-to"_s, u"x-original-to"_s,
         u"lines"_s, u"content-length"_s, u"x-uidl"_s, u"x-beenthere"_s, u"x-mailman-version"_s,
-        u"precedence"_s, u"x-loop"_s, u"mailing-list"_s, u"errors-to"_s, u"sender"_s};
-    return names.contains(name) || name.startsWith(u"list-"_s);
+        u"precedence"_s, u"x-loop"_s, u"mailing-list"_s, u"errors-to"_s, u"sender"_s,
+        u"x-mailing-list"_s, u"x-unsubscription-info"_s, u"x-acceptable-languages"_s,
+        u"x-mime-autoconverted"_s};
+    return names.contains(name) || name.startsWith(u"list-"_s) || name.startsWith(u"x-list"_s);
+}
+
+// A mailing list brought the message: spam sent to a list arrives the same
+// way as the list's ham.
+bool listHeader(const QString &name)
+{
+    return name.startsWith(u"list-"_s) || name == u"x-mailing-list"_s || name == u"x-beenthere"_s
+           || name == u"mailing-list"_s;
+}
+
+// Digits, upper- and lower-case letters as a pattern of '9', 'u' and 'a',
+// runs collapsed, the rest kept: "<0000776453ec$000024c0@x>" is
+// "<9a$9a9@a>". Each mailer writes its ids and dates in a shape of its own.
+QString shapeOf(QStringView text, qsizetype limit)
+{
+    QString out;
+    QChar last;
+    for (QChar c : text) {
+        const QChar k = c.isDigit() ? QChar(u'9') : c.isUpper() ? QChar(u'u')
+                                                : c.isLetter()  ? QChar(u'a')
+                                                                : c;
+        if (k != last || !(k == u'9' || k == u'a' || k == u'u' || k == u' '))
+            out += k;
+        last = k;
+        if (out.size() >= limit)
+            break;
+    }
+    return out.toLower();
+}
+
+// The first index whose bound n stays under (the last when none).
+int bucket(qsizetype n, std::initializer_list<qsizetype> bounds)
+{
+    int i = 0;
+    for (qsizetype bound : bounds) {
+        if (n < bound)
+            return i;
+        ++i;
+    }
+    return i;
+}
+
+bool isRuleLine(QStringView line)
+{
+    line = line.trimmed();
+    if (line.size() < 10 || !(line.front() == u'_' || line.front() == u'-' || line.front() == u'='))
+        return false;
+    for (QChar c : line) {
+        if (c != line.front())
+            return false;
+    }
+    return true;
+}
+
+// The footer a mailing list appends (its sponsor, its address and its
+// subscription page) is the list's text, not the sender's: cut from the
+// first rule line near the end when what follows names a mailing list.
+QStringView withoutListFooter(QStringView text)
+{
+    constexpr qsizetype FooterChars = 1200;
+    qsizetype lineStart = text.lastIndexOf(u'\n', qMax<qsizetype>(0, text.size() - FooterChars));
+    lineStart = lineStart < 0 ? 0 : lineStart + 1;
+    while (lineStart < text.size()) {
+        qsizetype end = text.indexOf(u'\n', lineStart);
+        if (end < 0)
+            end = text.size();
+        if (isRuleLine(text.mid(lineStart, end - lineStart))) {
+            const QStringView tail = text.mid(lineStart);
+            if (tail.contains(u"mailing list", Qt::CaseInsensitive) || tail.contains(u"listinfo", Qt::CaseInsensitive))
+                return text.left(lineStart);
+            return text;
+        }
+        lineStart = end + 1;
+    }
+    return text;
 }
 
 // Headers whose words are tokens; of the others only the presence counts
@@ -184,11 +261,15 @@ bool looksLikeUrl(QStringView chunk)
 
 Tokenizer::Tokenizer(const MimeText &message)
 {
+    for (const MimeText::Header &h : message.headers())
+        m_listMail = m_listMail || listHeader(h.name.toLower());
     for (const MimeText::Header &h : message.headers()) {
         if (full())
             break;
         header(h.name, h.value);
     }
+    bool plain = false;
+    bool html = false;
     for (const MimeText::Part &part : message.parts()) {
         add(u"part:", QStringView(part.mimeType).left(64), false);
         if (!part.charset.isEmpty())
@@ -196,7 +277,18 @@ Tokenizer::Tokenizer(const MimeText &message)
         const qsizetype dot = part.fileName.lastIndexOf(u'.');
         if (dot >= 0)
             add(u"attachment:", QStringView(part.fileName).mid(dot + 1).left(16), true);
+        plain = plain || part.mimeType == u"text/plain"_s;
+        html = html || part.mimeType == u"text/html"_s;
     }
+    // The message's build: HTML without a plain alternative, how many
+    // links, how much text.
+    if (html && !plain)
+        add(u"shape:", u"html-only", false);
+    qsizetype chars = 0;
+    for (const QString &t : message.texts())
+        chars += t.size();
+    add(u"shape:", keep(u"links-"_s + QString::number(bucket(message.links().size(), {1, 2, 4, 8, 16}))), false);
+    add(u"shape:", keep(u"chars-"_s + QString::number(bucket(chars, {100, 400, 1600, 6400}))), false);
     for (const QString &link : message.links()) {
         if (full())
             break;
@@ -206,7 +298,7 @@ Tokenizer::Tokenizer(const MimeText &message)
     for (const QString &t : message.texts()) {
         if (budget <= 0 || full())
             break;
-        text(QStringView(t).left(budget), {}, MinWordLength, MaxTokens);
+        text(withoutListFooter(QStringView(t).left(budget)), {}, MinWordLength, MaxTokens);
         budget -= t.size();
     }
 }
@@ -278,19 +370,57 @@ void Tokenizer::header(const QString &name, const QString &value)
     const QString lname = name.toLower().left(40);
     if (pathHeader(lname))
         return;
-    const QStringView kept = keep(lname + u':');
-    add(u"header:", kept.chopped(1), false);
-    const QStringView prefix = kept;
+    // Each mailer writes its headers in an order of its own.
+    if (!m_lastHeader.isEmpty())
+        add(u"header-order:", keep(m_lastHeader + u'>' + lname), false);
+    m_lastHeader = lname;
+    const QStringView prefix = keep(lname + u':');
+    add(u"header:", prefix.chopped(1), false);
     if (lname == u"message-id"_s) {
-        // Only the domain that made the id.
+        // Only the shape of the id and the domain that made it.
         const qsizetype at = value.lastIndexOf(u'@');
+        add(u"message-id-shape:", keep(shapeOf(QStringView(value).left(at < 0 ? value.size() : at), 30)), false);
         QString domain = at < 0 ? u"none"_s : value.mid(at + 1).toLower();
         domain.remove(u'>');
         add(prefix, keep(u'@' + domain.trimmed().left(80)), false);
         return;
     }
+    if (lname == u"date"_s) {
+        add(u"date-shape:", keep(shapeOf(value, 40)), false);
+        return;
+    }
     if (!wordHeader(lname))
         return;
+    if (lname == u"subject"_s) {
+        qsizetype letters = 0;
+        qsizetype upper = 0;
+        for (QChar c : value) {
+            if (c.isLetter()) {
+                ++letters;
+                upper += c.isUpper() ? 1 : 0;
+            }
+        }
+        if (letters >= 8 && upper * 10 >= letters * 7)
+            add(u"subject-shape:", u"caps", false);
+        if (value.contains(u'!'))
+            add(u"subject-shape:", u"bang", false);
+        if (value.contains(u'$'))
+            add(u"subject-shape:", u"dollar", false);
+    } else if (lname == u"from"_s) {
+        const qsizetype lt = value.indexOf(u'<');
+        const QStringView name = QStringView(value).left(qMax<qsizetype>(0, lt));
+        if (lt <= 0)
+            add(u"from-shape:", u"bare", false);
+        else if (name.contains(u'@'))
+            add(u"from-shape:", u"address-as-name", false);
+        else if (name.size() > 3 && name.toString().toUpper() == name)
+            add(u"from-shape:", u"caps-name", false);
+    } else if (lname == u"to"_s || lname == u"cc"_s) {
+        add(prefix, keep(u"count-"_s + QString::number(bucket(value.count(u'@'), {1, 2, 4, 10}))), false);
+        // A list's address says how the message came, not who wrote it.
+        if (m_listMail)
+            return;
+    }
     text(value, prefix, 2, MaxHeaderTokens);
     // The subject is also text the reader reads.
     if (lname == u"subject"_s)
@@ -367,6 +497,9 @@ void Tokenizer::word(QStringView w, QStringView prefix, int minLength, int *budg
 
 void Tokenizer::url(QStringView url, QStringView prefix)
 {
+    // A list's own pages (its footer's subscription link).
+    if (m_listMail && (url.contains(u"/listinfo", Qt::CaseInsensitive) || url.contains(u"/mailman/", Qt::CaseInsensitive)))
+        return;
     QStringView rest = url;
     const qsizetype scheme = rest.indexOf(u"://");
     if (scheme >= 0 && scheme <= 10)

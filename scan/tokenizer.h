@@ -1,12 +1,19 @@
 #pragma once
 // The tokens the learned filter counts: words of the decoded headers that
 // describe the message (prefixed with the header's name, "subject:free"),
-// the names of the other headers, words of the visible text, the hosts and
-// path words of links ("url:example.com") and the kinds of parts, all
-// lower-cased. Headers of the way to the mailbox (delivery, mailing lists)
-// give no tokens: spam and ham that took the same way share them. Each
-// token is given once per message; a message yields at most MaxTokens,
-// headers first, so a long body cannot push them out.
+// the names of the other headers and the order they come in, words of the
+// visible text, the hosts and path words of links ("url:example.com"), the
+// kinds of parts, and the message's shape: how its mailer writes ids and
+// dates, upper-case subjects and names, how many recipients, links and
+// characters, HTML without plain text. All lower-cased.
+//
+// Headers of the way to the mailbox (delivery, mailing lists) give no
+// tokens: spam and ham that took the same way share them. For the same
+// reason a message a list brought gives no words of its To and Cc (the
+// list's address) nor of the list's pages, and a footer naming a mailing
+// list is cut off the text. Each token is given once per message; a message
+// yields at most MaxTokens, headers first, so a long body cannot push them
+// out.
 //
 // Classifying needs only each token's id (TokenStore::tokenId of its text),
 // so the ids are hashed straight from the message's text; a token's text is
@@ -72,6 +79,8 @@ private:
     QList<Piece> m_pieces;
     std::vector<quint64> m_slots; // open addressing over m_ids, 0 for empty
     bool m_zeroSeen = false;
+    bool m_listMail = false;
+    QString m_lastHeader;
     QList<QString> m_arena; // texts made here that tokens point into
 };
 
