@@ -408,12 +408,12 @@ void Tokenizer::header(const QString &name, const QString &value)
             add(u"subject-shape:", u"dollar", false);
     } else if (lname == u"from"_s) {
         const qsizetype lt = value.indexOf(u'<');
-        const QStringView name = QStringView(value).left(qMax<qsizetype>(0, lt));
+        const QStringView display = QStringView(value).left(qMax<qsizetype>(0, lt));
         if (lt <= 0)
             add(u"from-shape:", u"bare", false);
-        else if (name.contains(u'@'))
+        else if (display.contains(u'@'))
             add(u"from-shape:", u"address-as-name", false);
-        else if (name.size() > 3 && name.toString().toUpper() == name)
+        else if (display.size() > 3 && display.toString().toUpper() == display)
             add(u"from-shape:", u"caps-name", false);
     } else if (lname == u"to"_s || lname == u"cc"_s) {
         add(prefix, keep(u"count-"_s + QString::number(bucket(value.count(u'@'), {1, 2, 4, 10}))), false);
