@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <functional>
 #include <optional>
 #include <vector>
 
@@ -111,10 +112,21 @@ LearnedFilter::Verdict LearnedFilter::classify(const QByteArray &message) const
 
 LearnedFilter::Verdict LearnedFilter::classify(const MimeText &message) const
 {
-    return classifyTokens(Tokenizer::tokens(message));
+    const Tokenizer tokens(message);
+    return classifyIds(tokens.ids(), [&](qsizetype i) { return tokens.text(i); });
 }
 
 LearnedFilter::Verdict LearnedFilter::classifyTokens(const QStringList &tokens) const
+{
+    QList<quint64> ids;
+    ids.reserve(tokens.size());
+    for (const QString &token : tokens)
+        ids.append(TokenStore::tokenId(token));
+    return classifyIds(ids, [&](qsizetype i) { return tokens.at(i); });
+}
+
+LearnedFilter::Verdict LearnedFilter::classifyIds(const QList<quint64> &ids,
+                                                  const std::function<QString(qsizetype)> &text) const
 {
     Verdict verdict;
     // Without both kinds learned every probability leans one way.
@@ -127,9 +139,9 @@ LearnedFilter::Verdict LearnedFilter::classifyTokens(const QStringList &tokens) 
         qsizetype index;
     };
     std::vector<Clue> clues;
-    clues.reserve(size_t(tokens.size()));
-    for (qsizetype i = 0; i < tokens.size(); ++i) {
-        const TokenStore::Counts counts = m_store.counts(tokens.at(i));
+    clues.reserve(size_t(ids.size()));
+    for (qsizetype i = 0; i < ids.size(); ++i) {
+        const TokenStore::Counts counts = m_store.counts(ids.at(i));
         if (counts.spam == 0 && counts.ham == 0)
             continue;
         const double f = tokenProbability(counts);
@@ -161,7 +173,7 @@ LearnedFilter::Verdict LearnedFilter::classifyTokens(const QStringList &tokens) 
     const size_t shown = std::min(clues.size(), size_t(StrongestShown));
     std::partial_sort(clues.begin(), clues.begin() + qsizetype(shown), clues.end(), stronger);
     for (size_t i = 0; i < shown; ++i)
-        verdict.strongest.append({tokens.at(clues[i].index), clues[i].probability});
+        verdict.strongest.append({text(clues[i].index), clues[i].probability});
     return verdict;
 }
 

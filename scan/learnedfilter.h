@@ -12,6 +12,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <functional>
+
 class StateDatabase;
 
 namespace Scan {
@@ -84,6 +86,8 @@ public:
     static double chi2Q(double x2, int degrees);
 
 private:
+    Verdict classifyIds(const QList<quint64> &ids, const std::function<QString(qsizetype)> &text) const;
+
     TokenStore m_store;
     QString m_error;
 };

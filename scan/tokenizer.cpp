@@ -1,6 +1,11 @@
 #include "scan/tokenizer.h"
 
 #include "scan/mimetext.h"
+#include "scan/tokenstore.h"
+
+#include <QSet>
+
+#include <array>
 
 using namespace Qt::StringLiterals;
 
@@ -17,8 +22,85 @@ bool pathHeader(const QString &name)
         u"received"_s, u"return-path"_s, u"delivered-to"_s, u"delivery-date"_s, u"x-status"_s,
         u"x-keywords"_s, u"x-uid"_s, u"status"_s, u"envelope-to"_s, u"x-original-to"_s,
         u"lines"_s, u"content-length"_s, u"x-uidl"_s, u"x-beenthere"_s, u"x-mailman-version"_s,
-        u"precedence"_s, u"x-loop"_s, u"mailing-list"_s, u"errors-to"_s, u"sender"_s};
-    return names.contains(name) || name.startsWith(u"list-"_s);
+        u"precedence"_s, u"x-loop"_s, u"mailing-list"_s, u"errors-to"_s, u"sender"_s,
+        u"x-mailing-list"_s, u"x-unsubscription-info"_s, u"x-acceptable-languages"_s,
+        u"x-mime-autoconverted"_s};
+    return names.contains(name) || name.startsWith(u"list-"_s) || name.startsWith(u"x-list"_s);
+}
+
+// A mailing list brought the message: spam sent to a list arrives the same
+// way as the list's ham.
+bool listHeader(const QString &name)
+{
+    return name.startsWith(u"list-"_s) || name == u"x-mailing-list"_s || name == u"x-beenthere"_s
+           || name == u"mailing-list"_s;
+}
+
+// Digits, upper- and lower-case letters as a pattern of '9', 'u' and 'a',
+// runs collapsed, the rest kept: "<0000776453ec$000024c0@x>" is
+// "<9a$9a9@a>". Each mailer writes its ids and dates in a shape of its own.
+QString shapeOf(QStringView text, qsizetype limit)
+{
+    QString out;
+    QChar last;
+    for (QChar c : text) {
+        const QChar k = c.isDigit() ? QChar(u'9') : c.isUpper() ? QChar(u'u')
+                                                : c.isLetter()  ? QChar(u'a')
+                                                                : c;
+        if (k != last || !(k == u'9' || k == u'a' || k == u'u' || k == u' '))
+            out += k;
+        last = k;
+        if (out.size() >= limit)
+            break;
+    }
+    return out.toLower();
+}
+
+// The first index whose bound n stays under (the last when none).
+int bucket(qsizetype n, std::initializer_list<qsizetype> bounds)
+{
+    int i = 0;
+    for (qsizetype bound : bounds) {
+        if (n < bound)
+            return i;
+        ++i;
+    }
+    return i;
+}
+
+bool isRuleLine(QStringView line)
+{
+    line = line.trimmed();
+    if (line.size() < 10 || !(line.front() == u'_' || line.front() == u'-' || line.front() == u'='))
+        return false;
+    for (QChar c : line) {
+        if (c != line.front())
+            return false;
+    }
+    return true;
+}
+
+// The footer a mailing list appends (its sponsor, its address and its
+// subscription page) is the list's text, not the sender's: cut from the
+// first rule line near the end when what follows names a mailing list.
+QStringView withoutListFooter(QStringView text)
+{
+    constexpr qsizetype FooterChars = 1200;
+    qsizetype lineStart = text.lastIndexOf(u'\n', qMax<qsizetype>(0, text.size() - FooterChars));
+    lineStart = lineStart < 0 ? 0 : lineStart + 1;
+    while (lineStart < text.size()) {
+        qsizetype end = text.indexOf(u'\n', lineStart);
+        if (end < 0)
+            end = text.size();
+        if (isRuleLine(text.mid(lineStart, end - lineStart))) {
+            const QStringView tail = text.mid(lineStart);
+            if (tail.contains(u"mailing list", Qt::CaseInsensitive) || tail.contains(u"listinfo", Qt::CaseInsensitive))
+                return text.left(lineStart);
+            return text;
+        }
+        lineStart = end + 1;
+    }
+    return text;
 }
 
 // Headers whose words are tokens; of the others only the presence counts
@@ -35,7 +117,7 @@ bool wordHeader(const QString &name)
 
 // Split words (besides white space); '.', '-', '\'', '$', '%' and '!' stay
 // inside words, where they mean something ("e-mail", "$5.00", "50%").
-bool isSeparator(QChar c)
+bool separatorChar(QChar c)
 {
     switch (c.unicode()) {
     case u',':
@@ -69,13 +151,13 @@ bool isSeparator(QChar c)
 }
 
 // Around a link or an address in running text.
-bool isChunkSeparator(QChar c)
+bool chunkSeparatorChar(QChar c)
 {
     return c.isSpace() || c == u'<' || c == u'>' || c == u'"' || c == u'(' || c == u')'
            || c.category() == QChar::Other_Control;
 }
 
-bool isTrimmed(QChar c)
+bool trimmedChar(QChar c)
 {
     switch (c.unicode()) {
     case u'.':
@@ -90,6 +172,64 @@ bool isTrimmed(QChar c)
         return c.isPunct() && c != u'$';
     }
 }
+
+// The same answers for ASCII from a table: most text is ASCII, and the
+// Unicode property look-ups dominated tokenizing.
+enum : quint8 { Separator = 1,
+                ChunkSeparator = 2,
+                Trimmed = 4,
+                Alnum = 8 };
+const std::array<quint8, 128> AsciiClass = [] {
+    std::array<quint8, 128> table{};
+    for (char16_t u = 0; u < 128; ++u) {
+        const QChar c(u);
+        table[u] = quint8((separatorChar(c) ? Separator : 0) | (chunkSeparatorChar(c) ? ChunkSeparator : 0)
+                          | (trimmedChar(c) ? Trimmed : 0) | (c.isLetterOrNumber() ? Alnum : 0));
+    }
+    return table;
+}();
+
+bool isSeparator(QChar c)
+{
+    return c.unicode() < 128 ? AsciiClass[c.unicode()] & Separator : separatorChar(c);
+}
+
+bool isChunkSeparator(QChar c)
+{
+    return c.unicode() < 128 ? AsciiClass[c.unicode()] & ChunkSeparator : chunkSeparatorChar(c);
+}
+
+bool isTrimmed(QChar c)
+{
+    return c.unicode() < 128 ? AsciiClass[c.unicode()] & Trimmed : trimmedChar(c);
+}
+
+bool isAlnum(QChar c)
+{
+    return c.unicode() < 128 ? AsciiClass[c.unicode()] & Alnum : c.isLetterOrNumber();
+}
+
+bool isAscii(QStringView s)
+{
+    for (QChar c : s) {
+        if (c.unicode() >= 128)
+            return false;
+    }
+    return true;
+}
+
+bool isLowerAscii(QStringView s)
+{
+    for (QChar c : s) {
+        if (c.unicode() >= 128 || (c >= u'A' && c <= u'Z'))
+            return false;
+    }
+    return true;
+}
+
+// Slots of the open-addressing set of ids seen: a power of two, well over
+// twice MaxTokens.
+constexpr size_t SlotCount = 8192;
 
 QStringView trimPunctuation(QStringView w)
 {
@@ -119,52 +259,110 @@ bool looksLikeUrl(QStringView chunk)
 
 } // namespace
 
-QStringList Tokenizer::tokens(const MimeText &message)
+Tokenizer::Tokenizer(const MimeText &message)
 {
-    Tokenizer t;
+    for (const MimeText::Header &h : message.headers())
+        m_listMail = m_listMail || listHeader(h.name.toLower());
     for (const MimeText::Header &h : message.headers()) {
-        if (t.full())
+        if (full())
             break;
-        t.header(h.name, h.value);
+        header(h.name, h.value);
     }
+    bool plain = false;
+    bool html = false;
     for (const MimeText::Part &part : message.parts()) {
-        t.add(u"part:"_s + part.mimeType.left(64));
+        add(u"part:", QStringView(part.mimeType).left(64), false);
         if (!part.charset.isEmpty())
-            t.add(u"charset:"_s + part.charset);
+            add(u"charset:", part.charset, false);
         const qsizetype dot = part.fileName.lastIndexOf(u'.');
         if (dot >= 0)
-            t.add(u"attachment:"_s + part.fileName.mid(dot + 1).left(16).toLower());
+            add(u"attachment:", QStringView(part.fileName).mid(dot + 1).left(16), true);
+        plain = plain || part.mimeType == u"text/plain"_s;
+        html = html || part.mimeType == u"text/html"_s;
     }
+    // The message's build: HTML without a plain alternative, how many
+    // links, how much text.
+    if (html && !plain)
+        add(u"shape:", u"html-only", false);
+    qsizetype chars = 0;
+    for (const QString &t : message.texts())
+        chars += t.size();
+    add(u"shape:", keep(u"links-"_s + QString::number(bucket(message.links().size(), {1, 2, 4, 8, 16}))), false);
+    add(u"shape:", keep(u"chars-"_s + QString::number(bucket(chars, {100, 400, 1600, 6400}))), false);
     for (const QString &link : message.links()) {
-        if (t.full())
+        if (full())
             break;
-        t.url(link, {});
+        url(link, {});
     }
     qsizetype budget = MaxTextChars;
-    for (const QString &text : message.texts()) {
-        if (budget <= 0 || t.full())
+    for (const QString &t : message.texts()) {
+        if (budget <= 0 || full())
             break;
-        t.text(QStringView(text).left(budget), {}, MinWordLength, MaxTokens);
-        budget -= text.size();
+        text(withoutListFooter(QStringView(t).left(budget)), {}, MinWordLength, MaxTokens);
+        budget -= t.size();
     }
-    return t.m_tokens;
+}
+
+QString Tokenizer::text(qsizetype index) const
+{
+    const Piece &p = m_pieces.at(index);
+    return p.prefix + (p.lower ? p.body.toString().toLower() : p.body.toString());
+}
+
+QStringList Tokenizer::texts() const
+{
+    QStringList out;
+    out.reserve(m_ids.size());
+    for (qsizetype i = 0; i < m_ids.size(); ++i)
+        out.append(text(i));
+    return out;
+}
+
+QStringList Tokenizer::tokens(const MimeText &message)
+{
+    return Tokenizer(message).texts();
 }
 
 QStringList Tokenizer::textTokens(QStringView text)
 {
     Tokenizer t;
     t.text(text.left(MaxTextChars), {}, MinWordLength, MaxTokens);
-    return t.m_tokens;
+    return t.texts();
 }
 
-void Tokenizer::add(const QString &token)
+QStringView Tokenizer::keep(QString text)
 {
-    if (full() || token.isEmpty())
+    m_arena.append(std::move(text));
+    return m_arena.constLast();
+}
+
+void Tokenizer::add(QStringView prefix, QStringView body, bool lower)
+{
+    if (full() || (prefix.isEmpty() && body.isEmpty()))
         return;
-    if (m_seen.contains(token))
-        return;
-    m_seen.insert(token);
-    m_tokens.append(token);
+    if (lower && !isAscii(body)) {
+        // Case mapping beyond ASCII may change the length: done as for a string.
+        body = keep(body.toString().toLower());
+        lower = false;
+    }
+    const quint64 id = TokenStore::tokenId(body, TokenStore::tokenId(prefix), lower);
+    if (id == 0) {
+        if (m_zeroSeen)
+            return;
+        m_zeroSeen = true;
+    } else {
+        if (m_slots.empty())
+            m_slots.assign(SlotCount, 0);
+        size_t slot = size_t(id ^ (id >> 29)) & (SlotCount - 1);
+        while (m_slots[slot] != 0) {
+            if (m_slots[slot] == id)
+                return;
+            slot = (slot + 1) & (SlotCount - 1);
+        }
+        m_slots[slot] = id;
+    }
+    m_ids.append(id);
+    m_pieces.append({prefix, body, lower});
 }
 
 void Tokenizer::header(const QString &name, const QString &value)
@@ -172,18 +370,57 @@ void Tokenizer::header(const QString &name, const QString &value)
     const QString lname = name.toLower().left(40);
     if (pathHeader(lname))
         return;
-    add(u"header:"_s + lname);
-    const QString prefix = lname + u':';
+    // Each mailer writes its headers in an order of its own.
+    if (!m_lastHeader.isEmpty())
+        add(u"header-order:", keep(m_lastHeader + u'>' + lname), false);
+    m_lastHeader = lname;
+    const QStringView prefix = keep(lname + u':');
+    add(u"header:", prefix.chopped(1), false);
     if (lname == u"message-id"_s) {
-        // Only the domain that made the id.
+        // Only the shape of the id and the domain that made it.
         const qsizetype at = value.lastIndexOf(u'@');
+        add(u"message-id-shape:", keep(shapeOf(QStringView(value).left(at < 0 ? value.size() : at), 30)), false);
         QString domain = at < 0 ? u"none"_s : value.mid(at + 1).toLower();
         domain.remove(u'>');
-        add(prefix + u'@' + domain.trimmed().left(80));
+        add(prefix, keep(u'@' + domain.trimmed().left(80)), false);
+        return;
+    }
+    if (lname == u"date"_s) {
+        add(u"date-shape:", keep(shapeOf(value, 40)), false);
         return;
     }
     if (!wordHeader(lname))
         return;
+    if (lname == u"subject"_s) {
+        qsizetype letters = 0;
+        qsizetype upper = 0;
+        for (QChar c : value) {
+            if (c.isLetter()) {
+                ++letters;
+                upper += c.isUpper() ? 1 : 0;
+            }
+        }
+        if (letters >= 8 && upper * 10 >= letters * 7)
+            add(u"subject-shape:", u"caps", false);
+        if (value.contains(u'!'))
+            add(u"subject-shape:", u"bang", false);
+        if (value.contains(u'$'))
+            add(u"subject-shape:", u"dollar", false);
+    } else if (lname == u"from"_s) {
+        const qsizetype lt = value.indexOf(u'<');
+        const QStringView display = QStringView(value).left(qMax<qsizetype>(0, lt));
+        if (lt <= 0)
+            add(u"from-shape:", u"bare", false);
+        else if (display.contains(u'@'))
+            add(u"from-shape:", u"address-as-name", false);
+        else if (display.size() > 3 && display.toString().toUpper() == display)
+            add(u"from-shape:", u"caps-name", false);
+    } else if (lname == u"to"_s || lname == u"cc"_s) {
+        add(prefix, keep(u"count-"_s + QString::number(bucket(value.count(u'@'), {1, 2, 4, 10}))), false);
+        // A list's address says how the message came, not who wrote it.
+        if (m_listMail)
+            return;
+    }
     text(value, prefix, 2, MaxHeaderTokens);
     // The subject is also text the reader reads.
     if (lname == u"subject"_s)
@@ -199,24 +436,30 @@ void Tokenizer::text(QStringView text, QStringView prefix, int minLength, int li
         while (i < n && isChunkSeparator(text.at(i)))
             ++i;
         const qsizetype start = i;
-        while (i < n && !isChunkSeparator(text.at(i)))
+        bool maybeUrl = false;
+        bool maybeAddress = false;
+        while (i < n && !isChunkSeparator(text.at(i))) {
+            const char16_t c = text.at(i).unicode();
+            maybeUrl |= c == u':' || c == u'w' || c == u'W';
+            maybeAddress |= c == u'@';
             ++i;
+        }
         if (i == start)
             continue;
         const QStringView chunk = text.mid(start, i - start);
-        if (looksLikeUrl(chunk)) {
+        if (maybeUrl && looksLikeUrl(chunk)) {
             url(chunk, prefix);
             --budget;
             continue;
         }
-        const qsizetype at = chunk.indexOf(u'@');
+        const qsizetype at = maybeAddress ? chunk.indexOf(u'@') : -1;
         if (at > 0 && chunk.indexOf(u'.', at) > at) {
             // An address: the whole of it and its domain.
             const QStringView address = trimPunctuation(chunk);
             const qsizetype a = address.indexOf(u'@');
             if (address.size() <= 80 && a > 0) {
-                add(prefix + address.toString().toLower());
-                add(prefix + u'@' + address.mid(a + 1).toString().toLower());
+                add(prefix, address, true);
+                add(prefix, address.mid(a), true);
                 budget -= 2;
             }
             continue;
@@ -243,15 +486,20 @@ void Tokenizer::word(QStringView w, QStringView prefix, int minLength, int *budg
     if (w.size() > MaxWordLength) {
         // Long runs (encoded junk, words of scripts without spaces) count by
         // their first character and length only.
-        add(prefix + u"skip:"_s + w.left(1).toString().toLower() + u' '
-            + QString::number(qMin<qsizetype>(w.size(), 200) / 10 * 10));
+        add(prefix,
+            keep(u"skip:"_s + w.left(1).toString().toLower() + u' '
+                 + QString::number(qMin<qsizetype>(w.size(), 200) / 10 * 10)),
+            false);
         return;
     }
-    add(prefix + w.toString().toLower());
+    add(prefix, w, true);
 }
 
 void Tokenizer::url(QStringView url, QStringView prefix)
 {
+    // A list's own pages (its footer's subscription link).
+    if (m_listMail && (url.contains(u"/listinfo", Qt::CaseInsensitive) || url.contains(u"/mailman/", Qt::CaseInsensitive)))
+        return;
     QStringView rest = url;
     const qsizetype scheme = rest.indexOf(u"://");
     if (scheme >= 0 && scheme <= 10)
@@ -266,41 +514,44 @@ void Tokenizer::url(QStringView url, QStringView prefix)
     const qsizetype colon = authority.indexOf(u':');
     if (colon >= 0)
         authority = authority.left(colon);
-    host(trimPunctuation(authority).left(120).toString().toLower(), prefix);
+    const QStringView urlPrefix = prefix.isEmpty() ? QStringView(u"url:") : keep(prefix + u"url:"_s);
+    host(trimPunctuation(authority).left(120), urlPrefix);
     // Words of the path, e.g. "url:remove", "url:cgi-bin".
     int budget = 8;
     const QStringView path = rest.mid(end).left(400);
     qsizetype i = 0;
     while (i < path.size() && budget > 0) {
-        while (i < path.size() && !path.at(i).isLetterOrNumber())
+        while (i < path.size() && !isAlnum(path.at(i)))
             ++i;
         const qsizetype start = i;
-        while (i < path.size() && (path.at(i).isLetterOrNumber() || path.at(i) == u'-'))
+        while (i < path.size() && (isAlnum(path.at(i)) || path.at(i) == u'-'))
             ++i;
         const QStringView piece = path.mid(start, i - start);
         if (piece.size() >= MinWordLength && piece.size() <= MaxWordLength) {
-            add(prefix + u"url:"_s + piece.toString().toLower());
+            add(urlPrefix, piece, true);
             --budget;
         }
     }
 }
 
-void Tokenizer::host(QString host, QStringView prefix)
+void Tokenizer::host(QStringView name, QStringView urlPrefix)
 {
-    if (host.isEmpty())
+    if (name.isEmpty())
         return;
-    if (isIpv4(host)) {
-        add(prefix + u"url:ip"_s);
+    if (isIpv4(name)) {
+        add(urlPrefix, u"ip", false);
         return;
     }
+    const QStringView lowered = isLowerAscii(name) ? name : keep(name.toString().toLower());
     // The host and its parent domains down to two labels.
-    add(prefix + u"url:"_s + host);
+    add(urlPrefix, lowered, false);
     int labels = 0;
-    for (qsizetype dot = host.indexOf(u'.'); dot >= 0 && labels < 4; dot = host.indexOf(u'.', dot + 1), ++labels) {
-        const QStringView parent = QStringView(host).mid(dot + 1);
+    for (qsizetype dot = lowered.indexOf(u'.'); dot >= 0 && labels < 4;
+         dot = lowered.indexOf(u'.', dot + 1), ++labels) {
+        const QStringView parent = lowered.mid(dot + 1);
         if (!parent.contains(u'.'))
             break;
-        add(prefix + u"url:"_s + parent);
+        add(urlPrefix, parent, false);
     }
 }
 

@@ -1,16 +1,30 @@
 #pragma once
 // The tokens the learned filter counts: words of the decoded headers that
 // describe the message (prefixed with the header's name, "subject:free"),
-// the names of the other headers, words of the visible text, the hosts and
-// path words of links ("url:example.com") and the kinds of parts, all
-// lower-cased. Headers of the way to the mailbox (delivery, mailing lists)
-// give no tokens: spam and ham that took the same way share them. Each token is given once per message; a message yields at
-// most MaxTokens, headers first, so a long body cannot push them out.
+// the names of the other headers and the order they come in, words of the
+// visible text, the hosts and path words of links ("url:example.com"), the
+// kinds of parts, and the message's shape: how its mailer writes ids and
+// dates, upper-case subjects and names, how many recipients, links and
+// characters, HTML without plain text. All lower-cased.
+//
+// Headers of the way to the mailbox (delivery, mailing lists) give no
+// tokens: spam and ham that took the same way share them. For the same
+// reason a message a list brought gives no words of its To and Cc (the
+// list's address) nor of the list's pages, and a footer naming a mailing
+// list is cut off the text. Each token is given once per message; a message
+// yields at most MaxTokens, headers first, so a long body cannot push them
+// out.
+//
+// Classifying needs only each token's id (TokenStore::tokenId of its text),
+// so the ids are hashed straight from the message's text; a token's text is
+// built only when asked for.
 
-#include <QSet>
+#include <QList>
 #include <QString>
 #include <QStringList>
 #include <QStringView>
+
+#include <vector>
 
 namespace Scan {
 
@@ -18,12 +32,21 @@ class MimeText;
 
 class Tokenizer final
 {
+    Q_DISABLE_COPY_MOVE(Tokenizer)
+
 public:
     static constexpr int MaxTokens = 3000;
     static constexpr int MinWordLength = 3;
     static constexpr int MaxWordLength = 20;
     static constexpr int MaxHeaderTokens = 40;        // per header
     static constexpr qsizetype MaxTextChars = 300000; // of the visible text read per message
+
+    // Tokenizes the message, which must outlive this object.
+    explicit Tokenizer(const MimeText &message);
+
+    // Distinct, in the order found.
+    const QList<quint64> &ids() const { return m_ids; }
+    QString text(qsizetype index) const;
 
     static QStringList tokens(const MimeText &message);
 
@@ -33,16 +56,32 @@ public:
 private:
     Tokenizer() = default;
 
+    // A token is prefix + body, the body lower-cased when `lower` is set;
+    // both are views into the message or into m_arena.
+    struct Piece
+    {
+        QStringView prefix;
+        QStringView body;
+        bool lower;
+    };
+
     void header(const QString &name, const QString &value);
     void text(QStringView text, QStringView prefix, int minLength, int limit);
     void word(QStringView word, QStringView prefix, int minLength, int *budget);
     void url(QStringView url, QStringView prefix);
-    void host(QString host, QStringView prefix);
-    void add(const QString &token);
-    bool full() const { return m_tokens.size() >= MaxTokens; }
+    void host(QStringView host, QStringView prefix);
+    void add(QStringView prefix, QStringView body, bool lower);
+    QStringView keep(QString text);
+    bool full() const { return m_ids.size() >= MaxTokens; }
+    QStringList texts() const;
 
-    QStringList m_tokens;
-    QSet<QString> m_seen;
+    QList<quint64> m_ids;
+    QList<Piece> m_pieces;
+    std::vector<quint64> m_slots; // open addressing over m_ids, 0 for empty
+    bool m_zeroSeen = false;
+    bool m_listMail = false;
+    QString m_lastHeader;
+    QList<QString> m_arena; // texts made here that tokens point into
 };
 
 } // namespace Scan

@@ -33,17 +33,6 @@ TokenStore::TokenStore(StateDatabase &database)
 {
 }
 
-quint64 TokenStore::tokenId(QStringView token)
-{
-    // FNV-1a over the UTF-16 code units, low byte first.
-    quint64 hash = 14695981039346656037ULL;
-    for (QChar c : token) {
-        hash = (hash ^ (c.unicode() & 0xFF)) * 1099511628211ULL;
-        hash = (hash ^ (c.unicode() >> 8)) * 1099511628211ULL;
-    }
-    return hash;
-}
-
 bool TokenStore::load()
 {
     m_counts.clear();

@@ -51,6 +51,7 @@ public:
     bool apply(const QList<Change> &changes);
 
     Counts counts(QStringView token) const { return m_counts.value(tokenId(token)); }
+    Counts counts(quint64 id) const { return m_counts.value(id); }
     quint32 spamMessages() const { return m_spamMessages; }
     quint32 hamMessages() const { return m_hamMessages; }
     qsizetype tokenCount() const { return m_counts.size(); }
@@ -59,8 +60,22 @@ public:
     QString errorText() const { return m_error; }
 
     // The key of a token in memory and in the database; never changes, as
-    // stored counts depend on it.
-    static quint64 tokenId(QStringView token);
+    // stored counts depend on it. FNV-1a, so the key of a + b is that of b
+    // continued from the key of a; `lowerAscii` hashes b's ASCII letters as
+    // lower case without copying it.
+    static constexpr quint64 IdBasis = 14695981039346656037ULL;
+    static quint64 tokenId(QStringView token, quint64 from = IdBasis, bool lowerAscii = false)
+    {
+        quint64 hash = from;
+        for (QChar c : token) {
+            char16_t u = c.unicode();
+            if (lowerAscii && u >= u'A' && u <= u'Z')
+                u = char16_t(u + (u'a' - u'A'));
+            hash = (hash ^ (u & 0xFF)) * 1099511628211ULL;
+            hash = (hash ^ (u >> 8)) * 1099511628211ULL;
+        }
+        return hash;
+    }
 
 private:
     StateDatabase &m_database;

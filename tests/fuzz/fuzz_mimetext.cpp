@@ -4,6 +4,7 @@
 #include "tests/fuzz/fuzzsupport.h"
 #include "scan/mimetext.h"
 #include "scan/tokenizer.h"
+#include "scan/tokenstore.h"
 
 #include <QSet>
 
@@ -26,5 +27,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     Fuzz::check(QSet<QString>(tokens.cbegin(), tokens.cend()).size() == tokens.size(), "tokens repeat");
     for (const QString &t : tokens)
         Fuzz::check(!t.isEmpty() && t == t.toLower(), "token empty or not lower-case");
+    // Classifying hashes tokens without building them: the same keys.
+    const Tokenizer hashed(text);
+    Fuzz::check(hashed.ids().size() == tokens.size(), "ids and tokens differ in number");
+    for (qsizetype i = 0; i < tokens.size() && i < hashed.ids().size(); ++i)
+        Fuzz::check(hashed.ids().at(i) == TokenStore::tokenId(tokens.at(i)), "id is not the token's key");
     return 0;
 }

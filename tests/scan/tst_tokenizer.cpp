@@ -4,6 +4,7 @@
 
 #include "scan/mimetext.h"
 #include "scan/tokenizer.h"
+#include "scan/tokenstore.h"
 
 #include <QtTest>
 
@@ -34,6 +35,10 @@ void tst_Tokenizer::tokens_data()
     QTest::newRow("encoded subject is decoded first")
         << "Subject: =?utf-8?B?R3LDvMOfZQ==?=\r\n\r\nx"_ba << QStringList{u"subject:grüße"_s}
         << QStringList{u"subject:=?utf-8?b?r3ldvmofzq==?="_s};
+    QTest::newRow("case beyond ASCII")
+        << "Subject: \xc4\xb0stanbul\r\nContent-Type: text/plain; charset=utf-8\r\n\r\n\xc3\x89T\xc3\x89 Stra\xc3\x9f"
+           "E"_ba
+        << QStringList{u"subject:i\u0307stanbul"_s, u"\u00e9t\u00e9"_s, u"stra\u00dfe"_s} << QStringList{};
     QTest::newRow("addresses")
         << "From: Ann Lee <Ann@Example.ORG>\r\nReply-To: x@y.example\r\n\r\nwrite to bob@mail.example.net"_ba
         << QStringList{u"from:ann"_s, u"from:lee"_s, u"from:ann@example.org"_s, u"from:@example.org"_s,
@@ -45,6 +50,31 @@ void tst_Tokenizer::tokens_data()
         << QStringList{u"header:subject"_s}
         << QStringList{u"header:received"_s, u"received:relay.example"_s, u"header:list-id"_s,
                        u"header:x-beenthere"_s, u"return-path:@lists.example"_s};
+    QTest::newRow("list mail: the list's address, footer and pages give nothing")
+        << "From: Ann <ann@example.org>\r\nTo: talk@lists.example\r\nCc: bob@example.net\r\n"
+           "List-Id: <talk.lists.example>\r\nX-Mailing-List: talk@lists.example\r\nSubject: s\r\n\r\n"
+           "cheap pills here\r\n_______________________________________________\r\nTalk mailing list\r\n"
+           "talk@lists.example\r\nhttp://lists.example/mailman/listinfo/talk\r\n"_ba
+        << QStringList{u"cheap"_s, u"pills"_s, u"header:to"_s, u"to:count-1"_s, u"cc:count-1"_s,
+                       u"from:ann@example.org"_s}
+        << QStringList{u"to:talk@lists.example"_s, u"cc:@example.net"_s, u"header:x-mailing-list"_s, u"mailing"_s,
+                       u"talk@lists.example"_s, u"url:lists.example"_s, u"url:listinfo"_s};
+    QTest::newRow("without a list, rule lines and recipients stay")
+        << "To: ann@example.org\r\nSubject: s\r\n\r\nhello there\r\n----------\r\nregards from bob\r\n"_ba
+        << QStringList{u"to:ann@example.org"_s, u"regards"_s, u"bob"_s} << QStringList{};
+    QTest::newRow("a footer naming a list is cut without list headers")
+        << "Subject: s\r\n\r\nhello there\r\n-------------\r\nFoo mailing list\r\nhttp://x.example/listinfo/foo\r\n"_ba
+        << QStringList{u"hello"_s} << QStringList{u"mailing"_s, u"url:x.example"_s};
+    QTest::newRow("shapes of ids, dates, names, subjects and the build")
+        << "Message-ID: <0000776453ec$000024c0@mail.example>\r\nDate: Thu, 25 Jul 2002 06:05:25 -0400\r\n"
+           "From: \"BIG DEALS\" <deals@example.com>\r\nTo: a@example.org, b@example.org, c@example.org\r\n"
+           "Subject: FREE OFFER NOW!!!     XJQ\r\nContent-Type: text/html\r\n\r\n"
+           "<p>Hi <a href=\"http://a.example/\">x</a></p>"_ba
+        << QStringList{u"message-id-shape:<9a$9a9"_s, u"date-shape:ua, 9 ua 9 9:9:9 -9"_s, u"from-shape:caps-name"_s,
+                       u"to:count-2"_s, u"subject-shape:caps"_s, u"subject-shape:bang"_s,
+                       u"shape:html-only"_s, u"shape:links-1"_s, u"shape:chars-0"_s,
+                       u"header-order:message-id>date"_s, u"header-order:date>from"_s}
+        << QStringList{u"subject-shape:dollar"_s, u"from-shape:bare"_s};
     QTest::newRow("dates and ids count by presence")
         << "Date: Mon, 1 Jul 2002 10:00:00 +0000\r\nMessage-ID: <abc.123@mx.Example.com>\r\n"
            "X-Campaign: 998877\r\n\r\nx"_ba
@@ -79,7 +109,15 @@ void tst_Tokenizer::tokens()
     QFETCH(QByteArray, raw);
     QFETCH(QStringList, present);
     QFETCH(QStringList, absent);
-    const QStringList tokens = Tokenizer::tokens(MimeText::decode(raw));
+    const MimeText message = MimeText::decode(raw);
+    const QStringList tokens = Tokenizer::tokens(message);
+    // The ids classifying uses are the keys of the same tokens; all are lower-case.
+    const Tokenizer hashed(message);
+    QCOMPARE(hashed.ids().size(), tokens.size());
+    for (qsizetype i = 0; i < tokens.size(); ++i) {
+        QCOMPARE(hashed.ids().at(i), Scan::TokenStore::tokenId(tokens.at(i)));
+        QCOMPARE(tokens.at(i), tokens.at(i).toLower());
+    }
     for (const QString &t : present)
         QVERIFY2(tokens.contains(t), qPrintable(u"missing "_s + t + u" in "_s + tokens.join(u" | "_s)));
     for (const QString &t : absent)
