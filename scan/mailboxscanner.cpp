@@ -13,6 +13,7 @@
 
 #include <QCheckBox>
 #include <QCoreApplication>
+#include <QCryptographicHash>
 #include <QDateTime>
 #include <QFileInfo>
 #include <QLabel>
@@ -293,6 +294,8 @@ MailboxScanner::MessageEnd MailboxScanner::scanMessage(qint16 number)
         return MessageEnd::Missing;
 
     m_uid = serverUid(number);
+    if (m_uid.isEmpty())
+        m_uid = contentUid();
     if (decidedBefore(m_uid))
         return messageDone();
     m_from = decodeServerText(control.MsgFrom());
@@ -339,6 +342,15 @@ QString MailboxScanner::serverUid(qint16 number)
         || uid == control.POPUsername() + u':' + control.POPHostname() + u':' + QString::number(number))
         return {};
     return uid;
+}
+
+QString MailboxScanner::contentUid()
+{
+    // The header block names the message as long as the server keeps it;
+    // identical copies share a name and a fate.
+    const QByteArray headers = m_form.Tarnpost1().MsgHeaders().toLatin1();
+    return u"content:"_s
+           + QString::fromLatin1(QCryptographicHash::hash(headers, QCryptographicHash::Sha1).toHex());
 }
 
 bool MailboxScanner::decidedBefore(const QString &uid)
@@ -699,7 +711,7 @@ void MailboxScanner::spamAction(const Verdict &verdict)
         m.rule = verdict.rule;
         m.entry = verdict.entry;
         m.matchedIn = verdict.where;
-        m.state = hold || m_uid.isEmpty() ? ReviewList::State::Held : ReviewList::State::DeleteRequested;
+        m.state = hold ? ReviewList::State::Held : ReviewList::State::DeleteRequested;
         row = m_review->add(m);
         if (row == 0)
             report(u"%1: a condemned message is missing from the Spam tab: %2"_s.arg(m_host, statusText(m_review->errorText())));

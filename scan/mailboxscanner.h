@@ -79,6 +79,9 @@ private:
     // The server's unique id of the current message; empty when the server has
     // none (the control then makes one up from the number, which is no name).
     QString serverUid(qint16 number);
+    // For a server without unique ids: one made from the message's headers,
+    // so its fate is remembered between scans all the same.
+    QString contentUid();
     // The message's fate was decided earlier: deleted on request, held, or not spam.
     bool decidedBefore(const QString &uid);
     MessageEnd messageDone();
@@ -161,7 +164,7 @@ private:
     DecodedMessage m_decoded;
     bool m_haveSubject = false;
     bool m_haveBody = false;
-    QString m_uid;     // empty when the server gives none
+    QString m_uid;     // the server's, or contentUid() when it gives none
     Verdict m_verdict; // set by keywordMatched()
 
     ListEntries m_whitelist;

@@ -532,28 +532,36 @@ void tst_ScanRules::heldThenDecided_data()
 {
     QTest::addColumn<QString>("action");     // "delete", "not spam"
     QTest::addColumn<bool>("goneMeanwhile"); // another client removed the message first
+    QTest::addColumn<bool>("serverUids");    // false: a server without UIDL
     QTest::addColumn<QList<QByteArray>>("left");
     QTest::addColumn<ReviewList::State>("state");
 
     QTest::newRow("delete from server, found by its id after others went")
-        << u"delete"_s << false << QList<QByteArray>{"3", "4"} << ReviewList::State::Deleted;
+        << u"delete"_s << false << true << QList<QByteArray>{"3", "4"} << ReviewList::State::Deleted;
     QTest::newRow("delete from server, already gone")
-        << u"delete"_s << true << QList<QByteArray>{"3", "4"} << ReviewList::State::Gone;
+        << u"delete"_s << true << true << QList<QByteArray>{"3", "4"} << ReviewList::State::Gone;
     QTest::newRow("not spam: never condemned again")
-        << u"not spam"_s << false << QList<QByteArray>{"2", "3", "4"} << ReviewList::State::Kept;
+        << u"not spam"_s << false << true << QList<QByteArray>{"2", "3", "4"} << ReviewList::State::Kept;
+    QTest::newRow("no UIDL: delete from server, found by its headers")
+        << u"delete"_s << false << false << QList<QByteArray>{"3", "4"} << ReviewList::State::Deleted;
+    QTest::newRow("no UIDL: not spam, never condemned again")
+        << u"not spam"_s << false << false << QList<QByteArray>{"2", "3", "4"} << ReviewList::State::Kept;
 }
 
 void tst_ScanRules::heldThenDecided()
 {
     QFETCH(QString, action);
     QFETCH(bool, goneMeanwhile);
+    QFETCH(bool, serverUids);
     QFETCH(QList<QByteArray>, left);
     QFETCH(ReviewList::State, state);
 
     Fixture f;
     f.write(u"settings.ini"_s, "[Scan]\nholdForReview=true\nannounce=summary\n");
-    f.control.addMailbox(u"u"_s, u"pw"_s,
-                         {{"ok@example.org", "1", ".", {}, "u1"}, {"x@spam.example", "2", ".", {}, "u2"}, {"ok@example.org", "3", ".", {}, "u3"}, {"y@spam.example", "4", ".", {}, "u4"}});
+    QList<Message> messages{{"ok@example.org", "1", "."}, {"x@spam.example", "2", "."}, {"ok@example.org", "3", "."}, {"y@spam.example", "4", "."}};
+    for (int k = 0; serverUids && k < messages.size(); ++k)
+        messages[k].uid = "u" + QByteArray::number(k + 1);
+    f.control.addMailbox(u"u"_s, u"pw"_s, messages);
     Scan::HeadlessForm &form = f.open("mail.example,u,pw\r\n", "", "spam.example\r\n", "");
     f.setRules(Qt::Unchecked, Qt::Checked, Qt::Unchecked, Qt::Unchecked);
     {
@@ -568,8 +576,9 @@ void tst_ScanRules::heldThenDecided()
     const QList<ReviewList::Message> held = review.all();
     QCOMPARE(held.size(), 2);
     QCOMPARE(held.at(0).state, ReviewList::State::Held);
-    const qint64 second = held.at(1).id; // the message with uid u2
-    QCOMPARE(held.at(1).uid, u"u2"_s);
+    const qint64 second = held.at(1).id; // the message with subject 2
+    QCOMPARE(held.at(1).subject, u"2"_s);
+    QCOMPARE(held.at(1).uid.startsWith(u"content:"_s), !serverUids);
 
     // Message 1 goes elsewhere: u2 is number 1 at the next scan.
     f.control.removeMessage(u"u"_s, "1");
