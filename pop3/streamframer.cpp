@@ -9,7 +9,6 @@ namespace Tarnpostctl {
 namespace {
 
 constexpr char Terminator[] = "\r\n.\r\n";
-constexpr qsizetype TerminatorSize = 5;
 
 } // namespace
 

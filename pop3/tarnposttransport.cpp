@@ -496,7 +496,7 @@ void Tarnpost::fireMsgReadStatus(qint32 lngReadInK, qint16 intPercent, bool read
     // The total (and, at the end of a download, the read count too) is the
     // control's size member passed by reference.
     bool ok = false;
-    if (readIsSize && args.size() > 0) {
+    if (readIsSize && !args.isEmpty()) {
         const qint32 v = args.at(0).toInt(&ok);
         if (ok && v != sentRead)
             lngMsgSizeInK = v;
