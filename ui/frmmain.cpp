@@ -158,7 +158,17 @@ frmMain::frmMain(const QString &programFolder, QWidget *parent)
     connect(m_ui->cmdLearnFromArchive, &QPushButton::clicked, m_training, &LearnedTraining::learnFromArchive);
     connect(m_training, &LearnedTraining::finished, m_ui->Label17, &QLabel::setText);
     connect(m_training, &LearnedTraining::countsChanged, m_ui->lblLearnedCounts, &QLabel::setText);
-    connect(this, &frmMain::scanFinished, this, [this] { m_ui->lblLearnedCounts->setText(m_training->countsText()); });
+    // A long training inside a scan's event processing would hold the
+    // server's session open the whole time.
+    connect(this, &frmMain::scanStarted, this, [this] {
+        m_ui->cmdTrainFromFolder->setEnabled(false);
+        m_ui->cmdLearnFromArchive->setEnabled(false);
+    });
+    connect(this, &frmMain::scanFinished, this, [this] {
+        m_ui->cmdTrainFromFolder->setEnabled(true);
+        m_ui->cmdLearnFromArchive->setEnabled(true);
+        m_ui->lblLearnedCounts->setText(m_training->countsText());
+    });
     connect(m_ui->comboAnnounce, &QComboBox::currentIndexChanged, this, &frmMain::saveAppSettings);
 
     // Without the control the window still works; scans then fail quietly.
@@ -309,7 +319,9 @@ void frmMain::setScanProcedure(std::function<void()> scan)
 
 void frmMain::runScan()
 {
-    if (m_scanning || m_ending || !m_scanProcedure)
+    // A scheduled scan waits for a training to end: it would run inside the
+    // training's progress box.
+    if (m_scanning || m_ending || !m_scanProcedure || (m_training && m_training->isTraining()))
         return;
     // A folder that cannot hold the lock file is scanned all the same; only a
     // scan running elsewhere on this folder stops this one.

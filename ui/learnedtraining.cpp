@@ -6,9 +6,20 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QCoreApplication>
+#include <QElapsedTimer>
 #include <QProgressDialog>
+#include <QScopeGuard>
+
+#include <limits>
 
 using namespace Qt::StringLiterals;
+
+namespace {
+
+constexpr qint64 ShowProgressAfterMs = 400;
+
+} // namespace
 
 LearnedTraining::LearnedTraining(const QString &programFolder, QWidget *window)
     : QObject(window)
@@ -68,14 +79,22 @@ void LearnedTraining::train(const QString &path, Scan::LearnedFilter::Label labe
     Scan::SpamTrainer trainer(m_folder, *m_database);
     if (!opened(trainer))
         return;
+    m_training = true;
+    const auto idle = qScopeGuard([this] { m_training = false; });
+    // The work runs here in batches; between them the box is painted and its
+    // Stop button heard. It shows only for a training that takes a while.
     QProgressDialog progress(u"Learning from "_s + path + u"\u2026"_s, u"Stop"_s, 0, 0, m_window);
     progress.setObjectName(u"dlgTrainProgress"_s);
     progress.setWindowModality(Qt::WindowModal);
-    progress.setMinimumDuration(500);
+    progress.setMinimumDuration(std::numeric_limits<int>::max());
+    QElapsedTimer clock;
+    clock.start();
     bool stopped = false;
     const int learned = trainer.learnFolder(path, label, [&](int done) {
         progress.setLabelText(u"Learned %1 messages from %2\u2026"_s.arg(done).arg(path));
-        progress.setValue(0);
+        if (!progress.isVisible() && clock.elapsed() >= ShowProgressAfterMs)
+            progress.show();
+        QCoreApplication::processEvents();
         stopped = progress.wasCanceled();
         return !stopped;
     });

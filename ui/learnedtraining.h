@@ -34,6 +34,8 @@ public:
     void learnFromArchive();
     void train(const QString &path, Scan::LearnedFilter::Label label);
     QString countsText();
+    // While a training runs (its progress box lets events through).
+    bool isTraining() const { return m_training; }
 
 Q_SIGNALS:
     // What was learned, or why not: for the status line.
@@ -50,5 +52,6 @@ private:
     QString m_folder;
     QWidget *m_window;
     QPointer<TrainFolderDialog> m_dialog;
+    bool m_training = false;
     std::unique_ptr<StateDatabase> m_database;
 };

@@ -29,6 +29,7 @@
 #include <QTabWidget>
 #include <QTableView>
 #include <QTemporaryDir>
+#include <QTimer>
 #include <QTextBrowser>
 
 using namespace Qt::StringLiterals;
@@ -547,6 +548,31 @@ void tst_FrmMain::learnedFilterSettingsAndTraining()
         UiTest::click(form, u"cmdLearnFromArchive"_s);
         QCOMPARE(form.Label17()->text(), u"Learned 1 message(s) of the spam archive as spam."_s);
         QVERIFY(counts->text().startsWith(u"Learned from 3 spam and 0 legitimate messages."_s));
+
+        // A scheduled scan that comes due during a training waits for it.
+        QByteArray many;
+        for (int k = 0; k < 600; ++k)
+            many += "From a@b Mon Jan  1 00:00:00 2024\nSubject: note " + QByteArray::number(k) + "\n\nminutes\n\n";
+        UiTest::writeBytes(mbox, many);
+        int scans = 0;
+        form.setScanProcedure([&] { ++scans; });
+        QTimer::singleShot(0, &form, [&] { form.runScan(); });
+        UiTest::click(form, u"cmdTrainFromFolder"_s);
+        dialog->findChild<QComboBox *>(u"comboTrainLabel"_s)->setCurrentIndex(1);
+        dialog->findChild<QDialogButtonBox *>()->button(QDialogButtonBox::Ok)->click();
+        QCOMPARE(form.Label17()->text(), u"Learned 600 message(s) from "_s + mbox + u" as not spam."_s);
+        QCOMPARE(scans, 0);
+
+        // Not while a scan holds a session open.
+        bool offDuringScan = false;
+        form.setScanProcedure([&] {
+            offDuringScan = !form.findChild<QPushButton *>(u"cmdTrainFromFolder"_s)->isEnabled()
+                            && !form.findChild<QPushButton *>(u"cmdLearnFromArchive"_s)->isEnabled();
+        });
+        form.runScan();
+        QVERIFY(offDuringScan);
+        QVERIFY(form.findChild<QPushButton *>(u"cmdTrainFromFolder"_s)->isEnabled());
+        QCOMPARE(counts->text(), u"Learned from 3 spam and 600 legitimate messages."_s);
     }
     const QByteArray ini = UiTest::readBytes(m_dir->filePath(u"settings.ini"_s));
     QVERIFY2(ini.contains("[LearnedFilter]\nenabled=true\nthreshold=0.9\n"), ini.constData());
