@@ -66,7 +66,7 @@ bool SpamTrainer::flush(QList<LearnedFilter::Example> *batch, int *learned)
     return true;
 }
 
-int SpamTrainer::learnArchived(const QStringList &fileNames, Label label)
+int SpamTrainer::learnArchived(const QStringList &fileNames, Label label, const Progress &progress)
 {
     QList<LearnedFilter::Example> batch;
     int learned = 0;
@@ -77,14 +77,14 @@ int SpamTrainer::learnArchived(const QStringList &fileNames, Label label)
             continue;
         }
         batch.append({message, label});
-        if (batch.size() == BatchSize && !flush(&batch, &learned))
+        if (batch.size() == BatchSize && (!flush(&batch, &learned) || (progress && !progress(learned))))
             return learned;
     }
     flush(&batch, &learned);
     return learned;
 }
 
-int SpamTrainer::learnArchive()
+int SpamTrainer::learnArchive(const Progress &progress)
 {
     QSet<QString> passedOver;
     ReviewList review(m_database);
@@ -98,10 +98,10 @@ int SpamTrainer::learnArchive()
         if (!passedOver.contains(name))
             names.append(name);
     }
-    return learnArchived(names, Label::Spam);
+    return learnArchived(names, Label::Spam, progress);
 }
 
-int SpamTrainer::learnFolder(const QString &path, Label label, const std::function<bool(int)> &progress)
+int SpamTrainer::learnFolder(const QString &path, Label label, const Progress &progress)
 {
     MailFolderReader reader(path);
     if (!reader.open()) {

@@ -21,6 +21,9 @@ class SpamTrainer final
 
 public:
     using Label = LearnedFilter::Label;
+    // Called after every batch with the number learned so far; returning
+    // false stops there.
+    using Progress = std::function<bool(int learned)>;
     static constexpr int BatchSize = 500;
     // The rule whose verdicts are not learned back: the filter would only
     // teach itself what it already thinks.
@@ -48,13 +51,12 @@ public:
     // something failed, and the batches stored before it stay learned.
 
     // Archived messages by file name, all with one label.
-    int learnArchived(const QStringList &fileNames, Label label);
+    int learnArchived(const QStringList &fileNames, Label label, const Progress &progress = {});
     // Every archived message as spam, except those the user said were not
     // spam and those only this filter condemned.
-    int learnArchive();
-    // The messages of an mbox file or a Maildir folder. progress(learned)
-    // is called after every batch; returning false stops there.
-    int learnFolder(const QString &path, Label label, const std::function<bool(int)> &progress = {});
+    int learnArchive(const Progress &progress = {});
+    // The messages of an mbox file or a Maildir folder.
+    int learnFolder(const QString &path, Label label, const Progress &progress = {});
 
     // Messages passed over: unreadable, or too large to learn.
     int skipped() const { return m_skipped; }

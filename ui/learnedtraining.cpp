@@ -72,6 +72,32 @@ void LearnedTraining::trainFromFolder()
     m_dialog->open();
 }
 
+int LearnedTraining::withProgress(const QString &what, const std::function<int(const Scan::SpamTrainer::Progress &)> &work,
+                                  bool *stopped)
+{
+    m_training = true;
+    const auto idle = qScopeGuard([this] { m_training = false; });
+    // The work runs here in batches; between them the box is painted and its
+    // Stop button heard. It shows only for a training that takes a while.
+    QProgressDialog progress(u"Learning from "_s + what + u"\u2026"_s, u"Stop"_s, 0, 0, m_window);
+    progress.setObjectName(u"dlgTrainProgress"_s);
+    progress.setWindowModality(Qt::WindowModal);
+    progress.setMinimumDuration(std::numeric_limits<int>::max());
+    QElapsedTimer clock;
+    clock.start();
+    *stopped = false;
+    const int learned = work([&](int done) {
+        progress.setLabelText(u"Learned %1 messages from %2\u2026"_s.arg(done).arg(what));
+        if (!progress.isVisible() && clock.elapsed() >= ShowProgressAfterMs)
+            progress.show();
+        QCoreApplication::processEvents();
+        *stopped = progress.wasCanceled();
+        return !*stopped;
+    });
+    progress.reset();
+    return learned;
+}
+
 void LearnedTraining::train(const QString &path, Scan::LearnedFilter::Label label)
 {
     if (!database())
@@ -79,26 +105,10 @@ void LearnedTraining::train(const QString &path, Scan::LearnedFilter::Label labe
     Scan::SpamTrainer trainer(m_folder, *m_database);
     if (!opened(trainer))
         return;
-    m_training = true;
-    const auto idle = qScopeGuard([this] { m_training = false; });
-    // The work runs here in batches; between them the box is painted and its
-    // Stop button heard. It shows only for a training that takes a while.
-    QProgressDialog progress(u"Learning from "_s + path + u"\u2026"_s, u"Stop"_s, 0, 0, m_window);
-    progress.setObjectName(u"dlgTrainProgress"_s);
-    progress.setWindowModality(Qt::WindowModal);
-    progress.setMinimumDuration(std::numeric_limits<int>::max());
-    QElapsedTimer clock;
-    clock.start();
     bool stopped = false;
-    const int learned = trainer.learnFolder(path, label, [&](int done) {
-        progress.setLabelText(u"Learned %1 messages from %2\u2026"_s.arg(done).arg(path));
-        if (!progress.isVisible() && clock.elapsed() >= ShowProgressAfterMs)
-            progress.show();
-        QCoreApplication::processEvents();
-        stopped = progress.wasCanceled();
-        return !stopped;
-    });
-    progress.reset();
+    const int learned = withProgress(
+        path, [&](const Scan::SpamTrainer::Progress &progress) { return trainer.learnFolder(path, label, progress); },
+        &stopped);
 
     const QString kind = label == Scan::LearnedFilter::Label::Spam ? u"spam"_s : u"not spam"_s;
     QString text;
@@ -135,11 +145,16 @@ void LearnedTraining::learnFromArchive()
     Scan::SpamTrainer trainer(m_folder, *m_database);
     if (!opened(trainer))
         return;
-    const int learned = trainer.learnArchive();
+    bool stopped = false;
+    const int learned = withProgress(
+        u"the spam archive"_s,
+        [&](const Scan::SpamTrainer::Progress &progress) { return trainer.learnArchive(progress); }, &stopped);
     QString text = u"Learned %1 message(s) of the spam archive as spam."_s.arg(learned);
     if (!trainer.errorText().isEmpty())
         text = u"Learning from the spam archive stopped (%1); %2 message(s) were learned before it."_s
                    .arg(trainer.errorText())
                    .arg(learned);
+    else if (stopped)
+        text = u"Learning from the spam archive was stopped; %1 message(s) were learned as spam."_s.arg(learned);
     done(text, trainer);
 }

@@ -4,20 +4,17 @@
 // archive", each in batches behind a progress box the user can cancel, and
 // the counts of what the filter has learned.
 
-#include "scan/learnedfilter.h"
+#include "scan/spamtrainer.h"
 
 #include <QObject>
 #include <QPointer>
 
+#include <functional>
 #include <memory>
 
 class QWidget;
 class StateDatabase;
 class TrainFolderDialog;
-
-namespace Scan {
-class SpamTrainer;
-}
 
 class LearnedTraining final : public QObject
 {
@@ -44,6 +41,9 @@ Q_SIGNALS:
 
 private:
     bool database();
+    // Runs work behind a progress box the user can stop between batches.
+    int withProgress(const QString &what, const std::function<int(const Scan::SpamTrainer::Progress &)> &work,
+                     bool *stopped);
     // Loads the filter's counts, or says why it cannot.
     bool opened(Scan::SpamTrainer &trainer);
     // Tells what was learned and shows the new counts.
