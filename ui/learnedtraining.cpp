@@ -72,9 +72,15 @@ void LearnedTraining::trainFromFolder()
     m_dialog->open();
 }
 
-int LearnedTraining::withProgress(const QString &what, const std::function<int(const Scan::SpamTrainer::Progress &)> &work,
-                                  bool *stopped)
+void LearnedTraining::learn(const QString &what, Scan::LearnedFilter::Label label, const Work &work)
 {
+    if (!database())
+        return;
+    Scan::SpamTrainer trainer(m_folder, *m_database);
+    if (!trainer.open()) {
+        Q_EMIT finished(u"The learned filter cannot be read: "_s + trainer.errorText());
+        return;
+    }
     m_training = true;
     const auto idle = qScopeGuard([this] { m_training = false; });
     // The work runs here in batches; between them the box is painted and its
@@ -85,76 +91,43 @@ int LearnedTraining::withProgress(const QString &what, const std::function<int(c
     progress.setMinimumDuration(std::numeric_limits<int>::max());
     QElapsedTimer clock;
     clock.start();
-    *stopped = false;
-    const int learned = work([&](int done) {
+    bool stopped = false;
+    const int learned = work(trainer, [&](int done) {
         progress.setLabelText(u"Learned %1 messages from %2\u2026"_s.arg(done).arg(what));
         if (!progress.isVisible() && clock.elapsed() >= ShowProgressAfterMs)
             progress.show();
         QCoreApplication::processEvents();
-        *stopped = progress.wasCanceled();
-        return !*stopped;
+        stopped = progress.wasCanceled();
+        return !stopped;
     });
     progress.reset();
-    return learned;
-}
-
-void LearnedTraining::train(const QString &path, Scan::LearnedFilter::Label label)
-{
-    if (!database())
-        return;
-    Scan::SpamTrainer trainer(m_folder, *m_database);
-    if (!opened(trainer))
-        return;
-    bool stopped = false;
-    const int learned = withProgress(
-        path, [&](const Scan::SpamTrainer::Progress &progress) { return trainer.learnFolder(path, label, progress); },
-        &stopped);
 
     const QString kind = label == Scan::LearnedFilter::Label::Spam ? u"spam"_s : u"not spam"_s;
     QString text;
     if (!trainer.errorText().isEmpty())
-        text = u"Training stopped (%1); %2 message(s) were learned before it."_s.arg(trainer.errorText()).arg(learned);
+        text = u"Learning from %1 stopped (%2); %3 message(s) were learned before it."_s.arg(what, trainer.errorText())
+                   .arg(learned);
     else if (stopped)
-        text = u"Training was stopped; %1 message(s) from %2 were learned as %3."_s.arg(learned).arg(path, kind);
+        text = u"Learning from %1 was stopped; %2 message(s) were learned as %3."_s.arg(what).arg(learned).arg(kind);
     else
-        text = u"Learned %1 message(s) from %2 as %3."_s.arg(learned).arg(path, kind);
-    done(text, trainer);
-}
-
-bool LearnedTraining::opened(Scan::SpamTrainer &trainer)
-{
-    if (trainer.open())
-        return true;
-    Q_EMIT finished(u"The learned filter cannot be read: "_s + trainer.errorText());
-    return false;
-}
-
-void LearnedTraining::done(const QString &text, const Scan::SpamTrainer &trainer)
-{
-    const int skipped = trainer.skipped();
-    Q_EMIT finished(skipped == 0
-                        ? text
-                        : text + u" %1 could not be read or were too large, and were passed over."_s.arg(skipped));
+        text = u"Learned %1 message(s) from %2 as %3."_s.arg(learned).arg(what, kind);
+    if (trainer.skipped() > 0)
+        text += u" %1 could not be read or were too large, and were passed over."_s.arg(trainer.skipped());
+    Q_EMIT finished(text);
     Q_EMIT countsChanged(countsText());
+}
+
+void LearnedTraining::train(const QString &path, Scan::LearnedFilter::Label label)
+{
+    learn(path, label, [&](Scan::SpamTrainer &trainer, const Scan::SpamTrainer::Progress &progress) {
+        return trainer.learnFolder(path, label, progress);
+    });
 }
 
 void LearnedTraining::learnFromArchive()
 {
-    if (!database())
-        return;
-    Scan::SpamTrainer trainer(m_folder, *m_database);
-    if (!opened(trainer))
-        return;
-    bool stopped = false;
-    const int learned = withProgress(
-        u"the spam archive"_s,
-        [&](const Scan::SpamTrainer::Progress &progress) { return trainer.learnArchive(progress); }, &stopped);
-    QString text = u"Learned %1 message(s) of the spam archive as spam."_s.arg(learned);
-    if (!trainer.errorText().isEmpty())
-        text = u"Learning from the spam archive stopped (%1); %2 message(s) were learned before it."_s
-                   .arg(trainer.errorText())
-                   .arg(learned);
-    else if (stopped)
-        text = u"Learning from the spam archive was stopped; %1 message(s) were learned as spam."_s.arg(learned);
-    done(text, trainer);
+    learn(u"the spam archive"_s, Scan::LearnedFilter::Label::Spam,
+          [](Scan::SpamTrainer &trainer, const Scan::SpamTrainer::Progress &progress) {
+              return trainer.learnArchive(progress);
+          });
 }

@@ -41,13 +41,10 @@ Q_SIGNALS:
 
 private:
     bool database();
-    // Runs work behind a progress box the user can stop between batches.
-    int withProgress(const QString &what, const std::function<int(const Scan::SpamTrainer::Progress &)> &work,
-                     bool *stopped);
-    // Loads the filter's counts, or says why it cannot.
-    bool opened(Scan::SpamTrainer &trainer);
-    // Tells what was learned and shows the new counts.
-    void done(const QString &text, const Scan::SpamTrainer &trainer);
+    using Work = std::function<int(Scan::SpamTrainer &, const Scan::SpamTrainer::Progress &)>;
+    // Runs work behind a progress box the user can stop between batches, then
+    // tells what was learned and shows the new counts.
+    void learn(const QString &what, Scan::LearnedFilter::Label label, const Work &work);
 
     QString m_folder;
     QWidget *m_window;

@@ -546,7 +546,7 @@ void tst_FrmMain::learnedFilterSettingsAndTraining()
         QVERIFY(counts->text().startsWith(u"Learned from 2 spam and 0 legitimate messages."_s));
 
         UiTest::click(form, u"cmdLearnFromArchive"_s);
-        QCOMPARE(form.Label17()->text(), u"Learned 1 message(s) of the spam archive as spam."_s);
+        QCOMPARE(form.Label17()->text(), u"Learned 1 message(s) from the spam archive as spam."_s);
         QVERIFY(counts->text().startsWith(u"Learned from 3 spam and 0 legitimate messages."_s));
 
         // A scheduled scan that comes due during a training waits for it.
