@@ -4,10 +4,10 @@
 #include "scan/spamtrainer.h"
 #include "ui/trainfolderdialog.h"
 
-#include <QDir>
-#include <QFileInfo>
 #include <QCoreApplication>
+#include <QDir>
 #include <QElapsedTimer>
+#include <QFileInfo>
 #include <QProgressDialog>
 #include <QScopeGuard>
 
