@@ -552,7 +552,7 @@ void MailboxScanner::learnCondemned()
 {
     if (!m_trainer || m_toLearn.isEmpty())
         return;
-    m_trainer->learnArchived(m_toLearn, LearnedFilter::Label::Spam);
+    m_trainer->learnArchived(m_toLearn, LearnedFilter::Label::Spam, SpamTrainer::JudgedBy::Rules);
     if (!m_trainer->errorText().isEmpty())
         report(u"The learned filter could not learn this scan's spam: %1"_s.arg(statusText(m_trainer->errorText())));
     m_toLearn.clear();

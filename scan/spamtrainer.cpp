@@ -66,7 +66,7 @@ bool SpamTrainer::flush(QList<LearnedFilter::Example> *batch, int *learned)
     return true;
 }
 
-int SpamTrainer::learnArchived(const QStringList &fileNames, Label label, const Progress &progress)
+int SpamTrainer::learnArchived(const QStringList &fileNames, Label label, JudgedBy judge, const Progress &progress)
 {
     QList<LearnedFilter::Example> batch;
     int learned = 0;
@@ -75,6 +75,11 @@ int SpamTrainer::learnArchived(const QStringList &fileNames, Label label, const 
         if (message.isEmpty()) {
             ++m_skipped;
             continue;
+        }
+        if (judge == JudgedBy::Rules) {
+            const std::optional<Label> known = m_filter.store().labelOf(LearnedFilter::digest(message));
+            if (known && *known != label)
+                continue;
         }
         batch.append({message, label});
         if (batch.size() == BatchSize && (!flush(&batch, &learned) || (progress && !progress(learned))))
@@ -98,7 +103,7 @@ int SpamTrainer::learnArchive(const Progress &progress)
         if (!passedOver.contains(name))
             names.append(name);
     }
-    return learnArchived(names, Label::Spam, progress);
+    return learnArchived(names, Label::Spam, JudgedBy::Rules, progress);
 }
 
 int SpamTrainer::learnFolder(const QString &path, Label label, const Progress &progress)

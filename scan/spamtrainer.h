@@ -50,8 +50,13 @@ public:
     // Each returns the number of messages learned; errorText() is set when
     // something failed, and the batches stored before it stay learned.
 
+    // Who judged the messages: the user's word moves a message learned with
+    // the other label; the rules' verdict never overrides the user's.
+    enum class JudgedBy { User,
+                          Rules };
+
     // Archived messages by file name, all with one label.
-    int learnArchived(const QStringList &fileNames, Label label, const Progress &progress = {});
+    int learnArchived(const QStringList &fileNames, Label label, JudgedBy judge, const Progress &progress = {});
     // Every archived message as spam, except those the user said were not
     // spam and those only this filter condemned.
     int learnArchive(const Progress &progress = {});

@@ -210,7 +210,8 @@ void SpamReviewTab::learn(const QList<ReviewList::Message> &messages, bool spam)
         files.append(m.archiveFile);
     Scan::SpamTrainer trainer(m_folder, *m_database);
     if (trainer.open())
-        trainer.learnArchived(files, spam ? Scan::LearnedFilter::Label::Spam : Scan::LearnedFilter::Label::Ham);
+        trainer.learnArchived(files, spam ? Scan::LearnedFilter::Label::Spam : Scan::LearnedFilter::Label::Ham,
+                              Scan::SpamTrainer::JudgedBy::User);
     if (!trainer.errorText().isEmpty())
         Q_EMIT problem(u"The learned filter could not learn this: "_s + trainer.errorText());
     else if (trainer.skipped() > 0)

@@ -148,6 +148,14 @@ void tst_TrustTabs::spamTabActions()
     QCOMPARE(tab.view()->model()->index(0, SpamReviewTab::State).data().toString(), ReviewList::stateText(after));
     const Scan::SpamTrainer::Learned known = Scan::SpamTrainer::learned(*f.db);
     QCOMPARE((QList<int>{known.spam, known.ham}), learned);
+
+    // Learning the archive later never overrides the user's "Not spam".
+    Scan::SpamTrainer trainer(f.dir.path(), *f.db);
+    QVERIFY(trainer.open());
+    trainer.learnArchive();
+    const Scan::SpamTrainer::Learned later = Scan::SpamTrainer::learned(*f.db);
+    const QList<int> afterArchive = learned == QList<int>{0, 1} ? learned : QList<int>{1, 0};
+    QCOMPARE((QList<int>{later.spam, later.ham}), afterArchive);
 }
 
 void tst_TrustTabs::savedEmailHasNoPrefixAndPreviewIsText()
