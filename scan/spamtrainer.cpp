@@ -41,12 +41,12 @@ bool SpamTrainer::open()
     return false;
 }
 
-QByteArray SpamTrainer::archivedMessage(const QString &programFolder, const QString &fileName)
+QByteArray SpamTrainer::archivedMessage(const QString &programFolder, const QString &fileName, qint64 maxBytes)
 {
     if (fileName.isEmpty() || fileName.contains(u'/') || fileName == u".."_s)
         return {};
     QFile file(SpamArchive::folder(programFolder) + fileName);
-    if (!file.open(QIODevice::ReadOnly) || file.size() > MailFolderReader::MaxMessageBytes)
+    if (!file.open(QIODevice::ReadOnly) || file.size() > maxBytes)
         return {};
     const QByteArray bytes = file.readAll();
     const QByteArray prefix = ArchiveWriter::inertPrefix();
@@ -71,7 +71,8 @@ int SpamTrainer::learnArchived(const QStringList &fileNames, Label label, Judged
     QList<LearnedFilter::Example> batch;
     int learned = 0;
     for (const QString &name : fileNames) {
-        const QByteArray message = archivedMessage(m_folder, name);
+        // A message too large to learn from a folder is too large here too.
+        const QByteArray message = archivedMessage(m_folder, name, MailFolderReader::MaxMessageBytes);
         if (message.isEmpty()) {
             ++m_skipped;
             continue;

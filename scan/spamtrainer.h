@@ -10,6 +10,7 @@
 #include <QStringList>
 
 #include <functional>
+#include <limits>
 
 class StateDatabase;
 
@@ -44,8 +45,10 @@ public:
     LearnedFilter &filter() { return m_filter; }
 
     // The archived message without the archive's prefix; empty when it
-    // cannot be read or the name leads out of the archive.
-    static QByteArray archivedMessage(const QString &programFolder, const QString &fileName);
+    // cannot be read, is larger than maxBytes, or the name leads out of the
+    // archive.
+    static QByteArray archivedMessage(const QString &programFolder, const QString &fileName,
+                                      qint64 maxBytes = std::numeric_limits<qint64>::max());
 
     // Each returns the number of messages learned; errorText() is set when
     // something failed, and the batches stored before it stay learned.
