@@ -77,20 +77,25 @@ bool DecodedMessage::mayReadDifferently(QStringView text)
     return false;
 }
 
+const MimeText &DecodedMessage::headerText()
+{
+    if (m_whole)
+        return *m_whole;
+    if (!m_headersOnly)
+        m_headersOnly = MimeText::decodeControlText(headers(), QString());
+    return *m_headersOnly;
+}
+
 QString DecodedMessage::fromUpper()
 {
     if (!headers().contains(u"=?"_s))
         return {};
-    if (!m_whole && !m_headersOnly)
-        m_headersOnly = MimeText::decodeControlText(headers(), QString());
-    return upperCased((m_whole ? *m_whole : *m_headersOnly).from());
+    return upperCased(headerText().from());
 }
 
 QString DecodedMessage::subject()
 {
-    if (!m_whole && !m_headersOnly)
-        m_headersOnly = MimeText::decodeControlText(headers(), QString());
-    return (m_whole ? *m_whole : *m_headersOnly).subject();
+    return headerText().subject();
 }
 
 void DecodedMessage::decodeForRules()

@@ -37,14 +37,19 @@ public:
     // MimeText::MaxInputBytes of) the body.
     QByteArray bytes();
 
+    // The header block as the control holds it.
+    const QString &headers();
+
     // Whether decoding may show text the raw bytes do not: encoded words,
     // quoted-printable or base64, HTML, or a charset other than ASCII,
     // UTF-8 and Latin-1.
     static bool mayReadDifferently(QStringView text);
 
 private:
-    const QString &headers();
     const QString &body();
+    // Decoded as far as the From and the subject need: the headers alone,
+    // unless the whole message is decoded already.
+    const MimeText &headerText();
     void decodeForRules();
 
     Source m_headerSource;

@@ -348,7 +348,7 @@ QString MailboxScanner::contentUid()
 {
     // The header block names the message as long as the server keeps it;
     // identical copies share a name and a fate.
-    const QByteArray headers = m_form.Tarnpost1().MsgHeaders().toLatin1();
+    const QByteArray headers = m_decoded.headers().toLatin1();
     return u"content:"_s
            + QString::fromLatin1(QCryptographicHash::hash(headers, QCryptographicHash::Sha1).toHex());
 }
@@ -514,10 +514,7 @@ bool MailboxScanner::keywordMatchedDecoded()
     const QStringList entries = m_keywords.upper();
     if (entries.isEmpty())
         return false;
-    if (m_matcherGeneration != m_keywords.generation()) {
-        m_matcher.build(entries);
-        m_matcherGeneration = m_keywords.generation();
-    }
+    updateMatcher();
     const int inSubject = m_matcher.firstMatch(m_decoded.subjectUpper());
     const int inBody = m_matcher.firstMatch(m_decoded.bodyUpper());
     const int k = qMin(inSubject, inBody);
@@ -527,6 +524,14 @@ bool MailboxScanner::keywordMatchedDecoded()
     setKeywordCaption(entries.at(k), body);
     m_verdict = {u"keyword"_s, m_keywords.entry(k), body ? u"decoded body"_s : u"decoded subject"_s};
     return true;
+}
+
+void MailboxScanner::updateMatcher()
+{
+    if (m_matcherGeneration == m_keywords.generation())
+        return;
+    m_matcher.build(m_keywords.upper());
+    m_matcherGeneration = m_keywords.generation();
 }
 
 bool MailboxScanner::learnedFilterCondemns()
@@ -564,10 +569,7 @@ bool MailboxScanner::keywordMatchedRaw()
     const QStringList entries = m_keywords.upper();
     if (entries.isEmpty())
         return false;
-    if (m_matcherGeneration != generation) {
-        m_matcher.build(entries);
-        m_matcherGeneration = generation;
-    }
+    updateMatcher();
     Automation::TarnpostProxy &control = m_form.Tarnpost1();
     if (!m_haveSubject) {
         m_subjectUpper = upperCased(decodeServerText(control.MsgSubject()));

@@ -108,6 +108,8 @@ private:
     bool keywordMatchedRaw();
     bool keywordMatchedFrom(int index);
     bool keywordMatchedDecoded();
+    // The matcher follows the keyword list, which a yield may have changed.
+    void updateMatcher();
     bool learnedFilterCondemns();
     // Teaches the learned filter the spam the other rules condemned in this account.
     void learnCondemned();

@@ -9,7 +9,6 @@
 #include <QDir>
 #include <QFile>
 #include <QSet>
-#include <QSqlQuery>
 
 using namespace Qt::StringLiterals;
 
@@ -20,17 +19,6 @@ SpamTrainer::SpamTrainer(const QString &programFolder, StateDatabase &database)
     , m_filter(database)
     , m_database(database)
 {
-}
-
-SpamTrainer::Learned SpamTrainer::learned(StateDatabase &database)
-{
-    Learned counts;
-    QSqlQuery query(database.connection());
-    if (!query.exec(u"SELECT label, COUNT(*) FROM learned_messages GROUP BY label"_s))
-        return counts;
-    while (query.next())
-        (query.value(0).toInt() == int(Label::Spam) ? counts.spam : counts.ham) = query.value(1).toInt();
-    return counts;
 }
 
 bool SpamTrainer::open()

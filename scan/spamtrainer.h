@@ -32,14 +32,6 @@ public:
 
     SpamTrainer(const QString &programFolder, StateDatabase &database);
 
-    struct Learned
-    {
-        int spam = 0;
-        int ham = 0;
-    };
-    // How many messages the filter has learned, without loading its counts.
-    static Learned learned(StateDatabase &database);
-
     // Loads the filter's counts; errorText() says why not.
     bool open();
     LearnedFilter &filter() { return m_filter; }

@@ -33,6 +33,17 @@ TokenStore::TokenStore(StateDatabase &database)
 {
 }
 
+TokenStore::Counts TokenStore::learnedMessages(StateDatabase &database)
+{
+    Counts counts;
+    QSqlQuery query(database.connection());
+    if (!query.exec(u"SELECT label, COUNT(*) FROM learned_messages GROUP BY label"_s))
+        return counts;
+    while (query.next())
+        (query.value(0).toInt() == int(Label::Spam) ? counts.spam : counts.ham) = clamped(query.value(1).toLongLong());
+    return counts;
+}
+
 bool TokenStore::load()
 {
     m_counts.clear();

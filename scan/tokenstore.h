@@ -43,6 +43,9 @@ public:
 
     explicit TokenStore(StateDatabase &database);
 
+    // How many spam and ham messages are learned, without loading the counts.
+    static Counts learnedMessages(StateDatabase &database);
+
     // Reads the counts into memory (the database must be open).
     bool load();
     bool isLoaded() const { return m_loaded; }

@@ -46,11 +46,11 @@ bool LearnedTraining::database()
 QString LearnedTraining::countsText()
 {
     // Showing the counts must not create the database in a fresh folder.
-    Scan::SpamTrainer::Learned n;
+    Scan::TokenStore::Counts n;
     if (m_database || QFileInfo::exists(QDir(m_folder).filePath(StateDatabase::fileName()))) {
         if (!database())
             return QString();
-        n = Scan::SpamTrainer::learned(*m_database);
+        n = Scan::TokenStore::learnedMessages(*m_database);
     }
     QString text = u"Learned from %1 spam and %2 legitimate messages."_s.arg(n.spam).arg(n.ham);
     if (n.spam == 0 || n.ham == 0)

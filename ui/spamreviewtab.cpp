@@ -2,15 +2,12 @@
 
 #include "config/reviewlist.h"
 #include "config/statedatabase.h"
-#include "scan/archivewriter.h"
 #include "scan/mimetext.h"
-#include "scan/spamarchive.h"
 #include "scan/spamtrainer.h"
 
 #include <QCheckBox>
 #include <QDialog>
 #include <QDialogButtonBox>
-#include <QFile>
 #include <QFileDialog>
 #include <QHBoxLayout>
 #include <QHeaderView>
@@ -228,16 +225,22 @@ QByteArray SpamReviewTab::messageBytes(qint64 row) const
     return m ? Scan::SpamTrainer::archivedMessage(m_folder, m->archiveFile) : QByteArray();
 }
 
-void SpamReviewTab::saveAsEmail()
+QByteArray SpamReviewTab::selectedMessage()
 {
     const QList<qint64> ids = selectedRows();
     if (ids.size() != 1 || !database())
-        return;
+        return {};
     const QByteArray bytes = messageBytes(ids.first());
-    if (bytes.isEmpty()) {
+    if (bytes.isEmpty())
         Q_EMIT problem(u"The archive copy of this message cannot be read."_s);
+    return bytes;
+}
+
+void SpamReviewTab::saveAsEmail()
+{
+    const QByteArray bytes = selectedMessage();
+    if (bytes.isEmpty())
         return;
-    }
     const QString path = m_chooser(QString());
     if (path.isEmpty())
         return;
@@ -260,14 +263,9 @@ QString SpamReviewTab::previewText(const QByteArray &message)
 
 void SpamReviewTab::preview()
 {
-    const QList<qint64> ids = selectedRows();
-    if (ids.size() != 1 || !database())
+    const QByteArray bytes = selectedMessage();
+    if (bytes.isEmpty())
         return;
-    const QByteArray bytes = messageBytes(ids.first());
-    if (bytes.isEmpty()) {
-        Q_EMIT problem(u"The archive copy of this message cannot be read."_s);
-        return;
-    }
     // Plain text only: nothing is fetched and no script runs.
     auto *dialog = new QDialog(this);
     dialog->setObjectName(u"dlgPreview"_s);

@@ -58,6 +58,8 @@ Q_SIGNALS:
 private:
     QList<qint64> selectedRows() const;
     QList<ReviewList::Message> selectedMessages();
+    // The one selected message's archive copy; empty (and told) when it cannot be read.
+    QByteArray selectedMessage();
     bool database();
     void deleteFromServer();
     void notSpam();

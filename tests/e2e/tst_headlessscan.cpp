@@ -5,6 +5,7 @@
 #include "config/statedatabase.h"
 #include "scan/learnedfilter.h"
 #include "tests/support/dovecotserver.h"
+#include "tests/support/learningexamples.h"
 #include "tests/support/programfolder.h"
 
 #include <QJsonArray>
@@ -283,12 +284,7 @@ void tst_HeadlessScan::decodedTextAndLearnedFilter()
         QVERIFY(db.open());
         Scan::LearnedFilter filter(db);
         QVERIFY(filter.open());
-        QList<Scan::LearnedFilter::Example> examples;
-        for (const char *text : {"cheap pills, discount pharmacy", "click here for cheap pills", "online pharmacy, buy now"})
-            examples.append({"Subject: offer\r\n\r\n" + QByteArray(text) + "\r\n", Scan::LearnedFilter::Label::Spam});
-        for (const char *text : {"the project meeting agenda", "minutes of tuesday's meeting", "project plan for tuesday"})
-            examples.append({"Subject: team\r\n\r\n" + QByteArray(text) + "\r\n", Scan::LearnedFilter::Label::Ham});
-        QVERIFY(filter.learn(examples));
+        QVERIFY(filter.learn(LearningExamples::small()));
     }
 
     const Run run = runProgram({u"--scan"_s, u"--folder"_s, folder.path()});

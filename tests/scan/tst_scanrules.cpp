@@ -5,6 +5,7 @@
 #include "config/scanlog.h"
 #include "config/statedatabase.h"
 #include "tests/scan/fakemailbox.h"
+#include "tests/support/learningexamples.h"
 #include "scan/headlessform.h"
 #include "scan/learnedfilter.h"
 #include "scan/mailboxscanner.h"
@@ -718,14 +719,7 @@ void tst_ScanRules::learnedFilterJudgesLast()
     {
         Scan::LearnedFilter filter(f.state());
         QVERIFY(filter.open());
-        QList<Scan::LearnedFilter::Example> examples;
-        for (const char *text : {"cheap pills, discount pharmacy", "click here for cheap pills", "online pharmacy, buy now"})
-            examples.append({"Subject: offer\r\n\r\n" + QByteArray(text) + "\r\n", Scan::LearnedFilter::Label::Spam});
-        if (hamLearned) {
-            for (const char *text : {"the project meeting agenda", "minutes of tuesday's meeting", "project plan for tuesday"})
-                examples.append({"Subject: team\r\n\r\n" + QByteArray(text) + "\r\n", Scan::LearnedFilter::Label::Ham});
-        }
-        QVERIFY(filter.learn(examples));
+        QVERIFY(filter.learn(LearningExamples::small(hamLearned)));
     }
     f.control.addMailbox(u"u"_s, u"pw"_s, {message});
     Scan::HeadlessForm &form = f.open("mail.example,u,pw\r\n", "", "", "casino\r\n");

@@ -6,6 +6,7 @@
 #include "config/statedatabase.h"
 #include "platform/messagebox/messagebox.h"
 #include "scan/learnedfilter.h"
+#include "tests/support/learningexamples.h"
 #include "ui/frmmain.h"
 
 #include <QApplication>
@@ -83,12 +84,7 @@ void writeRecords(const QString &folder)
     Scan::LearnedFilter filter(db);
     if (!filter.open())
         return;
-    QList<Scan::LearnedFilter::Example> examples;
-    for (const char *text : {"cheap pills, discount pharmacy", "click here to claim your prize", "online casino bonus"})
-        examples.append({"Subject: offer\r\n\r\n" + QByteArray(text) + "\r\n", Scan::LearnedFilter::Label::Spam});
-    for (const char *text : {"the project meeting agenda", "minutes of tuesday's meeting", "lunch on friday?"})
-        examples.append({"Subject: team\r\n\r\n" + QByteArray(text) + "\r\n", Scan::LearnedFilter::Label::Ham});
-    filter.learn(examples);
+    filter.learn(LearningExamples::small());
 }
 
 } // namespace

@@ -146,16 +146,16 @@ void tst_TrustTabs::spamTabActions()
     if (whitelisted)
         QCOMPARE(whitelist.at(0).at(0).toString(), u"x@spam.example"_s);
     QCOMPARE(tab.view()->model()->index(0, SpamReviewTab::State).data().toString(), ReviewList::stateText(after));
-    const Scan::SpamTrainer::Learned known = Scan::SpamTrainer::learned(*f.db);
-    QCOMPARE((QList<int>{known.spam, known.ham}), learned);
+    const Scan::TokenStore::Counts known = Scan::TokenStore::learnedMessages(*f.db);
+    QCOMPARE((QList<int>{int(known.spam), int(known.ham)}), learned);
 
     // Learning the archive later never overrides the user's "Not spam".
     Scan::SpamTrainer trainer(f.dir.path(), *f.db);
     QVERIFY(trainer.open());
     trainer.learnArchive();
-    const Scan::SpamTrainer::Learned later = Scan::SpamTrainer::learned(*f.db);
+    const Scan::TokenStore::Counts later = Scan::TokenStore::learnedMessages(*f.db);
     const QList<int> afterArchive = learned == QList<int>{0, 1} ? learned : QList<int>{1, 0};
-    QCOMPARE((QList<int>{later.spam, later.ham}), afterArchive);
+    QCOMPARE((QList<int>{int(later.spam), int(later.ham)}), afterArchive);
 }
 
 void tst_TrustTabs::savedEmailHasNoPrefixAndPreviewIsText()
