@@ -42,6 +42,9 @@ public:
     void run();
     // One entry per account row the last run reached, in row order.
     const QList<AccountResult> &results() const { return m_results; }
+    // Every problem of the last run, in order: those of its accounts and
+    // those of no account (settings, the state database).
+    const QStringList &problems() const { return m_problems; }
 
     // The design limit of message numbers and list sizes (16-bit).
     static constexpr int MaxCount = 32767;
