@@ -48,15 +48,22 @@ QString hex(char32_t c, int width)
     return QString::number(c, 16).rightJustified(width, u'0');
 }
 
-// Cut at `maxLength` characters, never inside a surrogate pair.
+// Without the blanks and line ends around it, cut at `maxLength`
+// characters, never inside a surrogate pair.
 QString clipped(const QString &text, qsizetype maxLength = ScanReport::MaxTextLength)
 {
-    if (text.size() <= maxLength)
-        return text;
+    qsizetype begin = 0;
+    qsizetype end = text.size();
+    while (begin < end && text.at(begin).isSpace())
+        ++begin;
+    while (end > begin && text.at(end - 1).isSpace())
+        --end;
+    if (end - begin <= maxLength)
+        return text.mid(begin, end - begin);
     qsizetype keep = maxLength - Ellipsis.size();
-    if (keep > 0 && text.at(keep - 1).isHighSurrogate())
+    if (keep > 0 && text.at(begin + keep - 1).isHighSurrogate())
         --keep;
-    return text.left(keep) + Ellipsis;
+    return text.mid(begin, keep) + Ellipsis;
 }
 
 QString counts(int scanned, int condemned, int deleted)
