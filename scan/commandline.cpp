@@ -73,7 +73,10 @@ int scan(const QString &folder, bool json, QTextStream &out, QTextStream &err)
                 << u'\n';
             return CommandLine::FolderStuck;
         }
-        err << u"Another scan of %1 is running (process %2)."_s.arg(fileText(folder)).arg(lock.ownerPid()) << u'\n';
+        if (const qint64 pid = lock.ownerPid(); pid > 0)
+            err << u"Another scan of %1 is running (process %2)."_s.arg(fileText(folder)).arg(pid) << u'\n';
+        else
+            err << u"Another scan of %1 is starting."_s.arg(fileText(folder)) << u'\n';
         return CommandLine::FolderBusy;
     }
     case ScanLock::Result::Failed:
