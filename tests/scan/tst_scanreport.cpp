@@ -64,8 +64,8 @@ private Q_SLOTS:
 void tst_ScanReport::hostileText_data()
 {
     QTest::addColumn<QString>("text");
-    QTest::addColumn<QString>("shown");       // as one terminal line shows it
-    QTest::addColumn<QString>("jsonEscape");  // found in the raw JSON in its place
+    QTest::addColumn<QString>("shown");      // as one terminal line shows it
+    QTest::addColumn<QString>("jsonEscape"); // found in the raw JSON in its place
 
     QTest::newRow("title change (OSC 0)") << u"\x1b]0;owned\aEve <e@x.example>"_s
                                           << u"\\x1b]0;owned\\x07Eve <e@x.example>"_s << u"\\u001b]0;owned"_s;
@@ -77,7 +77,7 @@ void tst_ScanReport::hostileText_data()
         << u"x\x1b[1A\rmail.example.com alice: 0 scanned"_s << u"x\\x1b[1A mail.example.com alice: 0 scanned"_s
         << u"\\u001b[1A\\r"_s;
     QTest::newRow("C1 CSI and NEL") << u"a\u009b2Jb\u0085c"_s << u"a\\x9b2Jb\\x85c"_s << u"\\u009b2Jb\\u0085c"_s;
-    QTest::newRow("NUL, BEL, BS, DEL") << QString::fromUtf16(u"a\0b\x07" u"c\x08" u"d\x7f" u"e", 9)
+    QTest::newRow("NUL, BEL, BS, DEL") << QString::fromUtf16(u"a\0b\ac\bd\u007fe", 9)
                                        << u"a\\x00b\\x07c\\x08d\\x7fe"_s << u"d\\u007fe"_s;
     QTest::newRow("right-to-left override") << u"invoice\u202Efdp.exe"_s << u"invoice\\u202efdp.exe"_s
                                             << u"\\u202e"_s;
