@@ -76,6 +76,11 @@ QString mergedTotal(const QLineEdit *box, const QString &onDisk)
     // A form that never read a total started from the "0" it shows at first.
     const QVariant saved = box->property(SavedTotal);
     const qint64 base = saved.isValid() ? saved.toLongLong() : 0;
+    // Where only one side counted, its text goes as it stands.
+    if (*now == base)
+        return box->text();
+    if (*shown == base)
+        return onDisk;
     return QString::number(qMax<qint64>(0, *now + (*shown - base)));
 }
 
