@@ -30,9 +30,9 @@ bool readBool(const QSettings &ini, const QString &key, bool fallback, QStringLi
     if (!v.isValid())
         return fallback;
     const QString text = v.toString().trimmed().toLower();
-    if (text == u"true"_s || text == u"1"_s)
+    if (text == u"true"_s || text == u"1"_s || text == u"yes"_s || text == u"on"_s)
         return true;
-    if (text == u"false"_s || text == u"0"_s)
+    if (text == u"false"_s || text == u"0"_s || text == u"no"_s || text == u"off"_s)
         return false;
     problems->append(key);
     return fallback;
@@ -48,9 +48,20 @@ AppSettings::AppSettings(const QString &folder)
 void AppSettings::load()
 {
     *this = AppSettings(QFileInfo(m_path).path());
-    const QSettings ini(m_path, QSettings::IniFormat);
-    if (ini.status() != QSettings::NoError)
+    const QFileInfo file(m_path);
+    if (file.exists() && file.size() > MaxFileSize) {
+        // QSettings would hold the whole file in memory twice over.
         m_problems.append(fileName());
+        m_tooLarge = true;
+        holdForReview = true;
+        return;
+    }
+    const QSettings ini(m_path, QSettings::IniFormat);
+    if (ini.status() != QSettings::NoError) {
+        m_problems.append(fileName());
+        holdForReview = true;
+        return;
+    }
 
     const QVariant announceValue = ini.value(u"Scan/announce"_s);
     if (announceValue.isValid()) {
@@ -62,7 +73,11 @@ void AppSettings::load()
         else
             m_problems.append(u"Scan/announce"_s);
     }
+    // Safe side: an unclear answer holds.
+    const QStringList before = m_problems;
     holdForReview = readBool(ini, u"Scan/holdForReview"_s, false, &m_problems);
+    if (m_problems != before)
+        holdForReview = true;
     learnedFilter = readBool(ini, u"LearnedFilter/enabled"_s, false, &m_problems);
     const QVariant thresholdValue = ini.value(u"LearnedFilter/threshold"_s);
     if (thresholdValue.isValid()) {
@@ -75,9 +90,36 @@ void AppSettings::load()
     }
 }
 
+QString AppSettings::problemText() const
+{
+    if (m_problems.isEmpty())
+        return {};
+    const QString file = QDir::toNativeSeparators(m_path);
+    if (m_problems.constFirst() == fileName()) {
+        return (m_tooLarge ? u"%1 is larger than %2 KB and was not read"_s.arg(file).arg(MaxFileSize / 1024)
+                           : u"%1 cannot be read"_s.arg(file))
+               + u": spam is held for review; the other settings are at their defaults"_s;
+    }
+    QStringList others = m_problems;
+    const bool hold = others.removeAll(u"Scan/holdForReview"_s) > 0;
+    QString text = u"%1: "_s.arg(file);
+    if (!others.isEmpty())
+        text += u"unreadable settings were left at their defaults: "_s + others.join(u", "_s);
+    if (hold)
+        text += (others.isEmpty() ? QString() : u"; "_s)
+                + u"Scan/holdForReview is not one of yes, no, true, false, on, off, 1, 0: spam is held for review"_s;
+    return text;
+}
+
 bool AppSettings::save()
 {
     m_error.clear();
+    // QSettings writes to the target of a link in the file's place.
+    if (QFileInfo(m_path).isSymLink()) {
+        m_error = u"%1 is a symbolic link and was not written through it; remove the link to save the file"_s.arg(
+            QDir::toNativeSeparators(m_path));
+        return false;
+    }
     QSettings ini(m_path, QSettings::IniFormat);
     for (const AnnounceName &a : announceNames()) {
         if (a.value == announce)

@@ -2,8 +2,10 @@
 // Settings beyond the original four rule switches, in settings.ini in the
 // program folder (stats.dat keeps its twelve lines). A missing file or key
 // gives the default, which is the program's behaviour before the setting
-// existed; a value that cannot be read gives the default too, and is named by
-// problems().
+// existed. A value that cannot be read is named by problems() and gives the
+// default too, except the review hold, which then holds: when the file does
+// not say clearly that spam may be deleted, it is not. A file that cannot be
+// read at all (or is too large for one) counts as unreadable in every value.
 
 #include <QString>
 #include <QStringList>
@@ -18,15 +20,20 @@ public:
     };
 
     static constexpr double DefaultThreshold = 0.95;
+    // A settings file is a few lines; a larger one is not read.
+    static constexpr qint64 MaxFileSize = 1024 * 1024;
     static QString fileName() { return QStringLiteral("settings.ini"); }
 
     explicit AppSettings(const QString &folder);
 
     void load();
-    bool save(); // atomic; errorText() says why not
+    bool save(); // atomic, never through a link in the file's place; errorText() says why not
 
     QString path() const { return m_path; }
     QStringList problems() const { return m_problems; }
+    // The problems as one sentence for the user, saying what was done
+    // instead; empty when there were none.
+    QString problemText() const;
     QString errorText() const { return m_error; }
 
     Announce announce = Announce::BoxPerMessage;
@@ -38,4 +45,5 @@ private:
     QString m_path;
     QStringList m_problems;
     QString m_error;
+    bool m_tooLarge = false;
 };

@@ -1,6 +1,8 @@
 #include "config/datafile.h"
 
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QSaveFile>
 #include <QStringDecoder>
 
@@ -102,10 +104,31 @@ QByteArray DataFile::encodeLine(const QString &line)
     return bytes;
 }
 
+QString DataFile::plantedLink(const QString &path)
+{
+    if (!QFileInfo(path).isSymLink())
+        return {};
+    return u"%1 is a symbolic link and was not written through it; remove the link to save the file"_s.arg(
+        QDir::toNativeSeparators(path));
+}
+
 bool DataFile::openForSave(QSaveFile &file, bool ownerOnly, QString *reason)
 {
+    // QSaveFile writes to the target of a link in the file's place, which may
+    // be anywhere: a link there was put by someone else and is refused.
+    if (const QString link = plantedLink(file.fileName()); !link.isEmpty()) {
+        if (reason)
+            *reason = link;
+        return false;
+    }
     if (!file.open(QIODevice::WriteOnly)) {
         setReason(reason, file);
+        return false;
+    }
+    if (const QString link = plantedLink(file.fileName()); !link.isEmpty()) {
+        if (reason)
+            *reason = link;
+        file.cancelWriting();
         return false;
     }
     if (ownerOnly && !file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner)) {

@@ -25,6 +25,7 @@ public:
 
     // Opens a save of `path` that replaces the file only on commit. Files that
     // hold secrets are made readable by their owner only before the commit.
+    // A symbolic link in the file's place is refused, never written through.
     // On failure `reason` says why.
     static bool openForSave(QSaveFile &file, bool ownerOnly, QString *reason);
     // Writes all of `bytes`; false on a short or failed write.
@@ -32,6 +33,9 @@ public:
     // Commits the save when everything was written, else cancels it; either
     // way a failure leaves the previous file whole and `reason` says why.
     static bool finishSave(QSaveFile &file, bool written, QString *reason);
+    // Why `path` must not be written: it is a symbolic link (however it
+    // points, or if it points nowhere). Empty when it is not one.
+    static QString plantedLink(const QString &path);
 
 private:
     DataFile() = delete;

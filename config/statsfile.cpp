@@ -37,6 +37,53 @@ QString stateLine(const QCheckBox *box)
     return u' ' + QString::number(RuleSwitch::value(box)) + u' ';
 }
 
+// The lines of the two totals, counted from 0.
+constexpr int BlockedLine = 4;
+constexpr int ScannedLine = 5;
+
+// A total's value as the file held it when the form last read or wrote it.
+constexpr char SavedTotal[] = "quellmail.savedTotal";
+
+std::optional<qint64> parseTotal(const QString &text)
+{
+    const QString digits = text.trimmed();
+    if (digits.isEmpty() || digits.size() > 18)
+        return std::nullopt;
+    for (QChar c : digits) {
+        if (c < u'0' || c > u'9')
+            return std::nullopt;
+    }
+    return digits.toLongLong();
+}
+
+void rememberSaved(QLineEdit *box, const QString &text)
+{
+    if (const std::optional<qint64> value = parseTotal(text))
+        box->setProperty(SavedTotal, *value);
+    else
+        box->setProperty(SavedTotal, QVariant());
+}
+
+// What the form counted since its last read or write, added to what the file
+// holds now. A total that is not a number on either side is written as the
+// form shows it, as before there was a second writer.
+QString mergedTotal(const QLineEdit *box, const QString &onDisk)
+{
+    const std::optional<qint64> shown = parseTotal(box->text());
+    const std::optional<qint64> now = parseTotal(onDisk);
+    if (!shown || !now)
+        return box->text();
+    // A form that never read a total started from the "0" it shows at first.
+    const QVariant saved = box->property(SavedTotal);
+    const qint64 base = saved.isValid() ? saved.toLongLong() : 0;
+    // Where only one side counted, its text goes as it stands.
+    if (*now == base)
+        return box->text();
+    if (*shown == base)
+        return onDisk;
+    return QString::number(qMax<qint64>(0, *now + (*shown - base)));
+}
+
 } // namespace
 
 void StatsFile::read(ConfigForm &form)
@@ -54,6 +101,8 @@ void StatsFile::read(ConfigForm &form)
                 if (i >= l.size())
                     return;
                 textBoxes[i]->setText(l.at(i));
+                if (i == BlockedLine || i == ScannedLine)
+                    rememberSaved(textBoxes[i], l.at(i));
             }
             for (int i = 6; i < LineCount; ++i) {
                 if (i >= l.size())
@@ -76,7 +125,17 @@ void StatsFile::read(ConfigForm &form)
 
 bool StatsFile::write(ConfigForm &form, QString *reason)
 {
-    const QStringList lines = {
+    return write(form, true, reason);
+}
+
+bool StatsFile::writeTotals(ConfigForm &form, QString *reason)
+{
+    return write(form, false, reason);
+}
+
+bool StatsFile::write(ConfigForm &form, bool settingsToo, QString *reason)
+{
+    QStringList lines = {
         form.txtAccountsCount()->text(),
         form.txtwhitelistCount()->text(),
         form.txtblacklistCount()->text(),
@@ -90,14 +149,33 @@ bool StatsFile::write(ConfigForm &form, QString *reason)
         stateLine(form.checkspamcop()),
         stateLine(form.checkkeywords()),
     };
-    QByteArray bytes;
-    for (const QString &line : lines)
-        bytes += DataFile::encodeLine(line);
+    const QStringList onDisk = DataFile::readLines(path(form)).value_or(QStringList());
+    if (!settingsToo) {
+        for (int i = 0; i < LineCount && i < onDisk.size(); ++i)
+            lines[i] = onDisk.at(i);
+    }
+    QLineEdit *const totals[] = {form.txtEmailsBlockedCount(), form.txttotalemailsever()};
+    const int totalLines[] = {BlockedLine, ScannedLine};
+    for (int k = 0; k < 2; ++k) {
+        if (totalLines[k] < onDisk.size())
+            lines[totalLines[k]] = mergedTotal(totals[k], onDisk.at(totalLines[k]));
+        else
+            lines[totalLines[k]] = totals[k]->text();
+    }
 
+    QByteArray bytes;
+    for (const QString &line : std::as_const(lines))
+        bytes += DataFile::encodeLine(line);
     QSaveFile file(path(form));
     if (!DataFile::openForSave(file, true, reason))
         return false;
-    return DataFile::finishSave(file, DataFile::writeAll(file, bytes), reason);
+    if (!DataFile::finishSave(file, DataFile::writeAll(file, bytes), reason))
+        return false;
+    for (int k = 0; k < 2; ++k) {
+        totals[k]->setText(lines.at(totalLines[k]));
+        rememberSaved(totals[k], lines.at(totalLines[k]));
+    }
+    return true;
 }
 
 QString StatsFile::path(const ConfigForm &form)

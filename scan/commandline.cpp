@@ -4,18 +4,17 @@
 #include "scan/mailboxscanner.h"
 #include "platform/messagebox/messagebox.h"
 #include "scan/scanlock.h"
+#include "scan/scanreport.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QHash>
-#include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonObject>
 #include <QTextStream>
 #include <QtGlobal>
+
+#include <algorithm>
 
 #include <cstring>
 
@@ -25,83 +24,14 @@ namespace Scan {
 
 namespace {
 
-struct Sums
-{
-    int failed = 0;
-    int scanned = 0;
-    int condemned = 0;
-    int deleted = 0;
-};
+// A scan that finds the folder busy for longer than this stops reporting
+// "try later": a timer would otherwise count every refusal as success while
+// the holder hangs (the window waiting hours for an answer to a box).
+constexpr qint64 BusyLimitMinutes = 60;
 
-Sums sum(const QList<AccountResult> &results)
+QString fileText(const QString &path)
 {
-    Sums s;
-    for (const AccountResult &r : results) {
-        s.failed += r.failed() ? 1 : 0;
-        s.scanned += r.scanned;
-        s.condemned += r.condemned;
-        s.deleted += r.deleted;
-    }
-    return s;
-}
-
-// One line per account whatever a server put into its reply.
-QString oneLine(const QString &text)
-{
-    QString line = text;
-    line.replace(u"\r\n"_s, u" "_s).replace(u'\r', u' ').replace(u'\n', u' ');
-    return line.trimmed();
-}
-
-QString counts(int scanned, int condemned, int deleted)
-{
-    return u"%1 scanned, %2 condemned, %3 deleted"_s.arg(scanned).arg(condemned).arg(deleted);
-}
-
-void printText(QTextStream &out, const QList<AccountResult> &results)
-{
-    for (const AccountResult &r : results) {
-        out << oneLine(r.server) << u' ' << oneLine(r.login) << u": "_s;
-        if (!r.failed())
-            out << counts(r.scanned, r.condemned, r.deleted);
-        else if (r.scanned == 0)
-            out << u"failed: "_s << oneLine(r.error);
-        else
-            out << u"failed: "_s << oneLine(r.error) << u" ("_s << counts(r.scanned, r.condemned, r.deleted) << u')';
-        out << u'\n';
-    }
-    const Sums s = sum(results);
-    out << results.size() << (results.size() == 1 ? u" account, "_s : u" accounts, "_s) << s.failed
-        << u" failed: "_s << counts(s.scanned, s.condemned, s.deleted) << u'\n';
-}
-
-void printJson(QTextStream &out, const QString &folder, const QList<AccountResult> &results,
-               const QHash<int, QStringList> &spam)
-{
-    QJsonArray accounts;
-    for (int i = 0; i < results.size(); ++i) {
-        const AccountResult &r = results.at(i);
-        accounts.append(QJsonObject{
-            {u"server"_s, r.server},
-            {u"login"_s, r.login},
-            {u"ok"_s, !r.failed()},
-            {u"error"_s, r.failed() ? QJsonValue(r.error) : QJsonValue()},
-            {u"scanned"_s, r.scanned},
-            {u"condemned"_s, r.condemned},
-            {u"deleted"_s, r.deleted},
-            {u"spam"_s, QJsonArray::fromStringList(spam.value(i))},
-        });
-    }
-    const Sums s = sum(results);
-    const QJsonObject summary{
-        {u"accounts"_s, int(results.size())},
-        {u"failed"_s, s.failed},
-        {u"scanned"_s, s.scanned},
-        {u"condemned"_s, s.condemned},
-        {u"deleted"_s, s.deleted},
-    };
-    const QJsonObject root{{u"folder"_s, folder}, {u"accounts"_s, accounts}, {u"summary"_s, summary}};
-    out << QString::fromUtf8(QJsonDocument(root).toJson(QJsonDocument::Indented));
+    return ScanReport::safeText(QDir::toNativeSeparators(path), -1);
 }
 
 // The lists the window loads; a missing one is an empty list, as in the
@@ -113,11 +43,11 @@ QString unreadableFile(const QString &folder)
         QFile file(folder + u'/' + QLatin1StringView(name));
         if (!file.exists()) {
             if (std::strcmp(name, "accounts.dat") == 0)
-                return u"No accounts.dat in %1."_s.arg(QDir::toNativeSeparators(folder));
+                return u"No accounts.dat in %1."_s.arg(fileText(folder));
             continue;
         }
         if (!file.open(QIODevice::ReadOnly))
-            return u"Cannot read %1: %2."_s.arg(QDir::toNativeSeparators(file.fileName()), file.errorString());
+            return u"Cannot read %1: %2."_s.arg(fileText(file.fileName()), file.errorString());
     }
     return {};
 }
@@ -133,14 +63,24 @@ int scan(const QString &folder, bool json, QTextStream &out, QTextStream &err)
     switch (lock.tryLock()) {
     case ScanLock::Result::Locked:
         break;
-    case ScanLock::Result::Busy:
-        err << u"Another scan of %1 is running (process %2)."_s.arg(QDir::toNativeSeparators(folder)).arg(lock.ownerPid())
-            << u'\n';
+    case ScanLock::Result::Busy: {
+        const qint64 minutes = lock.heldForSeconds() / 60;
+        if (minutes > BusyLimitMinutes) {
+            err << u"Another scan of %1 has been running for %2 minutes (process %3); it may be stuck, "
+                   "for instance the window waiting for an answer to a box."_s.arg(fileText(folder))
+                       .arg(minutes)
+                       .arg(lock.ownerPid())
+                << u'\n';
+            return CommandLine::FolderStuck;
+        }
+        if (const qint64 pid = lock.ownerPid(); pid > 0)
+            err << u"Another scan of %1 is running (process %2)."_s.arg(fileText(folder)).arg(pid) << u'\n';
+        else
+            err << u"Another scan of %1 is starting."_s.arg(fileText(folder)) << u'\n';
         return CommandLine::FolderBusy;
+    }
     case ScanLock::Result::Failed:
-        err << u"Cannot lock %1: %2."_s.arg(QDir::toNativeSeparators(folder + u'/' + QLatin1StringView(ScanLock::FileName)),
-                                            lock.errorString())
-            << u'\n';
+        err << u"Cannot lock %1: %2."_s.arg(fileText(lock.path()), lock.errorString()) << u'\n';
         return CommandLine::BadUsage;
     }
 
@@ -150,37 +90,32 @@ int scan(const QString &folder, bool json, QTextStream &out, QTextStream &err)
 
     HeadlessForm form(folder);
     QString error;
-    if (!form.createControl(&error)) {
-        err << u"Cannot load the POP3 control: "_s << error << u'\n';
+    // The program's own control, never a library found in the folder scanned.
+    if (!form.createControl(QCoreApplication::applicationDirPath(), &error)) {
+        err << u"Cannot load the POP3 control: "_s << ScanReport::safeText(error, -1) << u'\n';
         return CommandLine::BadUsage;
     }
     form.load();
 
     MailboxScanner scanner(form);
-    QHash<int, QStringList> spam; // by account index, for --json
-    QObject::connect(&form, &HeadlessForm::spamAnnounced, &form, [&](const QString &text) {
-        if (json) {
-            spam[int(scanner.results().size()) - 1].append(text);
-        } else {
-            out << oneLine(text) << u'\n';
-            out.flush();
-        }
-    });
     scanner.run();
 
     const QList<AccountResult> &results = scanner.results();
-    if (json)
-        printJson(out, folder, results, spam);
-    else
-        printText(out, results);
-    out.flush();
-
+    QStringList problems = scanner.problems();
     if (!results.isEmpty() && !form.statisticsWritten())
-        err << u"Cannot write %1."_s.arg(QDir::toNativeSeparators(folder + u"/stats.dat"_s)) << u'\n';
+        problems.append(u"Cannot write %1: %2"_s.arg(fileText(folder + u"/stats.dat"_s), form.statisticsError()));
     for (const MessageBox::Record &box : MessageBox::records())
-        err << box.title << u": "_s << box.text << u'\n';
+        problems.append(box.title + u": "_s + box.text);
 
-    return sum(results).failed > 0 ? CommandLine::AccountFailed : CommandLine::Scanned;
+    const ScanReport report(folder, results, problems);
+    out << (json ? report.json() : report.text());
+    out.flush();
+    err << report.problemsText();
+
+    const bool failed = std::any_of(results.cbegin(), results.cend(), [](const AccountResult &r) { return r.failed(); });
+    if (failed)
+        return CommandLine::AccountFailed;
+    return problems.isEmpty() ? CommandLine::Scanned : CommandLine::ScannedWithProblems;
 }
 
 } // namespace
@@ -219,15 +154,25 @@ QString CommandLine::helpText()
            "\n"
            "  --scan         Scan every account of the program folder once with the saved\n"
            "                 lists and settings, print what was done and exit. No window,\n"
-           "                 tray or message box; no display is needed.\n"
+           "                 tray or message box; no display is needed. Each condemned\n"
+           "                 message is listed (\"Spam from\" the sender when it is deleted,\n"
+           "                 \"Held for review:\" when it stays on the server), then one line\n"
+           "                 per account and a summary; problems go to standard error.\n"
            "  --json         With --scan: print the result as one JSON object.\n"
-           "  --folder DIR   With --scan: the program folder (default: the folder that\n"
-           "                 holds the program).\n"
+           "  --folder DIR   With --scan: the program folder whose accounts, lists and\n"
+           "                 settings are used (default: the folder that holds the\n"
+           "                 program). The POP3 control is always the program's own\n"
+           "                 libtarnpostctl.so; none is loaded from DIR.\n"
            "  -h, --help     Show this help and exit.\n"
            "  -v, --version  Show the version and exit.\n"
            "\n"
-           "Exit status: 0 every account was scanned, 1 bad usage or a file that cannot\n"
-           "be read, 2 an account failed, 75 another scan of the folder is running.\n"_s;
+           "Exit status:\n"
+           "   0  every account was scanned\n"
+           "   1  bad usage, or a file or the folder's lock that cannot be used\n"
+           "   2  at least one account failed\n"
+           "   3  every account was scanned, but with problems (on standard error)\n"
+           "   4  another scan has held the folder for more than %1 minutes\n"
+           "  75  another scan of the folder is running; nothing was done\n"_s.arg(BusyLimitMinutes);
 }
 
 int CommandLine::run(const QStringList &arguments, QTextStream &out, QTextStream &err)

@@ -13,10 +13,12 @@ class CommandLine final
 {
 public:
     enum Status {
-        Scanned = 0,       // every account was scanned (or help, version)
-        BadUsage = 1,      // bad usage, or a folder or file that cannot be read
-        AccountFailed = 2, // at least one account failed
-        FolderBusy = 75,   // another scan of the folder is running: try later
+        Scanned = 0,             // every account was scanned (or help, version)
+        BadUsage = 1,            // bad usage, or a folder or file that cannot be read
+        AccountFailed = 2,       // at least one account failed
+        ScannedWithProblems = 3, // every account was scanned, but something went wrong on the way
+        FolderStuck = 4,         // another scan has held the folder for too long
+        FolderBusy = 75,         // another scan of the folder is running: try later
     };
 
     // Whether the arguments are for the command line rather than the window

@@ -36,9 +36,9 @@ HeadlessForm::HeadlessForm(const QString &programFolder, QWidget *parent)
 
 HeadlessForm::~HeadlessForm() = default;
 
-bool HeadlessForm::createControl(QString *error)
+bool HeadlessForm::createControl(const QString &libraryFolder, QString *error)
 {
-    const bool created = m_control.create(m_folder, this);
+    const bool created = m_control.create(libraryFolder, this);
     if (!created && error)
         *error = m_control.errorString();
     return created;
@@ -52,7 +52,8 @@ void HeadlessForm::load()
 
 void HeadlessForm::writeStatistics()
 {
-    m_statisticsWritten = StatsFile::write(*this);
+    m_statisticsError.clear();
+    m_statisticsWritten = StatsFile::writeTotals(*this, &m_statisticsError);
 }
 
 void HeadlessForm::announceSpam(const QString &text)

@@ -19,8 +19,8 @@ public:
     explicit HeadlessForm(const QString &programFolder, QWidget *parent = nullptr);
     ~HeadlessForm() override;
 
-    // Creates the control from the folder's library; false with its error.
-    bool createControl(QString *error = nullptr);
+    // Creates the control from the library in `libraryFolder`; false with its error.
+    bool createControl(const QString &libraryFolder, QString *error = nullptr);
     // Reads stats.dat and the four lists the way the window's load sequence
     // does. Every setting the scan obeys must be read here as the window
     // reads it (a review hold instead of deletion, once there is one), so
@@ -57,6 +57,8 @@ public:
 
     QLabel *Label17() const override { return m_status; }
     Automation::TarnpostProxy &Tarnpost1() override { return m_control.proxy(); }
+    // Adds this scan's totals to stats.dat as it stands now, under the scan
+    // lock; its other lines are left as the window saved them.
     void writeStatistics() override;
     // Never waits: the text goes to whoever listens to spamAnnounced.
     void announceSpam(const QString &text) override;
@@ -65,8 +67,9 @@ public:
     // A command-line scan runs to its end.
     bool isEnding() const override { return false; }
 
-    // Whether the last writeStatistics() put the new file in place.
+    // Whether the last writeStatistics() put the new file in place, and why not.
     bool statisticsWritten() const { return m_statisticsWritten; }
+    QString statisticsError() const { return m_statisticsError; }
 
 Q_SIGNALS:
     void spamAnnounced(const QString &text);
@@ -82,6 +85,7 @@ private:
     QLabel *m_status = nullptr;
     Automation::TarnpostSite m_control;
     bool m_statisticsWritten = false;
+    QString m_statisticsError;
 };
 
 } // namespace Scan

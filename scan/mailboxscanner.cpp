@@ -122,8 +122,7 @@ void MailboxScanner::openRecords()
 {
     m_settings.load();
     if (!m_settings.problems().isEmpty())
-        report(u"%1: unreadable settings were left at their defaults: %2"_s.arg(AppSettings::fileName(),
-                                                                                m_settings.problems().join(u", "_s)));
+        report(m_settings.problemText());
     m_trainer.reset();
     m_review.reset();
     m_log.reset();

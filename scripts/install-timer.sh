@@ -44,7 +44,9 @@ Description=Quellmail: scan the POP3 accounts of $quoted once
 [Service]
 Type=oneshot
 ExecStart=$program --scan --folder $quoted
-# 75: the window is scanning the same folder; the next run catches up.
+# 75: the window is scanning the same folder; the next run catches up. Once
+# the folder has been busy for more than an hour the scan ends with 4
+# instead, and the run counts as failed.
 SuccessExitStatus=75
 UNIT
 

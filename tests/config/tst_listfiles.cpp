@@ -1,12 +1,14 @@
 // The list files: how they are read, what a save writes, and that a save
 // never loses or corrupts what was there before.
 
+#include "config/appsettings.h"
 #include "config/datafile.h"
 #include "config/listgridview.h"
 #include "config/listloaders.h"
 #include "config/listtable.h"
 #include "platform/messagebox/messagebox.h"
 #include "config/module_update_config.h"
+#include "config/statsfile.h"
 #include "tests/config/testform.h"
 
 #include <QDir>
@@ -88,6 +90,8 @@ private Q_SLOTS:
     void failedFileKeepsOthersAndPrevious();
     void saveIntoMissingFolderIsReported();
     void editDuringSaveDoesNotMixRows();
+    void plantedLinksAreNotWrittenThrough_data();
+    void plantedLinksAreNotWrittenThrough();
 };
 
 void tst_ListFiles::splitLines_data()
@@ -97,7 +101,12 @@ void tst_ListFiles::splitLines_data()
     QTest::newRow("empty") << QString() << QStringList();
     QTest::newRow("crlf") << u"a\r\nb\r\n"_s << QStringList{u"a"_s, u"b"_s};
     QTest::newRow("lone cr") << u"a\rb\r"_s << QStringList{u"a"_s, u"b"_s};
+    // A lone LF ends a line too: a list written by another tool with LF
+    // line ends must not become one entry that matches nothing (a whitelist
+    // that silently stops protecting anyone).
     QTest::newRow("lf") << u"a\nb"_s << QStringList{u"a"_s, u"b"_s};
+    QTest::newRow("lf, cr lf and cr mixed") << u"a\nb\r\nc\rd\n"_s << QStringList{u"a"_s, u"b"_s, u"c"_s, u"d"_s};
+    QTest::newRow("lf cr is two line ends") << u"a\n\rb"_s << QStringList{u"a"_s, QString(), u"b"_s};
     QTest::newRow("last line without end") << u"a\r\nb"_s << QStringList{u"a"_s, u"b"_s};
     QTest::newRow("blank lines") << u"\r\n\r\nx\r\n"_s << QStringList{QString(), QString(), u"x"_s};
     QTest::newRow("cr cr lf") << u"a\r\r\nb"_s << QStringList{u"a"_s, QString(), u"b"_s};
@@ -219,6 +228,8 @@ void tst_ListFiles::loadSingleColumnLists_data()
     QTest::newRow("commas and blanks as they stand") << QByteArray(" spaced , text \r\n")
                                                      << QStringList{u" spaced , text "_s} << u"1"_s;
     QTest::newRow("0-byte file keeps the count") << QByteArray() << QStringList() << u"7"_s;
+    QTest::newRow("written with LF line ends") << QByteArray("a@x.example\nb@y.example\n")
+                                               << QStringList{u"a@x.example"_s, u"b@y.example"_s} << u"2"_s;
 }
 
 void tst_ListFiles::loadSingleColumnLists()
@@ -502,3 +513,71 @@ void tst_ListFiles::editDuringSaveDoesNotMixRows()
 
 QTEST_MAIN(tst_ListFiles)
 #include "tst_listfiles.moc"
+
+// Every file the program writes in its folder, with a symbolic link planted
+// in its place: the save fails naming the file, the link stays a link, and
+// what it points at is untouched.
+void tst_ListFiles::plantedLinksAreNotWrittenThrough_data()
+{
+    QTest::addColumn<QString>("file");
+    QTest::addColumn<QString>("target"); // "file", "dangling" or "folder"
+    for (const char *file : {"stats.dat", "accounts.dat", "whitelist.dat", "blacklist.dat", "keywords.dat",
+                             "settings.ini", "stats.dat by the command line"}) {
+        for (const char *target : {"file", "dangling", "folder"})
+            QTest::addRow("%s to a %s", file, target) << QString::fromLatin1(file) << QString::fromLatin1(target);
+    }
+}
+
+void tst_ListFiles::plantedLinksAreNotWrittenThrough()
+{
+    QFETCH(QString, file);
+    QFETCH(QString, target);
+    const QString name = file.section(u' ', 0, 0);
+    QTemporaryDir dir;
+    QTemporaryDir elsewhere;
+    const QString folder = dir.filePath(u"program"_s);
+    QVERIFY(QDir().mkdir(folder));
+    const QString victim = elsewhere.filePath(u"victim"_s);
+    if (target == u"file"_s)
+        writeBytes(victim, "precious\n");
+    else if (target == u"folder"_s)
+        QVERIFY(QDir().mkdir(victim));
+    const QString link = folder + u'/' + name;
+    QVERIFY(QFile::link(victim, link));
+
+    TestForm form(folder);
+    form.gridAccounts()->setColumnCount(3);
+    form.gridAccounts()->appendRow({u"host.example"_s, u"u"_s, u"secret"_s});
+    for (ListTable *table : {form.gridwhitelist(), form.gridblacklist(), form.gridkeywords()})
+        table->appendRow({u"entry"_s});
+    QString reason;
+    if (name == u"settings.ini"_s) {
+        AppSettings settings(folder);
+        settings.holdForReview = true;
+        QVERIFY(!settings.save());
+        reason = settings.errorText();
+    } else if (file.endsWith(u"command line"_s)) {
+        QVERIFY(!StatsFile::writeTotals(form, &reason));
+    } else {
+        QVERIFY(!module_update_config(form));
+        expectSaveReport({link});
+        reason = MessageBox::records().first().text;
+        // The other files were written all the same.
+        for (const char *other : {"stats.dat", "accounts.dat", "whitelist.dat", "blacklist.dat", "keywords.dat"}) {
+            const QString path = folder + u'/' + QString::fromLatin1(other);
+            if (path != link)
+                QVERIFY2(QFileInfo(path).isFile() && !QFileInfo(path).isSymLink(), other);
+        }
+    }
+    QVERIFY2(reason.contains(QDir::toNativeSeparators(link) + u" is a symbolic link"_s), qPrintable(reason));
+    QVERIFY(QFileInfo(link).isSymLink());
+    QCOMPARE(QFileInfo(link).symLinkTarget(), victim);
+    if (target == u"file"_s)
+        QCOMPARE(readBytes(victim), QByteArray("precious\n"));
+    else if (target == u"folder"_s)
+        QVERIFY(QDir(victim).isEmpty(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot));
+    else
+        QVERIFY(!QFileInfo::exists(victim));
+    QVERIFY(QDir(elsewhere.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot).size()
+            == (target == u"dangling"_s ? 0 : 1));
+}

@@ -43,11 +43,23 @@ void tst_StateRecords::settingsFile_data()
         << int(Announce::TrayOnly) << true << true << 0.99 << QStringList();
     QTest::newRow("spaces and case") << QByteArray("[Scan]\nannounce= Summary \nholdForReview=TRUE\n")
                                      << int(Announce::SummaryAtEnd) << true << false << 0.95 << QStringList();
-    QTest::newRow("unreadable values keep their defaults")
-        << QByteArray("[Scan]\nannounce=loud\nholdForReview=maybe\n[LearnedFilter]\nenabled=yes\nthreshold=1.5\n")
-        << box << false << false << 0.95
+    QTest::newRow("yes, on and no, off") << QByteArray("[Scan]\nholdForReview=Yes\n[LearnedFilter]\nenabled=on\n")
+                                         << box << true << true << 0.95 << QStringList();
+    QTest::newRow("no and off") << QByteArray("[Scan]\nholdForReview= NO \n[LearnedFilter]\nenabled=OFF\n") << box
+                                << false << false << 0.95 << QStringList();
+    // An unreadable hold holds: only a clear "no" lets spam be deleted.
+    QTest::newRow("unreadable values keep their defaults, the hold holds")
+        << QByteArray("[Scan]\nannounce=loud\nholdForReview=maybe\n[LearnedFilter]\nenabled=sure\nthreshold=1.5\n")
+        << box << true << false << 0.95
         << QStringList{u"Scan/announce"_s, u"Scan/holdForReview"_s, u"LearnedFilter/enabled"_s,
                        u"LearnedFilter/threshold"_s};
+    QTest::newRow("empty hold holds") << QByteArray("[Scan]\nholdForReview=\n") << box << true << false << 0.95
+                                      << QStringList{u"Scan/holdForReview"_s};
+    // Not read at all (it would cost twice its size in memory): every value
+    // unreadable, so the hold holds.
+    QTest::newRow("larger than 1 MB")
+        << QByteArray("[Scan]\nholdForReview=false\nannounce=tray\n;") + QByteArray(AppSettings::MaxFileSize, 'x')
+        << box << true << false << 0.95 << QStringList{u"settings.ini"_s};
     QTest::newRow("threshold not a number") << QByteArray("[LearnedFilter]\nthreshold=high\n") << box << false
                                             << false << 0.95 << QStringList{u"LearnedFilter/threshold"_s};
 }

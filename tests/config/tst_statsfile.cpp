@@ -50,6 +50,13 @@ QStringList snapshot(const TestForm &form)
             QString::number(RuleSwitch::value(form.checkkeywords()))};
 }
 
+// A stats.dat with the given totals and minutes.
+QByteArray stats(const char *blocked, const char *scanned, const char *minutes = "5")
+{
+    return QByteArray("1\r\n0\r\n1\r\n1\r\n") + blocked + "\r\n" + scanned + "\r\n 1 \r\n" + minutes
+           + "\r\n 0 \r\n 1 \r\n 0 \r\n 1 \r\n";
+}
+
 } // namespace
 
 class tst_StatsFile : public QObject
@@ -62,6 +69,8 @@ private Q_SLOTS:
     void writeExactBytes();
     void writeReadRoundTrip();
     void writeKeepsPreviousOnFailure();
+    void totalsAddUp_data();
+    void totalsAddUp();
     void minutesListFilledOnce();
 };
 
@@ -165,6 +174,74 @@ void tst_StatsFile::writeKeepsPreviousOnFailure()
     QVERIFY(!StatsFile::write(form, &reason));
     QVERIFY(!reason.isEmpty());
     QVERIFY(!QFileInfo::exists(dir.filePath(u"missing-folder"_s)));
+}
+
+// The window and the command line share the file: each adds what it counted
+// since it read the file to what the file holds when it writes.
+void tst_StatsFile::totalsAddUp_data()
+{
+    QTest::addColumn<QByteArray>("atRead");  // <none>: no file when the form started
+    QTest::addColumn<QByteArray>("atWrite"); // what another writer left meanwhile; <none>: gone
+    QTest::addColumn<bool>("settingsToo");   // the window's write, or the command line's
+    QTest::addColumn<QByteArray>("written"); // this form counted 1 spam and 2 messages
+    QTest::addColumn<bool>("counted");       // or nothing
+
+    QTest::newRow("nobody else wrote") << stats("3", "10") << stats("3", "10") << true << stats("4", "12") << true;
+    QTest::newRow("another scan added meanwhile") << stats("3", "10") << stats("5", "20") << true << stats("6", "22") << true;
+    QTest::newRow("the file is gone") << stats("3", "10") << QByteArray("<none>") << true << stats("4", "12") << true;
+    QTest::newRow("first start, then another scan") << QByteArray("<none>") << stats("5", "20") << false
+                                                    << stats("6", "22") << true;
+    // Not a number on either side: the form's text, as before.
+    QTest::newRow("a total on disk is not a number") << stats("3", "10") << stats("abc", "20") << true
+                                                     << stats("4", "22") << true;
+    QTest::newRow("a total read was not a number") << stats("x", "10") << stats("5", "20") << true
+                                                   << stats("x", "22") << true;
+    QTest::newRow("the window writes its settings") << stats("3", "10", "5") << stats("5", "20", "30") << true
+                                                    << stats("6", "22", "5") << true;
+    QTest::newRow("the command line keeps the window's settings")
+        << stats("3", "10", "5") << stats("5", "20", "30") << false << stats("6", "22", "30") << true;
+    // Only the other side counted: its text as it stands, blanks and zeros included.
+    QTest::newRow("nothing counted here") << stats("3", "10") << stats(" 5", "020") << false << stats(" 5", "020")
+                                          << false;
+    QTest::newRow("the command line on a short file") << stats("3", "10") << QByteArray("1\r\n0\r\n") << false
+                                                      << stats("4", "12") << true;
+}
+
+void tst_StatsFile::totalsAddUp()
+{
+    QFETCH(QByteArray, atRead);
+    QFETCH(QByteArray, atWrite);
+    QFETCH(bool, settingsToo);
+    QFETCH(QByteArray, written);
+    QFETCH(bool, counted);
+    QTemporaryDir dir;
+    const QString path = dir.filePath(u"stats.dat"_s);
+    if (atRead != "<none>")
+        writeBytes(path, atRead);
+    TestForm form(dir.path());
+    StatsFile::read(form);
+    form.checkautoscan()->setCheckState(Qt::Checked);
+    form.checkwhitelist()->setCheckState(Qt::Unchecked);
+    for (auto [box, raise] : {std::pair{form.txtEmailsBlockedCount(), 1}, std::pair{form.txttotalemailsever(), 2}}) {
+        bool number = false;
+        const int value = box->text().toInt(&number);
+        if (number && counted)
+            box->setText(QString::number(value + raise));
+    }
+    if (atWrite == "<none>")
+        QVERIFY(QFile::remove(path));
+    else
+        writeBytes(path, atWrite);
+
+    const auto write = [&] { return settingsToo ? StatsFile::write(form) : StatsFile::writeTotals(form); };
+    QVERIFY(write());
+    QCOMPARE(readBytes(path), written);
+    // The form shows what it wrote, and counts nothing twice.
+    const QList<QByteArray> lines = written.split('\n');
+    QCOMPARE(form.txtEmailsBlockedCount()->text().trimmed().toLatin1(), lines.at(4).trimmed());
+    QCOMPARE(form.txttotalemailsever()->text().trimmed().toLatin1(), lines.at(5).trimmed());
+    QVERIFY(write());
+    QCOMPARE(readBytes(path), written);
 }
 
 void tst_StatsFile::minutesListFilledOnce()

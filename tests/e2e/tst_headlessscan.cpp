@@ -109,8 +109,10 @@ void tst_HeadlessScan::commandLine_data()
     QTest::newRow("no accounts") << scan << u"no accounts.dat"_s << 1 << QString() << u"No accounts.dat in "_s;
     QTest::newRow("unreadable list") << scan << u"keywords.dat is a folder"_s << 1 << QString()
                                      << u"Cannot read "_s;
-    QTest::newRow("no control") << scan << u"no control library"_s << 1 << QString()
-                                << u"Cannot load the POP3 control: "_s;
+    QTest::newRow("lock is a symbolic link") << scan << u"scan.lock is a symbolic link"_s << 1 << QString()
+                                             << u"Cannot lock <folder>/scan.lock: it is a symbolic link; remove it.\n"_s;
+    QTest::newRow("lock is a folder") << scan << u"scan.lock is a folder"_s << 1 << QString()
+                                      << u"Cannot lock <folder>/scan.lock: it is not a plain file; remove it.\n"_s;
 }
 
 void tst_HeadlessScan::commandLine()
@@ -126,54 +128,103 @@ void tst_HeadlessScan::commandLine()
         QVERIFY(folder.write(u"accounts.dat"_s, "127.0.0.1,nobody,pw\r\n"));
     if (setup == u"keywords.dat is a folder"_s)
         QVERIFY(QDir(folder.path()).mkdir(u"keywords.dat"_s));
-    if (setup == u"no control library"_s)
-        QVERIFY(QFile::remove(folder.file(u"libtarnpostctl.so"_s)));
+    if (setup == u"scan.lock is a symbolic link"_s) {
+        QVERIFY(folder.write(u"elsewhere"_s, "kept\n"));
+        QVERIFY(QFile::link(folder.file(u"elsewhere"_s), folder.file(u"scan.lock"_s)));
+    }
+    if (setup == u"scan.lock is a folder"_s)
+        QVERIFY(QDir(folder.path()).mkdir(u"scan.lock"_s));
     for (QString &arg : args)
         arg.replace(u"<folder>"_s, folder.path());
+    err.replace(u"<folder>"_s, folder.path());
 
     const Run run = runProgram(args);
     QVERIFY2(run.out.startsWith(out), qPrintable(run.out));
     QVERIFY2(run.err.startsWith(err), qPrintable(run.err));
     QCOMPARE(run.exitCode, exitCode);
-    // Nothing was scanned, so nothing was written.
+    // Nothing was scanned, so nothing was written, and a link stays as it was.
     QVERIFY(!QFile::exists(folder.file(u"stats.dat"_s)));
+    if (setup == u"scan.lock is a symbolic link"_s) {
+        QVERIFY(QFileInfo(folder.file(u"scan.lock"_s)).isSymLink());
+        QCOMPARE(folder.read(u"elsewhere"_s), QByteArray("kept\n"));
+    }
 }
 
 void tst_HeadlessScan::scan_data()
 {
     QTest::addColumn<bool>("json");
     QTest::addColumn<bool>("failingAccount"); // bob with a wrong password after alice
-    QTest::addColumn<QString>("lock");        // held by a live process, or left by a dead one
+    QTest::addColumn<QString>("setup");       // the lock, settings.ini or a planted library
     QTest::addColumn<int>("exitCode");
-    QTest::addColumn<QStringList>("lines"); // standard output; <S> is the server cell
+    // Standard output and error; <S> is the server cell, <H> its host, <F>
+    // the folder, <P> this test's process id.
+    QTest::addColumn<QStringList>("lines");
+    QTest::addColumn<QStringList>("errLines");
     QTest::addColumn<int>("left");          // alice's messages after the run
     QTest::addColumn<QByteArray>("totals"); // stats.dat: blocked/scanned
 
     const QString spam = u"Spam fromSpammer <x@spam.example>"_s;
     const QString alice = u"<S> alice: 2 scanned, 1 condemned, 1 deleted"_s;
     const QString bob = u"<S> bob: failed: Error received from PASS command: -ERR [AUTH] Authentication failed."_s;
-    QTest::newRow("scanned") << false << false << QString() << 0
-                             << QStringList{spam, alice, u"1 account, 0 failed: 2 scanned, 1 condemned, 1 deleted"_s}
-                             << 1 << QByteArray("4/12");
-    QTest::newRow("an account fails") << false << true << QString() << 2
-                                      << QStringList{spam, alice, bob,
-                                                     u"2 accounts, 1 failed: 2 scanned, 1 condemned, 1 deleted"_s}
-                                      << 1 << QByteArray("4/12");
-    QTest::newRow("json") << true << true << QString() << 2 << QStringList() << 1 << QByteArray("4/12");
-    QTest::newRow("lock held") << false << false << u"held"_s << 75 << QStringList() << 2 << QByteArray("3/10");
-    QTest::newRow("stale lock taken over") << false << false << u"stale"_s << 0
-                                           << QStringList{spam, alice,
-                                                          u"1 account, 0 failed: 2 scanned, 1 condemned, 1 deleted"_s}
-                                           << 1 << QByteArray("4/12");
+    const QString bobProblem = u"<H> (bob): Error received from PASS command: -ERR [AUTH] Authentication failed."_s;
+    const QString one = u"1 account, 0 failed: 2 scanned, 1 condemned, 1 deleted"_s;
+    const QStringList scanned{spam, alice, one};
+    const QString busy = u"Another scan of <F> is running (process <P>)."_s;
+    QTest::newRow("scanned") << false << false << QString() << 0 << scanned << QStringList() << 1
+                             << QByteArray("4/12");
+    QTest::newRow("an account fails")
+        << false << true << QString() << 2
+        << QStringList{spam, alice, bob, u"2 accounts, 1 failed: 2 scanned, 1 condemned, 1 deleted"_s}
+        << QStringList{bobProblem} << 1 << QByteArray("4/12");
+    QTest::newRow("json") << true << true << QString() << 2 << QStringList() << QStringList{bobProblem} << 1
+                          << QByteArray("4/12");
+    // Spam is listed however the window would announce it.
+    QTest::newRow("announced in the tray") << false << false << u"[Scan]\nannounce=tray\n"_s << 0 << scanned
+                                           << QStringList() << 1 << QByteArray("4/12");
+    QTest::newRow("held for review, yes")
+        << false << false << u"[Scan]\nholdForReview=Yes\n"_s << 0
+        << QStringList{u"Held for review: Spammer <x@spam.example>"_s, u"<S> alice: 2 scanned, 1 condemned, 0 deleted"_s,
+                       u"1 account, 0 failed: 2 scanned, 1 condemned, 0 deleted"_s}
+        << QStringList() << 2 << QByteArray("3/12");
+    QTest::newRow("hold unreadable: held and said")
+        << false << false << u"[Scan]\nholdForReview=maybe\n"_s << 3
+        << QStringList{u"Held for review: Spammer <x@spam.example>"_s,
+                       u"<S> alice: 2 scanned, 1 condemned, 0 deleted"_s,
+                       u"1 account, 0 failed: 2 scanned, 1 condemned, 0 deleted"_s}
+        << QStringList{u"<F>/settings.ini: Scan/holdForReview is not one of yes, no, true, false, on, off, 1, 0: "
+                       "spam is held for review"_s}
+        << 2 << QByteArray("3/12");
+    // The program's own control, not whatever the folder holds under its name.
+    QTest::newRow("library planted in the folder") << false << false << u"planted library"_s << 0 << scanned
+                                                   << QStringList() << 1 << QByteArray("4/12");
+
+    // The lock: held by a live process, for too long, or left in any state
+    // by one that is gone.
+    QTest::newRow("lock held") << false << false << u"held"_s << 75 << QStringList() << QStringList{busy} << 2
+                               << QByteArray("3/10");
+    QTest::newRow("lock held for two hours")
+        << false << false << u"held two hours"_s << 4 << QStringList()
+        << QStringList{u"Another scan of <F> has been running for 120 minutes (process <P>); it may be stuck, "
+                       "for instance the window waiting for an answer to a box."_s}
+        << 2 << QByteArray("3/10");
+    // A scan that is starting has made the file and not yet written its id.
+    QTest::newRow("lock being made") << false << false << u"empty, just made"_s << 75 << QStringList()
+                                     << QStringList{u"Another scan of <F> is starting."_s} << 2
+                                     << QByteArray("3/10");
+    for (const char *lock : {"of a dead process", "empty", "garbage", "of a live process elsewhere"}) {
+        QTest::addRow("lock %s taken over", lock)
+            << false << false << QString::fromLatin1(lock) << 0 << scanned << QStringList() << 1 << QByteArray("4/12");
+    }
 }
 
 void tst_HeadlessScan::scan()
 {
     QFETCH(bool, json);
     QFETCH(bool, failingAccount);
-    QFETCH(QString, lock);
+    QFETCH(QString, setup);
     QFETCH(int, exitCode);
     QFETCH(QStringList, lines);
+    QFETCH(QStringList, errLines);
     QFETCH(int, left);
     QFETCH(QByteArray, totals);
 
@@ -201,18 +252,43 @@ void tst_HeadlessScan::scan()
     QVERIFY(folder.write(u"accounts.dat"_s, accounts));
     QVERIFY(folder.write(u"blacklist.dat"_s, "spam.example\r\n"));
     QVERIFY(folder.write(u"stats.dat"_s, Stats));
+    if (setup.startsWith(u'['))
+        QVERIFY(folder.write(u"settings.ini"_s, setup.toUtf8()));
+    if (setup == u"planted library"_s) {
+        QVERIFY(QFile::remove(folder.file(u"libtarnpostctl.so"_s)));
+        QVERIFY(folder.write(u"libtarnpostctl.so"_s, "not a library"));
+    }
 
     const QString lockPath = folder.file(u"scan.lock"_s);
     QLockFile holder(lockPath);
-    if (lock == u"held"_s) {
+    if (setup.startsWith(u"held"_s)) {
         QVERIFY(holder.tryLock(0));
-    } else if (lock == u"stale"_s) {
+        if (setup == u"held two hours"_s) {
+            QFile file(lockPath);
+            QVERIFY(file.open(QIODevice::ReadWrite));
+            QVERIFY(file.setFileTime(QDateTime::currentDateTime().addSecs(-2 * 3600), QFileDevice::FileModificationTime));
+        }
+    } else if (setup == u"of a dead process"_s) {
         QProcess gone;
         gone.start(u"true"_s, QStringList());
         QVERIFY(gone.waitForStarted());
         const qint64 pid = gone.processId();
         QVERIFY(gone.waitForFinished());
         QVERIFY(folder.write(u"scan.lock"_s, QByteArray::number(pid) + "\nquellmail\n\n"));
+    } else if (setup.startsWith(u"empty"_s)) {
+        QVERIFY(folder.write(u"scan.lock"_s, QByteArray()));
+    } else if (setup == u"garbage"_s) {
+        QVERIFY(folder.write(u"scan.lock"_s, QByteArray("\xff\x00 not a lock\n", 15)));
+    }
+    if (setup == u"empty"_s || setup == u"garbage"_s) {
+        // Left behind an hour ago.
+        QFile file(lockPath);
+        QVERIFY(file.open(QIODevice::ReadWrite));
+        QVERIFY(file.setFileTime(QDateTime::currentDateTime().addSecs(-3600), QFileDevice::FileModificationTime));
+    } else if (setup == u"of a live process elsewhere"_s) {
+        // This test's own process, recorded by another host.
+        QVERIFY(folder.write(u"scan.lock"_s, QByteArray::number(QCoreApplication::applicationPid())
+                                                 + "\nquellmail\nsomewhere-else\n"));
     }
 
     QStringList args{u"--scan"_s, u"--folder"_s, folder.path()};
@@ -221,15 +297,20 @@ void tst_HeadlessScan::scan()
     const Run run = runProgram(args);
     QCOMPARE(run.exitCode, exitCode);
 
-    if (lock == u"held"_s) {
-        QVERIFY2(run.err.startsWith(u"Another scan of %1 is running (process %2)."_s.arg(
-                     folder.path(), QString::number(QCoreApplication::applicationPid()))),
-                 qPrintable(run.err));
+    const auto expand = [&](QStringList texts) {
+        for (QString &line : texts) {
+            line.replace(u"<S>"_s, m_cell)
+                .replace(u"<H>"_s, m_server.address())
+                .replace(u"<F>"_s, folder.path())
+                .replace(u"<P>"_s, QString::number(QCoreApplication::applicationPid()));
+        }
+        return texts.isEmpty() ? QString() : texts.join(u'\n') + u'\n';
+    };
+    QCOMPARE(run.err, expand(errLines));
+    if (exitCode == 75 || exitCode == 4)
         QVERIFY(run.out.isEmpty());
-    } else {
-        QVERIFY2(run.err.isEmpty(), qPrintable(run.err));
+    else
         QVERIFY(!QFile::exists(lockPath));
-    }
     if (json) {
         QJsonParseError error;
         const QJsonObject root = QJsonDocument::fromJson(run.out.toUtf8(), &error).object();
@@ -237,19 +318,19 @@ void tst_HeadlessScan::scan()
         QCOMPARE(root.value(u"folder"_s).toString(), folder.path());
         const QJsonObject summary = root.value(u"summary"_s).toObject();
         QCOMPARE(summary, (QJsonObject{{u"accounts"_s, 2}, {u"failed"_s, 1}, {u"scanned"_s, 2}, {u"condemned"_s, 1}, {u"deleted"_s, 1}}));
+        QCOMPARE(root.value(u"problems"_s).toArray(), QJsonArray{expand(errLines).trimmed()});
         const QJsonArray results = root.value(u"accounts"_s).toArray();
         QCOMPARE(results.size(), 2);
+        const QJsonObject verdict{{u"from"_s, u"Spammer <x@spam.example>"_s}, {u"subject"_s, u"Offer"_s}, {u"rule"_s, u"blacklist"_s}, {u"entry"_s, u"spam.example"_s}, {u"held"_s, false}};
         QCOMPARE(results.at(0).toObject(),
-                 (QJsonObject{{u"server"_s, m_cell}, {u"login"_s, u"alice"_s}, {u"ok"_s, true}, {u"error"_s, QJsonValue()}, {u"scanned"_s, 2}, {u"condemned"_s, 1}, {u"deleted"_s, 1}, {u"spam"_s, QJsonArray{u"Spam fromSpammer <x@spam.example>"_s}}}));
+                 (QJsonObject{{u"server"_s, m_cell}, {u"login"_s, u"alice"_s}, {u"ok"_s, true}, {u"error"_s, QJsonValue()}, {u"scanned"_s, 2}, {u"condemned"_s, 1}, {u"deleted"_s, 1}, {u"spam"_s, QJsonArray{u"Spam fromSpammer <x@spam.example>"_s}}, {u"verdicts"_s, QJsonArray{verdict}}, {u"problems"_s, QJsonArray()}}));
         const QJsonObject failed = results.at(1).toObject();
         QCOMPARE(failed.value(u"ok"_s), QJsonValue(false));
         QCOMPARE(failed.value(u"error"_s).toString(),
                  u"Error received from PASS command: -ERR [AUTH] Authentication failed."_s);
         QCOMPARE(failed.value(u"spam"_s).toArray(), QJsonArray());
     } else {
-        for (QString &line : lines)
-            line.replace(u"<S>"_s, m_cell);
-        QCOMPARE(run.out, lines.isEmpty() ? QString() : lines.join(u'\n') + u'\n');
+        QCOMPARE(run.out, expand(lines));
     }
 
     QCOMPARE(m_server.messageCount(u"alice"_s), left);
