@@ -13,16 +13,11 @@ constexpr qsizetype MaxLocalPart = 64;
 constexpr qsizetype MaxDomain = 253;
 constexpr qsizetype MaxLabel = 63;
 
-// Letters and digits of any script, never a control or format character
-// (a right-to-left override would disguise the entry).
-bool letterOrDigit(QChar c)
-{
-    return c.isLetterOrNumber() && (c.unicode() < 0x80 || c.category() != QChar::Other_Format);
-}
-
+// Letters and digits of any script count; a control or format character (a
+// right-to-left override would disguise the entry) never does.
 bool atomCharacter(QChar c)
 {
-    return letterOrDigit(c) || u"!#$%&'*+/=?^_`{|}~-"_s.contains(c);
+    return c.isLetterOrNumber() || QStringView(u"!#$%&'*+/=?^_`{|}~-").contains(c);
 }
 
 } // namespace
@@ -38,7 +33,7 @@ bool SenderAddress::isDomain(const QString &text)
         if (label.isEmpty() || label.size() > MaxLabel || label.startsWith(u'-') || label.endsWith(u'-'))
             return false;
         for (const QChar c : label) {
-            if (!letterOrDigit(c) && c != u'-')
+            if (!c.isLetterOrNumber() && c != u'-')
                 return false;
         }
     }
