@@ -36,9 +36,11 @@ const QString MissingHeader = u"<not found>"_s;
 
 // The archive copy holds the message as the server sent it: dot-stuffed, and
 // without the line end of its last line, which the terminator took. A saved
-// email is the message itself.
+// email is the message itself. Nothing comes of an empty copy (unreadable).
 QByteArray emailFileBytes(const QByteArray &archived)
 {
+    if (archived.isEmpty())
+        return {};
     QByteArray out;
     out.reserve(archived.size() + 2);
     qsizetype line = 0;
@@ -283,10 +285,9 @@ QByteArray SpamReviewTab::selectedMessage()
 
 void SpamReviewTab::saveAsEmail()
 {
-    const QByteArray archived = selectedMessage();
-    if (archived.isEmpty())
+    const QByteArray bytes = emailFileBytes(selectedMessage());
+    if (bytes.isEmpty())
         return;
-    const QByteArray bytes = emailFileBytes(archived);
     const QString path = m_chooser(QString());
     if (path.isEmpty())
         return;
@@ -309,10 +310,9 @@ QString SpamReviewTab::previewText(const QByteArray &message)
 
 void SpamReviewTab::preview()
 {
-    const QByteArray archived = selectedMessage();
-    if (archived.isEmpty())
+    const QByteArray bytes = emailFileBytes(selectedMessage());
+    if (bytes.isEmpty())
         return;
-    const QByteArray bytes = emailFileBytes(archived);
     // Plain text only: nothing is fetched and no script runs.
     auto *dialog = new QDialog(this);
     dialog->setObjectName(u"dlgPreview"_s);
