@@ -1,8 +1,15 @@
 #include "config/listtable.h"
 
+using namespace Qt::StringLiterals;
+
 ListTable::ListTable(QObject *parent)
     : QAbstractTableModel(parent)
 {
+}
+
+QString ListTable::maskedText()
+{
+    return u"\u2022\u2022\u2022\u2022\u2022\u2022\u2022\u2022"_s;
 }
 
 QString ListTable::cell(int row, int column) const
@@ -111,7 +118,11 @@ QVariant ListTable::data(const QModelIndex &index, int role) const
 {
     if (!index.isValid() || (role != Qt::DisplayRole && role != Qt::ToolTipRole))
         return QVariant();
-    return cell(index.row() + 1, index.column() + 1);
+    const QString text = cell(index.row() + 1, index.column() + 1);
+    // The same mask whatever the length: the grid does not tell it either.
+    if (index.column() + 1 == m_maskedColumn && !text.isEmpty())
+        return maskedText();
+    return text;
 }
 
 QVariant ListTable::headerData(int section, Qt::Orientation orientation, int role) const

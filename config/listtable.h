@@ -36,6 +36,10 @@ public:
     // Relative widths of the columns, in one unit shared by all grids.
     void setColumnWidths(const QList<int> &widths);
     QList<int> columnWidths() const { return m_widths; }
+    // Column `column` (1-based; 0 for none) is drawn masked: the grid never
+    // shows its text, cell() still gives it.
+    void setMaskedColumn(int column) { m_maskedColumn = column; }
+    static QString maskedText();
 
     int rowCount(const QModelIndex &parent = QModelIndex()) const override;
     int columnCount(const QModelIndex &parent = QModelIndex()) const override;
@@ -49,4 +53,5 @@ private:
     QStringList m_captions;
     QList<int> m_widths;
     int m_columnCount = 1;
+    int m_maskedColumn = 0;
 };

@@ -14,6 +14,7 @@
 #include "config/listloaders.h"
 #include "config/listtable.h"
 #include "platform/messagebox/messagebox.h"
+#include "ui/senderaddress.h"
 #include "config/module_griddisplay.h"
 #include "scan/module_scan.h"
 #include "config/module_update_config.h"
@@ -52,6 +53,9 @@ using namespace Qt::StringLiterals;
 
 namespace {
 
+// accounts.dat: server, login, password.
+constexpr int AccountPasswordColumn = 3;
+
 void processEvents()
 {
     QCoreApplication::processEvents();
@@ -75,6 +79,7 @@ frmMain::frmMain(const QString &programFolder, QWidget *parent)
 
     m_gridAccounts = new ListTable(this);
     m_gridAccounts->setObjectName(u"gridAccounts"_s);
+    m_gridAccounts->setMaskedColumn(AccountPasswordColumn);
     m_gridwhitelist = new ListTable(this);
     m_gridwhitelist->setObjectName(u"gridwhitelist"_s);
     m_gridblacklist = new ListTable(this);
@@ -146,6 +151,17 @@ frmMain::frmMain(const QString &programFolder, QWidget *parent)
     });
     connect(m_spamTab, &SpamReviewTab::problem, m_ui->Label17, &QLabel::setText);
     connect(m_spamTab, &SpamReviewTab::whitelistRequested, this, [this](const QString &address) {
+        // A shorter entry would let through every sender that contains it.
+        if (!SenderAddress::isWholeAddress(address) && !SenderAddress::isDomain(address)) {
+            m_ui->Label17->setText(u"Not added to the whitelist: \"%1\" is neither a whole address nor a domain."_s.arg(address));
+            return;
+        }
+        for (int row = 1; row <= m_gridwhitelist->rowCountValue(); ++row) {
+            if (m_gridwhitelist->cell(row, 1).trimmed().compare(address, Qt::CaseInsensitive) == 0) {
+                m_ui->Label17->setText(address + u" is already on the whitelist."_s);
+                return;
+            }
+        }
         Lists::appendRow(*this, ListKind::Whitelist, {address});
         m_ui->Label17->setText(address + u" was added to the whitelist. Be sure to click Save Settings when you are finished."_s);
     });

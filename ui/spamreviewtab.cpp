@@ -2,8 +2,10 @@
 
 #include "config/reviewlist.h"
 #include "config/statedatabase.h"
+#include "platform/messagebox/messagebox.h"
 #include "scan/mimetext.h"
 #include "scan/spamtrainer.h"
+#include "ui/senderaddress.h"
 
 #include <QCheckBox>
 #include <QDialog>
@@ -27,6 +29,31 @@ namespace {
 // The message id of a row lives in its first cell.
 constexpr int IdRole = Qt::UserRole + 1;
 constexpr qsizetype MaxPreviewChars = 200000;
+const QString WhitelistTitle = u"Whitelist"_s;
+
+// What the control answers for a header the message lacks.
+const QString MissingHeader = u"<not found>"_s;
+
+// The archive copy holds the message as the server sent it: dot-stuffed, and
+// without the line end of its last line, which the terminator took. A saved
+// email is the message itself. Nothing comes of an empty copy (unreadable).
+QByteArray emailFileBytes(const QByteArray &archived)
+{
+    if (archived.isEmpty())
+        return {};
+    QByteArray out;
+    out.reserve(archived.size() + 2);
+    qsizetype line = 0;
+    while (line < archived.size()) {
+        const qsizetype next = archived.indexOf('\n', line);
+        const qsizetype end = next < 0 ? archived.size() : next + 1;
+        const qsizetype from = archived.at(line) == '.' ? line + 1 : line;
+        out.append(archived.constData() + from, end - from);
+        line = end;
+    }
+    out.append("\r\n");
+    return out;
+}
 
 QPushButton *button(QWidget *parent, const QString &name, const QString &text)
 {
@@ -113,7 +140,9 @@ void SpamReviewTab::refresh()
     const QLocale locale;
     for (const ReviewList::Message &m : ReviewList(*m_database).all()) {
         QList<QStandardItem *> cells;
-        const QString date = m.sent.isEmpty() ? locale.toString(m.judged.toLocalTime(), QLocale::ShortFormat) : m.sent;
+        QString date = m.sent.isEmpty() ? locale.toString(m.judged.toLocalTime(), QLocale::ShortFormat) : m.sent;
+        if (m.sent == MissingHeader)
+            date.clear();
         for (const QString &text : QStringList{date, m.sender, m.subject, locale.formattedDataSize(m.size),
                                                m.login + u'@' + m.server, m.rule, m.entry, m.matchedIn,
                                                ReviewList::stateText(m.state)})
@@ -173,16 +202,10 @@ void SpamReviewTab::notSpam()
         return;
     ReviewList list(*m_database);
     QList<qint64> onServer;
+    QStringList asked;
     for (const ReviewList::Message &m : messages) {
-        if (m_alsoWhitelist->isChecked()) {
-            QString address = m.sender.trimmed();
-            const qsizetype open = address.lastIndexOf(u'<');
-            const qsizetype close = address.lastIndexOf(u'>');
-            if (open >= 0 && close > open)
-                address = address.mid(open + 1, close - open - 1).trimmed();
-            if (!address.isEmpty())
-                Q_EMIT whitelistRequested(address);
-        }
+        if (m_alsoWhitelist->isChecked())
+            offerWhitelistEntry(m.sender, &asked);
         // A deleted message has nothing left to keep; its archive copy can still be saved.
         if (m.state != ReviewList::State::Deleted && m.state != ReviewList::State::Gone)
             onServer.append(m.id);
@@ -191,6 +214,30 @@ void SpamReviewTab::notSpam()
         Q_EMIT problem(list.errorText());
     learn(messages, false);
     refresh();
+}
+
+void SpamReviewTab::offerWhitelistEntry(const QString &sender, QStringList *asked)
+{
+    QString why;
+    const QString entry = SenderAddress::whitelistEntry(sender, &why);
+    if (entry.isEmpty()) {
+        MessageBox::show(this,
+                         u"Nothing was added to the whitelist: the sender\n\n%1\n\nholds no address that can be "
+                         "added safely (%2). If you trust this sender, add the address or its domain on the "
+                         "Whitelist tab."_s.arg(sender, why),
+                         WhitelistTitle, MessageBox::OkOnly);
+        return;
+    }
+    if (asked->contains(entry, Qt::CaseInsensitive))
+        return;
+    asked->append(entry);
+    // Every sender that contains the entry skips all other rules: the user sees it first.
+    if (MessageBox::show(this,
+                         u"Add this entry to the whitelist?\n\n%1\n\nEvery message whose sender contains it will "
+                         "be let through; no other rule looks at it."_s.arg(entry),
+                         WhitelistTitle, MessageBox::YesNo)
+        == MessageBox::Yes)
+        Q_EMIT whitelistRequested(entry);
 }
 
 void SpamReviewTab::markSpam()
@@ -238,7 +285,7 @@ QByteArray SpamReviewTab::selectedMessage()
 
 void SpamReviewTab::saveAsEmail()
 {
-    const QByteArray bytes = selectedMessage();
+    const QByteArray bytes = emailFileBytes(selectedMessage());
     if (bytes.isEmpty())
         return;
     const QString path = m_chooser(QString());
@@ -263,7 +310,7 @@ QString SpamReviewTab::previewText(const QByteArray &message)
 
 void SpamReviewTab::preview()
 {
-    const QByteArray bytes = selectedMessage();
+    const QByteArray bytes = emailFileBytes(selectedMessage());
     if (bytes.isEmpty())
         return;
     // Plain text only: nothing is fetched and no script runs.

@@ -64,6 +64,9 @@ private:
     void deleteFromServer();
     void notSpam();
     void markSpam();
+    // Asks before adding the sender's address to the whitelist, once per
+    // entry; refuses, saying why, when the sender holds no whole address.
+    void offerWhitelistEntry(const QString &sender, QStringList *asked);
     // Teaches the learned filter the messages' archive copies.
     void learn(const QList<ReviewList::Message> &messages, bool spam);
     void saveAsEmail();

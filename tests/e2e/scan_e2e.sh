@@ -21,7 +21,7 @@ SERVER=${3:?}
 OUT=${4:?}
 
 missing=""
-for tool in Xvfb trayer xdotool xwininfo import compare timeout; do
+for tool in Xvfb trayer xdotool xwininfo xprop import compare timeout; do
     command -v "$tool" >/dev/null 2>&1 || missing="$missing $tool"
 done
 command -v dovecot >/dev/null 2>&1 || [ -x /usr/sbin/dovecot ] || missing="$missing dovecot"
@@ -117,31 +117,21 @@ APP=$!
 PIDS+=("$APP")
 
 wait_until 60 main_window_shown || fail "the main window did not appear"
-MAIN=$(xdotool search --onlyvisible --name '^Quellmail$' | head -n1)
 wait_until 30 find_icon || fail "no program icon in the tray host"
 echo "main window $MAIN, tray icon $ICON"
 
 # --- the scheduled scan: answer every "Spam from" box until stats.dat holds
-# the scan's totals. A box carries the program's title; the main window is
-# the one other window with that title.
-spam_box() {
-    local w
-    for w in $(xdotool search --onlyvisible --name '^Quellmail$' 2>/dev/null); do
-        [ "$w" != "$MAIN" ] && { echo "$w"; return 0; }
-    done
-    return 1
-}
-window_gone() { ! xdotool search --onlyvisible --name '^Quellmail$' | grep -qx "$1"; }
+# the scan's totals. A box carries the program's title too: it is told from
+# the main window by its type (a dialog), and a key goes only to a box that
+# holds the focus.
 answered=0
 deadline=$((SECONDS + 180))
 while [ "$(stats_file)" = "$STATS_BEFORE" ]; do
     [ "$SECONDS" -lt "$deadline" ] || fail "no scan finished within 180 s ($answered boxes answered)"
-    kill -0 "$APP" 2>/dev/null || fail "the program ended during the scan"
-    if box=$(spam_box); then
+    alive "$APP" || fail "the program ended during the scan"
+    if find_box box '^Quellmail$'; then
         [ "$answered" -eq 0 ] && import -window root "$OUT/spam-from-box.png"
-        timeout 10 xdotool windowactivate --sync "$box" >/dev/null 2>&1 ||
-            timeout 10 xdotool windowfocus --sync "$box" >/dev/null 2>&1
-        timeout 10 xdotool key Return
+        press_in_box "$box" Return || fail "a \"Spam from\" box ($box) could not be given the focus"
         wait_until 15 window_gone "$box" || fail "a \"Spam from\" box did not close on Return"
         answered=$((answered + 1))
         echo "answered \"Spam from\" box $answered"
@@ -174,10 +164,10 @@ sleep 0.3
 import -window root "$OUT/tray-menu.png"
 
 # "Exit" is the fourth item; its question is answered with OK (the default).
+wait_until 10 find_menu || fail "the tray menu is not open"
 timeout 10 xdotool key Down Down Down Down Return
-question_shown() { xdotool search --onlyvisible --name '^Exit application\?$'; }
-wait_until 15 question_shown || fail "the tray menu's Exit asked no question"
-timeout 10 xdotool key Return
+wait_until 15 find_box QUESTION '^Exit application\?$' || fail "the tray menu's Exit asked no question"
+press_in_box "$QUESTION" Return || fail "the Exit question ($QUESTION) could not be given the focus"
 program_ended() {
     local state
     state=$(ps -o stat= -p "$APP" 2>/dev/null)

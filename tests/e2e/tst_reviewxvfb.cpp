@@ -6,6 +6,7 @@
 #include "platform/messagebox/messagebox.h"
 #include "tests/support/dovecotserver.h"
 #include "ui/frmmain.h"
+#include "ui/spamreviewtab.h"
 
 #include <QAbstractItemModel>
 #include <QDir>
@@ -22,10 +23,10 @@ using namespace Qt::StringLiterals;
 
 namespace {
 
-QByteArray mail(const char *from, const char *subject)
+QByteArray mail(const char *from, const char *subject, const char *body = "Hello.\r\n")
 {
     return QByteArray("From: ") + from + "\r\nTo: me@example.org\r\nSubject: " + subject
-           + "\r\nMessage-ID: <" + subject + "@example.org>\r\n\r\nHello.\r\n";
+           + "\r\nMessage-ID: <" + subject + "@example.org>\r\n\r\n" + body;
 }
 
 QStringList column(QTableView *view, int col)
@@ -75,7 +76,9 @@ void tst_ReviewXvfb::scanThenReview()
 
     DovecotServer server;
     server.addUser(u"anna"_s, u"pw"_s);
-    server.addMessage(u"anna"_s, mail("ads@spam.example", "Offer-one"));
+    // A line that begins with a dot reaches the client dot-stuffed.
+    const QByteArray offerOne = mail("ads@spam.example", "Offer-one", "Hello.\r\n.hidden line\r\n\r\n");
+    server.addMessage(u"anna"_s, offerOne);
     server.addMessage(u"anna"_s, mail("friend@example.org", "Minutes"));
     server.addMessage(u"anna"_s, mail("deals@spam.example", "Offer-two"));
     QVERIFY2(server.start(), qPrintable(server.errorString()));
@@ -116,6 +119,20 @@ void tst_ReviewXvfb::scanThenReview()
     QCOMPARE(column(spam, 6), (QStringList{u"spam.example"_s, u"spam.example"_s}));
     const QString first = hold ? u"held"_s : u"deleted"_s;
     QCOMPARE(column(spam, 8), (QStringList{first, first}));
+
+    // The archive copy holds the message as the server sent it, without the
+    // last line end; "Save as email" writes the message itself.
+    QFile archived(folder.filePath(u"SpamDeleted/Offer-one.html"_s));
+    QVERIFY(archived.open(QIODevice::ReadOnly));
+    QVERIFY(archived.readAll().endsWith("Hello.\r\n..hidden line\r\n"));
+    const QString saved = folder.filePath(u"saved.eml"_s);
+    form.findChild<SpamReviewTab *>(u"tabSpam"_s)->setSaveFileChooser([&](const QString &) { return saved; });
+    spam->selectRow(1);
+    form.findChild<QPushButton *>(u"cmdSaveAsEmail"_s)->click();
+    spam->clearSelection();
+    QFile eml(saved);
+    QVERIFY(eml.open(QIODevice::ReadOnly));
+    QCOMPARE(eml.readAll(), offerOne);
 
     if (hold) {
         // The user lets one go at the next scan, found by its unique id.

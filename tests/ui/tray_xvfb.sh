@@ -16,7 +16,7 @@ PROGRAM=${1:?usage: tray_xvfb.sh <quellmail executable> <artefact folder>}
 OUT=${2:?usage: tray_xvfb.sh <quellmail executable> <artefact folder>}
 
 missing=""
-for tool in Xvfb trayer xdotool xwininfo import compare timeout; do
+for tool in Xvfb trayer xdotool xwininfo xprop import compare timeout; do
     command -v "$tool" >/dev/null 2>&1 || missing="$missing $tool"
 done
 if [ -n "$missing" ]; then
@@ -92,8 +92,7 @@ PIDS+=($APP)
 
 wait_until 30 main_window_shown || fail "the main window did not appear"
 wait_until 20 find_icon || fail "no icon named \"Quellmail tray icon\" in the tray host"
-echo "icon window $ICON"
-MAIN=$(xdotool search --onlyvisible --name '^Quellmail$' | head -n1)
+echo "main window $MAIN, icon window $ICON"
 
 eval "$(xdotool getwindowgeometry --shell "$ICON")"
 ICON_X=$((X + WIDTH / 2))
@@ -103,14 +102,7 @@ echo "icon at $ICON_X,$ICON_Y (${WIDTH}x${HEIGHT})"
 # The corner of the screen that holds the tray and its menu.
 corner() { import -window root -crop 420x240+604+0 +repage "$1"; }
 
-# The pop-up is the program's one other visible window besides the main
-# window and the icon (it has no name of its own to search for).
-find_menu() {
-    MENU=$(xdotool search --onlyvisible --classname '^quellmail$' 2>/dev/null \
-           | grep -vx -e "$MAIN" -e "$((ICON))" | head -n1)
-    [ -n "$MENU" ]
-}
-menu_closed() { ! xdotool search --onlyvisible --classname '^quellmail$' | grep -qx "$MENU"; }
+menu_closed() { window_gone "$MENU"; }
 open_menu() {
     xdotool mousemove "$ICON_X" "$ICON_Y" click 1
     wait_until 10 find_menu || fail "a left click on the icon opened no menu"
@@ -125,8 +117,8 @@ choose() {
     xdotool click 1
     wait_until 10 menu_closed || fail "the tray menu stayed open after a click on item $1"
 }
-main_hidden() { ! xdotool search --onlyvisible --name '^Quellmail$' | grep -qx "$MAIN"; }
-main_shown() { xdotool search --onlyvisible --name '^Quellmail$' | grep -qx "$MAIN"; }
+main_hidden() { window_gone "$MAIN"; }
+main_shown() { window_viewable "$MAIN"; }
 
 # --- a left click opens the tray menu
 xdotool mousemove 700 500
@@ -158,12 +150,9 @@ import -window "$MAIN" "$OUT/help-tab.png"
 # --- "Exit" answered with OK removes the icon and ends the program.
 open_menu
 choose 4 # Exit
-question_shown() { xdotool search --onlyvisible --name '^Exit application\?$'; }
-wait_until 10 question_shown || fail "Exit asked no question"
+wait_until 10 find_box QUESTION '^Exit application\?$' || fail "Exit asked no question"
 import -window root "$OUT/exit-question.png"
-QUESTION=$(xdotool search --onlyvisible --name '^Exit application\?$' | head -n1)
-timeout 5 xdotool windowactivate --sync "$QUESTION" 2>/dev/null || xdotool windowfocus "$QUESTION"
-xdotool key Return # OK is the default button
+press_in_box "$QUESTION" Return || fail "the Exit question ($QUESTION) could not be given the focus" # OK is the default
 # Our own child lingers as a zombie until waited for.
 program_ended() {
     local state

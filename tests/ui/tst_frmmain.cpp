@@ -199,6 +199,13 @@ void tst_FrmMain::startWithSavedData()
     QCOMPARE(countTexts(form), (QStringList{u"2"_s, u"1"_s, u"1"_s, u"0"_s, u"12"_s, u"345"_s}));
     QCOMPARE(rowsOf(form.gridAccounts()), (QStringList{u"mail.example.org,alice,pw1"_s,
                                                        u"pop.example.net,bob,p,w"_s}));
+    // The grid draws the password masked, the same for every length.
+    for (int role : {int(Qt::DisplayRole), int(Qt::ToolTipRole)}) {
+        QCOMPARE(form.gridAccounts()->index(0, 1).data(role).toString(), u"alice"_s);
+        QCOMPARE(form.gridAccounts()->index(0, 2).data(role).toString(), ListTable::maskedText());
+        QCOMPARE(form.gridAccounts()->index(1, 2).data(role).toString(), ListTable::maskedText());
+    }
+    QVERIFY(!ListTable::maskedText().contains(u"pw1"_s));
     QCOMPARE(form.combominutes()->currentText(), u"10"_s);
     // Auto-scan and blacklist are on after every start, whatever the file said.
     QCOMPARE(states(form), (QStringList{u"1"_s, u"1"_s, u"1"_s, u"0"_s, u"1"_s}));
@@ -497,6 +504,11 @@ void tst_FrmMain::reviewSettingsAndTabs()
         Q_EMIT spam->whitelistRequested(u"x@spam.example"_s);
         QCOMPARE(rowsOf(form.gridwhitelist()), (QStringList{u"friend@x.example"_s, u"x@spam.example"_s}));
         QVERIFY(form.Label17()->text().startsWith(u"x@spam.example was added to the whitelist."_s));
+        // Never a fragment that most senders contain, never the same entry twice.
+        for (const QString &entry : {u"m"_s, u"localhost"_s, u"X@Spam.Example"_s})
+            Q_EMIT spam->whitelistRequested(entry);
+        QCOMPARE(rowsOf(form.gridwhitelist()), (QStringList{u"friend@x.example"_s, u"x@spam.example"_s}));
+        QCOMPARE(form.txtwhitelistCount()->text(), u"2"_s);
     }
     const QByteArray ini = UiTest::readBytes(m_dir->filePath(u"settings.ini"_s));
     QVERIFY2(ini.contains("holdForReview=true") && ini.contains("announce=tray"), ini.constData());

@@ -4,6 +4,7 @@
 #include "config/reviewlist.h"
 #include "config/scanlog.h"
 #include "config/statedatabase.h"
+#include "platform/messagebox/messagebox.h"
 #include "scan/archivewriter.h"
 #include "scan/spamtrainer.h"
 #include "ui/scanlogtab.h"
@@ -30,7 +31,12 @@ const QByteArray Mail = "From: =?UTF-8?B?U3DDpG1tZXI=?= <x@spam.example>\r\n"
                         "Content-Type: text/html; charset=utf-8\r\n"
                         "Content-Transfer-Encoding: quoted-printable\r\n\r\n"
                         "<html><script>alert(1)</script><p>Win a cas=\r\nino trip &amp; more</p>"
-                        "<img src=3D\"http://tracker.example/p.gif\"></html>\r\n";
+                        "<img src=3D\"http://tracker.example/p.gif\"></html>\r\n"
+                        ".sig line\r\n"
+                        "\r\n";
+// The archive copy as a scan writes it: the server's dot-stuffed lines, and
+// no line end after the last line (the terminator took it).
+const QByteArray Archived = QByteArray(Mail).replace("\r\n.sig", "\r\n..sig").chopped(2);
 
 struct Folder
 {
@@ -43,20 +49,21 @@ struct Folder
         db = std::make_unique<StateDatabase>(dir.path());
         db->open();
     }
-    qint64 add(State state)
+    qint64 add(State state, const QString &sender = u"Sp\u00e4mmer <x@spam.example>"_s, const QString &sent = {})
     {
         const QString name = u"Gl\u00fcck (%1).html"_s.arg(ReviewList(*db).all().size() + 1);
         QFile file(dir.filePath(u"SpamDeleted/"_s + name));
         file.open(QIODevice::WriteOnly);
-        file.write(Scan::ArchiveWriter::inertPrefix() + Mail);
+        file.write(Scan::ArchiveWriter::inertPrefix() + Archived);
         ReviewList::Message m;
         m.server = u"mail.example"_s;
         m.login = u"u"_s;
         m.uid = u"uid"_s + name;
         m.judged = QDateTime::currentDateTimeUtc();
-        m.sender = u"Sp\u00e4mmer <x@spam.example>"_s;
+        m.sent = sent;
+        m.sender = sender;
         m.subject = u"Gl\u00fcck"_s;
-        m.size = Mail.size();
+        m.size = Archived.size();
         m.archiveFile = name;
         m.rule = u"keyword"_s;
         m.entry = u"casino"_s;
@@ -84,8 +91,14 @@ class tst_TrustTabs : public QObject
     Q_OBJECT
 
 private Q_SLOTS:
+    void initTestCase() { MessageBox::setTestMode(true); }
+    void init() { MessageBox::clearRecords(); }
     void spamTabActions_data();
     void spamTabActions();
+    void whitelistEntryFromSender_data();
+    void whitelistEntryFromSender();
+    void dateColumn_data();
+    void dateColumn();
     void savedEmailHasNoPrefixAndPreviewIsText();
     void logTabShowsFailuresFirstAndLoud();
 };
@@ -158,6 +171,94 @@ void tst_TrustTabs::spamTabActions()
     QCOMPARE((QList<int>{int(later.spam), int(later.ham)}), afterArchive);
 }
 
+void tst_TrustTabs::whitelistEntryFromSender_data()
+{
+    QTest::addColumn<QString>("sender");
+    QTest::addColumn<bool>("confirmed");
+    QTest::addColumn<QString>("entry"); // empty: refused, nothing offered
+
+    const QString none;
+    QTest::newRow("display name holding an address, a non-address in brackets")
+        << u"support@bank.com <m>"_s << true << none;
+    QTest::newRow("quoted display name holding an address") << u"\"support@bank.com\" <m>"_s << true << none;
+    QTest::newRow("brackets around a non-address") << u"<m>"_s << true << none;
+    QTest::newRow("the mark of a missing From") << u"<not found>"_s << true << none;
+    QTest::newRow("no brackets, a fragment") << u"m"_s << true << none;
+    QTest::newRow("no brackets, a name only") << u"\"Support Team\""_s << true << none;
+    QTest::newRow("host without a dot") << u"Admin <root@localhost>"_s << true << none;
+    QTest::newRow("unquoted comma: two senders") << u"ceo@bank.example, <x@spam.example>"_s << true << none;
+    QTest::newRow("two addresses in brackets") << u"<ceo@bank.example> <x@spam.example>"_s << true << none;
+    QTest::newRow("text after the brackets") << u"<x@spam.example> ceo@bank.example"_s << true << none;
+    QTest::newRow("brackets not closed") << u"Bank <ceo@bank.example"_s << true << none;
+    QTest::newRow("encoded word for the address") << u"=?UTF-8?Q?ceo@bank.example?="_s << true << none;
+    QTest::newRow("encoded word in the brackets") << u"Bank <=?UTF-8?Q?ceo=40bank.example?=>"_s << true << none;
+    QTest::newRow("quoted commas") << u"\"Doe, John\" <john@x.example>"_s << true << u"john@x.example"_s;
+    QTest::newRow("quoted brackets holding another address")
+        << u"\"ceo <ceo@bank.example>\" <m@spam.example>"_s << true << u"m@spam.example"_s;
+    QTest::newRow("comment holding another address")
+        << u"(ceo@bank.example) <m@spam.example>"_s << true << u"m@spam.example"_s;
+    QTest::newRow("encoded display name") << u"=?UTF-8?B?U3DDpG1tZXI=?= <x@spam.example>"_s << true
+                                          << u"x@spam.example"_s;
+    QTest::newRow("no brackets, a whole address") << u"x@spam.example (Sp\u00e4mmer)"_s << true
+                                                  << u"x@spam.example"_s;
+    QTest::newRow("the user declines") << u"Sp\u00e4mmer <x@spam.example>"_s << false << u"x@spam.example"_s;
+}
+
+void tst_TrustTabs::whitelistEntryFromSender()
+{
+    QFETCH(QString, sender);
+    QFETCH(bool, confirmed);
+    QFETCH(QString, entry);
+
+    Folder f;
+    const qint64 id = f.add(State::Held, sender);
+    SpamReviewTab tab(f.dir.path());
+    tab.refresh();
+    QSignalSpy whitelist(&tab, &SpamReviewTab::whitelistRequested);
+    tab.view()->selectRow(0);
+    named<QCheckBox>(tab, u"checkAlsoWhitelist"_s)->setChecked(true);
+    MessageBox::queueAnswer(confirmed ? MessageBox::Yes : MessageBox::No);
+    named<QPushButton>(tab, u"cmdNotSpam"_s)->click();
+
+    // The user sees the exact entry before it is added, or why there is none.
+    const QList<MessageBox::Record> boxes = MessageBox::records();
+    QCOMPARE(boxes.size(), 1);
+    if (entry.isEmpty()) {
+        QCOMPARE(boxes.at(0).buttons, MessageBox::OkOnly);
+        QVERIFY2(boxes.at(0).text.startsWith(u"Nothing was added to the whitelist"_s), qPrintable(boxes.at(0).text));
+        QVERIFY(boxes.at(0).text.split(u'\n').contains(sender));
+    } else {
+        QCOMPARE(boxes.at(0).buttons, MessageBox::YesNo);
+        QVERIFY2(boxes.at(0).text.split(u'\n').contains(entry), qPrintable(boxes.at(0).text));
+    }
+    QCOMPARE(whitelist.size(), !entry.isEmpty() && confirmed ? 1 : 0);
+    if (!whitelist.isEmpty())
+        QCOMPARE(whitelist.at(0).at(0).toString(), entry);
+    // The message is kept whatever becomes of the entry.
+    QCOMPARE(ReviewList(*f.db).byId(id)->state, State::Kept);
+}
+
+void tst_TrustTabs::dateColumn_data()
+{
+    QTest::addColumn<QString>("sent");
+    QTest::addColumn<bool>("shown");
+
+    QTest::newRow("the message's Date") << u"Tue, 8 Dec 2026 10:00:00 +0000"_s << true;
+    QTest::newRow("no Date header") << u"<not found>"_s << false;
+}
+
+void tst_TrustTabs::dateColumn()
+{
+    QFETCH(QString, sent);
+    QFETCH(bool, shown);
+
+    Folder f;
+    f.add(State::Held, u"x@spam.example"_s, sent);
+    SpamReviewTab tab(f.dir.path());
+    tab.refresh();
+    QCOMPARE(tab.view()->model()->index(0, SpamReviewTab::Judged).data().toString(), shown ? sent : QString());
+}
+
 void tst_TrustTabs::savedEmailHasNoPrefixAndPreviewIsText()
 {
     Folder f;
@@ -180,6 +281,7 @@ void tst_TrustTabs::savedEmailHasNoPrefixAndPreviewIsText()
     QVERIFY2(shown.contains(u"Subject: Gl\u00fcck"_s), qPrintable(shown));
     QVERIFY2(shown.contains(u"Win a casino trip & more"_s), qPrintable(shown));
     QVERIFY2(!shown.contains(u"<p>"_s) && !shown.contains(u"alert"_s), qPrintable(shown));
+    QVERIFY2(shown.contains(u".sig line"_s) && !shown.contains(u"..sig"_s), qPrintable(shown));
 
     // A copy that is gone is reported, not shown as an empty message.
     QSignalSpy problems(&tab, &SpamReviewTab::problem);
