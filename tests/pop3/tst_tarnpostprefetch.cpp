@@ -29,16 +29,20 @@ struct Step
 };
 using Script = QList<Step>;
 
+// Short texts as they are, long ones by size and a hash.
+QString shown(const QByteArray &bytes)
+{
+    if (bytes.size() <= 40)
+        return QString::fromLatin1(bytes);
+    return u"%1 bytes %2"_s.arg(bytes.size()).arg(QString::fromLatin1(QCryptographicHash::hash(bytes, QCryptographicHash::Md5).toHex().left(10)));
+}
+
 // Runs the calls named in ops and writes down what a caller sees after each:
 // sN select, r retrieve, w write to a file, h subject and headers, z size,
-// d delete, x reset, q disconnect, p let 300 ms of events pass.
+// d delete, x reset, q disconnect (and whether QUIT was confirmed), p let
+// 300 ms of events pass.
 QString walk(Tarnpost &t, const QString &ops, const QString &file)
 {
-    const auto shown = [](const QByteArray &bytes) {
-        if (bytes.size() <= 40)
-            return QString::fromLatin1(bytes);
-        return u"%1 bytes %2"_s.arg(bytes.size()).arg(QString::fromLatin1(QCryptographicHash::hash(bytes, QCryptographicHash::Md5).toHex().left(10)));
-    };
     QStringList seen;
     for (const QString &op : ops.split(u' ', Qt::SkipEmptyParts)) {
         QString what;
@@ -68,7 +72,10 @@ QString walk(Tarnpost &t, const QString &ops, const QString &file)
             break;
         case 'd': t.DeleteCurrentMsg(); break;
         case 'x': t.ResetDeletedMsgs(); break;
-        case 'q': t.Disconnect(); break;
+        case 'q':
+            t.Disconnect();
+            what = t.QuitConfirmed() ? u"confirmed"_s : QString();
+            break;
         case 'p': QTest::qWait(300); break;
         }
         seen << u"%1=%2 %3/%4"_s.arg(op).arg(t.Error()).arg(t.Error() ? t.ErrorText() : what).arg(t.Status());
@@ -97,8 +104,25 @@ QByteArray sizes(const QList<QByteArray> &mail)
 {
     QList<QByteArray> lines;
     for (const QByteArray &m : mail)
-        lines << QByteArray::number(m.size());
+        lines << QByteArray::number(listedSize(m));
     return table(lines);
+}
+
+// A message as sent of about the given size, its body lines all alike.
+QByteArray bulky(const QByteArray &subject, qint64 size)
+{
+    QByteArray m = "Subject: " + subject + "\r\n\r\n";
+    const QByteArray line = QByteArray(78, 'b') + "\r\n";
+    m.reserve(size + line.size());
+    while (m.size() < size)
+        m += line;
+    return m;
+}
+
+// MsgContents for a message as sent: the body, without its last CR LF.
+QString body(const QByteArray &wire)
+{
+    return shown(wire.mid(wire.indexOf("\r\n\r\n") + 4).chopped(2));
 }
 
 const QByteArray kUids = table({"u1", "u2", "u3"});
@@ -120,7 +144,7 @@ Script retrs(const QList<QByteArray> &mail = kMail)
     return script;
 }
 
-const QString kWalk = u"s1=0 u1/1\nr=0 first/1\nd=0 /1\ns2=0 u2/1\nr=0 ..second/1\ns3=0 u3/1\nr=0 third/1\nd=0 /1\nq=0 /0"_s;
+const QString kWalk = u"s1=0 u1/1\nr=0 first/1\nd=0 /1\ns2=0 u2/1\nr=0 ..second/1\ns3=0 u3/1\nr=0 third/1\nd=0 /1\nq=0 confirmed/0"_s;
 
 // Dovecot mailboxes: each case is walked in two mailboxes with the same
 // messages, one without the mode and one with it.
@@ -273,15 +297,15 @@ void TestTarnpostPrefetch::scriptedServer_data()
                    refused)
         << max << 30 << u"s1 r s2 r s3 r q"_s << u"CAPA|UIDL|LIST|UIDL 1|RETR 1|RETR 2|RETR 3|UIDL 2|UIDL 3|QUIT"_s
         << u"s1=0 joe:127.0.0.1:1/1\nr=0 first/1\ns2=0 joe:127.0.0.1:2/1\nr=0 ..second/1\ns3=0 joe:127.0.0.1:3/1\n"
-           "r=0 third/1\nq=0 /0"_s;
+           "r=0 third/1\nq=0 confirmed/0"_s;
     QTest::newRow("no UIDL, no LIST: the exchanges without the mode")
         << three
         << opening("+OK\r\n.\r\n",
-                   Script{{"UIDL 1", {refused}}, {"LIST 1", {"+OK 1 25\r\n"}}, {"RETR 1", {retr(kMail[0])}}, {"UIDL 2", {refused}}, {"LIST 2", {"+OK 2 28\r\n"}}, {"RETR 2", {retr(kMail[1])}}},
+                   Script{{"UIDL 1", {refused}}, {"LIST 1", {"+OK 1 " + QByteArray::number(listedSize(kMail[0])) + "\r\n"}}, {"RETR 1", {retr(kMail[0])}}, {"UIDL 2", {refused}}, {"LIST 2", {"+OK 2 " + QByteArray::number(listedSize(kMail[1])) + "\r\n"}}, {"RETR 2", {retr(kMail[1])}}},
                    refused, refused)
         << max << 30 << u"s1 h s2 h q"_s << u"CAPA|UIDL|LIST|UIDL 1|LIST 1|RETR 1|UIDL 2|LIST 2|RETR 2|QUIT"_s
         << u"s1=0 joe:127.0.0.1:1/1\nh=0 one\r | Subject: one\r/1\ns2=0 joe:127.0.0.1:2/1\nh=0 two\r | Subject: two\r/1\n"
-           "q=0 /0"_s;
+           "q=0 confirmed/0"_s;
 
     QTest::newRow("-ERR to one RETR in the middle of the pipeline")
         << three
@@ -301,28 +325,31 @@ void TestTarnpostPrefetch::scriptedServer_data()
         << max << 30 << u"s1 r s2 r p s3 r d q"_s << u"CAPA|UIDL|LIST|RETR 1|RETR 2|RETR 3"_s
         << u"s1=0 u1/1\nr=0 first/1\ns2=0 u2/1\nr=0 ..second/1\np=0 /1\ns3=0 u3/1\nr=0 third/0\n"
            "d=27 Cannot delete message when disconnected/0\nq=0 /0"_s;
-    QTest::newRow("closed while replies were held: QUIT unanswered")
+    QTest::newRow("closed while replies were held: QUIT not confirmed")
         << three
         << opening(kPipelining, Script{{"RETR 1", {retr(kMail[0])}}, {"RETR 2", {retr(kMail[1])}}, {"RETR 3", {retr(kMail[2])}, Step::Close}})
         << max << 30 << u"s1 p q"_s << u"CAPA|UIDL|LIST|RETR 1|RETR 2|RETR 3"_s
-        << u"s1=0 u1/1\np=0 /1\nq=37 The server closed the connection without answering QUIT/0"_s;
+        << u"s1=0 u1/1\np=0 /1\nq=0 /0"_s;
 
-    // Sizes from LIST (true or not) decide how much goes out ahead.
+    // Sizes from LIST decide how much goes out ahead.
+    const QList<QByteArray> twoLarge{bulky("one", 3000000), bulky("two", 3000000), kMail[2]};
     QTest::newRow("the budget holds RETRs back")
         << three
         << opening(kPipelining,
-                   Script{{"RETR 1", {retr(kMail[0])}}, {"TOP 1 0", {"+OK\r\nSubject: one\r\n\r\n.\r\n"}}, {"RETR 2", {retr(kMail[1])}}, {"RETR 3", {retr(kMail[2])}}},
-                   kUids, table({"3000000", "3000000", "100"}))
+                   Script{{"RETR 1", {retr(twoLarge[0])}}, {"TOP 1 0", {"+OK\r\nSubject: one\r\n\r\n.\r\n"}}, {"RETR 2", {retr(twoLarge[1])}}, {"RETR 3", {retr(kMail[2])}}},
+                   kUids, sizes(twoLarge))
         << max << 30 << u"s1 h r s2 r s3 r q"_s << u"CAPA|UIDL|LIST|RETR 1|TOP 1 0|RETR 2|RETR 3|QUIT"_s
-        << u"s1=0 u1/1\nh=0 one | Subject: one\r\n/1\nr=0 first/1\ns2=0 u2/1\nr=0 ..second/1\ns3=0 u3/1\nr=0 third/1\nq=0 /0"_s;
+        << u"s1=0 u1/1\nh=0 one | Subject: one\r\n/1\nr=0 %1/1\ns2=0 u2/1\nr=0 %2/1\ns3=0 u3/1\nr=0 third/1\nq=0 confirmed/0"_s
+               .arg(body(twoLarge[0]), body(twoLarge[1]));
+    const QList<QByteArray> oneLarge{kMail[0], bulky("two", 5000000), kMail[2]};
     QTest::newRow("a message beyond the budget is fetched and streamed as without the mode")
         << three
         << opening(kPipelining,
-                   Script{{"RETR 1", {retr(kMail[0])}}, {"RETR 3", {retr(kMail[2])}}, {"RETR 2", {retr(kMail[1])}}, {"RETR 2", {retr(kMail[1])}}},
-                   kUids, table({"25", "5000000", "28"}))
+                   Script{{"RETR 1", {retr(kMail[0])}}, {"RETR 3", {retr(kMail[2])}}, {"RETR 2", {retr(oneLarge[1])}}, {"RETR 2", {retr(oneLarge[1])}}},
+                   kUids, sizes(oneLarge))
         << max << 30 << u"s1 r s2 r w s3 r q"_s << u"CAPA|UIDL|LIST|RETR 1|RETR 3|RETR 2|RETR 2|QUIT"_s
-        << u"s1=0 u1/1\nr=0 first/1\ns2=0 u2/1\nr=0 ..second/1\nw=0 Subject: two\r\n\r\n..second/1\ns3=0 u3/1\n"
-           "r=0 third/1\nq=0 /0"_s;
+        << u"s1=0 u1/1\nr=0 first/1\ns2=0 u2/1\nr=0 %1/1\nw=0 %2/1\ns3=0 u3/1\n"
+           "r=0 third/1\nq=0 confirmed/0"_s.arg(body(oneLarge[1]), shown(oneLarge[1].chopped(2)));
     QTest::newRow("a reply over MaxMessageSize in the pipeline")
         << three
         << opening(kPipelining, Script{{"RETR 1", {retr(kMail[0])}}, {"RETR 2", {retr(kMail[1] + QByteArray(500, 'x') + "\r\n")}}, {"RETR 3", {retr(kMail[2])}}})
@@ -352,7 +379,7 @@ void TestTarnpostPrefetch::scriptedServer_data()
                        Script{{"RETR 1", {}}, {"RETR 2", {}}, {"RETR 3", {}}, {"DELE 1", ScriptedPop3Server::splitAt(stream, {at})}},
                        kUids, sizes(cutMail))
             << max << 2 << u"s1 d s2 r s3 r q"_s << u"CAPA|UIDL|LIST|RETR 1|RETR 2|RETR 3|DELE 1|QUIT"_s
-            << u"s1=0 u1/1\nd=0 /1\ns2=0 u2/1\nr=0 /1\ns3=0 u3/1\nr=0 third/1\nq=0 /0"_s;
+            << u"s1=0 u1/1\nd=0 /1\ns2=0 u2/1\nr=0 /1\ns3=0 u3/1\nr=0 third/1\nq=0 confirmed/0"_s;
     }
 }
 
