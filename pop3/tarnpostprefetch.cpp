@@ -398,7 +398,7 @@ void Tarnpost::subprefetch()
             break;
         if (!m_serverPipelining && (!m_pipe.isEmpty() || !commands.isEmpty()))
             break;
-        m_pipe.expect(true, m_MaxMessageSize, message, size);
+        m_pipe.expect(true, m_MaxMessageSize, message, size, size);
         m_budgetUsed += size + kReplyOverhead;
         const QByteArray command = "RETR " + QByteArray::number(message);
         if (m_DebugMode)

@@ -206,6 +206,8 @@ private Q_SLOTS:
     void sameAsWithoutTheMode();
     void scriptedServer_data();
     void scriptedServer();
+    void outOfStep_data();
+    void outOfStep();
 
 private:
     DovecotServer m_server;
@@ -383,16 +385,20 @@ void TestTarnpostPrefetch::scriptedServer_data()
     }
 }
 
-void TestTarnpostPrefetch::scriptedServer()
-{
-    QFETCH(QByteArray, stat);
-    QFETCH(Script, script);
-    QFETCH(int, maxSize);
-    QFETCH(int, pace);
-    QFETCH(QString, ops);
-    QFETCH(QString, wire);
-    QFETCH(QString, seen);
+namespace {
 
+struct Session
+{
+    QString seen;
+    QString wire; // after STAT
+    QList<QByteArray> ahead;
+    QStringList mismatches;
+};
+
+// Plays the script after the login and walks ops through the control.
+Session playScript(const QByteArray &stat, const Script &script, int maxSize, int pace, bool prefetch,
+                   const QString &ops, const QString &file)
+{
     ScriptedPop3Server server;
     server.setChunkDelay(pace);
     scriptLogin(server, stat);
@@ -404,19 +410,159 @@ void TestTarnpostPrefetch::scriptedServer()
         else
             server.expect(step.expect, step.reply);
     }
-    QVERIFY(server.start());
-
+    Session session;
+    if (!server.start()) {
+        session.mismatches << u"the server did not start"_s;
+        return session;
+    }
     Tarnpost t;
     configure(t, server.port(), 1);
-    QVERIFY(t.setMaxMessageSize(maxSize));
-    t.setPrefetch(true);
+    t.setMaxMessageSize(maxSize);
+    t.setPrefetch(prefetch);
     t.Connect();
-    QCOMPARE(t.Status(), qint16(StatusConnected));
-    QCOMPARE(walk(t, ops, m_dir.filePath(u"scripted.eml"_s)), seen);
+    if (t.Status() != StatusConnected) {
+        session.mismatches << u"no session: "_s + t.ErrorText();
+        return session;
+    }
+    session.seen = walk(t, ops, file);
     QTest::qWait(50); // lines sent last reach the server
-    const QList<QByteArray> lines = server.receivedLines().mid(3);
-    QCOMPARE(QString::fromLatin1(lines.join('|')), wire);
-    QVERIFY2(server.mismatches().isEmpty(), qPrintable(server.mismatches().join(u'\n')));
+    session.wire = QString::fromLatin1(server.receivedLines().mid(3).join('|'));
+    session.ahead = server.linesSentAhead();
+    session.mismatches = server.mismatches();
+    return session;
+}
+
+bool offersPipelining(const Script &script)
+{
+    return std::any_of(script.cbegin(), script.cend(), [](const Step &step) {
+        return step.expect == "CAPA" && step.reply.join().contains("PIPELINING");
+    });
+}
+
+} // namespace
+
+void TestTarnpostPrefetch::scriptedServer()
+{
+    QFETCH(QByteArray, stat);
+    QFETCH(Script, script);
+    QFETCH(int, maxSize);
+    QFETCH(int, pace);
+    QFETCH(QString, ops);
+    QFETCH(QString, wire);
+    QFETCH(QString, seen);
+
+    const Session session = playScript(stat, script, maxSize, pace, true, ops, m_dir.filePath(u"scripted.eml"_s));
+    QCOMPARE(session.seen, seen);
+    QCOMPARE(session.wire, wire);
+    QVERIFY2(session.mismatches.isEmpty(), qPrintable(session.mismatches.join(u'\n')));
+    // Without the server's word, never a command before the last reply is in.
+    if (!offersPipelining(script))
+        QCOMPARE(session.ahead, QList<QByteArray>());
+}
+
+void TestTarnpostPrefetch::outOfStep_data()
+{
+    QTest::addColumn<bool>("prefetch");
+    QTest::addColumn<Script>("script"); // after STAT
+    QTest::addColumn<QString>("ops");
+    QTest::addColumn<QString>("wire");
+    QTest::addColumn<QString>("seen");
+
+    // Message 1 and 2 differ in size, so that each shows up in the other's place.
+    QVERIFY(listedSize(kMail[0]) != listedSize(kMail[1]));
+    const QByteArray plain = "+OK\r\nUIDL\r\nTOP\r\n.\r\n";
+    const QString mismatch = u"38 The message does not match the size the server listed for it; the connection was "
+                             "closed without QUIT, so nothing marked for deletion in this session was deleted/0"_s;
+    const QString unasked = u"38 The server sent a reply that nothing asked for; the connection was closed without "
+                            "QUIT, so nothing marked for deletion in this session was deleted/0"_s;
+    const QString after = u"\ns2=19 Cannot set message number when disconnected/0\nr=23 Cannot retrieve message when "
+                          "disconnected/0\nq=0 /0"_s;
+    const QString walk = u"s1 r d s2 r q"_s;
+
+    // One complete reply too many after RETR 1: the next message would be
+    // judged by those bytes, and its own DELE would follow.
+    const QByteArray twice = retr(kMail[0]) + retr(kMail[0]);
+    QTest::newRow("extra reply after RETR 1, PIPELINING")
+        << true << opening(kPipelining, Script{{"RETR 1", {twice}}, {"RETR 2", {retr(kMail[1])}}, {"RETR 3", {retr(kMail[2])}}})
+        << walk << u"CAPA|UIDL|LIST|RETR 1|RETR 2|RETR 3"_s << u"s1=0 u1/1\nr=0 first/1\nd="_s + mismatch + after;
+    QTest::newRow("extra reply after RETR 1, one command at a time")
+        << true << opening(plain, Script{{"RETR 1", {twice}}}) << walk << u"CAPA|UIDL|LIST|RETR 1"_s
+        << u"s1=0 u1/1\nr=0 first/1\nd="_s + unasked + after;
+    QTest::newRow("extra reply after RETR 1, without prefetching")
+        << false << Script{{"UIDL 1", {"+OK 1 u1\r\n"}}, {"LIST 1", {"+OK 1 23\r\n"}}, {"RETR 1", {twice}}} << walk
+        << u"UIDL 1|LIST 1|RETR 1"_s << u"s1=0 u1/1\nr="_s + mismatch + u"\nd=27 Cannot delete message when disconnected/0"_s + after;
+    QTest::newRow("extra reply after RETR 1 comes late, without prefetching")
+        << false << Script{{"UIDL 1", {"+OK 1 u1\r\n"}}, {"LIST 1", {"+OK 1 23\r\n"}}, {"RETR 1", {retr(kMail[0]), retr(kMail[0])}}}
+        << u"s1 r p d q"_s << u"UIDL 1|LIST 1|RETR 1"_s << u"s1=0 u1/1\nr=0 first/1\np=0 /1\nd="_s + unasked + u"\nq=0 /0"_s;
+
+    // Replies answered crosswise: message 2's for RETR 1.
+    const Script crossed{{"RETR 1", {retr(kMail[1])}}, {"RETR 2", {retr(kMail[0])}}, {"RETR 3", {retr(kMail[2])}}};
+    const QString crossedSeen = u"s1=0 u1/1\nr="_s + mismatch + u"\nd=27 Cannot delete message when disconnected/0"_s + after;
+    QTest::newRow("crosswise replies, PIPELINING")
+        << true << opening(kPipelining, crossed) << walk << u"CAPA|UIDL|LIST|RETR 1|RETR 2|RETR 3"_s << crossedSeen;
+    QTest::newRow("crosswise replies, one command at a time")
+        << true << opening(plain, crossed.mid(0, 1)) << walk << u"CAPA|UIDL|LIST|RETR 1"_s << crossedSeen;
+    QTest::newRow("crosswise replies, without prefetching")
+        << false << Script{{"UIDL 1", {"+OK 1 u1\r\n"}}, {"LIST 1", {"+OK 1 23\r\n"}}, {"RETR 1", {retr(kMail[1])}}} << walk
+        << u"UIDL 1|LIST 1|RETR 1"_s << crossedSeen;
+
+    // A LIST that lies: 25 octets announced, 8 MB sent. The reply is cut off
+    // as soon as it outgrows the size, far below the prefetch budget.
+    QTest::newRow("8 MB behind a LIST of 25 octets, PIPELINING")
+        << true
+        << opening(kPipelining, Script{{"RETR 1", {retr(kMail[0])}}, {"RETR 2", {retr(bulky("two", 8 << 20))}}, {"RETR 3", {retr(kMail[2])}}})
+        << u"s1 r s2 r q"_s << u"CAPA|UIDL|LIST|RETR 1|RETR 2|RETR 3"_s
+        << u"s1=0 u1/1\nr=0 first/1\ns2=0 u2/1\nr="_s + mismatch + u"\nq=0 /0"_s;
+    QTest::newRow("8 MB behind a LIST of 25 octets, one command at a time")
+        << true << opening(plain, Script{{"RETR 1", {retr(kMail[0])}}, {"RETR 2", {retr(bulky("two", 8 << 20))}}})
+        << u"s1 r s2 r q"_s << u"CAPA|UIDL|LIST|RETR 1|RETR 2"_s
+        << u"s1=0 u1/1\nr=0 first/1\ns2=0 u2/1\nr="_s + mismatch + u"\nq=0 /0"_s;
+    // Counted with LF line ends (one octet less per line), the sizes still fit.
+    QList<QByteArray> lfSizes;
+    for (const QByteArray &m : kMail)
+        lfSizes << QByteArray::number(listedSize(m) - m.count("\r\n"));
+    QTest::newRow("sizes counted with LF line ends, PIPELINING")
+        << true << opening(kPipelining, retrs() + Script{{"DELE 1", {"+OK marked\r\n"}}, {"DELE 3", {"+OK marked\r\n"}}}, kUids, table(lfSizes))
+        << u"s1 r d s2 r s3 r d q"_s << u"CAPA|UIDL|LIST|RETR 1|RETR 2|RETR 3|DELE 1|DELE 3|QUIT"_s << kWalk;
+
+    // The UIDL listing of a one-message mailbox may hold a line per message,
+    // and little more: a 1 MB listing is read to its end, not kept, and the
+    // id is asked for on its own.
+    QByteArray hugeListing = "+OK\r\n1 u1\r\n";
+    while (hugeListing.size() < (1 << 20))
+        hugeListing += "2 " + QByteArray(70, 'i') + "\r\n";
+    hugeListing += ".\r\n";
+    QTest::newRow("a 1 MB UIDL listing for one message")
+        << true
+        << Script{{"CAPA", {kPipelining}}, {"UIDL", {hugeListing}}, {"LIST", {sizes(kMail.mid(0, 1))}}, {"UIDL 1", {"+OK 1 u1\r\n"}}, {"RETR 1", {retr(kMail[0])}}}
+        << u"s1 r q"_s << u"CAPA|UIDL|LIST|UIDL 1|RETR 1|QUIT"_s << u"s1=0 u1/1\nr=0 first/1\nq=0 confirmed/0"_s;
+}
+
+void TestTarnpostPrefetch::outOfStep()
+{
+    QFETCH(bool, prefetch);
+    QFETCH(Script, script);
+    QFETCH(QString, ops);
+    QFETCH(QString, wire);
+    QFETCH(QString, seen);
+
+    // Replies go out in two pieces, so that a command sent before the last
+    // reply was in is seen by the server.
+    Script paced = script;
+    for (Step &step : paced) {
+        if (step.reply.size() == 1 && step.reply.first().size() > 1 && step.reply.first().count("\r\n.\r\n") <= 1)
+            step.reply = ScriptedPop3Server::splitAt(step.reply.first(), {int(step.reply.first().size() / 2)});
+    }
+    // The mailbox of kMail, or of its first message alone when that is all the script serves.
+    const bool one = std::none_of(script.cbegin(), script.cend(), [](const Step &step) { return step.expect == "RETR 2"; })
+                     && !ops.contains(u"s2"_s);
+    const QByteArray stat = one ? "+OK 1 23\r\n" : "+OK 3 73\r\n";
+    const Session session = playScript(stat, paced, DefaultMaxMessageSize, 20, prefetch, ops, m_dir.filePath(u"out.eml"_s));
+    QCOMPARE(session.seen, seen);
+    QCOMPARE(session.wire, wire);
+    QVERIFY2(session.mismatches.isEmpty(), qPrintable(session.mismatches.join(u'\n')));
+    if (!prefetch || !offersPipelining(script))
+        QCOMPARE(session.ahead, QList<QByteArray>());
 }
 
 QTEST_MAIN(TestTarnpostPrefetch)
