@@ -17,6 +17,14 @@ constexpr qsizetype HugeLineSize = 1024 * 1024;
 constexpr qsizetype EndlessPiece = 64 * 1024;
 constexpr qint64 EndlessLimit = qint64(1) << 30;
 
+// The line a content fault puts at the top of a multi-line reply.
+QByteArray faultLine(ScriptedPop3Server::Fault fault)
+{
+    if (fault == ScriptedPop3Server::Fault::Nul)
+        return QByteArray("X-Nul: a\0b\r\n", 12);
+    return "X-Huge: " + QByteArray(HugeLineSize, 'h') + "\r\n";
+}
+
 QByteArray dotStuffed(const QByteArray &wire)
 {
     // Most messages need no stuffing and go out as they are, not copied.
@@ -280,6 +288,23 @@ int ScriptedPop3Worker::crossedNumber(Session &s, const QByteArray &verb, int nu
     return number;
 }
 
+qint64 ScriptedPop3Worker::listedSizeOf(Session &s, int number)
+{
+    // A message a RETR fault will alter holds the fault's line from the
+    // start: its size is the size of what RETR will send.
+    if (s.alteredNumber == 0 && m_state->nextStep < m_state->steps.size()) {
+        const ScriptedPop3State::Step &step = m_state->steps.at(m_state->nextStep);
+        if (step.action == ScriptedPop3State::Action::Fault && step.user == s.user
+            && (step.exchange == Exchange::Retr || step.exchange == Exchange::RetrToFile)
+            && (step.fault == Fault::Nul || step.fault == Fault::HugeLine)) {
+            s.alteredNumber = number;
+            s.alteredLine = faultLine(step.fault);
+        }
+    }
+    const qint64 size = m_state->mailboxes[s.user].messages.at(number - 1).size();
+    return number == s.alteredNumber ? size + s.alteredLine.size() : size;
+}
+
 QByteArray ScriptedPop3Worker::uidOf(const QString &user, int number) const
 {
     const QByteArray uid = m_state->mailboxes.value(user).uids.value(number - 1);
@@ -332,11 +357,10 @@ void ScriptedPop3Worker::reply(Session &s, Fault fault, const QByteArray &status
         socket->write(whole(status, {}).replace("\r\n", "\n"));
         return;
     case Fault::Nul:
-        socket->write(multi ? whole(status, QByteArray("X-Nul: a\0b\r\n", 12)) : status + QByteArray(" \0x\r\n", 5));
+        socket->write(multi ? whole(status, faultLine(fault)) : status + QByteArray(" \0x\r\n", 5));
         return;
     case Fault::HugeLine:
-        socket->write(multi ? whole(status, "X-Huge: " + QByteArray(HugeLineSize, 'h') + "\r\n")
-                            : status + ' ' + QByteArray(HugeLineSize, 'h') + "\r\n");
+        socket->write(multi ? whole(status, faultLine(fault)) : status + ' ' + QByteArray(HugeLineSize, 'h') + "\r\n");
         return;
     case Fault::Endless:
         socket->write(status + (multi ? "\r\n" : " "));
@@ -457,11 +481,10 @@ void ScriptedPop3Worker::answer(Session &s, const QByteArray &line)
         ScriptedPop3Server::Twist twist = ScriptedPop3Server::Twist::None;
         const Fault f = faultAt(s, exchange, QString(), &twist);
         QByteArray table;
-        const ScriptedPop3State::Mailbox &box = m_state->mailboxes[s.user];
         for (int n = 1; n <= s.count; ++n) {
             if (s.deleted.contains(n))
                 continue;
-            const QByteArray value = verb == "UIDL" ? uidOf(s.user, n) : QByteArray::number(box.messages.at(n - 1).size());
+            const QByteArray value = verb == "UIDL" ? uidOf(s.user, n) : QByteArray::number(listedSizeOf(s, n));
             table += QByteArray::number(n) + ' ' + value + "\r\n";
         }
         reply(s, f, "+OK listing follows", &table);
@@ -477,7 +500,8 @@ void ScriptedPop3Worker::answer(Session &s, const QByteArray &line)
             reply(s, f, "-ERR no such message");
             return;
         }
-        const QByteArray value = exchange == Exchange::Uidl ? uidOf(s.user, answered) : QByteArray::number(m->size());
+        const QByteArray value = exchange == Exchange::Uidl ? uidOf(s.user, answered)
+                                                            : QByteArray::number(listedSizeOf(s, answered));
         const QByteArray status = "+OK " + QByteArray::number(number) + ' ' + value;
         reply(s, f, status);
         if (twist == ScriptedPop3Server::Twist::ExtraReply)
@@ -499,9 +523,16 @@ void ScriptedPop3Worker::answer(Session &s, const QByteArray &line)
         const Exchange exchange = ++s.retrieved[number] == 1 ? Exchange::Retr : Exchange::RetrToFile;
         ScriptedPop3Server::Twist twist = ScriptedPop3Server::Twist::None;
         const Fault f = faultAt(s, exchange, QString(), &twist);
-        const QByteArray *m = numberOk ? message(s, crossedNumber(s, verb, number, twist)) : nullptr;
+        const int answered = numberOk ? crossedNumber(s, verb, number, twist) : 0;
+        const QByteArray *m = numberOk ? message(s, answered) : nullptr;
         if (!m) {
             reply(s, f, "-ERR no such message");
+            return;
+        }
+        if (answered == s.alteredNumber && (f == Fault::None || f == Fault::Nul || f == Fault::HugeLine)) {
+            // The fault's line is part of this message for the session.
+            const QByteArray altered = s.alteredLine + *m;
+            reply(s, Fault::None, "+OK " + QByteArray::number(altered.size()) + " octets", &altered);
             return;
         }
         const QByteArray status = "+OK " + QByteArray::number(m->size()) + " octets";

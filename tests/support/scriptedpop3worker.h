@@ -102,6 +102,10 @@ private:
         QByteArray endlessPiece; // empty unless an endless reply is running
         qint64 endlessSent = 0;
         QHash<QByteArray, int> crossed; // by command: n while n and n + 1 are swapped
+        // A NUL or 1 MB line a RETR fault puts into a message: the message
+        // holds it for the whole session, and LIST counts it.
+        int alteredNumber = 0;
+        QByteArray alteredLine;
     };
 
     bool mailboxMode() const;
@@ -119,6 +123,8 @@ private:
     // The message number a command is answered for, crosswise or not.
     int crossedNumber(Session &s, const QByteArray &verb, int number, ScriptedPop3Server::Twist twist);
     QByteArray uidOf(const QString &user, int number) const;
+    // The size LIST gives for message n (which a RETR fault still to come may alter).
+    qint64 listedSizeOf(Session &s, int number);
     void reply(Session &s, Fault fault, const QByteArray &status, const QByteArray *body = nullptr);
     void pumpEndless(QTcpSocket *socket);
     void closeAfter(Session &s);
