@@ -208,6 +208,8 @@ private Q_SLOTS:
     void scriptedServer();
     void outOfStep_data();
     void outOfStep();
+    void mailboxOutOfStep_data();
+    void mailboxOutOfStep();
 
 private:
     DovecotServer m_server;
@@ -563,6 +565,97 @@ void TestTarnpostPrefetch::outOfStep()
     QVERIFY2(session.mismatches.isEmpty(), qPrintable(session.mismatches.join(u'\n')));
     if (!prefetch || !offersPipelining(script))
         QCOMPARE(session.ahead, QList<QByteArray>());
+}
+
+void TestTarnpostPrefetch::mailboxOutOfStep_data()
+{
+    using Exchange = ScriptedPop3Server::Exchange;
+    using Twist = ScriptedPop3Server::Twist;
+    QTest::addColumn<bool>("prefetch");
+    QTest::addColumn<bool>("pipelining");
+    QTest::addColumn<int>("exchange");
+    QTest::addColumn<int>("twist");
+    QTest::addColumn<QList<QByteArray>>("uids");
+    QTest::addColumn<QString>("ids");   // what MsgUniqueID read
+    QTest::addColumn<int>("error");     // the first Error of the walk
+    QTest::addColumn<int>("remaining"); // messages left on the server
+
+    const int none = int(Twist::None);
+    const int extra = int(Twist::ExtraReply);
+    const int crosswise = int(Twist::Crosswise);
+    const int retr = int(Exchange::Retr);
+    for (const bool prefetch : {false, true}) {
+        for (const bool pipelining : {false, true}) {
+            if (!prefetch && pipelining)
+                continue;
+            const QByteArray mode = !prefetch ? "without prefetching" : pipelining ? "PIPELINING"
+                                                                                   : "one at a time";
+            QTest::addRow("in step, %s", mode.constData())
+                << prefetch << pipelining << retr << none << QList<QByteArray>() << u"uid-1 uid-2 uid-3"_s << 0 << 1;
+            QTest::addRow("extra reply after RETR 1, %s", mode.constData())
+                << prefetch << pipelining << retr << extra << QList<QByteArray>() << u"uid-1 uid-2 uid-3"_s
+                << int(ErrorSizeMismatch) << 3;
+            QTest::addRow("RETR 1 and 2 crosswise, %s", mode.constData())
+                << prefetch << pipelining << retr << crosswise << QList<QByteArray>() << u"uid-1 uid-2 uid-3"_s
+                << int(ErrorSizeMismatch) << 3;
+        }
+    }
+    // The control reports ids as the server gives them, twice the same too;
+    // what is deleted by id is the scan's affair.
+    QTest::newRow("one id for two messages, PIPELINING")
+        << true << true << retr << none << QList<QByteArray>{"same", "same", "other"} << u"same same other"_s << 0 << 1;
+}
+
+void TestTarnpostPrefetch::mailboxOutOfStep()
+{
+    QFETCH(bool, prefetch);
+    QFETCH(bool, pipelining);
+    QFETCH(int, exchange);
+    QFETCH(int, twist);
+    QFETCH(QList<QByteArray>, uids);
+    QFETCH(QString, ids);
+    QFETCH(int, error);
+    QFETCH(int, remaining);
+
+    // Three messages of different sizes; the walk deletes the first two.
+    ScriptedPop3Server server;
+    server.addMailbox(u"joe"_s, u"secret"_s, {bulky("one", 500), bulky("two", 900), bulky("three", 1300)});
+    if (!uids.isEmpty())
+        server.setUniqueIds(u"joe"_s, uids);
+    if (pipelining)
+        server.setCapabilities({"UIDL", "PIPELINING"});
+    if (twist != int(ScriptedPop3Server::Twist::None))
+        server.twistAt(u"joe"_s, ScriptedPop3Server::Exchange(exchange), ScriptedPop3Server::Twist(twist));
+    QVERIFY(server.start());
+
+    Tarnpost t;
+    configure(t, server.port(), 2);
+    t.setPrefetch(prefetch);
+    t.Connect();
+    QCOMPARE(t.Status(), qint16(StatusConnected));
+    QStringList seenIds;
+    int firstError = 0;
+    for (qint16 n = 1; n <= 3; ++n) {
+        qint16 number = n;
+        t.SetCurrentMsg(number);
+        seenIds << t.MsgUniqueID();
+        t.RetrieveCurrentMsg();
+        if (!firstError)
+            firstError = t.Error();
+        if (n < 3)
+            t.DeleteCurrentMsg();
+        if (!firstError)
+            firstError = t.Error();
+    }
+    t.Disconnect();
+    if (error == 0)
+        QCOMPARE(seenIds.join(u' '), ids);
+    QCOMPARE(firstError, error);
+    QCOMPARE(t.QuitConfirmed(), error == 0);
+    QCOMPARE(server.mailbox(u"joe"_s).size(), remaining);
+    QCOMPARE(server.remainingSteps(), 0);
+    if (!pipelining)
+        QCOMPARE(server.linesSentAhead(), QList<QByteArray>());
 }
 
 QTEST_MAIN(TestTarnpostPrefetch)
