@@ -144,18 +144,22 @@ qsizetype ReplyPipeline::take(Reply &reply, const char *data, qsizetype size)
     if (terminator >= 0) {
         // The message counts the CR LF of its last line, as a single wait does.
         const qint64 content = qint64(terminator) - contentStart + 2;
-        if (reply.discarded)
+        if (reply.discarded || (reply.discardOverCap && content > reply.cap)) {
+            // Only the status line is kept, wherever the reply was cut.
+            reply.bytes.truncate(contentStart);
             reply.outcome = Outcome::Discarded;
-        else if (content > reply.cap)
+        } else if (content > reply.cap)
             reply.outcome = Outcome::TooLarge;
         else if (reply.sizeCheck.active() && !contentMatches(reply))
             reply.outcome = Outcome::SizeMismatch;
         else
             reply.outcome = Outcome::Complete;
-    } else if (qint64(reply.bytes.size()) - contentStart - (TerminatorSize - 2) > reply.cap) {
+    } else if (reply.discarded || qint64(reply.bytes.size()) - contentStart - (TerminatorSize - 2) > reply.cap) {
         if (reply.discardOverCap) {
             // Only what may start the terminator is kept.
-            reply.bytes.remove(contentStart, reply.bytes.size() - contentStart - Held);
+            const qsizetype drop = reply.bytes.size() - contentStart - Held;
+            if (drop > 0)
+                reply.bytes.remove(contentStart, drop);
             reply.discarded = true;
         } else {
             reply.outcome = Outcome::TooLarge;
