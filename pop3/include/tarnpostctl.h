@@ -70,8 +70,10 @@ enum MemberId : qint32 {
     // Prefetch (get, let; boolean, not persisted; off by default): with it on,
     // a session's first message fetches the whole UIDL and LIST tables, and
     // RETR for the following messages is sent ahead within a byte budget
-    // (RFC 2449 PIPELINING when the server offers it, else one command at a
-    // time). Replies, error codes and the session's rules stay the same.
+    // (several at once only when CAPA lists RFC 2449 PIPELINING, else one
+    // command at a time). A table longer than a line per message allows is
+    // read to its end and dropped, and the messages are asked for one by one.
+    // Replies, error codes and the session's rules stay the same.
     DispIdPrefetch = 0x6803001A,
     // QuitConfirmed (get only; boolean, not persisted): true only when the
     // last Disconnect sent QUIT and the server answered it "+OK", so that the
@@ -142,9 +144,11 @@ enum ErrorCode : qint16 {
     // with CR LF line ends, or with one octet per line end), or the server sent
     // a reply that nothing asked for: its replies are out of step with the
     // commands. The connection is closed at once, without QUIT, so nothing
-    // marked for deletion in the session is deleted. "Message does not match
-    // its listed size of N bytes; ..." or "The server sent a reply that nothing
-    // asked for; ...".
+    // marked for deletion in the session is deleted. A message that outgrows
+    // its listed size is cut off as soon as it does. "The message does not
+    // match the size the server listed for it" or "The server sent a reply
+    // that nothing asked for", then "; the connection was closed without QUIT,
+    // so nothing marked for deletion in this session was deleted".
     ErrorSizeMismatch = 38,
 };
 
