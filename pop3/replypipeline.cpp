@@ -14,9 +14,20 @@ constexpr char Terminator[] = "\r\n.\r\n";
 constexpr qsizetype TerminatorSize = 5;
 constexpr qsizetype Held = TerminatorSize - 1;
 
+// A finished reply's content (an empty message has none) against its LIST size.
+bool contentMatches(const ReplyPipeline::Reply &reply)
+{
+    const qsizetype contentStart = reply.statusEnd + 2;
+    if (reply.bytes.size() <= contentStart)
+        return ListedSizeCheck::contentMatches(reply.sizeCheck.listed(), QStringView());
+    return ListedSizeCheck::contentMatches(reply.sizeCheck.listed(), reply.bytes.constData() + contentStart,
+                                           reply.bytes.size() - contentStart);
+}
+
 } // namespace
 
-quint64 ReplyPipeline::expect(bool multiLine, qint64 cap, qint32 message, qint64 sizeHint)
+quint64 ReplyPipeline::expect(bool multiLine, qint64 cap, qint32 message, qint64 sizeHint, qint64 listed,
+                              bool discardOverCap)
 {
     Reply reply;
     reply.id = m_nextId++;
@@ -24,6 +35,8 @@ quint64 ReplyPipeline::expect(bool multiLine, qint64 cap, qint32 message, qint64
     reply.message = message;
     reply.sizeHint = sizeHint;
     reply.cap = cap;
+    reply.discardOverCap = discardOverCap;
+    reply.sizeCheck.reset(multiLine ? listed : -1);
     m_replies.push_back(std::move(reply));
     return m_replies.back().id;
 }
@@ -40,7 +53,7 @@ void ReplyPipeline::feed(const char *data, qsizetype size)
         if (reply.outcome == Outcome::Pending)
             return;
         ++m_done;
-        if (reply.outcome != Outcome::Complete) {
+        if (reply.outcome != Outcome::Complete && reply.outcome != Outcome::Discarded) {
             // Nothing in an overflowing reply is of use, and what follows it
             // cannot be told apart from it.
             m_held -= reply.bytes.size();
@@ -49,7 +62,12 @@ void ReplyPipeline::feed(const char *data, qsizetype size)
             m_brokenOutcome = reply.outcome;
         }
     }
-    // Bytes nobody asked for are dropped.
+    if (size > 0 && !m_broken) {
+        // A reply that nothing asked for: the server is out of step with the
+        // commands, and every reply from here on would be taken for another.
+        m_broken = true;
+        m_brokenOutcome = Outcome::Unasked;
+    }
 }
 
 qsizetype ReplyPipeline::take(Reply &reply, const char *data, qsizetype size)
@@ -88,6 +106,7 @@ qsizetype ReplyPipeline::take(Reply &reply, const char *data, qsizetype size)
         data += end;
         size -= end;
     }
+    const qsizetype consumedBefore = used;
 
     // The terminator may start among the bytes already held (the status
     // line's CR LF included: an empty message) and end in this packet.
@@ -113,12 +132,38 @@ qsizetype ReplyPipeline::take(Reply &reply, const char *data, qsizetype size)
             used += size;
         }
     }
+    if (reply.sizeCheck.active()) {
+        // What came after the status line, the terminator's bytes included.
+        reply.sizeCheck.feed(data, used - consumedBefore);
+        if (terminator < 0 && reply.sizeCheck.outgrown()) {
+            reply.outcome = Outcome::SizeMismatch;
+            return used;
+        }
+    }
+    const qsizetype contentStart = reply.statusEnd + 2;
     if (terminator >= 0) {
         // The message counts the CR LF of its last line, as a single wait does.
-        const qint64 content = qint64(terminator) - (reply.statusEnd + 2) + 2;
-        reply.outcome = content > reply.cap ? Outcome::TooLarge : Outcome::Complete;
-    } else if (qint64(reply.bytes.size()) - (reply.statusEnd + 2) - (TerminatorSize - 2) > reply.cap) {
-        reply.outcome = Outcome::TooLarge;
+        const qint64 content = qint64(terminator) - contentStart + 2;
+        if (reply.discarded || (reply.discardOverCap && content > reply.cap)) {
+            // Only the status line is kept, wherever the reply was cut.
+            reply.bytes.truncate(contentStart);
+            reply.outcome = Outcome::Discarded;
+        } else if (content > reply.cap)
+            reply.outcome = Outcome::TooLarge;
+        else if (reply.sizeCheck.active() && !contentMatches(reply))
+            reply.outcome = Outcome::SizeMismatch;
+        else
+            reply.outcome = Outcome::Complete;
+    } else if (reply.discarded || qint64(reply.bytes.size()) - contentStart - (TerminatorSize - 2) > reply.cap) {
+        if (reply.discardOverCap) {
+            // Only what may start the terminator is kept.
+            const qsizetype drop = reply.bytes.size() - contentStart - Held;
+            if (drop > 0)
+                reply.bytes.remove(contentStart, drop);
+            reply.discarded = true;
+        } else {
+            reply.outcome = Outcome::TooLarge;
+        }
     }
     return used;
 }

@@ -6,6 +6,8 @@
 // CR LF; a multi-line reply ends before its closing CR LF "." CR LF, and a
 // refusal ("-ERR" status line) is one line.
 
+#include "pop3/listedsizecheck.h"
+
 #include <QByteArray>
 
 #include <deque>
@@ -15,10 +17,17 @@ namespace Tarnpostctl {
 class ReplyPipeline final
 {
 public:
+    // SizeMismatch: a message that cannot be the one its LIST size describes.
+    // Unasked: bytes arrived when no reply was expected. Discarded: a reply
+    // over its cap whose content was dropped as it came (the replies after it
+    // are still framed).
     enum class Outcome { Pending,
                          Complete,
                          LineTooLong,
-                         TooLarge };
+                         TooLarge,
+                         SizeMismatch,
+                         Unasked,
+                         Discarded };
 
     struct Reply
     {
@@ -27,13 +36,20 @@ public:
         qint32 message = 0;   // the message a prefetched RETR is for; 0 for other commands
         qint64 sizeHint = -1; // the size LIST announced, -1 when unknown
         qint64 cap = 0;       // content bytes a multi-line reply may carry
+        bool discardOverCap = false;
+        bool discarded = false;    // over its cap: content dropped, terminator still looked for
+        ListedSizeCheck sizeCheck; // a message checked against its LIST size
         Outcome outcome = Outcome::Pending;
         QByteArray bytes;
         qsizetype statusEnd = -1; // where the status line's CR LF begins, -1 until seen
     };
 
-    // A command was sent: its reply follows those already expected.
-    quint64 expect(bool multiLine, qint64 cap, qint32 message = 0, qint64 sizeHint = -1);
+    // A command was sent: its reply follows those already expected. With
+    // listed >= 0 the reply is a message that must match that LIST size; with
+    // discardOverCap a reply over its cap is dropped rather than ending the
+    // framing.
+    quint64 expect(bool multiLine, qint64 cap, qint32 message = 0, qint64 sizeHint = -1, qint64 listed = -1,
+                   bool discardOverCap = false);
     void feed(const char *data, qsizetype size);
 
     bool isEmpty() const { return m_replies.empty(); }
@@ -50,7 +66,8 @@ public:
     // Announced sizes of the replies up to and including this one, -1 when
     // one of them is unknown.
     qint64 sizeUpTo(quint64 id) const;
-    // A reply went over a cap: the bytes after it can no longer be matched to
+    // A reply went over a cap, did not match its listed size, or bytes came
+    // that nothing asked for: the bytes after it can no longer be matched to
     // commands, so nothing more is framed.
     bool broken() const { return m_broken; }
     Outcome brokenOutcome() const { return m_brokenOutcome; }

@@ -135,7 +135,10 @@ QString Tarnpost::ErrorText() const
         return u"The server sent a reply line longer than %1 bytes. Connection closed"_s.arg(MaxReplyLine);
     case ErrorMessageTooLarge:
         return u"Message is larger than the limit of %1 bytes; it was left on the server"_s.arg(m_refusedLimit);
-    case ErrorQuitUnanswered: return m_quitErrorText;
+    case ErrorSizeMismatch:
+        return (m_unasked ? "The server sent a reply that nothing asked for"_L1
+                          : "The message does not match the size the server listed for it"_L1)
+               + "; the connection was closed without QUIT, so nothing marked for deletion in this session was deleted"_L1;
     default: return strSocketErrorText;
     }
 }
@@ -146,6 +149,7 @@ void Tarnpost::Connect()
     if (m_peerClosed)
         subapplyclose();
     intpropertyerror = ErrorNone;
+    m_quitConfirmed = false;
     if (checkConnectSettings()) {
         openConnection();
         if (waitForConnection() && (m_POPSecurity != SecurityStls || funstarttls()))
@@ -357,9 +361,9 @@ void Tarnpost::Disconnect()
 {
     subdebuglog(u"start disconnect"_s);
     intpropertyerror = ErrorNone;
+    m_quitConfirmed = false;
     // A session whose server has gone while prefetched replies were held
     // ends here: its QUIT cannot be answered.
-    const bool lostUnseen = m_peerClosed && intpropertystatus == StatusConnected;
     if (m_peerClosed)
         subapplyclose();
     if (m_pipeStarted) {
@@ -369,7 +373,9 @@ void Tarnpost::Disconnect()
     }
     if (wsk1->state() == SocketAdapter::StateConnected) {
         const QString reply = funSendDataForSingleLineResponse(*wsk1, u"QUIT"_s, m_POPTimeout);
-        const bool refused = m_replyRefused; // over a cap: Error says so already
+        // The reply is not examined for Error; only whether the deletions
+        // were made is kept for the caller.
+        m_quitConfirmed = !m_replyRefused && reply.startsWith("+OK"_L1);
         QElapsedTimer noted;
         noted.start();
         const auto closed = [this] {
@@ -379,26 +385,9 @@ void Tarnpost::Disconnect()
             subdebuglog(u"timeout(1) in Disconnect"_s);
             subcloseconnection(*wsk1);
         }
-        // Deletions become final only when the server takes the QUIT: the
-        // caller must be able to tell. Set after the wait, which a close clears.
-        if (!refused && !reply.startsWith("+OK"_L1))
-            subquitunanswered(reply);
-    } else if (lostUnseen) {
-        subquitunanswered(QString());
     }
     subresetvaluesondisconnect();
     subdebuglog(u"end disconnect"_s);
-}
-
-void Tarnpost::subquitunanswered(const QString &reply)
-{
-    if (reply == funtimeouttext())
-        m_quitErrorText = u"The server did not answer QUIT within the timeout"_s;
-    else if (reply.isEmpty())
-        m_quitErrorText = u"The server closed the connection without answering QUIT"_s;
-    else
-        m_quitErrorText = "The server did not confirm QUIT: "_L1 + reply;
-    intpropertyerror = ErrorQuitUnanswered;
 }
 
 void Tarnpost::subcloseconnection(SocketAdapter &socket)

@@ -5,6 +5,7 @@
 
 #include "pop3/tarnpostctl_export.h"
 #include "platform/automation/dispatch.h"
+#include "pop3/listedsizecheck.h"
 #include "pop3/replypipeline.h"
 #include "pop3/streamframer.h"
 #include "pop3/include/tarnpostctl.h"
@@ -54,8 +55,9 @@ public:
     // 0 clear text, 1 TLS from the first byte, 2 STLS (see tarnpostctl.h).
     qint16 POPSecurity() const { return m_POPSecurity; }
     bool setPOPSecurity(qint16 value);
-    // The largest message retrieved, in bytes (at least 1); a larger one is
-    // left on the server with ErrorMessageTooLarge.
+    // The largest message held in memory, in bytes (at least 1); a larger one
+    // is left on the server with ErrorMessageTooLarge. Streaming into a file
+    // has no such limit.
     qint32 MaxMessageSize() const { return m_MaxMessageSize; }
     bool setMaxMessageSize(qint32 value);
     // Prefetching (off by default, not persisted): at a session's first
@@ -64,6 +66,9 @@ public:
     bool Prefetch() const { return m_Prefetch; }
     void setPrefetch(bool value) { m_Prefetch = value; }
     static constexpr qint64 PrefetchBudget = 4 * 1024 * 1024;
+    // The last Disconnect sent QUIT and the server answered "+OK": the
+    // session's deletions were made. False again from the next Connect.
+    bool QuitConfirmed() const { return m_quitConfirmed; }
     qint16 POPTimeout() const { return m_POPTimeout; }
     void setPOPTimeout(qint16 value) { m_POPTimeout = value; }
     QString ConnectResponse() const { return m_ConnectResponse; }
@@ -156,8 +161,11 @@ private:
     void subbeginreply(bool multiLine);
     // After each arrival: flags a reply line or message beyond its cap.
     void subcheckreplysize();
-    // Ends a reply that went over a cap: Error 35 or 36, the session closed.
+    // Ends a reply that went over a cap or is out of step with the commands:
+    // Error 35, 36 or 38, the session closed without QUIT.
     QString subrefusereply(const QString &where);
+    // A connected session has bytes waiting that no command asked for.
+    bool funrepliesoutofstep() const;
     // Refuses a message whose LIST size is over MaxMessageSize (session kept).
     bool funrefuselistedsize();
     // Credentials go out as the UTF-8 bytes of the text, one character per byte.
@@ -197,8 +205,6 @@ private:
     bool loginStep(const QString &command, ErrorCode refusedError, QString &reply);
     void subcloseconnection(SocketAdapter &socket);
     void subresetvaluesondisconnect();
-    // Error 37 after a QUIT that was not answered "+OK".
-    void subquitunanswered(const QString &reply);
     // The number a text starts with (blanks skipped), rounded half to even and
     // kept within 32 bits; 0 when the text does not start with one.
     static qint32 funleadingnumber(const QString &text);
@@ -279,9 +285,13 @@ private:
     qint64 m_streamContentBytes = 0;
 
     // Caps of a reply: its lines and the message it carries.
+    // SizeMismatch and Unasked: the replies are out of step with the commands.
     enum class ReplyOverflow { None,
                                LineTooLong,
-                               MessageTooLarge };
+                               MessageTooLarge,
+                               SizeMismatch,
+                               Unasked };
+    static ReplyOverflow funoverflowof(ReplyPipeline::Outcome outcome);
     ReplyOverflow m_replyOverflow = ReplyOverflow::None; // cleared with the buffer
     bool m_replyRefused = false;                         // the last wait ended over a cap
     bool m_multiLineReply = false;
@@ -289,13 +299,19 @@ private:
     qsizetype m_lineScanned = 0;
     QElapsedTimer m_replyStarted; // the overall limit of one reply counts from its command
     qint64 m_replySize = -1;
-    qint32 m_refusedLimit = 0; // MaxMessageSize when the last message was refused
+    // The LIST size the next RETR's message must match, -1 when unknown; taken
+    // by the exchange that sends it.
+    qint64 m_retrListed = -1;
+    ListedSizeCheck m_sizeCheck; // of the reply being received, outside the pipeline
+    qsizetype m_sizeFed = 0;     // of strDataBuffer
+    bool m_unasked = false;      // the last out-of-step error was a reply nothing asked for
+    qint32 m_refusedLimit = 0;   // MaxMessageSize when the last message was refused
 
     // Session
     qint16 intpropertystatus = StatusDisconnected;
     qint16 intpropertyerror = ErrorNone; // an ErrorCode, or the number of a socket error
     QString strLastErrorReply;
-    QString m_quitErrorText;
+    bool m_quitConfirmed = false;
     qint32 lngSizeInOctets = 0;
     QString m_POPHostname;
     qint32 m_POPPort = 110;

@@ -377,16 +377,20 @@ QList<TarnpostMember> buildMembers()
         {DispIdWriteCurrentMsgToFile, u"WriteCurrentMsgToFile"_s, Method, V,
          u"This writes the entire contents of the message to the passed filename"_s,
          nullptr, nullptr, {}, NoPage, false, {ParamInfo{u"strFileToWriteTo"_s, S, true}}, callWriteCurrentMsgToFile},
-        // Later additions follow the original slots, so those keep their places.
+        // Later additions follow the original slots, so those keep their
+        // places; the by-name reader answers for the original names only.
         {DispIdPOPSecurity, u"POPSecurity"_s, GetLet, QMetaType::Short,
          u"Sets/Returns the security of the connection: 0 clear text, 1 TLS from the first byte, 2 clear text upgraded with STLS (required)."_s,
-         value<&T::POPSecurity>, letNumber<&T::setPOPSecurity, SecurityNone, SecurityStls>},
+         value<&T::POPSecurity>, letNumber<&T::setPOPSecurity, SecurityNone, SecurityStls>, {}, NoPage, false},
         {DispIdMaxMessageSize, u"MaxMessageSize"_s, GetLet, QMetaType::Int,
-         u"Sets/Returns the largest message, in bytes, that is retrieved; a larger one is left on the server."_s,
-         value<&T::MaxMessageSize>, letNumber<&T::setMaxMessageSize, 1>},
+         u"Sets/Returns the largest message, in bytes, that is held in memory; a larger one is left on the server. Writing to a file takes any size."_s,
+         value<&T::MaxMessageSize>, letNumber<&T::setMaxMessageSize, 1>, {}, NoPage, false},
         {DispIdPrefetch, u"Prefetch"_s, GetLet, QMetaType::Bool,
          u"Sets/Returns whether the following messages are fetched ahead while the current one is worked on."_s,
-         value<&T::Prefetch>, letBoolean<&T::setPrefetch>},
+         value<&T::Prefetch>, letBoolean<&T::setPrefetch>, {}, NoPage, false},
+        {DispIdQuitConfirmed, u"QuitConfirmed"_s, Get, QMetaType::Bool,
+         u"Returns True when the last Disconnect's QUIT was answered +OK, so that the deletions marked in that session were made."_s,
+         value<&T::QuitConfirmed>, nullptr, {}, NoPage, false},
     };
     // clang-format on
 }

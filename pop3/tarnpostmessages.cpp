@@ -251,11 +251,22 @@ void Tarnpost::RetrieveCurrentMsg()
         QString reply;
         if (!m_pipeStarted || !funtakeprefetched(reply, nullptr)) {
             m_replySize = m_listedSize;
+            m_retrListed = m_listedSize;
             // Room for the whole reply at once: a large message is not copied while it grows.
             if (m_listedSize > 0
                 && (!m_pipeStarted || !m_serverPipelining || m_pipe.isEmpty() || m_listedSize > PrefetchBudget))
                 strDataBuffer.reserve(strDataBuffer.size() + m_listedSize + MaxReplyLine);
             reply = funSendDataForMultiLineResponse(*wsk1, "RETR "_L1 + QString::number(m_MsgNumber), m_POPTimeout);
+        }
+        const qsizetype statusEnd = reply.indexOf("\r\n"_L1);
+        const qsizetype contentStart = statusEnd >= 0 ? statusEnd + 2 : reply.size();
+        if (!m_replyRefused && isSuccess(reply)
+            && !ListedSizeCheck::contentMatches(m_listedSize, QStringView(reply).sliced(contentStart))) {
+            // Another message's bytes, or another command's reply: the
+            // session is out of step and ends before anything is judged.
+            m_replyOverflow = ReplyOverflow::SizeMismatch;
+            subrefusereply(u"RetrieveCurrentMsg"_s);
+            m_replyOverflow = ReplyOverflow::None;
         }
         if (m_replyRefused) {
             blnReportReadStatus = false;
@@ -264,8 +275,6 @@ void Tarnpost::RetrieveCurrentMsg()
         }
         if (isSuccess(reply)) {
             // The body stays in the reply's own buffer: only the header block is copied.
-            const qsizetype statusEnd = reply.indexOf("\r\n"_L1);
-            const qsizetype contentStart = statusEnd >= 0 ? statusEnd + 2 : reply.size();
             const qsizetype blankLine = reply.indexOf("\r\n\r\n"_L1, contentStart);
             if (blankLine >= 0) {
                 if (m_MsgHeaders == kUnableToRetrieve || !blnHeadersRetrieved) {
@@ -339,16 +348,13 @@ void Tarnpost::WriteCurrentMsgToFile(QString &strFileToWriteTo)
                 return;
             }
         }
-        if (funrefuselistedsize()) {
-            subdebuglog(u"end WriteCurrentMsgToFile"_s);
-            return;
-        }
         strStreamFileName = strFileToWriteTo;
         blnReportReadStatus = true;
         QString status;
         // A message that arrived ahead is written as it came.
         if (!m_pipeStarted || !funwriteprefetched(strFileToWriteTo, status)) {
             m_replySize = m_listedSize;
+            m_retrListed = m_listedSize;
             status = funSendDataForStreamingToAFile(*wsk1, "RETR "_L1 + QString::number(m_MsgNumber), m_POPTimeout);
         }
         if (m_replyRefused) {

@@ -62,12 +62,13 @@ bool Tarnpost::funpipelinestart()
     m_pipeStarted = true;
     m_nextPrefetch = 1;
 
-    // The tables hold a line per message; however small MaxMessageSize is,
-    // they may be that large.
+    // The tables hold a line per message, and no more: a longer one is read
+    // to its end without being kept, and the messages are then asked for one
+    // by one.
     const qint32 count = qBound(0, m_MsgCount, kHighestNumber);
-    const qint64 tableCap = qMax<qint64>(m_MaxMessageSize, (count + 1) * kTableLine + MaxReplyLine);
+    const qint64 tableCap = (count + 1) * kTableLine + MaxReplyLine;
     const auto send = [this, tableCap](const QString &command) {
-        const quint64 id = m_pipe.expect(true, tableCap);
+        const quint64 id = m_pipe.expect(true, tableCap, 0, -1, -1, true);
         subsendcommand(*wsk1, command);
         return id;
     };
@@ -156,6 +157,7 @@ bool Tarnpost::funtablesize(qint32 number)
 std::optional<QString> Tarnpost::funpipelinecommand(const QString &command, bool multiLine, qint64 sizeHint,
                                                     const QString &where)
 {
+    const qint64 listed = multiLine ? m_retrListed : -1;
     subbeginreply(multiLine);
     // Without the server's word that it takes commands ahead, and for a reply
     // that may be large, the replies outstanding are taken first.
@@ -164,9 +166,9 @@ std::optional<QString> Tarnpost::funpipelinecommand(const QString &command, bool
         && funpipelinedrain() == PipeEnd::Timeout)
         return funtimeouttext();
     if (m_pipe.broken() && intpropertystatus == StatusConnected) {
-        // A reply before this one went over its cap: nothing after it can be read.
-        m_replyOverflow = m_pipe.brokenOutcome() == ReplyPipeline::Outcome::TooLarge ? ReplyOverflow::MessageTooLarge
-                                                                                     : ReplyOverflow::LineTooLong;
+        // A reply before this one went over its cap or out of step: nothing
+        // after it can be read.
+        m_replyOverflow = funoverflowof(m_pipe.brokenOutcome());
         const QString text = subrefusereply(where);
         m_replyOverflow = ReplyOverflow::None;
         return text;
@@ -182,7 +184,7 @@ std::optional<QString> Tarnpost::funpipelinecommand(const QString &command, bool
     // Nothing outstanding: answered as without the mode, straight from the connection.
     if (m_pipe.isEmpty())
         return std::nullopt;
-    const quint64 id = m_pipe.expect(multiLine, m_MaxMessageSize, 0, multiLine ? sizeHint : -1);
+    const quint64 id = m_pipe.expect(multiLine, m_MaxMessageSize, 0, multiLine ? sizeHint : -1, listed);
     subsendcommand(*wsk1, command);
     return funpipelineresult(id, multiLine, where);
 }
@@ -198,6 +200,12 @@ QString Tarnpost::funpipelineresult(quint64 id, bool multiLine, const QString &w
             if (raw)
                 *raw = reply.bytes;
             return QString::fromLatin1(reply.bytes);
+        }
+        if (reply.outcome == ReplyPipeline::Outcome::Discarded) {
+            // Over its cap, and read to its end: it failed, and the session goes on.
+            if (m_DebugMode)
+                subdebuglog("reply over its limit dropped in "_L1 + where);
+            return funtimeouttext();
         }
         break;
     case PipeEnd::Broken:
@@ -223,8 +231,7 @@ QString Tarnpost::funpipelineresult(quint64 id, bool multiLine, const QString &w
         return multiLine || wsk1->state() == SocketAdapter::StateError ? funtimeouttext() : QString::fromLatin1(bytes);
     }
     }
-    m_replyOverflow = overflow == ReplyPipeline::Outcome::TooLarge ? ReplyOverflow::MessageTooLarge
-                                                                   : ReplyOverflow::LineTooLong;
+    m_replyOverflow = funoverflowof(overflow);
     const QString text = subrefusereply(where);
     m_replyOverflow = ReplyOverflow::None;
     return text;
@@ -391,7 +398,7 @@ void Tarnpost::subprefetch()
             break;
         if (!m_serverPipelining && (!m_pipe.isEmpty() || !commands.isEmpty()))
             break;
-        m_pipe.expect(true, m_MaxMessageSize, message, size);
+        m_pipe.expect(true, m_MaxMessageSize, message, size, size);
         m_budgetUsed += size + kReplyOverhead;
         const QByteArray command = "RETR " + QByteArray::number(message);
         if (m_DebugMode)

@@ -29,8 +29,6 @@ constexpr qint64 kSlowestBytesPerSecond = 1024;
 constexpr qint64 kUnknownSizeFactor = 6;
 // ".\r\n" of a terminator that may already sit at the end of a reply's content.
 constexpr qsizetype kTerminatorTail = 3;
-// The CR LF that ends the last line of a streamed message is never written.
-constexpr qsizetype kUnwrittenLineEnd = 2;
 
 bool socketGone(int state)
 {
@@ -77,6 +75,27 @@ void Tarnpost::subbeginreply(bool multiLine)
     m_multiLineReply = multiLine;
     m_replyRefused = false;
     m_replyStarted.start();
+    // Only a message (a multi-line reply) is held to its listed size.
+    m_sizeCheck.reset(multiLine ? m_retrListed : -1);
+    m_sizeFed = 0;
+    m_retrListed = -1;
+}
+
+bool Tarnpost::funrepliesoutofstep() const
+{
+    // Between exchanges nothing is due from the server: bytes waiting now
+    // would be taken for the next command's reply.
+    return intpropertystatus == StatusConnected && !strDataBuffer.isEmpty();
+}
+
+Tarnpost::ReplyOverflow Tarnpost::funoverflowof(ReplyPipeline::Outcome outcome)
+{
+    switch (outcome) {
+    case ReplyPipeline::Outcome::TooLarge: return ReplyOverflow::MessageTooLarge;
+    case ReplyPipeline::Outcome::SizeMismatch: return ReplyOverflow::SizeMismatch;
+    case ReplyPipeline::Outcome::Unasked: return ReplyOverflow::Unasked;
+    default: return ReplyOverflow::LineTooLong;
+    }
 }
 
 void Tarnpost::subcheckreplysize()
@@ -101,20 +120,40 @@ void Tarnpost::subcheckreplysize()
             m_replyOverflow = ReplyOverflow::LineTooLong;
         return;
     }
+    if (m_sizeCheck.active() && m_statusLineEnd >= 0 && !strDataBuffer.startsWith("-ERR"_L1)) {
+        // A message that outgrows its listed size is cut off as soon as it does.
+        const qsizetype from = qMax(m_sizeFed, m_statusLineEnd + 2);
+        if (size > from)
+            m_sizeCheck.feed(QStringView(strDataBuffer).sliced(from, size - from));
+        m_sizeFed = size;
+        if (m_sizeCheck.outgrown()) {
+            m_replyOverflow = ReplyOverflow::SizeMismatch;
+            return;
+        }
+    }
     if (m_statusLineEnd >= 0 && size - (m_statusLineEnd + 2) - kTerminatorTail > qsizetype(m_MaxMessageSize))
         m_replyOverflow = ReplyOverflow::MessageTooLarge;
 }
 
 QString Tarnpost::subrefusereply(const QString &where)
 {
-    intpropertyerror = m_replyOverflow == ReplyOverflow::MessageTooLarge ? ErrorMessageTooLarge : ErrorReplyTooLong;
+    switch (m_replyOverflow) {
+    case ReplyOverflow::MessageTooLarge: intpropertyerror = ErrorMessageTooLarge; break;
+    case ReplyOverflow::SizeMismatch:
+    case ReplyOverflow::Unasked:
+        intpropertyerror = ErrorSizeMismatch;
+        m_unasked = m_replyOverflow == ReplyOverflow::Unasked;
+        break;
+    default: intpropertyerror = ErrorReplyTooLong; break;
+    }
     m_refusedLimit = m_MaxMessageSize;
     m_replyRefused = true;
     blnStreamToFile = false;
     const QString text = ErrorText();
     if (m_DebugMode)
         subdebuglog("reply refused in "_L1 + where + ": "_L1 + text);
-    // What is still on its way belongs to the refused reply: the session ends.
+    // What is still on its way belongs to the refused reply: the session ends,
+    // without QUIT, so that none of its deletions is made.
     subcloseconnection(*wsk1);
     return text;
 }
@@ -131,6 +170,13 @@ QString Tarnpost::funSendDataForSingleLineResponse(SocketAdapter &socket, const 
     blnStreamToFile = false;
     subclosestreamfile();
     subbeginreply(false);
+    if (funrepliesoutofstep()) {
+        m_replyOverflow = ReplyOverflow::Unasked;
+        QString text = subrefusereply(u"funSendDataForSingleLineResponse"_s);
+        subflushdata();
+        subdebuglog(u"end funSendDataForSingleLineResponse"_s);
+        return text;
+    }
     subsendcommand(socket, strCommand);
 
     const bool answered = waitUntil(
@@ -157,11 +203,13 @@ QString Tarnpost::funSendDataForMultiLineResponse(SocketAdapter &socket, const Q
 {
     if (m_pipeStarted && !m_pipeDirect) {
         const qint64 sizeHint = m_replySize;
+        const qint64 listed = m_retrListed;
         if (std::optional<QString> answer = funpipelinecommand(strCommand, true, sizeHint, u"funSendDataForMultiLineResponse"_s)) {
             m_replySize = -1;
             return *answer;
         }
         m_replySize = sizeHint;
+        m_retrListed = listed;
         const QScopedValueRollback direct(m_pipeDirect, true);
         return funSendDataForMultiLineResponse(socket, strCommand, intTimeout);
     }
@@ -169,6 +217,13 @@ QString Tarnpost::funSendDataForMultiLineResponse(SocketAdapter &socket, const Q
     blnStreamToFile = false;
     subclosestreamfile();
     subbeginreply(true);
+    if (funrepliesoutofstep()) {
+        m_replyOverflow = ReplyOverflow::Unasked;
+        QString text = subrefusereply(u"funSendDataForMultiLineResponse"_s);
+        subflushdata();
+        subdebuglog(u"end funSendDataForMultiLineResponse"_s);
+        return text;
+    }
     subsendcommand(socket, strCommand);
 
     QString result;
@@ -221,11 +276,10 @@ QString Tarnpost::funSendDataForStreamingToAFile(SocketAdapter &socket, const QS
         // The stream is read straight from the connection: the replies ahead
         // of it are taken first.
         const qint64 sizeHint = m_replySize;
+        const qint64 listed = m_retrListed;
         const PipeEnd drained = m_pipe.isEmpty() ? PipeEnd::Done : funpipelinedrain();
-        if (drained == PipeEnd::Broken) {
-            m_replyOverflow = m_pipe.brokenOutcome() == ReplyPipeline::Outcome::TooLarge
-                                  ? ReplyOverflow::MessageTooLarge
-                                  : ReplyOverflow::LineTooLong;
+        if (m_pipe.broken() && intpropertystatus == StatusConnected) {
+            m_replyOverflow = funoverflowof(m_pipe.brokenOutcome());
             const QString text = subrefusereply(u"funSendDataForStreamingToAFile"_s);
             m_replyOverflow = ReplyOverflow::None;
             return text;
@@ -235,6 +289,7 @@ QString Tarnpost::funSendDataForStreamingToAFile(SocketAdapter &socket, const QS
         if (drained != PipeEnd::Done || intpropertystatus != StatusConnected)
             return kTimeoutText;
         m_replySize = sizeHint;
+        m_retrListed = listed;
         const QScopedValueRollback direct(m_pipeDirect, true);
         return funSendDataForStreamingToAFile(socket, strCommand, intTimeout);
     }
@@ -244,12 +299,15 @@ QString Tarnpost::funSendDataForStreamingToAFile(SocketAdapter &socket, const QS
     blnStreamFirstPacket = true;
     strStreamFirstLine.clear();
     m_framer.onStatusLine = [this](const QByteArray &statusLine) { subopenstreamfile(statusLine); };
+    // Nothing of a streamed message is held in memory: only its listed size
+    // limits it.
     m_framer.onContent = [this](const char *data, qsizetype size) {
         if (m_replyOverflow != ReplyOverflow::None)
             return;
         m_streamContentBytes += size;
-        if (m_streamContentBytes + kUnwrittenLineEnd > qint64(m_MaxMessageSize)) {
-            m_replyOverflow = ReplyOverflow::MessageTooLarge;
+        m_sizeCheck.feed(data, size);
+        if (m_sizeCheck.outgrown()) {
+            m_replyOverflow = ReplyOverflow::SizeMismatch;
             return;
         }
         subwritebytestofile(QByteArray::fromRawData(data, size), 0, size - 1);
@@ -257,7 +315,17 @@ QString Tarnpost::funSendDataForStreamingToAFile(SocketAdapter &socket, const QS
     m_framer.start();
     m_streamFileError.clear();
     m_streamContentBytes = 0;
+    const qint64 listed = m_retrListed;
     subbeginreply(false);
+    m_sizeCheck.reset(listed);
+    if (funrepliesoutofstep()) {
+        m_replyOverflow = ReplyOverflow::Unasked;
+        strStreamFirstLine = subrefusereply(u"funSendDataForStreamingToAFile"_s);
+        blnStreamToFile = false;
+        subflushdata();
+        subdebuglog(u"end funSendDataForStreamingToAFile"_s);
+        return strStreamFirstLine;
+    }
     subsendcommand(socket, strCommand);
 
     const bool ended = waitUntil(
@@ -265,6 +333,10 @@ QString Tarnpost::funSendDataForStreamingToAFile(SocketAdapter &socket, const QS
             return m_replyOverflow != ReplyOverflow::None || !blnStreamToFile || socketGone(socket.state());
         },
         [this, intTimeout] { return funtimedout(intTimeout); }, WaitStart::Block);
+    // The whole message arrived: it must be the one LIST described.
+    if (m_replyOverflow == ReplyOverflow::None && ended && !blnStreamToFile && !m_framer.refused()
+        && strStreamFirstLine.startsWith("+OK"_L1) && !m_sizeCheck.matches())
+        m_replyOverflow = ReplyOverflow::SizeMismatch;
     if (m_replyOverflow != ReplyOverflow::None) {
         strStreamFirstLine = subrefusereply(u"funSendDataForStreamingToAFile"_s);
     } else if (!ended || blnStreamToFile) {
@@ -304,6 +376,8 @@ void Tarnpost::subflushdata()
     m_statusLineEnd = -1;
     m_lineScanned = 0;
     m_replyOverflow = ReplyOverflow::None;
+    m_sizeCheck.reset(-1);
+    m_sizeFed = 0;
 }
 
 void Tarnpost::wsk1_DataArrival(qint64 bytesTotal)

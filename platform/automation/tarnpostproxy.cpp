@@ -104,6 +104,7 @@ qint32 TarnpostProxy::MaxMessageSize() { return get(DispIdMaxMessageSize).value<
 bool TarnpostProxy::setMaxMessageSize(const QVariant &value) { return let(DispIdMaxMessageSize, value); }
 bool TarnpostProxy::Prefetch() { return get(DispIdPrefetch).toBool(); }
 bool TarnpostProxy::setPrefetch(const QVariant &value) { return let(DispIdPrefetch, value); }
+bool TarnpostProxy::QuitConfirmed() { return get(DispIdQuitConfirmed).toBool(); }
 
 void TarnpostProxy::Connect()
 {

@@ -61,6 +61,7 @@ public:
     bool setMaxMessageSize(const QVariant &value);
     bool Prefetch();
     bool setPrefetch(const QVariant &value);
+    bool QuitConfirmed();
 
     void Connect();
     void Disconnect();

@@ -63,15 +63,23 @@ enum MemberId : qint32 {
     // POPSecurity (get, let; 16-bit, not persisted): one of Security below.
     DispIdPOPSecurity = 0x68030018,
     // MaxMessageSize (get, let; 32-bit, not persisted): the largest message,
-    // in bytes, that RetrieveCurrentMsg or WriteCurrentMsgToFile takes; a
-    // larger one is left on the server (ErrorMessageTooLarge). At least 1.
+    // in bytes, that RetrieveCurrentMsg holds in memory; a larger one is left
+    // on the server (ErrorMessageTooLarge). WriteCurrentMsgToFile streams to
+    // disk and takes a message of any size. At least 1.
     DispIdMaxMessageSize = 0x68030019,
     // Prefetch (get, let; boolean, not persisted; off by default): with it on,
     // a session's first message fetches the whole UIDL and LIST tables, and
     // RETR for the following messages is sent ahead within a byte budget
-    // (RFC 2449 PIPELINING when the server offers it, else one command at a
-    // time). Replies, error codes and the session's rules stay the same.
+    // (several at once only when CAPA lists RFC 2449 PIPELINING, else one
+    // command at a time). A table longer than a line per message allows is
+    // read to its end and dropped, and the messages are asked for one by one.
+    // Replies, error codes and the session's rules stay the same.
     DispIdPrefetch = 0x6803001A,
+    // QuitConfirmed (get only; boolean, not persisted): true only when the
+    // last Disconnect sent QUIT and the server answered it "+OK", so that the
+    // deletions marked in that session were made. Connect sets it false.
+    // Disconnect itself reports nothing about the QUIT reply in Error.
+    DispIdQuitConfirmed = 0x6803001B,
 };
 
 // A reply line (greeting, status line, one-line reply) may hold this many
@@ -125,13 +133,23 @@ enum ErrorCode : qint16 {
     ErrorReplyTooLong = 35,
     // "Message is larger than the limit of " MaxMessageSize " bytes; it was left
     // on the server". Refused before RETR when LIST shows the size (the session
-    // stays open); a reply that outgrows the limit closes the session.
+    // stays open); a reply held in memory that outgrows the limit closes the
+    // session.
     ErrorMessageTooLarge = 36,
-    // Set by Disconnect when QUIT was not answered "+OK" (a refusal, no answer
-    // within the timeout, or a closed connection): deletions marked in the
-    // session may not have been made. "The server did not confirm QUIT: " and
-    // the reply, or a text saying that no reply came. The session ends all the same.
+    // No longer raised: Disconnect leaves the QUIT reply out of Error, and
+    // QuitConfirmed tells whether the server took the QUIT. Kept so that the
+    // number is never given another meaning.
     ErrorQuitUnanswered = 37,
+    // A retrieved message does not match the size LIST gave for it (counted
+    // with CR LF line ends, or with one octet per line end), or the server sent
+    // a reply that nothing asked for: its replies are out of step with the
+    // commands. The connection is closed at once, without QUIT, so nothing
+    // marked for deletion in the session is deleted. A message that outgrows
+    // its listed size is cut off as soon as it does. "The message does not
+    // match the size the server listed for it" or "The server sent a reply
+    // that nothing asked for", then "; the connection was closed without QUIT,
+    // so nothing marked for deletion in this session was deleted".
+    ErrorSizeMismatch = 38,
 };
 
 // Member ids of the event interface __Tarnpost.

@@ -340,6 +340,8 @@ void tst_AutomationLayer::proxyGetterUsesItsMemberId_data()
         "DebugFile", [](TarnpostProxy &p) { return QVariant(p.DebugFile()); }, DispIdDebugFile, u"f.log"_s);
     row(
         "Prefetch", [](TarnpostProxy &p) { return QVariant(p.Prefetch()); }, DispIdPrefetch, true);
+    row(
+        "QuitConfirmed", [](TarnpostProxy &p) { return QVariant(p.QuitConfirmed()); }, DispIdQuitConfirmed, true);
 }
 
 void tst_AutomationLayer::proxyGetterUsesItsMemberId()

@@ -1,5 +1,6 @@
 // The framing of pipelined replies: any packetisation of the connection gives
-// the same replies as the bytes fed whole, and those are the replies a
+// the same replies as the bytes fed whole (with messages held to a listed
+// size, or replies over their cap dropped, too), and those are the replies a
 // reading from the start finds, one command after another.
 
 #include "tests/fuzz/fuzzsupport.h"
@@ -20,11 +21,12 @@ struct Seen
     bool operator==(const Seen &) const = default;
 };
 
-QList<Seen> frame(const QList<QByteArray> &packets, quint8 kinds, qint64 cap)
+QList<Seen> frame(const QList<QByteArray> &packets, quint8 kinds, qint64 cap, qint64 listed = -1,
+                  bool discard = false)
 {
     ReplyPipeline pipe;
     for (int i = 0; i < 8; ++i)
-        pipe.expect((kinds >> i) & 1, cap);
+        pipe.expect((kinds >> i) & 1, cap, 0, -1, listed, discard);
     QList<Seen> seen;
     for (const QByteArray &p : packets) {
         pipe.feed(p.constData(), p.size());
@@ -59,6 +61,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         packets.append(stream.mid(at, n));
         at += n;
     }
+
+    // Held to a listed size taken from the seed, or dropped over a small cap.
+    const qint64 listed = qint64(data[0] % 64);
+    Fuzz::check(frame({stream}, kinds, qint64(1) << 30, listed) == frame(packets, kinds, qint64(1) << 30, listed),
+                "the split changed a size check");
+    Fuzz::check(frame({stream}, kinds, 16, -1, true) == frame(packets, kinds, 16, -1, true),
+                "the split changed a dropped reply");
 
     for (const qint64 cap : {qint64(1) << 30, qint64(16)}) {
         const QList<Seen> whole = frame({stream}, kinds, cap);

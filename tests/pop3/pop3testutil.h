@@ -76,6 +76,24 @@ bool waitUntil(Cond cond, int limitMs = 5000)
     return true;
 }
 
+// The size a server lists for a message given as sent (CR LF line ends,
+// dot-stuffed): its octets once the stuffing dots are taken out.
+inline qint64 listedSize(const QByteArray &wire)
+{
+    qint64 stuffed = wire.startsWith('.') ? 1 : 0;
+    for (qsizetype at = wire.indexOf("\r\n."); at >= 0; at = wire.indexOf("\r\n.", at + 3))
+        ++stuffed;
+    return wire.size() - stuffed;
+}
+
+// The same for the message a RETR reply carries (status line, the message,
+// the closing "." line).
+inline qint64 listedSizeOfReply(const QByteArray &reply)
+{
+    const qsizetype start = reply.indexOf("\r\n") + 2;
+    return listedSize(reply.mid(start, reply.size() - start - 3));
+}
+
 inline QString latin1(const QByteArray &bytes)
 {
     return QString::fromLatin1(bytes);

@@ -51,7 +51,7 @@ QList<Split> everySplit(const QByteArray &reply)
 
 // Connects, selects message 1 and fetches headers and size, so that every later
 // retrieval sends RETR only.
-void scriptReady(ScriptedPop3Server &server, const QByteArray &listReply = "+OK 1 61\r\n")
+void scriptReady(ScriptedPop3Server &server, const QByteArray &listReply = "+OK 1 58\r\n")
 {
     scriptLogin(server, "+OK 1 61\r\n");
     scriptSelect(server, 1);
@@ -189,7 +189,7 @@ void TestTarnpostTransport::emptyMessageAtEverySplit()
     const QList<Split> splits = everySplit(reply);
     ScriptedPop3Server server;
     server.setChunkDelay(2);
-    scriptReady(server);
+    scriptReady(server, "+OK 1 0\r\n");
     for (const Split &split : splits) {
         server.expect("RETR 1", split.chunks);
         server.expect("RETR 1", split.chunks);
@@ -336,6 +336,8 @@ void TestTarnpostTransport::hostileReplies_data()
     const qint32 cap = Tarnpostctl::DefaultMaxMessageSize;
     const QString tooLong = u"The server sent a reply line longer than 65536 bytes. Connection closed"_s;
     const QString tooLarge = u"Message is larger than the limit of 1000 bytes; it was left on the server"_s;
+    const QString mismatch = u"The message does not match the size the server listed for it; the connection was closed "
+                             "without QUIT, so nothing marked for deletion in this session was deleted"_s;
     const auto retr = [](const QByteArray &message) -> QByteArray { return "+OK\r\n" + message + ".\r\n"; };
 
     // A reply line is capped at 64 KB.
@@ -368,26 +370,34 @@ void TestTarnpostTransport::hostileReplies_data()
     QTest::newRow("RETR status line, to a file") << u"file"_s << L{"+OK " + mb} << list << 1 << cap << qint16(ErrorReplyTooLong)
                                                  << tooLong << false;
 
-    // A message is capped at MaxMessageSize: refused before RETR when LIST
-    // shows it, the session closed when it outgrows the cap while arriving.
+    // A message held in memory is capped at MaxMessageSize: refused before
+    // RETR when LIST shows it, the session closed when it outgrows the cap
+    // while arriving. One streamed into a file is not held, and not capped.
     QTest::newRow("LIST over the limit") << u"retrieve"_s << L{} << QByteArray("+OK 1 1001\r\n") << 1 << 1000
                                          << qint16(ErrorMessageTooLarge) << tooLarge << true;
-    QTest::newRow("LIST over the limit, to a file") << u"file"_s << L{} << QByteArray("+OK 1 1001\r\n") << 1 << 1000
-                                                    << qint16(ErrorMessageTooLarge) << tooLarge << true;
+    QTest::newRow("LIST over the limit, to a file") << u"file"_s << L{retr(messageOf(1001))}
+                                                    << QByteArray("+OK 1 1001\r\n") << 1 << 1000 << qint16(ErrorNone)
+                                                    << QString() << true;
     QTest::newRow("message at the limit") << u"retrieve"_s << L{retr(messageOf(1000))}
                                           << QByteArray("+OK 1 1000\r\n") << 1 << 1000 << qint16(ErrorNone) << QString()
                                           << true;
     QTest::newRow("message at the limit, to a file") << u"file"_s << L{retr(messageOf(1000))}
                                                      << QByteArray("+OK 1 1000\r\n") << 1 << 1000 << qint16(ErrorNone)
                                                      << QString() << true;
+    // A message that outgrows its listed size is cut off as soon as it does:
+    // the session ends without QUIT.
     QTest::newRow("message past a LIST that lied") << u"retrieve"_s << L{retr(messageOf(1001))}
-                                                   << QByteArray("+OK 1 500\r\n") << 1 << 1000 << qint16(ErrorMessageTooLarge)
-                                                   << tooLarge << false;
+                                                   << QByteArray("+OK 1 500\r\n") << 1 << 1000 << qint16(ErrorSizeMismatch)
+                                                   << mismatch << false;
     QTest::newRow("message past a LIST that lied, to a file")
-        << u"file"_s << L{retr(messageOf(1001))} << QByteArray("+OK 1 500\r\n") << 1 << 1000 << qint16(ErrorMessageTooLarge)
-        << tooLarge << false;
+        << u"file"_s << L{retr(messageOf(1001))} << QByteArray("+OK 1 500\r\n") << 1 << 1000 << qint16(ErrorSizeMismatch)
+        << mismatch << false;
+    QTest::newRow("60 MB past a LIST of 2000 bytes") << u"retrieve"_s << L{retr(messageOf(60 << 20))}
+                                                     << QByteArray("+OK 1 2000\r\n") << 1 << cap
+                                                     << qint16(ErrorSizeMismatch) << mismatch << false;
     QTest::newRow("RETR that never ends") << u"retrieve"_s << L{"+OK\r\n" + QByteArray(1 << 20, '\n').replace("\n", "z\r\n")}
-                                          << list << 1 << 1000 << qint16(ErrorMessageTooLarge) << tooLarge << false;
+                                          << QByteArray("-ERR no size today\r\n") << 1 << 1000 << qint16(ErrorMessageTooLarge)
+                                          << tooLarge << false;
     QTest::newRow("header block over the limit") << u"headers"_s << L{retr(messageOf(2000))} << QByteArray() << 1
                                                  << 1000 << qint16(ErrorMessageTooLarge) << tooLarge << false;
 
@@ -486,7 +496,7 @@ void TestTarnpostTransport::streamBytesAreExact()
     content = "X-Bin: " + content + "\r\n\r\n" + content + "\r\n";
     const QByteArray reply = "+OK\r\n" + content + ".\r\n";
     ScriptedPop3Server server;
-    scriptReady(server);
+    scriptReady(server, "+OK 1 " + QByteArray::number(listedSize(content)) + "\r\n");
     server.expect("RETR 1", ScriptedPop3Server::chunksOf(reply, 97));
     server.expect("RETR 1", {reply});
     QVERIFY(server.start());
@@ -507,7 +517,7 @@ void TestTarnpostTransport::fileThatFillsUpIsAnError()
     // the message does not.
     const QByteArray content = "Subject: big\r\n\r\n" + QByteArray(20000, 'q') + "\r\n";
     ScriptedPop3Server server;
-    scriptReady(server);
+    scriptReady(server, "+OK 1 " + QByteArray::number(content.size()) + "\r\n");
     server.expect("RETR 1", {"+OK\r\n" + content + ".\r\n"});
     server.expect("RETR 1", {"+OK\r\n" + content + ".\r\n"});
     QVERIFY(server.start());
@@ -537,24 +547,25 @@ void TestTarnpostTransport::fileThatFillsUpIsAnError()
 void TestTarnpostTransport::progressEvents_data()
 {
     QTest::addColumn<bool>("toFile");
-    QTest::addColumn<int>("bodySize");
-    QTest::newRow("memory, 3 K message") << false << 2900;
-    QTest::newRow("file, 3 K message") << true << 2900;
-    QTest::newRow("memory, more than announced") << false << 5000;
-    QTest::newRow("file, more than announced") << true << 5000;
+    QTest::addColumn<bool>("lfCounted"); // LIST counts one octet per line end
+    QTest::newRow("memory, 3 K message") << false << false;
+    QTest::newRow("file, 3 K message") << true << false;
+    QTest::newRow("memory, more than announced: LF line ends counted") << false << true;
+    QTest::newRow("file, more than announced: LF line ends counted") << true << true;
 }
 
 void TestTarnpostTransport::progressEvents()
 {
     QFETCH(bool, toFile);
-    QFETCH(int, bodySize);
-    // LIST says 3000 octets: 3 K. The first packet brings 1100 bytes.
-    QByteArray reply = "+OK\r\n" + QByteArray(bodySize, 'a') + "\r\n.\r\n";
+    QFETCH(bool, lfCounted);
+    // A 3000-octet message: 3 K. The first packet brings 1100 bytes.
+    QByteArray reply = "+OK\r\n" + QByteArray(2998, 'a') + "\r\n.\r\n";
     for (qsizetype i = 70; i < reply.size() - 10; i += 72)
         reply[i] = '\r', reply[i + 1] = '\n';
+    const qint64 lines = reply.count("\r\n") - 2;
     ScriptedPop3Server server;
     server.setChunkDelay(100);
-    scriptReady(server, "+OK 1 3000\r\n");
+    scriptReady(server, "+OK 1 " + QByteArray::number(lfCounted ? 3000 - lines : 3000) + "\r\n");
     server.expect("RETR 1", ScriptedPop3Server::splitAt(reply, {1100, 2000}));
     QVERIFY(server.start());
     Tarnpost t;
@@ -610,7 +621,7 @@ void TestTarnpostTransport::progressWithoutSize()
 void TestTarnpostTransport::handlerChangesSizeThroughReference()
 {
     ScriptedPop3Server server;
-    scriptReady(server, "+OK 1 3000\r\n");
+    scriptReady(server);
     server.expect("RETR 1", {retrReply()});
     QVERIFY(server.start());
     Tarnpost t;
@@ -628,7 +639,7 @@ void TestTarnpostTransport::eventSinkGetsProgressAndWritesBack()
     ScriptedPop3Server server;
     server.setChunkDelay(100);
     scriptReady(server, "+OK 1 3000\r\n");
-    const QByteArray reply = "+OK\r\n" + QByteArray(2900, 'b') + "\r\n.\r\n";
+    const QByteArray reply = "+OK\r\n" + QByteArray(2998, 'b') + "\r\n.\r\n";
     server.expect("RETR 1", ScriptedPop3Server::splitAt(reply, {1100}));
     QVERIFY(server.start());
     Tarnpost t;

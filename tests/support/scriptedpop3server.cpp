@@ -84,8 +84,10 @@ void ScriptedPop3Server::addGeneratedMailbox(const QString &user, const QString 
     ScriptedPop3State::Mailbox &box = m_state->mailboxes[user];
     box.password = password;
     box.messages.reserve(count);
-    for (int n = 1; n <= count; ++n)
+    for (int n = 1; n <= count; ++n) {
         box.messages.append(toWire(make(n)));
+        box.uids.append(QByteArray());
+    }
 }
 
 void ScriptedPop3Server::claimCount(const QString &user, qint64 count)
@@ -98,6 +100,27 @@ void ScriptedPop3Server::failAt(const QString &user, Exchange exchange, Fault fa
 {
     QMutexLocker lock(&m_state->mutex);
     m_state->steps.append({{}, {}, ScriptedPop3State::Action::Fault, user, exchange, fault});
+}
+
+void ScriptedPop3Server::twistAt(const QString &user, Exchange exchange, Twist twist)
+{
+    QMutexLocker lock(&m_state->mutex);
+    m_state->steps.append({{}, {}, ScriptedPop3State::Action::Fault, user, exchange, Fault::None, twist});
+}
+
+void ScriptedPop3Server::setUniqueIds(const QString &user, const QList<QByteArray> &uids)
+{
+    QMutexLocker lock(&m_state->mutex);
+    ScriptedPop3State::Mailbox &box = m_state->mailboxes[user];
+    box.uids = uids.mid(0, box.messages.size());
+    while (box.uids.size() < box.messages.size())
+        box.uids.append(QByteArray());
+}
+
+void ScriptedPop3Server::setCapabilities(const QList<QByteArray> &capabilities)
+{
+    QMutexLocker lock(&m_state->mutex);
+    m_state->capabilities = capabilities;
 }
 
 QList<QByteArray> ScriptedPop3Server::mailbox(const QString &user) const
@@ -135,6 +158,12 @@ QList<QByteArray> ScriptedPop3Server::receivedLines() const
 {
     QMutexLocker lock(&m_state->mutex);
     return m_state->received;
+}
+
+QList<QByteArray> ScriptedPop3Server::linesSentAhead() const
+{
+    QMutexLocker lock(&m_state->mutex);
+    return m_state->ahead;
 }
 
 QStringList ScriptedPop3Server::mismatches() const

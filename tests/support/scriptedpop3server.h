@@ -36,8 +36,9 @@ struct ScriptedPop3State;
 //
 // Mailbox mode (addMailbox called): the server keeps real mailboxes, answers
 // every command from them (deletions become final only when QUIT is answered;
-// CAPA and the whole-mailbox UIDL and LIST are refused), and serves any number
-// of connections at once. Its steps are fault steps, added with failAt(): the
+// CAPA and the whole-mailbox UIDL and LIST are refused unless
+// setCapabilities() was called), and serves any number of connections at
+// once. Its steps are fault steps, added with failAt() or twistAt(): the
 // first exchange of that kind in a session of that user misbehaves once, in
 // the given way. One row of the fault matrix is:
 //
@@ -71,6 +72,8 @@ public:
                           Count };
     // Endless: the reply never ends (a line without CR LF, or a multi-line
     // reply without its terminator), sent as fast as the client takes it.
+    // (The twists below are not faults of a reply's form and are kept out of
+    // this list, which the fault matrix walks.)
     enum class Fault { None,
                        Close,
                        Silence,
@@ -82,6 +85,14 @@ public:
                        HugeLine,
                        Endless,
                        Count };
+
+    // A server out of step with its client. ExtraReply: the whole reply goes
+    // out twice. Crosswise: the replies for message n and n + 1 of that
+    // command are swapped (UIDL, LIST, TOP, RETR; the n + 1 one is given
+    // first, then n's when n + 1 is asked for).
+    enum class Twist { None,
+                       ExtraReply,
+                       Crosswise };
 
     explicit ScriptedPop3Server(QObject *parent = nullptr);
     ~ScriptedPop3Server() override;
@@ -111,11 +122,25 @@ public:
     // what it holds are answered "no such message".
     void claimCount(const QString &user, qint64 count);
     void failAt(const QString &user, Exchange exchange, Fault fault);
+    void twistAt(const QString &user, Exchange exchange, Twist twist);
+    // The unique ids of the user's messages as they are now, in order (the
+    // same id twice, or one a deleted message had, as a test needs); a
+    // message without one is "uid-" and its number. Ids go with their
+    // messages when others are deleted.
+    void setUniqueIds(const QString &user, const QList<QByteArray> &uids);
+    // Lines CAPA answers with (PIPELINING, UIDL, ...); then the whole-mailbox
+    // UIDL and LIST are answered too. Empty (the default): all three refused.
+    void setCapabilities(const QList<QByteArray> &capabilities);
 
     bool start();
     quint16 port() const;
 
     QList<QByteArray> receivedLines() const;
+    // Lines that arrived before the reply to the line before them had gone
+    // out in full: commands sent ahead. A client that waits for each reply
+    // never has any here, provided that the replies are sent in pieces
+    // (setChunkDelay) or that it sends nothing ahead at once.
+    QList<QByteArray> linesSentAhead() const;
     QStringList mismatches() const;
     int connectionCount() const;
     int remainingSteps() const;

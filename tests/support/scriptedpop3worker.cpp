@@ -17,6 +17,14 @@ constexpr qsizetype HugeLineSize = 1024 * 1024;
 constexpr qsizetype EndlessPiece = 64 * 1024;
 constexpr qint64 EndlessLimit = qint64(1) << 30;
 
+// The line a content fault puts at the top of a multi-line reply.
+QByteArray faultLine(ScriptedPop3Server::Fault fault)
+{
+    if (fault == ScriptedPop3Server::Fault::Nul)
+        return QByteArray("X-Nul: a\0b\r\n", 12);
+    return "X-Huge: " + QByteArray(HugeLineSize, 'h') + "\r\n";
+}
+
 QByteArray dotStuffed(const QByteArray &wire)
 {
     // Most messages need no stuffing and go out as they are, not copied.
@@ -143,9 +151,17 @@ void ScriptedPop3Worker::onReadyRead(QTcpSocket *socket)
     s.in += socket->readAll();
     const bool mailboxes = mailboxMode();
     qsizetype end;
+    bool first = true;
     while (s.socket && !(mailboxes && s.closing) && (end = s.in.indexOf("\r\n")) >= 0) {
         const QByteArray line = s.in.left(end);
         s.in.remove(0, end + 2);
+        // Behind another line of the same read, or while a reply is still
+        // going out: the client did not wait for the reply before it.
+        if (!first || !s.outgoing.isEmpty()) {
+            QMutexLocker lock(&m_state->mutex);
+            m_state->ahead.append(line);
+        }
+        first = false;
         if (mailboxes) {
             QMutexLocker lock(&m_state->mutex);
             m_state->received.append(line);
@@ -238,7 +254,8 @@ void ScriptedPop3Worker::sendNext(QTcpSocket *socket)
     s.pacer->start(delay);
 }
 
-ScriptedPop3Server::Fault ScriptedPop3Worker::faultAt(const Session &s, Exchange exchange, const QString &userHint)
+ScriptedPop3Server::Fault ScriptedPop3Worker::faultAt(const Session &s, Exchange exchange, const QString &userHint,
+                                                      ScriptedPop3Server::Twist *twist)
 {
     if (m_state->nextStep >= m_state->steps.size())
         return Fault::None;
@@ -247,8 +264,51 @@ ScriptedPop3Server::Fault ScriptedPop3Worker::faultAt(const Session &s, Exchange
         return Fault::None;
     if (exchange != Exchange::Greeting && (userHint.isEmpty() ? s.user : userHint) != step.user)
         return Fault::None;
+    // A twist is taken only where the caller can act on it.
+    if (step.twist != ScriptedPop3Server::Twist::None && !twist)
+        return Fault::None;
     ++m_state->nextStep;
+    if (twist)
+        *twist = step.twist;
     return step.fault;
+}
+
+int ScriptedPop3Worker::crossedNumber(Session &s, const QByteArray &verb, int number, ScriptedPop3Server::Twist twist)
+{
+    if (twist == ScriptedPop3Server::Twist::Crosswise) {
+        s.crossed.insert(verb, number);
+        return number + 1;
+    }
+    const auto it = s.crossed.constFind(verb);
+    if (it != s.crossed.cend() && number == it.value() + 1) {
+        const int swapped = it.value();
+        s.crossed.remove(verb);
+        return swapped;
+    }
+    return number;
+}
+
+qint64 ScriptedPop3Worker::listedSizeOf(Session &s, int number)
+{
+    // A message a RETR fault will alter holds the fault's line from the
+    // start: its size is the size of what RETR will send.
+    if (s.alteredNumber == 0 && m_state->nextStep < m_state->steps.size()) {
+        const ScriptedPop3State::Step &step = m_state->steps.at(m_state->nextStep);
+        if (step.action == ScriptedPop3State::Action::Fault && step.user == s.user
+            && (step.exchange == Exchange::Retr || step.exchange == Exchange::RetrToFile)
+            && (step.fault == Fault::Nul || step.fault == Fault::HugeLine)) {
+            s.alteredNumber = number;
+            s.alteredLine = faultLine(step.fault);
+        }
+    }
+    const qint64 size = m_state->mailboxes[s.user].messages.at(number - 1).size();
+    return number == s.alteredNumber ? size + s.alteredLine.size() : size;
+}
+
+QByteArray ScriptedPop3Worker::uidOf(const QString &user, int number) const
+{
+    const QByteArray uid = m_state->mailboxes.value(user).uids.value(number - 1);
+    return uid.isEmpty() ? "uid-" + QByteArray::number(number) : uid;
 }
 
 void ScriptedPop3Worker::closeAfter(Session &s)
@@ -297,11 +357,10 @@ void ScriptedPop3Worker::reply(Session &s, Fault fault, const QByteArray &status
         socket->write(whole(status, {}).replace("\r\n", "\n"));
         return;
     case Fault::Nul:
-        socket->write(multi ? whole(status, QByteArray("X-Nul: a\0b\r\n", 12)) : status + QByteArray(" \0x\r\n", 5));
+        socket->write(multi ? whole(status, faultLine(fault)) : status + QByteArray(" \0x\r\n", 5));
         return;
     case Fault::HugeLine:
-        socket->write(multi ? whole(status, "X-Huge: " + QByteArray(HugeLineSize, 'h') + "\r\n")
-                            : status + ' ' + QByteArray(HugeLineSize, 'h') + "\r\n");
+        socket->write(multi ? whole(status, faultLine(fault)) : status + ' ' + QByteArray(HugeLineSize, 'h') + "\r\n");
         return;
     case Fault::Endless:
         socket->write(status + (multi ? "\r\n" : " "));
@@ -341,8 +400,11 @@ void ScriptedPop3Worker::commit(Session &s)
     QList<int> numbers(s.deleted.cbegin(), s.deleted.cend());
     std::sort(numbers.begin(), numbers.end(), std::greater<int>());
     ScriptedPop3State::Mailbox &box = m_state->mailboxes[s.user];
-    for (int n : std::as_const(numbers))
+    for (int n : std::as_const(numbers)) {
         box.messages.removeAt(n - 1);
+        if (n - 1 < box.uids.size())
+            box.uids.removeAt(n - 1);
+    }
     s.deleted.clear();
 }
 
@@ -404,36 +466,79 @@ void ScriptedPop3Worker::answer(Session &s, const QByteArray &line)
         const qint64 told = box.claimed >= 0 ? box.claimed : count;
         reply(s, faultAt(s, Exchange::Stat), "+OK " + QByteArray::number(told) + ' ' + QByteArray::number(size));
     } else if (verb == "CAPA") {
-        reply(s, faultAt(s, Exchange::Capa), "-ERR unknown command");
-    } else if (verb == "UIDL" || verb == "LIST") {
-        const bool all = arg.isEmpty();
-        const Exchange exchange = verb == "UIDL" ? (all ? Exchange::UidlAll : Exchange::Uidl)
-                                                 : (all ? Exchange::ListAll : Exchange::List);
-        const QByteArray *m = numberOk ? message(s, number) : nullptr;
-        if (!m) {
+        if (m_state->capabilities.isEmpty()) {
+            reply(s, faultAt(s, Exchange::Capa), "-ERR unknown command");
+            return;
+        }
+        const QByteArray lines = m_state->capabilities.join("\r\n") + "\r\n";
+        reply(s, faultAt(s, Exchange::Capa), "+OK capabilities follow", &lines);
+    } else if ((verb == "UIDL" || verb == "LIST") && arg.isEmpty()) {
+        const Exchange exchange = verb == "UIDL" ? Exchange::UidlAll : Exchange::ListAll;
+        if (m_state->capabilities.isEmpty()) {
             reply(s, faultAt(s, exchange), "-ERR no such message");
             return;
         }
-        const QByteArray value = exchange == Exchange::Uidl ? "uid-" + QByteArray::number(number)
-                                                            : QByteArray::number(m->size());
-        reply(s, faultAt(s, exchange), "+OK " + QByteArray::number(number) + ' ' + value);
-    } else if (verb == "TOP") {
-        const QByteArray *m = numberOk ? message(s, number) : nullptr;
+        ScriptedPop3Server::Twist twist = ScriptedPop3Server::Twist::None;
+        const Fault f = faultAt(s, exchange, QString(), &twist);
+        QByteArray table;
+        for (int n = 1; n <= s.count; ++n) {
+            if (s.deleted.contains(n))
+                continue;
+            const QByteArray value = verb == "UIDL" ? uidOf(s.user, n) : QByteArray::number(listedSizeOf(s, n));
+            table += QByteArray::number(n) + ' ' + value + "\r\n";
+        }
+        reply(s, f, "+OK listing follows", &table);
+        if (twist == ScriptedPop3Server::Twist::ExtraReply)
+            reply(s, Fault::None, "+OK listing follows", &table);
+    } else if (verb == "UIDL" || verb == "LIST") {
+        const Exchange exchange = verb == "UIDL" ? Exchange::Uidl : Exchange::List;
+        ScriptedPop3Server::Twist twist = ScriptedPop3Server::Twist::None;
+        const Fault f = numberOk ? faultAt(s, exchange, QString(), &twist) : faultAt(s, exchange);
+        const int answered = numberOk ? crossedNumber(s, verb, number, twist) : number;
+        const QByteArray *m = numberOk ? message(s, answered) : nullptr;
         if (!m) {
-            reply(s, faultAt(s, Exchange::Top), "-ERR no such message");
+            reply(s, f, "-ERR no such message");
+            return;
+        }
+        const QByteArray value = exchange == Exchange::Uidl ? uidOf(s.user, answered)
+                                                            : QByteArray::number(listedSizeOf(s, answered));
+        const QByteArray status = "+OK " + QByteArray::number(number) + ' ' + value;
+        reply(s, f, status);
+        if (twist == ScriptedPop3Server::Twist::ExtraReply)
+            reply(s, Fault::None, status);
+    } else if (verb == "TOP") {
+        ScriptedPop3Server::Twist twist = ScriptedPop3Server::Twist::None;
+        const Fault f = faultAt(s, Exchange::Top, QString(), &twist);
+        const QByteArray *m = numberOk ? message(s, crossedNumber(s, verb, number, twist)) : nullptr;
+        if (!m) {
+            reply(s, f, "-ERR no such message");
             return;
         }
         const qsizetype blank = m->indexOf("\r\n\r\n");
         const QByteArray head = blank < 0 ? *m : m->left(blank + 4);
-        reply(s, faultAt(s, Exchange::Top), "+OK top follows", &head);
+        reply(s, f, "+OK top follows", &head);
+        if (twist == ScriptedPop3Server::Twist::ExtraReply)
+            reply(s, Fault::None, "+OK top follows", &head);
     } else if (verb == "RETR") {
-        const QByteArray *m = numberOk ? message(s, number) : nullptr;
         const Exchange exchange = ++s.retrieved[number] == 1 ? Exchange::Retr : Exchange::RetrToFile;
+        ScriptedPop3Server::Twist twist = ScriptedPop3Server::Twist::None;
+        const Fault f = faultAt(s, exchange, QString(), &twist);
+        const int answered = numberOk ? crossedNumber(s, verb, number, twist) : 0;
+        const QByteArray *m = numberOk ? message(s, answered) : nullptr;
         if (!m) {
-            reply(s, faultAt(s, exchange), "-ERR no such message");
+            reply(s, f, "-ERR no such message");
             return;
         }
-        reply(s, faultAt(s, exchange), "+OK " + QByteArray::number(m->size()) + " octets", m);
+        if (answered == s.alteredNumber && (f == Fault::None || f == Fault::Nul || f == Fault::HugeLine)) {
+            // The fault's line is part of this message for the session.
+            const QByteArray altered = s.alteredLine + *m;
+            reply(s, Fault::None, "+OK " + QByteArray::number(altered.size()) + " octets", &altered);
+            return;
+        }
+        const QByteArray status = "+OK " + QByteArray::number(m->size()) + " octets";
+        reply(s, f, status, m);
+        if (twist == ScriptedPop3Server::Twist::ExtraReply)
+            reply(s, Fault::None, status, m);
     } else if (verb == "DELE") {
         if (!numberOk || !message(s, number)) {
             reply(s, faultAt(s, Exchange::Dele), "-ERR no such message");

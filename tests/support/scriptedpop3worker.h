@@ -34,11 +34,13 @@ struct ScriptedPop3State
         QString user;
         Exchange exchange = Exchange::Greeting;
         Fault fault = Fault::None;
+        ScriptedPop3Server::Twist twist = ScriptedPop3Server::Twist::None;
     };
     struct Mailbox
     {
         QString password;
         QList<QByteArray> messages; // wire form, CR LF, not dot-stuffed
+        QList<QByteArray> uids;     // one per message; empty: "uid-" and its number
         QList<QByteArray> commands;
         int highest = 0;
         qint64 claimed = -1; // what STAT tells, when not the truth
@@ -51,6 +53,8 @@ struct ScriptedPop3State
     QList<QByteArray> defaultReply;
     int chunkDelayMs = 30;
     QList<QByteArray> received;
+    QList<QByteArray> ahead; // sent before the previous reply had gone out
+    QList<QByteArray> capabilities;
     QStringList mismatches;
     int connections = 0;
     quint16 port = 0;
@@ -97,6 +101,11 @@ private:
         QHash<int, int> retrieved;
         QByteArray endlessPiece; // empty unless an endless reply is running
         qint64 endlessSent = 0;
+        QHash<QByteArray, int> crossed; // by command: n while n and n + 1 are swapped
+        // A NUL or 1 MB line a RETR fault puts into a message: the message
+        // holds it for the whole session, and LIST counts it.
+        int alteredNumber = 0;
+        QByteArray alteredLine;
     };
 
     bool mailboxMode() const;
@@ -109,7 +118,13 @@ private:
 
     // Mailbox mode, called with the state locked.
     void answer(Session &s, const QByteArray &line);
-    Fault faultAt(const Session &s, Exchange exchange, const QString &userHint = QString());
+    Fault faultAt(const Session &s, Exchange exchange, const QString &userHint = QString(),
+                  ScriptedPop3Server::Twist *twist = nullptr);
+    // The message number a command is answered for, crosswise or not.
+    int crossedNumber(Session &s, const QByteArray &verb, int number, ScriptedPop3Server::Twist twist);
+    QByteArray uidOf(const QString &user, int number) const;
+    // The size LIST gives for message n (which a RETR fault still to come may alter).
+    qint64 listedSizeOf(Session &s, int number);
     void reply(Session &s, Fault fault, const QByteArray &status, const QByteArray *body = nullptr);
     void pumpEndless(QTcpSocket *socket);
     void closeAfter(Session &s);

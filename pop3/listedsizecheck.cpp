@@ -1,0 +1,90 @@
+#include "pop3/listedsizecheck.h"
+
+namespace Tarnpostctl {
+
+namespace {
+
+// The terminator's CR LF "." CR LF adds two to the growing count, and an
+// empty line may be read as an empty message: room for both.
+constexpr qint64 kGrowthAllowance = 2;
+// An empty content is an empty message or a single empty line.
+constexpr qint64 kEmptyLine = 2;
+
+} // namespace
+
+void ListedSizeCheck::reset(qint64 listed)
+{
+    m_listed = listed;
+    m_bytes = 0;
+    m_lineEnds = 0;
+    m_stuffed = 0;
+    m_lineStart = true;
+    m_lastCr = false;
+}
+
+template <typename Char>
+void ListedSizeCheck::feedChars(const Char *data, qsizetype size)
+{
+    for (qsizetype i = 0; i < size; ++i) {
+        const auto c = data[i];
+        if (m_lineStart && c == Char('.')) {
+            ++m_stuffed;
+            m_lineStart = false;
+            m_lastCr = false;
+            continue;
+        }
+        m_lineStart = false;
+        if (c == Char('\n') && m_lastCr) {
+            ++m_lineEnds;
+            m_lineStart = true;
+        }
+        m_lastCr = c == Char('\r');
+    }
+    m_bytes += size;
+}
+
+void ListedSizeCheck::feed(const char *data, qsizetype size)
+{
+    feedChars(data, size);
+}
+
+void ListedSizeCheck::feed(QStringView text)
+{
+    feedChars(text.utf16(), text.size());
+}
+
+bool ListedSizeCheck::outgrown() const
+{
+    // Counted one octet per line end and without the stuffed dots, the count
+    // only grows as bytes arrive; once it is past the listed size, neither
+    // way of counting can come back to it.
+    return m_listed >= 0 && m_bytes - m_stuffed - m_lineEnds > m_listed + kGrowthAllowance;
+}
+
+bool ListedSizeCheck::matches() const
+{
+    if (m_listed < 0)
+        return true;
+    if (m_bytes == 0)
+        return m_listed <= kEmptyLine;
+    // The content lacks the CR LF of its last line.
+    const qint64 octets = m_bytes - m_stuffed + 2;
+    const qint64 lines = m_lineEnds + 1;
+    return m_listed == octets || m_listed == octets - lines;
+}
+
+bool ListedSizeCheck::contentMatches(qint64 listed, QStringView content)
+{
+    ListedSizeCheck check(listed);
+    check.feed(content);
+    return check.matches();
+}
+
+bool ListedSizeCheck::contentMatches(qint64 listed, const char *content, qsizetype size)
+{
+    ListedSizeCheck check(listed);
+    check.feed(content, size);
+    return check.matches();
+}
+
+} // namespace Tarnpostctl
