@@ -121,7 +121,8 @@ QByteArray largeMessage(int index)
     static const QList<QByteArray> common = {"offer", "money", "free", "click", "today", "price", "order", "best",
                                              "deal", "save", "limited", "bonus", "winner", "credit", "cheap"};
     const QByteArray head = "From: seller" + QByteArray::number(index) + "@example.com\r\nTo: you@example.org\r\n"
-                            "Subject: Large offer " + QByteArray::number(index) + "\r\nMIME-Version: 1.0\r\n";
+                                                                         "Subject: Large offer "
+                            + QByteArray::number(index) + "\r\nMIME-Version: 1.0\r\n";
     const qint64 room = LargeBytes - 1024;
     switch (index % 4) {
     case 0:
