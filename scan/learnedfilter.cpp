@@ -57,9 +57,17 @@ QStringList learnedTokens(const QByteArray &message)
 
 } // namespace
 
-LearnedFilter::Prepared LearnedFilter::prepare(const QByteArray &message, Label label)
+LearnedFilter::Prepared LearnedFilter::prepare(QByteArray message, Label label)
 {
-    return {digest(message), learnedTokens(message), label};
+    Prepared prepared{digest(message), {}, label};
+    // The decoder reads no further, so the rest is let go before it works
+    // (when the caller handed the message over).
+    if (message.size() > MimeText::MaxInputBytes) {
+        message.truncate(MimeText::MaxInputBytes);
+        message.squeeze();
+    }
+    prepared.tokens = learnedTokens(message);
+    return prepared;
 }
 
 bool LearnedFilter::learn(const QList<Example> &batch)

@@ -76,7 +76,9 @@ public:
     bool open();
     QString errorText() const { return m_error; }
 
-    static Prepared prepare(const QByteArray &message, Label label);
+    // Hand the message over (std::move) so that a large one is not held
+    // whole while it is decoded.
+    static Prepared prepare(QByteArray message, Label label);
 
     // Each call is one transaction. A message learned before with the same
     // label counts once; with the other label it is moved.

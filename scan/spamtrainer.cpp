@@ -64,24 +64,25 @@ bool SpamTrainer::flush(Batch *batch)
     return true;
 }
 
-bool SpamTrainer::add(Batch *batch, const QByteArray &message, Label label, JudgedBy judge, const Progress &progress)
+bool SpamTrainer::add(Batch *batch, QByteArray message, Label label, JudgedBy judge, const Progress &progress)
 {
+    const qint64 bytes = message.size();
     const auto stored = [&] {
         if (!flush(batch))
             return false;
         batch->stopped = progress && !progress(batch->learned);
         return !batch->stopped;
     };
-    if (!batch->messages.isEmpty() && batch->bytes + message.size() > m_batchBytes && !stored())
+    if (!batch->messages.isEmpty() && batch->bytes + bytes > m_batchBytes && !stored())
         return false;
-    LearnedFilter::Prepared prepared = LearnedFilter::prepare(message, label);
+    LearnedFilter::Prepared prepared = LearnedFilter::prepare(std::move(message), label);
     if (judge == JudgedBy::Rules) {
         const std::optional<Label> known = m_filter.store().labelOf(prepared.digest);
         if (known && *known != label)
             return true;
     }
     batch->messages.append(std::move(prepared));
-    batch->bytes += message.size();
+    batch->bytes += bytes;
     return batch->messages.size() < m_batchSize || stored();
 }
 
@@ -90,12 +91,12 @@ int SpamTrainer::learnArchived(const QStringList &fileNames, Label label, Judged
     Batch batch;
     for (const QString &name : fileNames) {
         // A message too large to learn from a folder is too large here too.
-        const QByteArray message = archivedMessage(m_folder, name, MailFolderReader::MaxMessageBytes);
+        QByteArray message = archivedMessage(m_folder, name, MailFolderReader::MaxMessageBytes);
         if (message.isEmpty()) {
             ++m_skipped;
             continue;
         }
-        if (!add(&batch, message, label, judge, progress))
+        if (!add(&batch, std::move(message), label, judge, progress))
             return batch.learned;
     }
     flush(&batch);
@@ -129,7 +130,7 @@ int SpamTrainer::learnFolder(const QString &path, Label label, const Progress &p
     Batch batch;
     QByteArray message;
     while (reader.next(&message)) {
-        if (!add(&batch, message, label, JudgedBy::User, progress))
+        if (!add(&batch, std::move(message), label, JudgedBy::User, progress))
             break;
     }
     m_skipped += reader.skipped();

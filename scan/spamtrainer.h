@@ -80,7 +80,7 @@ private:
     // Adds one message, storing the batch first when the message would
     // take it past the byte budget and after when it is full; false once
     // storing failed or the progress callback said stop.
-    bool add(Batch *batch, const QByteArray &message, Label label, JudgedBy judge, const Progress &progress);
+    bool add(Batch *batch, QByteArray message, Label label, JudgedBy judge, const Progress &progress);
     bool flush(Batch *batch);
 
     QString m_folder;
