@@ -40,6 +40,11 @@ const QList<QStringList> &migrationSteps()
             u"CREATE TABLE not_spam (server TEXT NOT NULL, login TEXT NOT NULL, uid TEXT NOT NULL,"
             " PRIMARY KEY (server, login, uid)) WITHOUT ROWID"_s,
         },
+        // 3: when each token was last learned (the number of messages
+        // learned by then), so the rarest and oldest are pruned first.
+        {
+            u"ALTER TABLE learned_tokens ADD COLUMN seen INTEGER NOT NULL DEFAULT 0"_s,
+        },
     };
     return steps;
 }

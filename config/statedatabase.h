@@ -15,7 +15,7 @@ class StateDatabase final
     Q_DISABLE_COPY_MOVE(StateDatabase)
 
 public:
-    static constexpr int SchemaVersion = 2;
+    static constexpr int SchemaVersion = 3;
     static QString fileName();
 
     explicit StateDatabase(const QString &folder);

@@ -23,7 +23,7 @@ LearnedFilter::LearnedFilter(StateDatabase &database)
 
 bool LearnedFilter::open()
 {
-    if (m_store.load())
+    if (m_store.open())
         return true;
     m_error = m_store.errorText();
     return false;
@@ -31,26 +31,67 @@ bool LearnedFilter::open()
 
 QByteArray LearnedFilter::digest(const QByteArray &message)
 {
-    QByteArray text = message;
-    text.removeIf([](char c) { return c == '\r'; });
-    return QCryptographicHash::hash(text, QCryptographicHash::Sha1);
+    // Hashed a stretch between CRs at a time: a large message is not copied.
+    QCryptographicHash hash(QCryptographicHash::Sha1);
+    const QByteArrayView bytes(message);
+    qsizetype from = 0;
+    while (from < bytes.size()) {
+        qsizetype cr = bytes.indexOf('\r', from);
+        if (cr < 0)
+            cr = bytes.size();
+        hash.addData(bytes.sliced(from, cr - from));
+        from = cr + 1;
+    }
+    return hash.result();
+}
+
+namespace {
+
+QStringList learnedTokens(const QByteArray &message)
+{
+    QStringList tokens = Tokenizer::tokens(MimeText::decode(message));
+    if (tokens.size() > LearnedFilter::MaxLearnedTokens)
+        tokens.resize(LearnedFilter::MaxLearnedTokens);
+    return tokens;
+}
+
+} // namespace
+
+LearnedFilter::Prepared LearnedFilter::prepare(QByteArray message, Label label)
+{
+    Prepared prepared{digest(message), {}, label};
+    // The decoder reads no further, so the rest is let go before it works
+    // (when the caller handed the message over).
+    if (message.size() > MimeText::MaxInputBytes) {
+        message.truncate(MimeText::MaxInputBytes);
+        message.squeeze();
+    }
+    prepared.tokens = learnedTokens(message);
+    return prepared;
 }
 
 bool LearnedFilter::learn(const QList<Example> &batch)
 {
+    QList<Prepared> prepared;
+    prepared.reserve(batch.size());
+    for (const Example &example : batch)
+        prepared.append(prepare(example.message, example.label));
+    return learn(prepared);
+}
+
+bool LearnedFilter::learn(const QList<Prepared> &batch)
+{
     QList<TokenStore::Change> changes;
     QHash<QByteArray, std::optional<Label>> pending;
-    for (const Example &example : batch) {
-        const QByteArray id = digest(example.message);
-        const auto seen = pending.constFind(id);
-        const std::optional<Label> current = seen != pending.cend() ? seen.value() : m_store.labelOf(id);
+    for (const Prepared &example : batch) {
+        const auto seen = pending.constFind(example.digest);
+        const std::optional<Label> current = seen != pending.cend() ? seen.value() : m_store.labelOf(example.digest);
         if (current == example.label)
             continue;
-        const QStringList tokens = Tokenizer::tokens(MimeText::decode(example.message));
         if (current)
-            changes.append({id, tokens, *current, -1});
-        changes.append({id, tokens, example.label, 1});
-        pending.insert(id, example.label);
+            changes.append({example.digest, example.tokens, *current, -1});
+        changes.append({example.digest, example.tokens, example.label, 1});
+        pending.insert(example.digest, example.label);
     }
     if (changes.isEmpty() || m_store.apply(changes))
         return true;
@@ -68,7 +109,7 @@ bool LearnedFilter::unlearn(const QList<QByteArray> &messages)
         const std::optional<Label> current = seen != pending.cend() ? seen.value() : m_store.labelOf(id);
         if (!current)
             continue;
-        changes.append({id, Tokenizer::tokens(MimeText::decode(message)), *current, -1});
+        changes.append({id, learnedTokens(message), *current, -1});
         pending.insert(id, std::nullopt);
     }
     if (changes.isEmpty() || m_store.apply(changes))
@@ -138,6 +179,7 @@ LearnedFilter::Verdict LearnedFilter::classifyIds(const QList<quint64> &ids,
         double probability;
         qsizetype index;
     };
+    m_store.fetch(ids);
     std::vector<Clue> clues;
     clues.reserve(size_t(ids.size()));
     for (qsizetype i = 0; i < ids.size(); ++i) {

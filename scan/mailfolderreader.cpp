@@ -13,17 +13,30 @@ namespace {
 // cannot take all memory.
 constexpr qint64 MaxPiece = 64 * 1024;
 
-bool isBlank(const QByteArray &line)
+bool isBlank(QByteArrayView line)
 {
     return line == "\n" || line == "\r\n";
 }
 
-bool isQuotedFrom(const QByteArray &line)
+// ">From " at a line start loses one '>', in place.
+void unquoteFromLines(QByteArray *body)
 {
-    qsizetype i = 0;
-    while (i < line.size() && line.at(i) == '>')
-        ++i;
-    return i > 0 && line.mid(i).startsWith("From ");
+    char *data = body->data();
+    const qsizetype size = body->size();
+    qsizetype to = 0;
+    bool lineStart = true;
+    for (qsizetype from = 0; from < size; ++from) {
+        if (lineStart && data[from] == '>') {
+            qsizetype i = from;
+            while (i < size && data[i] == '>')
+                ++i;
+            if (QByteArrayView(data + i, size - i).startsWith("From "))
+                ++from;
+        }
+        data[to++] = data[from];
+        lineStart = data[from] == '\n';
+    }
+    body->truncate(to);
 }
 
 } // namespace
@@ -102,42 +115,57 @@ bool MailFolderReader::next(QByteArray *message)
 
 bool MailFolderReader::nextFromMbox(QByteArray *message)
 {
+    // A first pass over the lines finds where the message ends without
+    // keeping them; the message is then read in one piece of its own size,
+    // so its bytes are held once, and a message too large is never held.
+    QByteArray line(MaxPiece + 1, Qt::Uninitialized);
     while (m_atMessageStart) {
         m_atMessageStart = false;
-        QByteArray body;
-        bool oversize = false;
+        const qint64 start = m_file.pos();
+        qint64 end = -1;
+        qint64 resume = -1;
+        qint64 blankAt = -1; // where the blank line just read begins
         bool lineStart = true;
         bool previousBlank = false;
         while (!m_file.atEnd()) {
-            QByteArray piece = m_file.readLine(MaxPiece);
-            if (piece.isEmpty() && m_file.error() != QFileDevice::NoError) {
+            const qint64 at = m_file.pos();
+            const qint64 n = m_file.readLine(line.data(), line.size());
+            if (n < 0) {
                 m_error = u"Cannot read "_s + m_path + u": "_s + m_file.errorString();
                 return false;
             }
+            const QByteArrayView piece(line.constData(), n);
             if (lineStart && previousBlank && piece.startsWith("From ")) {
-                // The blank line before a From_ line separates messages.
-                body.chop(body.endsWith("\r\n") ? 2 : 1);
-                // Skip the rest of a long From_ line.
-                while (!piece.endsWith('\n') && !m_file.atEnd())
-                    piece = m_file.readLine(MaxPiece);
+                // The blank line before a From_ line separates messages;
+                // the rest of a long From_ line is skipped.
+                end = blankAt;
+                bool whole = piece.endsWith('\n');
+                while (!whole && !m_file.atEnd()) {
+                    const qint64 more = m_file.readLine(line.data(), line.size());
+                    whole = more <= 0 || line.at(more - 1) == '\n';
+                }
+                resume = m_file.pos();
                 m_atMessageStart = true;
                 break;
             }
-            if (lineStart && isQuotedFrom(piece))
-                piece.remove(0, 1);
             previousBlank = lineStart && isBlank(piece);
+            if (previousBlank)
+                blankAt = at;
             lineStart = piece.endsWith('\n');
-            if (oversize || body.size() + piece.size() > MaxMessageBytes) {
-                oversize = true;
-                body.clear();
-                continue;
-            }
-            body += piece;
         }
-        if (oversize) {
+        if (end < 0)
+            end = m_file.pos();
+        if (end - start > MaxMessageBytes) {
             ++m_skipped;
             continue;
         }
+        QByteArray body(end - start, Qt::Uninitialized);
+        if (!m_file.seek(start) || m_file.read(body.data(), body.size()) != body.size()
+            || (resume >= 0 && !m_file.seek(resume))) {
+            m_error = u"Cannot read "_s + m_path + u": "_s + m_file.errorString();
+            return false;
+        }
+        unquoteFromLines(&body);
         if (!m_atMessageStart)
             body.chop(body.endsWith("\r\n\r\n") ? 2 : body.endsWith("\n\n") ? 1
                                                                             : 0);
@@ -155,8 +183,9 @@ bool MailFolderReader::nextFromMaildir(QByteArray *message)
             ++m_skipped;
             continue;
         }
-        *message = file.read(MaxMessageBytes + 1);
-        if (message->size() > MaxMessageBytes || file.error() != QFileDevice::NoError) {
+        // Read in one piece of the file's size.
+        message->resize(file.size());
+        if (file.read(message->data(), message->size()) != message->size()) {
             message->clear();
             ++m_skipped;
             continue;

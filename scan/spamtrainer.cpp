@@ -29,53 +29,78 @@ bool SpamTrainer::open()
     return false;
 }
 
+void SpamTrainer::setBatchLimits(int messages, qint64 bytes)
+{
+    m_batchSize = qMax(1, messages);
+    m_batchBytes = qMax<qint64>(1, bytes);
+}
+
 QByteArray SpamTrainer::archivedMessage(const QString &programFolder, const QString &fileName, qint64 maxBytes)
 {
     if (fileName.isEmpty() || fileName.contains(u'/') || fileName == u".."_s)
         return {};
     QFile file(SpamArchive::folder(programFolder) + fileName);
-    if (!file.open(QIODevice::ReadOnly) || file.size() > maxBytes)
-        return {};
-    const QByteArray bytes = file.readAll();
     const QByteArray prefix = ArchiveWriter::inertPrefix();
-    return bytes.startsWith(prefix) ? bytes.mid(prefix.size()) : QByteArray();
+    if (!file.open(QIODevice::ReadOnly) || file.size() - prefix.size() > maxBytes || file.read(prefix.size()) != prefix)
+        return {};
+    // Read after the prefix, so the message is held once.
+    QByteArray message = file.readAll();
+    if (file.error() != QFileDevice::NoError)
+        return {};
+    return message;
 }
 
-bool SpamTrainer::flush(QList<LearnedFilter::Example> *batch, int *learned)
+bool SpamTrainer::flush(Batch *batch)
 {
-    if (batch->isEmpty())
+    if (batch->messages.isEmpty())
         return true;
-    if (!m_filter.learn(*batch)) {
+    if (!m_filter.learn(batch->messages)) {
         m_error = m_filter.errorText();
         return false;
     }
-    *learned += int(batch->size());
-    batch->clear();
+    batch->learned += int(batch->messages.size());
+    batch->messages.clear();
+    batch->bytes = 0;
     return true;
+}
+
+bool SpamTrainer::add(Batch *batch, QByteArray message, Label label, JudgedBy judge, const Progress &progress)
+{
+    const qint64 bytes = message.size();
+    const auto stored = [&] {
+        if (!flush(batch))
+            return false;
+        batch->stopped = progress && !progress(batch->learned);
+        return !batch->stopped;
+    };
+    if (!batch->messages.isEmpty() && batch->bytes + bytes > m_batchBytes && !stored())
+        return false;
+    LearnedFilter::Prepared prepared = LearnedFilter::prepare(std::move(message), label);
+    if (judge == JudgedBy::Rules) {
+        const std::optional<Label> known = m_filter.store().labelOf(prepared.digest);
+        if (known && *known != label)
+            return true;
+    }
+    batch->messages.append(std::move(prepared));
+    batch->bytes += bytes;
+    return batch->messages.size() < m_batchSize || stored();
 }
 
 int SpamTrainer::learnArchived(const QStringList &fileNames, Label label, JudgedBy judge, const Progress &progress)
 {
-    QList<LearnedFilter::Example> batch;
-    int learned = 0;
+    Batch batch;
     for (const QString &name : fileNames) {
         // A message too large to learn from a folder is too large here too.
-        const QByteArray message = archivedMessage(m_folder, name, MailFolderReader::MaxMessageBytes);
+        QByteArray message = archivedMessage(m_folder, name, MailFolderReader::MaxMessageBytes);
         if (message.isEmpty()) {
             ++m_skipped;
             continue;
         }
-        if (judge == JudgedBy::Rules) {
-            const std::optional<Label> known = m_filter.store().labelOf(LearnedFilter::digest(message));
-            if (known && *known != label)
-                continue;
-        }
-        batch.append({message, label});
-        if (batch.size() == BatchSize && (!flush(&batch, &learned) || (progress && !progress(learned))))
-            return learned;
+        if (!add(&batch, std::move(message), label, judge, progress))
+            return batch.learned;
     }
-    flush(&batch, &learned);
-    return learned;
+    flush(&batch);
+    return batch.learned;
 }
 
 int SpamTrainer::learnArchive(const Progress &progress)
@@ -102,23 +127,19 @@ int SpamTrainer::learnFolder(const QString &path, Label label, const Progress &p
         m_error = reader.errorText();
         return 0;
     }
-    QList<LearnedFilter::Example> batch;
-    int learned = 0;
+    Batch batch;
     QByteArray message;
     while (reader.next(&message)) {
-        batch.append({message, label});
-        if (batch.size() < BatchSize)
-            continue;
-        if (!flush(&batch, &learned) || (progress && !progress(learned)))
+        if (!add(&batch, std::move(message), label, JudgedBy::User, progress))
             break;
     }
     m_skipped += reader.skipped();
     if (m_error.isEmpty() && !reader.errorText().isEmpty())
         m_error = reader.errorText();
-    // What was read before a failed read is still worth learning.
+    // What was read before a failed read or a Stop is still worth learning.
     if (m_error.isEmpty() || !reader.errorText().isEmpty())
-        flush(&batch, &learned);
-    return learned;
+        flush(&batch);
+    return batch.learned;
 }
 
 } // namespace Scan

@@ -2,7 +2,10 @@
 // Teaches the learned filter from the user's mail: the spam archive (the
 // messages the rules condemned, less those the user kept), single archived
 // messages the user judged, and mail folders the user already has. Each
-// batch is one transaction of the token store.
+// batch is one transaction of the token store. Messages are read one at a
+// time and reduced to their tokens at once, so a batch holds no message
+// text; it ends at BatchSize messages or before the message that would take
+// it past BatchBytes read, so a batch of large messages is short too.
 
 #include "scan/learnedfilter.h"
 
@@ -26,6 +29,7 @@ public:
     // false stops there.
     using Progress = std::function<bool(int learned)>;
     static constexpr int BatchSize = 500;
+    static constexpr qint64 BatchBytes = 32 * 1024 * 1024;
     // The rule whose verdicts are not learned back: the filter would only
     // teach itself what it already thinks.
     static QString learnedRule() { return QStringLiteral("learned filter"); }
@@ -62,12 +66,28 @@ public:
     int skipped() const { return m_skipped; }
     QString errorText() const { return m_error; }
 
+    // Other bounds than BatchSize and BatchBytes (for tests).
+    void setBatchLimits(int messages, qint64 bytes);
+
 private:
-    bool flush(QList<LearnedFilter::Example> *batch, int *learned);
+    struct Batch
+    {
+        QList<LearnedFilter::Prepared> messages;
+        qint64 bytes = 0;
+        int learned = 0;
+        bool stopped = false; // by the progress callback
+    };
+    // Adds one message, storing the batch first when the message would
+    // take it past the byte budget and after when it is full; false once
+    // storing failed or the progress callback said stop.
+    bool add(Batch *batch, QByteArray message, Label label, JudgedBy judge, const Progress &progress);
+    bool flush(Batch *batch);
 
     QString m_folder;
     LearnedFilter m_filter;
     StateDatabase &m_database;
+    int m_batchSize = BatchSize;
+    qint64 m_batchBytes = BatchBytes;
     int m_skipped = 0;
     QString m_error;
 };

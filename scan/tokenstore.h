@@ -1,13 +1,16 @@
 #pragma once
 // The learned filter's counts: per token, in how many learned spam and ham
 // messages it occurs, and which messages were learned with which label. The
-// counts live in the state database and, for classifying at the speed of a
-// scan, in memory; memory follows the database only after a commit, so a
-// failed or interrupted batch leaves both at the previous batch.
+// counts live in the state database only; a scan reads the counts of the
+// tokens its messages hold, through a small cache, so opening costs the
+// same however much was learned. The store is bounded: past MaxTokens rows
+// the rarest tokens are pruned, the least recently learned first, in the
+// transaction of the batch that grew it.
 
 #include <QByteArray>
 #include <QHash>
 #include <QList>
+#include <QSqlDatabase>
 #include <QString>
 #include <QStringList>
 #include <QStringView>
@@ -41,24 +44,43 @@ public:
         int direction = 1;
     };
 
+    // About 16 MB of disk at most (bench/results.md). Pruning takes the
+    // store down to three quarters of it, so it runs once in many batches.
+    static constexpr qint64 DefaultMaxTokens = 300000;
+    // Counts a scan keeps at hand: the common words of the mail it reads.
+    static constexpr qsizetype MaxCachedTokens = 65536;
+
     explicit TokenStore(StateDatabase &database);
 
-    // How many spam and ham messages are learned, without loading the counts.
+    // How many spam and ham messages are learned.
     static Counts learnedMessages(StateDatabase &database);
 
-    // Reads the counts into memory (the database must be open).
-    bool load();
-    bool isLoaded() const { return m_loaded; }
+    // Reads the numbers of learned messages (the database must be open);
+    // token counts are read when a message needs them.
+    bool open();
+    bool isOpen() const { return m_open; }
 
-    // All changes in one transaction; nothing of them on failure.
+    // All changes in one transaction, pruning included; nothing of them on
+    // failure.
     bool apply(const QList<Change> &changes);
 
-    Counts counts(QStringView token) const { return m_counts.value(tokenId(token)); }
-    Counts counts(quint64 id) const { return m_counts.value(id); }
+    // Reads the counts of these tokens that are not at hand yet, in a few
+    // statements. False (errorText()) when the database cannot be read: the
+    // tokens then count as never learned, which condemns nothing.
+    bool fetch(const QList<quint64> &ids) const;
+    Counts counts(QStringView token) const { return counts(tokenId(token)); }
+    Counts counts(quint64 id) const;
     quint32 spamMessages() const { return m_spamMessages; }
     quint32 hamMessages() const { return m_hamMessages; }
-    qsizetype tokenCount() const { return m_counts.size(); }
+    // Rows in the database.
+    qint64 tokenCount() const;
     std::optional<Label> labelOf(const QByteArray &digest) const;
+
+    // Past maxTokens rows a batch prunes down to three quarters of it.
+    void setMaxTokens(qint64 maxTokens) { m_maxTokens = maxTokens; }
+    qint64 maxTokens() const { return m_maxTokens; }
+    // Rows the last pruning removed (0 when the last batch did not prune).
+    qint64 pruned() const { return m_pruned; }
 
     QString errorText() const { return m_error; }
 
@@ -81,13 +103,16 @@ public:
     }
 
 private:
+    bool prune(QSqlDatabase &db, qint64 *rows);
+
     StateDatabase &m_database;
-    QHash<quint64, Counts> m_counts;
-    QHash<QByteArray, Label> m_messages;
+    mutable QHash<quint64, Counts> m_cache;
     quint32 m_spamMessages = 0;
     quint32 m_hamMessages = 0;
-    bool m_loaded = false;
-    QString m_error;
+    qint64 m_maxTokens = DefaultMaxTokens;
+    qint64 m_pruned = 0;
+    bool m_open = false;
+    mutable QString m_error;
 };
 
 } // namespace Scan

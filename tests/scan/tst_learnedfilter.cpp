@@ -1,10 +1,14 @@
 // The learned filter on small fixed data: what it learns raises or lowers
 // scores as it should, unlearning takes exactly that back, the counts
-// survive a reopen, and the state database refuses what it must not touch.
+// survive a reopen, the store stays within its bounds, training ends its
+// batches by count and by bytes, and the state database refuses what it
+// must not touch.
 
 #include "scan/learnedfilter.h"
+#include "scan/spamtrainer.h"
 #include "config/statedatabase.h"
 
+#include <QDir>
 #include <QFile>
 #include <QSqlQuery>
 #include <QTemporaryDir>
@@ -15,6 +19,7 @@
 
 using namespace Qt::StringLiterals;
 using Scan::LearnedFilter;
+using Scan::TokenStore;
 using Label = Scan::LearnedFilter::Label;
 
 namespace {
@@ -63,6 +68,10 @@ private Q_SLOTS:
     void learnedScores();
     void unlearnAndMove();
     void survivesReopen();
+    void storeBounds_data();
+    void storeBounds();
+    void trainerBatches_data();
+    void trainerBatches();
     void chi2Q_data();
     void chi2Q();
     void databaseOpen_data();
@@ -159,6 +168,119 @@ void tst_LearnedFilter::survivesReopen()
     QCOMPARE(s.filter.classify(mail("Discount viagra", "cheap casino pills")).score, score);
     QVERIFY(s.filter.learn({Training.at(0)})); // already known: no change
     QCOMPARE(s.filter.spamMessages(), 3u);
+}
+
+void tst_LearnedFilter::storeBounds_data()
+{
+    QTest::addColumn<int>("distinctWords"); // per message
+    QTest::addColumn<int>("messages");      // learned one batch each
+    QTest::addColumn<qint64>("maxTokens");
+    QTest::addColumn<bool>("firstKept"); // the last word of the first message still counts
+
+    QTest::newRow("a message teaches at most its first tokens")
+        << 3 * LearnedFilter::MaxLearnedTokens / 2 << 1 << TokenStore::DefaultMaxTokens << false;
+    QTest::newRow("within the bound nothing is pruned") << 40 << 6 << qint64(400) << true;
+    QTest::newRow("past the bound the rarest and oldest go") << 40 << 6 << qint64(150) << false;
+}
+
+void tst_LearnedFilter::storeBounds()
+{
+    QFETCH(int, distinctWords);
+    QFETCH(int, messages);
+    QFETCH(qint64, maxTokens);
+    QFETCH(bool, firstKept);
+    QTemporaryDir dir;
+    Store s(dir.path());
+    QVERIFY(s.open());
+    s.filter.store().setMaxTokens(maxTokens);
+    // Every message holds the shared words and words of its own; the
+    // shared ones are learned with each, the own ones once.
+    const auto message = [&](int n) {
+        QByteArray body = "shared often";
+        for (int w = 0; w < distinctWords; ++w)
+            body += " m" + QByteArray::number(n) + "w" + QByteArray::number(w);
+        return mail("Batch", body, n);
+    };
+    for (int n = 0; n < messages; ++n) {
+        QVERIFY2(s.filter.learn({{message(n), n % 2 ? Label::Ham : Label::Spam}}), qPrintable(s.filter.errorText()));
+        QVERIFY(s.filter.store().tokenCount() <= qMax<qint64>(maxTokens, LearnedFilter::MaxLearnedTokens));
+    }
+    const qint64 rows = s.filter.store().tokenCount();
+    QCOMPARE(rows, rowCount(s.db, u"learned_tokens"_s));
+    QVERIFY(rows <= qMin<qint64>(maxTokens, qint64(messages) * LearnedFilter::MaxLearnedTokens));
+    QCOMPARE(s.filter.spamMessages() + s.filter.hamMessages(), quint32(messages));
+    const auto counts = [&](const QString &token) { return s.filter.store().counts(token); };
+    QCOMPARE(counts(u"often"_s).spam + counts(u"often"_s).ham, quint32(messages));
+    const QString newest = u"m%1w0"_s.arg(messages - 1);
+    const QString oldest = u"m0w%1"_s.arg(distinctWords - 1);
+    QCOMPARE(counts(newest).spam + counts(newest).ham, 1u);
+    QCOMPARE(counts(oldest).spam + counts(oldest).ham, firstKept ? 1u : 0u);
+    QVERIFY(rows <= maxTokens);
+
+    // Unlearning takes back what is left and no more.
+    QList<QByteArray> all;
+    for (int n = 0; n < messages; ++n)
+        all << message(n);
+    QVERIFY(s.filter.unlearn(all));
+    QCOMPARE(s.filter.store().tokenCount(), qint64(0));
+    QCOMPARE(s.filter.spamMessages() + s.filter.hamMessages(), 0u);
+}
+
+void tst_LearnedFilter::trainerBatches_data()
+{
+    QTest::addColumn<QList<int>>("sizes"); // of the messages, in bytes
+    QTest::addColumn<int>("batchSize");
+    QTest::addColumn<qint64>("batchBytes");
+    QTest::addColumn<int>("stopAfter"); // progress calls answered "go on"; -1 for all
+    QTest::addColumn<QList<int>>("progress");
+    QTest::addColumn<int>("learned");
+
+    QTest::newRow("by count") << QList<int>{200, 200, 200, 200, 200} << 2 << qint64(1 << 20) << -1
+                              << QList<int>{2, 4} << 5;
+    QTest::newRow("by bytes") << QList<int>{300, 300, 300, 300, 300} << 500 << qint64(700) << -1
+                              << QList<int>{2, 4} << 5;
+    QTest::newRow("a message over the budget is a batch alone")
+        << QList<int>{200, 2000, 200, 200} << 500 << qint64(1000) << -1 << QList<int>{1, 2} << 4;
+    QTest::newRow("stop keeps the stored batches only")
+        << QList<int>{300, 300, 300, 300, 300} << 500 << qint64(700) << 1 << QList<int>{2, 4} << 4;
+}
+
+void tst_LearnedFilter::trainerBatches()
+{
+    QFETCH(QList<int>, sizes);
+    QFETCH(int, batchSize);
+    QFETCH(qint64, batchBytes);
+    QFETCH(int, stopAfter);
+    QFETCH(QList<int>, progress);
+    QFETCH(int, learned);
+    QTemporaryDir dir;
+    QDir root(dir.path());
+    QVERIFY(root.mkpath(u"Mail/cur"_s));
+    for (qsizetype i = 0; i < sizes.size(); ++i) {
+        QByteArray bytes = mail("Message " + QByteArray::number(i), "words of message " + QByteArray::number(i), int(i));
+        QVERIFY(bytes.size() <= sizes.at(i));
+        bytes += QByteArray(sizes.at(i) - bytes.size(), ' ');
+        QFile f(root.filePath(u"Mail/cur/%1.host"_s.arg(i, 3, 10, QChar(u'0'))));
+        QVERIFY(f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size());
+    }
+    StateDatabase db(dir.path());
+    QVERIFY(db.open());
+    Scan::SpamTrainer trainer(dir.path(), db);
+    QVERIFY(trainer.open());
+    trainer.setBatchLimits(batchSize, batchBytes);
+    QList<int> calls;
+    QList<qint64> stored; // learned messages in the database at each call
+    const int done = trainer.learnFolder(root.filePath(u"Mail"_s), Label::Spam, [&](int n) {
+        calls << n;
+        stored << rowCount(db, u"learned_messages"_s);
+        return stopAfter < 0 || calls.size() <= stopAfter;
+    });
+    QVERIFY2(trainer.errorText().isEmpty(), qPrintable(trainer.errorText()));
+    QCOMPARE(calls, stopAfter < 0 ? progress : progress.mid(0, stopAfter + 1));
+    for (qsizetype i = 0; i < calls.size(); ++i)
+        QCOMPARE(stored.at(i), qint64(calls.at(i))); // each batch committed before it is reported
+    QCOMPARE(done, learned);
+    QCOMPARE(rowCount(db, u"learned_messages"_s), qint64(learned));
 }
 
 void tst_LearnedFilter::chi2Q_data()

@@ -45,33 +45,39 @@ void tst_MailFolderReader::mbox_data()
 {
     QTest::addColumn<QByteArray>("file");
     QTest::addColumn<QList<QByteArray>>("messages");
+    QTest::addColumn<int>("skipped");
 
     QTest::newRow("two messages")
         << "From a@x Mon Jul  1 10:00:00 2002\nSubject: one\n\nbody 1\n\nFrom b@y Tue Jul  2 10:00:00 2002\n"
            "Subject: two\n\nbody 2\n"_ba
-        << QList<QByteArray>{"Subject: one\n\nbody 1\n", "Subject: two\n\nbody 2\n"};
+        << QList<QByteArray>{"Subject: one\n\nbody 1\n", "Subject: two\n\nbody 2\n"} << 0;
     QTest::newRow("quoted From lines come back one level")
         << "From a@x Mon Jul  1 10:00:00 2002\nSubject: q\n\n>From the start\n>>From deeper\n> From not quoted\n"_ba
-        << QList<QByteArray>{"Subject: q\n\nFrom the start\n>From deeper\n> From not quoted\n"};
+        << QList<QByteArray>{"Subject: q\n\nFrom the start\n>From deeper\n> From not quoted\n"} << 0;
     QTest::newRow("From without a blank line before is text")
         << "From a@x Mon Jul  1 10:00:00 2002\nSubject: t\n\nline\nFrom here on\n"_ba
-        << QList<QByteArray>{"Subject: t\n\nline\nFrom here on\n"};
+        << QList<QByteArray>{"Subject: t\n\nline\nFrom here on\n"} << 0;
     QTest::newRow("CR LF lines")
         << "From a@x Mon Jul  1 10:00:00 2002\r\nSubject: c\r\n\r\nbody\r\n\r\nFrom b@y Tue Jul  2 2002\r\nSubject: d\r\n\r\nx\r\n"_ba
-        << QList<QByteArray>{"Subject: c\r\n\r\nbody\r\n", "Subject: d\r\n\r\nx\r\n"};
+        << QList<QByteArray>{"Subject: c\r\n\r\nbody\r\n", "Subject: d\r\n\r\nx\r\n"} << 0;
     QTest::newRow("last message without line end")
         << "From a@x Mon Jul  1 10:00:00 2002\nSubject: e\n\nno newline"_ba
-        << QList<QByteArray>{"Subject: e\n\nno newline"};
+        << QList<QByteArray>{"Subject: e\n\nno newline"} << 0;
     QTest::newRow("a line longer than a read")
         << "From a@x Mon Jul  1 10:00:00 2002\nSubject: l\n\n" + QByteArray(200000, 'z') + "\n\nFrom b@y\nSubject: m\n\n"_ba
-        << QList<QByteArray>{"Subject: l\n\n" + QByteArray(200000, 'z') + '\n', "Subject: m\n"};
-    QTest::newRow("empty file") << QByteArray() << QList<QByteArray>{};
+        << QList<QByteArray>{"Subject: l\n\n" + QByteArray(200000, 'z') + '\n', "Subject: m\n"} << 0;
+    QTest::newRow("a message over the cap is passed over, not held")
+        << "From a@x Mon Jul  1 10:00:00 2002\nSubject: big\n\n"
+               + QByteArray(MailFolderReader::MaxMessageBytes, 'b') + "\n\nFrom b@y\nSubject: >From small\n\n>From x\n"_ba
+        << QList<QByteArray>{"Subject: >From small\n\nFrom x\n"} << 1;
+    QTest::newRow("empty file") << QByteArray() << QList<QByteArray>{} << 0;
 }
 
 void tst_MailFolderReader::mbox()
 {
     QFETCH(QByteArray, file);
     QFETCH(QList<QByteArray>, messages);
+    QFETCH(int, skipped);
     QTemporaryDir dir;
     const QString path = dir.filePath(u"inbox"_s);
     QVERIFY(write(path, file));
@@ -79,7 +85,7 @@ void tst_MailFolderReader::mbox()
     MailFolderReader reader(path);
     QVERIFY2(reader.open(), qPrintable(reader.errorText()));
     QCOMPARE(readAll(reader), messages);
-    QCOMPARE(reader.skipped(), 0);
+    QCOMPARE(reader.skipped(), skipped);
 }
 
 void tst_MailFolderReader::maildir()
