@@ -475,7 +475,8 @@ void tst_FaultMatrix::mailboxOutcome()
         small.rlim_cur = 1000;
         QVERIFY(::setrlimit(RLIMIT_FSIZE, &small) == 0);
     }
-    Scan::MailboxScanner(*form).run();
+    Scan::MailboxScanner scanner(*form);
+    scanner.run();
     ::setrlimit(RLIMIT_FSIZE, &savedLimit);
 
     QCOMPARE(form->txttotalemailsever()->text(), QString::number(scanned));
@@ -499,10 +500,15 @@ void tst_FaultMatrix::mailboxOutcome()
     QCOMPARE(victimFile.readAll(), QByteArray("keep me"));
     // A count that lies costs a few commands, not one per number it claims.
     QVERIFY2(server.commands(u"victim"_s).size() <= 20, qPrintable(QString::number(server.commands(u"victim"_s).size())));
-    if (status == Closing)
+    // What the status line says, the account's result says too.
+    const QString problems = scanner.results().at(0).problems.join(u'\n');
+    if (status == Closing) {
         QCOMPARE(form->Label17()->text(), Closing);
-    else
+        QVERIFY2(problems.isEmpty(), qPrintable(problems));
+    } else {
         QVERIFY2(form->Label17()->text().contains(status), qPrintable(form->Label17()->text()));
+        QVERIFY2(problems.contains(status), qPrintable(problems));
+    }
     QCOMPARE(form->Tarnpost1().Status(), qint16(StatusDisconnected));
 }
 
@@ -566,6 +572,8 @@ void tst_FaultMatrix::exitDuringScan()
     QCOMPARE(form->txtEmailsBlockedCount()->text(), u"0"_s);
     QCOMPARE(form->Tarnpost1().Status(), qint16(StatusDisconnected));
     QVERIFY(MessageBox::records().isEmpty());
+    // Nothing is saved on the way out.
+    QCOMPARE(folder.read(u"stats.dat"_s), QByteArray("<missing>"));
     if (silentServer) {
         QVERIFY(hardExitAt >= 0);
         QVERIFY(hardExitAt - exitAt < frmMain::ScanStopGraceMs + 1000);

@@ -498,6 +498,11 @@ void tst_ScanRules::announcements()
     const QString told = (f.boxes + f.summaries + f.notices).join(u'\n');
     QVERIFY2(told.contains(u"Spam froma@spam.example"_s) && told.contains(u"Spam fromb@spam.example"_s),
              qPrintable(told));
+    // The account's result lists every verdict, whatever was announced.
+    QStringList listed;
+    for (const Scan::AccountResult::Condemned &c : scanner.results().at(0).spam)
+        listed.append(c.from + u'/' + c.subject + u'/' + c.rule + u'/' + c.entry + (c.held ? u"/held"_s : u""_s));
+    QCOMPARE(listed, (QStringList{u"a@spam.example/1/blacklist/spam.example"_s, u"b@spam.example/3/blacklist/spam.example"_s}));
     QCOMPARE(form.Label17()->text(), Closing);
 }
 
@@ -579,6 +584,8 @@ void tst_ScanRules::heldThenDecided()
     {
         Scan::MailboxScanner scanner(form);
         scanner.run();
+        QCOMPARE(scanner.results().at(0).spam.size(), 2);
+        QVERIFY(scanner.results().at(0).spam.at(0).held && scanner.results().at(0).spam.at(1).held);
     }
     // Held: archived, announced, left on the server, not counted as blocked.
     QCOMPARE(f.control.subjectsLeft(u"u"_s), (QList<QByteArray>{"1", "2", "3", "4"}));
