@@ -380,8 +380,13 @@ MailboxScanner::MessageEnd MailboxScanner::operationFailed(qint16 number)
         return MessageEnd::SessionLost;
     }
     report(u"%1: message %2 was left on the server: %3"_s.arg(m_host).arg(number).arg(error));
-    // Its unique id is unknown: it might be one a deletion by id relies on.
-    m_uidsComplete = false;
+    // Deletions by unique id need to know every id of the mailbox. The
+    // control asked for it before the failure (Error still tells of that).
+    const QString uid = control.MsgUniqueID();
+    if (uid.isEmpty() || uid == madeUpUid(number))
+        m_uidsComplete = false;
+    else
+        ++m_uidsSeen[uid];
     return MessageEnd::Scanned;
 }
 
@@ -389,10 +394,15 @@ QString MailboxScanner::serverUid(qint16 number)
 {
     Automation::TarnpostProxy &control = m_form.Tarnpost1();
     const QString uid = control.MsgUniqueID();
-    if (control.Error() != 0
-        || uid == control.POPUsername() + u':' + control.POPHostname() + u':' + QString::number(number))
+    if (control.Error() != 0 || uid == madeUpUid(number))
         return {};
     return uid;
+}
+
+QString MailboxScanner::madeUpUid(qint16 number)
+{
+    Automation::TarnpostProxy &control = m_form.Tarnpost1();
+    return control.POPUsername() + u':' + control.POPHostname() + u':' + QString::number(number);
 }
 
 QString MailboxScanner::fingerprint()
@@ -488,7 +498,9 @@ void MailboxScanner::deleteRequested()
             continue;
         }
         const Candidate found = m_candidates.value(uid);
-        if (found.unnamed) {
+        if (!m_candidates.contains(uid)) {
+            report(u"%1: a message to be deleted could not be fetched to check that it is the one judged; it was left on the server."_s.arg(m_host));
+        } else if (found.unnamed) {
             report(u"%1: a message to be deleted was judged by an earlier version, which kept no fingerprint of it;"
                    " it is not deleted by its unique id alone."_s.arg(m_host));
         } else if (found.rows.isEmpty()) {
@@ -578,7 +590,7 @@ bool MailboxScanner::messageMissing(qint16 number)
     // download (on a server without UIDL) has its size already.
     if (control.MsgContents() != NotRetrieved)
         return false;
-    if (control.MsgUniqueID() != control.POPUsername() + u':' + control.POPHostname() + u':' + QString::number(number))
+    if (control.MsgUniqueID() != madeUpUid(number))
         return false;
     control.MsgSizeInK();
     return control.Error() != 0;

@@ -82,6 +82,8 @@ private:
     // The server's unique id of the current message; empty when the server has
     // none (the control then makes one up from the number, which is no name).
     QString serverUid(qint16 number);
+    // The id the control makes up for a message the server gives none.
+    QString madeUpUid(qint16 number);
     // The SHA-1 (hex) of the current message's header block.
     QString fingerprint();
     // The current message's size in bytes, as the control fetched it.

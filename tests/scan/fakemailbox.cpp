@@ -151,6 +151,8 @@ void FakeMailbox::call(qint32 id, QVariantList &args, QVariant *result)
             drop();
             return fail(25, u"Error retrieving the message: -ERR broken"_s);
         }
+        if (faultHere(Fault::RetrieveRefused))
+            return fail(ErrorMessageTooLarge, u"The message is too large: over 100 MB"_s);
         m_retrieved = true;
         return;
     case DispIdGetOtherHeader:

@@ -644,6 +644,9 @@ void tst_ScanRules::deletionByUniqueId_data()
     const QList<QByteArray> both{"S", "H"};
     QTest::newRow("the same message: deleted") << u"delete"_s << u"nothing"_s << true << QStringList{u"DELE 1"_s}
                                                << QList<QByteArray>{"H"} << 1 << State::Deleted << QString();
+    QTest::newRow("beside a message too large to fetch")
+        << u"delete"_s << u"ham too large"_s << true << QStringList{u"DELE 1"_s} << QList<QByteArray>{"H"} << 1
+        << State::Deleted << u"message 2 was left on the server"_s;
     QTest::newRow("a ham listed first under the same id")
         << u"delete"_s << u"ham shares the id, listed first"_s << true << QStringList() << QList<QByteArray>{"H2", "S", "H"} << 1
         << State::DeleteRequested << u"2 messages share the unique id of a message to be deleted"_s;
@@ -712,6 +715,8 @@ void tst_ScanRules::deletionByUniqueId()
         Message grown = spam;
         grown.body += "!";
         f.control.addMailbox(u"u"_s, u"pw"_s, {grown, ham});
+    } else if (meanwhile == u"ham too large"_s) {
+        f.control.setFault(u"u"_s, Fault::RetrieveRefused, 2);
     } else if (meanwhile == u"sender whitelisted"_s) {
         form.gridwhitelist()->appendRow({u"deals@spam.example"_s});
     } else if (meanwhile == u"row without fingerprint"_s) {
