@@ -11,7 +11,7 @@ using namespace Qt::StringLiterals;
 namespace {
 
 const QString columns = u"id, server, login, uid, judged, sent, sender, subject, size, archive_file, rule, entry,"
-                        " matched_in, state"_s;
+                        " matched_in, state, fingerprint, fetched_size"_s;
 
 } // namespace
 
@@ -27,9 +27,11 @@ qint64 ReviewList::add(const Message &m)
     const auto text = [](const QString &s) { return s.isNull() ? QString(u""_s) : s; };
     const qint64 id = m_database.insert(
         u"INSERT INTO spam_messages (server, login, uid, judged, sent, sender, subject, size, archive_file, rule,"
-        " entry, matched_in, state) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"_s,
+        " entry, matched_in, state, fingerprint, fetched_size) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"_s,
         {text(m.server), text(m.login), text(m.uid), m.judged.toUTC().toString(Qt::ISODateWithMs), m.sent, m.sender, m.subject, m.size,
-         m.archiveFile, m.rule, m.entry, m.matchedIn, int(m.state)});
+         m.archiveFile, m.rule, m.entry, m.matchedIn, int(m.state),
+         m.fingerprint.isEmpty() ? QVariant() : QVariant(m.fingerprint),
+         m.fetchedSize < 0 ? QVariant() : QVariant(m.fetchedSize)});
     if (id == 0)
         m_error = m_database.errorText();
     return id;
@@ -40,11 +42,19 @@ bool ReviewList::setState(const QList<qint64> &ids, State state)
     const bool done = m_database.transaction([&](QSqlDatabase &db) {
         QSqlQuery query(db);
         query.prepare(u"UPDATE spam_messages SET state = ? WHERE id = ?"_s);
+        QSqlQuery forget(db);
+        forget.prepare(u"DELETE FROM not_spam WHERE (server, login, uid) IN"
+                       " (SELECT server, login, uid FROM spam_messages WHERE id = ?)"_s);
         for (const qint64 id : ids) {
             query.addBindValue(int(state));
             query.addBindValue(id);
             if (!query.exec())
                 return false;
+            if (state == State::DeleteRequested) {
+                forget.addBindValue(id);
+                if (!forget.exec())
+                    return false;
+            }
         }
         return true;
     });
@@ -123,7 +133,50 @@ std::optional<ReviewList::Message> ReviewList::byId(qint64 id) const
     return found.constFirst();
 }
 
-QList<ReviewList::Message> ReviewList::select(const QString &where, const QVariantList &values) const
+std::optional<ReviewList::AccountKnowledge> ReviewList::knowledge(const QString &server, const QString &login) const
+{
+    AccountKnowledge known;
+    bool ok = true;
+    for (const Message &m : select(u"WHERE server = ? AND login = ? AND state IN (?, ?, ?)"_s,
+                                   {server, login, int(State::Held), int(State::Kept), int(State::DeleteRequested)}, &ok)) {
+        switch (m.state) {
+        case State::Held:
+            known.heldUids.insert(m.uid);
+            if (!m.fingerprint.isEmpty())
+                known.heldFingerprints.insert(m.fingerprint);
+            break;
+        case State::Kept:
+            if (!m.fingerprint.isEmpty())
+                known.keptFingerprints.insert(m.fingerprint);
+            break;
+        case State::DeleteRequested:
+            known.toDelete.append(m);
+            break;
+        default:
+            break;
+        }
+    }
+    if (!ok)
+        return std::nullopt;
+    QSqlQuery query(m_database.connection());
+    query.setForwardOnly(true);
+    query.prepare(u"SELECT uid FROM not_spam WHERE server = ? AND login = ?"_s);
+    query.addBindValue(server);
+    query.addBindValue(login);
+    if (!query.exec()) {
+        m_error = query.lastError().text();
+        return std::nullopt;
+    }
+    while (query.next())
+        known.notSpamUids.insert(query.value(0).toString());
+    if (query.lastError().isValid()) {
+        m_error = query.lastError().text();
+        return std::nullopt;
+    }
+    return known;
+}
+
+QList<ReviewList::Message> ReviewList::select(const QString &where, const QVariantList &values, bool *ok) const
 {
     QList<Message> messages;
     QSqlQuery query(m_database.connection());
@@ -133,6 +186,8 @@ QList<ReviewList::Message> ReviewList::select(const QString &where, const QVaria
         query.addBindValue(v);
     if (!query.exec()) {
         m_error = query.lastError().text();
+        if (ok)
+            *ok = false;
         return messages;
     }
     while (query.next()) {
@@ -151,7 +206,15 @@ QList<ReviewList::Message> ReviewList::select(const QString &where, const QVaria
         m.entry = query.value(11).toString();
         m.matchedIn = query.value(12).toString();
         m.state = State(query.value(13).toInt());
+        m.fingerprint = query.value(14).toString();
+        m.fetchedSize = query.value(15).isNull() ? -1 : query.value(15).toLongLong();
         messages.append(m);
+    }
+    // A read that stops at a damaged page ends like a short result.
+    if (query.lastError().isValid()) {
+        m_error = query.lastError().text();
+        if (ok)
+            *ok = false;
     }
     return messages;
 }

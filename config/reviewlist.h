@@ -44,11 +44,28 @@ public:
         QString entry;       // the list entry or score that matched
         QString matchedIn;   // "sender", "subject", "body"
         State state = State::Held;
+        // What names the message besides its uid, which a server may reuse
+        // or give twice: the SHA-1 (hex) of its header block and its size as
+        // fetched. Empty and -1 in rows judged before they were kept.
+        QString fingerprint;
+        qint64 fetchedSize = -1;
+    };
+
+    // What a scan must know of an account before it deletes anything.
+    struct AccountKnowledge
+    {
+        QList<Message> toDelete;
+        QSet<QString> heldUids;
+        QSet<QString> heldFingerprints;
+        QSet<QString> notSpamUids;
+        QSet<QString> keptFingerprints; // of the messages the user said were not spam
     };
 
     explicit ReviewList(StateDatabase &database);
 
     qint64 add(const Message &message); // the new id, or 0
+    // A deletion asked for is the user's latest word: the message is no
+    // longer remembered as not spam.
     bool setState(const QList<qint64> &ids, State state);
     // Kept, and remembered by account and uid so that it is never condemned again.
     bool markNotSpam(const QList<qint64> &ids);
@@ -60,12 +77,15 @@ public:
     QSet<QString> uids(const QString &server, const QString &login, State state) const;
     QSet<QString> notSpamUids(const QString &server, const QString &login) const;
     std::optional<Message> byId(qint64 id) const;
+    // All of it in one read; nothing when the database could not be read.
+    std::optional<AccountKnowledge> knowledge(const QString &server, const QString &login) const;
 
     static QString stateText(State state);
     QString errorText() const { return m_error; }
 
 private:
-    QList<Message> select(const QString &where, const QVariantList &values) const;
+    // Sets *ok to false (and errorText()) when the query fails.
+    QList<Message> select(const QString &where, const QVariantList &values, bool *ok = nullptr) const;
 
     StateDatabase &m_database;
     mutable QString m_error;

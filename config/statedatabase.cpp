@@ -45,6 +45,13 @@ const QList<QStringList> &migrationSteps()
         {
             u"ALTER TABLE learned_tokens ADD COLUMN seen INTEGER NOT NULL DEFAULT 0"_s,
         },
+        // 4: what names a condemned message besides its unique id, which a
+        // server may reuse or give twice: the SHA-1 of its header block and its
+        // size as fetched. Rows judged before have neither.
+        {
+            u"ALTER TABLE spam_messages ADD COLUMN fingerprint TEXT"_s,
+            u"ALTER TABLE spam_messages ADD COLUMN fetched_size INTEGER"_s,
+        },
     };
     return steps;
 }
@@ -84,6 +91,18 @@ bool StateDatabase::open()
         m_error = m_path + u" is a link; the state database is not opened through it."_s;
         return false;
     }
+    // SQLite would write through a link planted at a journal's name.
+    for (const char *suffix : {"-wal", "-shm", "-journal"}) {
+        const QFileInfo journal(m_path + QLatin1StringView(suffix));
+        if (journal.isSymLink() || (journal.exists() && !journal.isFile())) {
+            m_error = journal.filePath() + u" is not a plain file; the state database is not opened."_s;
+            return false;
+        }
+    }
+    if (info.exists() && !info.isFile()) {
+        m_error = m_path + u" is not a plain file."_s;
+        return false;
+    }
     if (!info.exists()) {
         // Owner-only from the start: learned tokens are words of the user's mail.
         QFile file(m_path);
@@ -96,7 +115,7 @@ bool StateDatabase::open()
     {
         QSqlDatabase db = QSqlDatabase::addDatabase(u"QSQLITE"_s, m_connectionName);
         db.setDatabaseName(m_path);
-        db.setConnectOptions(u"QSQLITE_BUSY_TIMEOUT=5000"_s);
+        db.setConnectOptions(u"QSQLITE_BUSY_TIMEOUT=%1"_s.arg(BusyTimeoutMs));
         if (!db.open()) {
             m_error = u"Cannot open "_s + m_path + u": "_s + db.lastError().text();
             db = QSqlDatabase();
@@ -104,15 +123,24 @@ bool StateDatabase::open()
             return false;
         }
     }
-    // WAL with NORMAL sync: a commit survives a crash of the program; a
-    // power cut may drop the last commits but never tears one.
+    // Nothing is changed in a file this version cannot vouch for.
     const int version = schemaVersion();
-    if (version < 0 || !exec(u"PRAGMA journal_mode=WAL"_s) || !exec(u"PRAGMA synchronous=NORMAL"_s)) {
+    if (version < 0) {
         close();
         return false;
     }
     if (version > SchemaVersion) {
         m_error = m_path + u" was written by a newer version of Quellmail (schema %1, this version knows %2)."_s.arg(version).arg(SchemaVersion);
+        close();
+        return false;
+    }
+    if (version == 0 && !isEmpty()) {
+        close();
+        return false;
+    }
+    // WAL with NORMAL sync: a commit survives a crash of the program; a
+    // power cut may drop the last commits but never tears one.
+    if (!exec(u"PRAGMA journal_mode=WAL"_s) || !exec(u"PRAGMA synchronous=NORMAL"_s)) {
         close();
         return false;
     }
@@ -147,6 +175,36 @@ int StateDatabase::schemaVersion()
         return -1;
     }
     return query.value(0).toInt();
+}
+
+bool StateDatabase::isEmpty()
+{
+    QSqlQuery query(connection());
+    if (!query.exec(u"SELECT count(*) FROM sqlite_master"_s) || !query.next()) {
+        m_error = m_path + u" is not a readable database: "_s + query.lastError().text();
+        return false;
+    }
+    if (query.value(0).toInt() == 0)
+        return true;
+    m_error = m_path + u" holds another program's tables; it is not used."_s;
+    return false;
+}
+
+bool StateDatabase::checkTables(const QStringList &tables)
+{
+    for (const QString &table : tables) {
+        QSqlQuery query(connection());
+        query.setForwardOnly(true);
+        if (!query.exec(u"PRAGMA integrity_check(%1)"_s.arg(table))) {
+            m_error = m_path + u" cannot be read: "_s + query.lastError().text();
+            return false;
+        }
+        if (!query.next() || query.value(0).toString() != u"ok"_s) {
+            m_error = m_path + u" is damaged (table %1: %2)."_s.arg(table, query.value(0).toString());
+            return false;
+        }
+    }
+    return true;
 }
 
 QSqlDatabase StateDatabase::connection() const

@@ -15,14 +15,19 @@ class StateDatabase final
     Q_DISABLE_COPY_MOVE(StateDatabase)
 
 public:
-    static constexpr int SchemaVersion = 3;
+    static constexpr int SchemaVersion = 4;
+    // How long a statement waits for another process's lock before it fails:
+    // a scan that cannot write its records must say so soon, not hang.
+    static constexpr int BusyTimeoutMs = 1500;
     static QString fileName();
 
     explicit StateDatabase(const QString &folder);
     ~StateDatabase();
 
     // Creates the file (owner-only) or brings an older schema up to date.
-    // Refuses a file written by a newer program and a planted link.
+    // Refuses a file written by a newer program, one that is no database, and
+    // a planted link in place of the file or of its journal files. A file it
+    // refuses is left as it is.
     bool open();
     bool isOpen() const;
     void close();
@@ -30,6 +35,9 @@ public:
     QString path() const { return m_path; }
     QString errorText() const { return m_error; }
     int schemaVersion();
+    // Whether SQLite finds the tables and their indexes whole: damage it
+    // does not stumble on while reading could otherwise hide rows.
+    bool checkTables(const QStringList &tables);
 
     // The connection, for the classes that own a table (same thread only).
     QSqlDatabase connection() const;
@@ -47,6 +55,9 @@ public:
 
 private:
     bool exec(const QString &statement);
+    // Whether the file holds no tables yet (a new file); errorText() says
+    // why not.
+    bool isEmpty();
     bool migrate(int from);
 
     QString m_path;

@@ -20,6 +20,8 @@
 #include <QLineEdit>
 #include <QMetaMethod>
 
+#include <algorithm>
+
 using namespace Qt::StringLiterals;
 
 namespace Scan {
@@ -62,6 +64,13 @@ QString statusText(const QString &text)
     return line;
 }
 
+// An error text as a sentence that another can follow.
+QString sentence(const QString &text)
+{
+    const QString trimmed = text.trimmed();
+    return trimmed.endsWith(u'.') ? trimmed : trimmed + u'.';
+}
+
 } // namespace
 
 MailboxScanner::MailboxScanner(ScanForm &form, QObject *parent)
@@ -83,6 +92,7 @@ void MailboxScanner::run()
     m_results.clear();
     m_announced.clear();
     m_failedAccounts = 0;
+    m_stateProblem.clear();
     const int accounts = capped(m_form.gridAccounts()->rows());
     if (accounts == 0)
         return;
@@ -109,13 +119,16 @@ void MailboxScanner::run()
         setCaption(text);
         flushCaption();
         m_form.Label17()->setToolTip(m_problems.join(u'\n'));
-        // A failed account must not go unseen while the window is hidden.
-        if (m_failedAccounts > 0)
+        // A failed account, or spam left for want of records, must not go
+        // unseen while the window is hidden.
+        if (m_failedAccounts > 0 || !m_stateProblem.isEmpty())
             m_form.notify(text);
     }
-    m_form.writeStatistics();
-    if (!m_ending)
+    // Nothing is saved on the way out.
+    if (!m_ending) {
+        m_form.writeStatistics();
         announceAtEnd();
+    }
 }
 
 void MailboxScanner::openRecords()
@@ -127,9 +140,14 @@ void MailboxScanner::openRecords()
     m_review.reset();
     m_log.reset();
     m_database = std::make_unique<StateDatabase>(m_form.programFolder());
-    if (!m_database->open()) {
-        report(u"The scan log and the review list cannot be written: %1"_s.arg(statusText(m_database->errorText())));
+    // What the user held or kept is known only from the review list: without
+    // it, or with a damaged one, nothing may be deleted. The file is left
+    // as it is for the user to restore or move aside.
+    if (!m_database->open() || !m_database->checkTables({u"spam_messages"_s, u"not_spam"_s})) {
+        const QString why = sentence(statusText(m_database->errorText()));
         m_database.reset();
+        stateFailed(u"The scan log and the review list cannot be used: %1 Nothing is deleted until they can;"
+                    " the file was left as it is."_s.arg(why));
         return;
     }
     m_log = std::make_unique<ScanLog>(*m_database);
@@ -168,21 +186,40 @@ void MailboxScanner::scanAccount(int row)
     m_results.append(AccountResult());
     const QString server = m_results.last().server = table->cell(row, 1);
     const QString login = m_results.last().login = table->cell(row, 2);
-    m_logId = m_log ? m_log->begin(server, login, QDateTime::currentDateTimeUtc()) : 0;
+    m_accountUnderWay = true;
+    m_logId = 0;
+    if (m_log && m_stateProblem.isEmpty()) {
+        m_logId = m_log->begin(server, login, QDateTime::currentDateTimeUtc());
+        if (m_logId == 0)
+            stateFailed(u"The scan log cannot be written: %1"_s.arg(statusText(m_log->errorText())));
+    }
     m_requested.clear();
-    m_held.clear();
-    m_notSpam.clear();
+    m_requestedFingerprints.clear();
+    m_candidates.clear();
+    m_uidsSeen.clear();
+    m_fingerprintsSeen.clear();
+    m_uidsComplete = true;
+    m_known = {};
+    m_withheld = 0;
     m_markedRows.clear();
     m_toLearn.clear();
     if (m_review) {
-        for (const ReviewList::Message &m : m_review->toDelete(server, login))
-            m_requested.insert(m.uid, m.id);
-        m_held = m_review->uids(server, login, ReviewList::State::Held);
-        m_notSpam = m_review->notSpamUids(server, login);
+        // Read even when it cannot be written: held messages are then not archived again.
+        if (const std::optional<ReviewList::AccountKnowledge> known = m_review->knowledge(server, login)) {
+            m_known = *known;
+            for (const ReviewList::Message &m : std::as_const(m_known.toDelete)) {
+                m_requested[m.uid].append(m);
+                if (!m.fingerprint.isEmpty())
+                    m_requestedFingerprints.insert(m.fingerprint);
+            }
+        } else {
+            stateFailed(u"The review list cannot be read: %1"_s.arg(statusText(m_review->errorText())));
+        }
     }
 
     walkAccount(row);
     learnCondemned();
+    m_accountUnderWay = false;
 
     const AccountResult &result = m_results.last();
     if (result.failed())
@@ -193,8 +230,11 @@ void MailboxScanner::scanAccount(int row)
         record.scanned = result.scanned;
         record.condemned = result.condemned;
         record.deleted = result.deleted;
-        record.outcome = m_ending ? u"Stopped: the program was ending."_s : result.error;
-        m_log->finish(record);
+        record.outcome = m_ending          ? u"Stopped: the program was ending."_s
+                         : result.failed() ? result.error
+                                           : m_stateProblem;
+        if (!m_log->finish(record) && m_stateProblem.isEmpty())
+            stateFailed(u"The scan log cannot be written: %1"_s.arg(statusText(m_log->errorText())));
     }
 }
 
@@ -258,11 +298,13 @@ void MailboxScanner::walkAccount(int row)
     if (count > MaxCount && !stopped) {
         setCaption(u"Only the first %1 of %2 messages in this mailbox were scanned."_s.arg(MaxCount).arg(count));
         flushCaption();
-    } else if (!stopped && !m_requested.isEmpty() && m_review) {
-        // Asked to be deleted, but the whole mailbox was walked without it.
-        m_review->setState(m_requested.values(), ReviewList::State::Gone);
-        report(u"%1: %2 message(s) to be deleted were no longer on the server."_s.arg(m_host).arg(m_requested.size()));
+    } else if (!stopped && m_uidsComplete && !stopping()) {
+        deleteRequested();
     }
+    if (m_withheld > 0)
+        report(u"%1: %2 condemned message(s) were left on the server: nothing is deleted while the state database cannot be used."_s
+                   .arg(m_host)
+                   .arg(m_withheld));
     endSession();
 }
 
@@ -292,10 +334,17 @@ MailboxScanner::MessageEnd MailboxScanner::scanMessage(qint16 number)
     if (messageMissing(number))
         return MessageEnd::Missing;
 
+    m_fingerprint = fingerprint();
+    m_fetchedSize = fetchedSize();
+    m_fingerprintsSeen.insert(m_fingerprint);
     m_uid = serverUid(number);
+    // For a server without unique ids the headers name the message, so its
+    // fate is remembered between scans all the same; identical copies
+    // share a name and a fate.
     if (m_uid.isEmpty())
-        m_uid = contentUid();
-    if (decidedBefore(m_uid))
+        m_uid = u"content:"_s + m_fingerprint;
+    ++m_uidsSeen[m_uid];
+    if (decidedBefore(m_uid, number))
         return messageDone();
     m_from = decodeServerText(control.MsgFrom());
     m_fromUpper = upperCased(m_from);
@@ -330,6 +379,13 @@ MailboxScanner::MessageEnd MailboxScanner::operationFailed(qint16 number)
         return MessageEnd::SessionLost;
     }
     report(u"%1: message %2 was left on the server: %3"_s.arg(m_host).arg(number).arg(error));
+    // Deletions by unique id need to know every id of the mailbox. The
+    // control asked for it before the failure (Error still tells of that).
+    const QString uid = control.MsgUniqueID();
+    if (uid.isEmpty() || uid == madeUpUid(number))
+        m_uidsComplete = false;
+    else
+        ++m_uidsSeen[uid];
     return MessageEnd::Scanned;
 }
 
@@ -337,39 +393,191 @@ QString MailboxScanner::serverUid(qint16 number)
 {
     Automation::TarnpostProxy &control = m_form.Tarnpost1();
     const QString uid = control.MsgUniqueID();
-    if (control.Error() != 0
-        || uid == control.POPUsername() + u':' + control.POPHostname() + u':' + QString::number(number))
+    if (control.Error() != 0 || uid == madeUpUid(number))
         return {};
     return uid;
 }
 
-QString MailboxScanner::contentUid()
+QString MailboxScanner::madeUpUid(qint16 number)
 {
-    // The header block names the message as long as the server keeps it;
-    // identical copies share a name and a fate.
-    const QByteArray headers = m_decoded.headers().toLatin1();
-    return u"content:"_s
-           + QString::fromLatin1(QCryptographicHash::hash(headers, QCryptographicHash::Sha1).toHex());
+    Automation::TarnpostProxy &control = m_form.Tarnpost1();
+    return control.POPUsername() + u':' + control.POPHostname() + u':' + QString::number(number);
 }
 
-bool MailboxScanner::decidedBefore(const QString &uid)
+QString MailboxScanner::fingerprint()
+{
+    const QByteArray headers = m_decoded.headers().toLatin1();
+    return QString::fromLatin1(QCryptographicHash::hash(headers, QCryptographicHash::Sha1).toHex());
+}
+
+qint64 MailboxScanner::fetchedSize()
+{
+    Automation::TarnpostProxy &control = m_form.Tarnpost1();
+    return control.MsgHeaders().size() + control.MsgContents().size();
+}
+
+bool MailboxScanner::decidedBefore(const QString &uid, qint16 number)
 {
     if (uid.isEmpty())
         return false;
-    if (m_requested.contains(uid)) {
-        // The user asked for it to go: no second judgement, no second copy.
-        const qint64 row = m_requested.take(uid);
-        Automation::TarnpostProxy &control = m_form.Tarnpost1();
+    if (const auto rows = m_requested.constFind(uid); rows != m_requested.cend()) {
+        // The user asked for it to go: no second judgement, no second copy;
+        // the deletion waits until the walk knows whether the id is unique.
+        Candidate found;
+        found.number = number;
+        found.fingerprint = m_fingerprint;
+        for (const ReviewList::Message &m : *rows) {
+            if (m.fingerprint.isEmpty())
+                continue;
+            found.unnamed = false;
+            if (m.fingerprint == m_fingerprint && m.fetchedSize == m_fetchedSize)
+                found.rows.append(m.id);
+        }
+        // A row without a fingerprint cannot tell: the message is left alone.
+        if (!found.rows.isEmpty() || found.unnamed) {
+            found.whitelisted = onWhitelist();
+            if (!m_candidates.contains(uid))
+                m_candidates.insert(uid, found);
+            return true;
+        }
+        // Another message under the same id: judged as any other.
+        if (!m_candidates.contains(uid))
+            m_candidates.insert(uid, found);
+    }
+    // A message the user held, kept or asked to delete is known by its
+    // headers too, whatever id the server gives it now.
+    return m_known.heldUids.contains(uid) || m_known.notSpamUids.contains(uid)
+           || m_known.heldFingerprints.contains(m_fingerprint) || m_known.keptFingerprints.contains(m_fingerprint)
+           || m_requestedFingerprints.contains(m_fingerprint);
+}
+
+bool MailboxScanner::onWhitelist()
+{
+    if (!ruleOn(m_form.checkwhitelist()))
+        return false;
+    const QString from = upperCased(decodeServerText(m_form.Tarnpost1().MsgFrom()));
+    const QString decoded = m_decoded.fromUpper();
+    for (const QString &entry : m_whitelist.upper()) {
+        if (containsEntry(from, entry) || (!decoded.isEmpty() && containsEntry(decoded, entry)))
+            return true;
+    }
+    return false;
+}
+
+void MailboxScanner::deleteRequested()
+{
+    if (m_requested.isEmpty())
+        return;
+    const AccountResult &account = m_results.last();
+    struct Due
+    {
+        QString uid;
+        Candidate found;
+    };
+    QList<Due> due;
+    QList<qint64> gone;
+    QList<qint64> whitelisted;
+    for (auto it = m_requested.cbegin(); it != m_requested.cend(); ++it) {
+        const QString &uid = it.key();
+        const int seen = m_uidsSeen.value(uid);
+        if (seen == 0) {
+            const bool elsewhere = std::any_of(it.value().cbegin(), it.value().cend(), [this](const ReviewList::Message &m) {
+                return !m.fingerprint.isEmpty() && m_fingerprintsSeen.contains(m.fingerprint);
+            });
+            if (elsewhere) {
+                report(u"%1: a message to be deleted is on the server under another unique id; it was left there."_s.arg(m_host));
+            } else {
+                for (const ReviewList::Message &m : it.value())
+                    gone.append(m.id);
+            }
+            continue;
+        }
+        if (seen > 1) {
+            report(u"%1: %2 messages share the unique id of a message to be deleted; none of them was deleted."_s.arg(m_host).arg(seen));
+            continue;
+        }
+        const Candidate found = m_candidates.value(uid);
+        if (!m_candidates.contains(uid)) {
+            report(u"%1: a message to be deleted could not be fetched to check that it is the one judged; it was left on the server."_s.arg(m_host));
+        } else if (found.unnamed) {
+            report(u"%1: a message to be deleted was judged by an earlier version, which kept no fingerprint of it;"
+                   " it is not deleted by its unique id alone."_s.arg(m_host));
+        } else if (found.rows.isEmpty()) {
+            report(u"%1: the message now under the unique id of a message to be deleted is another one; it was not deleted."_s.arg(m_host));
+        } else if (found.whitelisted) {
+            whitelisted += found.rows;
+            report(u"%1: a message to be deleted is from a sender now on the whitelist; it was kept."_s.arg(m_host));
+        } else {
+            due.append({uid, found});
+        }
+    }
+    if (m_stateProblem.isEmpty() && !gone.isEmpty()) {
+        if (!m_review->setState(gone, ReviewList::State::Gone))
+            stateFailed(u"The review list cannot be written: %1"_s.arg(statusText(m_review->errorText())));
+        else
+            report(u"%1: %2 message(s) to be deleted were no longer on the server."_s.arg(m_host).arg(gone.size()));
+    }
+    if (m_stateProblem.isEmpty() && !whitelisted.isEmpty() && !m_review->setState(whitelisted, ReviewList::State::Held))
+        stateFailed(u"The review list cannot be written: %1"_s.arg(statusText(m_review->errorText())));
+    if (due.isEmpty())
+        return;
+    if (!m_stateProblem.isEmpty()) {
+        m_withheld += int(due.size());
+        return;
+    }
+    // The user may have changed their mind while the walk went on.
+    const std::optional<ReviewList::AccountKnowledge> now = m_review->knowledge(account.server, account.login);
+    if (!now) {
+        stateFailed(u"The review list cannot be read: %1"_s.arg(statusText(m_review->errorText())));
+        m_withheld += int(due.size());
+        return;
+    }
+    QSet<qint64> stillRequested;
+    for (const ReviewList::Message &m : now->toDelete)
+        stillRequested.insert(m.id);
+    Automation::TarnpostProxy &control = m_form.Tarnpost1();
+    for (const Due &d : std::as_const(due)) {
+        QList<qint64> rows;
+        for (const qint64 id : d.found.rows) {
+            if (stillRequested.contains(id))
+                rows.append(id);
+        }
+        if (rows.isEmpty())
+            continue;
+        if (now->notSpamUids.contains(d.uid) || now->keptFingerprints.contains(d.found.fingerprint)) {
+            report(u"%1: a message to be deleted was marked as not spam meanwhile; it was kept."_s.arg(m_host));
+            continue;
+        }
+        qint16 number = d.found.number;
+        control.SetCurrentMsg(number);
+        if (control.Error() != 0 || control.Status() != 1) {
+            report(u"%1: spam left on the server: %2"_s.arg(m_host, statusText(control.ErrorText())));
+            return;
+        }
+        // Numbers hold for the session; the id is asked again all the same.
+        const QString uid = serverUid(number);
+        if (!d.uid.startsWith(u"content:"_s) && uid != d.uid) {
+            report(u"%1: the message now under the unique id of a message to be deleted is another one; it was not deleted."_s.arg(m_host));
+            continue;
+        }
         control.DeleteCurrentMsg();
         if (control.Error() == 0) {
             ++m_marked;
-            m_markedRows.append(row);
+            m_markedRows += rows;
         } else {
             report(u"%1: spam left on the server: %2"_s.arg(m_host, statusText(control.ErrorText())));
         }
-        return true;
     }
-    return m_held.contains(uid) || m_notSpam.contains(uid);
+}
+
+void MailboxScanner::stateFailed(const QString &why)
+{
+    if (m_stateProblem.isEmpty()) {
+        m_stateProblem = why;
+        report(m_database && m_database->isOpen() ? sentence(why) + u" Nothing more is deleted in this scan."_s : why);
+    } else {
+        report(why);
+    }
 }
 
 bool MailboxScanner::messageMissing(qint16 number)
@@ -381,7 +589,7 @@ bool MailboxScanner::messageMissing(qint16 number)
     // download (on a server without UIDL) has its size already.
     if (control.MsgContents() != NotRetrieved)
         return false;
-    if (control.MsgUniqueID() != control.POPUsername() + u':' + control.POPHostname() + u':' + QString::number(number))
+    if (control.MsgUniqueID() != madeUpUid(number))
         return false;
     control.MsgSizeInK();
     return control.Error() != 0;
@@ -405,8 +613,10 @@ void MailboxScanner::endSession()
         for (int k = 0; k < m_marked; ++k)
             raiseTotal(m_form.txtEmailsBlockedCount());
         m_results.last().deleted = m_marked;
-        if (m_review && !m_markedRows.isEmpty())
-            m_review->setState(m_markedRows, ReviewList::State::Deleted);
+        // Rows left "to be deleted" are harmless: their ids are gone.
+        if (m_review && m_stateProblem.isEmpty() && !m_markedRows.isEmpty()
+            && !m_review->setState(m_markedRows, ReviewList::State::Deleted))
+            stateFailed(u"The review list cannot be written: %1"_s.arg(statusText(m_review->errorText())));
     } else {
         noteFailure(control.Error() != 0 ? control.ErrorText()
                                          : u"The session ended before QUIT: the messages marked for deletion stay on the server."_s);
@@ -680,7 +890,11 @@ void MailboxScanner::spamAction(const Verdict &verdict)
     if (!archived)
         report(u"%1: spam left on the server, its archive copy failed: %2"_s.arg(m_host, statusText(archive.errorString())));
 
-    ++m_results.last().condemned;
+    // As a reader sees it: encoded words decoded.
+    const QString decodedSubject = m_decoded.subject();
+    AccountResult &result = m_results.last();
+    ++result.condemned;
+    result.spam.append({m_from, decodedSubject.isEmpty() ? subject : decodedSubject, verdict.rule, verdict.entry, true});
     const QString announcement = u"Spam from"_s + m_from;
     if (m_settings.announce == AppSettings::Announce::BoxPerMessage)
         m_form.announceSpam(announcement);
@@ -693,19 +907,18 @@ void MailboxScanner::spamAction(const Verdict &verdict)
 
     // Held messages stay on the server; the others are deleted at QUIT, or
     // by their unique id at a later scan if this session does not end well.
+    // Either way its row is written first: without it, no deletion.
     const bool hold = m_settings.holdForReview;
     qint64 row = 0;
-    if (m_review) {
+    if (m_review && m_stateProblem.isEmpty()) {
         ReviewList::Message m;
-        m.server = m_results.last().server;
-        m.login = m_results.last().login;
+        m.server = result.server;
+        m.login = result.login;
         m.uid = m_uid;
         m.judged = QDateTime::currentDateTimeUtc();
         m.sent = decodeServerText(control.GetOtherHeader(u"Date:"_s)).trimmed();
         m.sender = m_from.trimmed();
-        // As a reader sees it: encoded words decoded.
-        const QString decodedSubject = m_decoded.subject();
-        m.subject = decodedSubject.isEmpty() ? subject : decodedSubject;
+        m.subject = result.spam.last().subject;
         m.size = QFileInfo(SpamArchive::folder(m_form.programFolder()) + archive.fileName()).size()
                  - ArchiveWriter::inertPrefix().size();
         m.archiveFile = archive.fileName();
@@ -713,18 +926,24 @@ void MailboxScanner::spamAction(const Verdict &verdict)
         m.entry = verdict.entry;
         m.matchedIn = verdict.where;
         m.state = hold ? ReviewList::State::Held : ReviewList::State::DeleteRequested;
+        m.fingerprint = m_fingerprint;
+        m.fetchedSize = m_fetchedSize;
         row = m_review->add(m);
         if (row == 0)
-            report(u"%1: a condemned message is missing from the Spam tab: %2"_s.arg(m_host, statusText(m_review->errorText())));
+            stateFailed(u"%1: a condemned message is missing from the Spam tab: %2"_s.arg(m_host, statusText(m_review->errorText())));
     }
     if (hold)
         return;
+    if (row == 0) {
+        ++m_withheld;
+        return;
+    }
 
     control.DeleteCurrentMsg();
     if (control.Error() == 0) {
         ++m_marked;
-        if (row != 0)
-            m_markedRows.append(row);
+        m_markedRows.append(row);
+        result.spam.last().held = false;
     } else
         report(u"%1: spam left on the server: %2"_s.arg(m_host, statusText(control.ErrorText())));
 }
@@ -746,6 +965,8 @@ void MailboxScanner::noteFailure(const QString &why)
 void MailboxScanner::report(const QString &text)
 {
     m_problems.append(text);
+    if (m_accountUnderWay && !m_results.isEmpty())
+        m_results.last().problems.append(text);
     setCaption(text);
     flushCaption();
 }

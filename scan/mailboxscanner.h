@@ -3,6 +3,7 @@
 // control only through its automation interface.
 
 #include "config/appsettings.h"
+#include "config/reviewlist.h"
 #include "scan/accountresult.h"
 #include "scan/decodedmessage.h"
 #include "scan/keywordmatcher.h"
@@ -20,7 +21,6 @@
 
 #include <memory>
 
-class ReviewList;
 class ScanForm;
 class ScanLog;
 class StateDatabase;
@@ -82,11 +82,25 @@ private:
     // The server's unique id of the current message; empty when the server has
     // none (the control then makes one up from the number, which is no name).
     QString serverUid(qint16 number);
-    // For a server without unique ids: one made from the message's headers,
-    // so its fate is remembered between scans all the same.
-    QString contentUid();
-    // The message's fate was decided earlier: deleted on request, held, or not spam.
-    bool decidedBefore(const QString &uid);
+    // The id the control makes up for a message the server gives none.
+    QString madeUpUid(qint16 number);
+    // The SHA-1 (hex) of the current message's header block.
+    QString fingerprint();
+    // The current message's size in bytes, as the control fetched it.
+    qint64 fetchedSize();
+    // The message's fate was decided earlier: to be deleted (the deletion
+    // waits for the end of the walk), held, or not spam.
+    bool decidedBefore(const QString &uid, qint16 number);
+    // Deletes the messages the user asked to delete, once the walk knows
+    // every unique id of the mailbox: only a message whose id is given once,
+    // whose fingerprint and size are those judged, that the user still wants
+    // deleted and whose sender is not on the whitelist.
+    void deleteRequested();
+    // Whether the whitelist holds the current sender, without the rule's captions.
+    bool onWhitelist();
+    // The state database can no longer be trusted or written: nothing more
+    // is deleted in this run, and it is not written to again.
+    void stateFailed(const QString &why);
     MessageEnd messageDone();
     void announceAtEnd();
     MessageEnd scanMessage(qint16 number);
@@ -143,6 +157,10 @@ private:
     qint32 m_savedPort = 110;
     bool m_ending = false;
     QStringList m_problems;
+    // Why the state database cannot be used; while set, nothing is deleted.
+    QString m_stateProblem;
+    bool m_accountUnderWay = false;
+    int m_withheld = 0; // the account's deletions not made for m_stateProblem
     // The current account's server, and its spam marked for deletion.
     QString m_host;
     int m_marked = 0;
@@ -154,9 +172,23 @@ private:
     std::unique_ptr<SpamTrainer> m_trainer; // while the learned filter is on
     QStringList m_toLearn;                  // archive files of this account's spam
     qint64 m_logId = 0;
-    QHash<QString, qint64> m_requested; // uid -> review row, to delete in this session
-    QSet<QString> m_held;
-    QSet<QString> m_notSpam;
+    // The account's rows to be deleted, by uid.
+    QHash<QString, QList<ReviewList::Message>> m_requested;
+    QSet<QString> m_requestedFingerprints;
+    // A message found under the uid of a row to be deleted.
+    struct Candidate
+    {
+        qint16 number = 0;
+        QList<qint64> rows;  // the rows whose fingerprint and size it matches
+        bool unnamed = true; // no row of the uid has a fingerprint
+        bool whitelisted = false;
+        QString fingerprint;
+    };
+    QHash<QString, Candidate> m_candidates;
+    QHash<QString, int> m_uidsSeen; // how often each uid came up in the walk
+    QSet<QString> m_fingerprintsSeen;
+    bool m_uidsComplete = true; // every message walked had its uid known
+    ReviewList::AccountKnowledge m_known;
     QList<qint64> m_markedRows; // review rows of the messages marked for deletion
     QStringList m_announced;    // "Spam from" texts kept for the end of the scan
     int m_failedAccounts = 0;
@@ -169,7 +201,9 @@ private:
     DecodedMessage m_decoded;
     bool m_haveSubject = false;
     bool m_haveBody = false;
-    QString m_uid;     // the server's, or contentUid() when it gives none
+    QString m_uid; // the server's, or one made from the fingerprint when it gives none
+    QString m_fingerprint;
+    qint64 m_fetchedSize = -1;
     Verdict m_verdict; // set by keywordMatched()
 
     ListEntries m_whitelist;

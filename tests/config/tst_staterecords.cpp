@@ -24,6 +24,7 @@ private Q_SLOTS:
     void settingsFile();
     void scanLogSurvivesAnUnfinishedScan();
     void reviewListFollowsTheUser();
+    void olderDatabaseIsBroughtForward_data();
     void olderDatabaseIsBroughtForward();
 };
 
@@ -176,27 +177,60 @@ void tst_StateRecords::reviewListFollowsTheUser()
     QCOMPARE(all.size(), 3);
     QCOMPARE(all.at(0).id, c);
     QCOMPARE(ReviewList::stateText(all.at(0).state), u"to be deleted"_s);
+
+    // Asked to delete after all: the latest word wins over "not spam".
+    QVERIFY(list.setState({b}, State::DeleteRequested));
+    QVERIFY(!list.isNotSpam(u"pop.example.org"_s, u"anna"_s, u"uid-b"_s));
+    const std::optional<ReviewList::AccountKnowledge> known = list.knowledge(u"pop.example.org"_s, u"anna"_s);
+    QVERIFY(known.has_value());
+    QCOMPARE(known->toDelete.size(), 2);
+    QVERIFY(known->notSpamUids.isEmpty());
+}
+
+void tst_StateRecords::olderDatabaseIsBroughtForward_data()
+{
+    QTest::addColumn<int>("version");
+    QTest::newRow("learned tokens only") << 1;
+    QTest::newRow("a review list without fingerprints") << 2;
 }
 
 void tst_StateRecords::olderDatabaseIsBroughtForward()
 {
+    QFETCH(int, version);
     QTemporaryDir dir;
     QVERIFY(dir.isValid());
     {
-        // A file of the first schema, with learned counts in it.
-        QSqlDatabase db = QSqlDatabase::addDatabase(u"QSQLITE"_s, u"v1"_s);
+        // A file of an earlier schema, with learned counts and a row to be deleted in it.
+        QSqlDatabase db = QSqlDatabase::addDatabase(u"QSQLITE"_s, u"old"_s);
         db.setDatabaseName(dir.filePath(StateDatabase::fileName()));
         QVERIFY(db.open());
         QSqlQuery q(db);
-        QVERIFY(q.exec(u"CREATE TABLE learned_tokens (id INTEGER PRIMARY KEY, token TEXT NOT NULL,"
-                       " spam INTEGER NOT NULL DEFAULT 0, ham INTEGER NOT NULL DEFAULT 0)"_s));
-        QVERIFY(q.exec(u"CREATE TABLE learned_messages (digest BLOB PRIMARY KEY, label INTEGER NOT NULL)"
-                       " WITHOUT ROWID"_s));
-        QVERIFY(q.exec(u"INSERT INTO learned_tokens (token, spam, ham) VALUES ('casino', 4, 1)"_s));
-        QVERIFY(q.exec(u"PRAGMA user_version=1"_s));
+        QStringList statements{
+            u"CREATE TABLE learned_tokens (id INTEGER PRIMARY KEY, token TEXT NOT NULL,"
+            " spam INTEGER NOT NULL DEFAULT 0, ham INTEGER NOT NULL DEFAULT 0)"_s,
+            u"CREATE TABLE learned_messages (digest BLOB PRIMARY KEY, label INTEGER NOT NULL) WITHOUT ROWID"_s,
+            u"INSERT INTO learned_tokens (token, spam, ham) VALUES ('casino', 4, 1)"_s,
+        };
+        if (version >= 2)
+            statements += {
+                u"CREATE TABLE scan_log (id INTEGER PRIMARY KEY, started TEXT NOT NULL, server TEXT NOT NULL,"
+                " login TEXT NOT NULL, scanned INTEGER NOT NULL DEFAULT 0, condemned INTEGER NOT NULL DEFAULT 0,"
+                " deleted INTEGER NOT NULL DEFAULT 0, outcome TEXT)"_s,
+                u"CREATE TABLE spam_messages (id INTEGER PRIMARY KEY, server TEXT NOT NULL, login TEXT NOT NULL,"
+                " uid TEXT NOT NULL, judged TEXT NOT NULL, sent TEXT, sender TEXT, subject TEXT, size INTEGER,"
+                " archive_file TEXT, rule TEXT NOT NULL, entry TEXT, matched_in TEXT, state INTEGER NOT NULL)"_s,
+                u"CREATE INDEX spam_messages_by_account ON spam_messages (server, login, state)"_s,
+                u"CREATE TABLE not_spam (server TEXT NOT NULL, login TEXT NOT NULL, uid TEXT NOT NULL,"
+                " PRIMARY KEY (server, login, uid)) WITHOUT ROWID"_s,
+                u"INSERT INTO spam_messages (server, login, uid, judged, size, rule, state)"
+                " VALUES ('pop.example.org', 'anna', 'uid-a', '2026-01-01T00:00:00.000Z', 900, 'keyword', 3)"_s,
+            };
+        statements.append(u"PRAGMA user_version=%1"_s.arg(version));
+        for (const QString &statement : std::as_const(statements))
+            QVERIFY2(q.exec(statement), qPrintable(statement));
         db.close();
     }
-    QSqlDatabase::removeDatabase(u"v1"_s);
+    QSqlDatabase::removeDatabase(u"old"_s);
     StateDatabase db(dir.path());
     QVERIFY2(db.open(), qPrintable(db.errorText()));
     QCOMPARE(db.schemaVersion(), StateDatabase::SchemaVersion);
@@ -205,6 +239,15 @@ void tst_StateRecords::olderDatabaseIsBroughtForward()
     QCOMPARE(q.value(0).toInt(), 4);
     ScanLog log(db);
     QVERIFY(log.begin(u"pop.example.org"_s, u"anna"_s, QDateTime::currentDateTimeUtc()) > 0);
+    // An older row has no fingerprint: the scan never deletes it by its id alone.
+    const std::optional<ReviewList::AccountKnowledge> known = ReviewList(db).knowledge(u"pop.example.org"_s, u"anna"_s);
+    QVERIFY(known.has_value());
+    QCOMPARE(known->toDelete.size(), version >= 2 ? 1 : 0);
+    if (version >= 2) {
+        QCOMPARE(known->toDelete.at(0).size, 900);
+        QVERIFY(known->toDelete.at(0).fingerprint.isEmpty());
+        QCOMPARE(known->toDelete.at(0).fetchedSize, -1);
+    }
 }
 
 QTEST_GUILESS_MAIN(tst_StateRecords)

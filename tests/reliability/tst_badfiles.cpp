@@ -4,8 +4,11 @@
 // load back to the same rows.
 
 #include "tests/support/programfolder.h"
+#include "tests/support/scriptedpop3server.h"
+#include "tests/support/statedamage.h"
 
 #include "config/listtable.h"
+#include "config/reviewlist.h"
 #include "platform/automation/memorypropertybag.h"
 #include "platform/automation/controlhost.h"
 #include "platform/automation/dispatch.h"
@@ -14,6 +17,7 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QLineEdit>
+#include <QProcess>
 #include <QPushButton>
 #include <QRandomGenerator>
 #include <QStringDecoder>
@@ -89,6 +93,8 @@ private Q_SLOTS:
     void damagedFile();
     void damagedControlProperties_data();
     void damagedControlProperties();
+    void damagedStateDatabase_data();
+    void damagedStateDatabase();
 };
 
 void tst_BadFiles::damagedFile_data()
@@ -275,6 +281,89 @@ void tst_BadFiles::damagedControlProperties()
     QCOMPARE(proxy.POPHostname(), hostname);
     QCOMPARE(proxy.POPPort(), port);
     QCOMPARE(int(proxy.POPTimeout()), timeout);
+}
+
+void tst_BadFiles::damagedStateDatabase_data()
+{
+    using ProgramTest::StateDamage;
+    QTest::addColumn<int>("damage");
+    QTest::addColumn<bool>("untouched"); // the file's bytes are as they were
+    // Archive copies after scan 2: S, K and N again when what was held
+    // cannot be read, N alone when it can.
+    QTest::addColumn<int>("archived");
+
+    QTest::newRow("corrupt") << int(StateDamage::Corrupt) << true << 5;
+    QTest::newRow("not SQLite") << int(StateDamage::NotSqlite) << true << 5;
+    QTest::newRow("newer schema") << int(StateDamage::NewerSchema) << true << 5;
+    QTest::newRow("a link in its place") << int(StateDamage::Link) << false << 5;
+    QTest::newRow("locked by another program") << int(StateDamage::ExclusiveLock) << false << 5;
+    QTest::newRow("a write lock held elsewhere") << int(StateDamage::WriteLock) << false << 3;
+    QTest::newRow("read-only") << int(StateDamage::ReadOnly) << false << 3;
+}
+
+// The command-line scan of the real program: scan 1 holds the spam S and
+// K, the user says K is not spam; scan 2, with the hold off and a new spam
+// N, finds the state database unusable. Nothing is deleted, and the exit
+// status and standard error say so.
+void tst_BadFiles::damagedStateDatabase()
+{
+    QFETCH(int, damage);
+    QFETCH(bool, untouched);
+    QFETCH(int, archived);
+
+    const QByteArray s = "From: a@spam.example\nSubject: S\n\nBuy.\n";
+    const QByteArray k = "From: b@spam.example\nSubject: K\n\nYour order.\n";
+    const QByteArray h = "From: ok@example.org\nSubject: H\n\nHello.\n";
+    const QByteArray n = "From: c@spam.example\nSubject: N\n\nNew offer.\n";
+    ScriptedPop3Server server;
+    server.addMailbox(u"u"_s, u"pw"_s, {s, k, h});
+    QVERIFY(server.start());
+
+    ProgramTest::ProgramFolder folder;
+    QVERIFY(folder.write(u"accounts.dat"_s, u"pop3://127.0.0.1:%1,u,pw\r\n"_s.arg(server.port()).toUtf8()));
+    QVERIFY(folder.write(u"blacklist.dat"_s, "spam.example\r\n"));
+    // The blacklist on, the whitelist off.
+    QVERIFY(folder.write(u"stats.dat"_s, "1\r\n0\r\n1\r\n0\r\n0\r\n0\r\n 0 \r\n5\r\n 0 \r\n 1 \r\n 0 \r\n 0 \r\n"));
+    QVERIFY(folder.write(u"settings.ini"_s, "[Scan]\nholdForReview=true\nannounce=summary\n"));
+    auto scan = [&folder](QByteArray *err) {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        for (const char *name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
+            env.remove(QString::fromLatin1(name));
+        QProcess program;
+        program.setProcessEnvironment(env);
+        program.start(QStringLiteral(QUELLMAIL_PROGRAM), {u"--scan"_s, u"--folder"_s, folder.path()});
+        if (!program.waitForFinished(60000) || program.exitStatus() != QProcess::NormalExit) {
+            program.kill();
+            program.waitForFinished();
+            return -1;
+        }
+        *err = program.readAllStandardError();
+        return program.exitCode();
+    };
+    QByteArray err;
+    QCOMPARE(scan(&err), 0);
+    QCOMPARE(server.mailbox(u"u"_s).size(), 3);
+    {
+        StateDatabase db(folder.path());
+        QVERIFY(db.open());
+        ReviewList review(db);
+        QCOMPARE(review.all().size(), 2);
+        QVERIFY(review.markNotSpam({review.all().at(0).id})); // K, the newest
+    }
+
+    server.addMailbox(u"u"_s, u"pw"_s, {n}); // added after the others
+    QVERIFY(folder.write(u"settings.ini"_s, "[Scan]\nannounce=summary\n"));
+    ProgramTest::StateDamager damager;
+    QVERIFY(damager.apply(folder.path(), ProgramTest::StateDamage(damage)));
+    const QByteArray before = untouched ? folder.read(StateDatabase::fileName()) : QByteArray();
+
+    const int exitCode = scan(&err);
+    QCOMPARE(server.mailbox(u"u"_s).size(), 4);
+    QVERIFY2(exitCode > 0, qPrintable(QString::number(exitCode)));
+    QVERIFY2(err.contains("condemned message(s) were left on the server"), err.constData());
+    QCOMPARE(folder.archive().size(), archived);
+    if (untouched)
+        QCOMPARE(folder.read(StateDatabase::fileName()), before);
 }
 
 QTEST_MAIN(tst_BadFiles)

@@ -213,6 +213,8 @@ private Q_SLOTS:
     void mailboxOutcome();
     void exitDuringScan_data();
     void exitDuringScan();
+    void lostQuitThenReusedId_data();
+    void lostQuitThenReusedId();
 
 private:
     struct Outcome
@@ -473,7 +475,8 @@ void tst_FaultMatrix::mailboxOutcome()
         small.rlim_cur = 1000;
         QVERIFY(::setrlimit(RLIMIT_FSIZE, &small) == 0);
     }
-    Scan::MailboxScanner(*form).run();
+    Scan::MailboxScanner scanner(*form);
+    scanner.run();
     ::setrlimit(RLIMIT_FSIZE, &savedLimit);
 
     QCOMPARE(form->txttotalemailsever()->text(), QString::number(scanned));
@@ -497,10 +500,15 @@ void tst_FaultMatrix::mailboxOutcome()
     QCOMPARE(victimFile.readAll(), QByteArray("keep me"));
     // A count that lies costs a few commands, not one per number it claims.
     QVERIFY2(server.commands(u"victim"_s).size() <= 20, qPrintable(QString::number(server.commands(u"victim"_s).size())));
-    if (status == Closing)
+    // What the status line says, the account's result says too.
+    const QString problems = scanner.results().at(0).problems.join(u'\n');
+    if (status == Closing) {
         QCOMPARE(form->Label17()->text(), Closing);
-    else
+        QVERIFY2(problems.isEmpty(), qPrintable(problems));
+    } else {
         QVERIFY2(form->Label17()->text().contains(status), qPrintable(form->Label17()->text()));
+        QVERIFY2(problems.contains(status), qPrintable(problems));
+    }
     QCOMPARE(form->Tarnpost1().Status(), qint16(StatusDisconnected));
 }
 
@@ -564,12 +572,68 @@ void tst_FaultMatrix::exitDuringScan()
     QCOMPARE(form->txtEmailsBlockedCount()->text(), u"0"_s);
     QCOMPARE(form->Tarnpost1().Status(), qint16(StatusDisconnected));
     QVERIFY(MessageBox::records().isEmpty());
+    // Nothing is saved on the way out.
+    QCOMPARE(folder.read(u"stats.dat"_s), QByteArray("<missing>"));
     if (silentServer) {
         QVERIFY(hardExitAt >= 0);
         QVERIFY(hardExitAt - exitAt < frmMain::ScanStopGraceMs + 1000);
     } else {
         QCOMPARE(hardExitAt, -1);
     }
+}
+
+void tst_FaultMatrix::lostQuitThenReusedId_data()
+{
+    QTest::addColumn<bool>("reused"); // the spam went meanwhile and a new ham has its id
+    QTest::addColumn<QStringList>("left");
+    QTest::addColumn<QString>("status");
+
+    QTest::newRow("the same message: deleted by its id") << false << QStringList{u"victim hello"_s} << Closing;
+    QTest::newRow("the id now names a new ham: kept")
+        << true << QStringList{u"new hello"_s}
+        << u"127.0.0.1: the message now under the unique id of a message to be deleted is another one; it was not deleted."_s;
+}
+
+// The hold is off. Scan 1 marks the spam, but its QUIT is lost, so the spam
+// stays "to be deleted" by its unique id. Scan 2 deletes it only if the
+// message under that id is still the one judged.
+void tst_FaultMatrix::lostQuitThenReusedId()
+{
+    QFETCH(bool, reused);
+    QFETCH(QStringList, left);
+    QFETCH(QString, status);
+
+    // This server names a message by its number: "uid-1" is whatever comes first.
+    ScriptedPop3Server server;
+    server.addMailbox(u"victim"_s, u"vpw"_s, {Spam, Hello});
+    server.failAt(u"victim"_s, Exchange::Quit, Fault::Close);
+    QVERIFY(server.start());
+    ProgramTest::ProgramFolder folder;
+    QVERIFY(folder.write(u"accounts.dat"_s, "127.0.0.1,victim,vpw\r\n"));
+    QVERIFY(folder.write(u"blacklist.dat"_s, "spam.example\r\n"));
+    auto form = ProgramTest::openWindow(folder);
+    ProgramTest::blacklistOnly(*form);
+    form->Tarnpost1().setPOPPort(server.port());
+    form->Tarnpost1().setPOPTimeout(1);
+    form->txtEmailsBlockedCount()->setText(u"0"_s);
+    Scan::MailboxScanner(*form).run();
+    QCOMPARE(server.remainingSteps(), 0);
+    QCOMPARE(QVariant(subjects(server.mailbox(u"victim"_s)).toVariantList()).toStringList(),
+             (QStringList{u"victim spam"_s, u"victim hello"_s}));
+    QCOMPARE(form->txtEmailsBlockedCount()->text(), u"0"_s);
+
+    // The same account on a server where the spam went and a new ham came.
+    ScriptedPop3Server later;
+    later.addMailbox(u"victim"_s, u"vpw"_s, {"From: pal@example.org\nSubject: new hello\n\nHi.\n"});
+    QVERIFY(later.start());
+    if (reused)
+        form->Tarnpost1().setPOPPort(later.port());
+    Scan::MailboxScanner scanner(*form);
+    scanner.run();
+    QCOMPARE(QVariant(subjects((reused ? later : server).mailbox(u"victim"_s)).toVariantList()).toStringList(), left);
+    QCOMPARE(form->txtEmailsBlockedCount()->text(), reused ? u"0"_s : u"1"_s);
+    QCOMPARE(form->Label17()->text(), status);
+    QCOMPARE(folder.archive(), QStringList{u"victim spam.html"_s});
 }
 
 int main(int argc, char **argv)

@@ -76,11 +76,15 @@ QVariant FakeMailbox::get(qint32 id) const
                  : QString();
     case DispIdMsgContents:
         return m ? QString::fromLatin1(m->body) : QString();
-    case DispIdMsgUniqueID:
-        if (m && !m->uid.isEmpty())
-            return QString::fromLatin1(m->uid);
+    case DispIdMsgUniqueID: {
+        // Known from UIDL once the message is selected, before any retrieval.
+        const auto box = m_boxes.constFind(m_user);
+        if (box != m_boxes.cend() && m_current > 0 && m_current <= box->messages.size()
+            && !box->messages.at(m_current - 1).uid.isEmpty())
+            return QString::fromLatin1(box->messages.at(m_current - 1).uid);
         return QString(m_properties.value(DispIdPOPUsername).toString() + u':'
                        + m_properties.value(DispIdPOPHostname).toString() + u':' + QString::number(m_current));
+    }
     default:
         return m_properties.value(id);
     }
@@ -147,6 +151,8 @@ void FakeMailbox::call(qint32 id, QVariantList &args, QVariant *result)
             drop();
             return fail(25, u"Error retrieving the message: -ERR broken"_s);
         }
+        if (faultHere(Fault::RetrieveRefused))
+            return fail(ErrorMessageTooLarge, u"The message is too large: over 100 MB"_s);
         m_retrieved = true;
         return;
     case DispIdGetOtherHeader:

@@ -27,6 +27,7 @@ public:
     enum class Fault {
         None,
         RetrieveFails,   // RETR of the message fails and the session closes
+        RetrieveRefused, // the message is too large to fetch; the session goes on
         DeleteRefused,   // DELE of the message is refused; the session goes on
         DropAfterDelete, // the session is lost right after DELE of the message
     };

@@ -1,11 +1,13 @@
 // The scan's rules, captions, spam action, totals and per-account results on
 // a form without a window, against a control that serves mailboxes from memory.
 
+#include "config/listtable.h"
 #include "config/reviewlist.h"
 #include "config/scanlog.h"
 #include "config/statedatabase.h"
 #include "tests/scan/fakemailbox.h"
 #include "tests/support/learningexamples.h"
+#include "tests/support/statedamage.h"
 #include "scan/headlessform.h"
 #include "scan/learnedfilter.h"
 #include "scan/mailboxscanner.h"
@@ -15,10 +17,13 @@
 #include <QDir>
 #include <QLabel>
 #include <QLineEdit>
+#include <QSqlQuery>
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <csignal>
 #include <memory>
+#include <sys/resource.h>
 
 using namespace Qt::StringLiterals;
 using Message = FakeMailbox::Message;
@@ -101,6 +106,8 @@ public:
         return *m_state;
     }
 
+    void closeState() { m_state.reset(); }
+
     FakeMailbox control;
     QStringList boxes;
     QStringList summaries;
@@ -148,6 +155,10 @@ private Q_SLOTS:
     void failedAccountsAreSeen();
     void heldThenDecided_data();
     void heldThenDecided();
+    void deletionByUniqueId_data();
+    void deletionByUniqueId();
+    void unusableStateDeletesNothing_data();
+    void unusableStateDeletesNothing();
     void decodedTextIsMatched_data();
     void decodedTextIsMatched();
     void learnedFilterJudgesLast_data();
@@ -487,6 +498,11 @@ void tst_ScanRules::announcements()
     const QString told = (f.boxes + f.summaries + f.notices).join(u'\n');
     QVERIFY2(told.contains(u"Spam froma@spam.example"_s) && told.contains(u"Spam fromb@spam.example"_s),
              qPrintable(told));
+    // The account's result lists every verdict, whatever was announced.
+    QStringList listed;
+    for (const Scan::AccountResult::Condemned &c : scanner.results().at(0).spam)
+        listed.append(c.from + u'/' + c.subject + u'/' + c.rule + u'/' + c.entry + (c.held ? u"/held"_s : u""_s));
+    QCOMPARE(listed, (QStringList{u"a@spam.example/1/blacklist/spam.example"_s, u"b@spam.example/3/blacklist/spam.example"_s}));
     QCOMPARE(form.Label17()->text(), Closing);
 }
 
@@ -568,6 +584,8 @@ void tst_ScanRules::heldThenDecided()
     {
         Scan::MailboxScanner scanner(form);
         scanner.run();
+        QCOMPARE(scanner.results().at(0).spam.size(), 2);
+        QVERIFY(scanner.results().at(0).spam.at(0).held && scanner.results().at(0).spam.at(1).held);
     }
     // Held: archived, announced, left on the server, not counted as blocked.
     QCOMPARE(f.control.subjectsLeft(u"u"_s), (QList<QByteArray>{"1", "2", "3", "4"}));
@@ -607,6 +625,236 @@ void tst_ScanRules::heldThenDecided()
     else
         QCOMPARE(form.Label17()->text(), Closing);
     QVERIFY(f.notices.isEmpty()); // not an account failure
+}
+
+void tst_ScanRules::deletionByUniqueId_data()
+{
+    // Scan 1 holds the spam S (uid "s") beside the ham H (uid "h"); the user
+    // acts on S; the mailbox changes as the row says; scan 2 runs.
+    QTest::addColumn<QString>("action");    // "delete", "not spam", "none"
+    QTest::addColumn<QString>("meanwhile"); // what changed before scan 2
+    QTest::addColumn<bool>("holdAfter");    // the hold setting of scan 2
+    QTest::addColumn<QStringList>("dele");
+    QTest::addColumn<QList<QByteArray>>("left");
+    QTest::addColumn<int>("archived");
+    QTest::addColumn<ReviewList::State>("state"); // of S's row
+    QTest::addColumn<QString>("problem");         // in the account's problems; empty: none
+
+    using State = ReviewList::State;
+    const QList<QByteArray> both{"S", "H"};
+    QTest::newRow("the same message: deleted") << u"delete"_s << u"nothing"_s << true << QStringList{u"DELE 1"_s}
+                                               << QList<QByteArray>{"H"} << 1 << State::Deleted << QString();
+    QTest::newRow("beside a message too large to fetch")
+        << u"delete"_s << u"ham too large"_s << true << QStringList{u"DELE 1"_s} << QList<QByteArray>{"H"} << 1
+        << State::Deleted << u"message 2 was left on the server"_s;
+    QTest::newRow("a ham listed first under the same id")
+        << u"delete"_s << u"ham shares the id, listed first"_s << true << QStringList() << QList<QByteArray>{"H2", "S", "H"} << 1
+        << State::DeleteRequested << u"2 messages share the unique id of a message to be deleted"_s;
+    QTest::newRow("a ham listed after under the same id")
+        << u"delete"_s << u"ham shares the id, listed after"_s << false << QStringList() << QList<QByteArray>{"S", "H", "H2"}
+        << 1 << State::DeleteRequested << u"2 messages share the unique id of a message to be deleted"_s;
+    QTest::newRow("the id reused for a new ham")
+        << u"delete"_s << u"new ham takes the id"_s << false << QStringList() << QList<QByteArray>{"H", "H2"} << 1
+        << State::DeleteRequested << u"the message now under the unique id of a message to be deleted is another one"_s;
+    QTest::newRow("the same headers, another size")
+        << u"delete"_s << u"body grows"_s << false << QStringList() << QList<QByteArray>{"S", "H"} << 1
+        << State::DeleteRequested << u"the message now under the unique id of a message to be deleted is another one"_s;
+    QTest::newRow("the sender whitelisted since") << u"delete"_s << u"sender whitelisted"_s << false << QStringList()
+                                                  << both << 1 << State::Held
+                                                  << u"is from a sender now on the whitelist; it was kept"_s;
+    QTest::newRow("marked not spam while the scan runs")
+        << u"delete"_s << u"not spam during the scan"_s << false << QStringList() << both << 1 << State::Kept << QString();
+    QTest::newRow("a row judged before fingerprints were kept")
+        << u"delete"_s << u"row without fingerprint"_s << false << QStringList() << both << 1 << State::DeleteRequested
+        << u"judged by an earlier version"_s;
+    QTest::newRow("to be deleted, found under a new id")
+        << u"delete"_s << u"new ids"_s << false << QStringList() << both << 1 << State::DeleteRequested
+        << u"is on the server under another unique id"_s;
+    QTest::newRow("held, its id changes at every session: not archived again")
+        << u"none"_s << u"new ids"_s << true << QStringList() << both << 1 << State::Held << QString();
+    QTest::newRow("kept, its id changes: never condemned again")
+        << u"not spam"_s << u"new ids"_s << false << QStringList() << both << 1 << State::Kept << QString();
+}
+
+void tst_ScanRules::deletionByUniqueId()
+{
+    QFETCH(QString, action);
+    QFETCH(QString, meanwhile);
+    QFETCH(bool, holdAfter);
+    QFETCH(QStringList, dele);
+    QFETCH(QList<QByteArray>, left);
+    QFETCH(int, archived);
+    QFETCH(ReviewList::State, state);
+    QFETCH(QString, problem);
+
+    Fixture f;
+    f.write(u"settings.ini"_s, "[Scan]\nholdForReview=true\nannounce=summary\n");
+    const Message spam{"Pharma <deals@spam.example>", "S", "Buy now.", {}, "s", "Message-ID: <s@spam.example>\r\n"};
+    const Message ham{"friend@example.org", "H", "Hello.", {}, "h", "Message-ID: <h@example.org>\r\n"};
+    Message other{"pal@example.org", "H2", "Lunch?", {}, "s", "Message-ID: <h2@example.org>\r\n"};
+    f.control.addMailbox(u"u"_s, u"pw"_s, {spam, ham});
+    Scan::HeadlessForm &form = f.open("mail.example,u,pw\r\n", "", "spam.example\r\n", "");
+    f.setRules(Qt::Checked, Qt::Checked, Qt::Unchecked, Qt::Unchecked);
+    Scan::MailboxScanner(form).run();
+    ReviewList review(f.state());
+    QCOMPARE(review.all().size(), 1);
+    const qint64 id = review.all().at(0).id;
+    QCOMPARE(review.all().at(0).fingerprint.size(), 40);
+    if (action == u"delete"_s)
+        QVERIFY(review.setState({id}, ReviewList::State::DeleteRequested));
+    else if (action == u"not spam"_s)
+        QVERIFY(review.markNotSpam({id}));
+
+    if (meanwhile == u"ham shares the id, listed first"_s) {
+        f.control.addMailbox(u"u"_s, u"pw"_s, {other, spam, ham});
+    } else if (meanwhile == u"ham shares the id, listed after"_s) {
+        f.control.addMailbox(u"u"_s, u"pw"_s, {spam, ham, other});
+    } else if (meanwhile == u"new ham takes the id"_s) {
+        f.control.addMailbox(u"u"_s, u"pw"_s, {ham, other});
+    } else if (meanwhile == u"body grows"_s) {
+        Message grown = spam;
+        grown.body += "!";
+        f.control.addMailbox(u"u"_s, u"pw"_s, {grown, ham});
+    } else if (meanwhile == u"ham too large"_s) {
+        f.control.setFault(u"u"_s, Fault::RetrieveRefused, 2);
+    } else if (meanwhile == u"sender whitelisted"_s) {
+        form.gridwhitelist()->appendRow({u"deals@spam.example"_s});
+    } else if (meanwhile == u"row without fingerprint"_s) {
+        QVERIFY(QSqlQuery(f.state().connection()).exec(u"UPDATE spam_messages SET fingerprint = NULL, fetched_size = NULL"_s));
+    } else if (meanwhile == u"new ids"_s) {
+        Message renamed = spam;
+        renamed.uid = "s-2";
+        f.control.addMailbox(u"u"_s, u"pw"_s, {renamed, ham});
+    }
+    f.write(u"settings.ini"_s, holdAfter ? "[Scan]\nholdForReview=true\nannounce=summary\n" : "[Scan]\nannounce=summary\n");
+    f.control.log.clear();
+    Scan::MailboxScanner scanner(form);
+    if (meanwhile == u"not spam during the scan"_s) {
+        // The window's Spam tab, while the scan judges the ham after S.
+        connect(&scanner, &Scan::MailboxScanner::captionWritten, this, [&](const QString &caption) {
+            if (caption.startsWith(u"FROM is FRIEND"_s) && review.byId(id)->state != ReviewList::State::Kept)
+                QVERIFY(review.markNotSpam({id}));
+        });
+    }
+    scanner.run();
+
+    QCOMPARE(f.control.log.filter(u"DELE"_s), dele);
+    QCOMPARE(f.control.subjectsLeft(u"u"_s), left);
+    QCOMPARE(f.archive().size(), archived);
+    QCOMPARE(review.byId(id)->state, state);
+    QCOMPARE(review.all().size(), archived);
+    const QStringList problems = scanner.results().at(0).problems;
+    if (problem.isEmpty()) {
+        QVERIFY2(problems.isEmpty(), qPrintable(problems.join(u'\n')));
+        QCOMPARE(form.Label17()->text(), Closing);
+    } else {
+        QCOMPARE(problems.size(), 1);
+        QVERIFY2(problems.at(0).startsWith(u"mail.example: "_s) && problems.at(0).contains(problem), qPrintable(problems.at(0)));
+        QCOMPARE(form.Label17()->text(), problems.at(0));
+    }
+    QCOMPARE(scanner.problems(), problems);
+    QCOMPARE(form.txtEmailsBlockedCount()->text(), dele.isEmpty() ? u"0"_s : u"1"_s);
+}
+
+void tst_ScanRules::unusableStateDeletesNothing_data()
+{
+    using ProgramTest::StateDamage;
+    QTest::addColumn<int>("damage");     // a StateDamage; -1: the disk is full
+    QTest::addColumn<bool>("readable");  // what was held and kept is still known
+    QTest::addColumn<QString>("why");    // in the first problem
+    QTest::addColumn<bool>("untouched"); // the file's bytes are as they were
+
+    QTest::newRow("corrupt") << int(StateDamage::Corrupt) << false << u"is damaged"_s << true;
+    QTest::newRow("not SQLite") << int(StateDamage::NotSqlite) << false << u"is not a readable database"_s << true;
+    QTest::newRow("newer schema") << int(StateDamage::NewerSchema) << false << u"was written by a newer version"_s << true;
+    QTest::newRow("another program's tables") << int(StateDamage::ForeignTables) << false << u"holds another program's tables"_s << true;
+    QTest::newRow("a link in its place") << int(StateDamage::Link) << false << u"is a link"_s << false;
+    QTest::newRow("a link at the journal's name") << int(StateDamage::JournalLink) << false << u"-wal is not a plain file"_s << false;
+    QTest::newRow("locked by another program") << int(StateDamage::ExclusiveLock) << false << u"database is locked"_s << false;
+    QTest::newRow("a write lock held elsewhere") << int(StateDamage::WriteLock) << true << u"The scan log cannot be written"_s << false;
+    QTest::newRow("read-only") << int(StateDamage::ReadOnly) << true << u"The scan log cannot be written"_s << false;
+    QTest::newRow("disk full") << -1 << false << u"disk I/O error"_s << false;
+}
+
+void tst_ScanRules::unusableStateDeletesNothing()
+{
+    QFETCH(int, damage);
+    QFETCH(bool, readable);
+    QFETCH(QString, why);
+    QFETCH(bool, untouched);
+
+    // Scan 1 holds the spam S and K; the user says K is not spam.
+    Fixture f;
+    f.write(u"settings.ini"_s, "[Scan]\nholdForReview=true\nannounce=summary\n");
+    const Message s{"a@spam.example", "S", "Buy.", {}, "s"};
+    const Message k{"b@spam.example", "K", "Your order.", {}, "k"};
+    const Message h{"ok@example.org", "H", "Hello.", {}, "h"};
+    const Message n{"c@spam.example", "N", "New offer.", {}, "n"};
+    f.control.addMailbox(u"u"_s, u"pw"_s, {s, k, h});
+    Scan::HeadlessForm &form = f.open("mail.example,u,pw\r\n", "", "spam.example\r\n", "");
+    f.setRules(Qt::Unchecked, Qt::Checked, Qt::Unchecked, Qt::Unchecked);
+    Scan::MailboxScanner(form).run();
+    {
+        ReviewList review(f.state());
+        QCOMPARE(review.all().size(), 2);
+        QVERIFY(review.markNotSpam({review.all().at(0).id})); // K, the newest
+    }
+    f.closeState();
+
+    // Scan 2, the hold off, a new spam N, and the database unusable.
+    f.control.addMailbox(u"u"_s, u"pw"_s, {s, k, h, n});
+    f.write(u"settings.ini"_s, "[Scan]\nannounce=summary\n");
+    ProgramTest::StateDamager damager;
+    if (damage >= 0)
+        QVERIFY(damager.apply(f.file(u""_s), ProgramTest::StateDamage(damage)));
+    const QByteArray before = untouched ? f.read(StateDatabase::fileName()) : QByteArray();
+    form.txtEmailsBlockedCount()->setText(u"0"_s);
+    f.control.log.clear();
+
+    Scan::MailboxScanner scanner(form);
+    rlimit savedLimit{};
+    ::getrlimit(RLIMIT_FSIZE, &savedLimit);
+    if (damage < 0) {
+        // Room for the archive copies and stats.dat, none for the database's journal.
+        std::signal(SIGXFSZ, SIG_IGN);
+        rlimit small = savedLimit;
+        small.rlim_cur = 2000;
+        QVERIFY(::setrlimit(RLIMIT_FSIZE, &small) == 0);
+    }
+    scanner.run();
+    ::setrlimit(RLIMIT_FSIZE, &savedLimit);
+
+    QCOMPARE(f.control.log.filter(u"DELE"_s), QStringList());
+    QCOMPARE(f.control.subjectsLeft(u"u"_s), (QList<QByteArray>{"S", "K", "H", "N"}));
+    QCOMPARE(form.txtEmailsBlockedCount()->text(), u"0"_s);
+    // Judged and archived all the same; what was held before is known when
+    // the list can still be read.
+    QStringList condemned;
+    for (const Scan::AccountResult::Condemned &c : scanner.results().at(0).spam) {
+        QVERIFY(c.held);
+        condemned.append(c.subject);
+    }
+    QCOMPARE(condemned, readable ? QStringList{u"N"_s} : (QStringList{u"S"_s, u"K"_s, u"N"_s}));
+    QCOMPARE(f.archive().size(), 2 + int(condemned.size()));
+
+    // Said on the status line, in the tray and in the problems.
+    const QStringList problems = scanner.problems();
+    QVERIFY(problems.size() >= 2);
+    QVERIFY2(problems.at(0).contains(why), qPrintable(problems.at(0)));
+    QVERIFY2(problems.at(0).contains(u"deleted"_s), qPrintable(problems.at(0)));
+    QCOMPARE(problems.last(), u"mail.example: %1 condemned message(s) were left on the server: nothing is deleted while the state database cannot be used."_s.arg(condemned.size()));
+    QVERIFY(scanner.results().at(0).problems.contains(problems.last()));
+    QVERIFY2(form.Label17()->text().endsWith(problems.last()), qPrintable(form.Label17()->text()));
+    QCOMPARE(f.notices.size(), 1);
+    QCOMPARE(f.notices.at(0), form.Label17()->text());
+    // Never replaced, never migrated behind the user's back.
+    if (untouched)
+        QCOMPARE(f.read(StateDatabase::fileName()), before);
+    if (damage == int(ProgramTest::StateDamage::JournalLink)) {
+        QFile victim(damager.outside(u"victim"_s));
+        QVERIFY(victim.open(QIODevice::ReadOnly));
+        QCOMPARE(victim.readAll(), QByteArray("keep me"));
+    }
 }
 
 void tst_ScanRules::decodedTextIsMatched_data()
