@@ -244,9 +244,9 @@ void MailboxScanner::walkAccount(int row)
     Automation::TarnpostProxy &control = m_form.Tarnpost1();
     const AccountAddress address = AccountAddress::parse(table->cell(row, 1));
     if (!address.isValid()) {
+        noteFailure(address.error());
         report(u"%1 (%2): %3"_s.arg(statusText(m_results.last().server), statusText(m_results.last().login),
                                     address.error()));
-        noteFailure(address.error());
         return; // passed over like an account whose login fails
     }
     control.setPOPHostname(address.host());
@@ -261,8 +261,8 @@ void MailboxScanner::walkAccount(int row)
         return;
     }
     if (control.Error() != 0) {
-        report(u"%1 (%2): %3"_s.arg(address.host(), statusText(m_results.last().login), statusText(control.ErrorText())));
         noteFailure(control.ErrorText());
+        report(u"%1 (%2): %3"_s.arg(address.host(), statusText(m_results.last().login), statusText(control.ErrorText())));
         return;
     }
 
@@ -281,8 +281,8 @@ void MailboxScanner::walkAccount(int row)
             // A server whose count is a lie must not make the scan walk
             // every number up to it.
             if (++missingInRow == MaxMissingInRow) {
-                report(u"%1: the server lists messages that do not exist; the rest of the mailbox was skipped."_s.arg(m_host));
                 noteFailure(u"The server lists messages that do not exist; the rest of the mailbox was skipped."_s);
+                report(u"%1: the server lists messages that do not exist; the rest of the mailbox was skipped."_s.arg(m_host));
                 stopped = true;
             }
             break;
@@ -362,8 +362,8 @@ MailboxScanner::MessageEnd MailboxScanner::messageDone()
 {
     noteScanned();
     if (m_form.Tarnpost1().Status() != 1) {
-        report(u"%1: the connection was closed; the rest of the mailbox was not scanned."_s.arg(m_host));
         noteFailure(u"The connection was closed; the rest of the mailbox was not scanned."_s);
+        report(u"%1: the connection was closed; the rest of the mailbox was not scanned."_s.arg(m_host));
         return MessageEnd::SessionLost;
     }
     return MessageEnd::Scanned;
@@ -374,8 +374,8 @@ MailboxScanner::MessageEnd MailboxScanner::operationFailed(qint16 number)
     Automation::TarnpostProxy &control = m_form.Tarnpost1();
     const QString error = statusText(control.ErrorText());
     if (control.Status() != 1) {
-        report(u"%1: %2"_s.arg(m_host, error));
         noteFailure(control.ErrorText());
+        report(u"%1: %2"_s.arg(m_host, error));
         return MessageEnd::SessionLost;
     }
     report(u"%1: message %2 was left on the server: %3"_s.arg(m_host).arg(number).arg(error));
@@ -609,7 +609,7 @@ void MailboxScanner::endSession()
     // Marked messages are deleted only when the server takes the QUIT.
     if (m_marked == 0)
         return;
-    if (open && control.Error() == 0) {
+    if (open && control.QuitConfirmed()) {
         for (int k = 0; k < m_marked; ++k)
             raiseTotal(m_form.txtEmailsBlockedCount());
         m_results.last().deleted = m_marked;
@@ -619,6 +619,7 @@ void MailboxScanner::endSession()
             stateFailed(u"The review list cannot be written: %1"_s.arg(statusText(m_review->errorText())));
     } else {
         noteFailure(control.Error() != 0 ? control.ErrorText()
+                    : open               ? u"The server did not answer QUIT with +OK: the messages marked for deletion may still be on the server."_s
                                          : u"The session ended before QUIT: the messages marked for deletion stay on the server."_s);
         report(m_marked == 1
                    ? u"%1: 1 spam message was left on the server: the server did not confirm its deletion."_s.arg(m_host)
@@ -965,7 +966,8 @@ void MailboxScanner::noteFailure(const QString &why)
 void MailboxScanner::report(const QString &text)
 {
     m_problems.append(text);
-    if (m_accountUnderWay && !m_results.isEmpty())
+    // What failed an account is its error, not one of its problems.
+    if (m_accountUnderWay && !m_results.isEmpty() && m_results.last().error.isEmpty())
         m_results.last().problems.append(text);
     setCaption(text);
     flushCaption();

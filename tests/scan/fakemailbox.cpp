@@ -63,6 +63,8 @@ QVariant FakeMailbox::get(qint32 id) const
         return QVariant::fromValue<qint16>(m_user.isEmpty() ? 0 : 1);
     case DispIdError:
         return QVariant::fromValue<qint16>(m_error);
+    case DispIdQuitConfirmed:
+        return m_quitConfirmed;
     case DispIdErrorText:
         return m_errorText;
     case DispIdMsgCount:
@@ -115,6 +117,7 @@ void FakeMailbox::call(qint32 id, QVariantList &args, QVariant *result)
     const int n = m_current;
     switch (id) {
     case DispIdConnect: {
+        m_quitConfirmed = false;
         const QString user = m_properties.value(DispIdPOPUsername).toString();
         log.append(u"USER "_s + user);
         if (const auto fault = m_connectFaults.constFind(user); fault != m_connectFaults.cend())
@@ -126,6 +129,7 @@ void FakeMailbox::call(qint32 id, QVariantList &args, QVariant *result)
         return;
     }
     case DispIdDisconnect:
+        m_quitConfirmed = !m_user.isEmpty();
         if (m_user.isEmpty())
             return;
         log.append(u"QUIT"_s);

@@ -78,6 +78,7 @@ private:
     QHash<QString, Mailbox> m_boxes;
     QHash<qint32, QVariant> m_properties;
     QHash<QString, QPair<qint16, QString>> m_connectFaults;
+    bool m_quitConfirmed = false;
     QString m_faultUser;
     Fault m_fault = Fault::None;
     int m_faultAt = 0;
