@@ -13,6 +13,7 @@
 //   DIR holds the corpus sets as folders of one message per file.
 
 #include "bench/benchsupport.h"
+#include "bench/corpusfiles.h"
 #include "scan/archivewriter.h"
 #include "scan/learnedfilter.h"
 #include "scan/mailfolderreader.h"
@@ -42,6 +43,9 @@
 #include <functional>
 
 using namespace Qt::StringLiterals;
+using Corpus::readFile;
+using Corpus::setFiles;
+using Corpus::withoutEnvelope;
 using Scan::LearnedFilter;
 
 namespace {
@@ -60,30 +64,6 @@ void note(const QString &text)
 {
     std::fprintf(stderr, "%s\n", qPrintable(text));
     std::fflush(stderr);
-}
-
-QByteArray readFile(const QString &path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
-QByteArray withoutEnvelope(QByteArray bytes)
-{
-    if (bytes.startsWith("From ")) {
-        const qsizetype eol = bytes.indexOf('\n');
-        bytes.remove(0, eol < 0 ? bytes.size() : eol + 1);
-    }
-    return bytes;
-}
-
-QStringList setFiles(const QString &data, const QString &set)
-{
-    QStringList files;
-    const QDir dir(QDir(data).filePath(set));
-    for (const QString &name : dir.entryList({u"*.txt"_s}, QDir::Files, QDir::Name))
-        files << dir.filePath(name);
-    return files;
 }
 
 QByteArray randomWord(QRandomGenerator &random)

@@ -7,6 +7,7 @@
 // bench_learned --data DIR [--bogofilter PROGRAM] [--runs N] [--output FILE]
 //   DIR holds the corpus sets as folders of one message per file.
 
+#include "bench/corpusfiles.h"
 #include "scan/decodedmessage.h"
 #include "scan/keywordmatcher.h"
 #include "scan/learnedfilter.h"
@@ -34,6 +35,9 @@
 #include <functional>
 
 using namespace Qt::StringLiterals;
+using Corpus::readFile;
+using Corpus::setFiles;
+using Corpus::withoutEnvelope;
 using Scan::LearnedFilter;
 using Scan::MimeText;
 
@@ -88,31 +92,6 @@ QString cpuModel()
         }
     }
     return QSysInfo::currentCpuArchitecture();
-}
-
-QByteArray readFile(const QString &path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
-// The corpus files begin with the mbox envelope line; a mailbox never shows it.
-QByteArray withoutEnvelope(QByteArray bytes)
-{
-    if (bytes.startsWith("From ")) {
-        const qsizetype eol = bytes.indexOf('\n');
-        bytes.remove(0, eol < 0 ? bytes.size() : eol + 1);
-    }
-    return bytes;
-}
-
-QStringList setFiles(const QString &data, const QString &set)
-{
-    QStringList files;
-    const QDir dir(QDir(data).filePath(set));
-    for (const QString &name : dir.entryList({u"*.txt"_s}, QDir::Files, QDir::Name))
-        files << dir.filePath(name);
-    return files;
 }
 
 double median(QList<double> values)

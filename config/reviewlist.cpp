@@ -111,6 +111,12 @@ QSet<QString> ReviewList::uids(const QString &server, const QString &login, Stat
 QSet<QString> ReviewList::notSpamUids(const QString &server, const QString &login) const
 {
     QSet<QString> found;
+    readNotSpamUids(server, login, &found);
+    return found;
+}
+
+bool ReviewList::readNotSpamUids(const QString &server, const QString &login, QSet<QString> *found) const
+{
     QSqlQuery query(m_database.connection());
     query.setForwardOnly(true);
     query.prepare(u"SELECT uid FROM not_spam WHERE server = ? AND login = ?"_s);
@@ -118,11 +124,15 @@ QSet<QString> ReviewList::notSpamUids(const QString &server, const QString &logi
     query.addBindValue(login);
     if (!query.exec()) {
         m_error = query.lastError().text();
-        return found;
+        return false;
     }
     while (query.next())
-        found.insert(query.value(0).toString());
-    return found;
+        found->insert(query.value(0).toString());
+    if (query.lastError().isValid()) {
+        m_error = query.lastError().text();
+        return false;
+    }
+    return true;
 }
 
 std::optional<ReviewList::Message> ReviewList::byId(qint64 id) const
@@ -156,23 +166,8 @@ std::optional<ReviewList::AccountKnowledge> ReviewList::knowledge(const QString 
             break;
         }
     }
-    if (!ok)
+    if (!ok || !readNotSpamUids(server, login, &known.notSpamUids))
         return std::nullopt;
-    QSqlQuery query(m_database.connection());
-    query.setForwardOnly(true);
-    query.prepare(u"SELECT uid FROM not_spam WHERE server = ? AND login = ?"_s);
-    query.addBindValue(server);
-    query.addBindValue(login);
-    if (!query.exec()) {
-        m_error = query.lastError().text();
-        return std::nullopt;
-    }
-    while (query.next())
-        known.notSpamUids.insert(query.value(0).toString());
-    if (query.lastError().isValid()) {
-        m_error = query.lastError().text();
-        return std::nullopt;
-    }
     return known;
 }
 

@@ -87,6 +87,9 @@ private:
     // Sets *ok to false (and errorText()) when the query fails.
     QList<Message> select(const QString &where, const QVariantList &values, bool *ok = nullptr) const;
 
+    // False, with errorText() set, when the list cannot be read.
+    bool readNotSpamUids(const QString &server, const QString &login, QSet<QString> *found) const;
+
     StateDatabase &m_database;
     mutable QString m_error;
 };

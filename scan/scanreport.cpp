@@ -3,6 +3,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QPair>
 
 using namespace Qt::StringLiterals;
 
@@ -50,7 +51,8 @@ QString hex(char32_t c, int width)
 
 // Without the blanks and line ends around it, cut at `maxLength`
 // characters, never inside a surrogate pair.
-QString clipped(const QString &text, qsizetype maxLength = ScanReport::MaxTextLength)
+// Where the text begins and ends without the blanks and line ends around it.
+QPair<qsizetype, qsizetype> trimmedBounds(const QString &text)
 {
     qsizetype begin = 0;
     qsizetype end = text.size();
@@ -58,6 +60,12 @@ QString clipped(const QString &text, qsizetype maxLength = ScanReport::MaxTextLe
         ++begin;
     while (end > begin && text.at(end - 1).isSpace())
         --end;
+    return {begin, end};
+}
+
+QString clipped(const QString &text, qsizetype maxLength = ScanReport::MaxTextLength)
+{
+    const auto [begin, end] = trimmedBounds(text);
     if (end - begin <= maxLength)
         return text.mid(begin, end - begin);
     qsizetype keep = maxLength - Ellipsis.size();
@@ -100,12 +108,7 @@ QString ScanReport::spamLine(const AccountResult::Condemned &message)
 
 QString ScanReport::safeText(const QString &text, qsizetype maxLength)
 {
-    qsizetype begin = 0;
-    qsizetype end = text.size();
-    while (begin < end && text.at(begin).isSpace())
-        ++begin;
-    while (end > begin && text.at(end - 1).isSpace())
-        --end;
+    const auto [begin, end] = trimmedBounds(text);
     // Only what can be shown is looked at: a megabyte of sender costs no more
     // than its first few hundred characters.
     const qsizetype limit = maxLength < 0 ? end : qMin(end, begin + maxLength * 2 + 2);
