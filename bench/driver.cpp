@@ -4,7 +4,7 @@
 //
 // bench_quellmail [--runs N] [--quick] [--output FILE] [--cases 1,...,8]
 
-#include "tests/support/dovecotserver.h"
+#include "dovecot/dovecotserver.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>

@@ -15,11 +15,11 @@
 #include "bench/benchsupport.h"
 #include "bench/corpusfiles.h"
 #include "scan/archivewriter.h"
-#include "scan/learnedfilter.h"
-#include "scan/mailfolderreader.h"
+#include "learn/learnedfilter.h"
+#include "mail/mailfolderreader.h"
 #include "scan/spamarchive.h"
 #include "scan/spamtrainer.h"
-#include "config/statedatabase.h"
+#include "state/statedatabase.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>

@@ -10,10 +10,10 @@
 #include "bench/corpusfiles.h"
 #include "scan/decodedmessage.h"
 #include "scan/keywordmatcher.h"
-#include "scan/learnedfilter.h"
-#include "scan/mimetext.h"
+#include "learn/learnedfilter.h"
+#include "mail/mimetext.h"
 #include "scan/servertext.h"
-#include "config/statedatabase.h"
+#include "state/statedatabase.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>

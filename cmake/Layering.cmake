@@ -1,28 +1,40 @@
-# The layers below the window never link it: scan, config and the control
-# library are checked here, when the build is configured. Their sources are
-# checked for ui/ includes by cmake/CheckLayering.cmake (a test).
-function(quellmail_forbid_link target forbidden)
-  set(seen "")
-  set(queue ${target})
-  while(queue)
-    list(POP_FRONT queue current)
-    if(current IN_LIST seen OR NOT TARGET ${current})
+# Every library links only libraries of folders it may reach in the layer
+# graph (cmake/LayerGraph.cmake), checked when the build is configured. The
+# sources' includes are checked against the same graph by
+# cmake/CheckLayering.cmake (a test).
+include(${CMAKE_CURRENT_LIST_DIR}/LayerGraph.cmake)
+
+foreach(entry IN LISTS QUELLMAIL_LAYER_TARGETS)
+  quellmail_layer_entry("${entry}" folder targets)
+  foreach(target IN LISTS targets)
+    set(folder_of_${target} ${folder})
+  endforeach()
+endforeach()
+
+foreach(entry IN LISTS QUELLMAIL_LAYER_TARGETS)
+  quellmail_layer_entry("${entry}" folder targets)
+  quellmail_layer_reach(${folder} reach)
+  foreach(target IN LISTS targets)
+    if(NOT TARGET ${target})
       continue()
     endif()
-    list(APPEND seen ${current})
-    get_target_property(libs ${current} LINK_LIBRARIES)
-    if(NOT libs)
-      continue()
+    set(libs "")
+    get_target_property(type ${target} TYPE)
+    if(NOT type STREQUAL "INTERFACE_LIBRARY")
+      get_target_property(direct ${target} LINK_LIBRARIES)
+      if(direct)
+        list(APPEND libs ${direct})
+      endif()
+    endif()
+    get_target_property(interface ${target} INTERFACE_LINK_LIBRARIES)
+    if(interface)
+      list(APPEND libs ${interface})
     endif()
     foreach(lib IN LISTS libs)
-      if(lib STREQUAL forbidden)
-        message(FATAL_ERROR "${target} links ${forbidden} (through ${current}): the lower layers must not depend on the window")
+      if(DEFINED folder_of_${lib} AND NOT folder_of_${lib} IN_LIST reach)
+        message(FATAL_ERROR "${target} (${folder}) links ${lib} (${folder_of_${lib}}): "
+                            "${folder} may not reach ${folder_of_${lib}} in cmake/LayerGraph.cmake")
       endif()
-      list(APPEND queue ${lib})
     endforeach()
-  endwhile()
-endfunction()
-
-foreach(lower quellmail_scan quellmail_config tarnpostctl)
-  quellmail_forbid_link(${lower} quellmail_ui)
+  endforeach()
 endforeach()

@@ -1,6 +1,6 @@
 #include "demo/demomailbox.h"
 
-#include "tests/support/dovecotserver.h"
+#include "dovecot/dovecotserver.h"
 
 #include <QDir>
 #include <QFile>

@@ -8,7 +8,7 @@
 // stops the server and removes its files. Exits 77 when Dovecot is missing.
 
 #include "demo/demomailbox.h"
-#include "tests/support/dovecotserver.h"
+#include "dovecot/dovecotserver.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>

@@ -5,7 +5,7 @@
 // and a message whose raw text cannot read differently decoded (plain ASCII
 // or UTF-8 text without encodings) is not decoded for the rules at all.
 
-#include "scan/mimetext.h"
+#include "mail/mimetext.h"
 
 #include <QString>
 

@@ -4,7 +4,7 @@
 // command-line scan runs on it; tests run the scan on it too.
 
 #include "scan/scanform.h"
-#include "platform/automation/tarnpostsite.h"
+#include "pop3/host/tarnpostsite.h"
 
 #include <QWidget>
 

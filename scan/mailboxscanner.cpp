@@ -2,14 +2,14 @@
 
 #include "config/accountaddress.h"
 #include "config/listtable.h"
-#include "config/reviewlist.h"
-#include "config/scanlog.h"
-#include "config/statedatabase.h"
+#include "state/reviewlist.h"
+#include "state/scanlog.h"
+#include "state/statedatabase.h"
 #include "scan/archivewriter.h"
 #include "scan/scanform.h"
 #include "scan/servertext.h"
 #include "scan/spamtrainer.h"
-#include "platform/automation/tarnpostproxy.h"
+#include "pop3/host/tarnpostproxy.h"
 
 #include <QCheckBox>
 #include <QCoreApplication>

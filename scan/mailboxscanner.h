@@ -2,8 +2,8 @@
 // The scan over every account and message of a form, driving the hosted
 // control only through its automation interface.
 
-#include "config/appsettings.h"
-#include "config/reviewlist.h"
+#include "state/appsettings.h"
+#include "state/reviewlist.h"
 #include "scan/accountresult.h"
 #include "scan/decodedmessage.h"
 #include "scan/keywordmatcher.h"

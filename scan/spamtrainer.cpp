@@ -1,9 +1,9 @@
 #include "scan/spamtrainer.h"
 
-#include "config/reviewlist.h"
-#include "config/statedatabase.h"
+#include "state/reviewlist.h"
+#include "state/statedatabase.h"
 #include "scan/archivewriter.h"
-#include "scan/mailfolderreader.h"
+#include "mail/mailfolderreader.h"
 #include "scan/spamarchive.h"
 
 #include <QDir>

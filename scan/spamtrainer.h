@@ -7,7 +7,7 @@
 // text; it ends at BatchSize messages or before the message that would take
 // it past BatchBytes read, so a batch of large messages is short too.
 
-#include "scan/learnedfilter.h"
+#include "learn/learnedfilter.h"
 
 #include <QString>
 #include <QStringList>

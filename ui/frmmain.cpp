@@ -29,7 +29,7 @@
 #include "ui/learnedtraining.h"
 #include "ui/spamreviewtab.h"
 #include "ui/systraymodule.h"
-#include "config/appsettings.h"
+#include "state/appsettings.h"
 #include "config/listkind.h"
 
 #include <QCloseEvent>

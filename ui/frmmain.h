@@ -5,7 +5,7 @@
 // program.
 
 #include "scan/scanform.h"
-#include "platform/automation/tarnpostsite.h"
+#include "pop3/host/tarnpostsite.h"
 
 #include <QUrl>
 #include <QWidget>

@@ -1,6 +1,6 @@
 #include "ui/learnedtraining.h"
 
-#include "config/statedatabase.h"
+#include "state/statedatabase.h"
 #include "scan/spamtrainer.h"
 #include "ui/trainfolderdialog.h"
 

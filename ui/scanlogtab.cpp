@@ -1,7 +1,7 @@
 #include "ui/scanlogtab.h"
 
-#include "config/scanlog.h"
-#include "config/statedatabase.h"
+#include "state/scanlog.h"
+#include "state/statedatabase.h"
 
 #include <QBrush>
 #include <QFont>

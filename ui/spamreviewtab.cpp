@@ -1,9 +1,9 @@
 #include "ui/spamreviewtab.h"
 
-#include "config/reviewlist.h"
-#include "config/statedatabase.h"
+#include "state/reviewlist.h"
+#include "state/statedatabase.h"
 #include "platform/messagebox/messagebox.h"
-#include "scan/mimetext.h"
+#include "mail/mimetext.h"
 #include "scan/spamtrainer.h"
 #include "ui/senderaddress.h"
 

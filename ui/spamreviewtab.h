@@ -3,7 +3,7 @@
 // condemned, and what the user can do with them. Deletion happens at the
 // account's next scan, by the message's unique id.
 
-#include "config/reviewlist.h"
+#include "state/reviewlist.h"
 
 #include <QWidget>
 

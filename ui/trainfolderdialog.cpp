@@ -1,6 +1,6 @@
 #include "ui/trainfolderdialog.h"
 
-#include "scan/mailfolderreader.h"
+#include "mail/mailfolderreader.h"
 #include "ui_trainfolderdialog.h"
 
 #include <QFileDialog>

@@ -2,7 +2,7 @@
 // "Train from folder…": which mail folder, and whether its messages are
 // spam. The dialog only asks; LearnedTraining does the learning.
 
-#include "scan/learnedfilter.h"
+#include "learn/learnedfilter.h"
 
 #include <QDialog>
 

@@ -1,7 +1,7 @@
 // The list files: how they are read, what a save writes, and that a save
 // never loses or corrupts what was there before.
 
-#include "config/appsettings.h"
+#include "state/appsettings.h"
 #include "config/datafile.h"
 #include "config/listgridview.h"
 #include "config/listloaders.h"

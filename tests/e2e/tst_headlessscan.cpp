@@ -1,10 +1,10 @@
 // The command-line scan end to end: the real program, with no display at all,
 // scanning a program folder against a throw-away Dovecot.
 
-#include "config/reviewlist.h"
-#include "config/statedatabase.h"
-#include "scan/learnedfilter.h"
-#include "tests/support/dovecotserver.h"
+#include "state/reviewlist.h"
+#include "state/statedatabase.h"
+#include "learn/learnedfilter.h"
+#include "dovecot/dovecotserver.h"
 #include "tests/support/learningexamples.h"
 #include "tests/support/programfolder.h"
 

@@ -4,7 +4,7 @@
 
 #include "config/listtable.h"
 #include "platform/messagebox/messagebox.h"
-#include "tests/support/dovecotserver.h"
+#include "dovecot/dovecotserver.h"
 #include "ui/frmmain.h"
 #include "ui/spamreviewtab.h"
 

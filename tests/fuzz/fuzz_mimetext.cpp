@@ -2,9 +2,9 @@
 // decode within the bounds and give bounded, distinct, lower-case tokens.
 
 #include "tests/fuzz/fuzzsupport.h"
-#include "scan/mimetext.h"
-#include "scan/tokenizer.h"
-#include "scan/tokenstore.h"
+#include "mail/mimetext.h"
+#include "learn/tokenizer.h"
+#include "learn/tokenstore.h"
 
 #include <QSet>
 

@@ -3,8 +3,8 @@
 // longer than the HTML it came from.
 
 #include "tests/fuzz/fuzzsupport.h"
-#include "scan/htmltext.h"
-#include "scan/tokenizer.h"
+#include "mail/htmltext.h"
+#include "learn/tokenizer.h"
 
 #include <QSet>
 

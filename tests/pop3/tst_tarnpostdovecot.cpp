@@ -5,7 +5,7 @@
 // checks, servers without STLS, and peers that misbehave around the upgrade.
 // The trust store is this process's own (the test CA only), never the machine's.
 
-#include "tests/support/dovecotserver.h"
+#include "dovecot/dovecotserver.h"
 #include "tests/pop3/pop3testutil.h"
 #include "pop3/socketadapter.h"
 #include "pop3/tarnpost.h"

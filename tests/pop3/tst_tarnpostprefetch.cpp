@@ -4,7 +4,7 @@
 // PIPELINING or no UIDL, refuses or outgrows a reply in the middle of a
 // pipeline, closes with replies outstanding, or cuts replies anywhere.
 
-#include "tests/support/dovecotserver.h"
+#include "dovecot/dovecotserver.h"
 #include "tests/pop3/pop3testutil.h"
 #include "pop3/tarnpost.h"
 #include "pop3/include/tarnpostctl.h"

@@ -10,7 +10,7 @@
 // run learns them as spam when first batch / 1000 is even, as ham otherwise.
 
 #include "scan/spamtrainer.h"
-#include "config/statedatabase.h"
+#include "state/statedatabase.h"
 
 #include <QCoreApplication>
 #include <QDir>

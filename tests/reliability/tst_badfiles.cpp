@@ -8,7 +8,7 @@
 #include "tests/support/statedamage.h"
 
 #include "config/listtable.h"
-#include "config/reviewlist.h"
+#include "state/reviewlist.h"
 #include "platform/automation/memorypropertybag.h"
 #include "platform/automation/controlhost.h"
 #include "platform/automation/dispatch.h"

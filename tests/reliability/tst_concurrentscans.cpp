@@ -7,7 +7,7 @@
 // About a minute; QUELLMAIL_STRESS_SECONDS runs it longer (or shorter).
 
 #include "scan/mailboxscanner.h"
-#include "tests/support/dovecotserver.h"
+#include "dovecot/dovecotserver.h"
 #include "tests/support/programfolder.h"
 
 #include <QJsonDocument>

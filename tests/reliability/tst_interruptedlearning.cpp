@@ -3,8 +3,8 @@
 // and the token store must then hold whole batches only, each one counted
 // fully or not at all, within its bound, with an intact file.
 
-#include "scan/learnedfilter.h"
-#include "config/statedatabase.h"
+#include "learn/learnedfilter.h"
+#include "state/statedatabase.h"
 
 #include <QDir>
 #include <QElapsedTimer>

@@ -2,7 +2,7 @@
 // needs a server: a throw-away Dovecot, and a scripted server for failures.
 // The rules, captions and spam action are tested without either (tst_scanrules).
 
-#include "tests/support/dovecotserver.h"
+#include "dovecot/dovecotserver.h"
 #include "config/listtable.h"
 #include "pop3/include/tarnpostctl.h"
 #include "scan/mailboxscanner.h"

@@ -2,16 +2,16 @@
 // a form without a window, against a control that serves mailboxes from memory.
 
 #include "config/listtable.h"
-#include "config/reviewlist.h"
-#include "config/scanlog.h"
-#include "config/statedatabase.h"
+#include "state/reviewlist.h"
+#include "state/scanlog.h"
+#include "state/statedatabase.h"
 #include "tests/scan/fakemailbox.h"
 #include "tests/support/learningexamples.h"
 #include "tests/support/statedamage.h"
 #include "scan/headlessform.h"
-#include "scan/learnedfilter.h"
+#include "learn/learnedfilter.h"
 #include "scan/mailboxscanner.h"
-#include "platform/automation/tarnpostproxy.h"
+#include "pop3/host/tarnpostproxy.h"
 
 #include <QCheckBox>
 #include <QDir>

@@ -2,7 +2,7 @@
 // ports, against a real Dovecot with a certificate made here. The trust store
 // is this process's own (the test CA only), never the machine's.
 
-#include "tests/support/dovecotserver.h"
+#include "dovecot/dovecotserver.h"
 #include "config/listtable.h"
 #include "scan/mailboxscanner.h"
 #include "tests/support/programfolder.h"

@@ -2,7 +2,7 @@
 // A few plain spam and legitimate messages: enough for the learned filter
 // to tell "cheap pills" from "project meeting".
 
-#include "scan/learnedfilter.h"
+#include "learn/learnedfilter.h"
 
 namespace LearningExamples {
 

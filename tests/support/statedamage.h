@@ -3,7 +3,7 @@
 // database, of a newer or foreign schema, a planted link, locked or
 // read-only. Header-only: for tests that link the state library.
 
-#include "config/statedatabase.h"
+#include "state/statedatabase.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,4 +1,4 @@
-#include "tests/support/dovecotserver.h"
+#include "dovecot/dovecotserver.h"
 #include "tests/support/scriptedpop3server.h"
 
 #include <QEventLoop>

@@ -1,11 +1,11 @@
 // Writes one picture of the main window per tab into the folder given as
 // the only argument, with a little sample data so the lists are not empty.
 
-#include "config/reviewlist.h"
-#include "config/scanlog.h"
-#include "config/statedatabase.h"
+#include "state/reviewlist.h"
+#include "state/scanlog.h"
+#include "state/statedatabase.h"
 #include "platform/messagebox/messagebox.h"
-#include "scan/learnedfilter.h"
+#include "learn/learnedfilter.h"
 #include "tests/support/learningexamples.h"
 #include "ui/frmmain.h"
 

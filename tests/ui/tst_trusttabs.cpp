@@ -1,9 +1,9 @@
 // The Spam and Log tabs over a program folder's state database, driven
 // through their named widgets.
 
-#include "config/reviewlist.h"
-#include "config/scanlog.h"
-#include "config/statedatabase.h"
+#include "state/reviewlist.h"
+#include "state/scanlog.h"
+#include "state/statedatabase.h"
 #include "platform/messagebox/messagebox.h"
 #include "scan/archivewriter.h"
 #include "scan/spamtrainer.h"

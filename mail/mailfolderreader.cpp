@@ -1,4 +1,4 @@
-#include "scan/mailfolderreader.h"
+#include "mail/mailfolderreader.h"
 
 #include <QDir>
 #include <QFileInfo>

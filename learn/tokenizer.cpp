@@ -1,7 +1,7 @@
-#include "scan/tokenizer.h"
+#include "learn/tokenizer.h"
 
-#include "scan/mimetext.h"
-#include "scan/tokenstore.h"
+#include "mail/mimetext.h"
+#include "learn/tokenstore.h"
 
 #include <QSet>
 

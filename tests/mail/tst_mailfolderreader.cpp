@@ -2,7 +2,7 @@
 // how quoted From lines come back, which Maildir files count, and what is
 // refused.
 
-#include "scan/mailfolderreader.h"
+#include "mail/mailfolderreader.h"
 
 #include <QDir>
 #include <QFile>

@@ -2,9 +2,9 @@
 // nothing, how words, links and addresses become tokens, and the bounds a
 // hostile message meets.
 
-#include "scan/mimetext.h"
-#include "scan/tokenizer.h"
-#include "scan/tokenstore.h"
+#include "mail/mimetext.h"
+#include "learn/tokenizer.h"
+#include "learn/tokenstore.h"
 
 #include <QtTest>
 

@@ -5,7 +5,7 @@
 // scoring above the threshold is condemned, with the reason
 // "learned filter" and its score.
 
-#include "scan/tokenstore.h"
+#include "learn/tokenstore.h"
 
 #include <QByteArray>
 #include <QList>

@@ -1,4 +1,4 @@
-#include "platform/automation/tarnpostproxy.h"
+#include "pop3/host/tarnpostproxy.h"
 
 #include "pop3/include/tarnpostctl.h"
 

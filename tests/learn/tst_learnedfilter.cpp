@@ -4,9 +4,9 @@
 // batches by count and by bytes, and the state database refuses what it
 // must not touch.
 
-#include "scan/learnedfilter.h"
+#include "learn/learnedfilter.h"
 #include "scan/spamtrainer.h"
-#include "config/statedatabase.h"
+#include "state/statedatabase.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,6 +1,6 @@
-#include "config/scanlog.h"
+#include "state/scanlog.h"
 
-#include "config/statedatabase.h"
+#include "state/statedatabase.h"
 
 #include <QSqlError>
 #include <QSqlQuery>

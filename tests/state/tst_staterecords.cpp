@@ -1,10 +1,10 @@
 // settings.ini, the scan log and the review list: what a scan and the user
 // write, read back after the program is started again.
 
-#include "config/appsettings.h"
-#include "config/reviewlist.h"
-#include "config/scanlog.h"
-#include "config/statedatabase.h"
+#include "state/appsettings.h"
+#include "state/reviewlist.h"
+#include "state/scanlog.h"
+#include "state/statedatabase.h"
 
 #include <QFile>
 #include <QSqlQuery>

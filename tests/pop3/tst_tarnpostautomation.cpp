@@ -3,11 +3,11 @@
 #include "platform/automation/classregistry.h"
 #include "platform/automation/controlhost.h"
 #include "platform/automation/dispatch.h"
-#include "tests/support/dovecotserver.h"
+#include "dovecot/dovecotserver.h"
 #include "platform/automation/memorypropertybag.h"
 #include "tests/support/scriptedpop3server.h"
 #include "pop3/include/tarnpostctl.h"
-#include "platform/automation/tarnpostproxy.h"
+#include "pop3/host/tarnpostproxy.h"
 
 #include <QApplication>
 #include <QFileInfo>

@@ -1,4 +1,4 @@
-#include "config/appsettings.h"
+#include "state/appsettings.h"
 
 #include <QDir>
 #include <QFileInfo>

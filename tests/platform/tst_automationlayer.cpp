@@ -5,7 +5,7 @@
 #include "platform/automation/dispatch.h"
 #include "platform/automation/memorypropertybag.h"
 #include "pop3/include/tarnpostctl.h"
-#include "platform/automation/tarnpostproxy.h"
+#include "pop3/host/tarnpostproxy.h"
 
 #include <QApplication>
 #include <QFile>

@@ -1,6 +1,6 @@
-#include "scan/tokenstore.h"
+#include "learn/tokenstore.h"
 
-#include "config/statedatabase.h"
+#include "state/statedatabase.h"
 
 #include <QSqlError>
 #include <QSqlQuery>

@@ -1,6 +1,6 @@
-#include "config/reviewlist.h"
+#include "state/reviewlist.h"
 
-#include "config/statedatabase.h"
+#include "state/statedatabase.h"
 
 #include <QSqlError>
 #include <QSqlQuery>

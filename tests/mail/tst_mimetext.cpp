@@ -3,8 +3,8 @@
 // inside a keyword), nested parts, HTML reduced to its visible text, and
 // broken input that must neither crash nor lose text the raw form shows.
 
-#include "scan/htmltext.h"
-#include "scan/mimetext.h"
+#include "mail/htmltext.h"
+#include "mail/mimetext.h"
 
 #include <QtTest>
 

@@ -1,4 +1,4 @@
-#include "platform/automation/tarnpostsite.h"
+#include "pop3/host/tarnpostsite.h"
 
 #include "platform/automation/controlhost.h"
 #include "platform/automation/memorypropertybag.h"

@@ -1,4 +1,4 @@
-#include "config/statedatabase.h"
+#include "state/statedatabase.h"
 
 #include <QAtomicInteger>
 #include <QDir>

@@ -1,6 +1,6 @@
-#include "scan/mimetext.h"
+#include "mail/mimetext.h"
 
-#include "scan/htmltext.h"
+#include "mail/htmltext.h"
 
 #include <QStringDecoder>
 

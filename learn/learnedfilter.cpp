@@ -1,7 +1,7 @@
-#include "scan/learnedfilter.h"
+#include "learn/learnedfilter.h"
 
-#include "scan/mimetext.h"
-#include "scan/tokenizer.h"
+#include "mail/mimetext.h"
+#include "learn/tokenizer.h"
 
 #include <QCryptographicHash>
 #include <QHash>

@@ -1,4 +1,4 @@
-#include "scan/htmltext.h"
+#include "mail/htmltext.h"
 
 #include <QHash>
 

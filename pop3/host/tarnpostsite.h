@@ -3,7 +3,7 @@
 // the library in the program folder, loads the properties saved with the main
 // window and owns it, for the window and the command-line scan alike.
 
-#include "platform/automation/tarnpostproxy.h"
+#include "pop3/host/tarnpostproxy.h"
 
 #include <QPointer>
 #include <QString>
