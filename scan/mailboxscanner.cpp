@@ -966,8 +966,7 @@ void MailboxScanner::noteFailure(const QString &why)
 void MailboxScanner::report(const QString &text)
 {
     m_problems.append(text);
-    // What failed an account is its error, not one of its problems.
-    if (m_accountUnderWay && !m_results.isEmpty() && m_results.last().error.isEmpty())
+    if (m_accountUnderWay && !m_results.isEmpty())
         m_results.last().problems.append(text);
     setCaption(text);
     flushCaption();

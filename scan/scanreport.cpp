@@ -179,7 +179,9 @@ QString ScanReport::text() const
             text += u"failed: "_s + safeText(r.error);
         else
             text += u"failed: "_s + safeText(r.error) + u" ("_s + counts(r.scanned, r.condemned, r.deleted) + u')';
-        if (!r.problems.isEmpty())
+        // A failed account's line already says what went wrong; its
+        // problems, that one among them, are on standard error.
+        if (!r.failed() && !r.problems.isEmpty())
             text += u", "_s + problemCount(r.problems.size());
         text += u'\n';
         failed += r.failed() ? 1 : 0;
