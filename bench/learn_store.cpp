@@ -303,26 +303,6 @@ qint64 storeBytes(const QString &folder)
     return total;
 }
 
-bool writeSection(const QString &file, const QString &section)
-{
-    QString text;
-    QFile in(file);
-    if (in.open(QIODevice::ReadOnly))
-        text = QString::fromUtf8(in.readAll());
-    const qsizetype start = text.indexOf(SectionTitle);
-    if (start >= 0) {
-        const qsizetype next = text.indexOf(u"\n## "_s, start + SectionTitle.size());
-        text.remove(start, (next < 0 ? text.size() : next + 1) - start);
-    }
-    while (text.endsWith(u"\n\n"_s))
-        text.chop(1);
-    if (!text.isEmpty())
-        text += u'\n';
-    text += section;
-    QSaveFile out(file);
-    return out.open(QIODevice::WriteOnly) && out.write(text.toUtf8()) >= 0 && out.commit();
-}
-
 int parent(const QString &data, const QString &output)
 {
     QElapsedTimer total;
@@ -495,7 +475,7 @@ int parent(const QString &data, const QString &output)
     const QString section = SectionTitle + u"\n\nRun %1 on %2 cores, %3; whole run %4 s.\n\n"_s.arg(QDateTime::currentDateTimeUtc().toString(u"yyyy-MM-dd HH:mm 'UTC'"_s)).arg(QThread::idealThreadCount()).arg(QSysInfo::prettyProductName()).arg(total.elapsed() / 1000)
                             + t;
     std::printf("%s", qPrintable(section));
-    if (!output.isEmpty() && !writeSection(output, section)) {
+    if (!output.isEmpty() && !Corpus::writeSection(output, SectionTitle, section)) {
         note(u"cannot write "_s + output);
         return 1;
     }

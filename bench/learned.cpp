@@ -509,27 +509,6 @@ QString Bench::table() const
     return t;
 }
 
-// Replaces this benchmark's section of the results file, keeping the rest.
-bool writeSection(const QString &file, const QString &section)
-{
-    QString text;
-    QFile in(file);
-    if (in.open(QIODevice::ReadOnly))
-        text = QString::fromUtf8(in.readAll());
-    const qsizetype start = text.indexOf(SectionTitle);
-    if (start >= 0) {
-        const qsizetype next = text.indexOf(u"\n## "_s, start + SectionTitle.size());
-        text.remove(start, (next < 0 ? text.size() : next + 1) - start);
-    }
-    while (text.endsWith(u"\n\n"_s))
-        text.chop(1);
-    if (!text.isEmpty())
-        text += u'\n';
-    text += section;
-    QSaveFile out(file);
-    return out.open(QIODevice::WriteOnly) && out.write(text.toUtf8()) >= 0 && out.commit();
-}
-
 } // namespace
 
 int main(int argc, char **argv)
@@ -579,7 +558,7 @@ int main(int argc, char **argv)
                                                   .arg(BatchSize)
                             + bench.table();
     std::printf("%s", qPrintable(section));
-    if (parser.isSet(outputOption) && !writeSection(parser.value(outputOption), section)) {
+    if (parser.isSet(outputOption) && !Corpus::writeSection(parser.value(outputOption), SectionTitle, section)) {
         note(u"cannot write "_s + parser.value(outputOption));
         return 1;
     }
