@@ -386,9 +386,9 @@ void Tarnpost::subprefetch()
         }
         // A message of unknown size, or one too large to be held, is fetched
         // as without the mode when the caller reaches it; from then on the
-        // messages after it are sent for.
+        // messages after it are sent for. (kNoSize is negative too.)
         const qint64 size = m_listSize.at(message);
-        if (size == kNoSize || size < 0 || size > m_MaxMessageSize || size + kReplyOverhead > PrefetchBudget) {
+        if (size < 0 || size > m_MaxMessageSize || size + kReplyOverhead > PrefetchBudget) {
             if (message != m_MsgNumber)
                 break;
             ++m_nextPrefetch;

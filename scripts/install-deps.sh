@@ -10,7 +10,7 @@ packages=(
   xvfb xauth xdotool x11-utils imagemagick trayer openbox
   python3 curl
   chromium
-  clang libclang-rt-14-dev clang-format
+  clang libclang-rt-14-dev clang-format clang-tidy
   libgmime-3.0-dev libqt6sql6-sqlite bogofilter
 )
 # npm installs the benchmark's corpus. A Node.js that bundles its own npm

@@ -20,6 +20,10 @@ run() {
   local kind=$1 dir=$2
   echo "== Building ($kind)"
   "$root/scripts/build.sh" "$kind"
+  if [ "$kind" = normal ]; then
+    echo "== clang-tidy"
+    "$root/scripts/tidy.sh"
+  fi
   echo "== Testing ($kind)"
   (cd "$dir" && ctest --output-on-failure --timeout 600 -j2)
 }
