@@ -4,10 +4,9 @@
 
 namespace Scan {
 
-ListEntries::ListEntries(ListTable *table, int limit, QObject *parent)
+ListEntries::ListEntries(ListTable *table, QObject *parent)
     : QObject(parent)
     , m_table(table)
-    , m_limit(limit)
 {
     if (!m_table)
         return;
@@ -35,7 +34,7 @@ const QStringList &ListEntries::upper()
     m_upper.clear();
     m_entries.clear();
     if (m_table) {
-        const int rows = qBound(0, m_table->rows(), m_limit);
+        const int rows = qMax(0, m_table->rows());
         m_upper.reserve(rows);
         m_entries.reserve(rows);
         for (int k = 1; k <= rows; ++k) {

@@ -17,8 +17,7 @@ class ListEntries final : public QObject
     Q_DISABLE_COPY_MOVE(ListEntries)
 
 public:
-    // At most `limit` entries are taken (the rest are never compared).
-    ListEntries(ListTable *table, int limit, QObject *parent = nullptr);
+    explicit ListEntries(ListTable *table, QObject *parent = nullptr);
 
     const QStringList &upper();
     // Entry `index` of upper() as the user wrote it.
@@ -31,7 +30,6 @@ private:
     void changed();
 
     ListTable *m_table;
-    int m_limit;
     QStringList m_upper;
     QStringList m_entries;
     quint64 m_generation = 1;

@@ -77,9 +77,9 @@ MailboxScanner::MailboxScanner(ScanForm &form, QObject *parent)
     : QObject(parent)
     , m_form(form)
     , m_scanned(form.txttotalemailsever())
-    , m_whitelist(form.gridwhitelist(), MaxCount)
-    , m_blacklist(form.gridblacklist(), MaxCount)
-    , m_keywords(form.gridkeywords(), MaxCount)
+    , m_whitelist(form.gridwhitelist())
+    , m_blacklist(form.gridblacklist())
+    , m_keywords(form.gridkeywords())
     , m_settings(form.programFolder())
 {
 }
@@ -93,7 +93,7 @@ void MailboxScanner::run()
     m_announced.clear();
     m_failedAccounts = 0;
     m_stateProblem.clear();
-    const int accounts = capped(m_form.gridAccounts()->rows());
+    const int accounts = qMax(0, m_form.gridAccounts()->rows());
     if (accounts == 0)
         return;
     openRecords();

@@ -18,7 +18,7 @@ private Q_SLOTS:
     void followsEveryKindOfEdit_data();
     void followsEveryKindOfEdit();
     void blankEntriesTakeNoPart();
-    void takesAtMostTheLimit();
+    void takesEveryRow();
     void scannedTotalShowsBatches();
 };
 
@@ -39,7 +39,7 @@ void tst_ListEntries::followsEveryKindOfEdit()
     ListTable table;
     table.appendRow({u"first"_s});
     table.appendRow({u"Second"_s});
-    Scan::ListEntries entries(&table, 100);
+    Scan::ListEntries entries(&table);
     QCOMPARE(entries.upper(), (QStringList{u"FIRST"_s, u"SECOND"_s}));
     const quint64 before = entries.generation();
     QCOMPARE(entries.generation(), before); // reading does not move it
@@ -60,20 +60,23 @@ void tst_ListEntries::blankEntriesTakeNoPart()
     const QStringList cells{u""_s, u"viagra"_s, u" "_s, u"\t"_s, u"\r"_s, u" \r\n"_s, u"\u3000"_s, u" a b "_s};
     for (const QString &cell : cells)
         table.appendRow({cell});
-    Scan::ListEntries entries(&table, 100);
+    Scan::ListEntries entries(&table);
     QCOMPARE(entries.upper(), (QStringList{u"VIAGRA"_s, u" A B "_s}));
     // The table keeps them as they are.
     QCOMPARE(table.rows(), int(cells.size()));
     QCOMPARE(table.cell(5, 1), u"\r"_s);
 }
 
-void tst_ListEntries::takesAtMostTheLimit()
+void tst_ListEntries::takesEveryRow()
 {
+    // Past 32,767 rows every row is compared.
     ListTable table;
-    for (int i = 0; i < 5; ++i)
-        table.appendRow({QString::number(i)});
-    Scan::ListEntries entries(&table, 3);
-    QCOMPARE(entries.upper(), (QStringList{u"0"_s, u"1"_s, u"2"_s}));
+    for (int i = 1; i <= 40000; ++i)
+        table.appendRow({i == 40000 ? u"last@example.org"_s : u"n%1@example.net"_s.arg(i)});
+    Scan::ListEntries entries(&table);
+    QCOMPARE(entries.upper().size(), 40000);
+    QCOMPARE(entries.upper().last(), u"LAST@EXAMPLE.ORG"_s);
+    QCOMPARE(entries.entry(39999), u"last@example.org"_s);
 }
 
 void tst_ListEntries::scannedTotalShowsBatches()
