@@ -2,6 +2,8 @@
 
 #include "config/listtable.h"
 
+#include <algorithm>
+
 namespace Scan {
 
 ListEntries::ListEntries(ListTable *table, QObject *parent)
@@ -40,7 +42,7 @@ const QStringList &ListEntries::upper()
         for (int k = 1; k <= rows; ++k) {
             // A blank entry would be found in every text: it takes part in no comparison.
             const QString entry = m_table->cell(k, 1);
-            if (!entry.trimmed().isEmpty()) {
+            if (!std::all_of(entry.cbegin(), entry.cend(), [](QChar c) { return c.isSpace(); })) {
                 m_upper.append(entry.toUpper());
                 m_entries.append(entry);
             }
@@ -48,6 +50,16 @@ const QStringList &ListEntries::upper()
     }
     m_readAt = m_generation;
     return m_upper;
+}
+
+const KeywordMatcher &ListEntries::matcher()
+{
+    const QStringList &entries = upper();
+    if (m_matcherAt != m_readAt) {
+        m_matcher.build(entries);
+        m_matcherAt = m_readAt;
+    }
+    return m_matcher;
 }
 
 QString ListEntries::entry(int index)

@@ -4,6 +4,8 @@
 // for a whole scan and read again only when the list changes (the scan
 // yields to the event loop, so the user may edit a list meanwhile).
 
+#include "scan/keywordmatcher.h"
+
 #include <QObject>
 #include <QStringList>
 
@@ -20,6 +22,9 @@ public:
     explicit ListEntries(ListTable *table, QObject *parent = nullptr);
 
     const QStringList &upper();
+    // Built from upper() once per change of the list: one pass over a text
+    // finds the first entry in list order that it contains.
+    const KeywordMatcher &matcher();
     // Entry `index` of upper() as the user wrote it.
     QString entry(int index);
     // Raised on every change of the list; entries read at one generation stay
@@ -32,8 +37,10 @@ private:
     ListTable *m_table;
     QStringList m_upper;
     QStringList m_entries;
+    KeywordMatcher m_matcher;
     quint64 m_generation = 1;
     quint64 m_readAt = 0;
+    quint64 m_matcherAt = 0;
 };
 
 } // namespace Scan

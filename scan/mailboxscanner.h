@@ -119,6 +119,7 @@ private:
     // with a caption for every entry tried; *decoded tells which.
     bool listedRawOrDecoded(ListEntries &list, const QString &from, bool *decoded);
     bool listed(ListEntries &list, const QString &from);
+    bool listedFrom(ListEntries &list, const QString &from, int first);
     int m_listedAt = -1; // the entry listed() found
     void showSenderIp();
     bool keywordMatched();
