@@ -2,7 +2,7 @@
 // mailboxes, runs every case several times against the program's code and a
 // plain client in the same run, and prints one table of medians and ratios.
 //
-// bench_quellmail [--runs N] [--quick] [--output FILE] [--cases 1,...,8]
+// bench_quellmail [--runs N] [--quick] [--output FILE] [--cases 1,...,9]
 
 #include "dovecot/dovecotserver.h"
 
@@ -262,6 +262,7 @@ public:
     void idleCase();
     void latencyCase();
     void prefetchMemoryCase();
+    void senderListCase();
     QString table() const;
     QString mailboxes() const
     {
@@ -444,6 +445,31 @@ void Driver::keywordCase()
         }
         add({u"3. Scan, %1 msgs, %2 keyword(s), vs 1 keyword (s)"_s.arg(m_keywordBox.count).arg(size), fixed(t, 3),
              fixed(base, 3), fixed(t / base, 2), goal, met});
+    }
+}
+
+void Driver::senderListCase()
+{
+    // Each sender list of one entry and of 50,000 (none matching), the other
+    // lists as in case 1.
+    const QString scan = benchBinary(u"bench_scan"_s);
+    const int large = m_quick ? 5000 : 50000;
+    QHash<QString, QList<Result>> results;
+    note(u"case 9: %1 messages with sender lists of 1 and %2 entries, %3 runs"_s.arg(m_small.count).arg(large).arg(m_runs));
+    for (int run = 0; run < m_runs; ++run) {
+        for (const QString &list : {u"blacklist"_s, u"whitelist"_s}) {
+            for (const int size : {1, large}) {
+                const QStringList args = account(m_small) + QStringList{u"--"_s + list, QString::number(size)};
+                if (auto r = runWorker(scan, args))
+                    results[list + QString::number(size)] << *r;
+            }
+        }
+    }
+    for (const QString &list : {u"blacklist"_s, u"whitelist"_s}) {
+        const double base = medianOf(results.value(list + u'1'), u"seconds"_s);
+        const double t = medianOf(results.value(list + QString::number(large)), u"seconds"_s);
+        add({u"9. Scan, %1 msgs of 4 KB, %2 %3 entries vs 1 entry (s)"_s.arg(m_small.count).arg(large).arg(list),
+             fixed(t, 3), fixed(base, 3), fixed(t / base, 2), u"ratio <= 1.5"_s, verdict(t / base <= 1.5, t / base)});
     }
 }
 
@@ -669,7 +695,7 @@ QString Driver::table() const
             "case 3 our own 1-keyword scan; case 4 curl pop3://; case 5 poplib RETR; case 6 poplib waiting for "
             "a greeting; case 7 the same scan without prefetching, poplib doing its exchanges (UIDL n, LIST n, "
             "RETR n) and a fully pipelined raw client (one UIDL, one LIST, every RETR sent at once); case 8 the "
-            "same scan without prefetching. Medians of %1 runs (%2 for the largest mailbox and in case 7).\n"_s
+            "same scan without prefetching; case 9 the same scan with one entry in the list. Medians of %1 runs (%2 for the largest mailbox and in case 7).\n"_s
                 .arg(m_runs)
                 .arg(qMax(1, qMin(m_runs, 3)));
     if (!m_latencyTable.isEmpty()) {
@@ -696,7 +722,7 @@ int main(int argc, char **argv)
     const QCommandLineOption quickOption(u"quick"_s, u"small mailboxes, for trying the driver"_s);
     const QCommandLineOption outputOption(u"output"_s, u"also write the table to this file"_s, u"file"_s);
     const QCommandLineOption casesOption(u"cases"_s, u"cases to run, e.g. 1,3,6 (default all)"_s, u"list"_s,
-                                         u"1,2,3,4,5,6,7,8"_s);
+                                         u"1,2,3,4,5,6,7,8,9"_s);
     const QCommandLineOption serveOption(u"serve"_s, u"only fill and start the server, print its port and "
                                                      "mailboxes, and keep it until stdin ends (for profiling)"_s);
     parser.addOptions({runsOption, quickOption, outputOption, casesOption, serveOption});
@@ -729,6 +755,8 @@ int main(int argc, char **argv)
         driver.latencyCase();
     if (cases.contains(u"8"_s))
         driver.prefetchMemoryCase();
+    if (cases.contains(u"9"_s))
+        driver.senderListCase();
 
     const QString header = u"Run %1 on %2 (%3 cores), %4; whole run %5 s.\n\n"_s.arg(
         QDateTime::currentDateTimeUtc().toString(u"yyyy-MM-dd HH:mm 'UTC'"_s), cpuModel(),

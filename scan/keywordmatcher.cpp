@@ -12,69 +12,114 @@ void KeywordMatcher::build(const QStringList &entries)
     m_emptyEntry = NoMatch;
     m_entryCount = int(entries.size());
 
-    // The trie, with unsorted child lists while it grows.
-    std::vector<std::vector<Edge>> children(1);
-    std::vector<int> own(1, NoMatch);
+    // The trie from the entries in code unit order: each entry shares the
+    // path of its common prefix with the one before, and every node gets its
+    // children in ascending order, so a long list costs a sort and one pass
+    // rather than a search among siblings for every character.
+    struct Keyed
+    {
+        QStringView entry;
+        int index;
+    };
+    std::vector<Keyed> sorted;
+    sorted.reserve(size_t(m_entryCount));
+    size_t units = 0;
     for (int index = 0; index < m_entryCount; ++index) {
         const QString &entry = entries.at(index);
         if (entry.isEmpty()) {
             m_emptyEntry = std::min(m_emptyEntry, index);
             continue;
         }
-        int node = 0;
-        for (QChar c : entry) {
-            const char16_t unit = c.unicode();
-            auto &list = children[size_t(node)];
-            auto it = std::find_if(list.begin(), list.end(), [unit](const Edge &e) { return e.unit == unit; });
-            if (it != list.end()) {
-                node = it->target;
-                continue;
-            }
-            const int created = int(children.size());
-            list.push_back({unit, created});
-            children.emplace_back();
+        sorted.push_back({entry, index});
+        units += size_t(entry.size());
+    }
+    std::sort(sorted.begin(), sorted.end(), [](const Keyed &a, const Keyed &b) {
+        const auto [i, j] = std::mismatch(a.entry.begin(), a.entry.end(), b.entry.begin(), b.entry.end());
+        if (i != a.entry.end() && j != b.entry.end())
+            return i->unicode() < j->unicode();
+        return a.entry.size() != b.entry.size() ? a.entry.size() < b.entry.size() : a.index < b.index;
+    });
+
+    std::vector<int> parent;
+    std::vector<char16_t> unitOf;
+    std::vector<int> own;
+    parent.reserve(units + 1);
+    unitOf.reserve(units + 1);
+    own.reserve(units + 1);
+    parent.push_back(-1);
+    unitOf.push_back(0);
+    own.push_back(NoMatch);
+    std::vector<int> path(1, 0); // the nodes of the entry before, by depth
+    QStringView previous;
+    for (const Keyed &k : sorted) {
+        const QStringView entry = k.entry;
+        const qsizetype shorter = std::min(entry.size(), previous.size());
+        qsizetype common = 0;
+        while (common < shorter && entry[common] == previous[common])
+            ++common;
+        path.resize(size_t(common) + 1);
+        int node = path.back();
+        for (qsizetype i = common; i < entry.size(); ++i) {
+            const int created = int(parent.size());
+            parent.push_back(node);
+            unitOf.push_back(entry[i].unicode());
             own.push_back(NoMatch);
+            path.push_back(created);
             node = created;
         }
-        own[size_t(node)] = std::min(own[size_t(node)], index);
+        own[size_t(node)] = std::min(own[size_t(node)], k.index);
+        previous = entry;
+    }
+
+    // Children were made in ascending order, so grouping them by parent in
+    // order of creation keeps each node's edges sorted.
+    const int nodeCount = int(parent.size());
+    m_nodes.resize(nodeCount);
+    m_edges.resize(nodeCount - 1);
+    Node *nodes = m_nodes.data();
+    Edge *edges = m_edges.data();
+    for (int node = 1; node < nodeCount; ++node)
+        ++nodes[parent[size_t(node)]].edgeCount;
+    for (int node = 0, next = 0; node < nodeCount; ++node) {
+        nodes[node].firstEdge = next;
+        next += nodes[node].edgeCount;
+        nodes[node].edgeCount = 0;
+    }
+    for (int node = 1; node < nodeCount; ++node) {
+        Node &p = nodes[parent[size_t(node)]];
+        edges[p.firstEdge + p.edgeCount++] = {unitOf[size_t(node)], node};
     }
 
     // Breadth first: a node's fail target is shallower, so it is done first.
-    m_nodes.resize(qsizetype(children.size()));
     m_rootNext.fill(0, 0x10000);
+    int *rootNext = m_rootNext.data();
+    for (int e = 0; e < nodes[0].edgeCount; ++e)
+        rootNext[edges[e].unit] = edges[e].target;
+    nodes[0].lowest = NoMatch;
     std::vector<int> order;
-    order.reserve(children.size());
+    order.reserve(size_t(nodeCount));
     order.push_back(0);
-    m_nodes[0].lowest = NoMatch;
     for (size_t i = 0; i < order.size(); ++i) {
         const int node = order[i];
-        auto &list = children[size_t(node)];
-        std::sort(list.begin(), list.end(), [](const Edge &a, const Edge &b) { return a.unit < b.unit; });
-        m_nodes[node].firstEdge = int(m_edges.size());
-        m_nodes[node].edgeCount = int(list.size());
-        for (const Edge &edge : list) {
-            m_edges.append(edge);
+        const Node n = nodes[node];
+        for (int e = n.firstEdge; e < n.firstEdge + n.edgeCount; ++e) {
+            const Edge edge = edges[e];
             order.push_back(edge.target);
             int fail = 0;
             if (node != 0) {
-                int f = m_nodes[node].fail;
-                for (;;) {
-                    const int next = f == 0 ? m_rootNext[edge.unit] : child(f, edge.unit);
+                for (int f = n.fail;;) {
+                    const int next = f == 0 ? rootNext[edge.unit] : child(f, edge.unit);
                     if (next > 0) {
                         fail = next;
                         break;
                     }
                     if (f == 0)
                         break;
-                    f = m_nodes[f].fail;
+                    f = nodes[f].fail;
                 }
             }
-            m_nodes[edge.target].fail = fail;
-            m_nodes[edge.target].lowest = std::min(own[size_t(edge.target)], m_nodes[fail].lowest);
-        }
-        if (node == 0) {
-            for (const Edge &edge : list)
-                m_rootNext[edge.unit] = edge.target;
+            nodes[edge.target].fail = fail;
+            nodes[edge.target].lowest = std::min(own[size_t(edge.target)], nodes[fail].lowest);
         }
     }
     if (m_nodes.size() <= DenseNodeLimit)

@@ -2,12 +2,13 @@
 
 #include "config/listtable.h"
 
+#include <algorithm>
+
 namespace Scan {
 
-ListEntries::ListEntries(ListTable *table, int limit, QObject *parent)
+ListEntries::ListEntries(ListTable *table, QObject *parent)
     : QObject(parent)
     , m_table(table)
-    , m_limit(limit)
 {
     if (!m_table)
         return;
@@ -35,13 +36,13 @@ const QStringList &ListEntries::upper()
     m_upper.clear();
     m_entries.clear();
     if (m_table) {
-        const int rows = qBound(0, m_table->rows(), m_limit);
+        const int rows = qMax(0, m_table->rows());
         m_upper.reserve(rows);
         m_entries.reserve(rows);
         for (int k = 1; k <= rows; ++k) {
             // A blank entry would be found in every text: it takes part in no comparison.
             const QString entry = m_table->cell(k, 1);
-            if (!entry.trimmed().isEmpty()) {
+            if (!std::all_of(entry.cbegin(), entry.cend(), [](QChar c) { return c.isSpace(); })) {
                 m_upper.append(entry.toUpper());
                 m_entries.append(entry);
             }
@@ -49,6 +50,16 @@ const QStringList &ListEntries::upper()
     }
     m_readAt = m_generation;
     return m_upper;
+}
+
+const KeywordMatcher &ListEntries::matcher()
+{
+    const QStringList &entries = upper();
+    if (m_matcherAt != m_readAt) {
+        m_matcher.build(entries);
+        m_matcherAt = m_readAt;
+    }
+    return m_matcher;
 }
 
 QString ListEntries::entry(int index)

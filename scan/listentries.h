@@ -4,6 +4,8 @@
 // for a whole scan and read again only when the list changes (the scan
 // yields to the event loop, so the user may edit a list meanwhile).
 
+#include "scan/keywordmatcher.h"
+
 #include <QObject>
 #include <QStringList>
 
@@ -17,10 +19,12 @@ class ListEntries final : public QObject
     Q_DISABLE_COPY_MOVE(ListEntries)
 
 public:
-    // At most `limit` entries are taken (the rest are never compared).
-    ListEntries(ListTable *table, int limit, QObject *parent = nullptr);
+    explicit ListEntries(ListTable *table, QObject *parent = nullptr);
 
     const QStringList &upper();
+    // Built from upper() once per change of the list: one pass over a text
+    // finds the first entry in list order that it contains.
+    const KeywordMatcher &matcher();
     // Entry `index` of upper() as the user wrote it.
     QString entry(int index);
     // Raised on every change of the list; entries read at one generation stay
@@ -31,11 +35,12 @@ private:
     void changed();
 
     ListTable *m_table;
-    int m_limit;
     QStringList m_upper;
     QStringList m_entries;
+    KeywordMatcher m_matcher;
     quint64 m_generation = 1;
     quint64 m_readAt = 0;
+    quint64 m_matcherAt = 0;
 };
 
 } // namespace Scan

@@ -77,9 +77,9 @@ MailboxScanner::MailboxScanner(ScanForm &form, QObject *parent)
     : QObject(parent)
     , m_form(form)
     , m_scanned(form.txttotalemailsever())
-    , m_whitelist(form.gridwhitelist(), MaxCount)
-    , m_blacklist(form.gridblacklist(), MaxCount)
-    , m_keywords(form.gridkeywords(), MaxCount)
+    , m_whitelist(form.gridwhitelist())
+    , m_blacklist(form.gridblacklist())
+    , m_keywords(form.gridkeywords())
     , m_settings(form.programFolder())
 {
 }
@@ -93,7 +93,7 @@ void MailboxScanner::run()
     m_announced.clear();
     m_failedAccounts = 0;
     m_stateProblem.clear();
-    const int accounts = capped(m_form.gridAccounts()->rows());
+    const int accounts = qMax(0, m_form.gridAccounts()->rows());
     if (accounts == 0)
         return;
     openRecords();
@@ -456,12 +456,9 @@ bool MailboxScanner::onWhitelist()
     if (!ruleOn(m_form.checkwhitelist()))
         return false;
     const QString from = upperCased(decodeServerText(m_form.Tarnpost1().MsgFrom()));
-    const QString decoded = m_decoded.fromUpper();
-    for (const QString &entry : m_whitelist.upper()) {
-        if (containsEntry(from, entry) || (!decoded.isEmpty() && containsEntry(decoded, entry)))
-            return true;
-    }
-    return false;
+    const KeywordMatcher &matcher = m_whitelist.matcher();
+    return matcher.firstMatch(from) != KeywordMatcher::NoMatch
+           || matcher.firstMatch(m_decoded.fromUpper()) != KeywordMatcher::NoMatch;
 }
 
 void MailboxScanner::deleteRequested()
@@ -680,8 +677,40 @@ bool MailboxScanner::listedRawOrDecoded(ListEntries &list, const QString &from, 
 
 bool MailboxScanner::listed(ListEntries &list, const QString &from)
 {
+    const quint64 generation = list.generation();
+    const QStringList entries = list.upper();
+    if (entries.isEmpty())
+        return false;
+    // One pass over the sender finds the first entry in list order. The
+    // captions of the entries before it are still written in order; without
+    // a listener only the caption standing at a flush is ever seen, so only
+    // the last is.
+    const int found = list.matcher().firstMatch(from);
+    const int last = found == KeywordMatcher::NoMatch ? int(entries.size()) - 1 : found;
+    const bool listening = isSignalConnected(QMetaMethod::fromSignal(&MailboxScanner::captionWritten));
+    for (int k = listening ? 0 : last; k <= last; ++k) {
+        setFromCaption(from, entries.at(k));
+        if (yield() && stopping())
+            return false;
+        if (list.generation() != generation) {
+            // Edited meanwhile: this entry as it was, then entry by entry.
+            if (containsEntry(from, entries.at(k))) {
+                m_listedAt = k;
+                return true;
+            }
+            return listedFrom(list, from, k + 1);
+        }
+    }
+    if (found == KeywordMatcher::NoMatch)
+        return false;
+    m_listedAt = found;
+    return true;
+}
+
+bool MailboxScanner::listedFrom(ListEntries &list, const QString &from, int first)
+{
     // The list is read again at every entry: a yield may have changed it.
-    for (int k = 0; k < list.upper().size(); ++k) {
+    for (int k = first; k < list.upper().size(); ++k) {
         const QString entry = list.upper().at(k);
         setFromCaption(from, entry);
         if (yield() && stopping())

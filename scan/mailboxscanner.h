@@ -46,7 +46,7 @@ public:
     // those of no account (settings, the state database).
     const QStringList &problems() const { return m_problems; }
 
-    // The design limit of message numbers and list sizes (16-bit).
+    // The design limit of message numbers (16-bit).
     static constexpr int MaxCount = 32767;
     // An account ends after this many numbers in a row the server does not know.
     static constexpr int MaxMissingInRow = 3;
@@ -119,6 +119,7 @@ private:
     // with a caption for every entry tried; *decoded tells which.
     bool listedRawOrDecoded(ListEntries &list, const QString &from, bool *decoded);
     bool listed(ListEntries &list, const QString &from);
+    bool listedFrom(ListEntries &list, const QString &from, int first);
     int m_listedAt = -1; // the entry listed() found
     void showSenderIp();
     bool keywordMatched();

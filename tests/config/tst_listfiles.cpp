@@ -230,6 +230,14 @@ void tst_ListFiles::loadSingleColumnLists_data()
     QTest::newRow("0-byte file keeps the count") << QByteArray() << QStringList() << u"7"_s;
     QTest::newRow("written with LF line ends") << QByteArray("a@x.example\nb@y.example\n")
                                                << QStringList{u"a@x.example"_s, u"b@y.example"_s} << u"2"_s;
+    // Past the 16-bit row numbers: every line is a row, the box shows the true count.
+    QByteArray longFile;
+    QStringList longRows;
+    for (int i = 1; i <= 40000; ++i) {
+        longRows.append(u"n%1@example.net"_s.arg(i));
+        longFile += longRows.last().toLatin1() + "\r\n";
+    }
+    QTest::newRow("40,000 lines") << longFile << longRows << u"40000"_s;
 }
 
 void tst_ListFiles::loadSingleColumnLists()

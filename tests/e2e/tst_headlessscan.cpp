@@ -194,6 +194,9 @@ void tst_HeadlessScan::scan_data()
         << QStringList{u"<F>/settings.ini: Scan/holdForReview is not one of yes, no, true, false, on, off, 1, 0: "
                        "spam is held for review"_s}
         << 2 << QByteArray("3/12");
+    // Every line of a list counts, past the 16-bit row numbers too.
+    QTest::newRow("blacklist of 40,000 lines, the last one matching")
+        << false << false << u"long blacklist"_s << 0 << scanned << QStringList() << 1 << QByteArray("4/12");
     // The program's own control, not whatever the folder holds under its name.
     QTest::newRow("library planted in the folder") << false << false << u"planted library"_s << 0 << scanned
                                                    << QStringList() << 1 << QByteArray("4/12");
@@ -250,7 +253,10 @@ void tst_HeadlessScan::scan()
     if (failingAccount)
         accounts += m_cell.toUtf8() + ",bob,wrong\r\n";
     QVERIFY(folder.write(u"accounts.dat"_s, accounts));
-    QVERIFY(folder.write(u"blacklist.dat"_s, "spam.example\r\n"));
+    QByteArray blacklist;
+    for (int line = 1; setup == u"long blacklist"_s && line < 40000; ++line)
+        blacklist += "offers" + QByteArray::number(line) + "@black.example\r\n";
+    QVERIFY(folder.write(u"blacklist.dat"_s, blacklist + "spam.example\r\n"));
     QVERIFY(folder.write(u"stats.dat"_s, Stats));
     if (setup.startsWith(u'['))
         QVERIFY(folder.write(u"settings.ini"_s, setup.toUtf8()));

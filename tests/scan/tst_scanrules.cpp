@@ -161,6 +161,8 @@ private Q_SLOTS:
     void unusableStateDeletesNothing();
     void decodedTextIsMatched_data();
     void decodedTextIsMatched();
+    void senderListsReportTheFirstEntry_data();
+    void senderListsReportTheFirstEntry();
     void learnedFilterJudgesLast_data();
     void learnedFilterJudgesLast();
 };
@@ -927,6 +929,106 @@ void tst_ScanRules::decodedTextIsMatched()
     QCOMPARE(f.control.subjectsLeft(u"u"_s).size(), why.isEmpty() ? 1 : 0);
     if (!why.isEmpty())
         QCOMPARE((QStringList{rows.at(0).rule, rows.at(0).entry, rows.at(0).matchedIn}), why);
+}
+
+void tst_ScanRules::senderListsReportTheFirstEntry_data()
+{
+    QTest::addColumn<QByteArray>("whitelist");
+    QTest::addColumn<QByteArray>("blacklist");
+    QTest::addColumn<QByteArray>("from");
+    QTest::addColumn<QString>("appendAt");   // at this entry's caption "ccc" is added to the blacklist
+    QTest::addColumn<QStringList>("checks"); // the "FROM is" captions, without "FROM is "
+    QTest::addColumn<QStringList>("why");    // rule, entry as written, where; empty: kept
+
+    const QString lottery = u"=?UTF-8?B?TG90DGVYESBUZWFT?= <"_s;
+    QTest::newRow("first entry in list order, blank rows skipped")
+        << QByteArray() << QByteArray("\r\nzzz\r\nexample.org\r\n \r\nspam.example.org\r\nx@\r\n")
+        << QByteArray("x@spam.example.org") << QString()
+        << QStringList{u"X@SPAM.EXAMPLE.ORG CHECKING FOR ZZZ"_s, u"X@SPAM.EXAMPLE.ORG CHECKING FOR EXAMPLE.ORG"_s}
+        << QStringList{u"blacklist"_s, u"example.org"_s, u"sender"_s};
+    QTest::newRow("raw sender before an earlier entry in the decoded one")
+        << QByteArray() << QByteArray("lottery team\r\nads@\r\n") << QByteArray("=?utf-8?B?TG90dGVyeSBUZWFt?= <ads@x.org>")
+        << QString()
+        << QStringList{lottery + u"ADS@X.ORG> CHECKING FOR LOTTERY TEAM"_s, lottery + u"ADS@X.ORG> CHECKING FOR ADS@"_s}
+        << QStringList{u"blacklist"_s, u"ads@"_s, u"sender"_s};
+    QTest::newRow("decoded sender once no entry is in the raw one")
+        << QByteArray() << QByteArray("lottery team\r\nnomatch\r\n")
+        << QByteArray("=?utf-8?B?TG90dGVyeSBUZWFt?= <x@x.org>") << QString()
+        << QStringList{lottery + u"X@X.ORG> CHECKING FOR LOTTERY TEAM"_s, lottery + u"X@X.ORG> CHECKING FOR NOMATCH"_s,
+                       u"LOTTERY TEAM <X@X.ORG> CHECKING FOR LOTTERY TEAM"_s}
+        << QStringList{u"blacklist"_s, u"lottery team"_s, u"decoded sender"_s};
+    QTest::newRow("Unicode: sharp s is SS, Cyrillic in any case")
+        << QByteArray() << QByteArray("\xd0\xb8\xd0\xb2\xd0\xb0\xd0\xbd\r\nstrasse\r\n")
+        << QByteArray("Stra\xc3\x9f"
+                      "enbau <info@bau.example>")
+        << QString()
+        << QStringList{u"STRASSENBAU <INFO@BAU.EXAMPLE> CHECKING FOR \u0418\u0412\u0410\u041d"_s,
+                       u"STRASSENBAU <INFO@BAU.EXAMPLE> CHECKING FOR STRASSE"_s}
+        << QStringList{u"blacklist"_s, u"strasse"_s, u"sender"_s};
+    QTest::newRow("whitelist: its first entry, the blacklist not read")
+        << QByteArray("\r\nfriend\r\nexample\r\n") << QByteArray("example\r\n") << QByteArray("friend@example.org")
+        << QString() << QStringList{u"FRIEND@EXAMPLE.ORG CHECKING FOR FRIEND"_s} << QStringList();
+    QTest::newRow("nothing listed: every entry, raw then decoded")
+        << QByteArray("nobody\r\n") << QByteArray("aaa\r\n\t\r\nbbb\r\n")
+        << QByteArray("=?utf-8?Q?Zo=C3=A9?= <z@z.example>") << QString()
+        << QStringList{u"=?UTF-8?Q?ZO=C3=A9?= <Z@Z.EXAMPLE> CHECKING FOR NOBODY"_s,
+                       u"ZO\u00c9 <Z@Z.EXAMPLE> CHECKING FOR NOBODY"_s,
+                       u"=?UTF-8?Q?ZO=C3=A9?= <Z@Z.EXAMPLE> CHECKING FOR AAA"_s,
+                       u"=?UTF-8?Q?ZO=C3=A9?= <Z@Z.EXAMPLE> CHECKING FOR BBB"_s,
+                       u"ZO\u00c9 <Z@Z.EXAMPLE> CHECKING FOR AAA"_s, u"ZO\u00c9 <Z@Z.EXAMPLE> CHECKING FOR BBB"_s}
+        << QStringList();
+    QTest::newRow("entry added while the list is walked")
+        << QByteArray() << QByteArray("aaa\r\nbbb\r\n") << QByteArray("x@ccc.example") << u"AAA"_s
+        << QStringList{u"X@CCC.EXAMPLE CHECKING FOR AAA"_s, u"X@CCC.EXAMPLE CHECKING FOR BBB"_s,
+                       u"X@CCC.EXAMPLE CHECKING FOR CCC"_s}
+        << QStringList{u"blacklist"_s, u"ccc"_s, u"sender"_s};
+}
+
+void tst_ScanRules::senderListsReportTheFirstEntry()
+{
+    QFETCH(QByteArray, whitelist);
+    QFETCH(QByteArray, blacklist);
+    QFETCH(QByteArray, from);
+    QFETCH(QString, appendAt);
+    QFETCH(QStringList, checks);
+    QFETCH(QStringList, why);
+
+    // With a listener every caption is written; without one the scan skips
+    // to the last it would write, and must come to the same verdict.
+    for (const bool listening : {true, false}) {
+        if (!listening && !appendAt.isEmpty())
+            break;
+        Fixture f;
+        Message message{from, "Hello", "."};
+        message.uid = "uid-1";
+        f.control.addMailbox(u"u"_s, u"pw"_s, {message});
+        Scan::HeadlessForm &form = f.open("mail.example,u,pw\r\n", whitelist, blacklist, "");
+        f.setRules(Qt::Checked, Qt::Checked, Qt::Unchecked, Qt::Unchecked);
+        Scan::MailboxScanner scanner(form);
+        if (listening) {
+            bool appended = false;
+            connect(&scanner, &Scan::MailboxScanner::captionWritten, this, [&](const QString &caption) {
+                if (!appendAt.isEmpty() && !appended && caption.endsWith(u" CHECKING FOR "_s + appendAt)) {
+                    form.gridblacklist()->appendRow({u"ccc"_s});
+                    appended = true;
+                }
+            });
+            QStringList fromCaptions;
+            for (const QString &caption : run(scanner)) {
+                if (caption.startsWith(u"FROM is "_s))
+                    fromCaptions.append(caption.mid(8));
+            }
+            QCOMPARE(fromCaptions, checks);
+        } else {
+            scanner.run();
+        }
+
+        const QList<ReviewList::Message> rows = ReviewList(f.state()).all();
+        QCOMPARE(rows.size(), why.isEmpty() ? 0 : 1);
+        if (!why.isEmpty())
+            QCOMPARE((QStringList{rows.at(0).rule, rows.at(0).entry, rows.at(0).matchedIn}), why);
+        QCOMPARE(f.control.subjectsLeft(u"u"_s).size(), why.isEmpty() ? 1 : 0);
+    }
 }
 
 void tst_ScanRules::learnedFilterJudgesLast_data()
