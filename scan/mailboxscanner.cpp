@@ -938,7 +938,8 @@ void MailboxScanner::spamAction(const Verdict &verdict)
     // Held messages stay on the server; the others are deleted at QUIT, or
     // by their unique id at a later scan if this session does not end well.
     // Either way its row is written first: without it, no deletion.
-    const bool hold = m_settings.holdForReview;
+    const bool hold = m_settings.holdForReview
+                      || (verdict.rule == SpamTrainer::learnedRule() && !m_settings.deleteLearnedVerdicts);
     qint64 row = 0;
     if (m_review && m_stateProblem.isEmpty()) {
         ReviewList::Message m;

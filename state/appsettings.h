@@ -40,6 +40,9 @@ public:
     bool holdForReview = false;
     bool learnedFilter = false;
     double learnedThreshold = DefaultThreshold; // condemned above it, 0 < t < 1
+    // A score is a guess: what only the learned filter condemns is held for
+    // review unless this says it may be deleted.
+    bool deleteLearnedVerdicts = false;
 
 private:
     QString m_path;

@@ -169,6 +169,7 @@ frmMain::frmMain(const QString &programFolder, QWidget *parent)
     connect(m_ui->checkHoldForReview, &QCheckBox::toggled, this, &frmMain::saveAppSettings);
     connect(m_ui->checkLearnedFilter, &QCheckBox::toggled, this, &frmMain::saveAppSettings);
     connect(m_ui->spinLearnedThreshold, &QDoubleSpinBox::valueChanged, this, &frmMain::saveAppSettings);
+    connect(m_ui->checkDeleteLearned, &QCheckBox::toggled, this, &frmMain::saveAppSettings);
     m_training = new LearnedTraining(m_programFolder, this);
     connect(m_ui->cmdTrainFromFolder, &QPushButton::clicked, m_training, &LearnedTraining::trainFromFolder);
     connect(m_ui->cmdLearnFromArchive, &QPushButton::clicked, m_training, &LearnedTraining::learnFromArchive);
@@ -200,6 +201,7 @@ void frmMain::loadAppSettings()
     m_ui->comboAnnounce->setCurrentIndex(int(settings.announce));
     m_ui->checkLearnedFilter->setChecked(settings.learnedFilter);
     m_ui->spinLearnedThreshold->setValue(settings.learnedThreshold);
+    m_ui->checkDeleteLearned->setChecked(settings.deleteLearnedVerdicts);
     m_loadingAppSettings = false;
     m_ui->lblLearnedCounts->setText(m_training->countsText());
 }
@@ -213,6 +215,7 @@ void frmMain::saveAppSettings()
     settings.holdForReview = m_ui->checkHoldForReview->isChecked();
     settings.announce = AppSettings::Announce(m_ui->comboAnnounce->currentIndex());
     settings.learnedFilter = m_ui->checkLearnedFilter->isChecked();
+    settings.deleteLearnedVerdicts = m_ui->checkDeleteLearned->isChecked();
     // The box shows three decimals; a finer threshold from the file is kept
     // until the user changes it here.
     if (qAbs(m_ui->spinLearnedThreshold->value() - settings.learnedThreshold) >= 0.0005)

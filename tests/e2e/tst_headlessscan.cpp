@@ -376,8 +376,10 @@ void tst_HeadlessScan::decodedTextAndLearnedFilter()
 
     const Run run = runProgram({u"--scan"_s, u"--folder"_s, folder.path()});
     QCOMPARE(run.exitCode, 0);
-    QVERIFY2(run.out.contains(u"4 scanned, 3 condemned, 3 deleted"_s), qPrintable(run.out));
-    QCOMPARE(server.messageCount(u"carol"_s), 1);
+    // The filter's own verdict is a guess: held for review, not deleted.
+    QVERIFY2(run.out.contains(u"Held for review: c@example.net\n"_s), qPrintable(run.out));
+    QVERIFY2(run.out.contains(u"4 scanned, 3 condemned, 2 deleted"_s), qPrintable(run.out));
+    QCOMPARE(server.messageCount(u"carol"_s), 2);
 
     StateDatabase db(folder.path());
     QVERIFY(db.open());

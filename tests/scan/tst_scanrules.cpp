@@ -1038,22 +1038,31 @@ void tst_ScanRules::learnedFilterJudgesLast_data()
     QTest::addColumn<Message>("message");
     QTest::addColumn<QString>("rule");  // empty: not condemned
     QTest::addColumn<int>("spamAfter"); // spam the filter knows after the scan
+    QTest::addColumn<bool>("kept");     // still on the server (held, when condemned)
 
     const QByteArray on = "[LearnedFilter]\nenabled=true\n";
     const Message spammy{"x@example.net", "Cheap pills", "buy cheap pills online, discount pharmacy, click here"};
     const Message hammy{"y@example.net", "Project meeting", "agenda for the project meeting on tuesday"};
     const Message keyword{"z@example.net", "Casino", "buy cheap pills online"};
 
-    QTest::newRow("off unless switched on") << QByteArray() << true << spammy << QString() << 3;
-    QTest::newRow("spam-like message condemned") << on << true << spammy << u"learned filter"_s << 3;
-    QTest::newRow("ham-like message kept") << on << true << hammy << QString() << 3;
+    QTest::newRow("off unless switched on") << QByteArray() << true << spammy << QString() << 3 << true;
+    // A score is a guess: the hold is off, yet the message stays for review.
+    QTest::newRow("spam-like message condemned and held") << on << true << spammy << u"learned filter"_s << 3 << true;
+    QTest::newRow("deleted when the user allows it")
+        << on + "deleteCondemned=yes\n"
+        << true << spammy << u"learned filter"_s << 3 << false;
+    QTest::newRow("an unreadable permission holds")
+        << on + "deleteCondemned=perhaps\n"
+        << true << spammy << u"learned filter"_s << 3 << true;
+    QTest::newRow("ham-like message kept") << on << true << hammy << QString() << 3 << true;
     QTest::newRow("a threshold above the score keeps it")
         << on + "threshold=0.99999999\n"
-        << true << spammy << QString() << 3;
-    QTest::newRow("judges nothing before it knows both kinds") << on << false << spammy << QString() << 3;
+        << true << spammy << QString() << 3 << true;
+    QTest::newRow("judges nothing before it knows both kinds") << on << false << spammy << QString() << 3 << true;
     QTest::newRow("the keyword rule decides first; its spam is learned")
-        << on << true << keyword << u"keyword"_s << 4;
-    QTest::newRow("nothing learned while switched off") << QByteArray() << true << keyword << u"keyword"_s << 3;
+        << on << true << keyword << u"keyword"_s << 4 << false;
+    QTest::newRow("nothing learned while switched off")
+        << QByteArray() << true << keyword << u"keyword"_s << 3 << false;
 }
 
 void tst_ScanRules::learnedFilterJudgesLast()
@@ -1063,6 +1072,7 @@ void tst_ScanRules::learnedFilterJudgesLast()
     QFETCH(Message, message);
     QFETCH(QString, rule);
     QFETCH(int, spamAfter);
+    QFETCH(bool, kept);
 
     Fixture f;
     f.write(u"settings.ini"_s, settings);
@@ -1086,7 +1096,9 @@ void tst_ScanRules::learnedFilterJudgesLast()
             QVERIFY2(rows.at(0).entry.toDouble() > Scan::LearnedFilter::DefaultThreshold, qPrintable(rows.at(0).entry));
             QVERIFY2(rows.at(0).matchedIn.contains(u"pills"_s), qPrintable(rows.at(0).matchedIn));
         }
+        QCOMPARE(rows.at(0).state == ReviewList::State::Held, kept);
     }
+    QCOMPARE(f.control.subjectsLeft(u"u"_s).size(), kept ? 1 : 0);
     Scan::LearnedFilter after(f.state());
     QVERIFY(after.open());
     QCOMPARE(int(after.spamMessages()), spamAfter);

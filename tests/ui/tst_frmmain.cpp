@@ -587,7 +587,7 @@ void tst_FrmMain::learnedFilterSettingsAndTraining()
         QCOMPARE(counts->text(), u"Learned from 3 spam and 600 legitimate messages."_s);
     }
     const QByteArray ini = UiTest::readBytes(m_dir->filePath(u"settings.ini"_s));
-    QVERIFY2(ini.contains("[LearnedFilter]\nenabled=true\nthreshold=0.9\n"), ini.constData());
+    QVERIFY2(ini.contains("[LearnedFilter]\ndeleteCondemned=false\nenabled=true\nthreshold=0.9\n"), ini.constData());
     QCOMPARE(UiTest::readBytes(m_dir->filePath(u"stats.dat"_s)), savedStats); // untouched
     frmMain again(m_dir->path());
     QVERIFY(!start(again));
