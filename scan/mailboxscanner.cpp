@@ -932,14 +932,15 @@ void MailboxScanner::spamAction(const Verdict &verdict)
         m_announced.append(announcement);
     if (stopping() || !archived)
         return;
-    if (m_trainer && verdict.rule != SpamTrainer::learnedRule())
-        m_toLearn.append(archive.fileName());
-
     // Held messages stay on the server; the others are deleted at QUIT, or
     // by their unique id at a later scan if this session does not end well.
     // Either way its row is written first: without it, no deletion.
     const bool hold = m_settings.holdForReview
                       || (verdict.rule == SpamTrainer::learnedRule() && !m_settings.deleteLearnedVerdicts);
+    // A held verdict waits for the user's word before it is learned; the
+    // filter never learns from its own verdicts.
+    if (m_trainer && !hold && verdict.rule != SpamTrainer::learnedRule())
+        m_toLearn.append(archive.fileName());
     qint64 row = 0;
     if (m_review && m_stateProblem.isEmpty()) {
         ReviewList::Message m;

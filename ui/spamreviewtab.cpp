@@ -186,12 +186,17 @@ void SpamReviewTab::deleteFromServer()
         return;
     ReviewList list(*m_database);
     QList<qint64> onServer;
+    QList<ReviewList::Message> confirmed;
     for (const ReviewList::Message &m : messages) {
-        if (m.state == ReviewList::State::Held || m.state == ReviewList::State::Kept)
+        if (m.state == ReviewList::State::Held || m.state == ReviewList::State::Kept) {
             onServer.append(m.id);
+            confirmed.append(m);
+        }
     }
     if (!list.setState(onServer, ReviewList::State::DeleteRequested))
         Q_EMIT problem(list.errorText());
+    else
+        learn(confirmed, true); // the user's word: spam
     refresh();
 }
 

@@ -1061,6 +1061,8 @@ void tst_ScanRules::learnedFilterJudgesLast_data()
     QTest::newRow("judges nothing before it knows both kinds") << on << false << spammy << QString() << 3 << true;
     QTest::newRow("the keyword rule decides first; its spam is learned")
         << on << true << keyword << u"keyword"_s << 4 << false;
+    QTest::newRow("a held verdict is not learned before the user confirms it")
+        << QByteArray("[Scan]\nholdForReview=true\n") + on << true << keyword << u"keyword"_s << 3 << true;
     QTest::newRow("nothing learned while switched off")
         << QByteArray() << true << keyword << u"keyword"_s << 3 << false;
 }

@@ -114,8 +114,8 @@ void tst_TrustTabs::spamTabActions_data()
 
     const QList<int> none{0, 0};
     const QList<int> ham{0, 1};
-    QTest::newRow("held, deleted at the next scan") << State::Held << u"cmdDeleteFromServer"_s << false
-                                                    << State::DeleteRequested << false << none;
+    QTest::newRow("held, deleted at the next scan: learned as spam")
+        << State::Held << u"cmdDeleteFromServer"_s << false << State::DeleteRequested << false << QList<int>{1, 0};
     QTest::newRow("already deleted stays so") << State::Deleted << u"cmdDeleteFromServer"_s << false
                                               << State::Deleted << false << none;
     QTest::newRow("held, not spam") << State::Held << u"cmdNotSpam"_s << false << State::Kept << false << ham;
