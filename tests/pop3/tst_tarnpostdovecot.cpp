@@ -608,14 +608,14 @@ void TestTarnpostDovecot::secureConnectionRefused()
         QVERIFY2(t.ErrorText().contains(text, Qt::CaseInsensitive), qPrintable(t.ErrorText()));
     }
     QCOMPARE(t.Status(), qint16(StatusDisconnected));
-    QVERIFY(waitUntil([&] { return t.SocketState() == 0; }));
+    QTRY_COMPARE_WITH_TIMEOUT(t.SocketState(), 0, 10000);
     QCOMPARE(t.ConnectResponse(), QString());
     QCOMPARE(t.MsgCount(), 0);
 
     switch (Peer(peer)) {
     case Peer::Dovecot: {
         // The server saw no login attempt at all, in clear or otherwise.
-        QVERIFY(waitUntil([&] { return dovecot.logTail(200).contains(u"pop3-login: "_s); }));
+        QTRY_VERIFY_WITH_TIMEOUT(dovecot.logTail(200).contains(u"pop3-login: "_s), 10000);
         const QString log = dovecot.logTail(200);
         QVERIFY2(log.contains(u"no auth attempts"_s), qPrintable(log));
         QVERIFY2(!log.contains(u"user=<alice>"_s), qPrintable(log));

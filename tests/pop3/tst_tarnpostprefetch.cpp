@@ -427,7 +427,9 @@ Session playScript(const QByteArray &stat, const Script &script, int maxSize, in
         return session;
     }
     session.seen = walk(t, ops, file);
-    QTest::qWait(50); // lines sent last reach the server
+    // Every walk ends disconnected: once the server has seen the end, it has every line.
+    if (!QTest::qWaitFor([&] { return server.endedConnectionCount() == server.connectionCount(); }, 10000))
+        session.mismatches << u"the connection did not end"_s;
     session.wire = QString::fromLatin1(server.receivedLines().mid(3).join('|'));
     session.ahead = server.linesSentAhead();
     session.mismatches = server.mismatches();

@@ -178,6 +178,11 @@ int ScriptedPop3Server::connectionCount() const
     return m_state->connections;
 }
 
+int ScriptedPop3Server::endedConnectionCount() const
+{
+    return m_state->ended;
+}
+
 int ScriptedPop3Server::remainingSteps() const
 {
     QMutexLocker lock(&m_state->mutex);

@@ -143,6 +143,9 @@ public:
     QList<QByteArray> linesSentAhead() const;
     QStringList mismatches() const;
     int connectionCount() const;
+    // Connections either side has closed: once all have ended, every line
+    // sent on them is in receivedLines().
+    int endedConnectionCount() const;
     int remainingSteps() const;
     // Waits in an event loop until at least count lines have arrived.
     bool waitForLines(int count, int timeoutMs);

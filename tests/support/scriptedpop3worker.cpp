@@ -128,6 +128,7 @@ void ScriptedPop3Worker::drop(QTcpSocket *socket)
         return;
     it->second.socket = nullptr;
     it->second.pacer->stop();
+    ++m_state->ended; // atomic: a close made with the state locked lands here
     socket->disconnect(this);
     // Later: a close inside a read handler must not pull the session from
     // under it. Then the next queued client, if any, gets its greeting.

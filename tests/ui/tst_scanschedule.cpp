@@ -227,8 +227,12 @@ void tst_ScanSchedule::noSecondScanWhileScanning()
         form.timerTick();
         countersDuringScan.append(UiTest::txtTimer(form)->text());
         // Events processed meanwhile (a queued click) start nothing either.
-        QTimer::singleShot(0, &form, [&form] { UiTest::click(form, u"cmdscannow"_s); });
-        QTest::qWait(20);
+        bool clicked = false;
+        QTimer::singleShot(0, &form, [&] {
+            UiTest::click(form, u"cmdscannow"_s);
+            clicked = true;
+        });
+        QTRY_VERIFY(clicked);
     });
     QSignalSpy started(&form, &frmMain::scanStarted);
     QSignalSpy finished(&form, &frmMain::scanFinished);
