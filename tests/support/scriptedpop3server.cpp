@@ -17,6 +17,7 @@ ScriptedPop3Server::ScriptedPop3Server(QObject *parent)
     m_thread->setObjectName(QStringLiteral("ScriptedPop3Server"));
     m_worker->moveToThread(m_thread);
     connect(m_thread, &QThread::finished, m_worker, &QObject::deleteLater);
+    connect(m_worker, &ScriptedPop3Worker::lineReceived, this, &ScriptedPop3Server::lineReceived);
     m_thread->start();
 }
 

@@ -160,6 +160,10 @@ public:
     static QList<QByteArray> chunksOf(const QByteArray &data, int n);
     static QByteArray toWire(const QByteArray &message);
 
+Q_SIGNALS:
+    // A line came in (delivered in the test thread's event loop).
+    void lineReceived();
+
 private:
     void addStep(const QByteArray &expectPrefix, const QList<QByteArray> &replyChunks, int action);
 
