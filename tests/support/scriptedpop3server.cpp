@@ -184,6 +184,15 @@ int ScriptedPop3Server::endedConnectionCount() const
     return m_state->ended;
 }
 
+bool ScriptedPop3Server::playedAll() const
+{
+    // Asked in the server's thread, so that no line is answered in between.
+    bool played = false;
+    QMetaObject::invokeMethod(
+        m_worker, [this] { return remainingSteps() == 0 && m_worker->sentAll(); }, Qt::BlockingQueuedConnection, &played);
+    return played;
+}
+
 int ScriptedPop3Server::remainingSteps() const
 {
     QMutexLocker lock(&m_state->mutex);

@@ -147,6 +147,8 @@ public:
     // sent on them is in receivedLines().
     int endedConnectionCount() const;
     int remainingSteps() const;
+    // Every step taken and its reply (or close) written out.
+    bool playedAll() const;
     // Waits in an event loop until at least count lines have arrived.
     bool waitForLines(int count, int timeoutMs);
 

@@ -66,6 +66,13 @@ bool ScriptedPop3Worker::listen()
     return true;
 }
 
+bool ScriptedPop3Worker::sentAll() const
+{
+    return std::all_of(m_sessions.cbegin(), m_sessions.cend(), [](const auto &entry) {
+        return entry.second.outgoing.isEmpty() && (!entry.second.socket || entry.second.socket->bytesToWrite() == 0);
+    });
+}
+
 void ScriptedPop3Worker::shutdown()
 {
     for (auto &entry : m_sessions) {

@@ -75,6 +75,8 @@ public:
 
     Q_INVOKABLE bool listen();
     Q_INVOKABLE void shutdown();
+    // Nothing queued or unwritten on any connection.
+    bool sentAll() const;
 
 Q_SIGNALS:
     void lineReceived();
