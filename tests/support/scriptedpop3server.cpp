@@ -2,9 +2,8 @@
 
 #include "tests/support/scriptedpop3worker.h"
 
-#include <QEventLoop>
 #include <QThread>
-#include <QTimer>
+#include <QTest>
 
 #include <algorithm>
 
@@ -201,23 +200,7 @@ int ScriptedPop3Server::remainingSteps() const
 
 bool ScriptedPop3Server::waitForLines(int count, int timeoutMs)
 {
-    QEventLoop loop;
-    QTimer deadline;
-    deadline.setSingleShot(true);
-    connect(&deadline, &QTimer::timeout, &loop, &QEventLoop::quit);
-    // The worker's signal arrives queued in this thread; the wake-up timer
-    // covers a line that arrived between the check and exec().
-    QTimer wake;
-    connect(&wake, &QTimer::timeout, &loop, &QEventLoop::quit);
-    connect(m_worker, &ScriptedPop3Worker::lineReceived, &loop, &QEventLoop::quit);
-    deadline.start(timeoutMs);
-    wake.start(50);
-    while (receivedLines().size() < count) {
-        if (!deadline.isActive())
-            return false;
-        loop.exec();
-    }
-    return true;
+    return QTest::qWaitFor([&] { return receivedLines().size() >= count; }, timeoutMs);
 }
 
 QList<QByteArray> ScriptedPop3Server::splitAt(const QByteArray &data, const QList<int> &positions)

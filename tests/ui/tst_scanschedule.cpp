@@ -227,12 +227,9 @@ void tst_ScanSchedule::noSecondScanWhileScanning()
         form.timerTick();
         countersDuringScan.append(UiTest::txtTimer(form)->text());
         // Events processed meanwhile (a queued click) start nothing either.
-        bool clicked = false;
-        QTimer::singleShot(0, &form, [&] {
-            UiTest::click(form, u"cmdscannow"_s);
-            clicked = true;
-        });
-        QTRY_VERIFY(clicked);
+        QSignalSpy clicked(form.findChild<QPushButton *>(u"cmdscannow"_s), &QPushButton::clicked);
+        QTimer::singleShot(0, &form, [&form] { UiTest::click(form, u"cmdscannow"_s); });
+        QVERIFY(clicked.wait());
     });
     QSignalSpy started(&form, &frmMain::scanStarted);
     QSignalSpy finished(&form, &frmMain::scanFinished);
