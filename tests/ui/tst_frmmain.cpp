@@ -136,31 +136,25 @@ bool tst_FrmMain::start(frmMain &form)
 void tst_FrmMain::layout()
 {
     frmMain form(m_dir->path());
-    // What a user relies on, by object name: a window's title, the tabs in
-    // order, a button's or label's caption, a count box's text (read-only).
+    // What a user relies on, by object name and kind: a window's title, the
+    // tabs in order, a button's or label's caption, a count box's text (read-only).
     const struct
     {
         const char *name;
+        const char *kind;
         const char *caption;
-    } shown[] = {{"frmMain", "Quellmail"}, {"frmSplash", " Now Loading"}, {"SSTab1", "Accounts|Whitelist|Blacklist|Keywords|Settings|Help|Spam|Log"}, {"cmdAddAccount", "Add"}, {"cmdDeleteAccount", "Delete"}, {"cmdAddWhitelist", "Add"}, {"cmdeletewhitelist", "Delete"}, {"Command1", "Import"}, {"cmdAddBlacklist", "Add"}, {"cmddeleteblacklist", "Delete"}, {"cmdAddkeywords", "Add"}, {"cmddeletekeyword", "Delete"}, {"cmdscannow", "Scan now"}, {"cmdupdateconfig", "Save Settings"}, {"cmdreloadconfig", "Reload"}, {"cmdsystemtray", "Hide"}, {"cmdExitApplication", "Exit"}, {"SpamFolder", "Spam Folder"}, {"Label25", "Open Deleted Spam folder"}, {"txtAccountsCount", "0"}, {"txtwhitelistCount", "0"}, {"txtblacklistCount", "0"}, {"txtkeywordsCount", "0"}, {"txtEmailsBlockedCount", "0"}, {"txttotalemailsever", "0"}};
-    for (const auto &[name, caption] : shown) {
+    } shown[] = {{"frmMain", "QWidget", "Quellmail"}, {"frmSplash", "QDialog", " Now Loading"}, {"SSTab1", "QTabWidget", "Accounts|Whitelist|Blacklist|Keywords|Settings|Help|Spam|Log"}, {"cmdAddAccount", "QPushButton", "Add"}, {"cmdDeleteAccount", "QPushButton", "Delete"}, {"cmdAddWhitelist", "QPushButton", "Add"}, {"cmdeletewhitelist", "QPushButton", "Delete"}, {"Command1", "QPushButton", "Import"}, {"cmdAddBlacklist", "QPushButton", "Add"}, {"cmddeleteblacklist", "QPushButton", "Delete"}, {"cmdAddkeywords", "QPushButton", "Add"}, {"cmddeletekeyword", "QPushButton", "Delete"}, {"cmdscannow", "QPushButton", "Scan now"}, {"cmdupdateconfig", "QPushButton", "Save Settings"}, {"cmdreloadconfig", "QPushButton", "Reload"}, {"cmdsystemtray", "QPushButton", "Hide"}, {"cmdExitApplication", "QPushButton", "Exit"}, {"SpamFolder", "QPushButton", "Spam Folder"}, {"Label25", "QLabel", "Open Deleted Spam folder"}, {"txtAccountsCount", "QLineEdit", "0"}, {"txtwhitelistCount", "QLineEdit", "0"}, {"txtblacklistCount", "QLineEdit", "0"}, {"txtkeywordsCount", "QLineEdit", "0"}, {"txtEmailsBlockedCount", "QLineEdit", "0"}, {"txttotalemailsever", "QLineEdit", "0"}};
+    for (const auto &[name, kind, caption] : shown) {
         const QString objectName = QString::fromLatin1(name);
         QWidget *widget = form.objectName() == objectName ? &form : form.findChild<QWidget *>(objectName);
-        QVERIFY2(widget, name);
-        QString text;
-        if (widget->isWindow()) {
-            text = widget->windowTitle();
-        } else if (auto *tabs = qobject_cast<QTabWidget *>(widget)) {
+        QVERIFY2(widget && widget->inherits(kind), name);
+        QString text = widget->isWindow() ? widget->windowTitle() : widget->property("text").toString();
+        if (auto *tabs = qobject_cast<QTabWidget *>(widget)) {
             for (int i = 0; i < tabs->count(); ++i)
                 text += (i ? u"|"_s : QString()) + tabs->tabText(i);
-        } else if (auto *button = qobject_cast<QPushButton *>(widget)) {
-            text = button->text();
-        } else if (auto *label = qobject_cast<QLabel *>(widget)) {
-            text = label->text();
-        } else if (auto *box = qobject_cast<QLineEdit *>(widget)) {
-            text = box->isReadOnly() ? box->text() : u"(editable)"_s;
         }
         QCOMPARE(text, QString::fromLatin1(caption));
+        QVERIFY2(!qobject_cast<QLineEdit *>(widget) || widget->property("readOnly").toBool(), name);
     }
     QVERIFY(UiTest::txtEmailsAllowedCount(form)->isHidden());
     QCOMPARE(form.gridAccountsView()->model(), form.gridAccounts());
