@@ -686,8 +686,6 @@ void TestTarnpostDovecot::securityProperty()
     QString key = u" popsecurity"_s;
     QCOMPARE(t.GetStringValueOfProperty(key), QString()); // not a name the interface first had
 
-    // Its slots follow the original 41: tst_tarnpostautomation's member table.
-
     // Not persisted: a saved window holds the same five keys as before.
     struct Bag final : Automation::PropertyBag
     {
