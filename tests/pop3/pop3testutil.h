@@ -5,12 +5,9 @@
 #include "pop3/tarnpost.h"
 
 #include <QByteArray>
-#include <QCoreApplication>
-#include <QElapsedTimer>
 #include <QFile>
 #include <QList>
 #include <QString>
-#include <QTest>
 
 namespace Pop3Test {
 
@@ -60,20 +57,6 @@ inline void writeFile(const QString &path, const QByteArray &data)
     QFile file(path);
     if (file.open(QIODevice::WriteOnly | QIODevice::Truncate))
         file.write(data);
-}
-
-// Lets the event loop run until cond holds or the limit passes.
-template <typename Cond>
-bool waitUntil(Cond cond, int limitMs = 5000)
-{
-    QElapsedTimer timer;
-    timer.start();
-    while (!cond()) {
-        if (timer.elapsed() > limitMs)
-            return false;
-        QTest::qWait(10);
-    }
-    return true;
 }
 
 // The size a server lists for a message given as sent (CR LF line ends,

@@ -8,10 +8,15 @@
 #include "tests/pop3/pop3testutil.h"
 #include "pop3/tarnpost.h"
 #include "pop3/include/tarnpostctl.h"
+#include "pop3/socketadapter.h"
 
 #include <QCryptographicHash>
+#include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include <functional>
+#include <sys/ioctl.h>
 
 using namespace Qt::StringLiterals;
 using namespace Pop3Test;
@@ -40,8 +45,8 @@ QString shown(const QByteArray &bytes)
 // Runs the calls named in ops and writes down what a caller sees after each:
 // sN select, r retrieve, w write to a file, h subject and headers, z size,
 // d delete, x reset, q disconnect (and whether QUIT was confirmed), p let
-// 300 ms of events pass.
-QString walk(Tarnpost &t, const QString &ops, const QString &file)
+// events run until settled() holds.
+QString walk(Tarnpost &t, const QString &ops, const QString &file, const std::function<bool()> &settled = {})
 {
     QStringList seen;
     for (const QString &op : ops.split(u' ', Qt::SkipEmptyParts)) {
@@ -76,7 +81,7 @@ QString walk(Tarnpost &t, const QString &ops, const QString &file)
             t.Disconnect();
             what = t.QuitConfirmed() ? u"confirmed"_s : QString();
             break;
-        case 'p': QTest::qWait(300); break;
+        case 'p': what = QTest::qWaitFor(settled, 10000) ? QString() : u"unsettled"_s; break;
         }
         seen << u"%1=%2 %3/%4"_s.arg(op).arg(t.Error()).arg(t.Error() ? t.ErrorText() : what).arg(t.Status());
     }
@@ -426,11 +431,26 @@ Session playScript(const QByteArray &stat, const Script &script, int maxSize, in
         session.mismatches << u"no session: "_s + t.ErrorText();
         return session;
     }
-    session.seen = walk(t, ops, file);
-    QTest::qWait(50); // lines sent last reach the server
+    // The server has played its script, and the control has read all of it
+    // (nothing in Qt's buffer or the kernel's) and seen its close, if any.
+    const auto settled = [&] {
+        if (!server.playedAll())
+            return false;
+        for (const QTcpSocket *socket : t.findChildren<QTcpSocket *>()) {
+            int queued = 0;
+            if (socket->bytesAvailable() > 0 || (::ioctl(int(socket->socketDescriptor()), FIONREAD, &queued) == 0 && queued > 0))
+                return false;
+        }
+        return server.endedConnectionCount() < server.connectionCount() || t.SocketState() != SocketAdapter::StateConnected;
+    };
+    session.seen = walk(t, ops, file, settled);
+    // Every walk ends disconnected: once the server has seen the end, it has every line.
+    const bool ended = QTest::qWaitFor([&] { return server.endedConnectionCount() == server.connectionCount(); }, 10000);
     session.wire = QString::fromLatin1(server.receivedLines().mid(3).join('|'));
     session.ahead = server.linesSentAhead();
     session.mismatches = server.mismatches();
+    if (!ended)
+        session.mismatches << u"the connection did not end"_s;
     return session;
 }
 

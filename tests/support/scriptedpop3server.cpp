@@ -2,9 +2,8 @@
 
 #include "tests/support/scriptedpop3worker.h"
 
-#include <QEventLoop>
 #include <QThread>
-#include <QTimer>
+#include <QTest>
 
 #include <algorithm>
 
@@ -17,6 +16,7 @@ ScriptedPop3Server::ScriptedPop3Server(QObject *parent)
     m_thread->setObjectName(QStringLiteral("ScriptedPop3Server"));
     m_worker->moveToThread(m_thread);
     connect(m_thread, &QThread::finished, m_worker, &QObject::deleteLater);
+    connect(m_worker, &ScriptedPop3Worker::lineReceived, this, &ScriptedPop3Server::lineReceived);
     m_thread->start();
 }
 
@@ -178,6 +178,20 @@ int ScriptedPop3Server::connectionCount() const
     return m_state->connections;
 }
 
+int ScriptedPop3Server::endedConnectionCount() const
+{
+    return m_state->ended;
+}
+
+bool ScriptedPop3Server::playedAll() const
+{
+    // Asked in the server's thread, so that no line is answered in between.
+    bool played = false;
+    QMetaObject::invokeMethod(
+        m_worker, [this] { return remainingSteps() == 0 && m_worker->sentAll(); }, Qt::BlockingQueuedConnection, &played);
+    return played;
+}
+
 int ScriptedPop3Server::remainingSteps() const
 {
     QMutexLocker lock(&m_state->mutex);
@@ -186,23 +200,7 @@ int ScriptedPop3Server::remainingSteps() const
 
 bool ScriptedPop3Server::waitForLines(int count, int timeoutMs)
 {
-    QEventLoop loop;
-    QTimer deadline;
-    deadline.setSingleShot(true);
-    connect(&deadline, &QTimer::timeout, &loop, &QEventLoop::quit);
-    // The worker's signal arrives queued in this thread; the wake-up timer
-    // covers a line that arrived between the check and exec().
-    QTimer wake;
-    connect(&wake, &QTimer::timeout, &loop, &QEventLoop::quit);
-    connect(m_worker, &ScriptedPop3Worker::lineReceived, &loop, &QEventLoop::quit);
-    deadline.start(timeoutMs);
-    wake.start(50);
-    while (receivedLines().size() < count) {
-        if (!deadline.isActive())
-            return false;
-        loop.exec();
-    }
-    return true;
+    return QTest::qWaitFor([&] { return receivedLines().size() >= count; }, timeoutMs);
 }
 
 QList<QByteArray> ScriptedPop3Server::splitAt(const QByteArray &data, const QList<int> &positions)

@@ -143,7 +143,12 @@ public:
     QList<QByteArray> linesSentAhead() const;
     QStringList mismatches() const;
     int connectionCount() const;
+    // Connections either side has closed: once all have ended, every line
+    // sent on them is in receivedLines().
+    int endedConnectionCount() const;
     int remainingSteps() const;
+    // Every step taken and its reply (or close) written out.
+    bool playedAll() const;
     // Waits in an event loop until at least count lines have arrived.
     bool waitForLines(int count, int timeoutMs);
 
@@ -156,6 +161,10 @@ public:
     static QList<QByteArray> splitAt(const QByteArray &data, const QList<int> &positions);
     static QList<QByteArray> chunksOf(const QByteArray &data, int n);
     static QByteArray toWire(const QByteArray &message);
+
+Q_SIGNALS:
+    // A line came in (delivered in the test thread's event loop).
+    void lineReceived();
 
 private:
     void addStep(const QByteArray &expectPrefix, const QList<QByteArray> &replyChunks, int action);

@@ -66,6 +66,13 @@ bool ScriptedPop3Worker::listen()
     return true;
 }
 
+bool ScriptedPop3Worker::sentAll() const
+{
+    return std::all_of(m_sessions.cbegin(), m_sessions.cend(), [](const auto &entry) {
+        return entry.second.outgoing.isEmpty() && (!entry.second.socket || entry.second.socket->bytesToWrite() == 0);
+    });
+}
+
 void ScriptedPop3Worker::shutdown()
 {
     for (auto &entry : m_sessions) {
@@ -128,6 +135,7 @@ void ScriptedPop3Worker::drop(QTcpSocket *socket)
         return;
     it->second.socket = nullptr;
     it->second.pacer->stop();
+    ++m_state->ended; // atomic: a close made with the state locked lands here
     socket->disconnect(this);
     // Later: a close inside a read handler must not pull the session from
     // under it. Then the next queued client, if any, gets its greeting.

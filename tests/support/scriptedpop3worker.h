@@ -10,13 +10,14 @@
 #include <QSet>
 #include <QStringList>
 
+#include <atomic>
 #include <map>
 
 class QTcpServer;
 class QTcpSocket;
 class QTimer;
 
-// What the test thread sets up and reads back; every field is guarded by mutex.
+// What the test thread sets up and reads back; every field but ended is guarded by mutex.
 struct ScriptedPop3State
 {
     using Exchange = ScriptedPop3Server::Exchange;
@@ -57,6 +58,7 @@ struct ScriptedPop3State
     QList<QByteArray> capabilities;
     QStringList mismatches;
     int connections = 0;
+    std::atomic<int> ended = 0; // not under mutex
     quint16 port = 0;
     QHash<QString, Mailbox> mailboxes;
 };
@@ -73,6 +75,8 @@ public:
 
     Q_INVOKABLE bool listen();
     Q_INVOKABLE void shutdown();
+    // Nothing queued or unwritten on any connection.
+    bool sentAll() const;
 
 Q_SIGNALS:
     void lineReceived();

@@ -106,7 +106,11 @@ menu_closed() { window_gone "$MENU"; }
 open_menu() {
     xdotool mousemove "$ICON_X" "$ICON_Y" click 1
     wait_until 10 find_menu || fail "a left click on the icon opened no menu"
-    sleep 0.3 # let it paint
+}
+menu_drawn() {
+    corner "$OUT/tray-menu.png"
+    changed=$(compare -metric AE "$WORK/before.png" "$OUT/tray-menu.png" null: 2>&1)
+    [ "${changed%% *}" -gt 2000 ] 2>/dev/null
 }
 # choose <n>: clicks the n-th of the menu's four items (from 1).
 choose() {
@@ -125,10 +129,8 @@ xdotool mousemove 700 500
 sleep 0.3
 corner "$WORK/before.png"
 open_menu
+wait_until 10 menu_drawn || fail "the tray menu was not drawn (changed pixels: $changed)"
 import -window root "$OUT/desktop-with-tray-menu.png"
-corner "$OUT/tray-menu.png"
-changed=$(compare -metric AE "$WORK/before.png" "$OUT/tray-menu.png" null: 2>&1)
-[ "${changed%% *}" -gt 2000 ] 2>/dev/null || fail "the tray menu was not drawn (changed pixels: $changed)"
 
 choose 2 # Hide Application
 wait_until 10 main_hidden || fail "Hide Application did not hide the main window"

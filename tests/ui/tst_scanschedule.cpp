@@ -227,8 +227,9 @@ void tst_ScanSchedule::noSecondScanWhileScanning()
         form.timerTick();
         countersDuringScan.append(UiTest::txtTimer(form)->text());
         // Events processed meanwhile (a queued click) start nothing either.
+        QSignalSpy clicked(form.findChild<QPushButton *>(u"cmdscannow"_s), &QPushButton::clicked);
         QTimer::singleShot(0, &form, [&form] { UiTest::click(form, u"cmdscannow"_s); });
-        QTest::qWait(20);
+        QVERIFY(clicked.wait());
     });
     QSignalSpy started(&form, &frmMain::scanStarted);
     QSignalSpy finished(&form, &frmMain::scanFinished);
