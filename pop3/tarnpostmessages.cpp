@@ -9,7 +9,7 @@ namespace Tarnpostctl {
 
 namespace {
 
-const QString kUnableToRetrieve = u"Unable to retrieve"_s;
+const QString kUnableToRetrieve = UnableToRetrieve;
 const QString kNotFound = u"<not found>"_s;
 
 bool isSuccess(const QString &reply)
@@ -113,7 +113,7 @@ void Tarnpost::SetCurrentMsg(qint16 &intMsgNumber)
 QString Tarnpost::MsgUniqueID() const
 {
     if (m_MsgUniqueID == kUnableToRetrieve)
-        return m_POPUsername + u':' + m_POPHostname + u':' + QString::number(m_MsgNumber);
+        return madeUpUniqueId(m_POPUsername, m_POPHostname, m_MsgNumber);
     return m_MsgUniqueID;
 }
 
