@@ -143,6 +143,15 @@ QString Tarnpost::ErrorText() const
     }
 }
 
+void Tarnpost::setError(ErrorCode code, const QString &detail)
+{
+    intpropertyerror = code;
+    if (code == ErrorTlsHandshake)
+        strTlsErrorText = detail;
+    else
+        strLastErrorReply = detail;
+}
+
 void Tarnpost::Connect()
 {
     subdebuglog(u"start connect"_s);
@@ -163,13 +172,13 @@ void Tarnpost::Connect()
 bool Tarnpost::checkConnectSettings()
 {
     if (wsk1->state() == SocketAdapter::StateConnected)
-        intpropertyerror = ErrorAlreadyConnected;
+        setError(ErrorAlreadyConnected);
     else if (funisblank(m_POPHostname))
-        intpropertyerror = ErrorBlankHostname;
+        setError(ErrorBlankHostname);
     else if (funisblank(m_POPUsername))
-        intpropertyerror = ErrorBlankUsername;
+        setError(ErrorBlankUsername);
     else if (m_POPSecurity != SecurityNone && !SocketAdapter::tlsAvailable())
-        intpropertyerror = ErrorTlsUnavailable;
+        setError(ErrorTlsUnavailable);
     return intpropertyerror == ErrorNone;
 }
 
@@ -209,10 +218,9 @@ bool Tarnpost::waitForConnection()
         subdebuglog(u"timeout(2) in Connect"_s);
         if (wsk1->isHandshaking()) {
             // The server took the connection but never finished TLS.
-            strTlsErrorText = kTlsTimeoutText;
-            intpropertyerror = ErrorTlsHandshake;
+            setError(ErrorTlsHandshake, kTlsTimeoutText);
         } else {
-            intpropertyerror = ErrorConnectTimeout;
+            setError(ErrorConnectTimeout);
         }
         subcloseconnection(*wsk1);
     } else if (state == SocketAdapter::StateError) {
@@ -235,7 +243,7 @@ void Tarnpost::readGreeting()
         [this] { return funtimedout(m_POPTimeout); });
     if (!greeted) {
         subdebuglog(u"timeout(1) in Connect"_s);
-        intpropertyerror = ErrorGreetingTimeout;
+        setError(ErrorGreetingTimeout);
         subcloseconnection(*wsk1);
         subdebuglog(u"timeout(1) in connect, blnDone=True"_s);
     }
@@ -274,9 +282,8 @@ bool Tarnpost::loginStep(const QString &command, ErrorCode refusedError, QString
         return false; // over a cap: Error says so and the session is closed
     if (reply.startsWith("+OK"_L1))
         return true;
-    strLastErrorReply = reply;
     subcloseconnection(*wsk1);
-    intpropertyerror = refusedError;
+    setError(refusedError, reply);
     return false;
 }
 
@@ -305,22 +312,19 @@ bool Tarnpost::funstarttls()
         return false;
     }
     if (!reply.startsWith("+OK"_L1)) {
-        strLastErrorReply = reply;
-        intpropertyerror = ErrorNoStls;
+        setError(ErrorNoStls, reply);
         subdebuglog(u"end funstarttls"_s);
         return false;
     }
     // Bytes after the reply were sent in clear before the handshake and would
     // be taken as protected replies later: refuse them.
     if (reply.indexOf("\r\n"_L1) != reply.size() - 2 || wsk1->bytesAvailable() > 0) {
-        strTlsErrorText = u"The server sent data after its STLS reply"_s;
-        intpropertyerror = ErrorTlsHandshake;
+        setError(ErrorTlsHandshake, u"The server sent data after its STLS reply"_s);
         subdebuglog(u"end funstarttls"_s);
         return false;
     }
     if (!wsk1->startClientEncryption()) {
-        strTlsErrorText = u"TLS cannot start on this connection"_s;
-        intpropertyerror = ErrorTlsHandshake;
+        setError(ErrorTlsHandshake, u"TLS cannot start on this connection"_s);
         subdebuglog(u"end funstarttls"_s);
         return false;
     }
@@ -333,11 +337,9 @@ bool Tarnpost::funstarttls()
         [this] { return funtimedout(m_POPTimeout); });
     if (!settled) {
         subdebuglog(u"timeout in funstarttls"_s);
-        strTlsErrorText = kTlsTimeoutText;
-        intpropertyerror = ErrorTlsHandshake;
+        setError(ErrorTlsHandshake, kTlsTimeoutText);
     } else if (!wsk1->isEncrypted() && intpropertyerror == ErrorNone) {
-        strTlsErrorText = u"The server closed the connection"_s;
-        intpropertyerror = ErrorTlsHandshake;
+        setError(ErrorTlsHandshake, u"The server closed the connection"_s);
     }
     subdebuglog(u"end funstarttls"_s);
     return intpropertyerror == ErrorNone;
@@ -347,8 +349,7 @@ void Tarnpost::wsk1_TlsFailed(const QString &reason)
 {
     if (m_DebugMode)
         subdebuglog(u"TLS handshake failed: "_s + reason);
-    strTlsErrorText = reason;
-    intpropertyerror = ErrorTlsHandshake;
+    setError(ErrorTlsHandshake, reason);
 }
 
 void Tarnpost::wsk1_Encrypted()

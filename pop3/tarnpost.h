@@ -195,6 +195,11 @@ private:
     static const QString &funtimeouttext();
 
     // ---- Session ----
+    // Fails the running method: Error becomes code. detail is what ErrorText
+    // adds to the code's text: the server's reply or the file error, or for
+    // ErrorTlsHandshake why the handshake failed.
+    void setError(ErrorCode code) { intpropertyerror = code; }
+    void setError(ErrorCode code, const QString &detail);
     // The steps of Connect; each one that fails sets Error.
     bool checkConnectSettings();
     void openConnection();

@@ -45,7 +45,7 @@ void Tarnpost::SetCurrentMsg(qint16 &intMsgNumber)
     const qint16 previous = m_MsgNumber;
 
     if (intpropertystatus != StatusConnected) {
-        intpropertyerror = ErrorSetMsgDisconnected;
+        setError(ErrorSetMsgDisconnected);
         subdebuglog(u"end setcurrentmsg"_s);
         return;
     }
@@ -57,7 +57,7 @@ void Tarnpost::SetCurrentMsg(qint16 &intMsgNumber)
 
     const qint32 n = intMsgNumber;
     if (!(0 < n && n <= m_MsgCount)) {
-        intpropertyerror = ErrorMsgNumberOutOfRange;
+        setError(ErrorMsgNumberOutOfRange);
         m_MsgNumber = previous;
     } else {
         // A prefetching session fetches its tables at its first message.
@@ -82,8 +82,7 @@ void Tarnpost::SetCurrentMsg(qint16 &intMsgNumber)
             if (isSuccess(reply)) {
                 m_MsgUniqueID = cutReplyField(reply);
             } else {
-                intpropertyerror = ErrorUidlRefused;
-                strLastErrorReply = reply;
+                setError(ErrorUidlRefused, reply);
             }
         }
         subprefetch();
@@ -133,8 +132,7 @@ void Tarnpost::subRetrieveHeaders()
         return;
     }
     if (!isSuccess(reply)) {
-        intpropertyerror = ErrorTopRefused;
-        strLastErrorReply = reply;
+        setError(ErrorTopRefused, reply);
     } else {
         const qsizetype crlf = reply.indexOf("\r\n"_L1);
         m_MsgHeaders = trimBlanks(crlf >= 0 ? reply.mid(crlf + 2) : QString());
@@ -175,8 +173,7 @@ void Tarnpost::subRetrieveSize()
         lngMsgSizeInK = lngSizeInOctets / 1024 + 1;
         m_listedSize = lngSizeInOctets >= 0 ? lngSizeInOctets : -1;
     } else if (!m_replyRefused) {
-        intpropertyerror = ErrorListRefused;
-        strLastErrorReply = reply;
+        setError(ErrorListRefused, reply);
     }
     blnSizeRetrieved = true;
     subdebuglog(u"end subRetrieveSize"_s);
@@ -232,9 +229,9 @@ void Tarnpost::RetrieveCurrentMsg()
     }
     intpropertyerror = ErrorNone;
     if (intpropertystatus != StatusConnected) {
-        intpropertyerror = ErrorRetrieveDisconnected;
+        setError(ErrorRetrieveDisconnected);
     } else if (m_MsgNumber == 0) {
-        intpropertyerror = ErrorRetrieveNoMessage;
+        setError(ErrorRetrieveNoMessage);
     } else {
         if (!blnSizeRetrieved) {
             subRetrieveSize(); // the progress events need the size
@@ -287,8 +284,7 @@ void Tarnpost::RetrieveCurrentMsg()
             }
             m_MsgContents = std::move(reply);
         } else {
-            intpropertyerror = ErrorRetrRefused;
-            strLastErrorReply = reply;
+            setError(ErrorRetrRefused, reply);
             strLastErrorReply.squeeze(); // not the room kept for the whole message
         }
         blnReportReadStatus = false;
@@ -324,8 +320,7 @@ void Tarnpost::WriteCurrentMsgToFile(QString &strFileToWriteTo)
 
     const QString check = funcheckfilename(strFileToWriteTo);
     if (QString::compare(check, " "_L1, Qt::CaseSensitive) > 0) {
-        intpropertyerror = ErrorFile;
-        strLastErrorReply = check;
+        setError(ErrorFile, check);
         subdebuglog(u"end WriteCurrentMsgToFile"_s);
         return;
     }
@@ -337,9 +332,9 @@ void Tarnpost::WriteCurrentMsgToFile(QString &strFileToWriteTo)
 
     intpropertyerror = ErrorNone;
     if (intpropertystatus != StatusConnected) {
-        intpropertyerror = ErrorRetrieveDisconnected;
+        setError(ErrorRetrieveDisconnected);
     } else if (m_MsgNumber == 0) {
-        intpropertyerror = ErrorRetrieveNoMessage;
+        setError(ErrorRetrieveNoMessage);
     } else {
         if (!blnSizeRetrieved) {
             subRetrieveSize();
@@ -364,13 +359,11 @@ void Tarnpost::WriteCurrentMsgToFile(QString &strFileToWriteTo)
         }
         if (isSuccess(status) && !m_streamFileError.isEmpty()) {
             // The server delivered, the disk did not take it (full, removed, ...).
-            intpropertyerror = ErrorFile;
-            strLastErrorReply = m_streamFileError;
+            setError(ErrorFile, m_streamFileError);
         } else if (isSuccess(status)) {
             m_MsgContents = "Contents written to file: "_L1 + strFileToWriteTo;
         } else {
-            intpropertyerror = ErrorRetrRefused;
-            strLastErrorReply = status;
+            setError(ErrorRetrRefused, status);
         }
         blnReportReadStatus = false;
         fireMsgReadStatus(lngMsgSizeInK, 100, true);
@@ -384,14 +377,12 @@ void Tarnpost::subsessioncommand(const QString &command, ErrorCode refusedError,
 {
     intpropertyerror = ErrorNone;
     if (intpropertystatus != StatusConnected) {
-        intpropertyerror = disconnectedError;
+        setError(disconnectedError);
         return;
     }
     const QString reply = funSendDataForSingleLineResponse(*wsk1, command, m_POPTimeout);
-    if (!m_replyRefused && !isSuccess(reply)) {
-        intpropertyerror = refusedError;
-        strLastErrorReply = reply;
-    }
+    if (!m_replyRefused && !isSuccess(reply))
+        setError(refusedError, reply);
 }
 
 void Tarnpost::DeleteCurrentMsg()
@@ -423,7 +414,7 @@ bool Tarnpost::funrefuselistedsize()
     if (m_listedSize <= qint64(m_MaxMessageSize))
         return false;
     // Nothing was sent yet, so the session stays usable.
-    intpropertyerror = ErrorMessageTooLarge;
+    setError(ErrorMessageTooLarge);
     m_refusedLimit = m_MaxMessageSize;
     if (m_DebugMode)
         subdebuglog(ErrorText());

@@ -138,13 +138,13 @@ void Tarnpost::subcheckreplysize()
 QString Tarnpost::subrefusereply(const QString &where)
 {
     switch (m_replyOverflow) {
-    case ReplyOverflow::MessageTooLarge: intpropertyerror = ErrorMessageTooLarge; break;
+    case ReplyOverflow::MessageTooLarge: setError(ErrorMessageTooLarge); break;
     case ReplyOverflow::SizeMismatch:
     case ReplyOverflow::Unasked:
-        intpropertyerror = ErrorSizeMismatch;
+        setError(ErrorSizeMismatch);
         m_unasked = m_replyOverflow == ReplyOverflow::Unasked;
         break;
-    default: intpropertyerror = ErrorReplyTooLong; break;
+    default: setError(ErrorReplyTooLong); break;
     }
     m_refusedLimit = m_MaxMessageSize;
     m_replyRefused = true;
