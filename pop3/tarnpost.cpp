@@ -71,6 +71,21 @@ void Tarnpost::subdebuglog(const QString &text)
     m_debugLog->write(m_DebugFile, Version(), fungetsocketstate(), text);
 }
 
+// Only a log that is written pays for the line.
+Tarnpost::DebugTrace::DebugTrace(Tarnpost &control, QLatin1StringView name)
+    : m_control(control)
+    , m_name(name)
+{
+    if (m_control.m_DebugMode)
+        m_control.subdebuglog("start "_L1 + m_name);
+}
+
+Tarnpost::DebugTrace::~DebugTrace()
+{
+    if (m_control.m_DebugMode)
+        m_control.subdebuglog("end "_L1 + m_name);
+}
+
 QString Tarnpost::fungetsocketstate() const
 {
     return DebugLog::timestamp() + " State:"_L1 + QString::number(wsk1->state()) + " RemHost:"_L1 + wsk1->remoteHost()
@@ -154,7 +169,7 @@ void Tarnpost::setError(ErrorCode code, const QString &detail)
 
 void Tarnpost::Connect()
 {
-    subdebuglog(u"start connect"_s);
+    const DebugTrace trace(*this, "connect"_L1);
     if (m_peerClosed)
         subapplyclose();
     intpropertyerror = ErrorNone;
@@ -166,7 +181,6 @@ void Tarnpost::Connect()
     }
     if (intpropertyerror != ErrorNone)
         subcloseconnection(*wsk1);
-    subdebuglog(u"end connect"_s);
 }
 
 bool Tarnpost::checkConnectSettings()
@@ -305,27 +319,22 @@ bool Tarnpost::setPOPSecurity(qint16 value)
 
 bool Tarnpost::funstarttls()
 {
-    subdebuglog(u"start funstarttls"_s);
+    const DebugTrace trace(*this, "funstarttls"_L1);
     const QString reply = funSendDataForSingleLineResponse(*wsk1, u"STLS"_s, m_POPTimeout);
-    if (m_replyRefused) {
-        subdebuglog(u"end funstarttls"_s);
+    if (m_replyRefused)
         return false;
-    }
     if (!reply.startsWith("+OK"_L1)) {
         setError(ErrorNoStls, reply);
-        subdebuglog(u"end funstarttls"_s);
         return false;
     }
     // Bytes after the reply were sent in clear before the handshake and would
     // be taken as protected replies later: refuse them.
     if (reply.indexOf("\r\n"_L1) != reply.size() - 2 || wsk1->bytesAvailable() > 0) {
         setError(ErrorTlsHandshake, u"The server sent data after its STLS reply"_s);
-        subdebuglog(u"end funstarttls"_s);
         return false;
     }
     if (!wsk1->startClientEncryption()) {
         setError(ErrorTlsHandshake, u"TLS cannot start on this connection"_s);
-        subdebuglog(u"end funstarttls"_s);
         return false;
     }
     dtmLastActivity.start();
@@ -341,7 +350,6 @@ bool Tarnpost::funstarttls()
     } else if (!wsk1->isEncrypted() && intpropertyerror == ErrorNone) {
         setError(ErrorTlsHandshake, u"The server closed the connection"_s);
     }
-    subdebuglog(u"end funstarttls"_s);
     return intpropertyerror == ErrorNone;
 }
 
@@ -360,7 +368,7 @@ void Tarnpost::wsk1_Encrypted()
 
 void Tarnpost::Disconnect()
 {
-    subdebuglog(u"start disconnect"_s);
+    const DebugTrace trace(*this, "disconnect"_L1);
     intpropertyerror = ErrorNone;
     m_quitConfirmed = false;
     // A session whose server has gone while prefetched replies were held
@@ -388,12 +396,11 @@ void Tarnpost::Disconnect()
         }
     }
     subresetvaluesondisconnect();
-    subdebuglog(u"end disconnect"_s);
 }
 
 void Tarnpost::subcloseconnection(SocketAdapter &socket)
 {
-    subdebuglog(u"start subcloseconnection"_s);
+    const DebugTrace trace(*this, "subcloseconnection"_L1);
     const qint16 saved = intpropertyerror;
     if (socket.state() != SocketAdapter::StateClosed)
         socket.close();
@@ -402,12 +409,11 @@ void Tarnpost::subcloseconnection(SocketAdapter &socket)
     });
     subresetvaluesondisconnect();
     intpropertyerror = saved;
-    subdebuglog(u"end subcloseconnection"_s);
 }
 
 void Tarnpost::subresetvaluesondisconnect()
 {
-    subdebuglog(u"start subresetvaluesondisconnect"_s);
+    const DebugTrace trace(*this, "subresetvaluesondisconnect"_L1);
     subpipelinereset();
     intpropertystatus = StatusDisconnected;
     m_ConnectResponse.clear();
@@ -415,7 +421,6 @@ void Tarnpost::subresetvaluesondisconnect()
     wsk1->setRemoteHost(QString());
     if (wsk1->state() != SocketAdapter::StateError)
         wsk1->setRemotePort(0);
-    subdebuglog(u"end subresetvaluesondisconnect"_s);
 }
 
 } // namespace Tarnpostctl

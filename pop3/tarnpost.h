@@ -249,6 +249,19 @@ private:
 
     // ---- Debug log ----
     void subdebuglog(const QString &text);
+    // Logs "start <name>" where it is made and "end <name>" when its scope is
+    // left, by whichever return.
+    class DebugTrace final
+    {
+    public:
+        DebugTrace(Tarnpost &control, QLatin1StringView name);
+        ~DebugTrace();
+        Q_DISABLE_COPY_MOVE(DebugTrace)
+
+    private:
+        Tarnpost &m_control;
+        QLatin1StringView m_name;
+    };
     QString fungetsocketstate() const;
 
     // ---- Message operations ----

@@ -33,7 +33,7 @@ void Tarnpost::SetCurrentMsg(qint16 &intMsgNumber)
     blnSizeRetrieved = false;
     blnHeadersRetrieved = false;
     m_listedSize = -1;
-    subdebuglog(u"start setcurrentmsg"_s);
+    const DebugTrace trace(*this, "setcurrentmsg"_L1);
     m_MsgContents.clear();
     intpropertyerror = ErrorNone;
     if (m_peerClosed) {
@@ -46,7 +46,6 @@ void Tarnpost::SetCurrentMsg(qint16 &intMsgNumber)
 
     if (intpropertystatus != StatusConnected) {
         setError(ErrorSetMsgDisconnected);
-        subdebuglog(u"end setcurrentmsg"_s);
         return;
     }
 
@@ -61,10 +60,8 @@ void Tarnpost::SetCurrentMsg(qint16 &intMsgNumber)
         m_MsgNumber = previous;
     } else {
         // A prefetching session fetches its tables at its first message.
-        if (m_Prefetch && !m_pipeTried && !funpipelinestart()) {
-            subdebuglog(u"end setcurrentmsg"_s);
+        if (m_Prefetch && !m_pipeTried && !funpipelinestart())
             return;
-        }
         QString uid;
         if (m_pipeStarted) {
             subdropprefetched(n);
@@ -76,7 +73,6 @@ void Tarnpost::SetCurrentMsg(qint16 &intMsgNumber)
             const QString reply = funSendDataForSingleLineResponse(*wsk1, "UIDL "_L1 + QString::number(n), m_POPTimeout);
             if (m_replyRefused) {
                 // Over a cap: Error tells why and the session is closed.
-                subdebuglog(u"end setcurrentmsg"_s);
                 return;
             }
             if (isSuccess(reply)) {
@@ -106,7 +102,6 @@ void Tarnpost::SetCurrentMsg(qint16 &intMsgNumber)
         subcloseconnection(*wsk1);
         break;
     }
-    subdebuglog(u"end setcurrentmsg"_s);
 }
 
 QString Tarnpost::MsgUniqueID() const
@@ -118,7 +113,7 @@ QString Tarnpost::MsgUniqueID() const
 
 void Tarnpost::subRetrieveHeaders()
 {
-    subdebuglog(u"start subRetrieveHeaders"_s);
+    const DebugTrace trace(*this, "subRetrieveHeaders"_L1);
     const QString number = QString::number(m_MsgNumber);
     m_replySize = m_listedSize;
     QString reply = funSendDataForMultiLineResponse(*wsk1, "TOP "_L1 + number + " 0"_L1, m_POPTimeout);
@@ -128,7 +123,6 @@ void Tarnpost::subRetrieveHeaders()
     }
     if (m_replyRefused) {
         blnHeadersRetrieved = true;
-        subdebuglog(u"end subRetrieveHeaders"_s);
         return;
     }
     if (!isSuccess(reply)) {
@@ -149,7 +143,6 @@ void Tarnpost::subRetrieveHeaders()
         }
     }
     blnHeadersRetrieved = true;
-    subdebuglog(u"end subRetrieveHeaders"_s);
 }
 
 QString Tarnpost::MsgHeaders()
@@ -161,10 +154,9 @@ QString Tarnpost::MsgHeaders()
 
 void Tarnpost::subRetrieveSize()
 {
-    subdebuglog(u"start subRetrieveSize"_s);
+    const DebugTrace trace(*this, "subRetrieveSize"_L1);
     if (funtablesize(m_MsgNumber)) {
         blnSizeRetrieved = true;
-        subdebuglog(u"end subRetrieveSize"_s);
         return;
     }
     const QString reply = funSendDataForSingleLineResponse(*wsk1, "LIST "_L1 + QString::number(m_MsgNumber), m_POPTimeout);
@@ -176,7 +168,6 @@ void Tarnpost::subRetrieveSize()
         setError(ErrorListRefused, reply);
     }
     blnSizeRetrieved = true;
-    subdebuglog(u"end subRetrieveSize"_s);
 }
 
 qint32 Tarnpost::MsgSizeInK()
@@ -190,7 +181,7 @@ QString Tarnpost::GetOtherHeader(const QString &strHeaderToSearchFor)
 {
     if (!blnHeadersRetrieved)
         subRetrieveHeaders();
-    subdebuglog(u"start getotherheader"_s);
+    const DebugTrace trace(*this, "getotherheader"_L1);
     intpropertyerror = ErrorNone;
 
     const ReplyParsing::HeaderMatch match = ReplyParsing::findHeader(m_MsgHeaders, strHeaderToSearchFor);
@@ -199,7 +190,6 @@ QString Tarnpost::GetOtherHeader(const QString &strHeaderToSearchFor)
         subdebuglog("strtemp:"_L1 + QStringView(m_MsgHeaders).mid(match.nameStart - 2));
     }
     const QString result = match.found ? match.value : kNotFound;
-    subdebuglog(u"end getotherheader"_s);
     return result;
 }
 
@@ -222,11 +212,9 @@ QString Tarnpost::MsgDate() { return fungetheader(u"date:"_s); }
 
 void Tarnpost::RetrieveCurrentMsg()
 {
-    subdebuglog(u"start retrievecurrentmsg"_s);
-    if (blnNoSuchMsg) {
-        subdebuglog(u"end retrievecurrentmsg"_s);
+    const DebugTrace trace(*this, "retrievecurrentmsg"_L1);
+    if (blnNoSuchMsg)
         return;
-    }
     intpropertyerror = ErrorNone;
     if (intpropertystatus != StatusConnected) {
         setError(ErrorRetrieveDisconnected);
@@ -235,15 +223,11 @@ void Tarnpost::RetrieveCurrentMsg()
     } else {
         if (!blnSizeRetrieved) {
             subRetrieveSize(); // the progress events need the size
-            if (m_replyRefused) {
-                subdebuglog(u"end retrievecurrentmsg"_s);
+            if (m_replyRefused)
                 return;
-            }
         }
-        if (funrefuselistedsize()) {
-            subdebuglog(u"end retrievecurrentmsg"_s);
+        if (funrefuselistedsize())
             return;
-        }
         blnReportReadStatus = true;
         QString reply;
         if (!m_pipeStarted || !funtakeprefetched(reply, nullptr)) {
@@ -267,7 +251,6 @@ void Tarnpost::RetrieveCurrentMsg()
         }
         if (m_replyRefused) {
             blnReportReadStatus = false;
-            subdebuglog(u"end retrievecurrentmsg"_s);
             return;
         }
         if (isSuccess(reply)) {
@@ -293,7 +276,6 @@ void Tarnpost::RetrieveCurrentMsg()
     if (intpropertyerror == ErrorRetrieveDisconnected || intpropertyerror == ErrorRetrieveNoMessage || intpropertyerror == ErrorRetrRefused)
         subcloseconnection(*wsk1);
     subprefetch();
-    subdebuglog(u"end retrievecurrentmsg"_s);
 }
 
 QString Tarnpost::funcheckfilename(const QString &path)
@@ -308,25 +290,21 @@ QString Tarnpost::funcheckfilename(const QString &path)
 
 void Tarnpost::WriteCurrentMsgToFile(QString &strFileToWriteTo)
 {
-    subdebuglog(u"start WriteCurrentMsgToFile"_s);
+    const DebugTrace trace(*this, "WriteCurrentMsgToFile"_L1);
     lngBytesRead = 0;
     if (!blnHeadersRetrieved) {
         subRetrieveHeaders();
-        if (m_replyRefused) {
-            subdebuglog(u"end WriteCurrentMsgToFile"_s);
+        if (m_replyRefused)
             return;
-        }
     }
 
     const QString check = funcheckfilename(strFileToWriteTo);
     if (QString::compare(check, " "_L1, Qt::CaseSensitive) > 0) {
         setError(ErrorFile, check);
-        subdebuglog(u"end WriteCurrentMsgToFile"_s);
         return;
     }
     if (blnNoSuchMsg) {
         funappendtofile(strFileToWriteTo, kUnableToRetrieve);
-        subdebuglog(u"end WriteCurrentMsgToFile"_s);
         return;
     }
 
@@ -338,10 +316,8 @@ void Tarnpost::WriteCurrentMsgToFile(QString &strFileToWriteTo)
     } else {
         if (!blnSizeRetrieved) {
             subRetrieveSize();
-            if (m_replyRefused) {
-                subdebuglog(u"end WriteCurrentMsgToFile"_s);
+            if (m_replyRefused)
                 return;
-            }
         }
         strStreamFileName = strFileToWriteTo;
         blnReportReadStatus = true;
@@ -354,7 +330,6 @@ void Tarnpost::WriteCurrentMsgToFile(QString &strFileToWriteTo)
         }
         if (m_replyRefused) {
             blnReportReadStatus = false;
-            subdebuglog(u"end WriteCurrentMsgToFile"_s);
             return;
         }
         if (isSuccess(status) && !m_streamFileError.isEmpty()) {
@@ -370,7 +345,6 @@ void Tarnpost::WriteCurrentMsgToFile(QString &strFileToWriteTo)
     }
     if (intpropertyerror == ErrorRetrieveDisconnected || intpropertyerror == ErrorRetrieveNoMessage || intpropertyerror == ErrorRetrRefused)
         subcloseconnection(*wsk1);
-    subdebuglog(u"end WriteCurrentMsgToFile"_s);
 }
 
 void Tarnpost::subsessioncommand(const QString &command, ErrorCode refusedError, ErrorCode disconnectedError)
@@ -387,7 +361,7 @@ void Tarnpost::subsessioncommand(const QString &command, ErrorCode refusedError,
 
 void Tarnpost::DeleteCurrentMsg()
 {
-    subdebuglog(u"start deletecurrentmessage"_s);
+    const DebugTrace trace(*this, "deletecurrentmessage"_L1);
     const qint16 number = m_MsgNumber;
     const bool piped = m_pipeStarted;
     subsessioncommand("DELE "_L1 + QString::number(number), ErrorDeleRefused, ErrorDeleteDisconnected);
@@ -397,16 +371,14 @@ void Tarnpost::DeleteCurrentMsg()
         m_touched.insert(number);
         subdropprefetched(0, number);
     }
-    subdebuglog(u"end deletecurrentmessage"_s);
 }
 
 void Tarnpost::ResetDeletedMsgs()
 {
-    subdebuglog(u"start resetdeletedmessages"_s);
+    const DebugTrace trace(*this, "resetdeletedmessages"_L1);
     subsessioncommand(u"RSET"_s, ErrorRsetRefused, ErrorResetDisconnected);
     if (m_pipeStarted && intpropertyerror == ErrorNone)
         m_touched.clear();
-    subdebuglog(u"end resetdeletedmessages"_s);
 }
 
 bool Tarnpost::funrefuselistedsize()
@@ -423,7 +395,7 @@ bool Tarnpost::funrefuselistedsize()
 
 void Tarnpost::subresetmsgvalues()
 {
-    subdebuglog(u"start subresetmsgvalues"_s);
+    const DebugTrace trace(*this, "subresetmsgvalues"_L1);
     m_MsgCount = 0;
     m_MsgNumber = 0;
     m_MsgUniqueID.clear();
@@ -433,7 +405,6 @@ void Tarnpost::subresetmsgvalues()
     blnSizeRetrieved = false;
     blnHeadersRetrieved = false;
     m_listedSize = -1;
-    subdebuglog(u"end subresetmsgvalues"_s);
 }
 
 } // namespace Tarnpostctl

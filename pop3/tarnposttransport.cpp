@@ -166,7 +166,7 @@ QString Tarnpost::funSendDataForSingleLineResponse(SocketAdapter &socket, const 
         const QScopedValueRollback direct(m_pipeDirect, true);
         return funSendDataForSingleLineResponse(socket, strCommand, intTimeout);
     }
-    subdebuglog(u"start funSendDataForSingleLineResponse"_s);
+    const DebugTrace trace(*this, "funSendDataForSingleLineResponse"_L1);
     blnStreamToFile = false;
     subclosestreamfile();
     subbeginreply(false);
@@ -174,7 +174,6 @@ QString Tarnpost::funSendDataForSingleLineResponse(SocketAdapter &socket, const 
         m_replyOverflow = ReplyOverflow::Unasked;
         QString text = subrefusereply(u"funSendDataForSingleLineResponse"_s);
         subflushdata();
-        subdebuglog(u"end funSendDataForSingleLineResponse"_s);
         return text;
     }
     subsendcommand(socket, strCommand);
@@ -195,7 +194,6 @@ QString Tarnpost::funSendDataForSingleLineResponse(SocketAdapter &socket, const 
                                                             : std::move(strDataBuffer);
     subflushdata();
     m_replySize = -1;
-    subdebuglog(u"end funSendDataForSingleLineResponse"_s);
     return result;
 }
 
@@ -213,7 +211,7 @@ QString Tarnpost::funSendDataForMultiLineResponse(SocketAdapter &socket, const Q
         const QScopedValueRollback direct(m_pipeDirect, true);
         return funSendDataForMultiLineResponse(socket, strCommand, intTimeout);
     }
-    subdebuglog(u"start funSendDataForMultiLineResponse"_s);
+    const DebugTrace trace(*this, "funSendDataForMultiLineResponse"_L1);
     blnStreamToFile = false;
     subclosestreamfile();
     subbeginreply(true);
@@ -221,7 +219,6 @@ QString Tarnpost::funSendDataForMultiLineResponse(SocketAdapter &socket, const Q
         m_replyOverflow = ReplyOverflow::Unasked;
         QString text = subrefusereply(u"funSendDataForMultiLineResponse"_s);
         subflushdata();
-        subdebuglog(u"end funSendDataForMultiLineResponse"_s);
         return text;
     }
     subsendcommand(socket, strCommand);
@@ -266,7 +263,6 @@ QString Tarnpost::funSendDataForMultiLineResponse(SocketAdapter &socket, const Q
     subflushdata();
     m_multiLineReply = false;
     m_replySize = -1;
-    subdebuglog(u"end funSendDataForMultiLineResponse"_s);
     return result;
 }
 
@@ -293,7 +289,7 @@ QString Tarnpost::funSendDataForStreamingToAFile(SocketAdapter &socket, const QS
         const QScopedValueRollback direct(m_pipeDirect, true);
         return funSendDataForStreamingToAFile(socket, strCommand, intTimeout);
     }
-    subdebuglog(u"start funSendDataForStreamingToAFile"_s);
+    const DebugTrace trace(*this, "funSendDataForStreamingToAFile"_L1);
     subclosestreamfile();
     blnStreamToFile = true;
     blnStreamFirstPacket = true;
@@ -323,7 +319,6 @@ QString Tarnpost::funSendDataForStreamingToAFile(SocketAdapter &socket, const QS
         strStreamFirstLine = subrefusereply(u"funSendDataForStreamingToAFile"_s);
         blnStreamToFile = false;
         subflushdata();
-        subdebuglog(u"end funSendDataForStreamingToAFile"_s);
         return strStreamFirstLine;
     }
     subsendcommand(socket, strCommand);
@@ -348,7 +343,6 @@ QString Tarnpost::funSendDataForStreamingToAFile(SocketAdapter &socket, const QS
     m_framer.start();
     subflushdata();
     m_replySize = -1;
-    subdebuglog(u"end funSendDataForStreamingToAFile"_s);
     return strStreamFirstLine;
 }
 
@@ -394,7 +388,7 @@ void Tarnpost::wsk1_DataArrival(qint64 bytesTotal)
     if (m_replyOverflow != ReplyOverflow::None)
         return;
     blnInDataArrival = true;
-    subdebuglog(u"start wsk1_dataarrival"_s);
+    const DebugTrace trace(*this, "wsk1_dataarrival"_L1);
 
     // Loop until the socket is drained: bytes queued while a progress handler
     // ran would otherwise wait for the next arrival, which may never come.
@@ -432,7 +426,6 @@ void Tarnpost::wsk1_DataArrival(qint64 bytesTotal)
             break;
     }
 
-    subdebuglog(u"end wsk1_dataarrival"_s);
     blnInDataArrival = false;
 }
 
@@ -595,13 +588,12 @@ void Tarnpost::wsk1_Close()
             return;
         }
     }
-    subdebuglog(u"start wsk1_close"_s);
+    const DebugTrace trace(*this, "wsk1_close"_L1);
     if (wsk1->state() == SocketAdapter::StateClosing)
         wsk1->close();
     subresetvaluesondisconnect();
     intpropertyerror = ErrorNone;
     m_ConnectResponse.clear();
-    subdebuglog(u"end wsk1_close"_s);
 }
 
 void Tarnpost::wsk1_Error(int Number, const QString &Description)
