@@ -9,7 +9,6 @@
 #include <QLabel>
 
 #include <cmath>
-#include <limits>
 
 using namespace Qt::StringLiterals;
 
@@ -375,11 +374,7 @@ void Tarnpost::Disconnect()
     // ends here: its QUIT cannot be answered.
     if (m_peerClosed)
         subapplyclose();
-    if (m_pipeStarted) {
-        // Nothing that arrives from now on is kept.
-        m_pipeEnding = true;
-        subdropprefetched(std::numeric_limits<qint32>::max());
-    }
+    stopPrefetching();
     if (wsk1->state() == SocketAdapter::StateConnected) {
         const QString reply = funSendDataForSingleLineResponse(*wsk1, u"QUIT"_s, m_POPTimeout);
         // The reply is not examined for Error; only whether the deletions

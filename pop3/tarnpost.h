@@ -216,6 +216,24 @@ private:
     static bool funisblank(const QString &text);
 
     // ---- Prefetching (tarnpostprefetch.cpp) ----
+    // The one place a command learns whether the session prefetches: its
+    // reply taken behind the commands already out, or answered as without
+    // the mode; nothing when the session does not prefetch.
+    enum class ReplyForm { SingleLine,
+                           MultiLine,
+                           StreamToFile };
+    std::optional<QString> pipelinedReply(SocketAdapter &socket, const QString &command, qint16 &timeout,
+                                          ReplyForm form);
+    // An arrival or a close the prefetching session handles itself.
+    bool pipelineTakesArrival();
+    bool pipelineHoldsClose();
+    // The next RETR's reply is read straight into strDataBuffer.
+    bool readsReplyDirectly() const;
+    // The session moves to a message, deleted one, reset its deletions, quits.
+    void dropRepliesBefore(qint32 message);
+    void noteDeleted(qint32 message);
+    void forgetDeleted();
+    void stopPrefetching();
     enum class PipeEnd { Done,
                          Timeout,
                          Closed,

@@ -63,10 +63,7 @@ void Tarnpost::SetCurrentMsg(qint16 &intMsgNumber)
         if (m_Prefetch && !m_pipeTried && !funpipelinestart())
             return;
         QString uid;
-        if (m_pipeStarted) {
-            subdropprefetched(n);
-            subdropcurrentreply();
-        }
+        dropRepliesBefore(n);
         if (funtableuid(n, uid)) {
             m_MsgUniqueID = uid;
         } else {
@@ -230,12 +227,11 @@ void Tarnpost::RetrieveCurrentMsg()
             return;
         blnReportReadStatus = true;
         QString reply;
-        if (!m_pipeStarted || !funtakeprefetched(reply, nullptr)) {
+        if (!funtakeprefetched(reply, nullptr)) {
             m_replySize = m_listedSize;
             m_retrListed = m_listedSize;
             // Room for the whole reply at once: a large message is not copied while it grows.
-            if (m_listedSize > 0
-                && (!m_pipeStarted || !m_serverPipelining || m_pipe.isEmpty() || m_listedSize > PrefetchBudget))
+            if (m_listedSize > 0 && readsReplyDirectly())
                 strDataBuffer.reserve(strDataBuffer.size() + m_listedSize + MaxReplyLine);
             reply = funSendDataForMultiLineResponse(*wsk1, "RETR "_L1 + QString::number(m_MsgNumber), m_POPTimeout);
         }
@@ -323,7 +319,7 @@ void Tarnpost::WriteCurrentMsgToFile(QString &strFileToWriteTo)
         blnReportReadStatus = true;
         QString status;
         // A message that arrived ahead is written as it came.
-        if (!m_pipeStarted || !funwriteprefetched(strFileToWriteTo, status)) {
+        if (!funwriteprefetched(strFileToWriteTo, status)) {
             m_replySize = m_listedSize;
             m_retrListed = m_listedSize;
             status = funSendDataForStreamingToAFile(*wsk1, "RETR "_L1 + QString::number(m_MsgNumber), m_POPTimeout);
@@ -363,22 +359,16 @@ void Tarnpost::DeleteCurrentMsg()
 {
     const DebugTrace trace(*this, "deletecurrentmessage"_L1);
     const qint16 number = m_MsgNumber;
-    const bool piped = m_pipeStarted;
     subsessioncommand("DELE "_L1 + QString::number(number), ErrorDeleRefused, ErrorDeleteDisconnected);
-    if (piped && m_pipeStarted) {
-        // Whatever the answer, the message may be gone: from now on it is
-        // asked for as without the mode, and what came ahead for it is dropped.
-        m_touched.insert(number);
-        subdropprefetched(0, number);
-    }
+    noteDeleted(number);
 }
 
 void Tarnpost::ResetDeletedMsgs()
 {
     const DebugTrace trace(*this, "resetdeletedmessages"_L1);
     subsessioncommand(u"RSET"_s, ErrorRsetRefused, ErrorResetDisconnected);
-    if (m_pipeStarted && intpropertyerror == ErrorNone)
-        m_touched.clear();
+    if (intpropertyerror == ErrorNone)
+        forgetDeleted();
 }
 
 bool Tarnpost::funrefuselistedsize()

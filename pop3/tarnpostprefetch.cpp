@@ -11,6 +11,7 @@
 #include "pop3/socketadapter.h"
 
 #include <QFile>
+#include <QScopedValueRollback>
 
 #include <limits>
 
@@ -435,6 +436,8 @@ void Tarnpost::subdropcurrentreply()
 
 bool Tarnpost::funtakeprefetched(QString &reply, QByteArray *raw)
 {
+    if (!m_pipeStarted)
+        return false;
     const qint32 message = m_MsgNumber;
     m_replyRefused = false;
     if (message <= 0)
@@ -494,6 +497,117 @@ bool Tarnpost::funwriteprefetched(const QString &path, QString &status)
     if (file.error() != QFileDevice::NoError && m_streamFileError.isEmpty())
         m_streamFileError = u"Error writing to file"_s;
     return true;
+}
+
+std::optional<QString> Tarnpost::pipelinedReply(SocketAdapter &socket, const QString &command, qint16 &timeout,
+                                                ReplyForm form)
+{
+    if (!m_pipeStarted || m_pipeDirect)
+        return std::nullopt;
+    const qint64 sizeHint = m_replySize;
+    const qint64 listed = m_retrListed;
+    switch (form) {
+    case ReplyForm::SingleLine:
+        if (std::optional<QString> answer = funpipelinecommand(command, false, -1, u"funSendDataForSingleLineResponse"_s))
+            return answer;
+        break;
+    case ReplyForm::MultiLine:
+        if (std::optional<QString> answer = funpipelinecommand(command, true, sizeHint, u"funSendDataForMultiLineResponse"_s)) {
+            m_replySize = -1;
+            return answer;
+        }
+        m_replySize = sizeHint;
+        m_retrListed = listed;
+        break;
+    case ReplyForm::StreamToFile: {
+        // The stream is read straight from the connection: the replies ahead
+        // of it are taken first.
+        const PipeEnd drained = m_pipe.isEmpty() ? PipeEnd::Done : funpipelinedrain();
+        if (m_pipe.broken() && intpropertystatus == StatusConnected) {
+            m_replyOverflow = funoverflowof(m_pipe.brokenOutcome());
+            const QString text = subrefusereply(u"funSendDataForStreamingToAFile"_s);
+            m_replyOverflow = ReplyOverflow::None;
+            return text;
+        }
+        if (m_peerClosed)
+            subapplyclose();
+        if (drained != PipeEnd::Done || intpropertystatus != StatusConnected)
+            return funtimeouttext();
+        m_replySize = sizeHint;
+        m_retrListed = listed;
+        break;
+    }
+    }
+    // Answered as without the mode, straight from the connection.
+    const QScopedValueRollback direct(m_pipeDirect, true);
+    switch (form) {
+    case ReplyForm::SingleLine: return funSendDataForSingleLineResponse(socket, command, timeout);
+    case ReplyForm::MultiLine: return funSendDataForMultiLineResponse(socket, command, timeout);
+    case ReplyForm::StreamToFile: break;
+    }
+    return funSendDataForStreamingToAFile(socket, command, timeout);
+}
+
+bool Tarnpost::pipelineTakesArrival()
+{
+    if (!m_pipeStarted || m_pipeDirect || blnStreamToFile)
+        return false;
+    subpipelineread(m_pipeWaiting);
+    return true;
+}
+
+bool Tarnpost::pipelineHoldsClose()
+{
+    if (!m_pipeStarted || m_pipeDirect || m_pipeEnding || intpropertystatus != StatusConnected)
+        return false;
+    // Replies that arrived before the close are still the caller's. The
+    // session ends once they are taken, or, when a reply was lost with the
+    // connection, once the caller needs that reply or the connection.
+    subpipelineread(true);
+    if (m_pipe.isEmpty() && m_prefetched.empty() && !m_pipeReply)
+        return false;
+    m_peerClosed = true;
+    subdebuglog(u"wsk1_close: replies still to be taken"_s);
+    return true;
+}
+
+bool Tarnpost::readsReplyDirectly() const
+{
+    return !m_pipeStarted || !m_serverPipelining || m_pipe.isEmpty() || m_listedSize > PrefetchBudget;
+}
+
+void Tarnpost::dropRepliesBefore(qint32 message)
+{
+    if (!m_pipeStarted)
+        return;
+    subdropprefetched(message);
+    subdropcurrentreply();
+}
+
+void Tarnpost::noteDeleted(qint32 message)
+{
+    // DELE never starts the mode, so a session prefetching now was before.
+    if (!m_pipeStarted)
+        return;
+    // Whatever the answer, the message may be gone: from now on it is asked
+    // for as without the mode, and what came ahead for it is dropped.
+    m_touched.insert(message);
+    subdropprefetched(0, message);
+}
+
+void Tarnpost::forgetDeleted()
+{
+    if (m_pipeStarted)
+        m_touched.clear();
+}
+
+void Tarnpost::stopPrefetching()
+{
+    if (!m_pipeStarted)
+        return;
+    // Nothing that arrives from now on is kept.
+    m_pipeEnding = true;
+    subdropprefetched(std::numeric_limits<qint32>::max());
 }
 
 void Tarnpost::subcheckclose()

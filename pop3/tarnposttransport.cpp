@@ -5,7 +5,6 @@
 
 #include <QCoreApplication>
 #include <QFile>
-#include <QScopedValueRollback>
 #include <QTimer>
 
 #include <cmath>
@@ -160,12 +159,8 @@ QString Tarnpost::subrefusereply(const QString &where)
 
 QString Tarnpost::funSendDataForSingleLineResponse(SocketAdapter &socket, const QString &strCommand, qint16 &intTimeout)
 {
-    if (m_pipeStarted && !m_pipeDirect) {
-        if (std::optional<QString> answer = funpipelinecommand(strCommand, false, -1, u"funSendDataForSingleLineResponse"_s))
-            return *answer;
-        const QScopedValueRollback direct(m_pipeDirect, true);
-        return funSendDataForSingleLineResponse(socket, strCommand, intTimeout);
-    }
+    if (std::optional<QString> reply = pipelinedReply(socket, strCommand, intTimeout, ReplyForm::SingleLine))
+        return *reply;
     const DebugTrace trace(*this, "funSendDataForSingleLineResponse"_L1);
     blnStreamToFile = false;
     subclosestreamfile();
@@ -199,18 +194,8 @@ QString Tarnpost::funSendDataForSingleLineResponse(SocketAdapter &socket, const 
 
 QString Tarnpost::funSendDataForMultiLineResponse(SocketAdapter &socket, const QString &strCommand, qint16 &intTimeout)
 {
-    if (m_pipeStarted && !m_pipeDirect) {
-        const qint64 sizeHint = m_replySize;
-        const qint64 listed = m_retrListed;
-        if (std::optional<QString> answer = funpipelinecommand(strCommand, true, sizeHint, u"funSendDataForMultiLineResponse"_s)) {
-            m_replySize = -1;
-            return *answer;
-        }
-        m_replySize = sizeHint;
-        m_retrListed = listed;
-        const QScopedValueRollback direct(m_pipeDirect, true);
-        return funSendDataForMultiLineResponse(socket, strCommand, intTimeout);
-    }
+    if (std::optional<QString> reply = pipelinedReply(socket, strCommand, intTimeout, ReplyForm::MultiLine))
+        return *reply;
     const DebugTrace trace(*this, "funSendDataForMultiLineResponse"_L1);
     blnStreamToFile = false;
     subclosestreamfile();
@@ -268,27 +253,8 @@ QString Tarnpost::funSendDataForMultiLineResponse(SocketAdapter &socket, const Q
 
 QString Tarnpost::funSendDataForStreamingToAFile(SocketAdapter &socket, const QString &strCommand, qint16 &intTimeout)
 {
-    if (m_pipeStarted && !m_pipeDirect) {
-        // The stream is read straight from the connection: the replies ahead
-        // of it are taken first.
-        const qint64 sizeHint = m_replySize;
-        const qint64 listed = m_retrListed;
-        const PipeEnd drained = m_pipe.isEmpty() ? PipeEnd::Done : funpipelinedrain();
-        if (m_pipe.broken() && intpropertystatus == StatusConnected) {
-            m_replyOverflow = funoverflowof(m_pipe.brokenOutcome());
-            const QString text = subrefusereply(u"funSendDataForStreamingToAFile"_s);
-            m_replyOverflow = ReplyOverflow::None;
-            return text;
-        }
-        if (m_peerClosed)
-            subapplyclose();
-        if (drained != PipeEnd::Done || intpropertystatus != StatusConnected)
-            return kTimeoutText;
-        m_replySize = sizeHint;
-        m_retrListed = listed;
-        const QScopedValueRollback direct(m_pipeDirect, true);
-        return funSendDataForStreamingToAFile(socket, strCommand, intTimeout);
-    }
+    if (std::optional<QString> reply = pipelinedReply(socket, strCommand, intTimeout, ReplyForm::StreamToFile))
+        return *reply;
     const DebugTrace trace(*this, "funSendDataForStreamingToAFile"_L1);
     subclosestreamfile();
     blnStreamToFile = true;
@@ -378,10 +344,8 @@ void Tarnpost::wsk1_DataArrival(qint64 bytesTotal)
 {
     waitUntil([this] { return wsk1->state() != SocketAdapter::StateConnecting; });
     dtmLastActivity.start();
-    if (m_pipeStarted && !m_pipeDirect && !blnStreamToFile) {
-        subpipelineread(m_pipeWaiting);
+    if (pipelineTakesArrival())
         return;
-    }
     if (blnInDataArrival)
         return;
     // Over a cap: the waiting command closes the session; nothing more is read.
@@ -577,17 +541,8 @@ void Tarnpost::fireMsgReadStatus(qint32 lngReadInK, qint16 intPercent, bool read
 
 void Tarnpost::wsk1_Close()
 {
-    if (m_pipeStarted && !m_pipeDirect && !m_pipeEnding && intpropertystatus == StatusConnected) {
-        // Replies that arrived before the close are still the caller's. The
-        // session ends once they are taken, or, when a reply was lost with
-        // the connection, once the caller needs that reply or the connection.
-        subpipelineread(true);
-        if (!m_pipe.isEmpty() || !m_prefetched.empty() || m_pipeReply) {
-            m_peerClosed = true;
-            subdebuglog(u"wsk1_close: replies still to be taken"_s);
-            return;
-        }
-    }
+    if (pipelineHoldsClose())
+        return;
     const DebugTrace trace(*this, "wsk1_close"_L1);
     if (wsk1->state() == SocketAdapter::StateClosing)
         wsk1->close();
