@@ -51,7 +51,7 @@ Tarnpost::~Tarnpost()
         Disconnect();
     }
     subdebuglog(u"end usercontrol_terminate"_s);
-    subclosestreamfile();
+    closeStreamFile();
     // The socket goes first, so that nothing it signals on the way out reaches
     // a half-destroyed control.
     wsk1->disconnect(this);
@@ -93,14 +93,9 @@ QString Tarnpost::fungetsocketstate() const
 
 // ---- Session ----
 
-bool Tarnpost::funisblank(const QString &text)
+bool Tarnpost::isBlank(const QString &text)
 {
     return QString::compare(text, " "_L1, Qt::CaseSensitive) <= 0;
-}
-
-qint32 Tarnpost::funleadingnumber(const QString &text)
-{
-    return ReplyParsing::leadingNumber(text);
 }
 
 int Tarnpost::SocketState() const
@@ -170,12 +165,12 @@ void Tarnpost::Connect()
 {
     const DebugTrace trace(*this, "connect"_L1);
     if (m_peerClosed)
-        subapplyclose();
+        applyClose();
     intpropertyerror = ErrorNone;
     m_quitConfirmed = false;
     if (checkConnectSettings()) {
         openConnection();
-        if (waitForConnection() && (m_POPSecurity != SecurityStls || funstarttls()))
+        if (waitForConnection() && (m_POPSecurity != SecurityStls || startTls()))
             login();
     }
     if (intpropertyerror != ErrorNone)
@@ -186,9 +181,9 @@ bool Tarnpost::checkConnectSettings()
 {
     if (wsk1->state() == SocketAdapter::StateConnected)
         setError(ErrorAlreadyConnected);
-    else if (funisblank(m_POPHostname))
+    else if (isBlank(m_POPHostname))
         setError(ErrorBlankHostname);
-    else if (funisblank(m_POPUsername))
+    else if (isBlank(m_POPUsername))
         setError(ErrorBlankUsername);
     else if (m_POPSecurity != SecurityNone && !SocketAdapter::tlsAvailable())
         setError(ErrorTlsUnavailable);
@@ -199,9 +194,9 @@ void Tarnpost::openConnection()
 {
     blnInDataArrival = false;
     blnStreamToFile = false;
-    subclosestreamfile();
+    closeStreamFile();
     dtmLastActivity.start();
-    subbeginreply(false); // the greeting's overall limit counts the connect time too
+    beginReply(false); // the greeting's overall limit counts the connect time too
     m_replySize = -1;
     intpropertyerror = ErrorNone;
     subflushdata();
@@ -226,7 +221,7 @@ bool Tarnpost::waitForConnection()
             seen = wsk1->state();
             return state == SocketAdapter::StateError || state == SocketAdapter::StateConnected;
         },
-        [this] { return funtimedout(m_POPTimeout); }, WaitStart::Block);
+        [this] { return timeoutPassed(m_POPTimeout); }, WaitStart::Block);
     if (!settled) {
         subdebuglog(u"timeout(2) in Connect"_s);
         if (wsk1->isHandshaking()) {
@@ -253,7 +248,7 @@ void Tarnpost::readGreeting()
             return strDataBuffer.endsWith("\r\n"_L1) || intpropertyerror != ErrorNone
                    || m_replyOverflow != ReplyOverflow::None;
         },
-        [this] { return funtimedout(m_POPTimeout); });
+        [this] { return timeoutPassed(m_POPTimeout); });
     if (!greeted) {
         subdebuglog(u"timeout(1) in Connect"_s);
         setError(ErrorGreetingTimeout);
@@ -261,7 +256,7 @@ void Tarnpost::readGreeting()
         subdebuglog(u"timeout(1) in connect, blnDone=True"_s);
     }
     if (m_replyOverflow != ReplyOverflow::None && intpropertyerror == ErrorNone)
-        subrefusereply(u"Connect"_s);
+        refuseReply(u"Connect"_s);
     if (intpropertyerror == ErrorNone)
         m_ConnectResponse = strDataBuffer.chopped(2);
     else
@@ -274,11 +269,11 @@ void Tarnpost::readGreeting()
 void Tarnpost::login()
 {
     QString reply;
-    if (!loginStep("USER "_L1 + funwiretext(m_POPUsername), ErrorUserRefused, reply))
+    if (!loginStep("USER "_L1 + wireText(m_POPUsername), ErrorUserRefused, reply))
         return;
     if (m_POPPassword.isEmpty())
         m_POPPassword = u" "_s;
-    if (!loginStep("PASS "_L1 + funwiretext(m_POPPassword), ErrorPassRefused, reply)
+    if (!loginStep("PASS "_L1 + wireText(m_POPPassword), ErrorPassRefused, reply)
         || !loginStep(u"STAT"_s, ErrorStatRefused, reply))
         return;
     // "+OK count size": a reply without the size gives size 0.
@@ -316,7 +311,7 @@ bool Tarnpost::setPOPSecurity(qint16 value)
     return true;
 }
 
-bool Tarnpost::funstarttls()
+bool Tarnpost::startTls()
 {
     const DebugTrace trace(*this, "funstarttls"_L1);
     const QString reply = funSendDataForSingleLineResponse(*wsk1, u"STLS"_s, m_POPTimeout);
@@ -342,7 +337,7 @@ bool Tarnpost::funstarttls()
             return wsk1->isEncrypted() || intpropertyerror != ErrorNone
                    || wsk1->state() != SocketAdapter::StateConnected;
         },
-        [this] { return funtimedout(m_POPTimeout); });
+        [this] { return timeoutPassed(m_POPTimeout); });
     if (!settled) {
         subdebuglog(u"timeout in funstarttls"_s);
         setError(ErrorTlsHandshake, kTlsTimeoutText);
@@ -373,7 +368,7 @@ void Tarnpost::Disconnect()
     // A session whose server has gone while prefetched replies were held
     // ends here: its QUIT cannot be answered.
     if (m_peerClosed)
-        subapplyclose();
+        applyClose();
     stopPrefetching();
     if (wsk1->state() == SocketAdapter::StateConnected) {
         const QString reply = funSendDataForSingleLineResponse(*wsk1, u"QUIT"_s, m_POPTimeout);
@@ -409,7 +404,7 @@ void Tarnpost::subcloseconnection(SocketAdapter &socket)
 void Tarnpost::subresetvaluesondisconnect()
 {
     const DebugTrace trace(*this, "subresetvaluesondisconnect"_L1);
-    subpipelinereset();
+    resetPipeline();
     intpropertystatus = StatusDisconnected;
     m_ConnectResponse.clear();
     subresetmsgvalues();

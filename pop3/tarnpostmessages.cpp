@@ -39,8 +39,8 @@ void Tarnpost::SetCurrentMsg(qint16 &intMsgNumber)
     if (m_peerClosed) {
         // The server has gone: once nothing that arrived is wanted any more,
         // the session is seen to be over.
-        subdropprefetched(intMsgNumber == 0 ? m_MsgNumber : intMsgNumber);
-        subcheckclose();
+        dropPrefetched(intMsgNumber == 0 ? m_MsgNumber : intMsgNumber);
+        checkClose();
     }
     const qint16 previous = m_MsgNumber;
 
@@ -60,11 +60,11 @@ void Tarnpost::SetCurrentMsg(qint16 &intMsgNumber)
         m_MsgNumber = previous;
     } else {
         // A prefetching session fetches its tables at its first message.
-        if (m_Prefetch && !m_pipeTried && !funpipelinestart())
+        if (m_Prefetch && !m_pipeTried && !startPipeline())
             return;
         QString uid;
         dropRepliesBefore(n);
-        if (funtableuid(n, uid)) {
+        if (uidFromTable(n, uid)) {
             m_MsgUniqueID = uid;
         } else {
             const QString reply = funSendDataForSingleLineResponse(*wsk1, "UIDL "_L1 + QString::number(n), m_POPTimeout);
@@ -78,7 +78,7 @@ void Tarnpost::SetCurrentMsg(qint16 &intMsgNumber)
                 setError(ErrorUidlRefused, reply);
             }
         }
-        subprefetch();
+        sendAhead();
     }
 
     switch (intpropertyerror) {
@@ -152,13 +152,13 @@ QString Tarnpost::MsgHeaders()
 void Tarnpost::subRetrieveSize()
 {
     const DebugTrace trace(*this, "subRetrieveSize"_L1);
-    if (funtablesize(m_MsgNumber)) {
+    if (sizeFromTable(m_MsgNumber)) {
         blnSizeRetrieved = true;
         return;
     }
     const QString reply = funSendDataForSingleLineResponse(*wsk1, "LIST "_L1 + QString::number(m_MsgNumber), m_POPTimeout);
     if (isSuccess(reply)) {
-        lngSizeInOctets = funleadingnumber(cutReplyField(reply));
+        lngSizeInOctets = ReplyParsing::leadingNumber(cutReplyField(reply));
         lngMsgSizeInK = lngSizeInOctets / 1024 + 1;
         m_listedSize = lngSizeInOctets >= 0 ? lngSizeInOctets : -1;
     } else if (!m_replyRefused) {
@@ -223,11 +223,11 @@ void Tarnpost::RetrieveCurrentMsg()
             if (m_replyRefused)
                 return;
         }
-        if (funrefuselistedsize())
+        if (refuseListedSize())
             return;
         blnReportReadStatus = true;
         QString reply;
-        if (!funtakeprefetched(reply, nullptr)) {
+        if (!takePrefetched(reply, nullptr)) {
             m_replySize = m_listedSize;
             m_retrListed = m_listedSize;
             // Room for the whole reply at once: a large message is not copied while it grows.
@@ -242,7 +242,7 @@ void Tarnpost::RetrieveCurrentMsg()
             // Another message's bytes, or another command's reply: the
             // session is out of step and ends before anything is judged.
             m_replyOverflow = ReplyOverflow::SizeMismatch;
-            subrefusereply(u"RetrieveCurrentMsg"_s);
+            refuseReply(u"RetrieveCurrentMsg"_s);
             m_replyOverflow = ReplyOverflow::None;
         }
         if (m_replyRefused) {
@@ -271,7 +271,7 @@ void Tarnpost::RetrieveCurrentMsg()
     }
     if (intpropertyerror == ErrorRetrieveDisconnected || intpropertyerror == ErrorRetrieveNoMessage || intpropertyerror == ErrorRetrRefused)
         subcloseconnection(*wsk1);
-    subprefetch();
+    sendAhead();
 }
 
 QString Tarnpost::funcheckfilename(const QString &path)
@@ -319,7 +319,7 @@ void Tarnpost::WriteCurrentMsgToFile(QString &strFileToWriteTo)
         blnReportReadStatus = true;
         QString status;
         // A message that arrived ahead is written as it came.
-        if (!funwriteprefetched(strFileToWriteTo, status)) {
+        if (!writePrefetched(strFileToWriteTo, status)) {
             m_replySize = m_listedSize;
             m_retrListed = m_listedSize;
             status = funSendDataForStreamingToAFile(*wsk1, "RETR "_L1 + QString::number(m_MsgNumber), m_POPTimeout);
@@ -343,7 +343,7 @@ void Tarnpost::WriteCurrentMsgToFile(QString &strFileToWriteTo)
         subcloseconnection(*wsk1);
 }
 
-void Tarnpost::subsessioncommand(const QString &command, ErrorCode refusedError, ErrorCode disconnectedError)
+void Tarnpost::sessionCommand(const QString &command, ErrorCode refusedError, ErrorCode disconnectedError)
 {
     intpropertyerror = ErrorNone;
     if (intpropertystatus != StatusConnected) {
@@ -359,19 +359,19 @@ void Tarnpost::DeleteCurrentMsg()
 {
     const DebugTrace trace(*this, "deletecurrentmessage"_L1);
     const qint16 number = m_MsgNumber;
-    subsessioncommand("DELE "_L1 + QString::number(number), ErrorDeleRefused, ErrorDeleteDisconnected);
+    sessionCommand("DELE "_L1 + QString::number(number), ErrorDeleRefused, ErrorDeleteDisconnected);
     noteDeleted(number);
 }
 
 void Tarnpost::ResetDeletedMsgs()
 {
     const DebugTrace trace(*this, "resetdeletedmessages"_L1);
-    subsessioncommand(u"RSET"_s, ErrorRsetRefused, ErrorResetDisconnected);
+    sessionCommand(u"RSET"_s, ErrorRsetRefused, ErrorResetDisconnected);
     if (intpropertyerror == ErrorNone)
         forgetDeleted();
 }
 
-bool Tarnpost::funrefuselistedsize()
+bool Tarnpost::refuseListedSize()
 {
     if (m_listedSize <= qint64(m_MaxMessageSize))
         return false;
