@@ -9,7 +9,7 @@
 set(QUELLMAIL_LAYER_ARROWS
   "ui: scan"
   "scan: config learn pop3/host platform/messagebox"
-  "config: platform/messagebox"
+  "config: platform/messagebox pop3/include"
   "learn: mail state"
   "mail:"
   "state:"

@@ -10,10 +10,10 @@ AccountAddress::Security securityOf(const QString &scheme, int *defaultPort)
 {
     if (scheme == "pop3s"_L1) {
         *defaultPort = AccountAddress::TlsPort;
-        return AccountAddress::Security::Tls;
+        return Tarnpostctl::SecurityTls;
     }
     *defaultPort = AccountAddress::ClearPort;
-    return scheme == "pop3+stls"_L1 ? AccountAddress::Security::Stls : AccountAddress::Security::None;
+    return scheme == "pop3+stls"_L1 ? Tarnpostctl::SecurityStls : Tarnpostctl::SecurityNone;
 }
 
 } // namespace

@@ -5,15 +5,15 @@
 // first byte, 995) or pop3+stls://host[:port] (clear text upgraded with STLS,
 // which is then required, 110). IPv6 literals go in brackets.
 
+#include "pop3/include/tarnpostctl.h"
+
 #include <QString>
 
 class AccountAddress final
 {
 public:
-    // The same numbers as the control's POPSecurity.
-    enum class Security { None = 0,
-                          Tls = 1,
-                          Stls = 2 };
+    // The control's POPSecurity, handed to it as it is.
+    using Security = Tarnpostctl::Security;
 
     static constexpr int ClearPort = 110;
     static constexpr int TlsPort = 995;
@@ -37,5 +37,5 @@ private:
     bool m_plain = true;
     QString m_host;
     int m_port = 0;
-    Security m_security = Security::None;
+    Security m_security = Tarnpostctl::SecurityNone;
 };

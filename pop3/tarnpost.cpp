@@ -9,7 +9,6 @@
 #include <QLabel>
 
 #include <cmath>
-#include <limits>
 
 using namespace Qt::StringLiterals;
 
@@ -52,7 +51,7 @@ Tarnpost::~Tarnpost()
         Disconnect();
     }
     subdebuglog(u"end usercontrol_terminate"_s);
-    subclosestreamfile();
+    closeStreamFile();
     // The socket goes first, so that nothing it signals on the way out reaches
     // a half-destroyed control.
     wsk1->disconnect(this);
@@ -71,6 +70,21 @@ void Tarnpost::subdebuglog(const QString &text)
     m_debugLog->write(m_DebugFile, Version(), fungetsocketstate(), text);
 }
 
+// Only a log that is written pays for the line.
+Tarnpost::DebugTrace::DebugTrace(Tarnpost &control, QLatin1StringView name)
+    : m_control(control)
+    , m_name(name)
+{
+    if (m_control.m_DebugMode)
+        m_control.subdebuglog("start "_L1 + m_name);
+}
+
+Tarnpost::DebugTrace::~DebugTrace()
+{
+    if (m_control.m_DebugMode)
+        m_control.subdebuglog("end "_L1 + m_name);
+}
+
 QString Tarnpost::fungetsocketstate() const
 {
     return DebugLog::timestamp() + " State:"_L1 + QString::number(wsk1->state()) + " RemHost:"_L1 + wsk1->remoteHost()
@@ -79,14 +93,9 @@ QString Tarnpost::fungetsocketstate() const
 
 // ---- Session ----
 
-bool Tarnpost::funisblank(const QString &text)
+bool Tarnpost::isBlank(const QString &text)
 {
     return QString::compare(text, " "_L1, Qt::CaseSensitive) <= 0;
-}
-
-qint32 Tarnpost::funleadingnumber(const QString &text)
-{
-    return ReplyParsing::leadingNumber(text);
 }
 
 int Tarnpost::SocketState() const
@@ -143,33 +152,41 @@ QString Tarnpost::ErrorText() const
     }
 }
 
+void Tarnpost::setError(ErrorCode code, const QString &detail)
+{
+    intpropertyerror = code;
+    if (code == ErrorTlsHandshake)
+        strTlsErrorText = detail;
+    else
+        strLastErrorReply = detail;
+}
+
 void Tarnpost::Connect()
 {
-    subdebuglog(u"start connect"_s);
+    const DebugTrace trace(*this, "connect"_L1);
     if (m_peerClosed)
-        subapplyclose();
+        applyClose();
     intpropertyerror = ErrorNone;
     m_quitConfirmed = false;
     if (checkConnectSettings()) {
         openConnection();
-        if (waitForConnection() && (m_POPSecurity != SecurityStls || funstarttls()))
+        if (waitForConnection() && (m_POPSecurity != SecurityStls || startTls()))
             login();
     }
     if (intpropertyerror != ErrorNone)
         subcloseconnection(*wsk1);
-    subdebuglog(u"end connect"_s);
 }
 
 bool Tarnpost::checkConnectSettings()
 {
     if (wsk1->state() == SocketAdapter::StateConnected)
-        intpropertyerror = ErrorAlreadyConnected;
-    else if (funisblank(m_POPHostname))
-        intpropertyerror = ErrorBlankHostname;
-    else if (funisblank(m_POPUsername))
-        intpropertyerror = ErrorBlankUsername;
+        setError(ErrorAlreadyConnected);
+    else if (isBlank(m_POPHostname))
+        setError(ErrorBlankHostname);
+    else if (isBlank(m_POPUsername))
+        setError(ErrorBlankUsername);
     else if (m_POPSecurity != SecurityNone && !SocketAdapter::tlsAvailable())
-        intpropertyerror = ErrorTlsUnavailable;
+        setError(ErrorTlsUnavailable);
     return intpropertyerror == ErrorNone;
 }
 
@@ -177,9 +194,9 @@ void Tarnpost::openConnection()
 {
     blnInDataArrival = false;
     blnStreamToFile = false;
-    subclosestreamfile();
+    closeStreamFile();
     dtmLastActivity.start();
-    subbeginreply(false); // the greeting's overall limit counts the connect time too
+    beginReply(false); // the greeting's overall limit counts the connect time too
     m_replySize = -1;
     intpropertyerror = ErrorNone;
     subflushdata();
@@ -204,15 +221,14 @@ bool Tarnpost::waitForConnection()
             seen = wsk1->state();
             return state == SocketAdapter::StateError || state == SocketAdapter::StateConnected;
         },
-        [this] { return funtimedout(m_POPTimeout); }, WaitStart::Block);
+        [this] { return timeoutPassed(m_POPTimeout); }, WaitStart::Block);
     if (!settled) {
         subdebuglog(u"timeout(2) in Connect"_s);
         if (wsk1->isHandshaking()) {
             // The server took the connection but never finished TLS.
-            strTlsErrorText = kTlsTimeoutText;
-            intpropertyerror = ErrorTlsHandshake;
+            setError(ErrorTlsHandshake, kTlsTimeoutText);
         } else {
-            intpropertyerror = ErrorConnectTimeout;
+            setError(ErrorConnectTimeout);
         }
         subcloseconnection(*wsk1);
     } else if (state == SocketAdapter::StateError) {
@@ -232,15 +248,15 @@ void Tarnpost::readGreeting()
             return strDataBuffer.endsWith("\r\n"_L1) || intpropertyerror != ErrorNone
                    || m_replyOverflow != ReplyOverflow::None;
         },
-        [this] { return funtimedout(m_POPTimeout); });
+        [this] { return timeoutPassed(m_POPTimeout); });
     if (!greeted) {
         subdebuglog(u"timeout(1) in Connect"_s);
-        intpropertyerror = ErrorGreetingTimeout;
+        setError(ErrorGreetingTimeout);
         subcloseconnection(*wsk1);
         subdebuglog(u"timeout(1) in connect, blnDone=True"_s);
     }
     if (m_replyOverflow != ReplyOverflow::None && intpropertyerror == ErrorNone)
-        subrefusereply(u"Connect"_s);
+        refuseReply(u"Connect"_s);
     if (intpropertyerror == ErrorNone)
         m_ConnectResponse = strDataBuffer.chopped(2);
     else
@@ -253,11 +269,11 @@ void Tarnpost::readGreeting()
 void Tarnpost::login()
 {
     QString reply;
-    if (!loginStep("USER "_L1 + funwiretext(m_POPUsername), ErrorUserRefused, reply))
+    if (!loginStep("USER "_L1 + wireText(m_POPUsername), ErrorUserRefused, reply))
         return;
     if (m_POPPassword.isEmpty())
         m_POPPassword = u" "_s;
-    if (!loginStep("PASS "_L1 + funwiretext(m_POPPassword), ErrorPassRefused, reply)
+    if (!loginStep("PASS "_L1 + wireText(m_POPPassword), ErrorPassRefused, reply)
         || !loginStep(u"STAT"_s, ErrorStatRefused, reply))
         return;
     // "+OK count size": a reply without the size gives size 0.
@@ -274,9 +290,8 @@ bool Tarnpost::loginStep(const QString &command, ErrorCode refusedError, QString
         return false; // over a cap: Error says so and the session is closed
     if (reply.startsWith("+OK"_L1))
         return true;
-    strLastErrorReply = reply;
     subcloseconnection(*wsk1);
-    intpropertyerror = refusedError;
+    setError(refusedError, reply);
     return false;
 }
 
@@ -296,32 +311,24 @@ bool Tarnpost::setPOPSecurity(qint16 value)
     return true;
 }
 
-bool Tarnpost::funstarttls()
+bool Tarnpost::startTls()
 {
-    subdebuglog(u"start funstarttls"_s);
+    const DebugTrace trace(*this, "funstarttls"_L1);
     const QString reply = funSendDataForSingleLineResponse(*wsk1, u"STLS"_s, m_POPTimeout);
-    if (m_replyRefused) {
-        subdebuglog(u"end funstarttls"_s);
+    if (m_replyRefused)
         return false;
-    }
     if (!reply.startsWith("+OK"_L1)) {
-        strLastErrorReply = reply;
-        intpropertyerror = ErrorNoStls;
-        subdebuglog(u"end funstarttls"_s);
+        setError(ErrorNoStls, reply);
         return false;
     }
     // Bytes after the reply were sent in clear before the handshake and would
     // be taken as protected replies later: refuse them.
     if (reply.indexOf("\r\n"_L1) != reply.size() - 2 || wsk1->bytesAvailable() > 0) {
-        strTlsErrorText = u"The server sent data after its STLS reply"_s;
-        intpropertyerror = ErrorTlsHandshake;
-        subdebuglog(u"end funstarttls"_s);
+        setError(ErrorTlsHandshake, u"The server sent data after its STLS reply"_s);
         return false;
     }
     if (!wsk1->startClientEncryption()) {
-        strTlsErrorText = u"TLS cannot start on this connection"_s;
-        intpropertyerror = ErrorTlsHandshake;
-        subdebuglog(u"end funstarttls"_s);
+        setError(ErrorTlsHandshake, u"TLS cannot start on this connection"_s);
         return false;
     }
     dtmLastActivity.start();
@@ -330,16 +337,13 @@ bool Tarnpost::funstarttls()
             return wsk1->isEncrypted() || intpropertyerror != ErrorNone
                    || wsk1->state() != SocketAdapter::StateConnected;
         },
-        [this] { return funtimedout(m_POPTimeout); });
+        [this] { return timeoutPassed(m_POPTimeout); });
     if (!settled) {
         subdebuglog(u"timeout in funstarttls"_s);
-        strTlsErrorText = kTlsTimeoutText;
-        intpropertyerror = ErrorTlsHandshake;
+        setError(ErrorTlsHandshake, kTlsTimeoutText);
     } else if (!wsk1->isEncrypted() && intpropertyerror == ErrorNone) {
-        strTlsErrorText = u"The server closed the connection"_s;
-        intpropertyerror = ErrorTlsHandshake;
+        setError(ErrorTlsHandshake, u"The server closed the connection"_s);
     }
-    subdebuglog(u"end funstarttls"_s);
     return intpropertyerror == ErrorNone;
 }
 
@@ -347,8 +351,7 @@ void Tarnpost::wsk1_TlsFailed(const QString &reason)
 {
     if (m_DebugMode)
         subdebuglog(u"TLS handshake failed: "_s + reason);
-    strTlsErrorText = reason;
-    intpropertyerror = ErrorTlsHandshake;
+    setError(ErrorTlsHandshake, reason);
 }
 
 void Tarnpost::wsk1_Encrypted()
@@ -359,18 +362,14 @@ void Tarnpost::wsk1_Encrypted()
 
 void Tarnpost::Disconnect()
 {
-    subdebuglog(u"start disconnect"_s);
+    const DebugTrace trace(*this, "disconnect"_L1);
     intpropertyerror = ErrorNone;
     m_quitConfirmed = false;
     // A session whose server has gone while prefetched replies were held
     // ends here: its QUIT cannot be answered.
     if (m_peerClosed)
-        subapplyclose();
-    if (m_pipeStarted) {
-        // Nothing that arrives from now on is kept.
-        m_pipeEnding = true;
-        subdropprefetched(std::numeric_limits<qint32>::max());
-    }
+        applyClose();
+    stopPrefetching();
     if (wsk1->state() == SocketAdapter::StateConnected) {
         const QString reply = funSendDataForSingleLineResponse(*wsk1, u"QUIT"_s, m_POPTimeout);
         // The reply is not examined for Error; only whether the deletions
@@ -387,12 +386,11 @@ void Tarnpost::Disconnect()
         }
     }
     subresetvaluesondisconnect();
-    subdebuglog(u"end disconnect"_s);
 }
 
 void Tarnpost::subcloseconnection(SocketAdapter &socket)
 {
-    subdebuglog(u"start subcloseconnection"_s);
+    const DebugTrace trace(*this, "subcloseconnection"_L1);
     const qint16 saved = intpropertyerror;
     if (socket.state() != SocketAdapter::StateClosed)
         socket.close();
@@ -401,20 +399,18 @@ void Tarnpost::subcloseconnection(SocketAdapter &socket)
     });
     subresetvaluesondisconnect();
     intpropertyerror = saved;
-    subdebuglog(u"end subcloseconnection"_s);
 }
 
 void Tarnpost::subresetvaluesondisconnect()
 {
-    subdebuglog(u"start subresetvaluesondisconnect"_s);
-    subpipelinereset();
+    const DebugTrace trace(*this, "subresetvaluesondisconnect"_L1);
+    resetPipeline();
     intpropertystatus = StatusDisconnected;
     m_ConnectResponse.clear();
     subresetmsgvalues();
     wsk1->setRemoteHost(QString());
     if (wsk1->state() != SocketAdapter::StateError)
         wsk1->setRemotePort(0);
-    subdebuglog(u"end subresetvaluesondisconnect"_s);
 }
 
 } // namespace Tarnpostctl

@@ -153,35 +153,35 @@ private:
     void wsk1_TlsFailed(const QString &reason);
     void wsk1_Encrypted();
     // STLS after the greeting; false (with Error set) when the upgrade failed.
-    bool funstarttls();
-    void subsendcommand(SocketAdapter &socket, const QString &strCommand);
+    bool startTls();
+    void sendCommand(SocketAdapter &socket, const QString &strCommand);
     // Every wait for a reply starts here: one-line or multi-line, its overall
     // limit counted from now (m_replySize, set by the caller, is the size LIST
     // announced, -1 when unknown).
-    void subbeginreply(bool multiLine);
+    void beginReply(bool multiLine);
     // After each arrival: flags a reply line or message beyond its cap.
-    void subcheckreplysize();
+    void checkReplySize();
     // Ends a reply that went over a cap or is out of step with the commands:
     // Error 35, 36 or 38, the session closed without QUIT.
-    QString subrefusereply(const QString &where);
+    QString refuseReply(const QString &where);
     // A connected session has bytes waiting that no command asked for.
-    bool funrepliesoutofstep() const;
+    bool repliesOutOfStep() const;
     // Refuses a message whose LIST size is over MaxMessageSize (session kept).
-    bool funrefuselistedsize();
+    bool refuseListedSize();
     // Credentials go out as the UTF-8 bytes of the text, one character per byte.
-    static QString funwiretext(const QString &text);
+    static QString wireText(const QString &text);
     // A one-line command of an open session: refusedError on a refusal,
     // disconnectedError without a session.
-    void subsessioncommand(const QString &command, ErrorCode refusedError, ErrorCode disconnectedError);
+    void sessionCommand(const QString &command, ErrorCode refusedError, ErrorCode disconnectedError);
     void subflushdata();
     static QString funbytestostring(const QByteArray &bytes, qsizetype from, qsizetype to);
     void subwritebytestofile(const QByteArray &bytes, qsizetype from, qsizetype to);
     static QString funappendtofile(const QString &fileName, const QString &text);
     static void subdeletefile(const QString &fileName, int *errNumber = nullptr);
-    void subReportReadStatus(qint32 lngReadInK);
-    void subframestreampacket(const char *packet, qsizetype size);
-    void subopenstreamfile(const QByteArray &statusLine);
-    void subclosestreamfile();
+    void reportReadStatus(qint32 lngReadInK);
+    void frameStreamPacket(const char *packet, qsizetype size);
+    void openStreamFile(const QByteArray &statusLine);
+    void closeStreamFile();
     // The one wait of the control: blocks in the event loop until finished()
     // holds (true) or timedOut() does (false). Both are tested after every
     // wake, finished first; WaitStart::Test tests finished before the first
@@ -190,11 +190,16 @@ private:
                            Test };
     bool waitUntil(const std::function<bool()> &finished, const std::function<bool()> &timedOut = {},
                    WaitStart start = WaitStart::Test);
-    bool funtimedout(qint16 intTimeout) const;
+    bool timeoutPassed(qint16 intTimeout) const;
     // What a wait returns when no reply came in time.
-    static const QString &funtimeouttext();
+    static const QString &timeoutText();
 
     // ---- Session ----
+    // Fails the running method: Error becomes code. detail is what ErrorText
+    // adds to the code's text: the server's reply or the file error, or for
+    // ErrorTlsHandshake why the handshake failed.
+    void setError(ErrorCode code) { intpropertyerror = code; }
+    void setError(ErrorCode code, const QString &detail);
     // The steps of Connect; each one that fails sets Error.
     bool checkConnectSettings();
     void openConnection();
@@ -205,45 +210,73 @@ private:
     bool loginStep(const QString &command, ErrorCode refusedError, QString &reply);
     void subcloseconnection(SocketAdapter &socket);
     void subresetvaluesondisconnect();
-    // The number a text starts with (blanks skipped), rounded half to even and
-    // kept within 32 bits; 0 when the text does not start with one.
-    static qint32 funleadingnumber(const QString &text);
-    static bool funisblank(const QString &text);
+    static bool isBlank(const QString &text);
 
     // ---- Prefetching (tarnpostprefetch.cpp) ----
+    // The one place a command learns whether the session prefetches: its
+    // reply taken behind the commands already out, or answered as without
+    // the mode; nothing when the session does not prefetch.
+    enum class ReplyForm { SingleLine,
+                           MultiLine,
+                           StreamToFile };
+    std::optional<QString> pipelinedReply(SocketAdapter &socket, const QString &command, qint16 &timeout,
+                                          ReplyForm form);
+    // An arrival or a close the prefetching session handles itself.
+    bool pipelineTakesArrival();
+    bool pipelineHoldsClose();
+    // The next RETR's reply is read straight into strDataBuffer.
+    bool readsReplyDirectly() const;
+    // The session moves to a message, deleted one, reset its deletions, quits.
+    void dropRepliesBefore(qint32 message);
+    void noteDeleted(qint32 message);
+    void forgetDeleted();
+    void stopPrefetching();
     enum class PipeEnd { Done,
                          Timeout,
                          Closed,
                          Broken };
     // CAPA, then the UIDL and LIST tables; false when a reply went over a cap.
-    bool funpipelinestart();
+    bool startPipeline();
     // A command of a prefetching session, sent behind those already out; its
     // reply in the form a single wait gives it. Nothing when no reply is
     // outstanding: then the command goes out as without the mode.
-    std::optional<QString> funpipelinecommand(const QString &command, bool multiLine, qint64 sizeHint,
-                                              const QString &where);
-    QString funpipelineresult(quint64 id, bool multiLine, const QString &where, qint32 message = 0,
-                              QByteArray *raw = nullptr);
-    ReplyPipeline::Reply funpipelinewait(quint64 id, qint32 message, PipeEnd &end);
+    std::optional<QString> pipelineCommand(const QString &command, bool multiLine, qint64 sizeHint,
+                                           const QString &where);
+    QString pipelineResult(quint64 id, bool multiLine, const QString &where, qint32 message = 0,
+                           QByteArray *raw = nullptr);
+    ReplyPipeline::Reply waitForPipelined(quint64 id, qint32 message, PipeEnd &end);
     // Waits until every command sent has its reply (Done) or the session ended.
-    PipeEnd funpipelinedrain();
-    void subpipelineread(bool waiting);
-    void subpipelinecollect();
-    void subprefetch();
-    void subdropprefetched(qint32 below, qint32 only = 0);
-    void subdropcurrentreply();
+    PipeEnd drainPipeline();
+    void readPipelined(bool waiting);
+    void collectPipelined();
+    void sendAhead();
+    void dropPrefetched(qint32 below, qint32 only = 0);
+    void dropCurrentReply();
     // The current message's reply when it was sent ahead (or taken already).
-    bool funtakeprefetched(QString &reply, QByteArray *raw);
-    bool funwriteprefetched(const QString &path, QString &status);
-    bool funtableuid(qint32 number, QString &uid) const;
-    bool funtablesize(qint32 number);
-    void subindextable(const QByteArray &table, bool uids);
-    void subcheckclose();
-    void subapplyclose();
-    void subpipelinereset();
+    bool takePrefetched(QString &reply, QByteArray *raw);
+    bool writePrefetched(const QString &path, QString &status);
+    bool uidFromTable(qint32 number, QString &uid) const;
+    bool sizeFromTable(qint32 number);
+    void indexTable(const QByteArray &table, bool uids);
+    void checkClose();
+    void applyClose();
+    void resetPipeline();
 
     // ---- Debug log ----
     void subdebuglog(const QString &text);
+    // Logs "start <name>" where it is made and "end <name>" when its scope is
+    // left, by whichever return.
+    class DebugTrace final
+    {
+    public:
+        DebugTrace(Tarnpost &control, QLatin1StringView name);
+        ~DebugTrace();
+        Q_DISABLE_COPY_MOVE(DebugTrace)
+
+    private:
+        Tarnpost &m_control;
+        QLatin1StringView m_name;
+    };
     QString fungetsocketstate() const;
 
     // ---- Message operations ----
@@ -291,7 +324,7 @@ private:
                                MessageTooLarge,
                                SizeMismatch,
                                Unasked };
-    static ReplyOverflow funoverflowof(ReplyPipeline::Outcome outcome);
+    static ReplyOverflow overflowOf(ReplyPipeline::Outcome outcome);
     ReplyOverflow m_replyOverflow = ReplyOverflow::None; // cleared with the buffer
     bool m_replyRefused = false;                         // the last wait ended over a cap
     bool m_multiLineReply = false;

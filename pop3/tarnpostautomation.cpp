@@ -197,9 +197,8 @@ QString Tarnpost::GetStringValueOfProperty(QString &strPropertyToReturn)
     }
 
     // Cleared after the read: asking for "Error" returns the code that was current.
-    subdebuglog(u"start GetStringValueOfProperty"_s);
+    const DebugTrace trace(*this, "GetStringValueOfProperty"_L1);
     intpropertyerror = ErrorNone;
-    subdebuglog(u"end GetStringValueOfProperty"_s);
     return value;
 }
 

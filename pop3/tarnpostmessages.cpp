@@ -9,7 +9,7 @@ namespace Tarnpostctl {
 
 namespace {
 
-const QString kUnableToRetrieve = u"Unable to retrieve"_s;
+const QString kUnableToRetrieve = UnableToRetrieve;
 const QString kNotFound = u"<not found>"_s;
 
 bool isSuccess(const QString &reply)
@@ -33,20 +33,19 @@ void Tarnpost::SetCurrentMsg(qint16 &intMsgNumber)
     blnSizeRetrieved = false;
     blnHeadersRetrieved = false;
     m_listedSize = -1;
-    subdebuglog(u"start setcurrentmsg"_s);
+    const DebugTrace trace(*this, "setcurrentmsg"_L1);
     m_MsgContents.clear();
     intpropertyerror = ErrorNone;
     if (m_peerClosed) {
         // The server has gone: once nothing that arrived is wanted any more,
         // the session is seen to be over.
-        subdropprefetched(intMsgNumber == 0 ? m_MsgNumber : intMsgNumber);
-        subcheckclose();
+        dropPrefetched(intMsgNumber == 0 ? m_MsgNumber : intMsgNumber);
+        checkClose();
     }
     const qint16 previous = m_MsgNumber;
 
     if (intpropertystatus != StatusConnected) {
-        intpropertyerror = ErrorSetMsgDisconnected;
-        subdebuglog(u"end setcurrentmsg"_s);
+        setError(ErrorSetMsgDisconnected);
         return;
     }
 
@@ -57,36 +56,29 @@ void Tarnpost::SetCurrentMsg(qint16 &intMsgNumber)
 
     const qint32 n = intMsgNumber;
     if (!(0 < n && n <= m_MsgCount)) {
-        intpropertyerror = ErrorMsgNumberOutOfRange;
+        setError(ErrorMsgNumberOutOfRange);
         m_MsgNumber = previous;
     } else {
         // A prefetching session fetches its tables at its first message.
-        if (m_Prefetch && !m_pipeTried && !funpipelinestart()) {
-            subdebuglog(u"end setcurrentmsg"_s);
+        if (m_Prefetch && !m_pipeTried && !startPipeline())
             return;
-        }
         QString uid;
-        if (m_pipeStarted) {
-            subdropprefetched(n);
-            subdropcurrentreply();
-        }
-        if (funtableuid(n, uid)) {
+        dropRepliesBefore(n);
+        if (uidFromTable(n, uid)) {
             m_MsgUniqueID = uid;
         } else {
             const QString reply = funSendDataForSingleLineResponse(*wsk1, "UIDL "_L1 + QString::number(n), m_POPTimeout);
             if (m_replyRefused) {
                 // Over a cap: Error tells why and the session is closed.
-                subdebuglog(u"end setcurrentmsg"_s);
                 return;
             }
             if (isSuccess(reply)) {
                 m_MsgUniqueID = cutReplyField(reply);
             } else {
-                intpropertyerror = ErrorUidlRefused;
-                strLastErrorReply = reply;
+                setError(ErrorUidlRefused, reply);
             }
         }
-        subprefetch();
+        sendAhead();
     }
 
     switch (intpropertyerror) {
@@ -107,19 +99,18 @@ void Tarnpost::SetCurrentMsg(qint16 &intMsgNumber)
         subcloseconnection(*wsk1);
         break;
     }
-    subdebuglog(u"end setcurrentmsg"_s);
 }
 
 QString Tarnpost::MsgUniqueID() const
 {
     if (m_MsgUniqueID == kUnableToRetrieve)
-        return m_POPUsername + u':' + m_POPHostname + u':' + QString::number(m_MsgNumber);
+        return madeUpUniqueId(m_POPUsername, m_POPHostname, m_MsgNumber);
     return m_MsgUniqueID;
 }
 
 void Tarnpost::subRetrieveHeaders()
 {
-    subdebuglog(u"start subRetrieveHeaders"_s);
+    const DebugTrace trace(*this, "subRetrieveHeaders"_L1);
     const QString number = QString::number(m_MsgNumber);
     m_replySize = m_listedSize;
     QString reply = funSendDataForMultiLineResponse(*wsk1, "TOP "_L1 + number + " 0"_L1, m_POPTimeout);
@@ -129,12 +120,10 @@ void Tarnpost::subRetrieveHeaders()
     }
     if (m_replyRefused) {
         blnHeadersRetrieved = true;
-        subdebuglog(u"end subRetrieveHeaders"_s);
         return;
     }
     if (!isSuccess(reply)) {
-        intpropertyerror = ErrorTopRefused;
-        strLastErrorReply = reply;
+        setError(ErrorTopRefused, reply);
     } else {
         const qsizetype crlf = reply.indexOf("\r\n"_L1);
         m_MsgHeaders = trimBlanks(crlf >= 0 ? reply.mid(crlf + 2) : QString());
@@ -151,7 +140,6 @@ void Tarnpost::subRetrieveHeaders()
         }
     }
     blnHeadersRetrieved = true;
-    subdebuglog(u"end subRetrieveHeaders"_s);
 }
 
 QString Tarnpost::MsgHeaders()
@@ -163,23 +151,20 @@ QString Tarnpost::MsgHeaders()
 
 void Tarnpost::subRetrieveSize()
 {
-    subdebuglog(u"start subRetrieveSize"_s);
-    if (funtablesize(m_MsgNumber)) {
+    const DebugTrace trace(*this, "subRetrieveSize"_L1);
+    if (sizeFromTable(m_MsgNumber)) {
         blnSizeRetrieved = true;
-        subdebuglog(u"end subRetrieveSize"_s);
         return;
     }
     const QString reply = funSendDataForSingleLineResponse(*wsk1, "LIST "_L1 + QString::number(m_MsgNumber), m_POPTimeout);
     if (isSuccess(reply)) {
-        lngSizeInOctets = funleadingnumber(cutReplyField(reply));
+        lngSizeInOctets = ReplyParsing::leadingNumber(cutReplyField(reply));
         lngMsgSizeInK = lngSizeInOctets / 1024 + 1;
         m_listedSize = lngSizeInOctets >= 0 ? lngSizeInOctets : -1;
     } else if (!m_replyRefused) {
-        intpropertyerror = ErrorListRefused;
-        strLastErrorReply = reply;
+        setError(ErrorListRefused, reply);
     }
     blnSizeRetrieved = true;
-    subdebuglog(u"end subRetrieveSize"_s);
 }
 
 qint32 Tarnpost::MsgSizeInK()
@@ -193,7 +178,7 @@ QString Tarnpost::GetOtherHeader(const QString &strHeaderToSearchFor)
 {
     if (!blnHeadersRetrieved)
         subRetrieveHeaders();
-    subdebuglog(u"start getotherheader"_s);
+    const DebugTrace trace(*this, "getotherheader"_L1);
     intpropertyerror = ErrorNone;
 
     const ReplyParsing::HeaderMatch match = ReplyParsing::findHeader(m_MsgHeaders, strHeaderToSearchFor);
@@ -202,7 +187,6 @@ QString Tarnpost::GetOtherHeader(const QString &strHeaderToSearchFor)
         subdebuglog("strtemp:"_L1 + QStringView(m_MsgHeaders).mid(match.nameStart - 2));
     }
     const QString result = match.found ? match.value : kNotFound;
-    subdebuglog(u"end getotherheader"_s);
     return result;
 }
 
@@ -225,36 +209,29 @@ QString Tarnpost::MsgDate() { return fungetheader(u"date:"_s); }
 
 void Tarnpost::RetrieveCurrentMsg()
 {
-    subdebuglog(u"start retrievecurrentmsg"_s);
-    if (blnNoSuchMsg) {
-        subdebuglog(u"end retrievecurrentmsg"_s);
+    const DebugTrace trace(*this, "retrievecurrentmsg"_L1);
+    if (blnNoSuchMsg)
         return;
-    }
     intpropertyerror = ErrorNone;
     if (intpropertystatus != StatusConnected) {
-        intpropertyerror = ErrorRetrieveDisconnected;
+        setError(ErrorRetrieveDisconnected);
     } else if (m_MsgNumber == 0) {
-        intpropertyerror = ErrorRetrieveNoMessage;
+        setError(ErrorRetrieveNoMessage);
     } else {
         if (!blnSizeRetrieved) {
             subRetrieveSize(); // the progress events need the size
-            if (m_replyRefused) {
-                subdebuglog(u"end retrievecurrentmsg"_s);
+            if (m_replyRefused)
                 return;
-            }
         }
-        if (funrefuselistedsize()) {
-            subdebuglog(u"end retrievecurrentmsg"_s);
+        if (refuseListedSize())
             return;
-        }
         blnReportReadStatus = true;
         QString reply;
-        if (!m_pipeStarted || !funtakeprefetched(reply, nullptr)) {
+        if (!takePrefetched(reply, nullptr)) {
             m_replySize = m_listedSize;
             m_retrListed = m_listedSize;
             // Room for the whole reply at once: a large message is not copied while it grows.
-            if (m_listedSize > 0
-                && (!m_pipeStarted || !m_serverPipelining || m_pipe.isEmpty() || m_listedSize > PrefetchBudget))
+            if (m_listedSize > 0 && readsReplyDirectly())
                 strDataBuffer.reserve(strDataBuffer.size() + m_listedSize + MaxReplyLine);
             reply = funSendDataForMultiLineResponse(*wsk1, "RETR "_L1 + QString::number(m_MsgNumber), m_POPTimeout);
         }
@@ -265,12 +242,11 @@ void Tarnpost::RetrieveCurrentMsg()
             // Another message's bytes, or another command's reply: the
             // session is out of step and ends before anything is judged.
             m_replyOverflow = ReplyOverflow::SizeMismatch;
-            subrefusereply(u"RetrieveCurrentMsg"_s);
+            refuseReply(u"RetrieveCurrentMsg"_s);
             m_replyOverflow = ReplyOverflow::None;
         }
         if (m_replyRefused) {
             blnReportReadStatus = false;
-            subdebuglog(u"end retrievecurrentmsg"_s);
             return;
         }
         if (isSuccess(reply)) {
@@ -287,8 +263,7 @@ void Tarnpost::RetrieveCurrentMsg()
             }
             m_MsgContents = std::move(reply);
         } else {
-            intpropertyerror = ErrorRetrRefused;
-            strLastErrorReply = reply;
+            setError(ErrorRetrRefused, reply);
             strLastErrorReply.squeeze(); // not the room kept for the whole message
         }
         blnReportReadStatus = false;
@@ -296,8 +271,7 @@ void Tarnpost::RetrieveCurrentMsg()
     }
     if (intpropertyerror == ErrorRetrieveDisconnected || intpropertyerror == ErrorRetrieveNoMessage || intpropertyerror == ErrorRetrRefused)
         subcloseconnection(*wsk1);
-    subprefetch();
-    subdebuglog(u"end retrievecurrentmsg"_s);
+    sendAhead();
 }
 
 QString Tarnpost::funcheckfilename(const QString &path)
@@ -312,118 +286,97 @@ QString Tarnpost::funcheckfilename(const QString &path)
 
 void Tarnpost::WriteCurrentMsgToFile(QString &strFileToWriteTo)
 {
-    subdebuglog(u"start WriteCurrentMsgToFile"_s);
+    const DebugTrace trace(*this, "WriteCurrentMsgToFile"_L1);
     lngBytesRead = 0;
     if (!blnHeadersRetrieved) {
         subRetrieveHeaders();
-        if (m_replyRefused) {
-            subdebuglog(u"end WriteCurrentMsgToFile"_s);
+        if (m_replyRefused)
             return;
-        }
     }
 
     const QString check = funcheckfilename(strFileToWriteTo);
     if (QString::compare(check, " "_L1, Qt::CaseSensitive) > 0) {
-        intpropertyerror = ErrorFile;
-        strLastErrorReply = check;
-        subdebuglog(u"end WriteCurrentMsgToFile"_s);
+        setError(ErrorFile, check);
         return;
     }
     if (blnNoSuchMsg) {
         funappendtofile(strFileToWriteTo, kUnableToRetrieve);
-        subdebuglog(u"end WriteCurrentMsgToFile"_s);
         return;
     }
 
     intpropertyerror = ErrorNone;
     if (intpropertystatus != StatusConnected) {
-        intpropertyerror = ErrorRetrieveDisconnected;
+        setError(ErrorRetrieveDisconnected);
     } else if (m_MsgNumber == 0) {
-        intpropertyerror = ErrorRetrieveNoMessage;
+        setError(ErrorRetrieveNoMessage);
     } else {
         if (!blnSizeRetrieved) {
             subRetrieveSize();
-            if (m_replyRefused) {
-                subdebuglog(u"end WriteCurrentMsgToFile"_s);
+            if (m_replyRefused)
                 return;
-            }
         }
         strStreamFileName = strFileToWriteTo;
         blnReportReadStatus = true;
         QString status;
         // A message that arrived ahead is written as it came.
-        if (!m_pipeStarted || !funwriteprefetched(strFileToWriteTo, status)) {
+        if (!writePrefetched(strFileToWriteTo, status)) {
             m_replySize = m_listedSize;
             m_retrListed = m_listedSize;
             status = funSendDataForStreamingToAFile(*wsk1, "RETR "_L1 + QString::number(m_MsgNumber), m_POPTimeout);
         }
         if (m_replyRefused) {
             blnReportReadStatus = false;
-            subdebuglog(u"end WriteCurrentMsgToFile"_s);
             return;
         }
         if (isSuccess(status) && !m_streamFileError.isEmpty()) {
             // The server delivered, the disk did not take it (full, removed, ...).
-            intpropertyerror = ErrorFile;
-            strLastErrorReply = m_streamFileError;
+            setError(ErrorFile, m_streamFileError);
         } else if (isSuccess(status)) {
             m_MsgContents = "Contents written to file: "_L1 + strFileToWriteTo;
         } else {
-            intpropertyerror = ErrorRetrRefused;
-            strLastErrorReply = status;
+            setError(ErrorRetrRefused, status);
         }
         blnReportReadStatus = false;
         fireMsgReadStatus(lngMsgSizeInK, 100, true);
     }
     if (intpropertyerror == ErrorRetrieveDisconnected || intpropertyerror == ErrorRetrieveNoMessage || intpropertyerror == ErrorRetrRefused)
         subcloseconnection(*wsk1);
-    subdebuglog(u"end WriteCurrentMsgToFile"_s);
 }
 
-void Tarnpost::subsessioncommand(const QString &command, ErrorCode refusedError, ErrorCode disconnectedError)
+void Tarnpost::sessionCommand(const QString &command, ErrorCode refusedError, ErrorCode disconnectedError)
 {
     intpropertyerror = ErrorNone;
     if (intpropertystatus != StatusConnected) {
-        intpropertyerror = disconnectedError;
+        setError(disconnectedError);
         return;
     }
     const QString reply = funSendDataForSingleLineResponse(*wsk1, command, m_POPTimeout);
-    if (!m_replyRefused && !isSuccess(reply)) {
-        intpropertyerror = refusedError;
-        strLastErrorReply = reply;
-    }
+    if (!m_replyRefused && !isSuccess(reply))
+        setError(refusedError, reply);
 }
 
 void Tarnpost::DeleteCurrentMsg()
 {
-    subdebuglog(u"start deletecurrentmessage"_s);
+    const DebugTrace trace(*this, "deletecurrentmessage"_L1);
     const qint16 number = m_MsgNumber;
-    const bool piped = m_pipeStarted;
-    subsessioncommand("DELE "_L1 + QString::number(number), ErrorDeleRefused, ErrorDeleteDisconnected);
-    if (piped && m_pipeStarted) {
-        // Whatever the answer, the message may be gone: from now on it is
-        // asked for as without the mode, and what came ahead for it is dropped.
-        m_touched.insert(number);
-        subdropprefetched(0, number);
-    }
-    subdebuglog(u"end deletecurrentmessage"_s);
+    sessionCommand("DELE "_L1 + QString::number(number), ErrorDeleRefused, ErrorDeleteDisconnected);
+    noteDeleted(number);
 }
 
 void Tarnpost::ResetDeletedMsgs()
 {
-    subdebuglog(u"start resetdeletedmessages"_s);
-    subsessioncommand(u"RSET"_s, ErrorRsetRefused, ErrorResetDisconnected);
-    if (m_pipeStarted && intpropertyerror == ErrorNone)
-        m_touched.clear();
-    subdebuglog(u"end resetdeletedmessages"_s);
+    const DebugTrace trace(*this, "resetdeletedmessages"_L1);
+    sessionCommand(u"RSET"_s, ErrorRsetRefused, ErrorResetDisconnected);
+    if (intpropertyerror == ErrorNone)
+        forgetDeleted();
 }
 
-bool Tarnpost::funrefuselistedsize()
+bool Tarnpost::refuseListedSize()
 {
     if (m_listedSize <= qint64(m_MaxMessageSize))
         return false;
     // Nothing was sent yet, so the session stays usable.
-    intpropertyerror = ErrorMessageTooLarge;
+    setError(ErrorMessageTooLarge);
     m_refusedLimit = m_MaxMessageSize;
     if (m_DebugMode)
         subdebuglog(ErrorText());
@@ -432,7 +385,7 @@ bool Tarnpost::funrefuselistedsize()
 
 void Tarnpost::subresetmsgvalues()
 {
-    subdebuglog(u"start subresetmsgvalues"_s);
+    const DebugTrace trace(*this, "subresetmsgvalues"_L1);
     m_MsgCount = 0;
     m_MsgNumber = 0;
     m_MsgUniqueID.clear();
@@ -442,7 +395,6 @@ void Tarnpost::subresetmsgvalues()
     blnSizeRetrieved = false;
     blnHeadersRetrieved = false;
     m_listedSize = -1;
-    subdebuglog(u"end subresetmsgvalues"_s);
 }
 
 } // namespace Tarnpostctl

@@ -11,6 +11,7 @@
 #include "pop3/socketadapter.h"
 
 #include <QFile>
+#include <QScopedValueRollback>
 
 #include <limits>
 
@@ -45,7 +46,7 @@ qint64 budgetCost(const ReplyPipeline::Reply &reply)
 
 } // namespace
 
-bool Tarnpost::funpipelinestart()
+bool Tarnpost::startPipeline()
 {
     m_pipeTried = true;
     subdebuglog(u"start funpipelinestart"_s);
@@ -69,7 +70,7 @@ bool Tarnpost::funpipelinestart()
     const qint64 tableCap = (count + 1) * kTableLine + MaxReplyLine;
     const auto send = [this, tableCap](const QString &command) {
         const quint64 id = m_pipe.expect(true, tableCap, 0, -1, -1, true);
-        subsendcommand(*wsk1, command);
+        sendCommand(*wsk1, command);
         return id;
     };
     const quint64 uidl = send(u"UIDL"_s);
@@ -79,14 +80,14 @@ bool Tarnpost::funpipelinestart()
             break;
         const quint64 id = uids ? uidl : (list ? list : send(u"LIST"_s));
         QByteArray table;
-        const QString reply = funpipelineresult(id, true, uids ? u"UIDL table"_s : u"LIST table"_s, 0, &table);
+        const QString reply = pipelineResult(id, true, uids ? u"UIDL table"_s : u"LIST table"_s, 0, &table);
         if (m_replyRefused) {
             subdebuglog(u"end funpipelinestart"_s);
             return false;
         }
         // A refused table is asked for message by message, as without the mode.
         if (isSuccess(reply))
-            subindextable(table, uids);
+            indexTable(table, uids);
     }
     if (m_DebugMode)
         subdebuglog(u"prefetch: pipelining=%1 uids=%2 sizes=%3"_s.arg(int(m_serverPipelining))
@@ -96,7 +97,7 @@ bool Tarnpost::funpipelinestart()
     return true;
 }
 
-void Tarnpost::subindextable(const QByteArray &table, bool uids)
+void Tarnpost::indexTable(const QByteArray &table, bool uids)
 {
     const qint32 count = qBound(0, m_MsgCount, kHighestNumber);
     if (uids) {
@@ -122,14 +123,14 @@ void Tarnpost::subindextable(const QByteArray &table, bool uids)
             } else if (!uids && m_listSize.at(number) == kNoSize) {
                 // Read as the reply to "LIST number" would be.
                 const QString reply = "+OK "_L1 + QLatin1StringView(table.constData() + start, lineEnd - start) + "\r\n"_L1;
-                m_listSize[number] = funleadingnumber(ReplyParsing::cutReplyField(reply));
+                m_listSize[number] = ReplyParsing::leadingNumber(ReplyParsing::cutReplyField(reply));
             }
         }
         start = end;
     }
 }
 
-bool Tarnpost::funtableuid(qint32 number, QString &uid) const
+bool Tarnpost::uidFromTable(qint32 number, QString &uid) const
 {
     if (!m_pipeStarted || number < 1 || number >= m_uidLine.size() || m_uidLine.at(number) < 0
         || m_touched.contains(number))
@@ -143,7 +144,7 @@ bool Tarnpost::funtableuid(qint32 number, QString &uid) const
     return true;
 }
 
-bool Tarnpost::funtablesize(qint32 number)
+bool Tarnpost::sizeFromTable(qint32 number)
 {
     if (!m_pipeStarted || number < 1 || number >= m_listSize.size() || m_listSize.at(number) == kNoSize
         || m_touched.contains(number))
@@ -154,45 +155,45 @@ bool Tarnpost::funtablesize(qint32 number)
     return true;
 }
 
-std::optional<QString> Tarnpost::funpipelinecommand(const QString &command, bool multiLine, qint64 sizeHint,
-                                                    const QString &where)
+std::optional<QString> Tarnpost::pipelineCommand(const QString &command, bool multiLine, qint64 sizeHint,
+                                                 const QString &where)
 {
     const qint64 listed = multiLine ? m_retrListed : -1;
-    subbeginreply(multiLine);
+    beginReply(multiLine);
     // Without the server's word that it takes commands ahead, and for a reply
     // that may be large, the replies outstanding are taken first.
     const bool large = multiLine && (sizeHint < 0 || sizeHint > PrefetchBudget);
     if (!m_peerClosed && !m_pipe.broken() && !m_pipe.isEmpty() && (!m_serverPipelining || large)
-        && funpipelinedrain() == PipeEnd::Timeout)
-        return funtimeouttext();
+        && drainPipeline() == PipeEnd::Timeout)
+        return timeoutText();
     if (m_pipe.broken() && intpropertystatus == StatusConnected) {
         // A reply before this one went over its cap or out of step: nothing
         // after it can be read.
-        m_replyOverflow = funoverflowof(m_pipe.brokenOutcome());
-        const QString text = subrefusereply(where);
+        m_replyOverflow = overflowOf(m_pipe.brokenOutcome());
+        const QString text = refuseReply(where);
         m_replyOverflow = ReplyOverflow::None;
         return text;
     }
     if (m_peerClosed)
-        subapplyclose();
+        applyClose();
     if (socketGone(wsk1->state()) || intpropertystatus != StatusConnected) {
         // Nothing can be sent: the answer a wait on a closed connection gives.
         if (m_DebugMode)
             subdebuglog(u"no connection for:"_s + command.section(u' ', 0, 0));
-        return multiLine || wsk1->state() == SocketAdapter::StateError ? funtimeouttext() : QString();
+        return multiLine || wsk1->state() == SocketAdapter::StateError ? timeoutText() : QString();
     }
     // Nothing outstanding: answered as without the mode, straight from the connection.
     if (m_pipe.isEmpty())
         return std::nullopt;
     const quint64 id = m_pipe.expect(multiLine, m_MaxMessageSize, 0, multiLine ? sizeHint : -1, listed);
-    subsendcommand(*wsk1, command);
-    return funpipelineresult(id, multiLine, where);
+    sendCommand(*wsk1, command);
+    return pipelineResult(id, multiLine, where);
 }
 
-QString Tarnpost::funpipelineresult(quint64 id, bool multiLine, const QString &where, qint32 message, QByteArray *raw)
+QString Tarnpost::pipelineResult(quint64 id, bool multiLine, const QString &where, qint32 message, QByteArray *raw)
 {
     PipeEnd end = PipeEnd::Done;
-    ReplyPipeline::Reply reply = funpipelinewait(id, message, end);
+    ReplyPipeline::Reply reply = waitForPipelined(id, message, end);
     ReplyPipeline::Outcome overflow = reply.outcome;
     switch (end) {
     case PipeEnd::Done:
@@ -205,7 +206,7 @@ QString Tarnpost::funpipelineresult(quint64 id, bool multiLine, const QString &w
             // Over its cap, and read to its end: it failed, and the session goes on.
             if (m_DebugMode)
                 subdebuglog("reply over its limit dropped in "_L1 + where);
-            return funtimeouttext();
+            return timeoutText();
         }
         break;
     case PipeEnd::Broken:
@@ -222,22 +223,22 @@ QString Tarnpost::funpipelineresult(quint64 id, bool multiLine, const QString &w
             // Later replies could no longer be told from a late one.
             subcloseconnection(*wsk1);
         }
-        return funtimeouttext();
+        return timeoutText();
     case PipeEnd::Closed: {
         const ReplyPipeline::Reply *partial = m_pipe.find(id);
         const QByteArray bytes = partial ? partial->bytes : QByteArray();
         if (m_peerClosed)
-            subapplyclose();
-        return multiLine || wsk1->state() == SocketAdapter::StateError ? funtimeouttext() : QString::fromLatin1(bytes);
+            applyClose();
+        return multiLine || wsk1->state() == SocketAdapter::StateError ? timeoutText() : QString::fromLatin1(bytes);
     }
     }
-    m_replyOverflow = funoverflowof(overflow);
-    const QString text = subrefusereply(where);
+    m_replyOverflow = overflowOf(overflow);
+    const QString text = refuseReply(where);
     m_replyOverflow = ReplyOverflow::None;
     return text;
 }
 
-ReplyPipeline::Reply Tarnpost::funpipelinewait(quint64 id, qint32 message, PipeEnd &end)
+ReplyPipeline::Reply Tarnpost::waitForPipelined(quint64 id, qint32 message, PipeEnd &end)
 {
     const bool wasWaiting = m_pipeWaiting;
     m_pipeWaiting = true;
@@ -262,7 +263,7 @@ ReplyPipeline::Reply Tarnpost::funpipelinewait(quint64 id, qint32 message, PipeE
         return false;
     };
     const bool settled = waitUntil([&] {
-        subpipelineread(true);
+        readPipelined(true);
         if (finished())
             end = PipeEnd::Done;
         else if (!m_pipe.contains(id) || m_peerClosed || socketGone(wsk1->state()))
@@ -271,17 +272,17 @@ ReplyPipeline::Reply Tarnpost::funpipelinewait(quint64 id, qint32 message, PipeE
             end = PipeEnd::Broken;
         else
             return false;
-        return true; }, [this] { return funtimedout(m_POPTimeout); });
+        return true; }, [this] { return timeoutPassed(m_POPTimeout); });
     if (!settled)
         end = PipeEnd::Timeout;
     m_pipeWaiting = wasWaiting;
     m_replySize = -1;
     if (end == PipeEnd::Done)
-        subcheckclose();
+        checkClose();
     return reply;
 }
 
-Tarnpost::PipeEnd Tarnpost::funpipelinedrain()
+Tarnpost::PipeEnd Tarnpost::drainPipeline()
 {
     // Only RETRs sent ahead can be outstanding here (a caller waits for its
     // own command before it returns): they are kept as they arrive.
@@ -292,7 +293,7 @@ Tarnpost::PipeEnd Tarnpost::funpipelinedrain()
     m_replySize = m_pipe.isEmpty() ? -1 : m_pipe.sizeUpTo(m_pipe.back().id);
     PipeEnd end = PipeEnd::Done;
     const bool settled = waitUntil([&] {
-        subpipelineread(true);
+        readPipelined(true);
         if (m_pipe.isEmpty())
             return true;
         if (m_pipe.broken()) {
@@ -301,11 +302,11 @@ Tarnpost::PipeEnd Tarnpost::funpipelinedrain()
         }
         if (m_peerClosed || socketGone(wsk1->state())) {
             if (m_peerClosed)
-                subapplyclose();
+                applyClose();
             end = PipeEnd::Closed;
             return true;
         }
-        return false; }, [this] { return funtimedout(m_POPTimeout); });
+        return false; }, [this] { return timeoutPassed(m_POPTimeout); });
     if (!settled) {
         subdebuglog(u"timeout in funpipelinedrain"_s);
         subcloseconnection(*wsk1);
@@ -316,13 +317,13 @@ Tarnpost::PipeEnd Tarnpost::funpipelinedrain()
     return end;
 }
 
-void Tarnpost::subpipelineread(bool waiting)
+void Tarnpost::readPipelined(bool waiting)
 {
     if (!m_pipeStarted || m_pipeDirect || blnStreamToFile)
         return;
     if (blnInDataArrival) {
         // Called back from a read already running: what it framed is sorted.
-        subpipelinecollect();
+        collectPipelined();
         return;
     }
     blnInDataArrival = true;
@@ -342,13 +343,13 @@ void Tarnpost::subpipelineread(bool waiting)
         }
         m_pipe.feed(m_packet.constData(), qsizetype(n));
         dtmLastActivity.start();
-        subpipelinecollect();
+        collectPipelined();
     }
     blnInDataArrival = false;
-    subpipelinecollect();
+    collectPipelined();
 }
 
-void Tarnpost::subpipelinecollect()
+void Tarnpost::collectPipelined()
 {
     while (!m_pipe.isEmpty() && m_pipe.frontDone()) {
         if (m_pipe.front().message == 0) {
@@ -370,7 +371,7 @@ void Tarnpost::subpipelinecollect()
     }
 }
 
-void Tarnpost::subprefetch()
+void Tarnpost::sendAhead()
 {
     if (!m_pipeStarted || !m_Prefetch || m_pipeEnding || m_peerClosed || intpropertystatus != StatusConnected || m_pipe.broken()
         || m_listSize.isEmpty() || socketGone(wsk1->state()))
@@ -410,7 +411,7 @@ void Tarnpost::subprefetch()
         wsk1->send(commands);
 }
 
-void Tarnpost::subdropprefetched(qint32 below, qint32 only)
+void Tarnpost::dropPrefetched(qint32 below, qint32 only)
 {
     for (auto it = m_prefetched.begin(); it != m_prefetched.end();) {
         if (it->first < below || it->first == only) {
@@ -422,10 +423,10 @@ void Tarnpost::subdropprefetched(qint32 below, qint32 only)
         }
     }
     if (only > 0 && m_currentReplyMessage == only)
-        subdropcurrentreply();
+        dropCurrentReply();
 }
 
-void Tarnpost::subdropcurrentreply()
+void Tarnpost::dropCurrentReply()
 {
     m_budgetUsed -= m_currentReplyCost;
     m_currentReplyCost = 0;
@@ -433,8 +434,10 @@ void Tarnpost::subdropcurrentreply()
     m_currentReplyMessage = 0;
 }
 
-bool Tarnpost::funtakeprefetched(QString &reply, QByteArray *raw)
+bool Tarnpost::takePrefetched(QString &reply, QByteArray *raw)
 {
+    if (!m_pipeStarted)
+        return false;
     const qint32 message = m_MsgNumber;
     m_replyRefused = false;
     if (message <= 0)
@@ -450,10 +453,10 @@ bool Tarnpost::funtakeprefetched(QString &reply, QByteArray *raw)
     if (id == 0)
         return false;
     QByteArray bytes;
-    reply = funpipelineresult(id, true, u"prefetched RETR"_s, message, &bytes);
+    reply = pipelineResult(id, true, u"prefetched RETR"_s, message, &bytes);
     if (!m_replyRefused && isSuccess(reply) && m_pipeStarted) {
         // Held until the caller moves on, and counted as held.
-        subdropcurrentreply();
+        dropCurrentReply();
         m_currentReply = bytes;
         m_currentReplyMessage = message;
         m_currentReplyCost = bytes.size() + kReplyOverhead;
@@ -464,11 +467,11 @@ bool Tarnpost::funtakeprefetched(QString &reply, QByteArray *raw)
     return true;
 }
 
-bool Tarnpost::funwriteprefetched(const QString &path, QString &status)
+bool Tarnpost::writePrefetched(const QString &path, QString &status)
 {
     QByteArray raw;
     QString reply;
-    if (!funtakeprefetched(reply, &raw))
+    if (!takePrefetched(reply, &raw))
         return false;
     m_streamFileError.clear();
     if (m_replyRefused || !isSuccess(reply)) {
@@ -496,15 +499,126 @@ bool Tarnpost::funwriteprefetched(const QString &path, QString &status)
     return true;
 }
 
-void Tarnpost::subcheckclose()
+std::optional<QString> Tarnpost::pipelinedReply(SocketAdapter &socket, const QString &command, qint16 &timeout,
+                                                ReplyForm form)
+{
+    if (!m_pipeStarted || m_pipeDirect)
+        return std::nullopt;
+    const qint64 sizeHint = m_replySize;
+    const qint64 listed = m_retrListed;
+    switch (form) {
+    case ReplyForm::SingleLine:
+        if (std::optional<QString> answer = pipelineCommand(command, false, -1, u"funSendDataForSingleLineResponse"_s))
+            return answer;
+        break;
+    case ReplyForm::MultiLine:
+        if (std::optional<QString> answer = pipelineCommand(command, true, sizeHint, u"funSendDataForMultiLineResponse"_s)) {
+            m_replySize = -1;
+            return answer;
+        }
+        m_replySize = sizeHint;
+        m_retrListed = listed;
+        break;
+    case ReplyForm::StreamToFile: {
+        // The stream is read straight from the connection: the replies ahead
+        // of it are taken first.
+        const PipeEnd drained = m_pipe.isEmpty() ? PipeEnd::Done : drainPipeline();
+        if (m_pipe.broken() && intpropertystatus == StatusConnected) {
+            m_replyOverflow = overflowOf(m_pipe.brokenOutcome());
+            const QString text = refuseReply(u"funSendDataForStreamingToAFile"_s);
+            m_replyOverflow = ReplyOverflow::None;
+            return text;
+        }
+        if (m_peerClosed)
+            applyClose();
+        if (drained != PipeEnd::Done || intpropertystatus != StatusConnected)
+            return timeoutText();
+        m_replySize = sizeHint;
+        m_retrListed = listed;
+        break;
+    }
+    }
+    // Answered as without the mode, straight from the connection.
+    const QScopedValueRollback direct(m_pipeDirect, true);
+    switch (form) {
+    case ReplyForm::SingleLine: return funSendDataForSingleLineResponse(socket, command, timeout);
+    case ReplyForm::MultiLine: return funSendDataForMultiLineResponse(socket, command, timeout);
+    case ReplyForm::StreamToFile: break;
+    }
+    return funSendDataForStreamingToAFile(socket, command, timeout);
+}
+
+bool Tarnpost::pipelineTakesArrival()
+{
+    if (!m_pipeStarted || m_pipeDirect || blnStreamToFile)
+        return false;
+    readPipelined(m_pipeWaiting);
+    return true;
+}
+
+bool Tarnpost::pipelineHoldsClose()
+{
+    if (!m_pipeStarted || m_pipeDirect || m_pipeEnding || intpropertystatus != StatusConnected)
+        return false;
+    // Replies that arrived before the close are still the caller's. The
+    // session ends once they are taken, or, when a reply was lost with the
+    // connection, once the caller needs that reply or the connection.
+    readPipelined(true);
+    if (m_pipe.isEmpty() && m_prefetched.empty() && !m_pipeReply)
+        return false;
+    m_peerClosed = true;
+    subdebuglog(u"wsk1_close: replies still to be taken"_s);
+    return true;
+}
+
+bool Tarnpost::readsReplyDirectly() const
+{
+    return !m_pipeStarted || !m_serverPipelining || m_pipe.isEmpty() || m_listedSize > PrefetchBudget;
+}
+
+void Tarnpost::dropRepliesBefore(qint32 message)
+{
+    if (!m_pipeStarted)
+        return;
+    dropPrefetched(message);
+    dropCurrentReply();
+}
+
+void Tarnpost::noteDeleted(qint32 message)
+{
+    // DELE never starts the mode, so a session prefetching now was before.
+    if (!m_pipeStarted)
+        return;
+    // Whatever the answer, the message may be gone: from now on it is asked
+    // for as without the mode, and what came ahead for it is dropped.
+    m_touched.insert(message);
+    dropPrefetched(0, message);
+}
+
+void Tarnpost::forgetDeleted()
+{
+    if (m_pipeStarted)
+        m_touched.clear();
+}
+
+void Tarnpost::stopPrefetching()
+{
+    if (!m_pipeStarted)
+        return;
+    // Nothing that arrives from now on is kept.
+    m_pipeEnding = true;
+    dropPrefetched(std::numeric_limits<qint32>::max());
+}
+
+void Tarnpost::checkClose()
 {
     // A close that lost no reply takes effect once the last reply that
     // arrived before it has been taken.
     if (m_peerClosed && m_pipe.isEmpty() && m_prefetched.empty() && !m_pipeReply)
-        subapplyclose();
+        applyClose();
 }
 
-void Tarnpost::subapplyclose()
+void Tarnpost::applyClose()
 {
     // What the close does when it is seen while the caller waits.
     m_peerClosed = false;
@@ -512,7 +626,7 @@ void Tarnpost::subapplyclose()
     wsk1_Close();
 }
 
-void Tarnpost::subpipelinereset()
+void Tarnpost::resetPipeline()
 {
     m_pipe.clear();
     m_pipeReply.reset();

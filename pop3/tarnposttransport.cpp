@@ -5,7 +5,6 @@
 
 #include <QCoreApplication>
 #include <QFile>
-#include <QScopedValueRollback>
 #include <QTimer>
 
 #include <cmath>
@@ -55,12 +54,12 @@ bool Tarnpost::waitUntil(const std::function<bool()> &finished, const std::funct
     }
 }
 
-const QString &Tarnpost::funtimeouttext()
+const QString &Tarnpost::timeoutText()
 {
     return kTimeoutText;
 }
 
-bool Tarnpost::funtimedout(qint16 intTimeout) const
+bool Tarnpost::timeoutPassed(qint16 intTimeout) const
 {
     if (dtmLastActivity.elapsed() / 1000 > qint64(intTimeout))
         return true;
@@ -70,7 +69,7 @@ bool Tarnpost::funtimedout(qint16 intTimeout) const
     return m_replyStarted.isValid() && m_replyStarted.elapsed() / 1000 > overall;
 }
 
-void Tarnpost::subbeginreply(bool multiLine)
+void Tarnpost::beginReply(bool multiLine)
 {
     m_multiLineReply = multiLine;
     m_replyRefused = false;
@@ -81,14 +80,14 @@ void Tarnpost::subbeginreply(bool multiLine)
     m_retrListed = -1;
 }
 
-bool Tarnpost::funrepliesoutofstep() const
+bool Tarnpost::repliesOutOfStep() const
 {
     // Between exchanges nothing is due from the server: bytes waiting now
     // would be taken for the next command's reply.
     return intpropertystatus == StatusConnected && !strDataBuffer.isEmpty();
 }
 
-Tarnpost::ReplyOverflow Tarnpost::funoverflowof(ReplyPipeline::Outcome outcome)
+Tarnpost::ReplyOverflow Tarnpost::overflowOf(ReplyPipeline::Outcome outcome)
 {
     switch (outcome) {
     case ReplyPipeline::Outcome::TooLarge: return ReplyOverflow::MessageTooLarge;
@@ -98,7 +97,7 @@ Tarnpost::ReplyOverflow Tarnpost::funoverflowof(ReplyPipeline::Outcome outcome)
     }
 }
 
-void Tarnpost::subcheckreplysize()
+void Tarnpost::checkReplySize()
 {
     if (m_replyOverflow != ReplyOverflow::None)
         return;
@@ -135,16 +134,16 @@ void Tarnpost::subcheckreplysize()
         m_replyOverflow = ReplyOverflow::MessageTooLarge;
 }
 
-QString Tarnpost::subrefusereply(const QString &where)
+QString Tarnpost::refuseReply(const QString &where)
 {
     switch (m_replyOverflow) {
-    case ReplyOverflow::MessageTooLarge: intpropertyerror = ErrorMessageTooLarge; break;
+    case ReplyOverflow::MessageTooLarge: setError(ErrorMessageTooLarge); break;
     case ReplyOverflow::SizeMismatch:
     case ReplyOverflow::Unasked:
-        intpropertyerror = ErrorSizeMismatch;
+        setError(ErrorSizeMismatch);
         m_unasked = m_replyOverflow == ReplyOverflow::Unasked;
         break;
-    default: intpropertyerror = ErrorReplyTooLong; break;
+    default: setError(ErrorReplyTooLong); break;
     }
     m_refusedLimit = m_MaxMessageSize;
     m_replyRefused = true;
@@ -160,78 +159,61 @@ QString Tarnpost::subrefusereply(const QString &where)
 
 QString Tarnpost::funSendDataForSingleLineResponse(SocketAdapter &socket, const QString &strCommand, qint16 &intTimeout)
 {
-    if (m_pipeStarted && !m_pipeDirect) {
-        if (std::optional<QString> answer = funpipelinecommand(strCommand, false, -1, u"funSendDataForSingleLineResponse"_s))
-            return *answer;
-        const QScopedValueRollback direct(m_pipeDirect, true);
-        return funSendDataForSingleLineResponse(socket, strCommand, intTimeout);
-    }
-    subdebuglog(u"start funSendDataForSingleLineResponse"_s);
+    if (std::optional<QString> reply = pipelinedReply(socket, strCommand, intTimeout, ReplyForm::SingleLine))
+        return *reply;
+    const DebugTrace trace(*this, "funSendDataForSingleLineResponse"_L1);
     blnStreamToFile = false;
-    subclosestreamfile();
-    subbeginreply(false);
-    if (funrepliesoutofstep()) {
+    closeStreamFile();
+    beginReply(false);
+    if (repliesOutOfStep()) {
         m_replyOverflow = ReplyOverflow::Unasked;
-        QString text = subrefusereply(u"funSendDataForSingleLineResponse"_s);
+        QString text = refuseReply(u"funSendDataForSingleLineResponse"_s);
         subflushdata();
-        subdebuglog(u"end funSendDataForSingleLineResponse"_s);
         return text;
     }
-    subsendcommand(socket, strCommand);
+    sendCommand(socket, strCommand);
 
     const bool answered = waitUntil(
         [this, &socket] {
             return m_replyOverflow != ReplyOverflow::None || strDataBuffer.endsWith("\r\n"_L1)
                    || socketGone(socket.state());
         },
-        [this, intTimeout] { return funtimedout(intTimeout); }, WaitStart::Block);
+        [this, intTimeout] { return timeoutPassed(intTimeout); }, WaitStart::Block);
     // An errored socket delivers nothing more: give up as a timeout would.
     if (m_replyOverflow == ReplyOverflow::None && (!answered || socket.state() == SocketAdapter::StateError)) {
         subdebuglog(u"timeout in funSendDataForSingleLineResponse"_s);
         strDataBuffer = kTimeoutText;
     }
     // A reply that ended in the same arrival that took it over the cap is refused too.
-    QString result = m_replyOverflow != ReplyOverflow::None ? subrefusereply(u"funSendDataForSingleLineResponse"_s)
+    QString result = m_replyOverflow != ReplyOverflow::None ? refuseReply(u"funSendDataForSingleLineResponse"_s)
                                                             : std::move(strDataBuffer);
     subflushdata();
     m_replySize = -1;
-    subdebuglog(u"end funSendDataForSingleLineResponse"_s);
     return result;
 }
 
 QString Tarnpost::funSendDataForMultiLineResponse(SocketAdapter &socket, const QString &strCommand, qint16 &intTimeout)
 {
-    if (m_pipeStarted && !m_pipeDirect) {
-        const qint64 sizeHint = m_replySize;
-        const qint64 listed = m_retrListed;
-        if (std::optional<QString> answer = funpipelinecommand(strCommand, true, sizeHint, u"funSendDataForMultiLineResponse"_s)) {
-            m_replySize = -1;
-            return *answer;
-        }
-        m_replySize = sizeHint;
-        m_retrListed = listed;
-        const QScopedValueRollback direct(m_pipeDirect, true);
-        return funSendDataForMultiLineResponse(socket, strCommand, intTimeout);
-    }
-    subdebuglog(u"start funSendDataForMultiLineResponse"_s);
+    if (std::optional<QString> reply = pipelinedReply(socket, strCommand, intTimeout, ReplyForm::MultiLine))
+        return *reply;
+    const DebugTrace trace(*this, "funSendDataForMultiLineResponse"_L1);
     blnStreamToFile = false;
-    subclosestreamfile();
-    subbeginreply(true);
-    if (funrepliesoutofstep()) {
+    closeStreamFile();
+    beginReply(true);
+    if (repliesOutOfStep()) {
         m_replyOverflow = ReplyOverflow::Unasked;
-        QString text = subrefusereply(u"funSendDataForMultiLineResponse"_s);
+        QString text = refuseReply(u"funSendDataForMultiLineResponse"_s);
         subflushdata();
-        subdebuglog(u"end funSendDataForMultiLineResponse"_s);
         return text;
     }
-    subsendcommand(socket, strCommand);
+    sendCommand(socket, strCommand);
 
     QString result;
     bool firstLineCheck = true;
     const auto finished = [&] {
         if (m_replyOverflow != ReplyOverflow::None)
             return true;
-        if (firstLineCheck && !funisblank(strDataBuffer) && strDataBuffer.contains("\r\n"_L1)) {
+        if (firstLineCheck && !isBlank(strDataBuffer) && strDataBuffer.contains("\r\n"_L1)) {
             firstLineCheck = false;
             if (strDataBuffer.startsWith("-ERR"_L1)) {
                 result = std::move(strDataBuffer);
@@ -257,48 +239,28 @@ QString Tarnpost::funSendDataForMultiLineResponse(SocketAdapter &socket, const Q
         return false;
     };
     if (!waitUntil(
-            finished, [this, intTimeout] { return funtimedout(intTimeout); }, WaitStart::Block)) {
+            finished, [this, intTimeout] { return timeoutPassed(intTimeout); }, WaitStart::Block)) {
         result = kTimeoutText;
         subdebuglog(u"timeout in funSendDataForMultiLineResponse"_s);
     }
     if (m_replyOverflow != ReplyOverflow::None)
-        result = subrefusereply(u"funSendDataForMultiLineResponse"_s);
+        result = refuseReply(u"funSendDataForMultiLineResponse"_s);
     subflushdata();
     m_multiLineReply = false;
     m_replySize = -1;
-    subdebuglog(u"end funSendDataForMultiLineResponse"_s);
     return result;
 }
 
 QString Tarnpost::funSendDataForStreamingToAFile(SocketAdapter &socket, const QString &strCommand, qint16 &intTimeout)
 {
-    if (m_pipeStarted && !m_pipeDirect) {
-        // The stream is read straight from the connection: the replies ahead
-        // of it are taken first.
-        const qint64 sizeHint = m_replySize;
-        const qint64 listed = m_retrListed;
-        const PipeEnd drained = m_pipe.isEmpty() ? PipeEnd::Done : funpipelinedrain();
-        if (m_pipe.broken() && intpropertystatus == StatusConnected) {
-            m_replyOverflow = funoverflowof(m_pipe.brokenOutcome());
-            const QString text = subrefusereply(u"funSendDataForStreamingToAFile"_s);
-            m_replyOverflow = ReplyOverflow::None;
-            return text;
-        }
-        if (m_peerClosed)
-            subapplyclose();
-        if (drained != PipeEnd::Done || intpropertystatus != StatusConnected)
-            return kTimeoutText;
-        m_replySize = sizeHint;
-        m_retrListed = listed;
-        const QScopedValueRollback direct(m_pipeDirect, true);
-        return funSendDataForStreamingToAFile(socket, strCommand, intTimeout);
-    }
-    subdebuglog(u"start funSendDataForStreamingToAFile"_s);
-    subclosestreamfile();
+    if (std::optional<QString> reply = pipelinedReply(socket, strCommand, intTimeout, ReplyForm::StreamToFile))
+        return *reply;
+    const DebugTrace trace(*this, "funSendDataForStreamingToAFile"_L1);
+    closeStreamFile();
     blnStreamToFile = true;
     blnStreamFirstPacket = true;
     strStreamFirstLine.clear();
-    m_framer.onStatusLine = [this](const QByteArray &statusLine) { subopenstreamfile(statusLine); };
+    m_framer.onStatusLine = [this](const QByteArray &statusLine) { openStreamFile(statusLine); };
     // Nothing of a streamed message is held in memory: only its listed size
     // limits it.
     m_framer.onContent = [this](const char *data, qsizetype size) {
@@ -316,43 +278,41 @@ QString Tarnpost::funSendDataForStreamingToAFile(SocketAdapter &socket, const QS
     m_streamFileError.clear();
     m_streamContentBytes = 0;
     const qint64 listed = m_retrListed;
-    subbeginreply(false);
+    beginReply(false);
     m_sizeCheck.reset(listed);
-    if (funrepliesoutofstep()) {
+    if (repliesOutOfStep()) {
         m_replyOverflow = ReplyOverflow::Unasked;
-        strStreamFirstLine = subrefusereply(u"funSendDataForStreamingToAFile"_s);
+        strStreamFirstLine = refuseReply(u"funSendDataForStreamingToAFile"_s);
         blnStreamToFile = false;
         subflushdata();
-        subdebuglog(u"end funSendDataForStreamingToAFile"_s);
         return strStreamFirstLine;
     }
-    subsendcommand(socket, strCommand);
+    sendCommand(socket, strCommand);
 
     const bool ended = waitUntil(
         [this, &socket] {
             return m_replyOverflow != ReplyOverflow::None || !blnStreamToFile || socketGone(socket.state());
         },
-        [this, intTimeout] { return funtimedout(intTimeout); }, WaitStart::Block);
+        [this, intTimeout] { return timeoutPassed(intTimeout); }, WaitStart::Block);
     // The whole message arrived: it must be the one LIST described.
     if (m_replyOverflow == ReplyOverflow::None && ended && !blnStreamToFile && !m_framer.refused()
         && strStreamFirstLine.startsWith("+OK"_L1) && !m_sizeCheck.matches())
         m_replyOverflow = ReplyOverflow::SizeMismatch;
     if (m_replyOverflow != ReplyOverflow::None) {
-        strStreamFirstLine = subrefusereply(u"funSendDataForStreamingToAFile"_s);
+        strStreamFirstLine = refuseReply(u"funSendDataForStreamingToAFile"_s);
     } else if (!ended || blnStreamToFile) {
         // Timed out, or the socket closed before the end: nothing more can arrive.
         strStreamFirstLine = kTimeoutText;
         subdebuglog(u"timeout in funSendDataForStreamingToAFile"_s);
     }
-    subclosestreamfile();
+    closeStreamFile();
     m_framer.start();
     subflushdata();
     m_replySize = -1;
-    subdebuglog(u"end funSendDataForStreamingToAFile"_s);
     return strStreamFirstLine;
 }
 
-void Tarnpost::subsendcommand(SocketAdapter &socket, const QString &strCommand)
+void Tarnpost::sendCommand(SocketAdapter &socket, const QString &strCommand)
 {
     // The timeout counts from here.
     dtmLastActivity.start();
@@ -364,7 +324,7 @@ void Tarnpost::subsendcommand(SocketAdapter &socket, const QString &strCommand)
     socket.send((strCommand + "\r\n"_L1).toLatin1());
 }
 
-QString Tarnpost::funwiretext(const QString &text)
+QString Tarnpost::wireText(const QString &text)
 {
     return QString::fromLatin1(text.toUtf8());
 }
@@ -384,17 +344,15 @@ void Tarnpost::wsk1_DataArrival(qint64 bytesTotal)
 {
     waitUntil([this] { return wsk1->state() != SocketAdapter::StateConnecting; });
     dtmLastActivity.start();
-    if (m_pipeStarted && !m_pipeDirect && !blnStreamToFile) {
-        subpipelineread(m_pipeWaiting);
+    if (pipelineTakesArrival())
         return;
-    }
     if (blnInDataArrival)
         return;
     // Over a cap: the waiting command closes the session; nothing more is read.
     if (m_replyOverflow != ReplyOverflow::None)
         return;
     blnInDataArrival = true;
-    subdebuglog(u"start wsk1_dataarrival"_s);
+    const DebugTrace trace(*this, "wsk1_dataarrival"_L1);
 
     // Loop until the socket is drained: bytes queued while a progress handler
     // ran would otherwise wait for the next arrival, which may never come.
@@ -414,29 +372,28 @@ void Tarnpost::wsk1_DataArrival(qint64 bytesTotal)
                             + "bytesTotal="_L1 + QString::number(bytesTotal));
             }
             strDataBuffer += strReading;
-            subcheckreplysize();
+            checkReplySize();
             if (blnReportReadStatus)
-                subReportReadStatus(qint32(qMin<qsizetype>(strDataBuffer.size() / 1024 + 1,
-                                                           std::numeric_limits<qint32>::max())));
+                reportReadStatus(qint32(qMin<qsizetype>(strDataBuffer.size() / 1024 + 1,
+                                                        std::numeric_limits<qint32>::max())));
         } else {
             if (blnReportReadStatus) {
                 lngBytesRead = qint32(qMin<qint64>(qint64(lngBytesRead) + n, std::numeric_limits<qint32>::max()));
                 if (m_DebugMode)
                     subdebuglog("bytes read:"_L1 + QString::number(n) + " total:"_L1 + QString::number(lngBytesRead));
-                subReportReadStatus(lngBytesRead / 1024 + 1);
+                reportReadStatus(lngBytesRead / 1024 + 1);
             }
-            subframestreampacket(m_packet.constData(), n);
+            frameStreamPacket(m_packet.constData(), n);
         }
         dtmLastActivity.start();
         if (m_replyOverflow != ReplyOverflow::None)
             break;
     }
 
-    subdebuglog(u"end wsk1_dataarrival"_s);
     blnInDataArrival = false;
 }
 
-void Tarnpost::subframestreampacket(const char *packet, qsizetype size)
+void Tarnpost::frameStreamPacket(const char *packet, qsizetype size)
 {
     if (!blnStreamToFile)
         return;
@@ -453,12 +410,12 @@ void Tarnpost::subframestreampacket(const char *packet, qsizetype size)
         blnStreamToFile = false;
         if (!m_framer.refused()) {
             subdebuglog(u"found end of stream 1"_s);
-            subclosestreamfile();
+            closeStreamFile();
         }
     }
 }
 
-void Tarnpost::subopenstreamfile(const QByteArray &statusLine)
+void Tarnpost::openStreamFile(const QByteArray &statusLine)
 {
     strStreamFirstLine = QString::fromLatin1(statusLine);
     if (m_DebugMode)
@@ -497,7 +454,7 @@ void Tarnpost::subwritebytestofile(const QByteArray &bytes, qsizetype from, qsiz
     }
 }
 
-void Tarnpost::subclosestreamfile()
+void Tarnpost::closeStreamFile()
 {
     if (m_streamFile) {
         m_streamFile->close();
@@ -539,7 +496,7 @@ void Tarnpost::subdeletefile(const QString &fileName, int *errNumber)
         *errNumber = number;
 }
 
-void Tarnpost::subReportReadStatus(qint32 lngReadInK)
+void Tarnpost::reportReadStatus(qint32 lngReadInK)
 {
     if (lngMsgSizeInK <= 0) {
         // No size known: nothing sensible to divide by.
@@ -584,24 +541,14 @@ void Tarnpost::fireMsgReadStatus(qint32 lngReadInK, qint16 intPercent, bool read
 
 void Tarnpost::wsk1_Close()
 {
-    if (m_pipeStarted && !m_pipeDirect && !m_pipeEnding && intpropertystatus == StatusConnected) {
-        // Replies that arrived before the close are still the caller's. The
-        // session ends once they are taken, or, when a reply was lost with
-        // the connection, once the caller needs that reply or the connection.
-        subpipelineread(true);
-        if (!m_pipe.isEmpty() || !m_prefetched.empty() || m_pipeReply) {
-            m_peerClosed = true;
-            subdebuglog(u"wsk1_close: replies still to be taken"_s);
-            return;
-        }
-    }
-    subdebuglog(u"start wsk1_close"_s);
+    if (pipelineHoldsClose())
+        return;
+    const DebugTrace trace(*this, "wsk1_close"_L1);
     if (wsk1->state() == SocketAdapter::StateClosing)
         wsk1->close();
     subresetvaluesondisconnect();
     intpropertyerror = ErrorNone;
     m_ConnectResponse.clear();
-    subdebuglog(u"end wsk1_close"_s);
 }
 
 void Tarnpost::wsk1_Error(int Number, const QString &Description)

@@ -46,7 +46,7 @@ int capped(qint64 count)
 static_assert(AppSettings::DefaultThreshold == LearnedFilter::DefaultThreshold);
 
 // What the control holds in place of a message it could not fetch.
-const QString NotRetrieved = u"Unable to retrieve"_s;
+const QString NotRetrieved = Tarnpostctl::UnableToRetrieve;
 
 // Server and file texts on the one-line status line: no line breaks or other
 // controls, and not a megabyte of a hostile reply.
@@ -105,7 +105,7 @@ void MailboxScanner::run()
         scanAccount(row);
     // The window keeps its own settings, whatever the last account asked for.
     control.setPOPPort(m_savedPort);
-    control.setPOPSecurity(int(AccountAddress::Security::None));
+    control.setPOPSecurity(Tarnpostctl::SecurityNone);
 
     if (m_ending) {
         m_scanned.flush();
@@ -251,7 +251,7 @@ void MailboxScanner::walkAccount(int row)
     }
     control.setPOPHostname(address.host());
     control.setPOPPort(address.portOr(m_savedPort));
-    control.setPOPSecurity(int(address.security()));
+    control.setPOPSecurity(address.security());
     control.setPOPUsername(table->cell(row, 2));
     control.setPOPPassword(table->cell(row, 3));
     control.setPrefetch(true); // the next messages come while one is judged
@@ -361,7 +361,7 @@ MailboxScanner::MessageEnd MailboxScanner::scanMessage(qint16 number)
 MailboxScanner::MessageEnd MailboxScanner::messageDone()
 {
     noteScanned();
-    if (m_form.Tarnpost1().Status() != 1) {
+    if (m_form.Tarnpost1().Status() != Tarnpostctl::StatusConnected) {
         noteFailure(u"The connection was closed; the rest of the mailbox was not scanned."_s);
         report(u"%1: the connection was closed; the rest of the mailbox was not scanned."_s.arg(m_host));
         return MessageEnd::SessionLost;
@@ -373,7 +373,7 @@ MailboxScanner::MessageEnd MailboxScanner::operationFailed(qint16 number)
 {
     Automation::TarnpostProxy &control = m_form.Tarnpost1();
     const QString error = statusText(control.ErrorText());
-    if (control.Status() != 1) {
+    if (control.Status() != Tarnpostctl::StatusConnected) {
         noteFailure(control.ErrorText());
         report(u"%1: %2"_s.arg(m_host, error));
         return MessageEnd::SessionLost;
@@ -401,7 +401,7 @@ QString MailboxScanner::serverUid(qint16 number)
 QString MailboxScanner::madeUpUid(qint16 number)
 {
     Automation::TarnpostProxy &control = m_form.Tarnpost1();
-    return control.POPUsername() + u':' + control.POPHostname() + u':' + QString::number(number);
+    return Tarnpostctl::madeUpUniqueId(control.POPUsername(), control.POPHostname(), number);
 }
 
 QString MailboxScanner::fingerprint()
@@ -547,7 +547,7 @@ void MailboxScanner::deleteRequested()
         }
         qint16 number = d.found.number;
         control.SetCurrentMsg(number);
-        if (control.Error() != 0 || control.Status() != 1) {
+        if (control.Error() != 0 || control.Status() != Tarnpostctl::StatusConnected) {
             report(u"%1: spam left on the server: %2"_s.arg(m_host, statusText(control.ErrorText())));
             return;
         }
@@ -601,7 +601,7 @@ void MailboxScanner::endSession()
         dropSession();
         return;
     }
-    const bool open = control.Status() == 1;
+    const bool open = control.Status() == Tarnpostctl::StatusConnected;
     control.Disconnect();
     // Marked messages are deleted only when the server takes the QUIT.
     if (m_marked == 0)
@@ -899,7 +899,7 @@ bool MailboxScanner::keywordMatchedFrom(int index)
 void MailboxScanner::spamAction(const Verdict &verdict)
 {
     Automation::TarnpostProxy &control = m_form.Tarnpost1();
-    if (stopping() || control.Status() != 1)
+    if (stopping() || control.Status() != Tarnpostctl::StatusConnected)
         return;
     setCaption(u"SPAM DETECTED"_s);
     flushCaption();

@@ -2,6 +2,7 @@
 // Published interface of the tarnpostctl control library (its "type library").
 // Hosts include this header only; they never include the control's own headers.
 
+#include <QString>
 #include <QtGlobal>
 
 namespace Tarnpostctl {
@@ -151,6 +152,17 @@ enum ErrorCode : qint16 {
     // so nothing marked for deletion in this session was deleted".
     ErrorSizeMismatch = 38,
 };
+
+// MsgUniqueID, MsgHeaders and MsgContents hold this after a failed
+// retrieval; MsgUniqueID then gives the made-up id below instead.
+inline constexpr QLatin1StringView UnableToRetrieve{"Unable to retrieve"};
+
+// The MsgUniqueID of a message the server gave no id for: user, host and
+// message number, which is unique only within one session.
+inline QString madeUpUniqueId(const QString &user, const QString &host, qint32 number)
+{
+    return user + u':' + host + u':' + QString::number(number);
+}
 
 // Member ids of the event interface __Tarnpost.
 enum EventId : qint32 {

@@ -37,9 +37,9 @@ void tst_AccountAddress::validForms_data()
     QTest::addColumn<int>("port");
     QTest::addColumn<int>("security");
 
-    const int none = int(AccountAddress::Security::None);
-    const int tls = int(AccountAddress::Security::Tls);
-    const int stls = int(AccountAddress::Security::Stls);
+    const int none = Tarnpostctl::SecurityNone;
+    const int tls = Tarnpostctl::SecurityTls;
+    const int stls = Tarnpostctl::SecurityStls;
     // A plain cell goes to the control untouched, whatever it holds.
     QTest::newRow("plain host") << u"pop.example.net"_s << true << u"pop.example.net"_s << 0 << none;
     QTest::newRow("plain with blanks") << u" pop.example.net "_s << true << u" pop.example.net "_s << 0 << none;

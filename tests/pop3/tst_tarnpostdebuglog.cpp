@@ -1,7 +1,9 @@
-// The control's debug trace: file layout, the lines of a whole session, and
-// that it stays out of the way when off or unusable.
+// The control's debug trace: file layout, the lines of a whole session and of
+// methods that give up part way, and that it stays out of the way when off or
+// unusable.
 
 #include "tests/pop3/pop3testutil.h"
+#include "pop3/socketadapter.h"
 #include "pop3/tarnpost.h"
 
 #include <QFileInfo>
@@ -92,6 +94,8 @@ private Q_SLOTS:
     void offWritesNothing();
     void headerAndRecordLayout();
     void wholeSession();
+    void earlyReturns_data();
+    void earlyReturns();
     void passwordMaskedAndFilePrivate_data();
     void passwordMaskedAndFilePrivate();
     void headerOncePerInstance();
@@ -242,6 +246,105 @@ void TestTarnpostDebugLog::wholeSession()
     QCOMPARE(first.size(), 5);
     QCOMPARE(first.at(2), u"wsk1_dataarrival: len(strDataBuffer)=0"_s);
     QCOMPARE(first.at(3), u"wsk1_dataarrival: len(strReading)=14bytesTotal=14"_s);
+}
+
+// Methods that give up part way still write their "end" line, nested as they ran.
+void TestTarnpostDebugLog::earlyReturns_data()
+{
+    QTest::addColumn<bool>("login");
+    QTest::addColumn<qint16>("security");
+    QTest::addColumn<QByteArrayList>("script"); // command, reply, command, reply, ...
+    QTest::addColumn<QString>("actions");       // s select 1, r retrieve, w write to a blank name, m limit 1 byte
+    QTest::addColumn<QString>("expected");      // the lines after "end connect" (all when not logged in), '|' between
+
+    const auto single = [](const QString &command) -> QString {
+        return "start funSendDataForSingleLineResponse|Sending command:"_L1 + command
+               + "|in subflushdata|end funSendDataForSingleLineResponse"_L1;
+    };
+    const QString close = u"start subcloseconnection|start subresetvaluesondisconnect|start subresetmsgvalues|"
+                          u"end subresetmsgvalues|end subresetvaluesondisconnect|end subcloseconnection"_s;
+    const QString select = "start setcurrentmsg|"_L1 + single(u"UIDL 1"_s) + "|end setcurrentmsg"_L1;
+    const QByteArray top = "+OK\r\nSubject: a\r\n.\r\n";
+
+    QTest::newRow("select while disconnected") << false << qint16(SecurityNone) << QByteArrayList() << u"s"_s
+                                               << u"start setcurrentmsg|end setcurrentmsg"_s;
+    QTest::newRow("retrieve a message that is gone")
+        << true << qint16(SecurityNone) << QByteArrayList{"UIDL 1", "-ERR no such message\r\n"} << u"sr"_s
+        << QString(select + "|start retrievecurrentmsg|end retrievecurrentmsg"_L1);
+    QTest::newRow("write to a blank file name")
+        << true << qint16(SecurityNone) << QByteArrayList{"UIDL 1", "+OK 1 u1\r\n", "TOP 1 0", top} << u"sw"_s
+        << QString(select
+                   + "|start WriteCurrentMsgToFile|start subRetrieveHeaders|start funSendDataForMultiLineResponse"
+                     "|Sending command:TOP 1 0|funSendDataForMultiLineResponse: (1)|in subflushdata"
+                     "|end funSendDataForMultiLineResponse|end subRetrieveHeaders|end WriteCurrentMsgToFile"_L1);
+    QTest::newRow("message over the limit")
+        << true << qint16(SecurityNone) << QByteArrayList{"UIDL 1", "+OK 1 u1\r\n", "LIST 1", "+OK 1 500\r\n"}
+        << u"smr"_s
+        << QString(select + "|start retrievecurrentmsg|start subRetrieveSize|"_L1 + single(u"LIST 1"_s)
+                   + "|end subRetrieveSize|Message is larger than the limit of 1 bytes; it was left on the server"
+                     "|end retrievecurrentmsg"_L1);
+    QTest::newRow("unique id line too long")
+        << true << qint16(SecurityNone) << QByteArrayList{"UIDL 1", "+OK 1 " + QByteArray(MaxReplyLine, 'x') + "\r\n"}
+        << u"s"_s
+        << QString("start setcurrentmsg|start funSendDataForSingleLineResponse|Sending command:UIDL 1|reply refused in "
+                   "funSendDataForSingleLineResponse: The server sent a reply line longer than 65536 bytes. Connection "
+                   "closed|"_L1
+                   + close + "|in subflushdata|end funSendDataForSingleLineResponse|end setcurrentmsg"_L1);
+    QTest::newRow("STLS refused") << false << qint16(SecurityStls) << QByteArrayList{"STLS", "-ERR no\r\n"}
+                                  << QString()
+                                  << QString("start connect|in subflushdata|connect: security=2|connect:sckConnected"
+                                             "|connectreponse=+OK scripted POP3 server ready|in subflushdata"
+                                             "|start funstarttls|"_L1
+                                             + single(u"STLS"_s) + "|end funstarttls|"_L1 + close + "|end connect"_L1);
+}
+
+void TestTarnpostDebugLog::earlyReturns()
+{
+    QFETCH(bool, login);
+    QFETCH(qint16, security);
+    QFETCH(QByteArrayList, script);
+    QFETCH(QString, actions);
+    QFETCH(QString, expected);
+    if (security != SecurityNone && !SocketAdapter::tlsAvailable())
+        QSKIP("no TLS library");
+
+    ScriptedPop3Server server;
+    if (login)
+        scriptLogin(server);
+    for (qsizetype i = 0; i + 1 < script.size(); i += 2)
+        server.expect(script.at(i), {script.at(i + 1)});
+    QVERIFY(server.start());
+    {
+        Tarnpost t;
+        configure(t, server.port());
+        QVERIFY(t.setPOPSecurity(security));
+        t.setDebugFile(m_log);
+        t.setDebugMode(true);
+        if (login || security != SecurityNone)
+            t.Connect();
+        QCOMPARE(t.Status(), qint16(login ? StatusConnected : StatusDisconnected));
+        for (const QChar action : std::as_const(actions)) {
+            qint16 number = 1;
+            QString blank = u" "_s;
+            switch (action.unicode()) {
+            case 's': t.SetCurrentMsg(number); break;
+            case 'r': t.RetrieveCurrentMsg(); break;
+            case 'w': t.WriteCurrentMsgToFile(blank); break;
+            case 'm': QVERIFY(t.setMaxMessageSize(1)); break;
+            }
+        }
+        t.setDebugMode(false);
+    }
+    const Log log = parseLog(readFile(m_log));
+    QVERIFY(log.wellFormed);
+    QStringList texts;
+    for (const Record &r : log.records)
+        texts.append(r.text);
+    takeBlocks(texts, u"start wsk1_dataarrival"_s, u"end wsk1_dataarrival"_s);
+    takeBlocks(texts, u"start wsk1_close"_s, u"end wsk1_close"_s);
+    if (login)
+        texts.remove(0, texts.indexOf(u"end connect"_s) + 1);
+    QCOMPARE(texts, expected.split(u'|'));
 }
 
 void TestTarnpostDebugLog::passwordMaskedAndFilePrivate_data()

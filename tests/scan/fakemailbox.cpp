@@ -84,8 +84,8 @@ QVariant FakeMailbox::get(qint32 id) const
         if (box != m_boxes.cend() && m_current > 0 && m_current <= box->messages.size()
             && !box->messages.at(m_current - 1).uid.isEmpty())
             return QString::fromLatin1(box->messages.at(m_current - 1).uid);
-        return QString(m_properties.value(DispIdPOPUsername).toString() + u':'
-                       + m_properties.value(DispIdPOPHostname).toString() + u':' + QString::number(m_current));
+        return madeUpUniqueId(m_properties.value(DispIdPOPUsername).toString(),
+                              m_properties.value(DispIdPOPHostname).toString(), m_current);
     }
     default:
         return m_properties.value(id);
