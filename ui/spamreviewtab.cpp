@@ -10,17 +10,23 @@
 #include <QCheckBox>
 #include <QDialog>
 #include <QDialogButtonBox>
+#include <QDir>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QItemSelectionModel>
+#include <QKeyEvent>
 #include <QLocale>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QSaveFile>
 #include <QStandardItemModel>
+#include <QStandardPaths>
 #include <QTableView>
 #include <QVBoxLayout>
+
+#include <algorithm>
 
 using namespace Qt::StringLiterals;
 
@@ -30,6 +36,9 @@ namespace {
 constexpr int IdRole = Qt::UserRole + 1;
 constexpr qsizetype MaxPreviewChars = 200000;
 const QString WhitelistTitle = u"Whitelist"_s;
+const QString DeleteTitle = u"Delete from server"_s;
+const QString SaveTitle = u"Save as email"_s;
+constexpr qsizetype MaxFileNameChars = 100;
 
 // What the control answers for a header the message lacks.
 const QString MissingHeader = u"<not found>"_s;
@@ -53,6 +62,54 @@ QByteArray emailFileBytes(const QByteArray &archived)
     }
     out.append("\r\n");
     return out;
+}
+
+QString countOf(qsizetype n)
+{
+    return n == 1 ? u"1 message"_s : u"%1 messages"_s.arg(n);
+}
+
+// Never the program folder: what lands there looks like the program's own files.
+QString firstSaveFolder(const QString &programFolder)
+{
+    const QString program = QDir(programFolder).canonicalPath();
+    for (const QString &folder :
+         {QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation), QDir::homePath()}) {
+        if (!folder.isEmpty() && QDir(folder).exists() && QDir(folder).canonicalPath() != program)
+            return folder;
+    }
+    return QDir::homePath();
+}
+
+bool writeEmail(const QString &path, const QByteArray &bytes, QString *error)
+{
+    QSaveFile file(path);
+    if (file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size() && file.commit())
+        return true;
+    *error = u"Cannot save "_s + path + u": "_s + file.errorString();
+    return false;
+}
+
+// A file name (without ".eml") from a subject; never empty, never a path.
+QString fileNameFor(const QString &subject)
+{
+    QString name;
+    if (subject != MissingHeader) {
+        for (const QChar c : subject)
+            name += c.unicode() < 0x20 || c.unicode() == 0x7f || u"/\\:*?\"<>|"_s.contains(c) ? u'_' : c;
+    }
+    name = name.simplified();
+    if (name.size() > MaxFileNameChars) {
+        name.truncate(MaxFileNameChars);
+        if (name.back().isHighSurrogate())
+            name.chop(1);
+    }
+    // No hidden file, no "..", no name some systems trim.
+    while (!name.isEmpty() && (name.front() == u'.' || name.front() == u' '))
+        name.remove(0, 1);
+    while (!name.isEmpty() && (name.back() == u'.' || name.back() == u' '))
+        name.chop(1);
+    return name.isEmpty() ? u"message"_s : name;
 }
 
 QPushButton *button(QWidget *parent, const QString &name, const QString &text)
@@ -88,6 +145,8 @@ SpamReviewTab::SpamReviewTab(const QString &programFolder, QWidget *parent)
     spam->setToolTip(u"Confirms the verdict: the learned filter learns the message as spam."_s);
     QPushButton *save = button(this, u"cmdSaveAsEmail"_s, u"Save as email\u2026"_s);
     QPushButton *show = button(this, u"cmdPreview"_s, u"Preview"_s);
+    m_save = save;
+    m_preview = show;
     connect(remove, &QPushButton::clicked, this, &SpamReviewTab::deleteFromServer);
     connect(keep, &QPushButton::clicked, this, &SpamReviewTab::notSpam);
     connect(spam, &QPushButton::clicked, this, &SpamReviewTab::markSpam);
@@ -107,8 +166,15 @@ SpamReviewTab::SpamReviewTab(const QString &programFolder, QWidget *parent)
     layout->addLayout(buttons);
 
     m_chooser = [this](const QString &suggested) {
-        return QFileDialog::getSaveFileName(this, u"Save as email"_s, suggested, u"Email (*.eml)"_s);
+        return QFileDialog::getSaveFileName(this, SaveTitle, suggested, u"Email (*.eml)"_s);
     };
+    m_folderChooser = [this](const QString &start) {
+        return QFileDialog::getExistingDirectory(this, u"Save each message as an email into"_s, start);
+    };
+    m_saveFolder = firstSaveFolder(m_folder);
+    m_view->installEventFilter(this);
+    connect(m_view->selectionModel(), &QItemSelectionModel::selectionChanged, this, &SpamReviewTab::updateButtons);
+    updateButtons();
 }
 
 SpamReviewTab::~SpamReviewTab() = default;
@@ -116,6 +182,43 @@ SpamReviewTab::~SpamReviewTab() = default;
 void SpamReviewTab::setSaveFileChooser(std::function<QString(const QString &)> chooser)
 {
     m_chooser = std::move(chooser);
+}
+
+void SpamReviewTab::setSaveFolderChooser(std::function<QString(const QString &)> chooser)
+{
+    m_folderChooser = std::move(chooser);
+}
+
+void SpamReviewTab::updateButtons()
+{
+    const qsizetype n = m_view->selectionModel()->selectedRows().size();
+    m_save->setEnabled(n > 0);
+    m_preview->setEnabled(n > 0);
+    if (n == 0) {
+        m_save->setToolTip(u"Select one or more messages first."_s);
+        m_preview->setToolTip(u"Select a message first."_s);
+    } else if (n == 1) {
+        m_save->setToolTip(u"Writes the message as an .eml file your mail program opens."_s);
+        m_preview->setToolTip(u"Shows the message as plain text."_s);
+    } else {
+        m_save->setToolTip(u"Writes each of the %1 as its own .eml file into a folder you pick."_s.arg(countOf(n)));
+        m_preview->setToolTip(u"Shows the first of the %1 selected."_s.arg(countOf(n)));
+    }
+}
+
+bool SpamReviewTab::eventFilter(QObject *watched, QEvent *event)
+{
+    if (watched == m_view && (event->type() == QEvent::KeyPress || event->type() == QEvent::ShortcutOverride)) {
+        const auto *key = static_cast<QKeyEvent *>(event);
+        if (key->key() == Qt::Key_Delete && (key->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier) {
+            // Claimed before any window shortcut, so the key always means this grid's rows.
+            event->accept();
+            if (event->type() == QEvent::KeyPress)
+                deleteFromServer();
+            return true;
+        }
+    }
+    return QWidget::eventFilter(watched, event);
 }
 
 bool SpamReviewTab::database()
@@ -153,14 +256,16 @@ void SpamReviewTab::refresh()
             m_view->selectionModel()->select(m_model->index(m_model->rowCount() - 1, 0),
                                              QItemSelectionModel::Select | QItemSelectionModel::Rows);
     }
+    updateButtons(); // removing rows drops their selection without a signal
 }
 
 QList<qint64> SpamReviewTab::selectedRows() const
 {
     QList<qint64> ids;
-    if (!m_view->selectionModel())
-        return ids;
-    for (const QModelIndex &index : m_view->selectionModel()->selectedRows())
+    QModelIndexList rows = m_view->selectionModel()->selectedRows();
+    // In the order shown, whatever order they were selected in.
+    std::sort(rows.begin(), rows.end(), [](const QModelIndex &a, const QModelIndex &b) { return a.row() < b.row(); });
+    for (const QModelIndex &index : std::as_const(rows))
         ids.append(m_model->item(index.row(), 0)->data(IdRole).toLongLong());
     return ids;
 }
@@ -187,12 +292,28 @@ void SpamReviewTab::deleteFromServer()
     ReviewList list(*m_database);
     QList<qint64> onServer;
     QList<ReviewList::Message> confirmed;
+    qsizetype kept = 0;
     for (const ReviewList::Message &m : messages) {
-        if (m.state == ReviewList::State::Held || m.state == ReviewList::State::Kept) {
+        // What the user marked "Not spam" is never deleted by a wider selection.
+        if (m.state == ReviewList::State::Held) {
             onServer.append(m.id);
             confirmed.append(m);
+        } else if (m.state == ReviewList::State::Kept) {
+            ++kept;
         }
     }
+    if (onServer.isEmpty()) {
+        MessageBox::show(this,
+                         u"Nothing to delete: the selected messages are marked \"Not spam\", already deleted or "
+                         "already to be deleted."_s,
+                         DeleteTitle, MessageBox::OkOnly);
+        return;
+    }
+    QString question = u"Delete %1 from the server at the account's next scan?"_s.arg(countOf(onServer.size()));
+    if (kept > 0)
+        question += u"\n\n%1 marked \"Not spam\" will stay on the server."_s.arg(countOf(kept));
+    if (MessageBox::show(this, question, DeleteTitle, MessageBox::YesNo) != MessageBox::Yes)
+        return;
     if (!list.setState(onServer, ReviewList::State::DeleteRequested))
         Q_EMIT problem(list.errorText());
     else
@@ -219,6 +340,13 @@ void SpamReviewTab::notSpam()
         Q_EMIT problem(list.errorText());
     learn(messages, false);
     refresh();
+    const qsizetype gone = messages.size() - onServer.size();
+    if (gone > 0)
+        MessageBox::show(this,
+                         u"%1 already gone from the server, so nothing is left there to keep. The copy "
+                         "Quellmail archived can still be saved with \"Save as email\u2026\"."_s
+                             .arg(gone == 1 ? u"This message is"_s : countOf(gone) + u" are"_s),
+                         u"Not spam"_s, MessageBox::OkOnly);
 }
 
 void SpamReviewTab::offerWhitelistEntry(const QString &sender, QStringList *asked)
@@ -277,28 +405,62 @@ QByteArray SpamReviewTab::messageBytes(qint64 row) const
     return m ? Scan::SpamTrainer::archivedMessage(m_folder, m->archiveFile) : QByteArray();
 }
 
-QByteArray SpamReviewTab::selectedMessage()
-{
-    const QList<qint64> ids = selectedRows();
-    if (ids.size() != 1 || !database())
-        return {};
-    const QByteArray bytes = messageBytes(ids.first());
-    if (bytes.isEmpty())
-        Q_EMIT problem(u"The archive copy of this message cannot be read."_s);
-    return bytes;
-}
-
 void SpamReviewTab::saveAsEmail()
 {
-    const QByteArray bytes = emailFileBytes(selectedMessage());
-    if (bytes.isEmpty())
+    const QList<ReviewList::Message> selected = selectedMessages();
+    if (selected.isEmpty())
         return;
-    const QString path = m_chooser(QString());
+    if (selected.size() > 1) {
+        const QString folder = m_folderChooser(m_saveFolder);
+        if (folder.isEmpty())
+            return;
+        m_saveFolder = folder;
+        saveInto(folder, selected);
+        return;
+    }
+    const QByteArray bytes = emailFileBytes(messageBytes(selected.first().id));
+    if (bytes.isEmpty()) {
+        Q_EMIT problem(u"The archive copy of this message cannot be read."_s);
+        return;
+    }
+    QString path = m_chooser(QDir(m_saveFolder).filePath(fileNameFor(selected.first().subject) + u".eml"_s));
     if (path.isEmpty())
         return;
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit())
-        Q_EMIT problem(u"Cannot save "_s + path + u": "_s + file.errorString());
+    if (!path.endsWith(u".eml"_s, Qt::CaseInsensitive)) {
+        path += u".eml"_s;
+        // The dialog asked about the name as typed, not about this one.
+        if (QFileInfo::exists(path)
+            && MessageBox::show(this, u"%1 already exists. Replace it?"_s.arg(path), SaveTitle, MessageBox::YesNo)
+                   != MessageBox::Yes)
+            return;
+    }
+    m_saveFolder = QFileInfo(path).absolutePath();
+    QString error;
+    if (!writeEmail(path, bytes, &error))
+        Q_EMIT problem(error);
+}
+
+void SpamReviewTab::saveInto(const QString &folder, const QList<ReviewList::Message> &messages)
+{
+    const QDir dir(folder);
+    QStringList errors;
+    for (const ReviewList::Message &m : messages) {
+        const QByteArray bytes = emailFileBytes(messageBytes(m.id));
+        if (bytes.isEmpty()) {
+            errors.append(u"The archive copy of \"%1\" cannot be read."_s.arg(m.subject));
+            continue;
+        }
+        const QString name = fileNameFor(m.subject);
+        QString path = dir.filePath(name + u".eml"_s);
+        for (int n = 2; QFileInfo::exists(path); ++n)
+            path = dir.filePath(u"%1 (%2).eml"_s.arg(name).arg(n));
+        QString error;
+        if (!writeEmail(path, bytes, &error))
+            errors.append(error);
+    }
+    if (!errors.isEmpty())
+        Q_EMIT problem(u"%1 of %2 could not be saved. "_s.arg(errors.size()).arg(countOf(messages.size()))
+                       + errors.join(u' '));
 }
 
 QString SpamReviewTab::previewText(const QByteArray &message)
@@ -315,14 +477,21 @@ QString SpamReviewTab::previewText(const QByteArray &message)
 
 void SpamReviewTab::preview()
 {
-    const QByteArray bytes = emailFileBytes(selectedMessage());
-    if (bytes.isEmpty())
+    const QList<ReviewList::Message> selected = selectedMessages();
+    if (selected.isEmpty())
         return;
+    const QByteArray bytes = emailFileBytes(messageBytes(selected.first().id));
+    if (bytes.isEmpty()) {
+        Q_EMIT problem(u"The archive copy of this message cannot be read."_s);
+        return;
+    }
     // Plain text only: nothing is fetched and no script runs.
     auto *dialog = new QDialog(this);
     dialog->setObjectName(u"dlgPreview"_s);
     dialog->setAttribute(Qt::WA_DeleteOnClose);
-    dialog->setWindowTitle(u"Preview"_s);
+    dialog->setWindowTitle(selected.size() == 1
+                               ? u"Preview"_s
+                               : u"Preview: the first of %1 selected"_s.arg(countOf(selected.size())));
     auto *text = new QPlainTextEdit(previewText(bytes), dialog);
     text->setObjectName(u"txtPreview"_s);
     text->setReadOnly(true);

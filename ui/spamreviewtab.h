@@ -40,8 +40,10 @@ public:
     void refresh();
     QTableView *view() const { return m_view; }
 
-    // Picks the file "Save as email…" writes; a file dialog unless replaced.
+    // Picks the file "Save as email…" writes for one message, and the folder
+    // it writes several into; file dialogs unless replaced.
     void setSaveFileChooser(std::function<QString(const QString &suggested)> chooser);
+    void setSaveFolderChooser(std::function<QString(const QString &start)> chooser);
     // The message without the archive's prefix; empty when it cannot be read.
     QByteArray messageBytes(qint64 row) const;
     // Headers and the text a reader sees, decoded as far as possible.
@@ -58,8 +60,6 @@ Q_SIGNALS:
 private:
     QList<qint64> selectedRows() const;
     QList<ReviewList::Message> selectedMessages();
-    // The one selected message's archive copy; empty (and told) when it cannot be read.
-    QByteArray selectedMessage();
     bool database();
     void deleteFromServer();
     void notSpam();
@@ -70,12 +70,21 @@ private:
     // Teaches the learned filter the messages' archive copies.
     void learn(const QList<ReviewList::Message> &messages, bool spam);
     void saveAsEmail();
+    // Writes each message as its own file into the folder; never overwrites.
+    void saveInto(const QString &folder, const QList<ReviewList::Message> &messages);
     void preview();
+    void updateButtons();
+    bool eventFilter(QObject *watched, QEvent *event) override;
 
     QString m_folder;
     std::unique_ptr<StateDatabase> m_database;
     QStandardItemModel *m_model;
     QTableView *m_view;
     QCheckBox *m_alsoWhitelist;
+    QPushButton *m_save = nullptr;
+    QPushButton *m_preview = nullptr;
     std::function<QString(const QString &)> m_chooser;
+    std::function<QString(const QString &)> m_folderChooser;
+    // Where the next save starts: the user's Documents or home, then the last folder used.
+    QString m_saveFolder;
 };

@@ -11,6 +11,7 @@
 #include "ui/spamreviewtab.h"
 
 #include <QCheckBox>
+#include <QDialog>
 #include <QDir>
 #include <QFile>
 #include <QPlainTextEdit>
@@ -49,7 +50,8 @@ struct Folder
         db = std::make_unique<StateDatabase>(dir.path());
         db->open();
     }
-    qint64 add(State state, const QString &sender = u"Sp\u00e4mmer <x@spam.example>"_s, const QString &sent = {})
+    qint64 add(State state, const QString &sender = u"Sp\u00e4mmer <x@spam.example>"_s, const QString &sent = {},
+               const QString &subject = u"Gl\u00fcck"_s)
     {
         const QString name = u"Gl\u00fcck (%1).html"_s.arg(ReviewList(*db).all().size() + 1);
         QFile file(dir.filePath(u"SpamDeleted/"_s + name));
@@ -62,14 +64,17 @@ struct Folder
         m.judged = QDateTime::currentDateTimeUtc();
         m.sent = sent;
         m.sender = sender;
-        m.subject = u"Gl\u00fcck"_s;
+        m.subject = subject;
         m.size = Archived.size();
         m.archiveFile = name;
         m.rule = u"keyword"_s;
         m.entry = u"casino"_s;
         m.matchedIn = u"body"_s;
         m.state = state;
-        return ReviewList(*db).add(m);
+        const qint64 id = ReviewList(*db).add(m);
+        if (state == State::Kept) // as the user marks it
+            ReviewList(*db).markNotSpam({id});
+        return id;
     }
 };
 
@@ -106,25 +111,51 @@ private Q_SLOTS:
 void tst_TrustTabs::spamTabActions_data()
 {
     QTest::addColumn<State>("before");
-    QTest::addColumn<QString>("button");
+    QTest::addColumn<QString>("button"); // or "Delete" for the key on the grid
     QTest::addColumn<bool>("alsoWhitelist");
+    QTest::addColumn<bool>("both");   // both rows selected, the other one held
+    QTest::addColumn<bool>("answer"); // to the box that asks
     QTest::addColumn<State>("after");
+    QTest::addColumn<State>("otherAfter");
     QTest::addColumn<bool>("whitelisted");
     QTest::addColumn<QList<int>>("learned"); // spam, ham the learned filter knows after
+    QTest::addColumn<QString>("box");        // a line of a box shown
 
     const QList<int> none{0, 0};
     const QList<int> ham{0, 1};
+    const QList<int> spam{1, 0};
+    const QString deleteOne = u"Delete 1 message from the server at the account's next scan?"_s;
+    const QString nothing = u"Nothing to delete: the selected messages are marked \"Not spam\", already deleted or "
+                            "already to be deleted."_s;
+    const QString gone = u"This message is already gone from the server, so nothing is left there to keep. The "
+                         "copy Quellmail archived can still be saved with \"Save as email\u2026\"."_s;
     QTest::newRow("held, deleted at the next scan: learned as spam")
-        << State::Held << u"cmdDeleteFromServer"_s << false << State::DeleteRequested << false << QList<int>{1, 0};
-    QTest::newRow("already deleted stays so") << State::Deleted << u"cmdDeleteFromServer"_s << false
-                                              << State::Deleted << false << none;
-    QTest::newRow("held, not spam") << State::Held << u"cmdNotSpam"_s << false << State::Kept << false << ham;
+        << State::Held << u"cmdDeleteFromServer"_s << false << false << true << State::DeleteRequested << State::Held
+        << false << spam << deleteOne;
+    QTest::newRow("the Delete key asks the same")
+        << State::Held << u"Delete"_s << false << false << true << State::DeleteRequested << State::Held << false
+        << spam << deleteOne;
+    QTest::newRow("both held, No: nothing changes")
+        << State::Held << u"cmdDeleteFromServer"_s << false << true << false << State::Held << State::Held << false
+        << none << u"Delete 2 messages from the server at the account's next scan?"_s;
+    QTest::newRow("kept and held: only the held one, and the count says so")
+        << State::Kept << u"cmdDeleteFromServer"_s << false << true << true << State::Kept << State::DeleteRequested
+        << false << spam << u"1 message marked \"Not spam\" will stay on the server."_s;
+    QTest::newRow("kept alone: nothing to delete") << State::Kept << u"Delete"_s << false << false << true
+                                                   << State::Kept << State::Held << false << none << nothing;
+    QTest::newRow("already deleted stays so") << State::Deleted << u"cmdDeleteFromServer"_s << false << false << true
+                                              << State::Deleted << State::Held << false << none << nothing;
+    QTest::newRow("held, not spam") << State::Held << u"cmdNotSpam"_s << false << false << true << State::Kept
+                                    << State::Held << false << ham << QString();
     QTest::newRow("to be deleted, not spam after all, whitelisted")
-        << State::DeleteRequested << u"cmdNotSpam"_s << true << State::Kept << true << ham;
-    QTest::newRow("deleted: the whitelist entry, and learned as not spam")
-        << State::Deleted << u"cmdNotSpam"_s << true << State::Deleted << true << ham;
+        << State::DeleteRequested << u"cmdNotSpam"_s << true << false << true << State::Kept << State::Held << true
+        << ham << QString();
+    QTest::newRow("deleted: the whitelist entry, learned as not spam, told it is gone")
+        << State::Deleted << u"cmdNotSpam"_s << true << false << true << State::Deleted << State::Held << true << ham
+        << gone;
     QTest::newRow("held, confirmed as spam: learned, still held")
-        << State::Held << u"cmdSpam"_s << false << State::Held << false << QList<int>{1, 0};
+        << State::Held << u"cmdSpam"_s << false << false << true << State::Held << State::Held << false << spam
+        << QString();
 }
 
 void tst_TrustTabs::spamTabActions()
@@ -132,9 +163,13 @@ void tst_TrustTabs::spamTabActions()
     QFETCH(State, before);
     QFETCH(QString, button);
     QFETCH(bool, alsoWhitelist);
+    QFETCH(bool, both);
+    QFETCH(bool, answer);
     QFETCH(State, after);
+    QFETCH(State, otherAfter);
     QFETCH(bool, whitelisted);
     QFETCH(QList<int>, learned);
+    QFETCH(QString, box);
 
     Folder f;
     const qint64 other = f.add(State::Held);
@@ -147,13 +182,25 @@ void tst_TrustTabs::spamTabActions()
     QCOMPARE(tab.view()->model()->index(0, SpamReviewTab::State).data().toString(), ReviewList::stateText(before));
     QSignalSpy whitelist(&tab, &SpamReviewTab::whitelistRequested);
 
-    tab.view()->selectRow(0); // newest first: the row under test
+    if (both)
+        tab.view()->selectAll();
+    else
+        tab.view()->selectRow(0); // newest first: the row under test
     named<QCheckBox>(tab, u"checkAlsoWhitelist"_s)->setChecked(alsoWhitelist);
-    named<QPushButton>(tab, button)->click();
+    if (!answer)
+        MessageBox::queueAnswer(MessageBox::No);
+    if (button == u"Delete"_s)
+        QTest::keyClick(tab.view(), Qt::Key_Delete);
+    else
+        named<QPushButton>(tab, button)->click();
 
+    QStringList lines;
+    for (const MessageBox::Record &r : MessageBox::records())
+        lines += r.text.split(u"\n"_s);
+    QVERIFY2(box.isEmpty() || lines.contains(box), qPrintable(lines.join(u'\n')));
     ReviewList list(*f.db);
     QCOMPARE(list.byId(id)->state, after);
-    QCOMPARE(list.byId(other)->state, State::Held);
+    QCOMPARE(list.byId(other)->state, otherAfter);
     QCOMPARE(list.isNotSpam(u"mail.example"_s, u"u"_s, list.byId(id)->uid), after == State::Kept);
     QCOMPARE(whitelist.size(), whitelisted ? 1 : 0);
     if (whitelisted)
@@ -167,7 +214,7 @@ void tst_TrustTabs::spamTabActions()
     QVERIFY(trainer.open());
     trainer.learnArchive();
     const Scan::TokenStore::Counts later = Scan::TokenStore::learnedMessages(*f.db);
-    const QList<int> afterArchive = learned == QList<int>{0, 1} ? learned : QList<int>{1, 0};
+    const QList<int> afterArchive = learned == QList<int>{0, 1} ? learned : QList<int>{1, 0}; // "other" is spam
     QCOMPARE((QList<int>{int(later.spam), int(later.ham)}), afterArchive);
 }
 
@@ -263,15 +310,55 @@ void tst_TrustTabs::savedEmailHasNoPrefixAndPreviewIsText()
 {
     Folder f;
     f.add(State::Held);
+    f.add(State::Held, u"x@spam.example"_s, {}, u"../Re: 50% off?"_s);
     SpamReviewTab tab(f.dir.path());
     tab.refresh();
     tab.view()->selectRow(0);
-    const QString target = f.dir.filePath(u"saved.eml"_s);
-    tab.setSaveFileChooser([&](const QString &) { return target; });
+    QString suggested;
+    const QString target = f.dir.filePath(u"saved"_s); // typed without ".eml"
+    tab.setSaveFileChooser([&](const QString &name) {
+        suggested = name;
+        return target;
+    });
     named<QPushButton>(tab, u"cmdSaveAsEmail"_s)->click();
-    QFile saved(target);
+    QCOMPARE(QFileInfo(suggested).fileName(), u"_Re_ 50% off_.eml"_s);
+    QVERIFY2(QFileInfo(suggested).absolutePath() != f.dir.path(), qPrintable(suggested)); // never the program folder
+    QVERIFY(!QFile::exists(target));
+    QFile saved(target + u".eml"_s);
     QVERIFY(saved.open(QIODevice::ReadOnly));
     QCOMPARE(saved.readAll(), Mail);
+
+    // Several rows: a file each, named from the subject, nothing overwritten.
+    const QString into = f.dir.filePath(u"out"_s);
+    QVERIFY(QDir().mkpath(into));
+    QFile old(into + u"/_Re_ 50% off_.eml"_s);
+    QVERIFY(old.open(QIODevice::WriteOnly) && old.write("old") == 3);
+    old.close();
+    QString start;
+    tab.setSaveFolderChooser([&](const QString &folder) {
+        start = folder;
+        return into;
+    });
+    tab.view()->selectAll();
+    named<QPushButton>(tab, u"cmdSaveAsEmail"_s)->click();
+    QCOMPARE(start, f.dir.path()); // where the last save went
+    QStringList files = QDir(into).entryList(QDir::Files);
+    files.sort();
+    QCOMPARE(files, (QStringList{u"Gl\u00fcck.eml"_s, u"_Re_ 50% off_ (2).eml"_s, u"_Re_ 50% off_.eml"_s}));
+    for (const QString &name : files) {
+        QFile file(into + u'/' + name);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QCOMPARE(file.readAll(), name == u"_Re_ 50% off_.eml"_s ? QByteArray("old") : Mail);
+    }
+    named<QPushButton>(tab, u"cmdPreview"_s)->click();
+    QCOMPARE(tab.findChildren<QDialog *>(u"dlgPreview"_s).size(), 1);
+    QCOMPARE(tab.findChild<QDialog *>(u"dlgPreview"_s)->windowTitle(), u"Preview: the first of 2 messages selected"_s);
+    tab.view()->clearSelection();
+    QVERIFY(!named<QPushButton>(tab, u"cmdSaveAsEmail"_s)->isEnabled());
+    QVERIFY(!named<QPushButton>(tab, u"cmdPreview"_s)->isEnabled());
+    tab.findChild<QDialog *>(u"dlgPreview"_s)->close();
+    QTRY_VERIFY(!tab.findChild<QDialog *>(u"dlgPreview"_s));
+    tab.view()->selectRow(0);
 
     named<QPushButton>(tab, u"cmdPreview"_s)->click();
     auto *text = tab.findChild<QPlainTextEdit *>(u"txtPreview"_s);
