@@ -24,8 +24,7 @@ struct AccountOptions
                             const QString &defaultUser = QString())
         : port(QStringLiteral("port"), portHelp, QStringLiteral("port"))
         , user(QStringLiteral("user"), QStringLiteral("mailbox user"), QStringLiteral("user"), defaultUser)
-    {
-    }
+    {}
     void addTo(QCommandLineParser &parser) const { parser.addOptions({host, port, user, password}); }
 
     const QCommandLineOption host{QStringLiteral("host"), QStringLiteral("server address"), QStringLiteral("host"),
@@ -61,16 +60,10 @@ inline long statusKb(const QByteArray &field)
 // Peak resident set size of this process so far, in KB. VmHWM, not
 // ru_maxrss: the latter carries the parent's peak across exec, so a worker
 // started by the driver would report the driver's.
-inline long peakRssKb()
-{
-    return statusKb("VmHWM:");
-}
+inline long peakRssKb() { return statusKb("VmHWM:"); }
 
 // Current resident set size in KB.
-inline long currentRssKb()
-{
-    return statusKb("VmRSS:");
-}
+inline long currentRssKb() { return statusKb("VmRSS:"); }
 
 // Prints "result a=1 b=2" on stdout; the driver reads the last such line.
 inline void printResult(const QList<QPair<const char *, double>> &values)

@@ -39,15 +39,9 @@ struct Mailbox
     int count = 0;
 };
 
-QString benchBinary(const QString &name)
-{
-    return QCoreApplication::applicationDirPath() + u'/' + name;
-}
+QString benchBinary(const QString &name) { return QCoreApplication::applicationDirPath() + u'/' + name; }
 
-QString peerScript()
-{
-    return QStringLiteral(QUELLMAIL_BENCH_SOURCE_DIR "/pop3_peer.py");
-}
+QString peerScript() { return QStringLiteral(QUELLMAIL_BENCH_SOURCE_DIR "/pop3_peer.py"); }
 
 void note(const QString &text)
 {
@@ -132,9 +126,9 @@ double medianOf(const QList<Result> &results, const QString &key)
 // Received and a body of short text lines.
 QByteArray smallMessage(int n)
 {
-    static const char *const words[] = {"report", "meeting", "the", "quarter", "figures", "attached", "please",
-                                        "review", "before", "tomorrow", "thanks", "regards", "budget", "project",
-                                        "schedule", "update", "team", "notes", "draft", "final"};
+    static const char *const words[] = {"report",   "meeting", "the",      "quarter", "figures", "attached", "please",
+                                        "review",   "before",  "tomorrow", "thanks",  "regards", "budget",   "project",
+                                        "schedule", "update",  "team",     "notes",   "draft",   "final"};
     QByteArray m;
     m += "Received: from mx" + QByteArray::number(n % 50) + ".mail.example (mx.mail.example [192.0.2."
          + QByteArray::number(n % 250 + 1) + "]) by pop.example.org\n";
@@ -251,8 +245,7 @@ public:
         : m_runs(runs)
         , m_quick(quick)
         , m_cases(cases)
-    {
-    }
+    {}
 
     bool setUp();
     void scanCases();
@@ -281,8 +274,8 @@ private:
     }
     QStringList peerArgs(const QString &mode, const Mailbox &box, quint16 port = 0) const
     {
-        return {peerScript(), mode, m_server.address(), QString::number(port ? port : m_server.port()), box.user,
-                kPassword};
+        return {peerScript(), mode,     m_server.address(), QString::number(port ? port : m_server.port()),
+                box.user,     kPassword};
     }
     void add(const Row &row) { m_rows.append(row); }
 
@@ -327,8 +320,8 @@ bool Driver::setUp()
 
     QElapsedTimer fill;
     fill.start();
-    for (const Mailbox *box : {&m_small, &m_large, &m_keywordBox, &m_stream, &m_retrieve, &m_latency300,
-                               &m_latency100, &m_latency50, &m_midMessages, &m_bigMessages})
+    for (const Mailbox *box : {&m_small, &m_large, &m_keywordBox, &m_stream, &m_retrieve, &m_latency300, &m_latency100,
+                               &m_latency50, &m_midMessages, &m_bigMessages})
         m_server.addUser(box->user, kPassword);
     for (const Mailbox *box : {&m_latency300, &m_latency100, &m_latency50}) {
         for (int n = 1; n <= box->count; ++n)
@@ -357,8 +350,8 @@ bool Driver::setUp()
     // The first session of a mailbox builds Dovecot's index; that is the
     // server's cost, measured here once and kept out of the cases.
     QStringList warm;
-    for (const Mailbox *box : {&m_small, &m_large, &m_keywordBox, &m_stream, &m_retrieve, &m_latency300,
-                               &m_latency100, &m_latency50, &m_midMessages, &m_bigMessages}) {
+    for (const Mailbox *box : {&m_small, &m_large, &m_keywordBox, &m_stream, &m_retrieve, &m_latency300, &m_latency100,
+                               &m_latency50, &m_midMessages, &m_bigMessages}) {
         const auto r = runWorker(u"python3"_s, peerArgs(u"warm"_s, *box));
         if (!r || int(r->value(u"messages"_s)) != box->count) {
             note(u"warm-up of %1 failed"_s.arg(box->user));
@@ -455,7 +448,9 @@ void Driver::senderListCase()
     const QString scan = benchBinary(u"bench_scan"_s);
     const int large = m_quick ? 5000 : 50000;
     QHash<QString, QList<Result>> results;
-    note(u"case 9: %1 messages with sender lists of 1 and %2 entries, %3 runs"_s.arg(m_small.count).arg(large).arg(m_runs));
+    note(u"case 9: %1 messages with sender lists of 1 and %2 entries, %3 runs"_s.arg(m_small.count)
+             .arg(large)
+             .arg(m_runs));
     for (int run = 0; run < m_runs; ++run) {
         for (const QString &list : {u"blacklist"_s, u"whitelist"_s}) {
             for (const int size : {1, large}) {
@@ -485,9 +480,9 @@ void Driver::streamCase()
             ours << *r;
         QFile::remove(ourFile);
         QProcess curl;
-        curl.start(u"curl"_s, {u"-s"_s, u"-S"_s, u"-o"_s, curlFile, u"-w"_s, u"%{time_total}"_s,
-                               u"pop3://%1:%2@%3:%4/1"_s.arg(m_stream.user, kPassword, m_server.address())
-                                   .arg(m_server.port())});
+        curl.start(u"curl"_s,
+                   {u"-s"_s, u"-S"_s, u"-o"_s, curlFile, u"-w"_s, u"%{time_total}"_s,
+                    u"pop3://%1:%2@%3:%4/1"_s.arg(m_stream.user, kPassword, m_server.address()).arg(m_server.port())});
         if (curl.waitForFinished(300000) && curl.exitCode() == 0)
             peer << Result{{u"seconds"_s, curl.readAllStandardOutput().trimmed().toDouble()}};
         else
@@ -497,8 +492,8 @@ void Driver::streamCase()
     const double t = medianOf(ours, u"seconds"_s);
     const double p = medianOf(peer, u"seconds"_s);
     const double mb = medianOf(ours, u"bytes"_s) / 1048576.0;
-    add({u"4. WriteCurrentMsgToFile, %1 MB, vs curl (s)"_s.arg(fixed(mb, 0)), fixed(t, 3), fixed(p, 3),
-         fixed(t / p, 2), u"ratio <= 1.5"_s, verdict(t / p <= 1.5, t / p)});
+    add({u"4. WriteCurrentMsgToFile, %1 MB, vs curl (s)"_s.arg(fixed(mb, 0)), fixed(t, 3), fixed(p, 3), fixed(t / p, 2),
+         u"ratio <= 1.5"_s, verdict(t / p <= 1.5, t / p)});
     const double growth = medianOf(ours, u"peak_growth_kb"_s) / 1024.0;
     add({u"4. Peak memory growth while streaming (MB)"_s, fixed(growth, 1), u""_s, u""_s, u"< 16 MB"_s,
          verdict(growth < 16.0, growth)});
@@ -543,8 +538,8 @@ void Driver::idleCase()
     }
     const double o = medianOf(ours, u"share"_s);
     const double p = medianOf(peer, u"share"_s);
-    add({u"6. CPU over wall time, 10 s wait on a silent server (%)"_s, fixed(o, 3), fixed(p, 3), u""_s,
-         u"<= 1 %"_s, verdict(o <= 1.0, o)});
+    add({u"6. CPU over wall time, 10 s wait on a silent server (%)"_s, fixed(o, 3), fixed(p, 3), u""_s, u"<= 1 %"_s,
+         verdict(o <= 1.0, o)});
 }
 
 void Driver::latencyCase()
@@ -575,11 +570,10 @@ void Driver::latencyCase()
             }
             port = proxy.port();
         }
-        if (auto r = runWorker(u"python3"_s, {peerScript(), u"rtt"_s, m_server.address(), QString::number(port), u"9"_s}))
+        if (auto r =
+                runWorker(u"python3"_s, {peerScript(), u"rtt"_s, m_server.address(), QString::number(port), u"9"_s}))
             point.measured = r->value(u"seconds"_s) * 1000.0;
-        const Mailbox &slow = rtt == 0 ? m_small : rtt <= 20 ? m_latency300
-                                               : rtt <= 60   ? m_latency100
-                                                             : m_latency50;
+        const Mailbox &slow = rtt == 0 ? m_small : rtt <= 20 ? m_latency300 : rtt <= 60 ? m_latency100 : m_latency50;
         point.slowMessages = slow.count;
         point.slowRuns = rtt == 0 ? fastRuns : 1;
         note(u"case 7: RTT %1 ms (measured %2 ms): %3 msgs x %4 runs, per-message clients %5 msgs x %6 runs"_s.arg(rtt)
@@ -617,13 +611,13 @@ void Driver::latencyCase()
         const double poplib = medianOf(p.poplib, u"seconds"_s);
         const QString slowCell = p.slowMessages == count ? u"%1"_s : u"%1 for %2 msgs (%3 scaled)"_s;
         const auto slow = [&](double t, const QList<Result> &results) {
-            return p.slowMessages == count ? fixed(t, 2)
-                                           : slowCell.arg(fixed(t, 2)).arg(p.slowMessages).arg(fixed(scaled(results, p.slowMessages), 1));
+            return p.slowMessages == count
+                       ? fixed(t, 2)
+                       : slowCell.arg(fixed(t, 2)).arg(p.slowMessages).arg(fixed(scaled(results, p.slowMessages), 1));
         };
-        m_latencyTable += u"| %1 ms (%2) | %3 | %4 | %5 | %6 | %7 | %8 |\n"_s.arg(p.rtt)
-                              .arg(fixed(p.measured, 1), fixed(ours, 2), slow(old, p.oursOld), slow(poplib, p.poplib),
-                                   fixed(reference, 2), fixed(ours / reference, 2),
-                                   fixed(ours / scaled(p.poplib, p.slowMessages), 3));
+        m_latencyTable += u"| %1 ms (%2) | %3 | %4 | %5 | %6 | %7 | %8 |\n"_s.arg(p.rtt).arg(
+            fixed(p.measured, 1), fixed(ours, 2), slow(old, p.oursOld), slow(poplib, p.poplib), fixed(reference, 2),
+            fixed(ours / reference, 2), fixed(ours / scaled(p.poplib, p.slowMessages), 3));
         if (p.rtt == 0) {
             const double ratio = ours / old;
             add({u"7. Scan, %1 msgs, RTT 0, prefetching vs per-message exchanges (s)"_s.arg(count), fixed(ours, 3),
@@ -632,7 +626,8 @@ void Driver::latencyCase()
         if (p.rtt == 60) {
             const double vsReference = ours / reference;
             add({u"7. Scan, %1 msgs, RTT 60 ms, vs fully pipelined client (s)"_s.arg(count), fixed(ours, 3),
-                 fixed(reference, 3), fixed(vsReference, 2), u"ratio <= 3"_s, verdict(vsReference <= 3.0, vsReference)});
+                 fixed(reference, 3), fixed(vsReference, 2), u"ratio <= 3"_s,
+                 verdict(vsReference <= 3.0, vsReference)});
             const double popScaled = scaled(p.poplib, p.slowMessages);
             const double vsPoplib = ours / popScaled;
             add({u"7. Scan, %1 msgs, RTT 60 ms, vs poplib per-message exchanges (s, poplib scaled from %2 msgs)"_s
@@ -668,7 +663,9 @@ void Driver::prefetchMemoryCase()
     for (const Mailbox *box : {&m_midMessages, &m_bigMessages}) {
         const int mb = box == &m_midMessages ? 1 : 20;
         QList<Result> on, off;
-        note(u"case 8: scan of %1 messages of %2 MB, with and without prefetching, %3 runs"_s.arg(box->count).arg(mb).arg(runs));
+        note(u"case 8: scan of %1 messages of %2 MB, with and without prefetching, %3 runs"_s.arg(box->count)
+                 .arg(mb)
+                 .arg(runs));
         for (int run = 0; run < runs; ++run) {
             if (auto r = runWorker(scan, account(*box)))
                 on << *r;
@@ -689,15 +686,17 @@ QString Driver::table() const
     QString text;
     text += u"| Case | Quellmail | Peer | Ratio | Goal | Met |\n|---|---:|---:|---:|---|---|\n"_s;
     for (const Row &row : m_rows)
-        text += u"| %1 | %2 | %3 | %4 | %5 | %6 |\n"_s.arg(row.caseName, row.ours, row.peer, row.ratio, row.goal, row.met);
+        text +=
+            u"| %1 | %2 | %3 | %4 | %5 | %6 |\n"_s.arg(row.caseName, row.ours, row.peer, row.ratio, row.goal, row.met);
     text += u'\n';
-    text += u"Peers: case 1 and 2 Python poplib (UIDL n, TOP n 0, LIST n, RETR n per message, one connection); "
-            "case 3 our own 1-keyword scan; case 4 curl pop3://; case 5 poplib RETR; case 6 poplib waiting for "
-            "a greeting; case 7 the same scan without prefetching, poplib doing its exchanges (UIDL n, LIST n, "
-            "RETR n) and a fully pipelined raw client (one UIDL, one LIST, every RETR sent at once); case 8 the "
-            "same scan without prefetching; case 9 the same scan with one entry in the list. Medians of %1 runs (%2 for the largest mailbox and in case 7).\n"_s
-                .arg(m_runs)
-                .arg(qMax(1, qMin(m_runs, 3)));
+    text +=
+        u"Peers: case 1 and 2 Python poplib (UIDL n, TOP n 0, LIST n, RETR n per message, one connection); "
+        "case 3 our own 1-keyword scan; case 4 curl pop3://; case 5 poplib RETR; case 6 poplib waiting for "
+        "a greeting; case 7 the same scan without prefetching, poplib doing its exchanges (UIDL n, LIST n, "
+        "RETR n) and a fully pipelined raw client (one UIDL, one LIST, every RETR sent at once); case 8 the "
+        "same scan without prefetching; case 9 the same scan with one entry in the list. Medians of %1 runs (%2 for the largest mailbox and in case 7).\n"_s
+            .arg(m_runs)
+            .arg(qMax(1, qMin(m_runs, 3)));
     if (!m_latencyTable.isEmpty()) {
         text += u"\nCase 7 side by side: whole scan from login to QUIT through a proxy that delays each direction "
                 "by half the round trip (RTT 0 is the server itself). The per-message clients pay a round trip "

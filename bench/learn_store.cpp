@@ -14,9 +14,9 @@
 
 #include "bench/benchsupport.h"
 #include "bench/corpusfiles.h"
-#include "scan/archivewriter.h"
 #include "learn/learnedfilter.h"
 #include "mail/mailfolderreader.h"
+#include "scan/archivewriter.h"
 #include "scan/spamarchive.h"
 #include "scan/spamtrainer.h"
 #include "state/statedatabase.h"
@@ -98,10 +98,11 @@ QByteArray filled(qint64 bytes, const std::function<QByteArray()> &next)
 QByteArray largeMessage(int index)
 {
     QRandomGenerator random(quint32(1000 + index));
-    static const QList<QByteArray> common = {"offer", "money", "free", "click", "today", "price", "order", "best",
-                                             "deal", "save", "limited", "bonus", "winner", "credit", "cheap"};
-    const QByteArray head = "From: seller" + QByteArray::number(index) + "@example.com\r\nTo: you@example.org\r\n"
-                                                                         "Subject: Large offer "
+    static const QList<QByteArray> common = {"offer", "money", "free",    "click", "today",  "price",  "order", "best",
+                                             "deal",  "save",  "limited", "bonus", "winner", "credit", "cheap"};
+    const QByteArray head = "From: seller" + QByteArray::number(index)
+                            + "@example.com\r\nTo: you@example.org\r\n"
+                              "Subject: Large offer "
                             + QByteArray::number(index) + "\r\nMIME-Version: 1.0\r\n";
     const qint64 room = LargeBytes - 1024;
     switch (index % 4) {
@@ -110,10 +111,11 @@ QByteArray largeMessage(int index)
                + filled(room, [&] { return common.at(int(random.bounded(common.size()))); }) + "\r\n";
     case 1:
         return head + "Content-Type: text/html; charset=us-ascii\r\n\r\n<html><body>"
-               + filled(room, [&]() -> QByteArray {
-                     return "<p><a href=\"http://shop" + QByteArray::number(random.bounded(50)) + ".example.com/\">"
-                            + common.at(int(random.bounded(common.size()))) + "</a></p>";
-                 })
+               + filled(room,
+                        [&]() -> QByteArray {
+                            return "<p><a href=\"http://shop" + QByteArray::number(random.bounded(50))
+                                   + ".example.com/\">" + common.at(int(random.bounded(common.size()))) + "</a></p>";
+                        })
                + "</body></html>\r\n";
     case 2: {
         // Base64 in lines of 76 with CR LF: 78 bytes for every 57 raw ones.
@@ -125,10 +127,11 @@ QByteArray largeMessage(int index)
         wrapped.reserve(base64.size() + base64.size() / 38);
         for (qsizetype i = 0; i < base64.size(); i += 76)
             wrapped += base64.mid(i, 76) + "\r\n";
-        return head + "Content-Type: multipart/mixed; boundary=\"b1\"\r\n\r\n--b1\r\n"
-                      "Content-Type: text/plain\r\n\r\nSee the attached offer.\r\n--b1\r\n"
-                      "Content-Type: application/octet-stream; name=\"offer.bin\"\r\n"
-                      "Content-Transfer-Encoding: base64\r\n\r\n"
+        return head
+               + "Content-Type: multipart/mixed; boundary=\"b1\"\r\n\r\n--b1\r\n"
+                 "Content-Type: text/plain\r\n\r\nSee the attached offer.\r\n--b1\r\n"
+                 "Content-Type: application/octet-stream; name=\"offer.bin\"\r\n"
+                 "Content-Transfer-Encoding: base64\r\n\r\n"
                + wrapped + "--b1--\r\n";
     }
     default:
@@ -290,10 +293,7 @@ Result runChild(const QStringList &args)
     return r;
 }
 
-QString mb(double kb)
-{
-    return QString::number(kb / 1024.0, 'f', 1);
-}
+QString mb(double kb) { return QString::number(kb / 1024.0, 'f', 1); }
 
 qint64 storeBytes(const QString &folder)
 {
@@ -341,9 +341,10 @@ int parent(const QString &data, const QString &output)
              .arg(double(largest) / 1048576.0, 0, 'f', 1)
              .arg(FixedBudgetMb)
              .arg(boundMb, 0, 'f', 0);
-    for (const auto &[name, args] : QList<QPair<QString, QStringList>>{
-             {u"Learn from spam archive"_s, {u"--child"_s, u"train"_s, archiveFolder}},
-             {u"Train from folder (one mbox file)"_s, {u"--child"_s, u"train"_s, work.filePath(u"mboxstate"_s), mbox}}}) {
+    for (const auto &[name, args] :
+         QList<QPair<QString, QStringList>>{{u"Learn from spam archive"_s, {u"--child"_s, u"train"_s, archiveFolder}},
+                                            {u"Train from folder (one mbox file)"_s,
+                                             {u"--child"_s, u"train"_s, work.filePath(u"mboxstate"_s), mbox}}}) {
         QDir().mkpath(args.at(2));
         note(u"learning: "_s + name + u"..."_s);
         const Result r = runChild(args);
@@ -399,7 +400,8 @@ int parent(const QString &data, const QString &output)
                 message = "X-Copy: " + QByteArray::number(i) + '\n' + message + '\n' + words;
             }
             const bool isSpam = again || file.contains(u"/spam-"_s);
-            batch.append(LearnedFilter::prepare(message, isSpam ? LearnedFilter::Label::Spam : LearnedFilter::Label::Ham));
+            batch.append(
+                LearnedFilter::prepare(message, isSpam ? LearnedFilter::Label::Spam : LearnedFilter::Label::Ham));
             if (batch.size() == Scan::SpamTrainer::BatchSize || i + 1 == StoreMessages) {
                 if (!filter.learn(batch)) {
                     note(filter.errorText());
@@ -472,7 +474,12 @@ int parent(const QString &data, const QString &output)
     t += u"| Messages classified per second of wall time | %1 |\n"_s.arg(median(rates), 0, 'f', 0);
     t += u"\nA scan of an empty mailbox opens the filter and classifies nothing.\n"_s;
 
-    const QString section = SectionTitle + u"\n\nRun %1 on %2 cores, %3; whole run %4 s.\n\n"_s.arg(QDateTime::currentDateTimeUtc().toString(u"yyyy-MM-dd HH:mm 'UTC'"_s)).arg(QThread::idealThreadCount()).arg(QSysInfo::prettyProductName()).arg(total.elapsed() / 1000)
+    const QString section = SectionTitle
+                            + u"\n\nRun %1 on %2 cores, %3; whole run %4 s.\n\n"_s
+                                  .arg(QDateTime::currentDateTimeUtc().toString(u"yyyy-MM-dd HH:mm 'UTC'"_s))
+                                  .arg(QThread::idealThreadCount())
+                                  .arg(QSysInfo::prettyProductName())
+                                  .arg(total.elapsed() / 1000)
                             + t;
     std::printf("%s", qPrintable(section));
     if (!output.isEmpty() && !Corpus::writeSection(output, SectionTitle, section)) {

@@ -8,10 +8,10 @@
 //   DIR holds the corpus sets as folders of one message per file.
 
 #include "bench/corpusfiles.h"
-#include "scan/decodedmessage.h"
-#include "scan/keywordmatcher.h"
 #include "learn/learnedfilter.h"
 #include "mail/mimetext.h"
+#include "scan/decodedmessage.h"
+#include "scan/keywordmatcher.h"
 #include "scan/servertext.h"
 #include "state/statedatabase.h"
 
@@ -51,10 +51,10 @@ const QString SectionTitle = u"## Learned filter and decoded text"_s;
 // reader of Chinese or Japanese mail would add: "free", "opportunity" and the
 // label Japanese law puts on unsolicited advertising. Those only ever arrive
 // in encoded subjects and bodies.
-const QStringList Keywords = {u"viagra"_s, u"mortgage"_s, u"casino"_s, u"lottery"_s, u"weight loss"_s,
-                              u"make money"_s, u"click here"_s, u"act now"_s, u"limited time"_s, u"100% free"_s,
-                              u"no obligation"_s, u"winner"_s, u"\u514d\u8cbb"_s, u"\u6a5f\u6703"_s,
-                              u"\u672a\u627f\u8afe\u5e83\u544a"_s};
+const QStringList Keywords = {
+    u"viagra"_s,        u"mortgage"_s,   u"casino"_s,       u"lottery"_s,      u"weight loss"_s,
+    u"make money"_s,    u"click here"_s, u"act now"_s,      u"limited time"_s, u"100% free"_s,
+    u"no obligation"_s, u"winner"_s,     u"\u514d\u8cbb"_s, u"\u6a5f\u6703"_s, u"\u672a\u627f\u8afe\u5e83\u544a"_s};
 
 struct Message
 {
@@ -137,8 +137,7 @@ public:
     Bench(const QString &bogofilter, int runs)
         : m_bogofilter(bogofilter)
         , m_runs(runs)
-    {
-    }
+    {}
 
     bool prepare(const QString &data);
     bool runOurs(const QString &details);
@@ -229,8 +228,8 @@ bool Bench::trainOurs(const QString &folder, LearnedFilter **filter, StateDataba
         return false;
     QList<LearnedFilter::Example> batch;
     for (qsizetype i = 0; i < m_train.size(); ++i) {
-        batch.append({readFile(m_train.at(i).path), m_train.at(i).spam ? LearnedFilter::Label::Spam
-                                                                       : LearnedFilter::Label::Ham});
+        batch.append({readFile(m_train.at(i).path),
+                      m_train.at(i).spam ? LearnedFilter::Label::Spam : LearnedFilter::Label::Ham});
         if (batch.size() == BatchSize || i + 1 == m_train.size()) {
             if (!(*filter)->learn(batch)) {
                 note((*filter)->errorText());
@@ -296,8 +295,7 @@ void Bench::writeDetails(const LearnedFilter &filter, const QString &file) const
     }
 }
 
-bool Bench::bogofilterRun(const QStringList &args, const QList<Message> &messages, QByteArray *out,
-                          double *seconds)
+bool Bench::bogofilterRun(const QStringList &args, const QList<Message> &messages, QByteArray *out, double *seconds)
 {
     QByteArray list;
     for (const Message &m : messages)
@@ -411,7 +409,8 @@ void Bench::keywords()
         const bool both = raw || viaDecoded;
         // What the decoded text alone would miss: the reason raw text is still matched.
         const MimeText whole = MimeText::decode(bytes);
-        const bool decodedAlone = matches(Scan::upperCased(whole.subject())) || matches(Scan::upperCased(whole.bodyText()));
+        const bool decodedAlone =
+            matches(Scan::upperCased(whole.subject())) || matches(Scan::upperCased(whole.bodyText()));
         m_corpusRaw += raw;
         m_corpusBoth += both;
         m_corpusLost += raw && !decodedAlone;
@@ -469,12 +468,13 @@ QString Bench::table() const
     t += u"| Training on %1 messages (s) | %2 | %3 | < 10 s | %4 |\n"_s.arg(
         QString::number(m_train.size()), QString::number(m_oursTrain, 'f', 2), QString::number(m_peerTrain, 'f', 2),
         yes(m_oursTrain < 10.0));
-    t += u"\nThresholds found: at most 0.5 %% ham condemned above %1 (bogofilter %2); none above %3 (bogofilter %4).\n"_s
-             .arg(ours05.threshold, 0, 'g', 6)
-             .arg(peer05.threshold, 0, 'g', 6)
-             .arg(ours0.threshold, 0, 'g', 6)
-             .arg(peer0.threshold, 0, 'g', 6)
-             .replace(u"%%"_s, u"%"_s);
+    t +=
+        u"\nThresholds found: at most 0.5 %% ham condemned above %1 (bogofilter %2); none above %3 (bogofilter %4).\n"_s
+            .arg(ours05.threshold, 0, 'g', 6)
+            .arg(peer05.threshold, 0, 'g', 6)
+            .arg(ours0.threshold, 0, 'g', 6)
+            .arg(peer0.threshold, 0, 'g', 6)
+            .replace(u"%%"_s, u"%"_s);
     t += u"\nQuellmail's score against threshold on the test set:\n\n| Threshold | Spam caught | Ham condemned |\n"
          "|---:|---:|---:|\n"_s;
     for (double th : {0.5, 0.8, 0.9, 0.95, 0.99, 0.995, 0.999}) {
@@ -483,8 +483,8 @@ QString Bench::table() const
                  .arg(percent(double(above(m_ours.ham, th)) / double(hamTest), 2))
                  .arg(above(m_ours.ham, th));
     }
-    t += u"\nKeyword rule with a fixed list of %1 entries (%2), subject and body, case-insensitive:\n\n"_s.arg(
-                                                                                                              Keywords.size())
+    t += u"\nKeyword rule with a fixed list of %1 entries (%2), subject and body, case-insensitive:\n\n"_s
+             .arg(Keywords.size())
              .arg(Keywords.join(u", "_s));
     t += u"| Text matched | Test spam caught | Test ham condemned |\n|---|---:|---:|\n"_s;
     t += u"| Raw (as today) | %1 (%2) | %3 (%4) |\n"_s.arg(m_rawSpam)
@@ -518,8 +518,7 @@ int main(int argc, char **argv)
     parser.setApplicationDescription(u"Trains and tests the learned filter and bogofilter on a labelled corpus."_s);
     parser.addHelpOption();
     const QCommandLineOption dataOption(u"data"_s, u"folder of the corpus sets"_s, u"dir"_s);
-    const QCommandLineOption peerOption(u"bogofilter"_s, u"the bogofilter program"_s, u"program"_s,
-                                        u"bogofilter"_s);
+    const QCommandLineOption peerOption(u"bogofilter"_s, u"the bogofilter program"_s, u"program"_s, u"bogofilter"_s);
     const QCommandLineOption runsOption(u"runs"_s, u"runs for the timings (median)"_s, u"n"_s, u"3"_s);
     const QCommandLineOption outputOption(u"output"_s, u"also write the section to this file"_s, u"file"_s);
     const QCommandLineOption corpusOption(u"corpus-name"_s, u"name of the corpus for the table"_s, u"text"_s);
@@ -551,11 +550,16 @@ int main(int argc, char **argv)
     bench.keywords();
 
     const QString corpus = parser.isSet(corpusOption) ? parser.value(corpusOption) : u"the corpus"_s;
-    const QString section = SectionTitle + u"\n\nRun %1 on %2 (%3 cores), %4; whole run %5 s. Corpus: %6, "_s.arg(QDateTime::currentDateTimeUtc().toString(u"yyyy-MM-dd HH:mm 'UTC'"_s), cpuModel(), QString::number(QThread::idealThreadCount()), QSysInfo::prettyProductName(), QString::number(total.elapsed() / 1000.0, 'f', 0), corpus)
-                            + bench.split() + u". Both filters read the same files; timings are medians of %1 runs, "
-                                              "training in batches of %2 messages (one transaction each), bogofilter in bulk mode "
-                                              "with its defaults and a word list of its own.\n\n"_s.arg(parser.value(runsOption))
-                                                  .arg(BatchSize)
+    const QString section = SectionTitle
+                            + u"\n\nRun %1 on %2 (%3 cores), %4; whole run %5 s. Corpus: %6, "_s.arg(
+                                QDateTime::currentDateTimeUtc().toString(u"yyyy-MM-dd HH:mm 'UTC'"_s), cpuModel(),
+                                QString::number(QThread::idealThreadCount()), QSysInfo::prettyProductName(),
+                                QString::number(total.elapsed() / 1000.0, 'f', 0), corpus)
+                            + bench.split()
+                            + u". Both filters read the same files; timings are medians of %1 runs, "
+                              "training in batches of %2 messages (one transaction each), bogofilter in bulk mode "
+                              "with its defaults and a word list of its own.\n\n"_s.arg(parser.value(runsOption))
+                                  .arg(BatchSize)
                             + bench.table();
     std::printf("%s", qPrintable(section));
     if (parser.isSet(outputOption) && !Corpus::writeSection(parser.value(outputOption), SectionTitle, section)) {

@@ -43,6 +43,7 @@ int main(int argc, char **argv)
     control.Disconnect();
 
     std::fprintf(stderr, "retrieved %.0f characters in %.3f s (Error %d)\n", bytes, seconds, int(error));
-    Bench::printResult({{"seconds", seconds}, {"bytes", bytes}, {"peak_growth_kb", double(qMax(0L, peakAfter - rssBefore))}});
+    Bench::printResult(
+        {{"seconds", seconds}, {"bytes", bytes}, {"peak_growth_kb", double(qMax(0L, peakAfter - rssBefore))}});
     return error == 0 ? 0 : 1;
 }

@@ -11,10 +11,10 @@
 
 #include "bench/benchsupport.h"
 #include "platform/automation/dispatch.h"
-#include "ui/frmmain.h"
 #include "platform/messagebox/messagebox.h"
-#include "scan/module_scan.h"
 #include "pop3/include/tarnpostctl.h"
+#include "scan/module_scan.h"
+#include "ui/frmmain.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -62,8 +62,7 @@ class WithoutPrefetch final : public QObject, public Automation::AutomationObjec
 public:
     explicit WithoutPrefetch(Automation::AutomationObject *control)
         : m_control(control)
-    {
-    }
+    {}
     QString classId() const override { return m_control->classId(); }
     QList<Automation::MemberInfo> typeInfo() const override { return m_control->typeInfo(); }
     Automation::InvokeResult invoke(qint32 memberId, Automation::InvokeKind kind, QVariantList &args,
@@ -126,8 +125,8 @@ int main(int argc, char **argv)
     auto form = std::make_unique<frmMain>(folder.path());
     form->runLoadSequence();
     form->checkautoscan()->setCheckState(Qt::Unchecked);
-    for (QCheckBox *rule : {form->checkwhitelist(), form->checkblacklist(), form->checkspamcop(),
-                            form->checkkeywords()})
+    for (QCheckBox *rule :
+         {form->checkwhitelist(), form->checkblacklist(), form->checkspamcop(), form->checkkeywords()})
         rule->setCheckState(Qt::Checked);
     QObject *const control = form->Tarnpost1().qobject();
     std::unique_ptr<WithoutPrefetch> withoutPrefetch;

@@ -30,8 +30,7 @@ class MessageServer final : public QThread
 public:
     explicit MessageServer(qint64 bodyBytes)
         : m_bodyBytes(bodyBytes)
-    {
-    }
+    {}
     quint16 port = 0;
     QAtomicInt ready;
 

@@ -42,7 +42,8 @@ AccountAddress AccountAddress::parse(const QString &cell)
     if (rest.endsWith(u'/'))
         rest.chop(1);
     for (const QChar c : std::as_const(rest)) {
-        if (c == u'/' || c == u'?' || c == u'#' || c == u'@' || c == u',' || c.isSpace() || c.category() == QChar::Other_Control) {
+        if (c == u'/' || c == u'?' || c == u'#' || c == u'@' || c == u',' || c.isSpace()
+            || c.category() == QChar::Other_Control) {
             a.m_error = u"only a host name and a port may follow the scheme"_s;
             return a;
         }

@@ -1,8 +1,8 @@
 #include "config/addentrydialog.h"
 
 #include "config/configform.h"
-#include "platform/messagebox/messagebox.h"
 #include "config/module_griddisplay.h"
+#include "platform/messagebox/messagebox.h"
 
 #include <QCoreApplication>
 #include <QLineEdit>
@@ -15,8 +15,7 @@ AddEntryDialog::AddEntryDialog(ConfigForm &form, ListKind kind, const Texts &tex
     , m_form(form)
     , m_kind(kind)
     , m_texts(texts)
-{
-}
+{}
 
 void AddEntryDialog::attach(QLineEdit *box, QPushButton *add, QPushButton *cancel)
 {
@@ -42,8 +41,7 @@ void AddEntryDialog::add()
     if (text.size() >= m_texts.minimumLength) {
         Lists::appendRow(m_form, m_kind, {text});
         QCoreApplication::processEvents();
-        MessageBox::show(this,
-                         m_texts.success + u"\r\nBe sure to click Save Settings when you are finished."_s,
+        MessageBox::show(this, m_texts.success + u"\r\nBe sure to click Save Settings when you are finished."_s,
                          m_texts.successTitle, MessageBox::OkOnly);
         hide();
         m_box->clear();
@@ -60,7 +58,4 @@ void AddEntryDialog::cancel()
     module_griddisplay(m_form);
 }
 
-void AddEntryDialog::reject()
-{
-    cancel();
-}
+void AddEntryDialog::reject() { cancel(); }

@@ -24,18 +24,14 @@ std::optional<QString> decodeUtf8(QByteArrayView bytes, bool startOfFile)
     return text;
 }
 
-bool isLineEnd(char c)
-{
-    return c == '\r' || c == '\n';
-}
+bool isLineEnd(char c) { return c == '\r' || c == '\n'; }
 
 void setReason(QString *reason, const QFileDevice &file)
 {
     if (!reason)
         return;
     // A short write without an error from the system still lost data.
-    *reason = file.error() == QFileDevice::NoError ? u"The file could not be written completely"_s
-                                                   : file.errorString();
+    *reason = file.error() == QFileDevice::NoError ? u"The file could not be written completely"_s : file.errorString();
 }
 
 } // namespace
@@ -140,10 +136,7 @@ bool DataFile::openForSave(QSaveFile &file, bool ownerOnly, QString *reason)
     return true;
 }
 
-bool DataFile::writeAll(QSaveFile &file, const QByteArray &bytes)
-{
-    return file.write(bytes) == bytes.size();
-}
+bool DataFile::writeAll(QSaveFile &file, const QByteArray &bytes) { return file.write(bytes) == bytes.size(); }
 
 bool DataFile::finishSave(QSaveFile &file, bool written, QString *reason)
 {

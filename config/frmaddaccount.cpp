@@ -6,8 +6,8 @@
 #include "config/configform.h"
 #include "config/listkind.h"
 #include "config/listloaders.h"
-#include "platform/messagebox/messagebox.h"
 #include "config/module_griddisplay.h"
+#include "platform/messagebox/messagebox.h"
 
 #include <QCoreApplication>
 #include <QEvent>
@@ -98,10 +98,7 @@ void frmAddAccount::cmdCancelAccountInfo_Click()
     module_griddisplay(m_form);
 }
 
-void frmAddAccount::reject()
-{
-    cmdCancelAccountInfo_Click();
-}
+void frmAddAccount::reject() { cmdCancelAccountInfo_Click(); }
 
 bool frmAddAccount::event(QEvent *event)
 {

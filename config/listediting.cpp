@@ -3,8 +3,8 @@
 #include "config/configform.h"
 #include "config/listgridview.h"
 #include "config/listtable.h"
-#include "platform/messagebox/messagebox.h"
 #include "config/module_griddisplay.h"
+#include "platform/messagebox/messagebox.h"
 
 #include <QCoreApplication>
 #include <QLineEdit>
@@ -29,9 +29,8 @@ DeleteTexts deleteTexts(ListKind kind)
                 u"The selected account has been deleted."_s, u"Account deleted."_s};
     case ListKind::Whitelist:
     case ListKind::Blacklist:
-        return {u"Are you sure you want to delete the selected email address?"_s,
-                u"Delete email address."_s, u"The selected email address has been deleted."_s,
-                u"Email address deleted."_s};
+        return {u"Are you sure you want to delete the selected email address?"_s, u"Delete email address."_s,
+                u"The selected email address has been deleted."_s, u"Email address deleted."_s};
     case ListKind::Keywords:
         return {u"Are you sure you want to delete the selected keyword?"_s, u"Delete keyword."_s,
                 u"The selected keyword has been deleted."_s, u"Keyword deleted."_s};
@@ -47,8 +46,7 @@ bool deleteSelectedRow(ConfigForm &form, ListKind kind)
     if (!view || view->selectedRow() == 0)
         return false;
     const DeleteTexts texts = deleteTexts(kind);
-    if (MessageBox::show(form.formWidget(), texts.question, texts.questionTitle, MessageBox::YesNo)
-        != MessageBox::Yes)
+    if (MessageBox::show(form.formWidget(), texts.question, texts.questionTitle, MessageBox::YesNo) != MessageBox::Yes)
         return false;
     QCoreApplication::processEvents();
     // The selection may have changed while the question was open.
@@ -58,8 +56,7 @@ bool deleteSelectedRow(ConfigForm &form, ListKind kind)
         return false;
     Lists::countBox(form, kind)->setText(QString::number(table->rowCountValue()));
     QCoreApplication::processEvents();
-    MessageBox::show(form.formWidget(),
-                     texts.notice + u"\r\nBe sure to click Save Settings when you are finished."_s,
+    MessageBox::show(form.formWidget(), texts.notice + u"\r\nBe sure to click Save Settings when you are finished."_s,
                      texts.noticeTitle, MessageBox::OkOnly);
     module_griddisplay(form);
     return true;

@@ -8,10 +8,7 @@ class ListGridView;
 class ListTable;
 class QLineEdit;
 
-enum class ListKind { Accounts,
-                      Whitelist,
-                      Blacklist,
-                      Keywords };
+enum class ListKind { Accounts, Whitelist, Blacklist, Keywords };
 
 namespace Lists {
 

@@ -11,10 +11,7 @@
 
 namespace {
 
-void processEvents()
-{
-    QCoreApplication::processEvents();
-}
+void processEvents() { QCoreApplication::processEvents(); }
 
 // Suspends the grid's display and empties its table, with caption and columns set.
 void prepareGrid(ConfigForm &form, ListKind kind, int columns, const QList<int> &widths)
@@ -47,8 +44,7 @@ void module_accountsgrid(ConfigForm &form)
     form.showAccountsTab();
     processEvents();
     prepareGrid(form, ListKind::Accounts, 3, {180, 160, 120});
-    const std::optional<QStringList> lines =
-        DataFile::readLines(Lists::filePath(form, ListKind::Accounts));
+    const std::optional<QStringList> lines = DataFile::readLines(Lists::filePath(form, ListKind::Accounts));
     if (!lines)
         return;
     for (const QString &line : *lines) {
@@ -74,15 +70,9 @@ void module_whitelist(ConfigForm &form)
     loadSingleColumnList(form, ListKind::Whitelist);
 }
 
-void module_blacklist(ConfigForm &form)
-{
-    loadSingleColumnList(form, ListKind::Blacklist);
-}
+void module_blacklist(ConfigForm &form) { loadSingleColumnList(form, ListKind::Blacklist); }
 
-void module_keywords(ConfigForm &form)
-{
-    loadSingleColumnList(form, ListKind::Keywords);
-}
+void module_keywords(ConfigForm &form) { loadSingleColumnList(form, ListKind::Keywords); }
 
 void loadAllLists(ConfigForm &form)
 {

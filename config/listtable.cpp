@@ -4,13 +4,9 @@ using namespace Qt::StringLiterals;
 
 ListTable::ListTable(QObject *parent)
     : QAbstractTableModel(parent)
-{
-}
+{}
 
-QString ListTable::maskedText()
-{
-    return u"\u2022\u2022\u2022\u2022\u2022\u2022\u2022\u2022"_s;
-}
+QString ListTable::maskedText() { return u"\u2022\u2022\u2022\u2022\u2022\u2022\u2022\u2022"_s; }
 
 QString ListTable::cell(int row, int column) const
 {
@@ -40,10 +36,7 @@ QStringList ListTable::rowCells(int row) const
     return cells;
 }
 
-void ListTable::appendRow()
-{
-    appendRow(QStringList());
-}
+void ListTable::appendRow() { appendRow(QStringList()); }
 
 void ListTable::appendRow(const QStringList &cells)
 {
@@ -104,15 +97,9 @@ void ListTable::setColumnWidths(const QList<int> &widths)
     Q_EMIT headerDataChanged(Qt::Horizontal, 0, qMax(0, m_columnCount - 1));
 }
 
-int ListTable::rowCount(const QModelIndex &parent) const
-{
-    return parent.isValid() ? 0 : int(m_rows.size());
-}
+int ListTable::rowCount(const QModelIndex &parent) const { return parent.isValid() ? 0 : int(m_rows.size()); }
 
-int ListTable::columnCount(const QModelIndex &parent) const
-{
-    return parent.isValid() ? 0 : m_columnCount;
-}
+int ListTable::columnCount(const QModelIndex &parent) const { return parent.isValid() ? 0 : m_columnCount; }
 
 QVariant ListTable::data(const QModelIndex &index, int role) const
 {

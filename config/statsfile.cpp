@@ -32,10 +32,7 @@ std::optional<int> parseState(const QString &line)
     return value;
 }
 
-QString stateLine(const QCheckBox *box)
-{
-    return u' ' + QString::number(RuleSwitch::value(box)) + u' ';
-}
+QString stateLine(const QCheckBox *box) { return u' ' + QString::number(RuleSwitch::value(box)) + u' '; }
 
 // The lines of the two totals, counted from 0.
 constexpr int BlockedLine = 4;
@@ -89,12 +86,11 @@ QString mergedTotal(const QLineEdit *box, const QString &onDisk)
 void StatsFile::read(ConfigForm &form)
 {
     if (const std::optional<QStringList> lines = DataFile::readLines(path(form))) {
-        QLineEdit *const textBoxes[] = {form.txtAccountsCount(), form.txtwhitelistCount(),
-                                        form.txtblacklistCount(), form.txtkeywordsCount(),
+        QLineEdit *const textBoxes[] = {form.txtAccountsCount(),      form.txtwhitelistCount(),
+                                        form.txtblacklistCount(),     form.txtkeywordsCount(),
                                         form.txtEmailsBlockedCount(), form.txttotalemailsever()};
-        QCheckBox *const stateBoxes[] = {form.checkautoscan(), form.checkwhitelist(),
-                                         form.checkblacklist(), form.checkspamcop(),
-                                         form.checkkeywords()};
+        QCheckBox *const stateBoxes[] = {form.checkautoscan(), form.checkwhitelist(), form.checkblacklist(),
+                                         form.checkspamcop(), form.checkkeywords()};
         const QStringList &l = *lines;
         [&] {
             for (int i = 0; i < 6; ++i) {
@@ -123,31 +119,17 @@ void StatsFile::read(ConfigForm &form)
     form.checkautoscan()->setCheckState(Qt::Checked);
 }
 
-bool StatsFile::write(ConfigForm &form, QString *reason)
-{
-    return write(form, true, reason);
-}
+bool StatsFile::write(ConfigForm &form, QString *reason) { return write(form, true, reason); }
 
-bool StatsFile::writeTotals(ConfigForm &form, QString *reason)
-{
-    return write(form, false, reason);
-}
+bool StatsFile::writeTotals(ConfigForm &form, QString *reason) { return write(form, false, reason); }
 
 bool StatsFile::write(ConfigForm &form, bool settingsToo, QString *reason)
 {
     QStringList lines = {
-        form.txtAccountsCount()->text(),
-        form.txtwhitelistCount()->text(),
-        form.txtblacklistCount()->text(),
-        form.txtkeywordsCount()->text(),
-        form.txtEmailsBlockedCount()->text(),
-        form.txttotalemailsever()->text(),
-        stateLine(form.checkautoscan()),
-        form.combominutes()->currentText(),
-        stateLine(form.checkwhitelist()),
-        stateLine(form.checkblacklist()),
-        stateLine(form.checkspamcop()),
-        stateLine(form.checkkeywords()),
+        form.txtAccountsCount()->text(),  form.txtwhitelistCount()->text(),     form.txtblacklistCount()->text(),
+        form.txtkeywordsCount()->text(),  form.txtEmailsBlockedCount()->text(), form.txttotalemailsever()->text(),
+        stateLine(form.checkautoscan()),  form.combominutes()->currentText(),   stateLine(form.checkwhitelist()),
+        stateLine(form.checkblacklist()), stateLine(form.checkspamcop()),       stateLine(form.checkkeywords()),
     };
     const QStringList onDisk = DataFile::readLines(path(form)).value_or(QStringList());
     if (!settingsToo) {
@@ -178,7 +160,4 @@ bool StatsFile::write(ConfigForm &form, bool settingsToo, QString *reason)
     return true;
 }
 
-QString StatsFile::path(const ConfigForm &form)
-{
-    return form.programFolder() + u"/stats.dat"_s;
-}
+QString StatsFile::path(const ConfigForm &form) { return form.programFolder() + u"/stats.dat"_s; }

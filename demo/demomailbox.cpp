@@ -18,12 +18,14 @@ QByteArray message(const char *from, const char *subject, const char *ip, const 
     return QByteArray("Received: from mail.sender.example ([") + ip
            + "]) by mx.demo.example; Mon, 4 Mar 2024 09:12:00 +0000\n"
              "From: "
-           + from + "\n"
-                    "To: demo@demo.example\n"
-                    "Subject: "
-           + subject + "\n"
-                       "Date: Mon, 4 Mar 2024 09:12:00 +0000\n"
-                       "\n"
+           + from
+           + "\n"
+             "To: demo@demo.example\n"
+             "Subject: "
+           + subject
+           + "\n"
+             "Date: Mon, 4 Mar 2024 09:12:00 +0000\n"
+             "\n"
            + body;
 }
 
@@ -61,8 +63,7 @@ QList<QByteArray> DemoMailbox::messages()
                 "Send your bank details today to claim your prize.\n"),
         message("Health Store <sales@pharma-shop.example>", "Important notice for you", "203.0.113.90",
                 "Dear customer,\n\nbuy CHEAP PILLS online without a prescription.\n"),
-        message("Build robot <builds@ci.example>", "Build 42 passed", "198.51.100.5",
-                "All 128 tests passed.\n"),
+        message("Build robot <builds@ci.example>", "Build 42 passed", "198.51.100.5", "All 128 tests passed.\n"),
     };
 }
 
@@ -85,8 +86,8 @@ QString DemoMailbox::writeProgramFolder(const QString &folder, const QString &se
     // Lines: four list sizes, spam blocked, total scanned, auto-scan, minutes,
     // then the whitelist, blacklist, sender IP and keyword switches.
     // A scan every second minute, the first one a minute after start.
-    const QStringList stats = {u"1"_s, u"1"_s, u"1"_s, QString::number(keywords.size()),
-                               u"0"_s, u"0"_s, u" 1 "_s, u"1"_s,
+    const QStringList stats = {u"1"_s,   u"1"_s,   u"1"_s,   QString::number(keywords.size()),
+                               u"0"_s,   u"0"_s,   u" 1 "_s, u"1"_s,
                                u" 1 "_s, u" 1 "_s, u" 1 "_s, u" 1 "_s};
     const bool ok = writeLines(folder + u"/accounts.dat"_s, {server + u',' + User + u',' + Password}, true, &error)
                     && writeLines(folder + u"/whitelist.dat"_s, {u"family.example"_s}, false, &error)

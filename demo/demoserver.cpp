@@ -50,9 +50,8 @@ int main(int argc, char *argv[])
     QCommandLineParser parser;
     parser.setApplicationDescription(u"A local POP3 server holding sample mail for the Quellmail demo."_s);
     parser.addHelpOption();
-    const QCommandLineOption folderOption(u"program-folder"_s,
-                                          u"Write the demo's accounts, lists and settings into <folder>."_s,
-                                          u"folder"_s);
+    const QCommandLineOption folderOption(
+        u"program-folder"_s, u"Write the demo's accounts, lists and settings into <folder>."_s, u"folder"_s);
     const QCommandLineOption addressOption(u"address"_s, u"Loopback address to listen on."_s, u"address"_s,
                                            u"127.0.0.1"_s);
     const QCommandLineOption portOption(u"port"_s, u"Port to listen on (0: a free one)."_s, u"port"_s, u"0"_s);

@@ -105,10 +105,7 @@ bool DovecotServer::prepareBaseDir()
     return true;
 }
 
-QString DovecotServer::maildir(const QString &user) const
-{
-    return m_baseDir + u"/mail/"_s + user + u"/Maildir"_s;
-}
+QString DovecotServer::maildir(const QString &user) const { return m_baseDir + u"/mail/"_s + user + u"/Maildir"_s; }
 
 void DovecotServer::giveToMailUser(const QString &path) const
 {
@@ -187,10 +184,7 @@ QStringList DovecotServer::messageFiles(const QString &user) const
     return files;
 }
 
-int DovecotServer::messageCount(const QString &user) const
-{
-    return int(messageFiles(user).size());
-}
+int DovecotServer::messageCount(const QString &user) const { return int(messageFiles(user).size()); }
 
 QList<QByteArray> DovecotServer::messages(const QString &user) const
 {
@@ -263,9 +257,9 @@ bool DovecotServer::writeConfig()
                    "  unix_listener anvil-auth-penalty {\n"
                    "    mode = 0\n"
                    "  }\n"
-                   "}\n"_s.arg(t, QFileInfo(t).fileName().mid(3) + u'-' + QString::number(m_port),
-                               m_address, internalUser, internalGroup, loginUser,
-                               QString::number(m_mailUid), QString::number(m_mailGid), chroot)
+                   "}\n"_s
+                       .arg(t, QFileInfo(t).fileName().mid(3) + u'-' + QString::number(m_port), m_address, internalUser,
+                            internalGroup, loginUser, QString::number(m_mailUid), QString::number(m_mailGid), chroot)
                        .arg(QString::number(m_port), m_root ? u"empty"_s : QString());
 
     if (!m_tlsCert.isEmpty()) {
@@ -420,10 +414,7 @@ void DovecotServer::stop()
     m_process = nullptr;
 }
 
-bool DovecotServer::isRunning() const
-{
-    return m_process && m_process->state() == QProcess::Running;
-}
+bool DovecotServer::isRunning() const { return m_process && m_process->state() == QProcess::Running; }
 
 QString DovecotServer::address() const { return m_address; }
 quint16 DovecotServer::port() const { return m_port; }
@@ -450,18 +441,18 @@ void DovecotServer::enableTls(const QString &certPath, const QString &keyPath, q
 
 quint16 DovecotServer::tlsPort() const { return m_tlsPort; }
 
-bool DovecotServer::createCertificate(const QString &certPath, const QString &keyPath,
-                                      const QStringList &ipAddresses, QString *error)
+bool DovecotServer::createCertificate(const QString &certPath, const QString &keyPath, const QStringList &ipAddresses,
+                                      QString *error)
 {
     QStringList names{u"DNS:localhost"_s};
     for (const QString &ip : ipAddresses)
         names << u"IP:"_s + ip;
     QProcess openssl;
     openssl.setProcessChannelMode(QProcess::MergedChannels);
-    openssl.start(u"openssl"_s, {u"req"_s, u"-x509"_s, u"-newkey"_s, u"rsa:2048"_s, u"-nodes"_s, u"-days"_s, u"2"_s,
-                                 u"-subj"_s, u"/CN="_s + (ipAddresses.isEmpty() ? u"localhost"_s : ipAddresses.first()),
-                                 u"-addext"_s, u"subjectAltName="_s + names.join(u','),
-                                 u"-keyout"_s, keyPath, u"-out"_s, certPath});
+    openssl.start(u"openssl"_s,
+                  {u"req"_s, u"-x509"_s, u"-newkey"_s, u"rsa:2048"_s, u"-nodes"_s, u"-days"_s, u"2"_s, u"-subj"_s,
+                   u"/CN="_s + (ipAddresses.isEmpty() ? u"localhost"_s : ipAddresses.first()), u"-addext"_s,
+                   u"subjectAltName="_s + names.join(u','), u"-keyout"_s, keyPath, u"-out"_s, certPath});
     if (!openssl.waitForFinished(60000) || openssl.exitStatus() != QProcess::NormalExit || openssl.exitCode() != 0) {
         if (error)
             *error = u"openssl failed: "_s + openssl.errorString() + u' ' + QString::fromLocal8Bit(openssl.readAll());

@@ -31,8 +31,8 @@ public:
     quint16 tlsPort() const;
     // A self-signed certificate (its own CA) for the given IP addresses and
     // "localhost", made with the openssl tool.
-    static bool createCertificate(const QString &certPath, const QString &keyPath,
-                                  const QStringList &ipAddresses, QString *error = nullptr);
+    static bool createCertificate(const QString &certPath, const QString &keyPath, const QStringList &ipAddresses,
+                                  QString *error = nullptr);
 
     // port 0 picks a free port. Returns once the greeting has arrived.
     bool start(const QString &address = QStringLiteral("127.0.0.1"), quint16 port = 0);

@@ -1,7 +1,7 @@
 #include "learn/learnedfilter.h"
 
-#include "mail/mimetext.h"
 #include "learn/tokenizer.h"
+#include "mail/mimetext.h"
 
 #include <QCryptographicHash>
 #include <QHash>
@@ -18,8 +18,7 @@ namespace Scan {
 
 LearnedFilter::LearnedFilter(StateDatabase &database)
     : m_store(database)
-{
-}
+{}
 
 bool LearnedFilter::open()
 {
@@ -219,9 +218,6 @@ LearnedFilter::Verdict LearnedFilter::classifyIds(const QList<quint64> &ids,
     return verdict;
 }
 
-QString LearnedFilter::reason(const Verdict &verdict)
-{
-    return u"learned filter %1"_s.arg(verdict.score, 0, 'f', 3);
-}
+QString LearnedFilter::reason(const Verdict &verdict) { return u"learned filter %1"_s.arg(verdict.score, 0, 'f', 3); }
 
 } // namespace Scan

@@ -1,7 +1,7 @@
 #include "learn/tokenizer.h"
 
-#include "mail/mimetext.h"
 #include "learn/tokenstore.h"
+#include "mail/mimetext.h"
 
 #include <QSet>
 
@@ -18,13 +18,30 @@ namespace {
 // and are the same for spam and ham that took that way. No tokens at all.
 bool pathHeader(const QString &name)
 {
-    static const QSet<QString> names = {
-        u"received"_s, u"return-path"_s, u"delivered-to"_s, u"delivery-date"_s, u"x-status"_s,
-        u"x-keywords"_s, u"x-uid"_s, u"status"_s, u"envelope-to"_s, u"x-original-to"_s,
-        u"lines"_s, u"content-length"_s, u"x-uidl"_s, u"x-beenthere"_s, u"x-mailman-version"_s,
-        u"precedence"_s, u"x-loop"_s, u"mailing-list"_s, u"errors-to"_s, u"sender"_s,
-        u"x-mailing-list"_s, u"x-unsubscription-info"_s, u"x-acceptable-languages"_s,
-        u"x-mime-autoconverted"_s};
+    static const QSet<QString> names = {u"received"_s,
+                                        u"return-path"_s,
+                                        u"delivered-to"_s,
+                                        u"delivery-date"_s,
+                                        u"x-status"_s,
+                                        u"x-keywords"_s,
+                                        u"x-uid"_s,
+                                        u"status"_s,
+                                        u"envelope-to"_s,
+                                        u"x-original-to"_s,
+                                        u"lines"_s,
+                                        u"content-length"_s,
+                                        u"x-uidl"_s,
+                                        u"x-beenthere"_s,
+                                        u"x-mailman-version"_s,
+                                        u"precedence"_s,
+                                        u"x-loop"_s,
+                                        u"mailing-list"_s,
+                                        u"errors-to"_s,
+                                        u"sender"_s,
+                                        u"x-mailing-list"_s,
+                                        u"x-unsubscription-info"_s,
+                                        u"x-acceptable-languages"_s,
+                                        u"x-mime-autoconverted"_s};
     return names.contains(name) || name.startsWith(u"list-"_s) || name.startsWith(u"x-list"_s);
 }
 
@@ -44,9 +61,7 @@ QString shapeOf(QStringView text, qsizetype limit)
     QString out;
     QChar last;
     for (QChar c : text) {
-        const QChar k = c.isDigit() ? QChar(u'9') : c.isUpper() ? QChar(u'u')
-                                                : c.isLetter()  ? QChar(u'a')
-                                                                : c;
+        const QChar k = c.isDigit() ? QChar(u'9') : c.isUpper() ? QChar(u'u') : c.isLetter() ? QChar(u'a') : c;
         if (k != last || !(k == u'9' || k == u'a' || k == u'u' || k == u' '))
             out += k;
         last = k;
@@ -107,11 +122,14 @@ QStringView withoutListFooter(QStringView text)
 // (their values are mostly dates and ids, unique per message).
 bool wordHeader(const QString &name)
 {
-    static const QSet<QString> names = {
-        u"subject"_s, u"from"_s, u"reply-to"_s, u"to"_s, u"cc"_s,
-        u"x-mailer"_s, u"user-agent"_s, u"x-mimeole"_s, u"organization"_s, u"content-type"_s,
-        u"x-priority"_s, u"x-msmail-priority"_s, u"importance"_s, u"content-transfer-encoding"_s,
-        u"mime-version"_s};
+    static const QSet<QString> names = {u"subject"_s,      u"from"_s,
+                                        u"reply-to"_s,     u"to"_s,
+                                        u"cc"_s,           u"x-mailer"_s,
+                                        u"user-agent"_s,   u"x-mimeole"_s,
+                                        u"organization"_s, u"content-type"_s,
+                                        u"x-priority"_s,   u"x-msmail-priority"_s,
+                                        u"importance"_s,   u"content-transfer-encoding"_s,
+                                        u"mime-version"_s};
     return names.contains(name);
 }
 
@@ -143,10 +161,8 @@ bool separatorChar(QChar c)
     case u'?':
     case u'&':
     case u'+':
-    case u'#':
-        return true;
-    default:
-        return c.isSpace() || c.category() == QChar::Other_Control;
+    case u'#': return true;
+    default: return c.isSpace() || c.category() == QChar::Other_Control;
     }
 }
 
@@ -166,19 +182,14 @@ bool trimmedChar(QChar c)
     case u'-':
     case u'_':
     case u'@':
-    case u'%':
-        return true;
-    default:
-        return c.isPunct() && c != u'$';
+    case u'%': return true;
+    default: return c.isPunct() && c != u'$';
     }
 }
 
 // The same answers for ASCII from a table: most text is ASCII, and the
 // Unicode property look-ups dominated tokenizing.
-enum : quint8 { Separator = 1,
-                ChunkSeparator = 2,
-                Trimmed = 4,
-                Alnum = 8 };
+enum : quint8 { Separator = 1, ChunkSeparator = 2, Trimmed = 4, Alnum = 8 };
 const std::array<quint8, 128> AsciiClass = [] {
     std::array<quint8, 128> table{};
     for (char16_t u = 0; u < 128; ++u) {
@@ -189,25 +200,16 @@ const std::array<quint8, 128> AsciiClass = [] {
     return table;
 }();
 
-bool isSeparator(QChar c)
-{
-    return c.unicode() < 128 ? AsciiClass[c.unicode()] & Separator : separatorChar(c);
-}
+bool isSeparator(QChar c) { return c.unicode() < 128 ? AsciiClass[c.unicode()] & Separator : separatorChar(c); }
 
 bool isChunkSeparator(QChar c)
 {
     return c.unicode() < 128 ? AsciiClass[c.unicode()] & ChunkSeparator : chunkSeparatorChar(c);
 }
 
-bool isTrimmed(QChar c)
-{
-    return c.unicode() < 128 ? AsciiClass[c.unicode()] & Trimmed : trimmedChar(c);
-}
+bool isTrimmed(QChar c) { return c.unicode() < 128 ? AsciiClass[c.unicode()] & Trimmed : trimmedChar(c); }
 
-bool isAlnum(QChar c)
-{
-    return c.unicode() < 128 ? AsciiClass[c.unicode()] & Alnum : c.isLetterOrNumber();
-}
+bool isAlnum(QChar c) { return c.unicode() < 128 ? AsciiClass[c.unicode()] & Alnum : c.isLetterOrNumber(); }
 
 bool isAscii(QStringView s)
 {
@@ -318,10 +320,7 @@ QStringList Tokenizer::texts() const
     return out;
 }
 
-QStringList Tokenizer::tokens(const MimeText &message)
-{
-    return Tokenizer(message).texts();
-}
+QStringList Tokenizer::tokens(const MimeText &message) { return Tokenizer(message).texts(); }
 
 QStringList Tokenizer::textTokens(QStringView text)
 {
@@ -498,7 +497,8 @@ void Tokenizer::word(QStringView w, QStringView prefix, int minLength, int *budg
 void Tokenizer::url(QStringView url, QStringView prefix)
 {
     // A list's own pages (its footer's subscription link).
-    if (m_listMail && (url.contains(u"/listinfo", Qt::CaseInsensitive) || url.contains(u"/mailman/", Qt::CaseInsensitive)))
+    if (m_listMail
+        && (url.contains(u"/listinfo", Qt::CaseInsensitive) || url.contains(u"/mailman/", Qt::CaseInsensitive)))
         return;
     QStringView rest = url;
     const qsizetype scheme = rest.indexOf(u"://");

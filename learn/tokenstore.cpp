@@ -25,10 +25,7 @@ struct Delta
     qint64 seen = 0; // 0 when only unlearned
 };
 
-quint32 clamped(qint64 value)
-{
-    return quint32(qBound<qint64>(0, value, std::numeric_limits<quint32>::max()));
-}
+quint32 clamped(qint64 value) { return quint32(qBound<qint64>(0, value, std::numeric_limits<quint32>::max())); }
 
 bool readMessageCounts(QSqlQuery &query, TokenStore::Counts *counts)
 {
@@ -47,8 +44,7 @@ bool readMessageCounts(QSqlQuery &query, TokenStore::Counts *counts)
 
 TokenStore::TokenStore(StateDatabase &database)
     : m_database(database)
-{
-}
+{}
 
 TokenStore::Counts TokenStore::learnedMessages(StateDatabase &database)
 {

@@ -26,8 +26,7 @@ class TokenStore final
     Q_DISABLE_COPY_MOVE(TokenStore)
 
 public:
-    enum class Label { Ham = 0,
-                       Spam = 1 };
+    enum class Label { Ham = 0, Spam = 1 };
 
     struct Counts
     {

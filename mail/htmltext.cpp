@@ -10,16 +10,16 @@ namespace {
 
 // Names of the characters U+00A0 to U+00FF, in order.
 constexpr const char16_t *Latin1Names[96] = {
-    u"nbsp", u"iexcl", u"cent", u"pound", u"curren", u"yen", u"brvbar", u"sect", u"uml", u"copy", u"ordf",
-    u"laquo", u"not", u"shy", u"reg", u"macr", u"deg", u"plusmn", u"sup2", u"sup3", u"acute", u"micro",
-    u"para", u"middot", u"cedil", u"sup1", u"ordm", u"raquo", u"frac14", u"frac12", u"frac34", u"iquest",
-    u"Agrave", u"Aacute", u"Acirc", u"Atilde", u"Auml", u"Aring", u"AElig", u"Ccedil", u"Egrave", u"Eacute",
-    u"Ecirc", u"Euml", u"Igrave", u"Iacute", u"Icirc", u"Iuml", u"ETH", u"Ntilde", u"Ograve", u"Oacute",
-    u"Ocirc", u"Otilde", u"Ouml", u"times", u"Oslash", u"Ugrave", u"Uacute", u"Ucirc", u"Uuml", u"Yacute",
-    u"THORN", u"szlig", u"agrave", u"aacute", u"acirc", u"atilde", u"auml", u"aring", u"aelig", u"ccedil",
-    u"egrave", u"eacute", u"ecirc", u"euml", u"igrave", u"iacute", u"icirc", u"iuml", u"eth", u"ntilde",
-    u"ograve", u"oacute", u"ocirc", u"otilde", u"ouml", u"divide", u"oslash", u"ugrave", u"uacute", u"ucirc",
-    u"uuml", u"yacute", u"thorn", u"yuml"};
+    u"nbsp",   u"iexcl",  u"cent",   u"pound",  u"curren", u"yen",    u"brvbar", u"sect",   u"uml",    u"copy",
+    u"ordf",   u"laquo",  u"not",    u"shy",    u"reg",    u"macr",   u"deg",    u"plusmn", u"sup2",   u"sup3",
+    u"acute",  u"micro",  u"para",   u"middot", u"cedil",  u"sup1",   u"ordm",   u"raquo",  u"frac14", u"frac12",
+    u"frac34", u"iquest", u"Agrave", u"Aacute", u"Acirc",  u"Atilde", u"Auml",   u"Aring",  u"AElig",  u"Ccedil",
+    u"Egrave", u"Eacute", u"Ecirc",  u"Euml",   u"Igrave", u"Iacute", u"Icirc",  u"Iuml",   u"ETH",    u"Ntilde",
+    u"Ograve", u"Oacute", u"Ocirc",  u"Otilde", u"Ouml",   u"times",  u"Oslash", u"Ugrave", u"Uacute", u"Ucirc",
+    u"Uuml",   u"Yacute", u"THORN",  u"szlig",  u"agrave", u"aacute", u"acirc",  u"atilde", u"auml",   u"aring",
+    u"aelig",  u"ccedil", u"egrave", u"eacute", u"ecirc",  u"euml",   u"igrave", u"iacute", u"icirc",  u"iuml",
+    u"eth",    u"ntilde", u"ograve", u"oacute", u"ocirc",  u"otilde", u"ouml",   u"divide", u"oslash", u"ugrave",
+    u"uacute", u"ucirc",  u"uuml",   u"yacute", u"thorn",  u"yuml"};
 
 struct NamedReference
 {
@@ -28,63 +28,23 @@ struct NamedReference
 };
 
 constexpr NamedReference OtherNames[] = {
-    {u"quot", 0x22},
-    {u"amp", 0x26},
-    {u"apos", 0x27},
-    {u"lt", 0x3C},
-    {u"gt", 0x3E},
-    {u"OElig", 0x152},
-    {u"oelig", 0x153},
-    {u"Scaron", 0x160},
-    {u"scaron", 0x161},
-    {u"Yuml", 0x178},
-    {u"fnof", 0x192},
-    {u"circ", 0x2C6},
-    {u"tilde", 0x2DC},
-    {u"ensp", 0x2002},
-    {u"emsp", 0x2003},
-    {u"thinsp", 0x2009},
-    {u"zwnj", 0x200C},
-    {u"zwj", 0x200D},
-    {u"lrm", 0x200E},
-    {u"rlm", 0x200F},
-    {u"ndash", 0x2013},
-    {u"mdash", 0x2014},
-    {u"lsquo", 0x2018},
-    {u"rsquo", 0x2019},
-    {u"sbquo", 0x201A},
-    {u"ldquo", 0x201C},
-    {u"rdquo", 0x201D},
-    {u"bdquo", 0x201E},
-    {u"dagger", 0x2020},
-    {u"Dagger", 0x2021},
-    {u"bull", 0x2022},
-    {u"hellip", 0x2026},
-    {u"permil", 0x2030},
-    {u"prime", 0x2032},
-    {u"Prime", 0x2033},
-    {u"lsaquo", 0x2039},
-    {u"rsaquo", 0x203A},
-    {u"oline", 0x203E},
-    {u"frasl", 0x2044},
-    {u"euro", 0x20AC},
-    {u"trade", 0x2122},
-    {u"larr", 0x2190},
-    {u"uarr", 0x2191},
-    {u"rarr", 0x2192},
-    {u"darr", 0x2193},
-    {u"harr", 0x2194},
-    {u"spades", 0x2660},
-    {u"clubs", 0x2663},
-    {u"hearts", 0x2665},
-    {u"diams", 0x2666},
+    {u"quot", 0x22},     {u"amp", 0x26},      {u"apos", 0x27},     {u"lt", 0x3C},       {u"gt", 0x3E},
+    {u"OElig", 0x152},   {u"oelig", 0x153},   {u"Scaron", 0x160},  {u"scaron", 0x161},  {u"Yuml", 0x178},
+    {u"fnof", 0x192},    {u"circ", 0x2C6},    {u"tilde", 0x2DC},   {u"ensp", 0x2002},   {u"emsp", 0x2003},
+    {u"thinsp", 0x2009}, {u"zwnj", 0x200C},   {u"zwj", 0x200D},    {u"lrm", 0x200E},    {u"rlm", 0x200F},
+    {u"ndash", 0x2013},  {u"mdash", 0x2014},  {u"lsquo", 0x2018},  {u"rsquo", 0x2019},  {u"sbquo", 0x201A},
+    {u"ldquo", 0x201C},  {u"rdquo", 0x201D},  {u"bdquo", 0x201E},  {u"dagger", 0x2020}, {u"Dagger", 0x2021},
+    {u"bull", 0x2022},   {u"hellip", 0x2026}, {u"permil", 0x2030}, {u"prime", 0x2032},  {u"Prime", 0x2033},
+    {u"lsaquo", 0x2039}, {u"rsaquo", 0x203A}, {u"oline", 0x203E},  {u"frasl", 0x2044},  {u"euro", 0x20AC},
+    {u"trade", 0x2122},  {u"larr", 0x2190},   {u"uarr", 0x2191},   {u"rarr", 0x2192},   {u"darr", 0x2193},
+    {u"harr", 0x2194},   {u"spades", 0x2660}, {u"clubs", 0x2663},  {u"hearts", 0x2665}, {u"diams", 0x2666},
 };
 
 // What browsers show for the references &#128; to &#159; (windows-1252).
-constexpr char16_t C1Controls[32] = {
-    0x20AC, 0xFFFD, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
-    0x2039, 0x0152, 0xFFFD, 0x017D, 0xFFFD, 0xFFFD, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
-    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0xFFFD, 0x017E, 0x0178};
+constexpr char16_t C1Controls[32] = {0x20AC, 0xFFFD, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
+                                     0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0xFFFD, 0x017D, 0xFFFD,
+                                     0xFFFD, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
+                                     0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0xFFFD, 0x017E, 0x0178};
 
 const QHash<QString, char32_t> &namedReferences()
 {
@@ -101,35 +61,24 @@ const QHash<QString, char32_t> &namedReferences()
 
 constexpr qsizetype MaxReferenceName = 32;
 
-bool isAsciiLetter(QChar c)
-{
-    return (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z');
-}
+bool isAsciiLetter(QChar c) { return (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z'); }
 
-bool isAsciiAlnum(QChar c)
-{
-    return isAsciiLetter(c) || (c >= u'0' && c <= u'9');
-}
+bool isAsciiAlnum(QChar c) { return isAsciiLetter(c) || (c >= u'0' && c <= u'9'); }
 
 // Characters a reader never sees, used to split words invisibly.
-bool isInvisible(char16_t c)
-{
-    return c == 0x00AD || (c >= 0x200B && c <= 0x200D) || c == 0x2060 || c == 0xFEFF;
-}
+bool isInvisible(char16_t c) { return c == 0x00AD || (c >= 0x200B && c <= 0x200D) || c == 0x2060 || c == 0xFEFF; }
 
-enum class Break { None,
-                   Space,
-                   Line };
+enum class Break { None, Space, Line };
 
 Break breakOf(QStringView tag)
 {
     static const QStringList lines = {
-        u"br"_s, u"p"_s, u"div"_s, u"tr"_s, u"li"_s, u"ul"_s, u"ol"_s, u"dl"_s, u"dt"_s, u"dd"_s,
-        u"h1"_s, u"h2"_s, u"h3"_s, u"h4"_s, u"h5"_s, u"h6"_s, u"table"_s, u"blockquote"_s, u"hr"_s,
-        u"pre"_s, u"title"_s, u"center"_s, u"form"_s, u"option"_s, u"section"_s, u"article"_s,
-        u"header"_s, u"footer"_s, u"address"_s, u"body"_s, u"html"_s, u"head"_s};
-    static const QStringList spaces = {u"td"_s, u"th"_s, u"img"_s, u"input"_s, u"button"_s, u"select"_s,
-                                       u"textarea"_s, u"label"_s};
+        u"br"_s,      u"p"_s,          u"div"_s,    u"tr"_s,     u"li"_s,      u"ul"_s,     u"ol"_s,   u"dl"_s,
+        u"dt"_s,      u"dd"_s,         u"h1"_s,     u"h2"_s,     u"h3"_s,      u"h4"_s,     u"h5"_s,   u"h6"_s,
+        u"table"_s,   u"blockquote"_s, u"hr"_s,     u"pre"_s,    u"title"_s,   u"center"_s, u"form"_s, u"option"_s,
+        u"section"_s, u"article"_s,    u"header"_s, u"footer"_s, u"address"_s, u"body"_s,   u"html"_s, u"head"_s};
+    static const QStringList spaces = {u"td"_s,     u"th"_s,     u"img"_s,      u"input"_s,
+                                       u"button"_s, u"select"_s, u"textarea"_s, u"label"_s};
     for (const QString &name : lines) {
         if (tag == name)
             return Break::Line;
@@ -388,8 +337,8 @@ bool HtmlText::looksLikeHtml(QStringView text)
     const QStringView start = text.left(4096).trimmed();
     if (!start.startsWith(u'<'))
         return false;
-    static const QStringList markers = {u"<html"_s, u"<body"_s, u"<!doctype html"_s, u"<table"_s,
-                                        u"<font"_s, u"<div"_s, u"<p>"_s, u"<br"_s, u"<a href"_s};
+    static const QStringList markers = {u"<html"_s, u"<body"_s, u"<!doctype html"_s, u"<table"_s, u"<font"_s, u"<div"_s,
+                                        u"<p>"_s,   u"<br"_s,   u"<a href"_s};
     for (const QString &marker : markers) {
         if (start.contains(marker, Qt::CaseInsensitive))
             return true;

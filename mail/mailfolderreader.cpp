@@ -13,10 +13,7 @@ namespace {
 // cannot take all memory.
 constexpr qint64 MaxPiece = 64 * 1024;
 
-bool isBlank(QByteArrayView line)
-{
-    return line == "\n" || line == "\r\n";
-}
+bool isBlank(QByteArrayView line) { return line == "\n" || line == "\r\n"; }
 
 // ">From " at a line start loses one '>', in place.
 void unquoteFromLines(QByteArray *body)
@@ -43,8 +40,7 @@ void unquoteFromLines(QByteArray *body)
 
 MailFolderReader::MailFolderReader(const QString &path)
     : m_path(path)
-{
-}
+{}
 
 MailFolderReader::Format MailFolderReader::detect(const QString &path)
 {
@@ -66,9 +62,7 @@ bool MailFolderReader::open()
     m_skipped = 0;
     m_error.clear();
     switch (m_format) {
-    case Format::Unknown:
-        m_error = m_path + u" is neither an mbox file nor a Maildir folder."_s;
-        return false;
+    case Format::Unknown: m_error = m_path + u" is neither an mbox file nor a Maildir folder."_s; return false;
     case Format::Maildir:
         m_files.clear();
         m_nextFile = 0;
@@ -103,12 +97,9 @@ bool MailFolderReader::next(QByteArray *message)
 {
     message->clear();
     switch (m_format) {
-    case Format::Mbox:
-        return nextFromMbox(message);
-    case Format::Maildir:
-        return nextFromMaildir(message);
-    case Format::Unknown:
-        break;
+    case Format::Mbox: return nextFromMbox(message);
+    case Format::Maildir: return nextFromMaildir(message);
+    case Format::Unknown: break;
     }
     return false;
 }
@@ -167,8 +158,7 @@ bool MailFolderReader::nextFromMbox(QByteArray *message)
         }
         unquoteFromLines(&body);
         if (!m_atMessageStart)
-            body.chop(body.endsWith("\r\n\r\n") ? 2 : body.endsWith("\n\n") ? 1
-                                                                            : 0);
+            body.chop(body.endsWith("\r\n\r\n") ? 2 : body.endsWith("\n\n") ? 1 : 0);
         *message = std::move(body);
         return true;
     }

@@ -16,9 +16,7 @@ class MailFolderReader final
     Q_DISABLE_COPY_MOVE(MailFolderReader)
 
 public:
-    enum class Format { Unknown,
-                        Mbox,
-                        Maildir };
+    enum class Format { Unknown, Mbox, Maildir };
     static constexpr qint64 MaxMessageBytes = 32 * 1024 * 1024;
 
     explicit MailFolderReader(const QString &path);

@@ -41,10 +41,7 @@ QString fromGMime(const char *utf8, qsizetype limit)
     return text;
 }
 
-QString lower(const char *ascii)
-{
-    return ascii ? QString::fromUtf8(ascii).toLower() : QString();
-}
+QString lower(const char *ascii) { return ascii ? QString::fromUtf8(ascii).toLower() : QString(); }
 
 bool isValidUtf8(const QByteArray &bytes)
 {
@@ -125,8 +122,8 @@ private:
         GMimeStream *sink = g_mime_stream_mem_new();
         g_mime_data_wrapper_write_to_stream(content, sink);
         GByteArray *array = g_mime_stream_mem_get_byte_array(GMIME_STREAM_MEM(sink));
-        const QByteArray bytes = array ? QByteArray(reinterpret_cast<const char *>(array->data), qsizetype(array->len))
-                                       : QByteArray();
+        const QByteArray bytes =
+            array ? QByteArray(reinterpret_cast<const char *>(array->data), qsizetype(array->len)) : QByteArray();
         g_object_unref(sink);
 
         QString text = MimeText::toUnicode(bytes, charset ? QByteArray(charset) : QByteArray());
@@ -222,8 +219,7 @@ MimeText MimeText::decode(const QByteArray &message)
             result.m_from = h.value;
         result.m_headers.append(std::move(h));
     }
-    result.m_subject =
-        withoutInvisible(fromGMime(g_mime_message_get_subject(parsed), MaxHeaderChars).simplified());
+    result.m_subject = withoutInvisible(fromGMime(g_mime_message_get_subject(parsed), MaxHeaderChars).simplified());
 
     MimeWalker(result).walk(g_mime_message_get_mime_part(parsed), 0);
     g_object_unref(parsed);

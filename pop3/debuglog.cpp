@@ -18,10 +18,7 @@ namespace {
 void moduleAnchor() {}
 } // namespace
 
-QString DebugLog::timestamp()
-{
-    return QDateTime::currentDateTime().toString(u"yyyy-MM-dd HH:mm:ss"_s);
-}
+QString DebugLog::timestamp() { return QDateTime::currentDateTime().toString(u"yyyy-MM-dd HH:mm:ss"_s); }
 
 QString DebugLog::moduleName()
 {

@@ -2,8 +2,8 @@
 // self-registration in the per-user class registry.
 #include "platform/automation/classregistry.h"
 #include "platform/automation/dispatch.h"
-#include "pop3/tarnpost.h"
 #include "pop3/include/tarnpostctl.h"
+#include "pop3/tarnpost.h"
 #include "pop3/tarnpostpropertypage.h"
 
 #include <QFile>
@@ -77,18 +77,15 @@ Q_DECL_EXPORT int DllGetClassObject(const char *classId, Automation::ClassFactor
     return *factory ? 0 : 1;
 }
 
-Q_DECL_EXPORT int DllCanUnloadNow()
-{
-    return Tarnpost::liveObjects() == 0 ? 0 : 1;
-}
+Q_DECL_EXPORT int DllCanUnloadNow() { return Tarnpost::liveObjects() == 0 ? 0 : 1; }
 
 Q_DECL_EXPORT int DllRegisterServer()
 {
     if (ownLibraryPath().isEmpty())
         return 1;
     const bool control = Automation::ClassRegistry::addClass(registration(ClassIdTarnpost, u"Tarnpost"_s, ProgId));
-    const bool page = Automation::ClassRegistry::addClass(
-        registration(ClassIdPropertyPage, u"Tarnpost_Property_Page"_s, nullptr));
+    const bool page =
+        Automation::ClassRegistry::addClass(registration(ClassIdPropertyPage, u"Tarnpost_Property_Page"_s, nullptr));
     return control && page ? 0 : 1;
 }
 

@@ -22,8 +22,7 @@ void ListedSizeCheck::reset(qint64 listed)
     m_lastCr = false;
 }
 
-template <typename Char>
-void ListedSizeCheck::feedChars(const Char *data, qsizetype size)
+template <typename Char> void ListedSizeCheck::feedChars(const Char *data, qsizetype size)
 {
     for (qsizetype i = 0; i < size; ++i) {
         const auto c = data[i];
@@ -43,15 +42,9 @@ void ListedSizeCheck::feedChars(const Char *data, qsizetype size)
     m_bytes += size;
 }
 
-void ListedSizeCheck::feed(const char *data, qsizetype size)
-{
-    feedChars(data, size);
-}
+void ListedSizeCheck::feed(const char *data, qsizetype size) { feedChars(data, size); }
 
-void ListedSizeCheck::feed(QStringView text)
-{
-    feedChars(text.utf16(), text.size());
-}
+void ListedSizeCheck::feed(QStringView text) { feedChars(text.utf16(), text.size()); }
 
 bool ListedSizeCheck::outgrown() const
 {

@@ -35,8 +35,7 @@ public:
     static bool contentMatches(qint64 listed, const char *content, qsizetype size);
 
 private:
-    template <typename Char>
-    void feedChars(const Char *data, qsizetype size);
+    template <typename Char> void feedChars(const Char *data, qsizetype size);
 
     qint64 m_listed = -1;
     qint64 m_bytes = 0;

@@ -21,13 +21,7 @@ public:
     // Unasked: bytes arrived when no reply was expected. Discarded: a reply
     // over its cap whose content was dropped as it came (the replies after it
     // are still framed).
-    enum class Outcome { Pending,
-                         Complete,
-                         LineTooLong,
-                         TooLarge,
-                         SizeMismatch,
-                         Unasked,
-                         Discarded };
+    enum class Outcome { Pending, Complete, LineTooLong, TooLarge, SizeMismatch, Unasked, Discarded };
 
     struct Reply
     {

@@ -14,8 +14,7 @@ namespace Tarnpostctl {
 
 SocketAdapter::SocketAdapter(QObject *parent)
     : SocketAdapter(new QTcpSocket, parent)
-{
-}
+{}
 
 SocketAdapter::SocketAdapter(QTcpSocket *socket, QObject *parent)
     : QObject(parent)
@@ -126,10 +125,7 @@ QString SocketAdapter::tlsDescription() const
     return cipher.protocolString() + ", "_L1 + cipher.name();
 }
 
-bool SocketAdapter::tlsAvailable()
-{
-    return QSslSocket::supportsSsl();
-}
+bool SocketAdapter::tlsAvailable() { return QSslSocket::supportsSsl(); }
 
 void SocketAdapter::onEncrypted()
 {
@@ -161,8 +157,8 @@ qint64 SocketAdapter::send(const QByteArray &data)
     // and each switch wakes the event loop once more: per command that costs
     // more than the command itself.
     const qintptr descriptor = m_socket->socketDescriptor();
-    if (descriptor >= 0 && m_socket->state() == QAbstractSocket::ConnectedState
-        && m_socket->bytesToWrite() == 0 && !qobject_cast<QSslSocket *>(m_socket)) {
+    if (descriptor >= 0 && m_socket->state() == QAbstractSocket::ConnectedState && m_socket->bytesToWrite() == 0
+        && !qobject_cast<QSslSocket *>(m_socket)) {
         const ssize_t n = ::send(int(descriptor), data.constData(), size_t(data.size()), MSG_NOSIGNAL);
         if (n == data.size())
             return n;
@@ -175,25 +171,13 @@ qint64 SocketAdapter::send(const QByteArray &data)
     return written < 0 ? written : sent + written;
 }
 
-qint64 SocketAdapter::bytesAvailable() const
-{
-    return m_socket->bytesAvailable();
-}
+qint64 SocketAdapter::bytesAvailable() const { return m_socket->bytesAvailable(); }
 
-QByteArray SocketAdapter::readAll()
-{
-    return m_socket->readAll();
-}
+QByteArray SocketAdapter::readAll() { return m_socket->readAll(); }
 
-QByteArray SocketAdapter::read(qint64 maxSize)
-{
-    return m_socket->read(maxSize);
-}
+QByteArray SocketAdapter::read(qint64 maxSize) { return m_socket->read(maxSize); }
 
-qint64 SocketAdapter::read(char *data, qint64 maxSize)
-{
-    return m_socket->read(data, maxSize);
-}
+qint64 SocketAdapter::read(char *data, qint64 maxSize) { return m_socket->read(data, maxSize); }
 
 void SocketAdapter::close()
 {
@@ -252,10 +236,7 @@ void SocketAdapter::onErrorOccurred(int qtSocketError)
     Q_EMIT error(errorNumber(qtSocketError), m_socket->errorString());
 }
 
-void SocketAdapter::onReadyRead()
-{
-    Q_EMIT dataArrival(m_socket->bytesAvailable());
-}
+void SocketAdapter::onReadyRead() { Q_EMIT dataArrival(m_socket->bytesAvailable()); }
 
 int SocketAdapter::errorNumber(int qtSocketError)
 {

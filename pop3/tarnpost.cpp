@@ -1,9 +1,9 @@
 #include "pop3/tarnpost.h"
 
 #include "pop3/debuglog.h"
+#include "pop3/include/tarnpostctl.h"
 #include "pop3/replyparsing.h"
 #include "pop3/socketadapter.h"
-#include "pop3/include/tarnpostctl.h"
 
 #include <QFile>
 #include <QLabel>
@@ -93,15 +93,9 @@ QString Tarnpost::fungetsocketstate() const
 
 // ---- Session ----
 
-bool Tarnpost::isBlank(const QString &text)
-{
-    return QString::compare(text, " "_L1, Qt::CaseSensitive) <= 0;
-}
+bool Tarnpost::isBlank(const QString &text) { return QString::compare(text, " "_L1, Qt::CaseSensitive) <= 0; }
 
-int Tarnpost::SocketState() const
-{
-    return wsk1 ? wsk1->state() : SocketAdapter::StateClosed;
-}
+int Tarnpost::SocketState() const { return wsk1 ? wsk1->state() : SocketAdapter::StateClosed; }
 
 QString Tarnpost::StatusText() const
 {
@@ -116,7 +110,8 @@ QString Tarnpost::ErrorText() const
 {
     switch (intpropertyerror) {
     case ErrorNone: return {};
-    case ErrorGreetingTimeout: return u"Connection was accepted but no data received before timeout. Connection closed"_s;
+    case ErrorGreetingTimeout:
+        return u"Connection was accepted but no data received before timeout. Connection closed"_s;
     case ErrorConnectTimeout: return u"Timeout waiting on connect request"_s;
     case ErrorAlreadyConnected: return u"Already connected"_s;
     case ErrorUserRefused: return "Error received from USER command: "_L1 + strLastErrorReply;
@@ -125,7 +120,8 @@ QString Tarnpost::ErrorText() const
     case ErrorBlankUsername: return u"Username cannot be blank"_s;
     case ErrorStatRefused: return "Error received from STAT command: "_L1 + strLastErrorReply;
     case ErrorSetMsgDisconnected: return u"Cannot set message number when disconnected"_s;
-    case ErrorMsgNumberOutOfRange: return u"Cannot set message number less than or equal to 0 or greater than the message count"_s;
+    case ErrorMsgNumberOutOfRange:
+        return u"Cannot set message number less than or equal to 0 or greater than the message count"_s;
     case ErrorUidlRefused: return "Error using the UIDL command: "_L1 + strLastErrorReply;
     case ErrorTopRefused: return "Error using the TOP command: "_L1 + strLastErrorReply;
     case ErrorRetrieveDisconnected: return u"Cannot retrieve message when disconnected"_s;

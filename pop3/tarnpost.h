@@ -3,12 +3,12 @@
 // interface (Automation::AutomationObject); the C++ members below are the
 // control's own implementation and are used by its tests.
 
-#include "pop3/tarnpostctl_export.h"
 #include "platform/automation/dispatch.h"
+#include "pop3/include/tarnpostctl.h"
 #include "pop3/listedsizecheck.h"
 #include "pop3/replypipeline.h"
 #include "pop3/streamframer.h"
-#include "pop3/include/tarnpostctl.h"
+#include "pop3/tarnpostctl_export.h"
 
 #include <QByteArray>
 #include <QElapsedTimer>
@@ -186,8 +186,7 @@ private:
     // holds (true) or timedOut() does (false). Both are tested after every
     // wake, finished first; WaitStart::Test tests finished before the first
     // block too.
-    enum class WaitStart { Block,
-                           Test };
+    enum class WaitStart { Block, Test };
     bool waitUntil(const std::function<bool()> &finished, const std::function<bool()> &timedOut = {},
                    WaitStart start = WaitStart::Test);
     bool timeoutPassed(qint16 intTimeout) const;
@@ -216,9 +215,7 @@ private:
     // The one place a command learns whether the session prefetches: its
     // reply taken behind the commands already out, or answered as without
     // the mode; nothing when the session does not prefetch.
-    enum class ReplyForm { SingleLine,
-                           MultiLine,
-                           StreamToFile };
+    enum class ReplyForm { SingleLine, MultiLine, StreamToFile };
     std::optional<QString> pipelinedReply(SocketAdapter &socket, const QString &command, qint16 &timeout,
                                           ReplyForm form);
     // An arrival or a close the prefetching session handles itself.
@@ -231,10 +228,7 @@ private:
     void noteDeleted(qint32 message);
     void forgetDeleted();
     void stopPrefetching();
-    enum class PipeEnd { Done,
-                         Timeout,
-                         Closed,
-                         Broken };
+    enum class PipeEnd { Done, Timeout, Closed, Broken };
     // CAPA, then the UIDL and LIST tables; false when a reply went over a cap.
     bool startPipeline();
     // A command of a prefetching session, sent behind those already out; its
@@ -319,11 +313,7 @@ private:
 
     // Caps of a reply: its lines and the message it carries.
     // SizeMismatch and Unasked: the replies are out of step with the commands.
-    enum class ReplyOverflow { None,
-                               LineTooLong,
-                               MessageTooLarge,
-                               SizeMismatch,
-                               Unasked };
+    enum class ReplyOverflow { None, LineTooLong, MessageTooLarge, SizeMismatch, Unasked };
     static ReplyOverflow overflowOf(ReplyPipeline::Outcome outcome);
     ReplyOverflow m_replyOverflow = ReplyOverflow::None; // cleared with the buffer
     bool m_replyRefused = false;                         // the last wait ended over a cap

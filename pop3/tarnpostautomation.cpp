@@ -3,9 +3,9 @@
 // table (tarnpostmembers.cpp).
 #include "pop3/tarnpost.h"
 
+#include "pop3/include/tarnpostctl.h"
 #include "pop3/replyparsing.h"
 #include "pop3/tarnpostmembers.h"
-#include "pop3/include/tarnpostctl.h"
 
 #include <QMessageBox>
 #include <QResizeEvent>
@@ -42,32 +42,17 @@ std::function<void(const QString &)> &messageBoxHook()
 
 // ---- Live objects ----
 
-Tarnpost::LiveObject::LiveObject()
-{
-    ++g_liveObjects;
-}
+Tarnpost::LiveObject::LiveObject() { ++g_liveObjects; }
 
-Tarnpost::LiveObject::~LiveObject()
-{
-    --g_liveObjects;
-}
+Tarnpost::LiveObject::~LiveObject() { --g_liveObjects; }
 
-int Tarnpost::liveObjects()
-{
-    return g_liveObjects.load();
-}
+int Tarnpost::liveObjects() { return g_liveObjects.load(); }
 
 // ---- Dispatch ----
 
-QString Tarnpost::classId() const
-{
-    return QString::fromLatin1(ClassIdTarnpost);
-}
+QString Tarnpost::classId() const { return QString::fromLatin1(ClassIdTarnpost); }
 
-QList<MemberInfo> Tarnpost::typeInfo() const
-{
-    return tarnpostTypeInfo();
-}
+QList<MemberInfo> Tarnpost::typeInfo() const { return tarnpostTypeInfo(); }
 
 InvokeResult Tarnpost::invoke(qint32 memberId, InvokeKind kind, QVariantList &args, QVariant *result)
 {
@@ -92,12 +77,9 @@ InvokeResult Tarnpost::invoke(qint32 memberId, InvokeKind kind, QVariantList &ar
         return {InvokeStatus::BadArgumentCount,
                 u"%1 takes %2 argument(s), got %3"_s.arg(member->name).arg(expected).arg(args.size())};
     switch (kind) {
-    case InvokeKind::Method:
-        return member->caller(*this, args, result);
-    case InvokeKind::PropertyPut:
-        return member->setter(*this, args.constFirst());
-    case InvokeKind::PropertyGet:
-        break;
+    case InvokeKind::Method: return member->caller(*this, args, result);
+    case InvokeKind::PropertyPut: return member->setter(*this, args.constFirst());
+    case InvokeKind::PropertyGet: break;
     }
     const QVariant value = member->getter(*this);
     if (result)
@@ -105,10 +87,7 @@ InvokeResult Tarnpost::invoke(qint32 memberId, InvokeKind kind, QVariantList &ar
     return {};
 }
 
-void Tarnpost::advise(Automation::EventSink *sink)
-{
-    m_eventSink = sink;
-}
+void Tarnpost::advise(Automation::EventSink *sink) { m_eventSink = sink; }
 
 // ---- Lifecycle ----
 
@@ -151,15 +130,9 @@ void Tarnpost::resizeEvent(QResizeEvent *event)
 
 // ---- Version ----
 
-QString Tarnpost::Version() const
-{
-    return u"%1.%2.%3"_s.arg(VersionMajor).arg(VersionMinor).arg(VersionRevision);
-}
+QString Tarnpost::Version() const { return u"%1.%2.%3"_s.arg(VersionMajor).arg(VersionMinor).arg(VersionRevision); }
 
-void Tarnpost::setVersion(const QVariant &)
-{
-    showReadOnlyMessage();
-}
+void Tarnpost::setVersion(const QVariant &) { showReadOnlyMessage(); }
 
 void Tarnpost::setMessageBoxHookForTesting(std::function<void(const QString &text)> hook)
 {

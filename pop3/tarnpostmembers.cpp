@@ -1,7 +1,7 @@
 #include "pop3/tarnpostmembers.h"
 
-#include "pop3/tarnpost.h"
 #include "pop3/include/tarnpostctl.h"
+#include "pop3/tarnpost.h"
 
 #include <cmath>
 #include <limits>
@@ -28,10 +28,7 @@ struct Converted
     bool ok() const { return status == InvokeStatus::Ok; }
 };
 
-Converted mismatch(const QString &description)
-{
-    return {InvokeStatus::TypeMismatch, description, 0};
-}
+Converted mismatch(const QString &description) { return {InvokeStatus::TypeMismatch, description, 0}; }
 
 Converted inRange(double value, qint64 min, qint64 max)
 {
@@ -50,8 +47,7 @@ Converted toInteger(const QVariant &value, qint64 min, qint64 max)
     if (!value.isValid())
         return {};
     switch (value.metaType().id()) {
-    case QMetaType::Bool:
-        return {InvokeStatus::Ok, {}, value.toBool() ? 1 : 0};
+    case QMetaType::Bool: return {InvokeStatus::Ok, {}, value.toBool() ? 1 : 0};
     case QMetaType::Char:
     case QMetaType::SChar:
     case QMetaType::Short:
@@ -74,8 +70,7 @@ Converted toInteger(const QVariant &value, qint64 min, qint64 max)
         return {InvokeStatus::Ok, {}, static_cast<qint64>(number)};
     }
     case QMetaType::Float:
-    case QMetaType::Double:
-        return inRange(value.toDouble(), min, max);
+    case QMetaType::Double: return inRange(value.toDouble(), min, max);
     case QMetaType::QString:
     case QMetaType::QByteArray: {
         const QString text = value.toString().trimmed();
@@ -91,8 +86,7 @@ Converted toInteger(const QVariant &value, qint64 min, qint64 max)
             return mismatch(u"Type mismatch"_s);
         return inRange(number, min, max);
     }
-    default:
-        return mismatch(u"Type mismatch"_s);
+    default: return mismatch(u"Type mismatch"_s);
     }
 }
 
@@ -101,8 +95,7 @@ std::optional<bool> toBoolean(const QVariant &value)
     if (!value.isValid())
         return false;
     switch (value.metaType().id()) {
-    case QMetaType::Bool:
-        return value.toBool();
+    case QMetaType::Bool: return value.toBool();
     case QMetaType::QString:
     case QMetaType::QByteArray: {
         const QString text = value.toString().trimmed();
@@ -110,8 +103,8 @@ std::optional<bool> toBoolean(const QVariant &value)
             return true;
         if (text.compare("false"_L1, Qt::CaseInsensitive) == 0)
             return false;
-        const Converted number = toInteger(text, std::numeric_limits<qint64>::min(),
-                                           std::numeric_limits<qint64>::max());
+        const Converted number =
+            toInteger(text, std::numeric_limits<qint64>::min(), std::numeric_limits<qint64>::max());
         if (!number.ok())
             return std::nullopt;
         return number.number != 0;
@@ -123,8 +116,8 @@ std::optional<bool> toBoolean(const QVariant &value)
                 return std::nullopt;
             return number != 0.0;
         }
-        const Converted number = toInteger(value, std::numeric_limits<qint64>::min(),
-                                           std::numeric_limits<qint64>::max());
+        const Converted number =
+            toInteger(value, std::numeric_limits<qint64>::min(), std::numeric_limits<qint64>::max());
         if (!number.ok())
             return std::nullopt;
         return number.number != 0;
@@ -145,29 +138,19 @@ std::optional<QString> toText(const QVariant &value)
     return value.toString();
 }
 
-InvokeResult typeMismatch()
-{
-    return {InvokeStatus::TypeMismatch, u"Type mismatch"_s};
-}
+InvokeResult typeMismatch() { return {InvokeStatus::TypeMismatch, u"Type mismatch"_s}; }
 
 // ---- Getters and setters of the rows ----
 
-template <auto Get>
-QVariant value(Tarnpost &control)
-{
-    return QVariant::fromValue((control.*Get)());
-}
+template <auto Get> QVariant value(Tarnpost &control) { return QVariant::fromValue((control.*Get)()); }
 
-template <typename>
-struct SetterArgument;
-template <typename Result, typename Argument>
-struct SetterArgument<Result (Tarnpost::*)(Argument)>
+template <typename> struct SetterArgument;
+template <typename Result, typename Argument> struct SetterArgument<Result (Tarnpost::*)(Argument)>
 {
     using Type = Argument;
 };
 
-template <auto Set>
-InvokeResult letText(Tarnpost &control, const QVariant &value)
+template <auto Set> InvokeResult letText(Tarnpost &control, const QVariant &value)
 {
     const std::optional<QString> text = toText(value);
     if (!text)
@@ -188,8 +171,7 @@ InvokeResult letNumber(Tarnpost &control, const QVariant &value)
     return {};
 }
 
-template <auto Set>
-InvokeResult letBoolean(Tarnpost &control, const QVariant &value)
+template <auto Set> InvokeResult letBoolean(Tarnpost &control, const QVariant &value)
 {
     const std::optional<bool> on = toBoolean(value);
     if (!on)
@@ -206,8 +188,7 @@ InvokeResult letVersion(Tarnpost &control, const QVariant &value)
 
 // ---- Methods ----
 
-template <auto Method>
-InvokeResult callPlain(Tarnpost &control, QVariantList &, QVariant *)
+template <auto Method> InvokeResult callPlain(Tarnpost &control, QVariantList &, QVariant *)
 {
     (control.*Method)();
     return {};
@@ -215,8 +196,8 @@ InvokeResult callPlain(Tarnpost &control, QVariantList &, QVariant *)
 
 InvokeResult callSetCurrentMsg(Tarnpost &control, QVariantList &args, QVariant *)
 {
-    const Converted number = toInteger(args.constFirst(), std::numeric_limits<qint16>::min(),
-                                       std::numeric_limits<qint16>::max());
+    const Converted number =
+        toInteger(args.constFirst(), std::numeric_limits<qint16>::min(), std::numeric_limits<qint16>::max());
     if (!number.ok())
         return {number.status, number.description};
     qint16 intMsgNumber = static_cast<qint16>(number.number);
@@ -401,11 +382,29 @@ QList<MemberInfo> buildTypeInfo()
     for (const TarnpostMember &member : tarnpostMembers()) {
         switch (member.kind) {
         case MemberKind::PropertyGet:
-            table.append({member.id, member.name, member.kind, Automation::InvokeKind::PropertyGet, member.type, {}, member.help});
+            table.append({member.id,
+                          member.name,
+                          member.kind,
+                          Automation::InvokeKind::PropertyGet,
+                          member.type,
+                          {},
+                          member.help});
             break;
         case MemberKind::PropertyGetLet:
-            table.append({member.id, member.name, member.kind, Automation::InvokeKind::PropertyGet, member.type, {}, member.help});
-            table.append({member.id, member.name, member.kind, Automation::InvokeKind::PropertyPut, member.type, {ParamInfo{u"value"_s, member.type, false}}, member.help});
+            table.append({member.id,
+                          member.name,
+                          member.kind,
+                          Automation::InvokeKind::PropertyGet,
+                          member.type,
+                          {},
+                          member.help});
+            table.append({member.id,
+                          member.name,
+                          member.kind,
+                          Automation::InvokeKind::PropertyPut,
+                          member.type,
+                          {ParamInfo{u"value"_s, member.type, false}},
+                          member.help});
             break;
         case MemberKind::Method:
             table.append({member.id, member.name, member.kind, Automation::InvokeKind::Method, member.type,

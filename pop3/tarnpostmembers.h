@@ -26,9 +26,8 @@ struct TarnpostMember
     using Caller = Automation::InvokeResult (*)(Tarnpost &control, QVariantList &args, QVariant *result);
 
     TarnpostMember(qint32 memberId, QString memberName, Automation::MemberKind memberKind, QMetaType::Type memberType,
-                   QString memberHelp, Getter get = nullptr, Setter set = nullptr, QVariant saved = {},
-                   int cell = -1, bool readByName = true, QList<Automation::ParamInfo> parameters = {},
-                   Caller call = nullptr)
+                   QString memberHelp, Getter get = nullptr, Setter set = nullptr, QVariant saved = {}, int cell = -1,
+                   bool readByName = true, QList<Automation::ParamInfo> parameters = {}, Caller call = nullptr)
         : id(memberId)
         , name(std::move(memberName))
         , kind(memberKind)
@@ -41,8 +40,7 @@ struct TarnpostMember
         , byName(readByName)
         , params(std::move(parameters))
         , caller(call)
-    {
-    }
+    {}
 
     qint32 id = 0;
     QString name;

@@ -12,15 +12,9 @@ namespace {
 const QString kUnableToRetrieve = UnableToRetrieve;
 const QString kNotFound = u"<not found>"_s;
 
-bool isSuccess(const QString &reply)
-{
-    return reply.startsWith("+OK"_L1);
-}
+bool isSuccess(const QString &reply) { return reply.startsWith("+OK"_L1); }
 
-bool isNoSuchMessage(const QString &reply)
-{
-    return reply.contains("NO SUCH"_L1, Qt::CaseInsensitive);
-}
+bool isNoSuchMessage(const QString &reply) { return reply.contains("NO SUCH"_L1, Qt::CaseInsensitive); }
 
 using ReplyParsing::cutReplyField;
 using ReplyParsing::trimBlanks;
@@ -67,7 +61,8 @@ void Tarnpost::SetCurrentMsg(qint16 &intMsgNumber)
         if (uidFromTable(n, uid)) {
             m_MsgUniqueID = uid;
         } else {
-            const QString reply = funSendDataForSingleLineResponse(*wsk1, "UIDL "_L1 + QString::number(n), m_POPTimeout);
+            const QString reply =
+                funSendDataForSingleLineResponse(*wsk1, "UIDL "_L1 + QString::number(n), m_POPTimeout);
             if (m_replyRefused) {
                 // Over a cap: Error tells why and the session is closed.
                 return;
@@ -82,8 +77,7 @@ void Tarnpost::SetCurrentMsg(qint16 &intMsgNumber)
     }
 
     switch (intpropertyerror) {
-    case ErrorNone:
-        break;
+    case ErrorNone: break;
     case ErrorUidlRefused:
     case ErrorTopRefused:
         intpropertyerror = ErrorNone;
@@ -95,9 +89,7 @@ void Tarnpost::SetCurrentMsg(qint16 &intMsgNumber)
         else
             RetrieveCurrentMsg(); // no UIDL on this server: fetch the message now
         break;
-    default:
-        subcloseconnection(*wsk1);
-        break;
+    default: subcloseconnection(*wsk1); break;
     }
 }
 
@@ -156,7 +148,8 @@ void Tarnpost::subRetrieveSize()
         blnSizeRetrieved = true;
         return;
     }
-    const QString reply = funSendDataForSingleLineResponse(*wsk1, "LIST "_L1 + QString::number(m_MsgNumber), m_POPTimeout);
+    const QString reply =
+        funSendDataForSingleLineResponse(*wsk1, "LIST "_L1 + QString::number(m_MsgNumber), m_POPTimeout);
     if (isSuccess(reply)) {
         lngSizeInOctets = ReplyParsing::leadingNumber(cutReplyField(reply));
         lngMsgSizeInK = lngSizeInOctets / 1024 + 1;
@@ -269,7 +262,8 @@ void Tarnpost::RetrieveCurrentMsg()
         blnReportReadStatus = false;
         fireMsgReadStatus(lngMsgSizeInK, 100, true);
     }
-    if (intpropertyerror == ErrorRetrieveDisconnected || intpropertyerror == ErrorRetrieveNoMessage || intpropertyerror == ErrorRetrRefused)
+    if (intpropertyerror == ErrorRetrieveDisconnected || intpropertyerror == ErrorRetrieveNoMessage
+        || intpropertyerror == ErrorRetrRefused)
         subcloseconnection(*wsk1);
     sendAhead();
 }
@@ -339,7 +333,8 @@ void Tarnpost::WriteCurrentMsgToFile(QString &strFileToWriteTo)
         blnReportReadStatus = false;
         fireMsgReadStatus(lngMsgSizeInK, 100, true);
     }
-    if (intpropertyerror == ErrorRetrieveDisconnected || intpropertyerror == ErrorRetrieveNoMessage || intpropertyerror == ErrorRetrRefused)
+    if (intpropertyerror == ErrorRetrieveDisconnected || intpropertyerror == ErrorRetrieveNoMessage
+        || intpropertyerror == ErrorRetrRefused)
         subcloseconnection(*wsk1);
 }
 

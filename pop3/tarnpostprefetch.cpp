@@ -29,20 +29,11 @@ constexpr qint64 kTableLine = 256;
 constexpr qint64 kNoSize = std::numeric_limits<qint64>::min();
 constexpr qint32 kHighestNumber = std::numeric_limits<qint16>::max();
 
-bool isSuccess(const QString &reply)
-{
-    return reply.startsWith("+OK"_L1);
-}
+bool isSuccess(const QString &reply) { return reply.startsWith("+OK"_L1); }
 
-bool socketGone(int state)
-{
-    return state == SocketAdapter::StateClosed || state == SocketAdapter::StateError;
-}
+bool socketGone(int state) { return state == SocketAdapter::StateClosed || state == SocketAdapter::StateError; }
 
-qint64 budgetCost(const ReplyPipeline::Reply &reply)
-{
-    return qMax<qint64>(reply.sizeHint, 0) + kReplyOverhead;
-}
+qint64 budgetCost(const ReplyPipeline::Reply &reply) { return qMax<qint64>(reply.sizeHint, 0) + kReplyOverhead; }
 
 } // namespace
 
@@ -122,7 +113,8 @@ void Tarnpost::indexTable(const QByteArray &table, bool uids)
                 m_uidLine[number] = qint32(start);
             } else if (!uids && m_listSize.at(number) == kNoSize) {
                 // Read as the reply to "LIST number" would be.
-                const QString reply = "+OK "_L1 + QLatin1StringView(table.constData() + start, lineEnd - start) + "\r\n"_L1;
+                const QString reply =
+                    "+OK "_L1 + QLatin1StringView(table.constData() + start, lineEnd - start) + "\r\n"_L1;
                 m_listSize[number] = ReplyParsing::leadingNumber(ReplyParsing::cutReplyField(reply));
             }
         }
@@ -209,9 +201,7 @@ QString Tarnpost::pipelineResult(quint64 id, bool multiLine, const QString &wher
             return timeoutText();
         }
         break;
-    case PipeEnd::Broken:
-        overflow = m_pipe.brokenOutcome();
-        break;
+    case PipeEnd::Broken: overflow = m_pipe.brokenOutcome(); break;
     case PipeEnd::Timeout:
         if (m_DebugMode)
             subdebuglog("timeout in "_L1 + where);
@@ -262,17 +252,20 @@ ReplyPipeline::Reply Tarnpost::waitForPipelined(quint64 id, qint32 message, Pipe
         }
         return false;
     };
-    const bool settled = waitUntil([&] {
-        readPipelined(true);
-        if (finished())
-            end = PipeEnd::Done;
-        else if (!m_pipe.contains(id) || m_peerClosed || socketGone(wsk1->state()))
-            end = PipeEnd::Closed;
-        else if (m_pipe.broken())
-            end = PipeEnd::Broken;
-        else
-            return false;
-        return true; }, [this] { return timeoutPassed(m_POPTimeout); });
+    const bool settled = waitUntil(
+        [&] {
+            readPipelined(true);
+            if (finished())
+                end = PipeEnd::Done;
+            else if (!m_pipe.contains(id) || m_peerClosed || socketGone(wsk1->state()))
+                end = PipeEnd::Closed;
+            else if (m_pipe.broken())
+                end = PipeEnd::Broken;
+            else
+                return false;
+            return true;
+        },
+        [this] { return timeoutPassed(m_POPTimeout); });
     if (!settled)
         end = PipeEnd::Timeout;
     m_pipeWaiting = wasWaiting;
@@ -292,21 +285,24 @@ Tarnpost::PipeEnd Tarnpost::drainPipeline()
     m_replyStarted.start();
     m_replySize = m_pipe.isEmpty() ? -1 : m_pipe.sizeUpTo(m_pipe.back().id);
     PipeEnd end = PipeEnd::Done;
-    const bool settled = waitUntil([&] {
-        readPipelined(true);
-        if (m_pipe.isEmpty())
-            return true;
-        if (m_pipe.broken()) {
-            end = PipeEnd::Broken;
-            return true;
-        }
-        if (m_peerClosed || socketGone(wsk1->state())) {
-            if (m_peerClosed)
-                applyClose();
-            end = PipeEnd::Closed;
-            return true;
-        }
-        return false; }, [this] { return timeoutPassed(m_POPTimeout); });
+    const bool settled = waitUntil(
+        [&] {
+            readPipelined(true);
+            if (m_pipe.isEmpty())
+                return true;
+            if (m_pipe.broken()) {
+                end = PipeEnd::Broken;
+                return true;
+            }
+            if (m_peerClosed || socketGone(wsk1->state())) {
+                if (m_peerClosed)
+                    applyClose();
+                end = PipeEnd::Closed;
+                return true;
+            }
+            return false;
+        },
+        [this] { return timeoutPassed(m_POPTimeout); });
     if (!settled) {
         subdebuglog(u"timeout in funpipelinedrain"_s);
         subcloseconnection(*wsk1);
@@ -373,8 +369,8 @@ void Tarnpost::collectPipelined()
 
 void Tarnpost::sendAhead()
 {
-    if (!m_pipeStarted || !m_Prefetch || m_pipeEnding || m_peerClosed || intpropertystatus != StatusConnected || m_pipe.broken()
-        || m_listSize.isEmpty() || socketGone(wsk1->state()))
+    if (!m_pipeStarted || !m_Prefetch || m_pipeEnding || m_peerClosed || intpropertystatus != StatusConnected
+        || m_pipe.broken() || m_listSize.isEmpty() || socketGone(wsk1->state()))
         return;
     m_nextPrefetch = qMax<qint32>(m_nextPrefetch, m_MsgNumber);
     const qint32 last = qMin<qint32>(qint32(m_listSize.size()) - 1, m_MsgCount);
@@ -512,7 +508,8 @@ std::optional<QString> Tarnpost::pipelinedReply(SocketAdapter &socket, const QSt
             return answer;
         break;
     case ReplyForm::MultiLine:
-        if (std::optional<QString> answer = pipelineCommand(command, true, sizeHint, u"funSendDataForMultiLineResponse"_s)) {
+        if (std::optional<QString> answer =
+                pipelineCommand(command, true, sizeHint, u"funSendDataForMultiLineResponse"_s)) {
             m_replySize = -1;
             return answer;
         }

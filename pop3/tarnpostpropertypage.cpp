@@ -1,7 +1,7 @@
 #include "pop3/tarnpostpropertypage.h"
 
-#include "pop3/tarnpostmembers.h"
 #include "pop3/include/tarnpostctl.h"
+#include "pop3/tarnpostmembers.h"
 
 #include <QGridLayout>
 #include <QHash>

@@ -1,7 +1,7 @@
 #include "pop3/tarnpost.h"
 
-#include "pop3/socketadapter.h"
 #include "pop3/include/tarnpostctl.h"
+#include "pop3/socketadapter.h"
 
 #include <QCoreApplication>
 #include <QFile>
@@ -29,15 +29,11 @@ constexpr qint64 kUnknownSizeFactor = 6;
 // ".\r\n" of a terminator that may already sit at the end of a reply's content.
 constexpr qsizetype kTerminatorTail = 3;
 
-bool socketGone(int state)
-{
-    return state == SocketAdapter::StateClosed || state == SocketAdapter::StateError;
-}
+bool socketGone(int state) { return state == SocketAdapter::StateClosed || state == SocketAdapter::StateError; }
 
 } // namespace
 
-bool Tarnpost::waitUntil(const std::function<bool()> &finished, const std::function<bool()> &timedOut,
-                         WaitStart start)
+bool Tarnpost::waitUntil(const std::function<bool()> &finished, const std::function<bool()> &timedOut, WaitStart start)
 {
     if (start == WaitStart::Test && finished())
         return true;
@@ -54,18 +50,15 @@ bool Tarnpost::waitUntil(const std::function<bool()> &finished, const std::funct
     }
 }
 
-const QString &Tarnpost::timeoutText()
-{
-    return kTimeoutText;
-}
+const QString &Tarnpost::timeoutText() { return kTimeoutText; }
 
 bool Tarnpost::timeoutPassed(qint16 intTimeout) const
 {
     if (dtmLastActivity.elapsed() / 1000 > qint64(intTimeout))
         return true;
-    const qint64 overall = m_replySize >= 0
-                               ? qint64(intTimeout) + (m_replySize + kSlowestBytesPerSecond - 1) / kSlowestBytesPerSecond
-                               : qint64(intTimeout) * kUnknownSizeFactor;
+    const qint64 overall =
+        m_replySize >= 0 ? qint64(intTimeout) + (m_replySize + kSlowestBytesPerSecond - 1) / kSlowestBytesPerSecond
+                         : qint64(intTimeout) * kUnknownSizeFactor;
     return m_replyStarted.isValid() && m_replyStarted.elapsed() / 1000 > overall;
 }
 
@@ -324,10 +317,7 @@ void Tarnpost::sendCommand(SocketAdapter &socket, const QString &strCommand)
     socket.send((strCommand + "\r\n"_L1).toLatin1());
 }
 
-QString Tarnpost::wireText(const QString &text)
-{
-    return QString::fromLatin1(text.toUtf8());
-}
+QString Tarnpost::wireText(const QString &text) { return QString::fromLatin1(text.toUtf8()); }
 
 void Tarnpost::subflushdata()
 {
@@ -374,8 +364,8 @@ void Tarnpost::wsk1_DataArrival(qint64 bytesTotal)
             strDataBuffer += strReading;
             checkReplySize();
             if (blnReportReadStatus)
-                reportReadStatus(qint32(qMin<qsizetype>(strDataBuffer.size() / 1024 + 1,
-                                                        std::numeric_limits<qint32>::max())));
+                reportReadStatus(
+                    qint32(qMin<qsizetype>(strDataBuffer.size() / 1024 + 1, std::numeric_limits<qint32>::max())));
         } else {
             if (blnReportReadStatus) {
                 lngBytesRead = qint32(qMin<qint64>(qint64(lngBytesRead) + n, std::numeric_limits<qint32>::max()));

@@ -71,10 +71,7 @@ QByteArray temporaryName(const char *kind)
     return ".quellmail-"_ba + kind + '-' + QByteArray::number(QRandomGenerator::system()->generate64(), 16) + ".tmp";
 }
 
-QString systemError(int error)
-{
-    return qt_error_string(error);
-}
+QString systemError(int error) { return qt_error_string(error); }
 
 bool writeAll(int fd, const char *data, qsizetype size)
 {
@@ -109,8 +106,7 @@ int publish(int dir, const char *from, const char *to)
 
 ArchiveWriter::ArchiveWriter(const QString &programFolder)
     : m_programFolder(programFolder)
-{
-}
+{}
 
 QByteArray ArchiveWriter::inertPrefix()
 {

@@ -1,8 +1,8 @@
 #include "scan/commandline.h"
 
+#include "platform/messagebox/messagebox.h"
 #include "scan/headlessform.h"
 #include "scan/mailboxscanner.h"
-#include "platform/messagebox/messagebox.h"
 #include "scan/scanlock.h"
 #include "scan/scanreport.h"
 
@@ -29,10 +29,7 @@ namespace {
 // the holder hangs (the window waiting hours for an answer to a box).
 constexpr qint64 BusyLimitMinutes = 60;
 
-QString fileText(const QString &path)
-{
-    return ScanReport::safeText(QDir::toNativeSeparators(path), -1);
-}
+QString fileText(const QString &path) { return ScanReport::safeText(QDir::toNativeSeparators(path), -1); }
 
 // The lists the window loads; a missing one is an empty list, as in the
 // window, except the accounts, without which there is nothing to scan.
@@ -61,8 +58,7 @@ int scan(const QString &folder, bool json, QTextStream &out, QTextStream &err)
 
     ScanLock lock(folder);
     switch (lock.tryLock()) {
-    case ScanLock::Result::Locked:
-        break;
+    case ScanLock::Result::Locked: break;
     case ScanLock::Result::Busy: {
         const qint64 minutes = lock.heldForSeconds() / 60;
         if (minutes > BusyLimitMinutes) {
@@ -112,7 +108,8 @@ int scan(const QString &folder, bool json, QTextStream &out, QTextStream &err)
     out.flush();
     err << report.problemsText();
 
-    const bool failed = std::any_of(results.cbegin(), results.cend(), [](const AccountResult &r) { return r.failed(); });
+    const bool failed =
+        std::any_of(results.cbegin(), results.cend(), [](const AccountResult &r) { return r.failed(); });
     if (failed)
         return CommandLine::AccountFailed;
     return problems.isEmpty() ? CommandLine::Scanned : CommandLine::ScannedWithProblems;

@@ -69,7 +69,9 @@ bool DecodedMessage::mayReadDifferently(QStringView text)
         while (i < text.size() && (text.at(i) == u' ' || text.at(i) == u'\t' || text.at(i) == u'"'))
             ++i;
         qsizetype end = i;
-        while (end < text.size() && (text.at(end).isLetterOrNumber() || text.at(end) == u'-' || text.at(end) == u'_' || text.at(end) == u'.' || text.at(end) == u':'))
+        while (end < text.size()
+               && (text.at(end).isLetterOrNumber() || text.at(end) == u'-' || text.at(end) == u'_'
+                   || text.at(end) == u'.' || text.at(end) == u':'))
             ++end;
         if (!readsAsRaw(text.mid(i, end - i)))
             return true;
@@ -93,10 +95,7 @@ QString DecodedMessage::fromUpper()
     return upperCased(headerText().from());
 }
 
-QString DecodedMessage::subject()
-{
-    return headerText().subject();
-}
+QString DecodedMessage::subject() { return headerText().subject(); }
 
 void DecodedMessage::decodeForRules()
 {

@@ -56,9 +56,6 @@ void HeadlessForm::writeStatistics()
     m_statisticsWritten = StatsFile::writeTotals(*this, &m_statisticsError);
 }
 
-void HeadlessForm::announceSpam(const QString &text)
-{
-    Q_EMIT spamAnnounced(text);
-}
+void HeadlessForm::announceSpam(const QString &text) { Q_EMIT spamAnnounced(text); }
 
 } // namespace Scan

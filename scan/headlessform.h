@@ -3,8 +3,8 @@
 // folder in controls that are never shown, and the hosted control. The
 // command-line scan runs on it; tests run the scan on it too.
 
-#include "scan/scanform.h"
 #include "pop3/host/tarnpostsite.h"
+#include "scan/scanform.h"
 
 #include <QWidget>
 

@@ -24,10 +24,7 @@ ListEntries::ListEntries(ListTable *table, QObject *parent)
     });
 }
 
-void ListEntries::changed()
-{
-    ++m_generation;
-}
+void ListEntries::changed() { ++m_generation; }
 
 const QStringList &ListEntries::upper()
 {

@@ -2,14 +2,14 @@
 
 #include "config/accountaddress.h"
 #include "config/listtable.h"
-#include "state/reviewlist.h"
-#include "state/scanlog.h"
-#include "state/statedatabase.h"
+#include "pop3/host/tarnpostproxy.h"
 #include "scan/archivewriter.h"
 #include "scan/scanform.h"
 #include "scan/servertext.h"
 #include "scan/spamtrainer.h"
-#include "pop3/host/tarnpostproxy.h"
+#include "state/reviewlist.h"
+#include "state/scanlog.h"
+#include "state/statedatabase.h"
 
 #include <QCheckBox>
 #include <QCoreApplication>
@@ -32,15 +32,9 @@ namespace {
 // list of keywords does not pay for a repaint per caption.
 constexpr qint64 YieldIntervalMs = 20;
 
-bool ruleOn(const QCheckBox *box)
-{
-    return box && box->checkState() == Qt::Checked;
-}
+bool ruleOn(const QCheckBox *box) { return box && box->checkState() == Qt::Checked; }
 
-int capped(qint64 count)
-{
-    return int(qBound<qint64>(0, count, qint64(MailboxScanner::MaxCount)));
-}
+int capped(qint64 count) { return int(qBound<qint64>(0, count, qint64(MailboxScanner::MaxCount))); }
 
 // settings.ini's default is the filter's own.
 static_assert(AppSettings::DefaultThreshold == LearnedFilter::DefaultThreshold);
@@ -81,8 +75,7 @@ MailboxScanner::MailboxScanner(ScanForm &form, QObject *parent)
     , m_blacklist(form.gridblacklist())
     , m_keywords(form.gridkeywords())
     , m_settings(form.programFolder())
-{
-}
+{}
 
 MailboxScanner::~MailboxScanner() = default;
 
@@ -115,7 +108,9 @@ void MailboxScanner::run()
     } else {
         // The problems stay in sight rather than the closing caption.
         const QString last = m_problems.last();
-        const QString text = m_problems.size() == 1 ? last : u"%1 problems in this scan; the last: %2"_s.arg(m_problems.size()).arg(last);
+        const QString text = m_problems.size() == 1
+                                 ? last
+                                 : u"%1 problems in this scan; the last: %2"_s.arg(m_problems.size()).arg(last);
         setCaption(text);
         flushCaption();
         m_form.Label17()->setToolTip(m_problems.join(u'\n'));
@@ -262,7 +257,8 @@ void MailboxScanner::walkAccount(int row)
     }
     if (control.Error() != 0) {
         noteFailure(control.ErrorText());
-        report(u"%1 (%2): %3"_s.arg(address.host(), statusText(m_results.last().login), statusText(control.ErrorText())));
+        report(
+            u"%1 (%2): %3"_s.arg(address.host(), statusText(m_results.last().login), statusText(control.ErrorText())));
         return;
     }
 
@@ -274,24 +270,19 @@ void MailboxScanner::walkAccount(int row)
     bool stopped = false;
     for (int n = 1; n <= messages && !stopped; ++n) {
         switch (scanMessage(qint16(n))) {
-        case MessageEnd::Scanned:
-            missingInRow = 0;
-            break;
+        case MessageEnd::Scanned: missingInRow = 0; break;
         case MessageEnd::Missing:
             // A server whose count is a lie must not make the scan walk
             // every number up to it.
             if (++missingInRow == MaxMissingInRow) {
                 noteFailure(u"The server lists messages that do not exist; the rest of the mailbox was skipped."_s);
-                report(u"%1: the server lists messages that do not exist; the rest of the mailbox was skipped."_s.arg(m_host));
+                report(u"%1: the server lists messages that do not exist; the rest of the mailbox was skipped."_s.arg(
+                    m_host));
                 stopped = true;
             }
             break;
-        case MessageEnd::SessionLost:
-            stopped = true;
-            break;
-        case MessageEnd::Exit:
-            dropSession();
-            return;
+        case MessageEnd::SessionLost: stopped = true; break;
+        case MessageEnd::Exit: dropSession(); return;
         }
     }
 
@@ -302,9 +293,10 @@ void MailboxScanner::walkAccount(int row)
         deleteRequested();
     }
     if (m_withheld > 0)
-        report(u"%1: %2 condemned message(s) were left on the server: nothing is deleted while the state database cannot be used."_s
-                   .arg(m_host)
-                   .arg(m_withheld));
+        report(
+            u"%1: %2 condemned message(s) were left on the server: nothing is deleted while the state database cannot be used."_s
+                .arg(m_host)
+                .arg(m_withheld));
     endSession();
 }
 
@@ -478,11 +470,14 @@ void MailboxScanner::deleteRequested()
         const QString &uid = it.key();
         const int seen = m_uidsSeen.value(uid);
         if (seen == 0) {
-            const bool elsewhere = std::any_of(it.value().cbegin(), it.value().cend(), [this](const ReviewList::Message &m) {
-                return !m.fingerprint.isEmpty() && m_fingerprintsSeen.contains(m.fingerprint);
-            });
+            const bool elsewhere =
+                std::any_of(it.value().cbegin(), it.value().cend(), [this](const ReviewList::Message &m) {
+                    return !m.fingerprint.isEmpty() && m_fingerprintsSeen.contains(m.fingerprint);
+                });
             if (elsewhere) {
-                report(u"%1: a message to be deleted is on the server under another unique id; it was left there."_s.arg(m_host));
+                report(
+                    u"%1: a message to be deleted is on the server under another unique id; it was left there."_s.arg(
+                        m_host));
             } else {
                 for (const ReviewList::Message &m : it.value())
                     gone.append(m.id);
@@ -490,17 +485,23 @@ void MailboxScanner::deleteRequested()
             continue;
         }
         if (seen > 1) {
-            report(u"%1: %2 messages share the unique id of a message to be deleted; none of them was deleted."_s.arg(m_host).arg(seen));
+            report(u"%1: %2 messages share the unique id of a message to be deleted; none of them was deleted."_s
+                       .arg(m_host)
+                       .arg(seen));
             continue;
         }
         const Candidate found = m_candidates.value(uid);
         if (!m_candidates.contains(uid)) {
-            report(u"%1: a message to be deleted could not be fetched to check that it is the one judged; it was left on the server."_s.arg(m_host));
+            report(
+                u"%1: a message to be deleted could not be fetched to check that it is the one judged; it was left on the server."_s
+                    .arg(m_host));
         } else if (found.unnamed) {
             report(u"%1: a message to be deleted was judged by an earlier version, which kept no fingerprint of it;"
                    " it is not deleted by its unique id alone."_s.arg(m_host));
         } else if (found.rows.isEmpty()) {
-            report(u"%1: the message now under the unique id of a message to be deleted is another one; it was not deleted."_s.arg(m_host));
+            report(
+                u"%1: the message now under the unique id of a message to be deleted is another one; it was not deleted."_s
+                    .arg(m_host));
         } else if (found.whitelisted) {
             whitelisted += found.rows;
             report(u"%1: a message to be deleted is from a sender now on the whitelist; it was kept."_s.arg(m_host));
@@ -554,7 +555,9 @@ void MailboxScanner::deleteRequested()
         // Numbers hold for the session; the id is asked again all the same.
         const QString uid = serverUid(number);
         if (!d.uid.startsWith(u"content:"_s) && uid != d.uid) {
-            report(u"%1: the message now under the unique id of a message to be deleted is another one; it was not deleted."_s.arg(m_host));
+            report(
+                u"%1: the message now under the unique id of a message to be deleted is another one; it was not deleted."_s
+                    .arg(m_host));
             continue;
         }
         control.DeleteCurrentMsg();
@@ -615,14 +618,17 @@ void MailboxScanner::endSession()
             && !m_review->setState(m_markedRows, ReviewList::State::Deleted))
             stateFailed(u"The review list cannot be written: %1"_s.arg(statusText(m_review->errorText())));
     } else {
-        noteFailure(control.Error() != 0 ? control.ErrorText()
-                    : open               ? u"The server did not answer QUIT with +OK: the messages marked for deletion may still be on the server."_s
-                                         : u"The session ended before QUIT: the messages marked for deletion stay on the server."_s);
-        report(m_marked == 1
-                   ? u"%1: 1 spam message was left on the server: the server did not confirm its deletion."_s.arg(m_host)
-                   : u"%1: %2 spam messages were left on the server: the server did not confirm their deletion."_s
-                         .arg(m_host)
-                         .arg(m_marked));
+        noteFailure(
+            control.Error() != 0 ? control.ErrorText()
+            : open
+                ? u"The server did not answer QUIT with +OK: the messages marked for deletion may still be on the server."_s
+                : u"The session ended before QUIT: the messages marked for deletion stay on the server."_s);
+        report(
+            m_marked == 1
+                ? u"%1: 1 spam message was left on the server: the server did not confirm its deletion."_s.arg(m_host)
+                : u"%1: %2 spam messages were left on the server: the server did not confirm their deletion."_s
+                      .arg(m_host)
+                      .arg(m_marked));
     }
 }
 
@@ -918,13 +924,15 @@ void MailboxScanner::spamAction(const Verdict &verdict)
         return;
     // Without its copy in the archive a message is not deleted.
     if (!archived)
-        report(u"%1: spam left on the server, its archive copy failed: %2"_s.arg(m_host, statusText(archive.errorString())));
+        report(u"%1: spam left on the server, its archive copy failed: %2"_s.arg(m_host,
+                                                                                 statusText(archive.errorString())));
 
     // As a reader sees it: encoded words decoded.
     const QString decodedSubject = m_decoded.subject();
     AccountResult &result = m_results.last();
     ++result.condemned;
-    result.spam.append({m_from, decodedSubject.isEmpty() ? subject : decodedSubject, verdict.rule, verdict.entry, true});
+    result.spam.append(
+        {m_from, decodedSubject.isEmpty() ? subject : decodedSubject, verdict.rule, verdict.entry, true});
     const QString announcement = u"Spam from"_s + m_from;
     if (m_settings.announce == AppSettings::Announce::BoxPerMessage)
         m_form.announceSpam(announcement);
@@ -935,8 +943,8 @@ void MailboxScanner::spamAction(const Verdict &verdict)
     // Held messages stay on the server; the others are deleted at QUIT, or
     // by their unique id at a later scan if this session does not end well.
     // Either way its row is written first: without it, no deletion.
-    const bool hold = m_settings.holdForReview
-                      || (verdict.rule == SpamTrainer::learnedRule() && !m_settings.deleteLearnedVerdicts);
+    const bool hold =
+        m_settings.holdForReview || (verdict.rule == SpamTrainer::learnedRule() && !m_settings.deleteLearnedVerdicts);
     // A held verdict waits for the user's word before it is learned; the
     // filter never learns from its own verdicts.
     if (m_trainer && !hold && verdict.rule != SpamTrainer::learnedRule())
@@ -962,7 +970,8 @@ void MailboxScanner::spamAction(const Verdict &verdict)
         m.fetchedSize = m_fetchedSize;
         row = m_review->add(m);
         if (row == 0)
-            stateFailed(u"%1: a condemned message is missing from the Spam tab: %2"_s.arg(m_host, statusText(m_review->errorText())));
+            stateFailed(u"%1: a condemned message is missing from the Spam tab: %2"_s.arg(
+                m_host, statusText(m_review->errorText())));
     }
     if (hold)
         return;
@@ -1042,13 +1051,11 @@ void MailboxScanner::flushCaption()
     if (!m_captionPending)
         return;
     switch (m_captionKind) {
-    case CaptionKind::Text:
-        break;
-    case CaptionKind::From:
-        m_caption = u"FROM is "_s + m_captionSubject + u" CHECKING FOR "_s + m_captionEntry;
-        break;
+    case CaptionKind::Text: break;
+    case CaptionKind::From: m_caption = u"FROM is "_s + m_captionSubject + u" CHECKING FOR "_s + m_captionEntry; break;
     case CaptionKind::Keyword:
-        m_caption = u"KEYWORD CHECK = "_s + m_captionEntry + (m_captionBody ? u" CHECKING BODY"_s : u" CHECKING SUBJECT"_s);
+        m_caption =
+            u"KEYWORD CHECK = "_s + m_captionEntry + (m_captionBody ? u" CHECKING BODY"_s : u" CHECKING SUBJECT"_s);
         break;
     }
     m_captionKind = CaptionKind::Text;

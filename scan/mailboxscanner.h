@@ -2,21 +2,21 @@
 // The scan over every account and message of a form, driving the hosted
 // control only through its automation interface.
 
-#include "state/appsettings.h"
-#include "state/reviewlist.h"
 #include "scan/accountresult.h"
 #include "scan/decodedmessage.h"
 #include "scan/keywordmatcher.h"
 #include "scan/listentries.h"
 #include "scan/servertext.h"
 #include "scan/spamarchive.h"
+#include "state/appsettings.h"
+#include "state/reviewlist.h"
 
 #include <QElapsedTimer>
 #include <QHash>
 #include <QList>
 #include <QObject>
-#include <QString>
 #include <QSet>
+#include <QString>
 #include <QStringList>
 
 #include <memory>
@@ -214,9 +214,7 @@ private:
     quint64 m_matcherGeneration = 0;
     AppSettings m_settings;
 
-    enum class CaptionKind { Text,
-                             From,
-                             Keyword };
+    enum class CaptionKind { Text, From, Keyword };
     CaptionKind m_captionKind = CaptionKind::Text;
     QString m_captionSubject; // the From text of a From caption
     QString m_captionEntry;

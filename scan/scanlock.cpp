@@ -44,14 +44,12 @@ ScanLock::Result ScanLock::tryLock()
     // has made the file a moment before it locks it and writes its id: an
     // unreadable file is left alone until it is clearly not being written.
     switch (owner()) {
-    case Owner::Running:
-        return Result::Busy;
+    case Owner::Running: return Result::Busy;
     case Owner::Unreadable:
         if (heldForSeconds() < UnreadableGraceSeconds)
             return Result::Busy;
         break;
-    case Owner::Gone:
-        break;
+    case Owner::Gone: break;
     }
     // A scan holds a native lock on the file for as long as it runs, and the
     // system drops it when the process ends however it ends. The file goes
@@ -102,14 +100,10 @@ QString ScanLock::errorString() const
     if (!m_refusal.isEmpty())
         return m_refusal;
     switch (m_file.error()) {
-    case QLockFile::NoError:
-        return {};
-    case QLockFile::LockFailedError:
-        return u"another scan holds it"_s;
-    case QLockFile::PermissionError:
-        return u"the folder cannot be written"_s;
-    case QLockFile::UnknownError:
-        break;
+    case QLockFile::NoError: return {};
+    case QLockFile::LockFailedError: return u"another scan holds it"_s;
+    case QLockFile::PermissionError: return u"the folder cannot be written"_s;
+    case QLockFile::UnknownError: break;
     }
     return u"the lock file cannot be written"_s;
 }

@@ -16,9 +16,7 @@ namespace Scan {
 class ScanLock final
 {
 public:
-    enum class Result { Locked,
-                        Busy,
-                        Failed };
+    enum class Result { Locked, Busy, Failed };
 
     explicit ScanLock(const QString &programFolder);
     Q_DISABLE_COPY_MOVE(ScanLock)
@@ -37,9 +35,10 @@ public:
     static constexpr char FileName[] = "scan.lock";
 
 private:
-    enum class Owner { Running,    // a process of the program that wrote the file runs here
-                       Gone,       // no such process runs here
-                       Unreadable, // no process id in it
+    enum class Owner {
+        Running,    // a process of the program that wrote the file runs here
+        Gone,       // no such process runs here
+        Unreadable, // no process id in it
     };
     Owner owner() const;
     // A lock file is written a moment after it is made.

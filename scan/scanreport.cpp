@@ -24,10 +24,8 @@ bool unsafe(char32_t c)
     case QChar::Other_Format:
     case QChar::Other_Surrogate:
     case QChar::Separator_Line:
-    case QChar::Separator_Paragraph:
-        return true;
-    default:
-        return false;
+    case QChar::Separator_Paragraph: return true;
+    default: return false;
     }
 }
 
@@ -44,10 +42,7 @@ char32_t codePointAt(const QString &text, qsizetype at, int *units)
     return c.unicode();
 }
 
-QString hex(char32_t c, int width)
-{
-    return QString::number(c, 16).rightJustified(width, u'0');
-}
+QString hex(char32_t c, int width) { return QString::number(c, 16).rightJustified(width, u'0'); }
 
 // Without the blanks and line ends around it, cut at `maxLength`
 // characters, never inside a surrogate pair.
@@ -79,10 +74,7 @@ QString counts(int scanned, int condemned, int deleted)
     return u"%1 scanned, %2 condemned, %3 deleted"_s.arg(scanned).arg(condemned).arg(deleted);
 }
 
-QString problemCount(qsizetype problems)
-{
-    return problems == 1 ? u"1 problem"_s : u"%1 problems"_s.arg(problems);
-}
+QString problemCount(qsizetype problems) { return problems == 1 ? u"1 problem"_s : u"%1 problems"_s.arg(problems); }
 
 QJsonArray clippedArray(const QStringList &texts)
 {
@@ -98,8 +90,7 @@ ScanReport::ScanReport(const QString &folder, const QList<AccountResult> &result
     : m_folder(folder)
     , m_results(results)
     , m_problems(problems)
-{
-}
+{}
 
 QString ScanReport::spamLine(const AccountResult::Condemned &message)
 {

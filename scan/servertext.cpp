@@ -61,10 +61,7 @@ bool isAscii(QStringView text)
     return true;
 }
 
-bool isContinuation(QChar c)
-{
-    return (c.unicode() & 0xC0) == 0x80;
-}
+bool isContinuation(QChar c) { return (c.unicode() & 0xC0) == 0x80; }
 
 } // namespace
 

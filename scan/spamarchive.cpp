@@ -32,10 +32,7 @@ bool readNumber(const QString &text, qint64 *value)
 
 } // namespace
 
-QString SpamArchive::folder(const QString &programFolder)
-{
-    return programFolder + u"/SpamDeleted/"_s;
-}
+QString SpamArchive::folder(const QString &programFolder) { return programFolder + u"/SpamDeleted/"_s; }
 
 QString SpamArchive::fileName(const QString &subject, int copy)
 {

@@ -1,10 +1,10 @@
 #include "scan/spamtrainer.h"
 
+#include "mail/mailfolderreader.h"
+#include "scan/archivewriter.h"
+#include "scan/spamarchive.h"
 #include "state/reviewlist.h"
 #include "state/statedatabase.h"
-#include "scan/archivewriter.h"
-#include "mail/mailfolderreader.h"
-#include "scan/spamarchive.h"
 
 #include <QDir>
 #include <QFile>
@@ -18,8 +18,7 @@ SpamTrainer::SpamTrainer(const QString &programFolder, StateDatabase &database)
     : m_folder(programFolder)
     , m_filter(database)
     , m_database(database)
-{
-}
+{}
 
 bool SpamTrainer::open()
 {

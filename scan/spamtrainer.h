@@ -51,8 +51,7 @@ public:
 
     // Who judged the messages: the user's word moves a message learned with
     // the other label; the rules' verdict never overrides the user's.
-    enum class JudgedBy { User,
-                          Rules };
+    enum class JudgedBy { User, Rules };
 
     // Archived messages by file name, all with one label.
     int learnArchived(const QStringList &fileNames, Label label, JudgedBy judge, const Progress &progress = {});

@@ -42,8 +42,7 @@ bool readBool(const QSettings &ini, const QString &key, bool fallback, QStringLi
 
 AppSettings::AppSettings(const QString &folder)
     : m_path(QDir(folder).filePath(fileName()))
-{
-}
+{}
 
 void AppSettings::load()
 {

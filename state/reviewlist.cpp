@@ -17,8 +17,7 @@ const QString columns = u"id, server, login, uid, judged, sent, sender, subject,
 
 ReviewList::ReviewList(StateDatabase &database)
     : m_database(database)
-{
-}
+{}
 
 qint64 ReviewList::add(const Message &m)
 {
@@ -28,8 +27,8 @@ qint64 ReviewList::add(const Message &m)
     const qint64 id = m_database.insert(
         u"INSERT INTO spam_messages (server, login, uid, judged, sent, sender, subject, size, archive_file, rule,"
         " entry, matched_in, state, fingerprint, fetched_size) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"_s,
-        {text(m.server), text(m.login), text(m.uid), m.judged.toUTC().toString(Qt::ISODateWithMs), m.sent, m.sender, m.subject, m.size,
-         m.archiveFile, m.rule, m.entry, m.matchedIn, int(m.state),
+        {text(m.server), text(m.login), text(m.uid), m.judged.toUTC().toString(Qt::ISODateWithMs), m.sent, m.sender,
+         m.subject, m.size, m.archiveFile, m.rule, m.entry, m.matchedIn, int(m.state),
          m.fingerprint.isEmpty() ? QVariant() : QVariant(m.fingerprint),
          m.fetchedSize < 0 ? QVariant() : QVariant(m.fetchedSize)});
     if (id == 0)
@@ -90,10 +89,7 @@ bool ReviewList::isNotSpam(const QString &server, const QString &login, const QS
     return notSpamUids(server, login).contains(uid);
 }
 
-QList<ReviewList::Message> ReviewList::all() const
-{
-    return select({}, {});
-}
+QList<ReviewList::Message> ReviewList::all() const { return select({}, {}); }
 
 QList<ReviewList::Message> ReviewList::toDelete(const QString &server, const QString &login) const
 {
@@ -147,8 +143,9 @@ std::optional<ReviewList::AccountKnowledge> ReviewList::knowledge(const QString 
 {
     AccountKnowledge known;
     bool ok = true;
-    for (const Message &m : select(u"WHERE server = ? AND login = ? AND state IN (?, ?, ?)"_s,
-                                   {server, login, int(State::Held), int(State::Kept), int(State::DeleteRequested)}, &ok)) {
+    for (const Message &m :
+         select(u"WHERE server = ? AND login = ? AND state IN (?, ?, ?)"_s,
+                {server, login, int(State::Held), int(State::Kept), int(State::DeleteRequested)}, &ok)) {
         switch (m.state) {
         case State::Held:
             known.heldUids.insert(m.uid);
@@ -159,11 +156,8 @@ std::optional<ReviewList::AccountKnowledge> ReviewList::knowledge(const QString 
             if (!m.fingerprint.isEmpty())
                 known.keptFingerprints.insert(m.fingerprint);
             break;
-        case State::DeleteRequested:
-            known.toDelete.append(m);
-            break;
-        default:
-            break;
+        case State::DeleteRequested: known.toDelete.append(m); break;
+        default: break;
         }
     }
     if (!ok || !readNotSpamUids(server, login, &known.notSpamUids))

@@ -10,8 +10,7 @@ using namespace Qt::StringLiterals;
 
 ScanLog::ScanLog(StateDatabase &database)
     : m_database(database)
-{
-}
+{}
 
 qint64 ScanLog::begin(const QString &server, const QString &login, const QDateTime &started)
 {

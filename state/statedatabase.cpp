@@ -64,10 +64,7 @@ QString nextConnectionName()
 
 } // namespace
 
-QString StateDatabase::fileName()
-{
-    return u"quellmail.sqlite"_s;
-}
+QString StateDatabase::fileName() { return u"quellmail.sqlite"_s; }
 
 StateDatabase::StateDatabase(const QString &folder)
     : m_path(QDir(folder).filePath(fileName()))
@@ -77,10 +74,7 @@ StateDatabase::StateDatabase(const QString &folder)
     Q_ASSERT(migrationSteps().size() == SchemaVersion);
 }
 
-StateDatabase::~StateDatabase()
-{
-    close();
-}
+StateDatabase::~StateDatabase() { close(); }
 
 bool StateDatabase::open()
 {
@@ -130,7 +124,10 @@ bool StateDatabase::open()
         return false;
     }
     if (version > SchemaVersion) {
-        m_error = m_path + u" was written by a newer version of Quellmail (schema %1, this version knows %2)."_s.arg(version).arg(SchemaVersion);
+        m_error =
+            m_path
+            + u" was written by a newer version of Quellmail (schema %1, this version knows %2)."_s.arg(version).arg(
+                SchemaVersion);
         close();
         return false;
     }
@@ -207,10 +204,7 @@ bool StateDatabase::checkTables(const QStringList &tables)
     return true;
 }
 
-QSqlDatabase StateDatabase::connection() const
-{
-    return QSqlDatabase::database(m_connectionName, false);
-}
+QSqlDatabase StateDatabase::connection() const { return QSqlDatabase::database(m_connectionName, false); }
 
 bool StateDatabase::transaction(const std::function<bool(QSqlDatabase &)> &work)
 {

@@ -1,9 +1,9 @@
 #include "ui/addressbookimport.h"
 
 #include "config/datafile.h"
-#include "ui/frmmain.h"
 #include "config/listtable.h"
 #include "platform/messagebox/messagebox.h"
+#include "ui/frmmain.h"
 
 #include <QByteArray>
 #include <QLibrary>
@@ -46,17 +46,11 @@ QString bufferText(const QByteArray &buffer)
     return text;
 }
 
-void tell(frmMain &form, const QString &text)
-{
-    MessageBox::show(&form, text, QString(), MessageBox::OkOnly);
-}
+void tell(frmMain &form, const QString &text) { MessageBox::show(&form, text, QString(), MessageBox::OkOnly); }
 
 } // namespace
 
-QString addressBookLibraryPath(const QString &programFolder)
-{
-    return programFolder + u"/libkwab.so"_s;
-}
+QString addressBookLibraryPath(const QString &programFolder) { return programFolder + u"/libkwab.so"_s; }
 
 void ImportAddressBook(frmMain &form, const QString &libraryPath)
 {

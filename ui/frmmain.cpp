@@ -2,41 +2,41 @@
 
 #include "ui_frmmain.h"
 
-#include "ui/appicon.h"
-#include "ui/clickablelabel.h"
 #include "config/frmaddaccount.h"
 #include "config/frmaddblacklist.h"
 #include "config/frmaddkeywords.h"
 #include "config/frmaddwhitelist.h"
-#include "ui/frmsplash.h"
 #include "config/listediting.h"
 #include "config/listgridview.h"
+#include "config/listkind.h"
 #include "config/listloaders.h"
 #include "config/listtable.h"
-#include "platform/messagebox/messagebox.h"
-#include "ui/senderaddress.h"
 #include "config/module_griddisplay.h"
-#include "scan/module_scan.h"
 #include "config/module_update_config.h"
 #include "config/modules_settings.h"
-#include "ui/rulecheckbox.h"
 #include "config/ruleswitch.h"
 #include "config/savereport.h"
-#include "scan/scanlock.h"
 #include "config/statsfile.h"
-#include "ui/timerstep.h"
-#include "ui/scanlogtab.h"
+#include "platform/messagebox/messagebox.h"
+#include "scan/module_scan.h"
+#include "scan/scanlock.h"
+#include "state/appsettings.h"
+#include "ui/appicon.h"
+#include "ui/clickablelabel.h"
+#include "ui/frmsplash.h"
 #include "ui/learnedtraining.h"
+#include "ui/rulecheckbox.h"
+#include "ui/scanlogtab.h"
+#include "ui/senderaddress.h"
 #include "ui/spamreviewtab.h"
 #include "ui/systraymodule.h"
-#include "state/appsettings.h"
-#include "config/listkind.h"
+#include "ui/timerstep.h"
 
 #include <QCloseEvent>
 #include <QComboBox>
-#include <QDoubleSpinBox>
 #include <QCoreApplication>
 #include <QDesktopServices>
+#include <QDoubleSpinBox>
 #include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
@@ -56,10 +56,7 @@ namespace {
 // accounts.dat: server, login, password.
 constexpr int AccountPasswordColumn = 3;
 
-void processEvents()
-{
-    QCoreApplication::processEvents();
-}
+void processEvents() { QCoreApplication::processEvents(); }
 
 } // namespace
 
@@ -94,8 +91,8 @@ frmMain::frmMain(const QString &programFolder, QWidget *parent)
     m_ui->combominutes->setCompleter(nullptr);
     m_ui->combominutes->setEditText(u"5"_s);
 
-    m_ui->Image1->setPixmap(QPixmap(u":/quellmail/logo.png"_s)
-                                .scaled(72, 72, Qt::KeepAspectRatio, Qt::SmoothTransformation));
+    m_ui->Image1->setPixmap(
+        QPixmap(u":/quellmail/logo.png"_s).scaled(72, 72, Qt::KeepAspectRatio, Qt::SmoothTransformation));
     m_ui->Image1->setToolTip(homePageUrl().toString());
     QFont linkFont = m_ui->Label25->font();
     linkFont.setUnderline(true);
@@ -153,7 +150,8 @@ frmMain::frmMain(const QString &programFolder, QWidget *parent)
     connect(m_spamTab, &SpamReviewTab::whitelistRequested, this, [this](const QString &address) {
         // A shorter entry would let through every sender that contains it.
         if (!SenderAddress::isWholeAddress(address) && !SenderAddress::isDomain(address)) {
-            m_ui->Label17->setText(u"Not added to the whitelist: \"%1\" is neither a whole address nor a domain."_s.arg(address));
+            m_ui->Label17->setText(
+                u"Not added to the whitelist: \"%1\" is neither a whole address nor a domain."_s.arg(address));
             return;
         }
         for (int row = 1; row <= m_gridwhitelist->rowCountValue(); ++row) {
@@ -163,9 +161,11 @@ frmMain::frmMain(const QString &programFolder, QWidget *parent)
             }
         }
         Lists::appendRow(*this, ListKind::Whitelist, {address});
-        m_ui->Label17->setText(address + u" was added to the whitelist. Be sure to click Save Settings when you are finished."_s);
+        m_ui->Label17->setText(
+            address + u" was added to the whitelist. Be sure to click Save Settings when you are finished."_s);
     });
-    connect(m_spamTab, &SpamReviewTab::learned, this, [this] { m_ui->lblLearnedCounts->setText(m_training->countsText()); });
+    connect(m_spamTab, &SpamReviewTab::learned, this,
+            [this] { m_ui->lblLearnedCounts->setText(m_training->countsText()); });
     connect(m_ui->checkHoldForReview, &QCheckBox::toggled, this, &frmMain::saveAppSettings);
     connect(m_ui->checkLearnedFilter, &QCheckBox::toggled, this, &frmMain::saveAppSettings);
     connect(m_ui->spinLearnedThreshold, &QDoubleSpinBox::valueChanged, this, &frmMain::saveAppSettings);
@@ -326,15 +326,9 @@ void frmMain::writeStatistics()
     report.show(this);
 }
 
-void frmMain::announceSpam(const QString &text)
-{
-    MessageBox::show(this, text, u"Quellmail"_s, MessageBox::OkOnly);
-}
+void frmMain::announceSpam(const QString &text) { MessageBox::show(this, text, u"Quellmail"_s, MessageBox::OkOnly); }
 
-void frmMain::setScanProcedure(std::function<void()> scan)
-{
-    m_scanProcedure = std::move(scan);
-}
+void frmMain::setScanProcedure(std::function<void()> scan) { m_scanProcedure = std::move(scan); }
 
 void frmMain::runScan()
 {
@@ -365,9 +359,7 @@ void frmMain::timerTick()
     processEvents();
     const TimerStep step = nextTimerStep(m_ui->txtTimer->text(), m_ui->combominutes->currentText());
     switch (step.action) {
-    case TimerStep::Action::Refuse:
-        m_ui->Label17->setText(step.refusal);
-        break;
+    case TimerStep::Action::Refuse: m_ui->Label17->setText(step.refusal); break;
     case TimerStep::Action::Count:
         processEvents();
         m_ui->txtTimer->setText(QString::number(step.counter));
@@ -380,25 +372,13 @@ void frmMain::timerTick()
     }
 }
 
-void frmMain::setImportProcedure(std::function<void()> import)
-{
-    m_importProcedure = std::move(import);
-}
+void frmMain::setImportProcedure(std::function<void()> import) { m_importProcedure = std::move(import); }
 
-void frmMain::setTrayIconRemover(std::function<void()> remover)
-{
-    m_trayIconRemover = std::move(remover);
-}
+void frmMain::setTrayIconRemover(std::function<void()> remover) { m_trayIconRemover = std::move(remover); }
 
-void frmMain::setTrayAvailabilityCheck(std::function<bool()> check)
-{
-    m_trayAvailable = std::move(check);
-}
+void frmMain::setTrayAvailabilityCheck(std::function<bool()> check) { m_trayAvailable = std::move(check); }
 
-void frmMain::setUrlOpener(std::function<void(const QUrl &)> opener)
-{
-    m_urlOpener = std::move(opener);
-}
+void frmMain::setUrlOpener(std::function<void(const QUrl &)> opener) { m_urlOpener = std::move(opener); }
 
 void frmMain::hideToTray()
 {
@@ -436,20 +416,11 @@ void frmMain::endProgram()
     }
 }
 
-void frmMain::setHardExit(std::function<void()> hardExit)
-{
-    m_hardExit = std::move(hardExit);
-}
+void frmMain::setHardExit(std::function<void()> hardExit) { m_hardExit = std::move(hardExit); }
 
-QUrl frmMain::spamFolderUrl() const
-{
-    return QUrl::fromLocalFile(m_programFolder + u"/SpamDeleted/"_s);
-}
+QUrl frmMain::spamFolderUrl() const { return QUrl::fromLocalFile(m_programFolder + u"/SpamDeleted/"_s); }
 
-QUrl frmMain::homePageUrl()
-{
-    return QUrl(u"https://quellmail.example.org/"_s);
-}
+QUrl frmMain::homePageUrl() { return QUrl(u"https://quellmail.example.org/"_s); }
 
 void frmMain::openUrl(const QUrl &url)
 {
@@ -457,25 +428,13 @@ void frmMain::openUrl(const QUrl &url)
         m_urlOpener(url);
 }
 
-void frmMain::showAccountsTab()
-{
-    m_ui->SSTab1->setCurrentIndex(0);
-}
+void frmMain::showAccountsTab() { m_ui->SSTab1->setCurrentIndex(0); }
 
-void frmMain::showSplash()
-{
-    m_frmSplash->show();
-}
+void frmMain::showSplash() { m_frmSplash->show(); }
 
-void frmMain::setSplashMessage(const QString &message)
-{
-    m_frmSplash->setMessage(message);
-}
+void frmMain::setSplashMessage(const QString &message) { m_frmSplash->setMessage(message); }
 
-void frmMain::hideSplash()
-{
-    m_frmSplash->hide();
-}
+void frmMain::hideSplash() { m_frmSplash->hide(); }
 
 void frmMain::cmdupdateconfig_Click()
 {
@@ -495,10 +454,7 @@ void frmMain::cmdreloadconfig_Click()
     module_griddisplay(*this);
 }
 
-void frmMain::cmdsystemtray_Click()
-{
-    hideToTray();
-}
+void frmMain::cmdsystemtray_Click() { hideToTray(); }
 
 void frmMain::cmdExitApplication_Click()
 {
@@ -508,10 +464,7 @@ void frmMain::cmdExitApplication_Click()
         endProgram();
 }
 
-void frmMain::cmdscannow_Click()
-{
-    runScan();
-}
+void frmMain::cmdscannow_Click() { runScan(); }
 
 void frmMain::cmdAddAccount_Click()
 {
@@ -519,40 +472,19 @@ void frmMain::cmdAddAccount_Click()
     module_griddisplay(*this);
 }
 
-void frmMain::cmdDeleteAccount_Click()
-{
-    deleteSelectedRow(*this, ListKind::Accounts);
-}
+void frmMain::cmdDeleteAccount_Click() { deleteSelectedRow(*this, ListKind::Accounts); }
 
-void frmMain::cmdAddWhitelist_Click()
-{
-    whitelistDialog()->openDialog();
-}
+void frmMain::cmdAddWhitelist_Click() { whitelistDialog()->openDialog(); }
 
-void frmMain::cmdeletewhitelist_Click()
-{
-    deleteSelectedRow(*this, ListKind::Whitelist);
-}
+void frmMain::cmdeletewhitelist_Click() { deleteSelectedRow(*this, ListKind::Whitelist); }
 
-void frmMain::cmdAddBlacklist_Click()
-{
-    blacklistDialog()->openDialog();
-}
+void frmMain::cmdAddBlacklist_Click() { blacklistDialog()->openDialog(); }
 
-void frmMain::cmddeleteblacklist_Click()
-{
-    deleteSelectedRow(*this, ListKind::Blacklist);
-}
+void frmMain::cmddeleteblacklist_Click() { deleteSelectedRow(*this, ListKind::Blacklist); }
 
-void frmMain::cmdAddkeywords_Click()
-{
-    keywordsDialog()->openDialog();
-}
+void frmMain::cmdAddkeywords_Click() { keywordsDialog()->openDialog(); }
 
-void frmMain::cmddeletekeyword_Click()
-{
-    deleteSelectedRow(*this, ListKind::Keywords);
-}
+void frmMain::cmddeletekeyword_Click() { deleteSelectedRow(*this, ListKind::Keywords); }
 
 void frmMain::Command1_Click()
 {
@@ -560,20 +492,11 @@ void frmMain::Command1_Click()
         m_importProcedure();
 }
 
-void frmMain::SpamFolder_Click()
-{
-    openUrl(spamFolderUrl());
-}
+void frmMain::SpamFolder_Click() { openUrl(spamFolderUrl()); }
 
-void frmMain::Label25_Click()
-{
-    openUrl(spamFolderUrl());
-}
+void frmMain::Label25_Click() { openUrl(spamFolderUrl()); }
 
-void frmMain::Image1_Click()
-{
-    openUrl(homePageUrl());
-}
+void frmMain::Image1_Click() { openUrl(homePageUrl()); }
 
 void frmMain::checkautoscan_Click()
 {
@@ -585,10 +508,7 @@ void frmMain::checkautoscan_Click()
     }
 }
 
-void frmMain::Timer1_Timer()
-{
-    timerTick();
-}
+void frmMain::Timer1_Timer() { timerTick(); }
 
 void frmMain::closeEvent(QCloseEvent *event)
 {

@@ -4,8 +4,8 @@
 // control. It lives until the program ends; closing it hides it or ends the
 // program.
 
-#include "scan/scanform.h"
 #include "pop3/host/tarnpostsite.h"
+#include "scan/scanform.h"
 
 #include <QUrl>
 #include <QWidget>

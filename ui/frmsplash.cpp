@@ -11,23 +11,14 @@ frmSplash::frmSplash(QWidget *parent)
     , m_ui(std::make_unique<Ui::frmSplash>())
 {
     m_ui->setupUi(this);
-    m_ui->Image1->setPixmap(QPixmap(u":/quellmail/logo.png"_s)
-                                .scaled(48, 48, Qt::KeepAspectRatio, Qt::SmoothTransformation));
+    m_ui->Image1->setPixmap(
+        QPixmap(u":/quellmail/logo.png"_s).scaled(48, 48, Qt::KeepAspectRatio, Qt::SmoothTransformation));
 }
 
 frmSplash::~frmSplash() = default;
 
-QLabel *frmSplash::label() const
-{
-    return m_ui->label;
-}
+QLabel *frmSplash::label() const { return m_ui->label; }
 
-void frmSplash::setMessage(const QString &message)
-{
-    m_ui->label->setText(message);
-}
+void frmSplash::setMessage(const QString &message) { m_ui->label->setText(message); }
 
-QString frmSplash::message() const
-{
-    return m_ui->label->text();
-}
+QString frmSplash::message() const { return m_ui->label->text(); }

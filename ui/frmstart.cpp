@@ -1,9 +1,9 @@
 #include "ui/frmstart.h"
 
+#include "platform/messagebox/messagebox.h"
 #include "ui/addressbookimport.h"
 #include "ui/appicon.h"
 #include "ui/frmmain.h"
-#include "platform/messagebox/messagebox.h"
 #include "ui/restrictsizing.h"
 #include "ui/setmenuiconmodule.h"
 #include "ui/systraymodule.h"
@@ -52,15 +52,9 @@ frmStart::frmStart(const QString &programFolder, QWidget *parent)
     connect(m_mnuSysTrayExit, &QAction::triggered, this, &frmStart::mnuSysTrayExit_Click);
 }
 
-frmStart::~frmStart()
-{
-    SysTrayModule::RemoveSysTrayIcon();
-}
+frmStart::~frmStart() { SysTrayModule::RemoveSysTrayIcon(); }
 
-QString frmStart::trayTip()
-{
-    return u"Left click for menu."_s;
-}
+QString frmStart::trayTip() { return u"Left click for menu."_s; }
 
 frmMain &frmStart::mainWindow()
 {
@@ -103,30 +97,15 @@ void frmStart::trayActivated(QSystemTrayIcon::ActivationReason reason)
     m_mnuSysTray->exec(QPoint(QCursor::pos().x(), RestrictSizing::GetCursorY()));
 }
 
-void frmStart::mnuFileExit_Click()
-{
-    confirmExit();
-}
+void frmStart::mnuFileExit_Click() { confirmExit(); }
 
-void frmStart::mnuSysTrayScanNow_Click()
-{
-    mainWindow().runScan();
-}
+void frmStart::mnuSysTrayScanNow_Click() { mainWindow().runScan(); }
 
-void frmStart::mnuHideSysTrayConfg_Click()
-{
-    mainWindow().hideToTray();
-}
+void frmStart::mnuHideSysTrayConfg_Click() { mainWindow().hideToTray(); }
 
-void frmStart::mnuSysTrayConfg_Click()
-{
-    mainWindow().setVisible(true);
-}
+void frmStart::mnuSysTrayConfg_Click() { mainWindow().setVisible(true); }
 
-void frmStart::mnuSysTrayExit_Click()
-{
-    confirmExit();
-}
+void frmStart::mnuSysTrayExit_Click() { confirmExit(); }
 
 void frmStart::confirmExit()
 {

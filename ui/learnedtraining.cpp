@@ -1,7 +1,7 @@
 #include "ui/learnedtraining.h"
 
-#include "state/statedatabase.h"
 #include "scan/spamtrainer.h"
+#include "state/statedatabase.h"
 #include "ui/trainfolderdialog.h"
 
 #include <QCoreApplication>
@@ -25,8 +25,7 @@ LearnedTraining::LearnedTraining(const QString &programFolder, QWidget *window)
     : QObject(window)
     , m_folder(programFolder)
     , m_window(window)
-{
-}
+{}
 
 LearnedTraining::~LearnedTraining() = default;
 
@@ -58,10 +57,7 @@ QString LearnedTraining::countsText()
     return text;
 }
 
-TrainFolderDialog *LearnedTraining::folderDialog() const
-{
-    return m_dialog;
-}
+TrainFolderDialog *LearnedTraining::folderDialog() const { return m_dialog; }
 
 void LearnedTraining::trainFromFolder()
 {

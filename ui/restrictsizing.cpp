@@ -4,9 +4,6 @@
 
 namespace RestrictSizing {
 
-int GetCursorY()
-{
-    return QCursor::pos().y();
-}
+int GetCursorY() { return QCursor::pos().y(); }
 
 } // namespace RestrictSizing

@@ -2,10 +2,6 @@
 
 RuleCheckBox::RuleCheckBox(QWidget *parent)
     : QCheckBox(parent)
-{
-}
+{}
 
-void RuleCheckBox::nextCheckState()
-{
-    setCheckState(checkState() == Qt::Checked ? Qt::Unchecked : Qt::Checked);
-}
+void RuleCheckBox::nextCheckState() { setCheckState(checkState() == Qt::Checked ? Qt::Unchecked : Qt::Checked); }

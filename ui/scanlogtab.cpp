@@ -44,9 +44,9 @@ void ScanLogTab::refresh()
     for (const ScanLog::Record &r : ScanLog(db).latest(Shown)) {
         const QString outcome = r.interrupted() ? u"interrupted"_s : r.outcome;
         QList<QStandardItem *> cells;
-        for (const QString &text : QStringList{locale.toString(r.started.toLocalTime(), QLocale::ShortFormat),
-                                               r.login + u'@' + r.server, QString::number(r.scanned),
-                                               QString::number(r.condemned), QString::number(r.deleted), outcome})
+        for (const QString &text :
+             QStringList{locale.toString(r.started.toLocalTime(), QLocale::ShortFormat), r.login + u'@' + r.server,
+                         QString::number(r.scanned), QString::number(r.condemned), QString::number(r.deleted), outcome})
             cells.append(new QStandardItem(text));
         if (r.failed() || r.interrupted()) {
             QFont bold = m_view->font();

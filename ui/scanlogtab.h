@@ -13,13 +13,7 @@ class ScanLogTab final : public QWidget
     Q_DISABLE_COPY_MOVE(ScanLogTab)
 
 public:
-    enum Column { Time,
-                  Account,
-                  Scanned,
-                  Condemned,
-                  Deleted,
-                  Outcome,
-                  ColumnCount };
+    enum Column { Time, Account, Scanned, Condemned, Deleted, Outcome, ColumnCount };
     static constexpr int Shown = 500;
 
     explicit ScanLogTab(const QString &programFolder, QWidget *parent = nullptr);

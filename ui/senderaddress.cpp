@@ -15,10 +15,7 @@ constexpr qsizetype MaxLabel = 63;
 
 // Letters and digits of any script count; a control or format character (a
 // right-to-left override would disguise the entry) never does.
-bool atomCharacter(QChar c)
-{
-    return c.isLetterOrNumber() || QStringView(u"!#$%&'*+/=?^_`{|}~-").contains(c);
-}
+bool atomCharacter(QChar c) { return c.isLetterOrNumber() || QStringView(u"!#$%&'*+/=?^_`{|}~-").contains(c); }
 
 } // namespace
 
@@ -64,10 +61,7 @@ QString SenderAddress::whitelistEntry(const QString &from, QString *why)
             *why = reason;
         return QString();
     };
-    enum class In { Text,
-                    Quote,
-                    Comment,
-                    Angle };
+    enum class In { Text, Quote, Comment, Angle };
     In in = In::Text;
     int depth = 0;
     QString bare;            // outside quotes, comments and angle brackets
@@ -102,8 +96,7 @@ QString SenderAddress::whitelistEntry(const QString &from, QString *why)
                 angle += c;
             }
             continue;
-        case In::Text:
-            break;
+        case In::Text: break;
         }
         if (c == u'"') {
             in = In::Quote;

@@ -7,8 +7,7 @@
 
 namespace SetMenuIconModule {
 
-int SetMenuItemIcon(QWidget *window, int menu, int item, int flags, const QPixmap &unchecked,
-                    const QPixmap &checked)
+int SetMenuItemIcon(QWidget *window, int menu, int item, int flags, const QPixmap &unchecked, const QPixmap &checked)
 {
     Q_UNUSED(flags)
     if (!window)

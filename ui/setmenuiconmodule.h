@@ -14,7 +14,6 @@ namespace SetMenuIconModule {
 // looked up again on the platform this came from; an action here is found
 // once, so it is not needed. Returns non-zero on success; when any step finds
 // nothing, nothing changes and 0 is returned.
-int SetMenuItemIcon(QWidget *window, int menu, int item, int flags, const QPixmap &unchecked,
-                    const QPixmap &checked);
+int SetMenuItemIcon(QWidget *window, int menu, int item, int flags, const QPixmap &unchecked, const QPixmap &checked);
 
 } // namespace SetMenuIconModule

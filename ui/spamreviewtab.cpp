@@ -1,10 +1,10 @@
 #include "ui/spamreviewtab.h"
 
+#include "mail/mimetext.h"
+#include "platform/messagebox/messagebox.h"
+#include "scan/spamtrainer.h"
 #include "state/reviewlist.h"
 #include "state/statedatabase.h"
-#include "platform/messagebox/messagebox.h"
-#include "mail/mimetext.h"
-#include "scan/spamtrainer.h"
 #include "ui/senderaddress.h"
 
 #include <QCheckBox>
@@ -64,10 +64,7 @@ QByteArray emailFileBytes(const QByteArray &archived)
     return out;
 }
 
-QString countOf(qsizetype n)
-{
-    return n == 1 ? u"1 message"_s : u"%1 messages"_s.arg(n);
-}
+QString countOf(qsizetype n) { return n == 1 ? u"1 message"_s : u"%1 messages"_s.arg(n); }
 
 // Never the program folder: what lands there looks like the program's own files.
 QString firstSaveFolder(const QString &programFolder)
@@ -155,10 +152,9 @@ SpamReviewTab::SpamReviewTab(const QString &programFolder, QWidget *parent)
     connect(m_view, &QTableView::doubleClicked, this, &SpamReviewTab::preview);
 
     auto *buttons = new QHBoxLayout;
-    for (QWidget *w : {static_cast<QWidget *>(remove), static_cast<QWidget *>(keep),
-                       static_cast<QWidget *>(m_alsoWhitelist), static_cast<QWidget *>(spam),
-                       static_cast<QWidget *>(save),
-                       static_cast<QWidget *>(show)})
+    for (QWidget *w :
+         {static_cast<QWidget *>(remove), static_cast<QWidget *>(keep), static_cast<QWidget *>(m_alsoWhitelist),
+          static_cast<QWidget *>(spam), static_cast<QWidget *>(save), static_cast<QWidget *>(show)})
         buttons->addWidget(w);
     buttons->addStretch();
     auto *layout = new QVBoxLayout(this);
@@ -246,9 +242,9 @@ void SpamReviewTab::refresh()
         QString date = m.sent.isEmpty() ? locale.toString(m.judged.toLocalTime(), QLocale::ShortFormat) : m.sent;
         if (m.sent == MissingHeader)
             date.clear();
-        for (const QString &text : QStringList{date, m.sender, m.subject, locale.formattedDataSize(m.size),
-                                               m.login + u'@' + m.server, m.rule, m.entry, m.matchedIn,
-                                               ReviewList::stateText(m.state)})
+        for (const QString &text :
+             QStringList{date, m.sender, m.subject, locale.formattedDataSize(m.size), m.login + u'@' + m.server, m.rule,
+                         m.entry, m.matchedIn, ReviewList::stateText(m.state)})
             cells.append(new QStandardItem(text));
         cells.at(0)->setData(m.id, IdRole);
         m_model->appendRow(cells);
@@ -344,8 +340,8 @@ void SpamReviewTab::notSpam()
     if (gone > 0)
         MessageBox::show(this,
                          u"%1 already gone from the server, so nothing is left there to keep. The copy "
-                         "Quellmail archived can still be saved with \"Save as email\u2026\"."_s
-                             .arg(gone == 1 ? u"This message is"_s : countOf(gone) + u" are"_s),
+                         "Quellmail archived can still be saved with \"Save as email\u2026\"."_s.arg(
+                             gone == 1 ? u"This message is"_s : countOf(gone) + u" are"_s),
                          u"Not spam"_s, MessageBox::OkOnly);
 }
 
@@ -373,10 +369,7 @@ void SpamReviewTab::offerWhitelistEntry(const QString &sender, QStringList *aske
         Q_EMIT whitelistRequested(entry);
 }
 
-void SpamReviewTab::markSpam()
-{
-    learn(selectedMessages(), true);
-}
+void SpamReviewTab::markSpam() { learn(selectedMessages(), true); }
 
 void SpamReviewTab::learn(const QList<ReviewList::Message> &messages, bool spam)
 {
@@ -392,8 +385,9 @@ void SpamReviewTab::learn(const QList<ReviewList::Message> &messages, bool spam)
     if (!trainer.errorText().isEmpty())
         Q_EMIT problem(u"The learned filter could not learn this: "_s + trainer.errorText());
     else if (trainer.skipped() > 0)
-        Q_EMIT problem(u"The archive copy of %1 message(s) cannot be read; the learned filter did not learn them."_s
-                           .arg(trainer.skipped()));
+        Q_EMIT problem(
+            u"The archive copy of %1 message(s) cannot be read; the learned filter did not learn them."_s.arg(
+                trainer.skipped()));
     Q_EMIT learned();
 }
 
@@ -489,9 +483,8 @@ void SpamReviewTab::preview()
     auto *dialog = new QDialog(this);
     dialog->setObjectName(u"dlgPreview"_s);
     dialog->setAttribute(Qt::WA_DeleteOnClose);
-    dialog->setWindowTitle(selected.size() == 1
-                               ? u"Preview"_s
-                               : u"Preview: the first of %1 selected"_s.arg(countOf(selected.size())));
+    dialog->setWindowTitle(selected.size() == 1 ? u"Preview"_s
+                                                : u"Preview: the first of %1 selected"_s.arg(countOf(selected.size())));
     auto *text = new QPlainTextEdit(previewText(bytes), dialog);
     text->setObjectName(u"txtPreview"_s);
     text->setReadOnly(true);

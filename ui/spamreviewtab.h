@@ -22,16 +22,7 @@ class SpamReviewTab final : public QWidget
     Q_DISABLE_COPY_MOVE(SpamReviewTab)
 
 public:
-    enum Column { Judged,
-                  Sender,
-                  Subject,
-                  Size,
-                  Account,
-                  Rule,
-                  Entry,
-                  Where,
-                  State,
-                  ColumnCount };
+    enum Column { Judged, Sender, Subject, Size, Account, Rule, Entry, Where, State, ColumnCount };
 
     SpamReviewTab(const QString &programFolder, QWidget *parent = nullptr);
     ~SpamReviewTab() override;

@@ -43,10 +43,7 @@ QPointer<TrayWindowNamer> s_namer;
 
 } // namespace
 
-QString trayWindowTitle()
-{
-    return u"Quellmail tray icon"_s;
-}
+QString trayWindowTitle() { return u"Quellmail tray icon"_s; }
 
 void AddSysTrayIcon(QWidget *form, const QString &tip, const QIcon &icon, QMenu *contextMenu)
 {
@@ -75,9 +72,6 @@ void RemoveSysTrayIcon()
     delete s_icon.data();
 }
 
-QSystemTrayIcon *TrayIconData()
-{
-    return s_icon.data();
-}
+QSystemTrayIcon *TrayIconData() { return s_icon.data(); }
 
 } // namespace SysTrayModule

@@ -6,9 +6,7 @@
 
 struct TimerStep
 {
-    enum class Action { Count,
-                        Scan,
-                        Refuse };
+    enum class Action { Count, Scan, Refuse };
     Action action = Action::Refuse;
     int counter = 0; // the new tick count when counting
     QString refusal; // the status line when refused

@@ -21,10 +21,7 @@ TrainFolderDialog::TrainFolderDialog(QWidget *parent)
 
 TrainFolderDialog::~TrainFolderDialog() = default;
 
-QString TrainFolderDialog::path() const
-{
-    return m_ui->txtTrainPath->text().trimmed();
-}
+QString TrainFolderDialog::path() const { return m_ui->txtTrainPath->text().trimmed(); }
 
 Scan::LearnedFilter::Label TrainFolderDialog::label() const
 {

@@ -37,8 +37,8 @@ KWAB_EXPORT int32_t kWabGetEntries(struct KWabHandle *handle, uint64_t *firstSlo
 /* Writes the value as a NUL-terminated UTF-8 string, never more than bufferLength
  * bytes (cut at a character boundary). Non-zero on success, 0 when the entry
  * has no such value or the slot is not one of this handle's entries. */
-KWAB_EXPORT int16_t kWabGetProp_String(struct KWabHandle *handle, uint64_t *slot, uint32_t tag,
-                                       char *buffer, int32_t bufferLength, int32_t reserved);
+KWAB_EXPORT int16_t kWabGetProp_String(struct KWabHandle *handle, uint64_t *slot, uint32_t tag, char *buffer,
+                                       int32_t bufferLength, int32_t reserved);
 KWAB_EXPORT void kWabFreeEntries(struct KWabHandle *handle, uint64_t *firstSlot, int32_t n);
 KWAB_EXPORT void kWabClose(struct KWabHandle *handle);
 

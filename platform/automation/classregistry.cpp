@@ -26,25 +26,13 @@ QString &localOverride()
 }
 
 // Ids are used as settings groups: they must be one non-empty path segment.
-bool usableKey(const QString &key)
-{
-    return !key.trimmed().isEmpty() && !key.contains(u'/') && !key.contains(u'\\');
-}
+bool usableKey(const QString &key) { return !key.trimmed().isEmpty() && !key.contains(u'/') && !key.contains(u'\\'); }
 
-QString normalized(const QString &key)
-{
-    return key.trimmed().toUpper();
-}
+QString normalized(const QString &key) { return key.trimmed().toUpper(); }
 
-QString classGroup(const QString &classId)
-{
-    return u"Classes/"_s + normalized(classId);
-}
+QString classGroup(const QString &classId) { return u"Classes/"_s + normalized(classId); }
 
-QString progIdGroup(const QString &progId)
-{
-    return u"ProgIds/"_s + normalized(progId);
-}
+QString progIdGroup(const QString &progId) { return u"ProgIds/"_s + normalized(progId); }
 
 bool sync(QSettings &settings)
 {
@@ -102,8 +90,8 @@ bool ClassRegistry::addClass(const ClassRegistration &registration)
     settings->setValue(u"ClassName"_s, registration.className);
     settings->setValue(u"ProgId"_s, registration.progId);
     settings->setValue(u"TypeLibraryName"_s, registration.typeLibraryName);
-    settings->setValue(u"TypeLibraryVersion"_s, u"%1.%2"_s.arg(registration.typeLibraryVersionMajor)
-                                                    .arg(registration.typeLibraryVersionMinor));
+    settings->setValue(u"TypeLibraryVersion"_s,
+                       u"%1.%2"_s.arg(registration.typeLibraryVersionMajor).arg(registration.typeLibraryVersionMinor));
     settings->setValue(u"TypeLibraryHelp"_s, registration.typeLibraryHelp);
     settings->endGroup();
     if (!registration.progId.isEmpty())

@@ -27,8 +27,7 @@ QObject *ControlHost::create(const QString &libraryPath, const QString &classId,
         m_errorString = u"Cannot load %1: %2"_s.arg(libraryPath, library.errorString());
         return nullptr;
     }
-    const auto getClassObject =
-        reinterpret_cast<DllGetClassObjectFunction>(library.resolve("DllGetClassObject"));
+    const auto getClassObject = reinterpret_cast<DllGetClassObjectFunction>(library.resolve("DllGetClassObject"));
     if (!getClassObject) {
         m_errorString = u"%1 has no class factory entry point"_s.arg(libraryPath);
         return nullptr;

@@ -93,8 +93,7 @@ public:
 
     // Calls the member. For a PropertyPut, args holds the one new value.
     // result may be null when the caller does not want it.
-    virtual InvokeResult invoke(qint32 memberId, InvokeKind kind, QVariantList &args,
-                                QVariant *result = nullptr) = 0;
+    virtual InvokeResult invoke(qint32 memberId, InvokeKind kind, QVariantList &args, QVariant *result = nullptr) = 0;
 
     // Connects the host's event sink; nullptr disconnects it.
     virtual void advise(EventSink *sink) = 0;

@@ -28,12 +28,9 @@ MessageBox::Button firstButton(MessageBox::Buttons buttons)
 bool belongsTo(MessageBox::Button answer, MessageBox::Buttons buttons)
 {
     switch (buttons) {
-    case MessageBox::OkOnly:
-        return answer == MessageBox::Ok;
-    case MessageBox::OkCancel:
-        return answer == MessageBox::Ok || answer == MessageBox::Cancel;
-    case MessageBox::YesNo:
-        return answer == MessageBox::Yes || answer == MessageBox::No;
+    case MessageBox::OkOnly: return answer == MessageBox::Ok;
+    case MessageBox::OkCancel: return answer == MessageBox::Ok || answer == MessageBox::Cancel;
+    case MessageBox::YesNo: return answer == MessageBox::Yes || answer == MessageBox::No;
     }
     return false;
 }
@@ -45,10 +42,7 @@ bool isLineBreak(QChar c)
 
 } // namespace
 
-QString MessageBox::shortenedMark()
-{
-    return u"\u2026 (shortened)"_s;
-}
+QString MessageBox::shortenedMark() { return u"\u2026 (shortened)"_s; }
 
 QString MessageBox::shownText(const QString &text)
 {
@@ -73,13 +67,9 @@ QString MessageBox::shownText(const QString &text)
     return text.left(cut) + shortenedMark();
 }
 
-QString MessageBox::defaultTitle()
-{
-    return u"Quellmail"_s;
-}
+QString MessageBox::defaultTitle() { return u"Quellmail"_s; }
 
-MessageBox::Button MessageBox::show(QWidget *parent, const QString &text, const QString &title,
-                                    Buttons buttons)
+MessageBox::Button MessageBox::show(QWidget *parent, const QString &text, const QString &title, Buttons buttons)
 {
     const QString shownTitle = title.isEmpty() ? defaultTitle() : title;
     const QString shown = shownText(text);
@@ -120,14 +110,10 @@ MessageBox::Button MessageBox::show(QWidget *parent, const QString &text, const 
     }
     const int result = box.exec();
     switch (result) {
-    case QMessageBox::Yes:
-        return Yes;
-    case QMessageBox::No:
-        return No;
-    case QMessageBox::Cancel:
-        return Cancel;
-    case QMessageBox::Ok:
-        return Ok;
+    case QMessageBox::Yes: return Yes;
+    case QMessageBox::No: return No;
+    case QMessageBox::Cancel: return Cancel;
+    case QMessageBox::Ok: return Ok;
     default:
         // Escape or the title-bar close: the box's "no" answer.
         return buttons == YesNo ? No : (buttons == OkCancel ? Cancel : Ok);
@@ -142,22 +128,10 @@ void MessageBox::setTestMode(bool on)
     state.records.clear();
 }
 
-bool MessageBox::testMode()
-{
-    return testState().on;
-}
+bool MessageBox::testMode() { return testState().on; }
 
-void MessageBox::queueAnswer(Button answer)
-{
-    testState().answers.enqueue(answer);
-}
+void MessageBox::queueAnswer(Button answer) { testState().answers.enqueue(answer); }
 
-QList<MessageBox::Record> MessageBox::records()
-{
-    return testState().records;
-}
+QList<MessageBox::Record> MessageBox::records() { return testState().records; }
 
-void MessageBox::clearRecords()
-{
-    testState().records.clear();
-}
+void MessageBox::clearRecords() { testState().records.clear(); }

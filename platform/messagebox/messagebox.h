@@ -12,13 +12,8 @@ class QWidget;
 class MessageBox final
 {
 public:
-    enum Button { Ok,
-                  Cancel,
-                  Yes,
-                  No };
-    enum Buttons { OkOnly,
-                   OkCancel,
-                   YesNo };
+    enum Button { Ok, Cancel, Yes, No };
+    enum Buttons { OkOnly, OkCancel, YesNo };
 
     // Shows a modal box and returns the button pressed. An empty title means
     // the application's title "Quellmail".

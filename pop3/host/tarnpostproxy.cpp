@@ -8,10 +8,7 @@ namespace Automation {
 
 using namespace Tarnpostctl;
 
-TarnpostProxy::TarnpostProxy(QObject *control)
-{
-    reset(control);
-}
+TarnpostProxy::TarnpostProxy(QObject *control) { reset(control); }
 
 void TarnpostProxy::reset(QObject *control)
 {
@@ -19,15 +16,9 @@ void TarnpostProxy::reset(QObject *control)
     m_lastResult = {};
 }
 
-bool TarnpostProxy::isValid() const
-{
-    return object() != nullptr;
-}
+bool TarnpostProxy::isValid() const { return object() != nullptr; }
 
-AutomationObject *TarnpostProxy::object() const
-{
-    return qobject_cast<AutomationObject *>(m_object.data());
-}
+AutomationObject *TarnpostProxy::object() const { return qobject_cast<AutomationObject *>(m_object.data()); }
 
 QVariant TarnpostProxy::get(qint32 id)
 {

@@ -15,10 +15,7 @@ namespace Automation {
 
 TarnpostSite::TarnpostSite() = default;
 
-TarnpostSite::~TarnpostSite()
-{
-    delete m_created.data();
-}
+TarnpostSite::~TarnpostSite() { delete m_created.data(); }
 
 bool TarnpostSite::create(const QString &programFolder, QWidget *parent)
 {
@@ -43,8 +40,7 @@ bool TarnpostSite::create(const QString &programFolder, QWidget *parent)
         for (const QJsonValue &entry : values) {
             const QJsonArray pair = entry.toArray();
             const QJsonValue value = pair.at(1);
-            bag.write(pair.at(0).toString(),
-                      value.isDouble() ? QVariant(value.toInt()) : QVariant(value.toString()));
+            bag.write(pair.at(0).toString(), value.isDouble() ? QVariant(value.toInt()) : QVariant(value.toString()));
         }
     }
     control->load(bag);

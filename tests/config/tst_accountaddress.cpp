@@ -44,8 +44,8 @@ void tst_AccountAddress::validForms_data()
     QTest::newRow("plain host") << u"pop.example.net"_s << true << u"pop.example.net"_s << 0 << none;
     QTest::newRow("plain with blanks") << u" pop.example.net "_s << true << u" pop.example.net "_s << 0 << none;
     QTest::newRow("plain ipv6 literal") << u"::1"_s << true << u"::1"_s << 0 << none;
-    QTest::newRow("plain host:port stays plain") << u"pop.example.net:995"_s << true << u"pop.example.net:995"_s << 0
-                                                 << none;
+    QTest::newRow("plain host:port stays plain")
+        << u"pop.example.net:995"_s << true << u"pop.example.net:995"_s << 0 << none;
 
     QTest::newRow("pop3s default port") << u"pop3s://pop.example.net"_s << false << u"pop.example.net"_s << 995 << tls;
     QTest::newRow("pop3s with port") << u"pop3s://pop.example.net:1995"_s << false << u"pop.example.net"_s << 1995
@@ -54,11 +54,11 @@ void tst_AccountAddress::validForms_data()
     QTest::newRow("pop3 unprivileged port") << u"pop3://127.0.0.1:2110"_s << false << u"127.0.0.1"_s << 2110 << none;
     QTest::newRow("stls default port") << u"pop3+stls://mail.example.org"_s << false << u"mail.example.org"_s << 110
                                        << stls;
-    QTest::newRow("stls with port") << u"pop3+stls://mail.example.org:1100"_s << false << u"mail.example.org"_s
-                                    << 1100 << stls;
+    QTest::newRow("stls with port") << u"pop3+stls://mail.example.org:1100"_s << false << u"mail.example.org"_s << 1100
+                                    << stls;
     QTest::newRow("scheme in capitals") << u"POP3S://Pop.Example.NET"_s << false << u"Pop.Example.NET"_s << 995 << tls;
-    QTest::newRow("trailing slash and blanks") << u"  pop3s://pop.example.net:995/ "_s << false
-                                               << u"pop.example.net"_s << 995 << tls;
+    QTest::newRow("trailing slash and blanks")
+        << u"  pop3s://pop.example.net:995/ "_s << false << u"pop.example.net"_s << 995 << tls;
     QTest::newRow("ipv6 in brackets") << u"pop3s://[2001:db8::1]"_s << false << u"2001:db8::1"_s << 995 << tls;
     QTest::newRow("ipv6 with port") << u"pop3+stls://[::1]:1100"_s << false << u"::1"_s << 1100 << stls;
     QTest::newRow("highest port") << u"pop3://h:65535"_s << false << u"h"_s << 65535 << none;

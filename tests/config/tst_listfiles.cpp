@@ -1,14 +1,14 @@
 // The list files: how they are read, what a save writes, and that a save
 // never loses or corrupts what was there before.
 
-#include "state/appsettings.h"
 #include "config/datafile.h"
 #include "config/listgridview.h"
 #include "config/listloaders.h"
 #include "config/listtable.h"
-#include "platform/messagebox/messagebox.h"
 #include "config/module_update_config.h"
 #include "config/statsfile.h"
+#include "platform/messagebox/messagebox.h"
+#include "state/appsettings.h"
 #include "tests/config/testform.h"
 
 #include <QDir>
@@ -54,10 +54,12 @@ void expectSaveReport(const QStringList &paths)
     QCOMPARE(records.first().format, Qt::PlainText);
     const QStringList lines = records.first().text.split(u"\r\n"_s);
     QCOMPARE(lines.size(), paths.size() + 2);
-    QCOMPARE(lines.first(), paths.size() == 1 ? u"This file could not be saved:"_s : u"These files could not be saved:"_s);
+    QCOMPARE(lines.first(),
+             paths.size() == 1 ? u"This file could not be saved:"_s : u"These files could not be saved:"_s);
     for (qsizetype i = 0; i < paths.size(); ++i) {
         const QString named = QDir::toNativeSeparators(paths.at(i)) + u": "_s;
-        QVERIFY2(lines.at(i + 1).startsWith(named) && lines.at(i + 1).size() > named.size(), qPrintable(lines.at(i + 1)));
+        QVERIFY2(lines.at(i + 1).startsWith(named) && lines.at(i + 1).size() > named.size(),
+                 qPrintable(lines.at(i + 1)));
     }
 }
 
@@ -127,16 +129,14 @@ void tst_ListFiles::decodeFallsBackToLatin1_data()
     QTest::newRow("ascii") << QByteArray("plain") << u"plain"_s;
     QTest::newRow("utf-8") << QByteArray("caf\xc3\xa9") << u"caf\u00e9"_s;
     QTest::newRow("latin-1") << QByteArray("caf\xe9") << u"caf\u00e9"_s;
-    QTest::newRow("broken utf-8 keeps every byte") << QByteArray("\xc3\xa9\xff\x80")
-                                                   << u"\u00c3\u00a9\u00ff\u0080"_s;
-    QTest::newRow("bad byte spoils only its line") << QByteArray("caf\xc3\xa9\r\n\xff\nna\xc3\xafve\r")
-                                                   << u"caf\u00e9\r\n\u00ff\nna\u00efve\r"_s;
+    QTest::newRow("broken utf-8 keeps every byte") << QByteArray("\xc3\xa9\xff\x80") << u"\u00c3\u00a9\u00ff\u0080"_s;
+    QTest::newRow("bad byte spoils only its line")
+        << QByteArray("caf\xc3\xa9\r\n\xff\nna\xc3\xafve\r") << u"caf\u00e9\r\n\u00ff\nna\u00efve\r"_s;
     QTest::newRow("sequence cut by a line end") << QByteArray("\xc3\r\n\xc3\xa9") << u"\u00c3\r\n\u00e9"_s;
-    QTest::newRow("byte order mark dropped at the start only")
-        << QByteArray("\xef\xbb\xbf"
-                      "a\r\n\xef\xbb\xbf"
-                      "b\r\n\x80")
-        << u"a\r\n\ufeffb\r\n\u0080"_s;
+    QTest::newRow("byte order mark dropped at the start only") << QByteArray("\xef\xbb\xbf"
+                                                                             "a\r\n\xef\xbb\xbf"
+                                                                             "b\r\n\x80")
+                                                               << u"a\r\n\ufeffb\r\n\u0080"_s;
 }
 
 void tst_ListFiles::decodeFallsBackToLatin1()
@@ -179,24 +179,23 @@ void tst_ListFiles::loadAccounts_data()
     QTest::newRow("two accounts") << QByteArray("mail.example.org,alice,pw1\r\npop.example.net,bob,pw2\r\n")
                                   << QStringList{u"mail.example.org|alice|pw1"_s, u"pop.example.net|bob|pw2"_s}
                                   << u"2"_s;
-    QTest::newRow("password with commas") << QByteArray("host.example,carol,a,b,,c\r\n")
-                                          << QStringList{u"host.example|carol|a,b,,c"_s} << u"1"_s;
+    QTest::newRow("password with commas")
+        << QByteArray("host.example,carol,a,b,,c\r\n") << QStringList{u"host.example|carol|a,b,,c"_s} << u"1"_s;
     QTest::newRow("3-character server dropped, 4 kept")
         << QByteArray("abc,u1,p1\r\nabcd,u2,p2\r\n") << QStringList{u"abcd|u2|p2"_s} << u"1"_s;
-    QTest::newRow("empty line stops the load")
-        << QByteArray("host1.example,u1,p1\r\n\r\nhost2.example,u2,p2\r\n")
-        << QStringList{u"host1.example|u1|p1"_s} << u"1"_s;
+    QTest::newRow("empty line stops the load") << QByteArray("host1.example,u1,p1\r\n\r\nhost2.example,u2,p2\r\n")
+                                               << QStringList{u"host1.example|u1|p1"_s} << u"1"_s;
     QTest::newRow("one comma stops the load")
         << QByteArray("host1.example,u1,p1\r\nhost2.example,u2\r\nhost3.example,u3,p3\r\n")
         << QStringList{u"host1.example|u1|p1"_s} << u"1"_s;
-    QTest::newRow("empty fields kept") << QByteArray("host.example,,\r\n")
-                                       << QStringList{u"host.example||"_s} << u"1"_s;
+    QTest::newRow("empty fields kept") << QByteArray("host.example,,\r\n") << QStringList{u"host.example||"_s}
+                                       << u"1"_s;
     QTest::newRow("last line without end, lone CR")
         << QByteArray("host1.example,u1,p1\rhost2.example,u2,p2")
         << QStringList{u"host1.example|u1|p1"_s, u"host2.example|u2|p2"_s} << u"2"_s;
     QTest::newRow("0-byte file keeps the count") << QByteArray() << QStringList() << u"7"_s;
-    QTest::newRow("first line bad keeps the count") << QByteArray("\r\nhost.example,u,p\r\n")
-                                                    << QStringList() << u"7"_s;
+    QTest::newRow("first line bad keeps the count")
+        << QByteArray("\r\nhost.example,u,p\r\n") << QStringList() << u"7"_s;
 }
 
 void tst_ListFiles::loadAccounts()
@@ -223,13 +222,12 @@ void tst_ListFiles::loadSingleColumnLists_data()
     QTest::addColumn<QStringList>("rows");
     QTest::addColumn<QString>("count");
     QTest::newRow("empty line becomes a row") << QByteArray("a@x.example\r\n\r\nb@y.example\r\n")
-                                              << QStringList{u"a@x.example"_s, QString(), u"b@y.example"_s}
-                                              << u"3"_s;
-    QTest::newRow("commas and blanks as they stand") << QByteArray(" spaced , text \r\n")
-                                                     << QStringList{u" spaced , text "_s} << u"1"_s;
+                                              << QStringList{u"a@x.example"_s, QString(), u"b@y.example"_s} << u"3"_s;
+    QTest::newRow("commas and blanks as they stand")
+        << QByteArray(" spaced , text \r\n") << QStringList{u" spaced , text "_s} << u"1"_s;
     QTest::newRow("0-byte file keeps the count") << QByteArray() << QStringList() << u"7"_s;
-    QTest::newRow("written with LF line ends") << QByteArray("a@x.example\nb@y.example\n")
-                                               << QStringList{u"a@x.example"_s, u"b@y.example"_s} << u"2"_s;
+    QTest::newRow("written with LF line ends")
+        << QByteArray("a@x.example\nb@y.example\n") << QStringList{u"a@x.example"_s, u"b@y.example"_s} << u"2"_s;
     // Past the 16-bit row numbers: every line is a row, the box shows the true count.
     QByteArray longFile;
     QStringList longRows;
@@ -276,15 +274,15 @@ void tst_ListFiles::missingFilesLeaveCountBoxes()
     form.gridAccounts()->setColumnCount(3);
     form.gridAccounts()->appendRow({u"host.example"_s, u"u"_s, u"p"_s});
     form.gridwhitelist()->appendRow({u"w@x.example"_s});
-    for (QLineEdit *box : {form.txtAccountsCount(), form.txtwhitelistCount(), form.txtblacklistCount(),
-                           form.txtkeywordsCount()})
+    for (QLineEdit *box :
+         {form.txtAccountsCount(), form.txtwhitelistCount(), form.txtblacklistCount(), form.txtkeywordsCount()})
         box->setText(u"4"_s);
     loadAllLists(form);
-    for (const ListTable *table : {form.gridAccounts(), form.gridwhitelist(), form.gridblacklist(),
-                                   form.gridkeywords()})
+    for (const ListTable *table :
+         {form.gridAccounts(), form.gridwhitelist(), form.gridblacklist(), form.gridkeywords()})
         QCOMPARE(table->rowCountValue(), 0);
-    for (QLineEdit *box : {form.txtAccountsCount(), form.txtwhitelistCount(), form.txtblacklistCount(),
-                           form.txtkeywordsCount()})
+    for (QLineEdit *box :
+         {form.txtAccountsCount(), form.txtwhitelistCount(), form.txtblacklistCount(), form.txtkeywordsCount()})
         QCOMPARE(box->text(), u"4"_s);
     // The grids show their rows again after a load.
     QVERIFY(form.gridAccountsView()->updatesEnabled());
@@ -342,8 +340,7 @@ void tst_ListFiles::latin1FileKeepsEveryCharacter()
     loadAllLists(form);
     QCOMPARE(form.gridkeywords()->cell(1, 1), u"gr\u00fc\u00dfe"_s);
     QCOMPARE(form.gridkeywords()->cell(2, 1), u"na\u00efve"_s);
-    QCOMPARE(form.gridAccounts()->rowCells(1),
-             (QStringList{u"m\u00e4il.example"_s, u"j\u00fcrgen"_s, u"p\u00e4ss"_s}));
+    QCOMPARE(form.gridAccounts()->rowCells(1), (QStringList{u"m\u00e4il.example"_s, u"j\u00fcrgen"_s, u"p\u00e4ss"_s}));
     QVERIFY(module_update_config(form));
     // Written back as UTF-8: the same characters, readable again.
     QCOMPARE(readBytes(dir.filePath(u"keywords.dat"_s)), QByteArray("gr\xc3\xbc\xc3\x9f"
@@ -360,14 +357,15 @@ void tst_ListFiles::mixedLinesLoadAndSave_data()
     QTest::addColumn<QStringList>("rows");
     QTest::addColumn<QByteArray>("saved");
     QTest::newRow("keywords, one Latin-1 line among UTF-8")
-        << u"keywords.dat"_s << QByteArray("gr\xc3\xbc\xc3\x9f"
-                                           "e\r\ncaf\xe9\r\n\xe2\x82\xac-deal\r\n")
+        << u"keywords.dat"_s
+        << QByteArray("gr\xc3\xbc\xc3\x9f"
+                      "e\r\ncaf\xe9\r\n\xe2\x82\xac-deal\r\n")
         << QStringList{u"gr\u00fc\u00dfe"_s, u"caf\u00e9"_s, u"\u20ac-deal"_s}
         << QByteArray("gr\xc3\xbc\xc3\x9f"
                       "e\r\ncaf\xc3\xa9\r\n\xe2\x82\xac-deal\r\n");
     QTest::newRow("keywords, stray continuation byte")
-        << u"keywords.dat"_s << QByteArray("na\xc3\xafve\n\x80oops\n")
-        << QStringList{u"na\u00efve"_s, u"\u0080oops"_s} << QByteArray("na\xc3\xafve\r\n\xc2\x80oops\r\n");
+        << u"keywords.dat"_s << QByteArray("na\xc3\xafve\n\x80oops\n") << QStringList{u"na\u00efve"_s, u"\u0080oops"_s}
+        << QByteArray("na\xc3\xafve\r\n\xc2\x80oops\r\n");
     QTest::newRow("accounts, Latin-1 password on one line")
         << u"accounts.dat"_s << QByteArray("m\xc3\xa4il.example,j\xc3\xbcrgen,pw\r\nhost.example,ann,p\xe4ss\r\n")
         << QStringList{u"m\u00e4il.example|j\u00fcrgen|pw"_s, u"host.example|ann|p\u00e4ss"_s}
@@ -422,9 +420,9 @@ void tst_ListFiles::saveProgressMessages()
     form.gridkeywords()->appendRow({u"k"_s});
     form.splashMessages.clear();
     QVERIFY(module_update_config(form));
-    QCOMPARE(form.splashMessages, (QStringList{u"Updating configuration data."_s, u"Updating 1 accounts."_s,
-                                               u"Updating 2 accounts."_s, u"Updating 1 whitelist addresses."_s,
-                                               u"Updating 1 keywords."_s}));
+    QCOMPARE(form.splashMessages,
+             (QStringList{u"Updating configuration data."_s, u"Updating 1 accounts."_s, u"Updating 2 accounts."_s,
+                          u"Updating 1 whitelist addresses."_s, u"Updating 1 keywords."_s}));
     QVERIFY(!form.splashVisible);
     QCOMPARE(readBytes(dir.filePath(u"accounts.dat"_s)), QByteArray("a.example,u,p\r\nb.example,u,p\r\n"));
 }
@@ -434,8 +432,8 @@ void tst_ListFiles::saveWritesOwnerOnlyAccounts()
     QTemporaryDir dir;
     const QString accounts = dir.filePath(u"accounts.dat"_s);
     writeBytes(accounts, QByteArray("old.example,u,p\r\n"));
-    QVERIFY(QFile::setPermissions(accounts, QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup
-                                                | QFile::ReadOther));
+    QVERIFY(
+        QFile::setPermissions(accounts, QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup | QFile::ReadOther));
     TestForm form(dir.path());
     loadAllLists(form);
     QVERIFY(module_update_config(form));

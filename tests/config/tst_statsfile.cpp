@@ -84,29 +84,23 @@ void tst_StatsFile::read_data()
         QTest::newRow(name) << file << QString::fromLatin1(values).split(u'|');
     };
     row("missing file", "<none>", "0|0|0|0|0|0|1|5|2|1|0|0");
-    row("full file as written",
-        "3\r\n10\r\n2\r\n4\r\n17\r\n250\r\n 1 \r\n15\r\n 1 \r\n 1 \r\n 0 \r\n 1 \r\n",
+    row("full file as written", "3\r\n10\r\n2\r\n4\r\n17\r\n250\r\n 1 \r\n15\r\n 1 \r\n 1 \r\n 0 \r\n 1 \r\n",
         "3|10|2|4|17|250|1|15|1|1|0|1");
     row("numbers without blanks, typed minutes, 0s forced on",
-        "1\r\n1\r\n1\r\n1\r\n0\r\n9\r\n0\r\n7\r\n0\r\n0\r\n1\r\n0\r\n",
-        "1|1|1|1|0|9|1|7|0|1|1|0");
+        "1\r\n1\r\n1\r\n1\r\n0\r\n9\r\n0\r\n7\r\n0\r\n0\r\n1\r\n0\r\n", "1|1|1|1|0|9|1|7|0|1|1|0");
     row("only six lines", "5\r\n6\r\n7\r\n8\r\n9\r\n10\r\n", "5|6|7|8|9|10|1|5|2|1|0|0");
-    row("abc on line 9 stops there",
-        "1\r\n2\r\n3\r\n4\r\n5\r\n6\r\n 0 \r\n20\r\nabc\r\n 0 \r\n 1 \r\n 1 \r\n",
+    row("abc on line 9 stops there", "1\r\n2\r\n3\r\n4\r\n5\r\n6\r\n 0 \r\n20\r\nabc\r\n 0 \r\n 1 \r\n 1 \r\n",
         "1|2|3|4|5|6|1|20|2|1|0|0");
-    row("state 3 is not a box state",
-        "1\r\n2\r\n3\r\n4\r\n5\r\n6\r\n 0 \r\n20\r\n 0 \r\n 0 \r\n 3 \r\n 1 \r\n",
+    row("state 3 is not a box state", "1\r\n2\r\n3\r\n4\r\n5\r\n6\r\n 0 \r\n20\r\n 0 \r\n 0 \r\n 3 \r\n 1 \r\n",
         "1|2|3|4|5|6|1|20|0|1|0|0");
-    row("negative state refused", "1\r\n2\r\n3\r\n4\r\n5\r\n6\r\n -1 \r\n 1 \r\n",
-        "1|2|3|4|5|6|1|5|2|1|0|0");
-    row("greyed states kept",
-        "0\r\n0\r\n0\r\n0\r\n0\r\n0\r\n 2 \r\n5\r\n 2 \r\n 2 \r\n 2 \r\n 2 \r\n",
+    row("negative state refused", "1\r\n2\r\n3\r\n4\r\n5\r\n6\r\n -1 \r\n 1 \r\n", "1|2|3|4|5|6|1|5|2|1|0|0");
+    row("greyed states kept", "0\r\n0\r\n0\r\n0\r\n0\r\n0\r\n 2 \r\n5\r\n 2 \r\n 2 \r\n 2 \r\n 2 \r\n",
         "0|0|0|0|0|0|1|5|2|1|2|2");
     row("0-byte file", "", "0|0|0|0|0|0|1|5|2|1|0|0");
     QTest::newRow("lone CR line ends, Latin-1 text")
         << QByteArray("1\r2\r3\r4\r5\r6\r 1 \r5\xe9\r 0 \r 0 \r 0 \r 0 \r")
-        << QStringList{u"1"_s, u"2"_s, u"3"_s, u"4"_s, u"5"_s, u"6"_s, u"1"_s, u"5\u00e9"_s, u"0"_s,
-                       u"1"_s, u"0"_s, u"0"_s};
+        << QStringList{u"1"_s, u"2"_s,       u"3"_s, u"4"_s, u"5"_s, u"6"_s,
+                       u"1"_s, u"5\u00e9"_s, u"0"_s, u"1"_s, u"0"_s, u"0"_s};
 }
 
 void tst_StatsFile::read()
@@ -187,24 +181,25 @@ void tst_StatsFile::totalsAddUp_data()
     QTest::addColumn<bool>("counted");       // or nothing
 
     QTest::newRow("nobody else wrote") << stats("3", "10") << stats("3", "10") << true << stats("4", "12") << true;
-    QTest::newRow("another scan added meanwhile") << stats("3", "10") << stats("5", "20") << true << stats("6", "22") << true;
+    QTest::newRow("another scan added meanwhile")
+        << stats("3", "10") << stats("5", "20") << true << stats("6", "22") << true;
     QTest::newRow("the file is gone") << stats("3", "10") << QByteArray("<none>") << true << stats("4", "12") << true;
-    QTest::newRow("first start, then another scan") << QByteArray("<none>") << stats("5", "20") << false
-                                                    << stats("6", "22") << true;
+    QTest::newRow("first start, then another scan")
+        << QByteArray("<none>") << stats("5", "20") << false << stats("6", "22") << true;
     // Not a number on either side: the form's text, as before.
-    QTest::newRow("a total on disk is not a number") << stats("3", "10") << stats("abc", "20") << true
-                                                     << stats("4", "22") << true;
-    QTest::newRow("a total read was not a number") << stats("x", "10") << stats("5", "20") << true
-                                                   << stats("x", "22") << true;
-    QTest::newRow("the window writes its settings") << stats("3", "10", "5") << stats("5", "20", "30") << true
-                                                    << stats("6", "22", "5") << true;
+    QTest::newRow("a total on disk is not a number")
+        << stats("3", "10") << stats("abc", "20") << true << stats("4", "22") << true;
+    QTest::newRow("a total read was not a number")
+        << stats("x", "10") << stats("5", "20") << true << stats("x", "22") << true;
+    QTest::newRow("the window writes its settings")
+        << stats("3", "10", "5") << stats("5", "20", "30") << true << stats("6", "22", "5") << true;
     QTest::newRow("the command line keeps the window's settings")
         << stats("3", "10", "5") << stats("5", "20", "30") << false << stats("6", "22", "30") << true;
     // Only the other side counted: its text as it stands, blanks and zeros included.
-    QTest::newRow("nothing counted here") << stats("3", "10") << stats(" 5", "020") << false << stats(" 5", "020")
-                                          << false;
-    QTest::newRow("the command line on a short file") << stats("3", "10") << QByteArray("1\r\n0\r\n") << false
-                                                      << stats("4", "12") << true;
+    QTest::newRow("nothing counted here")
+        << stats("3", "10") << stats(" 5", "020") << false << stats(" 5", "020") << false;
+    QTest::newRow("the command line on a short file")
+        << stats("3", "10") << QByteArray("1\r\n0\r\n") << false << stats("4", "12") << true;
 }
 
 void tst_StatsFile::totalsAddUp()
@@ -254,8 +249,8 @@ void tst_StatsFile::minutesListFilledOnce()
     QStringList items;
     for (int i = 0; i < form.combominutes()->count(); ++i)
         items.append(form.combominutes()->itemText(i));
-    QCOMPARE(items, (QStringList{u"1"_s, u"5"_s, u"10"_s, u"15"_s, u"20"_s, u"25"_s, u"30"_s, u"35"_s,
-                                 u"40"_s, u"45"_s, u"50"_s, u"55"_s}));
+    QCOMPARE(items, (QStringList{u"1"_s, u"5"_s, u"10"_s, u"15"_s, u"20"_s, u"25"_s, u"30"_s, u"35"_s, u"40"_s, u"45"_s,
+                                 u"50"_s, u"55"_s}));
     QCOMPARE(form.combominutes()->currentText(), u"7"_s);
 }
 

@@ -1,10 +1,10 @@
 // The command-line scan end to end: the real program, with no display at all,
 // scanning a program folder against a throw-away Dovecot.
 
+#include "dovecot/dovecotserver.h"
+#include "learn/learnedfilter.h"
 #include "state/reviewlist.h"
 #include "state/statedatabase.h"
-#include "learn/learnedfilter.h"
-#include "dovecot/dovecotserver.h"
 #include "tests/support/learningexamples.h"
 #include "tests/support/programfolder.h"
 
@@ -96,21 +96,21 @@ void tst_HeadlessScan::commandLine_data()
     const QStringList scan{u"--scan"_s, u"--folder"_s, u"<folder>"_s};
     QTest::newRow("help") << QStringList{u"--help"_s} << QString() << 0
                           << u"Usage: quellmail [--scan [--json] [--folder DIR]]\n"_s << QString();
-    QTest::newRow("version") << QStringList{u"-v"_s} << QString() << 0
-                             << u"quellmail " QUELLMAIL_VERSION "\n"_s << QString();
+    QTest::newRow("version") << QStringList{u"-v"_s} << QString() << 0 << u"quellmail " QUELLMAIL_VERSION "\n"_s
+                             << QString();
     QTest::newRow("unknown option") << QStringList{u"--scna"_s} << QString() << 1 << QString()
                                     << u"Unknown option 'scna'.\nTry 'quellmail --help'."_s;
     QTest::newRow("json alone") << QStringList{u"--json"_s} << QString() << 1 << QString()
                                 << u"--json and --folder go with --scan."_s;
     QTest::newRow("stray argument") << (scan + QStringList{u"extra"_s}) << QString() << 1 << QString()
                                     << u"Unexpected argument: extra"_s;
-    QTest::newRow("no folder") << QStringList{u"--scan"_s, u"--folder=<folder>/none"_s} << QString() << 1
-                               << QString() << u"No program folder at "_s;
+    QTest::newRow("no folder") << QStringList{u"--scan"_s, u"--folder=<folder>/none"_s} << QString() << 1 << QString()
+                               << u"No program folder at "_s;
     QTest::newRow("no accounts") << scan << u"no accounts.dat"_s << 1 << QString() << u"No accounts.dat in "_s;
-    QTest::newRow("unreadable list") << scan << u"keywords.dat is a folder"_s << 1 << QString()
-                                     << u"Cannot read "_s;
-    QTest::newRow("lock is a symbolic link") << scan << u"scan.lock is a symbolic link"_s << 1 << QString()
-                                             << u"Cannot lock <folder>/scan.lock: it is a symbolic link; remove it.\n"_s;
+    QTest::newRow("unreadable list") << scan << u"keywords.dat is a folder"_s << 1 << QString() << u"Cannot read "_s;
+    QTest::newRow("lock is a symbolic link")
+        << scan << u"scan.lock is a symbolic link"_s << 1 << QString()
+        << u"Cannot lock <folder>/scan.lock: it is a symbolic link; remove it.\n"_s;
     QTest::newRow("lock is a folder") << scan << u"scan.lock is a folder"_s << 1 << QString()
                                       << u"Cannot lock <folder>/scan.lock: it is not a plain file; remove it.\n"_s;
 }
@@ -170,22 +170,21 @@ void tst_HeadlessScan::scan_data()
     const QString one = u"1 account, 0 failed: 2 scanned, 1 condemned, 1 deleted"_s;
     const QStringList scanned{spam, alice, one};
     const QString busy = u"Another scan of <F> is running (process <P>)."_s;
-    QTest::newRow("scanned") << false << false << QString() << 0 << scanned << QStringList() << 1
-                             << QByteArray("4/12");
-    QTest::newRow("an account fails")
-        << false << true << QString() << 2
-        << QStringList{spam, alice, bob, u"2 accounts, 1 failed: 2 scanned, 1 condemned, 1 deleted"_s}
-        << QStringList{bobProblem} << 1 << QByteArray("4/12");
+    QTest::newRow("scanned") << false << false << QString() << 0 << scanned << QStringList() << 1 << QByteArray("4/12");
+    QTest::newRow("an account fails") << false << true << QString() << 2
+                                      << QStringList{spam, alice, bob,
+                                                     u"2 accounts, 1 failed: 2 scanned, 1 condemned, 1 deleted"_s}
+                                      << QStringList{bobProblem} << 1 << QByteArray("4/12");
     QTest::newRow("json") << true << true << QString() << 2 << QStringList() << QStringList{bobProblem} << 1
                           << QByteArray("4/12");
     // Spam is listed however the window would announce it.
-    QTest::newRow("announced in the tray") << false << false << u"[Scan]\nannounce=tray\n"_s << 0 << scanned
-                                           << QStringList() << 1 << QByteArray("4/12");
-    QTest::newRow("held for review, yes")
-        << false << false << u"[Scan]\nholdForReview=Yes\n"_s << 0
-        << QStringList{u"Held for review: Spammer <x@spam.example>"_s, u"<S> alice: 2 scanned, 1 condemned, 0 deleted"_s,
-                       u"1 account, 0 failed: 2 scanned, 1 condemned, 0 deleted"_s}
-        << QStringList() << 2 << QByteArray("3/12");
+    QTest::newRow("announced in the tray")
+        << false << false << u"[Scan]\nannounce=tray\n"_s << 0 << scanned << QStringList() << 1 << QByteArray("4/12");
+    QTest::newRow("held for review, yes") << false << false << u"[Scan]\nholdForReview=Yes\n"_s << 0
+                                          << QStringList{u"Held for review: Spammer <x@spam.example>"_s,
+                                                         u"<S> alice: 2 scanned, 1 condemned, 0 deleted"_s,
+                                                         u"1 account, 0 failed: 2 scanned, 1 condemned, 0 deleted"_s}
+                                          << QStringList() << 2 << QByteArray("3/12");
     QTest::newRow("hold unreadable: held and said")
         << false << false << u"[Scan]\nholdForReview=maybe\n"_s << 3
         << QStringList{u"Held for review: Spammer <x@spam.example>"_s,
@@ -198,8 +197,8 @@ void tst_HeadlessScan::scan_data()
     QTest::newRow("blacklist of 40,000 lines, the last one matching")
         << false << false << u"long blacklist"_s << 0 << scanned << QStringList() << 1 << QByteArray("4/12");
     // The program's own control, not whatever the folder holds under its name.
-    QTest::newRow("library planted in the folder") << false << false << u"planted library"_s << 0 << scanned
-                                                   << QStringList() << 1 << QByteArray("4/12");
+    QTest::newRow("library planted in the folder")
+        << false << false << u"planted library"_s << 0 << scanned << QStringList() << 1 << QByteArray("4/12");
 
     // The lock: held by a live process, for too long, or left in any state
     // by one that is gone.
@@ -212,8 +211,7 @@ void tst_HeadlessScan::scan_data()
         << 2 << QByteArray("3/10");
     // A scan that is starting has made the file and not yet written its id.
     QTest::newRow("lock being made") << false << false << u"empty, just made"_s << 75 << QStringList()
-                                     << QStringList{u"Another scan of <F> is starting."_s} << 2
-                                     << QByteArray("3/10");
+                                     << QStringList{u"Another scan of <F> is starting."_s} << 2 << QByteArray("3/10");
     for (const char *lock : {"of a dead process", "empty", "garbage", "of a live process elsewhere"}) {
         QTest::addRow("lock %s taken over", lock)
             << false << false << QString::fromLatin1(lock) << 0 << scanned << QStringList() << 1 << QByteArray("4/12");
@@ -272,7 +270,8 @@ void tst_HeadlessScan::scan()
         if (setup == u"held two hours"_s) {
             QFile file(lockPath);
             QVERIFY(file.open(QIODevice::ReadWrite));
-            QVERIFY(file.setFileTime(QDateTime::currentDateTime().addSecs(-2 * 3600), QFileDevice::FileModificationTime));
+            QVERIFY(
+                file.setFileTime(QDateTime::currentDateTime().addSecs(-2 * 3600), QFileDevice::FileModificationTime));
         }
     } else if (setup == u"of a dead process"_s) {
         QProcess gone;
@@ -293,8 +292,8 @@ void tst_HeadlessScan::scan()
         QVERIFY(file.setFileTime(QDateTime::currentDateTime().addSecs(-3600), QFileDevice::FileModificationTime));
     } else if (setup == u"of a live process elsewhere"_s) {
         // This test's own process, recorded by another host.
-        QVERIFY(folder.write(u"scan.lock"_s, QByteArray::number(QCoreApplication::applicationPid())
-                                                 + "\nquellmail\nsomewhere-else\n"));
+        QVERIFY(folder.write(u"scan.lock"_s,
+                             QByteArray::number(QCoreApplication::applicationPid()) + "\nquellmail\nsomewhere-else\n"));
     }
 
     QStringList args{u"--scan"_s, u"--folder"_s, folder.path()};
@@ -323,13 +322,27 @@ void tst_HeadlessScan::scan()
         QVERIFY2(error.error == QJsonParseError::NoError, qPrintable(error.errorString() + u'\n' + run.out));
         QCOMPARE(root.value(u"folder"_s).toString(), folder.path());
         const QJsonObject summary = root.value(u"summary"_s).toObject();
-        QCOMPARE(summary, (QJsonObject{{u"accounts"_s, 2}, {u"failed"_s, 1}, {u"scanned"_s, 2}, {u"condemned"_s, 1}, {u"deleted"_s, 1}}));
+        QCOMPARE(summary,
+                 (QJsonObject{
+                     {u"accounts"_s, 2}, {u"failed"_s, 1}, {u"scanned"_s, 2}, {u"condemned"_s, 1}, {u"deleted"_s, 1}}));
         QCOMPARE(root.value(u"problems"_s).toArray(), QJsonArray{expand(errLines).trimmed()});
         const QJsonArray results = root.value(u"accounts"_s).toArray();
         QCOMPARE(results.size(), 2);
-        const QJsonObject verdict{{u"from"_s, u"Spammer <x@spam.example>"_s}, {u"subject"_s, u"Offer"_s}, {u"rule"_s, u"blacklist"_s}, {u"entry"_s, u"spam.example"_s}, {u"held"_s, false}};
-        QCOMPARE(results.at(0).toObject(),
-                 (QJsonObject{{u"server"_s, m_cell}, {u"login"_s, u"alice"_s}, {u"ok"_s, true}, {u"error"_s, QJsonValue()}, {u"scanned"_s, 2}, {u"condemned"_s, 1}, {u"deleted"_s, 1}, {u"spam"_s, QJsonArray{u"Spam fromSpammer <x@spam.example>"_s}}, {u"verdicts"_s, QJsonArray{verdict}}, {u"problems"_s, QJsonArray()}}));
+        const QJsonObject verdict{{u"from"_s, u"Spammer <x@spam.example>"_s},
+                                  {u"subject"_s, u"Offer"_s},
+                                  {u"rule"_s, u"blacklist"_s},
+                                  {u"entry"_s, u"spam.example"_s},
+                                  {u"held"_s, false}};
+        QCOMPARE(results.at(0).toObject(), (QJsonObject{{u"server"_s, m_cell},
+                                                        {u"login"_s, u"alice"_s},
+                                                        {u"ok"_s, true},
+                                                        {u"error"_s, QJsonValue()},
+                                                        {u"scanned"_s, 2},
+                                                        {u"condemned"_s, 1},
+                                                        {u"deleted"_s, 1},
+                                                        {u"spam"_s, QJsonArray{u"Spam fromSpammer <x@spam.example>"_s}},
+                                                        {u"verdicts"_s, QJsonArray{verdict}},
+                                                        {u"problems"_s, QJsonArray()}}));
         const QJsonObject failed = results.at(1).toObject();
         QCOMPARE(failed.value(u"ok"_s), QJsonValue(false));
         QCOMPARE(failed.value(u"error"_s).toString(),
@@ -386,7 +399,8 @@ void tst_HeadlessScan::decodedTextAndLearnedFilter()
     QStringList verdicts;
     for (const ReviewList::Message &m : ReviewList(db).all())
         verdicts.prepend(m.rule + u'/' + (m.rule == u"keyword"_s ? m.matchedIn : m.subject));
-    QCOMPARE(verdicts, (QStringList{u"keyword/decoded body"_s, u"keyword/decoded subject"_s, u"learned filter/Offer"_s}));
+    QCOMPARE(verdicts,
+             (QStringList{u"keyword/decoded body"_s, u"keyword/decoded subject"_s, u"learned filter/Offer"_s}));
     // The keyword rule's spam was learned; the filter's own verdict was not.
     Scan::LearnedFilter filter(db);
     QVERIFY(filter.open());

@@ -3,8 +3,8 @@
 // Spam and Log tabs read and used through their widgets.
 
 #include "config/listtable.h"
-#include "platform/messagebox/messagebox.h"
 #include "dovecot/dovecotserver.h"
+#include "platform/messagebox/messagebox.h"
 #include "ui/frmmain.h"
 #include "ui/spamreviewtab.h"
 
@@ -25,8 +25,8 @@ namespace {
 
 QByteArray mail(const char *from, const char *subject, const char *body = "Hello.\r\n")
 {
-    return QByteArray("From: ") + from + "\r\nTo: me@example.org\r\nSubject: " + subject
-           + "\r\nMessage-ID: <" + subject + "@example.org>\r\n\r\n" + body;
+    return QByteArray("From: ") + from + "\r\nTo: me@example.org\r\nSubject: " + subject + "\r\nMessage-ID: <" + subject
+           + "@example.org>\r\n\r\n" + body;
 }
 
 QStringList column(QTableView *view, int col)
@@ -90,8 +90,8 @@ void tst_ReviewXvfb::scanThenReview()
         QFile f(folder.filePath(name));
         QVERIFY(f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size());
     };
-    write(u"accounts.dat"_s, "pop3://" + server.address().toLatin1() + ':' + QByteArray::number(server.port())
-                                 + ",anna,pw\r\n");
+    write(u"accounts.dat"_s,
+          "pop3://" + server.address().toLatin1() + ':' + QByteArray::number(server.port()) + ",anna,pw\r\n");
     write(u"blacklist.dat"_s, "spam.example\r\n");
     write(u"settings.ini"_s, settings);
 
@@ -109,7 +109,8 @@ void tst_ReviewXvfb::scanThenReview()
     if (hold)
         QCOMPARE(boxes.size(), 2); // a box for each message, as by default
     else
-        QCOMPARE(boxes, QStringList{u"Spam found in this scan: 2\nSpam fromads@spam.example\nSpam fromdeals@spam.example"_s});
+        QCOMPARE(boxes,
+                 QStringList{u"Spam found in this scan: 2\nSpam fromads@spam.example\nSpam fromdeals@spam.example"_s});
     QCOMPARE(server.messageCount(u"anna"_s), hold ? 3 : 1);
 
     QTableView *spam = showTab(form, u"tabSpam"_s, u"gridSpam"_s);
@@ -154,7 +155,8 @@ void tst_ReviewXvfb::scanThenReview()
     QCOMPARE(column(log, 5), QStringList(scans, u"ok"_s));
     QCOMPARE(column(log, 3).constLast(), u"2"_s);                 // condemned in the first scan
     QCOMPARE(column(log, 4).constLast(), hold ? u"0"_s : u"2"_s); // deleted in it
-    QCOMPARE(form.Label17()->text(), u"Quellmail strikes to kill and eliminates the spam before it reaches your inbox."_s);
+    QCOMPARE(form.Label17()->text(),
+             u"Quellmail strikes to kill and eliminates the spam before it reaches your inbox."_s);
 }
 
 QTEST_MAIN(tst_ReviewXvfb)

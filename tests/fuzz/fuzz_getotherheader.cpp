@@ -2,8 +2,8 @@
 // is the name asked for, the rest the block. A value is one physical line,
 // trimmed of blanks, from a line that starts with the whole name.
 
-#include "tests/fuzz/fuzzsupport.h"
 #include "pop3/replyparsing.h"
+#include "tests/fuzz/fuzzsupport.h"
 
 #include <QString>
 

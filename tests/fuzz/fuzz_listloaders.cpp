@@ -2,12 +2,12 @@
 // Whatever the file holds, the rows shown are saved by "Save Settings" to a
 // file that loads back to the same rows.
 
-#include "tests/fuzz/fuzzsupport.h"
 #include "config/listkind.h"
 #include "config/listloaders.h"
 #include "config/listtable.h"
 #include "config/module_update_config.h"
 #include "tests/config/testform.h"
+#include "tests/fuzz/fuzzsupport.h"
 
 #include <QFile>
 #include <QTemporaryDir>

@@ -1,10 +1,10 @@
 // The decoder and the tokenizer on a whole message: any bytes at all must
 // decode within the bounds and give bounded, distinct, lower-case tokens.
 
-#include "tests/fuzz/fuzzsupport.h"
-#include "mail/mimetext.h"
 #include "learn/tokenizer.h"
 #include "learn/tokenstore.h"
+#include "mail/mimetext.h"
+#include "tests/fuzz/fuzzsupport.h"
 
 #include <QSet>
 

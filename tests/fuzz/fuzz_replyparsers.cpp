@@ -1,8 +1,8 @@
 // STAT, UIDL and LIST replies: any text parses without a fault, and numbers
 // the parser is given plainly come back unchanged.
 
-#include "tests/fuzz/fuzzsupport.h"
 #include "pop3/replyparsing.h"
+#include "tests/fuzz/fuzzsupport.h"
 
 #include <QString>
 

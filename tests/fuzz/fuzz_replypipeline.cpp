@@ -3,9 +3,9 @@
 // size, or replies over their cap dropped, too), and those are the replies a
 // reading from the start finds, one command after another.
 
-#include "tests/fuzz/fuzzsupport.h"
-#include "pop3/replypipeline.h"
 #include "pop3/include/tarnpostctl.h"
+#include "pop3/replypipeline.h"
+#include "tests/fuzz/fuzzsupport.h"
 
 #include <QByteArray>
 #include <QList>
@@ -21,8 +21,7 @@ struct Seen
     bool operator==(const Seen &) const = default;
 };
 
-QList<Seen> frame(const QList<QByteArray> &packets, quint8 kinds, qint64 cap, qint64 listed = -1,
-                  bool discard = false)
+QList<Seen> frame(const QList<QByteArray> &packets, quint8 kinds, qint64 cap, qint64 listed = -1, bool discard = false)
 {
     ReplyPipeline pipe;
     for (int i = 0; i < 8; ++i)
@@ -88,7 +87,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
             }
             const bool multi = (kinds >> i) & 1;
             if (!multi || stream.mid(at).startsWith("-ERR")) {
-                Fuzz::check(got.outcome == ReplyPipeline::Outcome::Complete && got.bytes == stream.mid(at, crlf + 2 - at),
+                Fuzz::check(got.outcome == ReplyPipeline::Outcome::Complete
+                                && got.bytes == stream.mid(at, crlf + 2 - at),
                             "a one-line reply");
                 at = crlf + 2;
                 continue;

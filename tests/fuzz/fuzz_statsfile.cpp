@@ -1,10 +1,10 @@
 // stats.dat: whatever the file holds, the values the window takes from it are
 // written back to a file that reads to the same values.
 
-#include "tests/fuzz/fuzzsupport.h"
 #include "config/ruleswitch.h"
 #include "config/statsfile.h"
 #include "tests/config/testform.h"
+#include "tests/fuzz/fuzzsupport.h"
 
 #include <QCheckBox>
 #include <QComboBox>

@@ -2,8 +2,8 @@
 // line and the same file as the reply fed whole, and a complete reply gives
 // exactly the content between the status line and the terminator.
 
-#include "tests/fuzz/fuzzsupport.h"
 #include "pop3/streamframer.h"
+#include "tests/fuzz/fuzzsupport.h"
 
 #include <QByteArray>
 #include <QList>

@@ -2,9 +2,9 @@
 // token longer than a word may be, links bounded, and the visible text never
 // longer than the HTML it came from.
 
-#include "tests/fuzz/fuzzsupport.h"
-#include "mail/htmltext.h"
 #include "learn/tokenizer.h"
+#include "mail/htmltext.h"
+#include "tests/fuzz/fuzzsupport.h"
 
 #include <QSet>
 

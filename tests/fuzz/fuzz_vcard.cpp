@@ -1,8 +1,8 @@
 // The vCard reader: any bytes are read without a fault, and reading is
 // deterministic.
 
-#include "tests/fuzz/fuzzsupport.h"
 #include "platform/addressbook/vcardreader.h"
+#include "tests/fuzz/fuzzsupport.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {

@@ -26,8 +26,7 @@ namespace {
 
 QByteArray mail(const QByteArray &subject, const QByteArray &body, int n = 0)
 {
-    return "From: sender" + QByteArray::number(n) + "@example.org\r\nSubject: " + subject + "\r\n\r\n" + body
-           + "\r\n";
+    return "From: sender" + QByteArray::number(n) + "@example.org\r\nSubject: " + subject + "\r\n\r\n" + body + "\r\n";
 }
 
 const QList<LearnedFilter::Example> Training = {
@@ -44,8 +43,7 @@ struct Store
     explicit Store(const QString &folder)
         : db(folder)
         , filter(db)
-    {
-    }
+    {}
     bool open() { return db.open() && filter.open(); }
     StateDatabase db;
     LearnedFilter filter;
@@ -86,10 +84,10 @@ void tst_LearnedFilter::learnedScores_data()
     QTest::newRow("learned spam over learned ham") << Training.at(0).message << Training.at(3).message;
     QTest::newRow("new spam over new ham") << mail("Discount viagra", "cheap casino pills, click here")
                                            << mail("Project agenda", "the parser patch for tuesday's meeting");
-    QTest::newRow("new spam over unknown words") << mail("Free money", "claim your casino bonus")
-                                                 << mail("Zyx", "qwerty uiop asdf");
-    QTest::newRow("unknown words over new ham") << mail("Zyx", "qwerty uiop asdf")
-                                                << mail("Build notes", "nightly build notes for the team");
+    QTest::newRow("new spam over unknown words")
+        << mail("Free money", "claim your casino bonus") << mail("Zyx", "qwerty uiop asdf");
+    QTest::newRow("unknown words over new ham")
+        << mail("Zyx", "qwerty uiop asdf") << mail("Build notes", "nightly build notes for the team");
 }
 
 void tst_LearnedFilter::learnedScores()
@@ -108,7 +106,8 @@ void tst_LearnedFilter::learnedScores()
         QVERIFY(v.score >= 0.0 && v.score <= 1.0);
         QVERIFY(v.strongest.size() <= LearnedFilter::StrongestShown);
         for (qsizetype i = 1; i < v.strongest.size(); ++i)
-            QVERIFY(std::fabs(v.strongest.at(i - 1).probability - 0.5) >= std::fabs(v.strongest.at(i).probability - 0.5));
+            QVERIFY(std::fabs(v.strongest.at(i - 1).probability - 0.5)
+                    >= std::fabs(v.strongest.at(i).probability - 0.5));
     }
     QVERIFY(LearnedFilter::reason(high).startsWith(u"learned filter 0."_s));
 }
@@ -145,7 +144,8 @@ void tst_LearnedFilter::unlearnAndMove()
     QCOMPARE(s.filter.store().counts(u"viagra"_s).ham, 0u);
     QCOMPARE(rowCount(s.db, u"learned_tokens"_s), qint64(tokensBefore));
 
-    QVERIFY(s.filter.unlearn(QList<QByteArray>{Training.at(3).message, Training.at(4).message, Training.at(5).message}));
+    QVERIFY(
+        s.filter.unlearn(QList<QByteArray>{Training.at(3).message, Training.at(4).message, Training.at(5).message}));
     QCOMPARE(s.filter.store().tokenCount(), qsizetype(0));
     QCOMPARE(rowCount(s.db, u"learned_tokens"_s), qint64(0));
     QCOMPARE(rowCount(s.db, u"learned_messages"_s), qint64(0));
@@ -235,10 +235,10 @@ void tst_LearnedFilter::trainerBatches_data()
     QTest::addColumn<QList<int>>("progress");
     QTest::addColumn<int>("learned");
 
-    QTest::newRow("by count") << QList<int>{200, 200, 200, 200, 200} << 2 << qint64(1 << 20) << -1
-                              << QList<int>{2, 4} << 5;
-    QTest::newRow("by bytes") << QList<int>{300, 300, 300, 300, 300} << 500 << qint64(700) << -1
-                              << QList<int>{2, 4} << 5;
+    QTest::newRow("by count") << QList<int>{200, 200, 200, 200, 200} << 2 << qint64(1 << 20) << -1 << QList<int>{2, 4}
+                              << 5;
+    QTest::newRow("by bytes") << QList<int>{300, 300, 300, 300, 300} << 500 << qint64(700) << -1 << QList<int>{2, 4}
+                              << 5;
     QTest::newRow("a message over the budget is a batch alone")
         << QList<int>{200, 2000, 200, 200} << 500 << qint64(1000) << -1 << QList<int>{1, 2} << 4;
     QTest::newRow("stop keeps the stored batches only")
@@ -257,7 +257,8 @@ void tst_LearnedFilter::trainerBatches()
     QDir root(dir.path());
     QVERIFY(root.mkpath(u"Mail/cur"_s));
     for (qsizetype i = 0; i < sizes.size(); ++i) {
-        QByteArray bytes = mail("Message " + QByteArray::number(i), "words of message " + QByteArray::number(i), int(i));
+        QByteArray bytes =
+            mail("Message " + QByteArray::number(i), "words of message " + QByteArray::number(i), int(i));
         QVERIFY(bytes.size() <= sizes.at(i));
         bytes += QByteArray(sizes.at(i) - bytes.size(), ' ');
         QFile f(root.filePath(u"Mail/cur/%1.host"_s.arg(i, 3, 10, QChar(u'0'))));

@@ -2,9 +2,9 @@
 // nothing, how words, links and addresses become tokens, and the bounds a
 // hostile message meets.
 
-#include "mail/mimetext.h"
 #include "learn/tokenizer.h"
 #include "learn/tokenstore.h"
+#include "mail/mimetext.h"
 
 #include <QtTest>
 
@@ -41,24 +41,29 @@ void tst_Tokenizer::tokens_data()
         << QStringList{u"subject:i\u0307stanbul"_s, u"\u00e9t\u00e9"_s, u"stra\u00dfe"_s} << QStringList{};
     QTest::newRow("addresses")
         << "From: Ann Lee <Ann@Example.ORG>\r\nReply-To: x@y.example\r\n\r\nwrite to bob@mail.example.net"_ba
-        << QStringList{u"from:ann"_s, u"from:lee"_s, u"from:ann@example.org"_s, u"from:@example.org"_s,
-                       u"reply-to:@y.example"_s, u"bob@mail.example.net"_s, u"@mail.example.net"_s}
+        << QStringList{u"from:ann"_s,
+                       u"from:lee"_s,
+                       u"from:ann@example.org"_s,
+                       u"from:@example.org"_s,
+                       u"reply-to:@y.example"_s,
+                       u"bob@mail.example.net"_s,
+                       u"@mail.example.net"_s}
         << QStringList{};
     QTest::newRow("path and list headers give nothing")
         << "Received: from relay.example ([10.1.2.3])\r\nReturn-Path: <l@lists.example>\r\n"
            "List-Id: <talk.lists.example>\r\nX-BeenThere: talk@lists.example\r\nSubject: s\r\n\r\nx"_ba
         << QStringList{u"header:subject"_s}
-        << QStringList{u"header:received"_s, u"received:relay.example"_s, u"header:list-id"_s,
-                       u"header:x-beenthere"_s, u"return-path:@lists.example"_s};
+        << QStringList{u"header:received"_s, u"received:relay.example"_s, u"header:list-id"_s, u"header:x-beenthere"_s,
+                       u"return-path:@lists.example"_s};
     QTest::newRow("list mail: the list's address, footer and pages give nothing")
         << "From: Ann <ann@example.org>\r\nTo: talk@lists.example\r\nCc: bob@example.net\r\n"
            "List-Id: <talk.lists.example>\r\nX-Mailing-List: talk@lists.example\r\nSubject: s\r\n\r\n"
            "cheap pills here\r\n_______________________________________________\r\nTalk mailing list\r\n"
            "talk@lists.example\r\nhttp://lists.example/mailman/listinfo/talk\r\n"_ba
-        << QStringList{u"cheap"_s, u"pills"_s, u"header:to"_s, u"to:count-1"_s, u"cc:count-1"_s,
-                       u"from:ann@example.org"_s}
-        << QStringList{u"to:talk@lists.example"_s, u"cc:@example.net"_s, u"header:x-mailing-list"_s, u"mailing"_s,
-                       u"talk@lists.example"_s, u"url:lists.example"_s, u"url:listinfo"_s};
+        << QStringList{u"cheap"_s,      u"pills"_s,      u"header:to"_s,
+                       u"to:count-1"_s, u"cc:count-1"_s, u"from:ann@example.org"_s}
+        << QStringList{u"to:talk@lists.example"_s, u"cc:@example.net"_s,   u"header:x-mailing-list"_s, u"mailing"_s,
+                       u"talk@lists.example"_s,    u"url:lists.example"_s, u"url:listinfo"_s};
     QTest::newRow("without a list, rule lines and recipients stay")
         << "To: ann@example.org\r\nSubject: s\r\n\r\nhello there\r\n----------\r\nregards from bob\r\n"_ba
         << QStringList{u"to:ann@example.org"_s, u"regards"_s, u"bob"_s} << QStringList{};
@@ -70,10 +75,17 @@ void tst_Tokenizer::tokens_data()
            "From: \"BIG DEALS\" <deals@example.com>\r\nTo: a@example.org, b@example.org, c@example.org\r\n"
            "Subject: FREE OFFER NOW!!!     XJQ\r\nContent-Type: text/html\r\n\r\n"
            "<p>Hi <a href=\"http://a.example/\">x</a></p>"_ba
-        << QStringList{u"message-id-shape:<9a$9a9"_s, u"date-shape:ua, 9 ua 9 9:9:9 -9"_s, u"from-shape:caps-name"_s,
-                       u"to:count-2"_s, u"subject-shape:caps"_s, u"subject-shape:bang"_s,
-                       u"shape:html-only"_s, u"shape:links-1"_s, u"shape:chars-0"_s,
-                       u"header-order:message-id>date"_s, u"header-order:date>from"_s}
+        << QStringList{u"message-id-shape:<9a$9a9"_s,
+                       u"date-shape:ua, 9 ua 9 9:9:9 -9"_s,
+                       u"from-shape:caps-name"_s,
+                       u"to:count-2"_s,
+                       u"subject-shape:caps"_s,
+                       u"subject-shape:bang"_s,
+                       u"shape:html-only"_s,
+                       u"shape:links-1"_s,
+                       u"shape:chars-0"_s,
+                       u"header-order:message-id>date"_s,
+                       u"header-order:date>from"_s}
         << QStringList{u"subject-shape:dollar"_s, u"from-shape:bare"_s};
     QTest::newRow("dates and ids count by presence")
         << "Date: Mon, 1 Jul 2002 10:00:00 +0000\r\nMessage-ID: <abc.123@mx.Example.com>\r\n"
@@ -83,19 +95,24 @@ void tst_Tokenizer::tokens_data()
     QTest::newRow("links in text")
         << "Subject: s\r\n\r\nSee http://www.Shop.example.co.uk/buy/cheap-pills.html?id=7 or "
            "www.other.example, and http://192.168.10.1/x"_ba
-        << QStringList{u"url:www.shop.example.co.uk"_s, u"url:shop.example.co.uk"_s, u"url:example.co.uk"_s,
-                       u"url:buy"_s, u"url:cheap-pills"_s, u"url:html"_s, u"url:www.other.example"_s, u"url:ip"_s}
+        << QStringList{u"url:www.shop.example.co.uk"_s,
+                       u"url:shop.example.co.uk"_s,
+                       u"url:example.co.uk"_s,
+                       u"url:buy"_s,
+                       u"url:cheap-pills"_s,
+                       u"url:html"_s,
+                       u"url:www.other.example"_s,
+                       u"url:ip"_s}
         << QStringList{u"http"_s, u"url:192.168.10.1"_s};
     QTest::newRow("links of an html part")
         << "Content-Type: text/html\r\n\r\n<a href=\"http://Track.Spam.example/r?u=1\">Click</a>"_ba
         << QStringList{u"url:track.spam.example"_s, u"url:spam.example"_s, u"click"_s, u"part:text/html"_s}
         << QStringList{u"href"_s, u"a"_s};
-    QTest::newRow("words")
-        << "Subject: s\r\n\r\nab abc $5.00 e-mail (quoted) don't 100% ...dots... "
-           "supercalifragilisticexpialidocious"_ba
-        << QStringList{u"abc"_s, u"$5.00"_s, u"e-mail"_s, u"quoted"_s, u"don't"_s, u"100"_s, u"dots"_s,
-                       u"skip:s 30"_s}
-        << QStringList{u"ab"_s, u"(quoted)"_s, u"supercalifragilisticexpialidocious"_s};
+    QTest::newRow("words") << "Subject: s\r\n\r\nab abc $5.00 e-mail (quoted) don't 100% ...dots... "
+                              "supercalifragilisticexpialidocious"_ba
+                           << QStringList{u"abc"_s,   u"$5.00"_s, u"e-mail"_s, u"quoted"_s,
+                                          u"don't"_s, u"100"_s,   u"dots"_s,   u"skip:s 30"_s}
+                           << QStringList{u"ab"_s, u"(quoted)"_s, u"supercalifragilisticexpialidocious"_s};
     QTest::newRow("parts")
         << "Content-Type: multipart/mixed; boundary=b\r\n\r\n--b\r\nContent-Type: text/plain; charset=UTF-8\r\n\r\n"
            "hello\r\n--b\r\nContent-Type: application/octet-stream; name=\"Setup.EXE\"\r\n\r\nMZ\r\n--b--\r\n"_ba

@@ -60,15 +60,15 @@ void tst_MailFolderReader::mbox_data()
     QTest::newRow("CR LF lines")
         << "From a@x Mon Jul  1 10:00:00 2002\r\nSubject: c\r\n\r\nbody\r\n\r\nFrom b@y Tue Jul  2 2002\r\nSubject: d\r\n\r\nx\r\n"_ba
         << QList<QByteArray>{"Subject: c\r\n\r\nbody\r\n", "Subject: d\r\n\r\nx\r\n"} << 0;
-    QTest::newRow("last message without line end")
-        << "From a@x Mon Jul  1 10:00:00 2002\nSubject: e\n\nno newline"_ba
-        << QList<QByteArray>{"Subject: e\n\nno newline"} << 0;
+    QTest::newRow("last message without line end") << "From a@x Mon Jul  1 10:00:00 2002\nSubject: e\n\nno newline"_ba
+                                                   << QList<QByteArray>{"Subject: e\n\nno newline"} << 0;
     QTest::newRow("a line longer than a read")
-        << "From a@x Mon Jul  1 10:00:00 2002\nSubject: l\n\n" + QByteArray(200000, 'z') + "\n\nFrom b@y\nSubject: m\n\n"_ba
+        << "From a@x Mon Jul  1 10:00:00 2002\nSubject: l\n\n" + QByteArray(200000, 'z')
+               + "\n\nFrom b@y\nSubject: m\n\n"_ba
         << QList<QByteArray>{"Subject: l\n\n" + QByteArray(200000, 'z') + '\n', "Subject: m\n"} << 0;
     QTest::newRow("a message over the cap is passed over, not held")
-        << "From a@x Mon Jul  1 10:00:00 2002\nSubject: big\n\n"
-               + QByteArray(MailFolderReader::MaxMessageBytes, 'b') + "\n\nFrom b@y\nSubject: >From small\n\n>From x\n"_ba
+        << "From a@x Mon Jul  1 10:00:00 2002\nSubject: big\n\n" + QByteArray(MailFolderReader::MaxMessageBytes, 'b')
+               + "\n\nFrom b@y\nSubject: >From small\n\n>From x\n"_ba
         << QList<QByteArray>{"Subject: >From small\n\nFrom x\n"} << 1;
     QTest::newRow("empty file") << QByteArray() << QList<QByteArray>{} << 0;
 }
@@ -107,14 +107,13 @@ void tst_MailFolderReader::maildir()
     QCOMPARE(MailFolderReader::detect(path), MailFolderReader::Format::Maildir);
     MailFolderReader reader(path);
     QVERIFY(reader.open());
-    QCOMPARE(readAll(reader),
-             (QList<QByteArray>{"Subject: first\n\na", "Subject: seen\n\nb", "Subject: new\n\nc"}));
+    QCOMPARE(readAll(reader), (QList<QByteArray>{"Subject: first\n\na", "Subject: seen\n\nb", "Subject: new\n\nc"}));
     QCOMPARE(reader.skipped(), 1);
 
     // Neither a Maildir nor an mbox: refused with a reason.
     QVERIFY(write(root.filePath(u"notes.txt"_s), "Dear diary\n"));
-    for (const QString &other : {root.filePath(u"notes.txt"_s), root.filePath(u"Mail/tmp"_s),
-                                 root.filePath(u"missing"_s)}) {
+    for (const QString &other :
+         {root.filePath(u"notes.txt"_s), root.filePath(u"Mail/tmp"_s), root.filePath(u"missing"_s)}) {
         MailFolderReader refused(other);
         QVERIFY(!refused.open());
         QVERIFY(!refused.errorText().isEmpty());

@@ -19,10 +19,7 @@ QByteArray message(const QByteArray &headers, const QByteArray &body)
     return "From: a@example.org\r\nTo: b@example.org\r\n" + headers + "\r\n" + body;
 }
 
-QByteArray b64(const QByteArray &text)
-{
-    return text.toBase64();
-}
+QByteArray b64(const QByteArray &text) { return text.toBase64(); }
 
 } // namespace
 
@@ -62,9 +59,8 @@ void tst_MimeText::headers_data()
     QTest::newRow("adjacent words join") << "Subject: Buy =?utf-8?Q?Vi?= =?utf-8?Q?agra?= now\r\n"_ba
                                          << u"Buy Viagra now"_s << QString();
     QTest::newRow("folded") << "Subject: cheap\r\n  pills\r\n"_ba << u"cheap pills"_s << QString();
-    QTest::newRow("encoded display name")
-        << "From: =?utf-8?Q?J=C3=B6rg_M=C3=BCller?= <joerg@example.org>\r\n"_ba << QString()
-        << u"Jörg Müller <joerg@example.org>"_s;
+    QTest::newRow("encoded display name") << "From: =?utf-8?Q?J=C3=B6rg_M=C3=BCller?= <joerg@example.org>\r\n"_ba
+                                          << QString() << u"Jörg Müller <joerg@example.org>"_s;
     // Broken forms: a word that decodes to nothing is dropped (the rules
     // still read the raw subject); the others stay as written.
     QTest::newRow("broken base64 word") << "Subject: =?utf-8?B?###?= win\r\n"_ba << u"win"_s << QString();
@@ -103,63 +99,63 @@ void tst_MimeText::body_data()
     QTest::newRow("qp with LF line ends")
         << "Subject: x\nContent-Transfer-Encoding: quoted-printable\n\nlo=\nttery win=\nner\n"_ba
         << QStringList{u"lottery winner"_s} << QStringList{};
-    QTest::newRow("base64 body")
-        << message("Content-Type: text/plain; charset=utf-8\r\nContent-Transfer-Encoding: base64\r\n",
-                   b64("Cheap watches, günstig") + "\r\n")
-        << QStringList{u"Cheap watches, günstig"_s} << QStringList{};
-    QTest::newRow("base64 koi8-r")
-        << message("Content-Type: text/plain; charset=koi8-r\r\nContent-Transfer-Encoding: base64\r\n",
-                   b64("\xf0\xd2\xc9\xd7\xc5\xd4") + "\r\n")
-        << QStringList{u"Привет"_s} << QStringList{};
-    QTest::newRow("8bit windows-1251")
-        << message("Content-Type: text/plain; charset=\"windows-1251\"\r\n", "\xcf\xf0\xe8\xe2\xe5\xf2\r\n")
-        << QStringList{u"Привет"_s} << QStringList{};
+    QTest::newRow("base64 body") << message(
+        "Content-Type: text/plain; charset=utf-8\r\nContent-Transfer-Encoding: base64\r\n",
+        b64("Cheap watches, günstig") + "\r\n")
+                                 << QStringList{u"Cheap watches, günstig"_s} << QStringList{};
+    QTest::newRow("base64 koi8-r") << message(
+        "Content-Type: text/plain; charset=koi8-r\r\nContent-Transfer-Encoding: base64\r\n",
+        b64("\xf0\xd2\xc9\xd7\xc5\xd4") + "\r\n")
+                                   << QStringList{u"Привет"_s} << QStringList{};
+    QTest::newRow("8bit windows-1251") << message("Content-Type: text/plain; charset=\"windows-1251\"\r\n",
+                                                  "\xcf\xf0\xe8\xe2\xe5\xf2\r\n")
+                                       << QStringList{u"Привет"_s} << QStringList{};
     const QByteArray nested =
         "--outer\r\nContent-Type: multipart/alternative; boundary=inner\r\n\r\n"
         "--inner\r\nContent-Type: text/plain; charset=us-ascii\r\nContent-Transfer-Encoding: quoted-printable\r\n\r\n"
         "plain fr=\r\nee offer\r\n"
         "--inner\r\nContent-Type: text/html; charset=utf-8\r\nContent-Transfer-Encoding: base64\r\n\r\n"
-        + b64("<p>html <b>pa</b>rt &euro;</p>") + "\r\n--inner--\r\n"
-                                                  "--outer\r\nContent-Type: message/rfc822\r\n\r\n"
-                                                  "Subject: =?utf-8?Q?forwarded_=C3=BC?=\r\n\r\ninner message text\r\n"
-                                                  "--outer\r\nContent-Type: application/octet-stream; name=x.exe\r\nContent-Transfer-Encoding: base64\r\n\r\n"
+        + b64("<p>html <b>pa</b>rt &euro;</p>")
+        + "\r\n--inner--\r\n"
+          "--outer\r\nContent-Type: message/rfc822\r\n\r\n"
+          "Subject: =?utf-8?Q?forwarded_=C3=BC?=\r\n\r\ninner message text\r\n"
+          "--outer\r\nContent-Type: application/octet-stream; name=x.exe\r\nContent-Transfer-Encoding: base64\r\n\r\n"
         + b64("MZ binary secret") + "\r\n--outer--\r\n";
-    QTest::newRow("nested multiparts")
-        << message("MIME-Version: 1.0\r\nContent-Type: multipart/mixed; boundary=\"outer\"\r\n", nested)
-        << QStringList{u"plain free offer"_s, u"html part €"_s, u"forwarded ü"_s, u"inner message text"_s}
-        << QStringList{u"binary secret"_s, u"<b>"_s};
-    QTest::newRow("html part")
-        << message("Content-Type: text/html\r\n",
-                   "<html><head><title>T</title><style>p{color:red}</style></head><body>"
-                   "<p>Fr<!-- x -->ee &amp; cheap</p><script>var hidden=1;</script>"
-                   "V<b></b>ia&#103;&#x72;a<br>n&eacute;xt</body></html>\r\n")
-        << QStringList{u"Free & cheap"_s, u"Viagra\nnéxt"_s} << QStringList{u"hidden"_s, u"color"_s, u"<p>"_s};
-    QTest::newRow("html labelled plain")
-        << message("", "<HTML><BODY><FONT size=3>Make <B>money</B> fast</FONT></BODY></HTML>\r\n")
-        << QStringList{u"Make money fast"_s} << QStringList{u"FONT"_s};
+    QTest::newRow("nested multiparts") << message(
+        "MIME-Version: 1.0\r\nContent-Type: multipart/mixed; boundary=\"outer\"\r\n",
+        nested) << QStringList{u"plain free offer"_s, u"html part €"_s, u"forwarded ü"_s, u"inner message text"_s}
+                                       << QStringList{u"binary secret"_s, u"<b>"_s};
+    QTest::newRow("html part") << message("Content-Type: text/html\r\n",
+                                          "<html><head><title>T</title><style>p{color:red}</style></head><body>"
+                                          "<p>Fr<!-- x -->ee &amp; cheap</p><script>var hidden=1;</script>"
+                                          "V<b></b>ia&#103;&#x72;a<br>n&eacute;xt</body></html>\r\n")
+                               << QStringList{u"Free & cheap"_s, u"Viagra\nnéxt"_s}
+                               << QStringList{u"hidden"_s, u"color"_s, u"<p>"_s};
+    QTest::newRow("html labelled plain") << message(
+        "", "<HTML><BODY><FONT size=3>Make <B>money</B> fast</FONT></BODY></HTML>\r\n")
+                                         << QStringList{u"Make money fast"_s} << QStringList{u"FONT"_s};
     QTest::newRow("no content type is plain text")
         << message("", "a < b and <tag> stays\r\n") << QStringList{u"a < b and <tag> stays"_s} << QStringList{};
     // Broken input: never a crash, and what can be read is kept.
-    QTest::newRow("broken base64")
-        << message("Content-Transfer-Encoding: base64\r\n", "!!!*** not base64 ***@@@\r\n" + b64("tail text"))
-        << QStringList{} << QStringList{};
-    QTest::newRow("broken qp escapes")
-        << message("Content-Transfer-Encoding: quoted-printable\r\n", "price =ZZ 100% =4\r\n")
-        << QStringList{u"price =ZZ 100% =4"_s} << QStringList{};
-    QTest::newRow("unknown body charset")
-        << message("Content-Type: text/plain; charset=x-nonsense\r\n", "gr\xfc\xdf"
-                                                                       "e\r\n")
-        << QStringList{u"grüße"_s} << QStringList{};
-    QTest::newRow("unclosed multipart")
-        << message("Content-Type: multipart/mixed; boundary=b\r\n", "--b\r\nContent-Type: text/plain\r\n\r\nlast words")
-        << QStringList{u"last words"_s} << QStringList{};
-    QTest::newRow("boundary never seen")
-        << message("Content-Type: multipart/mixed; boundary=zzz\r\n", "just some text\r\n")
-        << QStringList{} << QStringList{};
+    QTest::newRow("broken base64") << message("Content-Transfer-Encoding: base64\r\n",
+                                              "!!!*** not base64 ***@@@\r\n" + b64("tail text"))
+                                   << QStringList{} << QStringList{};
+    QTest::newRow("broken qp escapes") << message("Content-Transfer-Encoding: quoted-printable\r\n",
+                                                  "price =ZZ 100% =4\r\n")
+                                       << QStringList{u"price =ZZ 100% =4"_s} << QStringList{};
+    QTest::newRow("unknown body charset") << message("Content-Type: text/plain; charset=x-nonsense\r\n", "gr\xfc\xdf"
+                                                                                                         "e\r\n")
+                                          << QStringList{u"grüße"_s} << QStringList{};
+    QTest::newRow("unclosed multipart") << message("Content-Type: multipart/mixed; boundary=b\r\n",
+                                                   "--b\r\nContent-Type: text/plain\r\n\r\nlast words")
+                                        << QStringList{u"last words"_s} << QStringList{};
+    QTest::newRow("boundary never seen") << message("Content-Type: multipart/mixed; boundary=zzz\r\n",
+                                                    "just some text\r\n")
+                                         << QStringList{} << QStringList{};
     QTest::newRow("no header block") << "just text, no headers\r\n"_ba << QStringList{} << QStringList{};
     QTest::newRow("empty") << QByteArray() << QStringList{} << QStringList{};
-    QTest::newRow("nul and controls")
-        << message("", QByteArray("be\0fore\x01\x7f after\r\n", 17)) << QStringList{u"before"_s} << QStringList{};
+    QTest::newRow("nul and controls") << message("", QByteArray("be\0fore\x01\x7f after\r\n", 17))
+                                      << QStringList{u"before"_s} << QStringList{};
 }
 
 void tst_MimeText::body()
@@ -183,23 +179,22 @@ void tst_MimeText::visibleText_data()
 
     QTest::newRow("tags and blocks") << u"<p>one</p><p>two <i>three</i></p><table><tr><td>a</td><td>b</td></tr>"_s
                                      << u"one\ntwo three\na b"_s << QStringList{};
-    QTest::newRow("white space collapses") << u"  many \r\n\t spaces&nbsp;here  "_s << u"many spaces here"_s
-                                           << QStringList{};
+    QTest::newRow("white space collapses")
+        << u"  many \r\n\t spaces&nbsp;here  "_s << u"many spaces here"_s << QStringList{};
     QTest::newRow("references") << u"&lt;b&gt; &quot;&amp;&quot; &#65;&#x42;&#X43; &euro;&copy;&hellip; &#150;"_s
                                 << u"<b> \"&\" ABC €©… –"_s << QStringList{};
-    QTest::newRow("unknown and bare ampersands") << u"AT&T &bogus; & &#; &#xZZ;"_s
-                                                 << u"AT&T &bogus; & &#; &#xZZ;"_s << QStringList{};
+    QTest::newRow("unknown and bare ampersands")
+        << u"AT&T &bogus; & &#; &#xZZ;"_s << u"AT&T &bogus; & &#; &#xZZ;"_s << QStringList{};
     QTest::newRow("invalid code points") << u"a&#0;b&#xD800;c&#99999999;d"_s << u"a\uFFFDb\uFFFDc\uFFFDd"_s
                                          << QStringList{};
     QTest::newRow("comment splits nothing") << u"Vi<!-- junk -->ag<!---->ra"_s << u"Viagra"_s << QStringList{};
-    QTest::newRow("unterminated comment hides the rest") << u"seen<!-- never closed"_s << u"seen"_s
-                                                         << QStringList{};
+    QTest::newRow("unterminated comment hides the rest") << u"seen<!-- never closed"_s << u"seen"_s << QStringList{};
     QTest::newRow("script and style dropped")
         << u"a<script type=x>if (a<b) x='</p>';</SCRIPT>b<style>p{}</style>c"_s << u"a b c"_s << QStringList{};
     QTest::newRow("quoted > inside an attribute") << u"<a title=\"x>y\" href='http://e.example/?a=1&amp;b=2'>go</a>"_s
                                                   << u"go"_s << QStringList{u"http://e.example/?a=1&b=2"_s};
-    QTest::newRow("links") << u"<img src=http://img.example/x.gif><A HREF = \"http://spam.example\">x</A>"_s
-                           << u"x"_s << QStringList{u"http://img.example/x.gif"_s, u"http://spam.example"_s};
+    QTest::newRow("links") << u"<img src=http://img.example/x.gif><A HREF = \"http://spam.example\">x</A>"_s << u"x"_s
+                           << QStringList{u"http://img.example/x.gif"_s, u"http://spam.example"_s};
     QTest::newRow("not a tag") << u"1 < 2 and 3 <> 4, <3"_s << u"1 < 2 and 3 <> 4, <3"_s << QStringList{};
     QTest::newRow("doctype and processing") << u"<!DOCTYPE html><?xml x?>text"_s << u"text"_s << QStringList{};
     QTest::newRow("unterminated tag") << u"before<a href=\"x"_s << u"before"_s << QStringList{u"x"_s};

@@ -4,8 +4,8 @@
 #include "platform/automation/controlhost.h"
 #include "platform/automation/dispatch.h"
 #include "platform/automation/memorypropertybag.h"
-#include "pop3/include/tarnpostctl.h"
 #include "pop3/host/tarnpostproxy.h"
+#include "pop3/include/tarnpostctl.h"
 
 #include <QApplication>
 #include <QFile>
@@ -103,10 +103,7 @@ void tst_AutomationLayer::initTestCase()
     QVERIFY(m_dir.isValid());
 }
 
-void tst_AutomationLayer::cleanupTestCase()
-{
-    ClassRegistry::setRegistryPathForTesting({});
-}
+void tst_AutomationLayer::cleanupTestCase() { ClassRegistry::setRegistryPathForTesting({}); }
 
 void tst_AutomationLayer::init()
 {
@@ -236,9 +233,8 @@ void tst_AutomationLayer::registryOverrideIsProcessWide()
 
     ClassRegistry::setRegistryPathForTesting({});
     QVERIFY(!qApp->property("quellmail.automation.registryPath").isValid());
-    QCOMPARE(ClassRegistry::registryPath(),
-             QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation)
-                 + u"/quellmail/automation-classes.ini"_s);
+    QCOMPARE(ClassRegistry::registryPath(), QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation)
+                                                + u"/quellmail/automation-classes.ini"_s);
 }
 
 void tst_AutomationLayer::hostReportsErrors_data()
@@ -264,10 +260,9 @@ void tst_AutomationLayer::hostReportsErrors()
     junk.close();
 
     ControlHost host;
-    QObject *object = progId.isEmpty()
-                          ? host.create(library.isEmpty() ? QString() : m_dir.filePath(library),
-                                        QString::fromLatin1(Tarnpostctl::ClassIdTarnpost))
-                          : host.createByProgId(progId);
+    QObject *object = progId.isEmpty() ? host.create(library.isEmpty() ? QString() : m_dir.filePath(library),
+                                                     QString::fromLatin1(Tarnpostctl::ClassIdTarnpost))
+                                       : host.createByProgId(progId);
     QVERIFY(!object);
     QVERIFY2(host.errorString().contains(errorContains), qPrintable(host.errorString()));
 }
@@ -402,7 +397,11 @@ void tst_AutomationLayer::proxyLetsAndMethods()
         {[&] { proxy.ResetDeletedMsgs(); }, DispIdResetDeletedMsgs},
         {[&] { proxy.DeleteCurrentMsg(); }, DispIdDeleteCurrentMsg},
         {[&] { proxy.RetrieveCurrentMsg(); }, DispIdRetrieveCurrentMsg},
-        {[&] { QString file = u"x.html"_s; proxy.WriteCurrentMsgToFile(file); }, DispIdWriteCurrentMsgToFile},
+        {[&] {
+             QString file = u"x.html"_s;
+             proxy.WriteCurrentMsgToFile(file);
+         },
+         DispIdWriteCurrentMsgToFile},
     };
     for (const auto &[call, id] : plain) {
         call();

@@ -124,7 +124,8 @@ void TestKWab::emptyFolder()
 void TestKWab::entriesInFileAndCardOrder()
 {
     writeFile(m_dir->filePath(u"b.vcf"_s), card("Carla Dorn", "carla@example.org"));
-    writeFile(m_dir->filePath(u"a.vcf"_s), card("Anna Berg", "anna@example.org") + card("Bert Ulm", "bert@example.org"));
+    writeFile(m_dir->filePath(u"a.vcf"_s),
+              card("Anna Berg", "anna@example.org") + card("Bert Ulm", "bert@example.org"));
     writeFile(m_dir->filePath(u"junk.vcf"_s), QByteArray("\x7F"
                                                          "ELF\x02\x01\x01\0\0\0",
                                                          10));
@@ -256,8 +257,8 @@ void TestKWab::badArgumentsAreRefused()
 
 void TestKWab::fewerSlotsThanEntries()
 {
-    writeFile(m_dir->filePath(u"a.vcf"_s), card("One", "1@example.org") + card("Two", "2@example.org")
-                                               + card("Three", "3@example.org"));
+    writeFile(m_dir->filePath(u"a.vcf"_s),
+              card("One", "1@example.org") + card("Two", "2@example.org") + card("Three", "3@example.org"));
     KWabHandle h{};
     QVERIFY(m_open(&h) != 0);
     uint64_t slots[4] = {0, 0, 0xDEADBEEF, 0xDEADBEEF};

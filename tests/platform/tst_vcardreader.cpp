@@ -43,20 +43,20 @@ void TestVCardReader::parse_data()
     QTest::addColumn<QByteArray>("input");
     QTest::addColumn<Contacts>("expected");
 
-    QTest::newRow("3.0 CR LF") << QByteArray("BEGIN:VCARD\r\nVERSION:3.0\r\nFN:Ann Lee\r\nEMAIL:ann@example.org\r\nEND:VCARD\r\n")
+    QTest::newRow("3.0 CR LF") << QByteArray(
+        "BEGIN:VCARD\r\nVERSION:3.0\r\nFN:Ann Lee\r\nEMAIL:ann@example.org\r\nEND:VCARD\r\n")
                                << Contacts{{u"Ann Lee"_s, u"ann@example.org"_s}};
-    QTest::newRow("LF only, no final newline") << QByteArray("BEGIN:VCARD\nFN:Ann\nEMAIL:a@x.org\nEND:VCARD")
-                                               << Contacts{{u"Ann"_s, u"a@x.org"_s}};
+    QTest::newRow("LF only, no final newline")
+        << QByteArray("BEGIN:VCARD\nFN:Ann\nEMAIL:a@x.org\nEND:VCARD") << Contacts{{u"Ann"_s, u"a@x.org"_s}};
     QTest::newRow("several cards in file order") << threeCards
                                                  << Contacts{{u"Ann Lee"_s, u"ann@example.org"_s},
                                                              {u"Bo Chen"_s, u"bo@example.org"_s},
                                                              {u"Cy Diaz"_s, u"cy@example.org"_s}};
-    QTest::newRow("folded with space and tab")
-        << QByteArray("BEGIN:VCARD\r\nFN:Maximilian \r\n Oberbauer\r\nEMAIL:max.ober\r\n\tbauer@example.org\r\nEND:VCARD\r\n")
-        << Contacts{{u"Maximilian Oberbauer"_s, u"max.oberbauer@example.org"_s}};
+    QTest::newRow("folded with space and tab") << QByteArray(
+        "BEGIN:VCARD\r\nFN:Maximilian \r\n Oberbauer\r\nEMAIL:max.ober\r\n\tbauer@example.org\r\nEND:VCARD\r\n")
+                                               << Contacts{{u"Maximilian Oberbauer"_s, u"max.oberbauer@example.org"_s}};
     QTest::newRow("folded property name")
-        << QByteArray("BEGIN:VCARD\nFN:X\nEMA\n IL;TYPE=home:x@y.org\nEND:VCARD\n")
-        << Contacts{{u"X"_s, u"x@y.org"_s}};
+        << QByteArray("BEGIN:VCARD\nFN:X\nEMA\n IL;TYPE=home:x@y.org\nEND:VCARD\n") << Contacts{{u"X"_s, u"x@y.org"_s}};
     QTest::newRow("parameters and group prefix")
         << QByteArray("BEGIN:VCARD\nVERSION:3.0\nitem1.FN:Dee\nitem1.EMAIL;type=INTERNET;type=pref:dee@example.org\n"
                       "item1.X-ABLabel:_$!<Work>!$_\nEND:VCARD\n")
@@ -64,48 +64,54 @@ void TestVCardReader::parse_data()
     QTest::newRow("quoted parameter with colon")
         << QByteArray("BEGIN:VCARD\nVERSION:4.0\nFN:Eve\nEMAIL;LABEL=\"a:b;c\";PREF=1:eve@example.org\nEND:VCARD\n")
         << Contacts{{u"Eve"_s, u"eve@example.org"_s}};
-    QTest::newRow("names in any case") << QByteArray("begin:vcard\nfn:Flo\nEmail;Type=work:flo@example.org\nend:VCard\n")
+    QTest::newRow("names in any case") << QByteArray(
+        "begin:vcard\nfn:Flo\nEmail;Type=work:flo@example.org\nend:VCard\n")
                                        << Contacts{{u"Flo"_s, u"flo@example.org"_s}};
     QTest::newRow("first non-empty EMAIL wins")
         << QByteArray("BEGIN:VCARD\nFN:Gus\nEMAIL:\nEMAIL;TYPE=work:gus@work.org\nEMAIL:gus@home.org\nEND:VCARD\n")
         << Contacts{{u"Gus"_s, u"gus@work.org"_s}};
-    QTest::newRow("4.0 mailto value") << QByteArray("BEGIN:VCARD\nVERSION:4.0\nFN:Hal\nEMAIL;VALUE=uri:mailto:hal@example.org\nEND:VCARD\n")
+    QTest::newRow("4.0 mailto value") << QByteArray(
+        "BEGIN:VCARD\nVERSION:4.0\nFN:Hal\nEMAIL;VALUE=uri:mailto:hal@example.org\nEND:VCARD\n")
                                       << Contacts{{u"Hal"_s, u"hal@example.org"_s}};
-    QTest::newRow("N when FN is missing") << QByteArray("BEGIN:VCARD\nVERSION:2.1\nN:Doe;John;Q.;Dr.;Jr.\nEMAIL:jd@example.org\nEND:VCARD\n")
-                                          << Contacts{{u"Dr. John Q. Doe Jr."_s, u"jd@example.org"_s}};
+    QTest::newRow("N when FN is missing")
+        << QByteArray("BEGIN:VCARD\nVERSION:2.1\nN:Doe;John;Q.;Dr.;Jr.\nEMAIL:jd@example.org\nEND:VCARD\n")
+        << Contacts{{u"Dr. John Q. Doe Jr."_s, u"jd@example.org"_s}};
     QTest::newRow("N with escaped semicolon") << QByteArray("BEGIN:VCARD\nN:Smith\\; Jones;Ann;;;\nEND:VCARD\n")
                                               << Contacts{{u"Ann Smith; Jones"_s, QString()}};
-    QTest::newRow("ORG, then address as name") << QByteArray("BEGIN:VCARD\nORG:Acme;Sales\nEMAIL:sales@acme.example\nEND:VCARD\n"
-                                                             "BEGIN:VCARD\nEMAIL:nobody@example.org\nEND:VCARD\n")
-                                               << Contacts{{u"Acme"_s, u"sales@acme.example"_s},
-                                                           {u"nobody@example.org"_s, u"nobody@example.org"_s}};
-    QTest::newRow("card without EMAIL kept") << QByteArray("BEGIN:VCARD\nFN:Ivy\nTEL:+1 555 0100\nEND:VCARD\n")
-                                             << Contacts{{u"Ivy"_s, QString()}};
-    QTest::newRow("card with nothing to show dropped") << QByteArray("BEGIN:VCARD\nTEL:123\nEND:VCARD\nBEGIN:VCARD\nEND:VCARD\n")
-                                                       << Contacts{};
+    QTest::newRow("ORG, then address as name")
+        << QByteArray("BEGIN:VCARD\nORG:Acme;Sales\nEMAIL:sales@acme.example\nEND:VCARD\n"
+                      "BEGIN:VCARD\nEMAIL:nobody@example.org\nEND:VCARD\n")
+        << Contacts{{u"Acme"_s, u"sales@acme.example"_s}, {u"nobody@example.org"_s, u"nobody@example.org"_s}};
+    QTest::newRow("card without EMAIL kept")
+        << QByteArray("BEGIN:VCARD\nFN:Ivy\nTEL:+1 555 0100\nEND:VCARD\n") << Contacts{{u"Ivy"_s, QString()}};
+    QTest::newRow("card with nothing to show dropped")
+        << QByteArray("BEGIN:VCARD\nTEL:123\nEND:VCARD\nBEGIN:VCARD\nEND:VCARD\n") << Contacts{};
     QTest::newRow("escaped comma in FN") << QByteArray("BEGIN:VCARD\nVERSION:3.0\nFN:Lee\\, Ann\nEND:VCARD\n")
                                          << Contacts{{u"Lee, Ann"_s, QString()}};
-    QTest::newRow("UTF-8") << QByteArray("BEGIN:VCARD\nFN:J\xC3\xBCrgen M\xC3\xBCller\nEMAIL:jm@example.de\nEND:VCARD\n")
+    QTest::newRow("UTF-8") << QByteArray(
+        "BEGIN:VCARD\nFN:J\xC3\xBCrgen M\xC3\xBCller\nEMAIL:jm@example.de\nEND:VCARD\n")
                            << Contacts{{u"J\u00FCrgen M\u00FCller"_s, u"jm@example.de"_s}};
-    QTest::newRow("invalid UTF-8 read as Latin-1") << QByteArray("BEGIN:VCARD\nFN:J\xFCrgen\nEND:VCARD\n")
-                                                   << Contacts{{u"J\u00FCrgen"_s, QString()}};
+    QTest::newRow("invalid UTF-8 read as Latin-1")
+        << QByteArray("BEGIN:VCARD\nFN:J\xFCrgen\nEND:VCARD\n") << Contacts{{u"J\u00FCrgen"_s, QString()}};
     QTest::newRow("value cut inside a UTF-8 sequence keeps the byte")
         << QByteArray("BEGIN:VCARD\nFN:Caf\xC3\nEND:VCARD\nBEGIN:VCARD\nFN;CHARSET=UTF-8:Bo\xC3\nEND:VCARD\n")
         << Contacts{{u"Caf\u00C3"_s, QString()}, {u"Bo\u00C3"_s, QString()}};
-    QTest::newRow("2.1 quoted-printable with soft breaks")
-        << QByteArray("BEGIN:VCARD\r\nVERSION:2.1\r\nFN;CHARSET=UTF-8;ENCODING=QUOTED-PRINTABLE:J=C3=BCrgen =\r\nM=C3=BC=\r\nller\r\n"
-                      "EMAIL;INTERNET;QUOTED-PRINTABLE:j=3Dm@example.de\r\nEND:VCARD\r\n")
-        << Contacts{{u"J\u00FCrgen M\u00FCller"_s, u"j=m@example.de"_s}};
+    QTest::newRow("2.1 quoted-printable with soft breaks") << QByteArray(
+        "BEGIN:VCARD\r\nVERSION:2.1\r\nFN;CHARSET=UTF-8;ENCODING=QUOTED-PRINTABLE:J=C3=BCrgen =\r\nM=C3=BC=\r\nller\r\n"
+        "EMAIL;INTERNET;QUOTED-PRINTABLE:j=3Dm@example.de\r\nEND:VCARD\r\n")
+                                                           << Contacts{
+                                                                  {u"J\u00FCrgen M\u00FCller"_s, u"j=m@example.de"_s}};
     QTest::newRow("2.1 base64 value") << QByteArray("BEGIN:VCARD\nVERSION:2.1\nFN;ENCODING=BASE64:S2Fp\nEND:VCARD\n")
                                       << Contacts{{u"Kai"_s, QString()}};
     QTest::newRow("nested agent card does not leak")
         << QByteArray("BEGIN:VCARD\nVERSION:2.1\nFN:Boss\nAGENT:\nBEGIN:VCARD\nFN:Assistant\nEMAIL:asst@example.org\n"
                       "END:VCARD\nEMAIL:boss@example.org\nEND:VCARD\n")
         << Contacts{{u"Boss"_s, u"boss@example.org"_s}};
-    QTest::newRow("properties outside cards ignored") << QByteArray("FN:Stray\nEMAIL:stray@example.org\nBEGIN:VCARD\nFN:Liv\nEND:VCARD\nFN:After\n")
-                                                      << Contacts{{u"Liv"_s, QString()}};
-    QTest::newRow("unterminated last card kept") << QByteArray("BEGIN:VCARD\nFN:Mo\nEMAIL:mo@example.org\n")
-                                                 << Contacts{{u"Mo"_s, u"mo@example.org"_s}};
+    QTest::newRow("properties outside cards ignored")
+        << QByteArray("FN:Stray\nEMAIL:stray@example.org\nBEGIN:VCARD\nFN:Liv\nEND:VCARD\nFN:After\n")
+        << Contacts{{u"Liv"_s, QString()}};
+    QTest::newRow("unterminated last card kept")
+        << QByteArray("BEGIN:VCARD\nFN:Mo\nEMAIL:mo@example.org\n") << Contacts{{u"Mo"_s, u"mo@example.org"_s}};
     QTest::newRow("BEGIN of something else") << QByteArray("BEGIN:VCALENDAR\nSUMMARY:x\nEND:VCALENDAR\n") << Contacts{};
     QTest::newRow("not a vCard") << QByteArray("Dear diary,\nnothing: here\n") << Contacts{};
     QTest::newRow("empty") << QByteArray() << Contacts{};
@@ -136,8 +142,8 @@ void TestVCardReader::garbageNeverCrashes_data()
     QTest::newRow("lone soft break at end") << QByteArray("BEGIN:VCARD\nFN;QUOTED-PRINTABLE:abc=");
     QTest::newRow("deep nesting") << QByteArray("BEGIN:VCARD\n").repeated(1000);
     QTest::newRow("long folded line") << "BEGIN:VCARD\nFN:" + QByteArray("\n x").repeated(20000) + "\nEND:VCARD\n";
-    QTest::newRow("long soft-broken line") << "BEGIN:VCARD\nFN;ENCODING=QUOTED-PRINTABLE:" + QByteArray("=41=\n").repeated(20000)
-                                                  + "\nEND:VCARD\n";
+    QTest::newRow("long soft-broken line")
+        << "BEGIN:VCARD\nFN;ENCODING=QUOTED-PRINTABLE:" + QByteArray("=41=\n").repeated(20000) + "\nEND:VCARD\n";
 }
 
 void TestVCardReader::garbageNeverCrashes()

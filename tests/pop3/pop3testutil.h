@@ -1,8 +1,8 @@
 #pragma once
 // Small helpers shared by the control's tests.
 
-#include "tests/support/scriptedpop3server.h"
 #include "pop3/tarnpost.h"
+#include "tests/support/scriptedpop3server.h"
 
 #include <QByteArray>
 #include <QFile>
@@ -77,9 +77,6 @@ inline qint64 listedSizeOfReply(const QByteArray &reply)
     return listedSize(reply.mid(start, reply.size() - start - 3));
 }
 
-inline QString latin1(const QByteArray &bytes)
-{
-    return QString::fromLatin1(bytes);
-}
+inline QString latin1(const QByteArray &bytes) { return QString::fromLatin1(bytes); }
 
 } // namespace Pop3Test

@@ -1,13 +1,13 @@
 // The control library as hosts see it: loaded from the program folder at run
 // time, created through its class factory and driven by member id only.
+#include "dovecot/dovecotserver.h"
 #include "platform/automation/classregistry.h"
 #include "platform/automation/controlhost.h"
 #include "platform/automation/dispatch.h"
-#include "dovecot/dovecotserver.h"
 #include "platform/automation/memorypropertybag.h"
-#include "tests/support/scriptedpop3server.h"
-#include "pop3/include/tarnpostctl.h"
 #include "pop3/host/tarnpostproxy.h"
+#include "pop3/include/tarnpostctl.h"
+#include "tests/support/scriptedpop3server.h"
 
 #include <QApplication>
 #include <QFileInfo>
@@ -29,17 +29,11 @@ using namespace Qt::StringLiterals;
 
 namespace {
 
-QString libraryPath()
-{
-    return QStringLiteral(QUELLMAIL_BIN_DIR "/libtarnpostctl.so");
-}
+QString libraryPath() { return QStringLiteral(QUELLMAIL_BIN_DIR "/libtarnpostctl.so"); }
 
 QStringList g_messages;
 
-void recordMessage(void *, const QString &text)
-{
-    g_messages.append(text);
-}
+void recordMessage(void *, const QString &text) { g_messages.append(text); }
 
 using MessageBoxHook = void (*)(void *context, const QString &text);
 using MessageBoxHookSetter = void (*)(MessageBoxHook hook, void *context);
@@ -91,8 +85,7 @@ public:
     QList<MemberInfo> typeInfo() const override { return {}; }
     InvokeResult invoke(qint32 memberId, InvokeKind kind, QVariantList &args, QVariant *result) override
     {
-        calls.append(u"%1:%2"_s.arg(kind == InvokeKind::PropertyPut ? u"let"_s : u"get"_s)
-                         .arg(memberId, 0, 16));
+        calls.append(u"%1:%2"_s.arg(kind == InvokeKind::PropertyPut ? u"let"_s : u"get"_s).arg(memberId, 0, 16));
         if (kind == InvokeKind::PropertyGet && result)
             *result = values.value(memberId);
         else if (kind == InvokeKind::PropertyPut)
@@ -153,12 +146,14 @@ const QList<MemberInfo> &publishedSlots()
     static const QList<MemberInfo> published = [] {
         QList<MemberInfo> list;
         const auto get = [&list](qint32 id, const char *name, QMetaType::Type type) {
-            list.append({id, QString::fromLatin1(name), MemberKind::PropertyGet, InvokeKind::PropertyGet, type, {}, {}});
+            list.append(
+                {id, QString::fromLatin1(name), MemberKind::PropertyGet, InvokeKind::PropertyGet, type, {}, {}});
         };
         const auto getLet = [&list](qint32 id, const char *name, QMetaType::Type type) {
             const QString n = QString::fromLatin1(name);
             list.append({id, n, MemberKind::PropertyGetLet, InvokeKind::PropertyGet, type, {}, {}});
-            list.append({id, n, MemberKind::PropertyGetLet, InvokeKind::PropertyPut, type, {{u"value"_s, type, false}}, {}});
+            list.append(
+                {id, n, MemberKind::PropertyGetLet, InvokeKind::PropertyPut, type, {{u"value"_s, type, false}}, {}});
         };
         const auto method = [&list](qint32 id, const char *name, QMetaType::Type result, const char *param = nullptr,
                                     QMetaType::Type paramType = QMetaType::UnknownType, bool byRef = false) {
@@ -267,20 +262,15 @@ void tst_TarnpostAutomation::initTestCase()
 
     m_library.setFileName(libraryPath());
     QVERIFY2(m_library.load(), qPrintable(m_library.errorString()));
-    const auto setHook = reinterpret_cast<MessageBoxHookSetter>(m_library.resolve("TarnpostSetMessageBoxHookForTesting"));
+    const auto setHook =
+        reinterpret_cast<MessageBoxHookSetter>(m_library.resolve("TarnpostSetMessageBoxHookForTesting"));
     QVERIFY(setHook);
     setHook(&recordMessage, nullptr);
 }
 
-void tst_TarnpostAutomation::cleanupTestCase()
-{
-    ClassRegistry::setRegistryPathForTesting({});
-}
+void tst_TarnpostAutomation::cleanupTestCase() { ClassRegistry::setRegistryPathForTesting({}); }
 
-void tst_TarnpostAutomation::init()
-{
-    g_messages.clear();
-}
+void tst_TarnpostAutomation::init() { g_messages.clear(); }
 
 // ---- The member table ----
 
@@ -294,8 +284,9 @@ void tst_TarnpostAutomation::memberTable_data()
     for (int slot = 0; slot < table.size(); ++slot) {
         const InvokeKind kind = table.at(slot).invokeKind;
         QTest::addRow("%d %s%s", slot, qPrintable(table.at(slot).name),
-                      kind == InvokeKind::PropertyGet ? " get" : kind == InvokeKind::PropertyPut ? " let"
-                                                                                                 : "")
+                      kind == InvokeKind::PropertyGet   ? " get"
+                      : kind == InvokeKind::PropertyPut ? " let"
+                                                        : "")
             << slot;
     }
 }
@@ -327,10 +318,7 @@ void tst_TarnpostAutomation::memberTable()
     }
 }
 
-void tst_TarnpostAutomation::everySlotReachable_data()
-{
-    memberTable_data();
-}
+void tst_TarnpostAutomation::everySlotReachable_data() { memberTable_data(); }
 
 void tst_TarnpostAutomation::everySlotReachable()
 {
@@ -424,15 +412,15 @@ void tst_TarnpostAutomation::refusedInvokes_data()
     QTest::newRow("let with two values") << int(DispIdPOPPort) << put << QVariantList{1, 2} << badCount;
     QTest::newRow("Connect with an argument") << int(DispIdConnect) << method << QVariantList{1} << badCount;
     QTest::newRow("SetCurrentMsg without argument") << int(DispIdSetCurrentMsg) << method << QVariantList{} << badCount;
-    QTest::newRow("GetOtherHeader with two") << int(DispIdGetOtherHeader) << method
-                                             << QVariantList{u"a"_s, u"b"_s} << badCount;
+    QTest::newRow("GetOtherHeader with two")
+        << int(DispIdGetOtherHeader) << method << QVariantList{u"a"_s, u"b"_s} << badCount;
     QTest::newRow("SetCurrentMsg text") << int(DispIdSetCurrentMsg) << method << QVariantList{u"abc"_s} << mismatch;
-    QTest::newRow("SetCurrentMsg above 16 bits") << int(DispIdSetCurrentMsg) << method << QVariantList{40000}
-                                                 << mismatch;
-    QTest::newRow("GetOtherHeader with a point") << int(DispIdGetOtherHeader) << method
-                                                 << QVariantList{QPoint(1, 2)} << mismatch;
-    QTest::newRow("WriteCurrentMsgToFile with a list") << int(DispIdWriteCurrentMsgToFile) << method
-                                                       << QVariantList{QVariant(QVariantList{1, 2})} << mismatch;
+    QTest::newRow("SetCurrentMsg above 16 bits")
+        << int(DispIdSetCurrentMsg) << method << QVariantList{40000} << mismatch;
+    QTest::newRow("GetOtherHeader with a point")
+        << int(DispIdGetOtherHeader) << method << QVariantList{QPoint(1, 2)} << mismatch;
+    QTest::newRow("WriteCurrentMsgToFile with a list")
+        << int(DispIdWriteCurrentMsgToFile) << method << QVariantList{QVariant(QVariantList{1, 2})} << mismatch;
 }
 
 void tst_TarnpostAutomation::refusedInvokes()
@@ -515,8 +503,8 @@ void tst_TarnpostAutomation::propertyLetsConvert_data()
     QTest::newRow("max size 1") << int(DispIdMaxMessageSize) << QVariant(1) << ok << size(1);
     QTest::newRow("max size 0") << int(DispIdMaxMessageSize) << QVariant(0) << mismatch << size(104857600);
     QTest::newRow("max size negative") << int(DispIdMaxMessageSize) << QVariant(-5) << mismatch << size(104857600);
-    QTest::newRow("max size beyond 32 bits") << int(DispIdMaxMessageSize) << QVariant(qint64(1) << 31) << mismatch
-                                             << size(104857600);
+    QTest::newRow("max size beyond 32 bits")
+        << int(DispIdMaxMessageSize) << QVariant(qint64(1) << 31) << mismatch << size(104857600);
     QTest::newRow("prefetch text") << int(DispIdPrefetch) << QVariant(u" TRUE "_s) << ok << QVariant(true);
     QTest::newRow("prefetch number") << int(DispIdPrefetch) << QVariant(0) << ok << QVariant(false);
     QTest::newRow("prefetch yes") << int(DispIdPrefetch) << QVariant(u"yes"_s) << mismatch << QVariant(false);
@@ -657,7 +645,8 @@ void tst_TarnpostAutomation::versionLetOnlyShowsMessage()
 
 void tst_TarnpostAutomation::versionMessageIsAModalBoxWithOk()
 {
-    const auto setHook = reinterpret_cast<MessageBoxHookSetter>(m_library.resolve("TarnpostSetMessageBoxHookForTesting"));
+    const auto setHook =
+        reinterpret_cast<MessageBoxHookSetter>(m_library.resolve("TarnpostSetMessageBoxHookForTesting"));
     QVERIFY(setHook);
     setHook(nullptr, nullptr); // the real box this time
     const auto restore = qScopeGuard([setHook] { setHook(&recordMessage, nullptr); });
@@ -818,8 +807,8 @@ void tst_TarnpostAutomation::propertyPageFillsAndApplies()
         QLineEdit *box = face->findChild<QLineEdit *>(u"txt"_s + name);
         QVERIFY2(box, qPrintable(name));
         boxes.insert(name, box);
-        const auto label = std::find_if(labels.begin(), labels.end(),
-                                        [&](QLabel *l) { return l->text() == name + u':'; });
+        const auto label =
+            std::find_if(labels.begin(), labels.end(), [&](QLabel *l) { return l->text() == name + u':'; });
         QVERIFY2(label != labels.end(), qPrintable(name));
         // Each label stands above its box.
         QVERIFY((*label)->geometry().bottom() <= box->geometry().top());

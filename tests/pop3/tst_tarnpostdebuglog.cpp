@@ -2,9 +2,9 @@
 // methods that give up part way, and that it stays out of the way when off or
 // unusable.
 
-#include "tests/pop3/pop3testutil.h"
 #include "pop3/socketadapter.h"
 #include "pop3/tarnpost.h"
+#include "tests/pop3/pop3testutil.h"
 
 #include <QFileInfo>
 #include <QRegularExpression>
@@ -156,10 +156,10 @@ void TestTarnpostDebugLog::headerAndRecordLayout()
         QVERIFY2(stateLine.match(r.state).hasMatch(), qPrintable(r.state));
         texts.append(r.text);
     }
-    QCOMPARE(texts, (QStringList{u"start disconnect"_s, u"start subresetvaluesondisconnect"_s,
-                                 u"start subresetmsgvalues"_s, u"end subresetmsgvalues"_s,
-                                 u"end subresetvaluesondisconnect"_s, u"end disconnect"_s,
-                                 u"start usercontrol_terminate"_s, u"end usercontrol_terminate"_s}));
+    QCOMPARE(texts,
+             (QStringList{u"start disconnect"_s, u"start subresetvaluesondisconnect"_s, u"start subresetmsgvalues"_s,
+                          u"end subresetmsgvalues"_s, u"end subresetvaluesondisconnect"_s, u"end disconnect"_s,
+                          u"start usercontrol_terminate"_s, u"end usercontrol_terminate"_s}));
 }
 
 void TestTarnpostDebugLog::wholeSession()
@@ -230,9 +230,9 @@ void TestTarnpostDebugLog::wholeSession()
 
     // The server's close after QUIT.
     QCOMPARE(closes.size(), 1);
-    QCOMPARE(closes.first(), (QStringList{u"start wsk1_close"_s, u"start subresetvaluesondisconnect"_s,
-                                          u"start subresetmsgvalues"_s, u"end subresetmsgvalues"_s,
-                                          u"end subresetvaluesondisconnect"_s, u"end wsk1_close"_s}));
+    QCOMPARE(closes.first(),
+             (QStringList{u"start wsk1_close"_s, u"start subresetvaluesondisconnect"_s, u"start subresetmsgvalues"_s,
+                          u"end subresetmsgvalues"_s, u"end subresetvaluesondisconnect"_s, u"end wsk1_close"_s}));
     // Greeting and four replies, each read as text with its lengths.
     QStringList got;
     for (const QStringList &block : arrivals) {
@@ -266,8 +266,8 @@ void TestTarnpostDebugLog::earlyReturns_data()
     const QString select = "start setcurrentmsg|"_L1 + single(u"UIDL 1"_s) + "|end setcurrentmsg"_L1;
     const QByteArray top = "+OK\r\nSubject: a\r\n.\r\n";
 
-    QTest::newRow("select while disconnected") << false << qint16(SecurityNone) << QByteArrayList() << u"s"_s
-                                               << u"start setcurrentmsg|end setcurrentmsg"_s;
+    QTest::newRow("select while disconnected")
+        << false << qint16(SecurityNone) << QByteArrayList() << u"s"_s << u"start setcurrentmsg|end setcurrentmsg"_s;
     QTest::newRow("retrieve a message that is gone")
         << true << qint16(SecurityNone) << QByteArrayList{"UIDL 1", "-ERR no such message\r\n"} << u"sr"_s
         << QString(select + "|start retrievecurrentmsg|end retrievecurrentmsg"_L1);
@@ -290,8 +290,7 @@ void TestTarnpostDebugLog::earlyReturns_data()
                    "funSendDataForSingleLineResponse: The server sent a reply line longer than 65536 bytes. Connection "
                    "closed|"_L1
                    + close + "|in subflushdata|end funSendDataForSingleLineResponse|end setcurrentmsg"_L1);
-    QTest::newRow("STLS refused") << false << qint16(SecurityStls) << QByteArrayList{"STLS", "-ERR no\r\n"}
-                                  << QString()
+    QTest::newRow("STLS refused") << false << qint16(SecurityStls) << QByteArrayList{"STLS", "-ERR no\r\n"} << QString()
                                   << QString("start connect|in subflushdata|connect: security=2|connect:sckConnected"
                                              "|connectreponse=+OK scripted POP3 server ready|in subflushdata"
                                              "|start funstarttls|"_L1
@@ -396,7 +395,8 @@ void TestTarnpostDebugLog::passwordMaskedAndFilePrivate()
         QVERIFY(log.contains("\r\nSending command:PASS ********\r\n+\r\n"));
         QVERIFY(!log.contains("secret"));
         QVERIFY(log.startsWith(planted == "file"_L1 ? "kept\r\nTarnpost version:" : "Tarnpost version:"));
-        QCOMPARE(QFileInfo(m_log).permissions() & ~(QFile::ReadOwner | QFile::WriteOwner | QFile::ReadUser | QFile::WriteUser),
+        QCOMPARE(QFileInfo(m_log).permissions()
+                     & ~(QFile::ReadOwner | QFile::WriteOwner | QFile::ReadUser | QFile::WriteUser),
                  QFile::Permissions());
     } else {
         // Whatever the link points at is left as it was, and nothing is created there.

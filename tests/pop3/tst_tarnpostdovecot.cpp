@@ -6,10 +6,10 @@
 // The trust store is this process's own (the test CA only), never the machine's.
 
 #include "dovecot/dovecotserver.h"
-#include "tests/pop3/pop3testutil.h"
+#include "pop3/include/tarnpostctl.h"
 #include "pop3/socketadapter.h"
 #include "pop3/tarnpost.h"
-#include "pop3/include/tarnpostctl.h"
+#include "tests/pop3/pop3testutil.h"
 
 #include <QSslCertificate>
 #include <QSslConfiguration>
@@ -44,12 +44,7 @@ const QByteArray kThird = "Subject: only headers\n\n";
 const QByteArray kSpam = "From: Pharma <deals@spam.example>\nSubject: Best prices\n\nBuy now.\n";
 
 // The peer of a refused secure connection.
-enum class Peer { Dovecot,
-                  DovecotClearPort,
-                  DovecotWithoutSsl,
-                  Scripted,
-                  ClosingListener,
-                  SilentListener };
+enum class Peer { Dovecot, DovecotClearPort, DovecotWithoutSsl, Scripted, ClosingListener, SilentListener };
 
 // The column every walk runs under.
 void addSecurityColumn()
@@ -60,10 +55,7 @@ void addSecurityColumn()
     QTest::newRow("stls") << qint16(SecurityStls);
 }
 
-QByteArray crlf(QByteArray text)
-{
-    return text.replace("\n", "\r\n");
-}
+QByteArray crlf(QByteArray text) { return text.replace("\n", "\r\n"); }
 
 // A message whose whole RETR reply ("+OK n octets" CR LF, content, "." CR LF)
 // has exactly replySize bytes.
@@ -248,7 +240,8 @@ void TestTarnpostDovecot::loginAndStat()
     if (security == SecurityNone)
         return;
     const QString log = QString::fromLatin1(readFile(t.DebugFile()));
-    const qsizetype announced = log.indexOf(security == SecurityTls ? u"connect: security=1"_s : u"Sending command:STLS"_s);
+    const qsizetype announced =
+        log.indexOf(security == SecurityTls ? u"connect: security=1"_s : u"Sending command:STLS"_s);
     const qsizetype started = log.indexOf(u"TLS started: TLSv1."_s);
     const qsizetype user = log.indexOf(u"Sending command:USER alice"_s);
     QVERIFY2(announced >= 0 && started > announced && user > started, qPrintable(log.left(3000)));
@@ -438,10 +431,10 @@ void TestTarnpostDovecot::splitTerminatorSizes()
         QVERIFY2(t.Error() == ErrorNone, qPrintable(u"reply size %1: "_s.arg(m_splitSizes.at(i - 1)) + t.ErrorText()));
         QCOMPARE(t.MsgContents(), u"Contents written to file: "_s + path);
         const QByteArray got = readFile(path);
-        QVERIFY2(got == expected, qPrintable(u"reply size %1: file has %2 bytes, expected %3"_s
-                                                 .arg(m_splitSizes.at(i - 1))
-                                                 .arg(got.size())
-                                                 .arg(expected.size())));
+        QVERIFY2(got == expected,
+                 qPrintable(u"reply size %1: file has %2 bytes, expected %3"_s.arg(m_splitSizes.at(i - 1))
+                                .arg(got.size())
+                                .arg(expected.size())));
         // The same message into memory ends the same way.
         t.RetrieveCurrentMsg();
         QCOMPARE(t.Error(), qint16(ErrorNone));
@@ -517,8 +510,9 @@ void TestTarnpostDovecot::secureConnectionRefused_data()
     QTest::newRow("other host name, stls") << dovecot << u"othername"_s << QByteArray() << qint16(SecurityStls) << 5
                                            << handshake << u"host name"_s << false << true;
     // A listener that greets in clear text.
-    QTest::newRow("tls against a clear listener") << int(Peer::DovecotClearPort) << QString() << QByteArray()
-                                                  << qint16(SecurityTls) << 5 << handshake << QString() << false << true;
+    QTest::newRow("tls against a clear listener")
+        << int(Peer::DovecotClearPort) << QString() << QByteArray() << qint16(SecurityTls) << 5 << handshake
+        << QString() << false << true;
     QTest::newRow("stls not offered") << int(Peer::DovecotWithoutSsl) << QString() << QByteArray()
                                       << qint16(SecurityStls) << 5 << noStls << withoutStls << true << false;
     QTest::newRow("stls refused") << int(Peer::Scripted) << QString() << QByteArray("-ERR Unknown command\r\n")
@@ -528,9 +522,9 @@ void TestTarnpostDovecot::secureConnectionRefused_data()
         << int(Peer::Scripted) << QString() << QByteArray("+OK Begin TLS\r\n+OK fake\r\n") << qint16(SecurityStls) << 2
         << handshake << u"TLS handshake failed: The server sent data after its STLS reply"_s << true << false;
     // Yes to STLS, then silence: the wait ends with the timeout, as a TLS failure.
-    QTest::newRow("stls handshake never answered") << int(Peer::Scripted) << QString()
-                                                   << QByteArray("+OK Begin TLS\r\n") << qint16(SecurityStls) << 1
-                                                   << handshake << QString() << false << true;
+    QTest::newRow("stls handshake never answered")
+        << int(Peer::Scripted) << QString() << QByteArray("+OK Begin TLS\r\n") << qint16(SecurityStls) << 1 << handshake
+        << QString() << false << true;
     // A listener that reads the client hello and closes at once.
     QTest::newRow("peer closes at the hello") << int(Peer::ClosingListener) << QString() << QByteArray()
                                               << qint16(SecurityTls) << 3 << handshake << QString() << false << true;
@@ -569,9 +563,7 @@ void TestTarnpostDovecot::secureConnectionRefused()
         dovecot.addMessage(u"alice"_s, kSpam);
         port = security == SecurityTls ? dovecot.tlsPort() : dovecot.port();
         break;
-    case Peer::DovecotClearPort:
-        port = m_server.port();
-        break;
+    case Peer::DovecotClearPort: port = m_server.port(); break;
     case Peer::Scripted:
         scripted.expect("STLS", {stlsReply});
         QVERIFY(scripted.start());
@@ -630,8 +622,7 @@ void TestTarnpostDovecot::secureConnectionRefused()
         QCOMPARE(t.Status(), qint16(StatusConnected));
         t.Disconnect();
         break;
-    case Peer::DovecotClearPort:
-        break;
+    case Peer::DovecotClearPort: break;
     case Peer::Scripted: {
         QCOMPARE(scripted.connectionCount(), 1);
         QTest::qWait(200); // a USER sent by mistake would have arrived by now
@@ -694,8 +685,8 @@ void TestTarnpostDovecot::securityProperty()
         void write(const QString &key, const QVariant &) override { keys << key; }
     } bag;
     t.save(bag);
-    QCOMPARE(bag.keys, (QStringList{u"POPHostname"_s, u"POPPort"_s, u"POPUsername"_s, u"POPPassword"_s,
-                                    u"POPTimeout"_s}));
+    QCOMPARE(bag.keys,
+             (QStringList{u"POPHostname"_s, u"POPPort"_s, u"POPUsername"_s, u"POPPassword"_s, u"POPTimeout"_s}));
 }
 
 QTEST_MAIN(TestTarnpostDovecot)

@@ -2,8 +2,8 @@
 // selection, unique ids, header fields, sizes, the error codes and when the
 // session is closed.
 
-#include "tests/pop3/pop3testutil.h"
 #include "pop3/tarnpost.h"
+#include "tests/pop3/pop3testutil.h"
 
 #include <QTemporaryDir>
 #include <QTest>
@@ -103,40 +103,39 @@ void TestTarnpostMessages::errorCodes_data()
         << true << QList<Step>{} << QList<Action>{Action::Retrieve} << qint16(ErrorRetrieveNoMessage)
         << u"Cannot retrieve message number 0, use the SetCurrentMsg method"_s << false;
     QTest::newRow("24 write without a selection")
-        << true << QList<Step>{{"TOP 0 0", "+OK\r\n.\r\n"}} << QList<Action>{Action::WriteFile} << qint16(ErrorRetrieveNoMessage)
-        << u"Cannot retrieve message number 0, use the SetCurrentMsg method"_s << false;
-    QTest::newRow("25 RETR refused")
-        << true << QList<Step>{uidl, list, {"RETR 1", "-ERR gone\r\n"}}
-        << QList<Action>{Action::Select1, Action::Retrieve} << qint16(ErrorRetrRefused)
-        << u"Error retrieving the message: -ERR gone\r\n"_s << false;
-    QTest::newRow("26 DELE refused")
-        << true << QList<Step>{uidl, {"DELE 1", "-ERR locked\r\n"}}
-        << QList<Action>{Action::Select1, Action::Delete} << qint16(ErrorDeleRefused)
-        << u"Error using the DELE (delete) command: -ERR locked\r\n"_s << true;
+        << true << QList<Step>{{"TOP 0 0", "+OK\r\n.\r\n"}} << QList<Action>{Action::WriteFile}
+        << qint16(ErrorRetrieveNoMessage) << u"Cannot retrieve message number 0, use the SetCurrentMsg method"_s
+        << false;
+    QTest::newRow("25 RETR refused") << true << QList<Step>{uidl, list, {"RETR 1", "-ERR gone\r\n"}}
+                                     << QList<Action>{Action::Select1, Action::Retrieve} << qint16(ErrorRetrRefused)
+                                     << u"Error retrieving the message: -ERR gone\r\n"_s << false;
+    QTest::newRow("26 DELE refused") << true << QList<Step>{uidl, {"DELE 1", "-ERR locked\r\n"}}
+                                     << QList<Action>{Action::Select1, Action::Delete} << qint16(ErrorDeleRefused)
+                                     << u"Error using the DELE (delete) command: -ERR locked\r\n"_s << true;
     QTest::newRow("26 DELE without a selection")
-        << true << QList<Step>{{"DELE 0", "-ERR no message 0\r\n"}} << QList<Action>{Action::Delete} << qint16(ErrorDeleRefused)
-        << u"Error using the DELE (delete) command: -ERR no message 0\r\n"_s << true;
+        << true << QList<Step>{{"DELE 0", "-ERR no message 0\r\n"}} << QList<Action>{Action::Delete}
+        << qint16(ErrorDeleRefused) << u"Error using the DELE (delete) command: -ERR no message 0\r\n"_s << true;
     QTest::newRow("27 delete while disconnected")
         << false << QList<Step>{} << QList<Action>{Action::Delete} << qint16(ErrorDeleteDisconnected)
         << u"Cannot delete message when disconnected"_s << false;
-    QTest::newRow("28 RSET refused")
-        << true << QList<Step>{{"RSET", "-ERR nope\r\n"}} << QList<Action>{Action::Reset} << qint16(ErrorRsetRefused)
-        << u"Error using the RSET (reset) command: -ERR nope\r\n"_s << true;
+    QTest::newRow("28 RSET refused") << true << QList<Step>{{"RSET", "-ERR nope\r\n"}} << QList<Action>{Action::Reset}
+                                     << qint16(ErrorRsetRefused)
+                                     << u"Error using the RSET (reset) command: -ERR nope\r\n"_s << true;
     QTest::newRow("29 reset while disconnected")
         << false << QList<Step>{} << QList<Action>{Action::Reset} << qint16(ErrorResetDisconnected)
         << u"Cannot reset deleted messages when disconnected"_s << false;
-    QTest::newRow("30 LIST refused")
-        << true << QList<Step>{uidl, {"LIST 1", "-ERR what\r\n"}} << QList<Action>{Action::Select1, Action::Size}
-        << qint16(ErrorListRefused) << u"Error using the LIST command: -ERR what\r\n"_s << true;
-    QTest::newRow("30 LIST silent")
-        << true << QList<Step>{uidl, {"LIST 1", ""}} << QList<Action>{Action::Select1, Action::Size} << qint16(ErrorListRefused)
-        << u"Error using the LIST command: Program determining timeout error"_s << true;
-    QTest::newRow("31 empty file name")
-        << true << QList<Step>{uidl, top} << QList<Action>{Action::Select1, Action::WriteEmptyName} << qint16(ErrorFile)
-        << u"File error: Filename cannot be empty"_s << true;
-    QTest::newRow("31 folder missing")
-        << true << QList<Step>{uidl, top} << QList<Action>{Action::Select1, Action::WriteMissingDir} << qint16(ErrorFile)
-        << u"File error: Error attempting to open file"_s << true;
+    QTest::newRow("30 LIST refused") << true << QList<Step>{uidl, {"LIST 1", "-ERR what\r\n"}}
+                                     << QList<Action>{Action::Select1, Action::Size} << qint16(ErrorListRefused)
+                                     << u"Error using the LIST command: -ERR what\r\n"_s << true;
+    QTest::newRow("30 LIST silent") << true << QList<Step>{uidl, {"LIST 1", ""}}
+                                    << QList<Action>{Action::Select1, Action::Size} << qint16(ErrorListRefused)
+                                    << u"Error using the LIST command: Program determining timeout error"_s << true;
+    QTest::newRow("31 empty file name") << true << QList<Step>{uidl, top}
+                                        << QList<Action>{Action::Select1, Action::WriteEmptyName} << qint16(ErrorFile)
+                                        << u"File error: Filename cannot be empty"_s << true;
+    QTest::newRow("31 folder missing") << true << QList<Step>{uidl, top}
+                                       << QList<Action>{Action::Select1, Action::WriteMissingDir} << qint16(ErrorFile)
+                                       << u"File error: Error attempting to open file"_s << true;
 }
 
 void TestTarnpostMessages::errorCodes()

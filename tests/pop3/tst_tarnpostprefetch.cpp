@@ -5,10 +5,10 @@
 // pipeline, closes with replies outstanding, or cuts replies anywhere.
 
 #include "dovecot/dovecotserver.h"
-#include "tests/pop3/pop3testutil.h"
-#include "pop3/tarnpost.h"
 #include "pop3/include/tarnpostctl.h"
 #include "pop3/socketadapter.h"
+#include "pop3/tarnpost.h"
+#include "tests/pop3/pop3testutil.h"
 
 #include <QCryptographicHash>
 #include <QTcpSocket>
@@ -28,9 +28,7 @@ struct Step
 {
     QByteArray expect;
     QList<QByteArray> reply;
-    enum Action { Reply,
-                  Close,
-                  Silence } action = Reply;
+    enum Action { Reply, Close, Silence } action = Reply;
 };
 using Script = QList<Step>;
 
@@ -39,7 +37,8 @@ QString shown(const QByteArray &bytes)
 {
     if (bytes.size() <= 40)
         return QString::fromLatin1(bytes);
-    return u"%1 bytes %2"_s.arg(bytes.size()).arg(QString::fromLatin1(QCryptographicHash::hash(bytes, QCryptographicHash::Md5).toHex().left(10)));
+    return u"%1 bytes %2"_s.arg(bytes.size())
+        .arg(QString::fromLatin1(QCryptographicHash::hash(bytes, QCryptographicHash::Md5).toHex().left(10)));
 }
 
 // Runs the calls named in ops and writes down what a caller sees after each:
@@ -69,12 +68,8 @@ QString walk(Tarnpost &t, const QString &ops, const QString &file, const std::fu
             what = shown(readFile(file));
             break;
         }
-        case 'h':
-            what = t.MsgSubject() + u" | "_s + shown(t.MsgHeaders().toLatin1());
-            break;
-        case 'z':
-            what = QString::number(t.MsgSizeInK());
-            break;
+        case 'h': what = t.MsgSubject() + u" | "_s + shown(t.MsgHeaders().toLatin1()); break;
+        case 'z': what = QString::number(t.MsgSizeInK()); break;
         case 'd': t.DeleteCurrentMsg(); break;
         case 'x': t.ResetDeletedMsgs(); break;
         case 'q':
@@ -125,10 +120,7 @@ QByteArray bulky(const QByteArray &subject, qint64 size)
 }
 
 // MsgContents for a message as sent: the body, without its last CR LF.
-QString body(const QByteArray &wire)
-{
-    return shown(wire.mid(wire.indexOf("\r\n\r\n") + 4).chopped(2));
-}
+QString body(const QByteArray &wire) { return shown(wire.mid(wire.indexOf("\r\n\r\n") + 4).chopped(2)); }
 
 const QByteArray kUids = table({"u1", "u2", "u3"});
 const QByteArray kPipelining = "+OK\r\nUIDL\r\nPIPELINING\r\n.\r\n";
@@ -149,7 +141,8 @@ Script retrs(const QList<QByteArray> &mail = kMail)
     return script;
 }
 
-const QString kWalk = u"s1=0 u1/1\nr=0 first/1\nd=0 /1\ns2=0 u2/1\nr=0 ..second/1\ns3=0 u3/1\nr=0 third/1\nd=0 /1\nq=0 confirmed/0"_s;
+const QString kWalk =
+    u"s1=0 u1/1\nr=0 first/1\nd=0 /1\ns2=0 u2/1\nr=0 ..second/1\ns3=0 u3/1\nr=0 third/1\nd=0 /1\nq=0 confirmed/0"_s;
 
 // Dovecot mailboxes: each case is walked in two mailboxes with the same
 // messages, one without the mode and one with it.
@@ -166,7 +159,8 @@ QByteArray smallMessage(int n, int lines = 20)
     QByteArray m = "From: sender" + QByteArray::number(n) + "@example.org\nSubject: message " + QByteArray::number(n)
                    + "\nReceived: from a.example ([192.0.2." + QByteArray::number(n) + "]) by b.example\n\n";
     for (int i = 0; i < lines; ++i)
-        m += (i % 7 == 3 ? "." : "") + QByteArray("line ") + QByteArray::number(i) + " of message " + QByteArray::number(n) + "\n";
+        m += (i % 7 == 3 ? "." : "") + QByteArray("line ") + QByteArray::number(i) + " of message "
+             + QByteArray::number(n) + "\n";
     return m;
 }
 
@@ -188,9 +182,18 @@ const QList<WalkCase> &walkCases()
             nine << smallMessage(n);
         list.append({"a walk with deletes", nine, Tarnpostctl::DefaultMaxMessageSize,
                      "s1 r h d s2 r s3 r w d s4 h r s5 r d s6 z r s7 r s8 r w d s9 r q"});
-        list.append({"a message beyond the budget is streamed", {smallMessage(1), largeMessage(5 << 20), smallMessage(3), smallMessage(4)}, Tarnpostctl::DefaultMaxMessageSize, "s1 r s2 r w d s3 r d s4 r q"});
-        list.append({"a message over MaxMessageSize, deletes reset", {smallMessage(1), smallMessage(2, 200), smallMessage(3)}, 3000, "s1 r d x s2 r s3 r w d q"});
-        list.append({"out of order, twice, and after its deletion", {smallMessage(1), smallMessage(2), smallMessage(3), smallMessage(4), smallMessage(5)}, Tarnpostctl::DefaultMaxMessageSize, "s3 r s1 r w r s5 h r s4 s2 d r s2 r s4 r q"});
+        list.append({"a message beyond the budget is streamed",
+                     {smallMessage(1), largeMessage(5 << 20), smallMessage(3), smallMessage(4)},
+                     Tarnpostctl::DefaultMaxMessageSize,
+                     "s1 r s2 r w d s3 r d s4 r q"});
+        list.append({"a message over MaxMessageSize, deletes reset",
+                     {smallMessage(1), smallMessage(2, 200), smallMessage(3)},
+                     3000,
+                     "s1 r d x s2 r s3 r w d q"});
+        list.append({"out of order, twice, and after its deletion",
+                     {smallMessage(1), smallMessage(2), smallMessage(3), smallMessage(4), smallMessage(5)},
+                     Tarnpostctl::DefaultMaxMessageSize,
+                     "s3 r s1 r w r s5 h r s4 s2 d r s2 r s4 r q"});
         return list;
     }();
     return cases;
@@ -237,10 +240,7 @@ void TestTarnpostPrefetch::initTestCase()
     QVERIFY2(m_server.start(), qPrintable(m_server.errorString()));
 }
 
-void TestTarnpostPrefetch::cleanupTestCase()
-{
-    m_server.stop();
-}
+void TestTarnpostPrefetch::cleanupTestCase() { m_server.stop(); }
 
 void TestTarnpostPrefetch::sameAsWithoutTheMode_data()
 {
@@ -287,8 +287,11 @@ void TestTarnpostPrefetch::scriptedServer_data()
     const int max = Tarnpostctl::DefaultMaxMessageSize;
     const QByteArray three = "+OK 3 100\r\n";
     const Script deletes{{"DELE 1", {"+OK marked\r\n"}}, {"DELE 3", {"+OK marked\r\n"}}};
-    const Script noPipelining = opening("+OK\r\nUIDL\r\nTOP\r\n.\r\n",
-                                        Script{{"RETR 1", {retr(kMail[0])}}, {"RETR 2", {retr(kMail[1])}}, {"DELE 1", {"+OK marked\r\n"}}, {"RETR 3", {retr(kMail[2])}}, {"DELE 3", {"+OK marked\r\n"}}});
+    const Script noPipelining = opening("+OK\r\nUIDL\r\nTOP\r\n.\r\n", Script{{"RETR 1", {retr(kMail[0])}},
+                                                                              {"RETR 2", {retr(kMail[1])}},
+                                                                              {"DELE 1", {"+OK marked\r\n"}},
+                                                                              {"RETR 3", {retr(kMail[2])}},
+                                                                              {"DELE 3", {"+OK marked\r\n"}}});
     QTest::newRow("no PIPELINING: one command at a time")
         << three << noPipelining << max << 30 << u"s1 r d s2 r s3 r d q"_s
         << u"CAPA|UIDL|LIST|RETR 1|RETR 2|DELE 1|RETR 3|DELE 3|QUIT"_s << kWalk;
@@ -302,7 +305,8 @@ void TestTarnpostPrefetch::scriptedServer_data()
     const QByteArray refused = "-ERR unknown command\r\n";
     QTest::newRow("no UIDL: ids made up, as without the mode")
         << three
-        << opening(kPipelining, Script{{"UIDL 1", {refused}}} + retrs() + Script{{"UIDL 2", {refused}}, {"UIDL 3", {refused}}},
+        << opening(kPipelining,
+                   Script{{"UIDL 1", {refused}}} + retrs() + Script{{"UIDL 2", {refused}}, {"UIDL 3", {refused}}},
                    refused)
         << max << 30 << u"s1 r s2 r s3 r q"_s << u"CAPA|UIDL|LIST|UIDL 1|RETR 1|RETR 2|RETR 3|UIDL 2|UIDL 3|QUIT"_s
         << u"s1=0 joe:127.0.0.1:1/1\nr=0 first/1\ns2=0 joe:127.0.0.1:2/1\nr=0 ..second/1\ns3=0 joe:127.0.0.1:3/1\n"
@@ -310,42 +314,55 @@ void TestTarnpostPrefetch::scriptedServer_data()
     QTest::newRow("no UIDL, no LIST: the exchanges without the mode")
         << three
         << opening("+OK\r\n.\r\n",
-                   Script{{"UIDL 1", {refused}}, {"LIST 1", {"+OK 1 " + QByteArray::number(listedSize(kMail[0])) + "\r\n"}}, {"RETR 1", {retr(kMail[0])}}, {"UIDL 2", {refused}}, {"LIST 2", {"+OK 2 " + QByteArray::number(listedSize(kMail[1])) + "\r\n"}}, {"RETR 2", {retr(kMail[1])}}},
+                   Script{{"UIDL 1", {refused}},
+                          {"LIST 1", {"+OK 1 " + QByteArray::number(listedSize(kMail[0])) + "\r\n"}},
+                          {"RETR 1", {retr(kMail[0])}},
+                          {"UIDL 2", {refused}},
+                          {"LIST 2", {"+OK 2 " + QByteArray::number(listedSize(kMail[1])) + "\r\n"}},
+                          {"RETR 2", {retr(kMail[1])}}},
                    refused, refused)
         << max << 30 << u"s1 h s2 h q"_s << u"CAPA|UIDL|LIST|UIDL 1|LIST 1|RETR 1|UIDL 2|LIST 2|RETR 2|QUIT"_s
-        << u"s1=0 joe:127.0.0.1:1/1\nh=0 one\r | Subject: one\r/1\ns2=0 joe:127.0.0.1:2/1\nh=0 two\r | Subject: two\r/1\n"
+        << u"s1=0 joe:127.0.0.1:1/1\nh=0 one\r | Subject: one\r/1\ns2=0 joe:127.0.0.1:2/1\nh=0 two\r | Subject: "
+           u"two\r/1\n"
            "q=0 confirmed/0"_s;
 
     QTest::newRow("-ERR to one RETR in the middle of the pipeline")
         << three
-        << opening(kPipelining, Script{{"RETR 1", {retr(kMail[0])}}, {"RETR 2", {"-ERR locked\r\n"}}, {"RETR 3", {retr(kMail[2])}}})
+        << opening(kPipelining,
+                   Script{{"RETR 1", {retr(kMail[0])}}, {"RETR 2", {"-ERR locked\r\n"}}, {"RETR 3", {retr(kMail[2])}}})
         << max << 30 << u"s1 r s2 r s3 q"_s << u"CAPA|UIDL|LIST|RETR 1|RETR 2|RETR 3"_s
         << u"s1=0 u1/1\nr=0 first/1\ns2=0 u2/1\nr=25 Error retrieving the message: -ERR locked\r\n/0\n"
            "s3=19 Cannot set message number when disconnected/0\nq=0 /0"_s;
     QTest::newRow("closed with RETRs outstanding")
-        << three
-        << opening(kPipelining, Script{{"RETR 1", {retr(kMail[0])}}, {"RETR 2", {}, Step::Close}})
-        << max << 30 << u"s1 r s2 r s3 q"_s << u"CAPA|UIDL|LIST|RETR 1|RETR 2"_s
-        << u"s1=0 u1/1\nr=0 first/1\ns2=0 u2/1\nr=25 Error retrieving the message: Program determining timeout error/0\n"
+        << three << opening(kPipelining, Script{{"RETR 1", {retr(kMail[0])}}, {"RETR 2", {}, Step::Close}}) << max << 30
+        << u"s1 r s2 r s3 q"_s << u"CAPA|UIDL|LIST|RETR 1|RETR 2"_s
+        << u"s1=0 u1/1\nr=0 first/1\ns2=0 u2/1\nr=25 Error retrieving the message: Program determining timeout "
+           u"error/0\n"
            "s3=19 Cannot set message number when disconnected/0\nq=0 /0"_s;
     QTest::newRow("closed after the last reply: seen once that is taken")
         << three
-        << opening(kPipelining, Script{{"RETR 1", {retr(kMail[0])}}, {"RETR 2", {retr(kMail[1])}}, {"RETR 3", {retr(kMail[2])}, Step::Close}})
+        << opening(kPipelining, Script{{"RETR 1", {retr(kMail[0])}},
+                                       {"RETR 2", {retr(kMail[1])}},
+                                       {"RETR 3", {retr(kMail[2])}, Step::Close}})
         << max << 30 << u"s1 r s2 r p s3 r d q"_s << u"CAPA|UIDL|LIST|RETR 1|RETR 2|RETR 3"_s
         << u"s1=0 u1/1\nr=0 first/1\ns2=0 u2/1\nr=0 ..second/1\np=0 /1\ns3=0 u3/1\nr=0 third/0\n"
            "d=27 Cannot delete message when disconnected/0\nq=0 /0"_s;
     QTest::newRow("closed while replies were held: QUIT not confirmed")
         << three
-        << opening(kPipelining, Script{{"RETR 1", {retr(kMail[0])}}, {"RETR 2", {retr(kMail[1])}}, {"RETR 3", {retr(kMail[2])}, Step::Close}})
-        << max << 30 << u"s1 p q"_s << u"CAPA|UIDL|LIST|RETR 1|RETR 2|RETR 3"_s
-        << u"s1=0 u1/1\np=0 /1\nq=0 /0"_s;
+        << opening(kPipelining, Script{{"RETR 1", {retr(kMail[0])}},
+                                       {"RETR 2", {retr(kMail[1])}},
+                                       {"RETR 3", {retr(kMail[2])}, Step::Close}})
+        << max << 30 << u"s1 p q"_s << u"CAPA|UIDL|LIST|RETR 1|RETR 2|RETR 3"_s << u"s1=0 u1/1\np=0 /1\nq=0 /0"_s;
 
     // Sizes from LIST decide how much goes out ahead.
     const QList<QByteArray> twoLarge{bulky("one", 3000000), bulky("two", 3000000), kMail[2]};
     QTest::newRow("the budget holds RETRs back")
         << three
         << opening(kPipelining,
-                   Script{{"RETR 1", {retr(twoLarge[0])}}, {"TOP 1 0", {"+OK\r\nSubject: one\r\n\r\n.\r\n"}}, {"RETR 2", {retr(twoLarge[1])}}, {"RETR 3", {retr(kMail[2])}}},
+                   Script{{"RETR 1", {retr(twoLarge[0])}},
+                          {"TOP 1 0", {"+OK\r\nSubject: one\r\n\r\n.\r\n"}},
+                          {"RETR 2", {retr(twoLarge[1])}},
+                          {"RETR 3", {retr(kMail[2])}}},
                    kUids, sizes(twoLarge))
         << max << 30 << u"s1 h r s2 r s3 r q"_s << u"CAPA|UIDL|LIST|RETR 1|TOP 1 0|RETR 2|RETR 3|QUIT"_s
         << u"s1=0 u1/1\nh=0 one | Subject: one\r\n/1\nr=0 %1/1\ns2=0 u2/1\nr=0 %2/1\ns3=0 u3/1\nr=0 third/1\nq=0 confirmed/0"_s
@@ -354,26 +371,34 @@ void TestTarnpostPrefetch::scriptedServer_data()
     QTest::newRow("a message beyond the budget is fetched and streamed as without the mode")
         << three
         << opening(kPipelining,
-                   Script{{"RETR 1", {retr(kMail[0])}}, {"RETR 3", {retr(kMail[2])}}, {"RETR 2", {retr(oneLarge[1])}}, {"RETR 2", {retr(oneLarge[1])}}},
+                   Script{{"RETR 1", {retr(kMail[0])}},
+                          {"RETR 3", {retr(kMail[2])}},
+                          {"RETR 2", {retr(oneLarge[1])}},
+                          {"RETR 2", {retr(oneLarge[1])}}},
                    kUids, sizes(oneLarge))
         << max << 30 << u"s1 r s2 r w s3 r q"_s << u"CAPA|UIDL|LIST|RETR 1|RETR 3|RETR 2|RETR 2|QUIT"_s
         << u"s1=0 u1/1\nr=0 first/1\ns2=0 u2/1\nr=0 %1/1\nw=0 %2/1\ns3=0 u3/1\n"
            "r=0 third/1\nq=0 confirmed/0"_s.arg(body(oneLarge[1]), shown(oneLarge[1].chopped(2)));
     QTest::newRow("a reply over MaxMessageSize in the pipeline")
         << three
-        << opening(kPipelining, Script{{"RETR 1", {retr(kMail[0])}}, {"RETR 2", {retr(kMail[1] + QByteArray(500, 'x') + "\r\n")}}, {"RETR 3", {retr(kMail[2])}}})
+        << opening(kPipelining, Script{{"RETR 1", {retr(kMail[0])}},
+                                       {"RETR 2", {retr(kMail[1] + QByteArray(500, 'x') + "\r\n")}},
+                                       {"RETR 3", {retr(kMail[2])}}})
         << 200 << 30 << u"s1 r s2 r s3 q"_s << u"CAPA|UIDL|LIST|RETR 1|RETR 2|RETR 3"_s
-        << u"s1=0 u1/1\nr=0 first/1\ns2=0 u2/1\nr=36 Message is larger than the limit of 200 bytes; it was left on the server/0\n"
+        << u"s1=0 u1/1\nr=0 first/1\ns2=0 u2/1\nr=36 Message is larger than the limit of 200 bytes; it was left on the "
+           u"server/0\n"
            "s3=19 Cannot set message number when disconnected/0\nq=0 /0"_s;
     QTest::newRow("a reply line over 64 KB in the pipeline")
         << three
-        << opening(kPipelining, Script{{"RETR 1", {retr(kMail[0])}}, {"RETR 2", {"+OK " + QByteArray(70000, 'x') + "\r\n"}}})
+        << opening(kPipelining,
+                   Script{{"RETR 1", {retr(kMail[0])}}, {"RETR 2", {"+OK " + QByteArray(70000, 'x') + "\r\n"}}})
         << max << 30 << u"s1 r s2 r q"_s << u"CAPA|UIDL|LIST|RETR 1|RETR 2|RETR 3"_s
         << u"s1=0 u1/1\nr=0 first/1\ns2=0 u2/1\nr=35 The server sent a reply line longer than 65536 bytes. "
            "Connection closed/0\nq=0 /0"_s;
     QTest::newRow("a reply that trickles past the overall limit")
         << three
-        << opening(kPipelining, Script{{"RETR 1", {retr(kMail[0])}}, {"RETR 2", ScriptedPop3Server::chunksOf(retr(kMail[1]), 1)}})
+        << opening(kPipelining,
+                   Script{{"RETR 1", {retr(kMail[0])}}, {"RETR 2", ScriptedPop3Server::chunksOf(retr(kMail[1]), 1)}})
         << max << 300 << u"s1 r s2 r q"_s << u"CAPA|UIDL|LIST|RETR 1|RETR 2|RETR 3"_s
         << u"s1=0 u1/1\nr=0 first/1\ns2=0 u2/1\nr=25 Error retrieving the message: Program determining timeout error/0\nq=0 /0"_s;
 
@@ -385,7 +410,10 @@ void TestTarnpostPrefetch::scriptedServer_data()
         QTest::addRow("replies cut at %d", at)
             << three
             << opening(kPipelining,
-                       Script{{"RETR 1", {}}, {"RETR 2", {}}, {"RETR 3", {}}, {"DELE 1", ScriptedPop3Server::splitAt(stream, {at})}},
+                       Script{{"RETR 1", {}},
+                              {"RETR 2", {}},
+                              {"RETR 3", {}},
+                              {"DELE 1", ScriptedPop3Server::splitAt(stream, {at})}},
                        kUids, sizes(cutMail))
             << max << 2 << u"s1 d s2 r s3 r q"_s << u"CAPA|UIDL|LIST|RETR 1|RETR 2|RETR 3|DELE 1|QUIT"_s
             << u"s1=0 u1/1\nd=0 /1\ns2=0 u2/1\nr=0 /1\ns3=0 u3/1\nr=0 third/1\nq=0 confirmed/0"_s;
@@ -438,14 +466,17 @@ Session playScript(const QByteArray &stat, const Script &script, int maxSize, in
             return false;
         for (const QTcpSocket *socket : t.findChildren<QTcpSocket *>()) {
             int queued = 0;
-            if (socket->bytesAvailable() > 0 || (::ioctl(int(socket->socketDescriptor()), FIONREAD, &queued) == 0 && queued > 0))
+            if (socket->bytesAvailable() > 0
+                || (::ioctl(int(socket->socketDescriptor()), FIONREAD, &queued) == 0 && queued > 0))
                 return false;
         }
-        return server.endedConnectionCount() < server.connectionCount() || t.SocketState() != SocketAdapter::StateConnected;
+        return server.endedConnectionCount() < server.connectionCount()
+               || t.SocketState() != SocketAdapter::StateConnected;
     };
     session.seen = walk(t, ops, file, settled);
     // Every walk ends disconnected: once the server has seen the end, it has every line.
-    const bool ended = QTest::qWaitFor([&] { return server.endedConnectionCount() == server.connectionCount(); }, 10000);
+    const bool ended =
+        QTest::qWaitFor([&] { return server.endedConnectionCount() == server.connectionCount(); }, 10000);
     session.wire = QString::fromLatin1(server.receivedLines().mid(3).join('|'));
     session.ahead = server.linesSentAhead();
     session.mismatches = server.mismatches();
@@ -505,34 +536,43 @@ void TestTarnpostPrefetch::outOfStep_data()
     // judged by those bytes, and its own DELE would follow.
     const QByteArray twice = retr(kMail[0]) + retr(kMail[0]);
     QTest::newRow("extra reply after RETR 1, PIPELINING")
-        << true << opening(kPipelining, Script{{"RETR 1", {twice}}, {"RETR 2", {retr(kMail[1])}}, {"RETR 3", {retr(kMail[2])}}})
+        << true
+        << opening(kPipelining, Script{{"RETR 1", {twice}}, {"RETR 2", {retr(kMail[1])}}, {"RETR 3", {retr(kMail[2])}}})
         << walk << u"CAPA|UIDL|LIST|RETR 1|RETR 2|RETR 3"_s << u"s1=0 u1/1\nr=0 first/1\nd="_s + mismatch + after;
     QTest::newRow("extra reply after RETR 1, one command at a time")
         << true << opening(plain, Script{{"RETR 1", {twice}}}) << walk << u"CAPA|UIDL|LIST|RETR 1"_s
         << u"s1=0 u1/1\nr=0 first/1\nd="_s + unasked + after;
     QTest::newRow("extra reply after RETR 1, without prefetching")
         << false << Script{{"UIDL 1", {"+OK 1 u1\r\n"}}, {"LIST 1", {"+OK 1 23\r\n"}}, {"RETR 1", {twice}}} << walk
-        << u"UIDL 1|LIST 1|RETR 1"_s << u"s1=0 u1/1\nr="_s + mismatch + u"\nd=27 Cannot delete message when disconnected/0"_s + after;
+        << u"UIDL 1|LIST 1|RETR 1"_s
+        << u"s1=0 u1/1\nr="_s + mismatch + u"\nd=27 Cannot delete message when disconnected/0"_s + after;
     QTest::newRow("extra reply after RETR 1 comes late, without prefetching")
-        << false << Script{{"UIDL 1", {"+OK 1 u1\r\n"}}, {"LIST 1", {"+OK 1 23\r\n"}}, {"RETR 1", {retr(kMail[0]), retr(kMail[0])}}}
-        << u"s1 r p d q"_s << u"UIDL 1|LIST 1|RETR 1"_s << u"s1=0 u1/1\nr=0 first/1\np=0 /1\nd="_s + unasked + u"\nq=0 /0"_s;
+        << false
+        << Script{{"UIDL 1", {"+OK 1 u1\r\n"}},
+                  {"LIST 1", {"+OK 1 23\r\n"}},
+                  {"RETR 1", {retr(kMail[0]), retr(kMail[0])}}}
+        << u"s1 r p d q"_s << u"UIDL 1|LIST 1|RETR 1"_s
+        << u"s1=0 u1/1\nr=0 first/1\np=0 /1\nd="_s + unasked + u"\nq=0 /0"_s;
 
     // Replies answered crosswise: message 2's for RETR 1.
     const Script crossed{{"RETR 1", {retr(kMail[1])}}, {"RETR 2", {retr(kMail[0])}}, {"RETR 3", {retr(kMail[2])}}};
-    const QString crossedSeen = u"s1=0 u1/1\nr="_s + mismatch + u"\nd=27 Cannot delete message when disconnected/0"_s + after;
+    const QString crossedSeen =
+        u"s1=0 u1/1\nr="_s + mismatch + u"\nd=27 Cannot delete message when disconnected/0"_s + after;
     QTest::newRow("crosswise replies, PIPELINING")
         << true << opening(kPipelining, crossed) << walk << u"CAPA|UIDL|LIST|RETR 1|RETR 2|RETR 3"_s << crossedSeen;
     QTest::newRow("crosswise replies, one command at a time")
         << true << opening(plain, crossed.mid(0, 1)) << walk << u"CAPA|UIDL|LIST|RETR 1"_s << crossedSeen;
     QTest::newRow("crosswise replies, without prefetching")
-        << false << Script{{"UIDL 1", {"+OK 1 u1\r\n"}}, {"LIST 1", {"+OK 1 23\r\n"}}, {"RETR 1", {retr(kMail[1])}}} << walk
-        << u"UIDL 1|LIST 1|RETR 1"_s << crossedSeen;
+        << false << Script{{"UIDL 1", {"+OK 1 u1\r\n"}}, {"LIST 1", {"+OK 1 23\r\n"}}, {"RETR 1", {retr(kMail[1])}}}
+        << walk << u"UIDL 1|LIST 1|RETR 1"_s << crossedSeen;
 
     // A LIST that lies: 25 octets announced, 8 MB sent. The reply is cut off
     // as soon as it outgrows the size, far below the prefetch budget.
     QTest::newRow("8 MB behind a LIST of 25 octets, PIPELINING")
         << true
-        << opening(kPipelining, Script{{"RETR 1", {retr(kMail[0])}}, {"RETR 2", {retr(bulky("two", 8 << 20))}}, {"RETR 3", {retr(kMail[2])}}})
+        << opening(kPipelining, Script{{"RETR 1", {retr(kMail[0])}},
+                                       {"RETR 2", {retr(bulky("two", 8 << 20))}},
+                                       {"RETR 3", {retr(kMail[2])}}})
         << u"s1 r s2 r q"_s << u"CAPA|UIDL|LIST|RETR 1|RETR 2|RETR 3"_s
         << u"s1=0 u1/1\nr=0 first/1\ns2=0 u2/1\nr="_s + mismatch + u"\nq=0 /0"_s;
     QTest::newRow("8 MB behind a LIST of 25 octets, one command at a time")
@@ -544,7 +584,9 @@ void TestTarnpostPrefetch::outOfStep_data()
     for (const QByteArray &m : kMail)
         lfSizes << QByteArray::number(listedSize(m) - m.count("\r\n"));
     QTest::newRow("sizes counted with LF line ends, PIPELINING")
-        << true << opening(kPipelining, retrs() + Script{{"DELE 1", {"+OK marked\r\n"}}, {"DELE 3", {"+OK marked\r\n"}}}, kUids, table(lfSizes))
+        << true
+        << opening(kPipelining, retrs() + Script{{"DELE 1", {"+OK marked\r\n"}}, {"DELE 3", {"+OK marked\r\n"}}}, kUids,
+                   table(lfSizes))
         << u"s1 r d s2 r s3 r d q"_s << u"CAPA|UIDL|LIST|RETR 1|RETR 2|RETR 3|DELE 1|DELE 3|QUIT"_s << kWalk;
 
     // The UIDL listing of a one-message mailbox may hold a line per message,
@@ -556,7 +598,11 @@ void TestTarnpostPrefetch::outOfStep_data()
     hugeListing += ".\r\n";
     QTest::newRow("a 1 MB UIDL listing for one message")
         << true
-        << Script{{"CAPA", {kPipelining}}, {"UIDL", {hugeListing}}, {"LIST", {sizes(kMail.mid(0, 1))}}, {"UIDL 1", {"+OK 1 u1\r\n"}}, {"RETR 1", {retr(kMail[0])}}}
+        << Script{{"CAPA", {kPipelining}},
+                  {"UIDL", {hugeListing}},
+                  {"LIST", {sizes(kMail.mid(0, 1))}},
+                  {"UIDL 1", {"+OK 1 u1\r\n"}},
+                  {"RETR 1", {retr(kMail[0])}}}
         << u"s1 r q"_s << u"CAPA|UIDL|LIST|UIDL 1|RETR 1|QUIT"_s << u"s1=0 u1/1\nr=0 first/1\nq=0 confirmed/0"_s;
 }
 
@@ -576,10 +622,12 @@ void TestTarnpostPrefetch::outOfStep()
             step.reply = ScriptedPop3Server::splitAt(step.reply.first(), {int(step.reply.first().size() / 2)});
     }
     // The mailbox of kMail, or of its first message alone when that is all the script serves.
-    const bool one = std::none_of(script.cbegin(), script.cend(), [](const Step &step) { return step.expect == "RETR 2"; })
-                     && !ops.contains(u"s2"_s);
+    const bool one =
+        std::none_of(script.cbegin(), script.cend(), [](const Step &step) { return step.expect == "RETR 2"; })
+        && !ops.contains(u"s2"_s);
     const QByteArray stat = one ? "+OK 1 23\r\n" : "+OK 3 73\r\n";
-    const Session session = playScript(stat, paced, DefaultMaxMessageSize, 20, prefetch, ops, m_dir.filePath(u"out.eml"_s));
+    const Session session =
+        playScript(stat, paced, DefaultMaxMessageSize, 20, prefetch, ops, m_dir.filePath(u"out.eml"_s));
     QCOMPARE(session.seen, seen);
     QCOMPARE(session.wire, wire);
     QVERIFY2(session.mismatches.isEmpty(), qPrintable(session.mismatches.join(u'\n')));
@@ -608,8 +656,7 @@ void TestTarnpostPrefetch::mailboxOutOfStep_data()
         for (const bool pipelining : {false, true}) {
             if (!prefetch && pipelining)
                 continue;
-            const QByteArray mode = !prefetch ? "without prefetching" : pipelining ? "PIPELINING"
-                                                                                   : "one at a time";
+            const QByteArray mode = !prefetch ? "without prefetching" : pipelining ? "PIPELINING" : "one at a time";
             QTest::addRow("in step, %s", mode.constData())
                 << prefetch << pipelining << retr << none << QList<QByteArray>() << u"uid-1 uid-2 uid-3"_s << 0 << 1;
             QTest::addRow("extra reply after RETR 1, %s", mode.constData())

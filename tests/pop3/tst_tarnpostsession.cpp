@@ -1,8 +1,8 @@
 // Connection session of the control against the scripted POP3 server:
 // login, the error codes of Connect, disconnecting and peers that misbehave.
 
-#include "tests/pop3/pop3testutil.h"
 #include "pop3/tarnpost.h"
+#include "tests/pop3/pop3testutil.h"
 
 #include <QTcpServer>
 #include <QTcpSocket>
@@ -17,13 +17,8 @@ using namespace Tarnpostctl;
 namespace {
 
 // How the peer behaves and what the test does with the control.
-enum class Peer { Scripted,
-                  ClosedPort,
-                  HangsUpInGreeting };
-enum class Steps { Connect,
-                   ConnectTwice,
-                   ConnectDisconnect,
-                   Disconnect };
+enum class Peer { Scripted, ClosedPort, HangsUpInGreeting };
+enum class Steps { Connect, ConnectTwice, ConnectDisconnect, Disconnect };
 using Script = std::function<void(ScriptedPop3Server &)>;
 using Prepare = std::function<void(Tarnpost &)>;
 
@@ -91,8 +86,8 @@ void TestTarnpostSession::connectAndLogin_data()
     QTest::newRow("empty mailbox") << QList<QByteArray>{"+OK ready\r\n"} << QList<QByteArray>{"+OK 0 0\r\n"}
                                    << u"+OK ready"_s << 0;
     // The greeting is not judged: a strange one is kept and the login goes on.
-    QTest::newRow("greeting not +OK") << QList<QByteArray>{"* hello there\r\n"}
-                                      << QList<QByteArray>{"+OK 1 10\r\n"} << u"* hello there"_s << 1;
+    QTest::newRow("greeting not +OK") << QList<QByteArray>{"* hello there\r\n"} << QList<QByteArray>{"+OK 1 10\r\n"}
+                                      << u"* hello there"_s << 1;
 }
 
 void TestTarnpostSession::connectAndLogin()
@@ -213,8 +208,8 @@ void TestTarnpostSession::sessionEnds_data()
     const auto row = [](const char *name, Peer peer, const Script &script, const Prepare &prepare, Steps steps,
                         qint16 timeout, qint16 code, const QString &text, const QList<QByteArray> &heard,
                         bool neverConnects = false, bool confirmed = false) {
-        QTest::newRow(name) << peer << script << prepare << steps << timeout << code << text << heard
-                            << neverConnects << confirmed;
+        QTest::newRow(name) << peer << script << prepare << steps << timeout << code << text << heard << neverConnects
+                            << confirmed;
     };
     // The login up to the command at step (0 USER, 1 PASS, 2 STAT), which gets reply, or silence.
     const auto loginUntil = [](int step, const QByteArray &reply) -> Script {
@@ -295,8 +290,8 @@ void TestTarnpostSession::sessionEnds_data()
     row("QUIT refused", P,
         quitWith([](ScriptedPop3Server &server) { server.expectThenClose("QUIT", {"-ERR cannot commit\r\n"}); }), {},
         CD, 1, ErrorNone, QString(), quit);
-    row("QUIT garbled", P, quitWith([](ScriptedPop3Server &server) { server.expect("QUIT", {"ok bye\r\n"}); }), {},
-        CD, 1, ErrorNone, QString(), quit);
+    row("QUIT garbled", P, quitWith([](ScriptedPop3Server &server) { server.expect("QUIT", {"ok bye\r\n"}); }), {}, CD,
+        1, ErrorNone, QString(), quit);
     row("QUIT closed", P, quitWith([](ScriptedPop3Server &server) { server.expectThenClose("QUIT"); }), {}, CD, 1,
         ErrorNone, QString(), quit);
     row("QUIT silent", P, quitWith([](ScriptedPop3Server &server) { server.expectThenSilence("QUIT"); }), {}, CD, 1,

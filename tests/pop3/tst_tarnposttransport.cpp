@@ -1,9 +1,9 @@
 // Reply assembly of the control: one-line, multi-line and streamed replies at
 // every packet split, timeouts, and the progress event.
 
-#include "tests/pop3/pop3testutil.h"
-#include "pop3/tarnpost.h"
 #include "pop3/include/tarnpostctl.h"
+#include "pop3/tarnpost.h"
+#include "tests/pop3/pop3testutil.h"
 
 #include <QTemporaryDir>
 #include <QTest>
@@ -341,83 +341,84 @@ void TestTarnpostTransport::hostileReplies_data()
     const auto retr = [](const QByteArray &message) -> QByteArray { return "+OK\r\n" + message + ".\r\n"; };
 
     // A reply line is capped at 64 KB.
-    QTest::newRow("greeting without CR LF") << u"connect"_s << L{"+OK " + mb} << QByteArray() << 1 << cap
-                                            << qint16(ErrorReplyTooLong) << tooLong << false;
+    QTest::newRow("greeting without CR LF")
+        << u"connect"_s << L{"+OK " + mb} << QByteArray() << 1 << cap << qint16(ErrorReplyTooLong) << tooLong << false;
     QTest::newRow("greeting of 65536 bytes") << u"connect"_s << L{"+OK " + QByteArray(65532, 'g') + "\r\n"}
                                              << QByteArray() << 1 << cap << qint16(ErrorNone) << QString() << true;
     QTest::newRow("greeting of 65536 bytes, CR LF split")
-        << u"connect"_s << L{"+OK " + QByteArray(65532, 'g') + "\r", "\n"} << QByteArray() << 1 << cap << qint16(ErrorNone)
-        << QString() << true;
-    QTest::newRow("greeting of 65537 bytes") << u"connect"_s << L{"+OK " + QByteArray(65533, 'g') + "\r\n"}
-                                             << QByteArray() << 1 << cap << qint16(ErrorReplyTooLong) << tooLong << false;
+        << u"connect"_s << L{"+OK " + QByteArray(65532, 'g') + "\r", "\n"} << QByteArray() << 1 << cap
+        << qint16(ErrorNone) << QString() << true;
+    QTest::newRow("greeting of 65537 bytes")
+        << u"connect"_s << L{"+OK " + QByteArray(65533, 'g') + "\r\n"} << QByteArray() << 1 << cap
+        << qint16(ErrorReplyTooLong) << tooLong << false;
     QTest::newRow("USER reply of 1 MB") << u"user"_s << L{"+OK " + mb + "\r\n"} << QByteArray() << 1 << cap
                                         << qint16(ErrorReplyTooLong) << tooLong << false;
-    QTest::newRow("STAT reply without CR LF") << u"stat"_s << L{"+OK 1 " + mb} << QByteArray() << 1 << cap
-                                              << qint16(ErrorReplyTooLong) << tooLong << false;
+    QTest::newRow("STAT reply without CR LF")
+        << u"stat"_s << L{"+OK 1 " + mb} << QByteArray() << 1 << cap << qint16(ErrorReplyTooLong) << tooLong << false;
     QTest::newRow("UIDL reply of 1 MB") << u"select"_s << L{"+OK 1 " + mb + "\r\n"} << QByteArray() << 1 << cap
                                         << qint16(ErrorReplyTooLong) << tooLong << false;
-    QTest::newRow("LIST reply without CR LF") << u"size"_s << L{"+OK 1 " + mb} << QByteArray() << 1 << cap
-                                              << qint16(ErrorReplyTooLong) << tooLong << false;
+    QTest::newRow("LIST reply without CR LF")
+        << u"size"_s << L{"+OK 1 " + mb} << QByteArray() << 1 << cap << qint16(ErrorReplyTooLong) << tooLong << false;
     // Bare LFs never end the reply, wherever the reads fall.
-    QTest::newRow("LIST reply and a flood of LFs") << u"size"_s << L{"+OK 1 100\r\n" + QByteArray(1 << 20, '\n')}
-                                                   << QByteArray() << 1 << cap << qint16(ErrorReplyTooLong) << tooLong << false;
+    QTest::newRow("LIST reply and a flood of LFs")
+        << u"size"_s << L{"+OK 1 100\r\n" + QByteArray(1 << 20, '\n')} << QByteArray() << 1 << cap
+        << qint16(ErrorReplyTooLong) << tooLong << false;
     QTest::newRow("DELE reply of 1 MB") << u"delete"_s << L{"+OK " + mb + "\r\n"} << QByteArray() << 1 << cap
                                         << qint16(ErrorReplyTooLong) << tooLong << false;
-    QTest::newRow("TOP status line") << u"headers"_s << L{"+OK " + mb} << QByteArray() << 1 << cap << qint16(ErrorReplyTooLong)
-                                     << tooLong << false;
-    QTest::newRow("RETR status line") << u"retrieve"_s << L{"+OK " + mb} << list << 1 << cap << qint16(ErrorReplyTooLong)
-                                      << tooLong << false;
-    QTest::newRow("RETR status line, to a file") << u"file"_s << L{"+OK " + mb} << list << 1 << cap << qint16(ErrorReplyTooLong)
-                                                 << tooLong << false;
+    QTest::newRow("TOP status line") << u"headers"_s << L{"+OK " + mb} << QByteArray() << 1 << cap
+                                     << qint16(ErrorReplyTooLong) << tooLong << false;
+    QTest::newRow("RETR status line") << u"retrieve"_s << L{"+OK " + mb} << list << 1 << cap
+                                      << qint16(ErrorReplyTooLong) << tooLong << false;
+    QTest::newRow("RETR status line, to a file")
+        << u"file"_s << L{"+OK " + mb} << list << 1 << cap << qint16(ErrorReplyTooLong) << tooLong << false;
 
     // A message held in memory is capped at MaxMessageSize: refused before
     // RETR when LIST shows it, the session closed when it outgrows the cap
     // while arriving. One streamed into a file is not held, and not capped.
     QTest::newRow("LIST over the limit") << u"retrieve"_s << L{} << QByteArray("+OK 1 1001\r\n") << 1 << 1000
                                          << qint16(ErrorMessageTooLarge) << tooLarge << true;
-    QTest::newRow("LIST over the limit, to a file") << u"file"_s << L{retr(messageOf(1001))}
-                                                    << QByteArray("+OK 1 1001\r\n") << 1 << 1000 << qint16(ErrorNone)
-                                                    << QString() << true;
-    QTest::newRow("message at the limit") << u"retrieve"_s << L{retr(messageOf(1000))}
-                                          << QByteArray("+OK 1 1000\r\n") << 1 << 1000 << qint16(ErrorNone) << QString()
-                                          << true;
-    QTest::newRow("message at the limit, to a file") << u"file"_s << L{retr(messageOf(1000))}
-                                                     << QByteArray("+OK 1 1000\r\n") << 1 << 1000 << qint16(ErrorNone)
-                                                     << QString() << true;
+    QTest::newRow("LIST over the limit, to a file")
+        << u"file"_s << L{retr(messageOf(1001))} << QByteArray("+OK 1 1001\r\n") << 1 << 1000 << qint16(ErrorNone)
+        << QString() << true;
+    QTest::newRow("message at the limit") << u"retrieve"_s << L{retr(messageOf(1000))} << QByteArray("+OK 1 1000\r\n")
+                                          << 1 << 1000 << qint16(ErrorNone) << QString() << true;
+    QTest::newRow("message at the limit, to a file")
+        << u"file"_s << L{retr(messageOf(1000))} << QByteArray("+OK 1 1000\r\n") << 1 << 1000 << qint16(ErrorNone)
+        << QString() << true;
     // A message that outgrows its listed size is cut off as soon as it does:
     // the session ends without QUIT.
-    QTest::newRow("message past a LIST that lied") << u"retrieve"_s << L{retr(messageOf(1001))}
-                                                   << QByteArray("+OK 1 500\r\n") << 1 << 1000 << qint16(ErrorSizeMismatch)
-                                                   << mismatch << false;
+    QTest::newRow("message past a LIST that lied")
+        << u"retrieve"_s << L{retr(messageOf(1001))} << QByteArray("+OK 1 500\r\n") << 1 << 1000
+        << qint16(ErrorSizeMismatch) << mismatch << false;
     QTest::newRow("message past a LIST that lied, to a file")
-        << u"file"_s << L{retr(messageOf(1001))} << QByteArray("+OK 1 500\r\n") << 1 << 1000 << qint16(ErrorSizeMismatch)
-        << mismatch << false;
-    QTest::newRow("60 MB past a LIST of 2000 bytes") << u"retrieve"_s << L{retr(messageOf(60 << 20))}
-                                                     << QByteArray("+OK 1 2000\r\n") << 1 << cap
-                                                     << qint16(ErrorSizeMismatch) << mismatch << false;
-    QTest::newRow("RETR that never ends") << u"retrieve"_s << L{"+OK\r\n" + QByteArray(1 << 20, '\n').replace("\n", "z\r\n")}
-                                          << QByteArray("-ERR no size today\r\n") << 1 << 1000 << qint16(ErrorMessageTooLarge)
-                                          << tooLarge << false;
+        << u"file"_s << L{retr(messageOf(1001))} << QByteArray("+OK 1 500\r\n") << 1 << 1000
+        << qint16(ErrorSizeMismatch) << mismatch << false;
+    QTest::newRow("60 MB past a LIST of 2000 bytes")
+        << u"retrieve"_s << L{retr(messageOf(60 << 20))} << QByteArray("+OK 1 2000\r\n") << 1 << cap
+        << qint16(ErrorSizeMismatch) << mismatch << false;
+    QTest::newRow("RETR that never ends")
+        << u"retrieve"_s << L{"+OK\r\n" + QByteArray(1 << 20, '\n').replace("\n", "z\r\n")}
+        << QByteArray("-ERR no size today\r\n") << 1 << 1000 << qint16(ErrorMessageTooLarge) << tooLarge << false;
     QTest::newRow("header block over the limit") << u"headers"_s << L{retr(messageOf(2000))} << QByteArray() << 1
                                                  << 1000 << qint16(ErrorMessageTooLarge) << tooLarge << false;
 
     // A reply that trickles in ends at POPTimeout plus its LIST size at 1 KB/s,
     // or at six times POPTimeout without a size (POPTimeout is 1 here).
     const auto trickle = [](const QByteArray &bytes, int n) { return ScriptedPop3Server::chunksOf(bytes, n); };
-    QTest::newRow("greeting trickles") << u"connect"_s << trickle("+OK " + QByteArray(60, 't') + "\r\n", 1)
-                                       << QByteArray() << 300 << cap << qint16(ErrorGreetingTimeout)
-                                       << u"Connection was accepted but no data received before timeout. Connection closed"_s
-                                       << false;
+    QTest::newRow("greeting trickles")
+        << u"connect"_s << trickle("+OK " + QByteArray(60, 't') + "\r\n", 1) << QByteArray() << 300 << cap
+        << qint16(ErrorGreetingTimeout)
+        << u"Connection was accepted but no data received before timeout. Connection closed"_s << false;
     QTest::newRow("LIST reply trickles") << u"size"_s << trickle("+OK 1 100" + QByteArray(60, ' ') + "\r\n", 1)
                                          << QByteArray() << 300 << cap << qint16(ErrorListRefused)
-                                         << u"Error using the LIST command: Program determining timeout error"_s << true;
+                                         << u"Error using the LIST command: Program determining timeout error"_s
+                                         << true;
     QTest::newRow("RETR trickles") << u"retrieve"_s << trickle(retr(messageOf(2048)), 16)
                                    << QByteArray("+OK 1 2048\r\n") << 300 << cap << qint16(ErrorRetrRefused)
                                    << u"Error retrieving the message: Program determining timeout error"_s << false;
-    QTest::newRow("RETR trickles, to a file") << u"file"_s << trickle(retr(messageOf(2048)), 16)
-                                              << QByteArray("+OK 1 2048\r\n") << 300 << cap << qint16(ErrorRetrRefused)
-                                              << u"Error retrieving the message: Program determining timeout error"_s
-                                              << false;
+    QTest::newRow("RETR trickles, to a file")
+        << u"file"_s << trickle(retr(messageOf(2048)), 16) << QByteArray("+OK 1 2048\r\n") << 300 << cap
+        << qint16(ErrorRetrRefused) << u"Error retrieving the message: Program determining timeout error"_s << false;
 }
 
 void TestTarnpostTransport::hostileReplies()
@@ -433,17 +434,19 @@ void TestTarnpostTransport::hostileReplies()
 
     // The usual session; the hostile reply takes the place of its command's.
     static const QHash<QString, QByteArray> command{
-        {u"user"_s, "USER joe"}, {u"stat"_s, "STAT"}, {u"select"_s, "UIDL 1"}, {u"size"_s, "LIST 1"}, {u"headers"_s, "TOP 1 0"}, {u"retrieve"_s, "RETR 1"}, {u"file"_s, "RETR 1"}, {u"delete"_s, "DELE 1"}};
+        {u"user"_s, "USER joe"},   {u"stat"_s, "STAT"},       {u"select"_s, "UIDL 1"}, {u"size"_s, "LIST 1"},
+        {u"headers"_s, "TOP 1 0"}, {u"retrieve"_s, "RETR 1"}, {u"file"_s, "RETR 1"},   {u"delete"_s, "DELE 1"}};
     using Step = std::pair<QByteArray, QList<QByteArray>>;
-    QList<Step> steps{
-        {"USER joe", {"+OK\r\n"}}, {"PASS secret", {"+OK\r\n"}}, {"STAT", {"+OK 1 100\r\n"}}, {"UIDL 1", {"+OK 1 u\r\n"}}};
+    QList<Step> steps{{"USER joe", {"+OK\r\n"}},
+                      {"PASS secret", {"+OK\r\n"}},
+                      {"STAT", {"+OK 1 100\r\n"}},
+                      {"UIDL 1", {"+OK 1 u\r\n"}}};
     if (action == "file"_L1)
         steps.append(Step{"TOP 1 0", {"+OK\r\nSubject: x\r\n\r\n.\r\n"}});
     if (!listReply.isEmpty())
         steps.append(Step{"LIST 1", {listReply}});
-    const auto own = std::find_if(steps.begin(), steps.end(), [&](const auto &step) {
-        return step.first == command.value(action);
-    });
+    const auto own =
+        std::find_if(steps.begin(), steps.end(), [&](const auto &step) { return step.first == command.value(action); });
     if (own != steps.end())
         own->second = reply;
     else if (!reply.isEmpty())

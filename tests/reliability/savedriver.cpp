@@ -10,10 +10,10 @@
 //                                       load, add a row to each list, save once,
 //                                       print the message boxes shown
 
-#include "ui/frmmain.h"
 #include "config/listkind.h"
 #include "config/listtable.h"
 #include "platform/messagebox/messagebox.h"
+#include "ui/frmmain.h"
 
 #include <QApplication>
 #include <QLineEdit>
@@ -115,6 +115,7 @@ int main(int argc, char **argv)
         return loop(args.at(2), args.at(3).toInt(), args.at(4).toInt(), args.value(5).toInt());
     if (args.size() >= 3 && args.at(1) == u"once"_s)
         return once(args.at(2), args.mid(3));
-    std::fprintf(stderr, "usage: savedriver loop <folder> <rows> <first> [count] | once <folder> [nobody] [fsize=<bytes>]\n");
+    std::fprintf(stderr,
+                 "usage: savedriver loop <folder> <rows> <first> [count] | once <folder> [nobody] [fsize=<bytes>]\n");
     return 2;
 }

@@ -8,11 +8,11 @@
 #include "tests/support/statedamage.h"
 
 #include "config/listtable.h"
-#include "state/reviewlist.h"
-#include "platform/automation/memorypropertybag.h"
 #include "platform/automation/controlhost.h"
 #include "platform/automation/dispatch.h"
+#include "platform/automation/memorypropertybag.h"
 #include "pop3/include/tarnpostctl.h"
+#include "state/reviewlist.h"
 
 #include <QApplication>
 #include <QComboBox>
@@ -106,29 +106,40 @@ void tst_BadFiles::damagedFile_data()
     QTest::addColumn<QStringList>("shown");
 
     const QByteArray huge(2 * 1024 * 1024, 'z');
-    QTest::newRow("stats missing") << u"stats.dat"_s << QByteArray("<missing>") << QStringList{u"0"_s, u"0"_s, u"5"_s, u"0"_s};
+    QTest::newRow("stats missing") << u"stats.dat"_s << QByteArray("<missing>")
+                                   << QStringList{u"0"_s, u"0"_s, u"5"_s, u"0"_s};
     QTest::newRow("stats empty") << u"stats.dat"_s << QByteArray() << QStringList{u"0"_s, u"0"_s, u"5"_s, u"0"_s};
-    QTest::newRow("stats cut in line 6") << u"stats.dat"_s << GoodStats.left(17) << QStringList{u"17"_s, u"2"_s, u"5"_s, u"0"_s};
-    QTest::newRow("stats cut in line 9") << u"stats.dat"_s << GoodStats.left(34) << QStringList{u"17"_s, u"250"_s, u"10"_s, u"1"_s};
-    QTest::newRow("stats LF only") << u"stats.dat"_s << QByteArray(GoodStats).replace("\r\n", "\n") << QStringList{u"17"_s, u"250"_s, u"10"_s, u"1"_s};
-    QTest::newRow("stats CR only") << u"stats.dat"_s << QByteArray(GoodStats).replace("\r\n", "\r") << QStringList{u"17"_s, u"250"_s, u"10"_s, u"1"_s};
-    QTest::newRow("stats binary") << u"stats.dat"_s << randomBytes(4096, 7) << QStringList{u"*"_s, u"*"_s, u"*"_s, u"*"_s};
-    QTest::newRow("stats NUL bytes") << u"stats.dat"_s << QByteArray(4096, '\0') << QStringList{u"*"_s, u"*"_s, u"*"_s, u"*"_s};
-    QTest::newRow("stats huge line") << u"stats.dat"_s << QByteArray("1\r\n1\r\n1\r\n1\r\n" + huge + "\r\n")
+    QTest::newRow("stats cut in line 6") << u"stats.dat"_s << GoodStats.left(17)
+                                         << QStringList{u"17"_s, u"2"_s, u"5"_s, u"0"_s};
+    QTest::newRow("stats cut in line 9") << u"stats.dat"_s << GoodStats.left(34)
+                                         << QStringList{u"17"_s, u"250"_s, u"10"_s, u"1"_s};
+    QTest::newRow("stats LF only") << u"stats.dat"_s << QByteArray(GoodStats).replace("\r\n", "\n")
+                                   << QStringList{u"17"_s, u"250"_s, u"10"_s, u"1"_s};
+    QTest::newRow("stats CR only") << u"stats.dat"_s << QByteArray(GoodStats).replace("\r\n", "\r")
+                                   << QStringList{u"17"_s, u"250"_s, u"10"_s, u"1"_s};
+    QTest::newRow("stats binary") << u"stats.dat"_s << randomBytes(4096, 7)
+                                  << QStringList{u"*"_s, u"*"_s, u"*"_s, u"*"_s};
+    QTest::newRow("stats NUL bytes") << u"stats.dat"_s << QByteArray(4096, '\0')
+                                     << QStringList{u"*"_s, u"*"_s, u"*"_s, u"*"_s};
+    QTest::newRow("stats huge line") << u"stats.dat"_s
+                                     << QByteArray("1\r\n1\r\n1\r\n1\r\n" + huge + "\r\n")
                                      // A count box holds at most 32767 characters.
                                      << QStringList{QString(32767, u'z'), u"0"_s, u"5"_s, u"0"_s};
-    QTest::newRow("stats bad state") << u"stats.dat"_s << QByteArray(GoodStats).replace(" 1 \r\n 1 \r\n 0", " 9 \r\n 1 \r\n 0")
+    QTest::newRow("stats bad state") << u"stats.dat"_s
+                                     << QByteArray(GoodStats).replace(" 1 \r\n 1 \r\n 0", " 9 \r\n 1 \r\n 0")
                                      << QStringList{u"17"_s, u"250"_s, u"10"_s, u"0"_s};
 
     QTest::newRow("accounts missing") << u"accounts.dat"_s << QByteArray("<missing>") << QStringList{};
     QTest::newRow("accounts cut mid-line") << u"accounts.dat"_s << GoodAccounts.left(47)
                                            << QStringList{u"mail.example.org|ann|pw1"_s, u"pop.example.net|bob|p"_s};
-    QTest::newRow("accounts cut before comma") << u"accounts.dat"_s << GoodAccounts.left(30)
-                                               << QStringList{u"mail.example.org|ann|pw1"_s};
+    QTest::newRow("accounts cut before comma")
+        << u"accounts.dat"_s << GoodAccounts.left(30) << QStringList{u"mail.example.org|ann|pw1"_s};
     QTest::newRow("accounts LF only") << u"accounts.dat"_s << QByteArray(GoodAccounts).replace("\r\n", "\n")
-                                      << QStringList{u"mail.example.org|ann|pw1"_s, u"pop.example.net|bob|p,w,2"_s, u"mx.example.com|cy|"_s};
+                                      << QStringList{u"mail.example.org|ann|pw1"_s, u"pop.example.net|bob|p,w,2"_s,
+                                                     u"mx.example.com|cy|"_s};
     QTest::newRow("accounts CR only") << u"accounts.dat"_s << QByteArray(GoodAccounts).replace("\r\n", "\r")
-                                      << QStringList{u"mail.example.org|ann|pw1"_s, u"pop.example.net|bob|p,w,2"_s, u"mx.example.com|cy|"_s};
+                                      << QStringList{u"mail.example.org|ann|pw1"_s, u"pop.example.net|bob|p,w,2"_s,
+                                                     u"mx.example.com|cy|"_s};
     QTest::newRow("accounts binary") << u"accounts.dat"_s << randomBytes(64 * 1024, 11) << QStringList{u"*"_s};
     QTest::newRow("accounts huge password") << u"accounts.dat"_s << QByteArray("mail.example.org,ann," + huge)
                                             << QStringList{u"mail.example.org|ann|"_s + QString::fromLatin1(huge)};
@@ -142,12 +153,12 @@ void tst_BadFiles::damagedFile_data()
         manyShown << u"sender%1@example.org"_s.arg(i);
     }
     QTest::newRow("whitelist 5000 rows") << u"whitelist.dat"_s << manyRows << manyShown;
-    QTest::newRow("whitelist cut mid-line") << u"whitelist.dat"_s << QByteArray("a@x.org\r\nb@y.o")
-                                            << QStringList{u"a@x.org"_s, u"b@y.o"_s};
-    QTest::newRow("whitelist cut in UTF-8") << u"whitelist.dat"_s << QByteArray("ok@x.org\r\nj\xc3")
-                                            << QStringList{u"ok@x.org"_s, u"j\u00c3"_s};
-    QTest::newRow("blacklist mixed line ends") << u"blacklist.dat"_s << QByteArray("a\rb\nc\r\n\r\nd")
-                                               << QStringList{u"a"_s, u"b"_s, u"c"_s, u""_s, u"d"_s};
+    QTest::newRow("whitelist cut mid-line")
+        << u"whitelist.dat"_s << QByteArray("a@x.org\r\nb@y.o") << QStringList{u"a@x.org"_s, u"b@y.o"_s};
+    QTest::newRow("whitelist cut in UTF-8")
+        << u"whitelist.dat"_s << QByteArray("ok@x.org\r\nj\xc3") << QStringList{u"ok@x.org"_s, u"j\u00c3"_s};
+    QTest::newRow("blacklist mixed line ends")
+        << u"blacklist.dat"_s << QByteArray("a\rb\nc\r\n\r\nd") << QStringList{u"a"_s, u"b"_s, u"c"_s, u""_s, u"d"_s};
     QTest::newRow("blacklist binary") << u"blacklist.dat"_s << randomBytes(64 * 1024, 13) << QStringList{u"*"_s};
     QTest::newRow("keywords huge line") << u"keywords.dat"_s << huge << QStringList{QString::fromLatin1(huge)};
     QTest::newRow("keywords NUL bytes") << u"keywords.dat"_s << QByteArray("a\0b\r\n\0\r\n", 8)
@@ -186,7 +197,8 @@ void tst_BadFiles::damagedFile()
         QVERIFY(check(form->txttotalemailsever()->text(), shown.at(1)));
         QVERIFY(check(form->combominutes()->currentText(), shown.at(2)));
         if (shown.at(3) != u"*"_s)
-            QCOMPARE(int(form->checkwhitelist()->checkState()), shown.at(3) == u"1"_s ? int(Qt::Checked) : int(Qt::Unchecked));
+            QCOMPARE(int(form->checkwhitelist()->checkState()),
+                     shown.at(3) == u"1"_s ? int(Qt::Checked) : int(Qt::Unchecked));
         // The two switches every start turns on.
         QCOMPARE(form->checkblacklist()->checkState(), Qt::Checked);
     } else {
@@ -233,7 +245,8 @@ void tst_BadFiles::damagedControlProperties_data()
     QTest::addColumn<int>("port");
     QTest::addColumn<int>("timeout");
 
-    const QByteArray good = "POPHostname = mail.example.org\nPOPPort = 110\nPOPUsername = ann\nPOPPassword = pw\nPOPTimeout = 120\n";
+    const QByteArray good =
+        "POPHostname = mail.example.org\nPOPPort = 110\nPOPUsername = ann\nPOPPassword = pw\nPOPTimeout = 120\n";
     QTest::newRow("good") << good << u"mail.example.org"_s << 110 << 120;
     QTest::newRow("missing") << QByteArray("<missing>") << QString() << 0 << 0;
     QTest::newRow("cut short") << good.left(40) << u"mail.example.org"_s << 0 << 0;

@@ -6,8 +6,8 @@
 //
 // About a minute; QUELLMAIL_STRESS_SECONDS runs it longer (or shorter).
 
-#include "scan/mailboxscanner.h"
 #include "dovecot/dovecotserver.h"
+#include "scan/mailboxscanner.h"
 #include "tests/support/programfolder.h"
 
 #include <QJsonDocument>
@@ -22,9 +22,9 @@
 #include <QtTest>
 
 #include <atomic>
+#include <cstdio>
 #include <functional>
 #include <utility>
-#include <cstdio>
 
 using namespace Qt::StringLiterals;
 using namespace ProgramTest;
@@ -137,13 +137,15 @@ void tst_ConcurrentScans::windowCommandLineAndReader()
     DovecotServer server;
     server.addUser(u"stress"_s, u"stresspw"_s);
     for (int i = 0; i < 5; ++i)
-        server.addMessage(u"stress"_s, "From: friend@example.org\nSubject: Note " + QByteArray::number(i) + "\n\nHi.\n");
+        server.addMessage(u"stress"_s,
+                          "From: friend@example.org\nSubject: Note " + QByteArray::number(i) + "\n\nHi.\n");
     QVERIFY2(server.start(u"127.0.0.1"_s, 0), qPrintable(server.errorString()));
 
     ProgramFolder folder;
     QVERIFY(folder.write(u"accounts.dat"_s, u"pop3://127.0.0.1:%1,stress,stresspw\r\n"_s.arg(server.port()).toUtf8()));
     QVERIFY(folder.write(u"blacklist.dat"_s, "spam.example\r\n"));
-    QVERIFY(folder.write(u"stats.dat"_s, "1\r\n0\r\n1\r\n0\r\n100\r\n1000\r\n 1 \r\n5\r\n 0 \r\n 1 \r\n 0 \r\n 0 \r\n"));
+    QVERIFY(
+        folder.write(u"stats.dat"_s, "1\r\n0\r\n1\r\n0\r\n100\r\n1000\r\n 1 \r\n5\r\n 0 \r\n 1 \r\n 0 \r\n 0 \r\n"));
     QVERIFY(folder.write(u"settings.ini"_s, "[Scan]\nannounce=tray\n"));
     const QPair<qint64, qint64> start = statsTotals(folder);
 

@@ -4,12 +4,12 @@
 // once, since most of them wait out a timeout), so a crash or a hang shows up
 // as that cell's failure and the others still report.
 
-#include "scan/archivewriter.h"
-#include "tests/support/scriptedpop3server.h"
 #include "config/listtable.h"
 #include "pop3/include/tarnpostctl.h"
+#include "scan/archivewriter.h"
 #include "scan/mailboxscanner.h"
 #include "tests/support/programfolder.h"
+#include "tests/support/scriptedpop3server.h"
 
 #include <QApplication>
 #include <QEventLoop>
@@ -44,9 +44,9 @@ const char CellVariable[] = "QUELLMAIL_FAULT_CELL";
 
 QString cellName(Exchange exchange, Fault fault)
 {
-    static const char *const exchanges[] = {"greeting", "USER", "PASS", "STAT", "UIDL", "TOP", "LIST", "RETR",
-                                            "RETR-to-file", "DELE", "QUIT", "CAPA", "UIDL-all", "LIST-all"};
-    static const char *const faults[] = {"none", "close", "silence", "-ERR", "no +OK",
+    static const char *const exchanges[] = {"greeting", "USER",         "PASS", "STAT", "UIDL", "TOP",      "LIST",
+                                            "RETR",     "RETR-to-file", "DELE", "QUIT", "CAPA", "UIDL-all", "LIST-all"};
+    static const char *const faults[] = {"none",     "close",   "silence",  "-ERR",      "no +OK",
                                          "no CR LF", "LF only", "NUL byte", "1 MB line", "endless reply"};
     return QString::fromLatin1(exchanges[int(exchange)]) + u" / "_s + QString::fromLatin1(faults[int(fault)]);
 }
@@ -141,8 +141,7 @@ Expected expectedFor(Exchange step, Fault fault)
         return refused;
     case Exchange::User:
     case Exchange::Pass:
-    case Exchange::Stat:
-        return harmless ? clean : refused;
+    case Exchange::Stat: return harmless ? clean : refused;
     case Exchange::Uidl:
         // A failed UIDL downloads the message at once instead; only a lost
         // connection, a silent server or an overlong reply ends the mailbox.
@@ -152,8 +151,7 @@ Expected expectedFor(Exchange step, Fault fault)
             return clean;
         // Without its size the message is not examined, and is reported.
         return gone || overlong ? lost : Expected{2, false, false, true};
-    case Exchange::Retr:
-        return harmlessContent ? clean : lost;
+    case Exchange::Retr: return harmlessContent ? clean : lost;
     case Exchange::Top:
         // A refused TOP is tried again without the line count; only a lost
         // connection or a silent server leaves the header block (and so the
@@ -191,8 +189,7 @@ Expected expectedFor(Exchange step, Fault fault)
         // only a lost connection, a silent server or an overlong reply ends
         // the mailbox.
         return gone || overlong ? lost : clean;
-    case Exchange::Count:
-        break;
+    case Exchange::Count: break;
     }
     return clean;
 }
@@ -339,12 +336,7 @@ void tst_FaultMatrix::cell()
 // archive folder in a given state, blank list entries.
 namespace {
 
-enum class Archive { Plain,
-                     FolderMissing,
-                     FolderIsLink,
-                     DiskFull,
-                     NameTaken,
-                     LinkAtName };
+enum class Archive { Plain, FolderMissing, FolderIsLink, DiskFull, NameTaken, LinkAtName };
 
 const QByteArray Spam = "From: Pharma <deals@spam.example>\nSubject: victim spam\n\n" + QByteArray(2000, 's') + "\n";
 const QByteArray Hello = "From: friend@example.org\nSubject: victim hello\n\nHello there.\n";
@@ -376,10 +368,11 @@ void tst_FaultMatrix::mailboxOutcome_data()
     QTest::newRow("STAT claims 2147483647 for one message")
         << QList<QByteArray>{Hello} << qint64(2147483647) << 0 << none << int(Archive::Plain) << false << 1 << 0
         << helloLeft << QStringList() << u"127.0.0.1: the server lists messages that do not exist"_s;
-    QTest::newRow("STAT claims two more than there are")
-        << both << qint64(4) << 0 << none << int(Archive::Plain) << false << 2 << 1 << helloLeft << archivedOnce << Closing;
+    QTest::newRow("STAT claims two more than there are") << both << qint64(4) << 0 << none << int(Archive::Plain)
+                                                         << false << 2 << 1 << helloLeft << archivedOnce << Closing;
     QTest::newRow("archive folder missing")
-        << both << qint64(-1) << 0 << none << int(Archive::FolderMissing) << false << 2 << 0 << bothLeft << QStringList()
+        << both << qint64(-1) << 0 << none << int(Archive::FolderMissing) << false << 2 << 0 << bothLeft
+        << QStringList()
         << u"127.0.0.1: spam left on the server, its archive copy failed: SpamDeleted: No such file or directory"_s;
     QTest::newRow("archive folder is a link")
         << both << qint64(-1) << 0 << none << int(Archive::FolderIsLink) << false << 2 << 0 << bothLeft << QStringList()
@@ -397,8 +390,8 @@ void tst_FaultMatrix::mailboxOutcome_data()
         << QList<QByteArray>{Spam, HelloWithoutBody} << qint64(-1) << int(Exchange::Top) << int(Fault::Close)
         << int(Archive::Plain) << false << 2 << 0 << bothLeft << archivedOnce
         << u"127.0.0.1: 1 spam message was left on the server: the server did not confirm its deletion."_s;
-    QTest::newRow("blank entries in every list")
-        << both << qint64(-1) << 0 << none << int(Archive::Plain) << true << 2 << 1 << helloLeft << archivedOnce << Closing;
+    QTest::newRow("blank entries in every list") << both << qint64(-1) << 0 << none << int(Archive::Plain) << true << 2
+                                                 << 1 << helloLeft << archivedOnce << Closing;
 }
 
 void tst_FaultMatrix::mailboxOutcome()
@@ -433,20 +426,13 @@ void tst_FaultMatrix::mailboxOutcome()
     QVERIFY(victimFile.open(QIODevice::WriteOnly) && victimFile.write("keep me") == 7);
     victimFile.close();
     switch (Archive(archive)) {
-    case Archive::FolderMissing:
-        QVERIFY(QDir(spamDeleted).removeRecursively());
-        break;
+    case Archive::FolderMissing: QVERIFY(QDir(spamDeleted).removeRecursively()); break;
     case Archive::FolderIsLink:
         QVERIFY(QDir(spamDeleted).removeRecursively() && QFile::link(outside.path(), spamDeleted));
         break;
-    case Archive::NameTaken:
-        QVERIFY(folder.write(u"SpamDeleted/victim spam.html"_s, "earlier"));
-        break;
-    case Archive::LinkAtName:
-        QVERIFY(QFile::link(outsideFile, spamDeleted + u"/victim spam.html"_s));
-        break;
-    default:
-        break;
+    case Archive::NameTaken: QVERIFY(folder.write(u"SpamDeleted/victim spam.html"_s, "earlier")); break;
+    case Archive::LinkAtName: QVERIFY(QFile::link(outsideFile, spamDeleted + u"/victim spam.html"_s)); break;
+    default: break;
     }
 
     auto form = ProgramTest::openWindow(folder);
@@ -484,12 +470,14 @@ void tst_FaultMatrix::mailboxOutcome()
         QCOMPARE(folder.archive(), archived);
     // A new archive file holds the message as sent behind the inert prefix,
     // for its owner only; nothing it found there was replaced.
-    const QString fresh = archived.contains(u"victim spam (2).html"_s) ? u"victim spam (2).html"_s : u"victim spam.html"_s;
+    const QString fresh =
+        archived.contains(u"victim spam (2).html"_s) ? u"victim spam (2).html"_s : u"victim spam.html"_s;
     if (!archived.isEmpty()) {
         QCOMPARE(folder.read(u"SpamDeleted/"_s + fresh),
                  QByteArray(Scan::ArchiveWriter::inertPrefix() + ScriptedPop3Server::toWire(Spam).chopped(2)));
         constexpr QFile::Permissions ownerGroupOther = QFile::Permissions::fromInt(0x7077);
-        QCOMPARE(QFile::permissions(spamDeleted + u'/' + fresh) & ownerGroupOther, QFile::ReadOwner | QFile::WriteOwner);
+        QCOMPARE(QFile::permissions(spamDeleted + u'/' + fresh) & ownerGroupOther,
+                 QFile::ReadOwner | QFile::WriteOwner);
     }
     if (Archive(archive) == Archive::NameTaken)
         QCOMPARE(folder.read(u"SpamDeleted/victim spam.html"_s), QByteArray("earlier"));
@@ -497,7 +485,8 @@ void tst_FaultMatrix::mailboxOutcome()
     QVERIFY(victimFile.open(QIODevice::ReadOnly));
     QCOMPARE(victimFile.readAll(), QByteArray("keep me"));
     // A count that lies costs a few commands, not one per number it claims.
-    QVERIFY2(server.commands(u"victim"_s).size() <= 20, qPrintable(QString::number(server.commands(u"victim"_s).size())));
+    QVERIFY2(server.commands(u"victim"_s).size() <= 20,
+             qPrintable(QString::number(server.commands(u"victim"_s).size())));
     // What the status line says, the account's result says too.
     const QString problems = scanner.results().at(0).problems.join(u'\n');
     if (status == Closing) {

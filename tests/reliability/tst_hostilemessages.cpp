@@ -4,9 +4,9 @@
 // message numbers. Each is scanned by the real control in the real window.
 
 #include "scan/archivewriter.h"
-#include "tests/support/scriptedpop3server.h"
 #include "scan/mailboxscanner.h"
 #include "tests/support/programfolder.h"
+#include "tests/support/scriptedpop3server.h"
 
 #include <QDirIterator>
 #include <QLabel>
@@ -88,19 +88,23 @@ void tst_HostileMessages::hostileMessage_data()
     QTest::newRow("UTF-8 subject") << withSubject("Gr\xc3\xbc\xc3\x9f"
                                                   "e \xe2\x82\xac")
                                    << u"Gr\u00fc\u00dfe \u20ac.html"_s << box;
-    QTest::newRow("right-to-left override") << withSubject("invoice\xe2\x80\xaegpj.exe") << u"invoice_gpj.exe.html"_s << box;
-    QTest::newRow("NUL and controls") << withSubject(QByteArray("nul\0byte\x01\x7f", 10)) << u"nul_byte__.html"_s << box;
+    QTest::newRow("right-to-left override")
+        << withSubject("invoice\xe2\x80\xaegpj.exe") << u"invoice_gpj.exe.html"_s << box;
+    QTest::newRow("NUL and controls") << withSubject(QByteArray("nul\0byte\x01\x7f", 10)) << u"nul_byte__.html"_s
+                                      << box;
     QTest::newRow("lone CR in subject") << withSubject("lone\rCR") << u"lone_CR.html"_s << box;
-    QTest::newRow("lone CRs in body") << QByteArray(from + "Subject: body CRs\n\nline\rline\r\rend\n") << u"body CRs.html"_s << box;
+    QTest::newRow("lone CRs in body") << QByteArray(from + "Subject: body CRs\n\nline\rline\r\rend\n")
+                                      << u"body CRs.html"_s << box;
     QTest::newRow("display name only") << QByteArray("From: Pharma Deals\nSubject: no address\n\nBuy.\n")
                                        << u"no address.html"_s << u"Spam fromPharma Deals"_s;
     QTest::newRow("header block over 64 KB")
-        << QByteArray(fillerHeaders(70 * 1024) + from + "Subject: deep headers\n\nBody.\n") << u"deep headers.html"_s << box;
-    QTest::newRow("1 MB header line")
-        << QByteArray("X-Long: " + QByteArray(1024 * 1024, 'l') + "\n" + from + "Subject: long line\n\nBody.\n")
-        << u"long line.html"_s << box;
-    QTest::newRow("1 MB subject")
-        << withSubject(QByteArray(1024 * 1024, 'k')) << QString(250, u'k') + u".html"_s << box;
+        << QByteArray(fillerHeaders(70 * 1024) + from + "Subject: deep headers\n\nBody.\n") << u"deep headers.html"_s
+        << box;
+    QTest::newRow("1 MB header line") << QByteArray("X-Long: " + QByteArray(1024 * 1024, 'l') + "\n" + from
+                                                    + "Subject: long line\n\nBody.\n")
+                                      << u"long line.html"_s << box;
+    QTest::newRow("1 MB subject") << withSubject(QByteArray(1024 * 1024, 'k')) << QString(250, u'k') + u".html"_s
+                                  << box;
     QTest::newRow("no blank line") << QByteArray(from + "Subject: headers only\n") << u"headers only.html"_s << box;
 }
 
@@ -206,8 +210,8 @@ void tst_HostileMessages::largeMessageHeldOnce()
     QFETCH(QByteArray, line);
     // The keyword stands on the last line: the whole body is judged.
     constexpr qsizetype BodySize = qsizetype(48) << 20;
-    QByteArray message = "From: bulk@example.org\nSubject: large\n\n" + line.repeated(BodySize / line.size())
-                         + "the end: zzfinalword\n";
+    QByteArray message =
+        "From: bulk@example.org\nSubject: large\n\n" + line.repeated(BodySize / line.size()) + "the end: zzfinalword\n";
     const qsizetype wireSize = ScriptedPop3Server::toWire(message).size();
     ScriptedPop3Server server;
     server.addMailbox(u"u"_s, u"p"_s, {message});

@@ -85,7 +85,8 @@ void tst_InterruptedLearning::killedWhileLearning()
             const bool ham = (b / 1000) % 2;
             const quint32 count = ham ? tag.ham : tag.spam;
             QVERIFY2(count == 0 || count == quint32(BatchSize),
-                     qPrintable(u"iteration %1: batch %2 holds %3 of %4 messages"_s.arg(i).arg(b).arg(count).arg(BatchSize)));
+                     qPrintable(
+                         u"iteration %1: batch %2 holds %3 of %4 messages"_s.arg(i).arg(b).arg(count).arg(BatchSize)));
             QCOMPARE(ham ? tag.spam : tag.ham, 0u);
             (ham ? wholeHam : wholeSpam) += count;
         }

@@ -221,8 +221,9 @@ void tst_InterruptedSaves::killedWhileSaving()
             const int before = last.value(name);
             // Whole-old: the same generation as before; whole-new: one of this run's.
             QVERIFY2(generation >= 0, qPrintable(u"iteration %1, %2: %3"_s.arg(i).arg(name, reason)));
-            QVERIFY2(generation == before || generation >= base,
-                     qPrintable(u"iteration %1, %2: generation %3 after %4"_s.arg(i).arg(name).arg(generation).arg(before)));
+            QVERIFY2(
+                generation == before || generation >= base,
+                qPrintable(u"iteration %1, %2: generation %3 after %4"_s.arg(i).arg(name).arg(generation).arg(before)));
             changed += generation != before ? 1 : 0;
             last[name] = generation;
         };
@@ -238,8 +239,9 @@ void tst_InterruptedSaves::killedWhileSaving()
     // The kills must have landed while files were being written.
     QVERIFY(changed > 0);
     QVERIFY(interruptedWrites > 0);
-    std::printf("save interruptions survived: %d (files replaced %d times, %d kills inside a save, %d temporary files left)\n",
-                iterations, changed, interruptedWrites, leftoverTemporaries(folder));
+    std::printf(
+        "save interruptions survived: %d (files replaced %d times, %d kills inside a save, %d temporary files left)\n",
+        iterations, changed, interruptedWrites, leftoverTemporaries(folder));
 }
 
 void tst_InterruptedSaves::readOnlyFolder()
@@ -251,7 +253,8 @@ void tst_InterruptedSaves::readOnlyFolder()
     for (const QString &name : ListFiles + QStringList{u"stats.dat"_s}) {
         before[name] = readAll(folder + u'/' + name);
         // Readable by the ordinary user the driver becomes; accounts.dat is saved owner-only.
-        QVERIFY(QFile::setPermissions(folder + u'/' + name, QFileDevice::ReadOwner | QFileDevice::ReadOther | QFileDevice::ReadGroup));
+        QVERIFY(QFile::setPermissions(folder + u'/' + name,
+                                      QFileDevice::ReadOwner | QFileDevice::ReadOther | QFileDevice::ReadGroup));
     }
     QVERIFY(::chmod(QFile::encodeName(folder).constData(), 0555) == 0);
 
@@ -262,8 +265,8 @@ void tst_InterruptedSaves::readOnlyFolder()
     QCOMPARE(p.exitStatus(), QProcess::NormalExit);
     QCOMPARE(p.exitCode(), 0);
     // Save Settings names all five files; the end-of-scan write names stats.dat.
-    const QString boxes = checkBoxes(p.readAllStandardOutput(), folder,
-                                     {QStringList{u"stats.dat"_s} + ListFiles, {u"stats.dat"_s}});
+    const QString boxes =
+        checkBoxes(p.readAllStandardOutput(), folder, {QStringList{u"stats.dat"_s} + ListFiles, {u"stats.dat"_s}});
     QVERIFY2(boxes.isEmpty(), qPrintable(boxes));
     for (auto it = before.cbegin(); it != before.cend(); ++it)
         QVERIFY2(readAll(folder + u'/' + it.key()) == it.value(), qPrintable(it.key()));

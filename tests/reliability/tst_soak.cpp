@@ -3,9 +3,9 @@
 // stay flat while it runs (a per-message leak would show as steady growth).
 // Under the sanitizer build the leak checker also runs at exit.
 
-#include "tests/support/scriptedpop3server.h"
 #include "scan/mailboxscanner.h"
 #include "tests/support/programfolder.h"
+#include "tests/support/scriptedpop3server.h"
 
 #include <QFile>
 #include <QLineEdit>
@@ -91,8 +91,7 @@ void tst_Soak::twentyThousandMessages()
     QCOMPARE(server.mailbox(u"soak"_s).size(), Messages - Messages / SpamEvery);
     QCOMPARE(folder.archive().size(), Messages / SpamEvery);
     QVERIFY2(baseline > 0, "memory was never sampled during the scan");
-    std::printf("soak: %d messages, resident %lld KB after a fifth, peak %lld KB after\n", Messages,
-                baseline, peak);
+    std::printf("soak: %d messages, resident %lld KB after a fifth, peak %lld KB after\n", Messages, baseline, peak);
     QVERIFY2(peak - baseline < AllowedGrowthKb,
              qPrintable(u"memory grew from %1 KB to %2 KB"_s.arg(baseline).arg(peak)));
 }

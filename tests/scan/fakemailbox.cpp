@@ -33,16 +33,12 @@ QList<QByteArray> FakeMailbox::subjectsLeft(const QString &user) const
 InvokeResult FakeMailbox::invoke(qint32 memberId, InvokeKind kind, QVariantList &args, QVariant *result)
 {
     switch (kind) {
-    case InvokeKind::PropertyPut:
-        m_properties.insert(memberId, args.value(0));
-        break;
+    case InvokeKind::PropertyPut: m_properties.insert(memberId, args.value(0)); break;
     case InvokeKind::PropertyGet:
         if (result)
             *result = get(memberId);
         break;
-    case InvokeKind::Method:
-        call(memberId, args, result);
-        break;
+    case InvokeKind::Method: call(memberId, args, result); break;
     }
     return {};
 }
@@ -59,25 +55,17 @@ QVariant FakeMailbox::get(qint32 id) const
 {
     const Message *m = current();
     switch (id) {
-    case DispIdStatus:
-        return QVariant::fromValue<qint16>(m_user.isEmpty() ? 0 : 1);
-    case DispIdError:
-        return QVariant::fromValue<qint16>(m_error);
-    case DispIdQuitConfirmed:
-        return m_quitConfirmed;
-    case DispIdErrorText:
-        return m_errorText;
-    case DispIdMsgCount:
-        return QVariant::fromValue<qint32>(qint32(m_boxes.value(m_user).messages.size()));
-    case DispIdMsgFrom:
-        return m ? QString::fromLatin1(m->from) : QString();
-    case DispIdMsgSubject:
-        return m ? QString::fromLatin1(m->subject) : QString();
+    case DispIdStatus: return QVariant::fromValue<qint16>(m_user.isEmpty() ? 0 : 1);
+    case DispIdError: return QVariant::fromValue<qint16>(m_error);
+    case DispIdQuitConfirmed: return m_quitConfirmed;
+    case DispIdErrorText: return m_errorText;
+    case DispIdMsgCount: return QVariant::fromValue<qint32>(qint32(m_boxes.value(m_user).messages.size()));
+    case DispIdMsgFrom: return m ? QString::fromLatin1(m->from) : QString();
+    case DispIdMsgSubject: return m ? QString::fromLatin1(m->subject) : QString();
     case DispIdMsgHeaders: // ends in a lone CR, as the control's does
         return m ? QString::fromLatin1("From: " + m->from + "\r\nSubject: " + m->subject + "\r\n" + m->headers + '\r')
                  : QString();
-    case DispIdMsgContents:
-        return m ? QString::fromLatin1(m->body) : QString();
+    case DispIdMsgContents: return m ? QString::fromLatin1(m->body) : QString();
     case DispIdMsgUniqueID: {
         // Known from UIDL once the message is selected, before any retrieval.
         const auto box = m_boxes.constFind(m_user);
@@ -87,8 +75,7 @@ QVariant FakeMailbox::get(qint32 id) const
         return madeUpUniqueId(m_properties.value(DispIdPOPUsername).toString(),
                               m_properties.value(DispIdPOPHostname).toString(), m_current);
     }
-    default:
-        return m_properties.value(id);
+    default: return m_properties.value(id);
     }
 }
 
@@ -183,7 +170,6 @@ void FakeMailbox::call(qint32 id, QVariantList &args, QVariant *result)
         if (faultHere(Fault::DropAfterDelete))
             drop();
         return;
-    default:
-        return;
+    default: return;
     }
 }

@@ -27,20 +27,27 @@ QByteArray hostileMessage(quint16 port)
     const QByteArray base = "http://127.0.0.1:" + QByteArray::number(port);
     return "From: Pharma <deals@spam.example>\r\nSubject: Offer\r\nContent-Type: text/html\r\n\r\n"
            "<html><head><meta http-equiv=\"refresh\" content=\"0;url="
-           + base + "/refresh\">"
-                    "<link rel=\"stylesheet\" href=\""
-           + base + "/style.css\"></head><body>"
-                    "<img src=\""
-           + base + "/pixel.png\">"
-                    "<script>document.documentElement.setAttribute('data-mark', '"
-           + ScriptMark + "');"
-                          "new Image().src = '"
-           + base + "/script';</script>"
-                    "<form id=\"f\" action=\""
-           + base + "/form\" method=\"post\"><input name=\"a\" value=\"1\"></form>"
-                    "<iframe src=\""
-           + base + "/frame\"></iframe>"
-                    "</body></html>\r\n";
+           + base
+           + "/refresh\">"
+             "<link rel=\"stylesheet\" href=\""
+           + base
+           + "/style.css\"></head><body>"
+             "<img src=\""
+           + base
+           + "/pixel.png\">"
+             "<script>document.documentElement.setAttribute('data-mark', '"
+           + ScriptMark
+           + "');"
+             "new Image().src = '"
+           + base
+           + "/script';</script>"
+             "<form id=\"f\" action=\""
+           + base
+           + "/form\" method=\"post\"><input name=\"a\" value=\"1\"></form>"
+             "<iframe src=\""
+           + base
+           + "/frame\"></iframe>"
+             "</body></html>\r\n";
 }
 
 } // namespace
@@ -103,11 +110,12 @@ tst_ArchiveBrowser::Visit tst_ArchiveBrowser::open(const QString &file)
     const QString profile = m_dir.filePath(u"profile-"_s + QFileInfo(file).baseName());
     // Every name but the local server's fails to resolve, and background
     // services stay off: nothing leaves the machine.
-    browser.start(m_browser, {u"--headless=new"_s, u"--no-sandbox"_s, u"--disable-gpu"_s, u"--no-first-run"_s,
-                              u"--disable-background-networking"_s, u"--disable-component-update"_s,
-                              u"--disable-default-apps"_s, u"--disable-sync"_s, u"--no-pings"_s,
-                              u"--host-resolver-rules=MAP * ~NOTFOUND, EXCLUDE 127.0.0.1"_s, u"--user-data-dir="_s + profile,
-                              u"--virtual-time-budget=3000"_s, u"--dump-dom"_s, QUrl::fromLocalFile(file).toString()});
+    browser.start(m_browser,
+                  {u"--headless=new"_s, u"--no-sandbox"_s, u"--disable-gpu"_s, u"--no-first-run"_s,
+                   u"--disable-background-networking"_s, u"--disable-component-update"_s, u"--disable-default-apps"_s,
+                   u"--disable-sync"_s, u"--no-pings"_s, u"--host-resolver-rules=MAP * ~NOTFOUND, EXCLUDE 127.0.0.1"_s,
+                   u"--user-data-dir="_s + profile, u"--virtual-time-budget=3000"_s, u"--dump-dom"_s,
+                   QUrl::fromLocalFile(file).toString()});
     QEventLoop loop;
     connect(&browser, &QProcess::finished, &loop, &QEventLoop::quit);
     connect(&browser, &QProcess::errorOccurred, &loop, &QEventLoop::quit);
@@ -123,7 +131,8 @@ tst_ArchiveBrowser::Visit tst_ArchiveBrowser::open(const QString &file)
     QTcpSocket probe;
     QSignalSpy answered(&probe, &QTcpSocket::disconnected);
     probe.connectToHost(QHostAddress::LocalHost, m_server.serverPort());
-    const bool counted = probe.waitForConnected(10000) && probe.write("GET / HTTP/1.1\r\n\r\n") > 0 && answered.wait(10000);
+    const bool counted =
+        probe.waitForConnected(10000) && probe.write("GET / HTTP/1.1\r\n\r\n") > 0 && answered.wait(10000);
     visit.dom = browser.readAllStandardOutput();
     visit.errors = browser.readAllStandardError();
     visit.started = browser.exitStatus() == QProcess::NormalExit && browser.exitCode() == 0 && !visit.dom.isEmpty();

@@ -140,8 +140,11 @@ void tst_KeywordMatcher::rebuildForgetsOldEntries()
 void tst_KeywordMatcher::upperCasedIsToUpper()
 {
     // The quick ASCII path and Unicode's rules (which may lengthen the text) agree.
-    const QStringList texts{u""_s, u"plain ascii, [brackets] {and} `marks` @ z a"_s,
-                            u"Stra\u00DFe f\u00FCr \u00FF"_s, u"ends in \u00DF"_s, u"\u00E9t\u00E9"_s,
+    const QStringList texts{u""_s,
+                            u"plain ascii, [brackets] {and} `marks` @ z a"_s,
+                            u"Stra\u00DFe f\u00FCr \u00FF"_s,
+                            u"ends in \u00DF"_s,
+                            u"\u00E9t\u00E9"_s,
                             u"\u0131 dotless, \uFB00 ligature, \U0001D41A math"_s};
     for (const QString &text : texts)
         QCOMPARE(Scan::upperCased(text), text.toUpper());
@@ -158,7 +161,8 @@ void tst_KeywordMatcher::bodyInPiecesAgrees_data()
     QTest::addColumn<int>("pieceSize");
     QTest::addColumn<int>("expected");
     const int none = KeywordMatcher::NoMatch;
-    QTest::newRow("ASCII, entry across a cut") << QByteArray("aaaaaaaxyzbbbbbbbbbbb") << QStringList{u"XYZ"_s} << 8 << 0;
+    QTest::newRow("ASCII, entry across a cut")
+        << QByteArray("aaaaaaaxyzbbbbbbbbbbb") << QStringList{u"XYZ"_s} << 8 << 0;
     QTest::newRow("ASCII, absent") << QByteArray("aaaaaaaxyzbbbbbbbbbbb") << QStringList{u"XZY"_s} << 8 << none;
     QTest::newRow("small body held whole") << QByteArray("aaaaaaaxyzbbbb") << QStringList{u"XYZ"_s} << 1024 << 0;
     QTest::newRow("UTF-8 cut inside sequences")
@@ -169,22 +173,20 @@ void tst_KeywordMatcher::bodyInPiecesAgrees_data()
                                             << QStringList{u"WORLD"_s, u"\u041f\u0420\u0418"_s} << 9 << 0;
     QTest::newRow("sharp s expands across a cut") << QByteArray("xxxxxxstra\xc3\x9f"
                                                                 "exxxx")
-                                                  << QStringList{u"STRASSE"_s}
-                                                  << 8 << 0;
+                                                  << QStringList{u"STRASSE"_s} << 8 << 0;
     QTest::newRow("Latin-1 text") << QByteArray("caf\xe9 cr\xe8me br\xfbl\xe9"
                                                 "e")
-                                  << QStringList{u"CR\u00c8ME"_s} << 8
-                                  << 0;
-    QTest::newRow("truncated sequence at the end") << QByteArray("caf\xc3\xa9 au lait \xc3")
-                                                   << QStringList{u"CAF\u00c9"_s, u"CAF\u00c3\u00a9"_s} << 8 << 1;
-    QTest::newRow("surrogate is not UTF-8") << QByteArray("xxxxxxxx\xed\xa0\x80yyyyyyyy")
-                                            << QStringList{u"\u00cd\u00a0"_s} << 8 << 0;
-    QTest::newRow("five continuation bytes") << QByteArray("abcdefg\xc3\xa9\xa9\xa9\xa9\xa9hij")
-                                             << QStringList{u"\u00c3\u00a9\u00a9"_s} << 8 << 0;
-    QTest::newRow("leading BOM is dropped") << QByteArray("\xef\xbb\xbfhello world, h\xc3\xa9llo")
-                                            << QStringList{u"\uFEFF"_s, u"HELLO"_s} << 8 << 1;
-    QTest::newRow("empty entry") << QByteArray("nothing to see here at all") << QStringList{u"ABSENT"_s, QString()}
-                                 << 8 << 1;
+                                  << QStringList{u"CR\u00c8ME"_s} << 8 << 0;
+    QTest::newRow("truncated sequence at the end")
+        << QByteArray("caf\xc3\xa9 au lait \xc3") << QStringList{u"CAF\u00c9"_s, u"CAF\u00c3\u00a9"_s} << 8 << 1;
+    QTest::newRow("surrogate is not UTF-8")
+        << QByteArray("xxxxxxxx\xed\xa0\x80yyyyyyyy") << QStringList{u"\u00cd\u00a0"_s} << 8 << 0;
+    QTest::newRow("five continuation bytes")
+        << QByteArray("abcdefg\xc3\xa9\xa9\xa9\xa9\xa9hij") << QStringList{u"\u00c3\u00a9\u00a9"_s} << 8 << 0;
+    QTest::newRow("leading BOM is dropped")
+        << QByteArray("\xef\xbb\xbfhello world, h\xc3\xa9llo") << QStringList{u"\uFEFF"_s, u"HELLO"_s} << 8 << 1;
+    QTest::newRow("empty entry") << QByteArray("nothing to see here at all") << QStringList{u"ABSENT"_s, QString()} << 8
+                                 << 1;
     QTest::newRow("entry longer than a piece") << QByteArray("a long entry is longer than any piece, and here")
                                                << QStringList{u"ENTRY IS LONGER THAN ANY PIECE"_s} << 8 << 0;
 }

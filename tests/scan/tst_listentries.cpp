@@ -2,8 +2,8 @@
 // after any edit), their matcher, and the scanned total (shown in batches,
 // never lost).
 
-#include "scan/listentries.h"
 #include "config/listtable.h"
+#include "scan/listentries.h"
 #include "scan/servertext.h"
 #include "scan/spamarchive.h"
 
@@ -65,10 +65,7 @@ Listed throughMatcher(Scan::ListEntries &entries, const QString &rawUpper, const
     return k == Scan::KeywordMatcher::NoMatch ? Listed{} : Listed{entries.entry(k), true};
 }
 
-enum class Lists { Overlapping,
-                   Unicode,
-                   Blank,
-                   Headers };
+enum class Lists { Overlapping, Unicode, Blank, Headers };
 
 // Senders as headers show them: display names plain, quoted, in other
 // scripts or as encoded words (raw) beside their decoded form.
@@ -80,16 +77,21 @@ struct Sender
 
 Sender headerSender(QRandomGenerator &random)
 {
-    static const QStringList names{u"John Doe"_s, u"\"Doe, John\""_s, u"J\u00fcrgen Gro\u00df"_s,
+    static const QStringList names{u"John Doe"_s,
+                                   u"\"Doe, John\""_s,
+                                   u"J\u00fcrgen Gro\u00df"_s,
                                    u"\u0418\u0432\u0430\u043d \u041f\u0435\u0442\u0440\u043e\u0432"_s,
-                                   u"\u674e\u96f7"_s, u"\u0130stanbul \u0131\u015f"_s, u"Stra\u00dfe \ufb00"_s,
-                                   u"Team \U0001F600"_s, QString()};
+                                   u"\u674e\u96f7"_s,
+                                   u"\u0130stanbul \u0131\u015f"_s,
+                                   u"Stra\u00dfe \ufb00"_s,
+                                   u"Team \U0001F600"_s,
+                                   QString()};
     static const QStringList locals{u"info"_s, u"john.doe"_s, u"news-letter"_s, u"noreply"_s, u"x"_s, u"offers2026"_s};
-    static const QStringList domains{u"mail.example.org"_s, u"example.com"_s, u"b\u00fccher.example"_s,
+    static const QStringList domains{u"mail.example.org"_s,      u"example.com"_s,      u"b\u00fccher.example"_s,
                                      u"xn--bcher-kva.example"_s, u"spam.example.net"_s, u"ex.ample"_s};
     const QString name = names.at(random.bounded(int(names.size())));
-    const QString address = locals.at(random.bounded(int(locals.size()))) + u'@'
-                            + domains.at(random.bounded(int(domains.size())));
+    const QString address =
+        locals.at(random.bounded(int(locals.size()))) + u'@' + domains.at(random.bounded(int(domains.size())));
     if (name.isEmpty())
         return {address, QString()};
     const QString decoded = name + u" <"_s + address + u'>';
@@ -220,11 +222,12 @@ void tst_ListEntries::matcherAgreesWithPlainLoop()
         switch (kind) {
         case Lists::Overlapping:
         case Lists::Blank:
-            return {randomWord(random, overlapping, 0, 30), random.bounded(4) ? QString() : randomWord(random, overlapping, 1, 30)};
+            return {randomWord(random, overlapping, 0, 30),
+                    random.bounded(4) ? QString() : randomWord(random, overlapping, 1, 30)};
         case Lists::Unicode:
-            return {randomWord(random, unicode, 0, 20), random.bounded(4) ? QString() : randomWord(random, unicode, 1, 20)};
-        case Lists::Headers:
-            return headerSender(random);
+            return {randomWord(random, unicode, 0, 20),
+                    random.bounded(4) ? QString() : randomWord(random, unicode, 1, 20)};
+        case Lists::Headers: return headerSender(random);
         }
         return {};
     };

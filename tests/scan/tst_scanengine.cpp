@@ -2,8 +2,8 @@
 // needs a server: a throw-away Dovecot, and a scripted server for failures.
 // The rules, captions and spam action are tested without either (tst_scanrules).
 
-#include "dovecot/dovecotserver.h"
 #include "config/listtable.h"
+#include "dovecot/dovecotserver.h"
 #include "pop3/include/tarnpostctl.h"
 #include "scan/mailboxscanner.h"
 #include "tests/support/programfolder.h"

@@ -21,8 +21,8 @@ bool unsafe(char32_t c)
     if (c < 0x20 || (c >= 0x7f && c <= 0x9f))
         return true;
     const QChar::Category category = QChar::category(c);
-    return category == QChar::Other_Format || category == QChar::Other_Surrogate
-           || category == QChar::Separator_Line || category == QChar::Separator_Paragraph;
+    return category == QChar::Other_Format || category == QChar::Other_Surrogate || category == QChar::Separator_Line
+           || category == QChar::Separator_Paragraph;
 }
 
 // The first unsafe character of `text` apart from the line ends it is
@@ -67,28 +67,26 @@ void tst_ScanReport::hostileText_data()
     QTest::addColumn<QString>("shown");      // as one terminal line shows it
     QTest::addColumn<QString>("jsonEscape"); // found in the raw JSON in its place
 
-    QTest::newRow("title change (OSC 0)") << u"\x1b]0;owned\aEve <e@x.example>"_s
-                                          << u"\\x1b]0;owned\\x07Eve <e@x.example>"_s << u"\\u001b]0;owned"_s;
-    QTest::newRow("clipboard write (OSC 52)") << u"\x1b]52;c;cm0gLXJmIH4K\x1b\\"_s
-                                              << u"\\x1b]52;c;cm0gLXJmIH4K\\x1b\\"_s << u"\\u001b]52"_s;
+    QTest::newRow("title change (OSC 0)")
+        << u"\x1b]0;owned\aEve <e@x.example>"_s << u"\\x1b]0;owned\\x07Eve <e@x.example>"_s << u"\\u001b]0;owned"_s;
+    QTest::newRow("clipboard write (OSC 52)")
+        << u"\x1b]52;c;cm0gLXJmIH4K\x1b\\"_s << u"\\x1b]52;c;cm0gLXJmIH4K\\x1b\\"_s << u"\\u001b]52"_s;
     QTest::newRow("clear screen") << u"\x1b[2J\x1b[Hhi"_s << u"\\x1b[2J\\x1b[Hhi"_s << u"\\u001b[2J"_s;
     // Up a line and back to its start, to write a fake account line over a real one.
-    QTest::newRow("cursor up forges a line")
-        << u"x\x1b[1A\rmail.example.com alice: 0 scanned"_s << u"x\\x1b[1A mail.example.com alice: 0 scanned"_s
-        << u"\\u001b[1A\\r"_s;
+    QTest::newRow("cursor up forges a line") << u"x\x1b[1A\rmail.example.com alice: 0 scanned"_s
+                                             << u"x\\x1b[1A mail.example.com alice: 0 scanned"_s << u"\\u001b[1A\\r"_s;
     QTest::newRow("C1 CSI and NEL") << u"a\u009b2Jb\u0085c"_s << u"a\\x9b2Jb\\x85c"_s << u"\\u009b2Jb\\u0085c"_s;
-    QTest::newRow("NUL, BEL, BS, DEL") << QString::fromUtf16(u"a\0b\ac\bd\u007fe", 9)
-                                       << u"a\\x00b\\x07c\\x08d\\x7fe"_s << u"d\\u007fe"_s;
-    QTest::newRow("right-to-left override") << u"invoice\u202Efdp.exe"_s << u"invoice\\u202efdp.exe"_s
-                                            << u"\\u202e"_s;
-    QTest::newRow("zero width and isolate") << u"pay\u200Bpal\u2066x\u2069"_s
-                                            << u"pay\\u200bpal\\u2066x\\u2069"_s << u"\\u200b"_s;
+    QTest::newRow("NUL, BEL, BS, DEL") << QString::fromUtf16(u"a\0b\ac\bd\u007fe", 9) << u"a\\x00b\\x07c\\x08d\\x7fe"_s
+                                       << u"d\\u007fe"_s;
+    QTest::newRow("right-to-left override") << u"invoice\u202Efdp.exe"_s << u"invoice\\u202efdp.exe"_s << u"\\u202e"_s;
+    QTest::newRow("zero width and isolate")
+        << u"pay\u200Bpal\u2066x\u2069"_s << u"pay\\u200bpal\\u2066x\\u2069"_s << u"\\u200b"_s;
     QTest::newRow("line separator") << u"a\u2028b\u2029c"_s << u"a\\u2028b\\u2029c"_s << u"\\u2028"_s;
     QTest::newRow("format character beyond 16 bits")
         << u"tag"_s + QString::fromUcs4(U"\U000E0001") << u"tag\\U000e0001"_s << u"\\udb40\\udc01"_s;
     QTest::newRow("lone surrogate") << u"a"_s + units({0xd800}) + u"b"_s << u"a\\ud800b"_s << QString();
-    QTest::newRow("line ends become blanks") << u"  -ERR no\r\nway\rout\nhere\tnow\r\n"_s
-                                             << u"-ERR no way out here now"_s << QString();
+    QTest::newRow("line ends become blanks")
+        << u"  -ERR no\r\nway\rout\nhere\tnow\r\n"_s << u"-ERR no way out here now"_s << QString();
     QTest::newRow("letters of any script stay") << u"Grüße, Ωμέγα 😀"_s << u"Grüße, Ωμέγα 😀"_s << QString();
 
     // Long texts end with "..." at 300 characters, escapes included, and
@@ -193,7 +191,11 @@ void tst_ScanReport::spamListedWhateverBecameOfIt()
     QCOMPARE(account.value(u"spam"_s).toArray(),
              (QJsonArray{u"Spam fromSpammer <x@spam.example>"_s, u"Held for review: Bot <b@bulk.example>"_s}));
     QCOMPARE(account.value(u"verdicts"_s).toArray().at(1).toObject(),
-             (QJsonObject{{u"from"_s, u"Bot <b@bulk.example>"_s}, {u"subject"_s, u"Win"_s}, {u"rule"_s, u"learned filter"_s}, {u"entry"_s, u"0.998"_s}, {u"held"_s, true}}));
+             (QJsonObject{{u"from"_s, u"Bot <b@bulk.example>"_s},
+                          {u"subject"_s, u"Win"_s},
+                          {u"rule"_s, u"learned filter"_s},
+                          {u"entry"_s, u"0.998"_s},
+                          {u"held"_s, true}}));
     QCOMPARE(root.value(u"problems"_s).toArray(), QJsonArray());
 }
 

@@ -2,16 +2,16 @@
 // a form without a window, against a control that serves mailboxes from memory.
 
 #include "config/listtable.h"
+#include "learn/learnedfilter.h"
+#include "pop3/host/tarnpostproxy.h"
+#include "scan/headlessform.h"
+#include "scan/mailboxscanner.h"
 #include "state/reviewlist.h"
 #include "state/scanlog.h"
 #include "state/statedatabase.h"
 #include "tests/scan/fakemailbox.h"
 #include "tests/support/learningexamples.h"
 #include "tests/support/statedamage.h"
-#include "scan/headlessform.h"
-#include "learn/learnedfilter.h"
-#include "scan/mailboxscanner.h"
-#include "pop3/host/tarnpostproxy.h"
 
 #include <QCheckBox>
 #include <QDir>
@@ -179,9 +179,10 @@ void tst_ScanRules::rulesDecideInOrder()
                           {"a@clean.example", "Cheap VIAGRA now", "Hello."},
                           {"b@clean.example", "Hello", "You are a lottery winner!"},
                           {"c@clean.example", "Meeting", "See you.", "from [10.1.2.3] by mx.example"},
-                          {"d@clean.example", "Gro\xc3\x9f"
-                                              "e \xc3\xbc"
-                                              "berweisung",
+                          {"d@clean.example",
+                           "Gro\xc3\x9f"
+                           "e \xc3\xbc"
+                           "berweisung",
                            "Text."}});
     Scan::HeadlessForm &form = f.open("mail.example,alice,alicepw\r\n", "boss@\r\n", "spam.example\r\n",
                                       "viagra\r\nLottery\r\n\xc3\x9c"
@@ -239,11 +240,10 @@ void tst_ScanRules::rulesDecideInOrder()
     QCOMPARE(form.Label17()->text(), Closing);
 
     // Each spam message: archived, announced, then marked; gone after QUIT.
-    QCOMPARE(f.spamSteps(), (QStringList{
-                                u"WRITE"_s, u"BOX Spam fromPharma <deals@spam.example>"_s, u"DELE 2"_s,
-                                u"WRITE"_s, u"BOX Spam froma@clean.example"_s, u"DELE 3"_s,
-                                u"WRITE"_s, u"BOX Spam fromb@clean.example"_s, u"DELE 4"_s,
-                                u"WRITE"_s, u"BOX Spam fromd@clean.example"_s, u"DELE 6"_s}));
+    QCOMPARE(f.spamSteps(),
+             (QStringList{u"WRITE"_s, u"BOX Spam fromPharma <deals@spam.example>"_s, u"DELE 2"_s, u"WRITE"_s,
+                          u"BOX Spam froma@clean.example"_s, u"DELE 3"_s, u"WRITE"_s, u"BOX Spam fromb@clean.example"_s,
+                          u"DELE 4"_s, u"WRITE"_s, u"BOX Spam fromd@clean.example"_s, u"DELE 6"_s}));
     QCOMPARE(f.control.log.last(), u"QUIT"_s);
     QCOMPARE(f.control.subjectsLeft(u"alice"_s), (QList<QByteArray>{"Quarterly plan", "Meeting"}));
     QCOMPARE(f.archive(), (QStringList{u"Best prices.html"_s, u"Cheap VIAGRA now.html"_s,
@@ -357,21 +357,20 @@ void tst_ScanRules::accountResults_data()
     QTest::addColumn<QByteArray>("left");
 
     const QByteArray good = "mail.example,u,pw\r\n";
-    QTest::newRow("scanned") << good << QByteArray("SCS") << Fault::None << 0 << QList<int>{3, 2, 2}
-                             << QString() << QByteArray("2");
+    QTest::newRow("scanned") << good << QByteArray("SCS") << Fault::None << 0 << QList<int>{3, 2, 2} << QString()
+                             << QByteArray("2");
     QTest::newRow("login refused") << QByteArray("mail.example,u,wrong\r\n") << QByteArray("S") << Fault::None << 0
                                    << QList<int>{0, 0, 0}
                                    << u"Error received from PASS command: -ERR [AUTH] Authentication failed."_s
                                    << QByteArray("1");
-    QTest::newRow("no host in the server cell") << QByteArray("pop3://,u,pw\r\n") << QByteArray("S") << Fault::None
-                                                << 0 << QList<int>{0, 0, 0} << u"the host name is missing"_s
-                                                << QByteArray("1");
+    QTest::newRow("no host in the server cell")
+        << QByteArray("pop3://,u,pw\r\n") << QByteArray("S") << Fault::None << 0 << QList<int>{0, 0, 0}
+        << u"the host name is missing"_s << QByteArray("1");
     // The control closes the session: the account ends there, nothing deleted.
-    QTest::newRow("retrieval fails") << good << QByteArray("SCS") << Fault::RetrieveFails << 2
-                                     << QList<int>{2, 1, 0} << u"Error retrieving the message: -ERR broken"_s
-                                     << QByteArray("123");
-    QTest::newRow("deletion refused") << good << QByteArray("SS") << Fault::DeleteRefused << 1
-                                      << QList<int>{2, 2, 1} << QString() << QByteArray("1");
+    QTest::newRow("retrieval fails") << good << QByteArray("SCS") << Fault::RetrieveFails << 2 << QList<int>{2, 1, 0}
+                                     << u"Error retrieving the message: -ERR broken"_s << QByteArray("123");
+    QTest::newRow("deletion refused") << good << QByteArray("SS") << Fault::DeleteRefused << 1 << QList<int>{2, 2, 1}
+                                      << QString() << QByteArray("1");
     QTest::newRow("session lost before QUIT")
         << good << QByteArray("CS") << Fault::DropAfterDelete << 2 << QList<int>{2, 1, 0}
         << u"The connection was closed; the rest of the mailbox was not scanned."_s << QByteArray("12");
@@ -423,12 +422,10 @@ void tst_ScanRules::verdictsSayWhy_data()
 
     QTest::newRow("blacklist inside a longer address")
         << Message{"brads@example.org", "Minutes", "."} << QStringList{u"blacklist"_s, u"ads@"_s, u"sender"_s};
-    QTest::newRow("keyword in the subject")
-        << Message{"bank@example.org", "Your statement, Casino Road", "."}
-        << QStringList{u"keyword"_s, u"Casino"_s, u"subject"_s};
-    QTest::newRow("keyword in the body")
-        << Message{"council@example.org", "Notice", "Residents of Essex"}
-        << QStringList{u"keyword"_s, u"sex"_s, u"body"_s};
+    QTest::newRow("keyword in the subject") << Message{"bank@example.org", "Your statement, Casino Road", "."}
+                                            << QStringList{u"keyword"_s, u"Casino"_s, u"subject"_s};
+    QTest::newRow("keyword in the body") << Message{"council@example.org", "Notice", "Residents of Essex"}
+                                         << QStringList{u"keyword"_s, u"sex"_s, u"body"_s};
 }
 
 void tst_ScanRules::verdictsSayWhy()
@@ -504,7 +501,8 @@ void tst_ScanRules::announcements()
     QStringList listed;
     for (const Scan::AccountResult::Condemned &c : scanner.results().at(0).spam)
         listed.append(c.from + u'/' + c.subject + u'/' + c.rule + u'/' + c.entry + (c.held ? u"/held"_s : u""_s));
-    QCOMPARE(listed, (QStringList{u"a@spam.example/1/blacklist/spam.example"_s, u"b@spam.example/3/blacklist/spam.example"_s}));
+    QCOMPARE(listed,
+             (QStringList{u"a@spam.example/1/blacklist/spam.example"_s, u"b@spam.example/3/blacklist/spam.example"_s}));
     QCOMPARE(form.Label17()->text(), Closing);
 }
 
@@ -515,7 +513,8 @@ void tst_ScanRules::failedAccountsAreSeen_data()
 
     QTest::newRow("login refused") << 15 << u"Error received from PASS command: -ERR [AUTH] Authentication failed."_s;
     QTest::newRow("unknown host") << 10 << u"Host not found"_s;
-    QTest::newRow("certificate refused") << 32 << u"TLS handshake failed: The certificate is self-signed, and untrusted"_s;
+    QTest::newRow("certificate refused") << 32
+                                         << u"TLS handshake failed: The certificate is self-signed, and untrusted"_s;
     QTest::newRow("server never answers")
         << 11 << u"Connection was accepted but no data received before timeout. Connection closed"_s;
 }
@@ -577,7 +576,10 @@ void tst_ScanRules::heldThenDecided()
 
     Fixture f;
     f.write(u"settings.ini"_s, "[Scan]\nholdForReview=true\nannounce=summary\n");
-    QList<Message> messages{{"ok@example.org", "1", "."}, {"x@spam.example", "2", "."}, {"ok@example.org", "3", "."}, {"y@spam.example", "4", "."}};
+    QList<Message> messages{{"ok@example.org", "1", "."},
+                            {"x@spam.example", "2", "."},
+                            {"ok@example.org", "3", "."},
+                            {"y@spam.example", "4", "."}};
     for (int k = 0; serverUids && k < messages.size(); ++k)
         messages[k].uid = "u" + QByteArray::number(k + 1);
     f.control.addMailbox(u"u"_s, u"pw"_s, messages);
@@ -619,8 +621,8 @@ void tst_ScanRules::heldThenDecided()
     QCOMPARE(review.byId(second)->state, state);
     QCOMPARE(f.archive().size(), 2); // nothing archived twice
     QVERIFY(!f.control.log.contains(u"WRITE"_s));
-    QCOMPARE(f.control.log.filter(u"DELE"_s), action == u"delete"_s && !goneMeanwhile ? QStringList{u"DELE 1"_s}
-                                                                                      : QStringList());
+    QCOMPARE(f.control.log.filter(u"DELE"_s),
+             action == u"delete"_s && !goneMeanwhile ? QStringList{u"DELE 1"_s} : QStringList());
     QCOMPARE(form.txtEmailsBlockedCount()->text(), action == u"delete"_s && !goneMeanwhile ? u"1"_s : u"0"_s);
     if (goneMeanwhile)
         QCOMPARE(form.Label17()->text(), u"mail.example: 1 message(s) to be deleted were no longer on the server."_s);
@@ -650,22 +652,24 @@ void tst_ScanRules::deletionByUniqueId_data()
         << u"delete"_s << u"ham too large"_s << true << QStringList{u"DELE 1"_s} << QList<QByteArray>{"H"} << 1
         << State::Deleted << u"message 2 was left on the server"_s;
     QTest::newRow("a ham listed first under the same id")
-        << u"delete"_s << u"ham shares the id, listed first"_s << true << QStringList() << QList<QByteArray>{"H2", "S", "H"} << 1
-        << State::DeleteRequested << u"2 messages share the unique id of a message to be deleted"_s;
+        << u"delete"_s << u"ham shares the id, listed first"_s << true << QStringList()
+        << QList<QByteArray>{"H2", "S", "H"} << 1 << State::DeleteRequested
+        << u"2 messages share the unique id of a message to be deleted"_s;
     QTest::newRow("a ham listed after under the same id")
-        << u"delete"_s << u"ham shares the id, listed after"_s << false << QStringList() << QList<QByteArray>{"S", "H", "H2"}
-        << 1 << State::DeleteRequested << u"2 messages share the unique id of a message to be deleted"_s;
+        << u"delete"_s << u"ham shares the id, listed after"_s << false << QStringList()
+        << QList<QByteArray>{"S", "H", "H2"} << 1 << State::DeleteRequested
+        << u"2 messages share the unique id of a message to be deleted"_s;
     QTest::newRow("the id reused for a new ham")
         << u"delete"_s << u"new ham takes the id"_s << false << QStringList() << QList<QByteArray>{"H", "H2"} << 1
         << State::DeleteRequested << u"the message now under the unique id of a message to be deleted is another one"_s;
     QTest::newRow("the same headers, another size")
         << u"delete"_s << u"body grows"_s << false << QStringList() << QList<QByteArray>{"S", "H"} << 1
         << State::DeleteRequested << u"the message now under the unique id of a message to be deleted is another one"_s;
-    QTest::newRow("the sender whitelisted since") << u"delete"_s << u"sender whitelisted"_s << false << QStringList()
-                                                  << both << 1 << State::Held
-                                                  << u"is from a sender now on the whitelist; it was kept"_s;
-    QTest::newRow("marked not spam while the scan runs")
-        << u"delete"_s << u"not spam during the scan"_s << false << QStringList() << both << 1 << State::Kept << QString();
+    QTest::newRow("the sender whitelisted since")
+        << u"delete"_s << u"sender whitelisted"_s << false << QStringList() << both << 1 << State::Held
+        << u"is from a sender now on the whitelist; it was kept"_s;
+    QTest::newRow("marked not spam while the scan runs") << u"delete"_s << u"not spam during the scan"_s << false
+                                                         << QStringList() << both << 1 << State::Kept << QString();
     QTest::newRow("a row judged before fingerprints were kept")
         << u"delete"_s << u"row without fingerprint"_s << false << QStringList() << both << 1 << State::DeleteRequested
         << u"judged by an earlier version"_s;
@@ -722,13 +726,15 @@ void tst_ScanRules::deletionByUniqueId()
     } else if (meanwhile == u"sender whitelisted"_s) {
         form.gridwhitelist()->appendRow({u"deals@spam.example"_s});
     } else if (meanwhile == u"row without fingerprint"_s) {
-        QVERIFY(QSqlQuery(f.state().connection()).exec(u"UPDATE spam_messages SET fingerprint = NULL, fetched_size = NULL"_s));
+        QVERIFY(QSqlQuery(f.state().connection())
+                    .exec(u"UPDATE spam_messages SET fingerprint = NULL, fetched_size = NULL"_s));
     } else if (meanwhile == u"new ids"_s) {
         Message renamed = spam;
         renamed.uid = "s-2";
         f.control.addMailbox(u"u"_s, u"pw"_s, {renamed, ham});
     }
-    f.write(u"settings.ini"_s, holdAfter ? "[Scan]\nholdForReview=true\nannounce=summary\n" : "[Scan]\nannounce=summary\n");
+    f.write(u"settings.ini"_s,
+            holdAfter ? "[Scan]\nholdForReview=true\nannounce=summary\n" : "[Scan]\nannounce=summary\n");
     f.control.log.clear();
     Scan::MailboxScanner scanner(form);
     if (meanwhile == u"not spam during the scan"_s) {
@@ -751,7 +757,8 @@ void tst_ScanRules::deletionByUniqueId()
         QCOMPARE(form.Label17()->text(), Closing);
     } else {
         QCOMPARE(problems.size(), 1);
-        QVERIFY2(problems.at(0).startsWith(u"mail.example: "_s) && problems.at(0).contains(problem), qPrintable(problems.at(0)));
+        QVERIFY2(problems.at(0).startsWith(u"mail.example: "_s) && problems.at(0).contains(problem),
+                 qPrintable(problems.at(0)));
         QCOMPARE(form.Label17()->text(), problems.at(0));
     }
     QCOMPARE(scanner.problems(), problems);
@@ -768,12 +775,17 @@ void tst_ScanRules::unusableStateDeletesNothing_data()
 
     QTest::newRow("corrupt") << int(StateDamage::Corrupt) << false << u"is damaged"_s << true;
     QTest::newRow("not SQLite") << int(StateDamage::NotSqlite) << false << u"is not a readable database"_s << true;
-    QTest::newRow("newer schema") << int(StateDamage::NewerSchema) << false << u"was written by a newer version"_s << true;
-    QTest::newRow("another program's tables") << int(StateDamage::ForeignTables) << false << u"holds another program's tables"_s << true;
+    QTest::newRow("newer schema") << int(StateDamage::NewerSchema) << false << u"was written by a newer version"_s
+                                  << true;
+    QTest::newRow("another program's tables")
+        << int(StateDamage::ForeignTables) << false << u"holds another program's tables"_s << true;
     QTest::newRow("a link in its place") << int(StateDamage::Link) << false << u"is a link"_s << false;
-    QTest::newRow("a link at the journal's name") << int(StateDamage::JournalLink) << false << u"-wal is not a plain file"_s << false;
-    QTest::newRow("locked by another program") << int(StateDamage::ExclusiveLock) << false << u"database is locked"_s << false;
-    QTest::newRow("a write lock held elsewhere") << int(StateDamage::WriteLock) << true << u"The scan log cannot be written"_s << false;
+    QTest::newRow("a link at the journal's name")
+        << int(StateDamage::JournalLink) << false << u"-wal is not a plain file"_s << false;
+    QTest::newRow("locked by another program")
+        << int(StateDamage::ExclusiveLock) << false << u"database is locked"_s << false;
+    QTest::newRow("a write lock held elsewhere")
+        << int(StateDamage::WriteLock) << true << u"The scan log cannot be written"_s << false;
     QTest::newRow("read-only") << int(StateDamage::ReadOnly) << true << u"The scan log cannot be written"_s << false;
     QTest::newRow("disk full") << -1 << false << u"disk I/O error"_s << false;
 }
@@ -844,7 +856,10 @@ void tst_ScanRules::unusableStateDeletesNothing()
     QVERIFY(problems.size() >= 2);
     QVERIFY2(problems.at(0).contains(why), qPrintable(problems.at(0)));
     QVERIFY2(problems.at(0).contains(u"deleted"_s), qPrintable(problems.at(0)));
-    QCOMPARE(problems.last(), u"mail.example: %1 condemned message(s) were left on the server: nothing is deleted while the state database cannot be used."_s.arg(condemned.size()));
+    QCOMPARE(
+        problems.last(),
+        u"mail.example: %1 condemned message(s) were left on the server: nothing is deleted while the state database cannot be used."_s
+            .arg(condemned.size()));
     QVERIFY(scanner.results().at(0).problems.contains(problems.last()));
     QVERIFY2(form.Label17()->text().endsWith(problems.last()), qPrintable(form.Label17()->text()));
     QCOMPARE(f.notices.size(), 1);
@@ -864,14 +879,16 @@ void tst_ScanRules::decodedTextIsMatched_data()
     QTest::addColumn<Message>("message");
     QTest::addColumn<QStringList>("why"); // rule, entry as written, where; empty: not condemned
 
-    const QByteArray qp = "Content-Type: text/plain; charset=us-ascii\r\nContent-Transfer-Encoding: quoted-printable\r\n";
+    const QByteArray qp =
+        "Content-Type: text/plain; charset=us-ascii\r\nContent-Transfer-Encoding: quoted-printable\r\n";
     const QByteArray b64 = "Content-Type: text/plain; charset=utf-8\r\nContent-Transfer-Encoding: base64\r\n";
     const auto keyword = [](const char *entry, const char *where) {
         return QStringList{u"keyword"_s, QString::fromUtf8(entry), QString::fromLatin1(where)};
     };
 
     QTest::newRow("subject as a UTF-8 encoded word")
-        << Message{"a@example.org", "=?utf-8?B?Q2hlYXAgVmlhZ3JhIGhlcmU=?=", "."} << keyword("viagra", "decoded subject");
+        << Message{"a@example.org", "=?utf-8?B?Q2hlYXAgVmlhZ3JhIGhlcmU=?=", "."}
+        << keyword("viagra", "decoded subject");
     QTest::newRow("subject as a KOI8-R encoded word, Cyrillic entry")
         << Message{"a@example.org", "=?koi8-r?B?4s/M2NvB0SDTy8nEy8E=?=", "."}
         << keyword("\xd1\x81\xd0\xba\xd0\xb8\xd0\xb4\xd0\xba\xd0\xb0", "decoded subject");
@@ -881,17 +898,28 @@ void tst_ScanRules::decodedTextIsMatched_data()
     QTest::newRow("quoted-printable soft line break inside the keyword")
         << Message{"a@example.org", "News", "Try our on=\r\nline cas=\r\nino today.\r\n", {}, {}, qp}
         << keyword("casino", "decoded body");
-    QTest::newRow("base64 body")
-        << Message{"a@example.org", "News", "V2VsY29tZSB0byB0aGUgb25saW5lIGNhc2lubyBvZiB5b3VyIGRyZWFtcy4NCg==\r\n", {}, {}, b64}
-        << keyword("casino", "decoded body");
+    QTest::newRow("base64 body") << Message{"a@example.org",
+                                            "News",
+                                            "V2VsY29tZSB0byB0aGUgb25saW5lIGNhc2lubyBvZiB5b3VyIGRyZWFtcy4NCg==\r\n",
+                                            {},
+                                            {},
+                                            b64}
+                                 << keyword("casino", "decoded body");
     QTest::newRow("HTML entity inside the keyword, tags around it")
-        << Message{"a@example.org", "News", "<html><body><p>Play <b>c&#97;sino</b> now</p></body></html>\r\n", {}, {}, "Content-Type: text/html; charset=us-ascii\r\n"}
+        << Message{"a@example.org",
+                   "News",
+                   "<html><body><p>Play <b>c&#97;sino</b> now</p></body></html>\r\n",
+                   {},
+                   {},
+                   "Content-Type: text/html; charset=us-ascii\r\n"}
         << keyword("casino", "decoded body");
     QTest::newRow("nested multipart, base64 text part inside an alternative")
-        << Message{"a@example.org", "News", "--outer\r\nContent-Type: multipart/alternative; boundary=inner\r\n\r\n"
-                                            "--inner\r\nContent-Type: text/plain; charset=utf-8\r\nContent-Transfer-Encoding: base64\r\n\r\n"
-                                            "WW91IGFyZSBhIGxvdHRlcnkgd2lubmVyLg0K\r\n--inner--\r\n"
-                                            "--outer\r\nContent-Type: application/octet-stream\r\n\r\nxyz\r\n--outer--\r\n",
+        << Message{"a@example.org",
+                   "News",
+                   "--outer\r\nContent-Type: multipart/alternative; boundary=inner\r\n\r\n"
+                   "--inner\r\nContent-Type: text/plain; charset=utf-8\r\nContent-Transfer-Encoding: base64\r\n\r\n"
+                   "WW91IGFyZSBhIGxvdHRlcnkgd2lubmVyLg0K\r\n--inner--\r\n"
+                   "--outer\r\nContent-Type: application/octet-stream\r\n\r\nxyz\r\n--outer--\r\n",
                    {},
                    {},
                    "MIME-Version: 1.0\r\nContent-Type: multipart/mixed; boundary=outer\r\n"}
@@ -899,15 +927,20 @@ void tst_ScanRules::decodedTextIsMatched_data()
     QTest::newRow("broken base64 does not hide the raw match")
         << Message{"a@example.org", "News", "!!casino!!\r\n", {}, {}, b64} << keyword("casino", "body");
     QTest::newRow("a link's target is raw text only, still matched")
-        << Message{"a@example.org", "News", "<a href=\"http://casino.example/\">click</a>\r\n", {}, {}, "Content-Type: text/html\r\n"}
+        << Message{"a@example.org",
+                   "News",
+                   "<a href=\"http://casino.example/\">click</a>\r\n",
+                   {},
+                   {},
+                   "Content-Type: text/html\r\n"}
         << keyword("casino", "body");
     QTest::newRow("encoded display name on the blacklist")
         << Message{"=?utf-8?B?TG90dGVyeSBUZWFt?= <x@example.org>", "Hello", "."}
         << QStringList{u"blacklist"_s, u"lottery team"_s, u"decoded sender"_s};
     QTest::newRow("encoded display name on the whitelist saves a keyword match")
         << Message{"=?utf-8?Q?J=C3=BCrgen?= <j@example.org>", "Casino night", "."} << QStringList();
-    QTest::newRow("encoded subject without any entry") << Message{"a@example.org", "=?utf-8?Q?Gr=C3=BC=C3=9Fe?=", "."}
-                                                       << QStringList();
+    QTest::newRow("encoded subject without any entry")
+        << Message{"a@example.org", "=?utf-8?Q?Gr=C3=BC=C3=9Fe?=", "."} << QStringList();
 }
 
 void tst_ScanRules::decodedTextIsMatched()
@@ -918,8 +951,9 @@ void tst_ScanRules::decodedTextIsMatched()
     Fixture f;
     message.uid = "uid-1";
     f.control.addMailbox(u"u"_s, u"pw"_s, {message});
-    Scan::HeadlessForm &form = f.open("mail.example,u,pw\r\n", "j\xc3\xbcrgen\r\n", "lottery team\r\n",
-                                      "viagra\r\nlottery\r\ncasino\r\n\xd1\x81\xd0\xba\xd0\xb8\xd0\xb4\xd0\xba\xd0\xb0\r\n");
+    Scan::HeadlessForm &form =
+        f.open("mail.example,u,pw\r\n", "j\xc3\xbcrgen\r\n", "lottery team\r\n",
+               "viagra\r\nlottery\r\ncasino\r\n\xd1\x81\xd0\xba\xd0\xb8\xd0\xb4\xd0\xba\xd0\xb0\r\n");
     f.setRules(Qt::Checked, Qt::Checked, Qt::Unchecked, Qt::Checked);
     Scan::MailboxScanner scanner(form);
     scanner.run();
@@ -947,8 +981,8 @@ void tst_ScanRules::senderListsReportTheFirstEntry_data()
         << QStringList{u"X@SPAM.EXAMPLE.ORG CHECKING FOR ZZZ"_s, u"X@SPAM.EXAMPLE.ORG CHECKING FOR EXAMPLE.ORG"_s}
         << QStringList{u"blacklist"_s, u"example.org"_s, u"sender"_s};
     QTest::newRow("raw sender before an earlier entry in the decoded one")
-        << QByteArray() << QByteArray("lottery team\r\nads@\r\n") << QByteArray("=?utf-8?B?TG90dGVyeSBUZWFt?= <ads@x.org>")
-        << QString()
+        << QByteArray() << QByteArray("lottery team\r\nads@\r\n")
+        << QByteArray("=?utf-8?B?TG90dGVyeSBUZWFt?= <ads@x.org>") << QString()
         << QStringList{lottery + u"ADS@X.ORG> CHECKING FOR LOTTERY TEAM"_s, lottery + u"ADS@X.ORG> CHECKING FOR ADS@"_s}
         << QStringList{u"blacklist"_s, u"ads@"_s, u"sender"_s};
     QTest::newRow("decoded sender once no entry is in the raw one")
@@ -975,7 +1009,8 @@ void tst_ScanRules::senderListsReportTheFirstEntry_data()
                        u"ZO\u00c9 <Z@Z.EXAMPLE> CHECKING FOR NOBODY"_s,
                        u"=?UTF-8?Q?ZO=C3=A9?= <Z@Z.EXAMPLE> CHECKING FOR AAA"_s,
                        u"=?UTF-8?Q?ZO=C3=A9?= <Z@Z.EXAMPLE> CHECKING FOR BBB"_s,
-                       u"ZO\u00c9 <Z@Z.EXAMPLE> CHECKING FOR AAA"_s, u"ZO\u00c9 <Z@Z.EXAMPLE> CHECKING FOR BBB"_s}
+                       u"ZO\u00c9 <Z@Z.EXAMPLE> CHECKING FOR AAA"_s,
+                       u"ZO\u00c9 <Z@Z.EXAMPLE> CHECKING FOR BBB"_s}
         << QStringList();
     QTest::newRow("entry added while the list is walked")
         << QByteArray() << QByteArray("aaa\r\nbbb\r\n") << QByteArray("x@ccc.example") << u"AAA"_s
@@ -1048,16 +1083,13 @@ void tst_ScanRules::learnedFilterJudgesLast_data()
     QTest::newRow("off unless switched on") << QByteArray() << true << spammy << QString() << 3 << true;
     // A score is a guess: the hold is off, yet the message stays for review.
     QTest::newRow("spam-like message condemned and held") << on << true << spammy << u"learned filter"_s << 3 << true;
-    QTest::newRow("deleted when the user allows it")
-        << on + "deleteCondemned=yes\n"
-        << true << spammy << u"learned filter"_s << 3 << false;
-    QTest::newRow("an unreadable permission holds")
-        << on + "deleteCondemned=perhaps\n"
-        << true << spammy << u"learned filter"_s << 3 << true;
+    QTest::newRow("deleted when the user allows it") << on + "deleteCondemned=yes\n"
+                                                     << true << spammy << u"learned filter"_s << 3 << false;
+    QTest::newRow("an unreadable permission holds") << on + "deleteCondemned=perhaps\n"
+                                                    << true << spammy << u"learned filter"_s << 3 << true;
     QTest::newRow("ham-like message kept") << on << true << hammy << QString() << 3 << true;
-    QTest::newRow("a threshold above the score keeps it")
-        << on + "threshold=0.99999999\n"
-        << true << spammy << QString() << 3 << true;
+    QTest::newRow("a threshold above the score keeps it") << on + "threshold=0.99999999\n"
+                                                          << true << spammy << QString() << 3 << true;
     QTest::newRow("judges nothing before it knows both kinds") << on << false << spammy << QString() << 3 << true;
     QTest::newRow("the keyword rule decides first; its spam is learned")
         << on << true << keyword << u"keyword"_s << 4 << false;

@@ -2,8 +2,8 @@
 // ports, against a real Dovecot with a certificate made here. The trust store
 // is this process's own (the test CA only), never the machine's.
 
-#include "dovecot/dovecotserver.h"
 #include "config/listtable.h"
+#include "dovecot/dovecotserver.h"
 #include "scan/mailboxscanner.h"
 #include "tests/support/programfolder.h"
 
@@ -78,10 +78,7 @@ void tst_ScanSecure::initTestCase()
     QSslConfiguration::setDefaultConfiguration(config);
 }
 
-void tst_ScanSecure::cleanupTestCase()
-{
-    QSslConfiguration::setDefaultConfiguration(m_savedDefault);
-}
+void tst_ScanSecure::cleanupTestCase() { QSslConfiguration::setDefaultConfiguration(m_savedDefault); }
 
 void tst_ScanSecure::init()
 {
@@ -147,8 +144,8 @@ void tst_ScanSecure::secureAccountThenPlainAccount()
         QCOMPARE(left.size(), 1);
         QVERIFY(left.first().contains("Subject: Lunch"));
     }
-    QCOMPARE(spamBoxes(), (QStringList{u"Spam fromPharma <deals@spam.example>"_s,
-                                       u"Spam fromPharma <deals@spam.example>"_s}));
+    QCOMPARE(spamBoxes(),
+             (QStringList{u"Spam fromPharma <deals@spam.example>"_s, u"Spam fromPharma <deals@spam.example>"_s}));
     QCOMPARE(form->txttotalemailsever()->text(), u"4"_s);
     QCOMPARE(form->txtEmailsBlockedCount()->text(), u"2"_s);
 

@@ -82,14 +82,16 @@ void tst_SpamArchive::copyNames()
 
 namespace {
 
-enum class Setup { Fresh,
-                   NameTaken,
-                   LinkAtName,
-                   DanglingLinkAtName,
-                   FolderMissing,
-                   FolderIsLink,
-                   DownloadFails,
-                   DiskFull };
+enum class Setup {
+    Fresh,
+    NameTaken,
+    LinkAtName,
+    DanglingLinkAtName,
+    FolderMissing,
+    FolderIsLink,
+    DownloadFails,
+    DiskFull
+};
 
 // The names in the archive folder, with their contents.
 QMap<QString, QByteArray> folderContents(const QString &path)
@@ -126,10 +128,12 @@ void tst_SpamArchive::archiveWriter_data()
     QTest::newRow("name taken twice") << int(Setup::NameTaken) << u"Offer (3).html"_s << QString();
     QTest::newRow("link planted at the name") << int(Setup::LinkAtName) << u"Offer (2).html"_s << QString();
     QTest::newRow("dangling link at the name") << int(Setup::DanglingLinkAtName) << u"Offer (2).html"_s << QString();
-    QTest::newRow("folder missing") << int(Setup::FolderMissing) << QString() << u"SpamDeleted: No such file or directory"_s;
+    QTest::newRow("folder missing") << int(Setup::FolderMissing) << QString()
+                                    << u"SpamDeleted: No such file or directory"_s;
     QTest::newRow("folder is a link") << int(Setup::FolderIsLink) << QString() << u"SpamDeleted is a symbolic link"_s;
     QTest::newRow("download fails") << int(Setup::DownloadFails) << QString() << u"File error: Error writing to file"_s;
-    QTest::newRow("disk fills while assembling") << int(Setup::DiskFull) << QString() << u"SpamDeleted: File too large"_s;
+    QTest::newRow("disk fills while assembling")
+        << int(Setup::DiskFull) << QString() << u"SpamDeleted: File too large"_s;
 }
 
 void tst_SpamArchive::archiveWriter()
@@ -147,14 +151,9 @@ void tst_SpamArchive::archiveWriter()
     v.close();
 
     switch (Setup(setup)) {
-    case Setup::FolderMissing:
-        break;
-    case Setup::FolderIsLink:
-        QVERIFY(QFile::link(outside.path(), folder));
-        break;
-    default:
-        QVERIFY(QDir().mkdir(folder));
-        break;
+    case Setup::FolderMissing: break;
+    case Setup::FolderIsLink: QVERIFY(QFile::link(outside.path(), folder)); break;
+    default: QVERIFY(QDir().mkdir(folder)); break;
     }
     auto put = [&](const QString &name, const QByteArray &bytes) {
         QFile f(folder + u'/' + name);
@@ -261,7 +260,8 @@ void tst_SpamArchive::comparison_data()
                                               "berweisung")
                                 << u"\u00dcBERWEISUNG"_s << true;
     QTest::newRow("latin-1 bytes") << QByteArray("caf\xe9") << u"CAF\u00c9"_s << true;
-    QTest::newRow("cyrillic") << QByteArray("\xd0\xbb\xd0\xbe\xd1\x82\xd0\xb5\xd1\x80\xd0\xb5\xd1\x8f") << u"\u041b\u041e\u0422\u0415\u0420\u0415\u042f"_s << true;
+    QTest::newRow("cyrillic") << QByteArray("\xd0\xbb\xd0\xbe\xd1\x82\xd0\xb5\xd1\x80\xd0\xb5\xd1\x8f")
+                              << u"\u041b\u041e\u0422\u0415\u0420\u0415\u042f"_s << true;
     QTest::newRow("empty entry, text") << QByteArray("x") << QString() << true;
     QTest::newRow("empty entry, empty text") << QByteArray() << QString() << false;
     QTest::newRow("absent") << QByteArray("hello") << u"world"_s << false;

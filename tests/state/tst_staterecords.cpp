@@ -39,9 +39,9 @@ void tst_StateRecords::settingsFile_data()
 
     const int box = int(Announce::BoxPerMessage);
     QTest::newRow("no file: the old behaviour") << QByteArray() << box << false << false << 0.95 << QStringList();
-    QTest::newRow("every setting")
-        << QByteArray("[Scan]\nannounce=tray\nholdForReview=true\n[LearnedFilter]\nenabled=1\nthreshold=0.99\n")
-        << int(Announce::TrayOnly) << true << true << 0.99 << QStringList();
+    QTest::newRow("every setting") << QByteArray(
+        "[Scan]\nannounce=tray\nholdForReview=true\n[LearnedFilter]\nenabled=1\nthreshold=0.99\n")
+                                   << int(Announce::TrayOnly) << true << true << 0.99 << QStringList();
     QTest::newRow("spaces and case") << QByteArray("[Scan]\nannounce= Summary \nholdForReview=TRUE\n")
                                      << int(Announce::SummaryAtEnd) << true << false << 0.95 << QStringList();
     QTest::newRow("yes, on and no, off") << QByteArray("[Scan]\nholdForReview=Yes\n[LearnedFilter]\nenabled=on\n")
@@ -58,11 +58,11 @@ void tst_StateRecords::settingsFile_data()
                                       << QStringList{u"Scan/holdForReview"_s};
     // Not read at all (it would cost twice its size in memory): every value
     // unreadable, so the hold holds.
-    QTest::newRow("larger than 1 MB")
-        << QByteArray("[Scan]\nholdForReview=false\nannounce=tray\n;") + QByteArray(AppSettings::MaxFileSize, 'x')
-        << box << true << false << 0.95 << QStringList{u"settings.ini"_s};
-    QTest::newRow("threshold not a number") << QByteArray("[LearnedFilter]\nthreshold=high\n") << box << false
-                                            << false << 0.95 << QStringList{u"LearnedFilter/threshold"_s};
+    QTest::newRow("larger than 1 MB") << QByteArray("[Scan]\nholdForReview=false\nannounce=tray\n;")
+                                             + QByteArray(AppSettings::MaxFileSize, 'x')
+                                      << box << true << false << 0.95 << QStringList{u"settings.ini"_s};
+    QTest::newRow("threshold not a number") << QByteArray("[LearnedFilter]\nthreshold=high\n") << box << false << false
+                                            << 0.95 << QStringList{u"LearnedFilter/threshold"_s};
 }
 
 void tst_StateRecords::settingsFile()

@@ -3,8 +3,8 @@
 // opened on it (offscreen, message boxes answered by the seam) and the files
 // a test writes. Header-only: for tests that link the program's libraries.
 
-#include "ui/frmmain.h"
 #include "platform/messagebox/messagebox.h"
+#include "ui/frmmain.h"
 
 #include <QCheckBox>
 #include <QDir>
@@ -16,10 +16,7 @@
 
 namespace ProgramTest {
 
-inline bool isRoot()
-{
-    return ::geteuid() == 0;
-}
+inline bool isRoot() { return ::geteuid() == 0; }
 
 class ProgramFolder
 {
@@ -28,7 +25,8 @@ public:
     {
         QDir dir(m_dir.path());
         dir.mkdir(QStringLiteral("SpamDeleted"));
-        QFile::link(QStringLiteral(QUELLMAIL_BIN_DIR "/libtarnpostctl.so"), dir.filePath(QStringLiteral("libtarnpostctl.so")));
+        QFile::link(QStringLiteral(QUELLMAIL_BIN_DIR "/libtarnpostctl.so"),
+                    dir.filePath(QStringLiteral("libtarnpostctl.so")));
     }
     bool isValid() const { return m_dir.isValid(); }
     QString path() const { return m_dir.path(); }
@@ -77,10 +75,7 @@ inline void setRules(frmMain &form, Qt::CheckState white, Qt::CheckState black, 
 }
 
 // Only the blacklist rule on.
-inline void blacklistOnly(frmMain &form)
-{
-    setRules(form, Qt::Unchecked, Qt::Checked, Qt::Unchecked, Qt::Unchecked);
-}
+inline void blacklistOnly(frmMain &form) { setRules(form, Qt::Unchecked, Qt::Checked, Qt::Unchecked, Qt::Unchecked); }
 
 inline QStringList spamBoxes()
 {

@@ -2,8 +2,8 @@
 
 #include "tests/support/scriptedpop3worker.h"
 
-#include <QThread>
 #include <QTest>
+#include <QThread>
 
 #include <algorithm>
 
@@ -34,10 +34,7 @@ void ScriptedPop3Server::setGreeting(const QList<QByteArray> &chunks)
     m_state->greeting = chunks;
 }
 
-void ScriptedPop3Server::setAcceptButNeverGreet()
-{
-    setGreeting({});
-}
+void ScriptedPop3Server::setAcceptButNeverGreet() { setGreeting({}); }
 
 void ScriptedPop3Server::addStep(const QByteArray &expectPrefix, const QList<QByteArray> &replyChunks, int action)
 {
@@ -178,17 +175,15 @@ int ScriptedPop3Server::connectionCount() const
     return m_state->connections;
 }
 
-int ScriptedPop3Server::endedConnectionCount() const
-{
-    return m_state->ended;
-}
+int ScriptedPop3Server::endedConnectionCount() const { return m_state->ended; }
 
 bool ScriptedPop3Server::playedAll() const
 {
     // Asked in the server's thread, so that no line is answered in between.
     bool played = false;
     QMetaObject::invokeMethod(
-        m_worker, [this] { return remainingSteps() == 0 && m_worker->sentAll(); }, Qt::BlockingQueuedConnection, &played);
+        m_worker, [this] { return remainingSteps() == 0 && m_worker->sentAll(); }, Qt::BlockingQueuedConnection,
+        &played);
     return played;
 }
 

@@ -55,44 +55,34 @@ public:
     // UidlAll and ListAll are the forms without a number; the second RETR of
     // a message is RetrToFile. A fault at the greeting hits the first
     // connection, whoever logs in.
-    enum class Exchange { Greeting,
-                          User,
-                          Pass,
-                          Stat,
-                          Uidl,
-                          Top,
-                          List,
-                          Retr,
-                          RetrToFile,
-                          Dele,
-                          Quit,
-                          Capa,
-                          UidlAll,
-                          ListAll,
-                          Count };
+    enum class Exchange {
+        Greeting,
+        User,
+        Pass,
+        Stat,
+        Uidl,
+        Top,
+        List,
+        Retr,
+        RetrToFile,
+        Dele,
+        Quit,
+        Capa,
+        UidlAll,
+        ListAll,
+        Count
+    };
     // Endless: the reply never ends (a line without CR LF, or a multi-line
     // reply without its terminator), sent as fast as the client takes it.
     // (The twists below are not faults of a reply's form and are kept out of
     // this list, which the fault matrix walks.)
-    enum class Fault { None,
-                       Close,
-                       Silence,
-                       Err,
-                       NoOk,
-                       NoCrLf,
-                       LfOnly,
-                       Nul,
-                       HugeLine,
-                       Endless,
-                       Count };
+    enum class Fault { None, Close, Silence, Err, NoOk, NoCrLf, LfOnly, Nul, HugeLine, Endless, Count };
 
     // A server out of step with its client. ExtraReply: the whole reply goes
     // out twice. Crosswise: the replies for message n and n + 1 of that
     // command are swapped (UIDL, LIST, TOP, RETR; the n + 1 one is given
     // first, then n's when n + 1 is asked for).
-    enum class Twist { None,
-                       ExtraReply,
-                       Crosswise };
+    enum class Twist { None, ExtraReply, Crosswise };
 
     explicit ScriptedPop3Server(QObject *parent = nullptr);
     ~ScriptedPop3Server() override;

@@ -48,8 +48,7 @@ QByteArray dotStuffed(const QByteArray &wire)
 
 ScriptedPop3Worker::ScriptedPop3Worker(ScriptedPop3State *state)
     : m_state(state)
-{
-}
+{}
 
 ScriptedPop3Worker::~ScriptedPop3Worker() = default;
 
@@ -141,7 +140,8 @@ void ScriptedPop3Worker::drop(QTcpSocket *socket)
     // under it. Then the next queued client, if any, gets its greeting.
     // A shutdown in between has deleted the socket already.
     QMetaObject::invokeMethod(
-        this, [this, socket] {
+        this,
+        [this, socket] {
             if (m_sessions.erase(socket) == 0)
                 return;
             socket->deleteLater();
@@ -193,8 +193,8 @@ void ScriptedPop3Worker::handleLine(Session &s, const QByteArray &line)
             return;
         const bool isQuit = line.trimmed().compare("QUIT", Qt::CaseInsensitive) == 0;
         const bool haveStep = m_state->nextStep < m_state->steps.size();
-        const bool stepIsQuit = haveStep
-                                && m_state->steps.at(m_state->nextStep).expectPrefix.toUpper().startsWith("QUIT");
+        const bool stepIsQuit =
+            haveStep && m_state->steps.at(m_state->nextStep).expectPrefix.toUpper().startsWith("QUIT");
         if (isQuit && !stepIsQuit) {
             reply = {QByteArrayLiteral("+OK bye\r\n")};
             close = true;
@@ -349,21 +349,11 @@ void ScriptedPop3Worker::reply(Session &s, Fault fault, const QByteArray &status
         s.closing = true;
         socket->abort();
         return;
-    case Fault::Silence:
-        s.silent = true;
-        return;
-    case Fault::Err:
-        socket->write("-ERR injected failure\r\n");
-        return;
-    case Fault::NoOk:
-        socket->write(whole("ok" + status.mid(3), {}));
-        return;
-    case Fault::NoCrLf:
-        socket->write(status);
-        return;
-    case Fault::LfOnly:
-        socket->write(whole(status, {}).replace("\r\n", "\n"));
-        return;
+    case Fault::Silence: s.silent = true; return;
+    case Fault::Err: socket->write("-ERR injected failure\r\n"); return;
+    case Fault::NoOk: socket->write(whole("ok" + status.mid(3), {})); return;
+    case Fault::NoCrLf: socket->write(status); return;
+    case Fault::LfOnly: socket->write(whole(status, {}).replace("\r\n", "\n")); return;
     case Fault::Nul:
         socket->write(multi ? whole(status, faultLine(fault)) : status + QByteArray(" \0x\r\n", 5));
         return;
@@ -508,8 +498,8 @@ void ScriptedPop3Worker::answer(Session &s, const QByteArray &line)
             reply(s, f, "-ERR no such message");
             return;
         }
-        const QByteArray value = exchange == Exchange::Uidl ? uidOf(s.user, answered)
-                                                            : QByteArray::number(listedSizeOf(s, answered));
+        const QByteArray value =
+            exchange == Exchange::Uidl ? uidOf(s.user, answered) : QByteArray::number(listedSizeOf(s, answered));
         const QByteArray status = "+OK " + QByteArray::number(number) + ' ' + value;
         reply(s, f, status);
         if (twist == ScriptedPop3Server::Twist::ExtraReply)

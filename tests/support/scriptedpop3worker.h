@@ -22,10 +22,7 @@ struct ScriptedPop3State
 {
     using Exchange = ScriptedPop3Server::Exchange;
     using Fault = ScriptedPop3Server::Fault;
-    enum class Action { Reply,
-                        ReplyThenClose,
-                        Silence,
-                        Fault };
+    enum class Action { Reply, ReplyThenClose, Silence, Fault };
     struct Step
     {
         QByteArray expectPrefix;

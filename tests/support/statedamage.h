@@ -16,15 +16,17 @@
 
 namespace ProgramTest {
 
-enum class StateDamage { Corrupt,
-                         NotSqlite,
-                         NewerSchema,
-                         ForeignTables,
-                         Link,
-                         JournalLink,
-                         ExclusiveLock,
-                         WriteLock,
-                         ReadOnly };
+enum class StateDamage {
+    Corrupt,
+    NotSqlite,
+    NewerSchema,
+    ForeignTables,
+    Link,
+    JournalLink,
+    ExclusiveLock,
+    WriteLock,
+    ReadOnly
+};
 
 // Applies one damage to the database of a program folder (written and
 // closed by an earlier scan) and undoes what it must when it goes: the
@@ -70,10 +72,13 @@ public:
             return exec(path, {QStringLiteral("PRAGMA user_version=%1").arg(StateDatabase::SchemaVersion + 1)}, false);
         case StateDamage::ForeignTables:
             return QFile::remove(path)
-                   && exec(path, {QStringLiteral("CREATE TABLE contacts (name TEXT)"), QStringLiteral("INSERT INTO contacts VALUES ('ann')")},
+                   && exec(path,
+                           {QStringLiteral("CREATE TABLE contacts (name TEXT)"),
+                            QStringLiteral("INSERT INTO contacts VALUES ('ann')")},
                            false);
         case StateDamage::Link:
-            return QFile::rename(path, outside(StateDatabase::fileName())) && QFile::link(outside(StateDatabase::fileName()), path);
+            return QFile::rename(path, outside(StateDatabase::fileName()))
+                   && QFile::link(outside(StateDatabase::fileName()), path);
         case StateDamage::JournalLink: {
             QFile victim(outside(QStringLiteral("victim")));
             return victim.open(QIODevice::WriteOnly) && victim.write("keep me") == 7
@@ -81,10 +86,11 @@ public:
         }
         case StateDamage::ExclusiveLock:
             // Held until this object goes: no other connection may even read.
-            return exec(path, {QStringLiteral("PRAGMA locking_mode=EXCLUSIVE"), QStringLiteral("BEGIN IMMEDIATE"), QStringLiteral("UPDATE scan_log SET outcome = outcome"), QStringLiteral("COMMIT")},
+            return exec(path,
+                        {QStringLiteral("PRAGMA locking_mode=EXCLUSIVE"), QStringLiteral("BEGIN IMMEDIATE"),
+                         QStringLiteral("UPDATE scan_log SET outcome = outcome"), QStringLiteral("COMMIT")},
                         true);
-        case StateDamage::WriteLock:
-            return exec(path, {QStringLiteral("BEGIN IMMEDIATE")}, true);
+        case StateDamage::WriteLock: return exec(path, {QStringLiteral("BEGIN IMMEDIATE")}, true);
         case StateDamage::ReadOnly:
             if (::geteuid() != 0)
                 return QFile::setPermissions(path, QFile::ReadOwner);

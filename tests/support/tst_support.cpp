@@ -62,8 +62,7 @@ public:
     }
 
 private:
-    template <typename Done>
-    bool wait(Done done, int timeoutMs)
+    template <typename Done> bool wait(Done done, int timeoutMs)
     {
         QEventLoop loop;
         QTimer deadline;
@@ -125,14 +124,12 @@ void TestSupport::splitHelpers_data()
     const QByteArray data = "+OK 12\r\n";
     QTest::newRow("splitAt unsorted") << ScriptedPop3Server::splitAt(data, {6, 2})
                                       << QList<QByteArray>{"+O", "K 12", "\r\n"};
-    QTest::newRow("splitAt ignores 0, end, repeats") << ScriptedPop3Server::splitAt(data, {0, 3, 3, 8, 42})
-                                                     << QList<QByteArray>{"+OK", " 12\r\n"};
+    QTest::newRow("splitAt ignores 0, end, repeats")
+        << ScriptedPop3Server::splitAt(data, {0, 3, 3, 8, 42}) << QList<QByteArray>{"+OK", " 12\r\n"};
     QTest::newRow("splitAt no cuts") << ScriptedPop3Server::splitAt(data, {}) << QList<QByteArray>{data};
-    QTest::newRow("chunksOf 3") << ScriptedPop3Server::chunksOf(data, 3)
-                                << QList<QByteArray>{"+OK", " 12", "\r\n"};
+    QTest::newRow("chunksOf 3") << ScriptedPop3Server::chunksOf(data, 3) << QList<QByteArray>{"+OK", " 12", "\r\n"};
     QTest::newRow("chunksOf 1") << ScriptedPop3Server::chunksOf("ab", 1) << QList<QByteArray>{"a", "b"};
-    QTest::newRow("chunksOf larger than data") << ScriptedPop3Server::chunksOf(data, 100)
-                                               << QList<QByteArray>{data};
+    QTest::newRow("chunksOf larger than data") << ScriptedPop3Server::chunksOf(data, 100) << QList<QByteArray>{data};
     QTest::newRow("empty") << ScriptedPop3Server::chunksOf({}, 4) << QList<QByteArray>{};
 }
 

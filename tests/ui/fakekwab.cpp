@@ -77,10 +77,7 @@ FAKE_EXPORT void fakeKWabSetEntry(int32_t index, const char *name, int32_t nameL
     entry.email = email ? std::string(email, size_t(emailLength)) : std::string();
 }
 
-FAKE_EXPORT const char *fakeKWabLog()
-{
-    return state().log.c_str();
-}
+FAKE_EXPORT const char *fakeKWabLog() { return state().log.c_str(); }
 
 FAKE_EXPORT int32_t kWabOpen(int32_t *handle)
 {
@@ -111,8 +108,7 @@ FAKE_EXPORT int32_t kWabGetEntries(int32_t *handle, uint64_t *firstSlot, int32_t
 FAKE_EXPORT int16_t kWabGetProp_String(int32_t *handle, uint64_t *slot, uint32_t tag, char *buffer,
                                        int32_t bufferLength, int32_t reserved)
 {
-    const char *what = tag == 0x3001001Eu ? "name" : tag == 0x3003001Eu ? "email"
-                                                                        : "tag?";
+    const char *what = tag == 0x3001001Eu ? "name" : tag == 0x3003001Eu ? "email" : "tag?";
     note(std::string(what) + "(" + (slot ? std::to_string(*slot) : std::string("null")) + ")");
     checkHandle(handle);
     if (bufferLength != 256 || reserved != 0)

@@ -1,11 +1,11 @@
 // Writes one picture of the main window per tab into the folder given as
 // the only argument, with a little sample data so the lists are not empty.
 
+#include "learn/learnedfilter.h"
+#include "platform/messagebox/messagebox.h"
 #include "state/reviewlist.h"
 #include "state/scanlog.h"
 #include "state/statedatabase.h"
-#include "platform/messagebox/messagebox.h"
-#include "learn/learnedfilter.h"
 #include "tests/support/learningexamples.h"
 #include "ui/frmmain.h"
 
@@ -44,7 +44,8 @@ void writeRecords(const QString &folder)
         int scanned, condemned, deleted;
         const char *outcome;
     } scans[] = {{"mail.example.org", "alice", 42, 3, 2, ""},
-                 {"pop.example.net", "bob.smith", 0, 0, 0, "Error received from PASS command: -ERR [AUTH] Authentication failed."},
+                 {"pop.example.net", "bob.smith", 0, 0, 0,
+                  "Error received from PASS command: -ERR [AUTH] Authentication failed."},
                  {"mail.example.org", "alice", 17, 1, 1, ""}};
     for (const auto &scan : scans) {
         const qint64 id = log.begin(QString::fromLatin1(scan.server), QString::fromLatin1(scan.login), now);
@@ -56,8 +57,8 @@ void writeRecords(const QString &folder)
         const char *sent, *sender, *subject, *rule, *entry, *where;
         ReviewList::State state;
     } messages[] = {
-        {"Mon, 7 Dec 2026 09:12:44 +0000", "offers@spam.example", "Exclusive offers inside", "blacklist", "offers@spam.example",
-         "sender", ReviewList::State::Deleted},
+        {"Mon, 7 Dec 2026 09:12:44 +0000", "offers@spam.example", "Exclusive offers inside", "blacklist",
+         "offers@spam.example", "sender", ReviewList::State::Deleted},
         {"Mon, 7 Dec 2026 11:40:02 +0000", "lottery@winner.example", "You are a WINNER", "keyword", "winner", "subject",
          ReviewList::State::Held},
         {"Tue, 8 Dec 2026 07:05:19 +0000", "news@shop.example", "Weekly deals", "keyword", "act now", "body",

@@ -2,12 +2,12 @@
 // address-book library reading vCard folders, through the Import button of a
 // started program, and through a scripted library that logs every call.
 
-#include "ui/addressbookimport.h"
-#include "ui/frmmain.h"
-#include "ui/frmstart.h"
 #include "config/listtable.h"
 #include "platform/messagebox/messagebox.h"
 #include "tests/ui/uitestsupport.h"
+#include "ui/addressbookimport.h"
+#include "ui/frmmain.h"
+#include "ui/frmstart.h"
 
 #include <QDir>
 #include <QLibrary>
@@ -111,10 +111,7 @@ void tst_AddressBookImport::init()
     MessageBox::clearRecords();
 }
 
-void tst_AddressBookImport::cleanup()
-{
-    qunsetenv("KWAB_CONTACTS_DIR");
-}
+void tst_AddressBookImport::cleanup() { qunsetenv("KWAB_CONTACTS_DIR"); }
 
 void tst_AddressBookImport::startForm(frmMain &form)
 {
@@ -132,12 +129,12 @@ void tst_AddressBookImport::realLibrary_data()
     QTest::addColumn<QStringList>("messages");
     QTest::addColumn<QStringList>("addedRows");
 
-    QTest::newRow("no address book") << false << QByteArray() << 1
-                                     << QStringList{u"Unable to open the system wab"_s} << QStringList();
+    QTest::newRow("no address book") << false << QByteArray() << 1 << QStringList{u"Unable to open the system wab"_s}
+                                     << QStringList();
     QTest::newRow("empty address book") << true << QByteArray() << 1 << QStringList{u"Number of entries: 0"_s}
                                         << QStringList();
-    const QByteArray three = card("Ann Example", "ann@a.example") + card("Bob", "bob@b.example")
-                             + card("Cy", "cy@c.example");
+    const QByteArray three =
+        card("Ann Example", "ann@a.example") + card("Bob", "bob@b.example") + card("Cy", "cy@c.example");
     const QStringList threeRows{u"ann@a.example"_s, u"bob@b.example"_s, u"cy@c.example"_s};
     QTest::newRow("three entries in the book's order")
         << true << three << 1 << QStringList{u"Number of entries: 3"_s} << threeRows;
@@ -145,12 +142,12 @@ void tst_AddressBookImport::realLibrary_data()
         << true << three << 2 << QStringList{u"Number of entries: 3"_s, u"Number of entries: 3"_s}
         << threeRows + threeRows;
     QTest::newRow("entry without an address")
-        << true << card("Ann", "ann@a.example") + card("No Mail", {}) << 1
-        << QStringList{u"Number of entries: 2"_s} << QStringList{u"ann@a.example"_s, u" <email address not found>"_s};
-    QTest::newRow("non-ASCII address") << true << card("Jos\xc3\xa9", "jos\xc3\xa9@b\xc3\xbc"
-                                                                      "cher.example")
-                                       << 1
-                                       << QStringList{u"Number of entries: 1"_s}
+        << true << card("Ann", "ann@a.example") + card("No Mail", {}) << 1 << QStringList{u"Number of entries: 2"_s}
+        << QStringList{u"ann@a.example"_s, u" <email address not found>"_s};
+    QTest::newRow("non-ASCII address") << true
+                                       << card("Jos\xc3\xa9", "jos\xc3\xa9@b\xc3\xbc"
+                                                              "cher.example")
+                                       << 1 << QStringList{u"Number of entries: 1"_s}
                                        << QStringList{u"jos\u00e9@b\u00fccher.example"_s};
 }
 
@@ -211,8 +208,7 @@ void tst_AddressBookImport::missingLibrary()
     // A file that is no library is no address book either.
     UiTest::writeBytes(m_dir->filePath(u"libbroken.so"_s), "not a library");
     ImportAddressBook(form, m_dir->filePath(u"libbroken.so"_s));
-    QCOMPARE(messageTexts(),
-             (QStringList{u"Unable to open the system wab"_s, u"Unable to open the system wab"_s}));
+    QCOMPARE(messageTexts(), (QStringList{u"Unable to open the system wab"_s, u"Unable to open the system wab"_s}));
     QCOMPARE(rowsOf(form.gridwhitelist()), QStringList{u"friend@x.example"_s});
     QCOMPARE(form.txtwhitelistCount()->text(), u"1"_s);
 }
@@ -232,18 +228,15 @@ void tst_AddressBookImport::scriptedLibrary_data()
 
     QTest::newRow("open refused: no further call, not even close")
         << 0 << 3 << 3 << abc << u"open"_s << QStringList{u"Unable to open the system wab"_s} << QStringList();
-    QTest::newRow("empty book: close is still called")
-        << 1 << 0 << 0 << QList<FakeEntry>() << u"open;num;close"_s << QStringList{u"Number of entries: 0"_s}
-        << QStringList();
-    QTest::newRow("a negative count is no entries")
-        << 1 << -4 << 0 << QList<FakeEntry>() << u"open;num;close"_s << QStringList{u"Number of entries: -4"_s}
-        << QStringList();
+    QTest::newRow("empty book: close is still called") << 1 << 0 << 0 << QList<FakeEntry>() << u"open;num;close"_s
+                                                       << QStringList{u"Number of entries: 0"_s} << QStringList();
+    QTest::newRow("a negative count is no entries") << 1 << -4 << 0 << QList<FakeEntry>() << u"open;num;close"_s
+                                                    << QStringList{u"Number of entries: -4"_s} << QStringList();
     QTest::newRow("three entries")
         << 1 << 3 << 3 << abc
         << u"open;num;entries(3);name(1001);email(1001);name(1002);email(1002);name(1003);email(1003);"
            "free(1001,3);close"_s
-        << QStringList{u"Number of entries: 3"_s}
-        << QStringList{u"a@x.example"_s, u"b@x.example"_s, u"c@x.example"_s};
+        << QStringList{u"Number of entries: 3"_s} << QStringList{u"a@x.example"_s, u"b@x.example"_s, u"c@x.example"_s};
     QTest::newRow("unreadable name: one message, the import goes on")
         << 1 << 3 << 3 << QList<FakeEntry>{{"A", "a@x.example"}, {none, "b@x.example"}, {"C", "c@x.example"}}
         << u"open;num;entries(3);name(1001);email(1001);name(1002);name(1003);email(1003);free(1001,3);close"_s
@@ -254,17 +247,16 @@ void tst_AddressBookImport::scriptedLibrary_data()
         << u"open;num;entries(2);name(1001);name(1002);free(1001,2);close"_s
         << QStringList{u"Number of entries: 2"_s, u"Error getting entry #1"_s, u"Error getting entry #2"_s}
         << QStringList();
-    QTest::newRow("no address")
-        << 1 << 1 << 1 << QList<FakeEntry>{{"A", none}}
-        << u"open;num;entries(1);name(1001);email(1001);free(1001,1);close"_s
-        << QStringList{u"Number of entries: 1"_s} << QStringList{u" <email address not found>"_s};
+    QTest::newRow("no address") << 1 << 1 << 1 << QList<FakeEntry>{{"A", none}}
+                                << u"open;num;entries(1);name(1001);email(1001);free(1001,1);close"_s
+                                << QStringList{u"Number of entries: 1"_s}
+                                << QStringList{u" <email address not found>"_s};
     QTest::newRow("fewer filled than counted: free gets the count")
         << 1 << 3 << 2 << abc
         << u"open;num;entries(3);name(1001);email(1001);name(1002);email(1002);free(1001,3);close"_s
         << QStringList{u"Number of entries: 3"_s} << QStringList{u"a@x.example"_s, u"b@x.example"_s};
-    QTest::newRow("none filled: nothing to free")
-        << 1 << 3 << 0 << abc << u"open;num;entries(3);close"_s << QStringList{u"Number of entries: 3"_s}
-        << QStringList();
+    QTest::newRow("none filled: nothing to free") << 1 << 3 << 0 << abc << u"open;num;entries(3);close"_s
+                                                  << QStringList{u"Number of entries: 3"_s} << QStringList();
     QTest::newRow("more filled than room: only the given slots are read")
         << 1 << 2 << 9 << abc
         << u"open;num;entries(2);name(1001);email(1001);name(1002);email(1002);free(1001,2);close"_s
@@ -278,8 +270,7 @@ void tst_AddressBookImport::scriptedLibrary_data()
         << u"open;num;entries(4);name(1001);email(1001);name(1002);email(1002);name(1003);email(1003);"
            "name(1004);email(1004);free(1001,4);close"_s
         << QStringList{u"Number of entries: 4"_s}
-        << QStringList{u"a@x.example"_s, u"m\u00fcller@x.example"_s, u"c@x.example  FN:evil"_s,
-                       QString(255, u'd')};
+        << QStringList{u"a@x.example"_s, u"m\u00fcller@x.example"_s, u"c@x.example  FN:evil"_s, QString(255, u'd')};
 }
 
 void tst_AddressBookImport::scriptedLibrary()

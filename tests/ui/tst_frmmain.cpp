@@ -4,17 +4,17 @@
 
 #include "config/frmaddaccount.h"
 #include "config/frmaddwhitelist.h"
+#include "config/listtable.h"
+#include "config/ruleswitch.h"
+#include "platform/messagebox/messagebox.h"
+#include "scan/archivewriter.h"
+#include "tests/ui/uitestsupport.h"
 #include "ui/frmmain.h"
-#include "ui/scanlogtab.h"
-#include "ui/spamreviewtab.h"
 #include "ui/frmsplash.h"
 #include "ui/learnedtraining.h"
+#include "ui/scanlogtab.h"
+#include "ui/spamreviewtab.h"
 #include "ui/trainfolderdialog.h"
-#include "scan/archivewriter.h"
-#include "config/listtable.h"
-#include "platform/messagebox/messagebox.h"
-#include "config/ruleswitch.h"
-#include "tests/ui/uitestsupport.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -29,8 +29,8 @@
 #include <QTabWidget>
 #include <QTableView>
 #include <QTemporaryDir>
-#include <QTimer>
 #include <QTextBrowser>
+#include <QTimer>
 
 using namespace Qt::StringLiterals;
 
@@ -40,9 +40,8 @@ const QByteArray savedStats("2\r\n1\r\n1\r\n0\r\n12\r\n345\r\n 0 \r\n10\r\n 1 \r
 
 QStringList countTexts(const frmMain &form)
 {
-    return {form.txtAccountsCount()->text(), form.txtwhitelistCount()->text(),
-            form.txtblacklistCount()->text(), form.txtkeywordsCount()->text(),
-            form.txtEmailsBlockedCount()->text(), form.txttotalemailsever()->text()};
+    return {form.txtAccountsCount()->text(), form.txtwhitelistCount()->text(),     form.txtblacklistCount()->text(),
+            form.txtkeywordsCount()->text(), form.txtEmailsBlockedCount()->text(), form.txttotalemailsever()->text()};
 }
 
 QStringList states(const frmMain &form)
@@ -70,7 +69,7 @@ QStringList rowsOf(const ListTable *table)
     return rows;
 }
 
-const QStringList allMinutes{u"1"_s, u"5"_s, u"10"_s, u"15"_s, u"20"_s, u"25"_s,
+const QStringList allMinutes{u"1"_s,  u"5"_s,  u"10"_s, u"15"_s, u"20"_s, u"25"_s,
                              u"30"_s, u"35"_s, u"40"_s, u"45"_s, u"50"_s, u"55"_s};
 
 } // namespace
@@ -118,8 +117,7 @@ void tst_FrmMain::init()
 void tst_FrmMain::savedFiles()
 {
     UiTest::writeBytes(m_dir->filePath(u"stats.dat"_s), savedStats);
-    UiTest::writeBytes(m_dir->filePath(u"accounts.dat"_s),
-                       "mail.example.org,alice,pw1\r\npop.example.net,bob,p,w\r\n");
+    UiTest::writeBytes(m_dir->filePath(u"accounts.dat"_s), "mail.example.org,alice,pw1\r\npop.example.net,bob,p,w\r\n");
     UiTest::writeBytes(m_dir->filePath(u"whitelist.dat"_s), "friend@x.example\r\n");
     UiTest::writeBytes(m_dir->filePath(u"blacklist.dat"_s), "spam.example\r\n");
     UiTest::writeBytes(m_dir->filePath(u"keywords.dat"_s), "");
@@ -127,8 +125,8 @@ void tst_FrmMain::savedFiles()
 
 bool tst_FrmMain::start(frmMain &form)
 {
-    auto opened = UiTest::whenShown<frmAddAccount>(
-        form, [](frmAddAccount *dialog) { dialog->cmdCancelAccountInfo()->click(); });
+    auto opened =
+        UiTest::whenShown<frmAddAccount>(form, [](frmAddAccount *dialog) { dialog->cmdCancelAccountInfo()->click(); });
     form.runLoadSequence();
     return *opened;
 }
@@ -143,7 +141,31 @@ void tst_FrmMain::layout()
         const char *name;
         const char *kind;
         const char *caption;
-    } shown[] = {{"frmMain", "QWidget", "Quellmail"}, {"frmSplash", "QDialog", " Now Loading"}, {"SSTab1", "QTabWidget", "Accounts|Whitelist|Blacklist|Keywords|Settings|Help|Spam|Log"}, {"cmdAddAccount", "QPushButton", "Add"}, {"cmdDeleteAccount", "QPushButton", "Delete"}, {"cmdAddWhitelist", "QPushButton", "Add"}, {"cmdeletewhitelist", "QPushButton", "Delete"}, {"Command1", "QPushButton", "Import"}, {"cmdAddBlacklist", "QPushButton", "Add"}, {"cmddeleteblacklist", "QPushButton", "Delete"}, {"cmdAddkeywords", "QPushButton", "Add"}, {"cmddeletekeyword", "QPushButton", "Delete"}, {"cmdscannow", "QPushButton", "Scan now"}, {"cmdupdateconfig", "QPushButton", "Save Settings"}, {"cmdreloadconfig", "QPushButton", "Reload"}, {"cmdsystemtray", "QPushButton", "Hide"}, {"cmdExitApplication", "QPushButton", "Exit"}, {"SpamFolder", "QPushButton", "Spam Folder"}, {"Label25", "QLabel", "Open Deleted Spam folder"}, {"txtAccountsCount", "QLineEdit", "0"}, {"txtwhitelistCount", "QLineEdit", "0"}, {"txtblacklistCount", "QLineEdit", "0"}, {"txtkeywordsCount", "QLineEdit", "0"}, {"txtEmailsBlockedCount", "QLineEdit", "0"}, {"txttotalemailsever", "QLineEdit", "0"}};
+    } shown[] = {{"frmMain", "QWidget", "Quellmail"},
+                 {"frmSplash", "QDialog", " Now Loading"},
+                 {"SSTab1", "QTabWidget", "Accounts|Whitelist|Blacklist|Keywords|Settings|Help|Spam|Log"},
+                 {"cmdAddAccount", "QPushButton", "Add"},
+                 {"cmdDeleteAccount", "QPushButton", "Delete"},
+                 {"cmdAddWhitelist", "QPushButton", "Add"},
+                 {"cmdeletewhitelist", "QPushButton", "Delete"},
+                 {"Command1", "QPushButton", "Import"},
+                 {"cmdAddBlacklist", "QPushButton", "Add"},
+                 {"cmddeleteblacklist", "QPushButton", "Delete"},
+                 {"cmdAddkeywords", "QPushButton", "Add"},
+                 {"cmddeletekeyword", "QPushButton", "Delete"},
+                 {"cmdscannow", "QPushButton", "Scan now"},
+                 {"cmdupdateconfig", "QPushButton", "Save Settings"},
+                 {"cmdreloadconfig", "QPushButton", "Reload"},
+                 {"cmdsystemtray", "QPushButton", "Hide"},
+                 {"cmdExitApplication", "QPushButton", "Exit"},
+                 {"SpamFolder", "QPushButton", "Spam Folder"},
+                 {"Label25", "QLabel", "Open Deleted Spam folder"},
+                 {"txtAccountsCount", "QLineEdit", "0"},
+                 {"txtwhitelistCount", "QLineEdit", "0"},
+                 {"txtblacklistCount", "QLineEdit", "0"},
+                 {"txtkeywordsCount", "QLineEdit", "0"},
+                 {"txtEmailsBlockedCount", "QLineEdit", "0"},
+                 {"txttotalemailsever", "QLineEdit", "0"}};
     for (const auto &[name, kind, caption] : shown) {
         const QString objectName = QString::fromLatin1(name);
         QWidget *widget = form.objectName() == objectName ? &form : form.findChild<QWidget *>(objectName);
@@ -178,8 +200,8 @@ void tst_FrmMain::firstStartWithoutFiles()
     QVERIFY(UiTest::Timer1(form)->isActive());
     QCOMPARE(UiTest::txtTimer(form)->text(), u"1"_s);
     QCOMPARE(scans, 0);
-    for (const ListTable *table : {form.gridAccounts(), form.gridwhitelist(), form.gridblacklist(),
-                                   form.gridkeywords()})
+    for (const ListTable *table :
+         {form.gridAccounts(), form.gridwhitelist(), form.gridblacklist(), form.gridkeywords()})
         QCOMPARE(table->rowCountValue(), 0);
     QCOMPARE(form.gridAccounts()->headerData(2, Qt::Horizontal).toString(), u" Password "_s);
     QVERIFY(form.gridAccountsView()->updatesEnabled());
@@ -194,8 +216,7 @@ void tst_FrmMain::startWithSavedData()
     frmMain form(m_dir->path());
     QVERIFY(!start(form));
     QCOMPARE(countTexts(form), (QStringList{u"2"_s, u"1"_s, u"1"_s, u"0"_s, u"12"_s, u"345"_s}));
-    QCOMPARE(rowsOf(form.gridAccounts()), (QStringList{u"mail.example.org,alice,pw1"_s,
-                                                       u"pop.example.net,bob,p,w"_s}));
+    QCOMPARE(rowsOf(form.gridAccounts()), (QStringList{u"mail.example.org,alice,pw1"_s, u"pop.example.net,bob,p,w"_s}));
     // The grid draws the password masked, the same for every length.
     for (int role : {int(Qt::DisplayRole), int(Qt::ToolTipRole)}) {
         QCOMPARE(form.gridAccounts()->index(0, 1).data(role).toString(), u"alice"_s);
@@ -534,7 +555,8 @@ void tst_FrmMain::learnedFilterSettingsAndTraining()
         QVERIFY(on && threshold && counts);
         QVERIFY(!on->isChecked()); // off until switched on
         QCOMPARE(threshold->value(), 0.95);
-        QCOMPARE(counts->text(), u"Learned from 0 spam and 0 legitimate messages. It judges nothing until it has learned both."_s);
+        QCOMPARE(counts->text(),
+                 u"Learned from 0 spam and 0 legitimate messages. It judges nothing until it has learned both."_s);
         on->click();
         threshold->setValue(0.9);
 
@@ -545,7 +567,9 @@ void tst_FrmMain::learnedFilterSettingsAndTraining()
         dialog->findChild<QLineEdit *>(u"txtTrainPath"_s)->setText(m_dir->filePath(u"nothing-here"_s));
         dialog->findChild<QDialogButtonBox *>()->button(QDialogButtonBox::Ok)->click();
         QVERIFY(dialog->isVisible());
-        QVERIFY(dialog->findChild<QLabel *>(u"lblTrainProblem"_s)->text().endsWith(u"is neither an mbox file nor a Maildir folder."_s));
+        QVERIFY(dialog->findChild<QLabel *>(u"lblTrainProblem"_s)
+                    ->text()
+                    .endsWith(u"is neither an mbox file nor a Maildir folder."_s));
 
         dialog->findChild<QLineEdit *>(u"txtTrainPath"_s)->setText(mbox);
         dialog->findChild<QComboBox *>(u"comboTrainLabel"_s)->setCurrentIndex(0);

@@ -1,13 +1,13 @@
 // The start-up form: how the program starts, its menus and menu picture, the
 // tray icon's clicks, the tray menu's commands and the exit confirmations.
 
-#include "ui/frmmain.h"
-#include "ui/frmstart.h"
 #include "config/listtable.h"
 #include "platform/messagebox/messagebox.h"
+#include "tests/ui/uitestsupport.h"
+#include "ui/frmmain.h"
+#include "ui/frmstart.h"
 #include "ui/setmenuiconmodule.h"
 #include "ui/systraymodule.h"
-#include "tests/ui/uitestsupport.h"
 
 #include <QAction>
 #include <QLabel>
@@ -22,8 +22,7 @@ using namespace Qt::StringLiterals;
 
 namespace {
 
-const QString exitText =
-    u"Click OK to exit this application.\r\nClick CANCEL to keep it running in the system tray."_s;
+const QString exitText = u"Click OK to exit this application.\r\nClick CANCEL to keep it running in the system tray."_s;
 
 QStringList texts(const QMenu *menu)
 {
@@ -68,9 +67,7 @@ std::shared_ptr<bool> closeWhenShown(QMenu *menu, QAction *choose = nullptr)
     return seen;
 }
 
-enum class ExitPath { TrayExit,
-                      FileExit,
-                      WindowClose };
+enum class ExitPath { TrayExit, FileExit, WindowClose };
 
 } // namespace
 
@@ -103,10 +100,7 @@ private:
     std::function<void()> m_duringScan;
 };
 
-void tst_FrmStart::initTestCase()
-{
-    MessageBox::setTestMode(true);
-}
+void tst_FrmStart::initTestCase() { MessageBox::setTestMode(true); }
 
 void tst_FrmStart::init()
 {
@@ -311,15 +305,9 @@ void tst_FrmStart::exitPaths()
 
     MessageBox::queueAnswer(MessageBox::Button(answer));
     switch (ExitPath(path)) {
-    case ExitPath::TrayExit:
-        form->mnuSysTrayExit()->trigger();
-        break;
-    case ExitPath::FileExit:
-        form->mnuFileExit()->trigger();
-        break;
-    case ExitPath::WindowClose:
-        main.close();
-        break;
+    case ExitPath::TrayExit: form->mnuSysTrayExit()->trigger(); break;
+    case ExitPath::FileExit: form->mnuFileExit()->trigger(); break;
+    case ExitPath::WindowClose: main.close(); break;
     }
 
     QCOMPARE(MessageBox::records().size(), 1);

@@ -5,11 +5,11 @@
 #include "config/frmaddblacklist.h"
 #include "config/frmaddkeywords.h"
 #include "config/frmaddwhitelist.h"
-#include "ui/frmmain.h"
 #include "config/listgridview.h"
 #include "config/listtable.h"
 #include "platform/messagebox/messagebox.h"
 #include "tests/ui/uitestsupport.h"
+#include "ui/frmmain.h"
 
 #include <QLineEdit>
 #include <QPointer>
@@ -25,18 +25,10 @@ const QString reminder = u"\r\nBe sure to click Save Settings when you are finis
 void openEntryDialog(frmMain &form, ListKind kind)
 {
     switch (kind) {
-    case ListKind::Whitelist:
-        UiTest::click(form, u"cmdAddWhitelist"_s);
-        break;
-    case ListKind::Blacklist:
-        UiTest::click(form, u"cmdAddBlacklist"_s);
-        break;
-    case ListKind::Keywords:
-        UiTest::click(form, u"cmdAddkeywords"_s);
-        break;
-    case ListKind::Accounts:
-        UiTest::click(form, u"cmdAddAccount"_s);
-        break;
+    case ListKind::Whitelist: UiTest::click(form, u"cmdAddWhitelist"_s); break;
+    case ListKind::Blacklist: UiTest::click(form, u"cmdAddBlacklist"_s); break;
+    case ListKind::Keywords: UiTest::click(form, u"cmdAddkeywords"_s); break;
+    case ListKind::Accounts: UiTest::click(form, u"cmdAddAccount"_s); break;
     }
 }
 
@@ -60,15 +52,9 @@ const ListWidgets &widgetsOf(ListKind kind)
     return lists[int(kind)];
 }
 
-ListTable *tableOf(frmMain &form, ListKind kind)
-{
-    return (form.*widgetsOf(kind).table)();
-}
+ListTable *tableOf(frmMain &form, ListKind kind) { return (form.*widgetsOf(kind).table)(); }
 
-QLineEdit *countOf(frmMain &form, ListKind kind)
-{
-    return (form.*widgetsOf(kind).count)();
-}
+QLineEdit *countOf(frmMain &form, ListKind kind) { return (form.*widgetsOf(kind).count)(); }
 
 ListGridView *viewOf(frmMain &form, ListKind kind)
 {
@@ -133,8 +119,8 @@ void tst_ListEditing::addAccount_data()
                                << inputError << false;
     QTest::newRow("password missing") << u"pop.example.net"_s << u"bob"_s << QString()
                                       << u"Please provide a password.\r\n"_s << inputError << false;
-    QTest::newRow("server missing") << QString() << u"bob"_s << u"pw"_s
-                                    << u"Please provide a mail server.\r\n"_s << inputError << false;
+    QTest::newRow("server missing") << QString() << u"bob"_s << u"pw"_s << u"Please provide a mail server.\r\n"_s
+                                    << inputError << false;
     QTest::newRow("comma in server") << u"pop.example,net"_s << u"bob"_s << u"pw"_s
                                      << u"The mail server cannot contain a comma.\r\n"_s << inputError << false;
     QTest::newRow("comma in login") << u"pop.example.net"_s << u"bob,smith"_s << u"pw"_s
@@ -142,8 +128,8 @@ void tst_ListEditing::addAccount_data()
     QTest::newRow("complete") << u"pop.example.net"_s << u"bob"_s << u"pw"_s
                               << u"The account has been added."_s + reminder << u"Account added."_s << true;
     QTest::newRow("commas in password, 4-character server")
-        << u"abcd"_s << u" bob "_s << u"p,w,,"_s << u"The account has been added."_s + reminder
-        << u"Account added."_s << true;
+        << u"abcd"_s << u" bob "_s << u"p,w,,"_s << u"The account has been added."_s + reminder << u"Account added."_s
+        << true;
     // The loader counts UTF-16 code units: two such characters make four.
     QTest::newRow("server of two astral characters")
         << u"\U0001D4B6\U0001D4B7"_s << u"bob"_s << u"pw"_s << u"The account has been added."_s + reminder
@@ -250,20 +236,26 @@ void tst_ListEditing::addEntry_data()
     QTest::addColumn<bool>("added");
 
     const QString appTitle = u"Quellmail"_s;
-    QTest::newRow("whitelist 3 characters") << ListKind::Whitelist << u"a@b"_s
-                                            << u"Please enter an email address to add to the whitelist."_s << appTitle << false;
-    QTest::newRow("whitelist 4 characters") << ListKind::Whitelist << u"a@bc"_s
-                                            << u"The email address has been added to the whitelist."_s + reminder << u"Account added."_s << true;
+    QTest::newRow("whitelist 3 characters")
+        << ListKind::Whitelist << u"a@b"_s << u"Please enter an email address to add to the whitelist."_s << appTitle
+        << false;
+    QTest::newRow("whitelist 4 characters")
+        << ListKind::Whitelist << u"a@bc"_s << u"The email address has been added to the whitelist."_s + reminder
+        << u"Account added."_s << true;
     QTest::newRow("blacklist empty") << ListKind::Blacklist << QString()
-                                     << u"Please enter an email address to add to the blacklist."_s << appTitle << false;
+                                     << u"Please enter an email address to add to the blacklist."_s << appTitle
+                                     << false;
     QTest::newRow("blacklist domain") << ListKind::Blacklist << u"spam.example"_s
-                                      << u"The email address has been added to the blacklist."_s + reminder << u"Account added."_s << true;
-    QTest::newRow("keyword empty") << ListKind::Keywords << QString()
-                                   << u"Please enter a keyword or phrase to block."_s << appTitle << false;
+                                      << u"The email address has been added to the blacklist."_s + reminder
+                                      << u"Account added."_s << true;
+    QTest::newRow("keyword empty") << ListKind::Keywords << QString() << u"Please enter a keyword or phrase to block."_s
+                                   << appTitle << false;
     QTest::newRow("keyword 1 character") << ListKind::Keywords << u"V"_s
-                                         << u"The keyword has been added to the banned list."_s + reminder << u"Keyword banned."_s << true;
-    QTest::newRow("keyword phrase with blanks") << ListKind::Keywords << u" act now "_s
-                                                << u"The keyword has been added to the banned list."_s + reminder << u"Keyword banned."_s << true;
+                                         << u"The keyword has been added to the banned list."_s + reminder
+                                         << u"Keyword banned."_s << true;
+    QTest::newRow("keyword phrase with blanks")
+        << ListKind::Keywords << u" act now "_s << u"The keyword has been added to the banned list."_s + reminder
+        << u"Keyword banned."_s << true;
 }
 
 void tst_ListEditing::addEntry()
@@ -347,29 +339,35 @@ void tst_ListEditing::deleteRow_data()
     QTest::addColumn<QStringList>("messages"); // text|title of each box, in order
 
     const QStringList whiteRows{u"a@x.example"_s, u"b@x.example"_s, u"c@x.example"_s};
-    const QString addressQuestion = u"Are you sure you want to delete the selected email address?|Delete email address."_s;
-    const QString addressNotice = u"The selected email address has been deleted."_s + reminder + u"|Email address deleted."_s;
+    const QString addressQuestion =
+        u"Are you sure you want to delete the selected email address?|Delete email address."_s;
+    const QString addressNotice =
+        u"The selected email address has been deleted."_s + reminder + u"|Email address deleted."_s;
 
-    QTest::newRow("account, yes") << ListKind::Accounts << 1 << int(MessageBox::Yes) << QStringList()
-                                  << QStringList{u"Are you sure you want to delete the selected account?|Delete account."_s,
-                                                 u"The selected account has been deleted."_s + reminder + u"|Account deleted."_s};
-    QTest::newRow("account, no") << ListKind::Accounts << 1 << int(MessageBox::No)
-                                 << QStringList{u"mail.example.org"_s}
-                                 << QStringList{u"Are you sure you want to delete the selected account?|Delete account."_s};
-    QTest::newRow("whitelist middle, yes") << ListKind::Whitelist << 2 << int(MessageBox::Yes)
-                                           << QStringList{u"a@x.example"_s, u"c@x.example"_s} << QStringList{addressQuestion, addressNotice};
+    QTest::newRow("account, yes")
+        << ListKind::Accounts << 1 << int(MessageBox::Yes) << QStringList()
+        << QStringList{u"Are you sure you want to delete the selected account?|Delete account."_s,
+                       u"The selected account has been deleted."_s + reminder + u"|Account deleted."_s};
+    QTest::newRow("account, no") << ListKind::Accounts << 1 << int(MessageBox::No) << QStringList{u"mail.example.org"_s}
+                                 << QStringList{
+                                        u"Are you sure you want to delete the selected account?|Delete account."_s};
+    QTest::newRow("whitelist middle, yes")
+        << ListKind::Whitelist << 2 << int(MessageBox::Yes) << QStringList{u"a@x.example"_s, u"c@x.example"_s}
+        << QStringList{addressQuestion, addressNotice};
     QTest::newRow("whitelist, no") << ListKind::Whitelist << 3 << int(MessageBox::No) << whiteRows
                                    << QStringList{addressQuestion};
-    QTest::newRow("whitelist, nothing selected") << ListKind::Whitelist << 0 << int(MessageBox::Yes)
-                                                 << whiteRows << QStringList();
+    QTest::newRow("whitelist, nothing selected")
+        << ListKind::Whitelist << 0 << int(MessageBox::Yes) << whiteRows << QStringList();
     QTest::newRow("blacklist last, yes") << ListKind::Blacklist << 3 << int(MessageBox::Yes)
-                                         << QStringList{u"s1.example"_s, u"s2.example"_s} << QStringList{addressQuestion, addressNotice};
-    QTest::newRow("blacklist, nothing selected") << ListKind::Blacklist << 0 << int(MessageBox::Yes)
-                                                 << QStringList{u"s1.example"_s, u"s2.example"_s, u"s3.example"_s} << QStringList();
-    QTest::newRow("keyword first, yes") << ListKind::Keywords << 1 << int(MessageBox::Yes)
-                                        << QStringList{u"win"_s, u"prize"_s}
-                                        << QStringList{u"Are you sure you want to delete the selected keyword?|Delete keyword."_s,
-                                                       u"The selected keyword has been deleted."_s + reminder + u"|Keyword deleted."_s};
+                                         << QStringList{u"s1.example"_s, u"s2.example"_s}
+                                         << QStringList{addressQuestion, addressNotice};
+    QTest::newRow("blacklist, nothing selected")
+        << ListKind::Blacklist << 0 << int(MessageBox::Yes)
+        << QStringList{u"s1.example"_s, u"s2.example"_s, u"s3.example"_s} << QStringList();
+    QTest::newRow("keyword first, yes")
+        << ListKind::Keywords << 1 << int(MessageBox::Yes) << QStringList{u"win"_s, u"prize"_s}
+        << QStringList{u"Are you sure you want to delete the selected keyword?|Delete keyword."_s,
+                       u"The selected keyword has been deleted."_s + reminder + u"|Keyword deleted."_s};
     QTest::newRow("keyword, nothing selected") << ListKind::Keywords << 0 << int(MessageBox::Yes)
                                                << QStringList{u"free"_s, u"win"_s, u"prize"_s} << QStringList();
 }
@@ -388,18 +386,10 @@ void tst_ListEditing::deleteRow()
     QCOMPARE(viewOf(form, kind)->selectedRow(), selected);
     MessageBox::queueAnswer(MessageBox::Button(answer));
     switch (kind) {
-    case ListKind::Accounts:
-        UiTest::click(form, u"cmdDeleteAccount"_s);
-        break;
-    case ListKind::Whitelist:
-        UiTest::click(form, u"cmdeletewhitelist"_s);
-        break;
-    case ListKind::Blacklist:
-        UiTest::click(form, u"cmddeleteblacklist"_s);
-        break;
-    case ListKind::Keywords:
-        UiTest::click(form, u"cmddeletekeyword"_s);
-        break;
+    case ListKind::Accounts: UiTest::click(form, u"cmdDeleteAccount"_s); break;
+    case ListKind::Whitelist: UiTest::click(form, u"cmdeletewhitelist"_s); break;
+    case ListKind::Blacklist: UiTest::click(form, u"cmddeleteblacklist"_s); break;
+    case ListKind::Keywords: UiTest::click(form, u"cmddeletekeyword"_s); break;
     }
     QStringList shown;
     for (const MessageBox::Record &record : MessageBox::records())
@@ -433,8 +423,8 @@ void tst_ListEditing::dialogsAreCreatedOnce()
     QVERIFY(shown.at(0));
     QCOMPARE(shown.at(1), shown.at(0));
     QCOMPARE(form.findChildren<frmAddkeywords *>().size(), 1);
-    QCOMPARE(titles, (QStringList{u"Add a keyword or phrase"_s, u"Add a keyword or phrase"_s,
-                                  u"Add an email address"_s, u" Add email account"_s}));
+    QCOMPARE(titles, (QStringList{u"Add a keyword or phrase"_s, u"Add a keyword or phrase"_s, u"Add an email address"_s,
+                                  u" Add email account"_s}));
 }
 
 QTEST_MAIN(tst_ListEditing)

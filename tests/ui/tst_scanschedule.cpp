@@ -1,19 +1,19 @@
 // The scan timer's schedule and the guard against a second scan, with a fake
 // scan procedure standing in for the real one.
 
+#include "config/ruleswitch.h"
+#include "platform/messagebox/messagebox.h"
+#include "tests/ui/uitestsupport.h"
 #include "ui/frmmain.h"
 #include "ui/timerstep.h"
-#include "platform/messagebox/messagebox.h"
-#include "config/ruleswitch.h"
-#include "tests/ui/uitestsupport.h"
 
 #include <QCheckBox>
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QLockFile>
-#include <QTemporaryDir>
 #include <QSignalSpy>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 
@@ -143,8 +143,8 @@ void tst_ScanSchedule::unusableInterval_data()
     QTest::addColumn<QString>("counter");
     QTest::addColumn<QString>("caption");
     QTest::newRow("letters") << u"abc"_s << u"3"_s << u"The scan interval is not a number of minutes."_s;
-    QTest::newRow("counter would pass 32767") << u"40000"_s << u"32767"_s
-                                              << u"The scan interval is too long for automatic scans."_s;
+    QTest::newRow("counter would pass 32767")
+        << u"40000"_s << u"32767"_s << u"The scan interval is too long for automatic scans."_s;
 }
 
 void tst_ScanSchedule::unusableInterval()

@@ -1,12 +1,12 @@
 // The Spam and Log tabs over a program folder's state database, driven
 // through their named widgets.
 
-#include "state/reviewlist.h"
-#include "state/scanlog.h"
-#include "state/statedatabase.h"
 #include "platform/messagebox/messagebox.h"
 #include "scan/archivewriter.h"
 #include "scan/spamtrainer.h"
+#include "state/reviewlist.h"
+#include "state/scanlog.h"
+#include "state/statedatabase.h"
 #include "ui/scanlogtab.h"
 #include "ui/spamreviewtab.h"
 
@@ -78,8 +78,7 @@ struct Folder
     }
 };
 
-template <typename T>
-T *named(QWidget &w, const QString &name)
+template <typename T> T *named(QWidget &w, const QString &name)
 {
     T *child = w.findChild<T *>(name);
     if (!child)
@@ -244,10 +243,9 @@ void tst_TrustTabs::whitelistEntryFromSender_data()
         << u"\"ceo <ceo@bank.example>\" <m@spam.example>"_s << true << u"m@spam.example"_s;
     QTest::newRow("comment holding another address")
         << u"(ceo@bank.example) <m@spam.example>"_s << true << u"m@spam.example"_s;
-    QTest::newRow("encoded display name") << u"=?UTF-8?B?U3DDpG1tZXI=?= <x@spam.example>"_s << true
-                                          << u"x@spam.example"_s;
-    QTest::newRow("no brackets, a whole address") << u"x@spam.example (Sp\u00e4mmer)"_s << true
-                                                  << u"x@spam.example"_s;
+    QTest::newRow("encoded display name")
+        << u"=?UTF-8?B?U3DDpG1tZXI=?= <x@spam.example>"_s << true << u"x@spam.example"_s;
+    QTest::newRow("no brackets, a whole address") << u"x@spam.example (Sp\u00e4mmer)"_s << true << u"x@spam.example"_s;
     QTest::newRow("the user declines") << u"Sp\u00e4mmer <x@spam.example>"_s << false << u"x@spam.example"_s;
 }
 

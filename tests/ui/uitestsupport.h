@@ -7,8 +7,8 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTabWidget>
-#include <QTextBrowser>
 #include <QTest>
+#include <QTextBrowser>
 #include <QTimer>
 #include <QWidget>
 
@@ -33,10 +33,16 @@ inline QByteArray readBytes(const QString &path)
 
 // The main window's parts that only tests look at, found by their names.
 inline QLineEdit *txtTimer(const QObject &w) { return w.findChild<QLineEdit *>(QStringLiteral("txtTimer")); }
-inline QLineEdit *txtEmailsAllowedCount(const QObject &w) { return w.findChild<QLineEdit *>(QStringLiteral("txtEmailsAllowedCount")); }
+inline QLineEdit *txtEmailsAllowedCount(const QObject &w)
+{
+    return w.findChild<QLineEdit *>(QStringLiteral("txtEmailsAllowedCount"));
+}
 inline QTimer *Timer1(const QObject &w) { return w.findChild<QTimer *>(QStringLiteral("Timer1")); }
 inline QTabWidget *SSTab1(const QObject &w) { return w.findChild<QTabWidget *>(QStringLiteral("SSTab1")); }
-inline QTextBrowser *webhelpbrowser(const QObject &w) { return w.findChild<QTextBrowser *>(QStringLiteral("webhelpbrowser")); }
+inline QTextBrowser *webhelpbrowser(const QObject &w)
+{
+    return w.findChild<QTextBrowser *>(QStringLiteral("webhelpbrowser"));
+}
 inline QDialog *splash(const QObject &w) { return w.findChild<QDialog *>(QStringLiteral("frmSplash")); }
 
 // Clicks the button named `name` on `form`, as the user would: a button
@@ -51,8 +57,7 @@ inline void click(QWidget &form, const QString &name)
 // Runs `action` once on the first dialog of type Dialog under `form` that is
 // visible (it is then inside its modal exec()). The returned flag tells
 // whether it ran.
-template <typename Dialog, typename Action>
-std::shared_ptr<bool> whenShown(QWidget &form, Action action)
+template <typename Dialog, typename Action> std::shared_ptr<bool> whenShown(QWidget &form, Action action)
 {
     auto ran = std::make_shared<bool>(false);
     auto *timer = new QTimer(&form);

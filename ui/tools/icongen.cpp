@@ -157,8 +157,7 @@ int main(int argc, char *argv[])
     bool ok = true;
     for (int size : {16, 22, 24, 32, 48, 64, 128, 256}) {
         const QImage image = size <= 32 ? drawSmall(size) : drawLarge(size);
-        ok = save(image.convertToFormat(QImage::Format_ARGB32),
-                  folder.filePath(u"icons/quellmail-%1.png"_s.arg(size)))
+        ok = save(image.convertToFormat(QImage::Format_ARGB32), folder.filePath(u"icons/quellmail-%1.png"_s.arg(size)))
              && ok;
     }
     ok = save(drawLarge(144).convertToFormat(QImage::Format_ARGB32), folder.filePath(u"logo.png"_s)) && ok;
