@@ -23,7 +23,9 @@ alive() {
 # A display, a window manager when there is one, and a tray host at the top
 # right; sets DISPLAY and PANEL (the tray host's window).
 start_display_and_tray() {
-    Xvfb -displayfd 5 -screen 0 1024x768x24 -nolisten tcp 5>"$WORK/display" 2>"$WORK/xvfb.log" &
+    # -noreset: by default the server resets when its last client leaves (the
+    # readiness probe below), and a tray host connecting just then is refused.
+    Xvfb -displayfd 5 -screen 0 1024x768x24 -nolisten tcp -noreset 5>"$WORK/display" 2>"$WORK/xvfb.log" &
     PIDS+=($!)
     wait_until 15 test -s "$WORK/display" || fail "Xvfb did not start: $(cat "$WORK/xvfb.log")"
     export DISPLAY=":$(head -n1 "$WORK/display")"
