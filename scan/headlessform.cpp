@@ -2,6 +2,7 @@
 
 #include "config/listloaders.h"
 #include "config/listtable.h"
+#include "config/ruleswitch.h"
 #include "config/statsfile.h"
 
 #include <QCheckBox>
@@ -23,9 +24,12 @@ HeadlessForm::HeadlessForm(const QString &programFolder, QWidget *parent)
         table = new ListTable(this);
     for (QLineEdit *&box : m_boxes)
         box = new QLineEdit(u"0"_s, this);
-    for (QCheckBox *&check : m_checks) {
-        check = new QCheckBox(this);
-        check->setTristate(true);
+    const QString names[] = {u"checkautoscan"_s, u"checkwhitelist"_s, u"checkblacklist"_s, u"checkspamcop"_s,
+                             u"checkkeywords"_s};
+    for (int k = 0; k < 5; ++k) {
+        m_checks[k] = new QCheckBox(this);
+        m_checks[k]->setObjectName(names[k]);
+        m_checks[k]->setTristate(true);
     }
     m_minutes = new QComboBox(this);
     m_minutes->setEditable(true);
@@ -54,6 +58,15 @@ void HeadlessForm::writeStatistics()
 {
     m_statisticsError.clear();
     m_statisticsWritten = StatsFile::writeTotals(*this, &m_statisticsError);
+}
+
+bool HeadlessForm::ruleOn(const QString &box) const
+{
+    for (const QCheckBox *check : m_checks) {
+        if (check->objectName() == box)
+            return RuleSwitch::isOn(check);
+    }
+    return false;
 }
 
 void HeadlessForm::announceSpam(const QString &text) { Q_EMIT spamAnnounced(text); }

@@ -56,6 +56,7 @@ public:
     void hideSplash() override {}
 
     QLabel *Label17() const override { return m_status; }
+    bool ruleOn(const QString &box) const override;
     Automation::TarnpostProxy &Tarnpost1() override { return m_control.proxy(); }
     // Adds this scan's totals to stats.dat as it stands now, under the scan
     // lock; its other lines are left as the window saved them.

@@ -4,6 +4,8 @@
 #include "config/listtable.h"
 #include "pop3/host/tarnpostproxy.h"
 #include "scan/archivewriter.h"
+#include "scan/rules/ruleswitches.h"
+#include "scan/rules/whitelistrule.h"
 #include "scan/scanform.h"
 #include "scan/servertext.h"
 #include "scan/spamtrainer.h"
@@ -11,7 +13,6 @@
 #include "state/scanlog.h"
 #include "state/statedatabase.h"
 
-#include <QCheckBox>
 #include <QCoreApplication>
 #include <QCryptographicHash>
 #include <QDateTime>
@@ -28,16 +29,7 @@ namespace Scan {
 
 namespace {
 
-// Painting and event processing are coalesced to this interval so a long
-// list of keywords does not pay for a repaint per caption.
-constexpr qint64 YieldIntervalMs = 20;
-
-bool ruleOn(const QCheckBox *box) { return box && box->checkState() == Qt::Checked; }
-
 int capped(qint64 count) { return int(qBound<qint64>(0, count, qint64(MailboxScanner::MaxCount))); }
-
-// settings.ini's default is the filter's own.
-static_assert(AppSettings::DefaultThreshold == LearnedFilter::DefaultThreshold);
 
 // What the control holds in place of a message it could not fetch.
 const QString NotRetrieved = Tarnpostctl::UnableToRetrieve;
@@ -71,17 +63,25 @@ MailboxScanner::MailboxScanner(ScanForm &form, QObject *parent)
     : QObject(parent)
     , m_form(form)
     , m_scanned(form.txttotalemailsever())
-    , m_whitelist(form.gridwhitelist())
-    , m_blacklist(form.gridblacklist())
-    , m_keywords(form.gridkeywords())
+    , m_progress(
+          form, m_scanned,
+          [this] { return isSignalConnected(QMetaMethod::fromSignal(&MailboxScanner::captionWritten)); },
+          [this](const QString &caption) { Q_EMIT captionWritten(caption); })
+    , m_message(form.Tarnpost1())
     , m_settings(form.programFolder())
-{}
+    , m_rules(ruleBook(form))
+{
+    for (const std::unique_ptr<Rule> &rule : m_rules) {
+        if (auto *whitelist = dynamic_cast<WhitelistRule *>(rule.get()))
+            m_whitelist = whitelist;
+    }
+}
 
 MailboxScanner::~MailboxScanner() = default;
 
 void MailboxScanner::run()
 {
-    m_sinceYield.start();
+    m_progress.start();
     m_results.clear();
     m_announced.clear();
     m_failedAccounts = 0;
@@ -104,7 +104,7 @@ void MailboxScanner::run()
         m_scanned.flush();
     } else if (m_problems.isEmpty()) {
         setCaption(u"Quellmail strikes to kill and eliminates the spam before it reaches your inbox."_s);
-        flushCaption();
+        m_progress.flush();
     } else {
         // The problems stay in sight rather than the closing caption.
         const QString last = m_problems.last();
@@ -112,7 +112,7 @@ void MailboxScanner::run()
                                  ? last
                                  : u"%1 problems in this scan; the last: %2"_s.arg(m_problems.size()).arg(last);
         setCaption(text);
-        flushCaption();
+        m_progress.flush();
         m_form.Label17()->setToolTip(m_problems.join(u'\n'));
         // A failed account, or spam left for want of records, must not go
         // unseen while the window is hidden.
@@ -188,28 +188,16 @@ void MailboxScanner::scanAccount(int row)
         if (m_logId == 0)
             stateFailed(u"The scan log cannot be written: %1"_s.arg(statusText(m_log->errorText())));
     }
-    m_requested.clear();
-    m_requestedFingerprints.clear();
-    m_candidates.clear();
-    m_uidsSeen.clear();
-    m_fingerprintsSeen.clear();
-    m_uidsComplete = true;
-    m_known = {};
+    m_requests.start();
     m_withheld = 0;
     m_markedRows.clear();
     m_toLearn.clear();
     if (m_review) {
         // Read even when it cannot be written: held messages are then not archived again.
-        if (const std::optional<ReviewList::AccountKnowledge> known = m_review->knowledge(server, login)) {
-            m_known = *known;
-            for (const ReviewList::Message &m : std::as_const(m_known.toDelete)) {
-                m_requested[m.uid].append(m);
-                if (!m.fingerprint.isEmpty())
-                    m_requestedFingerprints.insert(m.fingerprint);
-            }
-        } else {
+        if (const std::optional<ReviewList::AccountKnowledge> known = m_review->knowledge(server, login))
+            m_requests.start(*known);
+        else
             stateFailed(u"The review list cannot be read: %1"_s.arg(statusText(m_review->errorText())));
-        }
     }
 
     walkAccount(row);
@@ -288,8 +276,8 @@ void MailboxScanner::walkAccount(int row)
 
     if (count > MaxCount && !stopped) {
         setCaption(u"Only the first %1 of %2 messages in this mailbox were scanned."_s.arg(MaxCount).arg(count));
-        flushCaption();
-    } else if (!stopped && m_uidsComplete && !stopping()) {
+        m_progress.flush();
+    } else if (!stopped && m_requests.uidsComplete() && !stopping()) {
         deleteRequested();
     }
     if (m_withheld > 0)
@@ -303,19 +291,16 @@ void MailboxScanner::walkAccount(int row)
 MailboxScanner::MessageEnd MailboxScanner::scanMessage(qint16 number)
 {
     Automation::TarnpostProxy &control = m_form.Tarnpost1();
-    m_haveSubject = false;
-    m_haveBody = false;
-    m_body = {}; // not kept while the next message arrives
-    m_decoded.reset([&control] { return control.MsgHeaders(); }, [&control] { return control.MsgContents(); });
+    m_message.reset();
 
-    yield();
+    m_progress.yield();
     if (stopping())
         return MessageEnd::Exit;
     qint16 selected = number;
     control.SetCurrentMsg(selected);
     if (control.Error() == 0 && !stopping()) {
         control.RetrieveCurrentMsg();
-        yield();
+        m_progress.yield();
     }
     if (stopping())
         return MessageEnd::Exit;
@@ -328,26 +313,38 @@ MailboxScanner::MessageEnd MailboxScanner::scanMessage(qint16 number)
 
     m_fingerprint = fingerprint();
     m_fetchedSize = fetchedSize();
-    m_fingerprintsSeen.insert(m_fingerprint);
     m_uid = serverUid(number);
     // For a server without unique ids the headers name the message, so its
     // fate is remembered between scans all the same; identical copies
     // share a name and a fate.
     if (m_uid.isEmpty())
         m_uid = u"content:"_s + m_fingerprint;
-    ++m_uidsSeen[m_uid];
-    if (decidedBefore(m_uid, number))
+    m_requests.seen(m_uid, m_fingerprint);
+    if (m_requests.decidedBefore(m_uid, number, m_fingerprint, m_fetchedSize, [this] { return onWhitelist(); }))
         return messageDone();
-    m_from = decodeServerText(control.MsgFrom());
-    m_fromUpper = upperCased(m_from);
-    if (!whitelisted(m_fromUpper) && !blacklisted(m_fromUpper) && !stopping()) {
-        showSenderIp();
-        if (keywordMatched() || (!stopping() && learnedFilterCondemns()))
-            spamAction(m_verdict);
-    }
+    m_message.readSender();
+    judge();
     if (stopping())
         return MessageEnd::Exit;
     return messageDone();
+}
+
+void MailboxScanner::judge()
+{
+    const RuleSwitches switches(m_form, m_settings);
+    for (const std::unique_ptr<Rule> &rule : m_rules) {
+        if (!switches.isOn(*rule))
+            continue;
+        const Rule::Judgement judgement = rule->judge(*this);
+        if (judgement.outcome == Rule::Outcome::Keep)
+            return;
+        if (judgement.outcome == Rule::Outcome::Condemn) {
+            spamAction(judgement.verdict);
+            return;
+        }
+        if (stopping())
+            return;
+    }
 }
 
 MailboxScanner::MessageEnd MailboxScanner::messageDone()
@@ -375,9 +372,9 @@ MailboxScanner::MessageEnd MailboxScanner::operationFailed(qint16 number)
     // control asked for it before the failure (Error still tells of that).
     const QString uid = control.MsgUniqueID();
     if (uid.isEmpty() || uid == madeUpUid(number))
-        m_uidsComplete = false;
+        m_requests.uidUnknown();
     else
-        ++m_uidsSeen[uid];
+        m_requests.uidSeen(uid);
     return MessageEnd::Scanned;
 }
 
@@ -398,7 +395,7 @@ QString MailboxScanner::madeUpUid(qint16 number)
 
 QString MailboxScanner::fingerprint()
 {
-    const QByteArray headers = m_decoded.headers().toLatin1();
+    const QByteArray headers = m_message.decoded().headers().toLatin1();
     return QString::fromLatin1(QCryptographicHash::hash(headers, QCryptographicHash::Sha1).toHex());
 }
 
@@ -408,107 +405,25 @@ qint64 MailboxScanner::fetchedSize()
     return control.MsgHeaders().size() + control.MsgContents().size();
 }
 
-bool MailboxScanner::decidedBefore(const QString &uid, qint16 number)
-{
-    if (uid.isEmpty())
-        return false;
-    if (const auto rows = m_requested.constFind(uid); rows != m_requested.cend()) {
-        // The user asked for it to go: no second judgement, no second copy;
-        // the deletion waits until the walk knows whether the id is unique.
-        Candidate found;
-        found.number = number;
-        found.fingerprint = m_fingerprint;
-        for (const ReviewList::Message &m : *rows) {
-            if (m.fingerprint.isEmpty())
-                continue;
-            found.unnamed = false;
-            if (m.fingerprint == m_fingerprint && m.fetchedSize == m_fetchedSize)
-                found.rows.append(m.id);
-        }
-        // A row without a fingerprint cannot tell: the message is left alone.
-        if (!found.rows.isEmpty() || found.unnamed) {
-            found.whitelisted = onWhitelist();
-            if (!m_candidates.contains(uid))
-                m_candidates.insert(uid, found);
-            return true;
-        }
-        // Another message under the same id: judged as any other.
-        if (!m_candidates.contains(uid))
-            m_candidates.insert(uid, found);
-    }
-    // A message the user held, kept or asked to delete is known by its
-    // headers too, whatever id the server gives it now.
-    return m_known.heldUids.contains(uid) || m_known.notSpamUids.contains(uid)
-           || m_known.heldFingerprints.contains(m_fingerprint) || m_known.keptFingerprints.contains(m_fingerprint)
-           || m_requestedFingerprints.contains(m_fingerprint);
-}
-
 bool MailboxScanner::onWhitelist()
 {
-    if (!ruleOn(m_form.checkwhitelist()))
+    if (!m_whitelist || !RuleSwitches(m_form, m_settings).isOn(*m_whitelist))
         return false;
     const QString from = upperCased(decodeServerText(m_form.Tarnpost1().MsgFrom()));
-    const KeywordMatcher &matcher = m_whitelist.matcher();
-    return matcher.firstMatch(from) != KeywordMatcher::NoMatch
-           || matcher.firstMatch(m_decoded.fromUpper()) != KeywordMatcher::NoMatch;
+    return m_whitelist->holds(from, m_message.decoded().fromUpper());
 }
 
 void MailboxScanner::deleteRequested()
 {
-    if (m_requested.isEmpty())
+    if (m_requests.isEmpty())
         return;
     const AccountResult &account = m_results.last();
-    struct Due
-    {
-        QString uid;
-        Candidate found;
-    };
-    QList<Due> due;
-    QList<qint64> gone;
-    QList<qint64> whitelisted;
-    for (auto it = m_requested.cbegin(); it != m_requested.cend(); ++it) {
-        const QString &uid = it.key();
-        const int seen = m_uidsSeen.value(uid);
-        if (seen == 0) {
-            const bool elsewhere =
-                std::any_of(it.value().cbegin(), it.value().cend(), [this](const ReviewList::Message &m) {
-                    return !m.fingerprint.isEmpty() && m_fingerprintsSeen.contains(m.fingerprint);
-                });
-            if (elsewhere) {
-                report(
-                    u"%1: a message to be deleted is on the server under another unique id; it was left there."_s.arg(
-                        m_host));
-            } else {
-                for (const ReviewList::Message &m : it.value())
-                    gone.append(m.id);
-            }
-            continue;
-        }
-        if (seen > 1) {
-            report(u"%1: %2 messages share the unique id of a message to be deleted; none of them was deleted."_s
-                       .arg(m_host)
-                       .arg(seen));
-            continue;
-        }
-        const Candidate found = m_candidates.value(uid);
-        if (!m_candidates.contains(uid)) {
-            report(
-                u"%1: a message to be deleted could not be fetched to check that it is the one judged; it was left on the server."_s
-                    .arg(m_host));
-        } else if (found.unnamed) {
-            report(u"%1: a message to be deleted was judged by an earlier version, which kept no fingerprint of it;"
-                   " it is not deleted by its unique id alone."_s.arg(m_host));
-        } else if (found.rows.isEmpty()) {
-            report(
-                u"%1: the message now under the unique id of a message to be deleted is another one; it was not deleted."_s
-                    .arg(m_host));
-        } else if (found.whitelisted) {
-            whitelisted += found.rows;
-            report(u"%1: a message to be deleted is from a sender now on the whitelist; it was kept."_s.arg(m_host));
-        } else {
-            due.append({uid, found});
-        }
-    }
+    const DeletionRequests::Sorted sorted = m_requests.sort(m_host);
+    for (const QString &text : sorted.reports)
+        report(text);
+    const QList<qint64> &gone = sorted.gone;
+    const QList<qint64> &whitelisted = sorted.whitelisted;
+    const QList<DeletionRequests::Due> &due = sorted.due;
     if (m_stateProblem.isEmpty() && !gone.isEmpty()) {
         if (!m_review->setState(gone, ReviewList::State::Gone))
             stateFailed(u"The review list cannot be written: %1"_s.arg(statusText(m_review->errorText())));
@@ -534,19 +449,19 @@ void MailboxScanner::deleteRequested()
     for (const ReviewList::Message &m : now->toDelete)
         stillRequested.insert(m.id);
     Automation::TarnpostProxy &control = m_form.Tarnpost1();
-    for (const Due &d : std::as_const(due)) {
+    for (const DeletionRequests::Due &d : due) {
         QList<qint64> rows;
-        for (const qint64 id : d.found.rows) {
+        for (const qint64 id : d.rows) {
             if (stillRequested.contains(id))
                 rows.append(id);
         }
         if (rows.isEmpty())
             continue;
-        if (now->notSpamUids.contains(d.uid) || now->keptFingerprints.contains(d.found.fingerprint)) {
+        if (now->notSpamUids.contains(d.uid) || now->keptFingerprints.contains(d.fingerprint)) {
             report(u"%1: a message to be deleted was marked as not spam meanwhile; it was kept."_s.arg(m_host));
             continue;
         }
-        qint16 number = d.found.number;
+        qint16 number = d.number;
         control.SetCurrentMsg(number);
         if (control.Error() != 0 || control.Status() != Tarnpostctl::StatusConnected) {
             report(u"%1: spam left on the server: %2"_s.arg(m_host, statusText(control.ErrorText())));
@@ -648,156 +563,6 @@ bool MailboxScanner::stopping()
     return m_ending;
 }
 
-bool MailboxScanner::whitelisted(const QString &from)
-{
-    bool decoded = false;
-    if (!ruleOn(m_form.checkwhitelist()) || !listedRawOrDecoded(m_whitelist, from, &decoded))
-        return false;
-    setCaption(u"WHITELIST ADDRESS DETECTED"_s);
-    return true;
-}
-
-bool MailboxScanner::blacklisted(const QString &from)
-{
-    bool decoded = false;
-    if (!ruleOn(m_form.checkblacklist()) || !listedRawOrDecoded(m_blacklist, from, &decoded))
-        return false;
-    spamAction({u"blacklist"_s, m_blacklist.entry(m_listedAt), decoded ? u"decoded sender"_s : u"sender"_s});
-    return true;
-}
-
-bool MailboxScanner::listedRawOrDecoded(ListEntries &list, const QString &from, bool *decoded)
-{
-    *decoded = false;
-    if (listed(list, from))
-        return true;
-    if (stopping())
-        return false;
-    // An encoded display name hides the entry from the raw text.
-    const QString decodedFrom = m_decoded.fromUpper();
-    if (decodedFrom.isEmpty() || decodedFrom == from || !listed(list, decodedFrom))
-        return false;
-    *decoded = true;
-    return true;
-}
-
-bool MailboxScanner::listed(ListEntries &list, const QString &from)
-{
-    const quint64 generation = list.generation();
-    const QStringList entries = list.upper();
-    if (entries.isEmpty())
-        return false;
-    // One pass over the sender finds the first entry in list order. The
-    // captions of the entries before it are still written in order; without
-    // a listener only the caption standing at a flush is ever seen, so only
-    // the last is.
-    const int found = list.matcher().firstMatch(from);
-    const int last = found == KeywordMatcher::NoMatch ? int(entries.size()) - 1 : found;
-    const bool listening = isSignalConnected(QMetaMethod::fromSignal(&MailboxScanner::captionWritten));
-    for (int k = listening ? 0 : last; k <= last; ++k) {
-        setFromCaption(from, entries.at(k));
-        if (yield() && stopping())
-            return false;
-        if (list.generation() != generation) {
-            // Edited meanwhile: this entry as it was, then entry by entry.
-            if (containsEntry(from, entries.at(k))) {
-                m_listedAt = k;
-                return true;
-            }
-            return listedFrom(list, from, k + 1);
-        }
-    }
-    if (found == KeywordMatcher::NoMatch)
-        return false;
-    m_listedAt = found;
-    return true;
-}
-
-bool MailboxScanner::listedFrom(ListEntries &list, const QString &from, int first)
-{
-    // The list is read again at every entry: a yield may have changed it.
-    for (int k = first; k < list.upper().size(); ++k) {
-        const QString entry = list.upper().at(k);
-        setFromCaption(from, entry);
-        if (yield() && stopping())
-            return false;
-        if (containsEntry(from, entry)) {
-            m_listedAt = k;
-            return true;
-        }
-    }
-    return false;
-}
-
-void MailboxScanner::showSenderIp()
-{
-    if (!ruleOn(m_form.checkspamcop()))
-        return;
-    const QString received = upperCased(decodeServerText(m_form.Tarnpost1().GetOtherHeader(u"Received:"_s)));
-    if (!received.contains(u"FROM ["_s))
-        return;
-    // Without a closing bracket the address is the rest of the line.
-    const qsizetype close = received.indexOf(u']');
-    const QString head = close < 0 ? received : received.left(close);
-    const qsizetype open = head.indexOf(u'[');
-    const QString address = open < 0 ? head : head.mid(open + 1);
-    setCaption(u"CHECKING IP ADDRESS "_s + address);
-}
-
-bool MailboxScanner::keywordMatched()
-{
-    if (!ruleOn(m_form.checkkeywords()))
-        return false;
-    // The raw text first, as always: decoding only ever adds matches.
-    if (keywordMatchedRaw())
-        return true;
-    return !stopping() && keywordMatchedDecoded();
-}
-
-bool MailboxScanner::keywordMatchedDecoded()
-{
-    const QStringList entries = m_keywords.upper();
-    if (entries.isEmpty())
-        return false;
-    updateMatcher();
-    const int inSubject = m_matcher.firstMatch(m_decoded.subjectUpper());
-    const int inBody = m_matcher.firstMatch(m_decoded.bodyUpper());
-    const int k = qMin(inSubject, inBody);
-    if (k == KeywordMatcher::NoMatch)
-        return false;
-    const bool body = k != inSubject;
-    setKeywordCaption(entries.at(k), body);
-    m_verdict = {u"keyword"_s, m_keywords.entry(k), body ? u"decoded body"_s : u"decoded subject"_s};
-    return true;
-}
-
-void MailboxScanner::updateMatcher()
-{
-    if (m_matcherGeneration == m_keywords.generation())
-        return;
-    m_matcher.build(m_keywords.upper());
-    m_matcherGeneration = m_keywords.generation();
-}
-
-bool MailboxScanner::learnedFilterCondemns()
-{
-    if (!m_trainer)
-        return false;
-    const LearnedFilter &filter = m_trainer->filter();
-    // Without both kinds of mail learned, every score is a guess.
-    if (filter.spamMessages() == 0 || filter.hamMessages() == 0)
-        return false;
-    setCaption(u"LEARNED FILTER CHECK"_s);
-    const LearnedFilter::Verdict verdict = filter.classify(m_decoded.message());
-    if (verdict.score <= m_settings.learnedThreshold)
-        return false;
-    QStringList strongest;
-    for (const LearnedFilter::Evidence &e : verdict.strongest)
-        strongest.append(e.token);
-    m_verdict = {SpamTrainer::learnedRule(), QString::number(verdict.score, 'f', 3), strongest.join(u", "_s)};
-    return true;
-}
-
 void MailboxScanner::learnCondemned()
 {
     if (!m_trainer || m_toLearn.isEmpty())
@@ -808,110 +573,16 @@ void MailboxScanner::learnCondemned()
     m_toLearn.clear();
 }
 
-bool MailboxScanner::keywordMatchedRaw()
-{
-    const quint64 generation = m_keywords.generation();
-    const QStringList entries = m_keywords.upper();
-    if (entries.isEmpty())
-        return false;
-    updateMatcher();
-    Automation::TarnpostProxy &control = m_form.Tarnpost1();
-    if (!m_haveSubject) {
-        m_subjectUpper = upperCased(decodeServerText(control.MsgSubject()));
-        m_haveSubject = true;
-    }
-    // Entries are tried in order, each on the subject and then on the body;
-    // the matcher finds the first hit of each text in one pass, and the
-    // captions of the entries tried before it are still written in order.
-    const int inSubject = m_matcher.firstMatch(m_subjectUpper);
-    int inBody = KeywordMatcher::NoMatch;
-    if (inSubject != 0) {
-        if (!m_haveBody) {
-            m_body = ServerBody(control.MsgContents());
-            m_haveBody = true;
-        }
-        inBody = m_body.firstMatch(m_matcher, entries);
-    }
-    // Without a listener only the caption standing at a flush is ever seen, so
-    // most are skipped: a long list then costs next to nothing per entry.
-    bool listening = isSignalConnected(QMetaMethod::fromSignal(&MailboxScanner::captionWritten));
-    const int last = int(entries.size()) - 1;
-    for (int k = 0; k <= last; ++k) {
-        if (k > 0 && m_keywords.generation() != generation)
-            return keywordMatchedFrom(k); // edited during a yield: go on entry by entry
-        const bool show = listening || k % 16 == 0 || k == inSubject || k == inBody || k == last;
-        if (show) {
-            setKeywordCaption(entries.at(k), false);
-            if (yield()) {
-                if (stopping())
-                    return false;
-                listening = isSignalConnected(QMetaMethod::fromSignal(&MailboxScanner::captionWritten));
-            }
-        }
-        if (k == inSubject) {
-            m_verdict = {u"keyword"_s, m_keywords.entry(k), u"subject"_s};
-            return true;
-        }
-        if (show) {
-            setKeywordCaption(entries.at(k), true);
-            if (yield()) {
-                if (stopping())
-                    return false;
-                listening = isSignalConnected(QMetaMethod::fromSignal(&MailboxScanner::captionWritten));
-            }
-        }
-        if (k == inBody) {
-            m_verdict = {u"keyword"_s, m_keywords.entry(k), u"body"_s};
-            return true;
-        }
-    }
-    if (m_keywords.generation() != generation)
-        return keywordMatchedFrom(int(entries.size()));
-    return false;
-}
-
-bool MailboxScanner::keywordMatchedFrom(int index)
-{
-    Automation::TarnpostProxy &control = m_form.Tarnpost1();
-    for (int k = index; k < m_keywords.upper().size(); ++k) {
-        const QString entry = m_keywords.upper().at(k);
-        if (!m_haveSubject) {
-            m_subjectUpper = upperCased(decodeServerText(control.MsgSubject()));
-            m_haveSubject = true;
-        }
-        setKeywordCaption(entry, false);
-        if (yield() && stopping())
-            return false;
-        if (containsEntry(m_subjectUpper, entry)) {
-            m_verdict = {u"keyword"_s, m_keywords.entry(k), u"subject"_s};
-            return true;
-        }
-
-        if (!m_haveBody) {
-            m_body = ServerBody(control.MsgContents());
-            m_haveBody = true;
-        }
-        setKeywordCaption(entry, true);
-        if (yield() && stopping())
-            return false;
-        if (m_body.contains(entry)) {
-            m_verdict = {u"keyword"_s, m_keywords.entry(k), u"body"_s};
-            return true;
-        }
-    }
-    return false;
-}
-
 void MailboxScanner::spamAction(const Verdict &verdict)
 {
     Automation::TarnpostProxy &control = m_form.Tarnpost1();
     if (stopping() || control.Status() != Tarnpostctl::StatusConnected)
         return;
     setCaption(u"SPAM DETECTED"_s);
-    flushCaption();
+    m_progress.flush();
 
     ArchiveWriter archive(m_form.programFolder());
-    const QString subject = decodeServerText(control.MsgSubject());
+    const QString subject = m_message.subject();
     const bool archived = archive.write(subject, [&control](const QString &path, QString *error) {
         QString target = path;
         control.WriteCurrentMsgToFile(target);
@@ -928,12 +599,12 @@ void MailboxScanner::spamAction(const Verdict &verdict)
                                                                                  statusText(archive.errorString())));
 
     // As a reader sees it: encoded words decoded.
-    const QString decodedSubject = m_decoded.subject();
+    const QString decodedSubject = m_message.decoded().subject();
     AccountResult &result = m_results.last();
     ++result.condemned;
     result.spam.append(
-        {m_from, decodedSubject.isEmpty() ? subject : decodedSubject, verdict.rule, verdict.entry, true});
-    const QString announcement = u"Spam from"_s + m_from;
+        {m_message.from(), decodedSubject.isEmpty() ? subject : decodedSubject, verdict.rule, verdict.entry, true});
+    const QString announcement = u"Spam from"_s + m_message.from();
     if (m_settings.announce == AppSettings::Announce::BoxPerMessage)
         m_form.announceSpam(announcement);
     else
@@ -957,7 +628,7 @@ void MailboxScanner::spamAction(const Verdict &verdict)
         m.uid = m_uid;
         m.judged = QDateTime::currentDateTimeUtc();
         m.sent = decodeServerText(control.GetOtherHeader(u"Date:"_s)).trimmed();
-        m.sender = m_from.trimmed();
+        m.sender = m_message.from().trimmed();
         m.subject = result.spam.last().subject;
         m.size = QFileInfo(SpamArchive::folder(m_form.programFolder()) + archive.fileName()).size()
                  - ArchiveWriter::inertPrefix().size();
@@ -1009,68 +680,9 @@ void MailboxScanner::report(const QString &text)
     if (m_accountUnderWay && !m_results.isEmpty())
         m_results.last().problems.append(text);
     setCaption(text);
-    flushCaption();
+    m_progress.flush();
 }
 
-void MailboxScanner::setCaption(const QString &caption)
-{
-    m_caption = caption;
-    m_captionKind = CaptionKind::Text;
-    m_captionPending = true;
-    if (isSignalConnected(QMetaMethod::fromSignal(&MailboxScanner::captionWritten)))
-        Q_EMIT captionWritten(caption);
-}
-
-void MailboxScanner::setFromCaption(const QString &from, const QString &entry)
-{
-    if (isSignalConnected(QMetaMethod::fromSignal(&MailboxScanner::captionWritten))) {
-        setCaption(u"FROM is "_s + from + u" CHECKING FOR "_s + entry);
-        return;
-    }
-    m_captionKind = CaptionKind::From;
-    m_captionSubject = from;
-    m_captionEntry = entry;
-    m_captionPending = true;
-}
-
-void MailboxScanner::setKeywordCaption(const QString &entry, bool body)
-{
-    if (isSignalConnected(QMetaMethod::fromSignal(&MailboxScanner::captionWritten))) {
-        setCaption(u"KEYWORD CHECK = "_s + entry + (body ? u" CHECKING BODY"_s : u" CHECKING SUBJECT"_s));
-        return;
-    }
-    m_captionKind = CaptionKind::Keyword;
-    m_captionEntry = entry;
-    m_captionBody = body;
-    m_captionPending = true;
-}
-
-void MailboxScanner::flushCaption()
-{
-    m_scanned.flush();
-    if (!m_captionPending)
-        return;
-    switch (m_captionKind) {
-    case CaptionKind::Text: break;
-    case CaptionKind::From: m_caption = u"FROM is "_s + m_captionSubject + u" CHECKING FOR "_s + m_captionEntry; break;
-    case CaptionKind::Keyword:
-        m_caption =
-            u"KEYWORD CHECK = "_s + m_captionEntry + (m_captionBody ? u" CHECKING BODY"_s : u" CHECKING SUBJECT"_s);
-        break;
-    }
-    m_captionKind = CaptionKind::Text;
-    m_form.Label17()->setText(m_caption);
-    m_captionPending = false;
-}
-
-bool MailboxScanner::yield()
-{
-    if (m_sinceYield.isValid() && m_sinceYield.elapsed() < YieldIntervalMs)
-        return false;
-    flushCaption();
-    QCoreApplication::processEvents();
-    m_sinceYield.restart();
-    return true;
-}
+void MailboxScanner::setCaption(const QString &caption) { m_progress.setCaption(caption); }
 
 } // namespace Scan

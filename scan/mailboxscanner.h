@@ -3,33 +3,32 @@
 // control only through its automation interface.
 
 #include "scan/accountresult.h"
-#include "scan/decodedmessage.h"
-#include "scan/keywordmatcher.h"
-#include "scan/listentries.h"
-#include "scan/servertext.h"
+#include "scan/deletionrequests.h"
+#include "scan/messageunderscan.h"
+#include "scan/rules/rulebook.h"
+#include "scan/rules/rulecontext.h"
+#include "scan/scanprogress.h"
 #include "scan/spamarchive.h"
 #include "state/appsettings.h"
-#include "state/reviewlist.h"
 
-#include <QElapsedTimer>
-#include <QHash>
 #include <QList>
 #include <QObject>
-#include <QSet>
 #include <QString>
 #include <QStringList>
 
 #include <memory>
 
 class ScanForm;
+class ReviewList;
 class ScanLog;
 class StateDatabase;
 
 namespace Scan {
 
 class SpamTrainer;
+class WhitelistRule;
 
-class MailboxScanner final : public QObject
+class MailboxScanner final : public QObject, private RuleContext
 {
     Q_OBJECT
     Q_DISABLE_COPY_MOVE(MailboxScanner)
@@ -52,16 +51,6 @@ public:
     static constexpr int MaxMissingInRow = 3;
     // Senders named in one summary box; the rest are counted.
     static constexpr int MaxSummaryLines = 20;
-
-    // Why a message was condemned: the rule, the entry that matched and where.
-    struct Verdict
-    {
-        QString rule;  // "blacklist", "keyword", "learned filter"
-        QString entry; // as the user wrote it; the learned filter's score
-        // "sender", "subject", "body", the same with "decoded " before them,
-        // or the learned filter's strongest tokens
-        QString where;
-    };
 
 Q_SIGNALS:
     // Every status caption, in the order the scan writes it.
@@ -88,9 +77,6 @@ private:
     QString fingerprint();
     // The current message's size in bytes, as the control fetched it.
     qint64 fetchedSize();
-    // The message's fate was decided earlier: to be deleted (the deletion
-    // waits for the end of the walk), held, or not spam.
-    bool decidedBefore(const QString &uid, qint16 number);
     // Deletes the messages the user asked to delete, once the walk knows
     // every unique id of the mailbox: only a message whose id is given once,
     // whose fingerprint and size are those judged, that the user still wants
@@ -104,6 +90,8 @@ private:
     MessageEnd messageDone();
     void announceAtEnd();
     MessageEnd scanMessage(qint16 number);
+    // The rules in their order, until one keeps or condemns the message.
+    void judge();
     // For a failed selection or retrieval: reports it, tells whether the session survived.
     MessageEnd operationFailed(qint16 number);
     bool messageMissing(qint16 number);
@@ -111,24 +99,6 @@ private:
     void endSession();
     // Closes the connection without QUIT, so nothing marked is deleted.
     void dropSession();
-    // Whether the program is ending (Exit): the scan then stops at its next step.
-    bool stopping();
-    bool whitelisted(const QString &from);
-    bool blacklisted(const QString &from);
-    // Whether the raw or the decoded From contains an entry of the list,
-    // with a caption for every entry tried; *decoded tells which.
-    bool listedRawOrDecoded(ListEntries &list, const QString &from, bool *decoded);
-    bool listed(ListEntries &list, const QString &from);
-    bool listedFrom(ListEntries &list, const QString &from, int first);
-    int m_listedAt = -1; // the entry listed() found
-    void showSenderIp();
-    bool keywordMatched();
-    bool keywordMatchedRaw();
-    bool keywordMatchedFrom(int index);
-    bool keywordMatchedDecoded();
-    // The matcher follows the keyword list, which a yield may have changed.
-    void updateMatcher();
-    bool learnedFilterCondemns();
     // Teaches the learned filter the spam the other rules condemned in this account.
     void learnCondemned();
     void spamAction(const Verdict &verdict);
@@ -138,21 +108,18 @@ private:
     // that cost the account.
     void noteScanned();
     void noteFailure(const QString &why);
-
     void setCaption(const QString &caption);
-    // The rules' captions are built only when someone reads them: a listener,
-    // or the status line at the next flush.
-    void setFromCaption(const QString &from, const QString &entry);
-    void setKeywordCaption(const QString &entry, bool body);
-    // Returns whether events were processed (so lists and listeners may have changed).
-    bool yield();
-    void flushCaption();
+
+    // What the rules ask of the scan.
+    MessageUnderScan &message() override { return m_message; }
+    ScanProgress &progress() override { return m_progress; }
+    bool stopping() override;
+    const AppSettings &settings() const override { return m_settings; }
+    SpamTrainer *trainer() override { return m_trainer.get(); }
 
     ScanForm &m_form;
-    QString m_caption;
-    bool m_captionPending = false;
-    QElapsedTimer m_sinceYield;
     ScannedTotal m_scanned;
+    ScanProgress m_progress;
     // The control's port as saved with the window, read at the start of a
     // scan: accounts without a port of their own get it back.
     qint32 m_savedPort = 110;
@@ -173,52 +140,19 @@ private:
     std::unique_ptr<SpamTrainer> m_trainer; // while the learned filter is on
     QStringList m_toLearn;                  // archive files of this account's spam
     qint64 m_logId = 0;
-    // The account's rows to be deleted, by uid.
-    QHash<QString, QList<ReviewList::Message>> m_requested;
-    QSet<QString> m_requestedFingerprints;
-    // A message found under the uid of a row to be deleted.
-    struct Candidate
-    {
-        qint16 number = 0;
-        QList<qint64> rows;  // the rows whose fingerprint and size it matches
-        bool unnamed = true; // no row of the uid has a fingerprint
-        bool whitelisted = false;
-        QString fingerprint;
-    };
-    QHash<QString, Candidate> m_candidates;
-    QHash<QString, int> m_uidsSeen; // how often each uid came up in the walk
-    QSet<QString> m_fingerprintsSeen;
-    bool m_uidsComplete = true; // every message walked had its uid known
-    ReviewList::AccountKnowledge m_known;
+    DeletionRequests m_requests;
     QList<qint64> m_markedRows; // review rows of the messages marked for deletion
     QStringList m_announced;    // "Spam from" texts kept for the end of the scan
     int m_failedAccounts = 0;
 
-    // The current message, upper-cased as the rules compare it.
-    QString m_from;
-    QString m_fromUpper;
-    QString m_subjectUpper;
-    ServerBody m_body;
-    DecodedMessage m_decoded;
-    bool m_haveSubject = false;
-    bool m_haveBody = false;
+    MessageUnderScan m_message;
     QString m_uid; // the server's, or one made from the fingerprint when it gives none
     QString m_fingerprint;
     qint64 m_fetchedSize = -1;
-    Verdict m_verdict; // set by keywordMatched()
 
-    ListEntries m_whitelist;
-    ListEntries m_blacklist;
-    ListEntries m_keywords;
-    KeywordMatcher m_matcher;
-    quint64 m_matcherGeneration = 0;
     AppSettings m_settings;
-
-    enum class CaptionKind { Text, From, Keyword };
-    CaptionKind m_captionKind = CaptionKind::Text;
-    QString m_captionSubject; // the From text of a From caption
-    QString m_captionEntry;
-    bool m_captionBody = false;
+    Rules m_rules;
+    WhitelistRule *m_whitelist = nullptr; // one of m_rules
 };
 
 } // namespace Scan

@@ -16,6 +16,10 @@ class ScanForm : public ConfigForm
 {
 public:
     virtual QLabel *Label17() const = 0;
+    // Whether the rule switched by the box of this name ("checkwhitelist",
+    // ...) is on: ticked, never greyed. Asked each time the rule is about to
+    // judge, so a box ticked during a scan counts from the next message.
+    virtual bool ruleOn(const QString &box) const = 0;
     virtual Automation::TarnpostProxy &Tarnpost1() = 0;
     // Writes stats.dat from the form (end of every scan).
     virtual void writeStatistics() = 0;

@@ -79,6 +79,11 @@ void AppSettings::load()
         holdForReview = true;
     learnedFilter = readBool(ini, u"LearnedFilter/enabled"_s, false, &m_problems);
     deleteLearnedVerdicts = readBool(ini, u"LearnedFilter/deleteCondemned"_s, false, &m_problems);
+    m_switches.insert(u"LearnedFilter/enabled"_s, learnedFilter);
+    for (const QString &key : ini.allKeys()) {
+        if (key.startsWith(u"Rules/"_s))
+            m_switches.insert(key, readBool(ini, key, false, &m_problems));
+    }
     const QVariant thresholdValue = ini.value(u"LearnedFilter/threshold"_s);
     if (thresholdValue.isValid()) {
         bool ok = false;

@@ -7,6 +7,7 @@
 // not say clearly that spam may be deleted, it is not. A file that cannot be
 // read at all (or is too large for one) counts as unreadable in every value.
 
+#include <QHash>
 #include <QString>
 #include <QStringList>
 
@@ -44,9 +45,15 @@ public:
     // review unless this says it may be deleted.
     bool deleteLearnedVerdicts = false;
 
+    // A rule's switch kept here: the learned filter's key, or "Rules/<name>"
+    // for a rule without a box on the window. Off unless the file says on;
+    // an unreadable value is one of problems().
+    bool switchedOn(const QString &key) const { return m_switches.value(key, false); }
+
 private:
     QString m_path;
     QStringList m_problems;
     QString m_error;
     bool m_tooLarge = false;
+    QHash<QString, bool> m_switches;
 };

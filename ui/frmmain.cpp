@@ -235,6 +235,15 @@ void frmMain::notify(const QString &text)
 frmMain::~frmMain() = default;
 
 QLabel *frmMain::Label17() const { return m_ui->Label17; }
+
+bool frmMain::ruleOn(const QString &box) const
+{
+    for (const QCheckBox *check : {checkwhitelist(), checkblacklist(), checkspamcop(), checkkeywords()}) {
+        if (check->objectName() == box)
+            return RuleSwitch::isOn(check);
+    }
+    return false;
+}
 QLineEdit *frmMain::txtAccountsCount() const { return m_ui->txtAccountsCount; }
 QLineEdit *frmMain::txtwhitelistCount() const { return m_ui->txtwhitelistCount; }
 QLineEdit *frmMain::txtblacklistCount() const { return m_ui->txtblacklistCount; }

@@ -70,6 +70,7 @@ public:
     QComboBox *combominutes() const override;
 
     QLabel *Label17() const override;
+    bool ruleOn(const QString &box) const override;
     Automation::TarnpostProxy &Tarnpost1() override { return m_Tarnpost1.proxy(); }
     // Why the control could not be created, when it could not.
     QString tarnpostError() const { return m_Tarnpost1.errorString(); }

@@ -1,0 +1,40 @@
+#include "scan/rules/learnedfilterrule.h"
+
+#include "learn/learnedfilter.h"
+#include "scan/messageunderscan.h"
+#include "scan/rules/rulecontext.h"
+#include "scan/scanprogress.h"
+#include "scan/spamtrainer.h"
+#include "state/appsettings.h"
+
+using namespace Qt::StringLiterals;
+
+namespace Scan {
+
+// settings.ini's default is the filter's own.
+static_assert(AppSettings::DefaultThreshold == LearnedFilter::DefaultThreshold);
+
+QString LearnedFilterRule::name() const { return SpamTrainer::learnedRule(); }
+
+RuleSwitch LearnedFilterRule::switchedBy() const { return {RuleSwitch::Kept::InSettings, u"LearnedFilter/enabled"_s}; }
+
+Rule::Judgement LearnedFilterRule::judge(RuleContext &scan)
+{
+    SpamTrainer *trainer = scan.trainer();
+    if (!trainer)
+        return pass();
+    const LearnedFilter &filter = trainer->filter();
+    // Without both kinds of mail learned, every score is a guess.
+    if (filter.spamMessages() == 0 || filter.hamMessages() == 0)
+        return pass();
+    scan.progress().setCaption(u"LEARNED FILTER CHECK"_s);
+    const LearnedFilter::Verdict verdict = filter.classify(scan.message().decoded().message());
+    if (verdict.score <= scan.settings().learnedThreshold)
+        return pass();
+    QStringList strongest;
+    for (const LearnedFilter::Evidence &e : verdict.strongest)
+        strongest.append(e.token);
+    return condemn({name(), QString::number(verdict.score, 'f', 3), strongest.join(u", "_s)});
+}
+
+} // namespace Scan
