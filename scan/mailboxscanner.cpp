@@ -60,6 +60,10 @@ QString sentence(const QString &text)
 } // namespace
 
 MailboxScanner::MailboxScanner(ScanForm &form, QObject *parent)
+    : MailboxScanner(form, ruleBook(form), parent)
+{}
+
+MailboxScanner::MailboxScanner(ScanForm &form, Rules rules, QObject *parent)
     : QObject(parent)
     , m_form(form)
     , m_scanned(form.txttotalemailsever())
@@ -69,7 +73,7 @@ MailboxScanner::MailboxScanner(ScanForm &form, QObject *parent)
           [this](const QString &caption) { Q_EMIT captionWritten(caption); })
     , m_message(form.Tarnpost1())
     , m_settings(form.programFolder())
-    , m_rules(ruleBook(form))
+    , m_rules(std::move(rules))
 {
     for (const std::unique_ptr<Rule> &rule : m_rules) {
         if (auto *whitelist = dynamic_cast<WhitelistRule *>(rule.get()))

@@ -35,6 +35,8 @@ class MailboxScanner final : public QObject, private RuleContext
 
 public:
     explicit MailboxScanner(ScanForm &form, QObject *parent = nullptr);
+    // With the caller's rules in place of ruleBook()'s.
+    MailboxScanner(ScanForm &form, Rules rules, QObject *parent = nullptr);
     ~MailboxScanner() override;
 
     // Runs one whole scan; returns when it has ended.

@@ -6,6 +6,10 @@
 #include "pop3/host/tarnpostproxy.h"
 #include "scan/headlessform.h"
 #include "scan/mailboxscanner.h"
+#include "scan/messageunderscan.h"
+#include "scan/rules/rulebook.h"
+#include "scan/rules/rulecontext.h"
+#include "scan/scanprogress.h"
 #include "state/reviewlist.h"
 #include "state/scanlog.h"
 #include "state/statedatabase.h"
@@ -119,6 +123,24 @@ private:
     std::unique_ptr<StateDatabase> m_state;
 };
 
+// The worked example of CONTRIBUTING.md's "How to add a rule".
+class EmptySubjectRule final : public Scan::Rule
+{
+public:
+    QString name() const override { return u"empty subject"_s; }
+    Scan::RuleSwitch switchedBy() const override
+    {
+        return {Scan::RuleSwitch::Kept::InSettings, u"Rules/emptySubject"_s};
+    }
+    Judgement judge(Scan::RuleContext &scan) override
+    {
+        if (!scan.message().subject().trimmed().isEmpty())
+            return pass();
+        scan.progress().setCaption(u"EMPTY SUBJECT"_s);
+        return condemn({name(), QString(), u"subject"_s});
+    }
+};
+
 QStringList run(Scan::MailboxScanner &scanner)
 {
     QStringList captions;
@@ -165,6 +187,8 @@ private Q_SLOTS:
     void senderListsReportTheFirstEntry();
     void learnedFilterJudgesLast_data();
     void learnedFilterJudgesLast();
+    void anAddedRuleJudgesInItsPlace_data();
+    void anAddedRuleJudgesInItsPlace();
 };
 
 void tst_ScanRules::rulesDecideInOrder()
@@ -1136,6 +1160,50 @@ void tst_ScanRules::learnedFilterJudgesLast()
     Scan::LearnedFilter after(f.state());
     QVERIFY(after.open());
     QCOMPARE(int(after.spamMessages()), spamAfter);
+}
+
+void tst_ScanRules::anAddedRuleJudgesInItsPlace_data()
+{
+    QTest::addColumn<QByteArray>("settings");
+    QTest::addColumn<Message>("message");
+    QTest::addColumn<QString>("rule"); // empty: not condemned
+    QTest::addColumn<int>("problems");
+
+    const Message empty{"x@example.net", "", "no subject here"};
+    QTest::newRow("off unless settings.ini says on") << QByteArray() << empty << QString() << 0;
+    QTest::newRow("switched on in [Rules]")
+        << QByteArray("[Rules]\nemptySubject=on\n") << empty << u"empty subject"_s << 0;
+    QTest::newRow("an earlier rule decides first")
+        << QByteArray("[Rules]\nemptySubject=on\n") << Message{"x@spam.example", "", "body"} << u"blacklist"_s << 0;
+    QTest::newRow("a message it does not condemn")
+        << QByteArray("[Rules]\nemptySubject=on\n") << Message{"x@example.net", "Hello", "body"} << QString() << 0;
+    QTest::newRow("an unreadable switch is off and reported")
+        << QByteArray("[Rules]\nemptySubject=perhaps\n") << empty << QString() << 1;
+}
+
+void tst_ScanRules::anAddedRuleJudgesInItsPlace()
+{
+    QFETCH(QByteArray, settings);
+    QFETCH(Message, message);
+    QFETCH(QString, rule);
+    QFETCH(int, problems);
+
+    Fixture f;
+    f.write(u"settings.ini"_s, settings);
+    f.control.addMailbox(u"u"_s, u"pw"_s, {message});
+    Scan::HeadlessForm &form = f.open("mail.example,u,pw\r\n", "", "spam.example\r\n", "");
+    Scan::Rules rules = Scan::ruleBook(form);
+    rules.push_back(std::make_unique<EmptySubjectRule>());
+    Scan::MailboxScanner scanner(form, std::move(rules));
+    const QStringList captions = run(scanner);
+
+    const QList<ReviewList::Message> rows = ReviewList(f.state()).all();
+    QCOMPARE(rows.size(), rule.isEmpty() ? 0 : 1);
+    if (!rule.isEmpty())
+        QCOMPARE(rows.at(0).rule, rule);
+    QCOMPARE(captions.contains(u"EMPTY SUBJECT"_s), rule == u"empty subject"_s);
+    QCOMPARE(f.control.subjectsLeft(u"u"_s).size(), rule.isEmpty() ? 1 : 0);
+    QCOMPARE(scanner.problems().size(), problems);
 }
 
 QTEST_MAIN(tst_ScanRules)
