@@ -1,8 +1,8 @@
 #include "config/listkind.h"
 
 #include "config/configform.h"
-#include "config/listgridview.h"
 #include "config/listtable.h"
+#include "config/widgets/listgridview.h"
 
 #include <QLineEdit>
 

@@ -2,10 +2,10 @@
 
 #include "config/configform.h"
 #include "config/datafile.h"
-#include "config/listgridview.h"
 #include "config/listkind.h"
 #include "config/listtable.h"
-#include "config/module_griddisplay.h"
+#include "config/widgets/listgridview.h"
+#include "config/widgets/module_griddisplay.h"
 
 #include <QCoreApplication>
 

@@ -2,7 +2,7 @@
 
 #include "config/configform.h"
 #include "config/datafile.h"
-#include "config/ruleswitch.h"
+#include "config/widgets/ruleswitch.h"
 
 #include <QCheckBox>
 #include <QComboBox>

@@ -2,8 +2,8 @@
 
 #include "config/listloaders.h"
 #include "config/listtable.h"
-#include "config/ruleswitch.h"
 #include "config/statsfile.h"
+#include "config/widgets/ruleswitch.h"
 
 #include <QCheckBox>
 #include <QComboBox>

@@ -1,7 +1,7 @@
 #include "tests/config/testform.h"
 
-#include "config/listgridview.h"
 #include "config/listtable.h"
+#include "config/widgets/listgridview.h"
 
 #include <QCheckBox>
 #include <QComboBox>

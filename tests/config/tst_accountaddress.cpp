@@ -3,8 +3,8 @@
 // dialog that refuses a malformed one.
 
 #include "config/accountaddress.h"
-#include "config/frmaddaccount.h"
 #include "config/listtable.h"
+#include "config/widgets/frmaddaccount.h"
 #include "platform/messagebox/messagebox.h"
 #include "tests/config/testform.h"
 

@@ -2,11 +2,11 @@
 // never loses or corrupts what was there before.
 
 #include "config/datafile.h"
-#include "config/listgridview.h"
 #include "config/listloaders.h"
 #include "config/listtable.h"
-#include "config/module_update_config.h"
 #include "config/statsfile.h"
+#include "config/widgets/listgridview.h"
+#include "config/widgets/module_update_config.h"
 #include "platform/messagebox/messagebox.h"
 #include "state/appsettings.h"
 #include "tests/config/testform.h"

@@ -1,9 +1,9 @@
 // stats.dat: what the reader takes from good, short and damaged files, the
 // exact bytes the writer produces, and the minutes list.
 
-#include "config/modules_settings.h"
-#include "config/ruleswitch.h"
 #include "config/statsfile.h"
+#include "config/widgets/modules_settings.h"
+#include "config/widgets/ruleswitch.h"
 #include "tests/config/testform.h"
 
 #include <QCheckBox>

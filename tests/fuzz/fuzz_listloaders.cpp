@@ -5,7 +5,7 @@
 #include "config/listkind.h"
 #include "config/listloaders.h"
 #include "config/listtable.h"
-#include "config/module_update_config.h"
+#include "config/widgets/module_update_config.h"
 #include "tests/config/testform.h"
 #include "tests/fuzz/fuzzsupport.h"
 

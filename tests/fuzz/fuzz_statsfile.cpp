@@ -1,8 +1,8 @@
 // stats.dat: whatever the file holds, the values the window takes from it are
 // written back to a file that reads to the same values.
 
-#include "config/ruleswitch.h"
 #include "config/statsfile.h"
+#include "config/widgets/ruleswitch.h"
 #include "tests/config/testform.h"
 #include "tests/fuzz/fuzzsupport.h"
 

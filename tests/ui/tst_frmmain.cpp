@@ -2,10 +2,10 @@
 // Save and Reload, Hide, Exit and the close request, the links and the
 // hosted POP3 control.
 
-#include "config/frmaddaccount.h"
-#include "config/frmaddwhitelist.h"
 #include "config/listtable.h"
-#include "config/ruleswitch.h"
+#include "config/widgets/frmaddaccount.h"
+#include "config/widgets/frmaddwhitelist.h"
+#include "config/widgets/ruleswitch.h"
 #include "platform/messagebox/messagebox.h"
 #include "scan/archivewriter.h"
 #include "tests/ui/uitestsupport.h"

@@ -1,12 +1,12 @@
 // Adding and deleting rows as a user does it through the main window: the
 // dialogs' checks, the exact messages, and what reaches the tables.
 
-#include "config/frmaddaccount.h"
-#include "config/frmaddblacklist.h"
-#include "config/frmaddkeywords.h"
-#include "config/frmaddwhitelist.h"
-#include "config/listgridview.h"
 #include "config/listtable.h"
+#include "config/widgets/frmaddaccount.h"
+#include "config/widgets/frmaddblacklist.h"
+#include "config/widgets/frmaddkeywords.h"
+#include "config/widgets/frmaddwhitelist.h"
+#include "config/widgets/listgridview.h"
 #include "platform/messagebox/messagebox.h"
 #include "tests/ui/uitestsupport.h"
 #include "ui/frmmain.h"

@@ -1,7 +1,7 @@
 // The scan timer's schedule and the guard against a second scan, with a fake
 // scan procedure standing in for the real one.
 
-#include "config/ruleswitch.h"
+#include "config/widgets/ruleswitch.h"
 #include "platform/messagebox/messagebox.h"
 #include "tests/ui/uitestsupport.h"
 #include "ui/frmmain.h"

@@ -1,8 +1,8 @@
-#include "config/module_griddisplay.h"
+#include "config/widgets/module_griddisplay.h"
 
 #include "config/configform.h"
-#include "config/listgridview.h"
 #include "config/listkind.h"
+#include "config/widgets/listgridview.h"
 
 void module_griddisplay(ConfigForm &form)
 {

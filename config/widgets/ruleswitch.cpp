@@ -1,4 +1,4 @@
-#include "config/ruleswitch.h"
+#include "config/widgets/ruleswitch.h"
 
 #include <QCheckBox>
 

@@ -1,9 +1,9 @@
-#include "config/listediting.h"
+#include "config/widgets/listediting.h"
 
 #include "config/configform.h"
-#include "config/listgridview.h"
 #include "config/listtable.h"
-#include "config/module_griddisplay.h"
+#include "config/widgets/listgridview.h"
+#include "config/widgets/module_griddisplay.h"
 #include "platform/messagebox/messagebox.h"
 
 #include <QCoreApplication>

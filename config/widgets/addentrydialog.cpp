@@ -1,7 +1,7 @@
-#include "config/addentrydialog.h"
+#include "config/widgets/addentrydialog.h"
 
 #include "config/configform.h"
-#include "config/module_griddisplay.h"
+#include "config/widgets/module_griddisplay.h"
 #include "platform/messagebox/messagebox.h"
 
 #include <QCoreApplication>

@@ -1,4 +1,4 @@
-#include "config/modules_settings.h"
+#include "config/widgets/modules_settings.h"
 
 #include "config/configform.h"
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "config/addentrydialog.h"
+#include "config/widgets/addentrydialog.h"
 
 #include <memory>
 

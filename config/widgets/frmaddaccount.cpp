@@ -1,4 +1,4 @@
-#include "config/frmaddaccount.h"
+#include "config/widgets/frmaddaccount.h"
 
 #include "ui_frmaddaccount.h"
 
@@ -6,7 +6,7 @@
 #include "config/configform.h"
 #include "config/listkind.h"
 #include "config/listloaders.h"
-#include "config/module_griddisplay.h"
+#include "config/widgets/module_griddisplay.h"
 #include "platform/messagebox/messagebox.h"
 
 #include <QCoreApplication>

@@ -1,4 +1,4 @@
-#include "config/savereport.h"
+#include "config/widgets/savereport.h"
 
 #include "platform/messagebox/messagebox.h"
 

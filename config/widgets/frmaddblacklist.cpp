@@ -1,4 +1,4 @@
-#include "config/frmaddblacklist.h"
+#include "config/widgets/frmaddblacklist.h"
 
 #include "ui_frmaddblacklist.h"
 

@@ -1,4 +1,4 @@
-#include "config/frmaddwhitelist.h"
+#include "config/widgets/frmaddwhitelist.h"
 
 #include "ui_frmaddwhitelist.h"
 

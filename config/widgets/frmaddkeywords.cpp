@@ -1,4 +1,4 @@
-#include "config/frmaddkeywords.h"
+#include "config/widgets/frmaddkeywords.h"
 
 #include "ui_frmaddkeywords.h"
 

@@ -1,4 +1,4 @@
-#include "config/listgridview.h"
+#include "config/widgets/listgridview.h"
 
 #include "config/listtable.h"
 

@@ -1,11 +1,11 @@
-#include "config/module_update_config.h"
+#include "config/widgets/module_update_config.h"
 
 #include "config/configform.h"
 #include "config/datafile.h"
 #include "config/listkind.h"
 #include "config/listtable.h"
-#include "config/savereport.h"
 #include "config/statsfile.h"
+#include "config/widgets/savereport.h"
 
 #include <QCoreApplication>
 #include <QSaveFile>
