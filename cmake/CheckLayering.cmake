@@ -1,7 +1,8 @@
 # Fails when a source includes a header of a folder it may not reach in the
 # layer graph (cmake/LayerGraph.cmake), named from the source root
 # ("scan/mailboxscanner.h") or by the bare name of a header ("frmmain.h"); when
-# it includes a header of the tests or benchmarks; when the graph has a cycle;
+# it includes a header of the tests or benchmarks; when a folder that runs
+# without widgets includes a Qt Widgets header; when the graph has a cycle;
 # or when a folder with a CMakeLists.txt at the top of the tree is missing from
 # the graph.
 #   cmake -DROOT=<source tree> [-DGRAPH=<graph file>] -P CheckLayering.cmake
@@ -60,6 +61,10 @@ foreach(source IN LISTS sources)
   foreach(line IN LISTS includes)
     string(REGEX REPLACE "^[ \t]*#[ \t]*include[ \t]*[\"<]([^\">]+)[\">].*$" "\\1" included "${line}")
     string(REGEX MATCH "^[^/]+" top "${included}")
+    if(from IN_LIST QUELLMAIL_WIDGET_FREE_FOLDERS AND included MATCHES "${QUELLMAIL_WIDGET_HEADERS}")
+      list(APPEND violations "${source} includes ${included}: ${from} runs without widgets")
+      continue()
+    endif()
     if(top IN_LIST unchecked)
       list(APPEND violations "${source} includes ${included}: ${from} may not reach ${top}")
       continue()

@@ -7,9 +7,11 @@
 # Each entry is "folder: the folders it points at". The longest folder that
 # starts a path names the path's folder (pop3/host/x.h is in pop3/host).
 set(QUELLMAIL_LAYER_ARROWS
-  "ui: scan"
-  "scan: config learn pop3/host platform/messagebox"
-  "config: platform/messagebox pop3/include"
+  "ui: cli config/widgets"
+  "cli: scan pop3/host platform/messagebox"
+  "scan: config learn pop3/host"
+  "config/widgets: config platform/messagebox"
+  "config: pop3/include"
   "learn: mail state"
   "mail:"
   "state:"
@@ -26,20 +28,30 @@ set(QUELLMAIL_LAYER_ARROWS
 # The libraries of each folder, for the link check.
 set(QUELLMAIL_LAYER_TARGETS
   "ui: quellmail_ui quellmail"
+  "cli: quellmail_cli"
   "scan: quellmail_scan"
+  "config/widgets: quellmail_config_widgets"
   "config: quellmail_config"
   "learn: quellmail_learn"
   "mail: quellmail_mail"
   "state: quellmail_state"
-  "pop3/host: tarnposthost"
+  "pop3/host: tarnposthost tarnpostproxy"
   "pop3: tarnpostctl"
   "pop3/include: tarnpostctl_interface"
-  "platform/automation: automation"
+  "platform/automation: automation automation_interface"
   "platform/messagebox: messagebox"
   "platform/addressbook: addressbook_core kwab"
   "demo: quellmail_demo_server"
   "dovecot: dovecotserver"
 )
+
+# Libraries that must not link Qt Widgets, directly or through another, and
+# folders whose sources include no widget header: the scan and everything it
+# stands on runs without a window.
+set(QUELLMAIL_WIDGET_FREE_TARGETS quellmail_scan quellmail_config quellmail_learn quellmail_mail quellmail_state
+    tarnpostproxy tarnpostctl_interface automation_interface)
+set(QUELLMAIL_WIDGET_FREE_FOLDERS scan config learn mail state pop3/include)
+set(QUELLMAIL_WIDGET_HEADERS "^(QtWidgets/.*|QtWidgets|QWidget|QApplication|QDialog|QLabel|QLineEdit|QCheckBox|QComboBox|QPushButton|QAbstractButton|QTableView|QMessageBox|QMainWindow|QMenu|QSystemTrayIcon|QTabWidget|QTextBrowser|QFileDialog|QProgressDialog|QSpinBox|QDoubleSpinBox)$")
 
 # Splits "key: a b c" into key and the list a;b;c.
 function(quellmail_layer_entry entry key_var values_var)

@@ -17,13 +17,15 @@ foreach(header ui/frmmain.h scan/mailboxscanner.h mail/mimetext.h state/scanlog.
   file(WRITE ${tree}/${header} "#pragma once\n")
 endforeach()
 # Forbidden: upwards, a sibling reached through its parent's name, the old
-# cycle, a ui header by bare name, a folder outside the graph, test code.
+# cycle, a ui header by bare name, a folder outside the graph, test code, a
+# widget in the scan.
 file(WRITE ${tree}/mail/upward.cpp "#include \"scan/mailboxscanner.h\"\n")
 file(WRITE ${tree}/pop3/reacheshost.cpp "#include \"pop3/host/tarnpostsite.h\"\n")
 file(WRITE ${tree}/platform/automation/knowscontrol.cpp "#include \"pop3/include/tarnpostctl.h\"\n")
 file(WRITE ${tree}/state/byname.cpp "  #  include <frmmain.h>\n")
 file(WRITE ${tree}/stray/CMakeLists.txt "\n")
 file(WRITE ${tree}/demo/usestests.cpp "#include \"tests/support/dovecotserver.h\"\n")
+file(WRITE ${tree}/scan/widget.cpp "#include <QLabel>\n")
 # Allowed: downwards directly and through the graph, Qt, a header of its own.
 file(WRITE ${tree}/learn/fine.cpp "#include \"mail/mimetext.h\"\n#include \"state/scanlog.h\"\n#include <QString>\n")
 file(WRITE ${tree}/ui/fine.cpp "#include \"platform/automation/dispatch.h\"\n#include \"frmmain.h\"\n")
@@ -44,7 +46,7 @@ function(run_check expect_text)
   set(check_output "${out}" PARENT_SCOPE)
 endfunction()
 
-run_check("mail/upward.cpp includes scan/mailboxscanner.h: mail may not reach scan;pop3/reacheshost.cpp includes pop3/host/tarnpostsite.h: pop3 may not reach pop3/host;platform/automation/knowscontrol.cpp includes pop3/include/tarnpostctl.h;state/byname.cpp includes frmmain.h: state may not reach ui;stray/ is not in the layer graph;demo/usestests.cpp includes tests/support/dovecotserver.h: demo may not reach tests"
+run_check("mail/upward.cpp includes scan/mailboxscanner.h: mail may not reach scan;pop3/reacheshost.cpp includes pop3/host/tarnpostsite.h: pop3 may not reach pop3/host;platform/automation/knowscontrol.cpp includes pop3/include/tarnpostctl.h;state/byname.cpp includes frmmain.h: state may not reach ui;stray/ is not in the layer graph;demo/usestests.cpp includes tests/support/dovecotserver.h: demo may not reach tests;scan/widget.cpp includes QLabel: scan runs without widgets"
           -DROOT=${tree})
 foreach(allowed learn/fine.cpp ui/fine.cpp)
   string(FIND "${check_output}" "${allowed}" at)
@@ -55,7 +57,7 @@ endforeach()
 
 # A graph with a cycle is refused whatever the sources.
 file(REMOVE_RECURSE ${tree}/mail/upward.cpp ${tree}/pop3/reacheshost.cpp ${tree}/platform/automation/knowscontrol.cpp
-     ${tree}/state/byname.cpp ${tree}/stray ${tree}/demo/usestests.cpp)
+     ${tree}/state/byname.cpp ${tree}/stray ${tree}/demo/usestests.cpp ${tree}/scan/widget.cpp)
 file(WRITE ${WORK}/cyclic.cmake
      "include(${CMAKE_CURRENT_LIST_DIR}/LayerGraph.cmake)\nlist(APPEND QUELLMAIL_LAYER_ARROWS \"state: ui\")\n")
 run_check("lead back to it" -DROOT=${tree} -DGRAPH=${WORK}/cyclic.cmake)

@@ -2,9 +2,6 @@
 
 #include "config/configform.h"
 #include "config/listtable.h"
-#include "config/widgets/listgridview.h"
-
-#include <QLineEdit>
 
 using namespace Qt::StringLiterals;
 
@@ -16,8 +13,7 @@ namespace {
 struct KindInfo
 {
     ListTable *(ConfigForm::*table)() const;
-    QTableView *(ConfigForm::*view)() const;
-    QLineEdit *(ConfigForm::*countBox)() const;
+    FormBox countBox;
     const char16_t *fileName;
     const char16_t *caption;
     const char16_t *savedSuffix;
@@ -26,13 +22,13 @@ struct KindInfo
 const KindInfo &info(ListKind kind)
 {
     static const KindInfo kinds[] = {
-        {&ConfigForm::gridAccounts, &ConfigForm::gridAccountsView, &ConfigForm::txtAccountsCount, u"accounts.dat",
-         u" Mail Server | User Login | Password ", u" accounts."},
-        {&ConfigForm::gridwhitelist, &ConfigForm::gridwhitelistView, &ConfigForm::txtwhitelistCount, u"whitelist.dat",
+        {&ConfigForm::gridAccounts, FormBox::AccountsCount, u"accounts.dat", u" Mail Server | User Login | Password ",
+         u" accounts."},
+        {&ConfigForm::gridwhitelist, FormBox::WhitelistCount, u"whitelist.dat",
          u"Email addresses below are not scanned for Spam.", u" whitelist addresses."},
-        {&ConfigForm::gridblacklist, &ConfigForm::gridblacklistView, &ConfigForm::txtblacklistCount, u"blacklist.dat",
+        {&ConfigForm::gridblacklist, FormBox::BlacklistCount, u"blacklist.dat",
          u"Email addresses below are always blocked.", u" blacklist addresses."},
-        {&ConfigForm::gridkeywords, &ConfigForm::gridkeywordsView, &ConfigForm::txtkeywordsCount, u"keywords.dat",
+        {&ConfigForm::gridkeywords, FormBox::KeywordsCount, u"keywords.dat",
          u"Key words and phrases used in filtering.", u" keywords."},
     };
     return kinds[int(kind)];
@@ -42,12 +38,7 @@ const KindInfo &info(ListKind kind)
 
 ListTable *table(const ConfigForm &form, ListKind kind) { return (form.*info(kind).table)(); }
 
-ListGridView *view(const ConfigForm &form, ListKind kind)
-{
-    return qobject_cast<ListGridView *>((form.*info(kind).view)());
-}
-
-QLineEdit *countBox(const ConfigForm &form, ListKind kind) { return (form.*info(kind).countBox)(); }
+FormBox countBox(ListKind kind) { return info(kind).countBox; }
 
 QString fileName(ListKind kind) { return QString::fromUtf16(info(kind).fileName); }
 
@@ -61,7 +52,7 @@ void appendRow(ConfigForm &form, ListKind kind, const QStringList &cells)
 {
     ListTable *list = table(form, kind);
     list->appendRow(cells);
-    countBox(form, kind)->setText(QString::number(list->rowCountValue()));
+    form.setBoxText(countBox(kind), QString::number(list->rowCountValue()));
 }
 
 } // namespace Lists

@@ -1,20 +1,18 @@
 #pragma once
-// The four lists and where each one lives on the main window.
+// The four lists and where each one lives on a form.
 
 #include <QString>
 
 class ConfigForm;
-class ListGridView;
 class ListTable;
-class QLineEdit;
+enum class FormBox;
 
 enum class ListKind { Accounts, Whitelist, Blacklist, Keywords };
 
 namespace Lists {
 
 ListTable *table(const ConfigForm &form, ListKind kind);
-ListGridView *view(const ConfigForm &form, ListKind kind);
-QLineEdit *countBox(const ConfigForm &form, ListKind kind);
+FormBox countBox(ListKind kind);
 QString fileName(ListKind kind); // "accounts.dat", ...
 QString filePath(const ConfigForm &form, ListKind kind);
 QString caption(ListKind kind);     // the grid's caption line

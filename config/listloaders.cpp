@@ -4,8 +4,6 @@
 #include "config/datafile.h"
 #include "config/listkind.h"
 #include "config/listtable.h"
-#include "config/widgets/listgridview.h"
-#include "config/widgets/module_griddisplay.h"
 
 #include <QCoreApplication>
 
@@ -16,8 +14,7 @@ void processEvents() { QCoreApplication::processEvents(); }
 // Suspends the grid's display and empties its table, with caption and columns set.
 void prepareGrid(ConfigForm &form, ListKind kind, int columns, const QList<int> &widths)
 {
-    if (ListGridView *view = Lists::view(form, kind))
-        view->setUpdatesEnabled(false);
+    form.suspendGrid(kind);
     ListTable *table = Lists::table(form, kind);
     table->setColumnCount(columns);
     table->setCaption(Lists::caption(kind));
@@ -27,7 +24,7 @@ void prepareGrid(ConfigForm &form, ListKind kind, int columns, const QList<int> 
 
 void loadSingleColumnList(ConfigForm &form, ListKind kind)
 {
-    prepareGrid(form, kind, 1, {ListGridView::WidthUnits});
+    prepareGrid(form, kind, 1, {ListTable::WidthUnits});
     const std::optional<QStringList> lines = DataFile::readLines(Lists::filePath(form, kind));
     if (!lines)
         return;
@@ -84,5 +81,5 @@ void loadAllLists(ConfigForm &form)
     module_blacklist(form);
     processEvents();
     module_keywords(form);
-    module_griddisplay(form);
+    form.showGrids();
 }

@@ -33,7 +33,9 @@ public:
     void setCaption(const QString &caption);
     QString caption() const { return m_caption; }
     void setColumnCount(int columns);
-    // Relative widths of the columns, in one unit shared by all grids.
+    // Relative widths of the columns, in one unit shared by all grids: a
+    // list of one column is WidthUnits wide.
+    static constexpr int WidthUnits = 460;
     void setColumnWidths(const QList<int> &widths);
     QList<int> columnWidths() const { return m_widths; }
     // Column `column` (1-based; 0 for none) is drawn masked: the grid never

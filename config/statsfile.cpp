@@ -2,11 +2,7 @@
 
 #include "config/configform.h"
 #include "config/datafile.h"
-#include "config/widgets/ruleswitch.h"
 
-#include <QCheckBox>
-#include <QComboBox>
-#include <QLineEdit>
 #include <QSaveFile>
 
 #include <optional>
@@ -32,14 +28,14 @@ std::optional<int> parseState(const QString &line)
     return value;
 }
 
-QString stateLine(const QCheckBox *box) { return u' ' + QString::number(RuleSwitch::value(box)) + u' '; }
+QString stateLine(const ConfigForm &form, FormSwitch which)
+{
+    return u' ' + QString::number(form.switchValue(which)) + u' ';
+}
 
 // The lines of the two totals, counted from 0.
 constexpr int BlockedLine = 4;
 constexpr int ScannedLine = 5;
-
-// A total's value as the file held it when the form last read or wrote it.
-constexpr char SavedTotal[] = "quellmail.savedTotal";
 
 std::optional<qint64> parseTotal(const QString &text)
 {
@@ -53,29 +49,23 @@ std::optional<qint64> parseTotal(const QString &text)
     return digits.toLongLong();
 }
 
-void rememberSaved(QLineEdit *box, const QString &text)
-{
-    if (const std::optional<qint64> value = parseTotal(text))
-        box->setProperty(SavedTotal, *value);
-    else
-        box->setProperty(SavedTotal, QVariant());
-}
+void rememberSaved(ConfigForm &form, FormBox box, const QString &text) { form.setSavedTotal(box, parseTotal(text)); }
 
 // What the form counted since its last read or write, added to what the file
 // holds now. A total that is not a number on either side is written as the
 // form shows it, as before there was a second writer.
-QString mergedTotal(const QLineEdit *box, const QString &onDisk)
+QString mergedTotal(const ConfigForm &form, FormBox box, const QString &onDisk)
 {
-    const std::optional<qint64> shown = parseTotal(box->text());
+    const QString text = form.boxText(box);
+    const std::optional<qint64> shown = parseTotal(text);
     const std::optional<qint64> now = parseTotal(onDisk);
     if (!shown || !now)
-        return box->text();
+        return text;
     // A form that never read a total started from the "0" it shows at first.
-    const QVariant saved = box->property(SavedTotal);
-    const qint64 base = saved.isValid() ? saved.toLongLong() : 0;
+    const qint64 base = form.savedTotal(box).value_or(0);
     // Where only one side counted, its text goes as it stands.
     if (*now == base)
-        return box->text();
+        return text;
     if (*shown == base)
         return onDisk;
     return QString::number(qMax<qint64>(0, *now + (*shown - base)));
@@ -86,37 +76,35 @@ QString mergedTotal(const QLineEdit *box, const QString &onDisk)
 void StatsFile::read(ConfigForm &form)
 {
     if (const std::optional<QStringList> lines = DataFile::readLines(path(form))) {
-        QLineEdit *const textBoxes[] = {form.txtAccountsCount(),      form.txtwhitelistCount(),
-                                        form.txtblacklistCount(),     form.txtkeywordsCount(),
-                                        form.txtEmailsBlockedCount(), form.txttotalemailsever()};
-        QCheckBox *const stateBoxes[] = {form.checkautoscan(), form.checkwhitelist(), form.checkblacklist(),
-                                         form.checkspamcop(), form.checkkeywords()};
+        const FormBox textBoxes[] = {FormBox::AccountsCount, FormBox::WhitelistCount, FormBox::BlacklistCount,
+                                     FormBox::KeywordsCount, FormBox::EmailsBlocked,  FormBox::TotalScanned};
+        const FormSwitch states[] = {FormSwitch::AutoScan, FormSwitch::Whitelist, FormSwitch::Blacklist,
+                                     FormSwitch::SpamCop, FormSwitch::Keywords};
         const QStringList &l = *lines;
         [&] {
             for (int i = 0; i < 6; ++i) {
                 if (i >= l.size())
                     return;
-                textBoxes[i]->setText(l.at(i));
+                form.setBoxText(textBoxes[i], l.at(i));
                 if (i == BlockedLine || i == ScannedLine)
-                    rememberSaved(textBoxes[i], l.at(i));
+                    rememberSaved(form, textBoxes[i], l.at(i));
             }
             for (int i = 6; i < LineCount; ++i) {
                 if (i >= l.size())
                     return;
                 if (i == 7) {
-                    form.combominutes()->setEditText(l.at(i));
+                    form.setMinutes(l.at(i));
                     continue;
                 }
                 const std::optional<int> state = parseState(l.at(i));
                 if (!state)
                     return;
-                QCheckBox *box = stateBoxes[i == 6 ? 0 : i - 7];
-                RuleSwitch::setValue(box, *state);
+                form.setSwitchValue(states[i == 6 ? 0 : i - 7], *state);
             }
         }();
     }
-    form.checkblacklist()->setCheckState(Qt::Checked);
-    form.checkautoscan()->setCheckState(Qt::Checked);
+    form.setSwitchValue(FormSwitch::Blacklist, 1);
+    form.setSwitchValue(FormSwitch::AutoScan, 1);
 }
 
 bool StatsFile::write(ConfigForm &form, QString *reason) { return write(form, true, reason); }
@@ -126,23 +114,25 @@ bool StatsFile::writeTotals(ConfigForm &form, QString *reason) { return write(fo
 bool StatsFile::write(ConfigForm &form, bool settingsToo, QString *reason)
 {
     QStringList lines = {
-        form.txtAccountsCount()->text(),  form.txtwhitelistCount()->text(),     form.txtblacklistCount()->text(),
-        form.txtkeywordsCount()->text(),  form.txtEmailsBlockedCount()->text(), form.txttotalemailsever()->text(),
-        stateLine(form.checkautoscan()),  form.combominutes()->currentText(),   stateLine(form.checkwhitelist()),
-        stateLine(form.checkblacklist()), stateLine(form.checkspamcop()),       stateLine(form.checkkeywords()),
+        form.boxText(FormBox::AccountsCount),   form.boxText(FormBox::WhitelistCount),
+        form.boxText(FormBox::BlacklistCount),  form.boxText(FormBox::KeywordsCount),
+        form.boxText(FormBox::EmailsBlocked),   form.boxText(FormBox::TotalScanned),
+        stateLine(form, FormSwitch::AutoScan),  form.minutes(),
+        stateLine(form, FormSwitch::Whitelist), stateLine(form, FormSwitch::Blacklist),
+        stateLine(form, FormSwitch::SpamCop),   stateLine(form, FormSwitch::Keywords),
     };
     const QStringList onDisk = DataFile::readLines(path(form)).value_or(QStringList());
     if (!settingsToo) {
         for (int i = 0; i < LineCount && i < onDisk.size(); ++i)
             lines[i] = onDisk.at(i);
     }
-    QLineEdit *const totals[] = {form.txtEmailsBlockedCount(), form.txttotalemailsever()};
+    const FormBox totals[] = {FormBox::EmailsBlocked, FormBox::TotalScanned};
     const int totalLines[] = {BlockedLine, ScannedLine};
     for (int k = 0; k < 2; ++k) {
         if (totalLines[k] < onDisk.size())
-            lines[totalLines[k]] = mergedTotal(totals[k], onDisk.at(totalLines[k]));
+            lines[totalLines[k]] = mergedTotal(form, totals[k], onDisk.at(totalLines[k]));
         else
-            lines[totalLines[k]] = totals[k]->text();
+            lines[totalLines[k]] = form.boxText(totals[k]);
     }
 
     QByteArray bytes;
@@ -154,8 +144,8 @@ bool StatsFile::write(ConfigForm &form, bool settingsToo, QString *reason)
     if (!DataFile::finishSave(file, DataFile::writeAll(file, bytes), reason))
         return false;
     for (int k = 0; k < 2; ++k) {
-        totals[k]->setText(lines.at(totalLines[k]));
-        rememberSaved(totals[k], lines.at(totalLines[k]));
+        form.setBoxText(totals[k], lines.at(totalLines[k]));
+        rememberSaved(form, totals[k], lines.at(totalLines[k]));
     }
     return true;
 }

@@ -1,26 +1,24 @@
 #pragma once
-// A form without a window: the lists, settings and totals of a program
-// folder in controls that are never shown, and the hosted control. The
+// A form without a window: the lists, switches and totals of a program
+// folder as plain values, and a reference to the hosted control. The
 // command-line scan runs on it; tests run the scan on it too.
 
-#include "pop3/host/tarnpostsite.h"
+#include "pop3/host/tarnpostproxy.h"
 #include "scan/scanform.h"
 
-#include <QWidget>
+#include <QObject>
 
 namespace Scan {
 
-class HeadlessForm final : public QWidget, public ScanForm
+class HeadlessForm final : public QObject, public ScanForm
 {
     Q_OBJECT
     Q_DISABLE_COPY_MOVE(HeadlessForm)
 
 public:
-    explicit HeadlessForm(const QString &programFolder, QWidget *parent = nullptr);
+    explicit HeadlessForm(const QString &programFolder, QObject *parent = nullptr);
     ~HeadlessForm() override;
 
-    // Creates the control from the library in `libraryFolder`; false with its error.
-    bool createControl(const QString &libraryFolder, QString *error = nullptr);
     // Reads stats.dat and the four lists the way the window's load sequence
     // does. Every setting the scan obeys must be read here as the window
     // reads it (a review hold instead of deletion, once there is one), so
@@ -28,36 +26,23 @@ public:
     void load();
 
     QString programFolder() const override { return m_folder; }
-    QWidget *formWidget() override { return this; }
     ListTable *gridAccounts() const override { return m_tables[0]; }
     ListTable *gridwhitelist() const override { return m_tables[1]; }
     ListTable *gridblacklist() const override { return m_tables[2]; }
     ListTable *gridkeywords() const override { return m_tables[3]; }
-    // No grids are shown.
-    QTableView *gridAccountsView() const override { return nullptr; }
-    QTableView *gridwhitelistView() const override { return nullptr; }
-    QTableView *gridblacklistView() const override { return nullptr; }
-    QTableView *gridkeywordsView() const override { return nullptr; }
-    QLineEdit *txtAccountsCount() const override { return m_boxes[0]; }
-    QLineEdit *txtwhitelistCount() const override { return m_boxes[1]; }
-    QLineEdit *txtblacklistCount() const override { return m_boxes[2]; }
-    QLineEdit *txtkeywordsCount() const override { return m_boxes[3]; }
-    QLineEdit *txtEmailsBlockedCount() const override { return m_boxes[4]; }
-    QLineEdit *txttotalemailsever() const override { return m_boxes[5]; }
-    QCheckBox *checkautoscan() const override { return m_checks[0]; }
-    QCheckBox *checkwhitelist() const override { return m_checks[1]; }
-    QCheckBox *checkblacklist() const override { return m_checks[2]; }
-    QCheckBox *checkspamcop() const override { return m_checks[3]; }
-    QCheckBox *checkkeywords() const override { return m_checks[4]; }
-    QComboBox *combominutes() const override { return m_minutes; }
-    void showAccountsTab() override {}
-    void showSplash() override {}
-    void setSplashMessage(const QString &) override {}
-    void hideSplash() override {}
+    QString boxText(FormBox box) const override { return m_boxes[int(box)]; }
+    void setBoxText(FormBox box, const QString &text) override { m_boxes[int(box)] = text; }
+    int switchValue(FormSwitch which) const override { return m_switches[int(which)]; }
+    void setSwitchValue(FormSwitch which, int value) override;
+    QString minutes() const override { return m_minutes; }
+    void setMinutes(const QString &text) override { m_minutes = text; }
 
-    QLabel *Label17() const override { return m_status; }
-    bool ruleOn(const QString &box) const override;
-    Automation::TarnpostProxy &Tarnpost1() override { return m_control.proxy(); }
+    void setStatusLine(const QString &text) override { m_status = text; }
+    void setStatusToolTip(const QString &text) override { m_statusTip = text; }
+    QString statusLine() const { return m_status; }
+    QString statusToolTip() const { return m_statusTip; }
+    // Points at the control the caller hosts (or a stand-in).
+    Automation::TarnpostProxy &Tarnpost1() override { return m_control; }
     // Adds this scan's totals to stats.dat as it stands now, under the scan
     // lock; its other lines are left as the window saved them.
     void writeStatistics() override;
@@ -80,11 +65,14 @@ Q_SIGNALS:
 private:
     QString m_folder;
     ListTable *m_tables[4] = {};
-    QLineEdit *m_boxes[6] = {};
-    QCheckBox *m_checks[5] = {};
-    QComboBox *m_minutes = nullptr;
-    QLabel *m_status = nullptr;
-    Automation::TarnpostSite m_control;
+    // As the window's boxes start: every count "0", every switch off, 5 minutes.
+    QString m_boxes[6] = {QStringLiteral("0"), QStringLiteral("0"), QStringLiteral("0"),
+                          QStringLiteral("0"), QStringLiteral("0"), QStringLiteral("0")};
+    int m_switches[5] = {};
+    QString m_minutes = QStringLiteral("5");
+    QString m_status;
+    QString m_statusTip;
+    Automation::TarnpostProxy m_control;
     bool m_statisticsWritten = false;
     QString m_statisticsError;
 };

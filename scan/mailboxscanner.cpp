@@ -17,8 +17,6 @@
 #include <QCryptographicHash>
 #include <QDateTime>
 #include <QFileInfo>
-#include <QLabel>
-#include <QLineEdit>
 #include <QMetaMethod>
 
 #include <algorithm>
@@ -66,7 +64,7 @@ MailboxScanner::MailboxScanner(ScanForm &form, QObject *parent)
 MailboxScanner::MailboxScanner(ScanForm &form, Rules rules, QObject *parent)
     : QObject(parent)
     , m_form(form)
-    , m_scanned(form.txttotalemailsever())
+    , m_scanned(form, FormBox::TotalScanned)
     , m_progress(
           form, m_scanned,
           [this] { return isSignalConnected(QMetaMethod::fromSignal(&MailboxScanner::captionWritten)); },
@@ -97,7 +95,7 @@ void MailboxScanner::run()
 
     Automation::TarnpostProxy &control = m_form.Tarnpost1();
     m_savedPort = control.POPPort();
-    m_form.Label17()->setToolTip(QString());
+    m_form.setStatusToolTip(QString());
     for (int row = 1; row <= accounts && !stopping(); ++row)
         scanAccount(row);
     // The window keeps its own settings, whatever the last account asked for.
@@ -117,7 +115,7 @@ void MailboxScanner::run()
                                  : u"%1 problems in this scan; the last: %2"_s.arg(m_problems.size()).arg(last);
         setCaption(text);
         m_progress.flush();
-        m_form.Label17()->setToolTip(m_problems.join(u'\n'));
+        m_form.setStatusToolTip(m_problems.join(u'\n'));
         // A failed account, or spam left for want of records, must not go
         // unseen while the window is hidden.
         if (m_failedAccounts > 0 || !m_stateProblem.isEmpty())
@@ -530,7 +528,7 @@ void MailboxScanner::endSession()
         return;
     if (open && control.QuitConfirmed()) {
         for (int k = 0; k < m_marked; ++k)
-            raiseTotal(m_form.txtEmailsBlockedCount());
+            raiseTotal(m_form, FormBox::EmailsBlocked);
         m_results.last().deleted = m_marked;
         // Rows left "to be deleted" are harmless: their ids are gone.
         if (m_review && m_stateProblem.isEmpty() && !m_markedRows.isEmpty()

@@ -1,25 +1,22 @@
 #pragma once
-// What the scan needs of the form it runs on, beyond the lists and settings:
-// the status line, the hosted control, the statistics file and a way to tell
-// the user about a condemned message. The main window implements it with a
-// modal box; the command-line scan prints instead.
+// What the scan needs of the form it runs on beyond its lists, boxes and
+// switches (ConfigForm): the status line, the hosted control, the statistics
+// file and ways to tell the user about a condemned message. The main window
+// implements it with its controls and a modal box; the command-line scan
+// prints instead.
 
 #include "config/configform.h"
-
-class QLabel;
 
 namespace Automation {
 class TarnpostProxy;
 }
 
-class ScanForm : public ConfigForm
+class ScanForm : public virtual ConfigForm
 {
 public:
-    virtual QLabel *Label17() const = 0;
-    // Whether the rule switched by the box of this name ("checkwhitelist",
-    // ...) is on: ticked, never greyed. Asked each time the rule is about to
-    // judge, so a box ticked during a scan counts from the next message.
-    virtual bool ruleOn(const QString &box) const = 0;
+    // The one-line status line, and the tool tip that holds more than a line.
+    virtual void setStatusLine(const QString &text) = 0;
+    virtual void setStatusToolTip(const QString &text) = 0;
     virtual Automation::TarnpostProxy &Tarnpost1() = 0;
     // Writes stats.dat from the form (end of every scan).
     virtual void writeStatistics() = 0;

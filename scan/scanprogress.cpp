@@ -4,7 +4,6 @@
 #include "scan/spamarchive.h"
 
 #include <QCoreApplication>
-#include <QLabel>
 
 using namespace Qt::StringLiterals;
 
@@ -80,7 +79,7 @@ void ScanProgress::flush()
     case Kind::Keyword: m_caption = keywordCaption(m_entry, m_body); break;
     }
     m_kind = Kind::Text;
-    m_form.Label17()->setText(m_caption);
+    m_form.setStatusLine(m_caption);
     m_pending = false;
 }
 

@@ -1,7 +1,8 @@
 #include "scan/spamarchive.h"
 
+#include "config/configform.h"
+
 #include <QDesktopServices>
-#include <QLineEdit>
 #include <QUrl>
 
 #include <cmath>
@@ -89,12 +90,12 @@ void SpamArchive::openFolder(const QString &programFolder)
     QDesktopServices::openUrl(QUrl::fromLocalFile(folder(programFolder)));
 }
 
-bool raiseTotal(QLineEdit *box)
+bool raiseTotal(ConfigForm &form, FormBox box)
 {
     qint64 value = 0;
-    if (!box || !readNumber(box->text(), &value))
+    if (!readNumber(form.boxText(box), &value))
         return false;
-    box->setText(QString::number(value + 1));
+    form.setBoxText(box, QString::number(value + 1));
     return true;
 }
 
@@ -106,14 +107,14 @@ void ScannedTotal::raise()
 
 void ScannedTotal::flush()
 {
-    if (!m_box || m_pending == 0)
+    if (m_pending == 0)
         return;
     qint64 value = 0;
-    if (readNumber(m_box->text(), &value))
+    if (readNumber(m_form.boxText(m_box), &value))
         m_last = value;
     m_last += m_pending;
     m_pending = 0;
-    m_box->setText(QString::number(m_last));
+    m_form.setBoxText(m_box, QString::number(m_last));
 }
 
 } // namespace Scan

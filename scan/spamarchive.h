@@ -3,7 +3,8 @@
 
 #include <QString>
 
-class QLineEdit;
+class ConfigForm;
+enum class FormBox;
 
 namespace Scan {
 
@@ -25,17 +26,18 @@ public:
     static void openFolder(const QString &programFolder);
 };
 
-// Raises a total held as decimal text in a box. A text that is not a number is
-// left as it is (returns false).
-bool raiseTotal(QLineEdit *box);
+// Raises a total held as decimal text in a box of the form. A text that is
+// not a number is left as it is (returns false).
+bool raiseTotal(ConfigForm &form, FormBox box);
 
 // The scanned total of one run: when the box does not hold a number, the run
 // goes on from the last value it wrote itself.
 class ScannedTotal final
 {
 public:
-    explicit ScannedTotal(QLineEdit *box)
-        : m_box(box)
+    ScannedTotal(ConfigForm &form, FormBox box)
+        : m_form(form)
+        , m_box(box)
     {}
     void raise();
     // count() notes a message; flush() shows what was noted since the last
@@ -44,7 +46,8 @@ public:
     void flush();
 
 private:
-    QLineEdit *m_box;
+    ConfigForm &m_form;
+    FormBox m_box;
     qint64 m_last = 0;
     qint64 m_pending = 0;
 };

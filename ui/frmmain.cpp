@@ -236,14 +236,10 @@ frmMain::~frmMain() = default;
 
 QLabel *frmMain::Label17() const { return m_ui->Label17; }
 
-bool frmMain::ruleOn(const QString &box) const
-{
-    for (const QCheckBox *check : {checkwhitelist(), checkblacklist(), checkspamcop(), checkkeywords()}) {
-        if (check->objectName() == box)
-            return RuleSwitch::isOn(check);
-    }
-    return false;
-}
+void frmMain::setStatusLine(const QString &text) { m_ui->Label17->setText(text); }
+
+void frmMain::setStatusToolTip(const QString &text) { m_ui->Label17->setToolTip(text); }
+
 QLineEdit *frmMain::txtAccountsCount() const { return m_ui->txtAccountsCount; }
 QLineEdit *frmMain::txtwhitelistCount() const { return m_ui->txtwhitelistCount; }
 QLineEdit *frmMain::txtblacklistCount() const { return m_ui->txtblacklistCount; }
@@ -256,6 +252,45 @@ QCheckBox *frmMain::checkblacklist() const { return m_ui->checkblacklist; }
 QCheckBox *frmMain::checkspamcop() const { return m_ui->checkspamcop; }
 QCheckBox *frmMain::checkkeywords() const { return m_ui->checkkeywords; }
 QComboBox *frmMain::combominutes() const { return m_ui->combominutes; }
+
+QString frmMain::boxText(FormBox box) const
+{
+    const QLineEdit *const boxes[] = {txtAccountsCount(), txtwhitelistCount(),     txtblacklistCount(),
+                                      txtkeywordsCount(), txtEmailsBlockedCount(), txttotalemailsever()};
+    return boxes[int(box)]->text();
+}
+
+void frmMain::setBoxText(FormBox box, const QString &text)
+{
+    QLineEdit *const boxes[] = {txtAccountsCount(), txtwhitelistCount(),     txtblacklistCount(),
+                                txtkeywordsCount(), txtEmailsBlockedCount(), txttotalemailsever()};
+    boxes[int(box)]->setText(text);
+}
+
+int frmMain::switchValue(FormSwitch which) const
+{
+    const QCheckBox *const boxes[] = {checkautoscan(), checkwhitelist(), checkblacklist(), checkspamcop(),
+                                      checkkeywords()};
+    return RuleSwitch::value(boxes[int(which)]);
+}
+
+void frmMain::setSwitchValue(FormSwitch which, int value)
+{
+    QCheckBox *const boxes[] = {checkautoscan(), checkwhitelist(), checkblacklist(), checkspamcop(), checkkeywords()};
+    RuleSwitch::setValue(boxes[int(which)], value);
+}
+
+QString frmMain::minutes() const { return m_ui->combominutes->currentText(); }
+
+void frmMain::setMinutes(const QString &text) { m_ui->combominutes->setEditText(text); }
+
+void frmMain::suspendGrid(ListKind kind)
+{
+    if (ListGridView *view = gridView(kind))
+        view->setUpdatesEnabled(false);
+}
+
+void frmMain::showGrids() { module_griddisplay(*this); }
 
 QTableView *frmMain::gridAccountsView() const { return m_ui->gridAccountsView; }
 QTableView *frmMain::gridwhitelistView() const { return m_ui->gridwhitelistView; }

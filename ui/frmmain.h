@@ -4,6 +4,7 @@
 // control. It lives until the program ends; closing it hides it or ends the
 // program.
 
+#include "config/widgets/configwindow.h"
 #include "pop3/host/tarnpostsite.h"
 #include "scan/scanform.h"
 
@@ -13,7 +14,9 @@
 #include <functional>
 #include <memory>
 
+class QCheckBox;
 class QLabel;
+class QLineEdit;
 class QPushButton;
 class QTimer;
 class frmAddAccount;
@@ -29,7 +32,7 @@ namespace Ui {
 class frmMain;
 }
 
-class frmMain final : public QWidget, public ScanForm
+class frmMain final : public QWidget, public ScanForm, public ConfigWindow
 {
     Q_OBJECT
     Q_DISABLE_COPY_MOVE(frmMain)
@@ -53,24 +56,31 @@ public:
     QTableView *gridblacklistView() const override;
     QTableView *gridkeywordsView() const override;
 
-    QLineEdit *txtAccountsCount() const override;
-    QLineEdit *txtwhitelistCount() const override;
-    QLineEdit *txtblacklistCount() const override;
-    QLineEdit *txtkeywordsCount() const override;
-    QLineEdit *txtEmailsBlockedCount() const override;
-    QLineEdit *txttotalemailsever() const override;
+    QLineEdit *txtAccountsCount() const;
+    QLineEdit *txtwhitelistCount() const;
+    QLineEdit *txtblacklistCount() const;
+    QLineEdit *txtkeywordsCount() const;
+    QLineEdit *txtEmailsBlockedCount() const;
+    QLineEdit *txttotalemailsever() const;
+    QString boxText(FormBox box) const override;
+    void setBoxText(FormBox box, const QString &text) override;
 
     // Tristate boxes: 0 off, 1 on, 2 greyed (see RuleSwitch); a rule is on
     // only when checkState() is Qt::Checked.
-    QCheckBox *checkautoscan() const override;
-    QCheckBox *checkwhitelist() const override;
-    QCheckBox *checkblacklist() const override;
-    QCheckBox *checkspamcop() const override;
-    QCheckBox *checkkeywords() const override;
+    QCheckBox *checkautoscan() const;
+    QCheckBox *checkwhitelist() const;
+    QCheckBox *checkblacklist() const;
+    QCheckBox *checkspamcop() const;
+    QCheckBox *checkkeywords() const;
+    int switchValue(FormSwitch which) const override;
+    void setSwitchValue(FormSwitch which, int value) override;
     QComboBox *combominutes() const override;
+    QString minutes() const override;
+    void setMinutes(const QString &text) override;
 
-    QLabel *Label17() const override;
-    bool ruleOn(const QString &box) const override;
+    QLabel *Label17() const;
+    void setStatusLine(const QString &text) override;
+    void setStatusToolTip(const QString &text) override;
     Automation::TarnpostProxy &Tarnpost1() override { return m_Tarnpost1.proxy(); }
     // Why the control could not be created, when it could not.
     QString tarnpostError() const { return m_Tarnpost1.errorString(); }
@@ -114,6 +124,8 @@ public:
 
     // ConfigForm
     void showAccountsTab() override;
+    void suspendGrid(ListKind kind) override;
+    void showGrids() override;
     void showSplash() override;
     void setSplashMessage(const QString &message) override;
     void hideSplash() override;

@@ -1,4 +1,4 @@
-#include "scan/commandline.h"
+#include "cli/commandline.h"
 #include "ui/frmmain.h"
 #include "ui/frmstart.h"
 

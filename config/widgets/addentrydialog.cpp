@@ -1,7 +1,6 @@
 #include "config/widgets/addentrydialog.h"
 
 #include "config/configform.h"
-#include "config/widgets/module_griddisplay.h"
 #include "platform/messagebox/messagebox.h"
 
 #include <QCoreApplication>
@@ -36,7 +35,7 @@ void AddEntryDialog::openDialog()
 
 void AddEntryDialog::add()
 {
-    module_griddisplay(m_form);
+    m_form.showGrids();
     const QString text = m_box->text();
     if (text.size() >= m_texts.minimumLength) {
         Lists::appendRow(m_form, m_kind, {text});
@@ -49,13 +48,13 @@ void AddEntryDialog::add()
         MessageBox::show(this, m_texts.refusal, QString(), MessageBox::OkOnly);
         m_box->clear();
     }
-    module_griddisplay(m_form);
+    m_form.showGrids();
 }
 
 void AddEntryDialog::cancel()
 {
     hide();
-    module_griddisplay(m_form);
+    m_form.showGrids();
 }
 
 void AddEntryDialog::reject() { cancel(); }

@@ -6,7 +6,6 @@
 #include "config/configform.h"
 #include "config/listkind.h"
 #include "config/listloaders.h"
-#include "config/widgets/module_griddisplay.h"
 #include "platform/messagebox/messagebox.h"
 
 #include <QCoreApplication>
@@ -87,15 +86,15 @@ void frmAddAccount::cmdAddAccountInfo_Click()
     } else {
         MessageBox::show(this, errors, u"Data input error."_s, MessageBox::OkOnly);
     }
-    module_griddisplay(m_form);
+    m_form.showGrids();
 }
 
 void frmAddAccount::cmdCancelAccountInfo_Click()
 {
-    module_griddisplay(m_form);
+    m_form.showGrids();
     clearBoxes();
     hide();
-    module_griddisplay(m_form);
+    m_form.showGrids();
 }
 
 void frmAddAccount::reject() { cmdCancelAccountInfo_Click(); }

@@ -1,13 +1,11 @@
 #include "config/widgets/listediting.h"
 
-#include "config/configform.h"
 #include "config/listtable.h"
+#include "config/widgets/configwindow.h"
 #include "config/widgets/listgridview.h"
-#include "config/widgets/module_griddisplay.h"
 #include "platform/messagebox/messagebox.h"
 
 #include <QCoreApplication>
-#include <QLineEdit>
 
 using namespace Qt::StringLiterals;
 
@@ -40,9 +38,9 @@ DeleteTexts deleteTexts(ListKind kind)
 
 } // namespace
 
-bool deleteSelectedRow(ConfigForm &form, ListKind kind)
+bool deleteSelectedRow(ConfigWindow &form, ListKind kind)
 {
-    ListGridView *view = Lists::view(form, kind);
+    ListGridView *view = form.gridView(kind);
     if (!view || view->selectedRow() == 0)
         return false;
     const DeleteTexts texts = deleteTexts(kind);
@@ -54,10 +52,10 @@ bool deleteSelectedRow(ConfigForm &form, ListKind kind)
     ListTable *table = Lists::table(form, kind);
     if (!table->removeRow(row))
         return false;
-    Lists::countBox(form, kind)->setText(QString::number(table->rowCountValue()));
+    form.setBoxText(Lists::countBox(kind), QString::number(table->rowCountValue()));
     QCoreApplication::processEvents();
     MessageBox::show(form.formWidget(), texts.notice + u"\r\nBe sure to click Save Settings when you are finished."_s,
                      texts.noticeTitle, MessageBox::OkOnly);
-    module_griddisplay(form);
+    form.showGrids();
     return true;
 }

@@ -4,7 +4,7 @@
 
 #include "config/listkind.h"
 
-class ConfigForm;
+class ConfigWindow;
 
 // Returns whether a row was removed.
-bool deleteSelectedRow(ConfigForm &form, ListKind kind);
+bool deleteSelectedRow(ConfigWindow &form, ListKind kind);

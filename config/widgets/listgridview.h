@@ -3,6 +3,8 @@
 // table's caption line as header, and column widths kept in the table's
 // proportions whatever the grid's size.
 
+#include "config/listtable.h"
+
 #include <QTableView>
 
 class ListTable;
@@ -14,7 +16,7 @@ class ListGridView final : public QTableView
 
 public:
     // All grids share one width of this many units.
-    static constexpr int WidthUnits = 460;
+    static constexpr int WidthUnits = ListTable::WidthUnits;
 
     explicit ListGridView(QWidget *parent = nullptr);
 

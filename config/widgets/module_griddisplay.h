@@ -1,6 +1,6 @@
 #pragma once
 
-class ConfigForm;
+class ConfigWindow;
 
 // Turns display updating back on for the four grids so they show their rows.
-void module_griddisplay(ConfigForm &form);
+void module_griddisplay(ConfigWindow &form);

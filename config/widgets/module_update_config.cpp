@@ -1,10 +1,10 @@
 #include "config/widgets/module_update_config.h"
 
-#include "config/configform.h"
 #include "config/datafile.h"
 #include "config/listkind.h"
 #include "config/listtable.h"
 #include "config/statsfile.h"
+#include "config/widgets/configwindow.h"
 #include "config/widgets/savereport.h"
 
 #include <QCoreApplication>
@@ -46,7 +46,7 @@ bool saveList(ConfigForm &form, ListKind kind, QString *reason)
 
 } // namespace
 
-bool module_update_config(ConfigForm &form)
+bool module_update_config(ConfigWindow &form)
 {
     SaveReport report;
     QString reason;

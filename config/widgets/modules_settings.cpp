@@ -1,11 +1,11 @@
 #include "config/widgets/modules_settings.h"
 
-#include "config/configform.h"
+#include "config/widgets/configwindow.h"
 
 #include <QComboBox>
 #include <QLineEdit>
 
-void modules_settings(ConfigForm &form)
+void modules_settings(ConfigWindow &form)
 {
     QComboBox *minutes = form.combominutes();
     if (minutes->findText(QStringLiteral("5"), Qt::MatchExactly) >= 0)

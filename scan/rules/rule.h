@@ -26,7 +26,7 @@ struct RuleSwitch
 {
     enum class Kept { OnForm, InSettings };
     Kept kept;
-    QString key; // the box's name on the form, or the settings.ini key
+    QString key; // the box's name on the window ("checkwhitelist"), or the settings.ini key
 };
 
 class Rule

@@ -2,6 +2,8 @@
 
 #include "config/listtable.h"
 #include "config/widgets/listgridview.h"
+#include "config/widgets/module_griddisplay.h"
+#include "config/widgets/ruleswitch.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -32,3 +34,18 @@ QTableView *TestForm::gridAccountsView() const { return m_views[0]; }
 QTableView *TestForm::gridwhitelistView() const { return m_views[1]; }
 QTableView *TestForm::gridblacklistView() const { return m_views[2]; }
 QTableView *TestForm::gridkeywordsView() const { return m_views[3]; }
+
+QString TestForm::boxText(FormBox box) const { return m_boxes[int(box)]->text(); }
+void TestForm::setBoxText(FormBox box, const QString &text) { m_boxes[int(box)]->setText(text); }
+int TestForm::switchValue(FormSwitch which) const { return RuleSwitch::value(m_checks[int(which)]); }
+void TestForm::setSwitchValue(FormSwitch which, int value) { RuleSwitch::setValue(m_checks[int(which)], value); }
+QString TestForm::minutes() const { return m_minutes->currentText(); }
+void TestForm::setMinutes(const QString &text) { m_minutes->setEditText(text); }
+
+void TestForm::suspendGrid(ListKind kind)
+{
+    if (ListGridView *view = gridView(kind))
+        view->setUpdatesEnabled(false);
+}
+
+void TestForm::showGrids() { module_griddisplay(*this); }

@@ -2,14 +2,16 @@
 // A bare window holding the controls the list and settings procedures use,
 // so they can be tested without the main window.
 
-#include "config/configform.h"
+#include "config/widgets/configwindow.h"
 
 #include <QStringList>
 #include <QWidget>
 
 class ListGridView;
+class QCheckBox;
+class QLineEdit;
 
-class TestForm final : public QWidget, public ConfigForm
+class TestForm final : public QWidget, public ConfigWindow
 {
     Q_OBJECT
     Q_DISABLE_COPY_MOVE(TestForm)
@@ -27,18 +29,26 @@ public:
     QTableView *gridwhitelistView() const override;
     QTableView *gridblacklistView() const override;
     QTableView *gridkeywordsView() const override;
-    QLineEdit *txtAccountsCount() const override { return m_boxes[0]; }
-    QLineEdit *txtwhitelistCount() const override { return m_boxes[1]; }
-    QLineEdit *txtblacklistCount() const override { return m_boxes[2]; }
-    QLineEdit *txtkeywordsCount() const override { return m_boxes[3]; }
-    QLineEdit *txtEmailsBlockedCount() const override { return m_boxes[4]; }
-    QLineEdit *txttotalemailsever() const override { return m_boxes[5]; }
-    QCheckBox *checkautoscan() const override { return m_checks[0]; }
-    QCheckBox *checkwhitelist() const override { return m_checks[1]; }
-    QCheckBox *checkblacklist() const override { return m_checks[2]; }
-    QCheckBox *checkspamcop() const override { return m_checks[3]; }
-    QCheckBox *checkkeywords() const override { return m_checks[4]; }
+    QLineEdit *txtAccountsCount() const { return m_boxes[0]; }
+    QLineEdit *txtwhitelistCount() const { return m_boxes[1]; }
+    QLineEdit *txtblacklistCount() const { return m_boxes[2]; }
+    QLineEdit *txtkeywordsCount() const { return m_boxes[3]; }
+    QLineEdit *txtEmailsBlockedCount() const { return m_boxes[4]; }
+    QLineEdit *txttotalemailsever() const { return m_boxes[5]; }
+    QCheckBox *checkautoscan() const { return m_checks[0]; }
+    QCheckBox *checkwhitelist() const { return m_checks[1]; }
+    QCheckBox *checkblacklist() const { return m_checks[2]; }
+    QCheckBox *checkspamcop() const { return m_checks[3]; }
+    QCheckBox *checkkeywords() const { return m_checks[4]; }
     QComboBox *combominutes() const override { return m_minutes; }
+    QString boxText(FormBox box) const override;
+    void setBoxText(FormBox box, const QString &text) override;
+    int switchValue(FormSwitch which) const override;
+    void setSwitchValue(FormSwitch which, int value) override;
+    QString minutes() const override;
+    void setMinutes(const QString &text) override;
+    void suspendGrid(ListKind kind) override;
+    void showGrids() override;
     void showAccountsTab() override { ++accountsTabShown; }
     void showSplash() override { splashVisible = true; }
     void setSplashMessage(const QString &message) override { splashMessages.append(message); }

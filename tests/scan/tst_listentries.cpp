@@ -3,11 +3,11 @@
 // never lost).
 
 #include "config/listtable.h"
+#include "scan/headlessform.h"
 #include "scan/listentries.h"
 #include "scan/servertext.h"
 #include "scan/spamarchive.h"
 
-#include <QLineEdit>
 #include <QRandomGenerator>
 #include <QtTest>
 
@@ -291,27 +291,28 @@ void tst_ListEntries::matcherFollowsEdits()
 
 void tst_ListEntries::scannedTotalShowsBatches()
 {
-    QLineEdit box(u"10"_s);
-    Scan::ScannedTotal total(&box);
+    Scan::HeadlessForm form{QString()};
+    form.setBoxText(FormBox::TotalScanned, u"10"_s);
+    Scan::ScannedTotal total(form, FormBox::TotalScanned);
     total.count();
     total.count();
-    QCOMPARE(box.text(), u"10"_s); // nothing shown before the flush
+    QCOMPARE(form.boxText(FormBox::TotalScanned), u"10"_s); // nothing shown before the flush
     total.flush();
-    QCOMPARE(box.text(), u"12"_s);
+    QCOMPARE(form.boxText(FormBox::TotalScanned), u"12"_s);
     total.flush();
-    QCOMPARE(box.text(), u"12"_s); // an empty batch changes nothing
+    QCOMPARE(form.boxText(FormBox::TotalScanned), u"12"_s); // an empty batch changes nothing
     // A hand edit between batches is the new base.
-    box.setText(u"100"_s);
+    form.setBoxText(FormBox::TotalScanned, u"100"_s);
     total.count();
     total.flush();
-    QCOMPARE(box.text(), u"101"_s);
+    QCOMPARE(form.boxText(FormBox::TotalScanned), u"101"_s);
     // Not a number: the batch goes on from the last value written.
-    box.setText(u"lots"_s);
+    form.setBoxText(FormBox::TotalScanned, u"lots"_s);
     total.count();
     total.count();
     total.count();
     total.flush();
-    QCOMPARE(box.text(), u"104"_s);
+    QCOMPARE(form.boxText(FormBox::TotalScanned), u"104"_s);
 }
 
 QTEST_MAIN(tst_ListEntries)

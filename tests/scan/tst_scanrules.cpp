@@ -17,10 +17,7 @@
 #include "tests/support/learningexamples.h"
 #include "tests/support/statedamage.h"
 
-#include <QCheckBox>
 #include <QDir>
-#include <QLabel>
-#include <QLineEdit>
 #include <QSqlQuery>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -65,10 +62,12 @@ public:
     }
     void setRules(Qt::CheckState white, Qt::CheckState black, Qt::CheckState ip, Qt::CheckState keywords)
     {
-        m_form->checkwhitelist()->setCheckState(white);
-        m_form->checkblacklist()->setCheckState(black);
-        m_form->checkspamcop()->setCheckState(ip);
-        m_form->checkkeywords()->setCheckState(keywords);
+        // The values stats.dat keeps: 0 off, 1 on, 2 greyed.
+        const auto value = [](Qt::CheckState s) { return s == Qt::Checked ? 1 : s == Qt::PartiallyChecked ? 2 : 0; };
+        m_form->setSwitchValue(FormSwitch::Whitelist, value(white));
+        m_form->setSwitchValue(FormSwitch::Blacklist, value(black));
+        m_form->setSwitchValue(FormSwitch::SpamCop, value(ip));
+        m_form->setSwitchValue(FormSwitch::Keywords, value(keywords));
     }
     void write(const QString &name, const QByteArray &bytes)
     {
@@ -212,8 +211,8 @@ void tst_ScanRules::rulesDecideInOrder()
                                       "viagra\r\nLottery\r\n\xc3\x9c"
                                       "BERWEISUNG\r\n");
     f.setRules(Qt::Checked, Qt::Checked, Qt::Checked, Qt::Checked);
-    form.txttotalemailsever()->setText(u"10"_s);
-    form.txtEmailsBlockedCount()->setText(u"4"_s);
+    form.setBoxText(FormBox::TotalScanned, u"10"_s);
+    form.setBoxText(FormBox::EmailsBlocked, u"4"_s);
 
     Scan::MailboxScanner scanner(form);
     const QStringList captions = run(scanner);
@@ -261,7 +260,7 @@ void tst_ScanRules::rulesDecideInOrder()
         Closing,
     };
     QCOMPARE(captions.join(u'\n'), expected.join(u'\n'));
-    QCOMPARE(form.Label17()->text(), Closing);
+    QCOMPARE(form.statusLine(), Closing);
 
     // Each spam message: archived, announced, then marked; gone after QUIT.
     QCOMPARE(f.spamSteps(),
@@ -273,8 +272,8 @@ void tst_ScanRules::rulesDecideInOrder()
     QCOMPARE(f.archive(), (QStringList{u"Best prices.html"_s, u"Cheap VIAGRA now.html"_s,
                                        u"Gro\u00dfe \u00fcberweisung.html"_s, u"Hello.html"_s}));
 
-    QCOMPARE(form.txttotalemailsever()->text(), u"16"_s);
-    QCOMPARE(form.txtEmailsBlockedCount()->text(), u"8"_s);
+    QCOMPARE(form.boxText(FormBox::TotalScanned), u"16"_s);
+    QCOMPARE(form.boxText(FormBox::EmailsBlocked), u"8"_s);
     const QList<QByteArray> stats = f.read(u"stats.dat"_s).split('\n');
     QVERIFY(stats.size() >= 6);
     QCOMPARE(stats.at(4), QByteArray("8\r"));
@@ -306,8 +305,8 @@ void tst_ScanRules::switchedOffRulesDecideNothing()
     QCOMPARE(run(scanner), QStringList{Closing});
     QCOMPARE(f.control.subjectsLeft(u"bob"_s).size(), 1);
     QVERIFY(f.boxes.isEmpty());
-    QCOMPARE(form.txttotalemailsever()->text(), u"1"_s);
-    QCOMPARE(form.txtEmailsBlockedCount()->text(), u"0"_s);
+    QCOMPARE(form.boxText(FormBox::TotalScanned), u"1"_s);
+    QCOMPARE(form.boxText(FormBox::EmailsBlocked), u"0"_s);
 }
 
 void tst_ScanRules::archiveNamesStayInsideTheFolder()
@@ -333,19 +332,19 @@ void tst_ScanRules::archiveNamesStayInsideTheFolder()
     QVERIFY(f.read(u"SpamDeleted/Same subject (2).html"_s).endsWith("second"));
     QVERIFY(f.read(u"SpamDeleted/.html"_s).endsWith("empty subject"));
     QVERIFY(!QFile::exists(f.file(u"escape.html"_s)));
-    QCOMPARE(form.txtEmailsBlockedCount()->text(), u"5"_s);
+    QCOMPARE(form.boxText(FormBox::EmailsBlocked), u"5"_s);
 }
 
 void tst_ScanRules::emptyAccountsListTouchesNothing()
 {
     Fixture f;
     Scan::HeadlessForm &form = f.open("", "", "spam.example\r\n", "");
-    form.Label17()->setText(u"before"_s);
+    form.setStatusLine(u"before"_s);
 
     Scan::MailboxScanner scanner(form);
     QVERIFY(run(scanner).isEmpty());
     QVERIFY(scanner.results().isEmpty());
-    QCOMPARE(form.Label17()->text(), u"before"_s);
+    QCOMPARE(form.statusLine(), u"before"_s);
     QVERIFY(!QFile::exists(f.file(u"stats.dat"_s)));
     QVERIFY(f.control.log.isEmpty());
 }
@@ -356,15 +355,15 @@ void tst_ScanRules::nonNumericTotals()
     f.control.addMailbox(u"gina"_s, u"ginapw"_s, {{"x@spam.example", "a", "1"}, {"ok@example.org", "b", "2"}});
     Scan::HeadlessForm &form = f.open("mail.example,gina,ginapw\r\n", "", "spam.example\r\n", "");
     f.setRules(Qt::Unchecked, Qt::Checked, Qt::Unchecked, Qt::Unchecked);
-    form.txttotalemailsever()->setText(u"lots"_s);
-    form.txtEmailsBlockedCount()->setText(u"many"_s);
+    form.setBoxText(FormBox::TotalScanned, u"lots"_s);
+    form.setBoxText(FormBox::EmailsBlocked, u"many"_s);
 
     Scan::MailboxScanner(form).run();
 
     // A hand-edited total: the blocked total stays as it was, the scanned
     // total counts this run's messages.
-    QCOMPARE(form.txttotalemailsever()->text(), u"2"_s);
-    QCOMPARE(form.txtEmailsBlockedCount()->text(), u"many"_s);
+    QCOMPARE(form.boxText(FormBox::TotalScanned), u"2"_s);
+    QCOMPARE(form.boxText(FormBox::EmailsBlocked), u"many"_s);
     QCOMPARE(f.control.subjectsLeft(u"gina"_s), QList<QByteArray>{"b"});
 }
 
@@ -527,7 +526,7 @@ void tst_ScanRules::announcements()
         listed.append(c.from + u'/' + c.subject + u'/' + c.rule + u'/' + c.entry + (c.held ? u"/held"_s : u""_s));
     QCOMPARE(listed,
              (QStringList{u"a@spam.example/1/blacklist/spam.example"_s, u"b@spam.example/3/blacklist/spam.example"_s}));
-    QCOMPARE(form.Label17()->text(), Closing);
+    QCOMPARE(form.statusLine(), Closing);
 }
 
 void tst_ScanRules::failedAccountsAreSeen_data()
@@ -558,7 +557,7 @@ void tst_ScanRules::failedAccountsAreSeen()
 
     // The status line names the account and says why; the tray says the same.
     const QString line = u"mail.example (bad): "_s + text;
-    QCOMPARE(form.Label17()->text(), line);
+    QCOMPARE(form.statusLine(), line);
     QCOMPARE(f.notices, QStringList{line});
     QVERIFY(f.boxes.isEmpty());
 
@@ -618,7 +617,7 @@ void tst_ScanRules::heldThenDecided()
     // Held: archived, announced, left on the server, not counted as blocked.
     QCOMPARE(f.control.subjectsLeft(u"u"_s), (QList<QByteArray>{"1", "2", "3", "4"}));
     QCOMPARE(f.archive().size(), 2);
-    QCOMPARE(form.txtEmailsBlockedCount()->text(), u"0"_s);
+    QCOMPARE(form.boxText(FormBox::EmailsBlocked), u"0"_s);
     ReviewList review(f.state());
     const QList<ReviewList::Message> held = review.all();
     QCOMPARE(held.size(), 2);
@@ -647,11 +646,11 @@ void tst_ScanRules::heldThenDecided()
     QVERIFY(!f.control.log.contains(u"WRITE"_s));
     QCOMPARE(f.control.log.filter(u"DELE"_s),
              action == u"delete"_s && !goneMeanwhile ? QStringList{u"DELE 1"_s} : QStringList());
-    QCOMPARE(form.txtEmailsBlockedCount()->text(), action == u"delete"_s && !goneMeanwhile ? u"1"_s : u"0"_s);
+    QCOMPARE(form.boxText(FormBox::EmailsBlocked), action == u"delete"_s && !goneMeanwhile ? u"1"_s : u"0"_s);
     if (goneMeanwhile)
-        QCOMPARE(form.Label17()->text(), u"mail.example: 1 message(s) to be deleted were no longer on the server."_s);
+        QCOMPARE(form.statusLine(), u"mail.example: 1 message(s) to be deleted were no longer on the server."_s);
     else
-        QCOMPARE(form.Label17()->text(), Closing);
+        QCOMPARE(form.statusLine(), Closing);
     QVERIFY(f.notices.isEmpty()); // not an account failure
 }
 
@@ -778,15 +777,15 @@ void tst_ScanRules::deletionByUniqueId()
     const QStringList problems = scanner.results().at(0).problems;
     if (problem.isEmpty()) {
         QVERIFY2(problems.isEmpty(), qPrintable(problems.join(u'\n')));
-        QCOMPARE(form.Label17()->text(), Closing);
+        QCOMPARE(form.statusLine(), Closing);
     } else {
         QCOMPARE(problems.size(), 1);
         QVERIFY2(problems.at(0).startsWith(u"mail.example: "_s) && problems.at(0).contains(problem),
                  qPrintable(problems.at(0)));
-        QCOMPARE(form.Label17()->text(), problems.at(0));
+        QCOMPARE(form.statusLine(), problems.at(0));
     }
     QCOMPARE(scanner.problems(), problems);
-    QCOMPARE(form.txtEmailsBlockedCount()->text(), dele.isEmpty() ? u"0"_s : u"1"_s);
+    QCOMPARE(form.boxText(FormBox::EmailsBlocked), dele.isEmpty() ? u"0"_s : u"1"_s);
 }
 
 void tst_ScanRules::unusableStateDeletesNothing_data()
@@ -846,7 +845,7 @@ void tst_ScanRules::unusableStateDeletesNothing()
     if (damage >= 0)
         QVERIFY(damager.apply(f.file(u""_s), ProgramTest::StateDamage(damage)));
     const QByteArray before = untouched ? f.read(StateDatabase::fileName()) : QByteArray();
-    form.txtEmailsBlockedCount()->setText(u"0"_s);
+    form.setBoxText(FormBox::EmailsBlocked, u"0"_s);
     f.control.log.clear();
 
     Scan::MailboxScanner scanner(form);
@@ -864,7 +863,7 @@ void tst_ScanRules::unusableStateDeletesNothing()
 
     QCOMPARE(f.control.log.filter(u"DELE"_s), QStringList());
     QCOMPARE(f.control.subjectsLeft(u"u"_s), (QList<QByteArray>{"S", "K", "H", "N"}));
-    QCOMPARE(form.txtEmailsBlockedCount()->text(), u"0"_s);
+    QCOMPARE(form.boxText(FormBox::EmailsBlocked), u"0"_s);
     // Judged and archived all the same; what was held before is known when
     // the list can still be read.
     QStringList condemned;
@@ -885,9 +884,9 @@ void tst_ScanRules::unusableStateDeletesNothing()
         u"mail.example: %1 condemned message(s) were left on the server: nothing is deleted while the state database cannot be used."_s
             .arg(condemned.size()));
     QVERIFY(scanner.results().at(0).problems.contains(problems.last()));
-    QVERIFY2(form.Label17()->text().endsWith(problems.last()), qPrintable(form.Label17()->text()));
+    QVERIFY2(form.statusLine().endsWith(problems.last()), qPrintable(form.statusLine()));
     QCOMPARE(f.notices.size(), 1);
-    QCOMPARE(f.notices.at(0), form.Label17()->text());
+    QCOMPARE(f.notices.at(0), form.statusLine());
     // Never replaced, never migrated behind the user's back.
     if (untouched)
         QCOMPARE(f.read(StateDatabase::fileName()), before);

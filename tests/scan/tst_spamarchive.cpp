@@ -2,10 +2,10 @@
 // server text is compared.
 
 #include "scan/archivewriter.h"
+#include "scan/headlessform.h"
 #include "scan/servertext.h"
 #include "scan/spamarchive.h"
 
-#include <QLineEdit>
 #include <QScopeGuard>
 #include <QtTest>
 
@@ -232,22 +232,24 @@ void tst_SpamArchive::raiseTotal()
     QFETCH(QString, before);
     QFETCH(QString, after);
     QFETCH(bool, raised);
-    QLineEdit box(before);
-    QCOMPARE(Scan::raiseTotal(&box), raised);
-    QCOMPARE(box.text(), after);
+    Scan::HeadlessForm form{QString()};
+    form.setBoxText(FormBox::TotalScanned, before);
+    QCOMPARE(Scan::raiseTotal(form, FormBox::TotalScanned), raised);
+    QCOMPARE(form.boxText(FormBox::TotalScanned), after);
 }
 
 void tst_SpamArchive::scannedTotalGoesOnFromItsOwnValue()
 {
-    QLineEdit box(u"lots"_s);
-    Scan::ScannedTotal total(&box);
+    Scan::HeadlessForm form{QString()};
+    form.setBoxText(FormBox::TotalScanned, u"lots"_s);
+    Scan::ScannedTotal total(form, FormBox::TotalScanned);
     total.raise();
-    QCOMPARE(box.text(), u"1"_s);
+    QCOMPARE(form.boxText(FormBox::TotalScanned), u"1"_s);
     total.raise();
-    QCOMPARE(box.text(), u"2"_s);
-    box.setText(u"100"_s);
+    QCOMPARE(form.boxText(FormBox::TotalScanned), u"2"_s);
+    form.setBoxText(FormBox::TotalScanned, u"100"_s);
     total.raise();
-    QCOMPARE(box.text(), u"101"_s);
+    QCOMPARE(form.boxText(FormBox::TotalScanned), u"101"_s);
 }
 
 void tst_SpamArchive::comparison_data()

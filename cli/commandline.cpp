@@ -1,6 +1,7 @@
-#include "scan/commandline.h"
+#include "cli/commandline.h"
 
 #include "platform/messagebox/messagebox.h"
+#include "pop3/host/tarnpostsite.h"
 #include "scan/headlessform.h"
 #include "scan/mailboxscanner.h"
 #include "scan/scanlock.h"
@@ -85,12 +86,13 @@ int scan(const QString &folder, bool json, QTextStream &out, QTextStream &err)
     MessageBox::setTestMode(true);
 
     HeadlessForm form(folder);
-    QString error;
+    Automation::TarnpostSite control;
     // The program's own control, never a library found in the folder scanned.
-    if (!form.createControl(QCoreApplication::applicationDirPath(), &error)) {
-        err << u"Cannot load the POP3 control: "_s << ScanReport::safeText(error, -1) << u'\n';
+    if (!control.create(QCoreApplication::applicationDirPath(), nullptr)) {
+        err << u"Cannot load the POP3 control: "_s << ScanReport::safeText(control.errorString(), -1) << u'\n';
         return CommandLine::BadUsage;
     }
+    form.Tarnpost1().reset(control.proxy().qobject());
     form.load();
 
     MailboxScanner scanner(form);
