@@ -625,7 +625,8 @@ void TestTarnpostDovecot::secureConnectionRefused()
     case Peer::DovecotClearPort: break;
     case Peer::Scripted: {
         QCOMPARE(scripted.connectionCount(), 1);
-        QTest::qWait(200); // a USER sent by mistake would have arrived by now
+        // The control has closed: once the server sees the end, it has read all it was sent.
+        QTRY_COMPARE_WITH_TIMEOUT(scripted.endedConnectionCount(), 1, 10000);
         const QList<QByteArray> lines = scripted.receivedLines();
         if (!helloSent)
             QCOMPARE(lines, (QList<QByteArray>{"STLS"}));
