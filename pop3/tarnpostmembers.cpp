@@ -372,6 +372,9 @@ QList<TarnpostMember> buildMembers()
         {DispIdQuitConfirmed, u"QuitConfirmed"_s, Get, QMetaType::Bool,
          u"Returns True when the last Disconnect's QUIT was answered +OK, so that the deletions marked in that session were made."_s,
          value<&T::QuitConfirmed>, nullptr, {}, NoPage, false},
+        {DispIdAccessToken, u"AccessToken"_s, GetLet, S,
+         u"Sets/Returns an OAuth2 access token; with one set, Connect signs in with AUTH OAUTHBEARER or XOAUTH2 instead of USER and PASS."_s,
+         value<&T::AccessToken>, letText<&T::setAccessToken>, {}, NoPage, false},
     };
     // clang-format on
 }

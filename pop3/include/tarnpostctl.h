@@ -81,6 +81,13 @@ enum MemberId : qint32 {
     // deletions marked in that session were made. Connect sets it false.
     // Disconnect itself reports nothing about the QUIT reply in Error.
     DispIdQuitConfirmed = 0x6803001B,
+    // AccessToken (get, let; text, not persisted; empty by default): an OAuth2
+    // access token. With one set, Connect asks CAPA and signs in with AUTH
+    // OAUTHBEARER (RFC 7628) when the CAPA SASL list offers it, else with AUTH
+    // XOAUTH2 (also when CAPA is refused or lists no SASL mechanisms); USER and
+    // PASS are not sent. Empty: the USER and PASS login as before. The debug
+    // log shows the token masked, as it does the password.
+    DispIdAccessToken = 0x6803001C,
 };
 
 // A reply line (greeting, status line, one-line reply) may hold this many
@@ -151,6 +158,16 @@ enum ErrorCode : qint16 {
     // that nothing asked for", then "; the connection was closed without QUIT,
     // so nothing marked for deletion in this session was deleted".
     ErrorSizeMismatch = 38,
+    // Signing in with AccessToken failed: the server answered AUTH "-ERR"
+    // (after an error challenge, which is answered as RFC 7628 says and whose
+    // JSON is kept as the server's reason), or CAPA or AUTH went unanswered.
+    // "Sign-in with the access token failed (AUTH XOAUTH2): " + the server's
+    // reply, then "; the server's reason: " + the challenge's JSON when it sent one.
+    // The connection is closed.
+    ErrorAuthRefused = 39,
+    // "The server offers no OAuth2 sign-in (XOAUTH2 or OAUTHBEARER): " + its
+    // CAPA SASL line. Only with AccessToken; the connection is closed.
+    ErrorNoOAuthMechanism = 40,
 };
 
 // MsgUniqueID, MsgHeaders and MsgContents hold this after a failed
