@@ -276,14 +276,15 @@ bool DovecotServer::writeConfig()
     if (!m_introspectionUrl.isEmpty()) {
         // The token mechanisms go to the provider, the password ones to the
         // passwd file: a wrong password never reaches the provider.
-        conf.replace(u"auth_mechanisms = plain login\n"_s, u"auth_mechanisms = plain login xoauth2 oauthbearer\n"_s);
+        const QString mechanisms = m_oauth2Mechanisms.join(u' ');
+        conf.replace(u"auth_mechanisms = plain login\n"_s, u"auth_mechanisms = plain login %1\n"_s.arg(mechanisms));
         conf.replace(u"  driver = passwd-file\n"_s, u"  driver = passwd-file\n  mechanisms = plain login\n"_s);
         conf.replace(u"userdb {\n"_s, u"passdb {\n"
                                       "  driver = oauth2\n"
-                                      "  mechanisms = xoauth2 oauthbearer\n"
+                                      "  mechanisms = %2\n"
                                       "  args = %1/oauth2.conf\n"
                                       "}\n"
-                                      "userdb {\n"_s.arg(t));
+                                      "userdb {\n"_s.arg(t, mechanisms));
         QFile oauth2(t + u"/oauth2.conf"_s);
         if (!oauth2.open(QIODevice::WriteOnly | QIODevice::Truncate)
             || oauth2.write(u"introspection_mode = post\n"
@@ -470,7 +471,11 @@ void DovecotServer::enableTls(const QString &certPath, const QString &keyPath, q
 
 quint16 DovecotServer::tlsPort() const { return m_tlsPort; }
 
-void DovecotServer::enableOAuth2(const QString &introspectionUrl) { m_introspectionUrl = introspectionUrl; }
+void DovecotServer::enableOAuth2(const QString &introspectionUrl, const QStringList &mechanisms)
+{
+    m_introspectionUrl = introspectionUrl;
+    m_oauth2Mechanisms = mechanisms;
+}
 
 bool DovecotServer::createCertificate(const QString &certPath, const QString &keyPath, const QStringList &ipAddresses,
                                       QString *error)

@@ -104,10 +104,10 @@ bool Tarnpost::saslLogin()
         response = "user=" + m_POPUsername.toUtf8() + '\x01' + bearer;
     const QString encoded = QString::fromLatin1(response.toBase64());
     const QString command = "AUTH "_L1 + mechanism;
-    const QString step = command;
     bool responded = command.size() + 1 + encoded.size() + 2 <= kMaxAuthLine;
     QString reply = responded ? sendSecret(command + u' ', encoded)
                               : funSendDataForSingleLineResponse(*wsk1, command, m_POPTimeout);
+    bool refusedByChallenge = false;
     QString reason;
     for (int round = 0; round < kMaxChallenges && !m_replyRefused && isChallenge(reply); ++round) {
         if (!responded) {
@@ -115,7 +115,7 @@ bool Tarnpost::saslLogin()
             responded = true;
             continue;
         }
-        if (!reason.isEmpty()) {
+        if (refusedByChallenge) {
             reply = funSendDataForSingleLineResponse(*wsk1, u"*"_s, m_POPTimeout); // cancels the exchange
             break;
         }
@@ -123,8 +123,7 @@ bool Tarnpost::saslLogin()
         const QByteArray::FromBase64Result decoded =
             QByteArray::fromBase64Encoding(payload, QByteArray::AbortOnBase64DecodingErrors);
         reason = decoded ? QString::fromUtf8(*decoded) : QString::fromLatin1(payload);
-        if (reason.isEmpty())
-            reason = u"(none)"_s;
+        refusedByChallenge = true;
         // RFC 7628: an error challenge is answered with a lone ^A; XOAUTH2
         // servers take an empty response.
         reply =
@@ -134,10 +133,8 @@ bool Tarnpost::saslLogin()
         return false;
     if (reply.startsWith("+OK"_L1))
         return true;
-    QString detail = withoutLineEnd(reply);
-    if (!reason.isEmpty())
-        detail += "; the server's reason: "_L1 + reason;
-    return saslFailed(ErrorAuthRefused, step, detail);
+    return saslFailed(ErrorAuthRefused, reason.isEmpty() ? command : command + ", the server's reason: "_L1 + reason,
+                      withoutLineEnd(reply));
 }
 
 } // namespace Tarnpostctl

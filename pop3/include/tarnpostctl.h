@@ -162,8 +162,8 @@ enum ErrorCode : qint16 {
     // (after an error challenge, which is answered as RFC 7628 says and whose
     // JSON is kept as the server's reason), or CAPA or AUTH went unanswered.
     // "Sign-in with the access token failed (AUTH XOAUTH2): " + the server's
-    // reply, then "; the server's reason: " + the challenge's JSON when it sent one.
-    // The connection is closed.
+    // last reply; with an error challenge "(AUTH XOAUTH2, the server's reason:
+    // " + its JSON + "): ". The connection is closed.
     ErrorAuthRefused = 39,
     // "The server offers no OAuth2 sign-in (XOAUTH2 or OAUTHBEARER): " + its
     // CAPA SASL line. Only with AccessToken; the connection is closed.

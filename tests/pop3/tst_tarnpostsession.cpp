@@ -360,10 +360,10 @@ void TestTarnpostSession::sessionEnds_data()
     // and its JSON kept as the server's reason.
     row("token: OAUTHBEARER error challenge", P,
         signIn(offersBoth, {"AUTH OAUTHBEARER", errorChallenge, "AQ==", refusal}, false), token(u"tok"_s), C, 2,
-        ErrorAuthRefused, failed.arg(u"OAUTHBEARER"_s) + "; the server's reason: "_L1 + latin1(why),
+        ErrorAuthRefused, failed.arg("OAUTHBEARER, the server's reason: "_L1 + latin1(why)),
         {"CAPA", "AUTH OAUTHBEARER " + bearer, "AQ=="});
     row("token: XOAUTH2 error challenge", P, signIn("-ERR\r\n", {"AUTH XOAUTH2", errorChallenge, "", refusal}, false),
-        token(u"tok"_s), C, 2, ErrorAuthRefused, failed.arg(u"XOAUTH2"_s) + "; the server's reason: "_L1 + latin1(why),
+        token(u"tok"_s), C, 2, ErrorAuthRefused, failed.arg("XOAUTH2, the server's reason: "_L1 + latin1(why)),
         {"CAPA", "AUTH XOAUTH2 " + xoauth, ""});
     row("token: refused at once", P, signIn(offersBoth, {"AUTH OAUTHBEARER", refusal}, false), token(u"tok"_s), C, 2,
         ErrorAuthRefused, failed.arg(u"OAUTHBEARER"_s), {"CAPA", "AUTH OAUTHBEARER " + bearer});
@@ -372,8 +372,8 @@ void TestTarnpostSession::sessionEnds_data()
         signIn(offersBoth, {"AUTH OAUTHBEARER", errorChallenge, "AQ==", errorChallenge, "*", "-ERR cancelled\r\n"},
                false),
         token(u"tok"_s), C, 2, ErrorAuthRefused,
-        u"Sign-in with the access token failed (AUTH OAUTHBEARER): -ERR cancelled; the server's reason: "_s
-            + latin1(why),
+        "Sign-in with the access token failed (AUTH OAUTHBEARER, the server's reason: "_L1 + latin1(why)
+            + "): -ERR cancelled"_L1,
         {"CAPA", "AUTH OAUTHBEARER " + bearer, "AQ==", "*"});
     row("token: CAPA silent", P, [](ScriptedPop3Server &server) { server.expectThenSilence("CAPA"); }, token(u"tok"_s),
         C, 1, ErrorAuthRefused, "Sign-in with the access token failed (CAPA): "_L1 + timedOut, {"CAPA"});
