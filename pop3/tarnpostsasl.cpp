@@ -93,7 +93,7 @@ bool Tarnpost::saslLogin()
         if (offered->contains(kOAuthBearer))
             mechanism = kOAuthBearer;
         else if (!offered->contains(kXOAuth2))
-            return saslFailed(ErrorNoOAuthMechanism, {}, "SASL "_L1 + offered->join(u' '));
+            return saslFailed(ErrorNoOAuthMechanism, {}, QString("SASL "_L1 + offered->join(u' ')).trimmed());
     }
 
     const QByteArray bearer = "auth=Bearer " + m_AccessToken.toUtf8() + "\x01\x01";
