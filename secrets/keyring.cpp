@@ -78,7 +78,10 @@ QString timedOutText(int timeoutMs) { return u"The keyring did not answer within
 Keyring::Result resultOf(const QKeychain::Job &job)
 {
     Keyring::Result result;
-    const QString why = job.errorString();
+    // Callers write more after it.
+    QString why = job.errorString().trimmed();
+    if (!why.isEmpty() && !why.endsWith(u'.'))
+        why += u'.';
     switch (job.error()) {
     case QKeychain::NoError: result.status = Keyring::Status::Ok; break;
     case QKeychain::EntryNotFound:

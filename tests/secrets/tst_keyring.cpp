@@ -1,12 +1,99 @@
-// The keyring wrapper against a real gnome-keyring-daemon on a private bus.
+// The keyring and the passwords kept in it, against a real
+// gnome-keyring-daemon on a private session bus: the wrapper, moving
+// accounts.dat's passwords in and out, and the scan logging in with them.
 
+#include "pop3/host/tarnpostproxy.h"
+#include "scan/headlessform.h"
+#include "scan/keyringpasswords.h"
+#include "scan/mailboxscanner.h"
 #include "secrets/keyring.h"
+#include "state/keyringaccounts.h"
+#include "state/statedatabase.h"
+#include "tests/scan/fakemailbox.h"
 #include "tests/support/privatekeyring.h"
 
+#include <QDirIterator>
+#include <QFile>
+#include <QTemporaryDir>
 #include <QTest>
 
 using namespace Qt::StringLiterals;
+using Scan::KeyringPasswords;
 using Secrets::Keyring;
+
+namespace {
+
+const Secrets::Kind Password = Secrets::Kind::Password;
+
+bool writeFile(const QString &path, const QByteArray &bytes)
+{
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(bytes) == bytes.size();
+}
+
+QByteArray readFile(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
+}
+
+QStringList logins(const QList<KeyringPasswords::Entry> &entries)
+{
+    QStringList list;
+    for (const KeyringPasswords::Entry &entry : entries)
+        list.append(entry.login);
+    return list;
+}
+
+std::optional<QList<KeyringAccounts::Account>> recorded(const QString &folder)
+{
+    StateDatabase database(folder);
+    if (!database.open())
+        return std::nullopt;
+    return KeyringAccounts(database).all();
+}
+
+bool record(const QString &folder, const QList<KeyringAccounts::Account> &accounts)
+{
+    StateDatabase database(folder);
+    return database.open() && KeyringAccounts(database).add(accounts);
+}
+
+// Files of the folder (the state database included) that hold the text.
+QStringList filesHolding(const QString &folder, const QString &secret)
+{
+    QStringList found;
+    QDirIterator it(folder, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QString path = it.next();
+        if (readFile(path).contains(secret.toUtf8()))
+            found.append(path);
+    }
+    return found;
+}
+
+struct ScanRun
+{
+    QList<Scan::AccountResult> results;
+    QStringList log;
+};
+
+// One scan of the folder's accounts, as the command line runs it, with a
+// stand-in for the control that knows each user's password.
+ScanRun scan(const QString &folder, const QHash<QString, QString> &passwords)
+{
+    FakeMailbox control;
+    for (auto it = passwords.cbegin(); it != passwords.cend(); ++it)
+        control.addMailbox(it.key(), it.value(), {});
+    Scan::HeadlessForm form(folder);
+    form.load();
+    form.Tarnpost1().reset(&control);
+    Scan::MailboxScanner scanner(form);
+    scanner.run();
+    return {scanner.results(), control.log};
+}
+
+} // namespace
 
 class tst_Keyring final : public QObject
 {
@@ -18,11 +105,15 @@ private Q_SLOTS:
     void noKeyringRunning();
     void roundTrip_data();
     void roundTrip();
+    void moveInAndOut_data();
+    void moveInAndOut();
+    void moveOutKeepsWhatTheKeyringLost();
+    void scanLogsInWithKeyringPasswords();
     // Last: the keyring stays locked.
     void lockedKeyringRefuses();
 
 private:
-    void startKeyring();
+    bool startKeyring();
     PrivateKeyring m_keyring;
     bool m_keyringStarted = false;
 };
@@ -34,10 +125,12 @@ void tst_Keyring::initTestCase()
     QVERIFY2(m_keyring.startBus(), qPrintable(m_keyring.errorString()));
 }
 
-void tst_Keyring::startKeyring()
+bool tst_Keyring::startKeyring()
 {
-    QVERIFY2(m_keyring.startKeyring(), qPrintable(m_keyring.errorString()));
-    m_keyringStarted = true;
+    m_keyringStarted = m_keyring.startKeyring();
+    if (!m_keyringStarted)
+        qWarning("%s", qPrintable(m_keyring.errorString()));
+    return m_keyringStarted;
 }
 
 void tst_Keyring::noKeyringRunning()
@@ -46,12 +139,37 @@ void tst_Keyring::noKeyringRunning()
         QSKIP("the keyring was started by an earlier test");
     const Keyring keyring;
     const Secrets::Account account{u"pop3s://mail.example.com"_s, u"joe"_s};
-    for (const Keyring::Result &result :
-         {keyring.probe(), keyring.write(account, Secrets::Kind::Password, u"pw"_s),
-          keyring.read(account, Secrets::Kind::Password), keyring.remove(account, Secrets::Kind::Password)}) {
+    for (const Keyring::Result &result : {keyring.probe(), keyring.write(account, Password, u"pw"_s),
+                                          keyring.read(account, Password), keyring.remove(account, Password)}) {
         QCOMPARE(result.status, Keyring::Status::NoKeyring);
         QVERIFY2(result.errorText.startsWith(u"No keyring is running"_s), qPrintable(result.errorText));
     }
+
+    // Moving says so and leaves the file and the records as they are.
+    QTemporaryDir dir;
+    const QByteArray accounts = "mail.example,joe,joepw\r\nmail.example,kept,\r\n";
+    const QString path = KeyringPasswords::accountsPath(dir.path());
+    QVERIFY(writeFile(path, accounts));
+    QVERIFY(record(dir.path(), {{u"mail.example"_s, u"kept"_s}}));
+    for (const bool in : {true, false}) {
+        KeyringPasswords passwords(dir.path());
+        const KeyringPasswords::Outcome outcome = in ? passwords.moveIn() : passwords.moveOut();
+        QVERIFY(outcome.noKeyring);
+        QVERIFY(outcome.moved.isEmpty());
+        QCOMPARE(outcome.problems.size(), 1);
+        QVERIFY2(outcome.problems.at(0).startsWith(u"No keyring is running"_s), qPrintable(outcome.problems.at(0)));
+        QCOMPARE(readFile(path), accounts);
+        QCOMPARE(recorded(dir.path())->size(), 1);
+    }
+
+    // The scan fails the keyring account with the reason and goes on.
+    const ScanRun run = scan(dir.path(), {{u"joe"_s, u"joepw"_s}, {u"kept"_s, u"keptpw"_s}});
+    QCOMPARE(run.results.size(), 2);
+    QVERIFY(!run.results.at(0).failed());
+    QVERIFY(run.results.at(1).failed());
+    QVERIFY2(run.results.at(1).error.contains(u"system keyring, which cannot give it: No keyring is running"_s),
+             qPrintable(run.results.at(1).error));
+    QCOMPARE(run.log.filter(u"USER"_s), QStringList{u"USER joe"_s});
 }
 
 void tst_Keyring::roundTrip_data()
@@ -79,7 +197,7 @@ void tst_Keyring::roundTrip()
     QFETCH(QString, login);
     QFETCH(int, kind);
     QFETCH(QString, secret);
-    startKeyring();
+    QVERIFY2(startKeyring(), qPrintable(m_keyring.errorString()));
     const Keyring keyring;
     const Secrets::Account account{server, login};
     const auto what = Secrets::Kind(kind);
@@ -91,21 +209,168 @@ void tst_Keyring::roundTrip()
     QVERIFY2(read.ok(), qPrintable(read.errorText));
     QCOMPARE(read.secret, secret);
     // Kept for the later rows, which must not find it under their own key.
-    const Keyring::Result replaced = keyring.write(account, what, secret + u'2');
-    QVERIFY(replaced.ok());
+    QVERIFY(keyring.write(account, what, secret + u'2').ok());
     QCOMPARE(keyring.read(account, what).secret, secret + u'2');
+}
+
+void tst_Keyring::moveInAndOut_data()
+{
+    QTest::addColumn<QByteArray>("accounts");
+    QTest::addColumn<QByteArray>("afterIn");
+    QTest::addColumn<QByteArray>("afterOut");
+    QTest::addColumn<QStringList>("moved");
+    QTest::addColumn<int>("problems");
+
+    QTest::newRow("two accounts")
+        << QByteArray("pop3s://mail.example,joe,joe-secret-1\r\nmail.example,ann,ann-secret-2\r\n")
+        << QByteArray("pop3s://mail.example,joe,\r\nmail.example,ann,\r\n")
+        << QByteArray("pop3s://mail.example,joe,joe-secret-1\r\nmail.example,ann,ann-secret-2\r\n")
+        << QStringList{u"joe"_s, u"ann"_s} << 0;
+    // An empty password stays empty and unrecorded; a server too short for
+    // the loader is no account; a password may hold commas.
+    QTest::newRow("what the loader reads")
+        << QByteArray("mail.example,none,\r\nx,short,short-secret\r\nmail.example,comma,comma,secret\n")
+        << QByteArray("mail.example,none,\r\nx,short,short-secret\r\nmail.example,comma,\r\n")
+        << QByteArray("mail.example,none,\r\nx,short,short-secret\r\nmail.example,comma,comma,secret\r\n")
+        << QStringList{u"comma"_s} << 0;
+    QTest::newRow("a line that ends the accounts")
+        << QByteArray("mail.example,joe,joe-secret-3\r\nnot an account\r\nmail.example,late,late-secret\r\n")
+        << QByteArray("mail.example,joe,\r\nnot an account\r\nmail.example,late,late-secret\r\n")
+        << QByteArray("mail.example,joe,joe-secret-3\r\nnot an account\r\nmail.example,late,late-secret\r\n")
+        << QStringList{u"joe"_s} << 0;
+    // One keyring entry cannot hold two passwords.
+    QTest::newRow("the same account twice")
+        << QByteArray("mail.example,joe,twice-secret-a\r\nmail.example,joe,twice-secret-b\r\nmail.example,ann,ann-"
+                      "secret-4\r\n")
+        << QByteArray("mail.example,joe,twice-secret-a\r\nmail.example,joe,twice-secret-b\r\nmail.example,ann,\r\n")
+        << QByteArray("mail.example,joe,twice-secret-a\r\nmail.example,joe,twice-secret-b\r\nmail.example,ann,ann-"
+                      "secret-4\r\n")
+        << QStringList{u"ann"_s} << 1;
+    // Server and login keep their bytes; the password comes back as UTF-8.
+    QTest::newRow("a Latin-1 line") << QByteArray("mail.example,j\xf6rg,p\xe4ss-secret\r\n")
+                                    << QByteArray("mail.example,j\xf6rg,\r\n")
+                                    << QByteArray("mail.example,j\xf6rg,p\xc3\xa4ss-secret\r\n")
+                                    << QStringList{u"j\u00f6rg"_s} << 0;
+}
+
+void tst_Keyring::moveInAndOut()
+{
+    QFETCH(QByteArray, accounts);
+    QFETCH(QByteArray, afterIn);
+    QFETCH(QByteArray, afterOut);
+    QFETCH(QStringList, moved);
+    QFETCH(int, problems);
+    QVERIFY2(startKeyring(), qPrintable(m_keyring.errorString()));
+    QTemporaryDir dir;
+    const QString path = KeyringPasswords::accountsPath(dir.path());
+    QVERIFY(writeFile(path, accounts));
+
+    const KeyringPasswords::Outcome in = KeyringPasswords(dir.path()).moveIn();
+    QCOMPARE(in.problems.size(), problems);
+    QVERIFY(!in.noKeyring);
+    QCOMPARE(logins(in.moved), moved);
+    QCOMPARE(readFile(path), afterIn);
+    QCOMPARE(QFile::permissions(path) & (QFileDevice::ReadGroup | QFileDevice::ReadOther), QFileDevice::Permissions());
+    const Keyring keyring;
+    for (const KeyringPasswords::Entry &entry : in.moved) {
+        QCOMPARE(keyring.read({entry.server, entry.login}, Password).secret, entry.password);
+        QCOMPARE(filesHolding(dir.path(), entry.password), QStringList());
+    }
+    QCOMPARE(recorded(dir.path())->size(), moved.size());
+    // Nothing more to move the second time.
+    QVERIFY(KeyringPasswords(dir.path()).moveIn().moved.isEmpty());
+    QCOMPARE(readFile(path), afterIn);
+
+    const KeyringPasswords::Outcome out = KeyringPasswords(dir.path()).moveOut();
+    QCOMPARE(out.problems, QStringList());
+    QCOMPARE(logins(out.moved), moved);
+    QCOMPARE(readFile(path), afterOut);
+    for (const KeyringPasswords::Entry &entry : in.moved)
+        QCOMPARE(keyring.read({entry.server, entry.login}, Password).status, Keyring::Status::NotFound);
+    QCOMPARE(recorded(dir.path())->size(), 0);
+}
+
+void tst_Keyring::moveOutKeepsWhatTheKeyringLost()
+{
+    QVERIFY2(startKeyring(), qPrintable(m_keyring.errorString()));
+    QTemporaryDir dir;
+    const QString path = KeyringPasswords::accountsPath(dir.path());
+    QVERIFY(writeFile(path, "mail.example,joe,lost-secret\r\nmail.example,ann,ann-secret-5\r\n"));
+    QCOMPARE(KeyringPasswords(dir.path()).moveIn().moved.size(), 2);
+    QVERIFY(Keyring().remove({u"mail.example"_s, u"joe"_s}, Password).ok());
+
+    const KeyringPasswords::Outcome out = KeyringPasswords(dir.path()).moveOut();
+    QCOMPARE(logins(out.moved), QStringList{u"ann"_s});
+    QCOMPARE(out.problems.size(), 1);
+    QVERIFY2(out.problems.at(0).contains(u"mail.example (joe): the keyring gives no password"_s),
+             qPrintable(out.problems.at(0)));
+    QCOMPARE(readFile(path), QByteArray("mail.example,joe,\r\nmail.example,ann,ann-secret-5\r\n"));
+    // Still a keyring account, so the scan names what is missing.
+    QCOMPARE(recorded(dir.path()), std::optional<QList<KeyringAccounts::Account>>({{u"mail.example"_s, u"joe"_s}}));
+}
+
+void tst_Keyring::scanLogsInWithKeyringPasswords()
+{
+    QVERIFY2(startKeyring(), qPrintable(m_keyring.errorString()));
+    QTemporaryDir dir;
+    QVERIFY(writeFile(KeyringPasswords::accountsPath(dir.path()),
+                      "mail.example,kept,kept-secret\r\nmail.example,lost,lost-secret-2\r\n"
+                      "mail.example,plain,plainpw\r\nmail.example,empty,\r\n"));
+    KeyringPasswords passwords(dir.path());
+    QCOMPARE(passwords.moveIn().moved.size(), 3);
+    // A password typed in again after the move counts, as written.
+    QVERIFY(
+        writeFile(KeyringPasswords::accountsPath(dir.path()),
+                  "mail.example,kept,\r\nmail.example,lost,\r\nmail.example,plain,plainpw\r\nmail.example,empty,\r\n"));
+    QVERIFY(Keyring().remove({u"mail.example"_s, u"lost"_s}, Password).ok());
+
+    const ScanRun run = scan(dir.path(), {{u"kept"_s, u"kept-secret"_s},
+                                          {u"lost"_s, u"lost-secret-2"_s},
+                                          {u"plain"_s, u"plainpw"_s},
+                                          {u"empty"_s, QString()}});
+    QCOMPARE(run.results.size(), 4);
+    QVERIFY2(!run.results.at(0).failed(), qPrintable(run.results.at(0).error));
+    QVERIFY(run.results.at(1).failed());
+    QVERIFY2(run.results.at(1).error.startsWith(u"its password should be in the system keyring, which gives none"_s),
+             qPrintable(run.results.at(1).error));
+    QVERIFY2(!run.results.at(2).failed(), qPrintable(run.results.at(2).error));
+    QVERIFY2(!run.results.at(3).failed(), qPrintable(run.results.at(3).error));
+    // The failed account never reached the server; the others did, in order.
+    QCOMPARE(run.log.filter(u"USER"_s), (QStringList{u"USER kept"_s, u"USER plain"_s, u"USER empty"_s}));
+    QCOMPARE(filesHolding(dir.path(), u"kept-secret"_s), QStringList());
 }
 
 void tst_Keyring::lockedKeyringRefuses()
 {
-    startKeyring();
-    const Keyring keyring(5000);
-    const Secrets::Account account{u"locked.example.com"_s, u"joe"_s};
+    QVERIFY2(startKeyring(), qPrintable(m_keyring.errorString()));
+    QTemporaryDir dir;
+    const QString path = KeyringPasswords::accountsPath(dir.path());
+    const QByteArray accounts = "mail.example,joe,locked-secret\r\nmail.example,ann,\r\n";
+    QVERIFY(writeFile(path, accounts));
+    // ann's password went in before the lock.
+    QVERIFY(Keyring().write({u"mail.example"_s, u"ann"_s}, Password, u"ann-secret-6"_s).ok());
+    QVERIFY(record(dir.path(), {{u"mail.example"_s, u"ann"_s}}));
     QVERIFY2(m_keyring.lock(), qPrintable(m_keyring.errorString()));
-    const Keyring::Result written = keyring.write(account, Secrets::Kind::Password, u"pw"_s);
+
+    const Keyring keyring(5000);
+    const Keyring::Result written = keyring.write({u"locked.example"_s, u"joe"_s}, Password, u"pw"_s);
     QCOMPARE(written.status, Keyring::Status::Failed);
     QVERIFY2(written.errorText.contains(u"locked"_s), qPrintable(written.errorText));
+
+    for (const bool in : {true, false}) {
+        KeyringPasswords passwords(dir.path(), keyring);
+        const KeyringPasswords::Outcome outcome = in ? passwords.moveIn() : passwords.moveOut();
+        QVERIFY(outcome.moved.isEmpty());
+        QCOMPARE(outcome.problems.size(), 1);
+        // A locked entry reads as none at all.
+        QVERIFY2(outcome.problems.at(0).contains(
+                     in ? u"(joe): The keyring refused access: Cannot create an item in a locked"_s
+                        : u"(ann): the keyring gives no password for it"_s),
+                 qPrintable(outcome.problems.at(0)));
+        QCOMPARE(readFile(path), accounts);
+        QCOMPARE(recorded(dir.path())->size(), 1);
+    }
 }
 
-QTEST_GUILESS_MAIN(tst_Keyring)
+QTEST_MAIN(tst_Keyring)
 #include "tst_keyring.moc"
