@@ -11,9 +11,16 @@
 #include "state/statedatabase.h"
 #include "tests/scan/fakemailbox.h"
 #include "tests/support/privatekeyring.h"
+#include "tests/support/programfolder.h"
 
+#include "config/listkind.h"
+#include "config/listtable.h"
+
+#include <QCheckBox>
 #include <QDirIterator>
 #include <QFile>
+#include <QLabel>
+#include <QPushButton>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -93,6 +100,8 @@ ScanRun scan(const QString &folder, const QHash<QString, QString> &passwords)
     return {scanner.results(), control.log};
 }
 
+QCheckBox *keyringBox(frmMain &form) { return form.findChild<QCheckBox *>(u"checkKeyring"_s); }
+
 } // namespace
 
 class tst_Keyring final : public QObject
@@ -109,6 +118,7 @@ private Q_SLOTS:
     void moveInAndOut();
     void moveOutKeepsWhatTheKeyringLost();
     void scanLogsInWithKeyringPasswords();
+    void settingOnTheSettingsTab();
     // Last: the keyring stays locked.
     void lockedKeyringRefuses();
 
@@ -170,6 +180,19 @@ void tst_Keyring::noKeyringRunning()
     QVERIFY2(run.results.at(1).error.contains(u"system keyring, which cannot give it: No keyring is running"_s),
              qPrintable(run.results.at(1).error));
     QCOMPARE(run.log.filter(u"USER"_s), QStringList{u"USER joe"_s});
+
+    // The window says so in a box and the setting stays off.
+    ProgramTest::ProgramFolder folder;
+    QVERIFY(folder.write(u"accounts.dat"_s, accounts));
+    auto form = ProgramTest::openWindow(folder);
+    keyringBox(*form)->click();
+    QVERIFY(!keyringBox(*form)->isChecked());
+    QCOMPARE(MessageBox::records().size(), 1);
+    QVERIFY2(MessageBox::records().at(0).text.startsWith(u"No keyring is running"_s),
+             qPrintable(MessageBox::records().at(0).text));
+    QCOMPARE(folder.read(u"accounts.dat"_s), accounts);
+    QCOMPARE(form->gridAccounts()->cell(1, 3), u"joepw"_s);
+    QVERIFY(folder.read(u"settings.ini"_s).contains("keyring=false"));
 }
 
 void tst_Keyring::roundTrip_data()
@@ -338,6 +361,39 @@ void tst_Keyring::scanLogsInWithKeyringPasswords()
     // The failed account never reached the server; the others did, in order.
     QCOMPARE(run.log.filter(u"USER"_s), (QStringList{u"USER kept"_s, u"USER plain"_s, u"USER empty"_s}));
     QCOMPARE(filesHolding(dir.path(), u"kept-secret"_s), QStringList());
+}
+
+void tst_Keyring::settingOnTheSettingsTab()
+{
+    QVERIFY2(startKeyring(), qPrintable(m_keyring.errorString()));
+    ProgramTest::ProgramFolder folder;
+    QVERIFY(folder.write(u"accounts.dat"_s, "mail.example,joe,window-secret-1\r\n"));
+    auto form = ProgramTest::openWindow(folder);
+    QCheckBox *box = keyringBox(*form);
+    QVERIFY(box && !box->isChecked());
+
+    box->click();
+    QVERIFY(box->isChecked());
+    QCOMPARE(form->Label17()->text(), u"1 password(s) moved into the system keyring."_s);
+    QCOMPARE(folder.read(u"accounts.dat"_s), QByteArray("mail.example,joe,\r\n"));
+    QCOMPARE(form->gridAccounts()->cell(1, 3), QString()); // Save Settings must not write it back
+    QVERIFY(folder.read(u"settings.ini"_s).contains("keyring=true"));
+
+    // A password added while the box is ticked goes to the keyring, never the file.
+    Lists::appendRow(*form, ListKind::Accounts, {u"mail.example"_s, u"ann"_s, u"window-secret-2"_s});
+    form->findChild<QPushButton *>(u"cmdupdateconfig"_s)->click();
+    QCOMPARE(folder.read(u"accounts.dat"_s), QByteArray("mail.example,joe,\r\nmail.example,ann,\r\n"));
+    QCOMPARE(Keyring().read({u"mail.example"_s, u"ann"_s}, Password).secret, u"window-secret-2"_s);
+    QCOMPARE(filesHolding(folder.path(), u"window-secret"_s), QStringList());
+
+    box->click();
+    QVERIFY(!box->isChecked());
+    QCOMPARE(form->Label17()->text(), u"2 password(s) moved back into accounts.dat."_s);
+    QCOMPARE(folder.read(u"accounts.dat"_s),
+             QByteArray("mail.example,joe,window-secret-1\r\nmail.example,ann,window-secret-2\r\n"));
+    QCOMPARE(form->gridAccounts()->cell(2, 3), u"window-secret-2"_s);
+    QVERIFY(folder.read(u"settings.ini"_s).contains("keyring=false"));
+    QVERIFY(MessageBox::records().isEmpty());
 }
 
 void tst_Keyring::lockedKeyringRefuses()
