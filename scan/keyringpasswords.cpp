@@ -223,6 +223,13 @@ KeyringPasswords::Outcome KeyringPasswords::storeBeforeSave(const QList<Entry> &
 KeyringPasswords::Outcome KeyringPasswords::moveIn()
 {
     Outcome outcome;
+    // Asked even with no password to move: the setting is about to say that
+    // new ones go there.
+    if (const Secrets::Keyring::Result running = m_keyring.probe(); !running.ok()) {
+        outcome.noKeyring = true;
+        outcome.problems.append(running.errorText + u" The passwords stay in accounts.dat."_s);
+        return outcome;
+    }
     const QString path = accountsPath(m_folder);
     QString error;
     const std::optional<AccountsFile> file = readAccounts(path, &error);

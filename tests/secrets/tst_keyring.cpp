@@ -157,13 +157,19 @@ void tst_Keyring::noKeyringRunning()
 
     // Moving says so and leaves the file and the records as they are.
     QTemporaryDir dir;
-    const QByteArray accounts = "mail.example,joe,joepw\r\nmail.example,kept,\r\n";
     const QString path = KeyringPasswords::accountsPath(dir.path());
+    // Said even when there is no password to move yet.
+    QVERIFY(writeFile(path, "mail.example,kept,\r\n"));
+    QVERIFY(KeyringPasswords(dir.path()).moveIn().noKeyring);
+    const QByteArray accounts = "mail.example,joe,joepw\r\nmail.example,kept,\r\n";
     QVERIFY(writeFile(path, accounts));
     QVERIFY(record(dir.path(), {{u"mail.example"_s, u"kept"_s}}));
-    for (const bool in : {true, false}) {
+    for (const int step : {0, 1, 2}) {
         KeyringPasswords passwords(dir.path());
-        const KeyringPasswords::Outcome outcome = in ? passwords.moveIn() : passwords.moveOut();
+        const KeyringPasswords::Outcome outcome =
+            step == 0   ? passwords.moveIn()
+            : step == 1 ? passwords.moveOut()
+                        : passwords.storeBeforeSave({{u"mail.example"_s, u"new"_s, u"newpw"_s}});
         QVERIFY(outcome.noKeyring);
         QVERIFY(outcome.moved.isEmpty());
         QCOMPARE(outcome.problems.size(), 1);
