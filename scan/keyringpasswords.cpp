@@ -9,6 +9,9 @@
 #include <QFile>
 #include <QSaveFile>
 
+#include <algorithm>
+#include <memory>
+
 using namespace Qt::StringLiterals;
 
 namespace Scan {

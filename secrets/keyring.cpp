@@ -151,22 +151,25 @@ Keyring::Result Keyring::probe() const
 {
     QDBusConnection bus = QDBusConnection::sessionBus();
     if (!bus.isConnected()) {
+        const QString why = bus.lastError().message();
         return {Status::NoKeyring,
                 {},
-                u"No keyring can be reached: there is no D-Bus session bus (%1)."_s.arg(bus.lastError().message())};
+                u"No keyring is running: there is no D-Bus session bus to reach one%1."_s.arg(
+                    why.isEmpty() ? QString() : u" ("_s + why + u')')};
     }
     QString error;
     for (const QString &name : keyringBusNames()) {
         const std::optional<QVariant> owned = busCall(bus, u"NameHasOwner"_s, {name}, m_timeoutMs, &error);
         if (!owned)
-            return {Status::NoKeyring, {}, u"No keyring can be reached: %1."_s.arg(error)};
+            return {
+                Status::NoKeyring, {}, u"No keyring is running: the session bus does not answer (%1)."_s.arg(error)};
         if (owned->toBool())
             return {Status::Ok, {}, {}};
     }
     // One that is not running yet starts when it is first asked.
     const std::optional<QVariant> startable = busCall(bus, u"ListActivatableNames"_s, {}, m_timeoutMs, &error);
     if (!startable)
-        return {Status::NoKeyring, {}, u"No keyring can be reached: %1."_s.arg(error)};
+        return {Status::NoKeyring, {}, u"No keyring is running: the session bus does not answer (%1)."_s.arg(error)};
     const QStringList names = startable->toStringList();
     for (const QString &name : keyringBusNames()) {
         if (names.contains(name))

@@ -2,6 +2,7 @@
 // gnome-keyring-daemon on a private session bus: the wrapper, moving
 // accounts.dat's passwords in and out, and the scan logging in with them.
 
+#include "dovecot/dovecotserver.h"
 #include "pop3/host/tarnpostproxy.h"
 #include "scan/headlessform.h"
 #include "scan/keyringpasswords.h"
@@ -119,6 +120,7 @@ private Q_SLOTS:
     void moveOutKeepsWhatTheKeyringLost();
     void scanLogsInWithKeyringPasswords();
     void settingOnTheSettingsTab();
+    void realControlAgainstDovecot();
     // Last: the keyring stays locked.
     void lockedKeyringRefuses();
 
@@ -400,6 +402,36 @@ void tst_Keyring::settingOnTheSettingsTab()
     QCOMPARE(form->gridAccounts()->cell(2, 3), u"window-secret-2"_s);
     QVERIFY(folder.read(u"settings.ini"_s).contains("keyring=false"));
     QVERIFY(MessageBox::records().isEmpty());
+}
+
+void tst_Keyring::realControlAgainstDovecot()
+{
+    if (!DovecotServer::isAvailable())
+        QSKIP("dovecot is not installed (scripts/install-deps.sh installs it)");
+    QVERIFY2(startKeyring(), qPrintable(m_keyring.errorString()));
+    DovecotServer server;
+    server.addUser(u"kept"_s, u"dovecot-kept-secret"_s);
+    server.addUser(u"plain"_s, u"plainpw"_s);
+    server.addMessage(u"kept"_s, "From: pal@example.org\nSubject: hello\n\nHi.\n");
+    QVERIFY2(server.start(), qPrintable(server.errorString()));
+    const QByteArray address = "pop3://127.0.0.1:" + QByteArray::number(server.port());
+    ProgramTest::ProgramFolder folder;
+    QVERIFY(folder.write(u"accounts.dat"_s, address + ",kept,dovecot-kept-secret\r\n"));
+    QCOMPARE(KeyringPasswords(folder.path()).moveIn().moved.size(), 1);
+    QVERIFY(folder.write(u"accounts.dat"_s, address + ",kept,\r\n" + address + ",plain,plainpw\r\n"));
+    auto form = ProgramTest::openWindow(folder);
+
+    form->Tarnpost1().setDebugFile(folder.file(u"debug.log"_s));
+    form->Tarnpost1().setDebugMode(true);
+    Scan::MailboxScanner scanner(*form);
+    scanner.run();
+    QCOMPARE(scanner.results().size(), 2);
+    for (const Scan::AccountResult &result : scanner.results()) {
+        QVERIFY2(!result.failed(), qPrintable(result.error));
+        QCOMPARE(result.scanned, result.login == u"kept"_s ? 1 : 0);
+    }
+    QVERIFY(folder.read(u"debug.log"_s).contains("PASS ********"));
+    QCOMPARE(filesHolding(folder.path(), u"dovecot-kept-secret"_s), QStringList());
 }
 
 void tst_Keyring::lockedKeyringRefuses()
