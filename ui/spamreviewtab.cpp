@@ -6,8 +6,10 @@
 #include "state/reviewlist.h"
 #include "state/statedatabase.h"
 #include "ui/senderaddress.h"
+#include "ui/spamreviewfilter.h"
 
 #include <QCheckBox>
+#include <QComboBox>
 #include <QDialog>
 #include <QDialogButtonBox>
 #include <QDir>
@@ -17,6 +19,8 @@
 #include <QHeaderView>
 #include <QItemSelectionModel>
 #include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
 #include <QLocale>
 #include <QPlainTextEdit>
 #include <QPushButton>
@@ -27,13 +31,12 @@
 #include <QVBoxLayout>
 
 #include <algorithm>
+#include <limits>
 
 using namespace Qt::StringLiterals;
 
 namespace {
 
-// The message id of a row lives in its first cell.
-constexpr int IdRole = Qt::UserRole + 1;
 constexpr qsizetype MaxPreviewChars = 200000;
 const QString WhitelistTitle = u"Whitelist"_s;
 const QString DeleteTitle = u"Delete from server"_s;
@@ -109,6 +112,35 @@ QString fileNameFor(const QString &subject)
     return name.isEmpty() ? u"message"_s : name;
 }
 
+// Held first: what waits for the user's word; then what is still on the
+// server, then what is gone.
+int stateRank(ReviewList::State state)
+{
+    switch (state) {
+    case ReviewList::State::Held: return 0;
+    case ReviewList::State::DeleteRequested: return 1;
+    case ReviewList::State::Kept: return 2;
+    case ReviewList::State::Deleted: return 3;
+    case ReviewList::State::Gone: return 4;
+    }
+    return 5;
+}
+
+// A time as a sort key; a missing or unreadable one sorts as the oldest.
+qint64 timeKey(const QDateTime &time)
+{
+    return time.isValid() ? time.toMSecsSinceEpoch() : std::numeric_limits<qint64>::min();
+}
+
+QDateTime sentTime(const QString &header)
+{
+    QString text = header.simplified();
+    // A trailing comment ("(UTC)") is common and not part of the date.
+    if (const qsizetype comment = text.indexOf(u'('); comment > 0)
+        text = text.left(comment).trimmed();
+    return QDateTime::fromString(text, Qt::RFC2822Date);
+}
+
 QPushButton *button(QWidget *parent, const QString &name, const QString &text)
 {
     auto *b = new QPushButton(text, parent);
@@ -122,19 +154,56 @@ SpamReviewTab::SpamReviewTab(const QString &programFolder, QWidget *parent)
     : QWidget(parent)
     , m_folder(programFolder)
     , m_model(new QStandardItemModel(0, ColumnCount, this))
+    , m_filter(new SpamReviewFilter(this))
     , m_view(new QTableView(this))
     , m_alsoWhitelist(new QCheckBox(u"Also add the sender to the whitelist"_s, this))
 {
     setObjectName(u"tabSpam"_s);
-    m_model->setHorizontalHeaderLabels({u"Date"_s, u"Sender"_s, u"Subject"_s, u"Size"_s, u"Account"_s, u"Rule"_s,
-                                        u"Entry"_s, u"Found in"_s, u"State"_s});
+    m_model->setHorizontalHeaderLabels({u"Caught"_s, u"Date"_s, u"Sender"_s, u"Subject"_s, u"Size"_s, u"Account"_s,
+                                        u"Rule"_s, u"Entry"_s, u"Found in"_s, u"State"_s});
+    m_model->horizontalHeaderItem(Caught)->setToolTip(u"When Quellmail condemned the message"_s);
+    m_model->horizontalHeaderItem(Sent)->setToolTip(u"The date the message gives itself (its Date header)"_s);
+    m_filter->setSourceModel(m_model);
     m_view->setObjectName(u"gridSpam"_s);
-    m_view->setModel(m_model);
+    m_view->setModel(m_filter);
     m_view->setSelectionBehavior(QAbstractItemView::SelectRows);
     m_view->setEditTriggers(QAbstractItemView::NoEditTriggers);
     m_view->verticalHeader()->hide();
-    m_view->horizontalHeader()->setStretchLastSection(true);
+    m_view->setWordWrap(false);
+    // Sender and subject take the room a wide window gives; "Found in" can be a
+    // long list of tokens, so it keeps a width the user can change.
+    QHeaderView *header = m_view->horizontalHeader();
+    header->setStretchLastSection(false);
+    header->setSectionResizeMode(QHeaderView::ResizeToContents);
+    header->setSectionResizeMode(Sender, QHeaderView::Stretch);
+    header->setSectionResizeMode(Subject, QHeaderView::Stretch);
+    header->setSectionResizeMode(Where, QHeaderView::Interactive);
+    header->resizeSection(Where, 140);
+    m_view->setSortingEnabled(true);
+    m_view->sortByColumn(State, Qt::AscendingOrder);
     m_alsoWhitelist->setObjectName(u"checkAlsoWhitelist"_s);
+
+    m_search = new QLineEdit(this);
+    m_search->setObjectName(u"txtSpamSearch"_s);
+    m_search->setPlaceholderText(u"Search sender, subject, account"_s);
+    m_search->setClearButtonEnabled(true);
+    m_show = new QComboBox(this);
+    m_show->setObjectName(u"comboSpamShow"_s);
+    m_show->addItems(SpamReviewFilter::showTexts());
+    m_count = new QLabel(this);
+    m_count->setObjectName(u"lblSpamCount"_s);
+    connect(m_search, &QLineEdit::textChanged, this, [this](const QString &text) {
+        m_filter->setSearchText(text);
+        updateCount();
+    });
+    connect(m_show, &QComboBox::currentIndexChanged, this, [this](int index) {
+        m_filter->setShow(SpamReviewFilter::Show(index));
+        updateCount();
+    });
+    auto *find = new QHBoxLayout;
+    find->addWidget(m_search, 1);
+    find->addWidget(m_show);
+    find->addWidget(m_count);
 
     QPushButton *remove = button(this, u"cmdDeleteFromServer"_s, u"Delete from server"_s);
     QPushButton *keep = button(this, u"cmdNotSpam"_s, u"Not spam"_s);
@@ -158,6 +227,7 @@ SpamReviewTab::SpamReviewTab(const QString &programFolder, QWidget *parent)
         buttons->addWidget(w);
     buttons->addStretch();
     auto *layout = new QVBoxLayout(this);
+    layout->addLayout(find);
     layout->addWidget(m_view);
     layout->addLayout(buttons);
 
@@ -171,6 +241,7 @@ SpamReviewTab::SpamReviewTab(const QString &programFolder, QWidget *parent)
     m_view->installEventFilter(this);
     connect(m_view->selectionModel(), &QItemSelectionModel::selectionChanged, this, &SpamReviewTab::updateButtons);
     updateButtons();
+    updateCount();
 }
 
 SpamReviewTab::~SpamReviewTab() = default;
@@ -206,11 +277,14 @@ bool SpamReviewTab::eventFilter(QObject *watched, QEvent *event)
 {
     if (watched == m_view && (event->type() == QEvent::KeyPress || event->type() == QEvent::ShortcutOverride)) {
         const auto *key = static_cast<QKeyEvent *>(event);
-        if (key->key() == Qt::Key_Delete && (key->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier) {
-            // Claimed before any window shortcut, so the key always means this grid's rows.
+        const bool plain = (key->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier;
+        const bool remove = key->key() == Qt::Key_Delete;
+        const bool open = key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter;
+        if (plain && (remove || open)) {
+            // Claimed before any window shortcut, so the keys always mean this grid's rows.
             event->accept();
             if (event->type() == QEvent::KeyPress)
-                deleteFromServer();
+                remove ? deleteFromServer() : preview();
             return true;
         }
     }
@@ -239,20 +313,53 @@ void SpamReviewTab::refresh()
     const QLocale locale;
     for (const ReviewList::Message &m : ReviewList(*m_database).all()) {
         QList<QStandardItem *> cells;
-        QString date = m.sent.isEmpty() ? locale.toString(m.judged.toLocalTime(), QLocale::ShortFormat) : m.sent;
-        if (m.sent == MissingHeader)
-            date.clear();
+        const QString sent = m.sent == MissingHeader ? QString() : m.sent;
+        const QString caught =
+            m.judged.isValid() ? locale.toString(m.judged.toLocalTime(), QLocale::ShortFormat) : QString();
         for (const QString &text :
-             QStringList{date, m.sender, m.subject, locale.formattedDataSize(m.size), m.login + u'@' + m.server, m.rule,
-                         m.entry, m.matchedIn, ReviewList::stateText(m.state)})
-            cells.append(new QStandardItem(text));
+             QStringList{caught, sent, m.sender, m.subject, locale.formattedDataSize(m.size), m.login + u'@' + m.server,
+                         m.rule, m.entry, m.matchedIn, ReviewList::stateText(m.state)}) {
+            auto *cell = new QStandardItem(text);
+            cell->setData(text, SpamReviewFilter::SortKeyRole);
+            cells.append(cell);
+        }
+        cells.at(Caught)->setData(timeKey(m.judged), SpamReviewFilter::SortKeyRole);
+        cells.at(Sent)->setData(timeKey(sentTime(sent)), SpamReviewFilter::SortKeyRole);
+        cells.at(Size)->setData(m.size, SpamReviewFilter::SortKeyRole);
+        cells.at(State)->setData(stateRank(m.state), SpamReviewFilter::SortKeyRole);
+        cells.at(Where)->setToolTip(m.matchedIn);
         cells.at(0)->setData(m.id, IdRole);
+        cells.at(0)->setData(int(m.state), SpamReviewFilter::StateRole);
+        cells.at(0)->setData(m.rule == Scan::SpamTrainer::learnedRule(), SpamReviewFilter::GuessRole);
         m_model->appendRow(cells);
-        if (selected.contains(m.id))
-            m_view->selectionModel()->select(m_model->index(m_model->rowCount() - 1, 0),
-                                             QItemSelectionModel::Select | QItemSelectionModel::Rows);
     }
+    selectMessages(selected);
     updateButtons(); // removing rows drops their selection without a signal
+    updateCount();
+    Q_EMIT refreshed();
+}
+
+void SpamReviewTab::selectMessages(const QList<qint64> &ids)
+{
+    QItemSelection selection;
+    for (int row = 0; row < m_filter->rowCount(); ++row) {
+        const QModelIndex index = m_filter->index(row, 0);
+        if (ids.contains(index.data(IdRole).toLongLong()))
+            selection.select(index, index);
+    }
+    m_view->selectionModel()->select(selection, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+}
+
+void SpamReviewTab::updateCount()
+{
+    qsizetype held = 0;
+    for (int row = 0; row < m_model->rowCount(); ++row)
+        held += m_model->item(row, 0)->data(SpamReviewFilter::StateRole).toInt() == int(ReviewList::State::Held);
+    const QString all = countOf(m_model->rowCount());
+    QString text = m_filter->isFiltering() ? u"%1 of %2 shown"_s.arg(m_filter->rowCount()).arg(all) : all;
+    if (held > 0)
+        text += u", %1 held"_s.arg(held);
+    m_count->setText(text);
 }
 
 QList<qint64> SpamReviewTab::selectedRows() const
@@ -262,7 +369,7 @@ QList<qint64> SpamReviewTab::selectedRows() const
     // In the order shown, whatever order they were selected in.
     std::sort(rows.begin(), rows.end(), [](const QModelIndex &a, const QModelIndex &b) { return a.row() < b.row(); });
     for (const QModelIndex &index : std::as_const(rows))
-        ids.append(m_model->item(index.row(), 0)->data(IdRole).toLongLong());
+        ids.append(index.data(IdRole).toLongLong());
     return ids;
 }
 

@@ -1,7 +1,8 @@
 #pragma once
 // The "Spam" tab: the archived and held messages with why each was
 // condemned, and what the user can do with them. Deletion happens at the
-// account's next scan, by the message's unique id.
+// account's next scan, by the message's unique id. The list sorts by any
+// column, filters by state and search words, and shows held messages first.
 
 #include "state/reviewlist.h"
 
@@ -11,9 +12,13 @@
 #include <memory>
 
 class QCheckBox;
+class QComboBox;
+class QLabel;
+class QLineEdit;
 class QPushButton;
 class QStandardItemModel;
 class QTableView;
+class SpamReviewFilter;
 class StateDatabase;
 
 class SpamReviewTab final : public QWidget
@@ -22,14 +27,19 @@ class SpamReviewTab final : public QWidget
     Q_DISABLE_COPY_MOVE(SpamReviewTab)
 
 public:
-    enum Column { Judged, Sender, Subject, Size, Account, Rule, Entry, Where, State, ColumnCount };
+    enum Column { Caught, Sent, Sender, Subject, Size, Account, Rule, Entry, Where, State, ColumnCount };
+    // The message id of a row, on its first cell.
+    static constexpr int IdRole = Qt::UserRole + 1;
 
     SpamReviewTab(const QString &programFolder, QWidget *parent = nullptr);
     ~SpamReviewTab() override;
 
     // Reads the list again (after a scan, when the tab is shown).
     void refresh();
+    // Shows the rows as the user sees them: filtered and sorted.
     QTableView *view() const { return m_view; }
+    // Selects the rows of these messages that are shown.
+    void selectMessages(const QList<qint64> &ids);
 
     // Picks the file "Save as email…" writes for one message, and the folder
     // it writes several into; file dialogs unless replaced.
@@ -47,6 +57,8 @@ Q_SIGNALS:
     void problem(const QString &text);
     // The learned filter was taught the user's judgement ("Spam", "Not spam").
     void learned();
+    // The list was read again: what it holds may have changed.
+    void refreshed();
 
 private:
     QList<qint64> selectedRows() const;
@@ -65,12 +77,17 @@ private:
     void saveInto(const QString &folder, const QList<ReviewList::Message> &messages);
     void preview();
     void updateButtons();
+    void updateCount();
     bool eventFilter(QObject *watched, QEvent *event) override;
 
     QString m_folder;
     std::unique_ptr<StateDatabase> m_database;
     QStandardItemModel *m_model;
+    SpamReviewFilter *m_filter;
     QTableView *m_view;
+    QLineEdit *m_search = nullptr;
+    QComboBox *m_show = nullptr;
+    QLabel *m_count = nullptr;
     QCheckBox *m_alsoWhitelist;
     QPushButton *m_save = nullptr;
     QPushButton *m_preview = nullptr;

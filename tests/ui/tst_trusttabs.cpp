@@ -11,9 +11,12 @@
 #include "ui/spamreviewtab.h"
 
 #include <QCheckBox>
+#include <QComboBox>
 #include <QDialog>
 #include <QDir>
 #include <QFile>
+#include <QLabel>
+#include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QSignalSpy>
@@ -53,30 +56,55 @@ struct Folder
     qint64 add(State state, const QString &sender = u"Sp\u00e4mmer <x@spam.example>"_s, const QString &sent = {},
                const QString &subject = u"Gl\u00fcck"_s)
     {
-        const QString name = u"Gl\u00fcck (%1).html"_s.arg(ReviewList(*db).all().size() + 1);
-        QFile file(dir.filePath(u"SpamDeleted/"_s + name));
-        file.open(QIODevice::WriteOnly);
-        file.write(Scan::ArchiveWriter::inertPrefix() + Archived);
         ReviewList::Message m;
         m.server = u"mail.example"_s;
         m.login = u"u"_s;
-        m.uid = u"uid"_s + name;
         m.judged = QDateTime::currentDateTimeUtc();
         m.sent = sent;
         m.sender = sender;
         m.subject = subject;
         m.size = Archived.size();
-        m.archiveFile = name;
         m.rule = u"keyword"_s;
         m.entry = u"casino"_s;
         m.matchedIn = u"body"_s;
         m.state = state;
+        return add(m);
+    }
+    // The message as a scan records it, with its archive copy.
+    qint64 add(ReviewList::Message m)
+    {
+        const QString name = u"Gl\u00fcck (%1).html"_s.arg(ReviewList(*db).all().size() + 1);
+        QFile file(dir.filePath(u"SpamDeleted/"_s + name));
+        file.open(QIODevice::WriteOnly);
+        file.write(Scan::ArchiveWriter::inertPrefix() + Archived);
+        m.uid = u"uid"_s + name;
+        m.archiveFile = name;
         const qint64 id = ReviewList(*db).add(m);
-        if (state == State::Kept) // as the user marks it
+        if (m.state == State::Kept) // as the user marks it
             ReviewList(*db).markNotSpam({id});
         return id;
     }
 };
+
+// The row of the list as shown that holds the message.
+int rowOf(const SpamReviewTab &tab, qint64 id)
+{
+    const QAbstractItemModel *model = tab.view()->model();
+    for (int row = 0; row < model->rowCount(); ++row) {
+        if (model->index(row, 0).data(SpamReviewTab::IdRole).toLongLong() == id)
+            return row;
+    }
+    return -1;
+}
+
+QStringList shownSubjects(const SpamReviewTab &tab)
+{
+    QStringList subjects;
+    const QAbstractItemModel *model = tab.view()->model();
+    for (int row = 0; row < model->rowCount(); ++row)
+        subjects.append(model->index(row, SpamReviewTab::Subject).data().toString());
+    return subjects;
+}
 
 template <typename T> T *named(QWidget &w, const QString &name)
 {
@@ -101,8 +129,10 @@ private Q_SLOTS:
     void spamTabActions();
     void whitelistEntryFromSender_data();
     void whitelistEntryFromSender();
-    void dateColumn_data();
-    void dateColumn();
+    void dateColumns_data();
+    void dateColumns();
+    void listSortsSearchesAndFilters_data();
+    void listSortsSearchesAndFilters();
     void savedEmailHasNoPrefixAndPreviewIsText();
     void logTabShowsFailuresFirstAndLoud();
 };
@@ -176,15 +206,16 @@ void tst_TrustTabs::spamTabActions()
     SpamReviewTab tab(f.dir.path());
     tab.refresh();
     QCOMPARE(tab.view()->model()->rowCount(), 2);
-    QCOMPARE(tab.view()->model()->index(0, SpamReviewTab::Rule).data().toString(), u"keyword"_s);
-    QCOMPARE(tab.view()->model()->index(0, SpamReviewTab::Entry).data().toString(), u"casino"_s);
-    QCOMPARE(tab.view()->model()->index(0, SpamReviewTab::State).data().toString(), ReviewList::stateText(before));
+    const int row = rowOf(tab, id);
+    QCOMPARE(tab.view()->model()->index(row, SpamReviewTab::Rule).data().toString(), u"keyword"_s);
+    QCOMPARE(tab.view()->model()->index(row, SpamReviewTab::Entry).data().toString(), u"casino"_s);
+    QCOMPARE(tab.view()->model()->index(row, SpamReviewTab::State).data().toString(), ReviewList::stateText(before));
     QSignalSpy whitelist(&tab, &SpamReviewTab::whitelistRequested);
 
     if (both)
         tab.view()->selectAll();
     else
-        tab.view()->selectRow(0); // newest first: the row under test
+        tab.selectMessages({id});
     named<QCheckBox>(tab, u"checkAlsoWhitelist"_s)->setChecked(alsoWhitelist);
     if (!answer)
         MessageBox::queueAnswer(MessageBox::No);
@@ -204,7 +235,8 @@ void tst_TrustTabs::spamTabActions()
     QCOMPARE(whitelist.size(), whitelisted ? 1 : 0);
     if (whitelisted)
         QCOMPARE(whitelist.at(0).at(0).toString(), u"x@spam.example"_s);
-    QCOMPARE(tab.view()->model()->index(0, SpamReviewTab::State).data().toString(), ReviewList::stateText(after));
+    QCOMPARE(tab.view()->model()->index(rowOf(tab, id), SpamReviewTab::State).data().toString(),
+             ReviewList::stateText(after));
     const Scan::TokenStore::Counts known = Scan::TokenStore::learnedMessages(*f.db);
     QCOMPARE((QList<int>{int(known.spam), int(known.ham)}), learned);
 
@@ -283,25 +315,175 @@ void tst_TrustTabs::whitelistEntryFromSender()
     QCOMPARE(ReviewList(*f.db).byId(id)->state, State::Kept);
 }
 
-void tst_TrustTabs::dateColumn_data()
+void tst_TrustTabs::dateColumns_data()
 {
     QTest::addColumn<QString>("sent");
     QTest::addColumn<bool>("shown");
 
     QTest::newRow("the message's Date") << u"Tue, 8 Dec 2026 10:00:00 +0000"_s << true;
+    QTest::newRow("a Date that reads 1980") << u"Tue, 1 Jan 1980 00:00:00 +0000"_s << true;
     QTest::newRow("no Date header") << u"<not found>"_s << false;
 }
 
-void tst_TrustTabs::dateColumn()
+void tst_TrustTabs::dateColumns()
 {
     QFETCH(QString, sent);
     QFETCH(bool, shown);
 
     Folder f;
-    f.add(State::Held, u"x@spam.example"_s, sent);
+    const qint64 id = f.add(State::Held, u"x@spam.example"_s, sent);
     SpamReviewTab tab(f.dir.path());
     tab.refresh();
-    QCOMPARE(tab.view()->model()->index(0, SpamReviewTab::Judged).data().toString(), shown ? sent : QString());
+    QCOMPARE(tab.view()->model()->index(0, SpamReviewTab::Sent).data().toString(), shown ? sent : QString());
+    // Beside it, when Quellmail caught it, whatever the message claims.
+    const QDateTime judged = ReviewList(*f.db).byId(id)->judged;
+    QCOMPARE(tab.view()->model()->index(0, SpamReviewTab::Caught).data().toString(),
+             QLocale().toString(judged.toLocalTime(), QLocale::ShortFormat));
+    QCOMPARE(tab.view()->model()->headerData(SpamReviewTab::Caught, Qt::Horizontal).toString(), u"Caught"_s);
+    QCOMPARE(tab.view()->model()->headerData(SpamReviewTab::Sent, Qt::Horizontal).toString(), u"Date"_s);
+}
+
+void tst_TrustTabs::listSortsSearchesAndFilters_data()
+{
+    QTest::addColumn<QString>("search");
+    QTest::addColumn<int>("show");   // index of the state box
+    QTest::addColumn<int>("column"); // sorted by, as a click on its header; -1: as the tab opens
+    QTest::addColumn<int>("order");
+    QTest::addColumn<QStringList>("subjects"); // as shown, top to bottom
+    QTest::addColumn<QString>("count");
+
+    const int asOpened = -1;
+    const int up = Qt::AscendingOrder;
+    const int down = Qt::DescendingOrder;
+    const QString all = u"6 messages, 2 held"_s;
+    QTest::newRow("held first, newest first among equals")
+        << QString() << 0 << asOpened << up << QStringList{u"Casino bonus"_s,  u"Lottery winner"_s, u"Weekly offers"_s,
+                                                           u"Meeting notes"_s, u"Cheap watches"_s,  u"Old lottery"_s}
+        << all;
+    QTest::newRow("caught, oldest first") << QString() << 0 << int(SpamReviewTab::Caught) << up
+                                          << QStringList{u"Cheap watches"_s, u"Lottery winner"_s, u"Meeting notes"_s,
+                                                         u"Casino bonus"_s,  u"Weekly offers"_s,  u"Old lottery"_s}
+                                          << all;
+    QTest::newRow("the message's date: none and unreadable oldest, then 1980, time zones counted")
+        << QString() << 0 << int(SpamReviewTab::Sent) << up
+        << QStringList{u"Old lottery"_s,  u"Meeting notes"_s, u"Cheap watches"_s,
+                       u"Casino bonus"_s, u"Weekly offers"_s, u"Lottery winner"_s}
+        << all;
+    QTest::newRow("size as a number, largest first")
+        << QString() << 0 << int(SpamReviewTab::Size) << down
+        << QStringList{u"Weekly offers"_s, u"Lottery winner"_s, u"Meeting notes"_s,
+                       u"Casino bonus"_s,  u"Cheap watches"_s,  u"Old lottery"_s}
+        << all;
+    QTest::newRow("sender, letter case ignored")
+        << QString() << 0 << int(SpamReviewTab::Sender) << up
+        << QStringList{u"Meeting notes"_s,  u"Casino bonus"_s,  u"Old lottery"_s,
+                       u"Lottery winner"_s, u"Cheap watches"_s, u"Weekly offers"_s}
+        << all;
+    QTest::newRow("subject, descending") << QString() << 0 << int(SpamReviewTab::Subject) << down
+                                         << QStringList{u"Weekly offers"_s,  u"Old lottery"_s,   u"Meeting notes"_s,
+                                                        u"Lottery winner"_s, u"Cheap watches"_s, u"Casino bonus"_s}
+                                         << all;
+    QTest::newRow("account, newest first among equals")
+        << QString() << 0 << int(SpamReviewTab::Account) << up
+        << QStringList{u"Casino bonus"_s,  u"Lottery winner"_s, u"Old lottery"_s,
+                       u"Weekly offers"_s, u"Meeting notes"_s,  u"Cheap watches"_s}
+        << all;
+    QTest::newRow("rule") << QString() << 0 << int(SpamReviewTab::Rule) << up
+                          << QStringList{u"Lottery winner"_s, u"Old lottery"_s,  u"Weekly offers"_s,
+                                         u"Cheap watches"_s,  u"Casino bonus"_s, u"Meeting notes"_s}
+                          << all;
+    QTest::newRow("state, gone first") << QString() << 0 << int(SpamReviewTab::State) << down
+                                       << QStringList{u"Old lottery"_s,   u"Cheap watches"_s, u"Meeting notes"_s,
+                                                      u"Weekly offers"_s, u"Casino bonus"_s,  u"Lottery winner"_s}
+                                       << all;
+    QTest::newRow("search in the sender")
+        << u"LOTTO"_s << 0 << asOpened << up << QStringList{u"Lottery winner"_s, u"Old lottery"_s}
+        << u"2 of 6 messages shown, 2 held"_s;
+    QTest::newRow("search in the subject")
+        << u"offers"_s << 0 << asOpened << up << QStringList{u"Weekly offers"_s} << u"1 of 6 messages shown, 2 held"_s;
+    QTest::newRow("search in the account")
+        << u"bob@pop"_s << 0 << asOpened << up << QStringList{u"Casino bonus"_s, u"Lottery winner"_s}
+        << u"2 of 6 messages shown, 2 held"_s;
+    QTest::newRow("every word must occur somewhere")
+        << u" lotto  mail.example "_s << 0 << asOpened << up << QStringList{u"Old lottery"_s}
+        << u"1 of 6 messages shown, 2 held"_s;
+    QTest::newRow("nothing found") << u"rolex casino"_s << 0 << asOpened << up << QStringList()
+                                   << u"0 of 6 messages shown, 2 held"_s;
+    QTest::newRow("held") << QString() << 1 << asOpened << up << QStringList{u"Casino bonus"_s, u"Lottery winner"_s}
+                          << u"2 of 6 messages shown, 2 held"_s;
+    QTest::newRow("unsure: held by the learned filter alone")
+        << QString() << 2 << asOpened << up << QStringList{u"Casino bonus"_s} << u"1 of 6 messages shown, 2 held"_s;
+    QTest::newRow("to be deleted") << QString() << 3 << asOpened << up << QStringList{u"Weekly offers"_s}
+                                   << u"1 of 6 messages shown, 2 held"_s;
+    QTest::newRow("deleted, with what was gone before")
+        << QString() << 4 << asOpened << up << QStringList{u"Cheap watches"_s, u"Old lottery"_s}
+        << u"2 of 6 messages shown, 2 held"_s;
+    QTest::newRow("kept") << QString() << 5 << asOpened << up << QStringList{u"Meeting notes"_s}
+                          << u"1 of 6 messages shown, 2 held"_s;
+    QTest::newRow("held and searched, sorted by size")
+        << u"lott"_s << 1 << int(SpamReviewTab::Size) << up << QStringList{u"Lottery winner"_s}
+        << u"1 of 6 messages shown, 2 held"_s;
+}
+
+void tst_TrustTabs::listSortsSearchesAndFilters()
+{
+    QFETCH(QString, search);
+    QFETCH(int, show);
+    QFETCH(int, column);
+    QFETCH(int, order);
+    QFETCH(QStringList, subjects);
+    QFETCH(QString, count);
+
+    Folder f;
+    const struct
+    {
+        const char *subject, *sender, *account, *sent, *judged, *rule;
+        State state;
+        qint64 size;
+    } rows[] = {
+        {"Cheap watches", "Rolex <r@watch.example>", "u", "Tue, 1 Jan 1980 00:00:00 +0000", "2026-12-01T10:00:00Z",
+         "keyword", State::Deleted, 300},
+        {"Lottery winner", "Lotto <l@lotto.example>", "bob", "Tue, 8 Dec 2026 09:00:00 +0100", "2026-12-02T10:00:00Z",
+         "blacklist", State::Held, 5000},
+        {"Meeting notes", "anna <anna@work.example>", "u", "<not found>", "2026-12-03T10:00:00Z", "learned filter",
+         State::Kept, 1200},
+        {"Casino bonus", "Casino <c@casino.example>", "bob", "Wed, 2 Dec 2026 12:00:00 +0000 (UTC)",
+         "2026-12-04T10:00:00Z", "learned filter", State::Held, 800},
+        {"Weekly offers", "Shop <news@shop.example>", "u", "Thu, 3 Dec 2026 08:00:00 +0000", "2026-12-05T10:00:00Z",
+         "keyword", State::DeleteRequested, 50000},
+        {"Old lottery", "Lotto <l@lotto.example>", "u", "sometime last week", "2026-12-06T10:00:00Z", "keyword",
+         State::Gone, 100},
+    };
+    for (const auto &r : rows) {
+        ReviewList::Message m;
+        m.subject = QString::fromLatin1(r.subject);
+        m.sender = QString::fromLatin1(r.sender);
+        m.login = QString::fromLatin1(r.account);
+        m.server = m.login == u"bob"_s ? u"pop.test"_s : u"mail.example"_s;
+        m.sent = QString::fromLatin1(r.sent);
+        m.judged = QDateTime::fromString(QString::fromLatin1(r.judged), Qt::ISODate);
+        m.rule = QString::fromLatin1(r.rule);
+        m.state = r.state;
+        m.size = r.size;
+        QVERIFY(f.add(m) > 0);
+    }
+    SpamReviewTab tab(f.dir.path());
+    tab.refresh();
+    if (column >= 0)
+        tab.view()->sortByColumn(column, Qt::SortOrder(order));
+    named<QLineEdit>(tab, u"txtSpamSearch"_s)->setText(search);
+    named<QComboBox>(tab, u"comboSpamShow"_s)->setCurrentIndex(show);
+    QCOMPARE(shownSubjects(tab), subjects);
+    QCOMPARE(named<QLabel>(tab, u"lblSpamCount"_s)->text(), count);
+
+    // A new scan's rows keep the order and the filter chosen.
+    tab.refresh();
+    QCOMPARE(shownSubjects(tab), subjects);
+    // What is selected and then filtered away is not acted on.
+    tab.view()->selectAll();
+    named<QLineEdit>(tab, u"txtSpamSearch"_s)->setText(u"no such message"_s);
+    QVERIFY(tab.view()->selectionModel()->selectedRows().isEmpty());
+    QVERIFY(!named<QPushButton>(tab, u"cmdPreview"_s)->isEnabled());
 }
 
 void tst_TrustTabs::savedEmailHasNoPrefixAndPreviewIsText()
