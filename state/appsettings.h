@@ -43,6 +43,9 @@ public:
     // A score is a guess: what only the learned filter condemns is held for
     // review unless this says it may be deleted.
     bool deleteLearnedVerdicts = false;
+    // Where the Spam tab last saved or restored messages; empty: the user's
+    // Documents (or home) folder.
+    QString reviewFolder;
 
 private:
     QString m_path;

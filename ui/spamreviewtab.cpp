@@ -3,6 +3,7 @@
 #include "mail/mimetext.h"
 #include "platform/messagebox/messagebox.h"
 #include "scan/spamtrainer.h"
+#include "state/appsettings.h"
 #include "state/reviewlist.h"
 #include "state/statedatabase.h"
 #include "ui/senderaddress.h"
@@ -10,6 +11,7 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDesktopServices>
 #include <QDialog>
 #include <QDialogButtonBox>
 #include <QDir>
@@ -41,6 +43,7 @@ constexpr qsizetype MaxPreviewChars = 200000;
 const QString WhitelistTitle = u"Whitelist"_s;
 const QString DeleteTitle = u"Delete from server"_s;
 const QString SaveTitle = u"Save as email"_s;
+const QString RestoreTitle = u"Restore"_s;
 constexpr qsizetype MaxFileNameChars = 100;
 
 // What the control answers for a header the message lacks.
@@ -69,13 +72,25 @@ QByteArray emailFileBytes(const QByteArray &archived)
 
 QString countOf(qsizetype n) { return n == 1 ? u"1 message"_s : u"%1 messages"_s.arg(n); }
 
-// Never the program folder: what lands there looks like the program's own files.
+// What lands in the program folder or its archive looks like the program's own files.
+bool isProgramFolder(const QString &folder, const QString &programFolder)
+{
+    const QString canonical = QDir(folder).canonicalPath();
+    const QDir program(programFolder);
+    return canonical == program.canonicalPath()
+           || canonical == QDir(program.filePath(u"SpamDeleted"_s)).canonicalPath();
+}
+
+// The folder remembered from the last save, while it is there; else the
+// user's Documents or home. Never the program folder.
 QString firstSaveFolder(const QString &programFolder)
 {
-    const QString program = QDir(programFolder).canonicalPath();
+    AppSettings settings(programFolder);
+    settings.load();
     for (const QString &folder :
-         {QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation), QDir::homePath()}) {
-        if (!folder.isEmpty() && QDir(folder).exists() && QDir(folder).canonicalPath() != program)
+         {settings.reviewFolder, QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation),
+          QDir::homePath()}) {
+        if (!folder.isEmpty() && QDir(folder).exists() && !isProgramFolder(folder, programFolder))
             return folder;
     }
     return QDir::homePath();
@@ -211,6 +226,7 @@ SpamReviewTab::SpamReviewTab(const QString &programFolder, QWidget *parent)
     spam->setToolTip(u"Confirms the verdict: the learned filter learns the message as spam."_s);
     QPushButton *save = button(this, u"cmdSaveAsEmail"_s, u"Save as email\u2026"_s);
     QPushButton *show = button(this, u"cmdPreview"_s, u"Preview"_s);
+    m_restore = button(this, u"cmdRestore"_s, u"Restore\u2026"_s);
     m_save = save;
     m_preview = show;
     connect(remove, &QPushButton::clicked, this, &SpamReviewTab::deleteFromServer);
@@ -218,12 +234,13 @@ SpamReviewTab::SpamReviewTab(const QString &programFolder, QWidget *parent)
     connect(spam, &QPushButton::clicked, this, &SpamReviewTab::markSpam);
     connect(save, &QPushButton::clicked, this, &SpamReviewTab::saveAsEmail);
     connect(show, &QPushButton::clicked, this, &SpamReviewTab::preview);
+    connect(m_restore, &QPushButton::clicked, this, [this] { restore(selectedMessages()); });
     connect(m_view, &QTableView::doubleClicked, this, &SpamReviewTab::preview);
 
     auto *buttons = new QHBoxLayout;
-    for (QWidget *w :
-         {static_cast<QWidget *>(remove), static_cast<QWidget *>(keep), static_cast<QWidget *>(m_alsoWhitelist),
-          static_cast<QWidget *>(spam), static_cast<QWidget *>(save), static_cast<QWidget *>(show)})
+    for (QWidget *w : {static_cast<QWidget *>(remove), static_cast<QWidget *>(keep),
+                       static_cast<QWidget *>(m_alsoWhitelist), static_cast<QWidget *>(spam),
+                       static_cast<QWidget *>(save), static_cast<QWidget *>(show), static_cast<QWidget *>(m_restore)})
         buttons->addWidget(w);
     buttons->addStretch();
     auto *layout = new QVBoxLayout(this);
@@ -235,8 +252,9 @@ SpamReviewTab::SpamReviewTab(const QString &programFolder, QWidget *parent)
         return QFileDialog::getSaveFileName(this, SaveTitle, suggested, u"Email (*.eml)"_s);
     };
     m_folderChooser = [this](const QString &start) {
-        return QFileDialog::getExistingDirectory(this, u"Save each message as an email into"_s, start);
+        return QFileDialog::getExistingDirectory(this, m_folderTitle, start);
     };
+    m_urlOpener = [](const QUrl &url) { QDesktopServices::openUrl(url); };
     m_saveFolder = firstSaveFolder(m_folder);
     m_view->installEventFilter(this);
     connect(m_view->selectionModel(), &QItemSelectionModel::selectionChanged, this, &SpamReviewTab::updateButtons);
@@ -256,11 +274,17 @@ void SpamReviewTab::setSaveFolderChooser(std::function<QString(const QString &)>
     m_folderChooser = std::move(chooser);
 }
 
+void SpamReviewTab::setUrlOpener(std::function<void(const QUrl &)> opener) { m_urlOpener = std::move(opener); }
+
 void SpamReviewTab::updateButtons()
 {
     const qsizetype n = m_view->selectionModel()->selectedRows().size();
     m_save->setEnabled(n > 0);
     m_preview->setEnabled(n > 0);
+    m_restore->setEnabled(n > 0);
+    m_restore->setToolTip(n > 0 ? u"Writes the selected messages as emails into a folder you pick, to open them in "
+                                  "your mail program: the way back for what was deleted from the server."_s
+                                : u"Select one or more messages first."_s);
     if (n == 0) {
         m_save->setToolTip(u"Select one or more messages first."_s);
         m_preview->setToolTip(u"Select a message first."_s);
@@ -443,13 +467,21 @@ void SpamReviewTab::notSpam()
         Q_EMIT problem(list.errorText());
     learn(messages, false);
     refresh();
-    const qsizetype gone = messages.size() - onServer.size();
-    if (gone > 0)
-        MessageBox::show(this,
-                         u"%1 already gone from the server, so nothing is left there to keep. The copy "
-                         "Quellmail archived can still be saved with \"Save as email\u2026\"."_s.arg(
-                             gone == 1 ? u"This message is"_s : countOf(gone) + u" are"_s),
-                         u"Not spam"_s, MessageBox::OkOnly);
+    QList<ReviewList::Message> gone;
+    for (const ReviewList::Message &m : messages) {
+        if (m.state == ReviewList::State::Deleted || m.state == ReviewList::State::Gone)
+            gone.append(m);
+    }
+    if (gone.isEmpty())
+        return;
+    const bool one = gone.size() == 1;
+    if (MessageBox::show(this,
+                         u"%1 already gone from the server, so nothing is left there to keep.\n\nRestore %2 from "
+                         "the copy Quellmail archived, as an email your mail program opens?"_s.arg(
+                             one ? u"This message is"_s : countOf(gone.size()) + u" are"_s, one ? u"it"_s : u"them"_s),
+                         u"Not spam"_s, MessageBox::YesNo)
+        == MessageBox::Yes)
+        restore(gone);
 }
 
 void SpamReviewTab::offerWhitelistEntry(const QString &sender, QStringList *asked)
@@ -512,11 +544,9 @@ void SpamReviewTab::saveAsEmail()
     if (selected.isEmpty())
         return;
     if (selected.size() > 1) {
-        const QString folder = m_folderChooser(m_saveFolder);
-        if (folder.isEmpty())
-            return;
-        m_saveFolder = folder;
-        saveInto(folder, selected);
+        const QString folder = chooseFolder(u"Save each message as an email into"_s);
+        if (!folder.isEmpty())
+            saveInto(folder, selected);
         return;
     }
     const QByteArray bytes = emailFileBytes(messageBytes(selected.first().id));
@@ -535,15 +565,73 @@ void SpamReviewTab::saveAsEmail()
                    != MessageBox::Yes)
             return;
     }
-    m_saveFolder = QFileInfo(path).absolutePath();
+    rememberFolder(QFileInfo(path).absolutePath());
     QString error;
     if (!writeEmail(path, bytes, &error))
         Q_EMIT problem(error);
 }
 
-void SpamReviewTab::saveInto(const QString &folder, const QList<ReviewList::Message> &messages)
+QString SpamReviewTab::chooseFolder(const QString &title)
+{
+    m_folderTitle = title;
+    const QString folder = m_folderChooser(m_saveFolder);
+    if (folder.isEmpty())
+        return {};
+    if (isProgramFolder(folder, m_folder)) {
+        MessageBox::show(this,
+                         u"%1 holds Quellmail's own files; no messages are written there. Pick another folder."_s.arg(
+                             QDir::toNativeSeparators(folder)),
+                         title, MessageBox::OkOnly);
+        return {};
+    }
+    rememberFolder(folder);
+    return folder;
+}
+
+void SpamReviewTab::rememberFolder(const QString &folder)
+{
+    m_saveFolder = folder;
+    AppSettings settings(m_folder);
+    settings.load();
+    // A file that cannot be read is left for the user; the folder is only a convenience.
+    if (!settings.problems().isEmpty() || settings.reviewFolder == folder || isProgramFolder(folder, m_folder))
+        return;
+    settings.reviewFolder = folder;
+    if (!settings.save())
+        Q_EMIT problem(settings.errorText());
+}
+
+void SpamReviewTab::restore(const QList<ReviewList::Message> &messages)
+{
+    if (messages.isEmpty())
+        return;
+    const QString folder = chooseFolder(u"Restore the messages as emails into"_s);
+    if (folder.isEmpty())
+        return;
+    const QStringList written = saveInto(folder, messages);
+    if (written.isEmpty())
+        return;
+    const bool one = written.size() == 1;
+    const bool each = written.size() <= MaxOpened;
+    const QString question = u"%1 into %2.\n\n%3"_s.arg(
+        one ? u"1 message was restored as an email"_s : u"%1 messages were restored as emails"_s.arg(written.size()),
+        QDir::toNativeSeparators(folder),
+        each ? (one ? u"Open it with your mail program?"_s : u"Open them with your mail program?"_s)
+             : u"Open the folder?"_s);
+    if (MessageBox::show(this, question, RestoreTitle, MessageBox::YesNo) != MessageBox::Yes)
+        return;
+    if (!each) {
+        m_urlOpener(QUrl::fromLocalFile(folder));
+        return;
+    }
+    for (const QString &path : written)
+        m_urlOpener(QUrl::fromLocalFile(path));
+}
+
+QStringList SpamReviewTab::saveInto(const QString &folder, const QList<ReviewList::Message> &messages)
 {
     const QDir dir(folder);
+    QStringList written;
     QStringList errors;
     for (const ReviewList::Message &m : messages) {
         const QByteArray bytes = emailFileBytes(messageBytes(m.id));
@@ -552,16 +640,27 @@ void SpamReviewTab::saveInto(const QString &folder, const QList<ReviewList::Mess
             continue;
         }
         const QString name = fileNameFor(m.subject);
+        // The name is taken before it is written, so nothing of the user's is replaced.
         QString path = dir.filePath(name + u".eml"_s);
-        for (int n = 2; QFileInfo::exists(path); ++n)
+        QFile reserved(path);
+        for (int n = 2; !reserved.open(QIODevice::WriteOnly | QIODevice::NewOnly) && QFileInfo::exists(path); ++n) {
             path = dir.filePath(u"%1 (%2).eml"_s.arg(name).arg(n));
+            reserved.setFileName(path);
+        }
+        reserved.close();
         QString error;
-        if (!writeEmail(path, bytes, &error))
+        if (writeEmail(path, bytes, &error)) {
+            written.append(path);
+        } else {
             errors.append(error);
+            if (QFileInfo(path).size() == 0)
+                QFile::remove(path);
+        }
     }
     if (!errors.isEmpty())
         Q_EMIT problem(u"%1 of %2 could not be saved. "_s.arg(errors.size()).arg(countOf(messages.size()))
                        + errors.join(u' '));
+    return written;
 }
 
 QString SpamReviewTab::previewText(const QByteArray &message)

@@ -6,6 +6,7 @@
 
 #include "state/reviewlist.h"
 
+#include <QUrl>
 #include <QWidget>
 
 #include <functional>
@@ -45,6 +46,10 @@ public:
     // it writes several into; file dialogs unless replaced.
     void setSaveFileChooser(std::function<QString(const QString &suggested)> chooser);
     void setSaveFolderChooser(std::function<QString(const QString &start)> chooser);
+    // Opens restored messages with the desktop's mail program; QDesktopServices unless replaced.
+    void setUrlOpener(std::function<void(const QUrl &)> opener);
+    // At most this many restored files are opened one by one; more open their folder.
+    static constexpr qsizetype MaxOpened = 10;
     // The message without the archive's prefix; empty when it cannot be read.
     QByteArray messageBytes(qint64 row) const;
     // Headers and the text a reader sees, decoded as far as possible.
@@ -74,7 +79,14 @@ private:
     void learn(const QList<ReviewList::Message> &messages, bool spam);
     void saveAsEmail();
     // Writes each message as its own file into the folder; never overwrites.
-    void saveInto(const QString &folder, const QList<ReviewList::Message> &messages);
+    // The files written.
+    QStringList saveInto(const QString &folder, const QList<ReviewList::Message> &messages);
+    // "Restore…": the messages as emails into a folder, then offers to open them.
+    void restore(const QList<ReviewList::Message> &messages);
+    // A folder from the chooser, never the program's own; empty when none.
+    QString chooseFolder(const QString &title);
+    // Where the next save starts, for this run and the next (settings.ini).
+    void rememberFolder(const QString &folder);
     void preview();
     void updateButtons();
     void updateCount();
@@ -91,8 +103,11 @@ private:
     QCheckBox *m_alsoWhitelist;
     QPushButton *m_save = nullptr;
     QPushButton *m_preview = nullptr;
+    QPushButton *m_restore = nullptr;
     std::function<QString(const QString &)> m_chooser;
     std::function<QString(const QString &)> m_folderChooser;
+    QString m_folderTitle; // of the folder chooser's dialog
+    std::function<void(const QUrl &)> m_urlOpener;
     // Where the next save starts: the user's Documents or home, then the last folder used.
     QString m_saveFolder;
 };

@@ -7,6 +7,7 @@
 #include "state/reviewlist.h"
 #include "state/scanlog.h"
 #include "state/statedatabase.h"
+#include "tests/ui/uitestsupport.h"
 #include "ui/scanlogtab.h"
 #include "ui/spamreviewtab.h"
 
@@ -134,6 +135,8 @@ private Q_SLOTS:
     void listSortsSearchesAndFilters_data();
     void listSortsSearchesAndFilters();
     void savedEmailHasNoPrefixAndPreviewIsText();
+    void restore_data();
+    void restore();
     void logTabShowsFailuresFirstAndLoud();
 };
 
@@ -156,8 +159,7 @@ void tst_TrustTabs::spamTabActions_data()
     const QString deleteOne = u"Delete 1 message from the server at the account's next scan?"_s;
     const QString nothing = u"Nothing to delete: the selected messages are marked \"Not spam\", already deleted or "
                             "already to be deleted."_s;
-    const QString gone = u"This message is already gone from the server, so nothing is left there to keep. The "
-                         "copy Quellmail archived can still be saved with \"Save as email\u2026\"."_s;
+    const QString gone = u"This message is already gone from the server, so nothing is left there to keep."_s;
     QTest::newRow("held, deleted at the next scan: learned as spam")
         << State::Held << u"cmdDeleteFromServer"_s << false << false << true << State::DeleteRequested << State::Held
         << false << spam << deleteOne;
@@ -204,6 +206,7 @@ void tst_TrustTabs::spamTabActions()
     const qint64 other = f.add(State::Held);
     const qint64 id = f.add(before);
     SpamReviewTab tab(f.dir.path());
+    tab.setSaveFolderChooser([](const QString &) { return QString(); }); // Restore offered, then cancelled
     tab.refresh();
     QCOMPARE(tab.view()->model()->rowCount(), 2);
     const int row = rowOf(tab, id);
@@ -555,6 +558,131 @@ void tst_TrustTabs::savedEmailHasNoPrefixAndPreviewIsText()
     QVERIFY(QDir(f.dir.filePath(u"SpamDeleted"_s)).removeRecursively());
     named<QPushButton>(tab, u"cmdSaveAsEmail"_s)->click();
     QCOMPARE(problems.size(), 1);
+}
+
+void tst_TrustTabs::restore_data()
+{
+    QTest::addColumn<QList<State>>("states"); // all selected
+    QTest::addColumn<QString>("via");
+    QTest::addColumn<QString>("chosen"); // "out", "program" (the program folder) or empty (cancelled)
+    QTest::addColumn<int>("taken");      // names already in the folder: "Glück.eml", "Glück (2).eml", …
+    QTest::addColumn<bool>("open");      // the answer to "Open them…?"
+    QTest::addColumn<int>("written");
+    QTest::addColumn<QString>("opened"); // "files", "folder" or empty
+    QTest::addColumn<QString>("box");    // the last box's first line
+
+    const QString restored = u"1 message was restored as an email into {out}."_s;
+    QTest::newRow("a deleted message, opened in the mail program")
+        << QList<State>{State::Deleted} << u"cmdRestore"_s << u"out"_s << 0 << true << 1 << u"files"_s << restored;
+    QTest::newRow("held and gone, the name taken: never replaced")
+        << QList<State>{State::Held, State::Gone} << u"cmdRestore"_s << u"out"_s << 2 << false << 2 << QString()
+        << u"2 messages were restored as emails into {out}."_s;
+    QTest::newRow("more than ten: the folder is opened")
+        << QList<State>(11, State::Deleted) << u"cmdRestore"_s << u"out"_s << 0 << true << 11 << u"folder"_s
+        << u"11 messages were restored as emails into {out}."_s;
+    QTest::newRow("never into the program folder")
+        << QList<State>{State::Deleted} << u"cmdRestore"_s << u"program"_s << 0 << true << 0 << QString()
+        << u"{program} holds Quellmail's own files; no messages are written there. Pick another folder."_s;
+    QTest::newRow("cancelled") << QList<State>{State::Deleted} << u"cmdRestore"_s << QString() << 0 << true << 0
+                               << QString() << QString();
+    QTest::newRow("not spam on a deleted message offers it")
+        << QList<State>{State::Deleted} << u"cmdNotSpam"_s << u"out"_s << 0 << true << 1 << u"files"_s << restored;
+}
+
+void tst_TrustTabs::restore()
+{
+    QFETCH(QList<State>, states);
+    QFETCH(QString, via);
+    QFETCH(QString, chosen);
+    QFETCH(int, taken);
+    QFETCH(bool, open);
+    QFETCH(int, written);
+    QFETCH(QString, opened);
+    QFETCH(QString, box);
+
+    Folder f;
+    for (const State state : states)
+        f.add(state);
+    const QString out = f.dir.filePath(u"out"_s);
+    QVERIFY(QDir().mkpath(out));
+    for (int n = 1; n <= taken; ++n)
+        UiTest::writeBytes(QDir(out).filePath(n == 1 ? u"Gl\u00fcck.eml"_s : u"Gl\u00fcck (%1).eml"_s.arg(n)), "old");
+    const QString folder = chosen == u"out"_s ? out : chosen == u"program"_s ? f.dir.path() : QString();
+
+    SpamReviewTab tab(f.dir.path());
+    QString start;
+    tab.setSaveFolderChooser([&](const QString &from) {
+        start = from;
+        return folder;
+    });
+    QList<QUrl> urls;
+    tab.setUrlOpener([&](const QUrl &url) { urls.append(url); });
+    tab.refresh();
+    tab.view()->selectAll();
+    if (via == u"cmdNotSpam"_s)
+        MessageBox::queueAnswer(MessageBox::Yes); // "Restore it…?"
+    MessageBox::queueAnswer(open ? MessageBox::Yes : MessageBox::No);
+    named<QPushButton>(tab, via)->click();
+
+    // The first folder offered is the user's own, never the program's.
+    QVERIFY(!start.isEmpty());
+    QVERIFY2(QDir(start).canonicalPath() != QDir(f.dir.path()).canonicalPath(), qPrintable(start));
+    const QList<MessageBox::Record> boxes = MessageBox::records();
+    if (box.isEmpty())
+        QVERIFY(via != u"cmdRestore"_s || boxes.isEmpty());
+    else
+        QCOMPARE(boxes.constLast().text.split(u'\n').constFirst(),
+                 QString(box)
+                     .replace(u"{out}"_s, QDir::toNativeSeparators(out))
+                     .replace(u"{program}"_s, QDir::toNativeSeparators(f.dir.path())));
+
+    // Each message byte for byte as the server had it, the taken names untouched.
+    for (int n = 1; n <= taken; ++n)
+        QCOMPARE(UiTest::readBytes(QDir(out).filePath(n == 1 ? u"Gl\u00fcck.eml"_s : u"Gl\u00fcck (%1).eml"_s.arg(n))),
+                 QByteArray("old"));
+    QStringList fresh;
+    for (const QString &name : QDir(out).entryList(QDir::Files)) {
+        QVERIFY(name.endsWith(u".eml"_s));
+        const QByteArray bytes = UiTest::readBytes(QDir(out).filePath(name));
+        if (bytes == "old")
+            continue;
+        QCOMPARE(bytes, Mail);
+        fresh.append(name);
+    }
+    QCOMPARE(fresh.size(), written);
+    QVERIFY(QDir(f.dir.path()).entryList({u"*.eml"_s}, QDir::Files).isEmpty());
+
+    QList<QUrl> expected;
+    if (opened == u"folder"_s)
+        expected.append(QUrl::fromLocalFile(out));
+    for (const QString &name : std::as_const(fresh)) {
+        if (opened == u"files"_s)
+            expected.append(QUrl::fromLocalFile(QDir(out).filePath(name)));
+    }
+    QCOMPARE(urls, expected);
+
+    // The folder is remembered for the next run while it is there.
+    SpamReviewTab next(f.dir.path());
+    next.setSaveFolderChooser([&](const QString &from) {
+        start = from;
+        return QString();
+    });
+    next.refresh();
+    next.view()->selectAll();
+    named<QPushButton>(next, u"cmdRestore"_s)->click();
+    QCOMPARE(start == out, written > 0);
+    if (written > 0) {
+        QVERIFY(QDir(out).removeRecursively());
+        SpamReviewTab gone(f.dir.path());
+        gone.setSaveFolderChooser([&](const QString &from) {
+            start = from;
+            return QString();
+        });
+        gone.refresh();
+        gone.view()->selectAll();
+        named<QPushButton>(gone, u"cmdRestore"_s)->click();
+        QVERIFY(start != out && QDir(start).exists());
+    }
 }
 
 void tst_TrustTabs::logTabShowsFailuresFirstAndLoud()
