@@ -34,6 +34,7 @@
 
 #include <algorithm>
 #include <limits>
+#include <utility>
 
 using namespace Qt::StringLiterals;
 
@@ -185,15 +186,19 @@ SpamReviewTab::SpamReviewTab(const QString &programFolder, QWidget *parent)
     m_view->setEditTriggers(QAbstractItemView::NoEditTriggers);
     m_view->verticalHeader()->hide();
     m_view->setWordWrap(false);
-    // Sender and subject take the room a wide window gives; "Found in" can be a
-    // long list of tokens, so it keeps a width the user can change.
+    // Sender and subject take the room a wide window gives; the columns whose
+    // text can be long (a learned verdict's tokens) keep a width the user can
+    // change, their whole text in the tooltip.
     QHeaderView *header = m_view->horizontalHeader();
     header->setStretchLastSection(false);
     header->setSectionResizeMode(QHeaderView::ResizeToContents);
     header->setSectionResizeMode(Sender, QHeaderView::Stretch);
     header->setSectionResizeMode(Subject, QHeaderView::Stretch);
-    header->setSectionResizeMode(Where, QHeaderView::Interactive);
-    header->resizeSection(Where, 140);
+    const std::pair<Column, int> widths[] = {{Account, 130}, {Entry, 100}, {Where, 100}};
+    for (const auto &[column, width] : widths) {
+        header->setSectionResizeMode(column, QHeaderView::Interactive);
+        header->resizeSection(column, width);
+    }
     m_view->setSortingEnabled(true);
     m_view->sortByColumn(State, Qt::AscendingOrder);
     m_alsoWhitelist->setObjectName(u"checkAlsoWhitelist"_s);
@@ -337,7 +342,10 @@ void SpamReviewTab::refresh()
     const QLocale locale;
     for (const ReviewList::Message &m : ReviewList(*m_database).all()) {
         QList<QStandardItem *> cells;
-        const QString sent = m.sent == MissingHeader ? QString() : m.sent;
+        const QString header = m.sent == MissingHeader ? QString() : m.sent;
+        const QDateTime sentAt = sentTime(header);
+        // In the user's format where it can be read, else as the message has it.
+        const QString sent = sentAt.isValid() ? locale.toString(sentAt.toLocalTime(), QLocale::ShortFormat) : header;
         const QString caught =
             m.judged.isValid() ? locale.toString(m.judged.toLocalTime(), QLocale::ShortFormat) : QString();
         for (const QString &text :
@@ -348,7 +356,10 @@ void SpamReviewTab::refresh()
             cells.append(cell);
         }
         cells.at(Caught)->setData(timeKey(m.judged), SpamReviewFilter::SortKeyRole);
-        cells.at(Sent)->setData(timeKey(sentTime(sent)), SpamReviewFilter::SortKeyRole);
+        cells.at(Sent)->setData(timeKey(sentAt), SpamReviewFilter::SortKeyRole);
+        cells.at(Sent)->setToolTip(header);
+        cells.at(Account)->setToolTip(cells.at(Account)->text());
+        cells.at(Entry)->setToolTip(m.entry);
         cells.at(Size)->setData(m.size, SpamReviewFilter::SortKeyRole);
         cells.at(State)->setData(stateRank(m.state), SpamReviewFilter::SortKeyRole);
         cells.at(Where)->setToolTip(m.matchedIn);
