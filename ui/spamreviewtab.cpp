@@ -654,7 +654,8 @@ QStringList SpamReviewTab::saveInto(const QString &folder, const QList<ReviewLis
         // The name is taken before it is written, so nothing of the user's is replaced.
         QString path = dir.filePath(name + u".eml"_s);
         QFile reserved(path);
-        for (int n = 2; !reserved.open(QIODevice::WriteOnly | QIODevice::NewOnly) && QFileInfo::exists(path); ++n) {
+        const auto taken = [](const QString &p) { return QFileInfo::exists(p) || QFileInfo(p).isSymLink(); };
+        for (int n = 2; !reserved.open(QIODevice::WriteOnly | QIODevice::NewOnly) && taken(path); ++n) {
             path = dir.filePath(u"%1 (%2).eml"_s.arg(name).arg(n));
             reserved.setFileName(path);
         }
