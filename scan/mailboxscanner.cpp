@@ -118,7 +118,7 @@ void MailboxScanner::run()
         // A failed account, or spam left for want of records, must not go
         // unseen while the window is hidden.
         if (m_failedAccounts > 0 || !m_stateProblem.isEmpty())
-            m_form.notify(text);
+            m_form.notifyFailure(text);
     }
     // Nothing is saved on the way out.
     if (!m_ending) {

@@ -80,6 +80,7 @@ void AppSettings::load()
     learnedFilter = readBool(ini, u"LearnedFilter/enabled"_s, false, &m_problems);
     deleteLearnedVerdicts = readBool(ini, u"LearnedFilter/deleteCondemned"_s, false, &m_problems);
     passwordsInKeyring = readBool(ini, u"Accounts/keyring"_s, false, &m_problems);
+    reviewFolder = ini.value(u"Review/saveFolder"_s).toString();
     const QVariant thresholdValue = ini.value(u"LearnedFilter/threshold"_s);
     if (thresholdValue.isValid()) {
         bool ok = false;
@@ -131,6 +132,10 @@ bool AppSettings::save()
     ini.setValue(u"LearnedFilter/threshold"_s, QString::number(learnedThreshold));
     ini.setValue(u"LearnedFilter/deleteCondemned"_s, deleteLearnedVerdicts);
     ini.setValue(u"Accounts/keyring"_s, passwordsInKeyring);
+    if (reviewFolder.isEmpty())
+        ini.remove(u"Review/saveFolder"_s);
+    else
+        ini.setValue(u"Review/saveFolder"_s, reviewFolder);
     ini.sync();
     if (ini.status() == QSettings::NoError)
         return true;

@@ -46,6 +46,9 @@ public:
     // New passwords go into the desktop's keyring, not accounts.dat. Which
     // accounts are there already is state (KeyringAccounts), not this.
     bool passwordsInKeyring = false;
+    // Where the Spam tab last saved or restored messages; empty: the user's
+    // Documents (or home) folder.
+    QString reviewFolder;
 
 private:
     QString m_path;

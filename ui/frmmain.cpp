@@ -21,6 +21,9 @@
 #include "scan/module_scan.h"
 #include "scan/scanlock.h"
 #include "state/appsettings.h"
+#include "state/reviewlist.h"
+#include "state/scanlog.h"
+#include "state/statedatabase.h"
 #include "ui/appicon.h"
 #include "ui/clickablelabel.h"
 #include "ui/frmsplash.h"
@@ -147,6 +150,25 @@ frmMain::frmMain(const QString &programFolder, QWidget *parent)
         m_spamTab->refresh();
         m_logTab->refresh();
     });
+    connect(this, &frmMain::scanStarted, this, [this] {
+        m_trayStatus.scanning = true;
+        m_trayStatus.problem = false;
+        m_logMark = 0;
+        StateDatabase db(m_programFolder);
+        if (QFileInfo::exists(db.path()) && db.open()) {
+            const QList<ScanLog::Record> newest = ScanLog(db).latest(1);
+            m_logMark = newest.isEmpty() ? 0 : newest.constFirst().id;
+        }
+        Q_EMIT trayStatusChanged();
+    });
+    connect(this, &frmMain::scanFinished, this, [this] {
+        m_trayStatus.scanning = false;
+        m_trayStatus.lastScan = QDateTime::currentDateTime();
+        readLastScan();
+        updateTrayStatus();
+    });
+    // Kept or deleted from the tab: the count of held messages changed.
+    connect(m_spamTab, &SpamReviewTab::refreshed, this, &frmMain::updateTrayStatus);
     connect(m_spamTab, &SpamReviewTab::problem, m_ui->Label17, &QLabel::setText);
     connect(m_spamTab, &SpamReviewTab::whitelistRequested, this, [this](const QString &address) {
         // A shorter entry would let through every sender that contains it.
@@ -238,9 +260,66 @@ void frmMain::saveAppSettings()
 
 void frmMain::notify(const QString &text)
 {
+    m_lastNoticeFailure = false;
     Q_EMIT notified(text);
     if (QSystemTrayIcon *icon = SysTrayModule::TrayIconData())
         icon->showMessage(u"Quellmail"_s, text, QSystemTrayIcon::Information);
+}
+
+void frmMain::notifyFailure(const QString &text)
+{
+    m_lastNoticeFailure = true;
+    m_trayStatus.problem = true;
+    Q_EMIT notified(text);
+    if (QSystemTrayIcon *icon = SysTrayModule::TrayIconData())
+        icon->showMessage(u"Quellmail"_s, text, QSystemTrayIcon::Warning);
+}
+
+void frmMain::showInFront()
+{
+    if (isMinimized())
+        showNormal();
+    else
+        show();
+    raise();
+    activateWindow();
+}
+
+void frmMain::openFromNotice()
+{
+    if (m_ending)
+        return;
+    showInFront();
+    m_ui->SSTab1->setCurrentWidget(m_lastNoticeFailure ? static_cast<QWidget *>(m_logTab) : m_spamTab);
+}
+
+void frmMain::updateTrayStatus()
+{
+    // A folder without the database yet holds nothing: it is not created here.
+    StateDatabase db(m_programFolder);
+    if (QFileInfo::exists(db.path()) && db.open()) {
+        if (const qint64 held = ReviewList(db).count(ReviewList::State::Held); held >= 0)
+            m_trayStatus.held = int(held);
+    }
+    Q_EMIT trayStatusChanged();
+}
+
+void frmMain::readLastScan()
+{
+    m_trayStatus.accountsOk = 0;
+    m_trayStatus.failing.clear();
+    StateDatabase db(m_programFolder);
+    if (!QFileInfo::exists(db.path()) || !db.open())
+        return;
+    // A scan writes one row per account; a few more cover a list that grew meanwhile.
+    for (const ScanLog::Record &r : ScanLog(db).latest(m_gridAccounts->rowCountValue() + 16)) {
+        if (r.id <= m_logMark)
+            break;
+        if (r.failed() || r.interrupted())
+            m_trayStatus.failing.prepend(r.login + u'@' + r.server);
+        else
+            ++m_trayStatus.accountsOk;
+    }
 }
 
 // The control goes first (m_Tarnpost1), while the window it reports to is still whole.

@@ -6,6 +6,7 @@
 
 #include "pop3/host/tarnpostsite.h"
 #include "scan/scanform.h"
+#include "ui/systraymodule.h"
 
 #include <QUrl>
 #include <QWidget>
@@ -82,6 +83,17 @@ public:
     void announceSpam(const QString &text) override;
     // The tray icon's notification; never waits.
     void notify(const QString &text) override;
+    void notifyFailure(const QString &text) override;
+    // A click on the last notification: the window in front, on the Log tab
+    // after a failure, else on the Spam tab.
+    void openFromNotice();
+    // Shown, not minimized, in front.
+    void showInFront();
+
+    // What the tray icon tells; trayStatusChanged() when it changes.
+    SysTrayModule::Status trayStatus() const { return m_trayStatus; }
+    // Counts the held messages again (at start, after the Spam tab changed them).
+    void updateTrayStatus();
 
     // What a scan runs: ScanMailboxes on this window unless a test says otherwise.
     void setScanProcedure(std::function<void()> scan);
@@ -123,6 +135,7 @@ Q_SIGNALS:
     void scanStarted();
     void scanFinished();
     void notified(const QString &text);
+    void trayStatusChanged();
 
 protected:
     void closeEvent(QCloseEvent *event) override;
@@ -153,6 +166,8 @@ private:
     // settings.ini: the settings beyond stats.dat, saved as soon as they change.
     void loadAppSettings();
     void saveAppSettings();
+    // The last scan's accounts from the scan log: its rows after m_logMark.
+    void readLastScan();
     void openUrl(const QUrl &url);
     QUrl spamFolderUrl() const;
     static QUrl homePageUrl();
@@ -190,5 +205,8 @@ private:
     std::function<void()> m_hardExit;
     bool m_scanning = false;
     bool m_ending = false;
+    SysTrayModule::Status m_trayStatus;
+    qint64 m_logMark = 0; // the newest scan log row before the running scan
+    bool m_lastNoticeFailure = false;
     bool m_minutesFilled = false;
 };
