@@ -43,6 +43,9 @@ public:
     // A score is a guess: what only the learned filter condemns is held for
     // review unless this says it may be deleted.
     bool deleteLearnedVerdicts = false;
+    // A message judged and left on the server is not downloaded or judged
+    // again until the rules change (state/judgedmessages.h).
+    bool judgeOnce = false;
 
 private:
     QString m_path;

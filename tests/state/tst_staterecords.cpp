@@ -2,6 +2,7 @@
 // write, read back after the program is started again.
 
 #include "state/appsettings.h"
+#include "state/judgedmessages.h"
 #include "state/reviewlist.h"
 #include "state/scanlog.h"
 #include "state/statedatabase.h"
@@ -36,33 +37,39 @@ void tst_StateRecords::settingsFile_data()
     QTest::addColumn<bool>("learned");
     QTest::addColumn<double>("threshold");
     QTest::addColumn<QStringList>("problems");
+    QTest::addColumn<bool>("once"); // judge each message once
 
     const int box = int(Announce::BoxPerMessage);
-    QTest::newRow("no file: the old behaviour") << QByteArray() << box << false << false << 0.95 << QStringList();
+    QTest::newRow("no file: the old behaviour")
+        << QByteArray() << box << false << false << 0.95 << QStringList() << false;
     QTest::newRow("every setting") << QByteArray(
-        "[Scan]\nannounce=tray\nholdForReview=true\n[LearnedFilter]\nenabled=1\nthreshold=0.99\n")
-                                   << int(Announce::TrayOnly) << true << true << 0.99 << QStringList();
+        "[Scan]\nannounce=tray\nholdForReview=true\njudgeOnce=true\n[LearnedFilter]\nenabled=1\nthreshold=0.99\n")
+                                   << int(Announce::TrayOnly) << true << true << 0.99 << QStringList() << true;
     QTest::newRow("spaces and case") << QByteArray("[Scan]\nannounce= Summary \nholdForReview=TRUE\n")
-                                     << int(Announce::SummaryAtEnd) << true << false << 0.95 << QStringList();
+                                     << int(Announce::SummaryAtEnd) << true << false << 0.95 << QStringList() << false;
     QTest::newRow("yes, on and no, off") << QByteArray("[Scan]\nholdForReview=Yes\n[LearnedFilter]\nenabled=on\n")
-                                         << box << true << true << 0.95 << QStringList();
+                                         << box << true << true << 0.95 << QStringList() << false;
     QTest::newRow("no and off") << QByteArray("[Scan]\nholdForReview= NO \n[LearnedFilter]\nenabled=OFF\n") << box
-                                << false << false << 0.95 << QStringList();
+                                << false << false << 0.95 << QStringList() << false;
     // An unreadable hold holds: only a clear "no" lets spam be deleted.
-    QTest::newRow("unreadable values keep their defaults, the hold holds")
-        << QByteArray("[Scan]\nannounce=loud\nholdForReview=maybe\n[LearnedFilter]\nenabled=sure\nthreshold=1.5\n")
-        << box << true << false << 0.95
-        << QStringList{u"Scan/announce"_s, u"Scan/holdForReview"_s, u"LearnedFilter/enabled"_s,
-                       u"LearnedFilter/threshold"_s};
+    QTest::newRow("unreadable values keep their defaults, the hold holds") << QByteArray(
+        "[Scan]\nannounce=loud\nholdForReview=maybe\njudgeOnce=perhaps\n[LearnedFilter]\nenabled=sure\nthreshold=1.5\n")
+                                                                           << box << true << false << 0.95
+                                                                           << QStringList{u"Scan/announce"_s,
+                                                                                          u"Scan/holdForReview"_s,
+                                                                                          u"Scan/judgeOnce"_s,
+                                                                                          u"LearnedFilter/enabled"_s,
+                                                                                          u"LearnedFilter/threshold"_s}
+                                                                           << false;
     QTest::newRow("empty hold holds") << QByteArray("[Scan]\nholdForReview=\n") << box << true << false << 0.95
-                                      << QStringList{u"Scan/holdForReview"_s};
+                                      << QStringList{u"Scan/holdForReview"_s} << false;
     // Not read at all (it would cost twice its size in memory): every value
     // unreadable, so the hold holds.
     QTest::newRow("larger than 1 MB") << QByteArray("[Scan]\nholdForReview=false\nannounce=tray\n;")
                                              + QByteArray(AppSettings::MaxFileSize, 'x')
-                                      << box << true << false << 0.95 << QStringList{u"settings.ini"_s};
+                                      << box << true << false << 0.95 << QStringList{u"settings.ini"_s} << false;
     QTest::newRow("threshold not a number") << QByteArray("[LearnedFilter]\nthreshold=high\n") << box << false << false
-                                            << 0.95 << QStringList{u"LearnedFilter/threshold"_s};
+                                            << 0.95 << QStringList{u"LearnedFilter/threshold"_s} << false;
 }
 
 void tst_StateRecords::settingsFile()
@@ -82,6 +89,7 @@ void tst_StateRecords::settingsFile()
     QTEST(settings.learnedFilter, "learned");
     QTEST(settings.learnedThreshold, "threshold");
     QTEST(settings.problems(), "problems");
+    QTEST(settings.judgeOnce, "once");
 
     // What is saved reads back the same, and nothing is left to complain of.
     QVERIFY2(settings.save(), qPrintable(settings.errorText()));
@@ -91,6 +99,7 @@ void tst_StateRecords::settingsFile()
     QCOMPARE(again.holdForReview, settings.holdForReview);
     QCOMPARE(again.learnedFilter, settings.learnedFilter);
     QCOMPARE(again.learnedThreshold, settings.learnedThreshold);
+    QCOMPARE(again.judgeOnce, settings.judgeOnce);
     QVERIFY(again.problems().isEmpty());
 }
 
@@ -248,6 +257,9 @@ void tst_StateRecords::olderDatabaseIsBroughtForward()
         QVERIFY(known->toDelete.at(0).fingerprint.isEmpty());
         QCOMPARE(known->toDelete.at(0).fetchedSize, -1);
     }
+    // No message was judged once yet: every message is judged.
+    const std::optional<JudgedMessages::Account> judged = JudgedMessages(db).account(u"pop.example.org"_s, u"anna"_s);
+    QVERIFY(judged.has_value() && judged->isEmpty());
 }
 
 QTEST_GUILESS_MAIN(tst_StateRecords)
