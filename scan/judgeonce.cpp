@@ -76,7 +76,7 @@ bool JudgeOnce::begin(Automation::TarnpostProxy &control, const QString &server,
     m_condemned.clear();
     if (!m_memory)
         return false;
-    const std::optional<JudgedMessages::Account> known = m_memory->account(server, login);
+    const std::optional<JudgedMessages::Account> known = m_memory->account(server, login, m_rules);
     if (!known) {
         m_error = m_memory->errorText();
         return false;
@@ -88,6 +88,7 @@ bool JudgeOnce::begin(Automation::TarnpostProxy &control, const QString &server,
     // The listing the prefetching session fetches anyway; empty without UIDL.
     const QString listing = control.GetUniqueIDList();
     QHash<QString, qint16> numberOf;
+    numberOf.reserve(m_known.size());
     QSet<QString> twice;
     for (const QStringView line : QStringView(listing).split(u"\r\n"_s, Qt::SkipEmptyParts)) {
         const qsizetype blank = line.indexOf(u' ');

@@ -156,7 +156,6 @@ void MailboxScanner::openRecords()
             m_trainer.reset();
         }
     }
-    m_judgeOnce.reset();
     if (m_settings.judgeOnce) {
         m_judgeOnce = std::make_unique<JudgeOnce>(*m_database);
         if (!m_judgeOnce->open()) {
@@ -320,7 +319,9 @@ MailboxScanner::MessageEnd MailboxScanner::scanMessage(qint16 number)
 {
     if (const JudgeOnce::PassedOver *passed = m_judgeOnce ? m_judgeOnce->passedOver(number) : nullptr) {
         ++m_uidsSeen[passed->uid];
-        m_fingerprintsSeen.insert(passed->fingerprint);
+        // Only deletions by unique id look for fingerprints.
+        if (!m_requested.isEmpty())
+            m_fingerprintsSeen.insert(passed->fingerprint);
         return MessageEnd::Scanned;
     }
     Automation::TarnpostProxy &control = m_form.Tarnpost1();

@@ -13,12 +13,16 @@ JudgedMessages::JudgedMessages(StateDatabase &database)
     : m_database(database)
 {}
 
-std::optional<JudgedMessages::Account> JudgedMessages::account(const QString &server, const QString &login) const
+std::optional<JudgedMessages::Account> JudgedMessages::account(const QString &server, const QString &login,
+                                                               const QString &rules) const
 {
     QSqlQuery query(m_database.connection());
     query.setForwardOnly(true);
-    query.prepare(
-        u"SELECT uid, fingerprint, fetched_size, rules FROM judged_messages WHERE server = ? AND login = ?"_s);
+    // A mailbox of ten thousand messages is read at every scan: the rules'
+    // text is compared here rather than copied out for each row.
+    query.prepare(u"SELECT uid, rules = ?, fingerprint, fetched_size FROM judged_messages"
+                  " WHERE server = ? AND login = ?"_s);
+    query.addBindValue(rules);
     query.addBindValue(server);
     query.addBindValue(login);
     if (!query.exec()) {
@@ -26,9 +30,11 @@ std::optional<JudgedMessages::Account> JudgedMessages::account(const QString &se
         return std::nullopt;
     }
     Account found;
-    while (query.next())
-        found.insert(query.value(0).toString(),
-                     {query.value(1).toString(), query.value(2).toLongLong(), query.value(3).toString()});
+    while (query.next()) {
+        Memory &memory = found[query.value(0).toString()];
+        if (query.value(1).toInt() == 1)
+            memory = {query.value(2).toString(), query.value(3).toLongLong(), rules};
+    }
     if (query.lastError().isValid()) {
         m_error = query.lastError().text();
         return std::nullopt;

@@ -29,8 +29,10 @@ public:
 
     explicit JudgedMessages(StateDatabase &database);
 
-    // The account's memories; nothing when they cannot be read.
-    std::optional<Account> account(const QString &server, const QString &login) const;
+    // The account's memories; nothing when they cannot be read. Those judged
+    // by other rules than `rules` come without fingerprint and rules: they
+    // only name ids to forget.
+    std::optional<Account> account(const QString &server, const QString &login, const QString &rules) const;
     // Remembers `judged` (in place of earlier memories of the same ids) and
     // forgets `forget`, in one commit.
     bool update(const QString &server, const QString &login, const Account &judged, const QStringList &forget);

@@ -258,7 +258,8 @@ void tst_StateRecords::olderDatabaseIsBroughtForward()
         QCOMPARE(known->toDelete.at(0).fetchedSize, -1);
     }
     // No message was judged once yet: every message is judged.
-    const std::optional<JudgedMessages::Account> judged = JudgedMessages(db).account(u"pop.example.org"_s, u"anna"_s);
+    const std::optional<JudgedMessages::Account> judged =
+        JudgedMessages(db).account(u"pop.example.org"_s, u"anna"_s, u"1:rules"_s);
     QVERIFY(judged.has_value() && judged->isEmpty());
 }
 
