@@ -757,6 +757,10 @@ void Driver::judgeOnceCase()
     add({u"10. Judge once: later scan, %1 kept + 10 new msgs, vs a scan of 10 msgs (s)"_s.arg(total - 10),
          fixed(ours, 3), fixed(peer, 3), fixed(ours / peer, 2), u"ratio <= 2"_s,
          verdict(ours / peer <= 2.0, ours / peer)});
+    const double oursCpu = medianOf(later, u"cpu_seconds"_s);
+    const double tenCpu = medianOf(ten, u"cpu_seconds"_s);
+    add({u"10. Judge once: CPU of a later scan vs a scan of 10 msgs (s)"_s, fixed(oursCpu, 3), fixed(tenCpu, 3),
+         fixed(oursCpu / tenCpu, 2), u""_s, u""_s});
     const double rawSeconds = medianOf(raw, u"seconds"_s);
     add({u"10. Judge once: later scan vs a raw client listing and fetching only the 10 new (s)"_s, fixed(ours, 3),
          fixed(rawSeconds, 3), fixed(ours / rawSeconds, 2), u""_s, u""_s});

@@ -107,6 +107,12 @@ class Pipeline:
     def send(self, command):
         self.sock.sendall(command.encode() + b"\r\n")
 
+    def login(self, user, password):
+        self.send(f"USER {user}")
+        self.line()
+        self.send(f"PASS {password}")
+        self.line()
+
     def fill(self):
         data = self.sock.recv(1 << 20)
         if not data:
@@ -144,10 +150,7 @@ def window(host, port, user, password, width):
     width = int(width)
     start = time.perf_counter()
     box = Pipeline(host, port)
-    box.send(f"USER {user}")
-    box.line()
-    box.send(f"PASS {password}")
-    box.line()
+    box.login(user, password)
     box.send("UIDL")
     box.multiline()
     box.send("LIST")
@@ -167,10 +170,7 @@ def window(host, port, user, password, width):
 def tail(host, port, user, password, last):
     start = time.perf_counter()
     box = Pipeline(host, port)
-    box.send(f"USER {user}")
-    box.line()
-    box.send(f"PASS {password}")
-    box.line()
+    box.login(user, password)
     box.send("STAT")
     count = int(box.line().split()[1])
     box.send("UIDL")

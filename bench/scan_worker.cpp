@@ -152,9 +152,11 @@ int main(int argc, char **argv)
     const long peakBefore = Bench::peakRssKb();
     const long rssBefore = Bench::currentRssKb();
     QElapsedTimer wall;
+    const double cpuBefore = Bench::cpuSeconds();
     wall.start();
     ScanMailboxes(*form);
     const double seconds = double(wall.nsecsElapsed()) / 1e9;
+    const double cpu = Bench::cpuSeconds() - cpuBefore;
     const long peakAfter = Bench::peakRssKb();
     // The window deletes its own control when it goes.
     form->Tarnpost1().reset(control);
@@ -164,6 +166,7 @@ int main(int argc, char **argv)
     std::fprintf(stderr, "scanned %.0f messages (%.0f judged spam) in %.3f s; peak RSS %ld -> %ld KB\n", scanned,
                  blocked, seconds, peakBefore, peakAfter);
     Bench::printResult({{"seconds", seconds},
+                        {"cpu_seconds", cpu},
                         {"messages", scanned},
                         {"spam", blocked},
                         {"rss_before_kb", double(rssBefore)},

@@ -103,13 +103,13 @@ bool JudgeOnce::begin(Automation::TarnpostProxy &control, const QString &server,
     }
     for (auto it = numberOf.cbegin(); it != numberOf.cend(); ++it) {
         const auto memory = m_known.constFind(it.key());
-        // An id given twice names no message for certain: both are judged.
+        // An id given twice names no message for certain: both are fetched.
         if (memory == m_known.cend() || memory->rules != m_rules || twice.contains(it.key())
             || decided.contains(it.key()))
             continue;
+        // It refuses only numbers outside the mailbox and a lost session,
+        // which ends the walk anyway.
         control.SkipMsg(it.value());
-        if (control.Error() != 0)
-            continue;
         m_passed.insert(it.value(), {it.key(), memory->fingerprint});
     }
     return true;
