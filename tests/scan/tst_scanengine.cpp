@@ -165,8 +165,9 @@ void tst_ScanEngine::failedRetrievalEndsTheAccount()
 
 void tst_ScanEngine::judgeOnceAcrossScans_data()
 {
-    // Scan 1 keeps two hams (ids a, b) and holds a spam (id c); the row's
-    // change follows; scan 2 runs.
+    // Scan 1 holds a spam (id c, message 1) and keeps two hams (ids a, b)
+    // after it; the row's change follows; scan 2 runs. The hams come after a
+    // message scan 2 fetches, so they would be fetched ahead unless passed over.
     QTest::addColumn<bool>("judgeOnce");
     QTest::addColumn<QString>("meanwhile");
     QTest::addColumn<QList<QByteArray>>("retrieved"); // by scan 2
@@ -177,9 +178,9 @@ void tst_ScanEngine::judgeOnceAcrossScans_data()
     QTest::newRow("setting off: every message judged again")
         << false << u"nothing"_s << QList<QByteArray>{"RETR 1", "RETR 2", "RETR 3"} << u"6"_s << QStringList();
     QTest::newRow("kept messages are not downloaded again, the held one is")
-        << true << u"nothing"_s << QList<QByteArray>{"RETR 3"} << u"4"_s << both;
+        << true << u"nothing"_s << QList<QByteArray>{"RETR 1"} << u"4"_s << both;
     QTest::newRow("a new message is judged, the kept ones are not")
-        << true << u"new ham"_s << QList<QByteArray>{"RETR 3", "RETR 4"} << u"5"_s
+        << true << u"new ham"_s << QList<QByteArray>{"RETR 1", "RETR 4"} << u"5"_s
         << QStringList{u"a"_s, u"b"_s, u"d"_s};
     QTest::newRow("a changed list judges every message again")
         << true << u"blacklist entry added"_s << QList<QByteArray>{"RETR 1", "RETR 2", "RETR 3"} << u"6"_s << both;
@@ -188,9 +189,9 @@ void tst_ScanEngine::judgeOnceAcrossScans_data()
     QTest::newRow("asked to check all again")
         << true << u"check all again"_s << QList<QByteArray>{"RETR 1", "RETR 2", "RETR 3"} << u"6"_s << both;
     QTest::newRow("a message gone from the server is forgotten")
-        << true << u"ham b gone"_s << QList<QByteArray>{"RETR 2"} << u"4"_s << QStringList{u"a"_s};
+        << true << u"ham b gone"_s << QList<QByteArray>{"RETR 1"} << u"4"_s << QStringList{u"a"_s};
     QTest::newRow("not spam: downloaded and left as before")
-        << true << u"spam marked not spam"_s << QList<QByteArray>{"RETR 3"} << u"4"_s << both;
+        << true << u"spam marked not spam"_s << QList<QByteArray>{"RETR 1"} << u"4"_s << both;
     // Both are fetched; the one whose headers were judged before is not judged again.
     QTest::newRow("an id given twice names no message: fetched")
         << true << u"ids a, a"_s << QList<QByteArray>{"RETR 1", "RETR 2", "RETR 3"} << u"5"_s << QStringList{u"a"_s};
@@ -210,8 +211,8 @@ void tst_ScanEngine::judgeOnceAcrossScans()
     const QByteArray hamB = message("pal@example.org", "ham b", "Lunch?");
     const QByteArray spam = message("x@spam.example", "spam c", "Buy.");
     ScriptedPop3Server server;
-    server.addMailbox(u"u"_s, u"p"_s, {hamA, hamB, spam});
-    server.setUniqueIds(u"u"_s, {"a", "b", "c"});
+    server.addMailbox(u"u"_s, u"p"_s, {spam, hamA, hamB});
+    server.setUniqueIds(u"u"_s, {"c", "a", "b"});
     server.setCapabilities({"UIDL", "PIPELINING"});
     QVERIFY(server.start());
 
@@ -231,8 +232,8 @@ void tst_ScanEngine::judgeOnceAcrossScans()
 
     // The same account, on a server that no longer has ham b.
     ScriptedPop3Server later;
-    later.addMailbox(u"u"_s, u"p"_s, {hamA, spam});
-    later.setUniqueIds(u"u"_s, {"a", "c"});
+    later.addMailbox(u"u"_s, u"p"_s, {spam, hamA});
+    later.setUniqueIds(u"u"_s, {"c", "a"});
     later.setCapabilities({"UIDL", "PIPELINING"});
     QVERIFY(later.start());
     ScriptedPop3Server *scanned2 = &server;
@@ -240,7 +241,7 @@ void tst_ScanEngine::judgeOnceAcrossScans()
     QVERIFY(state.open());
     if (meanwhile == u"new ham"_s) {
         server.addMailbox(u"u"_s, u"p"_s, {message("new@example.org", "ham d", "Hi.")});
-        server.setUniqueIds(u"u"_s, {"a", "b", "c", "d"});
+        server.setUniqueIds(u"u"_s, {"c", "a", "b", "d"});
     } else if (meanwhile == u"blacklist entry added"_s) {
         form->gridblacklist()->appendRow({u"other.example"_s});
     } else if (meanwhile == u"keywords on"_s) {
@@ -255,7 +256,7 @@ void tst_ScanEngine::judgeOnceAcrossScans()
         QCOMPARE(review.all().size(), 1);
         QVERIFY(review.markNotSpam({review.all().at(0).id}));
     } else if (meanwhile == u"ids a, a"_s) {
-        server.setUniqueIds(u"u"_s, {"a", "a", "c"});
+        server.setUniqueIds(u"u"_s, {"c", "a", "a"});
     } else if (meanwhile == u"memory damaged"_s) {
         QVERIFY(QSqlQuery(state.connection()).exec(u"DROP TABLE judged_messages"_s));
     }
