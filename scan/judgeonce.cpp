@@ -71,6 +71,7 @@ bool JudgeOnce::begin(Automation::TarnpostProxy &control, const QString &server,
     m_login = login;
     m_rules = rulesVersion;
     m_known.clear();
+    m_listed.clear();
     m_passed.clear();
     m_kept.clear();
     m_condemned.clear();
@@ -87,8 +88,7 @@ bool JudgeOnce::begin(Automation::TarnpostProxy &control, const QString &server,
 
     // The listing the prefetching session fetches anyway; empty without UIDL.
     const QString listing = control.GetUniqueIDList();
-    QHash<QString, qint16> numberOf;
-    numberOf.reserve(m_known.size());
+    m_listed.reserve(m_known.size());
     QSet<QString> twice;
     for (const QStringView line : QStringView(listing).split(u"\r\n"_s, Qt::SkipEmptyParts)) {
         const qsizetype blank = line.indexOf(u' ');
@@ -97,11 +97,11 @@ bool JudgeOnce::begin(Automation::TarnpostProxy &control, const QString &server,
         if (!ok || number < 1 || number > std::numeric_limits<qint16>::max())
             continue;
         const QString uid = line.mid(blank + 1).toString();
-        if (numberOf.contains(uid))
+        if (m_listed.contains(uid))
             twice.insert(uid);
-        numberOf.insert(uid, qint16(number));
+        m_listed.insert(uid, qint16(number));
     }
-    for (auto it = numberOf.cbegin(); it != numberOf.cend(); ++it) {
+    for (auto it = m_listed.cbegin(); it != m_listed.cend(); ++it) {
         const auto memory = m_known.constFind(it.key());
         // An id given twice names no message for certain: both are fetched.
         if (memory == m_known.cend() || memory->rules != m_rules || twice.contains(it.key())
@@ -144,8 +144,10 @@ bool JudgeOnce::finish(const QHash<QString, int> &seen, bool complete)
         return false;
     QStringList forget = m_condemned;
     if (complete) {
+        // The messages passed over were not walked, but the listing names them.
+        const bool listed = !m_listed.isEmpty();
         for (auto it = m_known.cbegin(); it != m_known.cend(); ++it) {
-            if (!seen.contains(it.key()))
+            if (listed ? !m_listed.contains(it.key()) : !seen.contains(it.key()))
                 forget.append(it.key());
         }
     }

@@ -71,8 +71,9 @@ public:
     bool remembers(const QString &uid, const QString &fingerprint, qint64 fetchedSize) const;
     // A message judged in this scan; only one left on the server is remembered.
     void judged(const QString &uid, const QString &fingerprint, qint64 fetchedSize, bool kept);
-    // Writes the account's memories; when the walk saw every id of the
-    // mailbox (`seen`), ids no longer there are forgotten.
+    // Writes the account's memories; when the walk saw the whole mailbox,
+    // ids the server no longer lists are forgotten (without a listing, ids
+    // the walk did not see: `seen`).
     bool finish(const QHash<QString, int> &seen, bool complete);
 
     QString errorText() const { return m_error; }
@@ -87,6 +88,7 @@ private:
     QString m_login;
     QString m_rules;
     JudgedMessages::Account m_known;
+    QHash<QString, qint16> m_listed; // the server's listing: number by id
     QHash<qint16, PassedOver> m_passed;
     JudgedMessages::Account m_kept;
     QStringList m_condemned;

@@ -318,8 +318,8 @@ void MailboxScanner::walkAccount(int row)
 MailboxScanner::MessageEnd MailboxScanner::scanMessage(qint16 number)
 {
     if (const JudgeOnce::PassedOver *passed = m_judgeOnce ? m_judgeOnce->passedOver(number) : nullptr) {
-        ++m_uidsSeen[passed->uid];
-        // Only deletions by unique id look for fingerprints.
+        // Its id is in no row to be deleted, and the listing named it once;
+        // only the deletions by unique id look for its fingerprint.
         if (!m_requested.isEmpty())
             m_fingerprintsSeen.insert(passed->fingerprint);
         return MessageEnd::Scanned;

@@ -16,6 +16,16 @@ JudgedMessages::JudgedMessages(StateDatabase &database)
 std::optional<JudgedMessages::Account> JudgedMessages::account(const QString &server, const QString &login,
                                                                const QString &rules) const
 {
+    Account found;
+    {
+        // Sized once: growing a table of ten thousand ids costs more than counting them.
+        QSqlQuery count(m_database.connection());
+        count.prepare(u"SELECT count(*) FROM judged_messages WHERE server = ? AND login = ?"_s);
+        count.addBindValue(server);
+        count.addBindValue(login);
+        if (count.exec() && count.next())
+            found.reserve(count.value(0).toLongLong());
+    }
     QSqlQuery query(m_database.connection());
     query.setForwardOnly(true);
     // A mailbox of ten thousand messages is read at every scan: the rules'
@@ -29,7 +39,6 @@ std::optional<JudgedMessages::Account> JudgedMessages::account(const QString &se
         m_error = query.lastError().text();
         return std::nullopt;
     }
-    Account found;
     while (query.next()) {
         Memory &memory = found[query.value(0).toString()];
         if (query.value(1).toInt() == 1)
