@@ -108,6 +108,9 @@ public:
     void ResetDeletedMsgs();
     QString GetOtherHeader(const QString &strHeaderToSearchFor);
     QString GetStringValueOfProperty(QString &strPropertyToReturn);
+    // The UIDL table as "number id" lines, and a message the prefetch passes over.
+    QString GetUniqueIDList();
+    void SkipMsg(qint16 intMsgNumber);
 
     // ---- Automation surface ----
     QString classId() const override;
@@ -236,6 +239,7 @@ private:
     // The session moves to a message, deleted one, reset its deletions, quits.
     void dropRepliesBefore(qint32 message);
     void noteDeleted(qint32 message);
+    void noteSkipped(qint32 message);
     void forgetDeleted();
     void stopPrefetching();
     enum class PipeEnd { Done, Timeout, Closed, Broken };
@@ -392,6 +396,7 @@ private:
     QList<qint32> m_uidLine;   // where each message's line starts in m_uidTable, -1 when missing
     QList<qint64> m_listSize;  // LIST size of each message; kNoSize when missing
     QSet<qint32> m_touched;    // messages DELE went out for since the last RSET
+    QSet<qint32> m_skipped;    // messages the host will not retrieve (SkipMsg)
     QByteArray m_currentReply; // the current message's prefetched reply, once taken
     qint32 m_currentReplyMessage = 0;
     qint64 m_currentReplyCost = 0; // its part of m_budgetUsed

@@ -4,6 +4,7 @@
 #include "config/listtable.h"
 #include "pop3/host/tarnpostproxy.h"
 #include "scan/archivewriter.h"
+#include "scan/judgeonce.h"
 #include "scan/scanform.h"
 #include "scan/servertext.h"
 #include "scan/spamtrainer.h"
@@ -133,6 +134,7 @@ void MailboxScanner::openRecords()
     if (!m_settings.problems().isEmpty())
         report(m_settings.problemText());
     m_trainer.reset();
+    m_judgeOnce.reset();
     m_review.reset();
     m_log.reset();
     m_database = std::make_unique<StateDatabase>(m_form.programFolder());
@@ -156,6 +158,14 @@ void MailboxScanner::openRecords()
         if (!m_trainer->open()) {
             report(u"The learned filter cannot be read: %1"_s.arg(statusText(m_trainer->errorText())));
             m_trainer.reset();
+        }
+    }
+    if (m_settings.judgeOnce) {
+        m_judgeOnce = std::make_unique<JudgeOnce>(*m_database);
+        if (!m_judgeOnce->open()) {
+            report(u"The messages checked before cannot be read: %1 Every message is checked."_s.arg(
+                sentence(statusText(m_judgeOnce->errorText()))));
+            m_judgeOnce.reset();
         }
     }
 }
@@ -277,6 +287,8 @@ void MailboxScanner::walkAccount(int row)
 
     m_host = address.host();
     m_marked = 0;
+    if (m_judgeOnce)
+        beginJudgeOnce();
     const qint32 count = control.MsgCount();
     const int messages = capped(count);
     int missingInRow = 0;
@@ -305,6 +317,9 @@ void MailboxScanner::walkAccount(int row)
     } else if (!stopped && m_uidsComplete && !stopping()) {
         deleteRequested();
     }
+    if (m_judgeOnce && !stopping() && !m_judgeOnce->finish(m_uidsSeen, count <= MaxCount && !stopped && m_uidsComplete))
+        report(u"%1: the messages checked in this scan could not be remembered; they are checked again next time: %2"_s
+                   .arg(m_host, statusText(m_judgeOnce->errorText())));
     if (m_withheld > 0)
         report(
             u"%1: %2 condemned message(s) were left on the server: nothing is deleted while the state database cannot be used."_s
@@ -315,6 +330,13 @@ void MailboxScanner::walkAccount(int row)
 
 MailboxScanner::MessageEnd MailboxScanner::scanMessage(qint16 number)
 {
+    if (const JudgeOnce::PassedOver *passed = m_judgeOnce ? m_judgeOnce->passedOver(number) : nullptr) {
+        // Its id is in no row to be deleted, and the listing named it once;
+        // only the deletions by unique id look for its fingerprint.
+        if (!m_requested.isEmpty())
+            m_fingerprintsSeen.insert(passed->fingerprint);
+        return MessageEnd::Scanned;
+    }
     Automation::TarnpostProxy &control = m_form.Tarnpost1();
     m_haveSubject = false;
     m_haveBody = false;
@@ -351,21 +373,58 @@ MailboxScanner::MessageEnd MailboxScanner::scanMessage(qint16 number)
     ++m_uidsSeen[m_uid];
     if (decidedBefore(m_uid, number))
         return messageDone();
+    if (m_judgeOnce && m_judgeOnce->remembers(m_uid, m_fingerprint, m_fetchedSize))
+        return messageDone(false);
     m_from = decodeServerText(control.MsgFrom());
     m_fromUpper = upperCased(m_from);
-    if (!whitelisted(m_fromUpper) && !blacklisted(m_fromUpper) && !stopping()) {
-        showSenderIp();
-        if (keywordMatched() || (!stopping() && learnedFilterCondemns()))
-            spamAction(m_verdict);
+    bool condemned = false;
+    if (!whitelisted(m_fromUpper)) {
+        condemned = blacklisted(m_fromUpper);
+        if (!condemned && !stopping()) {
+            showSenderIp();
+            condemned = keywordMatched() || (!stopping() && learnedFilterCondemns());
+            if (condemned)
+                spamAction(m_verdict);
+        }
     }
     if (stopping())
         return MessageEnd::Exit;
+    if (m_judgeOnce)
+        m_judgeOnce->judged(m_uid, m_fingerprint, m_fetchedSize, !condemned);
     return messageDone();
 }
 
-MailboxScanner::MessageEnd MailboxScanner::messageDone()
+void MailboxScanner::beginJudgeOnce()
 {
-    noteScanned();
+    const AccountResult &account = m_results.last();
+    QSet<QString> decided = m_known.heldUids + m_known.notSpamUids;
+    for (auto it = m_requested.cbegin(); it != m_requested.cend(); ++it)
+        decided.insert(it.key());
+    if (!m_judgeOnce->begin(m_form.Tarnpost1(), account.server, account.login, rulesVersion(), decided))
+        report(u"%1: the messages checked before cannot be read, so every message is checked: %2"_s.arg(
+            m_host, statusText(m_judgeOnce->errorText())));
+}
+
+QString MailboxScanner::rulesVersion()
+{
+    JudgeOnce::Rules rules;
+    rules.whitelist = ruleOn(m_form.checkwhitelist());
+    rules.blacklist = ruleOn(m_form.checkblacklist());
+    rules.keywords = ruleOn(m_form.checkkeywords());
+    rules.whitelistEntries = m_whitelist.upper();
+    rules.blacklistEntries = m_blacklist.upper();
+    rules.keywordEntries = m_keywords.upper();
+    // As learnedFilterCondemns() decides whether the filter judges at all.
+    const LearnedFilter *filter = m_trainer ? &m_trainer->filter() : nullptr;
+    rules.learnedFilter = filter && filter->spamMessages() > 0 && filter->hamMessages() > 0;
+    rules.learnedThreshold = m_settings.learnedThreshold;
+    return JudgeOnce::version(rules);
+}
+
+MailboxScanner::MessageEnd MailboxScanner::messageDone(bool judged)
+{
+    if (judged)
+        noteScanned();
     if (m_form.Tarnpost1().Status() != Tarnpostctl::StatusConnected) {
         noteFailure(u"The connection was closed; the rest of the mailbox was not scanned."_s);
         report(u"%1: the connection was closed; the rest of the mailbox was not scanned."_s.arg(m_host));

@@ -28,6 +28,7 @@ class StateDatabase;
 
 namespace Scan {
 
+class JudgeOnce;
 class SpamTrainer;
 
 class MailboxScanner final : public QObject
@@ -102,7 +103,11 @@ private:
     // The state database can no longer be trusted or written: nothing more
     // is deleted in this run, and it is not written to again.
     void stateFailed(const QString &why);
-    MessageEnd messageDone();
+    // `judged`: whether the message counts as scanned.
+    MessageEnd messageDone(bool judged = true);
+    // Check each message only once: the account's memories, and what the rules are now.
+    void beginJudgeOnce();
+    QString rulesVersion();
     void announceAtEnd();
     MessageEnd scanMessage(qint16 number);
     // For a failed selection or retrieval: reports it, tells whether the session survived.
@@ -172,6 +177,7 @@ private:
     std::unique_ptr<ScanLog> m_log;
     std::unique_ptr<ReviewList> m_review;
     std::unique_ptr<SpamTrainer> m_trainer; // while the learned filter is on
+    std::unique_ptr<JudgeOnce> m_judgeOnce; // while the setting is on and its memories can be read
     QStringList m_toLearn;                  // archive files of this account's spam
     qint64 m_logId = 0;
     // The account's rows to be deleted, by uid.

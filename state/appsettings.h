@@ -49,6 +49,9 @@ public:
     // Where the Spam tab last saved or restored messages; empty: the user's
     // Documents (or home) folder.
     QString reviewFolder;
+    // A message judged and left on the server is not downloaded or judged
+    // again until the rules change (state/judgedmessages.h).
+    bool judgeOnce = false;
 
 private:
     QString m_path;

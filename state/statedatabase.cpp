@@ -58,6 +58,13 @@ const QList<QStringList> &migrationSteps()
             u"CREATE TABLE keyring_accounts (server TEXT NOT NULL, login TEXT NOT NULL,"
             " PRIMARY KEY (server, login)) WITHOUT ROWID"_s,
         },
+        // 6: the messages judged and left on the server, so that a scan with
+        // "Check each message only once" passes over them (state/judgedmessages.h).
+        {
+            u"CREATE TABLE judged_messages (server TEXT NOT NULL, login TEXT NOT NULL, uid TEXT NOT NULL,"
+            " fingerprint TEXT NOT NULL, fetched_size INTEGER NOT NULL, rules TEXT NOT NULL, judged TEXT NOT NULL,"
+            " PRIMARY KEY (server, login, uid)) WITHOUT ROWID"_s,
+        },
     };
     return steps;
 }

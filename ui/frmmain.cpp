@@ -18,6 +18,7 @@
 #include "config/savereport.h"
 #include "config/statsfile.h"
 #include "platform/messagebox/messagebox.h"
+#include "scan/judgeonce.h"
 #include "scan/module_scan.h"
 #include "scan/scanlock.h"
 #include "state/appsettings.h"
@@ -219,6 +220,13 @@ frmMain::frmMain(const QString &programFolder, QWidget *parent)
         m_keyringSetting->toggled(on); // may put the box back
         saveAppSettings();
     });
+    connect(m_ui->checkJudgeOnce, &QCheckBox::toggled, this, &frmMain::saveAppSettings);
+    connect(m_ui->cmdJudgeAllAgain, &QPushButton::clicked, this, [this] {
+        QString error;
+        m_ui->Label17->setText(Scan::JudgeOnce::forgetAll(m_programFolder, &error)
+                                   ? u"Every message is checked again at the next scan."_s
+                                   : error);
+    });
 
     // Without the control the window still works; scans then fail quietly.
     m_Tarnpost1.create(m_programFolder, this);
@@ -235,6 +243,7 @@ void frmMain::loadAppSettings()
     m_ui->spinLearnedThreshold->setValue(settings.learnedThreshold);
     m_ui->checkDeleteLearned->setChecked(settings.deleteLearnedVerdicts);
     m_ui->checkKeyring->setChecked(settings.passwordsInKeyring);
+    m_ui->checkJudgeOnce->setChecked(settings.judgeOnce);
     m_loadingAppSettings = false;
     m_ui->lblLearnedCounts->setText(m_training->countsText());
 }
@@ -250,6 +259,7 @@ void frmMain::saveAppSettings()
     settings.learnedFilter = m_ui->checkLearnedFilter->isChecked();
     settings.deleteLearnedVerdicts = m_ui->checkDeleteLearned->isChecked();
     settings.passwordsInKeyring = m_ui->checkKeyring->isChecked();
+    settings.judgeOnce = m_ui->checkJudgeOnce->isChecked();
     // The box shows three decimals; a finer threshold from the file is kept
     // until the user changes it here.
     if (qAbs(m_ui->spinLearnedThreshold->value() - settings.learnedThreshold) >= 0.0005)

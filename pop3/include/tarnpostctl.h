@@ -88,6 +88,17 @@ enum MemberId : qint32 {
     // PASS are not sent. Empty: the USER and PASS login as before. The debug
     // log shows the token masked, as it does the password.
     DispIdAccessToken = 0x6803001C,
+    // GetUniqueIDList (method; string): the session's whole UIDL table, one
+    // "number id" line per message (CR LF between lines), as MsgUniqueID would
+    // give each id. With Prefetch on it fetches the tables if the session has
+    // not yet, but sends no RETR ahead. Empty without Prefetch, when the
+    // server refused UIDL, or when not connected.
+    DispIdGetUniqueIDList = 0x60030027,
+    // SkipMsg (method; intMsgNumber by value): the host will not retrieve this
+    // message in this session, so it is never fetched ahead. Retrieving it
+    // anyway still works, as without Prefetch. Out of range: Error 20; not
+    // connected: Error 19.
+    DispIdSkipMsg = 0x60030028,
 };
 
 // A reply line (greeting, status line, one-line reply) may hold this many

@@ -203,6 +203,8 @@ const QList<MemberInfo> &publishedSlots()
         getLet(0x6803001A, "Prefetch", QMetaType::Bool);
         get(0x6803001B, "QuitConfirmed", QMetaType::Bool);
         getLet(0x6803001C, "AccessToken", S);
+        method(0x60030027, "GetUniqueIDList", S);
+        method(0x60030028, "SkipMsg", V, "intMsgNumber", QMetaType::Short);
         return list;
     }();
     return published;
@@ -371,6 +373,8 @@ void tst_TarnpostAutomation::everySlotReachable()
         {DispIdSetCurrentMsg, ErrorSetMsgDisconnected},
         {DispIdRetrieveCurrentMsg, ErrorRetrieveDisconnected},
         {DispIdWriteCurrentMsgToFile, ErrorRetrieveDisconnected},
+        {DispIdGetUniqueIDList, ErrorNone},
+        {DispIdSkipMsg, ErrorSetMsgDisconnected},
     };
     if (!member.params.isEmpty()) {
         if (member.params.first().type == QMetaType::Short)
@@ -403,7 +407,7 @@ void tst_TarnpostAutomation::refusedInvokes_data()
     const int mismatch = int(InvokeStatus::TypeMismatch);
 
     QTest::newRow("unknown id, get") << 0x12345 << get << QVariantList{} << unknown;
-    QTest::newRow("unknown id, method") << 0x60030027 << method << QVariantList{} << unknown;
+    QTest::newRow("unknown id, method") << 0x600300FF << method << QVariantList{} << unknown;
     QTest::newRow("event id is no member") << 1 << method << QVariantList{} << unknown;
     QTest::newRow("get on a method") << int(DispIdConnect) << get << QVariantList{} << notSupported;
     QTest::newRow("let on a method") << int(DispIdConnect) << put << QVariantList{1} << notSupported;

@@ -5,6 +5,7 @@
 #include "learn/learnedfilter.h"
 #include "pop3/host/tarnpostproxy.h"
 #include "scan/headlessform.h"
+#include "scan/judgeonce.h"
 #include "scan/mailboxscanner.h"
 #include "state/reviewlist.h"
 #include "state/scanlog.h"
@@ -22,6 +23,7 @@
 #include <QtTest>
 
 #include <csignal>
+#include <functional>
 #include <memory>
 #include <sys/resource.h>
 
@@ -133,6 +135,7 @@ QStringList run(Scan::MailboxScanner &scanner)
 Q_DECLARE_METATYPE(Fault)
 Q_DECLARE_METATYPE(Message)
 Q_DECLARE_METATYPE(ReviewList::State)
+Q_DECLARE_METATYPE(Scan::JudgeOnce::Rules)
 
 class tst_ScanRules : public QObject
 {
@@ -165,6 +168,8 @@ private Q_SLOTS:
     void senderListsReportTheFirstEntry();
     void learnedFilterJudgesLast_data();
     void learnedFilterJudgesLast();
+    void rulesVersionFollowsWhatCondemns_data();
+    void rulesVersionFollowsWhatCondemns();
 };
 
 void tst_ScanRules::rulesDecideInOrder()
@@ -1136,6 +1141,56 @@ void tst_ScanRules::learnedFilterJudgesLast()
     Scan::LearnedFilter after(f.state());
     QVERIFY(after.open());
     QCOMPARE(int(after.spamMessages()), spamAfter);
+}
+
+// "Check each message only once" judges every message again when what
+// condemns changes, and only then.
+void tst_ScanRules::rulesVersionFollowsWhatCondemns_data()
+{
+    using Rules = Scan::JudgeOnce::Rules;
+    QTest::addColumn<Rules>("before");
+    QTest::addColumn<Rules>("after");
+    QTest::addColumn<bool>("same"); // the version stays
+
+    Rules base;
+    base.whitelist = base.blacklist = true;
+    base.whitelistEntries = {u"FRIEND@EXAMPLE.ORG"_s};
+    base.blacklistEntries = {u"AB"_s, u"C"_s};
+    base.keywordEntries = {u"CASINO"_s};
+    base.learnedThreshold = 0.95;
+    const auto with = [&base](const std::function<void(Rules &)> &change) {
+        Rules rules = base;
+        change(rules);
+        return rules;
+    };
+    const Rules judging = with([](Rules &r) { r.learnedFilter = true; });
+    QTest::newRow("nothing changed") << base << base << true;
+    QTest::newRow("an entry edited") << base << with([](Rules &r) { r.blacklistEntries = {u"AB"_s, u"D"_s}; }) << false;
+    QTest::newRow("the same letters, other entries") << base << with([](Rules &r) {
+        r.blacklistEntries = {u"A"_s, u"BC"_s};
+    }) << false;
+    QTest::newRow("an entry moved to the other list") << base << with([](Rules &r) {
+        r.whitelistEntries.append(u"C"_s);
+        r.blacklistEntries = {u"AB"_s};
+    }) << false;
+    QTest::newRow("a rule switched on") << base << with([](Rules &r) { r.keywords = true; }) << false;
+    QTest::newRow("a switched-off list edited")
+        << base << with([](Rules &r) { r.keywordEntries.append(u"LOTTERY"_s); }) << true;
+    QTest::newRow("the learned filter starts judging") << base << judging << false;
+    QTest::newRow("the threshold of a filter that does not judge")
+        << base << with([](Rules &r) { r.learnedThreshold = 0.9; }) << true;
+    QTest::newRow("the threshold of a judging filter") << judging << with([](Rules &r) {
+        r.learnedFilter = true;
+        r.learnedThreshold = 0.9;
+    }) << false;
+}
+
+void tst_ScanRules::rulesVersionFollowsWhatCondemns()
+{
+    QFETCH(Scan::JudgeOnce::Rules, before);
+    QFETCH(Scan::JudgeOnce::Rules, after);
+    QFETCH(bool, same);
+    QCOMPARE(Scan::JudgeOnce::version(after) == Scan::JudgeOnce::version(before), same);
 }
 
 QTEST_MAIN(tst_ScanRules)

@@ -2,6 +2,7 @@
 // write, read back after the program is started again.
 
 #include "state/appsettings.h"
+#include "state/judgedmessages.h"
 #include "state/keyringaccounts.h"
 #include "state/reviewlist.h"
 #include "state/scanlog.h"
@@ -38,39 +39,43 @@ void tst_StateRecords::settingsFile_data()
     QTest::addColumn<double>("threshold");
     QTest::addColumn<QStringList>("problems");
     QTest::addColumn<bool>("keyring");
+    QTest::addColumn<bool>("once"); // judge each message once
 
     const int box = int(Announce::BoxPerMessage);
     QTest::newRow("no file: the old behaviour")
-        << QByteArray() << box << false << false << 0.95 << QStringList() << false;
+        << QByteArray() << box << false << false << 0.95 << QStringList() << false << false;
     QTest::newRow("every setting") << QByteArray(
-        "[Scan]\nannounce=tray\nholdForReview=true\n[LearnedFilter]\nenabled=1\nthreshold=0.99\n"
+        "[Scan]\nannounce=tray\nholdForReview=true\njudgeOnce=true\n[LearnedFilter]\nenabled=1\nthreshold=0.99\n"
         "[Accounts]\nkeyring=true\n")
-                                   << int(Announce::TrayOnly) << true << true << 0.99 << QStringList() << true;
+                                   << int(Announce::TrayOnly) << true << true << 0.99 << QStringList() << true << true;
     QTest::newRow("spaces and case") << QByteArray("[Scan]\nannounce= Summary \nholdForReview=TRUE\n")
-                                     << int(Announce::SummaryAtEnd) << true << false << 0.95 << QStringList() << false;
+                                     << int(Announce::SummaryAtEnd) << true << false << 0.95 << QStringList() << false
+                                     << false;
     QTest::newRow("yes, on and no, off") << QByteArray("[Scan]\nholdForReview=Yes\n[LearnedFilter]\nenabled=on\n")
-                                         << box << true << true << 0.95 << QStringList() << false;
+                                         << box << true << true << 0.95 << QStringList() << false << false;
     QTest::newRow("no and off") << QByteArray("[Scan]\nholdForReview= NO \n[LearnedFilter]\nenabled=OFF\n") << box
-                                << false << false << 0.95 << QStringList() << false;
+                                << false << false << 0.95 << QStringList() << false << false;
     // An unreadable hold holds: only a clear "no" lets spam be deleted.
     QTest::newRow("unreadable values keep their defaults, the hold holds")
-        << QByteArray("[Scan]\nannounce=loud\nholdForReview=maybe\n[LearnedFilter]\nenabled=sure\nthreshold=1.5\n")
+        << QByteArray("[Scan]\nannounce=loud\nholdForReview=maybe\njudgeOnce=perhaps\n[LearnedFilter]\nenabled=sure\n"
+                      "threshold=1.5\n")
         << box << true << false << 0.95
-        << QStringList{u"Scan/announce"_s, u"Scan/holdForReview"_s, u"LearnedFilter/enabled"_s,
+        << QStringList{u"Scan/announce"_s, u"Scan/holdForReview"_s, u"Scan/judgeOnce"_s, u"LearnedFilter/enabled"_s,
                        u"LearnedFilter/threshold"_s}
-        << false;
+        << false << false;
     QTest::newRow("empty hold holds") << QByteArray("[Scan]\nholdForReview=\n") << box << true << false << 0.95
-                                      << QStringList{u"Scan/holdForReview"_s} << false;
+                                      << QStringList{u"Scan/holdForReview"_s} << false << false;
     // Not read at all (it would cost twice its size in memory): every value
     // unreadable, so the hold holds.
     QTest::newRow("larger than 1 MB") << QByteArray("[Scan]\nholdForReview=false\nannounce=tray\n;")
                                              + QByteArray(AppSettings::MaxFileSize, 'x')
-                                      << box << true << false << 0.95 << QStringList{u"settings.ini"_s} << false;
+                                      << box << true << false << 0.95 << QStringList{u"settings.ini"_s} << false
+                                      << false;
     QTest::newRow("threshold not a number") << QByteArray("[LearnedFilter]\nthreshold=high\n") << box << false << false
-                                            << 0.95 << QStringList{u"LearnedFilter/threshold"_s} << false;
+                                            << 0.95 << QStringList{u"LearnedFilter/threshold"_s} << false << false;
     // Unclear: new passwords stay where they always went, in accounts.dat.
     QTest::newRow("keyring unreadable") << QByteArray("[Accounts]\nkeyring=maybe\n") << box << false << false << 0.95
-                                        << QStringList{u"Accounts/keyring"_s} << false;
+                                        << QStringList{u"Accounts/keyring"_s} << false << false;
 }
 
 void tst_StateRecords::settingsFile()
@@ -91,6 +96,7 @@ void tst_StateRecords::settingsFile()
     QTEST(settings.learnedThreshold, "threshold");
     QTEST(settings.problems(), "problems");
     QTEST(settings.passwordsInKeyring, "keyring");
+    QTEST(settings.judgeOnce, "once");
 
     // What is saved reads back the same, and nothing is left to complain of.
     QVERIFY2(settings.save(), qPrintable(settings.errorText()));
@@ -101,6 +107,7 @@ void tst_StateRecords::settingsFile()
     QCOMPARE(again.learnedFilter, settings.learnedFilter);
     QCOMPARE(again.learnedThreshold, settings.learnedThreshold);
     QCOMPARE(again.passwordsInKeyring, settings.passwordsInKeyring);
+    QCOMPARE(again.judgeOnce, settings.judgeOnce);
     QVERIFY(again.problems().isEmpty());
 }
 
@@ -273,6 +280,10 @@ void tst_StateRecords::olderDatabaseIsBroughtForward()
     QVERIFY(keyring.remove({moved.at(1)}));
     QCOMPARE(keyring.all(),
              std::optional<QList<KeyringAccounts::Account>>(QList<KeyringAccounts::Account>{moved.at(0)}));
+    // No message was judged once yet: every message is judged.
+    const std::optional<JudgedMessages::Account> judged =
+        JudgedMessages(db).account(u"pop.example.org"_s, u"anna"_s, u"1:rules"_s);
+    QVERIFY(judged.has_value() && judged->isEmpty());
 }
 
 QTEST_GUILESS_MAIN(tst_StateRecords)

@@ -513,6 +513,9 @@ void tst_FrmMain::reviewSettingsAndTabs()
         QCOMPARE(announce->currentText(), u"a box for each message"_s);
         QVERIFY(!QFileInfo::exists(m_dir->filePath(u"settings.ini"_s)));
         hold->click();
+        auto *once = form.findChild<QCheckBox *>(u"checkJudgeOnce"_s);
+        QVERIFY(once && !once->isChecked());
+        once->click();
         announce->setCurrentIndex(2);
         QCOMPARE(announce->currentText(), u"a tray notification only"_s);
 
@@ -529,11 +532,13 @@ void tst_FrmMain::reviewSettingsAndTabs()
         QCOMPARE(form.txtwhitelistCount()->text(), u"2"_s);
     }
     const QByteArray ini = UiTest::readBytes(m_dir->filePath(u"settings.ini"_s));
-    QVERIFY2(ini.contains("holdForReview=true") && ini.contains("announce=tray"), ini.constData());
+    QVERIFY2(ini.contains("holdForReview=true") && ini.contains("announce=tray") && ini.contains("judgeOnce=true"),
+             ini.constData());
     QCOMPARE(UiTest::readBytes(m_dir->filePath(u"stats.dat"_s)), savedStats); // untouched
     frmMain again(m_dir->path());
     QVERIFY(!start(again));
     QVERIFY(again.findChild<QCheckBox *>(u"checkHoldForReview"_s)->isChecked());
+    QVERIFY(again.findChild<QCheckBox *>(u"checkJudgeOnce"_s)->isChecked());
     QCOMPARE(again.findChild<QComboBox *>(u"comboAnnounce"_s)->currentIndex(), 2);
 }
 
