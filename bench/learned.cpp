@@ -60,12 +60,14 @@ const QStringList CorpusSets = {u"spam-1"_s, u"spam-2"_s, u"easy-ham-1"_s, u"eas
 constexpr int Folds = 5;
 constexpr int Draws = 3; // of each small training
 constexpr double MaxHamAtDefault = 0.003;
-// The default threshold keeps every fold under this, a margin below the goal.
-constexpr double MaxHamChosen = 0.002;
+// The default threshold keeps every fold within the goal and the folds'
+// mean at a third of it: a margin for kinds of mail the corpus lacks. A
+// fold holds some 830 ham, so one message is 0.12 % of it.
+constexpr double MaxHamChosenMean = 0.001;
 // Below the unsure band's lower bound, at most this much of any fold's ham.
 constexpr double MaxHamUnsure = 0.01;
 // Where the unsure band begins, as read off the folds.
-constexpr double UnsureThreshold = 0.5;
+constexpr double UnsureThreshold = 0.7;
 const QList<double> Grid = {0.5, 0.6, 0.7, 0.8, 0.85, 0.9, 0.95, 0.97, 0.98, 0.99, 0.995, 0.999};
 
 // Written as a user would (whole phrases, the usual suspects), and three a
@@ -491,14 +493,19 @@ double fractionAbove(const QList<double> &scores, double threshold)
 }
 
 // The lowest threshold of the grid at which no fold condemns more than
-// `maxHam` of its ham (the highest when none does).
-double lowestSafe(const QList<std::pair<Split, Run>> &folds, double maxHam)
+// `maxHam` of its ham and their mean no more than `maxMean` (the highest
+// when none does).
+double lowestSafe(const QList<std::pair<Split, Run>> &folds, double maxHam, double maxMean)
 {
     for (double t : Grid) {
-        const bool safe = std::all_of(folds.cbegin(), folds.cend(), [&](const auto &fold) {
-            return fractionAbove(fold.second.ours.ham, t) <= maxHam;
-        });
-        if (safe)
+        double sum = 0;
+        bool safe = true;
+        for (const auto &fold : folds) {
+            const double ham = fractionAbove(fold.second.ours.ham, t);
+            safe = safe && ham <= maxHam;
+            sum += ham;
+        }
+        if (safe && sum / double(qMax<qsizetype>(1, folds.size())) <= maxMean)
             return t;
     }
     return Grid.back();
@@ -596,13 +603,14 @@ QString Bench::protocolTable() const
     for (const auto &[group, runs] : m_protocols) {
         if (group != CrossValidation)
             continue;
-        const double chosen = lowestSafe(runs, MaxHamChosen);
-        const double unsure = lowestSafe(runs, MaxHamUnsure);
+        const double chosen = lowestSafe(runs, MaxHamAtDefault, MaxHamChosenMean);
+        const double unsure = lowestSafe(runs, MaxHamUnsure, MaxHamUnsure);
         choice += u"\nThresholds from the %1 folds alone: the lowest at which no fold condemns more than %2 of its ham "
-                  "is **%3** (the filter's default: %4, %5); the lowest at which no fold has more than %6 of its ham "
-                  "above it is **%7** (the unsure band's lower bound: %8, %9).\n\n"_s.arg(QString::number(runs.size()))
-                      .arg(percent(MaxHamChosen, 1), QString::number(chosen), QString::number(ourDefault),
-                           yes(qFuzzyCompare(chosen, ourDefault)))
+                  "and the folds no more than %3 on average is **%4** (the filter's default: %5, %6); the lowest at "
+                  "which no fold has more than %7 of its ham above it is **%8** (the unsure band's lower bound: %9, "
+                  "%10).\n\n"_s.arg(QString::number(runs.size()))
+                      .arg(percent(MaxHamAtDefault, 1), percent(MaxHamChosenMean, 1), QString::number(chosen),
+                           QString::number(ourDefault), yes(qFuzzyCompare(chosen, ourDefault)))
                       .arg(percent(MaxHamUnsure, 1), QString::number(unsure), QString::number(ourUnsure),
                            yes(qFuzzyCompare(unsure, ourUnsure)));
         choice += u"| Threshold | Spam caught, mean of folds | Ham condemned, mean of folds | Ham condemned, worst "
