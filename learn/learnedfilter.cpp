@@ -292,6 +292,12 @@ namespace {
 
 QString quoted(QStringView word) { return u'"' + word.toString() + u'"'; }
 
+// A reason that is words of the text and nothing else: "\"100% free\"".
+bool isQuotedText(const QString &reason)
+{
+    return reason.size() > 2 && reason.startsWith(u'"') && reason.endsWith(u'"') && reason.count(u'"') == 2;
+}
+
 // The shape tokens, in words.
 QString describeShape(QStringView shape)
 {
@@ -379,7 +385,7 @@ void LearnedFilter::joinPhrases(Verdict *verdict, const MimeText &message)
     // Quoted single words only: a phrase is made of words of the text.
     QSet<QString> words;
     for (const QString &r : std::as_const(verdict->reasons)) {
-        if (r.size() > 2 && r.startsWith(u'"') && r.endsWith(u'"') && !r.contains(u' '))
+        if (isQuotedText(r) && !r.contains(u' '))
             words.insert(r.mid(1, r.size() - 2));
     }
     if (words.size() < 2)
@@ -413,8 +419,8 @@ void LearnedFilter::joinPhrases(Verdict *verdict, const MimeText &message)
     const QStringList reasons = verdict->reasons;
     verdict->reasons.removeIf([&](const QString &r) {
         const QString inner = QString(u' ' + r.mid(1, r.size() - 2) + u' ');
-        return r.startsWith(u'"') && std::any_of(reasons.cbegin(), reasons.cend(), [&](const QString &longer) {
-                   return longer.size() > r.size() && longer.startsWith(u'"')
+        return isQuotedText(r) && std::any_of(reasons.cbegin(), reasons.cend(), [&](const QString &longer) {
+                   return longer.size() > r.size() && isQuotedText(longer)
                           && QString(u' ' + longer.mid(1, longer.size() - 2) + u' ').contains(inner);
                });
     });

@@ -123,6 +123,7 @@ void tst_LearnedFilter::reasonsInWords_data()
     QTest::addColumn<QByteArray>("message");
     QTest::addColumn<bool>("spam");           // scores above 0.5
     QTest::addColumn<QStringList>("reasons"); // among the verdict's reasons
+    QTest::addColumn<QStringList>("absent");  // not among them
 
     QList<LearnedFilter::Example> loans = Training;
     loans.append({"From: Deals <deals@cheap-loans.example>\r\nSubject: 100% free mortgage quote\r\n\r\n"
@@ -135,9 +136,13 @@ void tst_LearnedFilter::reasonsInWords_data()
         << loans
         << QByteArray("From: Deals <deals@cheap-loans.example>\r\nSubject: Your quote\r\n\r\n"
                       "A 100% free offer: mortgage, today\r\n")
-        << true << QStringList{u"\"100% free\""_s, u"\"mortgage\""_s, u"sender never seen in legitimate mail"_s};
+        << true << QStringList{u"\"100% free\""_s, u"\"mortgage\""_s, u"sender never seen in legitimate mail"_s}
+        << QStringList{u"\"100\""_s, u"\"free\""_s};
     QTest::newRow("a link") << loans << mail("Hello", "see http://loans.example/apply") << true
-                            << QStringList{u"link to loans.example"_s, u"\"apply\" in a link"_s};
+                            << QStringList{u"link to loans.example"_s, u"\"apply\" in a link"_s} << QStringList();
+    QTest::newRow("a phrase inside a longer one")
+        << Training << mail("Cheap pills", "buy cheap pills online") << true << QStringList{u"\"buy cheap pills\""_s}
+        << QStringList{u"\"cheap pills\""_s, u"\"cheap\""_s};
 
     // Spam and ham that say the same and differ only in how they were
     // gathered: the recipient, the ids, the headers present and their order.
@@ -157,7 +162,7 @@ void tst_LearnedFilter::reasonsInWords_data()
         << gathered
         << QByteArray("To: trap@collect.example\r\nMessage-ID: <AB9CD@mx.collect.example>\r\nX-Collected: yes\r\n"
                       "Subject: weather\r\n\r\nthe weather report for tuesday\r\n")
-        << false << QStringList();
+        << false << QStringList() << QStringList();
 }
 
 void tst_LearnedFilter::reasonsInWords()
@@ -166,6 +171,7 @@ void tst_LearnedFilter::reasonsInWords()
     QFETCH(QByteArray, message);
     QFETCH(bool, spam);
     QFETCH(QStringList, reasons);
+    QFETCH(QStringList, absent);
     QTemporaryDir dir;
     Store s(dir.path());
     QVERIFY(s.open());
@@ -176,6 +182,8 @@ void tst_LearnedFilter::reasonsInWords()
     QVERIFY(v.reasons.size() <= LearnedFilter::StrongestShown);
     for (const QString &r : reasons)
         QVERIFY2(v.reasons.contains(r), qPrintable(r + u" not in: "_s + reason));
+    for (const QString &r : absent)
+        QVERIFY2(!v.reasons.contains(r), qPrintable(r + u" in: "_s + reason));
     // Words, never the names of tokens ("shape:links-1", "from:@x").
     static const QRegularExpression tokenName(u"(^|, )[a-z-]+:"_s);
     QVERIFY2(!reason.contains(tokenName), qPrintable(reason));
