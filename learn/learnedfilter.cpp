@@ -5,7 +5,6 @@
 
 #include <QCryptographicHash>
 #include <QHash>
-#include <QSet>
 
 #include <algorithm>
 #include <cmath>
@@ -383,10 +382,10 @@ QString LearnedFilter::describe(const QString &token, TokenStore::Counts counts)
 void LearnedFilter::joinPhrases(Verdict *verdict, const MimeText &message)
 {
     // Quoted single words only: a phrase is made of words of the text.
-    QSet<QString> words;
+    QStringList words;
     for (const QString &r : std::as_const(verdict->reasons)) {
         if (isQuotedText(r) && !r.contains(u' '))
-            words.insert(r.mid(1, r.size() - 2));
+            words.append(r.mid(1, r.size() - 2));
     }
     if (words.size() < 2)
         return;

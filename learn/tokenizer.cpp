@@ -331,7 +331,7 @@ QStringList Tokenizer::textTokens(QStringView text)
     return t.texts();
 }
 
-QList<Tokenizer::Phrase> Tokenizer::phrases(QStringView text, const QSet<QString> &words)
+QList<Tokenizer::Phrase> Tokenizer::phrases(QStringView text, const QStringList &words)
 {
     QList<Phrase> out;
     qsizetype runStart = -1;
@@ -366,14 +366,15 @@ QList<Tokenizer::Phrase> Tokenizer::phrases(QStringView text, const QSet<QString
         QStringView w = text.mid(i, end - i);
         const qsizetype lead = std::find_if_not(w.begin(), w.end(), isTrimmed) - w.begin();
         w = trimPunctuation(w);
-        // Only words of a token's length can be among them.
-        const bool candidate = w.size() >= MinWordLength && w.size() <= MaxWordLength;
-        const QString lower = candidate ? w.toString().toLower() : QString();
-        if (candidate && words.contains(lower) && run.size() < MaxPhraseWords) {
+        // A few words to look for: compared in place, nothing is copied.
+        const auto found = std::find_if(words.cbegin(), words.cend(), [&](const QString &word) {
+            return word.size() == w.size() && w.compare(word, Qt::CaseInsensitive) == 0;
+        });
+        if (found != words.cend() && run.size() < MaxPhraseWords) {
             if (runStart < 0)
                 runStart = i + lead;
             runEnd = i + lead + w.size();
-            run.append(lower);
+            run.append(*found);
         } else {
             endRun();
         }

@@ -20,7 +20,6 @@
 // built only when asked for.
 
 #include <QList>
-#include <QSet>
 #include <QString>
 #include <QStringList>
 #include <QStringView>
@@ -72,7 +71,7 @@ public:
     };
     static constexpr int MaxPhraseWords = 4;
     static constexpr int MaxPhrases = 3;
-    static QList<Phrase> phrases(QStringView text, const QSet<QString> &words);
+    static QList<Phrase> phrases(QStringView text, const QStringList &words);
 
 private:
     Tokenizer() = default;
