@@ -863,10 +863,7 @@ bool MailboxScanner::learnedFilterCondemns()
     const LearnedFilter::Verdict verdict = filter.classify(m_decoded.message());
     if (verdict.score <= m_settings.learnedThreshold)
         return false;
-    QStringList strongest;
-    for (const LearnedFilter::Evidence &e : verdict.strongest)
-        strongest.append(e.token);
-    m_verdict = {SpamTrainer::learnedRule(), QString::number(verdict.score, 'f', 3), strongest.join(u", "_s)};
+    m_verdict = {SpamTrainer::learnedRule(), QString::number(verdict.score, 'f', 3), LearnedFilter::reason(verdict)};
     return true;
 }
 

@@ -61,7 +61,7 @@ public:
         QString rule;  // "blacklist", "keyword", "learned filter"
         QString entry; // as the user wrote it; the learned filter's score
         // "sender", "subject", "body", the same with "decoded " before them,
-        // or the learned filter's strongest tokens
+        // or the words that weighed most with the learned filter
         QString where;
     };
 

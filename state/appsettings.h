@@ -19,7 +19,7 @@ public:
         TrayOnly,      // a tray notification only
     };
 
-    static constexpr double DefaultThreshold = 0.95;
+    static constexpr double DefaultThreshold = 0.99;
     // A settings file is a few lines; a larger one is not read.
     static constexpr qint64 MaxFileSize = 1024 * 1024;
     static QString fileName() { return QStringLiteral("settings.ini"); }

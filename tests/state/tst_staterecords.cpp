@@ -43,39 +43,43 @@ void tst_StateRecords::settingsFile_data()
 
     const int box = int(Announce::BoxPerMessage);
     QTest::newRow("no file: the old behaviour")
-        << QByteArray() << box << false << false << 0.95 << QStringList() << false << false;
+        << QByteArray() << box << false << false << AppSettings::DefaultThreshold << QStringList() << false << false;
     QTest::newRow("every setting") << QByteArray(
-        "[Scan]\nannounce=tray\nholdForReview=true\njudgeOnce=true\n[LearnedFilter]\nenabled=1\nthreshold=0.99\n"
+        "[Scan]\nannounce=tray\nholdForReview=true\njudgeOnce=true\n[LearnedFilter]\nenabled=1\nthreshold=0.97\n"
         "[Accounts]\nkeyring=true\n")
-                                   << int(Announce::TrayOnly) << true << true << 0.99 << QStringList() << true << true;
+                                   << int(Announce::TrayOnly) << true << true << 0.97 << QStringList() << true << true;
     QTest::newRow("spaces and case") << QByteArray("[Scan]\nannounce= Summary \nholdForReview=TRUE\n")
-                                     << int(Announce::SummaryAtEnd) << true << false << 0.95 << QStringList() << false
-                                     << false;
+                                     << int(Announce::SummaryAtEnd) << true << false << AppSettings::DefaultThreshold
+                                     << QStringList() << false << false;
     QTest::newRow("yes, on and no, off") << QByteArray("[Scan]\nholdForReview=Yes\n[LearnedFilter]\nenabled=on\n")
-                                         << box << true << true << 0.95 << QStringList() << false << false;
+                                         << box << true << true << AppSettings::DefaultThreshold << QStringList()
+                                         << false << false;
     QTest::newRow("no and off") << QByteArray("[Scan]\nholdForReview= NO \n[LearnedFilter]\nenabled=OFF\n") << box
-                                << false << false << 0.95 << QStringList() << false << false;
+                                << false << false << AppSettings::DefaultThreshold << QStringList() << false << false;
     // An unreadable hold holds: only a clear "no" lets spam be deleted.
     QTest::newRow("unreadable values keep their defaults, the hold holds")
         << QByteArray("[Scan]\nannounce=loud\nholdForReview=maybe\njudgeOnce=perhaps\n[LearnedFilter]\nenabled=sure\n"
                       "threshold=1.5\n")
-        << box << true << false << 0.95
+        << box << true << false << AppSettings::DefaultThreshold
         << QStringList{u"Scan/announce"_s, u"Scan/holdForReview"_s, u"Scan/judgeOnce"_s, u"LearnedFilter/enabled"_s,
                        u"LearnedFilter/threshold"_s}
         << false << false;
-    QTest::newRow("empty hold holds") << QByteArray("[Scan]\nholdForReview=\n") << box << true << false << 0.95
-                                      << QStringList{u"Scan/holdForReview"_s} << false << false;
+    QTest::newRow("empty hold holds") << QByteArray("[Scan]\nholdForReview=\n") << box << true << false
+                                      << AppSettings::DefaultThreshold << QStringList{u"Scan/holdForReview"_s} << false
+                                      << false;
     // Not read at all (it would cost twice its size in memory): every value
     // unreadable, so the hold holds.
     QTest::newRow("larger than 1 MB") << QByteArray("[Scan]\nholdForReview=false\nannounce=tray\n;")
                                              + QByteArray(AppSettings::MaxFileSize, 'x')
-                                      << box << true << false << 0.95 << QStringList{u"settings.ini"_s} << false
-                                      << false;
-    QTest::newRow("threshold not a number") << QByteArray("[LearnedFilter]\nthreshold=high\n") << box << false << false
-                                            << 0.95 << QStringList{u"LearnedFilter/threshold"_s} << false << false;
+                                      << box << true << false << AppSettings::DefaultThreshold
+                                      << QStringList{u"settings.ini"_s} << false << false;
+    QTest::newRow("threshold not a number")
+        << QByteArray("[LearnedFilter]\nthreshold=high\n") << box << false << false << AppSettings::DefaultThreshold
+        << QStringList{u"LearnedFilter/threshold"_s} << false << false;
     // Unclear: new passwords stay where they always went, in accounts.dat.
-    QTest::newRow("keyring unreadable") << QByteArray("[Accounts]\nkeyring=maybe\n") << box << false << false << 0.95
-                                        << QStringList{u"Accounts/keyring"_s} << false << false;
+    QTest::newRow("keyring unreadable") << QByteArray("[Accounts]\nkeyring=maybe\n") << box << false << false
+                                        << AppSettings::DefaultThreshold << QStringList{u"Accounts/keyring"_s} << false
+                                        << false;
 }
 
 void tst_StateRecords::settingsFile()

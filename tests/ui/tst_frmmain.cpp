@@ -8,6 +8,7 @@
 #include "config/ruleswitch.h"
 #include "platform/messagebox/messagebox.h"
 #include "scan/archivewriter.h"
+#include "state/appsettings.h"
 #include "tests/ui/uitestsupport.h"
 #include "ui/frmmain.h"
 #include "ui/frmsplash.h"
@@ -559,7 +560,7 @@ void tst_FrmMain::learnedFilterSettingsAndTraining()
         auto *counts = form.findChild<QLabel *>(u"lblLearnedCounts"_s);
         QVERIFY(on && threshold && counts);
         QVERIFY(!on->isChecked()); // off until switched on
-        QCOMPARE(threshold->value(), 0.95);
+        QCOMPARE(threshold->value(), AppSettings::DefaultThreshold);
         QCOMPARE(counts->text(),
                  u"Learned from 0 spam and 0 legitimate messages. It judges nothing until it has learned both."_s);
         on->click();
