@@ -2,7 +2,7 @@
 // mailboxes, runs every case several times against the program's code and a
 // plain client in the same run, and prints one table of medians and ratios.
 //
-// bench_quellmail [--runs N] [--quick] [--output FILE] [--cases 1,...,9]
+// bench_quellmail [--runs N] [--quick] [--output FILE] [--cases 1,...,10]
 
 #include "dovecot/dovecotserver.h"
 
@@ -232,6 +232,16 @@ public:
         }
     }
     quint16 port() const { return m_port; }
+    // What the server sent through it, once it has stopped; -1 when unknown.
+    qint64 bytesPassed()
+    {
+        const QList<QByteArray> lines = m_process.readAllStandardOutput().split('\n');
+        for (const QByteArray &line : lines) {
+            if (line.startsWith("bytes "))
+                return line.mid(6).trimmed().toLongLong();
+        }
+        return -1;
+    }
 
 private:
     QProcess m_process;
@@ -256,12 +266,14 @@ public:
     void latencyCase();
     void prefetchMemoryCase();
     void senderListCase();
+    void judgeOnceCase();
     QString table() const;
     QString mailboxes() const
     {
         QStringList lines;
-        for (const Mailbox *box : {&m_small, &m_large, &m_keywordBox, &m_stream, &m_retrieve, &m_latency300,
-                                   &m_latency100, &m_latency50, &m_midMessages, &m_bigMessages})
+        for (const Mailbox *box :
+             {&m_small, &m_large, &m_keywordBox, &m_stream, &m_retrieve, &m_latency300, &m_latency100, &m_latency50,
+              &m_midMessages, &m_bigMessages, &m_judged, &m_twin, &m_ten})
             lines << account(*box).join(u' ') + u"   (%1 messages)"_s.arg(box->count);
         return lines.join(u'\n');
     }
@@ -294,6 +306,10 @@ private:
     Mailbox m_latency50;
     Mailbox m_midMessages;
     Mailbox m_bigMessages;
+    Mailbox m_judged; // case 10: judged once, then 10 new messages before each later scan
+    Mailbox m_twin;   // the same for the raw client
+    Mailbox m_ten;
+    int m_judgedAdded = 0;
     QList<Result> m_largeScans; // case 2's scans of the largest mailbox, for case 8
     QList<Row> m_rows;
     QStringList m_notes;
@@ -317,12 +333,19 @@ bool Driver::setUp()
     // 50 messages of 1 MB and 50 of 20 MB, written only when case 8 runs.
     m_midMessages = {u"mid50"_s, m_cases.contains(u"8"_s) ? (m_quick ? 10 : 50) : 0};
     m_bigMessages = {u"big50"_s, m_cases.contains(u"8"_s) ? (m_quick ? 5 : 50) : 0};
+    m_judged = {u"once10k"_s, m_cases.contains(u"10"_s) ? (m_quick ? 1000 : 10000) : 0};
+    m_twin = {u"raw10k"_s, m_judged.count};
+    m_ten = {u"ten"_s, m_cases.contains(u"10"_s) ? 10 : 0};
 
     QElapsedTimer fill;
     fill.start();
     for (const Mailbox *box : {&m_small, &m_large, &m_keywordBox, &m_stream, &m_retrieve, &m_latency300, &m_latency100,
-                               &m_latency50, &m_midMessages, &m_bigMessages})
+                               &m_latency50, &m_midMessages, &m_bigMessages, &m_judged, &m_twin, &m_ten})
         m_server.addUser(box->user, kPassword);
+    for (const Mailbox *box : {&m_judged, &m_twin, &m_ten}) {
+        for (int n = 1; n <= box->count; ++n)
+            m_server.addMessage(box->user, smallMessage(n));
+    }
     for (const Mailbox *box : {&m_latency300, &m_latency100, &m_latency50}) {
         for (int n = 1; n <= box->count; ++n)
             m_server.addMessage(box->user, smallMessage(n));
@@ -351,7 +374,7 @@ bool Driver::setUp()
     // server's cost, measured here once and kept out of the cases.
     QStringList warm;
     for (const Mailbox *box : {&m_small, &m_large, &m_keywordBox, &m_stream, &m_retrieve, &m_latency300, &m_latency100,
-                               &m_latency50, &m_midMessages, &m_bigMessages}) {
+                               &m_latency50, &m_midMessages, &m_bigMessages, &m_judged, &m_twin, &m_ten}) {
         const auto r = runWorker(u"python3"_s, peerArgs(u"warm"_s, *box));
         if (!r || int(r->value(u"messages"_s)) != box->count) {
             note(u"warm-up of %1 failed"_s.arg(box->user));
@@ -681,6 +704,79 @@ void Driver::prefetchMemoryCase()
     }
 }
 
+void Driver::judgeOnceCase()
+{
+    // A folder that keeps its state database: the first scan judges the
+    // whole mailbox, each later one finds 10 new messages. The peer is the
+    // usual scan of a mailbox of 10 messages, from a folder it keeps too.
+    const QString scan = benchBinary(u"bench_scan"_s);
+    const QString folder = m_scratch.filePath(u"judged-once"_s);
+    const QStringList once{u"--judge-once"_s, u"--folder"_s, folder};
+    const auto addNew = [this](const Mailbox &box) {
+        qint64 bytes = 0;
+        for (int k = 0; k < 10; ++k) {
+            const QByteArray m = smallMessage(1000000 + ++m_judgedAdded);
+            m_server.addMessage(box.user, m);
+            bytes += m.size() + m.count('\n'); // as RETR sends it, CR LF line ends
+        }
+        return bytes;
+    };
+    note(u"case 10: %1 messages judged once, then 10 new before each of %2 later scans"_s.arg(m_judged.count)
+             .arg(m_runs));
+    const std::optional<Result> first = runWorker(scan, account(m_judged) + once);
+    QList<Result> later, ten, raw;
+    for (int run = 0; run < m_runs; ++run) {
+        addNew(m_judged);
+        if (auto r = runWorker(scan, account(m_judged) + once))
+            later << *r;
+        // The same session by a raw client that knows which 10 are new, on a
+        // mailbox of the same size that just got 10 new: what the server costs.
+        addNew(m_twin);
+        if (auto r = runWorker(u"python3"_s, peerArgs(u"tail"_s, m_twin) << u"10"_s))
+            raw << *r;
+        if (auto r = runWorker(scan, account(m_ten) << u"--folder"_s << m_scratch.filePath(u"ten"_s)))
+            ten << *r;
+    }
+    // Bytes from the server, through a proxy that adds no delay: a later
+    // scan with 10 new messages, then one with none (the listing and the
+    // session's other replies).
+    const qint64 newBytes = addNew(m_judged);
+    qint64 withNew = -1, listingOnly = -1;
+    for (qint64 *bytes : {&withNew, &listingOnly}) {
+        LatencyProxy proxy;
+        if (!proxy.start(m_server.address(), m_server.port(), 0)) {
+            note(u"  the proxy did not start"_s);
+            break;
+        }
+        const std::optional<Result> r = runWorker(scan, account(m_judged, proxy.port()) + once);
+        proxy.stop();
+        *bytes = r ? proxy.bytesPassed() : -1;
+    }
+    const double ours = medianOf(later, u"seconds"_s);
+    const double peer = medianOf(ten, u"seconds"_s);
+    const double laterScanned = medianOf(later, u"messages"_s);
+    const int total = m_judged.count + 10;
+    add({u"10. Judge once: first scan, %1 msgs of 4 KB (s)"_s.arg(m_judged.count),
+         first ? fixed(first->value(u"seconds"_s), 3) : u"failed"_s, u""_s, u""_s, u""_s, u""_s});
+    add({u"10. Judge once: later scan, %1 kept + 10 new msgs, vs a scan of 10 msgs (s)"_s.arg(total - 10),
+         fixed(ours, 3), fixed(peer, 3), fixed(ours / peer, 2), u"ratio <= 2"_s,
+         verdict(ours / peer <= 2.0, ours / peer)});
+    const double oursCpu = medianOf(later, u"cpu_seconds"_s);
+    const double tenCpu = medianOf(ten, u"cpu_seconds"_s);
+    add({u"10. Judge once: CPU of a later scan vs a scan of 10 msgs (s)"_s, fixed(oursCpu, 3), fixed(tenCpu, 3),
+         fixed(oursCpu / tenCpu, 2), u""_s, u""_s});
+    const double rawSeconds = medianOf(raw, u"seconds"_s);
+    add({u"10. Judge once: later scan vs a raw client that lists a mailbox as large and fetches only its 10 new (s)"_s,
+         fixed(ours, 3), fixed(rawSeconds, 3), fixed(ours / rawSeconds, 2), u""_s, u""_s});
+    add({u"10. Judge once: messages judged by a later scan"_s, fixed(laterScanned, 0), u"10"_s, u""_s, u"10"_s,
+         verdict(laterScanned == 10, laterScanned)});
+    const double limit = 1.2 * double(newBytes) + double(listingOnly);
+    add({u"10. Judge once: bytes from the server, later scan vs 1.2 x new (%1) + listing (%2) (KB)"_s.arg(
+             fixed(newBytes / 1024.0, 1), fixed(listingOnly / 1024.0, 1)),
+         fixed(withNew / 1024.0, 1), fixed(limit / 1024.0, 1), fixed(withNew / limit, 2), u"ratio <= 1"_s,
+         verdict(withNew >= 0 && listingOnly >= 0 && withNew <= limit, withNew / limit)});
+}
+
 QString Driver::table() const
 {
     QString text;
@@ -694,7 +790,7 @@ QString Driver::table() const
         "case 3 our own 1-keyword scan; case 4 curl pop3://; case 5 poplib RETR; case 6 poplib waiting for "
         "a greeting; case 7 the same scan without prefetching, poplib doing its exchanges (UIDL n, LIST n, "
         "RETR n) and a fully pipelined raw client (one UIDL, one LIST, every RETR sent at once); case 8 the "
-        "same scan without prefetching; case 9 the same scan with one entry in the list. Medians of %1 runs (%2 for the largest mailbox and in case 7).\n"_s
+        "same scan without prefetching; case 9 the same scan with one entry in the list; case 10 the usual scan (each message judged) of a mailbox of 10 messages, and a raw client that lists the mailbox and fetches only the new messages. Medians of %1 runs (%2 for the largest mailbox and in case 7).\n"_s
             .arg(m_runs)
             .arg(qMax(1, qMin(m_runs, 3)));
     if (!m_latencyTable.isEmpty()) {
@@ -721,7 +817,7 @@ int main(int argc, char **argv)
     const QCommandLineOption quickOption(u"quick"_s, u"small mailboxes, for trying the driver"_s);
     const QCommandLineOption outputOption(u"output"_s, u"also write the table to this file"_s, u"file"_s);
     const QCommandLineOption casesOption(u"cases"_s, u"cases to run, e.g. 1,3,6 (default all)"_s, u"list"_s,
-                                         u"1,2,3,4,5,6,7,8,9"_s);
+                                         u"1,2,3,4,5,6,7,8,9,10"_s);
     const QCommandLineOption serveOption(u"serve"_s, u"only fill and start the server, print its port and "
                                                      "mailboxes, and keep it until stdin ends (for profiling)"_s);
     parser.addOptions({runsOption, quickOption, outputOption, casesOption, serveOption});
@@ -756,6 +852,8 @@ int main(int argc, char **argv)
         driver.prefetchMemoryCase();
     if (cases.contains(u"9"_s))
         driver.senderListCase();
+    if (cases.contains(u"10"_s))
+        driver.judgeOnceCase();
 
     const QString header = u"Run %1 on %2 (%3 cores), %4; whole run %5 s.\n\n"_s.arg(
         QDateTime::currentDateTimeUtc().toString(u"yyyy-MM-dd HH:mm 'UTC'"_s), cpuModel(),

@@ -6,7 +6,8 @@ looks as far away as a real one.
   latency_proxy.py TARGET_HOST TARGET_PORT ONE_WAY_MS [LISTEN_HOST]
 
 Prints "port N" once it listens (on 127.0.0.1 unless told otherwise) and
-serves until its standard input closes or it is terminated.
+serves until its standard input closes or it is terminated; then prints
+"bytes N", what it passed from the server to its clients.
 """
 
 import asyncio
@@ -14,9 +15,11 @@ import sys
 import time
 
 CHUNK = 256 * 1024
+# Bytes passed on from the server, for the judge-once case.
+passed = {"down": 0}
 
 
-async def pump(reader, writer, delay):
+async def pump(reader, writer, delay, count=False):
     # Each chunk leaves `delay` seconds after it arrived; a reader task and a
     # writer task share a queue, so later chunks are not held up by earlier
     # ones beyond their own delay.
@@ -26,6 +29,8 @@ async def pump(reader, writer, delay):
         try:
             while True:
                 data = await reader.read(CHUNK)
+                if count:
+                    passed["down"] += len(data)
                 queue.put_nowait((time.monotonic() + delay, data))
                 if not data:
                     return
@@ -58,7 +63,7 @@ async def handle(client_reader, client_writer, target, delay):
         client_writer.close()
         return
     await asyncio.gather(pump(client_reader, server_writer, delay),
-                         pump(server_reader, client_writer, delay))
+                         pump(server_reader, client_writer, delay, True))
     for w in (client_writer, server_writer):
         w.close()
 
@@ -87,6 +92,7 @@ async def main(argv):
     loop.add_reader(sys.stdin.fileno(), on_stdin)
     async with server:
         await stdin_closed
+    print(f"bytes {passed['down']}", flush=True)
     return 0
 
 

@@ -2,11 +2,13 @@
 # Installs the labelled corpus with npm into a cache folder outside the
 # repository, builds bench_learned and bench_learn_store (optimised) and runs
 # them: the learned filter and bogofilter trained and tested on the same
-# split, then the memory of training on large messages and a store of 10,000
-# learned messages. Their sections of bench/results.md are replaced; the
-# rest of the file is kept.
+# split, then on splits nothing was tuned on (random stratified folds, the
+# split reversed, small random trainings; about 3 minutes), then the memory
+# of training on large messages and a store of 10,000 learned messages.
+# Their sections of bench/results.md are replaced; the rest of the file is
+# kept.
 #
-#   bench/learned.sh [--runs N]
+#   bench/learned.sh [--runs N] [--protocols cv,reversed,small|none] [--seed N]
 #
 # QUELLMAIL_BENCH_BUILD picks another build tree; QUELLMAIL_BENCH_CACHE the cache.
 set -euo pipefail

@@ -11,6 +11,9 @@ connection, doing the same POP3 exchanges as the program.
   pop3_peer.py idle SECONDS                      a wait on a silent server of its own
   pop3_peer.py window HOST PORT USER PASSWORD W  one UIDL and one LIST, then every RETR
                                                  with at most W outstanding (0: all at once)
+  pop3_peer.py tail HOST PORT USER PASSWORD N    STAT, one UIDL and one LIST, then RETR for the
+                                                 last N messages only, all at once (a client
+                                                 that knows which messages are new)
 
 Each prints one line "result key=value ..." (times measured inside, so the
 interpreter's start-up is not counted).
@@ -104,6 +107,12 @@ class Pipeline:
     def send(self, command):
         self.sock.sendall(command.encode() + b"\r\n")
 
+    def login(self, user, password):
+        self.send(f"USER {user}")
+        self.line()
+        self.send(f"PASS {password}")
+        self.line()
+
     def fill(self):
         data = self.sock.recv(1 << 20)
         if not data:
@@ -141,10 +150,7 @@ def window(host, port, user, password, width):
     width = int(width)
     start = time.perf_counter()
     box = Pipeline(host, port)
-    box.send(f"USER {user}")
-    box.line()
-    box.send(f"PASS {password}")
-    box.line()
+    box.login(user, password)
     box.send("UIDL")
     box.multiline()
     box.send("LIST")
@@ -159,6 +165,25 @@ def window(host, port, user, password, width):
     box.send("QUIT")
     box.line()
     result(seconds=time.perf_counter() - start, messages=count, bytes=size)
+
+
+def tail(host, port, user, password, last):
+    start = time.perf_counter()
+    box = Pipeline(host, port)
+    box.login(user, password)
+    box.send("STAT")
+    count = int(box.line().split()[1])
+    box.send("UIDL")
+    box.send("LIST")
+    box.multiline()
+    box.multiline()
+    first = max(1, count - int(last) + 1)
+    for n in range(first, count + 1):
+        box.send(f"RETR {n}")
+    size = sum(len(box.multiline()) for _ in range(first, count + 1))
+    box.send("QUIT")
+    box.line()
+    result(seconds=time.perf_counter() - start, messages=count - first + 1, bytes=size)
 
 
 def idle(seconds):
@@ -179,7 +204,7 @@ def idle(seconds):
 
 def main(argv):
     modes = {"warm": (warm, 4), "scan": (scan, 4), "exchanges": (exchanges, 4), "retr": (retr, 5),
-             "idle": (idle, 1), "window": (window, 5), "rtt": (rtt, 3)}
+             "idle": (idle, 1), "window": (window, 5), "rtt": (rtt, 3), "tail": (tail, 5)}
     if len(argv) < 2 or argv[1] not in modes or len(argv) - 2 != modes[argv[1]][1]:
         print(__doc__, file=sys.stderr)
         return 2

@@ -4,7 +4,7 @@
 # table is also written to bench/results.md. Then bench/learned.sh adds its
 # section (the learned filter against bogofilter on a labelled corpus).
 #
-#   bench/run.sh [--runs N] [--quick] [--cases 1,2,3,4,5,6,7,8,9]
+#   bench/run.sh [--runs N] [--quick] [--cases 1,2,3,4,5,6,7,8,9,10]
 #
 # QUELLMAIL_BENCH_BUILD picks another build tree.
 set -euo pipefail

@@ -273,6 +273,36 @@ bool DovecotServer::writeConfig()
         conf.replace(u"  }\n}\nservice anvil {\n"_s, u"  }\n"_s + listener + u"}\nservice anvil {\n"_s);
     }
 
+    if (!m_introspectionUrl.isEmpty()) {
+        // The token mechanisms go to the provider, the password ones to the
+        // passwd file: a wrong password never reaches the provider.
+        const QString mechanisms = m_oauth2Mechanisms.join(u' ');
+        conf.replace(u"auth_mechanisms = plain login\n"_s, u"auth_mechanisms = plain login %1\n"_s.arg(mechanisms));
+        conf.replace(u"  driver = passwd-file\n"_s, u"  driver = passwd-file\n  mechanisms = plain login\n"_s);
+        conf.replace(u"userdb {\n"_s, u"passdb {\n"
+                                      "  driver = oauth2\n"
+                                      "  mechanisms = %2\n"
+                                      "  args = %1/oauth2.conf\n"
+                                      "}\n"
+                                      "userdb {\n"_s.arg(t, mechanisms));
+        QFile oauth2(t + u"/oauth2.conf"_s);
+        if (!oauth2.open(QIODevice::WriteOnly | QIODevice::Truncate)
+            || oauth2.write(u"introspection_mode = post\n"
+                            "introspection_url = %1\n"
+                            "force_introspection = yes\n"
+                            "username_attribute = username\n"
+                            "active_attribute = active\n"
+                            "active_value = true\n"_s.arg(m_introspectionUrl)
+                                .toUtf8())
+                   < 0) {
+            m_error = u"cannot write oauth2.conf"_s;
+            return false;
+        }
+        oauth2.close();
+        oauth2.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadGroup
+                              | QFileDevice::ReadOther);
+    }
+
     QFile file(t + u"/dovecot.conf"_s);
     if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
         m_error = u"cannot write dovecot.conf"_s;
@@ -440,6 +470,12 @@ void DovecotServer::enableTls(const QString &certPath, const QString &keyPath, q
 }
 
 quint16 DovecotServer::tlsPort() const { return m_tlsPort; }
+
+void DovecotServer::enableOAuth2(const QString &introspectionUrl, const QStringList &mechanisms)
+{
+    m_introspectionUrl = introspectionUrl;
+    m_oauth2Mechanisms = mechanisms;
+}
 
 bool DovecotServer::createCertificate(const QString &certPath, const QString &keyPath, const QStringList &ipAddresses,
                                       QString *error)

@@ -29,6 +29,13 @@ public:
     // second listener with TLS from the first byte on tlsPort (0: a free one).
     void enableTls(const QString &certPath, const QString &keyPath, quint16 tlsPort = 0);
     quint16 tlsPort() const;
+    // Turns on the token mechanisms (SASL names, in lower case) for the next
+    // start(), beside the plain logins: tokens are checked by POSTing them to
+    // introspectionUrl (RFC 7662; the answer's "active" must be true and its
+    // "username" the login). Passwords are still checked against the passwd
+    // file only.
+    void enableOAuth2(const QString &introspectionUrl,
+                      const QStringList &mechanisms = {QStringLiteral("xoauth2"), QStringLiteral("oauthbearer")});
     // A self-signed certificate (its own CA) for the given IP addresses and
     // "localhost", made with the openssl tool.
     static bool createCertificate(const QString &certPath, const QString &keyPath, const QStringList &ipAddresses,
@@ -71,4 +78,6 @@ private:
     QString m_tlsCert;
     QString m_tlsKey;
     quint16 m_tlsPort = 0;
+    QString m_introspectionUrl;
+    QStringList m_oauth2Mechanisms;
 };

@@ -3,8 +3,10 @@
 #include "learn/tokenstore.h"
 #include "mail/mimetext.h"
 
+#include <QScopeGuard>
 #include <QSet>
 
+#include <algorithm>
 #include <array>
 
 using namespace Qt::StringLiterals;
@@ -329,6 +331,59 @@ QStringList Tokenizer::textTokens(QStringView text)
     return t.texts();
 }
 
+QList<Tokenizer::Phrase> Tokenizer::phrases(QStringView text, const QStringList &words)
+{
+    QList<Phrase> out;
+    qsizetype runStart = -1;
+    qsizetype runEnd = 0;
+    QStringList run;
+    const auto endRun = [&] {
+        if (run.size() >= 2 && QSet<QString>(run.cbegin(), run.cend()).size() >= 2) {
+            const QString phrase = text.mid(runStart, runEnd - runStart).toString().simplified().toLower();
+            if (std::none_of(out.cbegin(), out.cend(), [&](const Phrase &p) { return p.text == phrase; }))
+                out.append({phrase, run});
+        }
+        run.clear();
+        runStart = -1;
+    };
+    const qsizetype n = text.size();
+    qsizetype i = 0;
+    while (i < n && out.size() < MaxPhrases) {
+        while (i < n && isChunkSeparator(text.at(i))) {
+            // A line break or a tag between words is not a phrase.
+            if (text.at(i) != u' ')
+                endRun();
+            ++i;
+        }
+        qsizetype end = i;
+        while (end < n && !isSeparator(text.at(end)))
+            ++end;
+        if (end == i) {
+            ++i;
+            endRun();
+            continue;
+        }
+        QStringView w = text.mid(i, end - i);
+        const qsizetype lead = std::find_if_not(w.begin(), w.end(), isTrimmed) - w.begin();
+        w = trimPunctuation(w);
+        // A few words to look for: compared in place, nothing is copied.
+        const auto found = std::find_if(words.cbegin(), words.cend(), [&](const QString &word) {
+            return word.size() == w.size() && w.compare(word, Qt::CaseInsensitive) == 0;
+        });
+        if (found != words.cend() && run.size() < MaxPhraseWords) {
+            if (runStart < 0)
+                runStart = i + lead;
+            runEnd = i + lead + w.size();
+            run.append(*found);
+        } else {
+            endRun();
+        }
+        i = end;
+    }
+    endRun();
+    return out;
+}
+
 QStringView Tokenizer::keep(QString text)
 {
     m_arena.append(std::move(text));
@@ -362,6 +417,17 @@ void Tokenizer::add(QStringView prefix, QStringView body, bool lower)
     }
     m_ids.append(id);
     m_pieces.append({prefix, body, lower});
+    m_context.append(m_inContext);
+}
+
+bool Tokenizer::isContextToken(QStringView token)
+{
+    for (QStringView prefix :
+         {u"header-order:", u"header:", u"message-id-shape:", u"message-id:", u"date-shape:", u"to:", u"cc:"}) {
+        if (token.startsWith(prefix))
+            return true;
+    }
+    return false;
 }
 
 void Tokenizer::header(const QString &name, const QString &value)
@@ -370,6 +436,8 @@ void Tokenizer::header(const QString &name, const QString &value)
     if (pathHeader(lname))
         return;
     // Each mailer writes its headers in an order of its own.
+    m_inContext = true;
+    const auto contextEnds = qScopeGuard([this] { m_inContext = false; });
     if (!m_lastHeader.isEmpty())
         add(u"header-order:", keep(m_lastHeader + u'>' + lname), false);
     m_lastHeader = lname;
@@ -390,6 +458,7 @@ void Tokenizer::header(const QString &name, const QString &value)
     }
     if (!wordHeader(lname))
         return;
+    m_inContext = lname == u"to"_s || lname == u"cc"_s;
     if (lname == u"subject"_s) {
         qsizetype letters = 0;
         qsizetype upper = 0;

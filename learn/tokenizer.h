@@ -47,11 +47,31 @@ public:
     // Distinct, in the order found.
     const QList<quint64> &ids() const { return m_ids; }
     QString text(qsizetype index) const;
+    // Whether the token at index describes how the message was gathered
+    // rather than what it says: see isContextToken().
+    bool isContext(qsizetype index) const { return m_context.at(index); }
+
+    // Tokens of the header order, the shapes of the id and the date, the
+    // id's domain, which headers are present and the recipients: they tell
+    // how a collection of mail was gathered as much as what a message is.
+    static bool isContextToken(QStringView token);
 
     static QStringList tokens(const MimeText &message);
 
     // Words of a text, without prefix (the body's rule), distinct and bounded.
     static QStringList textTokens(QStringView text);
+
+    // Runs of two to MaxPhraseWords words of `words` (lower-case) next to
+    // each other in the text, as written there ("100% free"), lower-cased;
+    // each phrase once, at most MaxPhrases.
+    struct Phrase
+    {
+        QString text;
+        QStringList words;
+    };
+    static constexpr int MaxPhraseWords = 4;
+    static constexpr int MaxPhrases = 3;
+    static QList<Phrase> phrases(QStringView text, const QStringList &words);
 
 private:
     Tokenizer() = default;
@@ -77,6 +97,8 @@ private:
 
     QList<quint64> m_ids;
     QList<Piece> m_pieces;
+    QList<bool> m_context;
+    bool m_inContext = false;     // tokens added now are context tokens
     std::vector<quint64> m_slots; // open addressing over m_ids, 0 for empty
     bool m_zeroSeen = false;
     bool m_listMail = false;

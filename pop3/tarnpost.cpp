@@ -144,6 +144,10 @@ QString Tarnpost::ErrorText() const
         return (m_unasked ? "The server sent a reply that nothing asked for"_L1
                           : "The message does not match the size the server listed for it"_L1)
                + "; the connection was closed without QUIT, so nothing marked for deletion in this session was deleted"_L1;
+    case ErrorAuthRefused:
+        return "Sign-in with the access token failed ("_L1 + m_saslStep + "): "_L1 + strLastErrorReply;
+    case ErrorNoOAuthMechanism:
+        return "The server offers no OAuth2 sign-in (XOAUTH2 or OAUTHBEARER): "_L1 + strLastErrorReply;
     default: return strSocketErrorText;
     }
 }
@@ -265,12 +269,18 @@ void Tarnpost::readGreeting()
 void Tarnpost::login()
 {
     QString reply;
-    if (!loginStep("USER "_L1 + wireText(m_POPUsername), ErrorUserRefused, reply))
-        return;
-    if (m_POPPassword.isEmpty())
-        m_POPPassword = u" "_s;
-    if (!loginStep("PASS "_L1 + wireText(m_POPPassword), ErrorPassRefused, reply)
-        || !loginStep(u"STAT"_s, ErrorStatRefused, reply))
+    if (!m_AccessToken.isEmpty()) {
+        if (!saslLogin())
+            return;
+    } else {
+        if (!loginStep("USER "_L1 + wireText(m_POPUsername), ErrorUserRefused, reply))
+            return;
+        if (m_POPPassword.isEmpty())
+            m_POPPassword = u" "_s;
+        if (!loginStep("PASS "_L1 + wireText(m_POPPassword), ErrorPassRefused, reply))
+            return;
+    }
+    if (!loginStep(u"STAT"_s, ErrorStatRefused, reply))
         return;
     // "+OK count size": a reply without the size gives size 0.
     const ReplyParsing::StatFields stat = ReplyParsing::parseStat(reply);

@@ -69,6 +69,10 @@ public:
     // The last Disconnect sent QUIT and the server answered "+OK": the
     // session's deletions were made. False again from the next Connect.
     bool QuitConfirmed() const { return m_quitConfirmed; }
+    // An OAuth2 access token (not persisted): with one set, Connect signs in
+    // with AUTH OAUTHBEARER or XOAUTH2 instead of USER and PASS.
+    QString AccessToken() const { return m_AccessToken; }
+    void setAccessToken(const QString &value) { m_AccessToken = value; }
     qint16 POPTimeout() const { return m_POPTimeout; }
     void setPOPTimeout(qint16 value) { m_POPTimeout = value; }
     QString ConnectResponse() const { return m_ConnectResponse; }
@@ -104,6 +108,9 @@ public:
     void ResetDeletedMsgs();
     QString GetOtherHeader(const QString &strHeaderToSearchFor);
     QString GetStringValueOfProperty(QString &strPropertyToReturn);
+    // The UIDL table as "number id" lines, and a message the prefetch passes over.
+    QString GetUniqueIDList();
+    void SkipMsg(qint16 intMsgNumber);
 
     // ---- Automation surface ----
     QString classId() const override;
@@ -204,7 +211,13 @@ private:
     void openConnection();
     bool waitForConnection(); // the connection and its greeting
     void readGreeting();
-    void login(); // USER, PASS, then STAT
+    void login(); // USER and PASS, or AUTH with the access token; then STAT
+    // CAPA, then AUTH OAUTHBEARER or XOAUTH2 (tarnpostsasl.cpp); false once it
+    // failed, with Error set and the session closed.
+    bool saslLogin();
+    bool saslFailed(ErrorCode code, const QString &step, const QString &detail);
+    // Sends visible + secret; the debug log shows visible and a mask.
+    QString sendSecret(const QString &visible, const QString &secret);
     // One login command; false once it failed, with the session closed.
     bool loginStep(const QString &command, ErrorCode refusedError, QString &reply);
     void subcloseconnection(SocketAdapter &socket);
@@ -226,6 +239,7 @@ private:
     // The session moves to a message, deleted one, reset its deletions, quits.
     void dropRepliesBefore(qint32 message);
     void noteDeleted(qint32 message);
+    void noteSkipped(qint32 message);
     void forgetDeleted();
     void stopPrefetching();
     enum class PipeEnd { Done, Timeout, Closed, Broken };
@@ -334,12 +348,15 @@ private:
     qint16 intpropertystatus = StatusDisconnected;
     qint16 intpropertyerror = ErrorNone; // an ErrorCode, or the number of a socket error
     QString strLastErrorReply;
+    QString m_saslStep;               // the sign-in step ErrorAuthRefused names
+    qsizetype m_traceSecretFrom = -1; // the next command is masked from here on in the debug log
     bool m_quitConfirmed = false;
     qint32 lngSizeInOctets = 0;
     QString m_POPHostname;
     qint32 m_POPPort = 110;
     QString m_POPUsername;
     QString m_POPPassword;
+    QString m_AccessToken;
     qint16 m_POPTimeout = 10;
     qint16 m_POPSecurity = 0;
     QString m_ConnectResponse;
@@ -379,6 +396,7 @@ private:
     QList<qint32> m_uidLine;   // where each message's line starts in m_uidTable, -1 when missing
     QList<qint64> m_listSize;  // LIST size of each message; kNoSize when missing
     QSet<qint32> m_touched;    // messages DELE went out for since the last RSET
+    QSet<qint32> m_skipped;    // messages the host will not retrieve (SkipMsg)
     QByteArray m_currentReply; // the current message's prefetched reply, once taken
     qint32 m_currentReplyMessage = 0;
     qint64 m_currentReplyCost = 0; // its part of m_budgetUsed

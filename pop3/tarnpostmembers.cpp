@@ -206,6 +206,24 @@ InvokeResult callSetCurrentMsg(Tarnpost &control, QVariantList &args, QVariant *
     return {};
 }
 
+InvokeResult callSkipMsg(Tarnpost &control, QVariantList &args, QVariant *)
+{
+    const Converted number =
+        toInteger(args.constFirst(), std::numeric_limits<qint16>::min(), std::numeric_limits<qint16>::max());
+    if (!number.ok())
+        return {number.status, number.description};
+    control.SkipMsg(static_cast<qint16>(number.number));
+    return {};
+}
+
+InvokeResult callGetUniqueIDList(Tarnpost &control, QVariantList &, QVariant *result)
+{
+    const QString list = control.GetUniqueIDList();
+    if (result)
+        *result = list;
+    return {};
+}
+
 InvokeResult callGetOtherHeader(Tarnpost &control, QVariantList &args, QVariant *result)
 {
     const std::optional<QString> text = toText(args.constFirst());
@@ -372,6 +390,15 @@ QList<TarnpostMember> buildMembers()
         {DispIdQuitConfirmed, u"QuitConfirmed"_s, Get, QMetaType::Bool,
          u"Returns True when the last Disconnect's QUIT was answered +OK, so that the deletions marked in that session were made."_s,
          value<&T::QuitConfirmed>, nullptr, {}, NoPage, false},
+        {DispIdAccessToken, u"AccessToken"_s, GetLet, S,
+         u"Sets/Returns an OAuth2 access token; with one set, Connect signs in with AUTH OAUTHBEARER or XOAUTH2 instead of USER and PASS."_s,
+         value<&T::AccessToken>, letText<&T::setAccessToken>, {}, NoPage, false},
+        {DispIdGetUniqueIDList, u"GetUniqueIDList"_s, Method, S,
+         u"Returns the unique ids of every message, one \"number id\" line each; empty unless Prefetch is on and the server gives ids."_s,
+         nullptr, nullptr, {}, NoPage, false, {}, callGetUniqueIDList},
+        {DispIdSkipMsg, u"SkipMsg"_s, Method, V,
+         u"Tells the control that the message will not be retrieved in this session, so it is not fetched ahead."_s,
+         nullptr, nullptr, {}, NoPage, false, {ParamInfo{u"intMsgNumber"_s, QMetaType::Short, false}}, callSkipMsg},
     };
     // clang-format on
 }

@@ -3,6 +3,8 @@
 #include "pop3/replyparsing.h"
 #include "pop3/socketadapter.h"
 
+#include <limits>
+
 using namespace Qt::StringLiterals;
 
 namespace Tarnpostctl {
@@ -91,6 +93,40 @@ void Tarnpost::SetCurrentMsg(qint16 &intMsgNumber)
         break;
     default: subcloseconnection(*wsk1); break;
     }
+}
+
+QString Tarnpost::GetUniqueIDList()
+{
+    const DebugTrace trace(*this, "getuniqueidlist"_L1);
+    intpropertyerror = ErrorNone;
+    if (intpropertystatus != StatusConnected)
+        return {};
+    // The tables a prefetching session fetches at its first message.
+    if (m_Prefetch && !m_pipeTried && !startPipeline())
+        return {};
+    QString list;
+    const qint32 count = m_MsgCount;
+    for (qint32 n = 1; n <= count && n <= std::numeric_limits<qint16>::max(); ++n) {
+        QString uid;
+        if (uidFromTable(n, uid))
+            list += QString::number(n) + u' ' + uid + "\r\n"_L1;
+    }
+    return list;
+}
+
+void Tarnpost::SkipMsg(qint16 intMsgNumber)
+{
+    const DebugTrace trace(*this, "skipmsg"_L1);
+    intpropertyerror = ErrorNone;
+    if (intpropertystatus != StatusConnected) {
+        setError(ErrorSetMsgDisconnected);
+        return;
+    }
+    if (!(0 < intMsgNumber && intMsgNumber <= m_MsgCount)) {
+        setError(ErrorMsgNumberOutOfRange);
+        return;
+    }
+    noteSkipped(intMsgNumber);
 }
 
 QString Tarnpost::MsgUniqueID() const

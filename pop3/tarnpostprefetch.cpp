@@ -357,7 +357,7 @@ void Tarnpost::collectPipelined()
         ReplyPipeline::Reply reply = m_pipe.takeFront();
         const qint32 message = reply.message;
         const bool wanted = !m_pipeEnding && message >= m_MsgNumber && !m_touched.contains(message)
-                            && m_prefetched.find(message) == m_prefetched.end();
+                            && !m_skipped.contains(message) && m_prefetched.find(message) == m_prefetched.end();
         if (wanted) {
             m_prefetchedBytes += reply.bytes.size();
             m_prefetched.emplace(message, std::move(reply));
@@ -377,7 +377,8 @@ void Tarnpost::sendAhead()
     QByteArray commands;
     while (m_nextPrefetch <= last) {
         const qint32 message = m_nextPrefetch;
-        if (m_touched.contains(message) || m_prefetched.find(message) != m_prefetched.end()) {
+        if (m_touched.contains(message) || m_skipped.contains(message)
+            || m_prefetched.find(message) != m_prefetched.end()) {
             ++m_nextPrefetch;
             continue;
         }
@@ -592,6 +593,13 @@ void Tarnpost::noteDeleted(qint32 message)
     dropPrefetched(0, message);
 }
 
+void Tarnpost::noteSkipped(qint32 message)
+{
+    m_skipped.insert(message);
+    if (m_pipeStarted)
+        dropPrefetched(0, message);
+}
+
 void Tarnpost::forgetDeleted()
 {
     if (m_pipeStarted)
@@ -640,6 +648,7 @@ void Tarnpost::resetPipeline()
     m_uidLine.clear();
     m_listSize.clear();
     m_touched.clear();
+    m_skipped.clear();
     m_currentReply.clear();
     m_currentReplyMessage = 0;
     m_currentReplyCost = 0;

@@ -310,10 +310,14 @@ void Tarnpost::sendCommand(SocketAdapter &socket, const QString &strCommand)
     // The timeout counts from here.
     dtmLastActivity.start();
     if (m_DebugMode) {
-        // The password stays out of the trace.
+        // The password and the access token stay out of the trace.
         const bool pass = strCommand.startsWith("PASS "_L1);
-        subdebuglog(u"Sending command:"_s + (pass ? u"PASS ********"_s : strCommand));
+        subdebuglog(u"Sending command:"_s
+                    + (pass                     ? u"PASS ********"_s
+                       : m_traceSecretFrom >= 0 ? strCommand.left(m_traceSecretFrom) + "********"_L1
+                                                : strCommand));
     }
+    m_traceSecretFrom = -1;
     socket.send((strCommand + "\r\n"_L1).toLatin1());
 }
 

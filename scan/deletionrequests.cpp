@@ -28,6 +28,14 @@ void DeletionRequests::seen(const QString &uid, const QString &fingerprint)
     ++m_uidsSeen[uid];
 }
 
+QSet<QString> DeletionRequests::decidedUids() const
+{
+    QSet<QString> decided = m_known.heldUids + m_known.notSpamUids;
+    for (auto it = m_requested.cbegin(); it != m_requested.cend(); ++it)
+        decided.insert(it.key());
+    return decided;
+}
+
 bool DeletionRequests::decidedBefore(const QString &uid, qint16 number, const QString &fingerprint, qint64 fetchedSize,
                                      const std::function<bool()> &whitelisted)
 {

@@ -30,6 +30,18 @@ public:
     void uidUnknown() { m_uidsComplete = false; }
     // Deletions by unique id need to know every id of the mailbox.
     bool uidsComplete() const { return m_uidsComplete; }
+    // A message "check each message only once" passed over: its id is in no
+    // row to be deleted and the listing named it once; only the deletions by
+    // unique id look for its fingerprint.
+    void passedOver(const QString &fingerprint)
+    {
+        if (!m_requested.isEmpty())
+            m_fingerprintsSeen.insert(fingerprint);
+    }
+    // The ids whose fate the review list holds: held, not spam, to be deleted.
+    QSet<QString> decidedUids() const;
+    // How often each id came up in the walk.
+    const QHash<QString, int> &uidsSeen() const { return m_uidsSeen; }
 
     // The message's fate was decided earlier: to be deleted (the deletion
     // waits for the end of the walk), held, or not spam. `whitelisted` says

@@ -4,6 +4,7 @@
 #include "config/listtable.h"
 #include "pop3/host/tarnpostproxy.h"
 #include "scan/archivewriter.h"
+#include "scan/judgeonce.h"
 #include "scan/rules/ruleswitches.h"
 #include "scan/rules/whitelistrule.h"
 #include "scan/scanform.h"
@@ -71,6 +72,7 @@ MailboxScanner::MailboxScanner(ScanForm &form, Rules rules, QObject *parent)
           [this](const QString &caption) { Q_EMIT captionWritten(caption); })
     , m_message(form.Tarnpost1())
     , m_settings(form.programFolder())
+    , m_passwords(form.programFolder())
     , m_rules(std::move(rules))
 {
     for (const std::unique_ptr<Rule> &rule : m_rules) {
@@ -119,7 +121,7 @@ void MailboxScanner::run()
         // A failed account, or spam left for want of records, must not go
         // unseen while the window is hidden.
         if (m_failedAccounts > 0 || !m_stateProblem.isEmpty())
-            m_form.notify(text);
+            m_form.notifyFailure(text);
     }
     // Nothing is saved on the way out.
     if (!m_ending) {
@@ -134,9 +136,13 @@ void MailboxScanner::openRecords()
     if (!m_settings.problems().isEmpty())
         report(m_settings.problemText());
     m_trainer.reset();
+    m_judgeOnce.reset();
     m_review.reset();
     m_log.reset();
     m_database = std::make_unique<StateDatabase>(m_form.programFolder());
+    // Which accounts' passwords are in the keyring; read even where the
+    // review list then turns out damaged.
+    m_passwords.loadAccounts(m_database->open() ? m_database.get() : nullptr);
     // What the user held or kept is known only from the review list: without
     // it, or with a damaged one, nothing may be deleted. The file is left
     // as it is for the user to restore or move aside.
@@ -154,6 +160,14 @@ void MailboxScanner::openRecords()
         if (!m_trainer->open()) {
             report(u"The learned filter cannot be read: %1"_s.arg(statusText(m_trainer->errorText())));
             m_trainer.reset();
+        }
+    }
+    if (m_settings.judgeOnce) {
+        m_judgeOnce = std::make_unique<JudgeOnce>(*m_database);
+        if (!m_judgeOnce->open()) {
+            report(u"The messages checked before cannot be read: %1 Every message is checked."_s.arg(
+                sentence(statusText(m_judgeOnce->errorText()))));
+            m_judgeOnce.reset();
         }
     }
 }
@@ -237,8 +251,17 @@ void MailboxScanner::walkAccount(int row)
     control.setPOPHostname(address.host());
     control.setPOPPort(address.portOr(m_savedPort));
     control.setPOPSecurity(address.security());
+    QString keyringError;
+    const std::optional<QString> password =
+        m_passwords.loginPassword({table->cell(row, 1), table->cell(row, 2), table->cell(row, 3)}, &keyringError);
+    if (!password) {
+        noteFailure(keyringError);
+        report(u"%1 (%2): %3"_s.arg(statusText(m_results.last().server), statusText(m_results.last().login),
+                                    keyringError));
+        return; // passed over like an account whose login fails
+    }
     control.setPOPUsername(table->cell(row, 2));
-    control.setPOPPassword(table->cell(row, 3));
+    control.setPOPPassword(*password);
     control.setPrefetch(true); // the next messages come while one is judged
     control.Connect();
     if (stopping()) {
@@ -254,6 +277,8 @@ void MailboxScanner::walkAccount(int row)
 
     m_host = address.host();
     m_marked = 0;
+    if (m_judgeOnce)
+        beginJudgeOnce();
     const qint32 count = control.MsgCount();
     const int messages = capped(count);
     int missingInRow = 0;
@@ -282,6 +307,10 @@ void MailboxScanner::walkAccount(int row)
     } else if (!stopped && m_requests.uidsComplete() && !stopping()) {
         deleteRequested();
     }
+    if (m_judgeOnce && !stopping()
+        && !m_judgeOnce->finish(m_requests.uidsSeen(), count <= MaxCount && !stopped && m_requests.uidsComplete()))
+        report(u"%1: the messages checked in this scan could not be remembered; they are checked again next time: %2"_s
+                   .arg(m_host, statusText(m_judgeOnce->errorText())));
     if (m_withheld > 0)
         report(
             u"%1: %2 condemned message(s) were left on the server: nothing is deleted while the state database cannot be used."_s
@@ -292,6 +321,10 @@ void MailboxScanner::walkAccount(int row)
 
 MailboxScanner::MessageEnd MailboxScanner::scanMessage(qint16 number)
 {
+    if (const JudgeOnce::PassedOver *passed = m_judgeOnce ? m_judgeOnce->passedOver(number) : nullptr) {
+        m_requests.passedOver(passed->fingerprint);
+        return MessageEnd::Scanned;
+    }
     Automation::TarnpostProxy &control = m_form.Tarnpost1();
     m_message.reset();
 
@@ -324,14 +357,18 @@ MailboxScanner::MessageEnd MailboxScanner::scanMessage(qint16 number)
     m_requests.seen(m_uid, m_fingerprint);
     if (m_requests.decidedBefore(m_uid, number, m_fingerprint, m_fetchedSize, [this] { return onWhitelist(); }))
         return messageDone();
+    if (m_judgeOnce && m_judgeOnce->remembers(m_uid, m_fingerprint, m_fetchedSize))
+        return messageDone(false);
     m_message.readSender();
-    judge();
+    const bool condemned = judge();
     if (stopping())
         return MessageEnd::Exit;
+    if (m_judgeOnce)
+        m_judgeOnce->judged(m_uid, m_fingerprint, m_fetchedSize, !condemned);
     return messageDone();
 }
 
-void MailboxScanner::judge()
+bool MailboxScanner::judge()
 {
     const RuleSwitches switches(m_form, m_settings);
     for (const std::unique_ptr<Rule> &rule : m_rules) {
@@ -339,19 +376,39 @@ void MailboxScanner::judge()
             continue;
         const Rule::Judgement judgement = rule->judge(*this);
         if (judgement.outcome == Rule::Outcome::Keep)
-            return;
+            return false;
         if (judgement.outcome == Rule::Outcome::Condemn) {
             spamAction(judgement.verdict);
-            return;
+            return true;
         }
         if (stopping())
-            return;
+            return false;
     }
+    return false;
 }
 
-MailboxScanner::MessageEnd MailboxScanner::messageDone()
+void MailboxScanner::beginJudgeOnce()
 {
-    noteScanned();
+    const AccountResult &account = m_results.last();
+    if (!m_judgeOnce->begin(m_form.Tarnpost1(), account.server, account.login, rulesVersion(),
+                            m_requests.decidedUids()))
+        report(u"%1: the messages checked before cannot be read, so every message is checked: %2"_s.arg(
+            m_host, statusText(m_judgeOnce->errorText())));
+}
+
+QString MailboxScanner::rulesVersion()
+{
+    const RuleSwitches switches(m_form, m_settings);
+    QList<JudgeOnce::RuleInputs> inputs;
+    for (const std::unique_ptr<Rule> &rule : m_rules)
+        inputs.append({rule->name(), switches.isOn(*rule) ? rule->verdictInputs(*this) : std::nullopt});
+    return JudgeOnce::version(inputs);
+}
+
+MailboxScanner::MessageEnd MailboxScanner::messageDone(bool judged)
+{
+    if (judged)
+        noteScanned();
     if (m_form.Tarnpost1().Status() != Tarnpostctl::StatusConnected) {
         noteFailure(u"The connection was closed; the rest of the mailbox was not scanned."_s);
         report(u"%1: the connection was closed; the rest of the mailbox was not scanned."_s.arg(m_host));

@@ -4,6 +4,7 @@
 
 #include "scan/accountresult.h"
 #include "scan/deletionrequests.h"
+#include "scan/keyringpasswords.h"
 #include "scan/messageunderscan.h"
 #include "scan/rules/rulebook.h"
 #include "scan/rules/rulecontext.h"
@@ -25,6 +26,7 @@ class StateDatabase;
 
 namespace Scan {
 
+class JudgeOnce;
 class SpamTrainer;
 class WhitelistRule;
 
@@ -89,11 +91,16 @@ private:
     // The state database can no longer be trusted or written: nothing more
     // is deleted in this run, and it is not written to again.
     void stateFailed(const QString &why);
-    MessageEnd messageDone();
+    // `judged`: whether the message counts as scanned.
+    MessageEnd messageDone(bool judged = true);
+    // Check each message only once: the account's memories, and what the rules are now.
+    void beginJudgeOnce();
+    QString rulesVersion();
     void announceAtEnd();
     MessageEnd scanMessage(qint16 number);
-    // The rules in their order, until one keeps or condemns the message.
-    void judge();
+    // The rules in their order, until one keeps or condemns the message;
+    // true when one condemned it.
+    bool judge();
     // For a failed selection or retrieval: reports it, tells whether the session survived.
     MessageEnd operationFailed(qint16 number);
     bool messageMissing(qint16 number);
@@ -140,6 +147,7 @@ private:
     std::unique_ptr<ScanLog> m_log;
     std::unique_ptr<ReviewList> m_review;
     std::unique_ptr<SpamTrainer> m_trainer; // while the learned filter is on
+    std::unique_ptr<JudgeOnce> m_judgeOnce; // while the setting is on and its memories can be read
     QStringList m_toLearn;                  // archive files of this account's spam
     qint64 m_logId = 0;
     DeletionRequests m_requests;
@@ -153,6 +161,7 @@ private:
     qint64 m_fetchedSize = -1;
 
     AppSettings m_settings;
+    KeyringPasswords m_passwords; // of the accounts that keep theirs in the keyring
     Rules m_rules;
     WhitelistRule *m_whitelist = nullptr; // one of m_rules
 };

@@ -26,6 +26,8 @@ public:
     virtual void announceSummary(const QString &text) { announceSpam(text); }
     // A notification that never waits on the user (the tray's balloon).
     virtual void notify(const QString &text) { Q_UNUSED(text) }
+    // The same for a failure (an account, the records): a click on it leads to the log.
+    virtual void notifyFailure(const QString &text) { notify(text); }
     // True once the user asked the program to end: the scan stops at its
     // next step and drops the connection without QUIT.
     virtual bool isEnding() const = 0;

@@ -77,8 +77,11 @@ void AppSettings::load()
     holdForReview = readBool(ini, u"Scan/holdForReview"_s, false, &m_problems);
     if (m_problems != before)
         holdForReview = true;
+    judgeOnce = readBool(ini, u"Scan/judgeOnce"_s, false, &m_problems);
     learnedFilter = readBool(ini, u"LearnedFilter/enabled"_s, false, &m_problems);
     deleteLearnedVerdicts = readBool(ini, u"LearnedFilter/deleteCondemned"_s, false, &m_problems);
+    passwordsInKeyring = readBool(ini, u"Accounts/keyring"_s, false, &m_problems);
+    reviewFolder = ini.value(u"Review/saveFolder"_s).toString();
     m_switches.insert(u"LearnedFilter/enabled"_s, learnedFilter);
     for (const QString &key : ini.allKeys()) {
         if (key.startsWith(u"Rules/"_s))
@@ -131,9 +134,15 @@ bool AppSettings::save()
             ini.setValue(u"Scan/announce"_s, a.name);
     }
     ini.setValue(u"Scan/holdForReview"_s, holdForReview);
+    ini.setValue(u"Scan/judgeOnce"_s, judgeOnce);
     ini.setValue(u"LearnedFilter/enabled"_s, learnedFilter);
     ini.setValue(u"LearnedFilter/threshold"_s, QString::number(learnedThreshold));
     ini.setValue(u"LearnedFilter/deleteCondemned"_s, deleteLearnedVerdicts);
+    ini.setValue(u"Accounts/keyring"_s, passwordsInKeyring);
+    if (reviewFolder.isEmpty())
+        ini.remove(u"Review/saveFolder"_s);
+    else
+        ini.setValue(u"Review/saveFolder"_s, reviewFolder);
     ini.sync();
     if (ini.status() == QSettings::NoError)
         return true;

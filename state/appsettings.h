@@ -20,7 +20,7 @@ public:
         TrayOnly,      // a tray notification only
     };
 
-    static constexpr double DefaultThreshold = 0.95;
+    static constexpr double DefaultThreshold = 0.99;
     // A settings file is a few lines; a larger one is not read.
     static constexpr qint64 MaxFileSize = 1024 * 1024;
     static QString fileName() { return QStringLiteral("settings.ini"); }
@@ -44,6 +44,15 @@ public:
     // A score is a guess: what only the learned filter condemns is held for
     // review unless this says it may be deleted.
     bool deleteLearnedVerdicts = false;
+    // New passwords go into the desktop's keyring, not accounts.dat. Which
+    // accounts are there already is state (KeyringAccounts), not this.
+    bool passwordsInKeyring = false;
+    // Where the Spam tab last saved or restored messages; empty: the user's
+    // Documents (or home) folder.
+    QString reviewFolder;
+    // A message judged and left on the server is not downloaded or judged
+    // again until the rules change (state/judgedmessages.h).
+    bool judgeOnce = false;
 
     // A rule's switch kept here: the learned filter's key, or "Rules/<name>"
     // for a rule without a box on the window. Off unless the file says on;

@@ -91,6 +91,19 @@ bool ReviewList::isNotSpam(const QString &server, const QString &login, const QS
 
 QList<ReviewList::Message> ReviewList::all() const { return select({}, {}); }
 
+qint64 ReviewList::count(State state) const
+{
+    QSqlQuery query(m_database.connection());
+    query.setForwardOnly(true);
+    query.prepare(u"SELECT count(*) FROM spam_messages WHERE state = ?"_s);
+    query.addBindValue(int(state));
+    if (!query.exec() || !query.next()) {
+        m_error = query.lastError().text();
+        return -1;
+    }
+    return query.value(0).toLongLong();
+}
+
 QList<ReviewList::Message> ReviewList::toDelete(const QString &server, const QString &login) const
 {
     return select(u"WHERE server = ? AND login = ? AND state = ?"_s, {server, login, int(State::DeleteRequested)});

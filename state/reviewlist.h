@@ -71,7 +71,8 @@ public:
     bool markNotSpam(const QList<qint64> &ids);
     bool isNotSpam(const QString &server, const QString &login, const QString &uid) const;
 
-    QList<Message> all() const; // newest first
+    QList<Message> all() const;      // newest first
+    qint64 count(State state) const; // -1 when the list cannot be read
     QList<Message> toDelete(const QString &server, const QString &login) const;
     // The account's messages in a state, and those it must never condemn.
     QSet<QString> uids(const QString &server, const QString &login, State state) const;

@@ -52,6 +52,19 @@ const QList<QStringList> &migrationSteps()
             u"ALTER TABLE spam_messages ADD COLUMN fingerprint TEXT"_s,
             u"ALTER TABLE spam_messages ADD COLUMN fetched_size INTEGER"_s,
         },
+        // 5: the accounts whose password is in the desktop's keyring (their
+        // password field in accounts.dat is empty).
+        {
+            u"CREATE TABLE keyring_accounts (server TEXT NOT NULL, login TEXT NOT NULL,"
+            " PRIMARY KEY (server, login)) WITHOUT ROWID"_s,
+        },
+        // 6: the messages judged and left on the server, so that a scan with
+        // "Check each message only once" passes over them (state/judgedmessages.h).
+        {
+            u"CREATE TABLE judged_messages (server TEXT NOT NULL, login TEXT NOT NULL, uid TEXT NOT NULL,"
+            " fingerprint TEXT NOT NULL, fetched_size INTEGER NOT NULL, rules TEXT NOT NULL, judged TEXT NOT NULL,"
+            " PRIMARY KEY (server, login, uid)) WITHOUT ROWID"_s,
+        },
     };
     return steps;
 }

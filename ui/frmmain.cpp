@@ -18,12 +18,17 @@
 #include "config/widgets/ruleswitch.h"
 #include "config/widgets/savereport.h"
 #include "platform/messagebox/messagebox.h"
+#include "scan/judgeonce.h"
 #include "scan/module_scan.h"
 #include "scan/scanlock.h"
 #include "state/appsettings.h"
+#include "state/reviewlist.h"
+#include "state/scanlog.h"
+#include "state/statedatabase.h"
 #include "ui/appicon.h"
 #include "ui/clickablelabel.h"
 #include "ui/frmsplash.h"
+#include "ui/keyringsetting.h"
 #include "ui/learnedtraining.h"
 #include "ui/rulecheckbox.h"
 #include "ui/scanlogtab.h"
@@ -146,6 +151,25 @@ frmMain::frmMain(const QString &programFolder, QWidget *parent)
         m_spamTab->refresh();
         m_logTab->refresh();
     });
+    connect(this, &frmMain::scanStarted, this, [this] {
+        m_trayStatus.scanning = true;
+        m_trayStatus.problem = false;
+        m_logMark = 0;
+        StateDatabase db(m_programFolder);
+        if (QFileInfo::exists(db.path()) && db.open()) {
+            const QList<ScanLog::Record> newest = ScanLog(db).latest(1);
+            m_logMark = newest.isEmpty() ? 0 : newest.constFirst().id;
+        }
+        Q_EMIT trayStatusChanged();
+    });
+    connect(this, &frmMain::scanFinished, this, [this] {
+        m_trayStatus.scanning = false;
+        m_trayStatus.lastScan = QDateTime::currentDateTime();
+        readLastScan();
+        updateTrayStatus();
+    });
+    // Kept or deleted from the tab: the count of held messages changed.
+    connect(m_spamTab, &SpamReviewTab::refreshed, this, &frmMain::updateTrayStatus);
     connect(m_spamTab, &SpamReviewTab::problem, m_ui->Label17, &QLabel::setText);
     connect(m_spamTab, &SpamReviewTab::whitelistRequested, this, [this](const QString &address) {
         // A shorter entry would let through every sender that contains it.
@@ -187,6 +211,22 @@ frmMain::frmMain(const QString &programFolder, QWidget *parent)
         m_ui->lblLearnedCounts->setText(m_training->countsText());
     });
     connect(m_ui->comboAnnounce, &QComboBox::currentIndexChanged, this, &frmMain::saveAppSettings);
+    m_keyringSetting = new KeyringSetting(m_programFolder, m_ui->checkKeyring, m_gridAccounts, this);
+    m_keyringSetting->setScanningCheck([this] { return m_scanning; });
+    connect(m_keyringSetting, &KeyringSetting::message, m_ui->Label17, &QLabel::setText);
+    connect(m_ui->checkKeyring, &QCheckBox::toggled, this, [this](bool on) {
+        if (m_loadingAppSettings)
+            return;
+        m_keyringSetting->toggled(on); // may put the box back
+        saveAppSettings();
+    });
+    connect(m_ui->checkJudgeOnce, &QCheckBox::toggled, this, &frmMain::saveAppSettings);
+    connect(m_ui->cmdJudgeAllAgain, &QPushButton::clicked, this, [this] {
+        QString error;
+        m_ui->Label17->setText(Scan::JudgeOnce::forgetAll(m_programFolder, &error)
+                                   ? u"Every message is checked again at the next scan."_s
+                                   : error);
+    });
 
     // Without the control the window still works; scans then fail quietly.
     m_Tarnpost1.create(m_programFolder, this);
@@ -202,6 +242,8 @@ void frmMain::loadAppSettings()
     m_ui->checkLearnedFilter->setChecked(settings.learnedFilter);
     m_ui->spinLearnedThreshold->setValue(settings.learnedThreshold);
     m_ui->checkDeleteLearned->setChecked(settings.deleteLearnedVerdicts);
+    m_ui->checkKeyring->setChecked(settings.passwordsInKeyring);
+    m_ui->checkJudgeOnce->setChecked(settings.judgeOnce);
     m_loadingAppSettings = false;
     m_ui->lblLearnedCounts->setText(m_training->countsText());
 }
@@ -216,6 +258,8 @@ void frmMain::saveAppSettings()
     settings.announce = AppSettings::Announce(m_ui->comboAnnounce->currentIndex());
     settings.learnedFilter = m_ui->checkLearnedFilter->isChecked();
     settings.deleteLearnedVerdicts = m_ui->checkDeleteLearned->isChecked();
+    settings.passwordsInKeyring = m_ui->checkKeyring->isChecked();
+    settings.judgeOnce = m_ui->checkJudgeOnce->isChecked();
     // The box shows three decimals; a finer threshold from the file is kept
     // until the user changes it here.
     if (qAbs(m_ui->spinLearnedThreshold->value() - settings.learnedThreshold) >= 0.0005)
@@ -226,9 +270,66 @@ void frmMain::saveAppSettings()
 
 void frmMain::notify(const QString &text)
 {
+    m_lastNoticeFailure = false;
     Q_EMIT notified(text);
     if (QSystemTrayIcon *icon = SysTrayModule::TrayIconData())
         icon->showMessage(u"Quellmail"_s, text, QSystemTrayIcon::Information);
+}
+
+void frmMain::notifyFailure(const QString &text)
+{
+    m_lastNoticeFailure = true;
+    m_trayStatus.problem = true;
+    Q_EMIT notified(text);
+    if (QSystemTrayIcon *icon = SysTrayModule::TrayIconData())
+        icon->showMessage(u"Quellmail"_s, text, QSystemTrayIcon::Warning);
+}
+
+void frmMain::showInFront()
+{
+    if (isMinimized())
+        showNormal();
+    else
+        show();
+    raise();
+    activateWindow();
+}
+
+void frmMain::openFromNotice()
+{
+    if (m_ending)
+        return;
+    showInFront();
+    m_ui->SSTab1->setCurrentWidget(m_lastNoticeFailure ? static_cast<QWidget *>(m_logTab) : m_spamTab);
+}
+
+void frmMain::updateTrayStatus()
+{
+    // A folder without the database yet holds nothing: it is not created here.
+    StateDatabase db(m_programFolder);
+    if (QFileInfo::exists(db.path()) && db.open()) {
+        if (const qint64 held = ReviewList(db).count(ReviewList::State::Held); held >= 0)
+            m_trayStatus.held = int(held);
+    }
+    Q_EMIT trayStatusChanged();
+}
+
+void frmMain::readLastScan()
+{
+    m_trayStatus.accountsOk = 0;
+    m_trayStatus.failing.clear();
+    StateDatabase db(m_programFolder);
+    if (!QFileInfo::exists(db.path()) || !db.open())
+        return;
+    // A scan writes one row per account; a few more cover a list that grew meanwhile.
+    for (const ScanLog::Record &r : ScanLog(db).latest(m_gridAccounts->rowCountValue() + 16)) {
+        if (r.id <= m_logMark)
+            break;
+        if (r.failed() || r.interrupted())
+            m_trayStatus.failing.prepend(r.login + u'@' + r.server);
+        else
+            ++m_trayStatus.accountsOk;
+    }
 }
 
 // The control goes first (m_Tarnpost1), while the window it reports to is still whole.
@@ -482,6 +583,7 @@ void frmMain::hideSplash() { m_frmSplash->hide(); }
 
 void frmMain::cmdupdateconfig_Click()
 {
+    m_keyringSetting->beforeSave(); // new passwords go to the keyring, not the file
     module_update_config(*this);
     module_griddisplay(*this);
 }

@@ -7,6 +7,7 @@
 #include "config/widgets/configwindow.h"
 #include "pop3/host/tarnpostsite.h"
 #include "scan/scanform.h"
+#include "ui/systraymodule.h"
 
 #include <QUrl>
 #include <QWidget>
@@ -25,6 +26,7 @@ class frmAddblacklist;
 class frmAddkeywords;
 class frmSplash;
 class ScanLogTab;
+class KeyringSetting;
 class LearnedTraining;
 class SpamReviewTab;
 
@@ -92,6 +94,17 @@ public:
     void announceSpam(const QString &text) override;
     // The tray icon's notification; never waits.
     void notify(const QString &text) override;
+    void notifyFailure(const QString &text) override;
+    // A click on the last notification: the window in front, on the Log tab
+    // after a failure, else on the Spam tab.
+    void openFromNotice();
+    // Shown, not minimized, in front.
+    void showInFront();
+
+    // What the tray icon tells; trayStatusChanged() when it changes.
+    SysTrayModule::Status trayStatus() const { return m_trayStatus; }
+    // Counts the held messages again (at start, after the Spam tab changed them).
+    void updateTrayStatus();
 
     // What a scan runs: ScanMailboxes on this window unless a test says otherwise.
     void setScanProcedure(std::function<void()> scan);
@@ -135,6 +148,7 @@ Q_SIGNALS:
     void scanStarted();
     void scanFinished();
     void notified(const QString &text);
+    void trayStatusChanged();
 
 protected:
     void closeEvent(QCloseEvent *event) override;
@@ -165,6 +179,8 @@ private:
     // settings.ini: the settings beyond stats.dat, saved as soon as they change.
     void loadAppSettings();
     void saveAppSettings();
+    // The last scan's accounts from the scan log: its rows after m_logMark.
+    void readLastScan();
     void openUrl(const QUrl &url);
     QUrl spamFolderUrl() const;
     static QUrl homePageUrl();
@@ -188,6 +204,7 @@ private:
     frmAddkeywords *m_frmAddkeywords = nullptr;
     SpamReviewTab *m_spamTab = nullptr;
     LearnedTraining *m_training = nullptr;
+    KeyringSetting *m_keyringSetting = nullptr;
     ScanLogTab *m_logTab = nullptr;
     bool m_loadingAppSettings = false;
 
@@ -201,5 +218,8 @@ private:
     std::function<void()> m_hardExit;
     bool m_scanning = false;
     bool m_ending = false;
+    SysTrayModule::Status m_trayStatus;
+    qint64 m_logMark = 0; // the newest scan log row before the running scan
+    bool m_lastNoticeFailure = false;
     bool m_minutesFilled = false;
 };

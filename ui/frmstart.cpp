@@ -8,10 +8,11 @@
 #include "ui/setmenuiconmodule.h"
 #include "ui/systraymodule.h"
 
-#include <QCoreApplication>
+#include <QApplication>
 #include <QCursor>
 #include <QMenu>
 #include <QMenuBar>
+#include <QTimer>
 
 using namespace Qt::StringLiterals;
 
@@ -50,6 +51,13 @@ frmStart::frmStart(const QString &programFolder, QWidget *parent)
     connect(m_mnuHideSysTrayConfg, &QAction::triggered, this, &frmStart::mnuHideSysTrayConfg_Click);
     connect(m_mnuSysTrayConfg, &QAction::triggered, this, &frmStart::mnuSysTrayConfg_Click);
     connect(m_mnuSysTrayExit, &QAction::triggered, this, &frmStart::mnuSysTrayExit_Click);
+    // Also when the tray host opens the menu itself (right click, AppIndicator hosts).
+    connect(m_mnuSysTray, &QMenu::aboutToShow, this, &frmStart::offerHideOrShow);
+
+    m_menuDelay = new QTimer(this);
+    m_menuDelay->setObjectName(u"trayMenuDelay"_s);
+    m_menuDelay->setSingleShot(true);
+    connect(m_menuDelay, &QTimer::timeout, this, [this] { m_mnuSysTray->exec(m_menuAt); });
 }
 
 frmStart::~frmStart() { SysTrayModule::RemoveSysTrayIcon(); }
@@ -80,21 +88,41 @@ void frmStart::Form_Load()
     if (form.isEnding())
         return;
     SysTrayModule::AddSysTrayIcon(this, trayTip(), windowIcon(), m_mnuSysTray);
-    if (QSystemTrayIcon *icon = SysTrayModule::TrayIconData())
-        connect(icon, &QSystemTrayIcon::activated, this, &frmStart::trayActivated);
+    if (QSystemTrayIcon *icon = SysTrayModule::TrayIconData()) {
+        connect(icon, &QSystemTrayIcon::activated, this, &frmStart::trayActivated, Qt::UniqueConnection);
+        connect(icon, &QSystemTrayIcon::messageClicked, &form, &frmMain::openFromNotice, Qt::UniqueConnection);
+    }
+    connect(&form, &frmMain::trayStatusChanged, this, &frmStart::showTrayStatus, Qt::UniqueConnection);
+    form.updateTrayStatus();
     const QPixmap picture = AppIcon::menuPicture();
     SetMenuIconModule::SetMenuItemIcon(this, 0, 2, 0, picture, picture);
     QCoreApplication::processEvents();
 }
 
+void frmStart::showTrayStatus() { SysTrayModule::ShowStatus(mainWindow().trayStatus(), windowIcon(), trayTip()); }
+
 void frmStart::trayActivated(QSystemTrayIcon::ActivationReason reason)
 {
     QCoreApplication::processEvents();
     // A left click opens the menu wherever the notification area sits; the
-    // right button gets the same menu as the icon's context menu.
-    if (reason != QSystemTrayIcon::Trigger)
-        return;
-    m_mnuSysTray->exec(QPoint(QCursor::pos().x(), RestrictSizing::GetCursorY()));
+    // right button gets the same menu as the icon's context menu. A menu
+    // opened at once would take the second click of a double click.
+    if (reason == QSystemTrayIcon::Trigger) {
+        m_menuAt = QPoint(QCursor::pos().x(), RestrictSizing::GetCursorY());
+        m_menuDelay->start(QApplication::doubleClickInterval());
+    } else if (reason == QSystemTrayIcon::DoubleClick) {
+        m_menuDelay->stop();
+        if (!mainWindow().isEnding())
+            mainWindow().showInFront();
+    }
+}
+
+void frmStart::offerHideOrShow()
+{
+    const frmMain &form = mainWindow();
+    const bool shown = form.isVisible() && !form.isMinimized();
+    m_mnuHideSysTrayConfg->setVisible(shown);
+    m_mnuSysTrayConfg->setVisible(!shown);
 }
 
 void frmStart::mnuFileExit_Click() { confirmExit(); }

@@ -11,6 +11,7 @@
 class QAction;
 class QMenu;
 class QMenuBar;
+class QTimer;
 class frmMain;
 
 class frmStart final : public QWidget
@@ -43,7 +44,8 @@ public:
     static QString trayTip();
 
 public Q_SLOTS:
-    // A tray event: a left click opens the tray menu at the pointer.
+    // A tray event: a left click opens the tray menu at the pointer once it
+    // is clear that it was no double click; a double click opens the window.
     void trayActivated(QSystemTrayIcon::ActivationReason reason);
     void mnuFileExit_Click();
     void mnuSysTrayScanNow_Click();
@@ -54,6 +56,9 @@ public Q_SLOTS:
 private:
     // The exit of the tray menu and of the File menu.
     void confirmExit();
+    // Hide or Show, whichever applies, as the menu opens.
+    void offerHideOrShow();
+    void showTrayStatus();
 
     QString m_programFolder;
     std::unique_ptr<frmMain> m_main;
@@ -67,4 +72,7 @@ private:
     QAction *m_mnuHideSysTrayConfg = nullptr;
     QAction *m_mnuSysTrayConfg = nullptr;
     QAction *m_mnuSysTrayExit = nullptr;
+    // Holds a left click's menu for the double-click interval.
+    QTimer *m_menuDelay = nullptr;
+    QPoint m_menuAt;
 };

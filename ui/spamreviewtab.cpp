@@ -3,11 +3,15 @@
 #include "mail/mimetext.h"
 #include "platform/messagebox/messagebox.h"
 #include "scan/spamtrainer.h"
+#include "state/appsettings.h"
 #include "state/reviewlist.h"
 #include "state/statedatabase.h"
 #include "ui/senderaddress.h"
+#include "ui/spamreviewfilter.h"
 
 #include <QCheckBox>
+#include <QComboBox>
+#include <QDesktopServices>
 #include <QDialog>
 #include <QDialogButtonBox>
 #include <QDir>
@@ -17,6 +21,8 @@
 #include <QHeaderView>
 #include <QItemSelectionModel>
 #include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
 #include <QLocale>
 #include <QPlainTextEdit>
 #include <QPushButton>
@@ -27,17 +33,18 @@
 #include <QVBoxLayout>
 
 #include <algorithm>
+#include <limits>
+#include <utility>
 
 using namespace Qt::StringLiterals;
 
 namespace {
 
-// The message id of a row lives in its first cell.
-constexpr int IdRole = Qt::UserRole + 1;
 constexpr qsizetype MaxPreviewChars = 200000;
 const QString WhitelistTitle = u"Whitelist"_s;
 const QString DeleteTitle = u"Delete from server"_s;
 const QString SaveTitle = u"Save as email"_s;
+const QString RestoreTitle = u"Restore"_s;
 constexpr qsizetype MaxFileNameChars = 100;
 
 // What the control answers for a header the message lacks.
@@ -66,13 +73,25 @@ QByteArray emailFileBytes(const QByteArray &archived)
 
 QString countOf(qsizetype n) { return n == 1 ? u"1 message"_s : u"%1 messages"_s.arg(n); }
 
-// Never the program folder: what lands there looks like the program's own files.
+// What lands in the program folder or its archive looks like the program's own files.
+bool isProgramFolder(const QString &folder, const QString &programFolder)
+{
+    const QString canonical = QDir(folder).canonicalPath();
+    const QDir program(programFolder);
+    return canonical == program.canonicalPath()
+           || canonical == QDir(program.filePath(u"SpamDeleted"_s)).canonicalPath();
+}
+
+// The folder remembered from the last save, while it is there; else the
+// user's Documents or home. Never the program folder.
 QString firstSaveFolder(const QString &programFolder)
 {
-    const QString program = QDir(programFolder).canonicalPath();
+    AppSettings settings(programFolder);
+    settings.load();
     for (const QString &folder :
-         {QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation), QDir::homePath()}) {
-        if (!folder.isEmpty() && QDir(folder).exists() && QDir(folder).canonicalPath() != program)
+         {settings.reviewFolder, QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation),
+          QDir::homePath()}) {
+        if (!folder.isEmpty() && QDir(folder).exists() && !isProgramFolder(folder, programFolder))
             return folder;
     }
     return QDir::homePath();
@@ -109,6 +128,35 @@ QString fileNameFor(const QString &subject)
     return name.isEmpty() ? u"message"_s : name;
 }
 
+// Held first: what waits for the user's word; then what is still on the
+// server, then what is gone.
+int stateRank(ReviewList::State state)
+{
+    switch (state) {
+    case ReviewList::State::Held: return 0;
+    case ReviewList::State::DeleteRequested: return 1;
+    case ReviewList::State::Kept: return 2;
+    case ReviewList::State::Deleted: return 3;
+    case ReviewList::State::Gone: return 4;
+    }
+    return 5;
+}
+
+// A time as a sort key; a missing or unreadable one sorts as the oldest.
+qint64 timeKey(const QDateTime &time)
+{
+    return time.isValid() ? time.toMSecsSinceEpoch() : std::numeric_limits<qint64>::min();
+}
+
+QDateTime sentTime(const QString &header)
+{
+    QString text = header.simplified();
+    // A trailing comment ("(UTC)") is common and not part of the date.
+    if (const qsizetype comment = text.indexOf(u'('); comment > 0)
+        text = text.left(comment).trimmed();
+    return QDateTime::fromString(text, Qt::RFC2822Date);
+}
+
 QPushButton *button(QWidget *parent, const QString &name, const QString &text)
 {
     auto *b = new QPushButton(text, parent);
@@ -122,19 +170,60 @@ SpamReviewTab::SpamReviewTab(const QString &programFolder, QWidget *parent)
     : QWidget(parent)
     , m_folder(programFolder)
     , m_model(new QStandardItemModel(0, ColumnCount, this))
+    , m_filter(new SpamReviewFilter(this))
     , m_view(new QTableView(this))
     , m_alsoWhitelist(new QCheckBox(u"Also add the sender to the whitelist"_s, this))
 {
     setObjectName(u"tabSpam"_s);
-    m_model->setHorizontalHeaderLabels({u"Date"_s, u"Sender"_s, u"Subject"_s, u"Size"_s, u"Account"_s, u"Rule"_s,
-                                        u"Entry"_s, u"Found in"_s, u"State"_s});
+    m_model->setHorizontalHeaderLabels({u"Caught"_s, u"Date"_s, u"Sender"_s, u"Subject"_s, u"Size"_s, u"Account"_s,
+                                        u"Rule"_s, u"Entry"_s, u"Found in"_s, u"State"_s});
+    m_model->horizontalHeaderItem(Caught)->setToolTip(u"When Quellmail condemned the message"_s);
+    m_model->horizontalHeaderItem(Sent)->setToolTip(u"The date the message gives itself (its Date header)"_s);
+    m_filter->setSourceModel(m_model);
     m_view->setObjectName(u"gridSpam"_s);
-    m_view->setModel(m_model);
+    m_view->setModel(m_filter);
     m_view->setSelectionBehavior(QAbstractItemView::SelectRows);
     m_view->setEditTriggers(QAbstractItemView::NoEditTriggers);
     m_view->verticalHeader()->hide();
-    m_view->horizontalHeader()->setStretchLastSection(true);
+    m_view->setWordWrap(false);
+    // Sender and subject take the room a wide window gives; the columns whose
+    // text can be long (a learned verdict's tokens) keep a width the user can
+    // change, their whole text in the tooltip.
+    QHeaderView *header = m_view->horizontalHeader();
+    header->setStretchLastSection(false);
+    header->setSectionResizeMode(QHeaderView::ResizeToContents);
+    header->setSectionResizeMode(Sender, QHeaderView::Stretch);
+    header->setSectionResizeMode(Subject, QHeaderView::Stretch);
+    const std::pair<Column, int> widths[] = {{Account, 130}, {Entry, 100}, {Where, 100}};
+    for (const auto &[column, width] : widths) {
+        header->setSectionResizeMode(column, QHeaderView::Interactive);
+        header->resizeSection(column, width);
+    }
+    m_view->setSortingEnabled(true);
+    m_view->sortByColumn(State, Qt::AscendingOrder);
     m_alsoWhitelist->setObjectName(u"checkAlsoWhitelist"_s);
+
+    m_search = new QLineEdit(this);
+    m_search->setObjectName(u"txtSpamSearch"_s);
+    m_search->setPlaceholderText(u"Search sender, subject, account"_s);
+    m_search->setClearButtonEnabled(true);
+    m_show = new QComboBox(this);
+    m_show->setObjectName(u"comboSpamShow"_s);
+    m_show->addItems(SpamReviewFilter::showTexts());
+    m_count = new QLabel(this);
+    m_count->setObjectName(u"lblSpamCount"_s);
+    connect(m_search, &QLineEdit::textChanged, this, [this](const QString &text) {
+        m_filter->setSearchText(text);
+        updateCount();
+    });
+    connect(m_show, &QComboBox::currentIndexChanged, this, [this](int index) {
+        m_filter->setShow(SpamReviewFilter::Show(index));
+        updateCount();
+    });
+    auto *find = new QHBoxLayout;
+    find->addWidget(m_search, 1);
+    find->addWidget(m_show);
+    find->addWidget(m_count);
 
     QPushButton *remove = button(this, u"cmdDeleteFromServer"_s, u"Delete from server"_s);
     QPushButton *keep = button(this, u"cmdNotSpam"_s, u"Not spam"_s);
@@ -142,6 +231,7 @@ SpamReviewTab::SpamReviewTab(const QString &programFolder, QWidget *parent)
     spam->setToolTip(u"Confirms the verdict: the learned filter learns the message as spam."_s);
     QPushButton *save = button(this, u"cmdSaveAsEmail"_s, u"Save as email\u2026"_s);
     QPushButton *show = button(this, u"cmdPreview"_s, u"Preview"_s);
+    m_restore = button(this, u"cmdRestore"_s, u"Restore\u2026"_s);
     m_save = save;
     m_preview = show;
     connect(remove, &QPushButton::clicked, this, &SpamReviewTab::deleteFromServer);
@@ -149,15 +239,17 @@ SpamReviewTab::SpamReviewTab(const QString &programFolder, QWidget *parent)
     connect(spam, &QPushButton::clicked, this, &SpamReviewTab::markSpam);
     connect(save, &QPushButton::clicked, this, &SpamReviewTab::saveAsEmail);
     connect(show, &QPushButton::clicked, this, &SpamReviewTab::preview);
+    connect(m_restore, &QPushButton::clicked, this, [this] { restore(selectedMessages()); });
     connect(m_view, &QTableView::doubleClicked, this, &SpamReviewTab::preview);
 
     auto *buttons = new QHBoxLayout;
-    for (QWidget *w :
-         {static_cast<QWidget *>(remove), static_cast<QWidget *>(keep), static_cast<QWidget *>(m_alsoWhitelist),
-          static_cast<QWidget *>(spam), static_cast<QWidget *>(save), static_cast<QWidget *>(show)})
+    for (QWidget *w : {static_cast<QWidget *>(remove), static_cast<QWidget *>(keep),
+                       static_cast<QWidget *>(m_alsoWhitelist), static_cast<QWidget *>(spam),
+                       static_cast<QWidget *>(save), static_cast<QWidget *>(show), static_cast<QWidget *>(m_restore)})
         buttons->addWidget(w);
     buttons->addStretch();
     auto *layout = new QVBoxLayout(this);
+    layout->addLayout(find);
     layout->addWidget(m_view);
     layout->addLayout(buttons);
 
@@ -165,12 +257,14 @@ SpamReviewTab::SpamReviewTab(const QString &programFolder, QWidget *parent)
         return QFileDialog::getSaveFileName(this, SaveTitle, suggested, u"Email (*.eml)"_s);
     };
     m_folderChooser = [this](const QString &start) {
-        return QFileDialog::getExistingDirectory(this, u"Save each message as an email into"_s, start);
+        return QFileDialog::getExistingDirectory(this, m_folderTitle, start);
     };
+    m_urlOpener = [](const QUrl &url) { QDesktopServices::openUrl(url); };
     m_saveFolder = firstSaveFolder(m_folder);
     m_view->installEventFilter(this);
     connect(m_view->selectionModel(), &QItemSelectionModel::selectionChanged, this, &SpamReviewTab::updateButtons);
     updateButtons();
+    updateCount();
 }
 
 SpamReviewTab::~SpamReviewTab() = default;
@@ -185,11 +279,17 @@ void SpamReviewTab::setSaveFolderChooser(std::function<QString(const QString &)>
     m_folderChooser = std::move(chooser);
 }
 
+void SpamReviewTab::setUrlOpener(std::function<void(const QUrl &)> opener) { m_urlOpener = std::move(opener); }
+
 void SpamReviewTab::updateButtons()
 {
     const qsizetype n = m_view->selectionModel()->selectedRows().size();
     m_save->setEnabled(n > 0);
     m_preview->setEnabled(n > 0);
+    m_restore->setEnabled(n > 0);
+    m_restore->setToolTip(n > 0 ? u"Writes the selected messages as emails into a folder you pick, to open them in "
+                                  "your mail program: the way back for what was deleted from the server."_s
+                                : u"Select one or more messages first."_s);
     if (n == 0) {
         m_save->setToolTip(u"Select one or more messages first."_s);
         m_preview->setToolTip(u"Select a message first."_s);
@@ -206,11 +306,14 @@ bool SpamReviewTab::eventFilter(QObject *watched, QEvent *event)
 {
     if (watched == m_view && (event->type() == QEvent::KeyPress || event->type() == QEvent::ShortcutOverride)) {
         const auto *key = static_cast<QKeyEvent *>(event);
-        if (key->key() == Qt::Key_Delete && (key->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier) {
-            // Claimed before any window shortcut, so the key always means this grid's rows.
+        const bool plain = (key->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier;
+        const bool remove = key->key() == Qt::Key_Delete;
+        const bool open = key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter;
+        if (plain && (remove || open)) {
+            // Claimed before any window shortcut, so the keys always mean this grid's rows.
             event->accept();
             if (event->type() == QEvent::KeyPress)
-                deleteFromServer();
+                remove ? deleteFromServer() : preview();
             return true;
         }
     }
@@ -239,20 +342,59 @@ void SpamReviewTab::refresh()
     const QLocale locale;
     for (const ReviewList::Message &m : ReviewList(*m_database).all()) {
         QList<QStandardItem *> cells;
-        QString date = m.sent.isEmpty() ? locale.toString(m.judged.toLocalTime(), QLocale::ShortFormat) : m.sent;
-        if (m.sent == MissingHeader)
-            date.clear();
+        const QString header = m.sent == MissingHeader ? QString() : m.sent;
+        const QDateTime sentAt = sentTime(header);
+        // In the user's format where it can be read, else as the message has it.
+        const QString sent = sentAt.isValid() ? locale.toString(sentAt.toLocalTime(), QLocale::ShortFormat) : header;
+        const QString caught =
+            m.judged.isValid() ? locale.toString(m.judged.toLocalTime(), QLocale::ShortFormat) : QString();
         for (const QString &text :
-             QStringList{date, m.sender, m.subject, locale.formattedDataSize(m.size), m.login + u'@' + m.server, m.rule,
-                         m.entry, m.matchedIn, ReviewList::stateText(m.state)})
-            cells.append(new QStandardItem(text));
+             QStringList{caught, sent, m.sender, m.subject, locale.formattedDataSize(m.size), m.login + u'@' + m.server,
+                         m.rule, m.entry, m.matchedIn, ReviewList::stateText(m.state)}) {
+            auto *cell = new QStandardItem(text);
+            cell->setData(text, SpamReviewFilter::SortKeyRole);
+            cells.append(cell);
+        }
+        cells.at(Caught)->setData(timeKey(m.judged), SpamReviewFilter::SortKeyRole);
+        cells.at(Sent)->setData(timeKey(sentAt), SpamReviewFilter::SortKeyRole);
+        cells.at(Sent)->setToolTip(header);
+        cells.at(Account)->setToolTip(cells.at(Account)->text());
+        cells.at(Entry)->setToolTip(m.entry);
+        cells.at(Size)->setData(m.size, SpamReviewFilter::SortKeyRole);
+        cells.at(State)->setData(stateRank(m.state), SpamReviewFilter::SortKeyRole);
+        cells.at(Where)->setToolTip(m.matchedIn);
         cells.at(0)->setData(m.id, IdRole);
+        cells.at(0)->setData(int(m.state), SpamReviewFilter::StateRole);
+        cells.at(0)->setData(m.rule == Scan::SpamTrainer::learnedRule(), SpamReviewFilter::GuessRole);
         m_model->appendRow(cells);
-        if (selected.contains(m.id))
-            m_view->selectionModel()->select(m_model->index(m_model->rowCount() - 1, 0),
-                                             QItemSelectionModel::Select | QItemSelectionModel::Rows);
     }
+    selectMessages(selected);
     updateButtons(); // removing rows drops their selection without a signal
+    updateCount();
+    Q_EMIT refreshed();
+}
+
+void SpamReviewTab::selectMessages(const QList<qint64> &ids)
+{
+    QItemSelection selection;
+    for (int row = 0; row < m_filter->rowCount(); ++row) {
+        const QModelIndex index = m_filter->index(row, 0);
+        if (ids.contains(index.data(IdRole).toLongLong()))
+            selection.select(index, index);
+    }
+    m_view->selectionModel()->select(selection, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+}
+
+void SpamReviewTab::updateCount()
+{
+    qsizetype held = 0;
+    for (int row = 0; row < m_model->rowCount(); ++row)
+        held += m_model->item(row, 0)->data(SpamReviewFilter::StateRole).toInt() == int(ReviewList::State::Held);
+    const QString all = countOf(m_model->rowCount());
+    QString text = m_filter->isFiltering() ? u"%1 of %2 shown"_s.arg(m_filter->rowCount()).arg(all) : all;
+    if (held > 0)
+        text += u", %1 held"_s.arg(held);
+    m_count->setText(text);
 }
 
 QList<qint64> SpamReviewTab::selectedRows() const
@@ -262,7 +404,7 @@ QList<qint64> SpamReviewTab::selectedRows() const
     // In the order shown, whatever order they were selected in.
     std::sort(rows.begin(), rows.end(), [](const QModelIndex &a, const QModelIndex &b) { return a.row() < b.row(); });
     for (const QModelIndex &index : std::as_const(rows))
-        ids.append(m_model->item(index.row(), 0)->data(IdRole).toLongLong());
+        ids.append(index.data(IdRole).toLongLong());
     return ids;
 }
 
@@ -336,13 +478,21 @@ void SpamReviewTab::notSpam()
         Q_EMIT problem(list.errorText());
     learn(messages, false);
     refresh();
-    const qsizetype gone = messages.size() - onServer.size();
-    if (gone > 0)
-        MessageBox::show(this,
-                         u"%1 already gone from the server, so nothing is left there to keep. The copy "
-                         "Quellmail archived can still be saved with \"Save as email\u2026\"."_s.arg(
-                             gone == 1 ? u"This message is"_s : countOf(gone) + u" are"_s),
-                         u"Not spam"_s, MessageBox::OkOnly);
+    QList<ReviewList::Message> gone;
+    for (const ReviewList::Message &m : messages) {
+        if (m.state == ReviewList::State::Deleted || m.state == ReviewList::State::Gone)
+            gone.append(m);
+    }
+    if (gone.isEmpty())
+        return;
+    const bool one = gone.size() == 1;
+    if (MessageBox::show(this,
+                         u"%1 already gone from the server, so nothing is left there to keep.\n\nRestore %2 from "
+                         "the copy Quellmail archived, as an email your mail program opens?"_s.arg(
+                             one ? u"This message is"_s : countOf(gone.size()) + u" are"_s, one ? u"it"_s : u"them"_s),
+                         u"Not spam"_s, MessageBox::YesNo)
+        == MessageBox::Yes)
+        restore(gone);
 }
 
 void SpamReviewTab::offerWhitelistEntry(const QString &sender, QStringList *asked)
@@ -405,11 +555,9 @@ void SpamReviewTab::saveAsEmail()
     if (selected.isEmpty())
         return;
     if (selected.size() > 1) {
-        const QString folder = m_folderChooser(m_saveFolder);
-        if (folder.isEmpty())
-            return;
-        m_saveFolder = folder;
-        saveInto(folder, selected);
+        const QString folder = chooseFolder(u"Save each message as an email into"_s);
+        if (!folder.isEmpty())
+            saveInto(folder, selected);
         return;
     }
     const QByteArray bytes = emailFileBytes(messageBytes(selected.first().id));
@@ -428,15 +576,73 @@ void SpamReviewTab::saveAsEmail()
                    != MessageBox::Yes)
             return;
     }
-    m_saveFolder = QFileInfo(path).absolutePath();
+    rememberFolder(QFileInfo(path).absolutePath());
     QString error;
     if (!writeEmail(path, bytes, &error))
         Q_EMIT problem(error);
 }
 
-void SpamReviewTab::saveInto(const QString &folder, const QList<ReviewList::Message> &messages)
+QString SpamReviewTab::chooseFolder(const QString &title)
+{
+    m_folderTitle = title;
+    const QString folder = m_folderChooser(m_saveFolder);
+    if (folder.isEmpty())
+        return {};
+    if (isProgramFolder(folder, m_folder)) {
+        MessageBox::show(this,
+                         u"%1 holds Quellmail's own files; no messages are written there. Pick another folder."_s.arg(
+                             QDir::toNativeSeparators(folder)),
+                         title, MessageBox::OkOnly);
+        return {};
+    }
+    rememberFolder(folder);
+    return folder;
+}
+
+void SpamReviewTab::rememberFolder(const QString &folder)
+{
+    m_saveFolder = folder;
+    AppSettings settings(m_folder);
+    settings.load();
+    // A file that cannot be read is left for the user; the folder is only a convenience.
+    if (!settings.problems().isEmpty() || settings.reviewFolder == folder || isProgramFolder(folder, m_folder))
+        return;
+    settings.reviewFolder = folder;
+    if (!settings.save())
+        Q_EMIT problem(settings.errorText());
+}
+
+void SpamReviewTab::restore(const QList<ReviewList::Message> &messages)
+{
+    if (messages.isEmpty())
+        return;
+    const QString folder = chooseFolder(u"Restore the messages as emails into"_s);
+    if (folder.isEmpty())
+        return;
+    const QStringList written = saveInto(folder, messages);
+    if (written.isEmpty())
+        return;
+    const bool one = written.size() == 1;
+    const bool each = written.size() <= MaxOpened;
+    const QString question = u"%1 into %2.\n\n%3"_s.arg(
+        one ? u"1 message was restored as an email"_s : u"%1 messages were restored as emails"_s.arg(written.size()),
+        QDir::toNativeSeparators(folder),
+        each ? (one ? u"Open it with your mail program?"_s : u"Open them with your mail program?"_s)
+             : u"Open the folder?"_s);
+    if (MessageBox::show(this, question, RestoreTitle, MessageBox::YesNo) != MessageBox::Yes)
+        return;
+    if (!each) {
+        m_urlOpener(QUrl::fromLocalFile(folder));
+        return;
+    }
+    for (const QString &path : written)
+        m_urlOpener(QUrl::fromLocalFile(path));
+}
+
+QStringList SpamReviewTab::saveInto(const QString &folder, const QList<ReviewList::Message> &messages)
 {
     const QDir dir(folder);
+    QStringList written;
     QStringList errors;
     for (const ReviewList::Message &m : messages) {
         const QByteArray bytes = emailFileBytes(messageBytes(m.id));
@@ -445,16 +651,28 @@ void SpamReviewTab::saveInto(const QString &folder, const QList<ReviewList::Mess
             continue;
         }
         const QString name = fileNameFor(m.subject);
+        // The name is taken before it is written, so nothing of the user's is replaced.
         QString path = dir.filePath(name + u".eml"_s);
-        for (int n = 2; QFileInfo::exists(path); ++n)
+        QFile reserved(path);
+        const auto taken = [](const QString &p) { return QFileInfo::exists(p) || QFileInfo(p).isSymLink(); };
+        for (int n = 2; !reserved.open(QIODevice::WriteOnly | QIODevice::NewOnly) && taken(path); ++n) {
             path = dir.filePath(u"%1 (%2).eml"_s.arg(name).arg(n));
+            reserved.setFileName(path);
+        }
+        reserved.close();
         QString error;
-        if (!writeEmail(path, bytes, &error))
+        if (writeEmail(path, bytes, &error)) {
+            written.append(path);
+        } else {
             errors.append(error);
+            if (QFileInfo(path).size() == 0)
+                QFile::remove(path);
+        }
     }
     if (!errors.isEmpty())
         Q_EMIT problem(u"%1 of %2 could not be saved. "_s.arg(errors.size()).arg(countOf(messages.size()))
                        + errors.join(u' '));
+    return written;
 }
 
 QString SpamReviewTab::previewText(const QByteArray &message)

@@ -1,19 +1,25 @@
 #pragma once
 // The "Spam" tab: the archived and held messages with why each was
 // condemned, and what the user can do with them. Deletion happens at the
-// account's next scan, by the message's unique id.
+// account's next scan, by the message's unique id. The list sorts by any
+// column, filters by state and search words, and shows held messages first.
 
 #include "state/reviewlist.h"
 
+#include <QUrl>
 #include <QWidget>
 
 #include <functional>
 #include <memory>
 
 class QCheckBox;
+class QComboBox;
+class QLabel;
+class QLineEdit;
 class QPushButton;
 class QStandardItemModel;
 class QTableView;
+class SpamReviewFilter;
 class StateDatabase;
 
 class SpamReviewTab final : public QWidget
@@ -22,19 +28,28 @@ class SpamReviewTab final : public QWidget
     Q_DISABLE_COPY_MOVE(SpamReviewTab)
 
 public:
-    enum Column { Judged, Sender, Subject, Size, Account, Rule, Entry, Where, State, ColumnCount };
+    enum Column { Caught, Sent, Sender, Subject, Size, Account, Rule, Entry, Where, State, ColumnCount };
+    // The message id of a row, on its first cell.
+    static constexpr int IdRole = Qt::UserRole + 1;
 
     SpamReviewTab(const QString &programFolder, QWidget *parent = nullptr);
     ~SpamReviewTab() override;
 
     // Reads the list again (after a scan, when the tab is shown).
     void refresh();
+    // Shows the rows as the user sees them: filtered and sorted.
     QTableView *view() const { return m_view; }
+    // Selects the rows of these messages that are shown.
+    void selectMessages(const QList<qint64> &ids);
 
     // Picks the file "Save as email…" writes for one message, and the folder
     // it writes several into; file dialogs unless replaced.
     void setSaveFileChooser(std::function<QString(const QString &suggested)> chooser);
     void setSaveFolderChooser(std::function<QString(const QString &start)> chooser);
+    // Opens restored messages with the desktop's mail program; QDesktopServices unless replaced.
+    void setUrlOpener(std::function<void(const QUrl &)> opener);
+    // At most this many restored files are opened one by one; more open their folder.
+    static constexpr qsizetype MaxOpened = 10;
     // The message without the archive's prefix; empty when it cannot be read.
     QByteArray messageBytes(qint64 row) const;
     // Headers and the text a reader sees, decoded as far as possible.
@@ -47,6 +62,8 @@ Q_SIGNALS:
     void problem(const QString &text);
     // The learned filter was taught the user's judgement ("Spam", "Not spam").
     void learned();
+    // The list was read again: what it holds may have changed.
+    void refreshed();
 
 private:
     QList<qint64> selectedRows() const;
@@ -62,20 +79,35 @@ private:
     void learn(const QList<ReviewList::Message> &messages, bool spam);
     void saveAsEmail();
     // Writes each message as its own file into the folder; never overwrites.
-    void saveInto(const QString &folder, const QList<ReviewList::Message> &messages);
+    // The files written.
+    QStringList saveInto(const QString &folder, const QList<ReviewList::Message> &messages);
+    // "Restore…": the messages as emails into a folder, then offers to open them.
+    void restore(const QList<ReviewList::Message> &messages);
+    // A folder from the chooser, never the program's own; empty when none.
+    QString chooseFolder(const QString &title);
+    // Where the next save starts, for this run and the next (settings.ini).
+    void rememberFolder(const QString &folder);
     void preview();
     void updateButtons();
+    void updateCount();
     bool eventFilter(QObject *watched, QEvent *event) override;
 
     QString m_folder;
     std::unique_ptr<StateDatabase> m_database;
     QStandardItemModel *m_model;
+    SpamReviewFilter *m_filter;
     QTableView *m_view;
+    QLineEdit *m_search = nullptr;
+    QComboBox *m_show = nullptr;
+    QLabel *m_count = nullptr;
     QCheckBox *m_alsoWhitelist;
     QPushButton *m_save = nullptr;
     QPushButton *m_preview = nullptr;
+    QPushButton *m_restore = nullptr;
     std::function<QString(const QString &)> m_chooser;
     std::function<QString(const QString &)> m_folderChooser;
+    QString m_folderTitle; // of the folder chooser's dialog
+    std::function<void(const QUrl &)> m_urlOpener;
     // Where the next save starts: the user's Documents or home, then the last folder used.
     QString m_saveFolder;
 };

@@ -150,6 +150,18 @@ void TarnpostProxy::RetrieveCurrentMsg()
     call(DispIdRetrieveCurrentMsg, args);
 }
 
+QString TarnpostProxy::GetUniqueIDList()
+{
+    QVariantList args;
+    return call(DispIdGetUniqueIDList, args).toString();
+}
+
+void TarnpostProxy::SkipMsg(qint16 intMsgNumber)
+{
+    QVariantList args{QVariant::fromValue<qint16>(intMsgNumber)};
+    call(DispIdSkipMsg, args);
+}
+
 void TarnpostProxy::WriteCurrentMsgToFile(QString &strFileToWriteTo)
 {
     QVariantList args{strFileToWriteTo};

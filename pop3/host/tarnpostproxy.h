@@ -72,6 +72,8 @@ public:
     void SetCurrentMsg(qint16 &intMsgNumber);
     void RetrieveCurrentMsg();
     void WriteCurrentMsgToFile(QString &strFileToWriteTo);
+    QString GetUniqueIDList();
+    void SkipMsg(qint16 intMsgNumber);
 
 private:
     QVariant get(qint32 id);

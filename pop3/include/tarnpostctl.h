@@ -81,6 +81,24 @@ enum MemberId : qint32 {
     // deletions marked in that session were made. Connect sets it false.
     // Disconnect itself reports nothing about the QUIT reply in Error.
     DispIdQuitConfirmed = 0x6803001B,
+    // AccessToken (get, let; text, not persisted; empty by default): an OAuth2
+    // access token. With one set, Connect asks CAPA and signs in with AUTH
+    // OAUTHBEARER (RFC 7628) when the CAPA SASL list offers it, else with AUTH
+    // XOAUTH2 (also when CAPA is refused or lists no SASL mechanisms); USER and
+    // PASS are not sent. Empty: the USER and PASS login as before. The debug
+    // log shows the token masked, as it does the password.
+    DispIdAccessToken = 0x6803001C,
+    // GetUniqueIDList (method; string): the session's whole UIDL table, one
+    // "number id" line per message (CR LF between lines), as MsgUniqueID would
+    // give each id. With Prefetch on it fetches the tables if the session has
+    // not yet, but sends no RETR ahead. Empty without Prefetch, when the
+    // server refused UIDL, or when not connected.
+    DispIdGetUniqueIDList = 0x60030027,
+    // SkipMsg (method; intMsgNumber by value): the host will not retrieve this
+    // message in this session, so it is never fetched ahead. Retrieving it
+    // anyway still works, as without Prefetch. Out of range: Error 20; not
+    // connected: Error 19.
+    DispIdSkipMsg = 0x60030028,
 };
 
 // A reply line (greeting, status line, one-line reply) may hold this many
@@ -151,6 +169,16 @@ enum ErrorCode : qint16 {
     // that nothing asked for", then "; the connection was closed without QUIT,
     // so nothing marked for deletion in this session was deleted".
     ErrorSizeMismatch = 38,
+    // Signing in with AccessToken failed: the server answered AUTH "-ERR"
+    // (after an error challenge, which is answered as RFC 7628 says and whose
+    // JSON is kept as the server's reason), or CAPA or AUTH went unanswered.
+    // "Sign-in with the access token failed (AUTH XOAUTH2): " + the server's
+    // last reply; with an error challenge "(AUTH XOAUTH2, the server's reason:
+    // " + its JSON + "): ". The connection is closed.
+    ErrorAuthRefused = 39,
+    // "The server offers no OAuth2 sign-in (XOAUTH2 or OAUTHBEARER): " + its
+    // CAPA SASL line. Only with AccessToken; the connection is closed.
+    ErrorNoOAuthMechanism = 40,
 };
 
 // MsgUniqueID, MsgHeaders and MsgContents hold this after a failed

@@ -24,6 +24,12 @@ Rule::Judgement KeywordRule::judge(RuleContext &scan)
     return pass();
 }
 
+std::optional<QStringList> KeywordRule::verdictInputs(RuleContext &scan)
+{
+    Q_UNUSED(scan)
+    return m_keywords.upper();
+}
+
 bool KeywordRule::matchedDecoded(RuleContext &scan)
 {
     const QStringList entries = m_keywords.upper();

@@ -19,6 +19,7 @@ public:
     QString name() const override;
     RuleSwitch switchedBy() const override;
     Judgement judge(RuleContext &scan) override;
+    std::optional<QStringList> verdictInputs(RuleContext &scan) override;
 
 private:
     bool matchedRaw(RuleContext &scan);

@@ -18,23 +18,36 @@ QString LearnedFilterRule::name() const { return SpamTrainer::learnedRule(); }
 
 RuleSwitch LearnedFilterRule::switchedBy() const { return {RuleSwitch::Kept::InSettings, u"LearnedFilter/enabled"_s}; }
 
-Rule::Judgement LearnedFilterRule::judge(RuleContext &scan)
+const LearnedFilter *LearnedFilterRule::judgingFilter(RuleContext &scan)
 {
     SpamTrainer *trainer = scan.trainer();
     if (!trainer)
-        return pass();
+        return nullptr;
     const LearnedFilter &filter = trainer->filter();
     // Without both kinds of mail learned, every score is a guess.
     if (filter.spamMessages() == 0 || filter.hamMessages() == 0)
+        return nullptr;
+    return &filter;
+}
+
+Rule::Judgement LearnedFilterRule::judge(RuleContext &scan)
+{
+    const LearnedFilter *filter = judgingFilter(scan);
+    if (!filter)
         return pass();
     scan.progress().setCaption(u"LEARNED FILTER CHECK"_s);
-    const LearnedFilter::Verdict verdict = filter.classify(scan.message().decoded().message());
+    const LearnedFilter::Verdict verdict = filter->classify(scan.message().decoded().message());
     if (verdict.score <= scan.settings().learnedThreshold)
         return pass();
-    QStringList strongest;
-    for (const LearnedFilter::Evidence &e : verdict.strongest)
-        strongest.append(e.token);
-    return condemn({name(), QString::number(verdict.score, 'f', 3), strongest.join(u", "_s)});
+    return condemn({name(), QString::number(verdict.score, 'f', 3), LearnedFilter::reason(verdict)});
+}
+
+std::optional<QStringList> LearnedFilterRule::verdictInputs(RuleContext &scan)
+{
+    // What it learns from scan to scan does not count, or every scan would judge everything again.
+    if (!judgingFilter(scan))
+        return std::nullopt;
+    return QStringList{QString::number(scan.settings().learnedThreshold, 'g', 17)};
 }
 
 } // namespace Scan

@@ -6,12 +6,20 @@
 
 namespace Scan {
 
+class LearnedFilter;
+
 class LearnedFilterRule final : public Rule
 {
 public:
     QString name() const override;
     RuleSwitch switchedBy() const override;
     Judgement judge(RuleContext &scan) override;
+    // The threshold, once the filter judges at all.
+    std::optional<QStringList> verdictInputs(RuleContext &scan) override;
+
+private:
+    // Null while the filter is off, cannot be read or has not learned both kinds of mail.
+    static const LearnedFilter *judgingFilter(RuleContext &scan);
 };
 
 } // namespace Scan

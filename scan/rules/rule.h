@@ -4,6 +4,9 @@
 // judge; the first that keeps or condemns a message ends its judgement.
 
 #include <QString>
+#include <QStringList>
+
+#include <optional>
 
 namespace Scan {
 
@@ -15,7 +18,7 @@ struct Verdict
     QString rule;  // "blacklist", "keyword", "learned filter"
     QString entry; // as the user wrote it; the learned filter's score
     // "sender", "subject", "body", the same with "decoded " before them,
-    // or the learned filter's strongest tokens
+    // or the words that weighed most with the learned filter
     QString where;
 };
 
@@ -50,6 +53,15 @@ public:
     // Judges the context's current message. A rule that yields returns Pass
     // as soon as the context says the scan is stopping.
     virtual Judgement judge(RuleContext &scan) = 0;
+    // What its verdicts depend on besides the message (its entries, a
+    // threshold), asked while it is on: "check each message only once"
+    // judges every message again when any of it changes. Nothing when it
+    // can keep or condemn nothing as things stand.
+    virtual std::optional<QStringList> verdictInputs(RuleContext &scan)
+    {
+        Q_UNUSED(scan)
+        return QStringList();
+    }
 
 protected:
     static Judgement pass() { return {}; }

@@ -27,4 +27,10 @@ Rule::Judgement SenderIpRule::judge(RuleContext &scan)
     return pass();
 }
 
+std::optional<QStringList> SenderIpRule::verdictInputs(RuleContext &scan)
+{
+    Q_UNUSED(scan)
+    return std::nullopt; // it only shows the address
+}
+
 } // namespace Scan

@@ -12,6 +12,7 @@ public:
     QString name() const override;
     RuleSwitch switchedBy() const override;
     Judgement judge(RuleContext &scan) override;
+    std::optional<QStringList> verdictInputs(RuleContext &scan) override;
 };
 
 } // namespace Scan

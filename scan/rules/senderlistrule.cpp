@@ -12,6 +12,12 @@ SenderListRule::SenderListRule(ListTable *list)
     : m_list(list)
 {}
 
+std::optional<QStringList> SenderListRule::verdictInputs(RuleContext &scan)
+{
+    Q_UNUSED(scan)
+    return m_list.upper();
+}
+
 bool SenderListRule::listedRawOrDecoded(RuleContext &scan, bool *decoded, int *at)
 {
     *decoded = false;

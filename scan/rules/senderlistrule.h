@@ -15,6 +15,8 @@ class SenderListRule : public Rule
 public:
     explicit SenderListRule(ListTable *list);
 
+    std::optional<QStringList> verdictInputs(RuleContext &scan) override;
+
 protected:
     // Whether the raw or the decoded From contains an entry; *decoded tells
     // which, *at which entry (an index into the list's entries).

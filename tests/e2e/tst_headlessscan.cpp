@@ -193,6 +193,13 @@ void tst_HeadlessScan::scan_data()
         << QStringList{u"<F>/settings.ini: Scan/holdForReview is not one of yes, no, true, false, on, off, 1, 0: "
                        "spam is held for review"_s}
         << 2 << QByteArray("3/12");
+    // The second scan of the folder: the kept message was judged by the first
+    // (which deleted the spam) and is neither fetched nor counted again.
+    QTest::newRow("check each message once, second scan")
+        << false << false << u"judged once before"_s << 0
+        << QStringList{u"<S> alice: 0 scanned, 0 condemned, 0 deleted"_s,
+                       u"1 account, 0 failed: 0 scanned, 0 condemned, 0 deleted"_s}
+        << QStringList() << 1 << QByteArray("4/12");
     // Every line of a list counts, past the 16-bit row numbers too.
     QTest::newRow("blacklist of 40,000 lines, the last one matching")
         << false << false << u"long blacklist"_s << 0 << scanned << QStringList() << 1 << QByteArray("4/12");
@@ -297,6 +304,12 @@ void tst_HeadlessScan::scan()
     }
 
     QStringList args{u"--scan"_s, u"--folder"_s, folder.path()};
+    if (setup == u"judged once before"_s) {
+        QVERIFY(folder.write(u"settings.ini"_s, "[Scan]\njudgeOnce=yes\n"));
+        const Run first = runProgram(args);
+        QCOMPARE(first.exitCode, 0);
+        QCOMPARE(m_server.messageCount(u"alice"_s), 1);
+    }
     if (json)
         args.append(u"--json"_s);
     const Run run = runProgram(args);
@@ -378,7 +391,8 @@ void tst_HeadlessScan::decodedTextAndLearnedFilter()
     QVERIFY(folder.write(u"accounts.dat"_s, u"pop3://127.0.0.1:%1,carol,carolpw\r\n"_s.arg(server.port()).toUtf8()));
     QVERIFY(folder.write(u"keywords.dat"_s, "casino\r\nviagra\r\n"));
     QVERIFY(folder.write(u"stats.dat"_s, Stats));
-    QVERIFY(folder.write(u"settings.ini"_s, "[LearnedFilter]\nenabled=true\n"));
+    // Six messages learned score under the default threshold: a lower one.
+    QVERIFY(folder.write(u"settings.ini"_s, "[LearnedFilter]\nenabled=true\nthreshold=0.9\n"));
     {
         StateDatabase db(folder.path());
         QVERIFY(db.open());

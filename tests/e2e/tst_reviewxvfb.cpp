@@ -115,11 +115,11 @@ void tst_ReviewXvfb::scanThenReview()
 
     QTableView *spam = showTab(form, u"tabSpam"_s, u"gridSpam"_s);
     QVERIFY(spam);
-    QCOMPARE(column(spam, 1), (QStringList{u"deals@spam.example"_s, u"ads@spam.example"_s}));
-    QCOMPARE(column(spam, 5), (QStringList{u"blacklist"_s, u"blacklist"_s}));
-    QCOMPARE(column(spam, 6), (QStringList{u"spam.example"_s, u"spam.example"_s}));
+    QCOMPARE(column(spam, SpamReviewTab::Sender), (QStringList{u"deals@spam.example"_s, u"ads@spam.example"_s}));
+    QCOMPARE(column(spam, SpamReviewTab::Rule), (QStringList{u"blacklist"_s, u"blacklist"_s}));
+    QCOMPARE(column(spam, SpamReviewTab::Entry), (QStringList{u"spam.example"_s, u"spam.example"_s}));
     const QString first = hold ? u"held"_s : u"deleted"_s;
-    QCOMPARE(column(spam, 8), (QStringList{first, first}));
+    QCOMPARE(column(spam, SpamReviewTab::State), (QStringList{first, first}));
 
     // The archive copy holds the message as the server sent it, without the
     // last line end; "Save as email" writes the message itself.
@@ -139,11 +139,11 @@ void tst_ReviewXvfb::scanThenReview()
         // The user lets one go at the next scan, found by its unique id.
         spam->selectRow(1);
         form.findChild<QPushButton *>(u"cmdDeleteFromServer"_s)->click();
-        QCOMPARE(column(spam, 8), (QStringList{u"held"_s, u"to be deleted"_s}));
+        QCOMPARE(column(spam, SpamReviewTab::State), (QStringList{u"held"_s, u"to be deleted"_s}));
         form.findChild<QPushButton *>(u"cmdscannow"_s)->click();
         QCOMPARE(server.messageCount(u"anna"_s), 2);
         spam = showTab(form, u"tabSpam"_s, u"gridSpam"_s);
-        QCOMPARE(column(spam, 8), (QStringList{u"held"_s, u"deleted"_s}));
+        QCOMPARE(column(spam, SpamReviewTab::State), (QStringList{u"held"_s, u"deleted"_s}));
         QCOMPARE(form.txtEmailsBlockedCount()->text(), u"1"_s);
     }
 

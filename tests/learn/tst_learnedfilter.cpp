@@ -1,5 +1,6 @@
 // The learned filter on small fixed data: what it learns raises or lowers
-// scores as it should, unlearning takes exactly that back, the counts
+// scores as it should, its reasons are words a user reads and tokens of how
+// mail was gathered condemn nothing alone, unlearning takes exactly that back, the counts
 // survive a reopen, the store stays within its bounds, training ends its
 // batches by count and by bytes, and the state database refuses what it
 // must not touch.
@@ -10,6 +11,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QRegularExpression>
 #include <QSqlQuery>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -57,6 +59,8 @@ qint64 rowCount(StateDatabase &db, const QString &table)
 
 } // namespace
 
+Q_DECLARE_METATYPE(QList<Scan::LearnedFilter::Example>)
+
 class tst_LearnedFilter : public QObject
 {
     Q_OBJECT
@@ -64,6 +68,8 @@ class tst_LearnedFilter : public QObject
 private Q_SLOTS:
     void learnedScores_data();
     void learnedScores();
+    void reasonsInWords_data();
+    void reasonsInWords();
     void unlearnAndMove();
     void survivesReopen();
     void storeBounds_data();
@@ -109,7 +115,79 @@ void tst_LearnedFilter::learnedScores()
             QVERIFY(std::fabs(v.strongest.at(i - 1).probability - 0.5)
                     >= std::fabs(v.strongest.at(i).probability - 0.5));
     }
-    QVERIFY(LearnedFilter::reason(high).startsWith(u"learned filter 0."_s));
+}
+
+void tst_LearnedFilter::reasonsInWords_data()
+{
+    QTest::addColumn<QList<LearnedFilter::Example>>("training");
+    QTest::addColumn<QByteArray>("message");
+    QTest::addColumn<bool>("spam");           // scores above 0.5
+    QTest::addColumn<QStringList>("reasons"); // among the verdict's reasons
+    QTest::addColumn<QStringList>("absent");  // not among them
+
+    QList<LearnedFilter::Example> loans = Training;
+    loans.append({"From: Deals <deals@cheap-loans.example>\r\nSubject: 100% free mortgage quote\r\n\r\n"
+                  "Get a 100% free mortgage quote today: http://loans.example/apply\r\n",
+                  Label::Spam});
+    loans.append({"From: Offers <offers@cheap-loans.example>\r\nSubject: Refinance\r\n\r\n"
+                  "Low mortgage rates, 100% free. See http://loans.example/rates\r\n",
+                  Label::Spam});
+    QTest::newRow("words, a phrase and the sender")
+        << loans
+        << QByteArray("From: Deals <deals@cheap-loans.example>\r\nSubject: Your quote\r\n\r\n"
+                      "A 100% free offer: mortgage, today\r\n")
+        << true << QStringList{u"\"100% free\""_s, u"\"mortgage\""_s, u"sender never seen in legitimate mail"_s}
+        << QStringList{u"\"100\""_s, u"\"free\""_s};
+    QTest::newRow("a link") << loans << mail("Hello", "see http://loans.example/apply") << true
+                            << QStringList{u"link to loans.example"_s, u"\"apply\" in a link"_s} << QStringList();
+    QTest::newRow("a phrase inside a longer one")
+        << Training << mail("Cheap pills", "buy cheap pills online") << true << QStringList{u"\"buy cheap pills\""_s}
+        << QStringList{u"\"cheap pills\""_s, u"\"cheap\""_s};
+
+    // Spam and ham that say the same and differ only in how they were
+    // gathered: the recipient, the ids, the headers present and their order.
+    QList<LearnedFilter::Example> gathered;
+    for (int i = 0; i < 3; ++i) {
+        const QByteArray n = QByteArray::number(i);
+        gathered.append({"To: trap@collect.example\r\nMessage-ID: <AB" + n
+                             + "CD@mx.collect.example>\r\n"
+                               "X-Collected: yes\r\nSubject: weather\r\n\r\nthe weather report for tuesday\r\n",
+                         Label::Spam});
+        gathered.append({"Subject: weather\r\nMessage-ID: <" + n
+                             + ".x.y@home.example>\r\nTo: me@home.example"
+                               "\r\n\r\nthe weather report for tuesday\r\n",
+                         Label::Ham});
+    }
+    QTest::newRow("gathering alone condemns nothing")
+        << gathered
+        << QByteArray("To: trap@collect.example\r\nMessage-ID: <AB9CD@mx.collect.example>\r\nX-Collected: yes\r\n"
+                      "Subject: weather\r\n\r\nthe weather report for tuesday\r\n")
+        << false << QStringList() << QStringList();
+}
+
+void tst_LearnedFilter::reasonsInWords()
+{
+    QFETCH(QList<LearnedFilter::Example>, training);
+    QFETCH(QByteArray, message);
+    QFETCH(bool, spam);
+    QFETCH(QStringList, reasons);
+    QFETCH(QStringList, absent);
+    QTemporaryDir dir;
+    Store s(dir.path());
+    QVERIFY(s.open());
+    QVERIFY(s.filter.learn(training));
+    const LearnedFilter::Verdict v = s.filter.classify(message);
+    const QString reason = LearnedFilter::reason(v);
+    QCOMPARE(v.score > 0.5, spam);
+    QVERIFY(v.reasons.size() <= LearnedFilter::StrongestShown);
+    for (const QString &r : reasons)
+        QVERIFY2(v.reasons.contains(r), qPrintable(r + u" not in: "_s + reason));
+    for (const QString &r : absent)
+        QVERIFY2(!v.reasons.contains(r), qPrintable(r + u" in: "_s + reason));
+    // Words, never the names of tokens ("shape:links-1", "from:@x").
+    static const QRegularExpression tokenName(u"(^|, )[a-z-]+:"_s);
+    QVERIFY2(!reason.contains(tokenName), qPrintable(reason));
+    QVERIFY(!reason.isEmpty());
 }
 
 void tst_LearnedFilter::unlearnAndMove()

@@ -202,6 +202,9 @@ const QList<MemberInfo> &publishedSlots()
         getLet(0x68030019, "MaxMessageSize", QMetaType::Int);
         getLet(0x6803001A, "Prefetch", QMetaType::Bool);
         get(0x6803001B, "QuitConfirmed", QMetaType::Bool);
+        getLet(0x6803001C, "AccessToken", S);
+        method(0x60030027, "GetUniqueIDList", S);
+        method(0x60030028, "SkipMsg", V, "intMsgNumber", QMetaType::Short);
         return list;
     }();
     return published;
@@ -370,6 +373,8 @@ void tst_TarnpostAutomation::everySlotReachable()
         {DispIdSetCurrentMsg, ErrorSetMsgDisconnected},
         {DispIdRetrieveCurrentMsg, ErrorRetrieveDisconnected},
         {DispIdWriteCurrentMsgToFile, ErrorRetrieveDisconnected},
+        {DispIdGetUniqueIDList, ErrorNone},
+        {DispIdSkipMsg, ErrorSetMsgDisconnected},
     };
     if (!member.params.isEmpty()) {
         if (member.params.first().type == QMetaType::Short)
@@ -402,7 +407,7 @@ void tst_TarnpostAutomation::refusedInvokes_data()
     const int mismatch = int(InvokeStatus::TypeMismatch);
 
     QTest::newRow("unknown id, get") << 0x12345 << get << QVariantList{} << unknown;
-    QTest::newRow("unknown id, method") << 0x60030027 << method << QVariantList{} << unknown;
+    QTest::newRow("unknown id, method") << 0x600300FF << method << QVariantList{} << unknown;
     QTest::newRow("event id is no member") << 1 << method << QVariantList{} << unknown;
     QTest::newRow("get on a method") << int(DispIdConnect) << get << QVariantList{} << notSupported;
     QTest::newRow("let on a method") << int(DispIdConnect) << put << QVariantList{1} << notSupported;
@@ -508,6 +513,8 @@ void tst_TarnpostAutomation::propertyLetsConvert_data()
     QTest::newRow("prefetch text") << int(DispIdPrefetch) << QVariant(u" TRUE "_s) << ok << QVariant(true);
     QTest::newRow("prefetch number") << int(DispIdPrefetch) << QVariant(0) << ok << QVariant(false);
     QTest::newRow("prefetch yes") << int(DispIdPrefetch) << QVariant(u"yes"_s) << mismatch << QVariant(false);
+    QTest::newRow("access token point") << int(DispIdAccessToken) << QVariant(QPoint(1, 2)) << mismatch
+                                        << QVariant(QString());
     QTest::newRow("debug file bytes") << int(DispIdDebugFile) << QVariant(QByteArray("log\xe9.txt")) << ok
                                       << QVariant(u"log\u00e9.txt"_s);
 }
@@ -550,6 +557,7 @@ void tst_TarnpostAutomation::newControlDefaults()
     QCOMPARE(get(control, DispIdDebugMode), QVariant(false));
     QCOMPARE(get(control, DispIdPrefetch), QVariant(false));
     QCOMPARE(get(control, DispIdQuitConfirmed), QVariant(false));
+    QCOMPARE(get(control, DispIdAccessToken), QVariant(QString()));
     QCOMPARE(get(control, DispIdMsgCount), QVariant::fromValue<qint32>(0));
     QCOMPARE(get(control, DispIdVersion).toString(), u"4.1.1"_s);
     QCOMPARE(created.control->classId(), QString::fromLatin1(ClassIdTarnpost));
@@ -575,6 +583,7 @@ void tst_TarnpostAutomation::stringValueOfProperty_data()
     QTest::newRow("Prefetch is not in the table") << u"PREFETCH"_s << false << QString();
     QTest::newRow("POPSecurity is not in the table") << u"POPSecurity"_s << false << QString();
     QTest::newRow("QuitConfirmed is not in the table") << u"QuitConfirmed"_s << false << QString();
+    QTest::newRow("AccessToken is not in the table") << u"AccessToken"_s << false << QString();
     QTest::newRow("tab is not a blank") << u"\tPOPPORT"_s << false << QString();
     QTest::newRow("unknown name") << u"nonsense"_s << false << QString();
     QTest::newRow("empty name") << QString() << false << QString();
@@ -691,6 +700,8 @@ void tst_TarnpostAutomation::persistedPropertiesRoundTrip()
     QCOMPARE(let(control, DispIdPOPTimeout, 120), InvokeStatus::Ok);
     QCOMPARE(let(control, DispIdDebugMode, true), InvokeStatus::Ok);
     QCOMPARE(let(control, DispIdDebugFile, m_dir.filePath(u"trace.log"_s)), InvokeStatus::Ok);
+    // A token is the host's to keep: never written with the window.
+    QCOMPARE(let(control, DispIdAccessToken, u"token"_s), InvokeStatus::Ok);
 
     MemoryPropertyBag bag;
     control->save(bag);

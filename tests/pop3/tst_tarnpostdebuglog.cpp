@@ -350,18 +350,24 @@ void TestTarnpostDebugLog::passwordMaskedAndFilePrivate_data()
 {
     QTest::addColumn<QString>("planted"); // what stands at the log's path before the session
     QTest::addColumn<bool>("written");
-    QTest::newRow("nothing") << u"nothing"_s << true;
-    QTest::newRow("readable file") << u"file"_s << true;
-    QTest::newRow("link to a file") << u"symlink"_s << false;
-    QTest::newRow("dangling link") << u"dangling"_s << false;
-    QTest::newRow("hard link") << u"hardlink"_s << false;
-    QTest::newRow("pipe") << u"fifo"_s << false;
+    // An access token, given on the AUTH line when it fits and after the
+    // server's empty challenge when it does not.
+    QTest::addColumn<QString>("token");
+    QTest::newRow("nothing") << u"nothing"_s << true << QString();
+    QTest::newRow("readable file") << u"file"_s << true << QString();
+    QTest::newRow("link to a file") << u"symlink"_s << false << QString();
+    QTest::newRow("dangling link") << u"dangling"_s << false << QString();
+    QTest::newRow("hard link") << u"hardlink"_s << false << QString();
+    QTest::newRow("pipe") << u"fifo"_s << false << QString();
+    QTest::newRow("token on the AUTH line") << u"nothing"_s << true << u"tok-secret"_s;
+    QTest::newRow("token after the challenge") << u"nothing"_s << true << QString(200, u'k');
 }
 
 void TestTarnpostDebugLog::passwordMaskedAndFilePrivate()
 {
     QFETCH(QString, planted);
     QFETCH(bool, written);
+    QFETCH(QString, token);
     const QString target = m_dir->filePath(u"target.txt"_s);
     const QFile::Permissions readable = QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup | QFile::ReadOther;
     if (planted != "dangling"_L1 && planted != "nothing"_L1) {
@@ -377,23 +383,49 @@ void TestTarnpostDebugLog::passwordMaskedAndFilePrivate()
         QCOMPARE(::mkfifo(QFile::encodeName(m_log).constData(), 0644), 0);
     }
 
+    const QByteArray encoded = QByteArray("user=joe\x01"
+                                          "auth=Bearer "
+                                          + token.toLatin1() + "\x01\x01")
+                                   .toBase64();
+    const bool fits = encoded.size() < 200;
     ScriptedPop3Server server;
-    scriptLogin(server);
+    if (token.isEmpty()) {
+        scriptLogin(server);
+    } else {
+        server.expect("CAPA", {"+OK\r\nSASL XOAUTH2\r\n.\r\n"});
+        if (!fits)
+            server.expect("AUTH XOAUTH2", {"+ \r\n"});
+        server.expect(fits ? "AUTH XOAUTH2 " + encoded : encoded, {"+OK\r\n"});
+        server.expect("STAT", {"+OK 0 0\r\n"});
+    }
     QVERIFY(server.start());
     {
         Tarnpost t;
         configure(t, server.port());
+        t.setAccessToken(token);
         t.setDebugFile(m_log);
         t.setDebugMode(true);
         t.Connect();
         QCOMPARE(t.Status(), qint16(StatusConnected));
         t.Disconnect();
     }
-    QCOMPARE(server.receivedLines().value(1), QByteArray("PASS secret"));
+    QVERIFY2(server.mismatches().isEmpty(), qPrintable(server.mismatches().join(u'\n')));
+    if (token.isEmpty())
+        QCOMPARE(server.receivedLines().value(1), QByteArray("PASS secret"));
     if (written) {
         const QByteArray log = readFile(m_log);
-        QVERIFY(log.contains("\r\nSending command:PASS ********\r\n+\r\n"));
+        if (token.isEmpty())
+            QVERIFY(log.contains("\r\nSending command:PASS ********\r\n+\r\n"));
+        else if (fits)
+            QVERIFY(log.contains("\r\nSending command:AUTH XOAUTH2 ********\r\n+\r\n"));
+        else
+            QVERIFY(log.contains("\r\nSending command:AUTH XOAUTH2\r\n+\r\n")
+                    && log.contains("\r\nSending command:********\r\n+\r\n"));
         QVERIFY(!log.contains("secret"));
+        if (!token.isEmpty()) {
+            QVERIFY(!log.contains(token.toLatin1()));
+            QVERIFY(!log.contains(encoded.left(16)));
+        }
         QVERIFY(log.startsWith(planted == "file"_L1 ? "kept\r\nTarnpost version:" : "Tarnpost version:"));
         QCOMPARE(QFileInfo(m_log).permissions()
                      & ~(QFile::ReadOwner | QFile::WriteOwner | QFile::ReadUser | QFile::WriteUser),

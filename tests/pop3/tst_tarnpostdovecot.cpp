@@ -4,12 +4,15 @@
 // Then the ways a secure connection is refused: certificate and host name
 // checks, servers without STLS, and peers that misbehave around the upgrade.
 // The trust store is this process's own (the test CA only), never the machine's.
+// And signing in with an access token that Dovecot checks with the tests' own
+// OAuth2 provider.
 
 #include "dovecot/dovecotserver.h"
 #include "pop3/include/tarnpostctl.h"
 #include "pop3/socketadapter.h"
 #include "pop3/tarnpost.h"
 #include "tests/pop3/pop3testutil.h"
+#include "tests/support/oauth2testprovider.h"
 
 #include <QSslCertificate>
 #include <QSslConfiguration>
@@ -113,6 +116,8 @@ private Q_SLOTS:
     void secureConnectionRefused();
     void securityProperty_data();
     void securityProperty();
+    void tokenSignIn_data();
+    void tokenSignIn();
 
 private:
     void connect(Tarnpost &t, const QString &user, const QString &password);
@@ -121,6 +126,7 @@ private:
     // Each row of a walk that deletes has a mailbox of its own.
     static QString bob() { return u"bob"_s + QString::fromLatin1(QTest::currentDataTag()); }
 
+    OAuth2TestProvider m_provider;
     DovecotServer m_server;
     QTemporaryDir m_dir;
     QList<int> m_splitSizes;
@@ -182,6 +188,8 @@ void TestTarnpostDovecot::initTestCase()
 
     if (m_tls)
         m_server.enableTls(certPath(u"trusted"_s), keyPath(u"trusted"_s));
+    QVERIFY(m_provider.start());
+    m_server.enableOAuth2(m_provider.url(u"/introspect"_s).toString());
     QVERIFY2(m_server.start(), qPrintable(m_server.errorString()));
 }
 
@@ -692,3 +700,75 @@ void TestTarnpostDovecot::securityProperty()
 
 QTEST_MAIN(TestTarnpostDovecot)
 #include "tst_tarnpostdovecot.moc"
+
+void TestTarnpostDovecot::tokenSignIn_data()
+{
+    QTest::addColumn<qint16>("security");
+    QTest::addColumn<bool>("xoauth2Only"); // a server that offers no OAUTHBEARER
+    QTest::addColumn<QString>("token");    // "alice", or whose token stands in for hers: "bob", "expired"
+    QTest::addColumn<qint16>("error");
+    QTest::addColumn<QString>("text");
+
+    const QString refused = u"Sign-in with the access token failed (AUTH %1, the server's reason: %2): "
+                            u"-ERR [AUTH] Authentication failed."_s;
+    QTest::newRow("oauthbearer") << qint16(SecurityNone) << false << u"alice"_s << qint16(ErrorNone) << QString();
+    QTest::newRow("oauthbearer after stls")
+        << qint16(SecurityStls) << false << u"alice"_s << qint16(ErrorNone) << QString();
+    QTest::newRow("xoauth2") << qint16(SecurityNone) << true << u"alice"_s << qint16(ErrorNone) << QString();
+    QTest::newRow("oauthbearer, another user's token")
+        << qint16(SecurityNone) << false << u"bob"_s << qint16(ErrorAuthRefused)
+        << refused.arg(u"OAUTHBEARER"_s, u"{\"status\":\"invalid_token\"}"_s);
+    QTest::newRow("xoauth2, expired token")
+        << qint16(SecurityNone) << true << u"expired"_s << qint16(ErrorAuthRefused)
+        << refused.arg(u"XOAUTH2"_s, u"{\"status\":\"401\",\"schemes\":\"bearer\",\"scope\":\"mail\"}"_s);
+}
+
+void TestTarnpostDovecot::tokenSignIn()
+{
+    QFETCH(qint16, security);
+    QFETCH(bool, xoauth2Only);
+    QFETCH(QString, token);
+    QFETCH(qint16, error);
+    QFETCH(QString, text);
+
+    DovecotServer xoauth2Server;
+    DovecotServer *server = &m_server;
+    if (xoauth2Only) {
+        xoauth2Server.addUser(u"alice"_s, u"alicepw"_s);
+        xoauth2Server.addMessage(u"alice"_s, kFirst);
+        xoauth2Server.enableOAuth2(m_provider.url(u"/introspect"_s).toString(), {u"xoauth2"_s});
+        QVERIFY2(xoauth2Server.start(), qPrintable(xoauth2Server.errorString()));
+        server = &xoauth2Server;
+    }
+    m_provider.setAccessTokenLifetime(token == "expired"_L1 ? 0 : 3600);
+    const QString accessToken = m_provider.issueAccessToken(token == "bob"_L1 ? u"bob"_s : u"alice"_s);
+    m_provider.setAccessTokenLifetime(3600);
+    const int asked = m_provider.requestCount(u"/introspect"_s);
+
+    QTemporaryDir logDir;
+    Tarnpost t;
+    t.setDebugFile(logDir.filePath(u"debug.log"_s));
+    t.setDebugMode(true);
+    t.setPOPHostname(server->address());
+    t.setPOPPort(server->port());
+    t.setPOPUsername(u"alice"_s);
+    t.setPOPPassword(u"not sent"_s);
+    t.setAccessToken(accessToken);
+    t.setPOPTimeout(10);
+    QVERIFY(t.setPOPSecurity(security));
+    t.Connect();
+    QVERIFY2(t.Error() == error, qPrintable(t.ErrorText() + u"\n"_s + server->logTail()));
+    QCOMPARE(t.ErrorText(), text);
+    QCOMPARE(t.Status(), qint16(error == ErrorNone ? StatusConnected : StatusDisconnected));
+    QCOMPARE(t.MsgCount(), error == ErrorNone ? (xoauth2Only ? 1 : 3) : 0);
+    t.Disconnect();
+    QCOMPARE(m_provider.requestCount(u"/introspect"_s), asked + 1);
+
+    const QByteArray log = readFile(t.DebugFile());
+    QVERIFY(log.contains(xoauth2Only ? "Sending command:AUTH XOAUTH2 ********"
+                                     : "Sending command:AUTH OAUTHBEARER ********"));
+    QVERIFY(!log.contains(accessToken.toLatin1()));
+    // The password is never sent with a token, nor shown.
+    QVERIFY(!log.contains("Sending command:USER") && !log.contains("Sending command:PASS")
+            && !log.contains("not sent"));
+}

@@ -297,6 +297,94 @@ void TestTarnpostSession::sessionEnds_data()
     row("QUIT silent", P, quitWith([](ScriptedPop3Server &server) { server.expectThenSilence("QUIT"); }), {}, CD, 1,
         ErrorNone, QString(), quit);
     row("disconnect when not connected", P, {}, {}, Steps::Disconnect, 2, ErrorNone, QString(), {}, true);
+
+    // Signing in with an access token: CAPA's SASL list picks the mechanism.
+    const auto token = [](const QString &value, const QString &user = u"joe"_s) -> Prepare {
+        return [value, user](Tarnpost &t) {
+            t.setPOPUsername(user);
+            t.setAccessToken(value);
+        };
+    };
+    const auto b64 = [](const QByteArray &plain) { return plain.toBase64(); };
+    const QByteArray bearer = b64("n,a=joe,\x01host=127.0.0.1\x01"
+                                  "auth=Bearer tok\x01\x01");
+    const QByteArray xoauth = b64("user=joe\x01"
+                                  "auth=Bearer tok\x01\x01");
+    const QByteArray offersBoth = "+OK\r\nUSER\r\nSASL PLAIN XOAUTH2 OAUTHBEARER\r\n.\r\n";
+    // CAPA answered with capa, then each command of exchange gets the reply after it; the rest accepted.
+    const auto signIn = [](const QByteArray &capa, const QByteArrayList &exchange, bool thenStat = true) -> Script {
+        return [capa, exchange, thenStat](ScriptedPop3Server &server) {
+            server.expect("CAPA", {capa});
+            for (qsizetype i = 0; i + 1 < exchange.size(); i += 2)
+                server.expect(exchange.at(i), {exchange.at(i + 1)});
+            if (thenStat)
+                server.expect("STAT", {"+OK 3 3120\r\n"});
+        };
+    };
+    const auto signedIn = [](const QByteArrayList &lines) {
+        return QByteArrayList{"CAPA"} + lines + QByteArrayList{"STAT", "QUIT"};
+    };
+    const QByteArray refusal = "-ERR [AUTH] Authentication failed.\r\n";
+    const QString failed = u"Sign-in with the access token failed (AUTH %1): -ERR [AUTH] Authentication failed."_s;
+    const QByteArray why = "{\"status\":\"invalid_token\",\"schemes\":\"bearer\",\"scope\":\"mail\"}";
+    const QByteArray errorChallenge = "+ " + b64(why) + "\r\n";
+
+    row("token: OAUTHBEARER where CAPA offers it", P, signIn(offersBoth, {"AUTH OAUTHBEARER " + bearer, "+OK in\r\n"}),
+        token(u"tok"_s), CD, 2, ErrorNone, QString(), signedIn({"AUTH OAUTHBEARER " + bearer}), false, true);
+    row("token: XOAUTH2 where only it is offered", P,
+        signIn("+OK\r\nSASL PLAIN xoauth2\r\n.\r\n", {"AUTH XOAUTH2 " + xoauth, "+OK\r\n"}), token(u"tok"_s), CD, 2,
+        ErrorNone, QString(), signedIn({"AUTH XOAUTH2 " + xoauth}), false, true);
+    row("token: XOAUTH2 where CAPA lists no SASL", P,
+        signIn("+OK\r\nUIDL\r\nUSER\r\n.\r\n", {"AUTH XOAUTH2 " + xoauth, "+OK\r\n"}), token(u"tok"_s), CD, 2,
+        ErrorNone, QString(), signedIn({"AUTH XOAUTH2 " + xoauth}), false, true);
+    row("token: XOAUTH2 where CAPA is refused", P, signIn("-ERR what?\r\n", {"AUTH XOAUTH2 " + xoauth, "+OK\r\n"}),
+        token(u"tok"_s), CD, 2, ErrorNone, QString(), signedIn({"AUTH XOAUTH2 " + xoauth}), false, true);
+    // The saslname escapes "," and "=" (RFC 7628); XOAUTH2 has no such rule.
+    const QByteArray odd = b64("n,a=a=3Db=2Cc,\x01host=127.0.0.1\x01"
+                               "auth=Bearer tok\x01\x01");
+    row("token: OAUTHBEARER escapes the user", P, signIn(offersBoth, {"AUTH OAUTHBEARER " + odd, "+OK\r\n"}),
+        token(u"tok"_s, u"a=b,c"_s), CD, 2, ErrorNone, QString(), signedIn({"AUTH OAUTHBEARER " + odd}), false, true);
+    // RFC 5034: an AUTH line over 255 octets sends its response after the empty challenge.
+    const QString longToken(300, u't');
+    const QByteArray longXoauth = b64("user=joe\x01"
+                                      "auth=Bearer "
+                                      + longToken.toLatin1() + "\x01\x01");
+    row("token: a long response follows the empty challenge", P,
+        signIn("-ERR\r\n", {"AUTH XOAUTH2", "+ \r\n", longXoauth, "+OK\r\n"}), token(longToken), CD, 2, ErrorNone,
+        QString(), signedIn({"AUTH XOAUTH2", longXoauth}), false, true);
+
+    row("token: no OAuth2 mechanism offered", P, signIn("+OK\r\nSASL PLAIN LOGIN\r\n.\r\n", {}, false), token(u"tok"_s),
+        C, 2, ErrorNoOAuthMechanism,
+        u"The server offers no OAuth2 sign-in (XOAUTH2 or OAUTHBEARER): SASL PLAIN LOGIN"_s, {"CAPA"});
+    // An error challenge is answered (a lone ^A for OAUTHBEARER, an empty line for XOAUTH2)
+    // and its JSON kept as the server's reason.
+    row("token: OAUTHBEARER error challenge", P,
+        signIn(offersBoth, {"AUTH OAUTHBEARER", errorChallenge, "AQ==", refusal}, false), token(u"tok"_s), C, 2,
+        ErrorAuthRefused, failed.arg("OAUTHBEARER, the server's reason: "_L1 + latin1(why)),
+        {"CAPA", "AUTH OAUTHBEARER " + bearer, "AQ=="});
+    row("token: XOAUTH2 error challenge", P, signIn("-ERR\r\n", {"AUTH XOAUTH2", errorChallenge, "", refusal}, false),
+        token(u"tok"_s), C, 2, ErrorAuthRefused, failed.arg("XOAUTH2, the server's reason: "_L1 + latin1(why)),
+        {"CAPA", "AUTH XOAUTH2 " + xoauth, ""});
+    row("token: refused at once", P, signIn(offersBoth, {"AUTH OAUTHBEARER", refusal}, false), token(u"tok"_s), C, 2,
+        ErrorAuthRefused, failed.arg(u"OAUTHBEARER"_s), {"CAPA", "AUTH OAUTHBEARER " + bearer});
+    // A server that keeps challenging is cancelled with "*".
+    row("token: a second error challenge", P,
+        signIn(offersBoth, {"AUTH OAUTHBEARER", errorChallenge, "AQ==", errorChallenge, "*", "-ERR cancelled\r\n"},
+               false),
+        token(u"tok"_s), C, 2, ErrorAuthRefused,
+        "Sign-in with the access token failed (AUTH OAUTHBEARER, the server's reason: "_L1 + latin1(why)
+            + "): -ERR cancelled"_L1,
+        {"CAPA", "AUTH OAUTHBEARER " + bearer, "AQ==", "*"});
+    row("token: CAPA silent", P, [](ScriptedPop3Server &server) { server.expectThenSilence("CAPA"); }, token(u"tok"_s),
+        C, 1, ErrorAuthRefused, "Sign-in with the access token failed (CAPA): "_L1 + timedOut, {"CAPA"});
+    // Without a token the login is USER and PASS, byte for byte, as before.
+    row(
+        "token cleared: USER and PASS as always", P, login,
+        [](Tarnpost &t) {
+            t.setAccessToken(u"tok"_s);
+            t.setAccessToken(QString());
+        },
+        CD, 2, ErrorNone, QString(), quit, false, true);
 }
 
 void TestTarnpostSession::sessionEnds()

@@ -5,6 +5,7 @@
 #include "learn/learnedfilter.h"
 #include "pop3/host/tarnpostproxy.h"
 #include "scan/headlessform.h"
+#include "scan/judgeonce.h"
 #include "scan/mailboxscanner.h"
 #include "scan/messageunderscan.h"
 #include "scan/rules/rulebook.h"
@@ -23,6 +24,7 @@
 #include <QtTest>
 
 #include <csignal>
+#include <functional>
 #include <memory>
 #include <sys/resource.h>
 
@@ -154,6 +156,7 @@ QStringList run(Scan::MailboxScanner &scanner)
 Q_DECLARE_METATYPE(Fault)
 Q_DECLARE_METATYPE(Message)
 Q_DECLARE_METATYPE(ReviewList::State)
+Q_DECLARE_METATYPE(QList<Scan::JudgeOnce::RuleInputs>)
 
 class tst_ScanRules : public QObject
 {
@@ -188,6 +191,8 @@ private Q_SLOTS:
     void learnedFilterJudgesLast();
     void anAddedRuleJudgesInItsPlace_data();
     void anAddedRuleJudgesInItsPlace();
+    void rulesVersionFollowsWhatCondemns_data();
+    void rulesVersionFollowsWhatCondemns();
 };
 
 void tst_ScanRules::rulesDecideInOrder()
@@ -1098,7 +1103,8 @@ void tst_ScanRules::learnedFilterJudgesLast_data()
     QTest::addColumn<int>("spamAfter"); // spam the filter knows after the scan
     QTest::addColumn<bool>("kept");     // still on the server (held, when condemned)
 
-    const QByteArray on = "[LearnedFilter]\nenabled=true\n";
+    // Six messages learned score under the default threshold: a lower one.
+    const QByteArray on = "[LearnedFilter]\nenabled=true\nthreshold=0.9\n";
     const Message spammy{"x@example.net", "Cheap pills", "buy cheap pills online, discount pharmacy, click here"};
     const Message hammy{"y@example.net", "Project meeting", "agenda for the project meeting on tuesday"};
     const Message keyword{"z@example.net", "Casino", "buy cheap pills online"};
@@ -1111,8 +1117,9 @@ void tst_ScanRules::learnedFilterJudgesLast_data()
     QTest::newRow("an unreadable permission holds") << on + "deleteCondemned=perhaps\n"
                                                     << true << spammy << u"learned filter"_s << 3 << true;
     QTest::newRow("ham-like message kept") << on << true << hammy << QString() << 3 << true;
-    QTest::newRow("a threshold above the score keeps it") << on + "threshold=0.99999999\n"
-                                                          << true << spammy << QString() << 3 << true;
+    QTest::newRow("a threshold above the score keeps it")
+        << QByteArray("[LearnedFilter]\nenabled=true\nthreshold=0.99999999\n") << true << spammy << QString() << 3
+        << true;
     QTest::newRow("judges nothing before it knows both kinds") << on << false << spammy << QString() << 3 << true;
     QTest::newRow("the keyword rule decides first; its spam is learned")
         << on << true << keyword << u"keyword"_s << 4 << false;
@@ -1149,8 +1156,8 @@ void tst_ScanRules::learnedFilterJudgesLast()
     if (!rule.isEmpty()) {
         QCOMPARE(rows.at(0).rule, rule);
         if (rule == u"learned filter"_s) {
-            // The score, and the tokens that weighed most.
-            QVERIFY2(rows.at(0).entry.toDouble() > Scan::LearnedFilter::DefaultThreshold, qPrintable(rows.at(0).entry));
+            // The score over the threshold set above, and the words that weighed most.
+            QVERIFY2(rows.at(0).entry.toDouble() > 0.9, qPrintable(rows.at(0).entry));
             QVERIFY2(rows.at(0).matchedIn.contains(u"pills"_s), qPrintable(rows.at(0).matchedIn));
         }
         QCOMPARE(rows.at(0).state == ReviewList::State::Held, kept);
@@ -1203,6 +1210,62 @@ void tst_ScanRules::anAddedRuleJudgesInItsPlace()
     QCOMPARE(captions.contains(u"EMPTY SUBJECT"_s), rule == u"empty subject"_s);
     QCOMPARE(f.control.subjectsLeft(u"u"_s).size(), rule.isEmpty() ? 1 : 0);
     QCOMPARE(scanner.problems().size(), problems);
+}
+
+// "Check each message only once" judges every message again when what
+// condemns changes, and only then.
+void tst_ScanRules::rulesVersionFollowsWhatCondemns_data()
+{
+    using Inputs = QList<Scan::JudgeOnce::RuleInputs>;
+    QTest::addColumn<Inputs>("before");
+    QTest::addColumn<Inputs>("after");
+    QTest::addColumn<bool>("same"); // the version stays
+
+    // The rule book's rules as they describe themselves: lists with their
+    // entries, the sender IP rule deciding nothing, keywords and the
+    // learned filter off.
+    const Inputs base{{u"whitelist"_s, QStringList{u"FRIEND@EXAMPLE.ORG"_s}},
+                      {u"blacklist"_s, QStringList{u"AB"_s, u"C"_s}},
+                      {u"sender IP"_s, std::nullopt},
+                      {u"keyword"_s, std::nullopt},
+                      {u"learned filter"_s, std::nullopt}};
+    const auto with = [&base](const std::function<void(Inputs &)> &change) {
+        Inputs rules = base;
+        change(rules);
+        return rules;
+    };
+    const Inputs judging = with([](Inputs &r) { r[4].inputs = QStringList{u"0.95"_s}; });
+    QTest::newRow("nothing changed") << base << base << true;
+    QTest::newRow("an entry edited") << base << with([](Inputs &r) {
+        r[1].inputs = QStringList{u"AB"_s, u"D"_s};
+    }) << false;
+    QTest::newRow("the same letters, other entries") << base << with([](Inputs &r) {
+        r[1].inputs = QStringList{u"A"_s, u"BC"_s};
+    }) << false;
+    QTest::newRow("an entry moved to the other list") << base << with([](Inputs &r) {
+        r[0].inputs->append(u"C"_s);
+        r[1].inputs = QStringList{u"AB"_s};
+    }) << false;
+    QTest::newRow("a rule switched on") << base << with([](Inputs &r) { r[3].inputs = QStringList{u"CASINO"_s}; })
+                                        << false;
+    QTest::newRow("a list switched on while empty")
+        << base << with([](Inputs &r) { r[3].inputs = QStringList(); }) << false;
+    QTest::newRow("the learned filter starts judging") << base << judging << false;
+    QTest::newRow("the threshold of a judging filter")
+        << judging << with([](Inputs &r) { r[4].inputs = QStringList{u"0.9"_s}; }) << false;
+    QTest::newRow("a rule added") << base << with([](Inputs &r) {
+        r.append({u"empty subject"_s, QStringList()});
+    }) << false;
+    QTest::newRow("the same rules in another order") << base << with([](Inputs &r) { r.swapItemsAt(0, 1); }) << false;
+}
+
+void tst_ScanRules::rulesVersionFollowsWhatCondemns()
+{
+    using Inputs = QList<Scan::JudgeOnce::RuleInputs>;
+    QFETCH(Inputs, before);
+    QFETCH(Inputs, after);
+    QFETCH(bool, same);
+    QCOMPARE(Scan::JudgeOnce::version(after) == Scan::JudgeOnce::version(before), same);
 }
 
 QTEST_MAIN(tst_ScanRules)

@@ -1,17 +1,58 @@
 #include "dovecot/dovecotserver.h"
+#include "tests/support/oauth2testprovider.h"
 #include "tests/support/scriptedpop3server.h"
 
+#include <QCryptographicHash>
 #include <QEventLoop>
 #include <QHostAddress>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QSignalSpy>
 #include <QTcpSocket>
 #include <QTest>
 #include <QTimer>
+#include <QUrlQuery>
 
 #include <unistd.h>
 
 using namespace Qt::StringLiterals;
 
 namespace {
+
+struct HttpReply
+{
+    int status = 0;
+    QUrl location;
+    QJsonObject body;
+};
+
+// One request to the test provider; redirects are reported, not followed.
+HttpReply http(QNetworkAccessManager &manager, const QUrl &url, const QList<QPair<QString, QString>> &form = {},
+               bool post = true)
+{
+    QNetworkRequest request(url);
+    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::ManualRedirectPolicy);
+    QNetworkReply *reply = nullptr;
+    if (post) {
+        QUrlQuery query;
+        for (const auto &[key, value] : form)
+            query.addQueryItem(key, QString::fromLatin1(QUrl::toPercentEncoding(value)));
+        request.setHeader(QNetworkRequest::ContentTypeHeader, u"application/x-www-form-urlencoded"_s);
+        reply = manager.post(request, query.toString(QUrl::FullyEncoded).toLatin1());
+    } else {
+        reply = manager.get(request);
+    }
+    QSignalSpy finished(reply, &QNetworkReply::finished);
+    if (!reply->isFinished())
+        finished.wait(10000);
+    HttpReply result{reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt(),
+                     reply->header(QNetworkRequest::LocationHeader).toUrl(),
+                     QJsonDocument::fromJson(reply->readAll()).object()};
+    reply->deleteLater();
+    return result;
+}
 
 // A bare POP3 client that keeps every read separately, to see packet boundaries.
 class RawClient
@@ -114,6 +155,10 @@ private Q_SLOTS:
     void neverGreet();
     void secondClientWaitsForTheFirst();
     void dovecotRoundTrip();
+    void oauth2Provider_data();
+    void oauth2Provider();
+    void dovecotChecksTokensWithTheProvider_data();
+    void dovecotChecksTokensWithTheProvider();
     void dovecotOnPrivilegedPortOfOwnAddress();
 };
 
@@ -322,6 +367,171 @@ void TestSupport::dovecotRoundTrip()
 
     dovecot.stop();
     QVERIFY(!dovecot.isRunning());
+}
+
+enum class Flow { Approved, NotLoopback, PlainChallenge, WrongVerifier, WrongClient, CodeTwice, Refresh, Revoked };
+Q_DECLARE_METATYPE(Flow)
+
+void TestSupport::oauth2Provider_data()
+{
+    QTest::addColumn<Flow>("flow");
+    QTest::addColumn<int>("lifetime");     // of access tokens, in seconds
+    QTest::addColumn<QString>("error");    // of the token request, empty when it succeeds
+    QTest::addColumn<bool>("activeAfter"); // what introspection says of the access token in the end
+
+    QTest::newRow("code for tokens") << Flow::Approved << 3600 << QString() << true;
+    QTest::newRow("token with no lifetime is inactive") << Flow::Approved << 0 << QString() << false;
+    QTest::newRow("redirect off loopback refused") << Flow::NotLoopback << 3600 << QString() << false;
+    QTest::newRow("plain PKCE refused") << Flow::PlainChallenge << 3600 << QString() << false;
+    QTest::newRow("wrong verifier") << Flow::WrongVerifier << 3600 << u"invalid_grant"_s << false;
+    QTest::newRow("wrong client") << Flow::WrongClient << 3600 << u"invalid_client"_s << false;
+    QTest::newRow("code used twice") << Flow::CodeTwice << 3600 << u"invalid_grant"_s << true;
+    QTest::newRow("refresh gives a new access token") << Flow::Refresh << 3600 << QString() << true;
+    QTest::newRow("revoked refresh token") << Flow::Revoked << 3600 << u"invalid_grant"_s << false;
+}
+
+void TestSupport::oauth2Provider()
+{
+    QFETCH(Flow, flow);
+    QFETCH(int, lifetime);
+    QFETCH(QString, error);
+    QFETCH(bool, activeAfter);
+
+    OAuth2TestProvider provider;
+    provider.setAccessTokenLifetime(lifetime);
+    QVERIFY(provider.start());
+    QNetworkAccessManager manager;
+    const QString verifier = u"verifier-0123456789-0123456789-0123456789-abc"_s;
+    const QString challenge =
+        QString::fromLatin1(QCryptographicHash::hash(verifier.toLatin1(), QCryptographicHash::Sha256)
+                                .toBase64(QByteArray::Base64UrlEncoding | QByteArray::OmitTrailingEquals));
+    const QString redirect = flow == Flow::NotLoopback ? u"http://mail.example.test/cb"_s : u"http://127.0.0.1:9/cb"_s;
+
+    QUrl authorize = provider.url(u"/authorize"_s);
+    authorize.setQuery(QUrlQuery{{u"response_type"_s, u"code"_s},
+                                 {u"client_id"_s, u"quellmail-test"_s},
+                                 {u"redirect_uri"_s, redirect},
+                                 {u"scope"_s, u"mail offline"_s},
+                                 {u"state"_s, u"st8"_s},
+                                 {u"code_challenge"_s, flow == Flow::PlainChallenge ? verifier : challenge},
+                                 {u"code_challenge_method"_s, flow == Flow::PlainChallenge ? u"plain"_s : u"S256"_s}});
+    const HttpReply approved = http(manager, authorize, {}, false);
+    if (flow == Flow::NotLoopback) {
+        QCOMPARE(approved.status, 400);
+        QVERIFY(approved.location.isEmpty());
+        return;
+    }
+    QCOMPARE(approved.status, 302);
+    QCOMPARE(approved.location.adjusted(QUrl::RemoveQuery).toString(), redirect);
+    const QUrlQuery back(approved.location);
+    QCOMPARE(back.queryItemValue(u"state"_s), u"st8"_s);
+    if (flow == Flow::PlainChallenge) {
+        QCOMPARE(back.queryItemValue(u"error"_s), u"invalid_request"_s);
+        QVERIFY(!back.hasQueryItem(u"code"_s));
+        return;
+    }
+    const QList<QPair<QString, QString>> exchange{
+        {u"grant_type"_s, u"authorization_code"_s},
+        {u"code"_s, back.queryItemValue(u"code"_s, QUrl::FullyDecoded)},
+        {u"redirect_uri"_s, redirect},
+        {u"client_id"_s, flow == Flow::WrongClient ? u"someone-else"_s : u"quellmail-test"_s},
+        {u"code_verifier"_s, flow == Flow::WrongVerifier ? verifier + u'x' : verifier}};
+    HttpReply tokens = http(manager, provider.url(u"/token"_s), exchange);
+    QString access = tokens.body.value(u"access_token"_s).toString();
+    const QString refresh = tokens.body.value(u"refresh_token"_s).toString();
+    if (flow == Flow::CodeTwice) {
+        QCOMPARE(tokens.status, 200);
+        tokens = http(manager, provider.url(u"/token"_s), exchange);
+    } else if (flow == Flow::Refresh || flow == Flow::Revoked) {
+        if (flow == Flow::Revoked) {
+            QCOMPARE(http(manager, provider.url(u"/revoke"_s),
+                          {{u"token"_s, refresh}, {u"client_id"_s, u"quellmail-test"_s}})
+                         .status,
+                     200);
+        }
+        tokens = http(manager, provider.url(u"/token"_s),
+                      {{u"grant_type"_s, u"refresh_token"_s},
+                       {u"refresh_token"_s, refresh},
+                       {u"client_id"_s, u"quellmail-test"_s}});
+        if (flow == Flow::Refresh) {
+            QVERIFY(tokens.body.value(u"access_token"_s).toString() != access);
+            access = tokens.body.value(u"access_token"_s).toString();
+        }
+    }
+    QCOMPARE(tokens.status, error.isEmpty() ? 200 : 400);
+    QCOMPARE(tokens.body.value(u"error"_s).toString(), error);
+    if (error.isEmpty()) {
+        QCOMPARE(tokens.body.value(u"token_type"_s).toString(), u"Bearer"_s);
+        QCOMPARE(tokens.body.value(u"expires_in"_s).toInt(), lifetime);
+        QVERIFY(!tokens.body.value(u"refresh_token"_s).toString().isEmpty());
+    }
+    const HttpReply state = http(manager, provider.url(u"/introspect"_s), {{u"token"_s, access}});
+    QCOMPARE(state.status, 200);
+    QCOMPARE(state.body.value(u"active"_s).toBool(), activeAfter);
+    QCOMPARE(state.body.value(u"username"_s).toString(), activeAfter ? u"alice"_s : QString());
+    QCOMPARE(provider.requestCount(u"/authorize"_s), 1);
+}
+
+// Dovecot's oauth2 passdb asks the provider; passwords still go to the passwd file.
+void TestSupport::dovecotChecksTokensWithTheProvider_data()
+{
+    QTest::addColumn<QByteArray>("mechanism");
+    QTest::addColumn<QString>("tokenOf"); // whose token is sent for alice; "revoked", "expired"
+    QTest::addColumn<bool>("accepted");
+
+    QTest::newRow("XOAUTH2") << QByteArray("XOAUTH2") << u"alice"_s << true;
+    QTest::newRow("OAUTHBEARER") << QByteArray("OAUTHBEARER") << u"alice"_s << true;
+    QTest::newRow("another user's token") << QByteArray("XOAUTH2") << u"bob"_s << false;
+    QTest::newRow("revoked token") << QByteArray("OAUTHBEARER") << u"revoked"_s << false;
+    QTest::newRow("expired token") << QByteArray("XOAUTH2") << u"expired"_s << false;
+}
+
+void TestSupport::dovecotChecksTokensWithTheProvider()
+{
+    QFETCH(QByteArray, mechanism);
+    QFETCH(QString, tokenOf);
+    QFETCH(bool, accepted);
+    if (!DovecotServer::isAvailable())
+        QSKIP("dovecot is not installed (Debian package dovecot-pop3d)");
+    OAuth2TestProvider provider;
+    QVERIFY(provider.start());
+    if (tokenOf == "expired"_L1)
+        provider.setAccessTokenLifetime(0);
+    QString token = provider.issueAccessToken(tokenOf == "bob"_L1 ? u"bob"_s : u"alice"_s);
+    if (tokenOf == "revoked"_L1)
+        provider.revoke(token);
+    DovecotServer dovecot;
+    dovecot.addUser(u"alice"_s, u"alicepw"_s);
+    dovecot.enableOAuth2(provider.url(u"/introspect"_s).toString());
+    QVERIFY2(dovecot.start(), qPrintable(dovecot.errorString()));
+
+    RawClient client;
+    QVERIFY(client.connectTo(dovecot.address(), dovecot.port()));
+    QVERIFY(client.readUntil("\r\n").startsWith("+OK"));
+    QVERIFY(client.command("CAPA", "\r\n.\r\n").contains("\r\nSASL PLAIN LOGIN XOAUTH2 OAUTHBEARER\r\n"));
+    const QByteArray response = mechanism == "XOAUTH2" ? "user=alice\x01"
+                                                         "auth=Bearer "
+                                                             + token.toLatin1() + "\x01\x01"
+                                                       : "n,a=alice,\x01"
+                                                         "auth=Bearer "
+                                                             + token.toLatin1() + "\x01\x01";
+    const QByteArray reply = client.command("AUTH " + mechanism + ' ' + response.toBase64());
+    QCOMPARE(provider.requestCount(u"/introspect"_s), 1);
+    if (accepted) {
+        QVERIFY2(reply.startsWith("+OK"), reply.constData());
+    } else {
+        QVERIFY2(reply.startsWith("+ "), reply.constData()); // the error challenge
+        QCOMPARE(client.command(mechanism == "XOAUTH2" ? "" : "AQ=="), "-ERR [AUTH] Authentication failed.\r\n");
+    }
+    // The password login is as before, and never asks the provider.
+    RawClient plain;
+    QVERIFY(plain.connectTo(dovecot.address(), dovecot.port()));
+    QVERIFY(plain.readUntil("\r\n").startsWith("+OK"));
+    QVERIFY(plain.command("USER alice").startsWith("+OK"));
+    QCOMPARE(plain.command("PASS wrong"), "-ERR [AUTH] Authentication failed.\r\n");
+    QVERIFY(plain.command("USER alice").startsWith("+OK"));
+    QVERIFY(plain.command("PASS alicepw").startsWith("+OK"));
+    QCOMPARE(provider.requestCount(u"/introspect"_s), 1);
 }
 
 void TestSupport::dovecotOnPrivilegedPortOfOwnAddress()

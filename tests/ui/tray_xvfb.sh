@@ -1,7 +1,8 @@
 #!/bin/bash
 # The real program on a virtual X display with a real tray host: its icon
 # appears in the tray, a left click on it opens the tray menu, "Hide
-# Application" and "Show Application" hide and show the main window, and
+# Application" and "Show Application" hide and show the main window, a
+# double click shows it, and
 # "Exit" answered with OK removes the icon and ends the program.
 #
 #   tray_xvfb.sh <quellmail executable> <artefact folder>
@@ -112,10 +113,11 @@ menu_drawn() {
     changed=$(compare -metric AE "$WORK/before.png" "$OUT/tray-menu.png" null: 2>&1)
     [ "${changed%% *}" -gt 2000 ] 2>/dev/null
 }
-# choose <n>: clicks the n-th of the menu's four items (from 1).
+# choose <n>: clicks the n-th of the menu's three items (from 1): it shows
+# Hide or Show, whichever applies.
 choose() {
     eval "$(xdotool getwindowgeometry --shell "$MENU")"
-    local y=$((Y + 4 + (2 * $1 - 1) * (HEIGHT - 8) / 8))
+    local y=$((Y + 4 + (2 * $1 - 1) * (HEIGHT - 8) / 6))
     xdotool mousemove $((X + WIDTH / 2)) "$y"
     sleep 0.2
     xdotool click 1
@@ -136,8 +138,20 @@ choose 2 # Hide Application
 wait_until 10 main_hidden || fail "Hide Application did not hide the main window"
 echo "hidden from the tray menu"
 
+# --- a double click on the icon opens the window, and no menu
+xdotool mousemove "$ICON_X" "$ICON_Y" click --repeat 2 --delay 80 1
+wait_until 10 main_shown || fail "a double click on the icon did not show the main window"
+sleep 1 # longer than the double-click interval: a menu held back would be open by now
+if find_menu; then
+    fail "a double click also opened the tray menu"
+fi
+echo "shown by a double click"
 open_menu
-choose 3 # Show Application
+choose 2 # Hide Application
+wait_until 10 main_hidden || fail "Hide Application did not hide the main window"
+
+open_menu
+choose 2 # Show Application
 wait_until 10 main_shown || fail "Show Application did not show the main window"
 echo "shown from the tray menu"
 
@@ -151,7 +165,7 @@ import -window "$MAIN" "$OUT/help-tab.png"
 
 # --- "Exit" answered with OK removes the icon and ends the program.
 open_menu
-choose 4 # Exit
+choose 3 # Exit
 wait_until 10 find_box QUESTION '^Exit application\?$' || fail "Exit asked no question"
 import -window root "$OUT/exit-question.png"
 press_in_box "$QUESTION" Return || fail "the Exit question ($QUESTION) could not be given the focus" # OK is the default

@@ -8,6 +8,7 @@
 #include "config/widgets/ruleswitch.h"
 #include "platform/messagebox/messagebox.h"
 #include "scan/archivewriter.h"
+#include "state/appsettings.h"
 #include "tests/ui/uitestsupport.h"
 #include "ui/frmmain.h"
 #include "ui/frmsplash.h"
@@ -513,6 +514,9 @@ void tst_FrmMain::reviewSettingsAndTabs()
         QCOMPARE(announce->currentText(), u"a box for each message"_s);
         QVERIFY(!QFileInfo::exists(m_dir->filePath(u"settings.ini"_s)));
         hold->click();
+        auto *once = form.findChild<QCheckBox *>(u"checkJudgeOnce"_s);
+        QVERIFY(once && !once->isChecked());
+        once->click();
         announce->setCurrentIndex(2);
         QCOMPARE(announce->currentText(), u"a tray notification only"_s);
 
@@ -529,11 +533,13 @@ void tst_FrmMain::reviewSettingsAndTabs()
         QCOMPARE(form.txtwhitelistCount()->text(), u"2"_s);
     }
     const QByteArray ini = UiTest::readBytes(m_dir->filePath(u"settings.ini"_s));
-    QVERIFY2(ini.contains("holdForReview=true") && ini.contains("announce=tray"), ini.constData());
+    QVERIFY2(ini.contains("holdForReview=true") && ini.contains("announce=tray") && ini.contains("judgeOnce=true"),
+             ini.constData());
     QCOMPARE(UiTest::readBytes(m_dir->filePath(u"stats.dat"_s)), savedStats); // untouched
     frmMain again(m_dir->path());
     QVERIFY(!start(again));
     QVERIFY(again.findChild<QCheckBox *>(u"checkHoldForReview"_s)->isChecked());
+    QVERIFY(again.findChild<QCheckBox *>(u"checkJudgeOnce"_s)->isChecked());
     QCOMPARE(again.findChild<QComboBox *>(u"comboAnnounce"_s)->currentIndex(), 2);
 }
 
@@ -554,7 +560,7 @@ void tst_FrmMain::learnedFilterSettingsAndTraining()
         auto *counts = form.findChild<QLabel *>(u"lblLearnedCounts"_s);
         QVERIFY(on && threshold && counts);
         QVERIFY(!on->isChecked()); // off until switched on
-        QCOMPARE(threshold->value(), 0.95);
+        QCOMPARE(threshold->value(), AppSettings::DefaultThreshold);
         QCOMPARE(counts->text(),
                  u"Learned from 0 spam and 0 legitimate messages. It judges nothing until it has learned both."_s);
         on->click();

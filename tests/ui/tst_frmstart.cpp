@@ -3,10 +3,15 @@
 
 #include "config/listtable.h"
 #include "platform/messagebox/messagebox.h"
+#include "state/reviewlist.h"
+#include "state/scanlog.h"
+#include "state/statedatabase.h"
 #include "tests/ui/uitestsupport.h"
+#include "ui/appicon.h"
 #include "ui/frmmain.h"
 #include "ui/frmstart.h"
 #include "ui/setmenuiconmodule.h"
+#include "ui/spamreviewtab.h"
 #include "ui/systraymodule.h"
 
 #include <QAction>
@@ -29,6 +34,18 @@ QStringList texts(const QMenu *menu)
     QStringList result;
     for (const QAction *action : menu->actions())
         result.append(action->isSeparator() ? u"-"_s : action->text());
+    return result;
+}
+
+// The items the menu shows as it opens.
+QStringList shownTexts(QMenu *menu)
+{
+    Q_EMIT menu->aboutToShow();
+    QStringList result;
+    for (const QAction *action : menu->actions()) {
+        if (action->isVisible())
+            result.append(action->text());
+    }
     return result;
 }
 
@@ -84,7 +101,10 @@ private Q_SLOTS:
     void menuPicture();
     void trayActivation_data();
     void trayActivation();
-    void menuChoiceRunsBeforeTheClickReturns();
+    void menuChoiceRuns();
+    void trayStatus_data();
+    void trayStatus();
+    void trayFollowsScansAndNotices();
     void exitPaths_data();
     void exitPaths();
     void hideAndShow_data();
@@ -228,36 +248,47 @@ void tst_FrmStart::menuPicture()
 
 void tst_FrmStart::trayActivation_data()
 {
-    QTest::addColumn<int>("reason");
+    QTest::addColumn<QList<int>>("reasons"); // as the tray host reports them
     QTest::addColumn<bool>("opens");
-    QTest::newRow("left click") << int(QSystemTrayIcon::Trigger) << true;
-    QTest::newRow("right click") << int(QSystemTrayIcon::Context) << false;
-    QTest::newRow("double click") << int(QSystemTrayIcon::DoubleClick) << false;
-    QTest::newRow("middle click") << int(QSystemTrayIcon::MiddleClick) << false;
-    QTest::newRow("unknown") << int(QSystemTrayIcon::Unknown) << false;
+    QTest::addColumn<bool>("showsWindow");
+    QTest::newRow("left click") << QList<int>{QSystemTrayIcon::Trigger} << true << false;
+    QTest::newRow("right click") << QList<int>{QSystemTrayIcon::Context} << false << false;
+    // A host reports the first press of a double click as a click of its own.
+    QTest::newRow("double click") << QList<int>{QSystemTrayIcon::Trigger, QSystemTrayIcon::DoubleClick} << false
+                                  << true;
+    QTest::newRow("double click alone") << QList<int>{QSystemTrayIcon::DoubleClick} << false << true;
+    QTest::newRow("middle click") << QList<int>{QSystemTrayIcon::MiddleClick} << false << false;
+    QTest::newRow("unknown") << QList<int>{QSystemTrayIcon::Unknown} << false << false;
 }
 
 void tst_FrmStart::trayActivation()
 {
-    QFETCH(int, reason);
+    QFETCH(QList<int>, reasons);
     QFETCH(bool, opens);
+    QFETCH(bool, showsWindow);
     auto form = start();
     QSystemTrayIcon *icon = SysTrayModule::TrayIconData();
     QVERIFY(icon);
-    const bool wasVisible = form->mainWindow().isVisible();
+    form->mnuHideSysTrayConfg()->trigger();
+    QVERIFY(!form->mainWindow().isVisible());
 
     auto seen = closeWhenShown(form->mnuSysTray());
     // What the tray host reports reaches the form through the icon's signal.
-    Q_EMIT icon->activated(QSystemTrayIcon::ActivationReason(reason));
-    QCOMPARE(*seen, opens);
+    for (const int reason : reasons)
+        Q_EMIT icon->activated(QSystemTrayIcon::ActivationReason(reason));
+    // The menu waits out the double-click interval; nothing else is pending then.
+    auto *delay = form->findChild<QTimer *>(u"trayMenuDelay"_s);
+    QVERIFY(delay);
+    QCOMPARE(delay->isActive(), opens);
+    QTRY_COMPARE(*seen, opens);
     // Opened or not, nothing stays open and nothing else happened.
     QVERIFY(!form->mnuSysTray()->isVisible());
-    QCOMPARE(form->mainWindow().isVisible(), wasVisible);
+    QCOMPARE(form->mainWindow().isVisible(), showsWindow);
     QCOMPARE(m_scans, 0);
     QVERIFY(MessageBox::records().isEmpty());
 }
 
-void tst_FrmStart::menuChoiceRunsBeforeTheClickReturns()
+void tst_FrmStart::menuChoiceRuns()
 {
     auto form = start();
     frmMain &main = form->mainWindow();
@@ -265,13 +296,167 @@ void tst_FrmStart::menuChoiceRunsBeforeTheClickReturns()
     QVERIFY(!main.isVisible());
     auto seen = closeWhenShown(form->mnuSysTray(), form->mnuSysTrayConfg());
     form->trayActivated(QSystemTrayIcon::Trigger);
-    QVERIFY(*seen);
+    QTRY_VERIFY(*seen);
     QVERIFY(main.isVisible());
 
     seen = closeWhenShown(form->mnuSysTray(), form->mnuSysTrayScanNow());
     form->trayActivated(QSystemTrayIcon::Trigger);
-    QVERIFY(*seen);
+    QTRY_VERIFY(*seen);
     QCOMPARE(m_scans, 1);
+}
+
+void tst_FrmStart::trayStatus_data()
+{
+    QTest::addColumn<bool>("scanning");
+    QTest::addColumn<int>("held");
+    QTest::addColumn<int>("scannedDaysAgo"); // -1: no scan yet
+    QTest::addColumn<int>("ok");
+    QTest::addColumn<QStringList>("failing");
+    QTest::addColumn<bool>("problem");
+    QTest::addColumn<int>("look");
+    QTest::addColumn<QString>("tip"); // %1: the last scan's time; the hint follows on its own line
+
+    using Look = SysTrayModule::Look;
+    const QStringList none;
+    QTest::newRow("nothing to tell: the tip as it always was")
+        << false << 0 << -1 << 0 << none << false << int(Look::Idle) << QString();
+    QTest::newRow("held before the first scan")
+        << false << 12 << -1 << 0 << none << false << int(Look::Held) << u"12 held for review"_s;
+    QTest::newRow("held, every account ok") << false << 12 << 0 << 2 << none << false << int(Look::Held)
+                                            << u"12 held for review \u00b7 last scan %1, 2 accounts ok"_s;
+    QTest::newRow("nothing held, one account ok") << false << 0 << 0 << 1 << none << false << int(Look::Idle)
+                                                  << u"Nothing held for review \u00b7 last scan %1, 1 account ok"_s;
+    QTest::newRow("scanning outranks the rest")
+        << true << 3 << 0 << 1 << QStringList{u"bob@pop.test"_s} << false << int(Look::Scanning)
+        << u"Scanning\u2026 \u00b7 3 held for review \u00b7 last scan %1, 1 account ok, 1 account failed: "
+           "bob@pop.test"_s;
+    QTest::newRow("a failing account outranks held ones")
+        << false << 12 << 0 << 1 << QStringList{u"bob@pop.test"_s} << false << int(Look::Failing)
+        << u"12 held for review \u00b7 last scan %1, 1 account ok, 1 account failed: bob@pop.test"_s;
+    QTest::newRow("every account failing, each named")
+        << false << 0 << 0 << 0 << QStringList{u"anna@mail.example"_s, u"bob@pop.test"_s} << false << int(Look::Failing)
+        << u"Nothing held for review \u00b7 last scan %1, 2 accounts failed: anna@mail.example, bob@pop.test"_s;
+    QTest::newRow("a problem beyond the accounts")
+        << false << 0 << 0 << 2 << none << true << int(Look::Failing)
+        << u"Nothing held for review \u00b7 last scan %1, 2 accounts ok, with a problem (see the status line)"_s;
+    QTest::newRow("a scan of another day gives its date") << false << 1 << 2 << 1 << none << false << int(Look::Held)
+                                                          << u"1 held for review \u00b7 last scan %1, 1 account ok"_s;
+}
+
+void tst_FrmStart::trayStatus()
+{
+    QFETCH(bool, scanning);
+    QFETCH(int, held);
+    QFETCH(int, scannedDaysAgo);
+    QFETCH(int, ok);
+    QFETCH(QStringList, failing);
+    QFETCH(bool, problem);
+    QFETCH(int, look);
+    QFETCH(QString, tip);
+
+    const QDateTime now(QDate(2026, 12, 8), QTime(18, 5));
+    SysTrayModule::Status status;
+    status.scanning = scanning;
+    status.held = held;
+    if (scannedDaysAgo >= 0)
+        status.lastScan = QDateTime(now.date().addDays(-scannedDaysAgo), QTime(10, 42));
+    status.accountsOk = ok;
+    status.failing = failing;
+    status.problem = problem;
+    const QLocale locale;
+    const QString when = scannedDaysAgo == 0 ? locale.toString(QTime(10, 42), QLocale::ShortFormat)
+                                             : locale.toString(status.lastScan, QLocale::ShortFormat);
+    const QString hint = frmStart::trayTip();
+    QCOMPARE(int(SysTrayModule::lookOf(status)), look);
+    QCOMPARE(SysTrayModule::statusTip(status, hint, now),
+             tip.isEmpty() ? hint : (tip.contains(u"%1"_s) ? tip.arg(when) : tip) + u'\n' + hint);
+
+    // The icon carries the look: the program's own when idle, a badge otherwise, the count in it.
+    const QIcon base = AppIcon::icon();
+    const QIcon shown = SysTrayModule::statusIcon(base, status);
+    if (SysTrayModule::Look(look) == SysTrayModule::Look::Idle) {
+        QCOMPARE(shown.cacheKey(), base.cacheKey());
+        return;
+    }
+    for (const int size : {16, 22, 24})
+        QCOMPARE(shown.actualSize(QSize(size, size)), QSize(size, size));
+    const QImage image = shown.pixmap(32).toImage();
+    QVERIFY(image != base.pixmap(32).toImage());
+    SysTrayModule::Status more = status;
+    more.held += 1;
+    QCOMPARE(SysTrayModule::statusIcon(base, more).pixmap(32).toImage() != image,
+             SysTrayModule::Look(look) == SysTrayModule::Look::Held);
+}
+
+void tst_FrmStart::trayFollowsScansAndNotices()
+{
+    {
+        // Held from an earlier run: told from the start.
+        StateDatabase db(m_dir->path());
+        QVERIFY(db.open());
+        ReviewList::Message m;
+        m.server = u"mail.example.org"_s;
+        m.login = u"alice"_s;
+        m.judged = QDateTime::currentDateTimeUtc();
+        m.rule = u"keyword"_s;
+        for (const QString &uid : {u"a"_s, u"b"_s}) {
+            m.uid = uid;
+            QVERIFY(ReviewList(db).add(m) > 0);
+        }
+    }
+    auto form = start();
+    frmMain &main = form->mainWindow();
+    QSystemTrayIcon *icon = SysTrayModule::TrayIconData();
+    QVERIFY(icon);
+    const QString hint = u"\nLeft click for menu."_s;
+    QCOMPARE(icon->toolTip(), u"2 held for review"_s + hint);
+    QVERIFY(icon->icon().cacheKey() != main.windowIcon().cacheKey());
+
+    QString during;
+    m_duringScan = [&] {
+        during = icon->toolTip();
+        // What a scan of two accounts records: one ok, one failed and told.
+        StateDatabase db(m_dir->path());
+        QVERIFY(db.open());
+        ScanLog log(db);
+        const qint64 ok = log.begin(u"mail.example.org"_s, u"alice"_s, QDateTime::currentDateTimeUtc());
+        QVERIFY(log.finish({ok, {}, {}, {}, 3, 0, 0, {}}));
+        const qint64 bad = log.begin(u"pop.test"_s, u"bob"_s, QDateTime::currentDateTimeUtc());
+        QVERIFY(log.finish({bad, {}, {}, {}, 0, 0, 0, u"Authentication failed."_s}));
+        main.notifyFailure(u"pop.test: Authentication failed."_s);
+    };
+    form->mnuSysTrayScanNow()->trigger();
+    QCOMPARE(m_scans, 1);
+    QVERIFY2(during.startsWith(u"Scanning\u2026 \u00b7 2 held for review"_s), qPrintable(during));
+    const QString after = icon->toolTip();
+    QVERIFY2(after.startsWith(u"2 held for review \u00b7 last scan "_s), qPrintable(after));
+    QVERIFY2(after.endsWith(u", 1 account ok, 1 account failed: bob@pop.test"_s + hint), qPrintable(after));
+
+    // A click on the failure's notice leads to the log, one on a spam notice to the Spam tab.
+    auto *tabs = UiTest::SSTab1(main);
+    form->mnuHideSysTrayConfg()->trigger();
+    Q_EMIT icon->messageClicked();
+    QVERIFY(main.isVisible());
+    QCOMPARE(tabs->currentWidget()->objectName(), u"tabLog"_s);
+    main.notify(u"Spam found in this scan: 1"_s);
+    main.showMinimized();
+    Q_EMIT icon->messageClicked();
+    QVERIFY(!main.isMinimized());
+    QCOMPARE(tabs->currentWidget()->objectName(), u"tabSpam"_s);
+
+    // A clean scan clears the failure; keeping a message lowers the count.
+    m_duringScan = nullptr;
+    form->mnuSysTrayScanNow()->trigger();
+    QVERIFY2(icon->toolTip().endsWith(u", 0 accounts ok"_s + hint), qPrintable(icon->toolTip()));
+    {
+        StateDatabase db(m_dir->path());
+        QVERIFY(db.open());
+        QVERIFY(ReviewList(db).markNotSpam({ReviewList(db).all().constFirst().id}));
+    }
+    auto *spam = main.findChild<SpamReviewTab *>(u"tabSpam"_s);
+    QVERIFY(spam);
+    spam->refresh();
+    QVERIFY2(icon->toolTip().startsWith(u"1 held for review"_s), qPrintable(icon->toolTip()));
 }
 
 void tst_FrmStart::exitPaths_data()
@@ -360,9 +545,14 @@ void tst_FrmStart::hideAndShow()
     QVERIFY(main.isVisible());
     QVERIFY(!main.isMinimized());
 
+    // The menu offers Hide or Show, whichever applies.
+    const QStringList whileShown{u"Scan Now"_s, u"Hide Application"_s, u"Exit"_s};
+    const QStringList whileHidden{u"Scan Now"_s, u"Show Application"_s, u"Exit"_s};
+    QCOMPARE(shownTexts(form->mnuSysTray()), whileShown);
     form->mnuHideSysTrayConfg()->trigger();
     QCOMPARE(main.isVisible(), !trayAvailable);
     QCOMPARE(main.isMinimized(), !trayAvailable);
+    QCOMPARE(shownTexts(form->mnuSysTray()), whileHidden);
     QVERIFY(SysTrayModule::TrayIconData());
     QVERIFY(UiTest::Timer1(main)->isActive());
 

@@ -7,13 +7,17 @@
 #include "state/reviewlist.h"
 #include "state/scanlog.h"
 #include "state/statedatabase.h"
+#include "tests/ui/uitestsupport.h"
 #include "ui/scanlogtab.h"
 #include "ui/spamreviewtab.h"
 
 #include <QCheckBox>
+#include <QComboBox>
 #include <QDialog>
 #include <QDir>
 #include <QFile>
+#include <QLabel>
+#include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QSignalSpy>
@@ -53,30 +57,55 @@ struct Folder
     qint64 add(State state, const QString &sender = u"Sp\u00e4mmer <x@spam.example>"_s, const QString &sent = {},
                const QString &subject = u"Gl\u00fcck"_s)
     {
-        const QString name = u"Gl\u00fcck (%1).html"_s.arg(ReviewList(*db).all().size() + 1);
-        QFile file(dir.filePath(u"SpamDeleted/"_s + name));
-        file.open(QIODevice::WriteOnly);
-        file.write(Scan::ArchiveWriter::inertPrefix() + Archived);
         ReviewList::Message m;
         m.server = u"mail.example"_s;
         m.login = u"u"_s;
-        m.uid = u"uid"_s + name;
         m.judged = QDateTime::currentDateTimeUtc();
         m.sent = sent;
         m.sender = sender;
         m.subject = subject;
         m.size = Archived.size();
-        m.archiveFile = name;
         m.rule = u"keyword"_s;
         m.entry = u"casino"_s;
         m.matchedIn = u"body"_s;
         m.state = state;
+        return add(m);
+    }
+    // The message as a scan records it, with its archive copy.
+    qint64 add(ReviewList::Message m)
+    {
+        const QString name = u"Gl\u00fcck (%1).html"_s.arg(ReviewList(*db).all().size() + 1);
+        QFile file(dir.filePath(u"SpamDeleted/"_s + name));
+        file.open(QIODevice::WriteOnly);
+        file.write(Scan::ArchiveWriter::inertPrefix() + Archived);
+        m.uid = u"uid"_s + name;
+        m.archiveFile = name;
         const qint64 id = ReviewList(*db).add(m);
-        if (state == State::Kept) // as the user marks it
+        if (m.state == State::Kept) // as the user marks it
             ReviewList(*db).markNotSpam({id});
         return id;
     }
 };
+
+// The row of the list as shown that holds the message.
+int rowOf(const SpamReviewTab &tab, qint64 id)
+{
+    const QAbstractItemModel *model = tab.view()->model();
+    for (int row = 0; row < model->rowCount(); ++row) {
+        if (model->index(row, 0).data(SpamReviewTab::IdRole).toLongLong() == id)
+            return row;
+    }
+    return -1;
+}
+
+QStringList shownSubjects(const SpamReviewTab &tab)
+{
+    QStringList subjects;
+    const QAbstractItemModel *model = tab.view()->model();
+    for (int row = 0; row < model->rowCount(); ++row)
+        subjects.append(model->index(row, SpamReviewTab::Subject).data().toString());
+    return subjects;
+}
 
 template <typename T> T *named(QWidget &w, const QString &name)
 {
@@ -101,9 +130,13 @@ private Q_SLOTS:
     void spamTabActions();
     void whitelistEntryFromSender_data();
     void whitelistEntryFromSender();
-    void dateColumn_data();
-    void dateColumn();
+    void dateColumns_data();
+    void dateColumns();
+    void listSortsSearchesAndFilters_data();
+    void listSortsSearchesAndFilters();
     void savedEmailHasNoPrefixAndPreviewIsText();
+    void restore_data();
+    void restore();
     void logTabShowsFailuresFirstAndLoud();
 };
 
@@ -126,8 +159,7 @@ void tst_TrustTabs::spamTabActions_data()
     const QString deleteOne = u"Delete 1 message from the server at the account's next scan?"_s;
     const QString nothing = u"Nothing to delete: the selected messages are marked \"Not spam\", already deleted or "
                             "already to be deleted."_s;
-    const QString gone = u"This message is already gone from the server, so nothing is left there to keep. The "
-                         "copy Quellmail archived can still be saved with \"Save as email\u2026\"."_s;
+    const QString gone = u"This message is already gone from the server, so nothing is left there to keep."_s;
     QTest::newRow("held, deleted at the next scan: learned as spam")
         << State::Held << u"cmdDeleteFromServer"_s << false << false << true << State::DeleteRequested << State::Held
         << false << spam << deleteOne;
@@ -174,17 +206,19 @@ void tst_TrustTabs::spamTabActions()
     const qint64 other = f.add(State::Held);
     const qint64 id = f.add(before);
     SpamReviewTab tab(f.dir.path());
+    tab.setSaveFolderChooser([](const QString &) { return QString(); }); // Restore offered, then cancelled
     tab.refresh();
     QCOMPARE(tab.view()->model()->rowCount(), 2);
-    QCOMPARE(tab.view()->model()->index(0, SpamReviewTab::Rule).data().toString(), u"keyword"_s);
-    QCOMPARE(tab.view()->model()->index(0, SpamReviewTab::Entry).data().toString(), u"casino"_s);
-    QCOMPARE(tab.view()->model()->index(0, SpamReviewTab::State).data().toString(), ReviewList::stateText(before));
+    const int row = rowOf(tab, id);
+    QCOMPARE(tab.view()->model()->index(row, SpamReviewTab::Rule).data().toString(), u"keyword"_s);
+    QCOMPARE(tab.view()->model()->index(row, SpamReviewTab::Entry).data().toString(), u"casino"_s);
+    QCOMPARE(tab.view()->model()->index(row, SpamReviewTab::State).data().toString(), ReviewList::stateText(before));
     QSignalSpy whitelist(&tab, &SpamReviewTab::whitelistRequested);
 
     if (both)
         tab.view()->selectAll();
     else
-        tab.view()->selectRow(0); // newest first: the row under test
+        tab.selectMessages({id});
     named<QCheckBox>(tab, u"checkAlsoWhitelist"_s)->setChecked(alsoWhitelist);
     if (!answer)
         MessageBox::queueAnswer(MessageBox::No);
@@ -204,7 +238,8 @@ void tst_TrustTabs::spamTabActions()
     QCOMPARE(whitelist.size(), whitelisted ? 1 : 0);
     if (whitelisted)
         QCOMPARE(whitelist.at(0).at(0).toString(), u"x@spam.example"_s);
-    QCOMPARE(tab.view()->model()->index(0, SpamReviewTab::State).data().toString(), ReviewList::stateText(after));
+    QCOMPARE(tab.view()->model()->index(rowOf(tab, id), SpamReviewTab::State).data().toString(),
+             ReviewList::stateText(after));
     const Scan::TokenStore::Counts known = Scan::TokenStore::learnedMessages(*f.db);
     QCOMPARE((QList<int>{int(known.spam), int(known.ham)}), learned);
 
@@ -283,25 +318,168 @@ void tst_TrustTabs::whitelistEntryFromSender()
     QCOMPARE(ReviewList(*f.db).byId(id)->state, State::Kept);
 }
 
-void tst_TrustTabs::dateColumn_data()
+void tst_TrustTabs::dateColumns_data()
 {
     QTest::addColumn<QString>("sent");
-    QTest::addColumn<bool>("shown");
+    QTest::addColumn<QDateTime>("read"); // invalid: shown as the message has it
 
-    QTest::newRow("the message's Date") << u"Tue, 8 Dec 2026 10:00:00 +0000"_s << true;
-    QTest::newRow("no Date header") << u"<not found>"_s << false;
+    QTest::newRow("the message's Date") << u"Tue, 8 Dec 2026 10:00:00 +0000"_s
+                                        << QDateTime(QDate(2026, 12, 8), QTime(10, 0), Qt::UTC);
+    QTest::newRow("a Date that reads 1980, with a comment")
+        << u"Tue, 1 Jan 1980 00:00:00 +0100 (CET)"_s << QDateTime(QDate(1979, 12, 31), QTime(23, 0), Qt::UTC);
+    QTest::newRow("an unreadable Date") << u"sometime last week"_s << QDateTime();
+    QTest::newRow("no Date header") << u"<not found>"_s << QDateTime();
 }
 
-void tst_TrustTabs::dateColumn()
+void tst_TrustTabs::dateColumns()
 {
     QFETCH(QString, sent);
-    QFETCH(bool, shown);
+    QFETCH(QDateTime, read);
 
     Folder f;
-    f.add(State::Held, u"x@spam.example"_s, sent);
+    const qint64 id = f.add(State::Held, u"x@spam.example"_s, sent);
     SpamReviewTab tab(f.dir.path());
     tab.refresh();
-    QCOMPARE(tab.view()->model()->index(0, SpamReviewTab::Judged).data().toString(), shown ? sent : QString());
+    // In the user's format and time zone, the header itself in the tooltip.
+    const QModelIndex date = tab.view()->model()->index(0, SpamReviewTab::Sent);
+    const QString header = sent == u"<not found>"_s ? QString() : sent;
+    QCOMPARE(date.data().toString(),
+             read.isValid() ? QLocale().toString(read.toLocalTime(), QLocale::ShortFormat) : header);
+    QCOMPARE(date.data(Qt::ToolTipRole).toString(), header);
+    // Beside it, when Quellmail caught it, whatever the message claims.
+    const QDateTime judged = ReviewList(*f.db).byId(id)->judged;
+    QCOMPARE(tab.view()->model()->index(0, SpamReviewTab::Caught).data().toString(),
+             QLocale().toString(judged.toLocalTime(), QLocale::ShortFormat));
+    QCOMPARE(tab.view()->model()->headerData(SpamReviewTab::Caught, Qt::Horizontal).toString(), u"Caught"_s);
+    QCOMPARE(tab.view()->model()->headerData(SpamReviewTab::Sent, Qt::Horizontal).toString(), u"Date"_s);
+}
+
+void tst_TrustTabs::listSortsSearchesAndFilters_data()
+{
+    QTest::addColumn<QString>("search");
+    QTest::addColumn<int>("show");   // index of the state box
+    QTest::addColumn<int>("column"); // sorted by, as a click on its header; -1: as the tab opens
+    QTest::addColumn<int>("order");
+    QTest::addColumn<QString>("subjects"); // as shown, top to bottom
+    QTest::addColumn<QString>("count");
+
+    const int asOpened = -1;
+    const int up = Qt::AscendingOrder;
+    const int down = Qt::DescendingOrder;
+    const QString all = u"6 messages, 2 held"_s;
+    const struct
+    {
+        const char *name;
+        int column, order;
+        const char *subjects;
+    } sorted[] = {
+        {"held first, newest first among equals", asOpened, up,
+         "Casino bonus, Lottery winner, Weekly offers, Meeting notes, Cheap watches, Old lottery"},
+        {"caught, oldest first", SpamReviewTab::Caught, up,
+         "Cheap watches, Lottery winner, Meeting notes, Casino bonus, Weekly offers, Old lottery"},
+        {"the message's date: none and unreadable oldest, then 1980, time zones counted", SpamReviewTab::Sent, up,
+         "Old lottery, Meeting notes, Cheap watches, Casino bonus, Weekly offers, Lottery winner"},
+        {"size as a number, largest first", SpamReviewTab::Size, down,
+         "Weekly offers, Lottery winner, Meeting notes, Casino bonus, Cheap watches, Old lottery"},
+        {"sender, letter case ignored", SpamReviewTab::Sender, up,
+         "Meeting notes, Casino bonus, Old lottery, Lottery winner, Cheap watches, Weekly offers"},
+        {"subject, descending", SpamReviewTab::Subject, down,
+         "Weekly offers, Old lottery, Meeting notes, Lottery winner, Cheap watches, Casino bonus"},
+        {"account, newest first among equals", SpamReviewTab::Account, up,
+         "Casino bonus, Lottery winner, Old lottery, Weekly offers, Meeting notes, Cheap watches"},
+        {"rule", SpamReviewTab::Rule, up,
+         "Lottery winner, Old lottery, Weekly offers, Cheap watches, Casino bonus, Meeting notes"},
+        {"state, gone first", SpamReviewTab::State, down,
+         "Old lottery, Cheap watches, Meeting notes, Weekly offers, Casino bonus, Lottery winner"},
+    };
+    for (const auto &r : sorted)
+        QTest::newRow(r.name) << QString() << 0 << r.column << r.order << QString::fromLatin1(r.subjects) << all;
+
+    const struct
+    {
+        const char *name, *search;
+        int show;
+        const char *subjects;
+    } filtered[] = {
+        {"search in the sender", "LOTTO", 0, "Lottery winner, Old lottery"},
+        {"search in the subject", "offers", 0, "Weekly offers"},
+        {"search in the account", "bob@pop", 0, "Casino bonus, Lottery winner"},
+        {"every word must occur somewhere", " lotto  mail.example ", 0, "Old lottery"},
+        {"nothing found", "rolex casino", 0, ""},
+        {"held", "", 1, "Casino bonus, Lottery winner"},
+        {"unsure: held by the learned filter alone", "", 2, "Casino bonus"},
+        {"to be deleted", "", 3, "Weekly offers"},
+        {"deleted, with what was gone before", "", 4, "Cheap watches, Old lottery"},
+        {"kept", "", 5, "Meeting notes"},
+        {"held and searched", "lott", 1, "Lottery winner"},
+    };
+    for (const auto &r : filtered) {
+        const QString subjects = QString::fromLatin1(r.subjects);
+        QTest::newRow(r.name) << QString::fromLatin1(r.search) << r.show << asOpened << up << subjects
+                              << u"%1 of 6 messages shown, 2 held"_s.arg(subjects.isEmpty() ? 0
+                                                                                            : subjects.count(u',') + 1);
+    }
+}
+
+void tst_TrustTabs::listSortsSearchesAndFilters()
+{
+    QFETCH(QString, search);
+    QFETCH(int, show);
+    QFETCH(int, column);
+    QFETCH(int, order);
+    QFETCH(QString, subjects);
+    QFETCH(QString, count);
+
+    Folder f;
+    const struct
+    {
+        const char *subject, *sender, *account, *sent, *judged, *rule;
+        State state;
+        qint64 size;
+    } rows[] = {
+        {"Cheap watches", "Rolex <r@watch.example>", "u", "Tue, 1 Jan 1980 00:00:00 +0000", "2026-12-01T10:00:00Z",
+         "keyword", State::Deleted, 300},
+        {"Lottery winner", "Lotto <l@lotto.example>", "bob", "Tue, 8 Dec 2026 09:00:00 +0100", "2026-12-02T10:00:00Z",
+         "blacklist", State::Held, 5000},
+        {"Meeting notes", "anna <anna@work.example>", "u", "<not found>", "2026-12-03T10:00:00Z", "learned filter",
+         State::Kept, 1200},
+        {"Casino bonus", "Casino <c@casino.example>", "bob", "Wed, 2 Dec 2026 12:00:00 +0000 (UTC)",
+         "2026-12-04T10:00:00Z", "learned filter", State::Held, 800},
+        {"Weekly offers", "Shop <news@shop.example>", "u", "Thu, 3 Dec 2026 08:00:00 +0000", "2026-12-05T10:00:00Z",
+         "keyword", State::DeleteRequested, 50000},
+        {"Old lottery", "Lotto <l@lotto.example>", "u", "sometime last week", "2026-12-06T10:00:00Z", "keyword",
+         State::Gone, 100},
+    };
+    for (const auto &r : rows) {
+        ReviewList::Message m;
+        m.subject = QString::fromLatin1(r.subject);
+        m.sender = QString::fromLatin1(r.sender);
+        m.login = QString::fromLatin1(r.account);
+        m.server = m.login == u"bob"_s ? u"pop.test"_s : u"mail.example"_s;
+        m.sent = QString::fromLatin1(r.sent);
+        m.judged = QDateTime::fromString(QString::fromLatin1(r.judged), Qt::ISODate);
+        m.rule = QString::fromLatin1(r.rule);
+        m.state = r.state;
+        m.size = r.size;
+        QVERIFY(f.add(m) > 0);
+    }
+    SpamReviewTab tab(f.dir.path());
+    tab.refresh();
+    if (column >= 0)
+        tab.view()->sortByColumn(column, Qt::SortOrder(order));
+    named<QLineEdit>(tab, u"txtSpamSearch"_s)->setText(search);
+    named<QComboBox>(tab, u"comboSpamShow"_s)->setCurrentIndex(show);
+    QCOMPARE(shownSubjects(tab).join(u", "_s), subjects);
+    QCOMPARE(named<QLabel>(tab, u"lblSpamCount"_s)->text(), count);
+
+    // A new scan's rows keep the order and the filter chosen.
+    tab.refresh();
+    QCOMPARE(shownSubjects(tab).join(u", "_s), subjects);
+    // What is selected and then filtered away is not acted on.
+    tab.view()->selectAll();
+    named<QLineEdit>(tab, u"txtSpamSearch"_s)->setText(u"no such message"_s);
+    QVERIFY(tab.view()->selectionModel()->selectedRows().isEmpty());
+    QVERIFY(!named<QPushButton>(tab, u"cmdPreview"_s)->isEnabled());
 }
 
 void tst_TrustTabs::savedEmailHasNoPrefixAndPreviewIsText()
@@ -367,12 +545,142 @@ void tst_TrustTabs::savedEmailHasNoPrefixAndPreviewIsText()
     QVERIFY2(shown.contains(u"Win a casino trip & more"_s), qPrintable(shown));
     QVERIFY2(!shown.contains(u"<p>"_s) && !shown.contains(u"alert"_s), qPrintable(shown));
     QVERIFY2(shown.contains(u".sig line"_s) && !shown.contains(u"..sig"_s), qPrintable(shown));
+    // Enter on the list opens it too.
+    text->window()->close();
+    QTRY_VERIFY(!tab.findChild<QDialog *>(u"dlgPreview"_s));
+    QTest::keyClick(tab.view(), Qt::Key_Return);
+    QVERIFY(tab.findChild<QPlainTextEdit *>(u"txtPreview"_s));
 
     // A copy that is gone is reported, not shown as an empty message.
     QSignalSpy problems(&tab, &SpamReviewTab::problem);
     QVERIFY(QDir(f.dir.filePath(u"SpamDeleted"_s)).removeRecursively());
     named<QPushButton>(tab, u"cmdSaveAsEmail"_s)->click();
     QCOMPARE(problems.size(), 1);
+}
+
+void tst_TrustTabs::restore_data()
+{
+    QTest::addColumn<QList<State>>("states"); // all selected
+    QTest::addColumn<QString>("via");
+    QTest::addColumn<QString>("chosen"); // "out", "program" (the program folder) or empty (cancelled)
+    QTest::addColumn<int>("taken");      // names already in the folder: "Glück.eml", "Glück (2).eml", …
+    QTest::addColumn<bool>("open");      // the answer to "Open them…?"
+    QTest::addColumn<int>("written");
+    QTest::addColumn<QString>("opened"); // "files", "folder" or empty
+    QTest::addColumn<QString>("box");    // the last box's first line
+
+    const QString restored = u"1 message was restored as an email into {out}."_s;
+    QTest::newRow("a deleted message, opened in the mail program")
+        << QList<State>{State::Deleted} << u"cmdRestore"_s << u"out"_s << 0 << true << 1 << u"files"_s << restored;
+    QTest::newRow("held and gone, the name taken: never replaced")
+        << QList<State>{State::Held, State::Gone} << u"cmdRestore"_s << u"out"_s << 2 << false << 2 << QString()
+        << u"2 messages were restored as emails into {out}."_s;
+    QTest::newRow("more than ten: the folder is opened")
+        << QList<State>(11, State::Deleted) << u"cmdRestore"_s << u"out"_s << 0 << true << 11 << u"folder"_s
+        << u"11 messages were restored as emails into {out}."_s;
+    QTest::newRow("never into the program folder")
+        << QList<State>{State::Deleted} << u"cmdRestore"_s << u"program"_s << 0 << true << 0 << QString()
+        << u"{program} holds Quellmail's own files; no messages are written there. Pick another folder."_s;
+    QTest::newRow("cancelled") << QList<State>{State::Deleted} << u"cmdRestore"_s << QString() << 0 << true << 0
+                               << QString() << QString();
+    QTest::newRow("not spam on a deleted message offers it")
+        << QList<State>{State::Deleted} << u"cmdNotSpam"_s << u"out"_s << 0 << true << 1 << u"files"_s << restored;
+}
+
+void tst_TrustTabs::restore()
+{
+    QFETCH(QList<State>, states);
+    QFETCH(QString, via);
+    QFETCH(QString, chosen);
+    QFETCH(int, taken);
+    QFETCH(bool, open);
+    QFETCH(int, written);
+    QFETCH(QString, opened);
+    QFETCH(QString, box);
+
+    Folder f;
+    for (const State state : states)
+        f.add(state);
+    const QString out = f.dir.filePath(u"out"_s);
+    QVERIFY(QDir().mkpath(out));
+    for (int n = 1; n <= taken; ++n)
+        UiTest::writeBytes(QDir(out).filePath(n == 1 ? u"Gl\u00fcck.eml"_s : u"Gl\u00fcck (%1).eml"_s.arg(n)), "old");
+    const QString folder = chosen == u"out"_s ? out : chosen == u"program"_s ? f.dir.path() : QString();
+
+    SpamReviewTab tab(f.dir.path());
+    QString start;
+    tab.setSaveFolderChooser([&](const QString &from) {
+        start = from;
+        return folder;
+    });
+    QList<QUrl> urls;
+    tab.setUrlOpener([&](const QUrl &url) { urls.append(url); });
+    tab.refresh();
+    tab.view()->selectAll();
+    if (via == u"cmdNotSpam"_s)
+        MessageBox::queueAnswer(MessageBox::Yes); // "Restore it…?"
+    MessageBox::queueAnswer(open ? MessageBox::Yes : MessageBox::No);
+    named<QPushButton>(tab, via)->click();
+
+    // The first folder offered is the user's own, never the program's.
+    QVERIFY(!start.isEmpty());
+    QVERIFY2(QDir(start).canonicalPath() != QDir(f.dir.path()).canonicalPath(), qPrintable(start));
+    const QList<MessageBox::Record> boxes = MessageBox::records();
+    if (box.isEmpty())
+        QVERIFY(via != u"cmdRestore"_s || boxes.isEmpty());
+    else
+        QCOMPARE(boxes.constLast().text.split(u'\n').constFirst(),
+                 QString(box)
+                     .replace(u"{out}"_s, QDir::toNativeSeparators(out))
+                     .replace(u"{program}"_s, QDir::toNativeSeparators(f.dir.path())));
+
+    // Each message byte for byte as the server had it, the taken names untouched.
+    for (int n = 1; n <= taken; ++n)
+        QCOMPARE(UiTest::readBytes(QDir(out).filePath(n == 1 ? u"Gl\u00fcck.eml"_s : u"Gl\u00fcck (%1).eml"_s.arg(n))),
+                 QByteArray("old"));
+    QStringList fresh;
+    for (const QString &name : QDir(out).entryList(QDir::Files)) {
+        QVERIFY(name.endsWith(u".eml"_s));
+        const QByteArray bytes = UiTest::readBytes(QDir(out).filePath(name));
+        if (bytes == "old")
+            continue;
+        QCOMPARE(bytes, Mail);
+        fresh.append(name);
+    }
+    QCOMPARE(fresh.size(), written);
+    QVERIFY(QDir(f.dir.path()).entryList({u"*.eml"_s}, QDir::Files).isEmpty());
+
+    QList<QUrl> expected;
+    if (opened == u"folder"_s)
+        expected.append(QUrl::fromLocalFile(out));
+    for (const QString &name : std::as_const(fresh)) {
+        if (opened == u"files"_s)
+            expected.append(QUrl::fromLocalFile(QDir(out).filePath(name)));
+    }
+    QCOMPARE(urls, expected);
+
+    // The folder is remembered for the next run while it is there.
+    SpamReviewTab next(f.dir.path());
+    next.setSaveFolderChooser([&](const QString &from) {
+        start = from;
+        return QString();
+    });
+    next.refresh();
+    next.view()->selectAll();
+    named<QPushButton>(next, u"cmdRestore"_s)->click();
+    QCOMPARE(start == out, written > 0);
+    if (written > 0) {
+        QVERIFY(QDir(out).removeRecursively());
+        SpamReviewTab gone(f.dir.path());
+        gone.setSaveFolderChooser([&](const QString &from) {
+            start = from;
+            return QString();
+        });
+        gone.refresh();
+        gone.view()->selectAll();
+        named<QPushButton>(gone, u"cmdRestore"_s)->click();
+        QVERIFY(start != out && QDir(start).exists());
+    }
 }
 
 void tst_TrustTabs::logTabShowsFailuresFirstAndLoud()
