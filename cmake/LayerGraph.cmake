@@ -8,7 +8,7 @@
 # starts a path names the path's folder (pop3/host/x.h is in pop3/host).
 set(QUELLMAIL_LAYER_ARROWS
   "ui: scan"
-  "scan: config learn pop3/host platform/messagebox"
+  "scan: config learn pop3/host platform/messagebox secrets"
   "config: platform/messagebox pop3/include"
   "learn: mail state"
   "mail:"
@@ -19,6 +19,7 @@ set(QUELLMAIL_LAYER_ARROWS
   "platform/automation:"
   "platform/messagebox:"
   "platform/addressbook:"
+  "secrets:"
   "demo: dovecot"
   "dovecot:"
 )
@@ -37,6 +38,7 @@ set(QUELLMAIL_LAYER_TARGETS
   "platform/automation: automation"
   "platform/messagebox: messagebox"
   "platform/addressbook: addressbook_core kwab"
+  "secrets: quellmail_secrets"
   "demo: quellmail_demo_server"
   "dovecot: dovecotserver"
 )

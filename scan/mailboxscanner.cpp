@@ -75,6 +75,7 @@ MailboxScanner::MailboxScanner(ScanForm &form, QObject *parent)
     , m_blacklist(form.gridblacklist())
     , m_keywords(form.gridkeywords())
     , m_settings(form.programFolder())
+    , m_passwords(form.programFolder())
 {}
 
 MailboxScanner::~MailboxScanner() = default;
@@ -135,6 +136,9 @@ void MailboxScanner::openRecords()
     m_review.reset();
     m_log.reset();
     m_database = std::make_unique<StateDatabase>(m_form.programFolder());
+    // Which accounts' passwords are in the keyring; read even where the
+    // review list then turns out damaged.
+    m_passwords.loadAccounts(m_database->open() ? m_database.get() : nullptr);
     // What the user held or kept is known only from the review list: without
     // it, or with a damaged one, nothing may be deleted. The file is left
     // as it is for the user to restore or move aside.
@@ -247,8 +251,17 @@ void MailboxScanner::walkAccount(int row)
     control.setPOPHostname(address.host());
     control.setPOPPort(address.portOr(m_savedPort));
     control.setPOPSecurity(address.security());
+    QString keyringError;
+    const std::optional<QString> password =
+        m_passwords.loginPassword({table->cell(row, 1), table->cell(row, 2), table->cell(row, 3)}, &keyringError);
+    if (!password) {
+        noteFailure(keyringError);
+        report(u"%1 (%2): %3"_s.arg(statusText(m_results.last().server), statusText(m_results.last().login),
+                                    keyringError));
+        return; // passed over like an account whose login fails
+    }
     control.setPOPUsername(table->cell(row, 2));
-    control.setPOPPassword(table->cell(row, 3));
+    control.setPOPPassword(*password);
     control.setPrefetch(true); // the next messages come while one is judged
     control.Connect();
     if (stopping()) {

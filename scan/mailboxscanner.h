@@ -4,6 +4,7 @@
 
 #include "scan/accountresult.h"
 #include "scan/decodedmessage.h"
+#include "scan/keyringpasswords.h"
 #include "scan/keywordmatcher.h"
 #include "scan/listentries.h"
 #include "scan/servertext.h"
@@ -213,6 +214,7 @@ private:
     KeywordMatcher m_matcher;
     quint64 m_matcherGeneration = 0;
     AppSettings m_settings;
+    KeyringPasswords m_passwords; // of the accounts that keep theirs in the keyring
 
     enum class CaptionKind { Text, From, Keyword };
     CaptionKind m_captionKind = CaptionKind::Text;

@@ -12,7 +12,10 @@ packages=(
   chromium
   clang libclang-rt-14-dev clang-format clang-tidy
   libgmime-3.0-dev libqt6sql6-sqlite bogofilter
+  qtkeychain-qt6-dev libsecret-1-0 gnome-keyring dbus-daemon
 )
+# QtKeychain loads libsecret only at run time, so it is named here; the
+# keyring tests start gnome-keyring-daemon on a dbus-daemon of their own.
 # npm installs the benchmark's corpus. A Node.js that bundles its own npm
 # conflicts with Debian's npm package, so it is only asked for when missing.
 command -v npm >/dev/null 2>&1 || packages+=(npm)

@@ -79,6 +79,7 @@ void AppSettings::load()
         holdForReview = true;
     learnedFilter = readBool(ini, u"LearnedFilter/enabled"_s, false, &m_problems);
     deleteLearnedVerdicts = readBool(ini, u"LearnedFilter/deleteCondemned"_s, false, &m_problems);
+    passwordsInKeyring = readBool(ini, u"Accounts/keyring"_s, false, &m_problems);
     const QVariant thresholdValue = ini.value(u"LearnedFilter/threshold"_s);
     if (thresholdValue.isValid()) {
         bool ok = false;
@@ -129,6 +130,7 @@ bool AppSettings::save()
     ini.setValue(u"LearnedFilter/enabled"_s, learnedFilter);
     ini.setValue(u"LearnedFilter/threshold"_s, QString::number(learnedThreshold));
     ini.setValue(u"LearnedFilter/deleteCondemned"_s, deleteLearnedVerdicts);
+    ini.setValue(u"Accounts/keyring"_s, passwordsInKeyring);
     ini.sync();
     if (ini.status() == QSettings::NoError)
         return true;

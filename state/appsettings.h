@@ -43,6 +43,9 @@ public:
     // A score is a guess: what only the learned filter condemns is held for
     // review unless this says it may be deleted.
     bool deleteLearnedVerdicts = false;
+    // New passwords go into the desktop's keyring, not accounts.dat. Which
+    // accounts are there already is state (KeyringAccounts), not this.
+    bool passwordsInKeyring = false;
 
 private:
     QString m_path;

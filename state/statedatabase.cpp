@@ -52,6 +52,12 @@ const QList<QStringList> &migrationSteps()
             u"ALTER TABLE spam_messages ADD COLUMN fingerprint TEXT"_s,
             u"ALTER TABLE spam_messages ADD COLUMN fetched_size INTEGER"_s,
         },
+        // 5: the accounts whose password is in the desktop's keyring (their
+        // password field in accounts.dat is empty).
+        {
+            u"CREATE TABLE keyring_accounts (server TEXT NOT NULL, login TEXT NOT NULL,"
+            " PRIMARY KEY (server, login)) WITHOUT ROWID"_s,
+        },
     };
     return steps;
 }

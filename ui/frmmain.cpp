@@ -24,6 +24,7 @@
 #include "ui/appicon.h"
 #include "ui/clickablelabel.h"
 #include "ui/frmsplash.h"
+#include "ui/keyringsetting.h"
 #include "ui/learnedtraining.h"
 #include "ui/rulecheckbox.h"
 #include "ui/scanlogtab.h"
@@ -187,6 +188,15 @@ frmMain::frmMain(const QString &programFolder, QWidget *parent)
         m_ui->lblLearnedCounts->setText(m_training->countsText());
     });
     connect(m_ui->comboAnnounce, &QComboBox::currentIndexChanged, this, &frmMain::saveAppSettings);
+    m_keyringSetting = new KeyringSetting(m_programFolder, m_ui->checkKeyring, m_gridAccounts, this);
+    m_keyringSetting->setScanningCheck([this] { return m_scanning; });
+    connect(m_keyringSetting, &KeyringSetting::message, m_ui->Label17, &QLabel::setText);
+    connect(m_ui->checkKeyring, &QCheckBox::toggled, this, [this](bool on) {
+        if (m_loadingAppSettings)
+            return;
+        m_keyringSetting->toggled(on); // may put the box back
+        saveAppSettings();
+    });
 
     // Without the control the window still works; scans then fail quietly.
     m_Tarnpost1.create(m_programFolder, this);
@@ -202,6 +212,7 @@ void frmMain::loadAppSettings()
     m_ui->checkLearnedFilter->setChecked(settings.learnedFilter);
     m_ui->spinLearnedThreshold->setValue(settings.learnedThreshold);
     m_ui->checkDeleteLearned->setChecked(settings.deleteLearnedVerdicts);
+    m_ui->checkKeyring->setChecked(settings.passwordsInKeyring);
     m_loadingAppSettings = false;
     m_ui->lblLearnedCounts->setText(m_training->countsText());
 }
@@ -216,6 +227,7 @@ void frmMain::saveAppSettings()
     settings.announce = AppSettings::Announce(m_ui->comboAnnounce->currentIndex());
     settings.learnedFilter = m_ui->checkLearnedFilter->isChecked();
     settings.deleteLearnedVerdicts = m_ui->checkDeleteLearned->isChecked();
+    settings.passwordsInKeyring = m_ui->checkKeyring->isChecked();
     // The box shows three decimals; a finer threshold from the file is kept
     // until the user changes it here.
     if (qAbs(m_ui->spinLearnedThreshold->value() - settings.learnedThreshold) >= 0.0005)
@@ -438,6 +450,7 @@ void frmMain::hideSplash() { m_frmSplash->hide(); }
 
 void frmMain::cmdupdateconfig_Click()
 {
+    m_keyringSetting->beforeSave(); // new passwords go to the keyring, not the file
     module_update_config(*this);
     module_griddisplay(*this);
 }

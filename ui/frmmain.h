@@ -22,6 +22,7 @@ class frmAddblacklist;
 class frmAddkeywords;
 class frmSplash;
 class ScanLogTab;
+class KeyringSetting;
 class LearnedTraining;
 class SpamReviewTab;
 
@@ -175,6 +176,7 @@ private:
     frmAddkeywords *m_frmAddkeywords = nullptr;
     SpamReviewTab *m_spamTab = nullptr;
     LearnedTraining *m_training = nullptr;
+    KeyringSetting *m_keyringSetting = nullptr;
     ScanLogTab *m_logTab = nullptr;
     bool m_loadingAppSettings = false;
 
