@@ -1,8 +1,8 @@
 #pragma once
 // The program's one SQLite database, quellmail.sqlite in the program folder:
 // state that must survive a crash: learned tokens, the scan log, the
-// condemned messages kept for review and which accounts keep their password
-// in the keyring. The schema is versioned with
+// condemned messages kept for review, which accounts keep their password
+// in the keyring and which sign in with OAuth2. The schema is versioned with
 // PRAGMA user_version and moved forward one step at a time on open.
 
 #include <QSqlDatabase>
@@ -16,7 +16,7 @@ class StateDatabase final
     Q_DISABLE_COPY_MOVE(StateDatabase)
 
 public:
-    static constexpr int SchemaVersion = 5;
+    static constexpr int SchemaVersion = 6;
     // How long a statement waits for another process's lock before it fails:
     // a scan that cannot write its records must say so soon, not hang.
     static constexpr int BusyTimeoutMs = 1500;
