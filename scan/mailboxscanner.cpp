@@ -141,13 +141,13 @@ void MailboxScanner::openRecords()
     // review list then turns out damaged.
     m_passwords.loadAccounts(m_database->open() ? m_database.get() : nullptr);
     m_tokenAccounts.clear();
+    QString tokenProblem;
     if (m_database->open()) {
         const TokenAccounts tokens(*m_database);
         if (const std::optional<QList<TokenAccounts::Account>> accounts = tokens.all())
             m_tokenAccounts = *accounts;
         else
-            report(
-                u"The accounts that sign in with a browser cannot be read: %1"_s.arg(statusText(tokens.errorText())));
+            tokenProblem = tokens.errorText();
     }
     // What the user held or kept is known only from the review list: without
     // it, or with a damaged one, nothing may be deleted. The file is left
@@ -159,6 +159,9 @@ void MailboxScanner::openRecords()
                     " the file was left as it is."_s.arg(why));
         return;
     }
+    // A damaged database is told above; this is for a table alone unreadable.
+    if (!tokenProblem.isEmpty())
+        report(u"The accounts that sign in with a browser cannot be read: %1"_s.arg(statusText(tokenProblem)));
     m_log = std::make_unique<ScanLog>(*m_database);
     m_review = std::make_unique<ReviewList>(*m_database);
     if (m_settings.learnedFilter) {
@@ -227,6 +230,12 @@ void MailboxScanner::scanAccount(int row)
     }
 
     walkAccount(row);
+    if (m_accessTokenSet) {
+        // The control keeps the property, also across scans: the next password
+        // account must log in with its password, not with this token.
+        m_form.Tarnpost1().setAccessToken(QString());
+        m_accessTokenSet = false;
+    }
     learnCondemned();
     m_accountUnderWay = false;
 
@@ -266,14 +275,8 @@ void MailboxScanner::walkAccount(int row)
     const auto signsIn =
         std::find_if(m_tokenAccounts.cbegin(), m_tokenAccounts.cend(),
                      [&](const TokenAccounts::Account &a) { return a.server == server && a.login == login; });
-    if (signsIn != m_tokenAccounts.cend()) {
-        if (!useAccessToken(*signsIn))
-            return; // passed over like an account whose login fails
-    } else if (m_accessTokenSet) {
-        // The control keeps the property: a password account after a token one must not sign in with it.
-        control.setAccessToken(QString());
-        m_accessTokenSet = false;
-    }
+    if (signsIn != m_tokenAccounts.cend() && !useAccessToken(*signsIn))
+        return; // passed over like an account whose login fails
     QString keyringError;
     const std::optional<QString> password =
         m_passwords.loginPassword({table->cell(row, 1), table->cell(row, 2), table->cell(row, 3)}, &keyringError);

@@ -220,7 +220,7 @@ private:
     AppSettings m_settings;
     KeyringPasswords m_passwords;                  // of the accounts that keep theirs in the keyring
     QList<TokenAccounts::Account> m_tokenAccounts; // the accounts that sign in with OAuth2
-    bool m_accessTokenSet = false;                 // the control holds a token from an earlier account
+    bool m_accessTokenSet = false;                 // the control holds the current account's token
 
     enum class CaptionKind { Text, From, Keyword };
     CaptionKind m_captionKind = CaptionKind::Text;

@@ -332,7 +332,7 @@ void tst_SignIn::scanTokenAndPasswordAccounts()
     ProgramTest::ProgramFolder folder;
     QVERIFY(folder.write(
         u"accounts.dat"_s,
-        (address + u",alice,\r\n"_s + address + u",bob,\r\n"_s + address + u",carol,carol-pw\r\n"_s).toUtf8()));
+        (address + u",carol,carol-pw\r\n"_s + address + u",bob,\r\n"_s + address + u",alice,\r\n"_s).toUtf8()));
     const QString aliceRefresh = m_provider.issueRefreshToken(u"alice"_s);
     const QString bobRefresh = m_provider.issueRefreshToken(u"bob"_s);
     m_provider.revoke(bobRefresh);
@@ -383,6 +383,14 @@ void tst_SignIn::scanTokenAndPasswordAccounts()
     }));
     QVERIFY(TokenAccounts(database).find(address, u"bob"_s)->signInAgain);
     QVERIFY(!TokenAccounts(database).find(address, u"alice"_s)->signInAgain);
+
+    // The next scan starts with the password account, right after the token
+    // account that ended this one: it logs in with its password again.
+    Scan::MailboxScanner again(*form);
+    again.run();
+    QCOMPARE(again.results().size(), 3);
+    QVERIFY2(!again.results().at(0).failed(), qPrintable(again.results().at(0).error));
+    QVERIFY2(!again.results().at(2).failed(), qPrintable(again.results().at(2).error));
 
     // The refreshed token went to the keyring and the server, never to a file.
     const QString aliceAccess = keyringSecret(address, u"alice"_s, Secrets::Kind::AccessToken);
