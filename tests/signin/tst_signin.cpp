@@ -8,6 +8,7 @@
 #include "config/signinpanel.h"
 #include "dovecot/dovecotserver.h"
 #include "pop3/host/tarnpostproxy.h"
+#include "scan/headlessform.h"
 #include "scan/mailboxscanner.h"
 #include "secrets/keyring.h"
 #include "signin/browsersignin.h"
@@ -391,6 +392,24 @@ void tst_SignIn::scanTokenAndPasswordAccounts()
     QCOMPARE(again.results().size(), 3);
     QVERIFY2(!again.results().at(0).failed(), qPrintable(again.results().at(0).error));
     QVERIFY2(!again.results().at(2).failed(), qPrintable(again.results().at(2).error));
+
+    // The command line's form refreshes an expired token the same way.
+    QVERIFY(TokenAccounts(database).setExpiry(address, u"alice"_s, QDateTime::currentDateTimeUtc().addSecs(-1)));
+    const int tokenRequests = m_provider.requestCount(u"/token"_s);
+    const QString keptAccess = keyringSecret(address, u"alice"_s, Secrets::Kind::AccessToken);
+    Scan::HeadlessForm headless(folder.path());
+    QString error;
+    QVERIFY2(headless.createControl(QStringLiteral(QUELLMAIL_BIN_DIR), &error), qPrintable(error));
+    headless.load();
+    Scan::MailboxScanner commandLine(headless);
+    commandLine.run();
+    QCOMPARE(m_provider.requestCount(u"/token"_s), tokenRequests + 1); // alice's; bob's is marked already
+    QCOMPARE(commandLine.results().size(), 3);
+    QVERIFY2(!commandLine.results().at(2).failed(), qPrintable(commandLine.results().at(2).error));
+    QVERIFY(commandLine.results().at(1).error.startsWith(u"sign in again"_s));
+    QVERIFY(std::any_of(commandLine.problems().cbegin(), commandLine.problems().cend(),
+                        [&](const QString &problem) { return saysSignInAgain(problem); }));
+    QVERIFY(keyringSecret(address, u"alice"_s, Secrets::Kind::AccessToken) != keptAccess);
 
     // The refreshed token went to the keyring and the server, never to a file.
     const QString aliceAccess = keyringSecret(address, u"alice"_s, Secrets::Kind::AccessToken);
