@@ -9,7 +9,6 @@
 #include <QNetworkReply>
 #include <QNetworkRequest>
 #include <QTimer>
-#include <QUrlQuery>
 
 using namespace Qt::StringLiterals;
 
@@ -21,7 +20,7 @@ Secrets::Account keyringAccount(const QString &server, const QString &login) { r
 
 QString formValue(const QString &value)
 {
-    // QUrlQuery leaves '+' and '&' in values as they are; a form body must not.
+    // A '+' or '&' in a token must not change the form's meaning.
     return QString::fromLatin1(QUrl::toPercentEncoding(value));
 }
 
