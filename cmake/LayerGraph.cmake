@@ -9,7 +9,7 @@
 set(QUELLMAIL_LAYER_ARROWS
   "ui: scan"
   "scan: config learn pop3/host platform/messagebox secrets"
-  "config: platform/messagebox pop3/include"
+  "config: platform/messagebox pop3/include signin"
   "learn: mail state"
   "mail:"
   "state:"
@@ -20,6 +20,7 @@ set(QUELLMAIL_LAYER_ARROWS
   "platform/messagebox:"
   "platform/addressbook:"
   "secrets:"
+  "signin: state secrets"
   "demo: dovecot"
   "dovecot:"
 )
@@ -39,6 +40,7 @@ set(QUELLMAIL_LAYER_TARGETS
   "platform/messagebox: messagebox"
   "platform/addressbook: addressbook_core kwab"
   "secrets: quellmail_secrets"
+  "signin: quellmail_signin"
   "demo: quellmail_demo_server"
   "dovecot: dovecotserver"
 )

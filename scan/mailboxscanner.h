@@ -11,6 +11,7 @@
 #include "scan/spamarchive.h"
 #include "state/appsettings.h"
 #include "state/reviewlist.h"
+#include "state/tokenaccounts.h"
 
 #include <QElapsedTimer>
 #include <QHash>
@@ -142,6 +143,9 @@ private:
     void report(const QString &text);
     // The current account's result: a message walked, and the first failure
     // that cost the account.
+    // Sets the account's OAuth2 access token on the control, refreshed when
+    // it has expired; false (reported) when there is none to use.
+    bool useAccessToken(const TokenAccounts::Account &account);
     void noteScanned();
     void noteFailure(const QString &why);
 
@@ -220,7 +224,9 @@ private:
     KeywordMatcher m_matcher;
     quint64 m_matcherGeneration = 0;
     AppSettings m_settings;
-    KeyringPasswords m_passwords; // of the accounts that keep theirs in the keyring
+    KeyringPasswords m_passwords;                  // of the accounts that keep theirs in the keyring
+    QList<TokenAccounts::Account> m_tokenAccounts; // the accounts that sign in with OAuth2
+    bool m_accessTokenSet = false;                 // the control holds the current account's token
 
     enum class CaptionKind { Text, From, Keyword };
     CaptionKind m_captionKind = CaptionKind::Text;
