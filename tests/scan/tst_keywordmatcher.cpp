@@ -152,6 +152,23 @@ void tst_KeywordMatcher::firstMatch_data()
     QTest::newRow("surrogate pair") << QStringList{u"\U0001F600"_s} << u"HI \U0001F600!"_s << 0;
     QTest::newRow("half a surrogate pair") << QStringList{QString(QChar(0xDE00))} << u"HI \U0001F600!"_s << 0;
     QTest::newRow("case is not folded here") << QStringList{u"ABC"_s} << u"abc"_s << none;
+    // A long text is walked in four runs: an entry across the start of each
+    // quarter, or only as long as the run's lead, is still found.
+    const qsizetype quarter = 2048;
+    for (int q = 1; q < 4; ++q) {
+        for (int offset : {-5, -4, -1, 0, 1}) {
+            QString text(4 * quarter + 3, u'A');
+            text.replace(q * quarter + offset, 5, u"BCDEF"_s);
+            QTest::addRow("long text, entry at quarter %d %+d", q, offset)
+                << QStringList{u"CDEFG"_s, u"BCDEF"_s, u"ZZ"_s} << text << 1;
+        }
+    }
+    QString tail(4 * quarter, u'A');
+    tail.replace(tail.size() - 3, 3, u"XYZ"_s);
+    QTest::newRow("long text, entry at its very end") << QStringList{u"XYZ"_s} << tail << 0;
+    QTest::newRow("long text, entry longer than a quarter")
+        << QStringList{QString(quarter + 10, u'A') + u'B'} << QString(4 * quarter, u'A') + u'B' << 0;
+    QTest::newRow("long text, absent") << QStringList{u"AB"_s} << QString(4 * quarter, u'A') << none;
 }
 
 void tst_KeywordMatcher::firstMatch()
@@ -185,7 +202,8 @@ void tst_KeywordMatcher::agreesWithEntryByEntry()
             entries << word(round % 7 == 0 ? 0 : 1, 6, letters);
         const KeywordMatcher matcher(entries);
         for (int t = 0; t < 10; ++t) {
-            const QString text = word(0, 60, letters);
+            // Now and then long enough to be walked in runs.
+            const QString text = t == 0 && round % 10 == 0 ? word(4000, 9000, letters) : word(0, 60, letters);
             QCOMPARE_EQ(matcher.firstMatch(text), naiveFirst(entries, text));
         }
     }
