@@ -250,6 +250,8 @@ private:
     // outstanding: then the command goes out as without the mode.
     std::optional<QString> pipelineCommand(const QString &command, bool multiLine, qint64 sizeHint,
                                            const QString &where);
+    // With raw, a complete reply's bytes go there and only its status line
+    // comes back as text.
     QString pipelineResult(quint64 id, bool multiLine, const QString &where, qint32 message = 0,
                            QByteArray *raw = nullptr);
     ReplyPipeline::Reply waitForPipelined(quint64 id, qint32 message, PipeEnd &end);
@@ -260,8 +262,10 @@ private:
     void sendAhead();
     void dropPrefetched(qint32 below, qint32 only = 0);
     void dropCurrentReply();
-    // The current message's reply when it was sent ahead (or taken already).
-    bool takePrefetched(QString &reply, QByteArray *raw);
+    // The current message's reply when it was sent ahead (or taken already):
+    // its bytes in raw, and as reply its status line (or, when it failed, what
+    // the wait gives).
+    bool takePrefetched(QString &reply, QByteArray &raw);
     bool writePrefetched(const QString &path, QString &status);
     bool uidFromTable(qint32 number, QString &uid) const;
     bool sizeFromTable(qint32 number);
@@ -293,6 +297,10 @@ private:
     QString fungetheader(const QString &name);
     QString funcheckfilename(const QString &path);
     void subresetmsgvalues();
+    // A RETR reply that came ahead becomes the message's header block and body.
+    void takeMessageText(const QByteArray &raw, qsizetype contentStart);
+    // Between messages: the text buffer of the last one is kept for the next.
+    void keepContentsBuffer();
 
     // Raises MsgReadStatus to Qt receivers and to an advised event sink. With
     // readIsSize the read count is the size member itself (both by reference).
@@ -369,6 +377,7 @@ private:
     QString m_MsgUniqueID;
     QString m_MsgHeaders;
     QString m_MsgContents;
+    QString m_spareContents; // the last message's text buffer, for the next
     bool blnHeadersRetrieved = false;
     bool blnSizeRetrieved = false;
     bool blnNoSuchMsg = false;

@@ -35,6 +35,13 @@ bool socketGone(int state) { return state == SocketAdapter::StateClosed || state
 
 qint64 budgetCost(const ReplyPipeline::Reply &reply) { return qMax<qint64>(reply.sizeHint, 0) + kReplyOverhead; }
 
+// A reply's status line with its CR LF, as text.
+QString statusLineOf(const QByteArray &reply)
+{
+    const qsizetype crlf = reply.indexOf("\r\n");
+    return QString::fromLatin1(crlf < 0 ? reply : reply.first(crlf + 2));
+}
+
 } // namespace
 
 bool Tarnpost::startPipeline()
@@ -190,9 +197,12 @@ QString Tarnpost::pipelineResult(quint64 id, bool multiLine, const QString &wher
     switch (end) {
     case PipeEnd::Done:
         if (reply.outcome == ReplyPipeline::Outcome::Complete) {
-            if (raw)
-                *raw = reply.bytes;
-            return QString::fromLatin1(reply.bytes);
+            if (!raw)
+                return QString::fromLatin1(reply.bytes);
+            // The caller reads the rest from the bytes: only the status line becomes text.
+            QString status = statusLineOf(reply.bytes);
+            *raw = std::move(reply.bytes);
+            return status;
         }
         if (reply.outcome == ReplyPipeline::Outcome::Discarded) {
             // Over its cap, and read to its end: it failed, and the session goes on.
@@ -431,7 +441,7 @@ void Tarnpost::dropCurrentReply()
     m_currentReplyMessage = 0;
 }
 
-bool Tarnpost::takePrefetched(QString &reply, QByteArray *raw)
+bool Tarnpost::takePrefetched(QString &reply, QByteArray &raw)
 {
     if (!m_pipeStarted)
         return false;
@@ -440,9 +450,8 @@ bool Tarnpost::takePrefetched(QString &reply, QByteArray *raw)
     if (message <= 0)
         return false;
     if (m_currentReplyMessage == message) {
-        if (raw)
-            *raw = m_currentReply;
-        reply = QString::fromLatin1(m_currentReply);
+        raw = m_currentReply;
+        reply = statusLineOf(raw);
         return true;
     }
     const auto stored = m_prefetched.find(message);
@@ -459,8 +468,7 @@ bool Tarnpost::takePrefetched(QString &reply, QByteArray *raw)
         m_currentReplyCost = bytes.size() + kReplyOverhead;
         m_budgetUsed += m_currentReplyCost;
     }
-    if (raw)
-        *raw = std::move(bytes);
+    raw = std::move(bytes);
     return true;
 }
 
@@ -468,7 +476,7 @@ bool Tarnpost::writePrefetched(const QString &path, QString &status)
 {
     QByteArray raw;
     QString reply;
-    if (!takePrefetched(reply, &raw))
+    if (!takePrefetched(reply, raw))
         return false;
     m_streamFileError.clear();
     if (m_replyRefused || !isSuccess(reply)) {
