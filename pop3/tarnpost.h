@@ -161,7 +161,13 @@ private:
     void wsk1_Encrypted();
     // STLS after the greeting; false (with Error set) when the upgrade failed.
     bool startTls();
+    // The one way commands reach the socket: a command goes out at once,
+    // behind any held back, all in one write.
     void sendCommand(SocketAdapter &socket, const QString &strCommand);
+    // A RETR sent ahead waits here until enough are gathered for one write
+    // (see sendAhead), until another command goes out, or until a wait.
+    void holdCommand(const QByteArray &command, qint64 replyCost);
+    void sendHeldCommands(SocketAdapter &socket);
     // Every wait for a reply starts here: one-line or multi-line, its overall
     // limit counted from now (m_replySize, set by the caller, is the size LIST
     // announced, -1 when unknown).
@@ -406,6 +412,8 @@ private:
     QList<qint64> m_listSize;  // LIST size of each message; kNoSize when missing
     QSet<qint32> m_touched;    // messages DELE went out for since the last RSET
     QSet<qint32> m_skipped;    // messages the host will not retrieve (SkipMsg)
+    QByteArray m_heldCommands; // RETRs sent ahead and not yet written, in order
+    qint64 m_heldCost = 0;     // their part of the budget
     QByteArray m_currentReply; // the current message's prefetched reply, once taken
     qint32 m_currentReplyMessage = 0;
     qint64 m_currentReplyCost = 0; // its part of m_budgetUsed

@@ -28,6 +28,8 @@ constexpr qint64 kReplyOverhead = 64;
 constexpr qint64 kTableLine = 256;
 constexpr qint64 kNoSize = std::numeric_limits<qint64>::min();
 constexpr qint32 kHighestNumber = std::numeric_limits<qint16>::max();
+// RETRs sent ahead go out once they ask for this part of the budget.
+constexpr qint64 kRefillParts = 8;
 
 bool isSuccess(const QString &reply) { return reply.startsWith("+OK"_L1); }
 
@@ -384,7 +386,7 @@ void Tarnpost::sendAhead()
         return;
     m_nextPrefetch = qMax<qint32>(m_nextPrefetch, m_MsgNumber);
     const qint32 last = qMin<qint32>(qint32(m_listSize.size()) - 1, m_MsgCount);
-    QByteArray commands;
+    bool stopped = false;
     while (m_nextPrefetch <= last) {
         const qint32 message = m_nextPrefetch;
         if (m_touched.contains(message) || m_skipped.contains(message)
@@ -397,25 +399,29 @@ void Tarnpost::sendAhead()
         // messages after it are sent for. (kNoSize is negative too.)
         const qint64 size = m_listSize.at(message);
         if (size < 0 || size > m_MaxMessageSize || size + kReplyOverhead > PrefetchBudget) {
-            if (message != m_MsgNumber)
+            if (message != m_MsgNumber) {
+                stopped = true;
                 break;
+            }
             ++m_nextPrefetch;
             continue;
         }
         if (m_budgetUsed + size + kReplyOverhead > PrefetchBudget)
             break;
-        if (!m_serverPipelining && (!m_pipe.isEmpty() || !commands.isEmpty()))
+        if (!m_serverPipelining && !m_pipe.isEmpty()) {
+            stopped = true;
             break;
+        }
         m_pipe.expect(true, m_MaxMessageSize, message, size, size);
         m_budgetUsed += size + kReplyOverhead;
-        const QByteArray command = "RETR " + QByteArray::number(message);
-        if (m_DebugMode)
-            subdebuglog(u"Sending command:"_s + QLatin1StringView(command));
-        commands += command + "\r\n";
+        holdCommand("RETR " + QByteArray::number(message), size + kReplyOverhead);
         ++m_nextPrefetch;
     }
-    if (!commands.isEmpty())
-        wsk1->send(commands);
+    // The window is refilled in batches: a RETR a message is judged would
+    // otherwise cost a write of its own. Held back while the replies out
+    // and arrived fill most of the budget; the rest go out at once.
+    if (stopped || m_nextPrefetch > last || m_heldCost >= PrefetchBudget / kRefillParts)
+        sendHeldCommands(*wsk1);
 }
 
 void Tarnpost::dropPrefetched(qint32 below, qint32 only)
@@ -660,6 +666,8 @@ void Tarnpost::resetPipeline()
     m_currentReply.clear();
     m_currentReplyMessage = 0;
     m_currentReplyCost = 0;
+    m_heldCommands.clear();
+    m_heldCost = 0;
 }
 
 } // namespace Tarnpostctl
