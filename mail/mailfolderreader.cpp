@@ -40,6 +40,11 @@ void unquoteFromLines(QByteArray *body)
 
 bool MailFolderReader::looksLikeMessage(QByteArrayView message)
 {
+    // Some delivery agents keep the mbox From_ line in Maildir files.
+    if (message.startsWith("From ")) {
+        const qsizetype lineEnd = message.indexOf('\n');
+        message = lineEnd < 0 ? QByteArrayView() : message.sliced(lineEnd + 1);
+    }
     qsizetype headerEnd = message.indexOf("\n\n");
     if (headerEnd < 0)
         headerEnd = message.indexOf("\r\n\r\n");
@@ -93,8 +98,7 @@ bool MailFolderReader::damaged(const QByteArray &message, qint64 at)
         return false;
     ++m_skipped;
     if (m_damaged++ == 0) {
-        m_firstDamage = at >= 0 ? u"message %1 (at byte %2)"_s.arg(m_read).arg(at)
-                                : u"message %1 (%2)"_s.arg(m_read).arg(m_files.value(m_nextFile - 1));
+        m_firstDamage = at >= 0 ? u"message %1 (at byte %2)"_s.arg(m_read).arg(at) : m_files.value(m_nextFile - 1);
     }
     return true;
 }

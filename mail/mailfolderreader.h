@@ -31,7 +31,8 @@ public:
     bool next(QByteArray *message);
     int skipped() const { return m_skipped; }
     // Damaged messages passed over (also counted in skipped()), and where
-    // the first of them was: "message 3 (at byte 120)".
+    // the first of them was: "message 3 (at byte 120)" in an mbox, the
+    // file in a Maildir.
     int damaged() const { return m_damaged; }
     QString firstDamage() const { return m_firstDamage; }
     // Whether a message looks like one: a header field first, no NUL in

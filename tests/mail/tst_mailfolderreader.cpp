@@ -111,6 +111,9 @@ void tst_MailFolderReader::maildir()
     QVERIFY(write(root.filePath(u"Mail/cur/1.host:2,"_s), "Subject: first\n\na"));
     QVERIFY(write(root.filePath(u"Mail/new/3.host"_s), "Subject: new\n\nc"));
     QVERIFY(write(root.filePath(u"Mail/tmp/4.host"_s), "Subject: being delivered\n\nd"));
+    QVERIFY(
+        write(root.filePath(u"Mail/new/4.host"_s), "From x@y Mon Jul  1 10:00:00 2002\nSubject: kept From_ line\n\ne"));
+    QVERIFY(write(root.filePath(u"Mail/new/6.host"_s), QByteArray("\0\0\0\0 lost to a crash", 20)));
     QVERIFY(write(root.filePath(u"Mail/new/.hidden"_s), "not mail"));
     QFile huge(root.filePath(u"Mail/new/5.host"_s));
     QVERIFY(huge.open(QIODevice::WriteOnly) && huge.resize(MailFolderReader::MaxMessageBytes + 1));
@@ -120,9 +123,12 @@ void tst_MailFolderReader::maildir()
     QCOMPARE(MailFolderReader::detect(path), MailFolderReader::Format::Maildir);
     MailFolderReader reader(path);
     QVERIFY(reader.open());
-    QCOMPARE(readAll(reader), (QList<QByteArray>{"Subject: first\n\na", "Subject: seen\n\nb", "Subject: new\n\nc"}));
-    QCOMPARE(reader.skipped(), 1);
-    QCOMPARE(MailFolderReader::countMessages(path), 4);
+    QCOMPARE(readAll(reader), (QList<QByteArray>{"Subject: first\n\na", "Subject: seen\n\nb", "Subject: new\n\nc",
+                                                 "From x@y Mon Jul  1 10:00:00 2002\nSubject: kept From_ line\n\ne"}));
+    QCOMPARE(reader.skipped(), 2);
+    QCOMPARE(reader.damaged(), 1);
+    QCOMPARE(reader.firstDamage(), root.filePath(u"Mail/new/6.host"_s));
+    QCOMPARE(MailFolderReader::countMessages(path), 6);
 
     // Neither a Maildir nor an mbox: refused with a reason.
     QVERIFY(write(root.filePath(u"notes.txt"_s), "Dear diary\n"));
