@@ -5,6 +5,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QRegularExpression>
 
 using namespace Qt::StringLiterals;
 
@@ -119,6 +120,38 @@ void maildirs(QList<Folder> *found, const QString &client, const QDir &dir, cons
     }
 }
 
+// Claws Mail's MH mailboxes, as its folder list names them (relative to
+// the home folder unless absolute); every folder and subfolder of one.
+void mhFolders(QList<Folder> *found, const QDir &dir, const QString &parent, int depth)
+{
+    if (depth > MaxDepth)
+        return;
+    for (const QFileInfo &info : dir.entryInfoList(QDir::Dirs | QDir::NoDotAndDotDot | QDir::NoSymLinks, QDir::Name)) {
+        const QString name = joined(parent, info.fileName());
+        if (MailFolderReader::detect(info.filePath()) == MailFolderReader::Format::Mh)
+            add(found, u"Claws Mail"_s, name, info.filePath());
+        mhFolders(found, QDir(info.filePath()), name, depth + 1);
+    }
+}
+
+void clawsMail(QList<Folder> *found, const QString &home)
+{
+    QFile list(QDir(home).filePath(u".claws-mail/folderlist.xml"_s));
+    if (!list.open(QIODevice::ReadOnly))
+        return;
+    // The attributes in any order.
+    static const QRegularExpression folder(u"<folder\\b[^>]*>"_s);
+    static const QRegularExpression mhPath(uR"re(\bpath="([^"]+)")re"_s);
+    const QString text = QString::fromUtf8(list.read(1024 * 1024));
+    for (auto it = folder.globalMatch(text); it.hasNext();) {
+        const QString element = it.next().captured();
+        const QRegularExpressionMatch path = mhPath.match(element);
+        if (!element.contains(u"type=\"mh\""_s) || !path.hasMatch())
+            continue;
+        mhFolders(found, QDir(QDir(home).filePath(path.captured(1))), QString(), 0);
+    }
+}
+
 } // namespace
 
 MailClientFolders::Kind MailClientFolders::kindOf(const QString &name)
@@ -143,6 +176,7 @@ QList<MailClientFolders::Folder> MailClientFolders::discover(const QString &home
     const QDir root(home);
     maildirs(&found, u"Evolution"_s, QDir(root.filePath(u".local/share/evolution/mail/local"_s)), QString(), 0);
     maildirs(&found, u"KMail"_s, QDir(root.filePath(u".local/share/local-mail"_s)), QString(), 0);
+    clawsMail(&found, home);
     return found;
 }
 

@@ -1,8 +1,8 @@
 #pragma once
 // The local mail folders of the desktop mail clients under a home folder,
 // for training from the mail a user already has: Thunderbird profiles'
-// mbox folders (Mail/ and ImapMail/), Evolution's local Maildirs and
-// KMail's. Junk and spam folders are proposed as spam; the inbox, sent and
+// mbox folders (Mail/ and ImapMail/), Evolution's local Maildirs, KMail's,
+// and Claws Mail's MH folders. Junk and spam folders are proposed as spam; the inbox, sent and
 // archive folders as legitimate; drafts, trash and the rest as neither.
 
 #include <QList>
@@ -17,7 +17,7 @@ public:
 
     struct Folder
     {
-        QString client; // "Thunderbird", "Evolution", "KMail"
+        QString client; // "Thunderbird", "Evolution", "KMail", "Claws Mail"
         QString name;   // as the client shows it: "Local Folders/Junk"
         QString path;
         Kind kind = Kind::Other;

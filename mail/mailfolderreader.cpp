@@ -3,6 +3,9 @@
 #include <QDir>
 #include <QFileInfo>
 
+#include <algorithm>
+#include <utility>
+
 using namespace Qt::StringLiterals;
 
 namespace Scan {
@@ -34,6 +37,24 @@ void unquoteFromLines(QByteArray *body)
         lineStart = data[from] == '\n';
     }
     body->truncate(to);
+}
+
+// An MH folder's messages: the files named by a number, in its order.
+QStringList mhFiles(const QString &path)
+{
+    QList<std::pair<qulonglong, QString>> numbered;
+    const QDir dir(path);
+    for (const QString &name : dir.entryList(QDir::Files)) {
+        bool isNumber = false;
+        const qulonglong n = name.toULongLong(&isNumber);
+        if (isNumber && name.front().isDigit())
+            numbered.append({n, dir.filePath(name)});
+    }
+    std::sort(numbered.begin(), numbered.end());
+    QStringList files;
+    for (const auto &file : std::as_const(numbered))
+        files.append(file.second);
+    return files;
 }
 
 } // namespace
@@ -68,6 +89,7 @@ qint64 MailFolderReader::countMessages(const QString &path)
             n += QDir(QDir(path).filePath(sub)).entryList(QDir::Files).size();
         return n;
     }
+    case Format::Mh: return mhFiles(path).size();
     case Format::Mbox: break;
     }
     QFile file(path);
@@ -112,7 +134,9 @@ MailFolderReader::Format MailFolderReader::detect(const QString &path)
     const QFileInfo info(path);
     if (info.isDir()) {
         const QDir dir(path);
-        return dir.exists(u"cur"_s) || dir.exists(u"new"_s) ? Format::Maildir : Format::Unknown;
+        if (dir.exists(u"cur"_s) || dir.exists(u"new"_s))
+            return Format::Maildir;
+        return dir.exists(u".mh_sequences"_s) || !mhFiles(path).isEmpty() ? Format::Mh : Format::Unknown;
     }
     QFile file(path);
     if (!info.isFile() || !file.open(QIODevice::ReadOnly))
@@ -140,6 +164,10 @@ bool MailFolderReader::open()
                 m_files.append(dir.filePath(name));
         }
         return true;
+    case Format::Mh:
+        m_files = mhFiles(m_path);
+        m_nextFile = 0;
+        return true;
     case Format::Mbox:
         m_file.close();
         m_file.setFileName(m_path);
@@ -166,7 +194,8 @@ bool MailFolderReader::next(QByteArray *message)
     message->clear();
     switch (m_format) {
     case Format::Mbox: return nextFromMbox(message);
-    case Format::Maildir: return nextFromMaildir(message);
+    case Format::Maildir:
+    case Format::Mh: return nextFromMaildir(message);
     case Format::Unknown: break;
     }
     return false;

@@ -1,7 +1,8 @@
 #pragma once
 // The messages of a mail folder the user already has, one at a time: an
 // mbox file (messages begin at a "From " line after a blank line; quoted
-// ">From " lines are unquoted) or a Maildir folder (files of cur/ and new/).
+// ">From " lines are unquoted), a Maildir folder (files of cur/ and new/)
+// or an MH folder (files named by numbers, in their order).
 // Messages larger than MaxMessageBytes are skipped and counted; so are
 // damaged ones (no header field first, or NUL bytes in the header), which
 // would otherwise teach whatever garbage an overwritten file holds.
@@ -18,7 +19,7 @@ class MailFolderReader final
     Q_DISABLE_COPY_MOVE(MailFolderReader)
 
 public:
-    enum class Format { Unknown, Mbox, Maildir };
+    enum class Format { Unknown, Mbox, Maildir, Mh };
     static constexpr qint64 MaxMessageBytes = 32 * 1024 * 1024;
 
     explicit MailFolderReader(const QString &path);

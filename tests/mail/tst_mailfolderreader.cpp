@@ -178,6 +178,19 @@ void tst_MailFolderReader::clientFolders()
         QVERIFY(write(root.filePath(maildir + u"/cur/1.host:2,S"_s), "Subject: x\n\nx"));
     }
     QVERIFY(write(root.filePath(kmail + u"inbox/new/2.host"_s), "Subject: y\n\ny"));
+    // Claws Mail's MH mailbox, named by its folder list: numbered files, in their order.
+    QVERIFY(root.mkpath(u".claws-mail"_s) && root.mkpath(u"Mail/inbox"_s) && root.mkpath(u"Mail/junk"_s)
+            && root.mkpath(u"Mail/draft"_s));
+    QVERIFY(write(root.filePath(u".claws-mail/folderlist.xml"_s),
+                  "<?xml version=\"1.0\"?>\n<folderlist>\n<folder name=\"Mailbox\" path=\"Mail\" type=\"mh\">\n"
+                  "<folderitem type=\"inbox\" name=\"inbox\" path=\"inbox\" />\n</folder>\n</folderlist>\n"));
+    QVERIFY(write(root.filePath(u"Mail/inbox/10"_s), "Subject: ten\n\n10"));
+    QVERIFY(write(root.filePath(u"Mail/inbox/2"_s), "Subject: two\n\n2"));
+    QVERIFY(write(root.filePath(u"Mail/inbox/.mh_sequences"_s), "unseen: 10\n"));
+    QVERIFY(write(root.filePath(u"Mail/junk/1"_s), "Subject: junk\n\nj"));
+    MailFolderReader mh(root.filePath(u"Mail/inbox"_s));
+    QVERIFY(mh.open());
+    QCOMPARE(readAll(mh), (QList<QByteArray>{"Subject: two\n\n2", "Subject: ten\n\n10"}));
 
     QStringList found;
     for (const MailClientFolders::Folder &f : MailClientFolders::discover(home.path())) {
@@ -199,6 +212,8 @@ void tst_MailFolderReader::clientFolders()
                         u"KMail inbox/Spam: spam 1"_s,
                         u"KMail inbox: legitimate 2"_s,
                         u"KMail sent-mail: legitimate 1"_s,
+                        u"Claws Mail inbox: legitimate 2"_s,
+                        u"Claws Mail junk: spam 1"_s,
                     }));
     // A home with no mail client finds nothing.
     QTemporaryDir empty;
