@@ -26,12 +26,14 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QScopeGuard>
 #include <QSignalSpy>
 #include <QTabWidget>
 #include <QTableView>
 #include <QTemporaryDir>
 #include <QTextBrowser>
 #include <QTimer>
+#include <QTreeWidget>
 
 using namespace Qt::StringLiterals;
 
@@ -552,6 +554,22 @@ void tst_FrmMain::learnedFilterSettingsAndTraining()
     QDir(m_dir->path()).mkdir(u"SpamDeleted"_s);
     UiTest::writeBytes(m_dir->filePath(u"SpamDeleted/offer.html"_s),
                        Scan::ArchiveWriter::inertPrefix() + "Subject: offer\r\n\r\nlottery winner\r\n");
+    // A home with a mail program's folders: its junk holds the two spam of
+    // the mbox again, a damaged message and a new one.
+    const QString home = m_dir->filePath(u"home"_s);
+    const QString local = home + u"/.thunderbird/p.default/Mail/Local Folders/"_s;
+    QVERIFY(QDir().mkpath(local));
+    UiTest::writeBytes(home + u"/.thunderbird/profiles.ini"_s, "[Profile0]\nPath=p.default\nIsRelative=1\n");
+    UiTest::writeBytes(local + u"Junk"_s, "From a@b Mon Jan  1 00:00:00 2024\nSubject: pills\n\ncheap pills\n\n"
+                                          "From a@b Mon Jan  1 00:00:00 2024\nSubject: casino\n\ncasino bonus\n\n"
+                                          "From c@d\n\x01\x02 overwritten\n\nFrom e@f\nSubject: win\n\nyou won\n");
+    UiTest::writeBytes(local + u"Inbox"_s, "From g@h\nSubject: minutes\n\nminutes of the meeting\n");
+    UiTest::writeBytes(local + u"Trash"_s, "From g@h\nSubject: old\n\nnot offered\n");
+    for (const QString &name : {u"Junk"_s, u"Inbox"_s, u"Trash"_s})
+        UiTest::writeBytes(local + name + u".msf"_s, "// summary");
+    const QByteArray realHome = qgetenv("HOME");
+    qputenv("HOME", QFile::encodeName(home));
+    const auto restoreHome = qScopeGuard([&] { qputenv("HOME", realHome); });
     {
         frmMain form(m_dir->path());
         QVERIFY(!start(form));
@@ -570,6 +588,20 @@ void tst_FrmMain::learnedFilterSettingsAndTraining()
         UiTest::click(form, u"cmdTrainFromFolder"_s);
         TrainFolderDialog *dialog = form.findChild<TrainFolderDialog *>();
         QVERIFY(dialog && dialog->isVisible());
+        // The mail program's junk and inbox are offered with their counts, not ticked; its trash is not.
+        auto *found = dialog->findChild<QTreeWidget *>(u"treeClientFolders"_s);
+        QVERIFY(found && found->isVisible());
+        QStringList offered;
+        for (int i = 0; i < found->topLevelItemCount(); ++i) {
+            const QTreeWidgetItem *item = found->topLevelItem(i);
+            offered << item->text(0) + u' ' + item->text(1) + u' ' + item->text(2);
+            QCOMPARE(item->checkState(0), Qt::Unchecked);
+        }
+        QCOMPARE(offered, (QStringList{u"Thunderbird: Local Folders/Inbox 1 Not spam"_s,
+                                       u"Thunderbird: Local Folders/Junk 4 Spam"_s}));
+        dialog->findChild<QDialogButtonBox *>()->button(QDialogButtonBox::Ok)->click();
+        QCOMPARE(dialog->findChild<QLabel *>(u"lblTrainProblem"_s)->text(),
+                 u"Tick a folder, or choose an mbox file or a Maildir folder."_s);
         dialog->findChild<QLineEdit *>(u"txtTrainPath"_s)->setText(m_dir->filePath(u"nothing-here"_s));
         dialog->findChild<QDialogButtonBox *>()->button(QDialogButtonBox::Ok)->click();
         QVERIFY(dialog->isVisible());
@@ -581,12 +613,27 @@ void tst_FrmMain::learnedFilterSettingsAndTraining()
         dialog->findChild<QComboBox *>(u"comboTrainLabel"_s)->setCurrentIndex(0);
         dialog->findChild<QDialogButtonBox *>()->button(QDialogButtonBox::Ok)->click();
         QVERIFY(!dialog->isVisible());
-        QCOMPARE(form.Label17()->text(), u"Learned 2 message(s) from "_s + mbox + u" as spam."_s);
+        QCOMPARE(form.Label17()->text(), u"Learned from "_s + mbox + u" as spam: 2 new, 0 already known."_s);
         QVERIFY(counts->text().startsWith(u"Learned from 2 spam and 0 legitimate messages."_s));
 
         UiTest::click(form, u"cmdLearnFromArchive"_s);
-        QCOMPARE(form.Label17()->text(), u"Learned 1 message(s) from the spam archive as spam."_s);
+        QCOMPARE(form.Label17()->text(), u"Learned from the spam archive as spam: 1 new, 0 already known."_s);
         QVERIFY(counts->text().startsWith(u"Learned from 3 spam and 0 legitimate messages."_s));
+
+        // The ticked folders, each with its own label; what was learned already counts once, and
+        // the damaged message not at all.
+        UiTest::click(form, u"cmdTrainFromFolder"_s);
+        dialog->findChild<QLineEdit *>(u"txtTrainPath"_s)->clear();
+        for (int i = 0; i < found->topLevelItemCount(); ++i)
+            found->topLevelItem(i)->setCheckState(0, Qt::Checked);
+        dialog->findChild<QDialogButtonBox *>()->button(QDialogButtonBox::Ok)->click();
+        QVERIFY(!dialog->isVisible());
+        QVERIFY2(form.Label17()->text().startsWith(
+                     u"Learned from 2 folders: 2 new, 2 already known. 1 could not be read, were damaged or too "
+                     "large, and were passed over. "_s
+                     + local + u"Junk: 1 damaged message(s) passed over, the first being message 3 (at byte "_s),
+                 qPrintable(form.Label17()->text()));
+        QVERIFY(counts->text().startsWith(u"Learned from 4 spam and 1 legitimate messages."_s));
 
         // A scheduled scan that comes due during a training waits for it.
         QByteArray many;
@@ -597,9 +644,10 @@ void tst_FrmMain::learnedFilterSettingsAndTraining()
         form.setScanProcedure([&] { ++scans; });
         QTimer::singleShot(0, &form, [&] { form.runScan(); });
         UiTest::click(form, u"cmdTrainFromFolder"_s);
+        dialog->findChild<QLineEdit *>(u"txtTrainPath"_s)->setText(mbox);
         dialog->findChild<QComboBox *>(u"comboTrainLabel"_s)->setCurrentIndex(1);
         dialog->findChild<QDialogButtonBox *>()->button(QDialogButtonBox::Ok)->click();
-        QCOMPARE(form.Label17()->text(), u"Learned 600 message(s) from "_s + mbox + u" as not spam."_s);
+        QCOMPARE(form.Label17()->text(), u"Learned from "_s + mbox + u" as not spam: 600 new, 0 already known."_s);
         QCOMPARE(scans, 0);
 
         // Not while a scan holds a session open.
@@ -611,7 +659,7 @@ void tst_FrmMain::learnedFilterSettingsAndTraining()
         form.runScan();
         QVERIFY(offDuringScan);
         QVERIFY(form.findChild<QPushButton *>(u"cmdTrainFromFolder"_s)->isEnabled());
-        QCOMPARE(counts->text(), u"Learned from 3 spam and 600 legitimate messages."_s);
+        QCOMPARE(counts->text(), u"Learned from 4 spam and 601 legitimate messages."_s);
     }
     const QByteArray ini = UiTest::readBytes(m_dir->filePath(u"settings.ini"_s));
     QVERIFY2(ini.contains("[LearnedFilter]\ndeleteCondemned=false\nenabled=true\nthreshold=0.9\n"), ini.constData());
