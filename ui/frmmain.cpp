@@ -217,7 +217,11 @@ frmMain::frmMain(const QString &programFolder, QWidget *parent)
     connect(m_ui->checkKeyring, &QCheckBox::toggled, this, [this](bool on) {
         if (m_loadingAppSettings)
             return;
+        // The passwords move between the file and the grid together: not an unsaved change.
+        const bool wasSaved = !hasUnsavedChanges();
         m_keyringSetting->toggled(on); // may put the box back
+        if (wasSaved)
+            markListsSaved();
         saveAppSettings();
     });
     connect(m_ui->checkJudgeOnce, &QCheckBox::toggled, this, &frmMain::saveAppSettings);
@@ -230,6 +234,38 @@ frmMain::frmMain(const QString &programFolder, QWidget *parent)
 
     // Without the control the window still works; scans then fail quietly.
     m_Tarnpost1.create(m_programFolder, this);
+}
+
+QList<QList<QStringList>> frmMain::listContents() const
+{
+    QList<QList<QStringList>> lists;
+    for (const ListTable *table : {m_gridAccounts, m_gridwhitelist, m_gridblacklist, m_gridkeywords}) {
+        QList<QStringList> rows;
+        for (int row = 1; row <= table->rowCountValue(); ++row)
+            rows.append(table->rowCells(row));
+        lists.append(rows);
+    }
+    return lists;
+}
+
+void frmMain::markListsSaved() { m_savedLists = listContents(); }
+
+bool frmMain::hasUnsavedChanges() const { return listContents() != m_savedLists; }
+
+bool frmMain::settleUnsavedChanges()
+{
+    if (!hasUnsavedChanges())
+        return true;
+    switch (MessageBox::show(
+        this, u"Your accounts or lists have changes that are not saved.\r\nSave them before Quellmail ends?"_s,
+        u"Save changes?"_s, MessageBox::SaveDiscardCancel)) {
+    case MessageBox::Save:
+        cmdupdateconfig_Click();
+        // A file that could not be written was named; the program stays so nothing is lost.
+        return !hasUnsavedChanges();
+    case MessageBox::Discard: return true;
+    default: return false;
+    }
 }
 
 void frmMain::loadAppSettings()
@@ -395,6 +431,7 @@ void frmMain::runLoadSequence()
     processEvents();
     loadHelpPage();
     loadAllLists(*this);
+    markListsSaved();
     m_frmSplash->hide();
     module_griddisplay(*this);
     if (!m_minutesFilled) {
@@ -537,10 +574,13 @@ void frmMain::setSplashMessage(const QString &message) { m_frmSplash->setMessage
 
 void frmMain::hideSplash() { m_frmSplash->hide(); }
 
+void frmMain::setStatusText(const QString &text) { m_ui->Label17->setText(text); }
+
 void frmMain::cmdupdateconfig_Click()
 {
     m_keyringSetting->beforeSave(); // new passwords go to the keyring, not the file
-    module_update_config(*this);
+    if (module_update_config(*this))
+        markListsSaved();
     module_griddisplay(*this);
 }
 
@@ -560,6 +600,12 @@ void frmMain::cmdsystemtray_Click() { hideToTray(); }
 
 void frmMain::cmdExitApplication_Click()
 {
+    // With unsaved changes the save question is the exit question.
+    if (hasUnsavedChanges()) {
+        if (settleUnsavedChanges())
+            endProgram();
+        return;
+    }
     if (MessageBox::show(this, u"Are you sure you want to exit the application?"_s, u"Exit application."_s,
                          MessageBox::YesNo)
         == MessageBox::Yes)
@@ -622,6 +668,10 @@ void frmMain::closeEvent(QCloseEvent *event)
         this, u"Click OK to exit this application.\r\nClick CANCEL to keep it running in the system tray."_s,
         u"Exit application?"_s, MessageBox::OkCancel);
     if (answer == MessageBox::Ok) {
+        if (!settleUnsavedChanges()) {
+            event->ignore();
+            return;
+        }
         endProgram();
         event->accept();
     } else {

@@ -17,6 +17,7 @@
 #include "ui/spamreviewtab.h"
 #include "ui/trainfolderdialog.h"
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDialogButtonBox>
@@ -340,52 +341,102 @@ void tst_FrmMain::failedSaveIsReported()
 
 void tst_FrmMain::exitAnswered_data()
 {
+    QTest::addColumn<QString>("change"); // to the whitelist before Exit: "", "added", "added and deleted"
     QTest::addColumn<int>("answer");
+    QTest::addColumn<bool>("saveFails");
+    QTest::addColumn<QStringList>("titles"); // of the boxes, in order
     QTest::addColumn<bool>("ends");
-    QTest::newRow("no") << int(MessageBox::No) << false;
-    QTest::newRow("yes") << int(MessageBox::Yes) << true;
+    QTest::addColumn<bool>("saved");
+
+    const QString exitTitle = u"Exit application."_s;
+    const QString saveTitle = u"Save changes?"_s;
+    QTest::newRow("no") << QString() << int(MessageBox::No) << false << QStringList{exitTitle} << false << false;
+    QTest::newRow("yes") << QString() << int(MessageBox::Yes) << false << QStringList{exitTitle} << true << false;
+    QTest::newRow("an entry added and deleted again is no change")
+        << u"added and deleted"_s << int(MessageBox::Yes) << false << QStringList{exitTitle} << true << false;
+    // Unsaved changes were lost silently: the question offers to save them.
+    QTest::newRow("unsaved, save") << u"added"_s << int(MessageBox::Save) << false << QStringList{saveTitle} << true
+                                   << true;
+    QTest::newRow("unsaved, discard") << u"added"_s << int(MessageBox::Discard) << false << QStringList{saveTitle}
+                                      << true << false;
+    QTest::newRow("unsaved, cancel") << u"added"_s << int(MessageBox::Cancel) << false << QStringList{saveTitle}
+                                     << false << false;
+    QTest::newRow("unsaved, save fails: keeps running")
+        << u"added"_s << int(MessageBox::Save) << true << QStringList{saveTitle, u"Save failed."_s} << false << false;
 }
 
 void tst_FrmMain::exitAnswered()
 {
+    QFETCH(QString, change);
     QFETCH(int, answer);
+    QFETCH(bool, saveFails);
+    QFETCH(QStringList, titles);
     QFETCH(bool, ends);
+    QFETCH(bool, saved);
     savedFiles();
     frmMain form(m_dir->path());
     QVERIFY(!start(form));
     int removerCalls = 0;
     form.setTrayIconRemover([&] { ++removerCalls; });
     QSignalSpy ending(&form, &frmMain::programEnding);
-    form.gridwhitelist()->appendRow({u"unsaved@x.example"_s});
+    if (!change.isEmpty())
+        form.gridwhitelist()->appendRow({u"unsaved@x.example"_s});
+    if (change == u"added and deleted"_s)
+        QVERIFY(form.gridwhitelist()->removeRow(2));
+    if (saveFails) {
+        QVERIFY(QFile::remove(m_dir->filePath(u"whitelist.dat"_s)));
+        QVERIFY(QDir(m_dir->path()).mkdir(u"whitelist.dat"_s));
+    }
+    QCOMPARE(form.hasUnsavedChanges(), change == u"added"_s);
     MessageBox::clearRecords();
     MessageBox::queueAnswer(MessageBox::Button(answer));
     UiTest::click(form, u"cmdExitApplication"_s);
 
-    QCOMPARE(MessageBox::records().size(), 1);
-    QCOMPARE(MessageBox::records().first().text, u"Are you sure you want to exit the application?"_s);
-    QCOMPARE(MessageBox::records().first().title, u"Exit application."_s);
-    QCOMPARE(MessageBox::records().first().buttons, MessageBox::YesNo);
+    QStringList shownTitles;
+    for (const MessageBox::Record &box : MessageBox::records())
+        shownTitles.append(box.title);
+    QCOMPARE(shownTitles, titles);
+    const MessageBox::Record first = MessageBox::records().first();
+    if (change == u"added"_s) {
+        QCOMPARE(first.text,
+                 u"Your accounts or lists have changes that are not saved.\r\nSave them before Quellmail ends?"_s);
+        QCOMPARE(first.buttons, MessageBox::SaveDiscardCancel);
+    } else {
+        QCOMPARE(first.text, u"Are you sure you want to exit the application?"_s);
+        QCOMPARE(first.buttons, MessageBox::YesNo);
+    }
     QCOMPARE(ending.size(), ends ? 1 : 0);
     QCOMPARE(removerCalls, ends ? 1 : 0);
     QCOMPARE(form.isVisible(), !ends);
     QCOMPARE(UiTest::Timer1(form)->isActive(), !ends);
-    // Nothing is saved on the way out.
-    QCOMPARE(UiTest::readBytes(m_dir->filePath(u"whitelist.dat"_s)), QByteArray("friend@x.example\r\n"));
+    if (!saveFails) {
+        QCOMPARE(UiTest::readBytes(m_dir->filePath(u"whitelist.dat"_s)),
+                 saved ? QByteArray("friend@x.example\r\nunsaved@x.example\r\n") : QByteArray("friend@x.example\r\n"));
+    }
+    QCOMPARE(form.hasUnsavedChanges(), change == u"added"_s && !saved);
 }
 
 void tst_FrmMain::closeRequest_data()
 {
     QTest::addColumn<int>("answer");
     QTest::addColumn<bool>("trayAvailable");
-    QTest::newRow("ok") << int(MessageBox::Ok) << true;
-    QTest::newRow("cancel with a tray") << int(MessageBox::Cancel) << true;
-    QTest::newRow("cancel without a tray") << int(MessageBox::Cancel) << false;
+    QTest::addColumn<int>("saveAnswer"); // -1: nothing unsaved, no second box
+    QTest::newRow("ok") << int(MessageBox::Ok) << true << -1;
+    QTest::newRow("cancel with a tray") << int(MessageBox::Cancel) << true << -1;
+    QTest::newRow("cancel without a tray") << int(MessageBox::Cancel) << false << -1;
+    // Hidden in the tray nothing is lost; ending asks first.
+    QTest::newRow("cancel with unsaved changes") << int(MessageBox::Cancel) << true << int(MessageBox::Save);
+    QTest::newRow("ok with unsaved changes, save") << int(MessageBox::Ok) << true << int(MessageBox::Save);
+    QTest::newRow("ok with unsaved changes, discard") << int(MessageBox::Ok) << true << int(MessageBox::Discard);
+    QTest::newRow("ok with unsaved changes, cancel keeps it open")
+        << int(MessageBox::Ok) << true << int(MessageBox::Cancel);
 }
 
 void tst_FrmMain::closeRequest()
 {
     QFETCH(int, answer);
     QFETCH(bool, trayAvailable);
+    QFETCH(int, saveAnswer);
     savedFiles();
     frmMain form(m_dir->path());
     form.setTrayAvailabilityCheck([trayAvailable] { return trayAvailable; });
@@ -393,16 +444,32 @@ void tst_FrmMain::closeRequest()
     int removerCalls = 0;
     form.setTrayIconRemover([&] { ++removerCalls; });
     QSignalSpy ending(&form, &frmMain::programEnding);
+    if (saveAnswer >= 0)
+        form.gridkeywords()->appendRow({u"unsaved"_s});
     MessageBox::clearRecords();
     MessageBox::queueAnswer(MessageBox::Button(answer));
+    if (saveAnswer >= 0)
+        MessageBox::queueAnswer(MessageBox::Button(saveAnswer));
     const bool closed = form.close();
 
-    QCOMPARE(MessageBox::records().size(), 1);
+    const bool asked = saveAnswer >= 0 && answer == MessageBox::Ok;
+    QCOMPARE(MessageBox::records().size(), asked ? 2 : 1);
+    if (asked) {
+        QCOMPARE(MessageBox::records().at(1).title, u"Save changes?"_s);
+        QCOMPARE(MessageBox::records().at(1).buttons, MessageBox::SaveDiscardCancel);
+        QCOMPARE(UiTest::readBytes(m_dir->filePath(u"keywords.dat"_s)),
+                 saveAnswer == MessageBox::Save ? QByteArray("unsaved\r\n") : QByteArray());
+    }
     QCOMPARE(MessageBox::records().first().text,
              u"Click OK to exit this application.\r\nClick CANCEL to keep it running in the system tray."_s);
     QCOMPARE(MessageBox::records().first().title, u"Exit application?"_s);
     QCOMPARE(MessageBox::records().first().buttons, MessageBox::OkCancel);
-    if (answer == MessageBox::Ok) {
+    if (asked && saveAnswer == MessageBox::Cancel) {
+        QVERIFY(!closed);
+        QCOMPARE(ending.size(), 0);
+        QVERIFY(form.isVisible());
+        QVERIFY(form.hasUnsavedChanges());
+    } else if (answer == MessageBox::Ok) {
         QVERIFY(closed);
         QCOMPARE(ending.size(), 1);
         QCOMPARE(removerCalls, 1);
