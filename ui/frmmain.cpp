@@ -36,6 +36,8 @@
 #include "ui/spamreviewtab.h"
 #include "ui/systraymodule.h"
 #include "ui/timerstep.h"
+#include "ui/windowkeys.h"
+#include "ui/windowplacement.h"
 
 #include <QCloseEvent>
 #include <QComboBox>
@@ -232,8 +234,69 @@ frmMain::frmMain(const QString &programFolder, QWidget *parent)
                                    : error);
     });
 
+    setUpKeys();
+
     // Without the control the window still works; scans then fail quietly.
     m_Tarnpost1.create(m_programFolder, this);
+}
+
+void frmMain::setUpKeys()
+{
+    auto *keys = new WindowKeys(this);
+    const struct
+    {
+        QAbstractButton *button;
+        char key;
+    } buttons[] = {
+        {m_ui->cmdscannow, 'N'},
+        {m_ui->cmdupdateconfig, 'S'},
+        {m_ui->cmdreloadconfig, 'R'},
+        {m_ui->cmdsystemtray, 'H'},
+        {m_ui->cmdExitApplication, 'X'},
+        {m_ui->SpamFolder, 'F'},
+        {m_ui->cmdAddAccount, 'A'},
+        {m_ui->cmdDeleteAccount, 'D'},
+        {m_ui->cmdAddWhitelist, 'A'},
+        {m_ui->cmdeletewhitelist, 'D'},
+        {m_ui->Command1, 'I'},
+        {m_ui->cmdAddBlacklist, 'A'},
+        {m_ui->cmddeleteblacklist, 'D'},
+        {m_ui->cmdAddkeywords, 'A'},
+        {m_ui->cmddeletekeyword, 'D'},
+        {m_ui->cmdTrainFromFolder, 'O'},
+        {m_ui->cmdLearnFromArchive, 'E'},
+        {m_ui->cmdJudgeAllAgain, 'G'},
+    };
+    for (const auto &b : buttons)
+        keys->addButton(b.button, QChar::fromLatin1(b.key));
+    const struct
+    {
+        QWidget *page;
+        char key;
+    } tabs[] = {
+        {m_ui->tabAccounts, 'C'}, {m_ui->tabWhitelist, 'W'}, {m_ui->tabBlacklist, 'B'}, {m_ui->tabKeywords, 'K'},
+        {m_ui->tabSettings, 'T'}, {m_ui->tabHelp, 'P'},      {m_spamTab, 'M'},          {m_logTab, 'L'},
+    };
+    for (const auto &t : tabs)
+        keys->addTab(m_ui->SSTab1, t.page, QChar::fromLatin1(t.key));
+    keys->addTabSwitching(m_ui->SSTab1);
+    keys->addDeleteKey(m_ui->gridAccountsView, m_ui->cmdDeleteAccount);
+    keys->addDeleteKey(m_ui->gridwhitelistView, m_ui->cmdeletewhitelist);
+    keys->addDeleteKey(m_ui->gridblacklistView, m_ui->cmddeleteblacklist);
+    keys->addDeleteKey(m_ui->gridkeywordsView, m_ui->cmddeletekeyword);
+    const struct
+    {
+        QLabel *caption;
+        QAbstractButton *box;
+    } captions[] = {
+        {m_ui->lblautoscan, m_ui->checkautoscan},           {m_ui->lblwhitelist, m_ui->checkwhitelist},
+        {m_ui->lblblacklist, m_ui->checkblacklist},         {m_ui->lblspamcop, m_ui->checkspamcop},
+        {m_ui->lblkeywords, m_ui->checkkeywords},           {m_ui->lblLearnedFilter, m_ui->checkLearnedFilter},
+        {m_ui->lblHoldForReview, m_ui->checkHoldForReview}, {m_ui->lblKeyring, m_ui->checkKeyring},
+        {m_ui->lblJudgeOnce, m_ui->checkJudgeOnce},
+    };
+    for (const auto &c : captions)
+        keys->linkCaption(c.caption, c.box);
 }
 
 QList<QList<QStringList>> frmMain::listContents() const
@@ -266,6 +329,16 @@ bool frmMain::settleUnsavedChanges()
     case MessageBox::Discard: return true;
     default: return false;
     }
+}
+
+void frmMain::saveWindowPlacement()
+{
+    // Only a window that was shown has a size worth keeping.
+    if (!m_placementRestored)
+        return;
+    WindowPlacement placement(m_programFolder);
+    if (!placement.save(*this))
+        m_ui->Label17->setText(placement.errorText());
 }
 
 void frmMain::loadAppSettings()
@@ -426,6 +499,10 @@ void frmMain::runLoadSequence()
     m_frmSplash->setMessage(u"Now Loading. Please wait."_s);
     StatsFile::read(*this);
     loadAppSettings();
+    if (!m_placementRestored) {
+        WindowPlacement(m_programFolder).restore(*this);
+        m_placementRestored = true;
+    }
     show();
     m_frmSplash->show();
     processEvents();
@@ -520,6 +597,7 @@ void frmMain::setUrlOpener(std::function<void(const QUrl &)> opener) { m_urlOpen
 
 void frmMain::hideToTray()
 {
+    saveWindowPlacement();
     // Without a notification area a hidden window could never be shown again.
     if (m_trayAvailable && m_trayAvailable())
         hide();
@@ -535,6 +613,8 @@ void frmMain::endProgram()
     m_Timer1->stop();
     if (m_trayIconRemover)
         m_trayIconRemover();
+    if (isVisible() && !isMinimized())
+        saveWindowPlacement();
     hide();
     m_frmSplash->hide();
     Q_EMIT programEnding();

@@ -175,6 +175,8 @@ private:
     // What the four lists hold, to tell unsaved changes.
     QList<QList<QStringList>> listContents() const;
     void markListsSaved();
+    void saveWindowPlacement();
+    void setUpKeys();
     // settings.ini: the settings beyond stats.dat, saved as soon as they change.
     void loadAppSettings();
     void saveAppSettings();
@@ -221,5 +223,6 @@ private:
     qint64 m_logMark = 0; // the newest scan log row before the running scan
     bool m_lastNoticeFailure = false;
     bool m_minutesFilled = false;
+    bool m_placementRestored = false;
     QList<QList<QStringList>> m_savedLists;
 };

@@ -16,6 +16,7 @@
 #include "ui/scanlogtab.h"
 #include "ui/spamreviewtab.h"
 #include "ui/trainfolderdialog.h"
+#include "ui/windowplacement.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -95,6 +96,10 @@ private Q_SLOTS:
     void closeRequest();
     void hideButton_data();
     void hideButton();
+    void keysAndCaptions_data();
+    void keysAndCaptions();
+    void windowPlacement_data();
+    void windowPlacement();
     void links();
     void importHook();
     void helpPage();
@@ -508,6 +513,125 @@ void tst_FrmMain::hideButton()
     QCOMPARE(form.isMinimized(), !trayAvailable);
     QVERIFY(UiTest::Timer1(form)->isActive());
     QVERIFY(MessageBox::records().isEmpty());
+}
+
+void tst_FrmMain::keysAndCaptions_data()
+{
+    QTest::addColumn<QString>("focus"); // the widget with the focus, by object name
+    QTest::addColumn<int>("fromTab");
+    QTest::addColumn<QString>("input"); // a key sequence, or "click " and a caption's object name
+    QTest::addColumn<int>("toTab");
+    QTest::addColumn<QString>("box"); // a rule box the input switches on; empty for none
+
+    // The tab widget alone knows these keys only while the focus is inside it.
+    QTest::newRow("Ctrl+Tab on a command button") << u"cmdExitApplication"_s << 0 << u"Ctrl+Tab"_s << 1 << QString();
+    QTest::newRow("Ctrl+PgDown on Scan now") << u"cmdscannow"_s << 2 << u"Ctrl+PgDown"_s << 3 << QString();
+    QTest::newRow("Ctrl+Shift+Tab wraps round") << u"cmdupdateconfig"_s << 0 << u"Ctrl+Shift+Tab"_s << 7 << QString();
+    QTest::newRow("Ctrl+PgUp in a grid") << u"gridwhitelistView"_s << 1 << u"Ctrl+PgUp"_s << 0 << QString();
+    QTest::newRow("Alt+K: Keywords tab") << u"cmdscannow"_s << 0 << u"Alt+K"_s << 3 << QString();
+    QTest::newRow("Alt+L: Log tab") << u"gridAccountsView"_s << 0 << u"Alt+L"_s << 7 << QString();
+    // Clicking a rule's words ticks its box, as clicking the box does.
+    QTest::newRow("whitelist caption") << u"cmdscannow"_s << 4 << u"click lblwhitelist"_s << 4 << u"checkwhitelist"_s;
+    QTest::newRow("keyword caption") << u"cmdscannow"_s << 4 << u"click lblkeywords"_s << 4 << u"checkkeywords"_s;
+    QTest::newRow("hold caption") << u"cmdscannow"_s << 4 << u"click lblHoldForReview"_s << 4
+                                  << u"checkHoldForReview"_s;
+}
+
+void tst_FrmMain::keysAndCaptions()
+{
+    QFETCH(QString, focus);
+    QFETCH(int, fromTab);
+    QFETCH(QString, input);
+    QFETCH(int, toTab);
+    QFETCH(QString, box);
+    savedFiles();
+    frmMain form(m_dir->path());
+    QVERIFY(!start(form));
+    QApplication::setActiveWindow(&form);
+    QVERIFY(QTest::qWaitForWindowActive(&form));
+    QTabWidget *tabs = UiTest::SSTab1(form);
+    tabs->setCurrentIndex(fromTab);
+    auto *focused = form.findChild<QWidget *>(focus);
+    QVERIFY(focused);
+    focused->setFocus();
+    QCheckBox *rule = box.isEmpty() ? nullptr : form.findChild<QCheckBox *>(box);
+    QVERIFY(box.isEmpty() || rule);
+    const Qt::CheckState before = rule ? rule->checkState() : Qt::Unchecked;
+    const Qt::CheckState flipped = before == Qt::Checked ? Qt::Unchecked : Qt::Checked;
+
+    if (input.startsWith(u"click "_s)) {
+        auto *caption = form.findChild<QLabel *>(input.mid(6));
+        QVERIFY(caption);
+        QTest::mouseClick(caption, Qt::LeftButton);
+    } else {
+        const QKeySequence keys(input);
+        QTest::keySequence(focused, keys);
+    }
+    QCOMPARE(tabs->currentIndex(), toTab);
+    if (rule) {
+        QCOMPARE(rule->checkState(), flipped);
+        QTest::mouseClick(form.findChild<QLabel *>(input.mid(6)), Qt::LeftButton);
+        QCOMPARE(rule->checkState(), flipped == Qt::Checked ? Qt::Unchecked : Qt::Checked);
+    }
+}
+
+void tst_FrmMain::windowPlacement_data()
+{
+    QTest::addColumn<QRect>("saved");
+    QTest::addColumn<QList<QRect>>("screens"); // available areas
+    QTest::addColumn<QRect>("restored");
+
+    const QRect left(0, 0, 1280, 1000);
+    const QRect right(1280, 0, 1920, 1050);
+    QTest::newRow("where it was") << QRect(40, 30, 900, 600) << QList<QRect>{left} << QRect(40, 30, 900, 600);
+    QTest::newRow("on the second screen")
+        << QRect(1500, 100, 900, 600) << QList<QRect>{left, right} << QRect(1500, 100, 900, 600);
+    // The screen it was on is unplugged: back on the first, whole.
+    QTest::newRow("screen gone") << QRect(1500, 100, 900, 600) << QList<QRect>{left} << QRect(380, 100, 900, 600);
+    QTest::newRow("above and left of the screen")
+        << QRect(-400, -50, 900, 600) << QList<QRect>{left} << QRect(0, 0, 900, 600);
+    QTest::newRow("across two screens: the larger part wins")
+        << QRect(1000, 10, 900, 600) << QList<QRect>{left, right} << QRect(1280, 10, 900, 600);
+    QTest::newRow("larger than the screen") << QRect(10, 10, 3000, 2000) << QList<QRect>{left} << left;
+    QTest::newRow("a panel at the top") << QRect(0, 0, 900, 600) << QList<QRect>{QRect(0, 32, 1280, 968)}
+                                        << QRect(0, 32, 900, 600);
+}
+
+void tst_FrmMain::windowPlacement()
+{
+    QFETCH(QRect, saved);
+    QFETCH(QList<QRect>, screens);
+    QFETCH(QRect, restored);
+    QCOMPARE(WindowPlacement::clamped(saved, screens), restored);
+    if (QTest::currentDataTag() != "where it was"_ba)
+        return;
+
+    // Through settings.ini: kept when the program ends, beside the other settings, and put back at the next start.
+    savedFiles();
+    UiTest::writeBytes(m_dir->filePath(u"settings.ini"_s), "[Scan]\nholdForReview=true\n");
+    QRect left;
+    {
+        frmMain form(m_dir->path());
+        QVERIFY(!start(form));
+        form.move(0, 40);
+        form.resize(100, 100); // the layout's minimum size wins
+        left = QRect(form.pos(), form.size());
+        form.endProgram();
+    }
+    const QByteArray ini = UiTest::readBytes(m_dir->filePath(u"settings.ini"_s));
+    QVERIFY2(ini.contains("geometry=\"0,40,"), ini.constData());
+    QVERIFY2(ini.contains("holdForReview=true"), ini.constData());
+    {
+        frmMain again(m_dir->path());
+        QVERIFY(!start(again));
+        QCOMPARE(QRect(again.pos(), again.size()), left);
+    }
+    // Unreadable: the designed size, no failure.
+    UiTest::writeBytes(m_dir->filePath(u"settings.ini"_s), "[Window]\ngeometry=\"0,forty,600,420\"\n");
+    frmMain third(m_dir->path());
+    QVERIFY(!start(third));
+    QVERIFY(third.isVisible());
+    QVERIFY(!third.isMaximized());
 }
 
 void tst_FrmMain::links()

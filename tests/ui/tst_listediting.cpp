@@ -383,6 +383,13 @@ void tst_ListEditing::deleteRow_data()
                        u"The selected keyword has been deleted."_s + reminder + u"|Keyword deleted."_s};
     QTest::newRow("keyword, nothing selected") << button << ListKind::Keywords << 0 << int(MessageBox::Yes)
                                                << QStringList{u"free"_s, u"win"_s, u"prize"_s} << QStringList();
+    QTest::newRow("whitelist middle, Delete key")
+        << u"Delete key"_s << ListKind::Whitelist << 2 << int(MessageBox::Yes)
+        << QStringList{u"a@x.example"_s, u"c@x.example"_s} << QStringList{addressQuestion, addressNotice};
+    QTest::newRow("keyword first, Delete key, no") << u"Delete key"_s << ListKind::Keywords << 1 << int(MessageBox::No)
+                                                   << QStringList{u"free"_s, u"win"_s, u"prize"_s}
+                                                   << QStringList{u"Are you sure you want to delete the selected "
+                                                                  "keyword?|Delete keyword."_s};
     // One reminder box per session: later deletions say it in the status line.
     QTest::newRow("keyword first, yes, reminded")
         << u"button, reminded"_s << ListKind::Keywords << 1 << int(MessageBox::Yes) << QStringList{u"win"_s, u"prize"_s}
