@@ -48,4 +48,6 @@ public:
     virtual void showSplash() = 0;
     virtual void setSplashMessage(const QString &message) = 0;
     virtual void hideSplash() = 0;
+    // The status line, where the window has one.
+    virtual void setStatusText(const QString &text) { (void)text; }
 };

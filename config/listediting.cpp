@@ -4,6 +4,7 @@
 #include "config/listgridview.h"
 #include "config/listtable.h"
 #include "config/module_griddisplay.h"
+#include "config/savereminder.h"
 #include "platform/messagebox/messagebox.h"
 
 #include <QCoreApplication>
@@ -56,8 +57,7 @@ bool deleteSelectedRow(ConfigForm &form, ListKind kind)
         return false;
     Lists::countBox(form, kind)->setText(QString::number(table->rowCountValue()));
     QCoreApplication::processEvents();
-    MessageBox::show(form.formWidget(), texts.notice + u"\r\nBe sure to click Save Settings when you are finished."_s,
-                     texts.noticeTitle, MessageBox::OkOnly);
+    SaveReminder::tell(form, form.formWidget(), texts.notice, texts.noticeTitle);
     module_griddisplay(form);
     return true;
 }
