@@ -148,6 +148,7 @@ class Pipeline:
 
 def window(host, port, user, password, width):
     width = int(width)
+    cpu = time.process_time()
     start = time.perf_counter()
     box = Pipeline(host, port)
     box.login(user, password)
@@ -164,7 +165,7 @@ def window(host, port, user, password, width):
         size += len(box.multiline())
     box.send("QUIT")
     box.line()
-    result(seconds=time.perf_counter() - start, messages=count, bytes=size)
+    result(seconds=time.perf_counter() - start, messages=count, bytes=size, cpu_seconds=time.process_time() - cpu)
 
 
 def tail(host, port, user, password, last):

@@ -1,7 +1,7 @@
 // One scan of one mailbox by the real program code: the main window
 // (offscreen, shown), its hosted control, all four rules on and lists of the
-// given sizes that match nothing. Prints the scan's wall time and how much
-// the process's peak memory grew while it ran.
+// given sizes that match nothing. Prints the scan's wall time, its CPU time
+// and how much the process's peak memory grew while it ran.
 //
 // bench_scan --port P --user U --password W [--host H] [--keywords N]
 //            [--whitelist N] [--blacklist N] [--no-prefetch] [--judge-once]

@@ -1,5 +1,6 @@
 #include "cli/commandline.h"
 
+#include "cli/trainingcommand.h"
 #include "platform/messagebox/messagebox.h"
 #include "pop3/host/tarnpostsite.h"
 #include "scan/headlessform.h"
@@ -147,7 +148,8 @@ void CommandLine::prepareHeadless()
 
 QString CommandLine::helpText()
 {
-    return u"Usage: quellmail [--scan [--json] [--folder DIR]]\n"
+    return u"Usage: quellmail [--scan [--json] | --train spam|ham PATH... | --learn-archive |\n"
+           "                  --forget PATH...] [--folder DIR]\n"
            "\n"
            "Without options Quellmail starts with its window and tray icon.\n"
            "\n"
@@ -158,18 +160,31 @@ QString CommandLine::helpText()
            "                 \"Held for review:\" when it stays on the server), then one line\n"
            "                 per account and a summary; problems go to standard error.\n"
            "  --json         With --scan: print the result as one JSON object.\n"
-           "  --folder DIR   With --scan: the program folder whose accounts, lists and\n"
-           "                 settings are used (default: the folder that holds the\n"
-           "                 program). The POP3 control is always the program's own\n"
-           "                 libtarnpostctl.so; none is loaded from DIR.\n"
+           "  --train KIND PATH...\n"
+           "                 Teach the learned filter that the messages of these mbox files\n"
+           "                 or Maildir folders are spam (KIND spam) or legitimate (ham).\n"
+           "                 Prints per folder how many were new and how many it knew\n"
+           "                 already; damaged messages are passed over and named on\n"
+           "                 standard error.\n"
+           "  --learn-archive\n"
+           "                 Learn the spam archive as spam, except what the user kept and\n"
+           "                 what only the learned filter condemned.\n"
+           "  --forget PATH...\n"
+           "                 Take the messages of these folders back out of what the filter\n"
+           "                 learned, whichever kind they were learned as.\n"
+           "  --folder DIR   The program folder whose accounts, lists, settings and learned\n"
+           "                 filter are used (default: the folder that holds the program).\n"
+           "                 The POP3 control is always the program's own libtarnpostctl.so;\n"
+           "                 none is loaded from DIR.\n"
            "  -h, --help     Show this help and exit.\n"
            "  -v, --version  Show the version and exit.\n"
            "\n"
            "Exit status:\n"
-           "   0  every account was scanned\n"
-           "   1  bad usage, or a file or the folder's lock that cannot be used\n"
-           "   2  at least one account failed\n"
-           "   3  every account was scanned, but with problems (on standard error)\n"
+           "   0  every account was scanned; every message was learned or forgotten\n"
+           "   1  bad usage, or a file, folder or the folder's lock that cannot be used\n"
+           "      (when training: nothing was learned)\n"
+           "   2  at least one account failed; a training stopped part-way\n"
+           "   3  done, but with problems (on standard error), such as damaged messages\n"
            "   4  another scan has held the folder for more than %1 minutes\n"
            "  75  another scan of the folder is running; nothing was done\n"_s.arg(BusyLimitMinutes);
 }
@@ -182,7 +197,10 @@ int CommandLine::run(const QStringList &arguments, QTextStream &out, QTextStream
     const QCommandLineOption scanOption(u"scan"_s);
     const QCommandLineOption json(u"json"_s);
     const QCommandLineOption folder(u"folder"_s, QString(), u"DIR"_s);
-    parser.addOptions({help, version, scanOption, json, folder});
+    const QCommandLineOption train(u"train"_s, QString(), u"KIND"_s);
+    const QCommandLineOption learnArchive(u"learn-archive"_s);
+    const QCommandLineOption forget(u"forget"_s);
+    parser.addOptions({help, version, scanOption, json, folder, train, learnArchive, forget});
 
     const auto usage = [&](const QString &problem) {
         err << problem << u"\nTry 'quellmail --help'.\n"_s;
@@ -190,8 +208,10 @@ int CommandLine::run(const QStringList &arguments, QTextStream &out, QTextStream
     };
     if (!parser.parse(arguments))
         return usage(parser.errorText());
-    if (!parser.positionalArguments().isEmpty())
-        return usage(u"Unexpected argument: "_s + parser.positionalArguments().constFirst());
+    const QStringList paths = parser.positionalArguments();
+    const bool takesPaths = parser.isSet(train) || parser.isSet(forget);
+    if (!paths.isEmpty() && !takesPaths)
+        return usage(u"Unexpected argument: "_s + paths.constFirst());
     if (parser.isSet(help)) {
         out << helpText();
         return Scanned;
@@ -200,14 +220,32 @@ int CommandLine::run(const QStringList &arguments, QTextStream &out, QTextStream
         out << u"quellmail "_s << QCoreApplication::applicationVersion() << u'\n';
         return Scanned;
     }
-    if (!parser.isSet(scanOption))
-        return usage(u"--json and --folder go with --scan."_s);
+    const int actions = int(parser.isSet(scanOption)) + int(parser.isSet(train)) + int(parser.isSet(learnArchive))
+                        + int(parser.isSet(forget));
+    if (actions > 1)
+        return usage(u"Choose one of --scan, --train, --learn-archive and --forget."_s);
+    if (parser.isSet(json) && !parser.isSet(scanOption))
+        return usage(actions == 0 ? u"--json and --folder go with --scan."_s : u"--json goes with --scan."_s);
+    if (actions == 0)
+        return usage(u"--folder goes with --scan, --train, --learn-archive or --forget."_s);
+    if (parser.isSet(train) && parser.value(train) != u"spam"_s && parser.value(train) != u"ham"_s)
+        return usage(u"--train takes spam or ham, not '%1'."_s.arg(ScanReport::safeText(parser.value(train), -1)));
+    if (takesPaths && paths.isEmpty())
+        return usage(u"--%1 needs at least one mbox file or Maildir folder."_s.arg(parser.isSet(train) ? u"train"_s
+                                                                                                       : u"forget"_s));
 
     const QString given = parser.isSet(folder) ? parser.value(folder) : QCoreApplication::applicationDirPath();
     const QFileInfo info(given);
     if (given.isEmpty() || !info.isDir())
         return usage(u"No program folder at %1."_s.arg(QDir::toNativeSeparators(given)));
-    return scan(info.absoluteFilePath(), parser.isSet(json), out, err);
+    if (parser.isSet(scanOption))
+        return scan(info.absoluteFilePath(), parser.isSet(json), out, err);
+    using Action = TrainingCommand::Action;
+    const Action action = parser.isSet(learnArchive)         ? Action::LearnArchive
+                          : parser.isSet(forget)             ? Action::Forget
+                          : parser.value(train) == u"spam"_s ? Action::Spam
+                                                             : Action::Ham;
+    return TrainingCommand::run(action, info.absoluteFilePath(), paths, out, err);
 }
 
 } // namespace Scan

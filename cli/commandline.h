@@ -1,7 +1,8 @@
 #pragma once
 // The program's command line. Without options the window starts; --scan runs
 // one scan of a program folder with no window, no tray and no box, prints
-// what it did and exits.
+// what it did and exits; --train, --learn-archive and --forget teach the
+// folder's learned filter (TrainingCommand).
 
 #include <QStringList>
 

@@ -9,8 +9,8 @@
 set(QUELLMAIL_LAYER_ARROWS
   "ui: cli config/widgets"
   "cli: scan pop3/host platform/messagebox"
-  "scan: config learn pop3/host secrets"
-  "config/widgets: config platform/messagebox"
+  "scan: config learn pop3/host secrets signin"
+  "config/widgets: config platform/messagebox signin"
   "config: pop3/include"
   "learn: mail state"
   "mail:"
@@ -22,6 +22,7 @@ set(QUELLMAIL_LAYER_ARROWS
   "platform/messagebox:"
   "platform/addressbook:"
   "secrets:"
+  "signin: state secrets"
   "demo: dovecot"
   "dovecot:"
 )
@@ -43,6 +44,7 @@ set(QUELLMAIL_LAYER_TARGETS
   "platform/messagebox: messagebox"
   "platform/addressbook: addressbook_core kwab"
   "secrets: quellmail_secrets"
+  "signin: quellmail_signin"
   "demo: quellmail_demo_server"
   "dovecot: dovecotserver"
 )
@@ -51,8 +53,8 @@ set(QUELLMAIL_LAYER_TARGETS
 # folders whose sources include no widget header: the scan and everything it
 # stands on runs without a window.
 set(QUELLMAIL_WIDGET_FREE_TARGETS quellmail_scan quellmail_config quellmail_learn quellmail_mail quellmail_state
-    quellmail_secrets tarnpostproxy tarnpostctl_interface automation_interface)
-set(QUELLMAIL_WIDGET_FREE_FOLDERS scan config learn mail state secrets pop3/include)
+    quellmail_secrets quellmail_signin tarnpostproxy tarnpostctl_interface automation_interface)
+set(QUELLMAIL_WIDGET_FREE_FOLDERS scan config learn mail state secrets signin pop3/include)
 set(QUELLMAIL_WIDGET_HEADERS "^(QtWidgets/.*|QtWidgets|QWidget|QApplication|QDialog|QLabel|QLineEdit|QCheckBox|QComboBox|QPushButton|QAbstractButton|QTableView|QMessageBox|QMainWindow|QMenu|QSystemTrayIcon|QTabWidget|QTextBrowser|QFileDialog|QProgressDialog|QSpinBox|QDoubleSpinBox)$")
 
 # Splits "key: a b c" into key and the list a;b;c.

@@ -48,6 +48,8 @@ public:
     virtual void showSplash() {}
     virtual void setSplashMessage(const QString &message) { Q_UNUSED(message) }
     virtual void hideSplash() {}
+    // The status line, where the window has one.
+    virtual void setStatusText(const QString &text) { Q_UNUSED(text) }
 
     // What stats.dat held for a total (EmailsBlocked, TotalScanned) when this
     // form last read or wrote it; empty when that was not a number.

@@ -5,6 +5,7 @@
 
 #include <QCryptographicHash>
 #include <QHash>
+#include <QSet>
 
 #include <algorithm>
 #include <cmath>
@@ -110,6 +111,25 @@ bool LearnedFilter::unlearn(const QList<QByteArray> &messages)
             continue;
         changes.append({id, learnedTokens(message), *current, -1});
         pending.insert(id, std::nullopt);
+    }
+    if (changes.isEmpty() || m_store.apply(changes))
+        return true;
+    m_error = m_store.errorText();
+    return false;
+}
+
+bool LearnedFilter::unlearn(const QList<Prepared> &batch)
+{
+    QList<TokenStore::Change> changes;
+    QSet<QByteArray> pending;
+    for (const Prepared &example : batch) {
+        if (pending.contains(example.digest))
+            continue;
+        const std::optional<Label> current = m_store.labelOf(example.digest);
+        if (!current)
+            continue;
+        changes.append({example.digest, example.tokens, *current, -1});
+        pending.insert(example.digest);
     }
     if (changes.isEmpty() || m_store.apply(changes))
         return true;

@@ -95,8 +95,10 @@ public:
     // label counts once; with the other label it is moved.
     bool learn(const QList<Example> &batch);
     bool learn(const QList<Prepared> &batch);
-    // Takes messages back out; unknown messages are ignored.
+    // Takes messages back out, each with the label it was learned with;
+    // unknown messages are ignored.
     bool unlearn(const QList<QByteArray> &messages);
+    bool unlearn(const QList<Prepared> &batch);
 
     Verdict classify(const QByteArray &message) const;
     Verdict classify(const MimeText &message) const;

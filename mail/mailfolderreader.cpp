@@ -3,6 +3,9 @@
 #include <QDir>
 #include <QFileInfo>
 
+#include <algorithm>
+#include <utility>
+
 using namespace Qt::StringLiterals;
 
 namespace Scan {
@@ -36,7 +39,91 @@ void unquoteFromLines(QByteArray *body)
     body->truncate(to);
 }
 
+// An MH folder's messages: the files named by a number, in its order.
+QStringList mhFiles(const QString &path)
+{
+    QList<std::pair<qulonglong, QString>> numbered;
+    const QDir dir(path);
+    for (const QString &name : dir.entryList(QDir::Files)) {
+        bool isNumber = false;
+        const qulonglong n = name.toULongLong(&isNumber);
+        if (isNumber && name.front().isDigit())
+            numbered.append({n, dir.filePath(name)});
+    }
+    std::sort(numbered.begin(), numbered.end());
+    QStringList files;
+    for (const auto &file : std::as_const(numbered))
+        files.append(file.second);
+    return files;
+}
+
 } // namespace
+
+bool MailFolderReader::looksLikeMessage(QByteArrayView message)
+{
+    // Some delivery agents keep the mbox From_ line in Maildir files.
+    if (message.startsWith("From ")) {
+        const qsizetype lineEnd = message.indexOf('\n');
+        message = lineEnd < 0 ? QByteArrayView() : message.sliced(lineEnd + 1);
+    }
+    qsizetype headerEnd = message.indexOf("\n\n");
+    if (headerEnd < 0)
+        headerEnd = message.indexOf("\r\n\r\n");
+    const QByteArrayView header = headerEnd < 0 ? message : message.first(headerEnd);
+    if (header.contains('\0'))
+        return false;
+    // "Name:" with a name of printable characters other than the colon.
+    qsizetype i = 0;
+    while (i < header.size() && header[i] > ' ' && header[i] < 127 && header[i] != ':')
+        ++i;
+    return i > 0 && i < header.size() && header[i] == ':';
+}
+
+qint64 MailFolderReader::countMessages(const QString &path)
+{
+    switch (detect(path)) {
+    case Format::Unknown: return -1;
+    case Format::Maildir: {
+        qint64 n = 0;
+        for (const QString &sub : {u"cur"_s, u"new"_s})
+            n += QDir(QDir(path).filePath(sub)).entryList(QDir::Files).size();
+        return n;
+    }
+    case Format::Mh: return mhFiles(path).size();
+    case Format::Mbox: break;
+    }
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return -1;
+    // From_ lines at the start or after a blank line, as next() splits them.
+    QByteArray line(MaxPiece + 1, Qt::Uninitialized);
+    qint64 n = 0;
+    bool lineStart = true;
+    bool previousBlank = true;
+    while (!file.atEnd()) {
+        const qint64 size = file.readLine(line.data(), line.size());
+        if (size < 0)
+            return -1;
+        const QByteArrayView piece(line.constData(), size);
+        if (lineStart && previousBlank && piece.startsWith("From "))
+            ++n;
+        previousBlank = lineStart && isBlank(piece);
+        lineStart = piece.endsWith('\n');
+    }
+    return n;
+}
+
+bool MailFolderReader::damaged(const QByteArray &message, qint64 at)
+{
+    ++m_read;
+    if (looksLikeMessage(message))
+        return false;
+    ++m_skipped;
+    if (m_damaged++ == 0) {
+        m_firstDamage = at >= 0 ? u"message %1 (at byte %2)"_s.arg(m_read).arg(at) : m_files.value(m_nextFile - 1);
+    }
+    return true;
+}
 
 MailFolderReader::MailFolderReader(const QString &path)
     : m_path(path)
@@ -47,7 +134,9 @@ MailFolderReader::Format MailFolderReader::detect(const QString &path)
     const QFileInfo info(path);
     if (info.isDir()) {
         const QDir dir(path);
-        return dir.exists(u"cur"_s) || dir.exists(u"new"_s) ? Format::Maildir : Format::Unknown;
+        if (dir.exists(u"cur"_s) || dir.exists(u"new"_s))
+            return Format::Maildir;
+        return dir.exists(u".mh_sequences"_s) || !mhFiles(path).isEmpty() ? Format::Mh : Format::Unknown;
     }
     QFile file(path);
     if (!info.isFile() || !file.open(QIODevice::ReadOnly))
@@ -60,6 +149,9 @@ bool MailFolderReader::open()
 {
     m_format = detect(m_path);
     m_skipped = 0;
+    m_damaged = 0;
+    m_read = 0;
+    m_firstDamage.clear();
     m_error.clear();
     switch (m_format) {
     case Format::Unknown: m_error = m_path + u" is neither an mbox file nor a Maildir folder."_s; return false;
@@ -71,6 +163,10 @@ bool MailFolderReader::open()
             for (const QString &name : dir.entryList(QDir::Files, QDir::Name))
                 m_files.append(dir.filePath(name));
         }
+        return true;
+    case Format::Mh:
+        m_files = mhFiles(m_path);
+        m_nextFile = 0;
         return true;
     case Format::Mbox:
         m_file.close();
@@ -98,7 +194,8 @@ bool MailFolderReader::next(QByteArray *message)
     message->clear();
     switch (m_format) {
     case Format::Mbox: return nextFromMbox(message);
-    case Format::Maildir: return nextFromMaildir(message);
+    case Format::Maildir:
+    case Format::Mh: return nextFromMaildir(message);
     case Format::Unknown: break;
     }
     return false;
@@ -147,6 +244,7 @@ bool MailFolderReader::nextFromMbox(QByteArray *message)
         if (end < 0)
             end = m_file.pos();
         if (end - start > MaxMessageBytes) {
+            ++m_read;
             ++m_skipped;
             continue;
         }
@@ -159,6 +257,8 @@ bool MailFolderReader::nextFromMbox(QByteArray *message)
         unquoteFromLines(&body);
         if (!m_atMessageStart)
             body.chop(body.endsWith("\r\n\r\n") ? 2 : body.endsWith("\n\n") ? 1 : 0);
+        if (damaged(body, start))
+            continue;
         *message = std::move(body);
         return true;
     }
@@ -178,6 +278,10 @@ bool MailFolderReader::nextFromMaildir(QByteArray *message)
         if (file.read(message->data(), message->size()) != message->size()) {
             message->clear();
             ++m_skipped;
+            continue;
+        }
+        if (damaged(*message, -1)) {
+            message->clear();
             continue;
         }
         return true;

@@ -1,5 +1,7 @@
 #include "pop3/listedsizecheck.h"
 
+#include <cstring>
+
 namespace Tarnpostctl {
 
 namespace {
@@ -9,6 +11,15 @@ namespace {
 constexpr qint64 kGrowthAllowance = 2;
 // An empty content is an empty message or a single empty line.
 constexpr qint64 kEmptyLine = 2;
+constexpr qint64 kTerminatorBytes = 5;
+
+qsizetype findLineFeed(const char *data, qsizetype size)
+{
+    const void *lf = std::memchr(data, '\n', size_t(size));
+    return lf ? static_cast<const char *>(lf) - data : -1;
+}
+
+qsizetype findLineFeed(const char16_t *data, qsizetype size) { return QStringView(data, size).indexOf(u'\n'); }
 
 } // namespace
 
@@ -24,20 +35,31 @@ void ListedSizeCheck::reset(qint64 listed)
 
 template <typename Char> void ListedSizeCheck::feedChars(const Char *data, qsizetype size)
 {
-    for (qsizetype i = 0; i < size; ++i) {
-        const auto c = data[i];
-        if (m_lineStart && c == Char('.')) {
-            ++m_stuffed;
+    // Line by line: only a line's first character and its end are looked at,
+    // and the search for the end is the library's (vectorised) one.
+    qsizetype i = 0;
+    while (i < size) {
+        if (m_lineStart) {
             m_lineStart = false;
-            m_lastCr = false;
-            continue;
+            if (data[i] == Char('.')) {
+                ++m_stuffed;
+                m_lastCr = false;
+                ++i;
+                continue;
+            }
         }
-        m_lineStart = false;
-        if (c == Char('\n') && m_lastCr) {
+        const qsizetype lf = findLineFeed(data + i, size - i);
+        if (lf < 0) {
+            m_lastCr = data[size - 1] == Char('\r');
+            break;
+        }
+        const qsizetype at = i + lf;
+        if (at > i ? data[at - 1] == Char('\r') : m_lastCr) {
             ++m_lineEnds;
             m_lineStart = true;
         }
-        m_lastCr = c == Char('\r');
+        m_lastCr = false;
+        i = at + 1;
     }
     m_bytes += size;
 }
@@ -63,6 +85,20 @@ bool ListedSizeCheck::matches() const
     // The content lacks the CR LF of its last line.
     const qint64 octets = m_bytes - m_stuffed + 2;
     const qint64 lines = m_lineEnds + 1;
+    return m_listed == octets || m_listed == octets - lines;
+}
+
+bool ListedSizeCheck::matchesBeforeTerminator() const
+{
+    if (m_listed < 0)
+        return true;
+    // The terminator adds its five bytes, two line ends and the dot at the
+    // start of a line, whatever the content ended with.
+    const qint64 bytes = m_bytes - kTerminatorBytes;
+    if (bytes <= 0)
+        return m_listed <= kEmptyLine;
+    const qint64 octets = bytes - (m_stuffed - 1) + 2;
+    const qint64 lines = m_lineEnds - 2 + 1;
     return m_listed == octets || m_listed == octets - lines;
 }
 

@@ -31,6 +31,10 @@ public:
     // What was fed is the whole content, as a reply gives it: without the
     // CR LF of its last line and without the terminator.
     bool matches() const;
+    // The same, when what was fed is the content and then the terminator's
+    // CR LF "." CR LF (or, for an empty message whose terminator began with
+    // the status line's CR LF, its "." CR LF).
+    bool matchesBeforeTerminator() const;
     static bool contentMatches(qint64 listed, QStringView content);
     static bool contentMatches(qint64 listed, const char *content, qsizetype size);
 

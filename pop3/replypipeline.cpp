@@ -14,14 +14,21 @@ constexpr char Terminator[] = "\r\n.\r\n";
 constexpr qsizetype TerminatorSize = 5;
 constexpr qsizetype Held = TerminatorSize - 1;
 
-// A finished reply's content (an empty message has none) against its LIST size.
-bool contentMatches(const ReplyPipeline::Reply &reply)
+// Where "\r\n.\r\n" first starts in data, -1 when nowhere: from line end to
+// line end, so that a long reply is searched at the speed of memchr.
+qsizetype findTerminator(const char *data, qsizetype size)
 {
-    const qsizetype contentStart = reply.statusEnd + 2;
-    if (reply.bytes.size() <= contentStart)
-        return ListedSizeCheck::contentMatches(reply.sizeCheck.listed(), QStringView());
-    return ListedSizeCheck::contentMatches(reply.sizeCheck.listed(), reply.bytes.constData() + contentStart,
-                                           reply.bytes.size() - contentStart);
+    for (qsizetype from = 1; from < size;) {
+        const void *found = std::memchr(data + from, '\n', size_t(size - from));
+        if (!found)
+            return -1;
+        const qsizetype lf = static_cast<const char *>(found) - data;
+        if (lf + 3 < size && data[lf - 1] == '\r' && data[lf + 1] == '.' && data[lf + 2] == '\r'
+            && data[lf + 3] == '\n')
+            return lf - 1;
+        from = lf + 1;
+    }
+    return -1;
 }
 
 } // namespace
@@ -122,7 +129,7 @@ qsizetype ReplyPipeline::take(Reply &reply, const char *data, qsizetype size)
         used += atJoint + TerminatorSize - heldTail;
         reply.bytes.truncate(terminator);
     } else {
-        const qsizetype at = QByteArrayView(data, size).indexOf(Terminator);
+        const qsizetype at = findTerminator(data, size);
         if (at >= 0) {
             reply.bytes.append(data, at);
             terminator = reply.bytes.size();
@@ -150,7 +157,7 @@ qsizetype ReplyPipeline::take(Reply &reply, const char *data, qsizetype size)
             reply.outcome = Outcome::Discarded;
         } else if (content > reply.cap)
             reply.outcome = Outcome::TooLarge;
-        else if (reply.sizeCheck.active() && !contentMatches(reply))
+        else if (!reply.sizeCheck.matchesBeforeTerminator())
             reply.outcome = Outcome::SizeMismatch;
         else
             reply.outcome = Outcome::Complete;

@@ -398,6 +398,8 @@ void Tarnpost::subcloseconnection(SocketAdapter &socket)
 {
     const DebugTrace trace(*this, "subcloseconnection"_L1);
     const qint16 saved = intpropertyerror;
+    if (socket.state() == SocketAdapter::StateConnected)
+        sendHeldCommands(socket); // as they would have gone out before
     if (socket.state() != SocketAdapter::StateClosed)
         socket.close();
     waitUntil([&socket] {

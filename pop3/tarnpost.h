@@ -161,7 +161,13 @@ private:
     void wsk1_Encrypted();
     // STLS after the greeting; false (with Error set) when the upgrade failed.
     bool startTls();
+    // The one way commands reach the socket: a command goes out at once,
+    // behind any held back, all in one write.
     void sendCommand(SocketAdapter &socket, const QString &strCommand);
+    // A RETR sent ahead waits here until enough are gathered for one write
+    // (see sendAhead), until another command goes out, or until a wait.
+    void holdCommand(const QByteArray &command, qint64 replyCost);
+    void sendHeldCommands(SocketAdapter &socket);
     // Every wait for a reply starts here: one-line or multi-line, its overall
     // limit counted from now (m_replySize, set by the caller, is the size LIST
     // announced, -1 when unknown).
@@ -250,6 +256,8 @@ private:
     // outstanding: then the command goes out as without the mode.
     std::optional<QString> pipelineCommand(const QString &command, bool multiLine, qint64 sizeHint,
                                            const QString &where);
+    // With raw, a complete reply's bytes go there and only its status line
+    // comes back as text.
     QString pipelineResult(quint64 id, bool multiLine, const QString &where, qint32 message = 0,
                            QByteArray *raw = nullptr);
     ReplyPipeline::Reply waitForPipelined(quint64 id, qint32 message, PipeEnd &end);
@@ -260,8 +268,10 @@ private:
     void sendAhead();
     void dropPrefetched(qint32 below, qint32 only = 0);
     void dropCurrentReply();
-    // The current message's reply when it was sent ahead (or taken already).
-    bool takePrefetched(QString &reply, QByteArray *raw);
+    // The current message's reply when it was sent ahead (or taken already):
+    // its bytes in raw, and as reply its status line (or, when it failed, what
+    // the wait gives).
+    bool takePrefetched(QString &reply, QByteArray &raw);
     bool writePrefetched(const QString &path, QString &status);
     bool uidFromTable(qint32 number, QString &uid) const;
     bool sizeFromTable(qint32 number);
@@ -293,6 +303,10 @@ private:
     QString fungetheader(const QString &name);
     QString funcheckfilename(const QString &path);
     void subresetmsgvalues();
+    // A RETR reply that came ahead becomes the message's header block and body.
+    void takeMessageText(const QByteArray &raw, qsizetype contentStart);
+    // Between messages: the text buffer of the last one is kept for the next.
+    void keepContentsBuffer();
 
     // Raises MsgReadStatus to Qt receivers and to an advised event sink. With
     // readIsSize the read count is the size member itself (both by reference).
@@ -369,6 +383,7 @@ private:
     QString m_MsgUniqueID;
     QString m_MsgHeaders;
     QString m_MsgContents;
+    QString m_spareContents; // the last message's text buffer, for the next
     bool blnHeadersRetrieved = false;
     bool blnSizeRetrieved = false;
     bool blnNoSuchMsg = false;
@@ -397,6 +412,8 @@ private:
     QList<qint64> m_listSize;  // LIST size of each message; kNoSize when missing
     QSet<qint32> m_touched;    // messages DELE went out for since the last RSET
     QSet<qint32> m_skipped;    // messages the host will not retrieve (SkipMsg)
+    QByteArray m_heldCommands; // RETRs sent ahead and not yet written, in order
+    qint64 m_heldCost = 0;     // their part of the budget
     QByteArray m_currentReply; // the current message's prefetched reply, once taken
     qint32 m_currentReplyMessage = 0;
     qint64 m_currentReplyCost = 0; // its part of m_budgetUsed

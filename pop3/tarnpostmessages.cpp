@@ -3,6 +3,8 @@
 #include "pop3/replyparsing.h"
 #include "pop3/socketadapter.h"
 
+#include <QStringDecoder>
+
 #include <limits>
 
 using namespace Qt::StringLiterals;
@@ -30,7 +32,7 @@ void Tarnpost::SetCurrentMsg(qint16 &intMsgNumber)
     blnHeadersRetrieved = false;
     m_listedSize = -1;
     const DebugTrace trace(*this, "setcurrentmsg"_L1);
-    m_MsgContents.clear();
+    keepContentsBuffer();
     intpropertyerror = ErrorNone;
     if (m_peerClosed) {
         // The server has gone: once nothing that arrived is wanted any more,
@@ -256,7 +258,10 @@ void Tarnpost::RetrieveCurrentMsg()
             return;
         blnReportReadStatus = true;
         QString reply;
-        if (!takePrefetched(reply, nullptr)) {
+        QByteArray raw; // a reply that came ahead; reply is then its status line
+        const bool prefetched = takePrefetched(reply, raw);
+        if (!prefetched) {
+            m_spareContents = QString(); // the reply is read into a buffer of its own
             m_replySize = m_listedSize;
             m_retrListed = m_listedSize;
             // Room for the whole reply at once: a large message is not copied while it grows.
@@ -264,10 +269,14 @@ void Tarnpost::RetrieveCurrentMsg()
                 strDataBuffer.reserve(strDataBuffer.size() + m_listedSize + MaxReplyLine);
             reply = funSendDataForMultiLineResponse(*wsk1, "RETR "_L1 + QString::number(m_MsgNumber), m_POPTimeout);
         }
-        const qsizetype statusEnd = reply.indexOf("\r\n"_L1);
-        const qsizetype contentStart = statusEnd >= 0 ? statusEnd + 2 : reply.size();
-        if (!m_replyRefused && isSuccess(reply)
-            && !ListedSizeCheck::contentMatches(m_listedSize, QStringView(reply).sliced(contentStart))) {
+        const qsizetype statusEnd = prefetched ? raw.indexOf("\r\n") : reply.indexOf("\r\n"_L1);
+        const qsizetype contentStart = statusEnd >= 0 ? statusEnd + 2 : (prefetched ? raw.size() : reply.size());
+        const auto contentMatches = [&] {
+            return prefetched ? ListedSizeCheck::contentMatches(m_listedSize, raw.constData() + contentStart,
+                                                                raw.size() - contentStart)
+                              : ListedSizeCheck::contentMatches(m_listedSize, QStringView(reply).sliced(contentStart));
+        };
+        if (!m_replyRefused && isSuccess(reply) && !contentMatches()) {
             // Another message's bytes, or another command's reply: the
             // session is out of step and ends before anything is judged.
             m_replyOverflow = ReplyOverflow::SizeMismatch;
@@ -278,7 +287,9 @@ void Tarnpost::RetrieveCurrentMsg()
             blnReportReadStatus = false;
             return;
         }
-        if (isSuccess(reply)) {
+        if (isSuccess(reply) && prefetched) {
+            takeMessageText(raw, contentStart);
+        } else if (isSuccess(reply)) {
             // The body stays in the reply's own buffer: only the header block is copied.
             const qsizetype blankLine = reply.indexOf("\r\n\r\n"_L1, contentStart);
             if (blankLine >= 0) {
@@ -302,6 +313,42 @@ void Tarnpost::RetrieveCurrentMsg()
         || intpropertyerror == ErrorRetrRefused)
         subcloseconnection(*wsk1);
     sendAhead();
+}
+
+void Tarnpost::takeMessageText(const QByteArray &raw, qsizetype contentStart)
+{
+    // The message's one conversion into text: the header block, unless it
+    // is known already, and the body, into the buffer the last message left
+    // when no one else holds it (a fresh one costs a page fault a page).
+    const qsizetype blankLine = raw.indexOf("\r\n\r\n", contentStart);
+    qsizetype bodyStart = contentStart;
+    if (blankLine >= 0) {
+        if (m_MsgHeaders == kUnableToRetrieve || !blnHeadersRetrieved) {
+            blnHeadersRetrieved = true;
+            m_MsgHeaders = QString::fromLatin1(raw.constData() + contentStart, blankLine + 1 - contentStart);
+        }
+        bodyStart = blankLine + 4;
+    }
+    const QByteArrayView body = QByteArrayView(raw).sliced(bodyStart);
+    QString text = std::move(m_spareContents);
+    if (!text.isDetached() || text.capacity() < body.size()) {
+        // Room for a somewhat larger message next time.
+        text = QString();
+        text.reserve(body.size() + body.size() / 4);
+    }
+    text.resize(body.size());
+    QStringDecoder latin1(QStringDecoder::Latin1, QStringDecoder::Flag::Stateless);
+    latin1.appendToBuffer(text.data(), body);
+    m_MsgContents = std::move(text);
+}
+
+void Tarnpost::keepContentsBuffer()
+{
+    // Kept only in a prefetching session, whose messages are no larger than
+    // the budget and are converted here, not read into a buffer of their own.
+    if (m_pipeStarted && m_MsgContents.isDetached() && m_MsgContents.capacity() <= 2 * PrefetchBudget)
+        m_spareContents = std::move(m_MsgContents);
+    m_MsgContents.clear();
 }
 
 QString Tarnpost::funcheckfilename(const QString &path)
@@ -422,6 +469,7 @@ void Tarnpost::subresetmsgvalues()
     m_MsgUniqueID.clear();
     m_MsgHeaders.clear();
     m_MsgContents.clear();
+    m_spareContents = QString();
     lngMsgSizeInK = 0;
     blnSizeRetrieved = false;
     blnHeadersRetrieved = false;

@@ -28,12 +28,21 @@ constexpr qint64 kReplyOverhead = 64;
 constexpr qint64 kTableLine = 256;
 constexpr qint64 kNoSize = std::numeric_limits<qint64>::min();
 constexpr qint32 kHighestNumber = std::numeric_limits<qint16>::max();
+// RETRs sent ahead go out once they ask for this part of the budget.
+constexpr qint64 kRefillParts = 8;
 
 bool isSuccess(const QString &reply) { return reply.startsWith("+OK"_L1); }
 
 bool socketGone(int state) { return state == SocketAdapter::StateClosed || state == SocketAdapter::StateError; }
 
 qint64 budgetCost(const ReplyPipeline::Reply &reply) { return qMax<qint64>(reply.sizeHint, 0) + kReplyOverhead; }
+
+// A reply's status line with its CR LF, as text.
+QString statusLineOf(const QByteArray &reply)
+{
+    const qsizetype crlf = reply.indexOf("\r\n");
+    return QString::fromLatin1(crlf < 0 ? reply : reply.first(crlf + 2));
+}
 
 } // namespace
 
@@ -190,9 +199,12 @@ QString Tarnpost::pipelineResult(quint64 id, bool multiLine, const QString &wher
     switch (end) {
     case PipeEnd::Done:
         if (reply.outcome == ReplyPipeline::Outcome::Complete) {
-            if (raw)
-                *raw = reply.bytes;
-            return QString::fromLatin1(reply.bytes);
+            if (!raw)
+                return QString::fromLatin1(reply.bytes);
+            // The caller reads the rest from the bytes: only the status line becomes text.
+            QString status = statusLineOf(reply.bytes);
+            *raw = std::move(reply.bytes);
+            return status;
         }
         if (reply.outcome == ReplyPipeline::Outcome::Discarded) {
             // Over its cap, and read to its end: it failed, and the session goes on.
@@ -374,7 +386,7 @@ void Tarnpost::sendAhead()
         return;
     m_nextPrefetch = qMax<qint32>(m_nextPrefetch, m_MsgNumber);
     const qint32 last = qMin<qint32>(qint32(m_listSize.size()) - 1, m_MsgCount);
-    QByteArray commands;
+    bool stopped = false;
     while (m_nextPrefetch <= last) {
         const qint32 message = m_nextPrefetch;
         if (m_touched.contains(message) || m_skipped.contains(message)
@@ -387,25 +399,29 @@ void Tarnpost::sendAhead()
         // messages after it are sent for. (kNoSize is negative too.)
         const qint64 size = m_listSize.at(message);
         if (size < 0 || size > m_MaxMessageSize || size + kReplyOverhead > PrefetchBudget) {
-            if (message != m_MsgNumber)
+            if (message != m_MsgNumber) {
+                stopped = true;
                 break;
+            }
             ++m_nextPrefetch;
             continue;
         }
         if (m_budgetUsed + size + kReplyOverhead > PrefetchBudget)
             break;
-        if (!m_serverPipelining && (!m_pipe.isEmpty() || !commands.isEmpty()))
+        if (!m_serverPipelining && !m_pipe.isEmpty()) {
+            stopped = true;
             break;
+        }
         m_pipe.expect(true, m_MaxMessageSize, message, size, size);
         m_budgetUsed += size + kReplyOverhead;
-        const QByteArray command = "RETR " + QByteArray::number(message);
-        if (m_DebugMode)
-            subdebuglog(u"Sending command:"_s + QLatin1StringView(command));
-        commands += command + "\r\n";
+        holdCommand("RETR " + QByteArray::number(message), size + kReplyOverhead);
         ++m_nextPrefetch;
     }
-    if (!commands.isEmpty())
-        wsk1->send(commands);
+    // The window is refilled in batches: a RETR a message is judged would
+    // otherwise cost a write of its own. Held back while the replies out
+    // and arrived fill most of the budget; the rest go out at once.
+    if (stopped || m_nextPrefetch > last || m_heldCost >= PrefetchBudget / kRefillParts)
+        sendHeldCommands(*wsk1);
 }
 
 void Tarnpost::dropPrefetched(qint32 below, qint32 only)
@@ -431,7 +447,7 @@ void Tarnpost::dropCurrentReply()
     m_currentReplyMessage = 0;
 }
 
-bool Tarnpost::takePrefetched(QString &reply, QByteArray *raw)
+bool Tarnpost::takePrefetched(QString &reply, QByteArray &raw)
 {
     if (!m_pipeStarted)
         return false;
@@ -440,9 +456,8 @@ bool Tarnpost::takePrefetched(QString &reply, QByteArray *raw)
     if (message <= 0)
         return false;
     if (m_currentReplyMessage == message) {
-        if (raw)
-            *raw = m_currentReply;
-        reply = QString::fromLatin1(m_currentReply);
+        raw = m_currentReply;
+        reply = statusLineOf(raw);
         return true;
     }
     const auto stored = m_prefetched.find(message);
@@ -459,8 +474,7 @@ bool Tarnpost::takePrefetched(QString &reply, QByteArray *raw)
         m_currentReplyCost = bytes.size() + kReplyOverhead;
         m_budgetUsed += m_currentReplyCost;
     }
-    if (raw)
-        *raw = std::move(bytes);
+    raw = std::move(bytes);
     return true;
 }
 
@@ -468,7 +482,7 @@ bool Tarnpost::writePrefetched(const QString &path, QString &status)
 {
     QByteArray raw;
     QString reply;
-    if (!takePrefetched(reply, &raw))
+    if (!takePrefetched(reply, raw))
         return false;
     m_streamFileError.clear();
     if (m_replyRefused || !isSuccess(reply)) {
@@ -652,6 +666,8 @@ void Tarnpost::resetPipeline()
     m_currentReply.clear();
     m_currentReplyMessage = 0;
     m_currentReplyCost = 0;
+    m_heldCommands.clear();
+    m_heldCost = 0;
 }
 
 } // namespace Tarnpostctl

@@ -37,6 +37,8 @@ bool Tarnpost::waitUntil(const std::function<bool()> &finished, const std::funct
 {
     if (start == WaitStart::Test && finished())
         return true;
+    // Whatever is awaited may be the reply to a command held back.
+    sendHeldCommands(*wsk1);
     for (;;) {
         // Blocks until something happens; the timer bounds the block so that
         // the timeout test runs at least four times a second.
@@ -318,7 +320,26 @@ void Tarnpost::sendCommand(SocketAdapter &socket, const QString &strCommand)
                                                 : strCommand));
     }
     m_traceSecretFrom = -1;
-    socket.send((strCommand + "\r\n"_L1).toLatin1());
+    // Behind the commands held back, in the same write.
+    m_heldCommands += (strCommand + "\r\n"_L1).toLatin1();
+    sendHeldCommands(socket);
+}
+
+void Tarnpost::holdCommand(const QByteArray &command, qint64 replyCost)
+{
+    if (m_DebugMode)
+        subdebuglog(u"Sending command:"_s + QLatin1StringView(command));
+    m_heldCommands += command + "\r\n";
+    m_heldCost += replyCost;
+}
+
+void Tarnpost::sendHeldCommands(SocketAdapter &socket)
+{
+    if (m_heldCommands.isEmpty())
+        return;
+    socket.send(m_heldCommands);
+    m_heldCommands.clear();
+    m_heldCost = 0;
 }
 
 QString Tarnpost::wireText(const QString &text) { return QString::fromLatin1(text.toUtf8()); }

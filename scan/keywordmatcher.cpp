@@ -24,8 +24,10 @@ void KeywordMatcher::build(const QStringList &entries)
     std::vector<Keyed> sorted;
     sorted.reserve(size_t(m_entryCount));
     size_t units = 0;
+    m_longest = 0;
     for (int index = 0; index < m_entryCount; ++index) {
         const QString &entry = entries.at(index);
+        m_longest = std::max(m_longest, entry.size());
         if (entry.isEmpty()) {
             m_emptyEntry = std::min(m_emptyEntry, index);
             continue;
@@ -140,8 +142,13 @@ void KeywordMatcher::buildDense(const std::vector<int> &order)
                 continue;
             }
             const int target = child(node, char16_t(unit));
-            row[unit] = target >= 0 ? target : failRow[unit];
+            row[unit] = target >= 0 ? target : failRow[unit] & NodeMask;
         }
+    }
+    // A step into a node where an entry ends says so in the same word.
+    for (int &target : m_dense) {
+        if (m_nodes.at(target).lowest != NoMatch)
+            target |= EntryEnds;
     }
 }
 
@@ -182,17 +189,59 @@ int KeywordMatcher::firstMatch(QStringView text) const
         return best;
     const Node *nodes = m_nodes.constData();
     const int *dense = m_dense.isEmpty() ? nullptr : m_dense.constData();
-    int node = 0;
-    for (QChar c : text) {
-        const char16_t unit = c.unicode();
-        if (dense && unit < DenseUnits)
-            node = dense[qsizetype(node) * DenseUnits + unit];
-        else
-            node = next(node, unit);
-        if (nodes[node].lowest < best) {
-            best = nodes[node].lowest;
+    const auto step = [&](int node, char16_t unit) {
+        return dense && unit < DenseUnits ? dense[qsizetype(node) * DenseUnits + unit] & NodeMask : next(node, unit);
+    };
+    const char16_t *data = text.utf16();
+    // Each step waits for the one before; a long text is walked as several
+    // runs side by side, whose steps do not wait for each other. A run starts
+    // at the root the longest entry's length (less one) before its part, so
+    // an entry that ends in a part lies whole in that part's run.
+    const qsizetype part = text.size() / Runs;
+    qsizetype begin[Runs];
+    qsizetype length[Runs];
+    for (int r = 0; r < Runs; ++r) {
+        const qsizetype partBegin = part * r;
+        const qsizetype partEnd = r == Runs - 1 ? text.size() : partBegin + part;
+        begin[r] = part < RunMinimum ? 0 : qMax<qsizetype>(0, partBegin - (m_longest - 1));
+        length[r] = part < RunMinimum ? (r == 0 ? text.size() : 0) : partEnd - begin[r];
+    }
+    const qsizetype together = *std::min_element(length, length + Runs);
+    int node[Runs] = {};
+    for (qsizetype i = 0; i < together; ++i) {
+        char16_t unit[Runs];
+        bool ascii = dense != nullptr;
+        for (int r = 0; r < Runs; ++r) {
+            unit[r] = data[begin[r] + i];
+            ascii &= unit[r] < DenseUnits;
+        }
+        int ends = EntryEnds;
+        if (ascii) [[likely]] {
+            ends = 0;
+            for (int r = 0; r < Runs; ++r) {
+                const int target = dense[qsizetype(node[r]) * DenseUnits + unit[r]];
+                node[r] = target & NodeMask;
+                ends |= target;
+            }
+        } else {
+            for (int r = 0; r < Runs; ++r)
+                node[r] = step(node[r], unit[r]);
+        }
+        if (ends & EntryEnds) [[unlikely]] {
+            for (int r = 0; r < Runs; ++r)
+                best = std::min(best, nodes[node[r]].lowest);
             if (best == 0)
                 return 0;
+        }
+    }
+    for (int r = 0; r < Runs; ++r) {
+        for (qsizetype i = together; i < length[r]; ++i) {
+            node[r] = step(node[r], data[begin[r] + i]);
+            if (nodes[node[r]].lowest < best) {
+                best = nodes[node[r]].lowest;
+                if (best == 0)
+                    return 0;
+            }
         }
     }
     return best;

@@ -49,6 +49,13 @@ private:
     // Lists up to this many trie nodes get the table (at most 1 MB).
     static constexpr int DenseNodeLimit = 2048;
     static constexpr int DenseUnits = 128;
+    // A table cell is the next node, with this bit set where an entry ends there.
+    static constexpr int EntryEnds = std::numeric_limits<int>::min();
+    static constexpr int NodeMask = std::numeric_limits<int>::max();
+
+    // Texts whose parts are at least this long are walked in runs.
+    static constexpr int Runs = 4;
+    static constexpr qsizetype RunMinimum = 1024;
 
     int child(int node, char16_t unit) const;
     int next(int node, char16_t unit) const;
@@ -59,6 +66,7 @@ private:
     QList<int> m_rootNext; // the root's transitions, one slot per code unit
     QList<int> m_dense;    // node * DenseUnits + unit -> next node; empty for large lists
     int m_emptyEntry = NoMatch;
+    qsizetype m_longest = 0; // code units of the longest entry
     int m_entryCount = 0;
 };
 

@@ -10,6 +10,7 @@
 #include "scan/scanform.h"
 #include "scan/servertext.h"
 #include "scan/spamtrainer.h"
+#include "signin/tokenkeeper.h"
 #include "state/reviewlist.h"
 #include "state/scanlog.h"
 #include "state/statedatabase.h"
@@ -143,6 +144,15 @@ void MailboxScanner::openRecords()
     // Which accounts' passwords are in the keyring; read even where the
     // review list then turns out damaged.
     m_passwords.loadAccounts(m_database->open() ? m_database.get() : nullptr);
+    m_tokenAccounts.clear();
+    QString tokenProblem;
+    if (m_database->open()) {
+        const TokenAccounts tokens(*m_database);
+        if (const std::optional<QList<TokenAccounts::Account>> accounts = tokens.all())
+            m_tokenAccounts = *accounts;
+        else
+            tokenProblem = tokens.errorText();
+    }
     // What the user held or kept is known only from the review list: without
     // it, or with a damaged one, nothing may be deleted. The file is left
     // as it is for the user to restore or move aside.
@@ -153,6 +163,9 @@ void MailboxScanner::openRecords()
                     " the file was left as it is."_s.arg(why));
         return;
     }
+    // A damaged database is told above; this is for a table alone unreadable.
+    if (!tokenProblem.isEmpty())
+        report(u"The accounts that sign in with a browser cannot be read: %1"_s.arg(statusText(tokenProblem)));
     m_log = std::make_unique<ScanLog>(*m_database);
     m_review = std::make_unique<ReviewList>(*m_database);
     if (m_settings.learnedFilter) {
@@ -217,6 +230,12 @@ void MailboxScanner::scanAccount(int row)
     }
 
     walkAccount(row);
+    if (m_accessTokenSet) {
+        // The control keeps the property, also across scans: the next password
+        // account must log in with its password, not with this token.
+        m_form.Tarnpost1().setAccessToken(QString());
+        m_accessTokenSet = false;
+    }
     learnCondemned();
     m_accountUnderWay = false;
 
@@ -251,6 +270,13 @@ void MailboxScanner::walkAccount(int row)
     control.setPOPHostname(address.host());
     control.setPOPPort(address.portOr(m_savedPort));
     control.setPOPSecurity(address.security());
+    const QString server = table->cell(row, 1);
+    const QString login = table->cell(row, 2);
+    const auto signsIn =
+        std::find_if(m_tokenAccounts.cbegin(), m_tokenAccounts.cend(),
+                     [&](const TokenAccounts::Account &a) { return a.server == server && a.login == login; });
+    if (signsIn != m_tokenAccounts.cend() && !useAccessToken(*signsIn))
+        return; // passed over like an account whose login fails
     QString keyringError;
     const std::optional<QString> password =
         m_passwords.loginPassword({table->cell(row, 1), table->cell(row, 2), table->cell(row, 3)}, &keyringError);
@@ -723,6 +749,25 @@ void MailboxScanner::noteScanned()
 {
     m_scanned.count();
     ++m_results.last().scanned;
+}
+
+bool MailboxScanner::useAccessToken(const TokenAccounts::Account &account)
+{
+    SignIn::TokenKeeper keeper(m_database.get());
+    const SignIn::TokenKeeper::Access access = keeper.accessToken(account);
+    if (access.status != SignIn::TokenKeeper::Status::Ok) {
+        const QString text =
+            u"%1 (%2): %3"_s.arg(statusText(account.server), statusText(account.login), statusText(access.error));
+        noteFailure(access.error);
+        report(text);
+        // The browser is the only cure, and the user may be away from the window.
+        if (access.status == SignIn::TokenKeeper::Status::SignInAgain)
+            m_form.notify(text);
+        return false;
+    }
+    m_form.Tarnpost1().setAccessToken(access.token);
+    m_accessTokenSet = true;
+    return true;
 }
 
 void MailboxScanner::noteFailure(const QString &why)

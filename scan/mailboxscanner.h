@@ -11,6 +11,7 @@
 #include "scan/scanprogress.h"
 #include "scan/spamarchive.h"
 #include "state/appsettings.h"
+#include "state/tokenaccounts.h"
 
 #include <QList>
 #include <QObject>
@@ -113,6 +114,9 @@ private:
     void spamAction(const Verdict &verdict);
     // A problem the user must hear of: shown at once and again when the run ends.
     void report(const QString &text);
+    // Sets the account's OAuth2 access token on the control, refreshed when
+    // it has expired; false (reported) when there is none to use.
+    bool useAccessToken(const TokenAccounts::Account &account);
     // The current account's result: a message walked, and the first failure
     // that cost the account.
     void noteScanned();
@@ -161,7 +165,9 @@ private:
     qint64 m_fetchedSize = -1;
 
     AppSettings m_settings;
-    KeyringPasswords m_passwords; // of the accounts that keep theirs in the keyring
+    KeyringPasswords m_passwords;                  // of the accounts that keep theirs in the keyring
+    QList<TokenAccounts::Account> m_tokenAccounts; // the accounts that sign in with OAuth2
+    bool m_accessTokenSet = false;                 // the control holds the current account's token
     Rules m_rules;
     WhitelistRule *m_whitelist = nullptr; // one of m_rules
 };

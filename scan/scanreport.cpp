@@ -76,6 +76,22 @@ QString counts(int scanned, int condemned, int deleted)
 
 QString problemCount(qsizetype problems) { return problems == 1 ? u"1 problem"_s : u"%1 problems"_s.arg(problems); }
 
+// What the window calls an account; the two cells are what the user typed.
+QString accountName(const QString &server, const QString &login)
+{
+    constexpr qsizetype CellLength = 100;
+    return ScanReport::safeText(server, CellLength) + u" ("_s + ScanReport::safeText(login, CellLength) + u')';
+}
+
+// An error as one item of a list joined by "; ".
+QString listItem(const QString &text)
+{
+    QString item = ScanReport::safeText(text);
+    while (item.endsWith(u'.') && !item.endsWith(Ellipsis))
+        item.chop(1);
+    return item;
+}
+
 QJsonArray clippedArray(const QStringList &texts)
 {
     QJsonArray array;
@@ -154,6 +170,41 @@ QString ScanReport::escapedJson(const QString &json)
         at += units;
     }
     return escaped;
+}
+
+QString ScanReport::windowSummary(const QList<AccountResult> &results, const QStringList &problems)
+{
+    QStringList failures;
+    QStringList told; // a failed account's problems: its error already says what went wrong
+    for (const AccountResult &r : results) {
+        if (!r.failed())
+            continue;
+        failures.append(accountName(r.server, r.login) + u": "_s + listItem(r.error));
+        told += r.problems;
+    }
+    QStringList others;
+    for (const QString &problem : problems) {
+        if (!told.removeOne(problem))
+            others.append(problem);
+    }
+    QString text;
+    if (!failures.isEmpty()) {
+        text = (failures.size() == 1 ? u"1 account failed: "_s : u"%1 accounts failed: "_s.arg(failures.size()))
+               + failures.join(u"; "_s);
+    }
+    if (others.isEmpty())
+        return text;
+    const QString last = safeText(others.last());
+    if (text.isEmpty())
+        return others.size() == 1 ? last : u"%1 problems in this scan; the last: %2"_s.arg(others.size()).arg(last);
+    if (others.size() == 1)
+        return text + u"; and 1 other problem: "_s + last;
+    return text + u"; and %1 other problems, the last: %2"_s.arg(others.size()).arg(last);
+}
+
+QString ScanReport::scanningCaption(const QString &server, const QString &login)
+{
+    return u"Scanning "_s + accountName(server, login) + u"\u2026"_s;
 }
 
 QString ScanReport::text() const

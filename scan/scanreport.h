@@ -38,6 +38,15 @@ public:
     // character, DEL and C1 included (QJsonDocument leaves those raw).
     static QString escapedJson(const QString &json);
 
+    // The window's status line and notification after a scan with problems:
+    // every failed account by name with its error ("2 accounts failed:
+    // mail.example (alice): wrong password; pop.test (bob): no answer"),
+    // then what else went wrong. `problems` as for the constructor.
+    static QString windowSummary(const QList<AccountResult> &results, const QStringList &problems);
+    // The status line while an account's server is reached and answers:
+    // a silent server must not leave the previous account's words in sight.
+    static QString scanningCaption(const QString &server, const QString &login);
+
     static constexpr qsizetype MaxTextLength = 300;
 
 private:

@@ -54,11 +54,39 @@ namespace {
 
 bool isAscii(QStringView text)
 {
-    for (QChar c : text) {
-        if (c.unicode() >= 0x80)
+    // Blocks of 64 code units without an early exit, which the compiler
+    // vectorises; a large body is mostly ASCII and read to its end anyway.
+    const char16_t *data = text.utf16();
+    const qsizetype size = text.size();
+    qsizetype i = 0;
+    for (; i + 64 <= size; i += 64) {
+        char16_t high = 0;
+        for (qsizetype k = 0; k < 64; ++k)
+            high |= data[i + k];
+        if (high >= 0x80)
+            return false;
+    }
+    for (; i < size; ++i) {
+        if (data[i] >= 0x80)
             return false;
     }
     return true;
+}
+
+// Appends text as upperCased() gives it.
+void appendUpperCased(QString &out, QStringView text)
+{
+    if (!isAscii(text)) {
+        out += text.toString().toUpper();
+        return;
+    }
+    const qsizetype at = out.size();
+    out.resize(at + text.size());
+    char16_t *o = reinterpret_cast<char16_t *>(out.data()) + at;
+    const char16_t *in = text.utf16();
+    // Without a branch, so that it is vectorised.
+    for (qsizetype i = 0, n = text.size(); i < n; ++i)
+        o[i] = char16_t(in[i] - (char16_t(in[i] - u'a') < 26 ? u'a' - u'A' : 0));
 }
 
 bool isContinuation(QChar c) { return (c.unicode() & 0xC0) == 0x80; }
@@ -102,15 +130,19 @@ bool ServerBody::anyPiece(qsizetype overlap, const std::function<bool(QStringVie
 {
     QStringDecoder utf8(QStringDecoder::Utf8);
     QString tail;
+    QString piece; // one buffer for every piece: the last one's tail, then this one upper-cased
     for (qsizetype start = 0; start < m_raw.size();) {
         const qsizetype end = pieceEnd(start);
         const QStringView raw = QStringView(m_raw).sliced(start, end - start);
         start = end;
-        QString piece = m_utf8 ? upperCased(utf8.decode(raw.toLatin1())) : upperCased(raw.toString());
-        if (piece.isEmpty())
+        piece.resize(0);
+        piece += tail;
+        if (m_utf8)
+            appendUpperCased(piece, QString(utf8.decode(raw.toLatin1())));
+        else
+            appendUpperCased(piece, raw);
+        if (piece.size() == tail.size())
             continue;
-        if (!tail.isEmpty())
-            piece.prepend(tail);
         if (visit(piece))
             return true;
         tail = overlap > 0 ? piece.right(overlap) : QString();

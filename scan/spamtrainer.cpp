@@ -53,12 +53,13 @@ bool SpamTrainer::flush(Batch *batch)
 {
     if (batch->messages.isEmpty())
         return true;
-    if (!m_filter.learn(batch->messages)) {
+    if (!(batch->forget ? m_filter.unlearn(batch->messages) : m_filter.learn(batch->messages))) {
         m_error = m_filter.errorText();
         return false;
     }
     batch->learned += int(batch->messages.size());
     batch->messages.clear();
+    batch->digests.clear();
     batch->bytes = 0;
     return true;
 }
@@ -74,12 +75,25 @@ bool SpamTrainer::add(Batch *batch, QByteArray message, Label label, JudgedBy ju
     };
     if (!batch->messages.isEmpty() && batch->bytes + bytes > m_batchBytes && !stored())
         return false;
-    LearnedFilter::Prepared prepared = LearnedFilter::prepare(std::move(message), label);
-    if (judge == JudgedBy::Rules) {
-        const std::optional<Label> known = m_filter.store().labelOf(prepared.digest);
-        if (known && *known != label)
+    // What is learned already with this label costs no tokenizing; a long
+    // run of it still lets the user stop.
+    const QByteArray digest = LearnedFilter::digest(message);
+    const bool twice = batch->digests.contains(digest);
+    const std::optional<Label> known = twice ? std::nullopt : m_filter.store().labelOf(digest);
+    const bool skip = twice || (batch->forget ? !known : known == label || (known && judge == JudgedBy::Rules));
+    if (skip) {
+        ++(batch->forget ? m_neverLearned : m_known);
+        if (++batch->passed < m_batchSize)
             return true;
+        batch->passed = 0;
+        batch->stopped = progress && !progress(batch->learned);
+        return !batch->stopped;
     }
+    if (known && !batch->forget)
+        ++m_moved;
+    LearnedFilter::Prepared prepared =
+        LearnedFilter::prepare(std::move(message), known && batch->forget ? *known : label);
+    batch->digests.insert(digest);
     batch->messages.append(std::move(prepared));
     batch->bytes += bytes;
     return batch->messages.size() < m_batchSize || stored();
@@ -119,26 +133,44 @@ int SpamTrainer::learnArchive(const Progress &progress)
     return learnArchived(names, Label::Spam, JudgedBy::Rules, progress);
 }
 
-int SpamTrainer::learnFolder(const QString &path, Label label, const Progress &progress)
+int SpamTrainer::readFolder(const QString &path, Batch *batch, Label label, const Progress &progress)
 {
     MailFolderReader reader(path);
     if (!reader.open()) {
         m_error = reader.errorText();
         return 0;
     }
-    Batch batch;
     QByteArray message;
     while (reader.next(&message)) {
-        if (!add(&batch, std::move(message), label, JudgedBy::User, progress))
+        if (!add(batch, std::move(message), label, JudgedBy::User, progress))
             break;
     }
     m_skipped += reader.skipped();
+    m_damaged += reader.damaged();
+    if (reader.damaged() > 0) {
+        m_damage.append(u"%1: %2 damaged message(s) passed over, the first being %3."_s.arg(path)
+                            .arg(reader.damaged())
+                            .arg(reader.firstDamage()));
+    }
     if (m_error.isEmpty() && !reader.errorText().isEmpty())
         m_error = reader.errorText();
     // What was read before a failed read or a Stop is still worth learning.
     if (m_error.isEmpty() || !reader.errorText().isEmpty())
-        flush(&batch);
-    return batch.learned;
+        flush(batch);
+    return batch->learned;
+}
+
+int SpamTrainer::learnFolder(const QString &path, Label label, const Progress &progress)
+{
+    Batch batch;
+    return readFolder(path, &batch, label, progress);
+}
+
+int SpamTrainer::forgetFolder(const QString &path, const Progress &progress)
+{
+    Batch batch;
+    batch.forget = true;
+    return readFolder(path, &batch, Label::Spam, progress);
 }
 
 } // namespace Scan

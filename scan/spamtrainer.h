@@ -9,6 +9,7 @@
 
 #include "learn/learnedfilter.h"
 
+#include <QSet>
 #include <QString>
 #include <QStringList>
 
@@ -60,9 +61,22 @@ public:
     int learnArchive(const Progress &progress = {});
     // The messages of an mbox file or a Maildir folder.
     int learnFolder(const QString &path, Label label, const Progress &progress = {});
+    // Takes the messages of a folder back out of what was learned, each
+    // with the label it was learned with; returns how many were.
+    int forgetFolder(const QString &path, const Progress &progress = {});
 
-    // Messages passed over: unreadable, or too large to learn.
+    // Over every call: messages already learned with the label asked for
+    // (learned again they would count once anyway), learned messages moved
+    // to the other label, and messages to forget that were never learned.
+    int alreadyKnown() const { return m_known; }
+    int moved() const { return m_moved; }
+    int neverLearned() const { return m_neverLearned; }
+    // Messages passed over: unreadable, damaged, or too large to learn.
     int skipped() const { return m_skipped; }
+    // Of those, damaged ones; and one line per folder that held any, saying
+    // where.
+    int damaged() const { return m_damaged; }
+    QStringList damage() const { return m_damage; }
     QString errorText() const { return m_error; }
 
     // Other bounds than BatchSize and BatchBytes (for tests).
@@ -74,7 +88,10 @@ private:
         QList<LearnedFilter::Prepared> messages;
         qint64 bytes = 0;
         int learned = 0;
+        int passed = 0; // known messages met since the last progress call
+        bool forget = false;
         bool stopped = false; // by the progress callback
+        QSet<QByteArray> digests;
     };
     // Adds one message, storing the batch first when the message would
     // take it past the byte budget and after when it is full; false once
@@ -87,7 +104,14 @@ private:
     StateDatabase &m_database;
     int m_batchSize = BatchSize;
     qint64 m_batchBytes = BatchBytes;
+    int readFolder(const QString &path, Batch *batch, Label label, const Progress &progress);
+
     int m_skipped = 0;
+    int m_known = 0;
+    int m_moved = 0;
+    int m_neverLearned = 0;
+    int m_damaged = 0;
+    QStringList m_damage;
     QString m_error;
 };
 

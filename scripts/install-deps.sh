@@ -12,7 +12,7 @@ packages=(
   chromium
   clang libclang-rt-14-dev clang-format clang-tidy
   libgmime-3.0-dev libqt6sql6-sqlite bogofilter
-  qtkeychain-qt6-dev libsecret-1-0 gnome-keyring dbus-daemon
+  qtkeychain-qt6-dev libsecret-1-0 gnome-keyring dbus-daemon qt6-networkauth-dev
 )
 # QtKeychain loads libsecret only at run time, so it is named here; the
 # keyring tests start gnome-keyring-daemon on a dbus-daemon of their own.

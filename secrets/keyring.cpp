@@ -141,7 +141,9 @@ Keyring::Keyring(int timeoutMs)
 
 QString Keyring::key(const Account &account, Kind kind)
 {
-    const QString what = kind == Kind::Password ? u"password"_s : u"refresh-token"_s;
+    const QString what = kind == Kind::Password       ? u"password"_s
+                         : kind == Kind::RefreshToken ? u"refresh-token"_s
+                                                      : u"access-token"_s;
     // Percent-encoded, ':' and '@' included, so neither part can imitate the separators.
     return what + u':' + QString::fromLatin1(QUrl::toPercentEncoding(account.login)) + u'@'
            + QString::fromLatin1(QUrl::toPercentEncoding(account.server));

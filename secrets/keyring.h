@@ -16,6 +16,7 @@ namespace Secrets {
 enum class Kind {
     Password,     // the POP3 password
     RefreshToken, // an OAuth2 refresh token
+    AccessToken,  // the OAuth2 access token, kept until it expires
 };
 
 struct Account

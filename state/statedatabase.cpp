@@ -65,6 +65,15 @@ const QList<QStringList> &migrationSteps()
             " fingerprint TEXT NOT NULL, fetched_size INTEGER NOT NULL, rules TEXT NOT NULL, judged TEXT NOT NULL,"
             " PRIMARY KEY (server, login, uid)) WITHOUT ROWID"_s,
         },
+        // 7: the accounts that sign in with OAuth2: where their tokens come
+        // from and when the access token ends. The tokens are in the keyring.
+        {
+            u"CREATE TABLE token_accounts (server TEXT NOT NULL, login TEXT NOT NULL,"
+            " provider TEXT NOT NULL, client_id TEXT NOT NULL, client_secret TEXT NOT NULL, authorization_url TEXT NOT "
+            "NULL,"
+            " token_url TEXT NOT NULL, scope TEXT NOT NULL, expires_at INTEGER NOT NULL DEFAULT 0,"
+            " sign_in_again INTEGER NOT NULL DEFAULT 0, PRIMARY KEY (server, login)) WITHOUT ROWID"_s,
+        },
     };
     return steps;
 }

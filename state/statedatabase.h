@@ -2,8 +2,9 @@
 // The program's one SQLite database, quellmail.sqlite in the program folder:
 // state that must survive a crash: learned tokens, the scan log, the
 // condemned messages kept for review, which accounts keep their password
-// in the keyring and the messages judged once. The schema is versioned with
-// PRAGMA user_version and moved forward one step at a time on open.
+// in the keyring, which sign in with OAuth2 and the messages judged once. The
+// schema is versioned with PRAGMA user_version and moved forward one step at a
+// time on open.
 
 #include <QSqlDatabase>
 #include <QString>
@@ -16,7 +17,7 @@ class StateDatabase final
     Q_DISABLE_COPY_MOVE(StateDatabase)
 
 public:
-    static constexpr int SchemaVersion = 6;
+    static constexpr int SchemaVersion = 7;
     // How long a statement waits for another process's lock before it fails:
     // a scan that cannot write its records must say so soon, not hang.
     static constexpr int BusyTimeoutMs = 1500;

@@ -36,6 +36,8 @@
 #include "ui/spamreviewtab.h"
 #include "ui/systraymodule.h"
 #include "ui/timerstep.h"
+#include "ui/windowkeys.h"
+#include "ui/windowplacement.h"
 
 #include <QCloseEvent>
 #include <QComboBox>
@@ -217,7 +219,11 @@ frmMain::frmMain(const QString &programFolder, QWidget *parent)
     connect(m_ui->checkKeyring, &QCheckBox::toggled, this, [this](bool on) {
         if (m_loadingAppSettings)
             return;
+        // The passwords move between the file and the grid together: not an unsaved change.
+        const bool wasSaved = !hasUnsavedChanges();
         m_keyringSetting->toggled(on); // may put the box back
+        if (wasSaved)
+            markListsSaved();
         saveAppSettings();
     });
     connect(m_ui->checkJudgeOnce, &QCheckBox::toggled, this, &frmMain::saveAppSettings);
@@ -228,8 +234,111 @@ frmMain::frmMain(const QString &programFolder, QWidget *parent)
                                    : error);
     });
 
+    setUpKeys();
+
     // Without the control the window still works; scans then fail quietly.
     m_Tarnpost1.create(m_programFolder, this);
+}
+
+void frmMain::setUpKeys()
+{
+    auto *keys = new WindowKeys(this);
+    const struct
+    {
+        QAbstractButton *button;
+        char key;
+    } buttons[] = {
+        {m_ui->cmdscannow, 'N'},
+        {m_ui->cmdupdateconfig, 'S'},
+        {m_ui->cmdreloadconfig, 'R'},
+        {m_ui->cmdsystemtray, 'H'},
+        {m_ui->cmdExitApplication, 'X'},
+        {m_ui->SpamFolder, 'F'},
+        {m_ui->cmdAddAccount, 'A'},
+        {m_ui->cmdDeleteAccount, 'D'},
+        {m_ui->cmdAddWhitelist, 'A'},
+        {m_ui->cmdeletewhitelist, 'D'},
+        {m_ui->Command1, 'I'},
+        {m_ui->cmdAddBlacklist, 'A'},
+        {m_ui->cmddeleteblacklist, 'D'},
+        {m_ui->cmdAddkeywords, 'A'},
+        {m_ui->cmddeletekeyword, 'D'},
+        {m_ui->cmdTrainFromFolder, 'O'},
+        {m_ui->cmdLearnFromArchive, 'E'},
+        {m_ui->cmdJudgeAllAgain, 'G'},
+    };
+    for (const auto &b : buttons)
+        keys->addButton(b.button, QChar::fromLatin1(b.key));
+    const struct
+    {
+        QWidget *page;
+        char key;
+    } tabs[] = {
+        {m_ui->tabAccounts, 'C'}, {m_ui->tabWhitelist, 'W'}, {m_ui->tabBlacklist, 'B'}, {m_ui->tabKeywords, 'K'},
+        {m_ui->tabSettings, 'T'}, {m_ui->tabHelp, 'P'},      {m_spamTab, 'M'},          {m_logTab, 'L'},
+    };
+    for (const auto &t : tabs)
+        keys->addTab(m_ui->SSTab1, t.page, QChar::fromLatin1(t.key));
+    keys->addTabSwitching(m_ui->SSTab1);
+    keys->addDeleteKey(m_ui->gridAccountsView, m_ui->cmdDeleteAccount);
+    keys->addDeleteKey(m_ui->gridwhitelistView, m_ui->cmdeletewhitelist);
+    keys->addDeleteKey(m_ui->gridblacklistView, m_ui->cmddeleteblacklist);
+    keys->addDeleteKey(m_ui->gridkeywordsView, m_ui->cmddeletekeyword);
+    const struct
+    {
+        QLabel *caption;
+        QAbstractButton *box;
+    } captions[] = {
+        {m_ui->lblautoscan, m_ui->checkautoscan},           {m_ui->lblwhitelist, m_ui->checkwhitelist},
+        {m_ui->lblblacklist, m_ui->checkblacklist},         {m_ui->lblspamcop, m_ui->checkspamcop},
+        {m_ui->lblkeywords, m_ui->checkkeywords},           {m_ui->lblLearnedFilter, m_ui->checkLearnedFilter},
+        {m_ui->lblHoldForReview, m_ui->checkHoldForReview}, {m_ui->lblKeyring, m_ui->checkKeyring},
+        {m_ui->lblJudgeOnce, m_ui->checkJudgeOnce},
+    };
+    for (const auto &c : captions)
+        keys->linkCaption(c.caption, c.box);
+}
+
+QList<QList<QStringList>> frmMain::listContents() const
+{
+    QList<QList<QStringList>> lists;
+    for (const ListTable *table : {m_gridAccounts, m_gridwhitelist, m_gridblacklist, m_gridkeywords}) {
+        QList<QStringList> rows;
+        for (int row = 1; row <= table->rowCountValue(); ++row)
+            rows.append(table->rowCells(row));
+        lists.append(rows);
+    }
+    return lists;
+}
+
+void frmMain::markListsSaved() { m_savedLists = listContents(); }
+
+bool frmMain::hasUnsavedChanges() const { return listContents() != m_savedLists; }
+
+bool frmMain::settleUnsavedChanges()
+{
+    if (!hasUnsavedChanges())
+        return true;
+    switch (MessageBox::show(
+        this, u"Your accounts or lists have changes that are not saved.\r\nSave them before Quellmail ends?"_s,
+        u"Save changes?"_s, MessageBox::SaveDiscardCancel)) {
+    case MessageBox::Save:
+        cmdupdateconfig_Click();
+        // A file that could not be written was named; the program stays so nothing is lost.
+        return !hasUnsavedChanges();
+    case MessageBox::Discard: return true;
+    default: return false;
+    }
+}
+
+void frmMain::saveWindowPlacement()
+{
+    // Only a window that was shown has a size worth keeping.
+    if (!m_placementRestored)
+        return;
+    WindowPlacement placement(m_programFolder);
+    if (!placement.save(*this))
+        m_ui->Label17->setText(placement.errorText());
 }
 
 void frmMain::loadAppSettings()
@@ -434,11 +543,16 @@ void frmMain::runLoadSequence()
     m_frmSplash->setMessage(u"Now Loading. Please wait."_s);
     StatsFile::read(*this);
     loadAppSettings();
+    if (!m_placementRestored) {
+        WindowPlacement(m_programFolder).restore(*this);
+        m_placementRestored = true;
+    }
     show();
     m_frmSplash->show();
     processEvents();
     loadHelpPage();
     loadAllLists(*this);
+    markListsSaved();
     m_frmSplash->hide();
     module_griddisplay(*this);
     if (!m_minutesFilled) {
@@ -527,6 +641,7 @@ void frmMain::setUrlOpener(std::function<void(const QUrl &)> opener) { m_urlOpen
 
 void frmMain::hideToTray()
 {
+    saveWindowPlacement();
     // Without a notification area a hidden window could never be shown again.
     if (m_trayAvailable && m_trayAvailable())
         hide();
@@ -542,6 +657,8 @@ void frmMain::endProgram()
     m_Timer1->stop();
     if (m_trayIconRemover)
         m_trayIconRemover();
+    if (isVisible() && !isMinimized())
+        saveWindowPlacement();
     hide();
     m_frmSplash->hide();
     Q_EMIT programEnding();
@@ -581,10 +698,13 @@ void frmMain::setSplashMessage(const QString &message) { m_frmSplash->setMessage
 
 void frmMain::hideSplash() { m_frmSplash->hide(); }
 
+void frmMain::setStatusText(const QString &text) { m_ui->Label17->setText(text); }
+
 void frmMain::cmdupdateconfig_Click()
 {
     m_keyringSetting->beforeSave(); // new passwords go to the keyring, not the file
-    module_update_config(*this);
+    if (module_update_config(*this))
+        markListsSaved();
     module_griddisplay(*this);
 }
 
@@ -604,6 +724,12 @@ void frmMain::cmdsystemtray_Click() { hideToTray(); }
 
 void frmMain::cmdExitApplication_Click()
 {
+    // With unsaved changes the save question is the exit question.
+    if (hasUnsavedChanges()) {
+        if (settleUnsavedChanges())
+            endProgram();
+        return;
+    }
     if (MessageBox::show(this, u"Are you sure you want to exit the application?"_s, u"Exit application."_s,
                          MessageBox::YesNo)
         == MessageBox::Yes)
@@ -666,6 +792,10 @@ void frmMain::closeEvent(QCloseEvent *event)
         this, u"Click OK to exit this application.\r\nClick CANCEL to keep it running in the system tray."_s,
         u"Exit application?"_s, MessageBox::OkCancel);
     if (answer == MessageBox::Ok) {
+        if (!settleUnsavedChanges()) {
+            event->ignore();
+            return;
+        }
         endProgram();
         event->accept();
     } else {

@@ -9,6 +9,8 @@
 #include "scan/scanform.h"
 #include "ui/systraymodule.h"
 
+#include <QList>
+#include <QStringList>
 #include <QUrl>
 #include <QWidget>
 
@@ -131,6 +133,12 @@ public:
     // process through the hard exit.
     void endProgram();
     bool isEnding() const override { return m_ending; }
+    // Whether a list or account differs from what was last loaded or saved.
+    bool hasUnsavedChanges() const;
+    // Before the program ends: with unsaved changes asks "Save changes?";
+    // Save writes what Save Settings writes. Returns whether to end (not
+    // after Cancel, nor when the save failed).
+    bool settleUnsavedChanges();
     static constexpr int ScanStopGraceMs = 2000;
     // Defaults to std::_Exit(0).
     void setHardExit(std::function<void()> hardExit);
@@ -142,6 +150,7 @@ public:
     void showSplash() override;
     void setSplashMessage(const QString &message) override;
     void hideSplash() override;
+    void setStatusText(const QString &text) override;
 
 Q_SIGNALS:
     void programEnding();
@@ -176,6 +185,11 @@ private Q_SLOTS:
 
 private:
     void loadHelpPage();
+    // What the four lists hold, to tell unsaved changes.
+    QList<QList<QStringList>> listContents() const;
+    void markListsSaved();
+    void saveWindowPlacement();
+    void setUpKeys();
     // settings.ini: the settings beyond stats.dat, saved as soon as they change.
     void loadAppSettings();
     void saveAppSettings();
@@ -222,4 +236,6 @@ private:
     qint64 m_logMark = 0; // the newest scan log row before the running scan
     bool m_lastNoticeFailure = false;
     bool m_minutesFilled = false;
+    bool m_placementRestored = false;
+    QList<QList<QStringList>> m_savedLists;
 };

@@ -143,8 +143,9 @@ void frmStart::confirmExit()
     const MessageBox::Button answer = MessageBox::show(
         nullptr, u"Click OK to exit this application.\r\nClick CANCEL to keep it running in the system tray."_s,
         u"Exit application?"_s, MessageBox::OkCancel);
-    if (answer == MessageBox::Ok)
-        form.endProgram(); // removes the icon; the window's own close question is not asked
-    else
+    if (answer == MessageBox::Ok) {
+        if (form.settleUnsavedChanges())
+            form.endProgram(); // removes the icon; the window's own close question is not asked
+    } else
         form.hideToTray();
 }

@@ -63,12 +63,23 @@ void LearnedTraining::trainFromFolder()
 {
     if (!m_dialog) {
         m_dialog = new TrainFolderDialog(m_window);
-        connect(m_dialog, &QDialog::accepted, this, [this] { train(m_dialog->path(), m_dialog->label()); });
+        connect(m_dialog, &QDialog::accepted, this, [this] { train(m_dialog->folders()); });
     }
+    // Afresh each time: the counts change as mail comes and goes.
+    m_dialog->findClientFolders(QDir::homePath());
     m_dialog->open();
 }
 
-void LearnedTraining::learn(const QString &what, Scan::LearnedFilter::Label label, const Work &work)
+namespace {
+
+QString kindText(Scan::LearnedFilter::Label label)
+{
+    return label == Scan::LearnedFilter::Label::Spam ? u"spam"_s : u"not spam"_s;
+}
+
+} // namespace
+
+void LearnedTraining::learn(const QString &what, const QString &kind, const QList<Work> &steps)
 {
     if (!database())
         return;
@@ -88,42 +99,68 @@ void LearnedTraining::learn(const QString &what, Scan::LearnedFilter::Label labe
     QElapsedTimer clock;
     clock.start();
     bool stopped = false;
-    const int learned = work(trainer, [&](int done) {
-        progress.setLabelText(u"Learned %1 messages from %2\u2026"_s.arg(done).arg(what));
-        if (!progress.isVisible() && clock.elapsed() >= ShowProgressAfterMs)
-            progress.show();
-        QCoreApplication::processEvents();
-        stopped = progress.wasCanceled();
-        return !stopped;
-    });
+    int learned = 0;
+    for (const Work &step : steps) {
+        const int before = learned;
+        learned += step(trainer, [&](int done) {
+            progress.setLabelText(u"Learned %1 new messages from %2\u2026"_s.arg(before + done).arg(what));
+            if (!progress.isVisible() && clock.elapsed() >= ShowProgressAfterMs)
+                progress.show();
+            QCoreApplication::processEvents();
+            stopped = progress.wasCanceled();
+            return !stopped;
+        });
+        if (stopped || !trainer.errorText().isEmpty())
+            break;
+    }
     progress.reset();
 
-    const QString kind = label == Scan::LearnedFilter::Label::Spam ? u"spam"_s : u"not spam"_s;
+    const QString as = kind.isEmpty() ? QString() : u" as "_s + kind;
+    const QString counts = u"%1 new, %2 already known"_s.arg(learned).arg(trainer.alreadyKnown());
     QString text;
     if (!trainer.errorText().isEmpty())
-        text = u"Learning from %1 stopped (%2); %3 message(s) were learned before it."_s.arg(what, trainer.errorText())
-                   .arg(learned);
+        text =
+            u"Learning from %1 stopped (%2); %3 new message(s) were learned before it."_s.arg(what, trainer.errorText())
+                .arg(learned);
     else if (stopped)
-        text = u"Learning from %1 was stopped; %2 message(s) were learned as %3."_s.arg(what).arg(learned).arg(kind);
+        text = u"Learning from %1 was stopped; learned before it%2: %3."_s.arg(what, as, counts);
     else
-        text = u"Learned %1 message(s) from %2 as %3."_s.arg(learned).arg(what, kind);
+        text = u"Learned from %1%2: %3."_s.arg(what, as, counts);
+    if (trainer.moved() > 0)
+        text += u" %1 of the new had been learned as the other kind."_s.arg(trainer.moved());
     if (trainer.skipped() > 0)
-        text += u" %1 could not be read or were too large, and were passed over."_s.arg(trainer.skipped());
+        text += u" %1 could not be read, were damaged or too large, and were passed over."_s.arg(trainer.skipped());
+    for (const QString &damage : trainer.damage())
+        text += u' ' + damage;
     Q_EMIT finished(text);
     Q_EMIT countsChanged(countsText());
 }
 
 void LearnedTraining::train(const QString &path, Scan::LearnedFilter::Label label)
 {
-    learn(path, label, [&](Scan::SpamTrainer &trainer, const Scan::SpamTrainer::Progress &progress) {
-        return trainer.learnFolder(path, label, progress);
-    });
+    train(QList<TrainFolderDialog::Folder>{{path, path, label}});
+}
+
+void LearnedTraining::train(const QList<TrainFolderDialog::Folder> &folders)
+{
+    QList<Work> steps;
+    bool oneKind = true;
+    for (const TrainFolderDialog::Folder &folder : folders) {
+        oneKind = oneKind && folder.label == folders.constFirst().label;
+        steps.append([folder](Scan::SpamTrainer &trainer, const Scan::SpamTrainer::Progress &progress) {
+            return trainer.learnFolder(folder.path, folder.label, progress);
+        });
+    }
+    if (folders.isEmpty())
+        return;
+    const QString what = folders.size() == 1 ? folders.constFirst().name : u"%1 folders"_s.arg(folders.size());
+    learn(what, oneKind ? kindText(folders.constFirst().label) : QString(), steps);
 }
 
 void LearnedTraining::learnFromArchive()
 {
-    learn(u"the spam archive"_s, Scan::LearnedFilter::Label::Spam,
-          [](Scan::SpamTrainer &trainer, const Scan::SpamTrainer::Progress &progress) {
+    learn(u"the spam archive"_s, kindText(Scan::LearnedFilter::Label::Spam),
+          {[](Scan::SpamTrainer &trainer, const Scan::SpamTrainer::Progress &progress) {
               return trainer.learnArchive(progress);
-          });
+          }});
 }

@@ -5,6 +5,7 @@
 // the counts of what the filter has learned.
 
 #include "scan/spamtrainer.h"
+#include "ui/trainfolderdialog.h"
 
 #include <QObject>
 #include <QPointer>
@@ -14,7 +15,6 @@
 
 class QWidget;
 class StateDatabase;
-class TrainFolderDialog;
 
 class LearnedTraining final : public QObject
 {
@@ -30,6 +30,7 @@ public:
     TrainFolderDialog *folderDialog() const;
     void learnFromArchive();
     void train(const QString &path, Scan::LearnedFilter::Label label);
+    void train(const QList<TrainFolderDialog::Folder> &folders);
     QString countsText();
     // While a training runs (its progress box lets events through).
     bool isTraining() const { return m_training; }
@@ -42,9 +43,10 @@ Q_SIGNALS:
 private:
     bool database();
     using Work = std::function<int(Scan::SpamTrainer &, const Scan::SpamTrainer::Progress &)>;
-    // Runs work behind a progress box the user can stop between batches, then
-    // tells what was learned and shows the new counts.
-    void learn(const QString &what, Scan::LearnedFilter::Label label, const Work &work);
+    // Runs the steps in turn behind a progress box the user can stop between
+    // batches, then tells what was learned and shows the new counts. `kind`
+    // is what the messages were learned as, when all were learned as one.
+    void learn(const QString &what, const QString &kind, const QList<Work> &steps);
 
     QString m_folder;
     QWidget *m_window;

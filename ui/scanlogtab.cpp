@@ -4,6 +4,8 @@
 #include "state/statedatabase.h"
 
 #include <QBrush>
+#include <QColor>
+#include <QEvent>
 #include <QFont>
 #include <QHeaderView>
 #include <QLocale>
@@ -32,6 +34,21 @@ ScanLogTab::ScanLogTab(const QString &programFolder, QWidget *parent)
     layout->addWidget(m_view);
 }
 
+QColor ScanLogTab::failureColor(const QPalette &palette)
+{
+    // Red as light as the text: dark on a light theme, light on a dark one.
+    const int lightness = qBound(70, palette.color(QPalette::Text).lightness(), 180);
+    return QColor::fromHsl(0, 200, lightness);
+}
+
+// The tab hears of a new palette before its view does, so the colour comes from the tab's.
+void ScanLogTab::changeEvent(QEvent *event)
+{
+    QWidget::changeEvent(event);
+    if (event->type() == QEvent::PaletteChange && m_model->rowCount() > 0)
+        refresh();
+}
+
 void ScanLogTab::refresh()
 {
     m_model->removeRows(0, m_model->rowCount());
@@ -52,7 +69,7 @@ void ScanLogTab::refresh()
             QFont bold = m_view->font();
             bold.setBold(true);
             for (QStandardItem *cell : cells) {
-                cell->setForeground(QBrush(Qt::darkRed));
+                cell->setForeground(QBrush(failureColor(palette())));
                 cell->setFont(bold);
             }
         }

@@ -4,6 +4,8 @@
 
 #include <QWidget>
 
+class QColor;
+class QPalette;
 class QStandardItemModel;
 class QTableView;
 
@@ -20,6 +22,11 @@ public:
 
     void refresh();
     QTableView *view() const { return m_view; }
+    // A red that reads on `palette`'s background, light or dark.
+    static QColor failureColor(const QPalette &palette);
+
+protected:
+    void changeEvent(QEvent *event) override;
 
 private:
     QString m_folder;

@@ -1,6 +1,7 @@
 #include "config/widgets/addentrydialog.h"
 
 #include "config/configform.h"
+#include "config/widgets/savereminder.h"
 #include "platform/messagebox/messagebox.h"
 
 #include <QCoreApplication>
@@ -40,8 +41,7 @@ void AddEntryDialog::add()
     if (text.size() >= m_texts.minimumLength) {
         Lists::appendRow(m_form, m_kind, {text});
         QCoreApplication::processEvents();
-        MessageBox::show(this, m_texts.success + u"\r\nBe sure to click Save Settings when you are finished."_s,
-                         m_texts.successTitle, MessageBox::OkOnly);
+        SaveReminder::tell(m_form, this, m_texts.success, m_texts.successTitle);
         hide();
         m_box->clear();
     } else {

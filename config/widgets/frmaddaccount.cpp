@@ -6,10 +6,14 @@
 #include "config/configform.h"
 #include "config/listkind.h"
 #include "config/listloaders.h"
+#include "config/widgets/signinpanel.h"
 #include "platform/messagebox/messagebox.h"
+#include "signin/tokenkeeper.h"
+#include "state/statedatabase.h"
 
 #include <QCoreApplication>
 #include <QEvent>
+#include <QFileInfo>
 #include <QLineEdit>
 #include <QPushButton>
 
@@ -21,6 +25,9 @@ frmAddAccount::frmAddAccount(ConfigForm &form, QWidget *parent)
     , m_ui(std::make_unique<Ui::frmAddAccount>())
 {
     m_ui->setupUi(this);
+    m_signIn = new SignInPanel(form.programFolder(), m_ui->txtAddMailServer, m_ui->txtAddLoginName,
+                               m_ui->txtAddPassword, this);
+    m_ui->layout->insertWidget(1, m_signIn);
     connect(m_ui->cmdAddAccountInfo, &QPushButton::clicked, this, &frmAddAccount::cmdAddAccountInfo_Click);
     connect(m_ui->cmdCancelAccountInfo, &QPushButton::clicked, this, &frmAddAccount::cmdCancelAccountInfo_Click);
 }
@@ -38,6 +45,7 @@ void frmAddAccount::clearBoxes()
     m_ui->txtAddMailServer->clear();
     m_ui->txtAddLoginName->clear();
     m_ui->txtAddPassword->clear();
+    m_signIn->reset();
 }
 
 void frmAddAccount::openForNewAccount()
@@ -64,8 +72,13 @@ void frmAddAccount::cmdAddAccountInfo_Click()
         errors += u"The mail server is not a valid address: "_s + address.error() + u".\r\n"_s;
     if (login.isEmpty())
         errors += u"Please provide a login name.\r\n"_s;
-    if (password.isEmpty())
+    // An account that signs in with a browser keeps an empty password in accounts.dat.
+    if (m_signIn->usesSignIn()) {
+        if (!m_signIn->isSignedIn())
+            errors += u"Please sign in with the browser for this server and login name.\r\n"_s;
+    } else if (password.isEmpty()) {
         errors += u"Please provide a password.\r\n"_s;
+    }
     // accounts.dat separates the fields by commas and has no escaping.
     if (server.contains(u','))
         errors += u"The mail server cannot contain a comma.\r\n"_s;
@@ -76,6 +89,14 @@ void frmAddAccount::cmdAddAccountInfo_Click()
     if (hasLineBreak(server) || hasLineBreak(login) || hasLineBreak(password))
         errors += u"The mail server, login name and password cannot contain line breaks.\r\n"_s;
 
+    if (errors.size() < 2 && !m_signIn->usesSignIn()) {
+        // An earlier sign-in for the same account must not outlive its password login.
+        StateDatabase database(m_form.programFolder());
+        QString forgetError;
+        if (QFileInfo::exists(database.path()) && database.open() && TokenAccounts(database).find(server, login)
+            && !SignIn::TokenKeeper(&database).forget(server, login, &forgetError))
+            errors += u"The account's earlier sign-in cannot be removed: "_s + forgetError + u"\r\n"_s;
+    }
     if (errors.size() < 2) {
         Lists::appendRow(m_form, ListKind::Accounts, {server, login, password});
         QCoreApplication::processEvents();

@@ -9,6 +9,7 @@
 class ConfigForm;
 class QLineEdit;
 class QPushButton;
+class SignInPanel;
 
 namespace Ui {
 class frmAddAccount;
@@ -29,6 +30,7 @@ public:
     QLineEdit *txtAddPassword() const;
     QPushButton *cmdAddAccountInfo() const;
     QPushButton *cmdCancelAccountInfo() const;
+    SignInPanel *signInPanel() const { return m_signIn; }
 
     void clearBoxes();
     // Empties the boxes and shows the dialog modally; returns when it is hidden.
@@ -47,4 +49,5 @@ private Q_SLOTS:
 private:
     ConfigForm &m_form;
     std::unique_ptr<Ui::frmAddAccount> m_ui;
+    SignInPanel *m_signIn = nullptr;
 };

@@ -3,6 +3,7 @@
 #include "config/listtable.h"
 #include "config/widgets/configwindow.h"
 #include "config/widgets/listgridview.h"
+#include "config/widgets/savereminder.h"
 #include "platform/messagebox/messagebox.h"
 
 #include <QCoreApplication>
@@ -54,8 +55,7 @@ bool deleteSelectedRow(ConfigWindow &form, ListKind kind)
         return false;
     form.setBoxText(Lists::countBox(kind), QString::number(table->rowCountValue()));
     QCoreApplication::processEvents();
-    MessageBox::show(form.formWidget(), texts.notice + u"\r\nBe sure to click Save Settings when you are finished."_s,
-                     texts.noticeTitle, MessageBox::OkOnly);
+    SaveReminder::tell(form, form.formWidget(), texts.notice, texts.noticeTitle);
     form.showGrids();
     return true;
 }

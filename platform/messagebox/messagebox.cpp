@@ -22,7 +22,11 @@ TestState &testState()
 
 MessageBox::Button firstButton(MessageBox::Buttons buttons)
 {
-    return buttons == MessageBox::YesNo ? MessageBox::Yes : MessageBox::Ok;
+    switch (buttons) {
+    case MessageBox::YesNo: return MessageBox::Yes;
+    case MessageBox::SaveDiscardCancel: return MessageBox::Save;
+    default: return MessageBox::Ok;
+    }
 }
 
 bool belongsTo(MessageBox::Button answer, MessageBox::Buttons buttons)
@@ -31,6 +35,8 @@ bool belongsTo(MessageBox::Button answer, MessageBox::Buttons buttons)
     case MessageBox::OkOnly: return answer == MessageBox::Ok;
     case MessageBox::OkCancel: return answer == MessageBox::Ok || answer == MessageBox::Cancel;
     case MessageBox::YesNo: return answer == MessageBox::Yes || answer == MessageBox::No;
+    case MessageBox::SaveDiscardCancel:
+        return answer == MessageBox::Save || answer == MessageBox::Discard || answer == MessageBox::Cancel;
     }
     return false;
 }
@@ -107,6 +113,12 @@ MessageBox::Button MessageBox::show(QWidget *parent, const QString &text, const 
         box.setStandardButtons(QMessageBox::Yes | QMessageBox::No);
         box.setDefaultButton(QMessageBox::Yes);
         break;
+    case SaveDiscardCancel:
+        box.setIcon(QMessageBox::Question);
+        box.setStandardButtons(QMessageBox::Save | QMessageBox::Discard | QMessageBox::Cancel);
+        box.setDefaultButton(QMessageBox::Save);
+        box.setEscapeButton(QMessageBox::Cancel);
+        break;
     }
     const int result = box.exec();
     switch (result) {
@@ -114,9 +126,11 @@ MessageBox::Button MessageBox::show(QWidget *parent, const QString &text, const 
     case QMessageBox::No: return No;
     case QMessageBox::Cancel: return Cancel;
     case QMessageBox::Ok: return Ok;
+    case QMessageBox::Save: return Save;
+    case QMessageBox::Discard: return Discard;
     default:
         // Escape or the title-bar close: the box's "no" answer.
-        return buttons == YesNo ? No : (buttons == OkCancel ? Cancel : Ok);
+        return buttons == YesNo ? No : (buttons == OkOnly ? Ok : Cancel);
     }
 }
 

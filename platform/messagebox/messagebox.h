@@ -12,8 +12,8 @@ class QWidget;
 class MessageBox final
 {
 public:
-    enum Button { Ok, Cancel, Yes, No };
-    enum Buttons { OkOnly, OkCancel, YesNo };
+    enum Button { Ok, Cancel, Yes, No, Save, Discard };
+    enum Buttons { OkOnly, OkCancel, YesNo, SaveDiscardCancel };
 
     // Shows a modal box and returns the button pressed. An empty title means
     // the application's title "Quellmail".
@@ -39,7 +39,7 @@ public:
     static QString shownText(const QString &text);
 
     // Test mode: no box is shown; answers come from the queue, else the
-    // first button of the set (Ok or Yes).
+    // first button of the set (Ok, Yes or Save).
     static void setTestMode(bool on);
     static bool testMode();
     static void queueAnswer(Button answer);

@@ -69,6 +69,8 @@ QString TarnpostProxy::POPUsername() { return get(DispIdPOPUsername).toString();
 bool TarnpostProxy::setPOPUsername(const QVariant &value) { return let(DispIdPOPUsername, value); }
 QString TarnpostProxy::POPPassword() { return get(DispIdPOPPassword).toString(); }
 bool TarnpostProxy::setPOPPassword(const QVariant &value) { return let(DispIdPOPPassword, value); }
+QString TarnpostProxy::AccessToken() { return get(DispIdAccessToken).toString(); }
+bool TarnpostProxy::setAccessToken(const QVariant &value) { return let(DispIdAccessToken, value); }
 QString TarnpostProxy::ConnectResponse() { return get(DispIdConnectResponse).toString(); }
 qint16 TarnpostProxy::POPTimeout() { return get(DispIdPOPTimeout).value<qint16>(); }
 bool TarnpostProxy::setPOPTimeout(const QVariant &value) { return let(DispIdPOPTimeout, value); }

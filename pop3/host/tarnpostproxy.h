@@ -62,6 +62,9 @@ public:
     bool Prefetch();
     bool setPrefetch(const QVariant &value);
     bool QuitConfirmed();
+    // OAuth2 sign-in: set before Connect; empty for a password login.
+    QString AccessToken();
+    bool setAccessToken(const QVariant &value);
 
     void Connect();
     void Disconnect();

@@ -3,6 +3,7 @@
 
 #include "dovecot/dovecotserver.h"
 #include "learn/learnedfilter.h"
+#include "scan/archivewriter.h"
 #include "state/reviewlist.h"
 #include "state/statedatabase.h"
 #include "tests/support/learningexamples.h"
@@ -13,6 +14,7 @@
 #include <QJsonObject>
 #include <QLockFile>
 #include <QProcess>
+#include <QSqlQuery>
 #include <QtTest>
 
 using namespace Qt::StringLiterals;
@@ -73,6 +75,8 @@ private Q_SLOTS:
     void scan_data();
     void scan();
     void decodedTextAndLearnedFilter();
+    void training_data();
+    void training();
 
 private:
     DovecotServer m_server;
@@ -95,7 +99,8 @@ void tst_HeadlessScan::commandLine_data()
 
     const QStringList scan{u"--scan"_s, u"--folder"_s, u"<folder>"_s};
     QTest::newRow("help") << QStringList{u"--help"_s} << QString() << 0
-                          << u"Usage: quellmail [--scan [--json] [--folder DIR]]\n"_s << QString();
+                          << u"Usage: quellmail [--scan [--json] | --train spam|ham PATH... | --learn-archive |\n"_s
+                          << QString();
     QTest::newRow("version") << QStringList{u"-v"_s} << QString() << 0 << u"quellmail " QUELLMAIL_VERSION "\n"_s
                              << QString();
     QTest::newRow("unknown option") << QStringList{u"--scna"_s} << QString() << 1 << QString()
@@ -148,6 +153,121 @@ void tst_HeadlessScan::commandLine()
         QVERIFY(QFileInfo(folder.file(u"scan.lock"_s)).isSymLink());
         QCOMPARE(folder.read(u"elsewhere"_s), QByteArray("kept\n"));
     }
+}
+
+void tst_HeadlessScan::training_data()
+{
+    QTest::addColumn<QString>("before"); // a command run first, " | " between several
+    QTest::addColumn<QString>("command");
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QStringList>("lines");  // standard output
+    QTest::addColumn<QString>("err");        // the start of standard error
+    QTest::addColumn<QList<int>>("learned"); // spam and ham messages after
+
+    const QString spam = u"--train spam <F>/spam.mbox --folder <F>"_s;
+    const QString ham = u"--train ham <F>/Ham --folder <F>"_s;
+    QTest::newRow("spam from an mbox") << QString() << spam << 0
+                                       << QStringList{u"<F>/spam.mbox: 2 new, 0 already known as spam"_s,
+                                                      u"Learned 2 new message(s) as spam; 0 were known already. "
+                                                      "The filter knows 2 spam and 0 ham messages."_s}
+                                       << QString() << QList<int>{2, 0};
+    QTest::newRow("the same again is known") << spam << spam << 0
+                                             << QStringList{u"<F>/spam.mbox: 0 new, 2 already known as spam"_s,
+                                                            u"Learned 0 new message(s) as spam; 2 were known already. "
+                                                            "The filter knows 2 spam and 0 ham messages."_s}
+                                             << QString() << QList<int>{2, 0};
+    QTest::newRow("ham from a Maildir and an mbox, the spam moved")
+        << spam << u"--train ham <F>/Ham <F>/spam.mbox --folder=<F>"_s << 0
+        << QStringList{u"<F>/Ham: 2 new, 0 already known as ham"_s,
+                       u"<F>/spam.mbox: 2 new, 0 already known as ham (2 of the new moved from spam)"_s,
+                       u"Learned 4 new message(s) as ham; 0 were known already. "
+                       "The filter knows 0 spam and 4 ham messages."_s}
+        << QString() << QList<int>{0, 4};
+    // The damaged message is named and learns nothing; the others are learned.
+    QTest::newRow("damaged mbox")
+        << QString() << u"--train spam <F>/damaged.mbox --folder <F>"_s << 3
+        << QStringList{u"<F>/damaged.mbox: 2 new, 0 already known as spam, 1 passed over"_s,
+                       u"Learned 2 new message(s) as spam; 0 were known already. "
+                       "The filter knows 2 spam and 0 ham messages."_s}
+        << u"<F>/damaged.mbox: 1 damaged message(s) passed over, the first being message 2 (at byte 66).\n"_s
+        << QList<int>{2, 0};
+    QTest::newRow("a path that is no mail folder: nothing learned")
+        << QString() << u"--train spam <F>/spam.mbox <F>/notes.txt --folder <F>"_s << 1 << QStringList()
+        << u"<F>/notes.txt is neither an mbox file nor a Maildir folder; nothing was learned.\n"_s << QList<int>{0, 0};
+    QTest::newRow("forget what was learned, with its label")
+        << (spam + u" | "_s + ham) << u"--forget <F>/spam.mbox <F>/Ham <F>/damaged.mbox --folder <F>"_s << 3
+        << QStringList{u"<F>/spam.mbox: 2 forgotten, 0 never learned"_s, u"<F>/Ham: 2 forgotten, 0 never learned"_s,
+                       u"<F>/damaged.mbox: 0 forgotten, 2 never learned, 1 passed over"_s,
+                       u"Forgot 4 message(s); 2 had never been learned. The filter knows 0 spam and 0 ham messages."_s}
+        << u"<F>/damaged.mbox: 1 damaged message(s) passed over"_s << QList<int>{0, 0};
+    QTest::newRow("learn the spam archive") << QString() << u"--learn-archive --folder <F>"_s << 0
+                                            << QStringList{u"the spam archive: 1 new, 0 already known as spam"_s,
+                                                           u"Learned 1 new message(s) as spam; 0 were known already. "
+                                                           "The filter knows 1 spam and 0 ham messages."_s}
+                                            << QString() << QList<int>{1, 0};
+    QTest::newRow("kind neither spam nor ham")
+        << QString() << u"--train junk <F>/spam.mbox --folder <F>"_s << 1 << QStringList()
+        << u"--train takes spam or ham, not 'junk'."_s << QList<int>{0, 0};
+    QTest::newRow("no path") << QString() << u"--forget --folder <F>"_s << 1 << QStringList()
+                             << u"--forget needs at least one mbox file or Maildir folder."_s << QList<int>{0, 0};
+    QTest::newRow("two actions") << QString() << u"--learn-archive --scan --folder <F>"_s << 1 << QStringList()
+                                 << u"Choose one of --scan, --train, --learn-archive and --forget."_s
+                                 << QList<int>{0, 0};
+    QTest::newRow("no program folder") << QString() << u"--train spam <F>/spam.mbox --folder <F>/none"_s << 1
+                                       << QStringList() << u"No program folder at <F>/none."_s << QList<int>{0, 0};
+}
+
+void tst_HeadlessScan::training()
+{
+    QFETCH(QString, before);
+    QFETCH(QString, command);
+    QFETCH(int, exitCode);
+    QFETCH(QStringList, lines);
+    QFETCH(QString, err);
+    QFETCH(QList<int>, learned);
+
+    ProgramFolder folder;
+    QVERIFY(folder.write(u"spam.mbox"_s, "From a@b Mon Jan  1 00:00:00 2024\nSubject: pills\n\ncheap pills\n\n"
+                                         "From a@b Mon Jan  1 00:00:00 2024\nSubject: casino\n\ncasino bonus\n"));
+    // The second message was overwritten in the middle; its neighbours are whole.
+    QVERIFY(folder.write(u"damaged.mbox"_s, "From a@b Mon Jan  1 00:00:00 2024\nSubject: one\n\nlottery\n\n"
+                                            "From c@d\n\x00\x00\x00\x00\nSubject: zebrafish\n\nzebrafish\n\n"
+                                            "From e@f\nSubject: three\n\nwinner\n"_ba));
+    QVERIFY(folder.write(u"notes.txt"_s, "Dear diary\n"));
+    QVERIFY(QDir(folder.path()).mkpath(u"Ham/cur"_s) && QDir(folder.path()).mkpath(u"Ham/new"_s));
+    QVERIFY(folder.write(u"Ham/cur/1.host:2,S"_s, "Subject: minutes\n\nminutes of the meeting\n"));
+    QVERIFY(folder.write(u"Ham/new/2.host"_s, "Subject: lunch\n\nlunch on tuesday\n"));
+    QVERIFY(folder.write(u"SpamDeleted/offer.html"_s,
+                         Scan::ArchiveWriter::inertPrefix() + "Subject: offer\r\n\r\nwin\r\n"));
+    const auto args = [&](const QString &text) {
+        QStringList list = text.split(u' ');
+        for (QString &arg : list)
+            arg.replace(u"<F>"_s, folder.path());
+        return list;
+    };
+    if (!before.isEmpty()) {
+        for (const QString &first : before.split(u" | "_s)) {
+            const Run run = runProgram(args(first));
+            QVERIFY2(run.exitCode == 0, qPrintable(run.err));
+        }
+    }
+    const Run run = runProgram(args(command));
+    QStringList expected = lines;
+    for (QString &line : expected)
+        line.replace(u"<F>"_s, folder.path());
+    err.replace(u"<F>"_s, folder.path());
+    QCOMPARE(run.out.split(u'\n', Qt::SkipEmptyParts), expected);
+    QVERIFY2(run.err.startsWith(err), qPrintable(run.err));
+    QCOMPARE(run.exitCode, exitCode);
+
+    StateDatabase db(folder.path());
+    QVERIFY(db.open());
+    const Scan::TokenStore::Counts counts = Scan::TokenStore::learnedMessages(db);
+    QCOMPARE((QList<int>{int(counts.spam), int(counts.ham)}), learned);
+    // Nothing of the damaged message was learned.
+    QSqlQuery query(db.connection());
+    QVERIFY(query.exec(u"SELECT COUNT(*) FROM learned_tokens WHERE token LIKE '%zebrafish%'"_s) && query.next());
+    QCOMPARE(query.value(0).toInt(), 0);
 }
 
 void tst_HeadlessScan::scan_data()

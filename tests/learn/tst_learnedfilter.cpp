@@ -76,6 +76,8 @@ private Q_SLOTS:
     void storeBounds();
     void trainerBatches_data();
     void trainerBatches();
+    void folderAgainAndForget_data();
+    void folderAgainAndForget();
     void chi2Q_data();
     void chi2Q();
     void databaseOpen_data();
@@ -360,6 +362,75 @@ void tst_LearnedFilter::trainerBatches()
         QCOMPARE(stored.at(i), qint64(calls.at(i))); // each batch committed before it is reported
     QCOMPARE(done, learned);
     QCOMPARE(rowCount(db, u"learned_messages"_s), qint64(learned));
+}
+
+void tst_LearnedFilter::folderAgainAndForget_data()
+{
+    QTest::addColumn<QList<int>>("first");  // messages learned first, as spam
+    QTest::addColumn<QList<int>>("second"); // then this folder
+    QTest::addColumn<QString>("action");    // "spam", "ham" or "forget"
+    QTest::addColumn<int>("done");          // learned, or forgotten
+    QTest::addColumn<int>("known");         // already learned so (or never learned, for forget)
+    QTest::addColumn<int>("moved");
+    QTest::addColumn<QList<int>>("after"); // spam and ham messages learned at the end
+
+    QTest::newRow("the same folder again is all known")
+        << QList<int>{0, 1, 2} << QList<int>{0, 1, 2} << u"spam"_s << 0 << 3 << 0 << QList<int>{3, 0};
+    QTest::newRow("half new") << QList<int>{0, 1} << QList<int>{0, 1, 2, 3} << u"spam"_s << 2 << 2 << 0
+                              << QList<int>{4, 0};
+    QTest::newRow("a message twice in a folder counts once")
+        << QList<int>{} << QList<int>{0, 0, 1} << u"spam"_s << 2 << 1 << 0 << QList<int>{2, 0};
+    QTest::newRow("the other label moves them")
+        << QList<int>{0, 1} << QList<int>{0, 1, 2} << u"ham"_s << 3 << 0 << 2 << QList<int>{0, 3};
+    QTest::newRow("forget takes back what was learned, nothing else")
+        << QList<int>{0, 1, 4} << QList<int>{0, 1, 2, 3} << u"forget"_s << 2 << 2 << 0 << QList<int>{1, 0};
+}
+
+void tst_LearnedFilter::folderAgainAndForget()
+{
+    QFETCH(QList<int>, first);
+    QFETCH(QList<int>, second);
+    QFETCH(QString, action);
+    QFETCH(int, done);
+    QFETCH(int, known);
+    QFETCH(int, moved);
+    QFETCH(QList<int>, after);
+    QTemporaryDir dir;
+    QDir root(dir.path());
+    const auto folder = [&](const QString &name, const QList<int> &messages) {
+        root.mkpath(name + u"/cur"_s);
+        for (qsizetype i = 0; i < messages.size(); ++i) {
+            const int n = messages.at(i);
+            QFile f(root.filePath(u"%1/cur/%2.host"_s.arg(name).arg(i)));
+            if (!f.open(QIODevice::WriteOnly) || f.write(mail("Message " + QByteArray::number(n), "words", n)) <= 0)
+                return QString();
+        }
+        return root.filePath(name);
+    };
+    StateDatabase db(dir.path());
+    QVERIFY(db.open());
+    Scan::SpamTrainer trainer(dir.path(), db);
+    QVERIFY(trainer.open());
+    trainer.setBatchLimits(2, 1 << 20); // known messages span batches
+    const QString firstPath = folder(u"First"_s, first);
+    const QString secondPath = folder(u"Second"_s, second);
+    QVERIFY(!firstPath.isEmpty() && !secondPath.isEmpty());
+    QCOMPARE(trainer.learnFolder(firstPath, Label::Spam), int(first.size()));
+
+    Scan::SpamTrainer again(dir.path(), db);
+    QVERIFY(again.open());
+    again.setBatchLimits(2, 1 << 20);
+    const int result = action == u"forget"_s
+                           ? again.forgetFolder(secondPath)
+                           : again.learnFolder(secondPath, action == u"spam"_s ? Label::Spam : Label::Ham);
+    QVERIFY2(again.errorText().isEmpty(), qPrintable(again.errorText()));
+    QCOMPARE(result, done);
+    QCOMPARE(action == u"forget"_s ? again.neverLearned() : again.alreadyKnown(), known);
+    QCOMPARE(again.moved(), moved);
+    const TokenStore::Counts counts = TokenStore::learnedMessages(db);
+    QCOMPARE((QList<int>{int(counts.spam), int(counts.ham)}), after);
+    if (action == u"forget"_s && after == QList<int>{0, 0})
+        QCOMPARE(rowCount(db, u"learned_tokens"_s), qint64(0));
 }
 
 void tst_LearnedFilter::chi2Q_data()

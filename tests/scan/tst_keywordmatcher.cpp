@@ -1,7 +1,9 @@
 // The multi-entry matcher must give the scan exactly the first entry that
 // containsEntry() would have found, entry by entry; the texts it searches are
-// upper-cased exactly as QString does it.
+// upper-cased exactly as QString does it. The one-pass test for text that may
+// read differently decoded answers as a search for each mark did.
 
+#include "scan/decodedmessage.h"
 #include "scan/keywordmatcher.h"
 #include "scan/servertext.h"
 
@@ -22,6 +24,88 @@ int naiveFirst(const QStringList &entries, const QString &text)
     return KeywordMatcher::NoMatch;
 }
 
+// The decoded check as a case-insensitive search per mark, then a walk over
+// every "charset" value.
+bool searchPerMark(QStringView text)
+{
+    for (const QString &mark : {u"=?"_s, u"quoted-printable"_s, u"base64"_s, u"text/html"_s}) {
+        if (text.contains(mark, Qt::CaseInsensitive))
+            return true;
+    }
+    const QStringList raw = {u"us-ascii"_s, u"ascii"_s, u"utf-8"_s, u"utf8"_s, u"iso-8859-1"_s, u"latin1"_s};
+    const QString name = u"charset"_s;
+    for (qsizetype at = text.indexOf(name, 0, Qt::CaseInsensitive); at >= 0;
+         at = text.indexOf(name, at + name.size(), Qt::CaseInsensitive)) {
+        qsizetype i = at + name.size();
+        while (i < text.size() && (text.at(i) == u' ' || text.at(i) == u'\t'))
+            ++i;
+        if (i >= text.size() || text.at(i) != u'=')
+            continue;
+        ++i;
+        while (i < text.size() && (text.at(i) == u' ' || text.at(i) == u'\t' || text.at(i) == u'"'))
+            ++i;
+        qsizetype end = i;
+        while (end < text.size()
+               && (text.at(end).isLetterOrNumber() || text.at(end) == u'-' || text.at(end) == u'_'
+                   || text.at(end) == u'.' || text.at(end) == u':'))
+            ++end;
+        const QStringView value = text.mid(i, end - i);
+        if (!value.isEmpty() && std::none_of(raw.cbegin(), raw.cend(), [&](const QString &r) {
+                return value.compare(r, Qt::CaseInsensitive) == 0;
+            }))
+            return true;
+    }
+    return false;
+}
+
+// Text of words, some of them pieces of the marks in random case, with the
+// characters that fold onto ASCII letters and a few other non-ASCII ones.
+QString generatedText(QRandomGenerator &random, int words)
+{
+    static const QStringList pieces = {u"=?"_s,
+                                       u"="_s,
+                                       u"?"_s,
+                                       u"quoted-"_s,
+                                       u"printable"_s,
+                                       u"quoted-printable"_s,
+                                       u"base"_s,
+                                       u"64"_s,
+                                       u"base64"_s,
+                                       u"text/"_s,
+                                       u"html"_s,
+                                       u"text/html"_s,
+                                       u"charset"_s,
+                                       u"charset="_s,
+                                       u"utf-8"_s,
+                                       u"koi8-r"_s,
+                                       u"\"us-ascii\""_s,
+                                       u" \t"_s,
+                                       u"iso-8859-1"_s,
+                                       u"windows-1252"_s,
+                                       u"Latin1"_s,
+                                       u"\u212A"_s,
+                                       u"\u017F"_s,
+                                       u"\u0130\u0131\u00DF"_s,
+                                       u"\r\n"_s,
+                                       u"mail"_s,
+                                       u"\u00E9t\u00E9"_s,
+                                       u"utf8:"_s,
+                                       u"c"_s,
+                                       u"t"_s};
+    QString text;
+    for (int w = 0; w < words; ++w) {
+        QString piece = pieces.at(random.bounded(int(pieces.size())));
+        for (QChar &c : piece) {
+            if (random.bounded(3) == 0)
+                c = c.toUpper();
+        }
+        text += piece;
+        if (random.bounded(4) == 0)
+            text += u' ';
+    }
+    return text;
+}
+
 } // namespace
 
 class tst_KeywordMatcher : public QObject
@@ -37,6 +121,8 @@ private Q_SLOTS:
     void upperCasedIsToUpper();
     void bodyInPiecesAgrees_data();
     void bodyInPiecesAgrees();
+    void mayReadDifferentlyAgrees_data();
+    void mayReadDifferentlyAgrees();
 };
 
 void tst_KeywordMatcher::firstMatch_data()
@@ -66,6 +152,23 @@ void tst_KeywordMatcher::firstMatch_data()
     QTest::newRow("surrogate pair") << QStringList{u"\U0001F600"_s} << u"HI \U0001F600!"_s << 0;
     QTest::newRow("half a surrogate pair") << QStringList{QString(QChar(0xDE00))} << u"HI \U0001F600!"_s << 0;
     QTest::newRow("case is not folded here") << QStringList{u"ABC"_s} << u"abc"_s << none;
+    // A long text is walked in four runs: an entry across the start of each
+    // quarter, or only as long as the run's lead, is still found.
+    const qsizetype quarter = 2048;
+    for (int q = 1; q < 4; ++q) {
+        for (int offset : {-5, -4, -1, 0, 1}) {
+            QString text(4 * quarter + 3, u'A');
+            text.replace(q * quarter + offset, 5, u"BCDEF"_s);
+            QTest::addRow("long text, entry at quarter %d %+d", q, offset)
+                << QStringList{u"CDEFG"_s, u"BCDEF"_s, u"ZZ"_s} << text << 1;
+        }
+    }
+    QString tail(4 * quarter, u'A');
+    tail.replace(tail.size() - 3, 3, u"XYZ"_s);
+    QTest::newRow("long text, entry at its very end") << QStringList{u"XYZ"_s} << tail << 0;
+    QTest::newRow("long text, entry longer than a quarter")
+        << QStringList{QString(quarter + 10, u'A') + u'B'} << QString(4 * quarter, u'A') + u'B' << 0;
+    QTest::newRow("long text, absent") << QStringList{u"AB"_s} << QString(4 * quarter, u'A') << none;
 }
 
 void tst_KeywordMatcher::firstMatch()
@@ -99,7 +202,8 @@ void tst_KeywordMatcher::agreesWithEntryByEntry()
             entries << word(round % 7 == 0 ? 0 : 1, 6, letters);
         const KeywordMatcher matcher(entries);
         for (int t = 0; t < 10; ++t) {
-            const QString text = word(0, 60, letters);
+            // Now and then long enough to be walked in runs.
+            const QString text = t == 0 && round % 10 == 0 ? word(4000, 9000, letters) : word(0, 60, letters);
             QCOMPARE_EQ(matcher.firstMatch(text), naiveFirst(entries, text));
         }
     }
@@ -207,6 +311,79 @@ void tst_KeywordMatcher::bodyInPiecesAgrees()
     for (const QString &entry : std::as_const(entries))
         QCOMPARE(body.contains(entry), Scan::containsEntry(whole, entry));
     QVERIFY(!Scan::ServerBody().contains(QString()));
+}
+
+void tst_KeywordMatcher::mayReadDifferentlyAgrees_data()
+{
+    // Texts and what the check says of each (-1: only that it agrees with
+    // the search per mark).
+    QTest::addColumn<QStringList>("texts");
+    QTest::addColumn<int>("expected");
+    const auto one = [](const char16_t *text, int expected) {
+        QTest::newRow(QString::fromUtf16(text).toUtf8().constData())
+            << QStringList{QString::fromUtf16(text)} << expected;
+    };
+    one(u"", 0);
+    one(u"Plain text, charset=utf-8 and nothing else.", 0);
+    one(u"Subject: =?utf-8?B?SGk=?=", 1);
+    one(u"a = ? b ends in =", 0);
+    one(u"ends in =?", 1);
+    one(u"Content-Transfer-Encoding: QUOTED-Printable", 1);
+    one(u"quoted-printabl", 0);
+    one(u"BaSe64", 1);
+    one(u"Content-Type: TEXT/HTML", 1);
+    one(u"text/htm", 0);
+    one(u"Content-Type: text/plain; charset=\"KOI8-R\"", 1);
+    one(u"charset = \t\"us-ascii\"", 0);
+    one(u"CHARSET=ISO-8859-1; charset=windows-1252", 1);
+    one(u"charset=", 0);
+    one(u"charset", 0);
+    one(u"charset:koi8-r", 0);
+    one(u"charsetcharset=koi8-r", 1);
+    one(u"charset=utf-8x", 1);
+    one(u"charset=utf8:", 1);
+    one(u"charset=\u00E9", 1);
+    one(u"ba\u017Fe64", 1);
+    one(u"chars\u0435t=koi8-r", 0); // a Cyrillic e folds to nothing ASCII
+    one(u"char\u017Fet=koi8-r", 1);
+    one(u"quoted-printable\u212A", 1);
+
+    QRandomGenerator random(20261208);
+    for (int round = 0; round < 40; ++round) {
+        QStringList texts;
+        for (int t = 0; t < 50; ++t)
+            texts << generatedText(random, random.bounded(1, 12));
+        QTest::addRow("generated, round %d", round) << texts << -1;
+    }
+    // Every character that folds at all, and all of Latin-1, in place of
+    // each letter of each mark.
+    QStringList texts;
+    for (const QString &mark : {u"=?"_s, u"quoted-printable"_s, u"base64"_s, u"text/html"_s, u"charset=koi8"_s}) {
+        for (char32_t c = 0; c <= 0xFFFF; ++c) {
+            const QChar ch(char16_t(c), 0);
+            if (c >= 0x100 && ch.toCaseFolded() == ch)
+                continue;
+            for (qsizetype i = 0; i < mark.size(); ++i)
+                texts << QString(mark).replace(i, 1, ch);
+        }
+    }
+    QTest::newRow("folding characters inside the marks") << texts << -1;
+    // A large body: the answer comes from its last line.
+    const QString body = QString(u"plain line of text\r\n"_s).repeated(50000);
+    QTest::newRow("large bodies") << QStringList{body, body + u"charset=koi8-r"_s, body + u"BASE64"_s} << -1;
+}
+
+void tst_KeywordMatcher::mayReadDifferentlyAgrees()
+{
+    QFETCH(QStringList, texts);
+    QFETCH(int, expected);
+    for (const QString &text : std::as_const(texts)) {
+        const bool oracle = searchPerMark(text);
+        if (expected >= 0)
+            QCOMPARE(oracle, bool(expected)); // the row itself is right
+        QVERIFY2(Scan::DecodedMessage::mayReadDifferently(text) == oracle,
+                 qPrintable(u"%1 on \"%2\""_s.arg(oracle).arg(text)));
+    }
 }
 
 QTEST_APPLESS_MAIN(tst_KeywordMatcher)

@@ -59,6 +59,8 @@ private Q_SLOTS:
     void hostileText_data();
     void hostileText();
     void spamListedWhateverBecameOfIt();
+    void windowSummary_data();
+    void windowSummary();
 };
 
 void tst_ScanReport::hostileText_data()
@@ -166,6 +168,10 @@ void tst_ScanReport::hostileText()
     QCOMPARE(first.value(u"problems"_s).toArray(), QJsonArray{login});
     QCOMPARE(root.value(u"accounts"_s).toArray().at(1).toObject().value(u"error"_s).toString(), login);
     QCOMPARE(root.value(u"problems"_s).toArray().size(), 2);
+
+    const QString summary = ScanReport::windowSummary({ok, failed}, {text, u"folder: "_s + text});
+    QVERIFY2(firstUnsafe(summary).isEmpty(), qPrintable(firstUnsafe(summary)));
+    QVERIFY2(summary.startsWith(u"1 account failed: pop.example.org ("_s), qPrintable(summary.left(400)));
 }
 
 // Every verdict is listed, held or not, and a deleted one reads as the
@@ -197,6 +203,62 @@ void tst_ScanReport::spamListedWhateverBecameOfIt()
                           {u"entry"_s, u"0.998"_s},
                           {u"held"_s, true}}));
     QCOMPARE(root.value(u"problems"_s).toArray(), QJsonArray());
+}
+
+void tst_ScanReport::windowSummary_data()
+{
+    // Accounts as "server|login|error|problem;problem"; an empty error is an account scanned.
+    QTest::addColumn<QStringList>("accounts");
+    QTest::addColumn<QStringList>("problems"); // every problem of the run, in order
+    QTest::addColumn<QString>("summary");
+
+    QTest::newRow("nothing went wrong") << QStringList{u"mail.example|alice||"_s} << QStringList() << QString();
+    QTest::newRow("one account failed")
+        << QStringList{u"mail.example|alice|-ERR [AUTH] Authentication failed.|mail.example (alice): x"_s,
+                       u"pop.test|bob||"_s}
+        << QStringList{u"mail.example (alice): x"_s}
+        << u"1 account failed: mail.example (alice): -ERR [AUTH] Authentication failed"_s;
+    // The first failures must not be hidden behind the last.
+    QTest::newRow("every failed account named")
+        << QStringList{u"mail.example|alice|wrong password.|a1"_s, u"ok.example|carol||"_s,
+                       u"pop.test|bob|no answer|b1"_s, u"gone.invalid|dave|Host not found|d1"_s}
+        << QStringList{u"a1"_s, u"b1"_s, u"d1"_s}
+        << u"3 accounts failed: mail.example (alice): wrong password; pop.test (bob): no answer; "
+           "gone.invalid (dave): Host not found"_s;
+    QTest::newRow("failed accounts and other problems")
+        << QStringList{u"mail.example|alice|wrong password|a1"_s, u"ok.example|carol||c1;c2"_s}
+        << QStringList{u"settings: unreadable"_s, u"a1"_s, u"c1"_s, u"c2"_s}
+        << u"1 account failed: mail.example (alice): wrong password; and 3 other problems, the last: c2"_s;
+    QTest::newRow("a failed account and one other problem")
+        << QStringList{u"mail.example|alice|wrong password|a1;a2"_s} << QStringList{u"a1"_s, u"a2"_s, u"log: full"_s}
+        << u"1 account failed: mail.example (alice): wrong password; and 1 other problem: log: full"_s;
+    QTest::newRow("problems without a failed account")
+        << QStringList{u"ok.example|carol||c1;c2"_s} << QStringList{u"c1"_s, u"c2"_s}
+        << u"2 problems in this scan; the last: c2"_s;
+    QTest::newRow("one problem") << QStringList{u"ok.example|carol||c1"_s} << QStringList{u"c1"_s} << u"c1"_s;
+    // A server can put anything in its error; the status line gets one safe line.
+    QTest::newRow("hostile error") << QStringList{u"mail.example|al\u202Eice|-ERR no\r\nSpam from x\x1b[2J|p"_s}
+                                   << QStringList{u"p"_s}
+                                   << u"1 account failed: mail.example (al\\u202eice): -ERR no Spam from x\\x1b[2J"_s;
+}
+
+void tst_ScanReport::windowSummary()
+{
+    QFETCH(QStringList, accounts);
+    QFETCH(QStringList, problems);
+    QFETCH(QString, summary);
+    QList<AccountResult> results;
+    for (const QString &account : std::as_const(accounts)) {
+        const QStringList cells = account.split(u'|');
+        AccountResult r;
+        r.server = cells.at(0);
+        r.login = cells.at(1);
+        r.error = cells.at(2);
+        r.problems = cells.at(3).split(u';', Qt::SkipEmptyParts);
+        results.append(r);
+    }
+    QCOMPARE(ScanReport::windowSummary(results, problems), summary);
+    QCOMPARE(ScanReport::scanningCaption(u"pop.test"_s, u"bob"_s), u"Scanning pop.test (bob)\u2026"_s);
 }
 
 QTEST_APPLESS_MAIN(tst_ScanReport)

@@ -16,7 +16,9 @@
 #include "ui/scanlogtab.h"
 #include "ui/spamreviewtab.h"
 #include "ui/trainfolderdialog.h"
+#include "ui/windowplacement.h"
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDialogButtonBox>
@@ -26,12 +28,14 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QScopeGuard>
 #include <QSignalSpy>
 #include <QTabWidget>
 #include <QTableView>
 #include <QTemporaryDir>
 #include <QTextBrowser>
 #include <QTimer>
+#include <QTreeWidget>
 
 using namespace Qt::StringLiterals;
 
@@ -94,6 +98,10 @@ private Q_SLOTS:
     void closeRequest();
     void hideButton_data();
     void hideButton();
+    void keysAndCaptions_data();
+    void keysAndCaptions();
+    void windowPlacement_data();
+    void windowPlacement();
     void links();
     void importHook();
     void helpPage();
@@ -340,52 +348,102 @@ void tst_FrmMain::failedSaveIsReported()
 
 void tst_FrmMain::exitAnswered_data()
 {
+    QTest::addColumn<QString>("change"); // to the whitelist before Exit: "", "added", "added and deleted"
     QTest::addColumn<int>("answer");
+    QTest::addColumn<bool>("saveFails");
+    QTest::addColumn<QStringList>("titles"); // of the boxes, in order
     QTest::addColumn<bool>("ends");
-    QTest::newRow("no") << int(MessageBox::No) << false;
-    QTest::newRow("yes") << int(MessageBox::Yes) << true;
+    QTest::addColumn<bool>("saved");
+
+    const QString exitTitle = u"Exit application."_s;
+    const QString saveTitle = u"Save changes?"_s;
+    QTest::newRow("no") << QString() << int(MessageBox::No) << false << QStringList{exitTitle} << false << false;
+    QTest::newRow("yes") << QString() << int(MessageBox::Yes) << false << QStringList{exitTitle} << true << false;
+    QTest::newRow("an entry added and deleted again is no change")
+        << u"added and deleted"_s << int(MessageBox::Yes) << false << QStringList{exitTitle} << true << false;
+    // Unsaved changes were lost silently: the question offers to save them.
+    QTest::newRow("unsaved, save") << u"added"_s << int(MessageBox::Save) << false << QStringList{saveTitle} << true
+                                   << true;
+    QTest::newRow("unsaved, discard") << u"added"_s << int(MessageBox::Discard) << false << QStringList{saveTitle}
+                                      << true << false;
+    QTest::newRow("unsaved, cancel") << u"added"_s << int(MessageBox::Cancel) << false << QStringList{saveTitle}
+                                     << false << false;
+    QTest::newRow("unsaved, save fails: keeps running")
+        << u"added"_s << int(MessageBox::Save) << true << QStringList{saveTitle, u"Save failed."_s} << false << false;
 }
 
 void tst_FrmMain::exitAnswered()
 {
+    QFETCH(QString, change);
     QFETCH(int, answer);
+    QFETCH(bool, saveFails);
+    QFETCH(QStringList, titles);
     QFETCH(bool, ends);
+    QFETCH(bool, saved);
     savedFiles();
     frmMain form(m_dir->path());
     QVERIFY(!start(form));
     int removerCalls = 0;
     form.setTrayIconRemover([&] { ++removerCalls; });
     QSignalSpy ending(&form, &frmMain::programEnding);
-    form.gridwhitelist()->appendRow({u"unsaved@x.example"_s});
+    if (!change.isEmpty())
+        form.gridwhitelist()->appendRow({u"unsaved@x.example"_s});
+    if (change == u"added and deleted"_s)
+        QVERIFY(form.gridwhitelist()->removeRow(2));
+    if (saveFails) {
+        QVERIFY(QFile::remove(m_dir->filePath(u"whitelist.dat"_s)));
+        QVERIFY(QDir(m_dir->path()).mkdir(u"whitelist.dat"_s));
+    }
+    QCOMPARE(form.hasUnsavedChanges(), change == u"added"_s);
     MessageBox::clearRecords();
     MessageBox::queueAnswer(MessageBox::Button(answer));
     UiTest::click(form, u"cmdExitApplication"_s);
 
-    QCOMPARE(MessageBox::records().size(), 1);
-    QCOMPARE(MessageBox::records().first().text, u"Are you sure you want to exit the application?"_s);
-    QCOMPARE(MessageBox::records().first().title, u"Exit application."_s);
-    QCOMPARE(MessageBox::records().first().buttons, MessageBox::YesNo);
+    QStringList shownTitles;
+    for (const MessageBox::Record &box : MessageBox::records())
+        shownTitles.append(box.title);
+    QCOMPARE(shownTitles, titles);
+    const MessageBox::Record first = MessageBox::records().first();
+    if (change == u"added"_s) {
+        QCOMPARE(first.text,
+                 u"Your accounts or lists have changes that are not saved.\r\nSave them before Quellmail ends?"_s);
+        QCOMPARE(first.buttons, MessageBox::SaveDiscardCancel);
+    } else {
+        QCOMPARE(first.text, u"Are you sure you want to exit the application?"_s);
+        QCOMPARE(first.buttons, MessageBox::YesNo);
+    }
     QCOMPARE(ending.size(), ends ? 1 : 0);
     QCOMPARE(removerCalls, ends ? 1 : 0);
     QCOMPARE(form.isVisible(), !ends);
     QCOMPARE(UiTest::Timer1(form)->isActive(), !ends);
-    // Nothing is saved on the way out.
-    QCOMPARE(UiTest::readBytes(m_dir->filePath(u"whitelist.dat"_s)), QByteArray("friend@x.example\r\n"));
+    if (!saveFails) {
+        QCOMPARE(UiTest::readBytes(m_dir->filePath(u"whitelist.dat"_s)),
+                 saved ? QByteArray("friend@x.example\r\nunsaved@x.example\r\n") : QByteArray("friend@x.example\r\n"));
+    }
+    QCOMPARE(form.hasUnsavedChanges(), change == u"added"_s && !saved);
 }
 
 void tst_FrmMain::closeRequest_data()
 {
     QTest::addColumn<int>("answer");
     QTest::addColumn<bool>("trayAvailable");
-    QTest::newRow("ok") << int(MessageBox::Ok) << true;
-    QTest::newRow("cancel with a tray") << int(MessageBox::Cancel) << true;
-    QTest::newRow("cancel without a tray") << int(MessageBox::Cancel) << false;
+    QTest::addColumn<int>("saveAnswer"); // -1: nothing unsaved, no second box
+    QTest::newRow("ok") << int(MessageBox::Ok) << true << -1;
+    QTest::newRow("cancel with a tray") << int(MessageBox::Cancel) << true << -1;
+    QTest::newRow("cancel without a tray") << int(MessageBox::Cancel) << false << -1;
+    // Hidden in the tray nothing is lost; ending asks first.
+    QTest::newRow("cancel with unsaved changes") << int(MessageBox::Cancel) << true << int(MessageBox::Save);
+    QTest::newRow("ok with unsaved changes, save") << int(MessageBox::Ok) << true << int(MessageBox::Save);
+    QTest::newRow("ok with unsaved changes, discard") << int(MessageBox::Ok) << true << int(MessageBox::Discard);
+    QTest::newRow("ok with unsaved changes, cancel keeps it open")
+        << int(MessageBox::Ok) << true << int(MessageBox::Cancel);
 }
 
 void tst_FrmMain::closeRequest()
 {
     QFETCH(int, answer);
     QFETCH(bool, trayAvailable);
+    QFETCH(int, saveAnswer);
     savedFiles();
     frmMain form(m_dir->path());
     form.setTrayAvailabilityCheck([trayAvailable] { return trayAvailable; });
@@ -393,16 +451,32 @@ void tst_FrmMain::closeRequest()
     int removerCalls = 0;
     form.setTrayIconRemover([&] { ++removerCalls; });
     QSignalSpy ending(&form, &frmMain::programEnding);
+    if (saveAnswer >= 0)
+        form.gridkeywords()->appendRow({u"unsaved"_s});
     MessageBox::clearRecords();
     MessageBox::queueAnswer(MessageBox::Button(answer));
+    if (saveAnswer >= 0)
+        MessageBox::queueAnswer(MessageBox::Button(saveAnswer));
     const bool closed = form.close();
 
-    QCOMPARE(MessageBox::records().size(), 1);
+    const bool asked = saveAnswer >= 0 && answer == MessageBox::Ok;
+    QCOMPARE(MessageBox::records().size(), asked ? 2 : 1);
+    if (asked) {
+        QCOMPARE(MessageBox::records().at(1).title, u"Save changes?"_s);
+        QCOMPARE(MessageBox::records().at(1).buttons, MessageBox::SaveDiscardCancel);
+        QCOMPARE(UiTest::readBytes(m_dir->filePath(u"keywords.dat"_s)),
+                 saveAnswer == MessageBox::Save ? QByteArray("unsaved\r\n") : QByteArray());
+    }
     QCOMPARE(MessageBox::records().first().text,
              u"Click OK to exit this application.\r\nClick CANCEL to keep it running in the system tray."_s);
     QCOMPARE(MessageBox::records().first().title, u"Exit application?"_s);
     QCOMPARE(MessageBox::records().first().buttons, MessageBox::OkCancel);
-    if (answer == MessageBox::Ok) {
+    if (asked && saveAnswer == MessageBox::Cancel) {
+        QVERIFY(!closed);
+        QCOMPARE(ending.size(), 0);
+        QVERIFY(form.isVisible());
+        QVERIFY(form.hasUnsavedChanges());
+    } else if (answer == MessageBox::Ok) {
         QVERIFY(closed);
         QCOMPARE(ending.size(), 1);
         QCOMPARE(removerCalls, 1);
@@ -441,6 +515,125 @@ void tst_FrmMain::hideButton()
     QCOMPARE(form.isMinimized(), !trayAvailable);
     QVERIFY(UiTest::Timer1(form)->isActive());
     QVERIFY(MessageBox::records().isEmpty());
+}
+
+void tst_FrmMain::keysAndCaptions_data()
+{
+    QTest::addColumn<QString>("focus"); // the widget with the focus, by object name
+    QTest::addColumn<int>("fromTab");
+    QTest::addColumn<QString>("input"); // a key sequence, or "click " and a caption's object name
+    QTest::addColumn<int>("toTab");
+    QTest::addColumn<QString>("box"); // a rule box the input switches on; empty for none
+
+    // The tab widget alone knows these keys only while the focus is inside it.
+    QTest::newRow("Ctrl+Tab on a command button") << u"cmdExitApplication"_s << 0 << u"Ctrl+Tab"_s << 1 << QString();
+    QTest::newRow("Ctrl+PgDown on Scan now") << u"cmdscannow"_s << 2 << u"Ctrl+PgDown"_s << 3 << QString();
+    QTest::newRow("Ctrl+Shift+Tab wraps round") << u"cmdupdateconfig"_s << 0 << u"Ctrl+Shift+Tab"_s << 7 << QString();
+    QTest::newRow("Ctrl+PgUp in a grid") << u"gridwhitelistView"_s << 1 << u"Ctrl+PgUp"_s << 0 << QString();
+    QTest::newRow("Alt+K: Keywords tab") << u"cmdscannow"_s << 0 << u"Alt+K"_s << 3 << QString();
+    QTest::newRow("Alt+L: Log tab") << u"gridAccountsView"_s << 0 << u"Alt+L"_s << 7 << QString();
+    // Clicking a rule's words ticks its box, as clicking the box does.
+    QTest::newRow("whitelist caption") << u"cmdscannow"_s << 4 << u"click lblwhitelist"_s << 4 << u"checkwhitelist"_s;
+    QTest::newRow("keyword caption") << u"cmdscannow"_s << 4 << u"click lblkeywords"_s << 4 << u"checkkeywords"_s;
+    QTest::newRow("hold caption") << u"cmdscannow"_s << 4 << u"click lblHoldForReview"_s << 4
+                                  << u"checkHoldForReview"_s;
+}
+
+void tst_FrmMain::keysAndCaptions()
+{
+    QFETCH(QString, focus);
+    QFETCH(int, fromTab);
+    QFETCH(QString, input);
+    QFETCH(int, toTab);
+    QFETCH(QString, box);
+    savedFiles();
+    frmMain form(m_dir->path());
+    QVERIFY(!start(form));
+    QApplication::setActiveWindow(&form);
+    QVERIFY(QTest::qWaitForWindowActive(&form));
+    QTabWidget *tabs = UiTest::SSTab1(form);
+    tabs->setCurrentIndex(fromTab);
+    auto *focused = form.findChild<QWidget *>(focus);
+    QVERIFY(focused);
+    focused->setFocus();
+    QCheckBox *rule = box.isEmpty() ? nullptr : form.findChild<QCheckBox *>(box);
+    QVERIFY(box.isEmpty() || rule);
+    const Qt::CheckState before = rule ? rule->checkState() : Qt::Unchecked;
+    const Qt::CheckState flipped = before == Qt::Checked ? Qt::Unchecked : Qt::Checked;
+
+    if (input.startsWith(u"click "_s)) {
+        auto *caption = form.findChild<QLabel *>(input.mid(6));
+        QVERIFY(caption);
+        QTest::mouseClick(caption, Qt::LeftButton);
+    } else {
+        const QKeySequence keys(input);
+        QTest::keySequence(focused, keys);
+    }
+    QCOMPARE(tabs->currentIndex(), toTab);
+    if (rule) {
+        QCOMPARE(rule->checkState(), flipped);
+        QTest::mouseClick(form.findChild<QLabel *>(input.mid(6)), Qt::LeftButton);
+        QCOMPARE(rule->checkState(), flipped == Qt::Checked ? Qt::Unchecked : Qt::Checked);
+    }
+}
+
+void tst_FrmMain::windowPlacement_data()
+{
+    QTest::addColumn<QRect>("saved");
+    QTest::addColumn<QList<QRect>>("screens"); // available areas
+    QTest::addColumn<QRect>("restored");
+
+    const QRect left(0, 0, 1280, 1000);
+    const QRect right(1280, 0, 1920, 1050);
+    QTest::newRow("where it was") << QRect(40, 30, 900, 600) << QList<QRect>{left} << QRect(40, 30, 900, 600);
+    QTest::newRow("on the second screen")
+        << QRect(1500, 100, 900, 600) << QList<QRect>{left, right} << QRect(1500, 100, 900, 600);
+    // The screen it was on is unplugged: back on the first, whole.
+    QTest::newRow("screen gone") << QRect(1500, 100, 900, 600) << QList<QRect>{left} << QRect(380, 100, 900, 600);
+    QTest::newRow("above and left of the screen")
+        << QRect(-400, -50, 900, 600) << QList<QRect>{left} << QRect(0, 0, 900, 600);
+    QTest::newRow("across two screens: the larger part wins")
+        << QRect(1000, 10, 900, 600) << QList<QRect>{left, right} << QRect(1280, 10, 900, 600);
+    QTest::newRow("larger than the screen") << QRect(10, 10, 3000, 2000) << QList<QRect>{left} << left;
+    QTest::newRow("a panel at the top") << QRect(0, 0, 900, 600) << QList<QRect>{QRect(0, 32, 1280, 968)}
+                                        << QRect(0, 32, 900, 600);
+}
+
+void tst_FrmMain::windowPlacement()
+{
+    QFETCH(QRect, saved);
+    QFETCH(QList<QRect>, screens);
+    QFETCH(QRect, restored);
+    QCOMPARE(WindowPlacement::clamped(saved, screens), restored);
+    if (QTest::currentDataTag() != "where it was"_ba)
+        return;
+
+    // Through settings.ini: kept when the program ends, beside the other settings, and put back at the next start.
+    savedFiles();
+    UiTest::writeBytes(m_dir->filePath(u"settings.ini"_s), "[Scan]\nholdForReview=true\n");
+    QRect left;
+    {
+        frmMain form(m_dir->path());
+        QVERIFY(!start(form));
+        form.move(0, 40);
+        form.resize(100, 100); // the layout's minimum size wins
+        left = QRect(form.pos(), form.size());
+        form.endProgram();
+    }
+    const QByteArray ini = UiTest::readBytes(m_dir->filePath(u"settings.ini"_s));
+    QVERIFY2(ini.contains("geometry=\"0,40,"), ini.constData());
+    QVERIFY2(ini.contains("holdForReview=true"), ini.constData());
+    {
+        frmMain again(m_dir->path());
+        QVERIFY(!start(again));
+        QCOMPARE(QRect(again.pos(), again.size()), left);
+    }
+    // Unreadable: the designed size, no failure.
+    UiTest::writeBytes(m_dir->filePath(u"settings.ini"_s), "[Window]\ngeometry=\"0,forty,600,420\"\n");
+    frmMain third(m_dir->path());
+    QVERIFY(!start(third));
+    QVERIFY(third.isVisible());
+    QVERIFY(!third.isMaximized());
 }
 
 void tst_FrmMain::links()
@@ -552,6 +745,22 @@ void tst_FrmMain::learnedFilterSettingsAndTraining()
     QDir(m_dir->path()).mkdir(u"SpamDeleted"_s);
     UiTest::writeBytes(m_dir->filePath(u"SpamDeleted/offer.html"_s),
                        Scan::ArchiveWriter::inertPrefix() + "Subject: offer\r\n\r\nlottery winner\r\n");
+    // A home with a mail program's folders: its junk holds the two spam of
+    // the mbox again, a damaged message and a new one.
+    const QString home = m_dir->filePath(u"home"_s);
+    const QString local = home + u"/.thunderbird/p.default/Mail/Local Folders/"_s;
+    QVERIFY(QDir().mkpath(local));
+    UiTest::writeBytes(home + u"/.thunderbird/profiles.ini"_s, "[Profile0]\nPath=p.default\nIsRelative=1\n");
+    UiTest::writeBytes(local + u"Junk"_s, "From a@b Mon Jan  1 00:00:00 2024\nSubject: pills\n\ncheap pills\n\n"
+                                          "From a@b Mon Jan  1 00:00:00 2024\nSubject: casino\n\ncasino bonus\n\n"
+                                          "From c@d\n\x01\x02 overwritten\n\nFrom e@f\nSubject: win\n\nyou won\n");
+    UiTest::writeBytes(local + u"Inbox"_s, "From g@h\nSubject: minutes\n\nminutes of the meeting\n");
+    UiTest::writeBytes(local + u"Trash"_s, "From g@h\nSubject: old\n\nnot offered\n");
+    for (const QString &name : {u"Junk"_s, u"Inbox"_s, u"Trash"_s})
+        UiTest::writeBytes(local + name + u".msf"_s, "// summary");
+    const QByteArray realHome = qgetenv("HOME");
+    qputenv("HOME", QFile::encodeName(home));
+    const auto restoreHome = qScopeGuard([&] { qputenv("HOME", realHome); });
     {
         frmMain form(m_dir->path());
         QVERIFY(!start(form));
@@ -570,6 +779,20 @@ void tst_FrmMain::learnedFilterSettingsAndTraining()
         UiTest::click(form, u"cmdTrainFromFolder"_s);
         TrainFolderDialog *dialog = form.findChild<TrainFolderDialog *>();
         QVERIFY(dialog && dialog->isVisible());
+        // The mail program's junk and inbox are offered with their counts, not ticked; its trash is not.
+        auto *found = dialog->findChild<QTreeWidget *>(u"treeClientFolders"_s);
+        QVERIFY(found && found->isVisible());
+        QStringList offered;
+        for (int i = 0; i < found->topLevelItemCount(); ++i) {
+            const QTreeWidgetItem *item = found->topLevelItem(i);
+            offered << item->text(0) + u' ' + item->text(1) + u' ' + item->text(2);
+            QCOMPARE(item->checkState(0), Qt::Unchecked);
+        }
+        QCOMPARE(offered, (QStringList{u"Thunderbird: Local Folders/Inbox 1 Not spam"_s,
+                                       u"Thunderbird: Local Folders/Junk 4 Spam"_s}));
+        dialog->findChild<QDialogButtonBox *>()->button(QDialogButtonBox::Ok)->click();
+        QCOMPARE(dialog->findChild<QLabel *>(u"lblTrainProblem"_s)->text(),
+                 u"Tick a folder, or choose an mbox file or a Maildir folder."_s);
         dialog->findChild<QLineEdit *>(u"txtTrainPath"_s)->setText(m_dir->filePath(u"nothing-here"_s));
         dialog->findChild<QDialogButtonBox *>()->button(QDialogButtonBox::Ok)->click();
         QVERIFY(dialog->isVisible());
@@ -581,12 +804,27 @@ void tst_FrmMain::learnedFilterSettingsAndTraining()
         dialog->findChild<QComboBox *>(u"comboTrainLabel"_s)->setCurrentIndex(0);
         dialog->findChild<QDialogButtonBox *>()->button(QDialogButtonBox::Ok)->click();
         QVERIFY(!dialog->isVisible());
-        QCOMPARE(form.Label17()->text(), u"Learned 2 message(s) from "_s + mbox + u" as spam."_s);
+        QCOMPARE(form.Label17()->text(), u"Learned from "_s + mbox + u" as spam: 2 new, 0 already known."_s);
         QVERIFY(counts->text().startsWith(u"Learned from 2 spam and 0 legitimate messages."_s));
 
         UiTest::click(form, u"cmdLearnFromArchive"_s);
-        QCOMPARE(form.Label17()->text(), u"Learned 1 message(s) from the spam archive as spam."_s);
+        QCOMPARE(form.Label17()->text(), u"Learned from the spam archive as spam: 1 new, 0 already known."_s);
         QVERIFY(counts->text().startsWith(u"Learned from 3 spam and 0 legitimate messages."_s));
+
+        // The ticked folders, each with its own label; what was learned already counts once, and
+        // the damaged message not at all.
+        UiTest::click(form, u"cmdTrainFromFolder"_s);
+        dialog->findChild<QLineEdit *>(u"txtTrainPath"_s)->clear();
+        for (int i = 0; i < found->topLevelItemCount(); ++i)
+            found->topLevelItem(i)->setCheckState(0, Qt::Checked);
+        dialog->findChild<QDialogButtonBox *>()->button(QDialogButtonBox::Ok)->click();
+        QVERIFY(!dialog->isVisible());
+        QVERIFY2(form.Label17()->text().startsWith(
+                     u"Learned from 2 folders: 2 new, 2 already known. 1 could not be read, were damaged or too "
+                     "large, and were passed over. "_s
+                     + local + u"Junk: 1 damaged message(s) passed over, the first being message 3 (at byte "_s),
+                 qPrintable(form.Label17()->text()));
+        QVERIFY(counts->text().startsWith(u"Learned from 4 spam and 1 legitimate messages."_s));
 
         // A scheduled scan that comes due during a training waits for it.
         QByteArray many;
@@ -597,9 +835,10 @@ void tst_FrmMain::learnedFilterSettingsAndTraining()
         form.setScanProcedure([&] { ++scans; });
         QTimer::singleShot(0, &form, [&] { form.runScan(); });
         UiTest::click(form, u"cmdTrainFromFolder"_s);
+        dialog->findChild<QLineEdit *>(u"txtTrainPath"_s)->setText(mbox);
         dialog->findChild<QComboBox *>(u"comboTrainLabel"_s)->setCurrentIndex(1);
         dialog->findChild<QDialogButtonBox *>()->button(QDialogButtonBox::Ok)->click();
-        QCOMPARE(form.Label17()->text(), u"Learned 600 message(s) from "_s + mbox + u" as not spam."_s);
+        QCOMPARE(form.Label17()->text(), u"Learned from "_s + mbox + u" as not spam: 600 new, 0 already known."_s);
         QCOMPARE(scans, 0);
 
         // Not while a scan holds a session open.
@@ -611,7 +850,7 @@ void tst_FrmMain::learnedFilterSettingsAndTraining()
         form.runScan();
         QVERIFY(offDuringScan);
         QVERIFY(form.findChild<QPushButton *>(u"cmdTrainFromFolder"_s)->isEnabled());
-        QCOMPARE(counts->text(), u"Learned from 3 spam and 600 legitimate messages."_s);
+        QCOMPARE(counts->text(), u"Learned from 4 spam and 601 legitimate messages."_s);
     }
     const QByteArray ini = UiTest::readBytes(m_dir->filePath(u"settings.ini"_s));
     QVERIFY2(ini.contains("[LearnedFilter]\ndeleteCondemned=false\nenabled=true\nthreshold=0.9\n"), ini.constData());

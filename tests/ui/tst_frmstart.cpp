@@ -464,6 +464,7 @@ void tst_FrmStart::exitPaths_data()
     QTest::addColumn<int>("path");
     QTest::addColumn<int>("answer");
     QTest::addColumn<bool>("trayAvailable");
+    QTest::addColumn<int>("saveAnswer"); // to "Save changes?" after an unsaved change; -1: no change
 
     const struct
     {
@@ -473,9 +474,13 @@ void tst_FrmStart::exitPaths_data()
                  {"File Exit", ExitPath::FileExit},
                  {"closing the window", ExitPath::WindowClose}};
     for (const auto &p : paths) {
-        QTest::addRow("%s, OK", p.name) << int(p.path) << int(MessageBox::Ok) << true;
-        QTest::addRow("%s, Cancel", p.name) << int(p.path) << int(MessageBox::Cancel) << true;
-        QTest::addRow("%s, Cancel, no tray", p.name) << int(p.path) << int(MessageBox::Cancel) << false;
+        QTest::addRow("%s, OK", p.name) << int(p.path) << int(MessageBox::Ok) << true << -1;
+        QTest::addRow("%s, Cancel", p.name) << int(p.path) << int(MessageBox::Cancel) << true << -1;
+        QTest::addRow("%s, Cancel, no tray", p.name) << int(p.path) << int(MessageBox::Cancel) << false << -1;
+        QTest::addRow("%s, OK, unsaved: Discard", p.name)
+            << int(p.path) << int(MessageBox::Ok) << true << int(MessageBox::Discard);
+        QTest::addRow("%s, OK, unsaved: Cancel keeps running", p.name)
+            << int(p.path) << int(MessageBox::Ok) << true << int(MessageBox::Cancel);
     }
 }
 
@@ -484,18 +489,35 @@ void tst_FrmStart::exitPaths()
     QFETCH(int, path);
     QFETCH(int, answer);
     QFETCH(bool, trayAvailable);
+    QFETCH(int, saveAnswer);
     auto form = start(trayAvailable);
     frmMain &main = form->mainWindow();
     QSignalSpy ending(&main, &frmMain::programEnding);
 
+    if (saveAnswer >= 0)
+        main.gridblacklist()->appendRow({u"unsaved.example"_s});
     MessageBox::queueAnswer(MessageBox::Button(answer));
+    if (saveAnswer >= 0)
+        MessageBox::queueAnswer(MessageBox::Button(saveAnswer));
     switch (ExitPath(path)) {
     case ExitPath::TrayExit: form->mnuSysTrayExit()->trigger(); break;
     case ExitPath::FileExit: form->mnuFileExit()->trigger(); break;
     case ExitPath::WindowClose: main.close(); break;
     }
 
-    QCOMPARE(MessageBox::records().size(), 1);
+    const qsizetype boxes = saveAnswer >= 0 ? 2 : 1;
+    QCOMPARE(MessageBox::records().size(), boxes);
+    if (saveAnswer >= 0) {
+        QCOMPARE(MessageBox::records().at(1).title, u"Save changes?"_s);
+        QCOMPARE(MessageBox::records().at(1).buttons, MessageBox::SaveDiscardCancel);
+    }
+    if (saveAnswer == MessageBox::Cancel) {
+        QVERIFY(SysTrayModule::TrayIconData());
+        QCOMPARE(ending.size(), 0);
+        QVERIFY(!main.isEnding());
+        QVERIFY(main.hasUnsavedChanges());
+        return;
+    }
     QCOMPARE(MessageBox::records().first().text, exitText);
     QCOMPARE(MessageBox::records().first().title, u"Exit application?"_s);
     QCOMPARE(MessageBox::records().first().buttons, MessageBox::OkCancel);
@@ -509,7 +531,7 @@ void tst_FrmStart::exitPaths()
         // No second question on the way out, from any exit.
         main.close();
         form->mnuSysTrayExit()->trigger();
-        QCOMPARE(MessageBox::records().size(), 1);
+        QCOMPARE(MessageBox::records().size(), boxes);
         QCOMPARE(ending.size(), 1);
     } else {
         QVERIFY(SysTrayModule::TrayIconData());

@@ -7,10 +7,13 @@
 #include "config/widgets/frmaddkeywords.h"
 #include "config/widgets/frmaddwhitelist.h"
 #include "config/widgets/listgridview.h"
+#include "config/widgets/savereminder.h"
 #include "platform/messagebox/messagebox.h"
 #include "tests/ui/uitestsupport.h"
 #include "ui/frmmain.h"
 
+#include <QApplication>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPointer>
 #include <QPushButton>
@@ -90,6 +93,7 @@ private:
 void tst_ListEditing::init()
 {
     MessageBox::setTestMode(true);
+    SaveReminder::resetSession();
     m_form.reset();
     m_dir = std::make_unique<QTemporaryDir>();
     // One saved account, so the start does not open the account dialog.
@@ -328,16 +332,24 @@ void tst_ListEditing::sameEntryTwiceGivesTwoRows()
     QCOMPARE(form.gridblacklist()->cell(4, 1), u"twice.example"_s);
     QCOMPARE(form.gridblacklist()->cell(5, 1), u"twice.example"_s);
     QCOMPARE(form.txtblacklistCount()->text(), u"5"_s);
+    // One "Be sure to click Save Settings" box per session; the second add says it in the status line.
+    QCOMPARE(MessageBox::records().size(), 1);
+    QVERIFY(MessageBox::records().first().text.endsWith(reminder));
+    QCOMPARE(form.Label17()->text(),
+             u"The email address has been added to the blacklist. Not saved yet: click Save Settings."_s);
 }
 
 void tst_ListEditing::deleteRow_data()
 {
+    // "button", "Delete key", or "button, reminded" (a change earlier in the session gave the reminder)
+    QTest::addColumn<QString>("how");
     QTest::addColumn<ListKind>("kind");
     QTest::addColumn<int>("selected");
     QTest::addColumn<int>("answer");
     QTest::addColumn<QStringList>("remaining");
     QTest::addColumn<QStringList>("messages"); // text|title of each box, in order
 
+    const QString button = u"button"_s;
     const QStringList whiteRows{u"a@x.example"_s, u"b@x.example"_s, u"c@x.example"_s};
     const QString addressQuestion =
         u"Are you sure you want to delete the selected email address?|Delete email address."_s;
@@ -345,35 +357,48 @@ void tst_ListEditing::deleteRow_data()
         u"The selected email address has been deleted."_s + reminder + u"|Email address deleted."_s;
 
     QTest::newRow("account, yes")
-        << ListKind::Accounts << 1 << int(MessageBox::Yes) << QStringList()
+        << button << ListKind::Accounts << 1 << int(MessageBox::Yes) << QStringList()
         << QStringList{u"Are you sure you want to delete the selected account?|Delete account."_s,
                        u"The selected account has been deleted."_s + reminder + u"|Account deleted."_s};
-    QTest::newRow("account, no") << ListKind::Accounts << 1 << int(MessageBox::No) << QStringList{u"mail.example.org"_s}
+    QTest::newRow("account, no") << button << ListKind::Accounts << 1 << int(MessageBox::No)
+                                 << QStringList{u"mail.example.org"_s}
                                  << QStringList{
                                         u"Are you sure you want to delete the selected account?|Delete account."_s};
     QTest::newRow("whitelist middle, yes")
-        << ListKind::Whitelist << 2 << int(MessageBox::Yes) << QStringList{u"a@x.example"_s, u"c@x.example"_s}
+        << button << ListKind::Whitelist << 2 << int(MessageBox::Yes) << QStringList{u"a@x.example"_s, u"c@x.example"_s}
         << QStringList{addressQuestion, addressNotice};
-    QTest::newRow("whitelist, no") << ListKind::Whitelist << 3 << int(MessageBox::No) << whiteRows
+    QTest::newRow("whitelist, no") << button << ListKind::Whitelist << 3 << int(MessageBox::No) << whiteRows
                                    << QStringList{addressQuestion};
     QTest::newRow("whitelist, nothing selected")
-        << ListKind::Whitelist << 0 << int(MessageBox::Yes) << whiteRows << QStringList();
-    QTest::newRow("blacklist last, yes") << ListKind::Blacklist << 3 << int(MessageBox::Yes)
+        << button << ListKind::Whitelist << 0 << int(MessageBox::Yes) << whiteRows << QStringList();
+    QTest::newRow("blacklist last, yes") << button << ListKind::Blacklist << 3 << int(MessageBox::Yes)
                                          << QStringList{u"s1.example"_s, u"s2.example"_s}
                                          << QStringList{addressQuestion, addressNotice};
     QTest::newRow("blacklist, nothing selected")
-        << ListKind::Blacklist << 0 << int(MessageBox::Yes)
+        << button << ListKind::Blacklist << 0 << int(MessageBox::Yes)
         << QStringList{u"s1.example"_s, u"s2.example"_s, u"s3.example"_s} << QStringList();
     QTest::newRow("keyword first, yes")
-        << ListKind::Keywords << 1 << int(MessageBox::Yes) << QStringList{u"win"_s, u"prize"_s}
+        << button << ListKind::Keywords << 1 << int(MessageBox::Yes) << QStringList{u"win"_s, u"prize"_s}
         << QStringList{u"Are you sure you want to delete the selected keyword?|Delete keyword."_s,
                        u"The selected keyword has been deleted."_s + reminder + u"|Keyword deleted."_s};
-    QTest::newRow("keyword, nothing selected") << ListKind::Keywords << 0 << int(MessageBox::Yes)
+    QTest::newRow("keyword, nothing selected") << button << ListKind::Keywords << 0 << int(MessageBox::Yes)
                                                << QStringList{u"free"_s, u"win"_s, u"prize"_s} << QStringList();
+    QTest::newRow("whitelist middle, Delete key")
+        << u"Delete key"_s << ListKind::Whitelist << 2 << int(MessageBox::Yes)
+        << QStringList{u"a@x.example"_s, u"c@x.example"_s} << QStringList{addressQuestion, addressNotice};
+    QTest::newRow("keyword first, Delete key, no") << u"Delete key"_s << ListKind::Keywords << 1 << int(MessageBox::No)
+                                                   << QStringList{u"free"_s, u"win"_s, u"prize"_s}
+                                                   << QStringList{u"Are you sure you want to delete the selected "
+                                                                  "keyword?|Delete keyword."_s};
+    // One reminder box per session: later deletions say it in the status line.
+    QTest::newRow("keyword first, yes, reminded")
+        << u"button, reminded"_s << ListKind::Keywords << 1 << int(MessageBox::Yes) << QStringList{u"win"_s, u"prize"_s}
+        << QStringList{u"Are you sure you want to delete the selected keyword?|Delete keyword."_s};
 }
 
 void tst_ListEditing::deleteRow()
 {
+    QFETCH(QString, how);
     QFETCH(ListKind, kind);
     QFETCH(int, selected);
     QFETCH(int, answer);
@@ -382,15 +407,28 @@ void tst_ListEditing::deleteRow()
 
     frmMain &form = *m_form;
     const QString countBefore = countOf(form, kind)->text();
+    const int rowsBefore = tableOf(form, kind)->rowCountValue();
     viewOf(form, kind)->selectListRow(selected);
     QCOMPARE(viewOf(form, kind)->selectedRow(), selected);
-    MessageBox::queueAnswer(MessageBox::Button(answer));
-    switch (kind) {
-    case ListKind::Accounts: UiTest::click(form, u"cmdDeleteAccount"_s); break;
-    case ListKind::Whitelist: UiTest::click(form, u"cmdeletewhitelist"_s); break;
-    case ListKind::Blacklist: UiTest::click(form, u"cmddeleteblacklist"_s); break;
-    case ListKind::Keywords: UiTest::click(form, u"cmddeletekeyword"_s); break;
+    if (how.endsWith(u"reminded"_s)) {
+        SaveReminder::tell(form, &form, u"An earlier change."_s, QString());
+        MessageBox::clearRecords();
     }
+    MessageBox::queueAnswer(MessageBox::Button(answer));
+    if (how == u"Delete key"_s) {
+        form.show();
+        QApplication::setActiveWindow(&form);
+        QVERIFY(QTest::qWaitForWindowActive(&form));
+        UiTest::SSTab1(form)->setCurrentIndex(int(kind));
+        viewOf(form, kind)->setFocus();
+        QTest::keyClick(viewOf(form, kind), Qt::Key_Delete);
+    } else
+        switch (kind) {
+        case ListKind::Accounts: UiTest::click(form, u"cmdDeleteAccount"_s); break;
+        case ListKind::Whitelist: UiTest::click(form, u"cmdeletewhitelist"_s); break;
+        case ListKind::Blacklist: UiTest::click(form, u"cmddeleteblacklist"_s); break;
+        case ListKind::Keywords: UiTest::click(form, u"cmddeletekeyword"_s); break;
+        }
     QStringList shown;
     for (const MessageBox::Record &record : MessageBox::records())
         shown.append(record.text + u'|' + record.title);
@@ -401,8 +439,11 @@ void tst_ListEditing::deleteRow()
     for (int row = 1; row <= tableOf(form, kind)->rowCountValue(); ++row)
         rows.append(tableOf(form, kind)->cell(row, 1));
     QCOMPARE(rows, remaining);
-    const bool removed = messages.size() == 2;
+    const bool removed = remaining.size() < rowsBefore;
     QCOMPARE(countOf(form, kind)->text(), removed ? QString::number(remaining.size()) : countBefore);
+    if (removed && how.endsWith(u"reminded"_s))
+        QVERIFY2(form.Label17()->text().endsWith(u"deleted. Not saved yet: click Save Settings."_s),
+                 qPrintable(form.Label17()->text()));
 }
 
 void tst_ListEditing::dialogsAreCreatedOnce()

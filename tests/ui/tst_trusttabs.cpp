@@ -26,6 +26,8 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <cmath>
+
 using namespace Qt::StringLiterals;
 using State = ReviewList::State;
 
@@ -137,6 +139,7 @@ private Q_SLOTS:
     void savedEmailHasNoPrefixAndPreviewIsText();
     void restore_data();
     void restore();
+    void logTabShowsFailuresFirstAndLoud_data();
     void logTabShowsFailuresFirstAndLoud();
 };
 
@@ -683,8 +686,29 @@ void tst_TrustTabs::restore()
     }
 }
 
+void tst_TrustTabs::logTabShowsFailuresFirstAndLoud_data()
+{
+    QTest::addColumn<QColor>("text");
+    QTest::addColumn<QColor>("base");
+    QTest::newRow("light theme") << QColor(Qt::black) << QColor(Qt::white);
+    // The fixed dark red of before was unreadable here.
+    QTest::newRow("dark theme") << QColor(0xee, 0xee, 0xee) << QColor(0x23, 0x26, 0x29);
+    QTest::newRow("grey on grey") << QColor(0x30, 0x30, 0x30) << QColor(0xd8, 0xd8, 0xd8);
+}
+
 void tst_TrustTabs::logTabShowsFailuresFirstAndLoud()
 {
+    QFETCH(QColor, text);
+    QFETCH(QColor, base);
+    // WCAG's relative luminance and contrast ratio; 4.5 is its floor for text.
+    const auto luminance = [](const QColor &c) {
+        const auto channel = [](double v) { return v <= 0.03928 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4); };
+        return 0.2126 * channel(c.redF()) + 0.7152 * channel(c.greenF()) + 0.0722 * channel(c.blueF());
+    };
+    const auto contrast = [&](const QColor &a, const QColor &b) {
+        const double la = luminance(a), lb = luminance(b);
+        return (qMax(la, lb) + 0.05) / (qMin(la, lb) + 0.05);
+    };
     Folder f;
     ScanLog log(*f.db);
     const QDateTime now = QDateTime::currentDateTimeUtc();
@@ -695,6 +719,10 @@ void tst_TrustTabs::logTabShowsFailuresFirstAndLoud()
     log.begin(u"mail.example"_s, u"cleo"_s, now); // never finished
 
     ScanLogTab tab(f.dir.path());
+    QPalette palette = tab.palette();
+    palette.setColor(QPalette::Text, text);
+    palette.setColor(QPalette::Base, base);
+    tab.setPalette(palette);
     tab.refresh();
     const QAbstractItemModel *model = tab.view()->model();
     QCOMPARE(model->rowCount(), 3);
@@ -705,6 +733,15 @@ void tst_TrustTabs::logTabShowsFailuresFirstAndLoud()
     QCOMPARE(model->index(2, ScanLogTab::Scanned).data().toString(), u"10"_s);
     QVERIFY(model->index(1, ScanLogTab::Outcome).data(Qt::FontRole).value<QFont>().bold());
     QVERIFY(!model->index(2, ScanLogTab::Outcome).data(Qt::FontRole).value<QFont>().bold());
+    const QColor failed = model->index(1, ScanLogTab::Outcome).data(Qt::ForegroundRole).value<QBrush>().color();
+    QVERIFY2(contrast(failed, base) >= 4.5, qPrintable(failed.name()));
+    QVERIFY2(failed.red() > failed.green() + 60, qPrintable(failed.name())); // still red
+    // A theme changed while the tab is open recolours it.
+    palette.setColor(QPalette::Text, base);
+    palette.setColor(QPalette::Base, text);
+    tab.setPalette(palette);
+    const QColor after = model->index(1, ScanLogTab::Outcome).data(Qt::ForegroundRole).value<QBrush>().color();
+    QVERIFY2(contrast(after, text) >= 4.5, qPrintable(after.name()));
 }
 
 QTEST_MAIN(tst_TrustTabs)
