@@ -8,6 +8,7 @@
 #include "scan/rules/ruleswitches.h"
 #include "scan/rules/whitelistrule.h"
 #include "scan/scanform.h"
+#include "scan/scanreport.h"
 #include "scan/servertext.h"
 #include "scan/spamtrainer.h"
 #include "signin/tokenkeeper.h"
@@ -111,11 +112,9 @@ void MailboxScanner::run()
         setCaption(u"Quellmail strikes to kill and eliminates the spam before it reaches your inbox."_s);
         m_progress.flush();
     } else {
-        // The problems stay in sight rather than the closing caption.
-        const QString last = m_problems.last();
-        const QString text = m_problems.size() == 1
-                                 ? last
-                                 : u"%1 problems in this scan; the last: %2"_s.arg(m_problems.size()).arg(last);
+        // The problems stay in sight rather than the closing caption: the
+        // failed accounts first, each with its error, then the rest.
+        const QString text = ScanReport::windowSummary(m_results, m_problems);
         setCaption(text);
         m_progress.flush();
         m_form.setStatusToolTip(m_problems.join(u'\n'));
@@ -229,6 +228,9 @@ void MailboxScanner::scanAccount(int row)
             stateFailed(u"The review list cannot be read: %1"_s.arg(statusText(m_review->errorText())));
     }
 
+    // A server that is slow to answer must not leave the last account's words in sight.
+    setCaption(ScanReport::scanningCaption(server, login));
+    m_progress.flush();
     walkAccount(row);
     if (m_accessTokenSet) {
         // The control keeps the property, also across scans: the next password

@@ -6,6 +6,7 @@
 #include "config/configform.h"
 #include "config/listkind.h"
 #include "config/listloaders.h"
+#include "config/widgets/savereminder.h"
 #include "config/widgets/signinpanel.h"
 #include "platform/messagebox/messagebox.h"
 #include "signin/tokenkeeper.h"
@@ -100,9 +101,7 @@ void frmAddAccount::cmdAddAccountInfo_Click()
     if (errors.size() < 2) {
         Lists::appendRow(m_form, ListKind::Accounts, {server, login, password});
         QCoreApplication::processEvents();
-        MessageBox::show(this,
-                         u"The account has been added.\r\nBe sure to click Save Settings when you are finished."_s,
-                         u"Account added."_s, MessageBox::OkOnly);
+        SaveReminder::tell(m_form, this, u"The account has been added."_s, u"Account added."_s);
         hide();
     } else {
         MessageBox::show(this, errors, u"Data input error."_s, MessageBox::OkOnly);

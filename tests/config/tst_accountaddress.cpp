@@ -5,6 +5,7 @@
 #include "config/accountaddress.h"
 #include "config/listtable.h"
 #include "config/widgets/frmaddaccount.h"
+#include "config/widgets/savereminder.h"
 #include "platform/messagebox/messagebox.h"
 #include "tests/config/testform.h"
 
@@ -150,6 +151,7 @@ void tst_AccountAddress::dialog()
     TestForm form(dir.path());
     MessageBox::setTestMode(true);
     MessageBox::clearRecords();
+    SaveReminder::resetSession(); // each row a new session: the box is shown
     frmAddAccount dialog(form);
     dialog.txtAddMailServer()->setText(server);
     dialog.txtAddLoginName()->setText(u"bob"_s);

@@ -185,8 +185,9 @@ void tst_HostileMessages::mailboxBeyondTheMessageLimit()
     QCOMPARE(server.highestMessageRequested(u"big"_s), Scan::MailboxScanner::MaxCount);
     QCOMPARE(server.commands(u"big"_s).last(), QByteArray("QUIT"));
     QCOMPARE(server.mailbox(u"big"_s).size(), Count);
-    QCOMPARE(captions.size(), 2);
-    QCOMPARE(captions.first(), u"Only the first 32767 of %1 messages in this mailbox were scanned."_s.arg(Count));
+    QCOMPARE(captions.size(), 3);
+    QCOMPARE(captions.first(), u"Scanning 127.0.0.1 (big)\u2026"_s);
+    QCOMPARE(captions.at(1), u"Only the first 32767 of %1 messages in this mailbox were scanned."_s.arg(Count));
     QCOMPARE(form->Label17()->text(),
              u"Quellmail strikes to kill and eliminates the spam before it reaches your inbox."_s);
     std::printf("mailbox of %d messages: %d scanned\n", Count, Scan::MailboxScanner::MaxCount);

@@ -157,7 +157,7 @@ void tst_ScanEngine::failedRetrievalEndsTheAccount()
     // there, with the server's answer in the status line, and nothing more
     // went to the server. Only the message walked counts.
     QCOMPARE(form->txttotalemailsever()->text(), u"1"_s);
-    QCOMPARE(form->Label17()->text(), u"127.0.0.1: Error retrieving the message: -ERR broken"_s);
+    QCOMPARE(form->Label17()->text(), u"1 account failed: 127.0.0.1 (u): Error retrieving the message: -ERR broken"_s);
     QCOMPARE(pop.receivedLines().size(), 7);
     QVERIFY2(pop.mismatches().isEmpty(), qPrintable(pop.mismatches().join(u'\n')));
     QCOMPARE(form->Tarnpost1().Status(), qint16(Tarnpostctl::StatusDisconnected));

@@ -229,6 +229,7 @@ void tst_ScanRules::rulesDecideInOrder()
     };
     const QString umlaut = u"\u00dcBERWEISUNG"_s;
     const QStringList expected = {
+        u"Scanning mail.example (alice)\u2026"_s,
         u"FROM is BOSS <BOSS@SPAM.EXAMPLE>"_s + wl,
         u"WHITELIST ADDRESS DETECTED"_s,
         u"FROM is PHARMA <DEALS@SPAM.EXAMPLE>"_s + wl,
@@ -307,7 +308,7 @@ void tst_ScanRules::switchedOffRulesDecideNothing()
     f.setRules(state, state, state, state);
 
     Scan::MailboxScanner scanner(form);
-    QCOMPARE(run(scanner), QStringList{Closing});
+    QCOMPARE(run(scanner), (QStringList{u"Scanning mail.example (bob)\u2026"_s, Closing}));
     QCOMPARE(f.control.subjectsLeft(u"bob"_s).size(), 1);
     QVERIFY(f.boxes.isEmpty());
     QCOMPARE(form.boxText(FormBox::TotalScanned), u"1"_s);
@@ -560,8 +561,9 @@ void tst_ScanRules::failedAccountsAreSeen()
     Scan::MailboxScanner scanner(form);
     scanner.run();
 
-    // The status line names the account and says why; the tray says the same.
-    const QString line = u"mail.example (bad): "_s + text;
+    // The status line names the account and says why, as an item of the
+    // failed accounts' list (without a closing full stop); the tray says the same.
+    const QString line = u"1 account failed: mail.example (bad): "_s + (text.endsWith(u'.') ? text.chopped(1) : text);
     QCOMPARE(form.statusLine(), line);
     QCOMPARE(f.notices, QStringList{line});
     QVERIFY(f.boxes.isEmpty());
