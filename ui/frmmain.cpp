@@ -25,6 +25,7 @@
 #include "state/reviewlist.h"
 #include "state/scanlog.h"
 #include "state/statedatabase.h"
+#include "ui/accountconnectiontest.h"
 #include "ui/appicon.h"
 #include "ui/clickablelabel.h"
 #include "ui/frmsplash.h"
@@ -120,6 +121,13 @@ frmMain::frmMain(const QString &programFolder, QWidget *parent)
 
     connect(m_ui->cmdAddAccount, &QPushButton::clicked, this, &frmMain::cmdAddAccount_Click);
     connect(m_ui->cmdDeleteAccount, &QPushButton::clicked, this, &frmMain::cmdDeleteAccount_Click);
+    m_cmdEditAccount = new QPushButton(u"Edit\u2026"_s, m_ui->tabAccounts);
+    m_cmdEditAccount->setObjectName(u"cmdEditAccount"_s);
+    m_ui->tabAccountsRow->insertWidget(m_ui->tabAccountsRow->indexOf(m_ui->cmdAddAccount) + 1, m_cmdEditAccount);
+    setTabOrder(m_ui->cmdAddAccount, m_cmdEditAccount);
+    connect(m_cmdEditAccount, &QPushButton::clicked, this, &frmMain::cmdEditAccount_Click);
+    connect(m_ui->gridAccountsView, &QAbstractItemView::doubleClicked, this,
+            [this](const QModelIndex &index) { editAccount(index.row() + 1); });
     connect(m_ui->cmdAddWhitelist, &QPushButton::clicked, this, &frmMain::cmdAddWhitelist_Click);
     connect(m_ui->cmdeletewhitelist, &QPushButton::clicked, this, &frmMain::cmdeletewhitelist_Click);
     connect(m_ui->Command1, &QPushButton::clicked, this, &frmMain::Command1_Click);
@@ -248,23 +256,12 @@ void frmMain::setUpKeys()
         QAbstractButton *button;
         char key;
     } buttons[] = {
-        {m_ui->cmdscannow, 'N'},
-        {m_ui->cmdupdateconfig, 'S'},
-        {m_ui->cmdreloadconfig, 'R'},
-        {m_ui->cmdsystemtray, 'H'},
-        {m_ui->cmdExitApplication, 'X'},
-        {m_ui->SpamFolder, 'F'},
-        {m_ui->cmdAddAccount, 'A'},
-        {m_ui->cmdDeleteAccount, 'D'},
-        {m_ui->cmdAddWhitelist, 'A'},
-        {m_ui->cmdeletewhitelist, 'D'},
-        {m_ui->Command1, 'I'},
-        {m_ui->cmdAddBlacklist, 'A'},
-        {m_ui->cmddeleteblacklist, 'D'},
-        {m_ui->cmdAddkeywords, 'A'},
-        {m_ui->cmddeletekeyword, 'D'},
-        {m_ui->cmdTrainFromFolder, 'O'},
-        {m_ui->cmdLearnFromArchive, 'E'},
+        {m_ui->cmdscannow, 'N'},       {m_ui->cmdupdateconfig, 'S'},    {m_ui->cmdreloadconfig, 'R'},
+        {m_ui->cmdsystemtray, 'H'},    {m_ui->cmdExitApplication, 'X'}, {m_ui->SpamFolder, 'F'},
+        {m_ui->cmdAddAccount, 'A'},    {m_cmdEditAccount, 'E'},         {m_ui->cmdDeleteAccount, 'D'},
+        {m_ui->cmdAddWhitelist, 'A'},  {m_ui->cmdeletewhitelist, 'D'},  {m_ui->Command1, 'I'},
+        {m_ui->cmdAddBlacklist, 'A'},  {m_ui->cmddeleteblacklist, 'D'}, {m_ui->cmdAddkeywords, 'A'},
+        {m_ui->cmddeletekeyword, 'D'}, {m_ui->cmdTrainFromFolder, 'O'}, {m_ui->cmdLearnFromArchive, 'E'},
         {m_ui->cmdJudgeAllAgain, 'G'},
     };
     for (const auto &b : buttons)
@@ -509,8 +506,11 @@ QTableView *frmMain::gridkeywordsView() const { return m_ui->gridkeywordsView; }
 
 frmAddAccount *frmMain::accountDialog()
 {
-    if (!m_frmAddAccount)
+    if (!m_frmAddAccount) {
         m_frmAddAccount = new frmAddAccount(*this, this);
+        m_accountTest = std::make_unique<AccountConnectionTest>(m_programFolder, m_frmAddAccount);
+        m_frmAddAccount->setAccountTester(m_accountTest.get());
+    }
     return m_frmAddAccount;
 }
 
@@ -741,6 +741,22 @@ void frmMain::cmdscannow_Click() { runScan(); }
 void frmMain::cmdAddAccount_Click()
 {
     accountDialog()->openForNewAccount();
+    module_griddisplay(*this);
+}
+
+void frmMain::cmdEditAccount_Click()
+{
+    const QModelIndex current = m_ui->gridAccountsView->currentIndex();
+    if (!current.isValid()) {
+        MessageBox::show(this, u"Select the account to change first."_s, u"Edit account."_s, MessageBox::OkOnly);
+        return;
+    }
+    editAccount(current.row() + 1);
+}
+
+void frmMain::editAccount(int row)
+{
+    accountDialog()->openForAccount(row);
     module_griddisplay(*this);
 }
 

@@ -22,6 +22,7 @@ class QLabel;
 class QLineEdit;
 class QPushButton;
 class QTimer;
+class AccountConnectionTest;
 class frmAddAccount;
 class frmAddWhitelist;
 class frmAddblacklist;
@@ -170,6 +171,8 @@ private Q_SLOTS:
     void cmdscannow_Click();
     void cmdAddAccount_Click();
     void cmdDeleteAccount_Click();
+    void cmdEditAccount_Click();
+    void editAccount(int row); // 1-based row of the accounts grid
     void cmdAddWhitelist_Click();
     void cmdeletewhitelist_Click();
     void cmdAddBlacklist_Click();
@@ -213,6 +216,8 @@ private:
     QTimer *m_Timer1 = nullptr;
     frmSplash *m_frmSplash = nullptr;
     frmAddAccount *m_frmAddAccount = nullptr;
+    QPushButton *m_cmdEditAccount = nullptr;
+    std::unique_ptr<AccountConnectionTest> m_accountTest;
     frmAddWhitelist *m_frmAddWhitelist = nullptr;
     frmAddblacklist *m_frmAddblacklist = nullptr;
     frmAddkeywords *m_frmAddkeywords = nullptr;

@@ -3,11 +3,15 @@
 // is this process's own (the test CA only), never the machine's.
 
 #include "config/listtable.h"
+#include "config/widgets/frmaddaccount.h"
 #include "dovecot/dovecotserver.h"
 #include "scan/mailboxscanner.h"
 #include "tests/support/programfolder.h"
+#include "ui/accountconnectiontest.h"
 
+#include <QLabel>
 #include <QLineEdit>
+#include <QPushButton>
 #include <QSslCertificate>
 #include <QSslConfiguration>
 #include <QSslSocket>
@@ -49,6 +53,8 @@ private Q_SLOTS:
     void secureAccountThenPlainAccount();
     void untrustedServerIsPassedOver();
     void accountOnItsOwnPort();
+    void testConnection_data();
+    void testConnection();
 
 private:
     QString certPath(const QString &name) const { return m_dir.filePath(name + u".pem"_s); }
@@ -216,6 +222,87 @@ void tst_ScanSecure::accountOnItsOwnPort()
     QVERIFY(left.first().contains("Subject: Hello"));
     QCOMPARE(form->txttotalemailsever()->text(), u"2"_s);
     QCOMPARE(form->Tarnpost1().POPPort(), 110);
+}
+
+void tst_ScanSecure::testConnection_data()
+{
+    QTest::addColumn<QString>("server"); // "silent": a peer that takes the connection and says nothing
+    QTest::addColumn<QString>("cert");
+    QTest::addColumn<QString>("password");
+    QTest::addColumn<QString>("outcome");
+
+    QTest::newRow("good, TLS") << u"pop3s"_s << u"trusted"_s << u"erinpw"_s << u"2 messages, TLS certificate ok"_s;
+    QTest::newRow("good, STLS") << u"pop3+stls"_s << u"trusted"_s << u"erinpw"_s << u"2 messages, TLS certificate ok"_s;
+    QTest::newRow("good, clear text") << u"pop3"_s << QString() << u"erinpw"_s
+                                      << u"2 messages, no TLS: the password travels in clear text"_s;
+    QTest::newRow("wrong password") << u"pop3s"_s << u"trusted"_s << u"wrong"_s
+                                    << u"Error received from PASS command: -ERR [AUTH] Authentication failed."_s;
+    QTest::newRow("self-signed certificate")
+        << u"pop3s"_s << u"stranger"_s << u"erinpw"_s << u"TLS handshake failed: "_s;
+    QTest::newRow("stopped while the server is silent")
+        << u"silent"_s << QString() << u"erinpw"_s << u"The test was stopped."_s;
+}
+
+void tst_ScanSecure::testConnection()
+{
+    QFETCH(QString, server);
+    QFETCH(QString, cert);
+    QFETCH(QString, password);
+    QFETCH(QString, outcome);
+
+    DovecotServer dovecot;
+    QTcpServer silent;
+    QString address;
+    if (server == u"silent"_s) {
+        QVERIFY(silent.listen(QHostAddress::LocalHost));
+        address = u"pop3://127.0.0.1:%1"_s.arg(silent.serverPort());
+    } else {
+        dovecot.addUser(u"erin"_s, u"erinpw"_s);
+        dovecot.addMessage(u"erin"_s, message("a@example.org", "One"));
+        dovecot.addMessage(u"erin"_s, message("b@example.org", "Two"));
+        if (!cert.isEmpty())
+            dovecot.enableTls(certPath(cert), keyPath(cert));
+        QVERIFY2(dovecot.start(m_address, 0), qPrintable(dovecot.errorString()));
+        const quint16 port = server == u"pop3s"_s ? dovecot.tlsPort() : dovecot.port();
+        address = server + u"://"_s + dovecot.address() + u':' + QString::number(port);
+    }
+
+    ProgramFolder folder;
+    QVERIFY(folder.write(u"accounts.dat"_s, "other.example,x,y\r\n"));
+    auto form = openWindow(folder);
+    frmAddAccount dialog(*form, form.get());
+    QVERIFY(dialog.cmdTestConnection()->isHidden()); // no tester, no button
+    AccountConnectionTest tester(folder.path(), &dialog);
+    dialog.setAccountTester(&tester);
+    dialog.txtAddMailServer()->setText(address);
+    dialog.txtAddLoginName()->setText(u"erin"_s);
+    dialog.txtAddPassword()->setText(password);
+
+    // The dialog answers while the test waits: Stop is clicked from inside the wait.
+    bool okDisabledDuringTest = false;
+    connect(&silent, &QTcpServer::newConnection, &dialog, [&] {
+        okDisabledDuringTest = !dialog.cmdAddAccountInfo()->isEnabled();
+        QVERIFY(dialog.isTesting());
+        dialog.cmdTestConnection()->click();
+    });
+    QTest::mouseClick(dialog.cmdTestConnection(), Qt::LeftButton);
+
+    QVERIFY(!dialog.isTesting());
+    QVERIFY2(dialog.lblTestResult()->text().startsWith(outcome), qPrintable(dialog.lblTestResult()->text()));
+    QVERIFY(dialog.cmdAddAccountInfo()->isEnabled());
+    QCOMPARE(dialog.cmdTestConnection()->text(), u"&Test connection"_s);
+    if (server == u"silent"_s) {
+        QVERIFY(okDisabledDuringTest);
+        return;
+    }
+    // A test reads and deletes nothing, and nothing went into the list.
+    QCOMPARE(dovecot.messageCount(u"erin"_s), 2);
+    QCOMPARE(form->gridAccounts()->rowCountValue(), 1);
+    const QString log = dovecot.logTail(400);
+    if (cert == u"stranger"_s)
+        QVERIFY2(loginLine(dovecot, u"erin"_s).isEmpty(), qPrintable(log)); // no password reached it
+    else if (password == u"erinpw"_s)
+        QVERIFY2(!loginLine(dovecot, u"erin"_s).isEmpty(), qPrintable(log));
 }
 
 QTEST_MAIN(tst_ScanSecure)

@@ -109,46 +109,64 @@ void tst_ListEditing::init()
 
 void tst_ListEditing::addAccount_data()
 {
+    // "add" clicks Add; "edit" selects row 1 and clicks Edit…; "double-click" double-clicks row 1.
+    QTest::addColumn<QString>("how");
     QTest::addColumn<QString>("server");
     QTest::addColumn<QString>("login");
     QTest::addColumn<QString>("password");
     QTest::addColumn<QString>("message");
     QTest::addColumn<QString>("title");
-    QTest::addColumn<bool>("added");
+    QTest::addColumn<bool>("added"); // taken: a new row, or row 1 replaced
 
     const QString inputError = u"Data input error."_s;
-    QTest::newRow("all empty") << QString() << QString() << QString()
+    QTest::newRow("all empty") << u"add"_s << QString() << QString() << QString()
                                << u"Please provide a mail server.\r\nPlease provide a login name.\r\n"
                                   u"Please provide a password.\r\n"_s
                                << inputError << false;
-    QTest::newRow("password missing") << u"pop.example.net"_s << u"bob"_s << QString()
+    QTest::newRow("password missing") << u"add"_s << u"pop.example.net"_s << u"bob"_s << QString()
                                       << u"Please provide a password.\r\n"_s << inputError << false;
-    QTest::newRow("server missing") << QString() << u"bob"_s << u"pw"_s << u"Please provide a mail server.\r\n"_s
-                                    << inputError << false;
-    QTest::newRow("comma in server") << u"pop.example,net"_s << u"bob"_s << u"pw"_s
+    QTest::newRow("server missing") << u"add"_s << QString() << u"bob"_s << u"pw"_s
+                                    << u"Please provide a mail server.\r\n"_s << inputError << false;
+    QTest::newRow("comma in server") << u"add"_s << u"pop.example,net"_s << u"bob"_s << u"pw"_s
                                      << u"The mail server cannot contain a comma.\r\n"_s << inputError << false;
-    QTest::newRow("comma in login") << u"pop.example.net"_s << u"bob,smith"_s << u"pw"_s
+    QTest::newRow("comma in login") << u"add"_s << u"pop.example.net"_s << u"bob,smith"_s << u"pw"_s
                                     << u"The login name cannot contain a comma.\r\n"_s << inputError << false;
-    QTest::newRow("complete") << u"pop.example.net"_s << u"bob"_s << u"pw"_s
+    QTest::newRow("complete") << u"add"_s << u"pop.example.net"_s << u"bob"_s << u"pw"_s
                               << u"The account has been added."_s + reminder << u"Account added."_s << true;
     QTest::newRow("commas in password, 4-character server")
-        << u"abcd"_s << u" bob "_s << u"p,w,,"_s << u"The account has been added."_s + reminder << u"Account added."_s
-        << true;
+        << u"add"_s << u"abcd"_s << u" bob "_s << u"p,w,,"_s << u"The account has been added."_s + reminder
+        << u"Account added."_s << true;
     // The loader counts UTF-16 code units: two such characters make four.
     QTest::newRow("server of two astral characters")
-        << u"\U0001D4B6\U0001D4B7"_s << u"bob"_s << u"pw"_s << u"The account has been added."_s + reminder
+        << u"add"_s << u"\U0001D4B6\U0001D4B7"_s << u"bob"_s << u"pw"_s << u"The account has been added."_s + reminder
         << u"Account added."_s << true;
-    QTest::newRow("3-character server") << u"abc"_s << u"bob"_s << u"pw"_s
+    QTest::newRow("3-character server") << u"add"_s << u"abc"_s << u"bob"_s << u"pw"_s
                                         << u"The mail server must have at least 4 characters.\r\n"_s << inputError
                                         << false;
-    QTest::newRow("line break in password") << u"pop.example.net"_s << u"bob"_s << u"p\nw"_s
+    QTest::newRow("line break in password") << u"add"_s << u"pop.example.net"_s << u"bob"_s << u"p\nw"_s
                                             << u"The mail server, login name and password cannot contain line "
                                                u"breaks.\r\n"_s
                                             << inputError << false;
+    const QString changed = u"The account has been changed."_s + reminder;
+    QTest::newRow("same server and login, other case")
+        << u"add"_s << u"MAIL.example.org"_s << u"alice"_s << u"pw2"_s
+        << u"The account MAIL.example.org (alice) is already in the list (row 1). Select it and click Edit to "
+           u"change it.\r\n"_s
+        << inputError << false;
+    QTest::newRow("same server, other login")
+        << u"add"_s << u"mail.example.org"_s << u"Alice"_s << u"pw2"_s << u"The account has been added."_s + reminder
+        << u"Account added."_s << true;
+    QTest::newRow("edit: new password") << u"edit"_s << u"mail.example.org"_s << u"alice"_s << u"new pw"_s << changed
+                                        << u"Account changed."_s << true;
+    QTest::newRow("double-click: new server") << u"double-click"_s << u"pop3s://pop.example.net"_s << u"alice"_s
+                                              << u"pw"_s << changed << u"Account changed."_s << true;
+    QTest::newRow("edit: password emptied") << u"edit"_s << u"mail.example.org"_s << u"alice"_s << QString()
+                                            << u"Please provide a password.\r\n"_s << inputError << false;
 }
 
 void tst_ListEditing::addAccount()
 {
+    QFETCH(QString, how);
     QFETCH(QString, server);
     QFETCH(QString, login);
     QFETCH(QString, password);
@@ -161,9 +179,13 @@ void tst_ListEditing::addAccount()
     bool stillOpen = false;
     bool focusOnServer = false;
     QStringList boxesAfter;
+    QStringList boxesOnOpen;
+    const QStringList saved = form.gridAccounts()->rowCells(1);
     auto ran = UiTest::whenShown<frmAddAccount>(form, [&](frmAddAccount *shown) {
         dialog = shown;
         focusOnServer = dialog->focusWidget() == dialog->txtAddMailServer();
+        boxesOnOpen = {dialog->txtAddMailServer()->text(), dialog->txtAddLoginName()->text(),
+                       dialog->txtAddPassword()->text()};
         dialog->txtAddMailServer()->setText(server);
         dialog->txtAddLoginName()->setText(login);
         dialog->txtAddPassword()->setText(password);
@@ -174,9 +196,20 @@ void tst_ListEditing::addAccount()
         if (stillOpen)
             dialog->cmdCancelAccountInfo()->click();
     });
-    UiTest::click(form, u"cmdAddAccount"_s);
+    const QModelIndex first = form.gridAccountsView()->model()->index(0, 0);
+    if (how == u"add"_s) {
+        UiTest::click(form, u"cmdAddAccount"_s);
+    } else if (how == u"edit"_s) {
+        form.gridAccountsView()->setCurrentIndex(first);
+        UiTest::click(form, u"cmdEditAccount"_s);
+    } else {
+        Q_EMIT form.gridAccountsView()->doubleClicked(first);
+    }
     QVERIFY(*ran);
     QVERIFY(focusOnServer);
+    const bool editing = how != u"add"_s;
+    // Editing opens with the row as it is, password included (the grid only masks it).
+    QCOMPARE(boxesOnOpen, editing ? saved : (QStringList{QString(), QString(), QString()}));
     QCOMPARE(dialog->txtAddPassword()->echoMode(), QLineEdit::Password);
 
     const QList<MessageBox::Record> records = MessageBox::records();
@@ -187,18 +220,22 @@ void tst_ListEditing::addAccount()
     QCOMPARE(stillOpen, !added);
     // Refused input stays as typed; accepted input stays until the next opening.
     QCOMPARE(boxesAfter, (QStringList{server, login, password}));
-    QCOMPARE(form.gridAccounts()->rowCountValue(), added ? 2 : 1);
-    QCOMPARE(form.txtAccountsCount()->text(), added ? u"2"_s : u"1"_s);
-    if (added)
-        QCOMPARE(form.gridAccounts()->rowCells(2), (QStringList{server, login, password}));
+    const bool appended = added && !editing;
+    const QStringList typed{server, login, password};
+    QCOMPARE(form.gridAccounts()->rowCountValue(), appended ? 2 : 1);
+    QCOMPARE(form.txtAccountsCount()->text(), appended ? u"2"_s : u"1"_s);
+    QCOMPARE(form.gridAccounts()->rowCells(1), added && editing ? typed : saved);
+    if (appended)
+        QCOMPARE(form.gridAccounts()->rowCells(2), typed);
     QVERIFY(form.gridAccountsView()->updatesEnabled());
 
     // An account the dialog takes survives Save Settings and the next start.
     UiTest::click(form, u"cmdupdateconfig"_s);
     UiTest::click(form, u"cmdreloadconfig"_s);
-    QCOMPARE(form.gridAccounts()->rowCountValue(), added ? 2 : 1);
-    if (added)
-        QCOMPARE(form.gridAccounts()->rowCells(2), (QStringList{server, login, password}));
+    QCOMPARE(form.gridAccounts()->rowCountValue(), appended ? 2 : 1);
+    QCOMPARE(form.gridAccounts()->rowCells(1), added && editing ? typed : saved);
+    if (appended)
+        QCOMPARE(form.gridAccounts()->rowCells(2), typed);
 }
 
 void tst_ListEditing::accountDialogClearsOnOpenAndCancel()
