@@ -28,6 +28,7 @@
 #include "ui/accountconnectiontest.h"
 #include "ui/appicon.h"
 #include "ui/clickablelabel.h"
+#include "ui/firstrundialog.h"
 #include "ui/frmsplash.h"
 #include "ui/keyringsetting.h"
 #include "ui/learnedtraining.h"
@@ -44,6 +45,7 @@
 #include <QComboBox>
 #include <QCoreApplication>
 #include <QDesktopServices>
+#include <QDir>
 #include <QDoubleSpinBox>
 #include <QFileInfo>
 #include <QLabel>
@@ -537,6 +539,10 @@ frmAddkeywords *frmMain::keywordsDialog()
 
 void frmMain::runLoadSequence()
 {
+    // A folder that holds none of the program's files yet: the user chooses
+    // what is new, once the first account is there.
+    const bool freshFolder = !m_firstRunOffered && !QFileInfo::exists(StatsFile::path(*this))
+                             && !QFileInfo::exists(m_programFolder + u'/' + AppSettings::fileName());
     showAccountsTab();
     m_ui->Label17->setText(u"Quellmail protects your inbox from unwanted emails."_s);
     processEvents();
@@ -562,8 +568,46 @@ void frmMain::runLoadSequence()
     if (m_ui->txtAccountsCount->text() == u"0"_s) {
         accountDialog()->openForNewAccount();
         module_griddisplay(*this);
+        if (freshFolder && m_gridAccounts->rowCountValue() > 0) {
+            m_firstRunOffered = true;
+            offerFirstRunChoices();
+        }
     }
     processEvents();
+}
+
+void frmMain::offerFirstRunChoices()
+{
+    FirstRunDialog dialog(QDir::homePath(), this);
+    if (dialog.exec() != QDialog::Accepted)
+        return; // Skip: everything stays as it was
+    const FirstRunDialog::Choices chosen = dialog.choices();
+    // Through the controls, so the files get what a click on each would write.
+    m_ui->checkHoldForReview->setChecked(chosen.holdForReview);
+    if (chosen.summary)
+        m_ui->comboAnnounce->setCurrentIndex(int(AppSettings::Announce::SummaryAtEnd));
+    m_ui->checkJudgeOnce->setChecked(chosen.judgeOnce);
+    m_ui->checkLearnedFilter->setChecked(chosen.learnedFilter);
+    RuleSwitch::setValue(m_ui->checkwhitelist, chosen.whitelist ? 1 : 0);
+    RuleSwitch::setValue(m_ui->checkblacklist, chosen.blacklist ? 1 : 0);
+    RuleSwitch::setValue(m_ui->checkspamcop, chosen.senderIp ? 1 : 0);
+    RuleSwitch::setValue(m_ui->checkkeywords, chosen.keywords ? 1 : 0);
+    saveAppSettings();
+    // Save Settings, as the user would click it: stats.dat must never count an
+    // account that accounts.dat does not hold, or the next start would not
+    // ask for one.
+    cmdupdateconfig_Click();
+    m_ui->Label17->setText(u"Your account and choices are saved; the Settings tab changes them. Add senders and "
+                           u"words to the lists, then click Save Settings."_s);
+    if (!chosen.training.isEmpty()) {
+        QList<TrainFolderDialog::Folder> folders;
+        for (const Scan::MailClientFolders::Folder &found : chosen.training) {
+            folders.append({found.path, found.client + u": "_s + found.name,
+                            found.kind == Scan::MailClientFolders::Kind::Spam ? Scan::LearnedFilter::Label::Spam
+                                                                              : Scan::LearnedFilter::Label::Ham});
+        }
+        m_training->train(folders);
+    }
 }
 
 void frmMain::loadHelpPage()

@@ -203,6 +203,8 @@ private:
     static QUrl homePageUrl();
     // The add dialogs, created on first use and hidden between uses.
     frmAddAccount *accountDialog();
+    // After the first account of a fresh folder: how spam is handled.
+    void offerFirstRunChoices();
     frmAddWhitelist *whitelistDialog();
     frmAddblacklist *blacklistDialog();
     frmAddkeywords *keywordsDialog();
@@ -217,6 +219,7 @@ private:
     frmSplash *m_frmSplash = nullptr;
     frmAddAccount *m_frmAddAccount = nullptr;
     QPushButton *m_cmdEditAccount = nullptr;
+    bool m_firstRunOffered = false;
     std::unique_ptr<AccountConnectionTest> m_accountTest;
     frmAddWhitelist *m_frmAddWhitelist = nullptr;
     frmAddblacklist *m_frmAddblacklist = nullptr;

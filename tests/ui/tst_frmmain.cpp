@@ -10,6 +10,7 @@
 #include "scan/archivewriter.h"
 #include "state/appsettings.h"
 #include "tests/ui/uitestsupport.h"
+#include "ui/firstrundialog.h"
 #include "ui/frmmain.h"
 #include "ui/frmsplash.h"
 #include "ui/learnedtraining.h"
@@ -79,6 +80,8 @@ const QStringList allMinutes{u"1"_s,  u"5"_s,  u"10"_s, u"15"_s, u"20"_s, u"25"_
 
 } // namespace
 
+Q_DECLARE_METATYPE(AppSettings::Announce)
+
 class tst_FrmMain : public QObject
 {
     Q_OBJECT
@@ -87,6 +90,8 @@ private Q_SLOTS:
     void init();
     void layout();
     void firstStartWithoutFiles();
+    void firstRunChoices_data();
+    void firstRunChoices();
     void startWithSavedData();
     void reloadDiscardsUnsavedEdits();
     void saveThenReloadShowsTheSame();
@@ -217,6 +222,124 @@ void tst_FrmMain::firstStartWithoutFiles()
     QVERIFY(MessageBox::records().isEmpty());
     // Loading never writes a file.
     QCOMPARE(QDir(m_dir->path()).entryList(QDir::Files), QStringList());
+}
+
+void tst_FrmMain::firstRunChoices_data()
+{
+    QTest::addColumn<QString>("how");      // "recommended", "own" (some boxes changed), "skip"
+    QTest::addColumn<bool>("mailFolders"); // the home holds a mail program's junk and inbox
+    QTest::addColumn<bool>("hold");
+    QTest::addColumn<AppSettings::Announce>("announce");
+    QTest::addColumn<bool>("judgeOnce");
+    QTest::addColumn<bool>("learned");
+    QTest::addColumn<QStringList>("ruleLines"); // stats.dat's whitelist, blacklist, sender IP, keywords; empty: no file
+    QTest::addColumn<QString>("learnedCounts");
+
+    const QString nothingLearned =
+        u"Learned from 0 spam and 0 legitimate messages. It judges nothing until it has learned both."_s;
+    QTest::newRow("recommended") << u"recommended"_s << false << true << AppSettings::Announce::SummaryAtEnd << true
+                                 << false << QStringList{u"1"_s, u"1"_s, u"0"_s, u"1"_s} << nothingLearned;
+    QTest::newRow("own choices") << u"own"_s << false << false << AppSettings::Announce::SummaryAtEnd << true << false
+                                 << QStringList{u"1"_s, u"1"_s, u"1"_s, u"0"_s} << nothingLearned;
+    QTest::newRow("recommended, trains from the mail folders")
+        << u"recommended"_s << true << true << AppSettings::Announce::SummaryAtEnd << true << true
+        << QStringList{u"1"_s, u"1"_s, u"0"_s, u"1"_s} << u"Learned from 2 spam and 1 legitimate messages."_s;
+    // The settings before the step existed, and nothing written.
+    QTest::newRow("skip") << u"skip"_s << true << false << AppSettings::Announce::BoxPerMessage << false << false
+                          << QStringList() << nothingLearned;
+}
+
+void tst_FrmMain::firstRunChoices()
+{
+    QFETCH(QString, how);
+    QFETCH(bool, mailFolders);
+    QFETCH(bool, hold);
+    QFETCH(AppSettings::Announce, announce);
+    QFETCH(bool, judgeOnce);
+    QFETCH(bool, learned);
+    QFETCH(QStringList, ruleLines);
+    QFETCH(QString, learnedCounts);
+
+    QTemporaryDir home;
+    if (mailFolders) {
+        const QString local = home.filePath(u".thunderbird/p.default/Mail/Local Folders/"_s);
+        QVERIFY(QDir().mkpath(local));
+        UiTest::writeBytes(home.filePath(u".thunderbird/profiles.ini"_s), "[Profile0]\nPath=p.default\nIsRelative=1\n");
+        UiTest::writeBytes(local + u"Junk"_s, "From a@b\nSubject: pills\n\ncheap pills\n\n"
+                                              "From a@b\nSubject: casino\n\ncasino bonus\n");
+        UiTest::writeBytes(local + u"Inbox"_s, "From g@h\nSubject: minutes\n\nminutes of the meeting\n");
+        for (const QString &name : {u"Junk"_s, u"Inbox"_s})
+            UiTest::writeBytes(local + name + u".msf"_s, "// summary");
+    }
+    const QByteArray realHome = qgetenv("HOME");
+    qputenv("HOME", QFile::encodeName(home.path()));
+    const auto restoreHome = qScopeGuard([&] { qputenv("HOME", realHome); });
+
+    frmMain form(m_dir->path());
+    form.setScanProcedure([] {});
+    auto added = UiTest::whenShown<frmAddAccount>(form, [](frmAddAccount *dialog) {
+        dialog->txtAddMailServer()->setText(u"pop3s://mail.example.org"_s);
+        dialog->txtAddLoginName()->setText(u"alice"_s);
+        dialog->txtAddPassword()->setText(u"pw"_s);
+        dialog->cmdAddAccountInfo()->click();
+    });
+    bool trainOffered = false;
+    QStringList recommended;
+    auto asked = UiTest::whenShown<FirstRunDialog>(form, [&](FirstRunDialog *dialog) {
+        trainOffered = !dialog->checkTrain()->isHidden() && dialog->checkTrain()->isChecked();
+        for (const QCheckBox *box :
+             {dialog->checkHold(), dialog->checkSummary(), dialog->checkJudgeOnce(), dialog->checkWhitelist(),
+              dialog->checkBlacklist(), dialog->checkSenderIp(), dialog->checkKeywords(), dialog->checkLearned()})
+            recommended.append(box->isChecked() ? u"1"_s : u"0"_s);
+        if (how == u"own"_s) {
+            dialog->checkHold()->click();
+            dialog->checkKeywords()->click();
+            dialog->checkSenderIp()->click();
+        }
+        (how == u"skip"_s ? dialog->cmdSkip() : dialog->cmdApply())->click();
+    });
+    form.runLoadSequence();
+    QVERIFY(*added);
+    QVERIFY(*asked);
+    QCOMPARE(trainOffered, mailFolders);
+    QCOMPARE(recommended.join(QString()), mailFolders ? u"11111011"_s : u"11111010"_s);
+
+    // What the files hold is what the next start reads.
+    AppSettings settings(m_dir->path());
+    settings.load();
+    QCOMPARE(settings.holdForReview, hold);
+    QCOMPARE(settings.announce, announce);
+    QCOMPARE(settings.judgeOnce, judgeOnce);
+    QCOMPARE(settings.learnedFilter, learned);
+    QCOMPARE(QFileInfo::exists(settings.path()), how != u"skip"_s);
+    // Applied choices save as Save Settings does, the account included.
+    QCOMPARE(UiTest::readBytes(m_dir->filePath(u"accounts.dat"_s)).startsWith("pop3s://mail.example.org,alice,pw"),
+             how != u"skip"_s);
+    const QStringList stats =
+        QString::fromLatin1(UiTest::readBytes(m_dir->filePath(u"stats.dat"_s))).split(u"\r\n"_s, Qt::SkipEmptyParts);
+    QStringList rules;
+    for (int line = 8; line < 12 && line < stats.size(); ++line)
+        rules.append(stats.at(line).trimmed());
+    QCOMPARE(rules, ruleLines);
+    if (!ruleLines.isEmpty()) // the window shows what the file holds
+        QCOMPARE(states(form).mid(1),
+                 (QStringList{ruleLines.at(0), ruleLines.at(1), ruleLines.at(2), ruleLines.at(3)}));
+    QVERIFY2(form.findChild<QLabel *>(u"lblLearnedCounts"_s)->text().startsWith(learnedCounts),
+             qPrintable(form.findChild<QLabel *>(u"lblLearnedCounts"_s)->text()));
+
+    // Asked once: a later first account in the same window is only added.
+    for (const QString &name : {u"accounts.dat"_s, u"stats.dat"_s, u"settings.ini"_s})
+        QFile::remove(m_dir->filePath(name));
+    auto readded = UiTest::whenShown<frmAddAccount>(form, [](frmAddAccount *dialog) {
+        dialog->txtAddMailServer()->setText(u"pop.example.net"_s);
+        dialog->txtAddLoginName()->setText(u"bob"_s);
+        dialog->txtAddPassword()->setText(u"pw"_s);
+        dialog->cmdAddAccountInfo()->click();
+    });
+    auto again = UiTest::whenShown<FirstRunDialog>(form, [](FirstRunDialog *dialog) { dialog->reject(); });
+    UiTest::click(form, u"cmdreloadconfig"_s);
+    QVERIFY(*readded);
+    QVERIFY(!*again);
 }
 
 void tst_FrmMain::startWithSavedData()

@@ -1,0 +1,70 @@
+#pragma once
+// "How should Quellmail handle spam?": asked once, after the first account of
+// a fresh program folder is added. The recommended choices come ticked; the
+// window applies them as if the user had set each control by hand. Skip
+// leaves every setting as it is.
+
+#include "mail/mailclientfolders.h"
+
+#include <QDialog>
+#include <QList>
+
+class QCheckBox;
+class QLabel;
+class QPushButton;
+
+class FirstRunDialog final : public QDialog
+{
+    Q_OBJECT
+    Q_DISABLE_COPY_MOVE(FirstRunDialog)
+
+public:
+    struct Choices
+    {
+        bool holdForReview = true;
+        bool summary = true; // one summary box instead of one per message
+        bool judgeOnce = true;
+        bool whitelist = true;
+        bool blacklist = true;
+        bool senderIp = false; // shows an address, condemns nothing
+        bool keywords = true;
+        bool learnedFilter = false;
+        // Mail-program folders to train the learned filter from.
+        QList<Scan::MailClientFolders::Folder> training;
+    };
+
+    // Looks for mail-program folders under home to offer for training.
+    explicit FirstRunDialog(const QString &home, QWidget *parent = nullptr);
+
+    QCheckBox *checkHold() const { return m_hold; }
+    QCheckBox *checkSummary() const { return m_summary; }
+    QCheckBox *checkJudgeOnce() const { return m_judgeOnce; }
+    QCheckBox *checkWhitelist() const { return m_whitelist; }
+    QCheckBox *checkBlacklist() const { return m_blacklist; }
+    QCheckBox *checkSenderIp() const { return m_senderIp; }
+    QCheckBox *checkKeywords() const { return m_keywords; }
+    QCheckBox *checkLearned() const { return m_learned; }
+    // Hidden when no mail-program folder with spam or legitimate mail was found.
+    QCheckBox *checkTrain() const { return m_train; }
+    QPushButton *cmdApply() const { return m_apply; }
+    QPushButton *cmdSkip() const { return m_skip; }
+
+    Choices choices() const;
+
+private:
+    QCheckBox *addChoice(const QString &caption, const QString &explanation, bool on);
+
+    QList<Scan::MailClientFolders::Folder> m_folders; // spam and legitimate only
+    QCheckBox *m_hold = nullptr;
+    QCheckBox *m_summary = nullptr;
+    QCheckBox *m_judgeOnce = nullptr;
+    QCheckBox *m_whitelist = nullptr;
+    QCheckBox *m_blacklist = nullptr;
+    QCheckBox *m_senderIp = nullptr;
+    QCheckBox *m_keywords = nullptr;
+    QCheckBox *m_learned = nullptr;
+    QCheckBox *m_train = nullptr;
+    QPushButton *m_apply = nullptr;
+    QPushButton *m_skip = nullptr;
+    class QVBoxLayout *m_choices = nullptr;
+};
