@@ -5,6 +5,7 @@
 
 #include "config/listtable.h"
 #include "config/widgets/frmaddaccount.h"
+#include "config/widgets/savereminder.h"
 #include "config/widgets/signinpanel.h"
 #include "dovecot/dovecotserver.h"
 #include "pop3/host/tarnpostproxy.h"
@@ -30,6 +31,7 @@
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTest>
+#include <QTimer>
 #include <QUrlQuery>
 
 using namespace Qt::StringLiterals;
@@ -241,13 +243,20 @@ void tst_SignIn::dialogSignsIn()
     QCOMPARE(filesHolding(folder.path(), refresh), QStringList());
     database.close();
 
-    // The same account added again with a password drops the sign-in.
+    // The same account cannot be added again; edited to a password login, it drops the sign-in.
     dialog.clearBoxes();
     dialog.txtAddMailServer()->setText(server);
     dialog.txtAddLoginName()->setText(u"alice"_s);
     dialog.txtAddPassword()->setText(u"alicepw"_s);
     dialog.cmdAddAccountInfo()->click();
-    QCOMPARE(MessageBox::records().last().title, u"Account added."_s);
+    QVERIFY(MessageBox::records().last().text.contains(u"is already in the list (row 2)"_s));
+    QTimer::singleShot(0, &dialog, [&] {
+        dialog.txtAddPassword()->setText(u"alicepw"_s);
+        dialog.cmdAddAccountInfo()->click();
+    });
+    dialog.openForAccount(2);
+    QCOMPARE(form->Label17()->text(), SaveReminder::statusText(u"The account has been changed."_s));
+    QCOMPARE(form->gridAccounts()->rowCells(2), (QStringList{server, u"alice"_s, u"alicepw"_s}));
     QVERIFY(database.open());
     QVERIFY(!TokenAccounts(database).find(server, u"alice"_s));
     QCOMPARE(Secrets::Keyring().read({server, u"alice"_s}, Secrets::Kind::RefreshToken).status,
