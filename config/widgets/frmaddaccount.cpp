@@ -193,7 +193,8 @@ void frmAddAccount::cmdAddAccountInfo_Click()
     const QString password = m_ui->txtAddPassword->text();
     QString errors = inputErrors(server, login, password);
 
-    if (errors.size() < 2 && !m_signIn->usesSignIn()) {
+    // An edit that leaves the password empty keeps how the account logs in.
+    if (errors.size() < 2 && !m_signIn->usesSignIn() && !password.isEmpty()) {
         // An earlier sign-in for the same account must not outlive its password login.
         StateDatabase database(m_form.programFolder());
         QString forgetError;

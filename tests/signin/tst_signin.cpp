@@ -250,6 +250,13 @@ void tst_SignIn::dialogSignsIn()
     dialog.txtAddPassword()->setText(u"alicepw"_s);
     dialog.cmdAddAccountInfo()->click();
     QVERIFY(MessageBox::records().last().text.contains(u"is already in the list (row 2)"_s));
+    // Opened for editing and taken unchanged (no password typed), it keeps its sign-in.
+    QTimer::singleShot(0, &dialog, [&] { dialog.cmdAddAccountInfo()->click(); });
+    dialog.openForAccount(2);
+    QCOMPARE(form->gridAccounts()->rowCells(2), (QStringList{server, u"alice"_s, QString()}));
+    QVERIFY(database.open());
+    QVERIFY(TokenAccounts(database).find(server, u"alice"_s));
+    database.close();
     QTimer::singleShot(0, &dialog, [&] {
         dialog.txtAddPassword()->setText(u"alicepw"_s);
         dialog.cmdAddAccountInfo()->click();
