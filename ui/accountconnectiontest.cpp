@@ -53,7 +53,7 @@ void AccountConnectionTest::cancel()
     if (!m_running)
         return;
     m_cancelled = true;
-    // The control's waits end on their timeout, which they read at every
-    // wake: none left ends the wait within a second.
+    // The control has no abort; its waits read the timeout at every wake,
+    // so none left ends the wait about a second after the last arrival.
     m_running->setPOPTimeout(0);
 }

@@ -49,16 +49,14 @@ FirstRunDialog::FirstRunDialog(const QString &home, QWidget *parent)
                           u"Learns from your own mail what spam looks like; what it alone condemns is held for "
                           u"review."_s,
                           !m_folders.isEmpty());
+    QLabel *trainLine = nullptr;
     m_train = addChoice(
         u"Train the learned filter from your mail program's folders"_s,
         u"%1 junk folder(s) as spam and %2 inbox, sent or archive folder(s) as legitimate mail."_s.arg(spam).arg(
             legitimate),
-        !m_folders.isEmpty());
-    if (m_folders.isEmpty()) {
-        m_train->hide();
-        m_train->setChecked(false);
-        m_train->property("explanation").value<QLabel *>()->hide();
-    }
+        !m_folders.isEmpty(), &trainLine);
+    m_train->setVisible(!m_folders.isEmpty());
+    trainLine->setVisible(!m_folders.isEmpty());
     // Training without the filter switched on would learn for nothing.
     connect(m_train, &QCheckBox::toggled, this, [this](bool on) {
         if (on)
@@ -82,19 +80,21 @@ FirstRunDialog::FirstRunDialog(const QString &home, QWidget *parent)
     layout->addWidget(buttons);
 }
 
-QCheckBox *FirstRunDialog::addChoice(const QString &caption, const QString &explanation, bool on)
+QCheckBox *FirstRunDialog::addChoice(const QString &caption, const QString &explanation, bool on, QLabel **line)
 {
     auto *box = new QCheckBox(caption, this);
     box->setChecked(on);
-    auto *line = new QLabel(explanation, this);
-    line->setWordWrap(true);
-    line->setIndent(24);
-    QPalette muted = line->palette();
+    auto *explained = new QLabel(explanation, this);
+    explained->setWordWrap(true);
+    explained->setIndent(24);
+    // A muted colour of the palette stays readable on a dark theme.
+    QPalette muted = explained->palette();
     muted.setColor(QPalette::WindowText, muted.color(QPalette::PlaceholderText));
-    line->setPalette(muted);
-    box->setProperty("explanation", QVariant::fromValue(line));
+    explained->setPalette(muted);
     m_choices->addWidget(box);
-    m_choices->addWidget(line);
+    m_choices->addWidget(explained);
+    if (line)
+        *line = explained;
     return box;
 }
 

@@ -12,6 +12,7 @@
 class QCheckBox;
 class QLabel;
 class QPushButton;
+class QVBoxLayout;
 
 class FirstRunDialog final : public QDialog
 {
@@ -52,7 +53,8 @@ public:
     Choices choices() const;
 
 private:
-    QCheckBox *addChoice(const QString &caption, const QString &explanation, bool on);
+    // A box with its line of explanation below it; `line` receives the line.
+    QCheckBox *addChoice(const QString &caption, const QString &explanation, bool on, QLabel **line = nullptr);
 
     QList<Scan::MailClientFolders::Folder> m_folders; // spam and legitimate only
     QCheckBox *m_hold = nullptr;
@@ -66,5 +68,5 @@ private:
     QCheckBox *m_train = nullptr;
     QPushButton *m_apply = nullptr;
     QPushButton *m_skip = nullptr;
-    class QVBoxLayout *m_choices = nullptr;
+    QVBoxLayout *m_choices = nullptr;
 };

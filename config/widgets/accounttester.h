@@ -14,7 +14,7 @@ public:
     // as one sentence for the user: the message count and the transport, or
     // the server's (or socket's) own error.
     virtual QString test(const QString &server, const QString &login, const QString &password) = 0;
-    // Ends a running test soon; test() then returns.
+    // Ends a running test within about a second; test() then returns.
     virtual void cancel() = 0;
 
 protected:
