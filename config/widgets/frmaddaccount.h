@@ -45,7 +45,6 @@ public:
     // Fills the boxes from a row of the accounts list (1-based) and shows the
     // dialog modally; OK replaces that row.
     void openForAccount(int row);
-    int editedRow() const { return m_editRow; }
 
 public Q_SLOTS:
     void reject() override; // Escape and the title-bar close cancel
