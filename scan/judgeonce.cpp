@@ -4,6 +4,9 @@
 #include "state/statedatabase.h"
 
 #include <QCryptographicHash>
+#include <QEventLoop>
+#include <QFileInfo>
+#include <QThread>
 
 #include <limits>
 
@@ -25,6 +28,22 @@ void addText(QCryptographicHash &hash, const QString &text)
     hash.addData(bytes);
 }
 
+// The memories only from a table SQLite finds whole: damage it does not
+// stumble on while reading could otherwise hide rows.
+std::optional<JudgedMessages::Account> trustedAccount(StateDatabase &database, const QString &server,
+                                                      const QString &login, const QString &rules, QString *error)
+{
+    if (!database.checkTables({u"judged_messages"_s})) {
+        *error = database.errorText();
+        return std::nullopt;
+    }
+    const JudgedMessages memory(database);
+    std::optional<JudgedMessages::Account> account = memory.account(server, login, rules);
+    if (!account)
+        *error = memory.errorText();
+    return account;
+}
+
 } // namespace
 
 QString JudgeOnce::version(const QList<RuleInputs> &rules)
@@ -43,20 +62,66 @@ QString JudgeOnce::version(const QList<RuleInputs> &rules)
     return u"%1:"_s.arg(RulesScheme) + QString::fromLatin1(hash.result().toHex());
 }
 
+struct JudgeOnce::Read
+{
+    QString server;
+    QString login;
+    QString rules;
+    std::optional<JudgedMessages::Account> account;
+    QString error;
+};
+
 JudgeOnce::JudgeOnce(StateDatabase &database)
     : m_database(database)
+    , m_memory(std::make_unique<JudgedMessages>(database))
 {}
 
-JudgeOnce::~JudgeOnce() = default;
-
-bool JudgeOnce::open()
+JudgeOnce::~JudgeOnce()
 {
-    if (!m_database.checkTables({u"judged_messages"_s})) {
-        m_error = m_database.errorText();
-        return false;
+    // A read ends within the database's busy timeout.
+    if (m_reader)
+        m_reader->wait();
+}
+
+void JudgeOnce::prepare(const QString &server, const QString &login, const QString &rulesVersion)
+{
+    waitForReader();
+    auto read = std::make_shared<Read>(Read{server, login, rulesVersion, std::nullopt, QString()});
+    const QString folder = QFileInfo(m_database.path()).absolutePath();
+    m_read = read;
+    m_reader.reset(QThread::create([read, folder] {
+        // Connections belong to the thread that opened them.
+        StateDatabase database(folder);
+        if (database.open())
+            read->account = trustedAccount(database, read->server, read->login, read->rules, &read->error);
+        else
+            read->error = database.errorText();
+    }));
+    m_reader->start();
+}
+
+void JudgeOnce::waitForReader()
+{
+    if (!m_reader)
+        return;
+    QEventLoop loop;
+    QObject::connect(m_reader.get(), &QThread::finished, &loop, &QEventLoop::quit);
+    if (!m_reader->isFinished())
+        loop.exec();
+    m_reader->wait();
+    m_reader.reset();
+}
+
+std::optional<JudgedMessages::Account> JudgeOnce::readAccount(const QString &server, const QString &login)
+{
+    waitForReader();
+    const std::shared_ptr<Read> read = std::exchange(m_read, nullptr);
+    if (read && read->server == server && read->login == login && read->rules == m_rules) {
+        if (!read->account)
+            m_error = read->error;
+        return std::move(read->account);
     }
-    m_memory = std::make_unique<JudgedMessages>(m_database);
-    return true;
+    return trustedAccount(m_database, server, login, m_rules, &m_error);
 }
 
 bool JudgeOnce::begin(Automation::TarnpostProxy &control, const QString &server, const QString &login,
@@ -70,20 +135,18 @@ bool JudgeOnce::begin(Automation::TarnpostProxy &control, const QString &server,
     m_passed.clear();
     m_kept.clear();
     m_condemned.clear();
-    if (!m_memory)
+    std::optional<JudgedMessages::Account> known = readAccount(server, login);
+    m_trusted = known.has_value();
+    if (!known)
         return false;
-    const std::optional<JudgedMessages::Account> known = m_memory->account(server, login, m_rules);
-    if (!known) {
-        m_error = m_memory->errorText();
-        return false;
-    }
-    m_known = *known;
+    m_known = std::move(*known);
     if (m_known.isEmpty())
         return true;
 
     // The listing the prefetching session fetches anyway; empty without UIDL.
     const QString listing = control.GetUniqueIDList();
-    m_listed.reserve(m_known.size());
+    m_listed.reserve(m_known.size() + 16);
+    m_passed.reserve(m_known.size());
     QSet<QString> twice;
     for (const QStringView line : QStringView(listing).split(u"\r\n"_s, Qt::SkipEmptyParts)) {
         const qsizetype blank = line.indexOf(u' ');
@@ -92,9 +155,10 @@ bool JudgeOnce::begin(Automation::TarnpostProxy &control, const QString &server,
         if (!ok || number < 1 || number > std::numeric_limits<qint16>::max())
             continue;
         const QString uid = line.mid(blank + 1).toString();
-        if (m_listed.contains(uid))
-            twice.insert(uid);
+        const qsizetype before = m_listed.size();
         m_listed.insert(uid, qint16(number));
+        if (m_listed.size() == before)
+            twice.insert(uid);
     }
     for (auto it = m_listed.cbegin(); it != m_listed.cend(); ++it) {
         const auto memory = m_known.constFind(it.key());
@@ -135,8 +199,9 @@ void JudgeOnce::judged(const QString &uid, const QString &fingerprint, qint64 fe
 
 bool JudgeOnce::finish(const QHash<QString, int> &seen, bool complete)
 {
-    if (!m_memory)
-        return false;
+    // Nothing is written into memories that could not be read.
+    if (!m_trusted)
+        return true;
     QStringList forget = m_condemned;
     if (complete) {
         // The messages passed over were not walked, but the listing names them.

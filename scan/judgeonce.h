@@ -17,6 +17,7 @@
 #include <memory>
 #include <optional>
 
+class QThread;
 class StateDatabase;
 
 namespace Automation {
@@ -52,9 +53,11 @@ public:
     explicit JudgeOnce(StateDatabase &database);
     ~JudgeOnce();
 
-    // Whether the memories can be trusted (their table whole); errorText() says why not.
-    bool open();
-    // Starts an account: reads its memories, takes the unique ids from the
+    // Starts reading an account's memories on a thread with a connection of
+    // its own, so that the read overlaps the login; begin() takes them.
+    void prepare(const QString &server, const QString &login, const QString &rulesVersion);
+    // Starts an account: reads its memories (only from a table SQLite finds
+    // whole), takes the unique ids from the
     // control's listing and tells the control which messages it will not
     // retrieve. False when the memories cannot be read: then every message
     // is judged. `decided`: ids whose fate the review list holds.
@@ -78,7 +81,13 @@ public:
     static bool forgetAll(const QString &folder, QString *error);
 
 private:
+    struct Read;
+    std::optional<JudgedMessages::Account> readAccount(const QString &server, const QString &login);
+    void waitForReader();
+
     StateDatabase &m_database;
+    std::shared_ptr<Read> m_read;
+    std::unique_ptr<QThread> m_reader;
     std::unique_ptr<JudgedMessages> m_memory;
     QString m_server;
     QString m_login;
@@ -88,6 +97,7 @@ private:
     QHash<qint16, PassedOver> m_passed;
     JudgedMessages::Account m_kept;
     QStringList m_condemned;
+    bool m_trusted = false; // the account's memories were read
     QString m_error;
 };
 

@@ -174,14 +174,8 @@ void MailboxScanner::openRecords()
             m_trainer.reset();
         }
     }
-    if (m_settings.judgeOnce) {
+    if (m_settings.judgeOnce)
         m_judgeOnce = std::make_unique<JudgeOnce>(*m_database);
-        if (!m_judgeOnce->open()) {
-            report(u"The messages checked before cannot be read: %1 Every message is checked."_s.arg(
-                sentence(statusText(m_judgeOnce->errorText()))));
-            m_judgeOnce.reset();
-        }
-    }
 }
 
 void MailboxScanner::announceAtEnd()
@@ -291,6 +285,10 @@ void MailboxScanner::walkAccount(int row)
     control.setPOPUsername(table->cell(row, 2));
     control.setPOPPassword(*password);
     control.setPrefetch(true); // the next messages come while one is judged
+    if (m_judgeOnce) {
+        m_accountRules = rulesVersion();
+        m_judgeOnce->prepare(m_results.last().server, m_results.last().login, m_accountRules);
+    }
     control.Connect();
     if (stopping()) {
         dropSession();
@@ -418,7 +416,7 @@ bool MailboxScanner::judge()
 void MailboxScanner::beginJudgeOnce()
 {
     const AccountResult &account = m_results.last();
-    if (!m_judgeOnce->begin(m_form.Tarnpost1(), account.server, account.login, rulesVersion(),
+    if (!m_judgeOnce->begin(m_form.Tarnpost1(), account.server, account.login, m_accountRules,
                             m_requests.decidedUids()))
         report(u"%1: the messages checked before cannot be read, so every message is checked: %2"_s.arg(
             m_host, statusText(m_judgeOnce->errorText())));

@@ -151,7 +151,8 @@ private:
     std::unique_ptr<ScanLog> m_log;
     std::unique_ptr<ReviewList> m_review;
     std::unique_ptr<SpamTrainer> m_trainer; // while the learned filter is on
-    std::unique_ptr<JudgeOnce> m_judgeOnce; // while the setting is on and its memories can be read
+    std::unique_ptr<JudgeOnce> m_judgeOnce; // while the setting is on
+    QString m_accountRules;                 // the rules' version the account is judged by
     QStringList m_toLearn;                  // archive files of this account's spam
     qint64 m_logId = 0;
     DeletionRequests m_requests;
