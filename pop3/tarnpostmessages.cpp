@@ -107,11 +107,16 @@ QString Tarnpost::GetUniqueIDList()
     if (m_Prefetch && !m_pipeTried && !startPipeline())
         return {};
     QString list;
+    list.reserve(m_uidTable.size());
     const qint32 count = m_MsgCount;
+    QString uid;
     for (qint32 n = 1; n <= count && n <= std::numeric_limits<qint16>::max(); ++n) {
-        QString uid;
-        if (uidFromTable(n, uid))
-            list += QString::number(n) + u' ' + uid + "\r\n"_L1;
+        if (uidFromTable(n, uid)) {
+            list += QString::number(n);
+            list += u' ';
+            list += uid;
+            list += "\r\n"_L1;
+        }
     }
     return list;
 }
