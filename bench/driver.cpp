@@ -723,10 +723,10 @@ void Driver::prefetchMemoryCase()
          u""_s, u"< 16 MB"_s, verdict(large < 16.0, large)});
 
     // Prefetching holds at most its budget beyond what the scan holds
-    // without it: messages of 1 MB (four fit the budget) and of 20 MB
+    // without it: messages of 1 MB (eight fit the budget) and of 20 MB
     // (beyond it: each is fetched as without the mode).
     const int runs = qMax(1, qMin(m_runs, 2));
-    const double budget = 4.0;
+    const double budget = 8.0;
     for (const Mailbox *box : {&m_midMessages, &m_bigMessages}) {
         const int mb = box == &m_midMessages ? 1 : 20;
         QList<Result> on, off;

@@ -183,7 +183,7 @@ const QList<WalkCase> &walkCases()
         list.append({"a walk with deletes", nine, Tarnpostctl::DefaultMaxMessageSize,
                      "s1 r h d s2 r s3 r w d s4 h r s5 r d s6 z r s7 r s8 r w d s9 r q"});
         list.append({"a message beyond the budget is streamed",
-                     {smallMessage(1), largeMessage(5 << 20), smallMessage(3), smallMessage(4)},
+                     {smallMessage(1), largeMessage(10 << 20), smallMessage(3), smallMessage(4)},
                      Tarnpostctl::DefaultMaxMessageSize,
                      "s1 r s2 r w d s3 r d s4 r q"});
         list.append({"a message over MaxMessageSize, deletes reset",
@@ -355,7 +355,7 @@ void TestTarnpostPrefetch::scriptedServer_data()
         << max << 30 << u"s1 p q"_s << u"CAPA|UIDL|LIST|RETR 1|RETR 2|RETR 3"_s << u"s1=0 u1/1\np=0 /1\nq=0 /0"_s;
 
     // Sizes from LIST decide how much goes out ahead.
-    const QList<QByteArray> twoLarge{bulky("one", 3000000), bulky("two", 3000000), kMail[2]};
+    const QList<QByteArray> twoLarge{bulky("one", 6000000), bulky("two", 6000000), kMail[2]};
     QTest::newRow("the budget holds RETRs back")
         << three
         << opening(kPipelining,
@@ -367,7 +367,7 @@ void TestTarnpostPrefetch::scriptedServer_data()
         << max << 30 << u"s1 h r s2 r s3 r q"_s << u"CAPA|UIDL|LIST|RETR 1|TOP 1 0|RETR 2|RETR 3|QUIT"_s
         << u"s1=0 u1/1\nh=0 one | Subject: one\r\n/1\nr=0 %1/1\ns2=0 u2/1\nr=0 %2/1\ns3=0 u3/1\nr=0 third/1\nq=0 confirmed/0"_s
                .arg(body(twoLarge[0]), body(twoLarge[1]));
-    const QList<QByteArray> oneLarge{kMail[0], bulky("two", 5000000), kMail[2]};
+    const QList<QByteArray> oneLarge{kMail[0], bulky("two", 10000000), kMail[2]};
     QTest::newRow("a message beyond the budget is fetched and streamed as without the mode")
         << three
         << opening(kPipelining,
