@@ -24,12 +24,14 @@
 
 #include <QComboBox>
 #include <QDirIterator>
+#include <QHostAddress>
 #include <QLabel>
 #include <QLineEdit>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QPushButton>
 #include <QSignalSpy>
+#include <QTcpSocket>
 #include <QTest>
 #include <QTimer>
 #include <QUrlQuery>
@@ -115,6 +117,8 @@ private Q_SLOTS:
     void init();
     void browserSignIn_data();
     void browserSignIn();
+    void cancelWhileWaiting_data();
+    void cancelWhileWaiting();
     void dialogSignsIn();
     void accessToken_data();
     void accessToken();
@@ -166,7 +170,7 @@ void tst_SignIn::browserSignIn()
     const int tokenRequests = m_provider.requestCount(u"/token"_s);
 
     const BrowserSignIn::Result result =
-        BrowserSignIn::run(testProvider(m_provider, clientId), u"alice@example.org"_s, 3000);
+        BrowserSignIn().run(testProvider(m_provider, clientId), u"alice@example.org"_s, 3000);
     BrowserSignIn::setOpener(standIn);
 
     QCOMPARE(result.error.isEmpty(), error.isEmpty());
@@ -187,6 +191,83 @@ void tst_SignIn::browserSignIn()
     QVERIFY(!result.tokens.refreshToken.isEmpty());
     const qint64 lifetime = QDateTime::currentDateTimeUtc().secsTo(result.tokens.expiresAt);
     QVERIFY2(lifetime > 3500 && lifetime <= 3600, qPrintable(QString::number(lifetime)));
+}
+
+void tst_SignIn::cancelWhileWaiting_data()
+{
+    // How the user gives up while the browser's answer is awaited.
+    QTest::addColumn<QString>("press");
+    QTest::addColumn<bool>("closes");
+    QTest::newRow("Cancel sign-in") << u"cmdSignIn"_s << false;
+    QTest::newRow("dialog's Cancel") << u"cmdCancelAccountInfo"_s << true;
+    QTest::newRow("Escape") << u"Escape"_s << true;
+}
+
+void tst_SignIn::cancelWhileWaiting()
+{
+    QFETCH(QString, press);
+    QFETCH(bool, closes);
+    ProgramTest::ProgramFolder folder;
+    QVERIFY(folder.write(u"accounts.dat"_s, "mail.example,joe,joepw\r\n"));
+    auto form = ProgramTest::openWindow(folder);
+    frmAddAccount dialog(*form, form.get());
+    SignInPanel *panel = dialog.signInPanel();
+    const QString server = u"pop3s://cancel.example.org"_s;
+    const int tokenRequests = m_provider.requestCount(u"/token"_s);
+
+    // A browser that shows the page and never comes back: only the user's press ends the wait.
+    QUrl opened;
+    const BrowserSignIn::Opener standIn = BrowserSignIn::opener();
+    BrowserSignIn::setOpener([&](const QUrl &url) {
+        opened = url;
+        QTimer::singleShot(0, &dialog, [&] {
+            QVERIFY(panel->isSigningIn());
+            if (press == u"Escape"_s)
+                QTest::keyClick(&dialog, Qt::Key_Escape);
+            else
+                dialog.findChild<QPushButton *>(press)->click();
+        });
+        return true;
+    });
+    bool stillOpen = false;
+    QTimer::singleShot(0, &dialog, [&] {
+        panel->comboProvider()->setCurrentIndex(panel->comboProvider()->findData(u"generic"_s));
+        dialog.txtAddMailServer()->setText(server);
+        dialog.txtAddLoginName()->setText(u"alice"_s);
+        panel->txtClientId()->setText(u"quellmail-test"_s);
+        panel->txtAuthorizationUrl()->setText(m_provider.url(u"/authorize"_s).toString());
+        panel->txtTokenUrl()->setText(m_provider.url(u"/token"_s).toString());
+        panel->cmdSignIn()->click(); // returns once the wait has ended
+        stillOpen = dialog.isVisible();
+        QVERIFY(!panel->isSigningIn());
+        if (stillOpen) {
+            QCOMPARE(panel->lblSignInStatus()->text(), BrowserSignIn::CancelledText);
+            QCOMPARE(panel->cmdSignIn()->text(), u"Sign in with the browser…"_s);
+            QVERIFY(!panel->isSignedIn());
+            dialog.cmdCancelAccountInfo()->click();
+        }
+    });
+    dialog.openForNewAccount();
+    BrowserSignIn::setOpener(standIn);
+
+    QVERIFY(!dialog.isVisible());
+    QCOMPARE(stillOpen, !closes);
+    // The listener is gone: a late redirect finds no one on its port.
+    const QUrl redirect(QUrlQuery(opened).queryItemValue(u"redirect_uri"_s, QUrl::FullyDecoded));
+    QCOMPARE(redirect.host(), u"127.0.0.1"_s);
+    QTcpSocket late;
+    QSignalSpy refused(&late, &QTcpSocket::errorOccurred);
+    late.connectToHost(QHostAddress::LocalHost, quint16(redirect.port()));
+    QVERIFY(refused.wait());
+    QCOMPARE(late.error(), QAbstractSocket::ConnectionRefusedError);
+    // Nothing was asked of the provider's token endpoint and nothing kept.
+    QCOMPARE(m_provider.requestCount(u"/token"_s), tokenRequests);
+    QCOMPARE(form->gridAccounts()->rowCount(), 1);
+    QCOMPARE(Secrets::Keyring().read({server, u"alice"_s}, Secrets::Kind::RefreshToken).status,
+             Secrets::Keyring::Status::NotFound);
+    StateDatabase database(folder.path());
+    QVERIFY(database.open());
+    QVERIFY(!TokenAccounts(database).find(server, u"alice"_s));
 }
 
 void tst_SignIn::dialogSignsIn()
