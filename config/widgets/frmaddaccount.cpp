@@ -132,6 +132,7 @@ void frmAddAccount::openForAccount(int row)
     m_ui->txtAddMailServer->setText(accounts->cell(row, 1));
     m_ui->txtAddLoginName->setText(accounts->cell(row, 2));
     m_ui->txtAddPassword->setText(accounts->cell(row, 3));
+    m_signIn->showAccount(accounts->cell(row, 1), accounts->cell(row, 2));
     setWindowTitle(u" Edit email account"_s);
     exec();
     m_editRow = 0;

@@ -3,8 +3,10 @@
 #include "signin/browsersignin.h"
 #include "signin/tokenkeeper.h"
 #include "state/statedatabase.h"
+#include "state/tokenaccounts.h"
 
 #include <QComboBox>
+#include <QFileInfo>
 #include <QFormLayout>
 #include <QLabel>
 #include <QLineEdit>
@@ -73,6 +75,31 @@ void SignInPanel::reset()
 {
     m_provider->setCurrentIndex(0);
     providerChosen(0);
+}
+
+void SignInPanel::showAccount(const QString &server, const QString &login)
+{
+    reset();
+    StateDatabase database(m_folder);
+    if (!QFileInfo::exists(database.path()) || !database.open())
+        return;
+    const std::optional<TokenAccounts::Account> facts = TokenAccounts(database).find(server, login);
+    if (!facts)
+        return;
+    int index = m_provider->findData(facts->provider);
+    if (index < 1)
+        index = m_provider->findData(u"generic"_s);
+    m_provider->setCurrentIndex(index);
+    m_server->setText(server); // a preset puts its own server in the box
+    m_clientId->setText(facts->clientId);
+    m_clientSecret->setText(facts->clientSecret);
+    m_authorizationUrl->setText(facts->authorizationUrl.toString());
+    m_tokenUrl->setText(facts->tokenUrl.toString());
+    m_scope->setText(facts->scope);
+    m_signedServer = server;
+    m_signedLogin = login;
+    m_status->setText(facts->signInAgain ? u"The provider refused the last refresh: sign in with the browser again."_s
+                                         : u"Signed in."_s);
 }
 
 SignIn::Provider SignInPanel::provider() const

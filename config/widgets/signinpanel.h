@@ -40,6 +40,9 @@ public:
     // Signed in for exactly these server and login boxes.
     bool isSignedIn() const;
     void reset();
+    // For Edit: shows the sign-in the account already has, if any, so it
+    // can be kept or run again (which replaces its tokens).
+    void showAccount(const QString &server, const QString &login);
 
     // The provider as the boxes now describe it.
     SignIn::Provider provider() const;
