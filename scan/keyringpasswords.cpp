@@ -184,6 +184,24 @@ QString KeyringPasswords::accountsPath(const QString &programFolder)
     return QDir(programFolder).filePath(u"accounts.dat"_s);
 }
 
+std::optional<QList<KeyringPasswords::Entry>> KeyringPasswords::listedAccounts(const QString &programFolder,
+                                                                               QString *error)
+{
+    // Missing is not empty: a saved list is always there.
+    if (!QFile::exists(accountsPath(programFolder)))
+        return std::nullopt;
+    const std::optional<AccountsFile> file = readAccounts(accountsPath(programFolder), error);
+    if (!file)
+        return std::nullopt;
+    QList<Entry> entries;
+    for (const Line &line : file->lines) {
+        if (!line.account)
+            return std::nullopt;
+        entries.append(line.entry);
+    }
+    return entries;
+}
+
 KeyringPasswords::Outcome KeyringPasswords::storeBeforeSave(const QList<Entry> &rows)
 {
     Outcome outcome;

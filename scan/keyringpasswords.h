@@ -63,6 +63,10 @@ public:
     std::optional<QString> loginPassword(const Entry &account, QString *error) const;
 
     static QString accountsPath(const QString &programFolder);
+    // The accounts accounts.dat lists, passwords as written. Nothing when it
+    // cannot be read (`error` says why) or holds a line the accounts loader
+    // would stop at or pass over: then which accounts it means is in doubt.
+    static std::optional<QList<Entry>> listedAccounts(const QString &programFolder, QString *error);
 
 private:
     Secrets::Keyring m_keyring;

@@ -756,9 +756,12 @@ bool MailboxScanner::useAccessToken(const TokenAccounts::Account &account)
     SignIn::TokenKeeper keeper(m_database.get());
     const SignIn::TokenKeeper::Access access = keeper.accessToken(account);
     if (access.status != SignIn::TokenKeeper::Status::Ok) {
+        QString why = access.error;
+        if (access.status == SignIn::TokenKeeper::Status::SignInAgain)
+            why += u" To mend it: Accounts tab, select the account, Edit\u2026, \"Sign in with the browser\u2026\"."_s;
         const QString text =
-            u"%1 (%2): %3"_s.arg(statusText(account.server), statusText(account.login), statusText(access.error));
-        noteFailure(access.error);
+            u"%1 (%2): %3"_s.arg(statusText(account.server), statusText(account.login), statusText(why));
+        noteFailure(why);
         report(text);
         // The browser is the only cure, and the user may be away from the window.
         if (access.status == SignIn::TokenKeeper::Status::SignInAgain)

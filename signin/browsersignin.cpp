@@ -38,6 +38,14 @@ QString errorFromReply(QNetworkReply *reply, const QByteArray &body)
 
 } // namespace
 
+void BrowserSignIn::cancel()
+{
+    if (!m_loop)
+        return;
+    m_cancelled = true;
+    m_loop->quit();
+}
+
 void BrowserSignIn::setOpener(Opener opener) { openerSlot() = std::move(opener); }
 
 BrowserSignIn::Opener BrowserSignIn::opener() { return openerSlot(); }
@@ -58,6 +66,7 @@ QByteArray BrowserSignIn::challengeFor(const QByteArray &verifier)
 BrowserSignIn::Result BrowserSignIn::run(const Provider &provider, const QString &loginHint, int timeoutMs)
 {
     Result result;
+    m_cancelled = false;
     if (provider.clientId.isEmpty()) {
         result.error = u"No client id: register one with the provider and enter it."_s;
         return result;
@@ -99,6 +108,7 @@ BrowserSignIn::Result BrowserSignIn::run(const Provider &provider, const QString
     });
 
     QEventLoop loop;
+    m_loop = &loop;
     const auto fail = [&](const QString &why) {
         if (result.error.isEmpty())
             result.error = why;
@@ -124,11 +134,16 @@ BrowserSignIn::Result BrowserSignIn::run(const Provider &provider, const QString
     QTimer::singleShot(timeoutMs, &loop, [&] { fail(u"The sign-in was not finished in time."_s); });
 
     flow.grant();
-    if (result.error.isEmpty() && !result.ok)
+    if (result.error.isEmpty() && !result.ok && !m_cancelled)
         loop.exec();
+    m_loop = nullptr;
+    // Closed before anything else runs: a redirect arriving now finds no one listening.
     listener->close();
 
-    if (result.ok) {
+    if (m_cancelled) {
+        result.ok = false;
+        result.error = CancelledText;
+    } else if (result.ok) {
         result.tokens = {flow.token(), flow.refreshToken(), flow.expirationAt()};
         if (result.tokens.accessToken.isEmpty()) {
             result.ok = false;

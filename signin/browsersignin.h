@@ -12,6 +12,8 @@
 
 #include <functional>
 
+class QEventLoop;
+
 namespace SignIn {
 
 struct Tokens
@@ -23,7 +25,11 @@ struct Tokens
 
 class BrowserSignIn final
 {
+    Q_DISABLE_COPY_MOVE(BrowserSignIn)
+
 public:
+    BrowserSignIn() = default;
+
     // Hands the sign-in page to a browser; false when none could be started.
     using Opener = std::function<bool(const QUrl &)>;
     // The desktop's browser unless a test puts a stand-in in its place.
@@ -40,12 +46,23 @@ public:
     // The user has this long to sign in before the listener gives up.
     static constexpr int DefaultTimeoutMs = 5 * 60 * 1000;
 
+    static inline const QString CancelledText = QStringLiteral("Sign-in cancelled.");
+
     // loginHint names the mailbox, so the page offers that account.
-    static Result run(const Provider &provider, const QString &loginHint, int timeoutMs = DefaultTimeoutMs);
+    Result run(const Provider &provider, const QString &loginHint, int timeoutMs = DefaultTimeoutMs);
+    // Ends the wait of run() at once (the user gave up, or the dialog is
+    // closing): the listener closes, no code is exchanged, run() says
+    // CancelledText. Does nothing when no run is under way.
+    void cancel();
+    bool isRunning() const { return m_loop != nullptr; }
 
     // PKCE (RFC 7636): a random verifier, and its S256 challenge.
     static QByteArray newVerifier();
     static QByteArray challengeFor(const QByteArray &verifier);
+
+private:
+    QEventLoop *m_loop = nullptr; // while run() waits
+    bool m_cancelled = false;
 };
 
 } // namespace SignIn

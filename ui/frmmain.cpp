@@ -19,6 +19,7 @@
 #include "config/widgets/savereport.h"
 #include "platform/messagebox/messagebox.h"
 #include "scan/judgeonce.h"
+#include "scan/leftoversecrets.h"
 #include "scan/module_scan.h"
 #include "scan/scanlock.h"
 #include "state/appsettings.h"
@@ -747,8 +748,12 @@ void frmMain::setStatusText(const QString &text) { m_ui->Label17->setText(text);
 void frmMain::cmdupdateconfig_Click()
 {
     m_keyringSetting->beforeSave(); // new passwords go to the keyring, not the file
-    if (module_update_config(*this))
+    if (module_update_config(*this)) {
         markListsSaved();
+        // Only now that accounts.dat no longer lists them do removed accounts lose their secrets.
+        if (const QStringList problems = Scan::LeftoverSecrets::forgetUnlisted(m_programFolder); !problems.isEmpty())
+            setStatusText(problems.join(u' '));
+    }
     module_griddisplay(*this);
 }
 

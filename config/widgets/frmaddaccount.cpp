@@ -22,6 +22,8 @@
 #include <QLineEdit>
 #include <QPushButton>
 
+#include <utility>
+
 using namespace Qt::StringLiterals;
 
 frmAddAccount::frmAddAccount(ConfigForm &form, QWidget *parent)
@@ -48,6 +50,10 @@ frmAddAccount::frmAddAccount(ConfigForm &form, QWidget *parent)
     connect(m_testButton, &QPushButton::clicked, this, &frmAddAccount::cmdTestConnection_Click);
     connect(m_ui->cmdAddAccountInfo, &QPushButton::clicked, this, &frmAddAccount::cmdAddAccountInfo_Click);
     connect(m_ui->cmdCancelAccountInfo, &QPushButton::clicked, this, &frmAddAccount::cmdCancelAccountInfo_Click);
+    connect(m_signIn, &SignInPanel::signInEnded, this, [this] {
+        if (std::exchange(m_closeAfterSignIn, false))
+            cmdCancelAccountInfo_Click();
+    });
 }
 
 frmAddAccount::~frmAddAccount() = default;
@@ -126,6 +132,7 @@ void frmAddAccount::openForAccount(int row)
     m_ui->txtAddMailServer->setText(accounts->cell(row, 1));
     m_ui->txtAddLoginName->setText(accounts->cell(row, 2));
     m_ui->txtAddPassword->setText(accounts->cell(row, 3));
+    m_signIn->showAccount(accounts->cell(row, 1), accounts->cell(row, 2));
     setWindowTitle(u" Edit email account"_s);
     exec();
     m_editRow = 0;
@@ -224,10 +231,15 @@ void frmAddAccount::cmdAddAccountInfo_Click()
 
 void frmAddAccount::cmdCancelAccountInfo_Click()
 {
-    // The dialog closes once the test has unwound its wait.
+    // The dialog closes once the test or the sign-in has unwound its wait.
     if (m_testing) {
         m_closeAfterTest = true;
         m_tester->cancel();
+        return;
+    }
+    if (m_signIn->isSigningIn()) {
+        m_closeAfterSignIn = true;
+        m_signIn->cancelSignIn();
         return;
     }
     m_form.showGrids();

@@ -71,5 +71,6 @@ private:
     QPushButton *m_testButton = nullptr;
     QLabel *m_testResult = nullptr;
     bool m_testing = false;
-    bool m_closeAfterTest = false; // Cancel was clicked while a test ran
+    bool m_closeAfterTest = false;   // Cancel was clicked while a test ran
+    bool m_closeAfterSignIn = false; // or while the browser sign-in waited
 };

@@ -3,14 +3,23 @@
 #include "signin/browsersignin.h"
 #include "signin/tokenkeeper.h"
 #include "state/statedatabase.h"
+#include "state/tokenaccounts.h"
 
 #include <QComboBox>
+#include <QFileInfo>
 #include <QFormLayout>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QScopeGuard>
 
 using namespace Qt::StringLiterals;
+
+namespace {
+
+QString signInText() { return u"Sign in with the browser…"_s; }
+
+} // namespace
 
 SignInPanel::SignInPanel(const QString &programFolder, QLineEdit *server, QLineEdit *login, QLineEdit *password,
                          QWidget *parent)
@@ -41,7 +50,7 @@ SignInPanel::SignInPanel(const QString &programFolder, QLineEdit *server, QLineE
     m_authorizationUrl = box(u"txtAuthorizationUrl"_s, u"Authorization URL:"_s);
     m_tokenUrl = box(u"txtTokenUrl"_s, u"Token URL:"_s);
     m_scope = box(u"txtScope"_s, u"Scope:"_s);
-    m_signIn = new QPushButton(u"Sign in with the browser…"_s, this);
+    m_signIn = new QPushButton(signInText(), this);
     m_signIn->setObjectName(u"cmdSignIn"_s);
     m_status = new QLabel(this);
     m_status->setObjectName(u"lblSignInStatus"_s);
@@ -66,6 +75,31 @@ void SignInPanel::reset()
 {
     m_provider->setCurrentIndex(0);
     providerChosen(0);
+}
+
+void SignInPanel::showAccount(const QString &server, const QString &login)
+{
+    reset();
+    StateDatabase database(m_folder);
+    if (!QFileInfo::exists(database.path()) || !database.open())
+        return;
+    const std::optional<TokenAccounts::Account> facts = TokenAccounts(database).find(server, login);
+    if (!facts)
+        return;
+    int index = m_provider->findData(facts->provider);
+    if (index < 1)
+        index = m_provider->findData(u"generic"_s);
+    m_provider->setCurrentIndex(index);
+    m_server->setText(server); // a preset puts its own server in the box
+    m_clientId->setText(facts->clientId);
+    m_clientSecret->setText(facts->clientSecret);
+    m_authorizationUrl->setText(facts->authorizationUrl.toString());
+    m_tokenUrl->setText(facts->tokenUrl.toString());
+    m_scope->setText(facts->scope);
+    m_signedServer = server;
+    m_signedLogin = login;
+    m_status->setText(facts->signInAgain ? u"The provider refused the last refresh: sign in with the browser again."_s
+                                         : u"Signed in."_s);
 }
 
 SignIn::Provider SignInPanel::provider() const
@@ -112,8 +146,14 @@ void SignInPanel::forgetSignIn()
     m_signedLogin.clear();
 }
 
+void SignInPanel::cancelSignIn() { m_browser.cancel(); }
+
 void SignInPanel::signIn()
 {
+    if (m_browser.isRunning()) {
+        cancelSignIn();
+        return;
+    }
     forgetSignIn();
     const QString server = m_server->text();
     const QString login = m_login->text();
@@ -123,9 +163,12 @@ void SignInPanel::signIn()
     }
     const SignIn::Provider provider = this->provider();
     m_status->setText(u"Waiting for the browser…"_s);
-    m_signIn->setEnabled(false);
-    const SignIn::BrowserSignIn::Result result = SignIn::BrowserSignIn::run(provider, login);
-    m_signIn->setEnabled(true);
+    m_signIn->setText(u"Cancel sign-in"_s);
+    m_provider->setEnabled(false); // the facts kept must be those the browser signed in with
+    const SignIn::BrowserSignIn::Result result = m_browser.run(provider, login);
+    m_provider->setEnabled(true);
+    m_signIn->setText(signInText());
+    const auto ended = qScopeGuard([this] { Q_EMIT signInEnded(); });
     if (!result.ok) {
         m_status->setText(result.error);
         return;
@@ -141,6 +184,8 @@ void SignInPanel::signIn()
     facts.scope = provider.scope;
     StateDatabase database(m_folder);
     QString error;
+    // store() replaces the tokens of an account signed in before; its old
+    // refresh token is overwritten only once the new one is at hand.
     if (!database.open() || !SignIn::TokenKeeper(&database).store(facts, result.tokens, &error)) {
         m_status->setText(u"Signed in, but the tokens cannot be kept: "_s
                           + (error.isEmpty() ? database.errorText() : error));

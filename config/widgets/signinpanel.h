@@ -5,6 +5,7 @@
 // the state database as soon as the provider hands them over; the account
 // row itself is added by the dialog, with an empty password.
 
+#include "signin/browsersignin.h"
 #include "signin/provider.h"
 
 #include <QGroupBox>
@@ -34,15 +35,26 @@ public:
 
     // A provider is picked (the account needs no password).
     bool usesSignIn() const;
+    // The browser's answer is awaited.
+    bool isSigningIn() const { return m_browser.isRunning(); }
     // Signed in for exactly these server and login boxes.
     bool isSignedIn() const;
     void reset();
+    // For Edit: shows the sign-in the account already has, if any, so it
+    // can be kept or run again (which replaces its tokens).
+    void showAccount(const QString &server, const QString &login);
 
     // The provider as the boxes now describe it.
     SignIn::Provider provider() const;
 
 public Q_SLOTS:
+    // While a sign-in waits for the browser, the button cancels it.
     void signIn();
+    // Ends the wait at once; signInEnded() follows when signIn() has unwound.
+    void cancelSignIn();
+
+Q_SIGNALS:
+    void signInEnded();
 
 private:
     void providerChosen(int index);
@@ -63,4 +75,5 @@ private:
     // What the sign-in was for; a change of either box needs a new one.
     QString m_signedServer;
     QString m_signedLogin;
+    SignIn::BrowserSignIn m_browser;
 };

@@ -8,8 +8,10 @@
 #include "scan/keyringpasswords.h"
 #include "scan/mailboxscanner.h"
 #include "secrets/keyring.h"
+#include "signin/tokenkeeper.h"
 #include "state/keyringaccounts.h"
 #include "state/statedatabase.h"
+#include "state/tokenaccounts.h"
 #include "tests/scan/fakemailbox.h"
 #include "tests/support/privatekeyring.h"
 #include "tests/support/programfolder.h"
@@ -22,6 +24,7 @@
 #include <QFile>
 #include <QLabel>
 #include <QPushButton>
+#include <QTableView>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -121,6 +124,8 @@ private Q_SLOTS:
     void scanLogsInWithKeyringPasswords();
     void settingOnTheSettingsTab();
     void realControlAgainstDovecot();
+    void deletedAccountLeavesNothing_data();
+    void deletedAccountLeavesNothing();
     // Last: the keyring stays locked.
     void lockedKeyringRefuses();
 
@@ -432,6 +437,64 @@ void tst_Keyring::realControlAgainstDovecot()
     }
     QVERIFY(folder.read(u"debug.log"_s).contains("PASS ********"));
     QCOMPARE(filesHolding(folder.path(), u"dovecot-kept-secret"_s), QStringList());
+}
+
+void tst_Keyring::deletedAccountLeavesNothing_data()
+{
+    QTest::addColumn<bool>("saveFails");
+    QTest::newRow("saved") << false;
+    QTest::newRow("save fails: all kept") << true;
+}
+
+void tst_Keyring::deletedAccountLeavesNothing()
+{
+    QFETCH(bool, saveFails);
+    QVERIFY2(startKeyring(), qPrintable(m_keyring.errorString()));
+    const QString server = u"gone.example"_s;
+    const Secrets::Account ann{server, u"ann"_s}; // a keyring password
+    const Secrets::Account tok{server, u"tok"_s}; // a browser sign-in
+    ProgramTest::ProgramFolder folder;
+    QVERIFY(folder.write(u"accounts.dat"_s, "gone.example,joe,joepw\r\ngone.example,ann,\r\ngone.example,tok,\r\n"));
+    QVERIFY(Keyring().write(ann, Password, u"ann-secret-8"_s).ok());
+    QVERIFY(record(folder.path(), {{ann.server, ann.login}}));
+    {
+        StateDatabase database(folder.path());
+        QVERIFY(database.open());
+        TokenAccounts::Account facts;
+        facts.server = tok.server;
+        facts.login = tok.login;
+        facts.provider = u"generic"_s;
+        facts.clientId = u"quellmail-test"_s;
+        QString error;
+        QVERIFY2(SignIn::TokenKeeper(&database).store(facts, {u"tok-access"_s, u"tok-refresh"_s, {}}, &error),
+                 qPrintable(error));
+    }
+    auto form = ProgramTest::openWindow(folder);
+    for (const int row : {3, 2}) {
+        form->gridAccountsView()->selectRow(row - 1);
+        MessageBox::queueAnswer(MessageBox::Yes);
+        form->findChild<QPushButton *>(u"cmdDeleteAccount"_s)->click();
+    }
+    QCOMPARE(form->gridAccounts()->rowCountValue(), 1);
+    // Deleted but not saved: nothing is gone yet.
+    QCOMPARE(Keyring().read(ann, Password).secret, u"ann-secret-8"_s);
+    QCOMPARE(Keyring().read(tok, Secrets::Kind::RefreshToken).secret, u"tok-refresh"_s);
+    if (saveFails) {
+        QVERIFY(QFile::remove(folder.file(u"accounts.dat"_s)));
+        QVERIFY(QDir(folder.path()).mkdir(u"accounts.dat"_s));
+    }
+
+    form->findChild<QPushButton *>(u"cmdupdateconfig"_s)->click();
+    const Keyring::Status kept = saveFails ? Keyring::Status::Ok : Keyring::Status::NotFound;
+    QCOMPARE(Keyring().read(ann, Password).status, kept);
+    QCOMPARE(Keyring().read(tok, Secrets::Kind::RefreshToken).status, kept);
+    QCOMPARE(Keyring().read(tok, Secrets::Kind::AccessToken).status, kept);
+    QCOMPARE(recorded(folder.path())->size(), saveFails ? 1 : 0);
+    StateDatabase database(folder.path());
+    QVERIFY(database.open());
+    QCOMPARE(TokenAccounts(database).find(tok.server, tok.login).has_value(), saveFails);
+    if (!saveFails)
+        QCOMPARE(folder.read(u"accounts.dat"_s), QByteArray("gone.example,joe,joepw\r\n"));
 }
 
 void tst_Keyring::lockedKeyringRefuses()

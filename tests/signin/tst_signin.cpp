@@ -24,12 +24,14 @@
 
 #include <QComboBox>
 #include <QDirIterator>
+#include <QHostAddress>
 #include <QLabel>
 #include <QLineEdit>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QPushButton>
 #include <QSignalSpy>
+#include <QTcpSocket>
 #include <QTest>
 #include <QTimer>
 #include <QUrlQuery>
@@ -99,6 +101,19 @@ QStringList filesHolding(const QString &folder, const QString &secret)
     return found;
 }
 
+// Also inside base64 (a SASL response) at any of its three alignments; the
+// groups at either end mix in the neighbouring bytes, so they are left out.
+QStringList filesHoldingToken(const QString &folder, const QString &token)
+{
+    QStringList found = filesHolding(folder, token);
+    for (int shift = 0; shift < 3; ++shift) {
+        const QByteArray encoded = QByteArray(QByteArray(shift, 'x') + token.toUtf8()).toBase64();
+        found += filesHolding(folder, QString::fromLatin1(encoded.mid(4, encoded.size() - 8)));
+    }
+    found.removeDuplicates();
+    return found;
+}
+
 QString keyringSecret(const QString &server, const QString &login, Secrets::Kind kind)
 {
     return Secrets::Keyring().read({server, login}, kind).secret;
@@ -115,9 +130,12 @@ private Q_SLOTS:
     void init();
     void browserSignIn_data();
     void browserSignIn();
+    void cancelWhileWaiting_data();
+    void cancelWhileWaiting();
     void dialogSignsIn();
     void accessToken_data();
     void accessToken();
+    void scanTokenAndPasswordAccounts_data();
     void scanTokenAndPasswordAccounts();
 
 private:
@@ -166,7 +184,7 @@ void tst_SignIn::browserSignIn()
     const int tokenRequests = m_provider.requestCount(u"/token"_s);
 
     const BrowserSignIn::Result result =
-        BrowserSignIn::run(testProvider(m_provider, clientId), u"alice@example.org"_s, 3000);
+        BrowserSignIn().run(testProvider(m_provider, clientId), u"alice@example.org"_s, 3000);
     BrowserSignIn::setOpener(standIn);
 
     QCOMPARE(result.error.isEmpty(), error.isEmpty());
@@ -187,6 +205,83 @@ void tst_SignIn::browserSignIn()
     QVERIFY(!result.tokens.refreshToken.isEmpty());
     const qint64 lifetime = QDateTime::currentDateTimeUtc().secsTo(result.tokens.expiresAt);
     QVERIFY2(lifetime > 3500 && lifetime <= 3600, qPrintable(QString::number(lifetime)));
+}
+
+void tst_SignIn::cancelWhileWaiting_data()
+{
+    // How the user gives up while the browser's answer is awaited.
+    QTest::addColumn<QString>("press");
+    QTest::addColumn<bool>("closes");
+    QTest::newRow("Cancel sign-in") << u"cmdSignIn"_s << false;
+    QTest::newRow("dialog's Cancel") << u"cmdCancelAccountInfo"_s << true;
+    QTest::newRow("Escape") << u"Escape"_s << true;
+}
+
+void tst_SignIn::cancelWhileWaiting()
+{
+    QFETCH(QString, press);
+    QFETCH(bool, closes);
+    ProgramTest::ProgramFolder folder;
+    QVERIFY(folder.write(u"accounts.dat"_s, "mail.example,joe,joepw\r\n"));
+    auto form = ProgramTest::openWindow(folder);
+    frmAddAccount dialog(*form, form.get());
+    SignInPanel *panel = dialog.signInPanel();
+    const QString server = u"pop3s://cancel.example.org"_s;
+    const int tokenRequests = m_provider.requestCount(u"/token"_s);
+
+    // A browser that shows the page and never comes back: only the user's press ends the wait.
+    QUrl opened;
+    const BrowserSignIn::Opener standIn = BrowserSignIn::opener();
+    BrowserSignIn::setOpener([&](const QUrl &url) {
+        opened = url;
+        QTimer::singleShot(0, &dialog, [&] {
+            QVERIFY(panel->isSigningIn());
+            if (press == u"Escape"_s)
+                QTest::keyClick(&dialog, Qt::Key_Escape);
+            else
+                dialog.findChild<QPushButton *>(press)->click();
+        });
+        return true;
+    });
+    bool stillOpen = false;
+    QTimer::singleShot(0, &dialog, [&] {
+        panel->comboProvider()->setCurrentIndex(panel->comboProvider()->findData(u"generic"_s));
+        dialog.txtAddMailServer()->setText(server);
+        dialog.txtAddLoginName()->setText(u"alice"_s);
+        panel->txtClientId()->setText(u"quellmail-test"_s);
+        panel->txtAuthorizationUrl()->setText(m_provider.url(u"/authorize"_s).toString());
+        panel->txtTokenUrl()->setText(m_provider.url(u"/token"_s).toString());
+        panel->cmdSignIn()->click(); // returns once the wait has ended
+        stillOpen = dialog.isVisible();
+        QVERIFY(!panel->isSigningIn());
+        if (stillOpen) {
+            QCOMPARE(panel->lblSignInStatus()->text(), BrowserSignIn::CancelledText);
+            QCOMPARE(panel->cmdSignIn()->text(), u"Sign in with the browser…"_s);
+            QVERIFY(!panel->isSignedIn());
+            dialog.cmdCancelAccountInfo()->click();
+        }
+    });
+    dialog.openForNewAccount();
+    BrowserSignIn::setOpener(standIn);
+
+    QVERIFY(!dialog.isVisible());
+    QCOMPARE(stillOpen, !closes);
+    // The listener is gone: a late redirect finds no one on its port.
+    const QUrl redirect(QUrlQuery(opened).queryItemValue(u"redirect_uri"_s, QUrl::FullyDecoded));
+    QCOMPARE(redirect.host(), u"127.0.0.1"_s);
+    QTcpSocket late;
+    QSignalSpy refused(&late, &QTcpSocket::errorOccurred);
+    late.connectToHost(QHostAddress::LocalHost, quint16(redirect.port()));
+    QVERIFY(refused.wait());
+    QCOMPARE(late.error(), QAbstractSocket::ConnectionRefusedError);
+    // Nothing was asked of the provider's token endpoint and nothing kept.
+    QCOMPARE(m_provider.requestCount(u"/token"_s), tokenRequests);
+    QCOMPARE(form->gridAccounts()->rowCount(), 1);
+    QCOMPARE(Secrets::Keyring().read({server, u"alice"_s}, Secrets::Kind::RefreshToken).status,
+             Secrets::Keyring::Status::NotFound);
+    StateDatabase database(folder.path());
+    QVERIFY(database.open());
+    QVERIFY(!TokenAccounts(database).find(server, u"alice"_s));
 }
 
 void tst_SignIn::dialogSignsIn()
@@ -250,14 +345,23 @@ void tst_SignIn::dialogSignsIn()
     dialog.txtAddPassword()->setText(u"alicepw"_s);
     dialog.cmdAddAccountInfo()->click();
     QVERIFY(MessageBox::records().last().text.contains(u"is already in the list (row 2)"_s));
-    // Opened for editing and taken unchanged (no password typed), it keeps its sign-in.
-    QTimer::singleShot(0, &dialog, [&] { dialog.cmdAddAccountInfo()->click(); });
+    // Opened for editing, it shows its sign-in; taken unchanged, it keeps it.
+    QTimer::singleShot(0, &dialog, [&] {
+        QCOMPARE(panel->comboProvider()->currentData().toString(), u"generic"_s);
+        QCOMPARE(panel->txtClientId()->text(), u"quellmail-test"_s);
+        QCOMPARE(panel->txtTokenUrl()->text(), m_provider.url(u"/token"_s).toString());
+        QCOMPARE(dialog.txtAddMailServer()->text(), server);
+        QVERIFY(panel->isSignedIn());
+        QVERIFY(!dialog.txtAddPassword()->isEnabled());
+        dialog.cmdAddAccountInfo()->click();
+    });
     dialog.openForAccount(2);
     QCOMPARE(form->gridAccounts()->rowCells(2), (QStringList{server, u"alice"_s, QString()}));
     QVERIFY(database.open());
     QVERIFY(TokenAccounts(database).find(server, u"alice"_s));
     database.close();
     QTimer::singleShot(0, &dialog, [&] {
+        panel->comboProvider()->setCurrentIndex(0);
         dialog.txtAddPassword()->setText(u"alicepw"_s);
         dialog.cmdAddAccountInfo()->click();
     });
@@ -334,8 +438,19 @@ void tst_SignIn::accessToken()
     QCOMPARE(m_provider.requestCount(u"/token"_s) - tokenRequests, 1);
 }
 
+void tst_SignIn::scanTokenAndPasswordAccounts_data()
+{
+    // What Dovecot offers beside PLAIN and LOGIN, and the mechanism the control must pick.
+    QTest::addColumn<QStringList>("offered");
+    QTest::addColumn<QByteArray>("mechanism");
+    QTest::newRow("OAUTHBEARER") << QStringList{u"xoauth2"_s, u"oauthbearer"_s} << QByteArray("OAUTHBEARER");
+    QTest::newRow("XOAUTH2") << QStringList{u"xoauth2"_s} << QByteArray("XOAUTH2");
+}
+
 void tst_SignIn::scanTokenAndPasswordAccounts()
 {
+    QFETCH(QStringList, offered);
+    QFETCH(QByteArray, mechanism);
     if (!DovecotServer::isAvailable())
         QSKIP("dovecot is not installed (scripts/install-deps.sh installs it)");
     DovecotServer server;
@@ -343,7 +458,9 @@ void tst_SignIn::scanTokenAndPasswordAccounts()
         server.addUser(user, user + u"-pw"_s);
         server.addMessage(user, "From: pal@example.org\nSubject: hello " + user.toLatin1() + "\n\nHi.\n");
     }
-    server.enableOAuth2(m_provider.url(u"/introspect"_s).toString());
+    for (const QString &user : {u"alice"_s, u"bob"_s})
+        server.addMessage(user, "From: x@spam.example\nSubject: cheap " + user.toLatin1() + "\n\nBuy.\n");
+    server.enableOAuth2(m_provider.url(u"/introspect"_s).toString(), offered);
     QVERIFY2(server.start(), qPrintable(server.errorString()));
     const QString address = u"pop3://127.0.0.1:%1"_s.arg(server.port());
 
@@ -351,6 +468,7 @@ void tst_SignIn::scanTokenAndPasswordAccounts()
     QVERIFY(folder.write(
         u"accounts.dat"_s,
         (address + u",carol,carol-pw\r\n"_s + address + u",bob,\r\n"_s + address + u",alice,\r\n"_s).toUtf8()));
+    QVERIFY(folder.write(u"blacklist.dat"_s, "spam.example\r\n"));
     const QString aliceRefresh = m_provider.issueRefreshToken(u"alice"_s);
     const QString bobRefresh = m_provider.issueRefreshToken(u"bob"_s);
     m_provider.revoke(bobRefresh);
@@ -368,6 +486,7 @@ void tst_SignIn::scanTokenAndPasswordAccounts()
             qPrintable(error));
     }
     auto form = ProgramTest::openWindow(folder);
+    ProgramTest::blacklistOnly(*form);
     form->Tarnpost1().setDebugFile(folder.file(u"debug.log"_s));
     form->Tarnpost1().setDebugMode(true);
     QSignalSpy notified(form.get(), &frmMain::notified);
@@ -382,12 +501,16 @@ void tst_SignIn::scanTokenAndPasswordAccounts()
             QCOMPARE(result.scanned, 0);
         } else {
             QVERIFY2(!result.failed(), qPrintable(result.login + u": "_s + result.error));
-            QCOMPARE(result.scanned, 1);
+            QCOMPARE(result.scanned, result.login == u"alice"_s ? 2 : 1);
         }
     }
-    // The status line, the tray and the Log tab each say so.
+    // The token account's spam went, its ham stayed.
+    QCOMPARE(server.messages(u"alice"_s).size(), 1);
+    QVERIFY(server.messages(u"alice"_s).first().contains("Subject: hello alice"));
+    QCOMPARE(server.messageCount(u"bob"_s), 2);
+    // The status line, the tray and the Log tab each say so, and how to mend it.
     const auto saysSignInAgain = [](const QVariant &text) {
-        return text.toString().contains(u"(bob): sign in again"_s);
+        return text.toString().contains(u"(bob): sign in again"_s) && text.toString().contains(u"Edit…"_s);
     };
     QVERIFY(std::any_of(captions.cbegin(), captions.cend(),
                         [&](const QList<QVariant> &args) { return saysSignInAgain(args.at(0)); }));
@@ -397,7 +520,8 @@ void tst_SignIn::scanTokenAndPasswordAccounts()
     QVERIFY(database.open());
     const QList<ScanLog::Record> log = ScanLog(database).latest(10);
     QVERIFY(std::any_of(log.cbegin(), log.cend(), [](const ScanLog::Record &record) {
-        return record.login == u"bob"_s && record.outcome.startsWith(u"sign in again"_s);
+        return record.login == u"bob"_s && record.outcome.startsWith(u"sign in again"_s)
+               && record.outcome.contains(u"Edit…"_s);
     }));
     QVERIFY(TokenAccounts(database).find(address, u"bob"_s)->signInAgain);
     QVERIFY(!TokenAccounts(database).find(address, u"alice"_s)->signInAgain);
@@ -429,13 +553,38 @@ void tst_SignIn::scanTokenAndPasswordAccounts()
                         [&](const QString &problem) { return saysSignInAgain(problem); }));
     QVERIFY(keyringSecret(address, u"alice"_s, Secrets::Kind::AccessToken) != keptAccess);
 
-    // The refreshed token went to the keyring and the server, never to a file.
+    // Mended in place: Edit, sign in with the browser again, OK.
+    frmAddAccount dialog(*form, form.get());
+    QTimer::singleShot(0, &dialog, [&] {
+        SignInPanel *panel = dialog.signInPanel();
+        QVERIFY2(panel->lblSignInStatus()->text().contains(u"refused"_s), qPrintable(panel->lblSignInStatus()->text()));
+        panel->cmdSignIn()->click();
+        QCOMPARE(panel->lblSignInStatus()->text(), u"Signed in."_s);
+        dialog.cmdAddAccountInfo()->click();
+    });
+    dialog.openForAccount(2);
+    QCOMPARE(form->gridAccounts()->rowCells(2), (QStringList{address, u"bob"_s, QString()}));
+    QVERIFY(!TokenAccounts(database).find(address, u"bob"_s)->signInAgain);
+    const QString bobNewRefresh = keyringSecret(address, u"bob"_s, Secrets::Kind::RefreshToken);
+    QVERIFY(!bobNewRefresh.isEmpty() && bobNewRefresh != bobRefresh);
+    Scan::MailboxScanner mended(*form);
+    mended.run();
+    QCOMPARE(mended.results().size(), 3);
+    QVERIFY2(!mended.results().at(1).failed(), qPrintable(mended.results().at(1).error));
+    QCOMPARE(mended.results().at(1).scanned, 2);
+    QCOMPARE(server.messages(u"bob"_s).size(), 1);
+    QVERIFY(server.messages(u"bob"_s).first().contains("Subject: hello bob"));
+
+    // Tokens went to the keyring and the server, never to a file, plain or inside a SASL response.
     const QString aliceAccess = keyringSecret(address, u"alice"_s, Secrets::Kind::AccessToken);
-    QVERIFY(aliceAccess != u"stale"_s);
-    for (const QString &secret : {aliceAccess, aliceRefresh})
-        QCOMPARE(filesHolding(folder.path(), secret), QStringList());
+    const QString bobAccess = keyringSecret(address, u"bob"_s, Secrets::Kind::AccessToken);
+    QVERIFY(aliceAccess != u"stale"_s && bobAccess != u"stale"_s);
+    for (const QString &secret : {aliceAccess, aliceRefresh, bobAccess, bobNewRefresh})
+        QCOMPARE(filesHoldingToken(folder.path(), secret), QStringList());
     const QByteArray debug = folder.read(u"debug.log"_s);
-    QVERIFY(debug.contains("AUTH "));
+    const QByteArray masked = "AUTH " + mechanism + " ********";
+    QVERIFY(debug.contains(masked));
+    QCOMPARE(debug.count("AUTH "), debug.count(masked));
     QVERIFY(debug.contains("PASS ********"));
 }
 
