@@ -1,8 +1,9 @@
 #pragma once
 // The review bookkeeping of one account's walk: what the user decided
-// earlier (held, kept, to be deleted) or has still to decide (unsure) and what the walk learns of the
-// mailbox to delete by unique id safely: every id it meets and how often,
-// and the message found under each id the user asked to delete.
+// earlier (held, kept, to be deleted) or has still to decide (unsure), and
+// what the walk learns of the mailbox to delete by unique id safely: every
+// id it meets and how often, and the message found under each id the user
+// asked to delete.
 
 #include "state/reviewlist.h"
 
@@ -45,8 +46,8 @@ public:
 
     // The message's fate was decided earlier: to be deleted (the deletion
     // waits for the end of the walk), held, unsure (listed once, waiting for
-    // the user), or not spam. `whitelisted` says
-    // whether its sender is on the whitelist now.
+    // the user), or not spam. `whitelisted` says whether its sender is on
+    // the whitelist now.
     bool decidedBefore(const QString &uid, qint16 number, const QString &fingerprint, qint64 fetchedSize,
                        const std::function<bool()> &whitelisted);
 
