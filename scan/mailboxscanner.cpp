@@ -713,23 +713,11 @@ void MailboxScanner::spamAction(const Verdict &verdict)
         m_toLearn.append(archive.fileName());
     qint64 row = 0;
     if (m_review && m_stateProblem.isEmpty()) {
-        ReviewList::Message m;
-        m.server = result.server;
-        m.login = result.login;
-        m.uid = m_uid;
-        m.judged = QDateTime::currentDateTimeUtc();
-        m.sent = decodeServerText(control.GetOtherHeader(u"Date:"_s)).trimmed();
-        m.sender = m_message.from().trimmed();
-        m.subject = result.spam.last().subject;
+        ReviewList::Message m = reviewRow(verdict);
         m.size = QFileInfo(SpamArchive::folder(m_form.programFolder()) + archive.fileName()).size()
                  - ArchiveWriter::inertPrefix().size();
         m.archiveFile = archive.fileName();
-        m.rule = verdict.rule;
-        m.entry = verdict.entry;
-        m.matchedIn = verdict.where;
         m.state = hold ? ReviewList::State::Held : ReviewList::State::DeleteRequested;
-        m.fingerprint = m_fingerprint;
-        m.fetchedSize = m_fetchedSize;
         row = m_review->add(m);
         if (row == 0)
             stateFailed(u"%1: a condemned message is missing from the Spam tab: %2"_s.arg(
@@ -751,6 +739,27 @@ void MailboxScanner::spamAction(const Verdict &verdict)
         report(u"%1: spam left on the server: %2"_s.arg(m_host, statusText(control.ErrorText())));
 }
 
+ReviewList::Message MailboxScanner::reviewRow(const Verdict &verdict)
+{
+    const AccountResult &result = m_results.last();
+    // As a reader sees it: encoded words decoded.
+    const QString decodedSubject = m_message.decoded().subject();
+    ReviewList::Message m;
+    m.server = result.server;
+    m.login = result.login;
+    m.uid = m_uid;
+    m.judged = QDateTime::currentDateTimeUtc();
+    m.sent = decodeServerText(m_form.Tarnpost1().GetOtherHeader(u"Date:"_s)).trimmed();
+    m.sender = m_message.from().trimmed();
+    m.subject = decodedSubject.isEmpty() ? m_message.subject() : decodedSubject;
+    m.rule = verdict.rule;
+    m.entry = verdict.entry;
+    m.matchedIn = verdict.where;
+    m.fingerprint = m_fingerprint;
+    m.fetchedSize = m_fetchedSize;
+    return m;
+}
+
 void MailboxScanner::unsureAction(const Verdict &verdict)
 {
     // Without the review list it could not be shown: it stays on the server
@@ -758,23 +767,8 @@ void MailboxScanner::unsureAction(const Verdict &verdict)
     if (stopping() || !m_review || !m_stateProblem.isEmpty())
         return;
     setCaption(u"UNSURE: LEFT ON THE SERVER"_s);
-    Automation::TarnpostProxy &control = m_form.Tarnpost1();
-    const AccountResult &result = m_results.last();
-    const QString decodedSubject = m_message.decoded().subject();
-    ReviewList::Message m;
-    m.server = result.server;
-    m.login = result.login;
-    m.uid = m_uid;
-    m.judged = QDateTime::currentDateTimeUtc();
-    m.sent = decodeServerText(control.GetOtherHeader(u"Date:"_s)).trimmed();
-    m.sender = m_message.from().trimmed();
-    m.subject = decodedSubject.isEmpty() ? m_message.subject() : decodedSubject;
+    ReviewList::Message m = reviewRow(verdict);
     m.size = m_fetchedSize;
-    m.rule = verdict.rule;
-    m.entry = verdict.entry;
-    m.matchedIn = verdict.where;
-    m.fingerprint = m_fingerprint;
-    m.fetchedSize = m_fetchedSize;
     // No copy is archived; what the user's answer teaches the filter is kept instead.
     const LearnedFilter::Prepared words =
         LearnedFilter::prepare(m_message.decoded().bytes(), LearnedFilter::Label::Spam);

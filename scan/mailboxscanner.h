@@ -11,6 +11,7 @@
 #include "scan/scanprogress.h"
 #include "scan/spamarchive.h"
 #include "state/appsettings.h"
+#include "state/reviewlist.h"
 #include "state/tokenaccounts.h"
 
 #include <QList>
@@ -21,7 +22,6 @@
 #include <memory>
 
 class ScanForm;
-class ReviewList;
 class ScanLog;
 class StateDatabase;
 
@@ -112,6 +112,8 @@ private:
     // Teaches the learned filter the spam the other rules condemned in this account.
     void learnCondemned();
     void spamAction(const Verdict &verdict);
+    // The current message's review row as far as every verdict fills it.
+    ReviewList::Message reviewRow(const Verdict &verdict);
     // Lists a message the learned filter is unsure of; it stays on the server.
     void unsureAction(const Verdict &verdict);
     // Unsure rows whose message has left the server let their words go.
