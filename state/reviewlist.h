@@ -3,7 +3,8 @@
 // was condemned, whether it is held on the server, deleted, kept, or waiting
 // to be deleted at its account's next scan. Messages are named by account and
 // unique id (UIDL), never by number, which changes between sessions. Also the
-// messages the user said were not spam, which are never condemned again.
+// messages the user said were not spam, which are never condemned again, and
+// those the learned filter was unsure of, left on the server for the user.
 
 #include <QByteArray>
 #include <QDateTime>

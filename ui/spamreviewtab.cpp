@@ -511,7 +511,9 @@ void SpamReviewTab::notSpam()
     refresh();
     QList<ReviewList::Message> gone;
     for (const ReviewList::Message &m : messages) {
-        if (m.state == ReviewList::State::Deleted || m.state == ReviewList::State::Gone)
+        // An unsure message that left the server has no copy to restore.
+        const bool copied = !m.archiveFile.isEmpty();
+        if (copied && (m.state == ReviewList::State::Deleted || m.state == ReviewList::State::Gone))
             gone.append(m);
     }
     if (gone.isEmpty())

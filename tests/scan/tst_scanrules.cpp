@@ -1200,6 +1200,14 @@ void tst_ScanRules::learnedFilterJudgesLast()
     again.run();
     QCOMPARE(ReviewList(f.state()).all().size(), rows.size());
     QCOMPARE(f.control.subjectsLeft(u"u"_s).size(), kept ? 1 : 0);
+    if (unsure) {
+        // Read or deleted elsewhere: the row is no longer unsure, and its words go.
+        f.control.removeMessage(u"u"_s, message.subject);
+        Scan::MailboxScanner afterwards(form);
+        afterwards.run();
+        QCOMPARE(ReviewList(f.state()).byId(rows.at(0).id)->state, ReviewList::State::Gone);
+        QVERIFY(!ReviewList(f.state()).unsureWords(rows.at(0).id).has_value());
+    }
     Scan::LearnedFilter after(f.state());
     QVERIFY(after.open());
     QCOMPARE(int(after.spamMessages()), spamAfter);

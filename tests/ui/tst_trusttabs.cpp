@@ -265,6 +265,7 @@ void tst_TrustTabs::spamTabActions()
     QCOMPARE(list.isNotSpam(u"mail.example"_s, u"u"_s, list.byId(id)->uid), after == State::Kept);
     // What an unsure message taught is kept only while it is unsure.
     QCOMPARE(list.unsureWords(id).has_value(), after == State::Unsure);
+    QCOMPARE(named<QLabel>(tab, u"lblSpamCount"_s)->text().endsWith(u", 1 unsure"_s), after == State::Unsure);
     QCOMPARE(whitelist.size(), whitelisted ? 1 : 0);
     if (whitelisted)
         QCOMPARE(whitelist.at(0).at(0).toString(), u"x@spam.example"_s);
