@@ -10,6 +10,8 @@ void DeletionRequests::start(const ReviewList::AccountKnowledge &known)
 {
     m_requested.clear();
     m_requestedFingerprints.clear();
+    m_unsureUids.clear();
+    m_unsureFingerprints.clear();
     m_candidates.clear();
     m_uidsSeen.clear();
     m_fingerprintsSeen.clear();
@@ -19,6 +21,11 @@ void DeletionRequests::start(const ReviewList::AccountKnowledge &known)
         m_requested[m.uid].append(m);
         if (!m.fingerprint.isEmpty())
             m_requestedFingerprints.insert(m.fingerprint);
+    }
+    for (const ReviewList::Message &m : std::as_const(m_known.unsure)) {
+        m_unsureUids.insert(m.uid);
+        if (!m.fingerprint.isEmpty())
+            m_unsureFingerprints.insert(m.fingerprint);
     }
 }
 
@@ -30,7 +37,7 @@ void DeletionRequests::seen(const QString &uid, const QString &fingerprint)
 
 QSet<QString> DeletionRequests::decidedUids() const
 {
-    QSet<QString> decided = m_known.heldUids + m_known.notSpamUids;
+    QSet<QString> decided = m_known.heldUids + m_known.notSpamUids + m_unsureUids;
     for (auto it = m_requested.cbegin(); it != m_requested.cend(); ++it)
         decided.insert(it.key());
     return decided;
@@ -69,7 +76,18 @@ bool DeletionRequests::decidedBefore(const QString &uid, qint16 number, const QS
     // headers too, whatever id the server gives it now.
     return m_known.heldUids.contains(uid) || m_known.notSpamUids.contains(uid)
            || m_known.heldFingerprints.contains(fingerprint) || m_known.keptFingerprints.contains(fingerprint)
-           || m_requestedFingerprints.contains(fingerprint);
+           || m_requestedFingerprints.contains(fingerprint) || m_unsureUids.contains(uid)
+           || m_unsureFingerprints.contains(fingerprint);
+}
+
+QList<qint64> DeletionRequests::unsureGone() const
+{
+    QList<qint64> gone;
+    for (const ReviewList::Message &m : m_known.unsure) {
+        if (!m_uidsSeen.contains(m.uid) && (m.fingerprint.isEmpty() || !m_fingerprintsSeen.contains(m.fingerprint)))
+            gone.append(m.id);
+    }
+    return gone;
 }
 
 DeletionRequests::Sorted DeletionRequests::sort(const QString &host) const

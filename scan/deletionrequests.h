@@ -1,8 +1,9 @@
 #pragma once
 // The review bookkeeping of one account's walk: what the user decided
-// earlier (held, kept, to be deleted) and what the walk learns of the
-// mailbox to delete by unique id safely: every id it meets and how often,
-// and the message found under each id the user asked to delete.
+// earlier (held, kept, to be deleted) or has still to decide (unsure), and
+// what the walk learns of the mailbox to delete by unique id safely: every
+// id it meets and how often, and the message found under each id the user
+// asked to delete.
 
 #include "state/reviewlist.h"
 
@@ -38,14 +39,15 @@ public:
         if (!m_requested.isEmpty())
             m_fingerprintsSeen.insert(fingerprint);
     }
-    // The ids whose fate the review list holds: held, not spam, to be deleted.
+    // The ids whose fate the review list holds: held, unsure, not spam, to be deleted.
     QSet<QString> decidedUids() const;
     // How often each id came up in the walk.
     const QHash<QString, int> &uidsSeen() const { return m_uidsSeen; }
 
     // The message's fate was decided earlier: to be deleted (the deletion
-    // waits for the end of the walk), held, or not spam. `whitelisted` says
-    // whether its sender is on the whitelist now.
+    // waits for the end of the walk), held, unsure (listed once, waiting for
+    // the user), or not spam. `whitelisted` says whether its sender is on
+    // the whitelist now.
     bool decidedBefore(const QString &uid, qint16 number, const QString &fingerprint, qint64 fetchedSize,
                        const std::function<bool()> &whitelisted);
 
@@ -69,6 +71,9 @@ public:
     };
     // Once the walk knows every unique id of the mailbox on `host`.
     Sorted sort(const QString &host) const;
+    // Once the walk knows every unique id: the unsure rows whose message the
+    // server no longer has, under its id or its headers.
+    QList<qint64> unsureGone() const;
 
 private:
     // A message found under the uid of a row to be deleted.
@@ -84,6 +89,8 @@ private:
     // The account's rows to be deleted, by uid.
     QHash<QString, QList<ReviewList::Message>> m_requested;
     QSet<QString> m_requestedFingerprints;
+    QSet<QString> m_unsureUids;
+    QSet<QString> m_unsureFingerprints;
     QHash<QString, Candidate> m_candidates;
     QHash<QString, int> m_uidsSeen; // how often each uid came up in the walk
     QSet<QString> m_fingerprintsSeen;

@@ -332,6 +332,7 @@ void MailboxScanner::walkAccount(int row)
         m_progress.flush();
     } else if (!stopped && m_requests.uidsComplete() && !stopping()) {
         deleteRequested();
+        dropGoneUnsure();
     }
     if (m_judgeOnce && !stopping()
         && !m_judgeOnce->finish(m_requests.uidsSeen(), count <= MaxCount && !stopped && m_requests.uidsComplete()))
@@ -386,31 +387,34 @@ MailboxScanner::MessageEnd MailboxScanner::scanMessage(qint16 number)
     if (m_judgeOnce && m_judgeOnce->remembers(m_uid, m_fingerprint, m_fetchedSize))
         return messageDone(false);
     m_message.readSender();
-    const bool condemned = judge();
+    const Rule::Outcome outcome = judge();
     if (stopping())
         return MessageEnd::Exit;
+    // An unsure message is known by its review row, not remembered as kept;
+    // without the row it is judged again.
     if (m_judgeOnce)
-        m_judgeOnce->judged(m_uid, m_fingerprint, m_fetchedSize, !condemned);
+        m_judgeOnce->judged(m_uid, m_fingerprint, m_fetchedSize,
+                            outcome == Rule::Outcome::Pass || outcome == Rule::Outcome::Keep);
     return messageDone();
 }
 
-bool MailboxScanner::judge()
+Rule::Outcome MailboxScanner::judge()
 {
     const RuleSwitches switches(m_form, m_settings);
     for (const std::unique_ptr<Rule> &rule : m_rules) {
         if (!switches.isOn(*rule))
             continue;
         const Rule::Judgement judgement = rule->judge(*this);
-        if (judgement.outcome == Rule::Outcome::Keep)
-            return false;
-        if (judgement.outcome == Rule::Outcome::Condemn) {
-            spamAction(judgement.verdict);
-            return true;
+        switch (judgement.outcome) {
+        case Rule::Outcome::Pass: break;
+        case Rule::Outcome::Keep: return judgement.outcome;
+        case Rule::Outcome::Condemn: spamAction(judgement.verdict); return judgement.outcome;
+        case Rule::Outcome::Unsure: unsureAction(judgement.verdict); return judgement.outcome;
         }
         if (stopping())
-            return false;
+            return Rule::Outcome::Pass;
     }
-    return false;
+    return Rule::Outcome::Pass;
 }
 
 void MailboxScanner::beginJudgeOnce()
@@ -707,23 +711,11 @@ void MailboxScanner::spamAction(const Verdict &verdict)
         m_toLearn.append(archive.fileName());
     qint64 row = 0;
     if (m_review && m_stateProblem.isEmpty()) {
-        ReviewList::Message m;
-        m.server = result.server;
-        m.login = result.login;
-        m.uid = m_uid;
-        m.judged = QDateTime::currentDateTimeUtc();
-        m.sent = decodeServerText(control.GetOtherHeader(u"Date:"_s)).trimmed();
-        m.sender = m_message.from().trimmed();
-        m.subject = result.spam.last().subject;
+        ReviewList::Message m = reviewRow(verdict);
         m.size = QFileInfo(SpamArchive::folder(m_form.programFolder()) + archive.fileName()).size()
                  - ArchiveWriter::inertPrefix().size();
         m.archiveFile = archive.fileName();
-        m.rule = verdict.rule;
-        m.entry = verdict.entry;
-        m.matchedIn = verdict.where;
         m.state = hold ? ReviewList::State::Held : ReviewList::State::DeleteRequested;
-        m.fingerprint = m_fingerprint;
-        m.fetchedSize = m_fetchedSize;
         row = m_review->add(m);
         if (row == 0)
             stateFailed(u"%1: a condemned message is missing from the Spam tab: %2"_s.arg(
@@ -743,6 +735,53 @@ void MailboxScanner::spamAction(const Verdict &verdict)
         result.spam.last().held = false;
     } else
         report(u"%1: spam left on the server: %2"_s.arg(m_host, statusText(control.ErrorText())));
+}
+
+ReviewList::Message MailboxScanner::reviewRow(const Verdict &verdict)
+{
+    const AccountResult &result = m_results.last();
+    // As a reader sees it: encoded words decoded.
+    const QString decodedSubject = m_message.decoded().subject();
+    ReviewList::Message m;
+    m.server = result.server;
+    m.login = result.login;
+    m.uid = m_uid;
+    m.judged = QDateTime::currentDateTimeUtc();
+    m.sent = decodeServerText(m_form.Tarnpost1().GetOtherHeader(u"Date:"_s)).trimmed();
+    m.sender = m_message.from().trimmed();
+    m.subject = decodedSubject.isEmpty() ? m_message.subject() : decodedSubject;
+    m.rule = verdict.rule;
+    m.entry = verdict.entry;
+    m.matchedIn = verdict.where;
+    m.fingerprint = m_fingerprint;
+    m.fetchedSize = m_fetchedSize;
+    return m;
+}
+
+void MailboxScanner::unsureAction(const Verdict &verdict)
+{
+    // Without the review list it could not be shown: it stays on the server
+    // unlisted and is judged again at the next scan.
+    if (stopping() || !m_review || !m_stateProblem.isEmpty())
+        return;
+    setCaption(u"UNSURE: LEFT ON THE SERVER"_s);
+    ReviewList::Message m = reviewRow(verdict);
+    m.size = m_fetchedSize;
+    // No copy is archived; what the user's answer teaches the filter is kept instead.
+    const LearnedFilter::Prepared words =
+        LearnedFilter::prepare(m_message.decoded().bytes(), LearnedFilter::Label::Spam);
+    if (m_review->addUnsure(m, {words.digest, words.tokens}) == 0)
+        stateFailed(u"%1: a message the learned filter was unsure of is missing from the Spam tab: %2"_s.arg(
+            m_host, statusText(m_review->errorText())));
+}
+
+void MailboxScanner::dropGoneUnsure()
+{
+    if (!m_review || !m_stateProblem.isEmpty())
+        return;
+    const QList<qint64> gone = m_requests.unsureGone();
+    if (!gone.isEmpty() && !m_review->setState(gone, ReviewList::State::Gone))
+        stateFailed(u"The review list cannot be written: %1"_s.arg(statusText(m_review->errorText())));
 }
 
 void MailboxScanner::noteScanned()

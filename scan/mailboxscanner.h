@@ -11,6 +11,7 @@
 #include "scan/scanprogress.h"
 #include "scan/spamarchive.h"
 #include "state/appsettings.h"
+#include "state/reviewlist.h"
 #include "state/tokenaccounts.h"
 
 #include <QList>
@@ -21,7 +22,6 @@
 #include <memory>
 
 class ScanForm;
-class ReviewList;
 class ScanLog;
 class StateDatabase;
 
@@ -99,9 +99,9 @@ private:
     QString rulesVersion();
     void announceAtEnd();
     MessageEnd scanMessage(qint16 number);
-    // The rules in their order, until one keeps or condemns the message;
-    // true when one condemned it.
-    bool judge();
+    // The rules in their order, until one keeps, condemns or is unsure of
+    // the message; Pass when none did.
+    Rule::Outcome judge();
     // For a failed selection or retrieval: reports it, tells whether the session survived.
     MessageEnd operationFailed(qint16 number);
     bool messageMissing(qint16 number);
@@ -112,6 +112,12 @@ private:
     // Teaches the learned filter the spam the other rules condemned in this account.
     void learnCondemned();
     void spamAction(const Verdict &verdict);
+    // The current message's review row as far as every verdict fills it.
+    ReviewList::Message reviewRow(const Verdict &verdict);
+    // Lists a message the learned filter is unsure of; it stays on the server.
+    void unsureAction(const Verdict &verdict);
+    // Unsure rows whose message has left the server let their words go.
+    void dropGoneUnsure();
     // A problem the user must hear of: shown at once and again when the run ends.
     void report(const QString &text);
     // Sets the account's OAuth2 access token on the control, refreshed when

@@ -96,6 +96,16 @@ void AppSettings::load()
         else
             m_problems.append(u"LearnedFilter/threshold"_s);
     }
+    const QVariant unsureValue = ini.value(u"LearnedFilter/unsureThreshold"_s);
+    if (unsureValue.isValid()) {
+        bool ok = false;
+        const double u = unsureValue.toString().trimmed().toDouble(&ok);
+        // A band that reaches the threshold would list what is condemned.
+        if (ok && u >= 0.0 && u <= 1.0 && u < learnedThreshold)
+            unsureThreshold = u;
+        else
+            m_problems.append(u"LearnedFilter/unsureThreshold"_s);
+    }
 }
 
 QString AppSettings::problemText() const
@@ -137,6 +147,7 @@ bool AppSettings::save()
     ini.setValue(u"Scan/judgeOnce"_s, judgeOnce);
     ini.setValue(u"LearnedFilter/enabled"_s, learnedFilter);
     ini.setValue(u"LearnedFilter/threshold"_s, QString::number(learnedThreshold));
+    ini.setValue(u"LearnedFilter/unsureThreshold"_s, QString::number(unsureThreshold));
     ini.setValue(u"LearnedFilter/deleteCondemned"_s, deleteLearnedVerdicts);
     ini.setValue(u"Accounts/keyring"_s, passwordsInKeyring);
     if (reviewFolder.isEmpty())

@@ -21,6 +21,10 @@ public:
     };
 
     static constexpr double DefaultThreshold = 0.99;
+    // Where the learned filter's unsure band begins: the lowest score at
+    // which no fold of the benchmark's cross-validation had more than 1 % of
+    // its ham (bench/learned.cpp's UnsureThreshold).
+    static constexpr double DefaultUnsureThreshold = 0.7;
     // A settings file is a few lines; a larger one is not read.
     static constexpr qint64 MaxFileSize = 1024 * 1024;
     static QString fileName() { return QStringLiteral("settings.ini"); }
@@ -41,6 +45,9 @@ public:
     bool holdForReview = false;
     bool learnedFilter = false;
     double learnedThreshold = DefaultThreshold; // condemned above it, 0 < t < 1
+    // A message the rules let through that scores at or above this (and not
+    // above learnedThreshold) stays on the server, listed as unsure; 0 <= u < t.
+    double unsureThreshold = DefaultUnsureThreshold;
     // A score is a guess: what only the learned filter condemns is held for
     // review unless this says it may be deleted.
     bool deleteLearnedVerdicts = false;

@@ -2,6 +2,8 @@
 
 #include "state/statedatabase.h"
 
+#include <QDataStream>
+#include <QIODevice>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QVariant>
@@ -13,6 +15,35 @@ namespace {
 const QString columns = u"id, server, login, uid, judged, sent, sender, subject, size, archive_file, rule, entry,"
                         " matched_in, state, fingerprint, fetched_size"_s;
 
+// The stream format of the kept tokens, fixed so that a newer Qt reads them.
+constexpr QDataStream::Version WordsVersion = QDataStream::Qt_6_0;
+
+const QString insertStatement =
+    u"INSERT INTO spam_messages (server, login, uid, judged, sent, sender, subject, size, archive_file, rule,"
+    " entry, matched_in, state, fingerprint, fetched_size) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"_s;
+
+QVariantList rowValues(const ReviewList::Message &m)
+{
+    // A null text binds as NULL, which the key columns refuse; a server
+    // without UIDL gives no uid.
+    const auto text = [](const QString &s) { return s.isNull() ? QString(u""_s) : s; };
+    return {text(m.server),
+            text(m.login),
+            text(m.uid),
+            m.judged.toUTC().toString(Qt::ISODateWithMs),
+            m.sent,
+            m.sender,
+            m.subject,
+            m.size,
+            m.archiveFile,
+            m.rule,
+            m.entry,
+            m.matchedIn,
+            int(m.state),
+            m.fingerprint.isEmpty() ? QVariant() : QVariant(m.fingerprint),
+            m.fetchedSize < 0 ? QVariant() : QVariant(m.fetchedSize)};
+}
+
 } // namespace
 
 ReviewList::ReviewList(StateDatabase &database)
@@ -21,19 +52,71 @@ ReviewList::ReviewList(StateDatabase &database)
 
 qint64 ReviewList::add(const Message &m)
 {
-    // A null text binds as NULL, which the key columns refuse; a server
-    // without UIDL gives no uid.
-    const auto text = [](const QString &s) { return s.isNull() ? QString(u""_s) : s; };
-    const qint64 id = m_database.insert(
-        u"INSERT INTO spam_messages (server, login, uid, judged, sent, sender, subject, size, archive_file, rule,"
-        " entry, matched_in, state, fingerprint, fetched_size) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"_s,
-        {text(m.server), text(m.login), text(m.uid), m.judged.toUTC().toString(Qt::ISODateWithMs), m.sent, m.sender,
-         m.subject, m.size, m.archiveFile, m.rule, m.entry, m.matchedIn, int(m.state),
-         m.fingerprint.isEmpty() ? QVariant() : QVariant(m.fingerprint),
-         m.fetchedSize < 0 ? QVariant() : QVariant(m.fetchedSize)});
+    const qint64 id = m_database.insert(insertStatement, rowValues(m));
     if (id == 0)
         m_error = m_database.errorText();
     return id;
+}
+
+qint64 ReviewList::addUnsure(const Message &m, const UnsureWords &words)
+{
+    QByteArray tokens;
+    {
+        QDataStream out(&tokens, QIODevice::WriteOnly);
+        out.setVersion(WordsVersion);
+        out << words.tokens;
+    }
+    Message unsure = m;
+    unsure.state = State::Unsure;
+    qint64 id = 0;
+    const bool done = m_database.transaction([&](QSqlDatabase &db) {
+        QSqlQuery row(db);
+        row.prepare(insertStatement);
+        for (const QVariant &v : rowValues(unsure))
+            row.addBindValue(v);
+        if (!row.exec()) {
+            m_database.setError(row.lastError().text());
+            return false;
+        }
+        id = row.lastInsertId().toLongLong();
+        QSqlQuery keep(db);
+        keep.prepare(u"INSERT INTO unsure_tokens (id, digest, tokens) VALUES (?, ?, ?)"_s);
+        keep.addBindValue(id);
+        keep.addBindValue(words.digest);
+        keep.addBindValue(tokens);
+        if (keep.exec())
+            return true;
+        m_database.setError(keep.lastError().text());
+        return false;
+    });
+    if (!done) {
+        m_error = m_database.errorText();
+        return 0;
+    }
+    return id;
+}
+
+std::optional<ReviewList::UnsureWords> ReviewList::unsureWords(qint64 id) const
+{
+    QSqlQuery query(m_database.connection());
+    query.setForwardOnly(true);
+    query.prepare(u"SELECT digest, tokens FROM unsure_tokens WHERE id = ?"_s);
+    query.addBindValue(id);
+    if (!query.exec() || !query.next()) {
+        m_error = query.lastError().isValid() ? query.lastError().text() : u"No words were kept of the message."_s;
+        return std::nullopt;
+    }
+    UnsureWords words;
+    words.digest = query.value(0).toByteArray();
+    const QByteArray tokens = query.value(1).toByteArray();
+    QDataStream in(tokens);
+    in.setVersion(WordsVersion);
+    in >> words.tokens;
+    if (in.status() != QDataStream::Ok || words.digest.isEmpty()) {
+        m_error = u"The words kept of an unsure message are damaged."_s;
+        return std::nullopt;
+    }
+    return words;
 }
 
 bool ReviewList::setState(const QList<qint64> &ids, State state)
@@ -44,6 +127,8 @@ bool ReviewList::setState(const QList<qint64> &ids, State state)
         QSqlQuery forget(db);
         forget.prepare(u"DELETE FROM not_spam WHERE (server, login, uid) IN"
                        " (SELECT server, login, uid FROM spam_messages WHERE id = ?)"_s);
+        QSqlQuery dropWords(db);
+        dropWords.prepare(u"DELETE FROM unsure_tokens WHERE id = ?"_s);
         for (const qint64 id : ids) {
             query.addBindValue(int(state));
             query.addBindValue(id);
@@ -52,6 +137,11 @@ bool ReviewList::setState(const QList<qint64> &ids, State state)
             if (state == State::DeleteRequested) {
                 forget.addBindValue(id);
                 if (!forget.exec())
+                    return false;
+            }
+            if (state != State::Unsure) {
+                dropWords.addBindValue(id);
+                if (!dropWords.exec())
                     return false;
             }
         }
@@ -70,11 +160,14 @@ bool ReviewList::markNotSpam(const QList<qint64> &ids)
         QSqlQuery remember(db);
         remember.prepare(u"INSERT OR IGNORE INTO not_spam (server, login, uid)"
                          " SELECT server, login, uid FROM spam_messages WHERE id = ?"_s);
+        QSqlQuery dropWords(db);
+        dropWords.prepare(u"DELETE FROM unsure_tokens WHERE id = ?"_s);
         for (const qint64 id : ids) {
             keep.addBindValue(int(State::Kept));
             keep.addBindValue(id);
             remember.addBindValue(id);
-            if (!keep.exec() || !remember.exec())
+            dropWords.addBindValue(id);
+            if (!keep.exec() || !remember.exec() || !dropWords.exec())
                 return false;
         }
         return true;
@@ -157,8 +250,9 @@ std::optional<ReviewList::AccountKnowledge> ReviewList::knowledge(const QString 
     AccountKnowledge known;
     bool ok = true;
     for (const Message &m :
-         select(u"WHERE server = ? AND login = ? AND state IN (?, ?, ?)"_s,
-                {server, login, int(State::Held), int(State::Kept), int(State::DeleteRequested)}, &ok)) {
+         select(u"WHERE server = ? AND login = ? AND state IN (?, ?, ?, ?)"_s,
+                {server, login, int(State::Held), int(State::Kept), int(State::DeleteRequested), int(State::Unsure)},
+                &ok)) {
         switch (m.state) {
         case State::Held:
             known.heldUids.insert(m.uid);
@@ -170,6 +264,7 @@ std::optional<ReviewList::AccountKnowledge> ReviewList::knowledge(const QString 
                 known.keptFingerprints.insert(m.fingerprint);
             break;
         case State::DeleteRequested: known.toDelete.append(m); break;
+        case State::Unsure: known.unsure.append(m); break;
         default: break;
         }
     }
@@ -229,6 +324,7 @@ QString ReviewList::stateText(State state)
     case State::Kept: return u"kept"_s;
     case State::DeleteRequested: return u"to be deleted"_s;
     case State::Gone: return u"no longer on the server"_s;
+    case State::Unsure: return u"unsure"_s;
     }
     return {};
 }

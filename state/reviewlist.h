@@ -3,12 +3,15 @@
 // was condemned, whether it is held on the server, deleted, kept, or waiting
 // to be deleted at its account's next scan. Messages are named by account and
 // unique id (UIDL), never by number, which changes between sessions. Also the
-// messages the user said were not spam, which are never condemned again.
+// messages the user said were not spam, which are never condemned again, and
+// those the learned filter was unsure of, left on the server for the user.
 
+#include <QByteArray>
 #include <QDateTime>
 #include <QList>
 #include <QSet>
 #include <QString>
+#include <QStringList>
 #include <QVariantList>
 
 #include <optional>
@@ -26,6 +29,9 @@ public:
         Kept = 2,            // the user said it was not spam
         DeleteRequested = 3, // to be deleted at the account's next scan
         Gone = 4,            // no longer on the server when it was to be deleted
+        // The learned filter was unsure: left on the server, not archived,
+        // until the user says spam or not spam.
+        Unsure = 5,
     };
 
     struct Message
@@ -59,13 +65,25 @@ public:
         QSet<QString> heldFingerprints;
         QSet<QString> notSpamUids;
         QSet<QString> keptFingerprints; // of the messages the user said were not spam
+        QList<Message> unsure;
+    };
+    // What the learned filter is taught of an unsure message: no copy of it
+    // is kept, only what learning reads.
+    struct UnsureWords
+    {
+        QByteArray digest;
+        QStringList tokens;
     };
 
     explicit ReviewList(StateDatabase &database);
 
     qint64 add(const Message &message); // the new id, or 0
+    // An unsure message and its words, in one commit; the new id, or 0.
+    qint64 addUnsure(const Message &message, const UnsureWords &words);
+    std::optional<UnsureWords> unsureWords(qint64 id) const;
     // A deletion asked for is the user's latest word: the message is no
-    // longer remembered as not spam.
+    // longer remembered as not spam. A row that leaves the unsure state lets
+    // its words go.
     bool setState(const QList<qint64> &ids, State state);
     // Kept, and remembered by account and uid so that it is never condemned again.
     bool markNotSpam(const QList<qint64> &ids);

@@ -74,6 +74,12 @@ const QList<QStringList> &migrationSteps()
             " token_url TEXT NOT NULL, scope TEXT NOT NULL, expires_at INTEGER NOT NULL DEFAULT 0,"
             " sign_in_again INTEGER NOT NULL DEFAULT 0, PRIMARY KEY (server, login)) WITHOUT ROWID"_s,
         },
+        // 8: what the learned filter needs of a message it was unsure of,
+        // which stays on the server and has no archive copy: its digest and
+        // tokens, kept until the user teaches it or it leaves the server.
+        {
+            u"CREATE TABLE unsure_tokens (id INTEGER PRIMARY KEY, digest BLOB NOT NULL, tokens BLOB NOT NULL)"_s,
+        },
     };
     return steps;
 }

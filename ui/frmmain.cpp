@@ -206,6 +206,8 @@ frmMain::frmMain(const QString &programFolder, QWidget *parent)
     connect(m_ui->checkHoldForReview, &QCheckBox::toggled, this, &frmMain::saveAppSettings);
     connect(m_ui->checkLearnedFilter, &QCheckBox::toggled, this, &frmMain::saveAppSettings);
     connect(m_ui->spinLearnedThreshold, &QDoubleSpinBox::valueChanged, this, &frmMain::saveAppSettings);
+    connect(m_ui->spinLearnedUnsure, &QDoubleSpinBox::valueChanged, this, &frmMain::saveAppSettings);
+    connect(m_ui->spinLearnedThreshold, &QDoubleSpinBox::valueChanged, this, &frmMain::limitUnsureBand);
     connect(m_ui->checkDeleteLearned, &QCheckBox::toggled, this, &frmMain::saveAppSettings);
     m_training = new LearnedTraining(m_programFolder, this);
     connect(m_ui->cmdTrainFromFolder, &QPushButton::clicked, m_training, &LearnedTraining::trainFromFolder);
@@ -350,11 +352,19 @@ void frmMain::loadAppSettings()
     m_ui->comboAnnounce->setCurrentIndex(int(settings.announce));
     m_ui->checkLearnedFilter->setChecked(settings.learnedFilter);
     m_ui->spinLearnedThreshold->setValue(settings.learnedThreshold);
+    limitUnsureBand();
+    m_ui->spinLearnedUnsure->setValue(settings.unsureThreshold);
     m_ui->checkDeleteLearned->setChecked(settings.deleteLearnedVerdicts);
     m_ui->checkKeyring->setChecked(settings.passwordsInKeyring);
     m_ui->checkJudgeOnce->setChecked(settings.judgeOnce);
     m_loadingAppSettings = false;
     m_ui->lblLearnedCounts->setText(m_training->countsText());
+}
+
+void frmMain::limitUnsureBand()
+{
+    // The band ends below the threshold; the box moves down with it.
+    m_ui->spinLearnedUnsure->setMaximum(m_ui->spinLearnedThreshold->value() - UnsureGap);
 }
 
 void frmMain::saveAppSettings()
@@ -373,6 +383,8 @@ void frmMain::saveAppSettings()
     // until the user changes it here.
     if (qAbs(m_ui->spinLearnedThreshold->value() - settings.learnedThreshold) >= 0.0005)
         settings.learnedThreshold = m_ui->spinLearnedThreshold->value();
+    if (qAbs(m_ui->spinLearnedUnsure->value() - settings.unsureThreshold) >= 0.0005)
+        settings.unsureThreshold = m_ui->spinLearnedUnsure->value();
     if (!settings.save())
         m_ui->Label17->setText(settings.errorText());
 }

@@ -196,6 +196,9 @@ private:
     // settings.ini: the settings beyond stats.dat, saved as soon as they change.
     void loadAppSettings();
     void saveAppSettings();
+    // The unsure band's box never reaches the threshold's.
+    void limitUnsureBand();
+    static constexpr double UnsureGap = 0.001; // the boxes' last decimal
     // The last scan's accounts from the scan log: its rows after m_logMark.
     void readLastScan();
     void openUrl(const QUrl &url);

@@ -15,8 +15,8 @@ SpamReviewFilter::SpamReviewFilter(QObject *parent)
 
 QStringList SpamReviewFilter::showTexts()
 {
-    return {u"All messages"_s,  u"Held"_s,    u"Unsure (held by the learned filter)"_s,
-            u"To be deleted"_s, u"Deleted"_s, u"Kept"_s};
+    return {u"All messages"_s, u"Held"_s, u"Held by the learned filter"_s, u"Unsure"_s, u"To be deleted"_s,
+            u"Deleted"_s,      u"Kept"_s};
 }
 
 void SpamReviewFilter::setShow(Show show)
@@ -45,7 +45,8 @@ bool SpamReviewFilter::filterAcceptsRow(int sourceRow, const QModelIndex &source
     switch (m_show) {
     case Show::All: break;
     case Show::Held: shown = state == ReviewList::State::Held; break;
-    case Show::Unsure: shown = state == ReviewList::State::Held && first.data(GuessRole).toBool(); break;
+    case Show::HeldByLearnedFilter: shown = state == ReviewList::State::Held && first.data(GuessRole).toBool(); break;
+    case Show::Unsure: shown = state == ReviewList::State::Unsure; break;
     case Show::ToBeDeleted: shown = state == ReviewList::State::DeleteRequested; break;
     case Show::Deleted: shown = state == ReviewList::State::Deleted || state == ReviewList::State::Gone; break;
     case Show::Kept: shown = state == ReviewList::State::Kept; break;

@@ -13,9 +13,10 @@ class SpamReviewFilter final : public QSortFilterProxyModel
     Q_DISABLE_COPY_MOVE(SpamReviewFilter)
 
 public:
-    // The states a user looks for; "unsure" is what only the learned filter
-    // condemned and is held, "deleted" includes what was gone before it could be.
-    enum class Show { All, Held, Unsure, ToBeDeleted, Deleted, Kept };
+    // The states a user looks for; "held by the learned filter" is what only
+    // the learned filter condemned and is held, "unsure" what it left on the
+    // server undecided, "deleted" includes what was gone before it could be.
+    enum class Show { All, Held, HeldByLearnedFilter, Unsure, ToBeDeleted, Deleted, Kept };
     // On the first cell of a row: the ReviewList::State, and whether the verdict was a guess.
     static constexpr int StateRole = Qt::UserRole + 2;
     static constexpr int GuessRole = Qt::UserRole + 3;

@@ -128,18 +128,28 @@ QString fileNameFor(const QString &subject)
     return name.isEmpty() ? u"message"_s : name;
 }
 
-// Held first: what waits for the user's word; then what is still on the
-// server, then what is gone.
+// Held and unsure first: what waits for the user's word; then what is still
+// on the server, then what is gone.
 int stateRank(ReviewList::State state)
 {
     switch (state) {
     case ReviewList::State::Held: return 0;
-    case ReviewList::State::DeleteRequested: return 1;
-    case ReviewList::State::Kept: return 2;
-    case ReviewList::State::Deleted: return 3;
-    case ReviewList::State::Gone: return 4;
+    case ReviewList::State::Unsure: return 1;
+    case ReviewList::State::DeleteRequested: return 2;
+    case ReviewList::State::Kept: return 3;
+    case ReviewList::State::Deleted: return 4;
+    case ReviewList::State::Gone: return 5;
     }
-    return 5;
+    return 6;
+}
+
+// An unsure message was never archived: it is on the server, nowhere else.
+const QString NoCopy = u"Quellmail keeps no copy of a message the learned filter was unsure of; it is still on the "
+                       "server, where your mail program shows it."_s;
+
+QString copyMissing(const ReviewList::Message &m)
+{
+    return m.archiveFile.isEmpty() ? NoCopy : u"The archive copy of this message cannot be read."_s;
 }
 
 // A time as a sort key; a missing or unreadable one sorts as the oldest.
@@ -228,7 +238,8 @@ SpamReviewTab::SpamReviewTab(const QString &programFolder, QWidget *parent)
     QPushButton *remove = button(this, u"cmdDeleteFromServer"_s, u"Delete from server"_s);
     QPushButton *keep = button(this, u"cmdNotSpam"_s, u"Not spam"_s);
     QPushButton *spam = button(this, u"cmdSpam"_s, u"Spam"_s);
-    spam->setToolTip(u"Confirms the verdict: the learned filter learns the message as spam."_s);
+    spam->setToolTip(u"Confirms the verdict: the learned filter learns the message as spam. A message it was unsure "
+                     "of is then held, to be deleted with \"Delete from server\"."_s);
     QPushButton *save = button(this, u"cmdSaveAsEmail"_s, u"Save as email\u2026"_s);
     QPushButton *show = button(this, u"cmdPreview"_s, u"Preview"_s);
     m_restore = button(this, u"cmdRestore"_s, u"Restore\u2026"_s);
@@ -388,12 +399,18 @@ void SpamReviewTab::selectMessages(const QList<qint64> &ids)
 void SpamReviewTab::updateCount()
 {
     qsizetype held = 0;
-    for (int row = 0; row < m_model->rowCount(); ++row)
-        held += m_model->item(row, 0)->data(SpamReviewFilter::StateRole).toInt() == int(ReviewList::State::Held);
+    qsizetype unsure = 0;
+    for (int row = 0; row < m_model->rowCount(); ++row) {
+        const int state = m_model->item(row, 0)->data(SpamReviewFilter::StateRole).toInt();
+        held += state == int(ReviewList::State::Held);
+        unsure += state == int(ReviewList::State::Unsure);
+    }
     const QString all = countOf(m_model->rowCount());
     QString text = m_filter->isFiltering() ? u"%1 of %2 shown"_s.arg(m_filter->rowCount()).arg(all) : all;
     if (held > 0)
         text += u", %1 held"_s.arg(held);
+    if (unsure > 0)
+        text += u", %1 unsure"_s.arg(unsure);
     m_count->setText(text);
 }
 
@@ -431,6 +448,7 @@ void SpamReviewTab::deleteFromServer()
     QList<qint64> onServer;
     QList<ReviewList::Message> confirmed;
     qsizetype kept = 0;
+    qsizetype unsure = 0;
     for (const ReviewList::Message &m : messages) {
         // What the user marked "Not spam" is never deleted by a wider selection.
         if (m.state == ReviewList::State::Held) {
@@ -438,7 +456,17 @@ void SpamReviewTab::deleteFromServer()
             confirmed.append(m);
         } else if (m.state == ReviewList::State::Kept) {
             ++kept;
+        } else if (m.state == ReviewList::State::Unsure) {
+            ++unsure;
         }
+    }
+    // No copy of an unsure message is kept: it goes only once the user has called it spam.
+    const QString unsureStays =
+        u"%1 the learned filter was unsure of will stay on the server: press \"Spam\" first to hold it for deletion."_s
+            .arg(countOf(unsure));
+    if (onServer.isEmpty() && unsure > 0) {
+        MessageBox::show(this, u"Nothing to delete. "_s + unsureStays, DeleteTitle, MessageBox::OkOnly);
+        return;
     }
     if (onServer.isEmpty()) {
         MessageBox::show(this,
@@ -450,6 +478,8 @@ void SpamReviewTab::deleteFromServer()
     QString question = u"Delete %1 from the server at the account's next scan?"_s.arg(countOf(onServer.size()));
     if (kept > 0)
         question += u"\n\n%1 marked \"Not spam\" will stay on the server."_s.arg(countOf(kept));
+    if (unsure > 0)
+        question += u"\n\n"_s + unsureStays;
     if (MessageBox::show(this, question, DeleteTitle, MessageBox::YesNo) != MessageBox::Yes)
         return;
     if (!list.setState(onServer, ReviewList::State::DeleteRequested))
@@ -474,13 +504,16 @@ void SpamReviewTab::notSpam()
         if (m.state != ReviewList::State::Deleted && m.state != ReviewList::State::Gone)
             onServer.append(m.id);
     }
+    // First: an unsure message's words go with its state.
+    learn(messages, false);
     if (!list.markNotSpam(onServer))
         Q_EMIT problem(list.errorText());
-    learn(messages, false);
     refresh();
     QList<ReviewList::Message> gone;
     for (const ReviewList::Message &m : messages) {
-        if (m.state == ReviewList::State::Deleted || m.state == ReviewList::State::Gone)
+        // An unsure message that left the server has no copy to restore.
+        const bool copied = !m.archiveFile.isEmpty();
+        if (copied && (m.state == ReviewList::State::Deleted || m.state == ReviewList::State::Gone))
             gone.append(m);
     }
     if (gone.isEmpty())
@@ -519,26 +552,65 @@ void SpamReviewTab::offerWhitelistEntry(const QString &sender, QStringList *aske
         Q_EMIT whitelistRequested(entry);
 }
 
-void SpamReviewTab::markSpam() { learn(selectedMessages(), true); }
+void SpamReviewTab::markSpam()
+{
+    const QList<ReviewList::Message> messages = selectedMessages();
+    if (!learn(messages, true))
+        return;
+    // Called spam, an unsure message is held: still on the server, for "Delete from server".
+    QList<qint64> unsure;
+    for (const ReviewList::Message &m : messages) {
+        if (m.state == ReviewList::State::Unsure)
+            unsure.append(m.id);
+    }
+    if (unsure.isEmpty())
+        return;
+    ReviewList list(*m_database);
+    if (!list.setState(unsure, ReviewList::State::Held))
+        Q_EMIT problem(list.errorText());
+    refresh();
+}
 
-void SpamReviewTab::learn(const QList<ReviewList::Message> &messages, bool spam)
+bool SpamReviewTab::learn(const QList<ReviewList::Message> &messages, bool spam)
 {
     if (messages.isEmpty())
-        return;
+        return false;
+    const Scan::LearnedFilter::Label label = spam ? Scan::LearnedFilter::Label::Spam : Scan::LearnedFilter::Label::Ham;
+    const ReviewList list(*m_database);
     QStringList files;
-    for (const ReviewList::Message &m : messages)
-        files.append(m.archiveFile);
+    QList<Scan::LearnedFilter::Prepared> words;
+    qsizetype unreadable = 0;
+    for (const ReviewList::Message &m : messages) {
+        if (!m.archiveFile.isEmpty()) {
+            files.append(m.archiveFile);
+        } else if (m.state == ReviewList::State::Unsure) {
+            if (const std::optional<ReviewList::UnsureWords> w = list.unsureWords(m.id))
+                words.append({w->digest, w->tokens, label});
+            else
+                ++unreadable;
+        }
+        // An unsure message taught before has nothing more to teach.
+    }
     Scan::SpamTrainer trainer(m_folder, *m_database);
-    if (trainer.open())
-        trainer.learnArchived(files, spam ? Scan::LearnedFilter::Label::Spam : Scan::LearnedFilter::Label::Ham,
-                              Scan::SpamTrainer::JudgedBy::User);
-    if (!trainer.errorText().isEmpty())
-        Q_EMIT problem(u"The learned filter could not learn this: "_s + trainer.errorText());
-    else if (trainer.skipped() > 0)
+    QString error;
+    if (!trainer.open()) {
+        error = trainer.errorText();
+    } else {
+        trainer.learnArchived(files, label, Scan::SpamTrainer::JudgedBy::User);
+        error = trainer.errorText();
+        // The user's word: a message learned with the other label is moved.
+        if (error.isEmpty() && !words.isEmpty() && !trainer.filter().learn(words))
+            error = trainer.filter().errorText();
+    }
+    unreadable += trainer.skipped();
+    if (!error.isEmpty())
+        Q_EMIT problem(u"The learned filter could not learn this: "_s + error);
+    else if (unreadable > 0)
         Q_EMIT problem(
-            u"The archive copy of %1 message(s) cannot be read; the learned filter did not learn them."_s.arg(
-                trainer.skipped()));
+            u"What Quellmail kept of %1 message(s) cannot be read; the learned filter did not learn them."_s.arg(
+                unreadable));
     Q_EMIT learned();
+    return error.isEmpty() && unreadable == 0;
 }
 
 QByteArray SpamReviewTab::messageBytes(qint64 row) const
@@ -562,7 +634,7 @@ void SpamReviewTab::saveAsEmail()
     }
     const QByteArray bytes = emailFileBytes(messageBytes(selected.first().id));
     if (bytes.isEmpty()) {
-        Q_EMIT problem(u"The archive copy of this message cannot be read."_s);
+        Q_EMIT problem(copyMissing(selected.first()));
         return;
     }
     QString path = m_chooser(QDir(m_saveFolder).filePath(fileNameFor(selected.first().subject) + u".eml"_s));
@@ -694,7 +766,7 @@ void SpamReviewTab::preview()
         return;
     const QByteArray bytes = emailFileBytes(messageBytes(selected.first().id));
     if (bytes.isEmpty()) {
-        Q_EMIT problem(u"The archive copy of this message cannot be read."_s);
+        Q_EMIT problem(copyMissing(selected.first()));
         return;
     }
     // Plain text only: nothing is fetched and no script runs.

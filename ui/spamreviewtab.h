@@ -75,8 +75,9 @@ private:
     // Asks before adding the sender's address to the whitelist, once per
     // entry; refuses, saying why, when the sender holds no whole address.
     void offerWhitelistEntry(const QString &sender, QStringList *asked);
-    // Teaches the learned filter the messages' archive copies.
-    void learn(const QList<ReviewList::Message> &messages, bool spam);
+    // Teaches the learned filter the messages' archive copies, or the words
+    // kept of an unsure message; false (told) when any was not learned.
+    bool learn(const QList<ReviewList::Message> &messages, bool spam);
     void saveAsEmail();
     // Writes each message as its own file into the folder; never overwrites.
     // The files written.

@@ -37,17 +37,23 @@ Rule::Judgement LearnedFilterRule::judge(RuleContext &scan)
         return pass();
     scan.progress().setCaption(u"LEARNED FILTER CHECK"_s);
     const LearnedFilter::Verdict verdict = filter->classify(scan.message().decoded().message());
-    if (verdict.score <= scan.settings().learnedThreshold)
-        return pass();
-    return condemn({name(), QString::number(verdict.score, 'f', 3), LearnedFilter::reason(verdict)});
+    const AppSettings &settings = scan.settings();
+    const Verdict why{name(), QString::number(verdict.score, 'f', 3), LearnedFilter::reason(verdict)};
+    if (verdict.score > settings.learnedThreshold)
+        return condemn(why);
+    if (verdict.score >= settings.unsureThreshold)
+        return unsure(why);
+    return pass();
 }
 
 std::optional<QStringList> LearnedFilterRule::verdictInputs(RuleContext &scan)
 {
-    // What it learns from scan to scan does not count, or every scan would judge everything again.
+    // A lower band lists messages that were let through before. What it
+    // learns from scan to scan does not count, or every scan would judge everything again.
     if (!judgingFilter(scan))
         return std::nullopt;
-    return QStringList{QString::number(scan.settings().learnedThreshold, 'g', 17)};
+    return QStringList{QString::number(scan.settings().learnedThreshold, 'g', 17),
+                       QString::number(scan.settings().unsureThreshold, 'g', 17)};
 }
 
 } // namespace Scan

@@ -1,6 +1,7 @@
 #pragma once
-// A message whose learned-filter score is above the threshold is spam. It
-// judges only once the filter has learned both kinds of mail.
+// A message whose learned-filter score is above the threshold is spam; one
+// in the band below it (from the unsure threshold up) is unsure. It judges
+// only once the filter has learned both kinds of mail.
 
 #include "scan/rules/rule.h"
 
@@ -14,7 +15,7 @@ public:
     QString name() const override;
     RuleSwitch switchedBy() const override;
     Judgement judge(RuleContext &scan) override;
-    // The threshold, once the filter judges at all.
+    // The thresholds, once the filter judges at all.
     std::optional<QStringList> verdictInputs(RuleContext &scan) override;
 
 private:

@@ -39,6 +39,9 @@ public:
         Pass,    // the next rule judges
         Keep,    // not spam: no later rule looks at the message
         Condemn, // spam, for the reason in verdict
+        // Perhaps spam (a guess near the line): left on the server and
+        // listed for the user to decide; no later rule looks at it.
+        Unsure,
     };
     struct Judgement
     {
@@ -67,6 +70,7 @@ protected:
     static Judgement pass() { return {}; }
     static Judgement keep() { return {Outcome::Keep, {}}; }
     static Judgement condemn(const Verdict &verdict) { return {Outcome::Condemn, verdict}; }
+    static Judgement unsure(const Verdict &verdict) { return {Outcome::Unsure, verdict}; }
 };
 
 } // namespace Scan

@@ -506,13 +506,15 @@ void tst_HeadlessScan::decodedTextAndLearnedFilter()
     server.addMessage(u"carol"_s, "From: b@example.net\nSubject: =?utf-8?B?Q2hlYXAgVmlhZ3JhIGhlcmU=?=\n\nHello.\n");
     server.addMessage(u"carol"_s, "From: c@example.net\nSubject: Offer\n\nbuy cheap pills online, discount pharmacy\n");
     server.addMessage(u"carol"_s, "From: d@example.net\nSubject: Team\n\nagenda for the project meeting on tuesday\n");
+    // Half offer, half meeting: a score the filter is unsure of.
+    server.addMessage(u"carol"_s, "From: e@example.net\nSubject: offer\n\ncheap pills for the project meeting\n");
 
     ProgramFolder folder;
     QVERIFY(folder.write(u"accounts.dat"_s, u"pop3://127.0.0.1:%1,carol,carolpw\r\n"_s.arg(server.port()).toUtf8()));
     QVERIFY(folder.write(u"keywords.dat"_s, "casino\r\nviagra\r\n"));
     QVERIFY(folder.write(u"stats.dat"_s, Stats));
     // Six messages learned score under the default threshold: a lower one.
-    QVERIFY(folder.write(u"settings.ini"_s, "[LearnedFilter]\nenabled=true\nthreshold=0.9\n"));
+    QVERIFY(folder.write(u"settings.ini"_s, "[LearnedFilter]\nenabled=true\nthreshold=0.9\nunsureThreshold=0.5\n"));
     {
         StateDatabase db(folder.path());
         QVERIFY(db.open());
@@ -525,16 +527,25 @@ void tst_HeadlessScan::decodedTextAndLearnedFilter()
     QCOMPARE(run.exitCode, 0);
     // The filter's own verdict is a guess: held for review, not deleted.
     QVERIFY2(run.out.contains(u"Held for review: c@example.net\n"_s), qPrintable(run.out));
-    QVERIFY2(run.out.contains(u"4 scanned, 3 condemned, 2 deleted"_s), qPrintable(run.out));
-    QCOMPARE(server.messageCount(u"carol"_s), 2);
+    // Unsure is no verdict: neither announced nor counted, and left on the server.
+    QVERIFY2(run.out.contains(u"5 scanned, 3 condemned, 2 deleted"_s), qPrintable(run.out));
+    QVERIFY2(!run.out.contains(u"e@example.net"_s), qPrintable(run.out));
+    QCOMPARE(server.messageCount(u"carol"_s), 3);
+    // The next scan leaves it there and lists it no second time.
+    QCOMPARE(runProgram({u"--scan"_s, u"--folder"_s, folder.path()}).exitCode, 0);
+    QCOMPARE(server.messageCount(u"carol"_s), 3);
 
     StateDatabase db(folder.path());
     QVERIFY(db.open());
     QStringList verdicts;
     for (const ReviewList::Message &m : ReviewList(db).all())
-        verdicts.prepend(m.rule + u'/' + (m.rule == u"keyword"_s ? m.matchedIn : m.subject));
-    QCOMPARE(verdicts,
-             (QStringList{u"keyword/decoded body"_s, u"keyword/decoded subject"_s, u"learned filter/Offer"_s}));
+        verdicts.prepend(m.rule + u'/' + (m.rule == u"keyword"_s ? m.matchedIn : m.subject) + u'/'
+                         + ReviewList::stateText(m.state) + u' ' + m.entry);
+    QCOMPARE(verdicts.size(), 4);
+    QCOMPARE(verdicts.mid(0, 2),
+             (QStringList{u"keyword/decoded body/deleted casino"_s, u"keyword/decoded subject/deleted viagra"_s}));
+    QVERIFY2(verdicts.at(2).startsWith(u"learned filter/Offer/held "_s), qPrintable(verdicts.join(u", "_s)));
+    QVERIFY2(verdicts.at(3).startsWith(u"learned filter/offer/unsure "_s), qPrintable(verdicts.join(u", "_s)));
     // The keyword rule's spam was learned; the filter's own verdict was not.
     Scan::LearnedFilter filter(db);
     QVERIFY(filter.open());

@@ -11,6 +11,7 @@
 #include "scan/rules/rulebook.h"
 #include "scan/rules/rulecontext.h"
 #include "scan/scanprogress.h"
+#include "state/appsettings.h"
 #include "state/reviewlist.h"
 #include "state/scanlog.h"
 #include "state/statedatabase.h"
@@ -19,6 +20,7 @@
 #include "tests/support/statedamage.h"
 
 #include <QDir>
+#include <QFileInfo>
 #include <QSqlQuery>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -1104,31 +1106,44 @@ void tst_ScanRules::learnedFilterJudgesLast_data()
     QTest::addColumn<QString>("rule");  // empty: not condemned
     QTest::addColumn<int>("spamAfter"); // spam the filter knows after the scan
     QTest::addColumn<bool>("kept");     // still on the server (held, when condemned)
+    QTest::addColumn<bool>("unsure");   // listed as unsure rather than condemned
 
     // Six messages learned score under the default threshold: a lower one.
     const QByteArray on = "[LearnedFilter]\nenabled=true\nthreshold=0.9\n";
+    // Above the spam-like message's score, which falls in the unsure band below it.
+    const QByteArray band = "[LearnedFilter]\nenabled=true\nthreshold=0.99999999\n";
     const Message spammy{"x@example.net", "Cheap pills", "buy cheap pills online, discount pharmacy, click here"};
     const Message hammy{"y@example.net", "Project meeting", "agenda for the project meeting on tuesday"};
     const Message keyword{"z@example.net", "Casino", "buy cheap pills online"};
+    const Message friendly{"pal@friend.example", "Cheap pills",
+                           "buy cheap pills online, discount pharmacy, click here"};
 
-    QTest::newRow("off unless switched on") << QByteArray() << true << spammy << QString() << 3 << true;
+    QTest::newRow("off unless switched on") << QByteArray() << true << spammy << QString() << 3 << true << false;
     // A score is a guess: the hold is off, yet the message stays for review.
-    QTest::newRow("spam-like message condemned and held") << on << true << spammy << u"learned filter"_s << 3 << true;
+    QTest::newRow("spam-like message condemned and held")
+        << on << true << spammy << u"learned filter"_s << 3 << true << false;
     QTest::newRow("deleted when the user allows it") << on + "deleteCondemned=yes\n"
-                                                     << true << spammy << u"learned filter"_s << 3 << false;
+                                                     << true << spammy << u"learned filter"_s << 3 << false << false;
     QTest::newRow("an unreadable permission holds") << on + "deleteCondemned=perhaps\n"
-                                                    << true << spammy << u"learned filter"_s << 3 << true;
-    QTest::newRow("ham-like message kept") << on << true << hammy << QString() << 3 << true;
-    QTest::newRow("a threshold above the score keeps it")
-        << QByteArray("[LearnedFilter]\nenabled=true\nthreshold=0.99999999\n") << true << spammy << QString() << 3
-        << true;
-    QTest::newRow("judges nothing before it knows both kinds") << on << false << spammy << QString() << 3 << true;
+                                                    << true << spammy << u"learned filter"_s << 3 << true << false;
+    QTest::newRow("ham-like message under the unsure band kept, not listed")
+        << on << true << hammy << QString() << 3 << true << false;
+    QTest::newRow("in the unsure band: left on the server, listed, not learned")
+        << band << true << spammy << u"learned filter"_s << 3 << true << true;
+    QTest::newRow("in the band, checking each message once: listed once")
+        << QByteArray("[Scan]\njudgeOnce=true\n") + band << true << spammy << u"learned filter"_s << 3 << true << true;
+    QTest::newRow("no band while switched off") << QByteArray("[LearnedFilter]\nenabled=false\nthreshold=0.99999999\n")
+                                                << true << spammy << QString() << 3 << true << false;
+    QTest::newRow("the whitelist passes first, never unsure")
+        << band << true << friendly << QString() << 3 << true << false;
+    QTest::newRow("judges nothing before it knows both kinds")
+        << on << false << spammy << QString() << 3 << true << false;
     QTest::newRow("the keyword rule decides first; its spam is learned")
-        << on << true << keyword << u"keyword"_s << 4 << false;
+        << on << true << keyword << u"keyword"_s << 4 << false << false;
     QTest::newRow("a held verdict is not learned before the user confirms it")
-        << QByteArray("[Scan]\nholdForReview=true\n") + on << true << keyword << u"keyword"_s << 3 << true;
+        << QByteArray("[Scan]\nholdForReview=true\n") + on << true << keyword << u"keyword"_s << 3 << true << false;
     QTest::newRow("nothing learned while switched off")
-        << QByteArray() << true << keyword << u"keyword"_s << 3 << false;
+        << QByteArray() << true << keyword << u"keyword"_s << 3 << false << false;
 }
 
 void tst_ScanRules::learnedFilterJudgesLast()
@@ -1139,6 +1154,7 @@ void tst_ScanRules::learnedFilterJudgesLast()
     QFETCH(QString, rule);
     QFETCH(int, spamAfter);
     QFETCH(bool, kept);
+    QFETCH(bool, unsure);
 
     Fixture f;
     f.write(u"settings.ini"_s, settings);
@@ -1148,8 +1164,8 @@ void tst_ScanRules::learnedFilterJudgesLast()
         QVERIFY(filter.learn(LearningExamples::small(hamLearned)));
     }
     f.control.addMailbox(u"u"_s, u"pw"_s, {message});
-    Scan::HeadlessForm &form = f.open("mail.example,u,pw\r\n", "", "", "casino\r\n");
-    f.setRules(Qt::Unchecked, Qt::Unchecked, Qt::Unchecked, Qt::Checked);
+    Scan::HeadlessForm &form = f.open("mail.example,u,pw\r\n", "friend.example\r\n", "", "casino\r\n");
+    f.setRules(Qt::Checked, Qt::Unchecked, Qt::Unchecked, Qt::Checked);
     Scan::MailboxScanner scanner(form);
     scanner.run();
 
@@ -1158,13 +1174,40 @@ void tst_ScanRules::learnedFilterJudgesLast()
     if (!rule.isEmpty()) {
         QCOMPARE(rows.at(0).rule, rule);
         if (rule == u"learned filter"_s) {
-            // The score over the threshold set above, and the words that weighed most.
-            QVERIFY2(rows.at(0).entry.toDouble() > 0.9, qPrintable(rows.at(0).entry));
+            // The score against the band or the threshold, and the words that weighed most.
+            AppSettings band(QFileInfo(f.file(u"settings.ini"_s)).path());
+            band.load();
+            const double score = rows.at(0).entry.toDouble();
+            QVERIFY2(unsure ? score >= band.unsureThreshold && score <= band.learnedThreshold
+                            : score > band.learnedThreshold,
+                     qPrintable(rows.at(0).entry));
             QVERIFY2(rows.at(0).matchedIn.contains(u"pills"_s), qPrintable(rows.at(0).matchedIn));
         }
-        QCOMPARE(rows.at(0).state == ReviewList::State::Held, kept);
+        QCOMPARE(rows.at(0).state, unsure ? ReviewList::State::Unsure
+                                   : kept ? ReviewList::State::Held
+                                          : ReviewList::State::Deleted);
+        QCOMPARE(ReviewList(f.state()).unsureWords(rows.at(0).id).has_value(), unsure);
     }
+    // Unsure is not spam: not archived, announced or counted.
+    const bool spam = !rule.isEmpty() && !unsure;
+    QCOMPARE(f.archive().size(), spam ? 1 : 0);
+    QCOMPARE(f.boxes.size(), spam ? 1 : 0);
+    QCOMPARE(scanner.results().constFirst().condemned, spam ? 1 : 0);
     QCOMPARE(f.control.subjectsLeft(u"u"_s).size(), kept ? 1 : 0);
+
+    // The next scan lists nothing twice.
+    Scan::MailboxScanner again(form);
+    again.run();
+    QCOMPARE(ReviewList(f.state()).all().size(), rows.size());
+    QCOMPARE(f.control.subjectsLeft(u"u"_s).size(), kept ? 1 : 0);
+    if (unsure) {
+        // Read or deleted elsewhere: the row is no longer unsure, and its words go.
+        f.control.removeMessage(u"u"_s, message.subject);
+        Scan::MailboxScanner afterwards(form);
+        afterwards.run();
+        QCOMPARE(ReviewList(f.state()).byId(rows.at(0).id)->state, ReviewList::State::Gone);
+        QVERIFY(!ReviewList(f.state()).unsureWords(rows.at(0).id).has_value());
+    }
     Scan::LearnedFilter after(f.state());
     QVERIFY(after.open());
     QCOMPARE(int(after.spamMessages()), spamAfter);

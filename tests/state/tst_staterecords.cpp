@@ -37,49 +37,60 @@ void tst_StateRecords::settingsFile_data()
     QTest::addColumn<bool>("hold");
     QTest::addColumn<bool>("learned");
     QTest::addColumn<double>("threshold");
+    QTest::addColumn<double>("unsure"); // where the unsure band begins
     QTest::addColumn<QStringList>("problems");
     QTest::addColumn<bool>("keyring");
     QTest::addColumn<bool>("once"); // judge each message once
 
     const int box = int(Announce::BoxPerMessage);
     QTest::newRow("no file: the old behaviour")
-        << QByteArray() << box << false << false << AppSettings::DefaultThreshold << QStringList() << false << false;
+        << QByteArray() << box << false << false << AppSettings::DefaultThreshold << AppSettings::DefaultUnsureThreshold
+        << QStringList() << false << false;
     QTest::newRow("every setting") << QByteArray(
         "[Scan]\nannounce=tray\nholdForReview=true\njudgeOnce=true\n[LearnedFilter]\nenabled=1\nthreshold=0.97\n"
-        "[Accounts]\nkeyring=true\n")
-                                   << int(Announce::TrayOnly) << true << true << 0.97 << QStringList() << true << true;
+        "unsureThreshold=0.5\n[Accounts]\nkeyring=true\n")
+                                   << int(Announce::TrayOnly) << true << true << 0.97 << 0.5 << QStringList() << true
+                                   << true;
     QTest::newRow("spaces and case") << QByteArray("[Scan]\nannounce= Summary \nholdForReview=TRUE\n")
                                      << int(Announce::SummaryAtEnd) << true << false << AppSettings::DefaultThreshold
-                                     << QStringList() << false << false;
+                                     << AppSettings::DefaultUnsureThreshold << QStringList() << false << false;
     QTest::newRow("yes, on and no, off") << QByteArray("[Scan]\nholdForReview=Yes\n[LearnedFilter]\nenabled=on\n")
-                                         << box << true << true << AppSettings::DefaultThreshold << QStringList()
-                                         << false << false;
+                                         << box << true << true << AppSettings::DefaultThreshold
+                                         << AppSettings::DefaultUnsureThreshold << QStringList() << false << false;
     QTest::newRow("no and off") << QByteArray("[Scan]\nholdForReview= NO \n[LearnedFilter]\nenabled=OFF\n") << box
-                                << false << false << AppSettings::DefaultThreshold << QStringList() << false << false;
+                                << false << false << AppSettings::DefaultThreshold
+                                << AppSettings::DefaultUnsureThreshold << QStringList() << false << false;
     // An unreadable hold holds: only a clear "no" lets spam be deleted.
     QTest::newRow("unreadable values keep their defaults, the hold holds")
         << QByteArray("[Scan]\nannounce=loud\nholdForReview=maybe\njudgeOnce=perhaps\n[LearnedFilter]\nenabled=sure\n"
-                      "threshold=1.5\n")
-        << box << true << false << AppSettings::DefaultThreshold
-        << QStringList{u"Scan/announce"_s, u"Scan/holdForReview"_s, u"Scan/judgeOnce"_s, u"LearnedFilter/enabled"_s,
-                       u"LearnedFilter/threshold"_s}
+                      "threshold=1.5\nunsureThreshold=-0.1\n")
+        << box << true << false << AppSettings::DefaultThreshold << AppSettings::DefaultUnsureThreshold
+        << QStringList{u"Scan/announce"_s,         u"Scan/holdForReview"_s,      u"Scan/judgeOnce"_s,
+                       u"LearnedFilter/enabled"_s, u"LearnedFilter/threshold"_s, u"LearnedFilter/unsureThreshold"_s}
         << false << false;
     QTest::newRow("empty hold holds") << QByteArray("[Scan]\nholdForReview=\n") << box << true << false
-                                      << AppSettings::DefaultThreshold << QStringList{u"Scan/holdForReview"_s} << false
-                                      << false;
+                                      << AppSettings::DefaultThreshold << AppSettings::DefaultUnsureThreshold
+                                      << QStringList{u"Scan/holdForReview"_s} << false << false;
     // Not read at all (it would cost twice its size in memory): every value
     // unreadable, so the hold holds.
     QTest::newRow("larger than 1 MB") << QByteArray("[Scan]\nholdForReview=false\nannounce=tray\n;")
                                              + QByteArray(AppSettings::MaxFileSize, 'x')
                                       << box << true << false << AppSettings::DefaultThreshold
-                                      << QStringList{u"settings.ini"_s} << false << false;
+                                      << AppSettings::DefaultUnsureThreshold << QStringList{u"settings.ini"_s} << false
+                                      << false;
     QTest::newRow("threshold not a number")
         << QByteArray("[LearnedFilter]\nthreshold=high\n") << box << false << false << AppSettings::DefaultThreshold
-        << QStringList{u"LearnedFilter/threshold"_s} << false << false;
+        << AppSettings::DefaultUnsureThreshold << QStringList{u"LearnedFilter/threshold"_s} << false << false;
+    // A band that reaches the threshold would list condemned mail.
+    QTest::newRow("unsure band not below the threshold")
+        << QByteArray("[LearnedFilter]\nthreshold=0.8\nunsureThreshold=0.8\n") << box << false << false << 0.8
+        << AppSettings::DefaultUnsureThreshold << QStringList{u"LearnedFilter/unsureThreshold"_s} << false << false;
+    QTest::newRow("unsure band from 0") << QByteArray("[LearnedFilter]\nunsureThreshold=0\n") << box << false << false
+                                        << AppSettings::DefaultThreshold << 0.0 << QStringList() << false << false;
     // Unclear: new passwords stay where they always went, in accounts.dat.
     QTest::newRow("keyring unreadable") << QByteArray("[Accounts]\nkeyring=maybe\n") << box << false << false
-                                        << AppSettings::DefaultThreshold << QStringList{u"Accounts/keyring"_s} << false
-                                        << false;
+                                        << AppSettings::DefaultThreshold << AppSettings::DefaultUnsureThreshold
+                                        << QStringList{u"Accounts/keyring"_s} << false << false;
 }
 
 void tst_StateRecords::settingsFile()
@@ -98,6 +109,7 @@ void tst_StateRecords::settingsFile()
     QTEST(settings.holdForReview, "hold");
     QTEST(settings.learnedFilter, "learned");
     QTEST(settings.learnedThreshold, "threshold");
+    QTEST(settings.unsureThreshold, "unsure");
     QTEST(settings.problems(), "problems");
     QTEST(settings.passwordsInKeyring, "keyring");
     QTEST(settings.judgeOnce, "once");
@@ -110,6 +122,7 @@ void tst_StateRecords::settingsFile()
     QCOMPARE(again.holdForReview, settings.holdForReview);
     QCOMPARE(again.learnedFilter, settings.learnedFilter);
     QCOMPARE(again.learnedThreshold, settings.learnedThreshold);
+    QCOMPARE(again.unsureThreshold, settings.unsureThreshold);
     QCOMPARE(again.passwordsInKeyring, settings.passwordsInKeyring);
     QCOMPARE(again.judgeOnce, settings.judgeOnce);
     QVERIFY(again.problems().isEmpty());
@@ -206,6 +219,24 @@ void tst_StateRecords::reviewListFollowsTheUser()
     QVERIFY(known.has_value());
     QCOMPARE(known->toDelete.size(), 2);
     QVERIFY(known->notSpamUids.isEmpty());
+
+    // An unsure message keeps its words, not a copy, until the user answers.
+    const ReviewList::UnsureWords words{QByteArray(20, 'd'), {u"casino"_s, u"subject:win"_s, u"two\nlines"_s}};
+    const qint64 u = list.addUnsure(message(u"anna"_s, u"uid-u"_s, u"learned filter"_s), words);
+    const qint64 v = list.addUnsure(message(u"anna"_s, u"uid-v"_s, u"learned filter"_s), words);
+    QVERIFY(u && v);
+    QCOMPARE(list.byId(u)->state, State::Unsure);
+    QCOMPARE(ReviewList::stateText(State::Unsure), u"unsure"_s);
+    QCOMPARE(list.knowledge(u"pop.example.org"_s, u"anna"_s)->unsure.size(), 2);
+    QCOMPARE(list.unsureWords(u)->tokens, words.tokens);
+    QCOMPARE(list.unsureWords(u)->digest, words.digest);
+    // Answered either way, the words go.
+    QVERIFY(list.markNotSpam({u}));
+    QVERIFY(list.setState({v}, State::Held));
+    QVERIFY(!list.unsureWords(u).has_value());
+    QVERIFY(!list.unsureWords(v).has_value());
+    QVERIFY(list.isNotSpam(u"pop.example.org"_s, u"anna"_s, u"uid-u"_s));
+    QVERIFY(list.knowledge(u"pop.example.org"_s, u"anna"_s)->unsure.isEmpty());
 }
 
 void tst_StateRecords::olderDatabaseIsBroughtForward_data()
@@ -214,6 +245,7 @@ void tst_StateRecords::olderDatabaseIsBroughtForward_data()
     QTest::newRow("learned tokens only") << 1;
     QTest::newRow("a review list without fingerprints") << 2;
     QTest::newRow("no keyring accounts yet") << 4;
+    QTest::newRow("no unsure messages yet") << 7;
 }
 
 void tst_StateRecords::olderDatabaseIsBroughtForward()
@@ -253,6 +285,18 @@ void tst_StateRecords::olderDatabaseIsBroughtForward()
                 u"ALTER TABLE spam_messages ADD COLUMN fingerprint TEXT"_s,
                 u"ALTER TABLE spam_messages ADD COLUMN fetched_size INTEGER"_s,
             };
+        if (version >= 7)
+            statements += {
+                u"CREATE TABLE keyring_accounts (server TEXT NOT NULL, login TEXT NOT NULL,"
+                " PRIMARY KEY (server, login)) WITHOUT ROWID"_s,
+                u"CREATE TABLE judged_messages (server TEXT NOT NULL, login TEXT NOT NULL, uid TEXT NOT NULL,"
+                " fingerprint TEXT NOT NULL, fetched_size INTEGER NOT NULL, rules TEXT NOT NULL, judged TEXT NOT NULL,"
+                " PRIMARY KEY (server, login, uid)) WITHOUT ROWID"_s,
+                u"CREATE TABLE token_accounts (server TEXT NOT NULL, login TEXT NOT NULL, provider TEXT NOT NULL,"
+                " client_id TEXT NOT NULL, client_secret TEXT NOT NULL, authorization_url TEXT NOT NULL,"
+                " token_url TEXT NOT NULL, scope TEXT NOT NULL, expires_at INTEGER NOT NULL DEFAULT 0,"
+                " sign_in_again INTEGER NOT NULL DEFAULT 0, PRIMARY KEY (server, login)) WITHOUT ROWID"_s,
+            };
         statements.append(u"PRAGMA user_version=%1"_s.arg(version));
         for (const QString &statement : std::as_const(statements))
             QVERIFY2(q.exec(statement), qPrintable(statement));
@@ -288,6 +332,17 @@ void tst_StateRecords::olderDatabaseIsBroughtForward()
     const std::optional<JudgedMessages::Account> judged =
         JudgedMessages(db).account(u"pop.example.org"_s, u"anna"_s, u"1:rules"_s);
     QVERIFY(judged.has_value() && judged->isEmpty());
+    // The learned filter can list what it is unsure of.
+    ReviewList review(db);
+    ReviewList::Message unsure;
+    unsure.server = u"pop.example.org"_s;
+    unsure.login = u"anna"_s;
+    unsure.uid = u"uid-u"_s;
+    unsure.judged = QDateTime::currentDateTimeUtc();
+    unsure.rule = u"learned filter"_s;
+    const qint64 id = review.addUnsure(unsure, {QByteArray(20, 'd'), {u"casino"_s}});
+    QVERIFY2(id > 0, qPrintable(review.errorText()));
+    QCOMPARE(review.unsureWords(id)->tokens, QStringList{u"casino"_s});
 }
 
 QTEST_GUILESS_MAIN(tst_StateRecords)

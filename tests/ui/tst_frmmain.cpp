@@ -890,13 +890,19 @@ void tst_FrmMain::learnedFilterSettingsAndTraining()
         auto *on = form.findChild<QCheckBox *>(u"checkLearnedFilter"_s);
         auto *threshold = form.findChild<QDoubleSpinBox *>(u"spinLearnedThreshold"_s);
         auto *counts = form.findChild<QLabel *>(u"lblLearnedCounts"_s);
-        QVERIFY(on && threshold && counts);
+        auto *unsure = form.findChild<QDoubleSpinBox *>(u"spinLearnedUnsure"_s);
+        QVERIFY(on && threshold && counts && unsure);
         QVERIFY(!on->isChecked()); // off until switched on
         QCOMPARE(threshold->value(), AppSettings::DefaultThreshold);
+        QCOMPARE(unsure->value(), AppSettings::DefaultUnsureThreshold);
         QCOMPARE(counts->text(),
                  u"Learned from 0 spam and 0 legitimate messages. It judges nothing until it has learned both."_s);
         on->click();
         threshold->setValue(0.9);
+        // The unsure band ends below the threshold.
+        unsure->setValue(0.95);
+        QCOMPARE(unsure->value(), 0.899);
+        unsure->setValue(0.6);
 
         // A path that is no mail folder keeps the dialog open and says why.
         UiTest::click(form, u"cmdTrainFromFolder"_s);
@@ -976,12 +982,14 @@ void tst_FrmMain::learnedFilterSettingsAndTraining()
         QCOMPARE(counts->text(), u"Learned from 4 spam and 601 legitimate messages."_s);
     }
     const QByteArray ini = UiTest::readBytes(m_dir->filePath(u"settings.ini"_s));
-    QVERIFY2(ini.contains("[LearnedFilter]\ndeleteCondemned=false\nenabled=true\nthreshold=0.9\n"), ini.constData());
+    QVERIFY2(ini.contains("[LearnedFilter]\ndeleteCondemned=false\nenabled=true\nthreshold=0.9\nunsureThreshold=0.6\n"),
+             ini.constData());
     QCOMPARE(UiTest::readBytes(m_dir->filePath(u"stats.dat"_s)), savedStats); // untouched
     frmMain again(m_dir->path());
     QVERIFY(!start(again));
     QVERIFY(again.findChild<QCheckBox *>(u"checkLearnedFilter"_s)->isChecked());
     QCOMPARE(again.findChild<QDoubleSpinBox *>(u"spinLearnedThreshold"_s)->value(), 0.9);
+    QCOMPARE(again.findChild<QDoubleSpinBox *>(u"spinLearnedUnsure"_s)->value(), 0.6);
 }
 
 QTEST_MAIN(tst_FrmMain)

@@ -73,9 +73,15 @@ struct Folder
         m.state = state;
         return add(m);
     }
-    // The message as a scan records it, with its archive copy.
+    // The message as a scan records it, with its archive copy; an unsure
+    // one with its words instead.
     qint64 add(ReviewList::Message m)
     {
+        if (m.state == State::Unsure) {
+            m.uid = u"unsure%1"_s.arg(ReviewList(*db).all().size() + 1);
+            const auto words = Scan::LearnedFilter::prepare(Archived, Scan::LearnedFilter::Label::Spam);
+            return ReviewList(*db).addUnsure(m, {words.digest, words.tokens});
+        }
         const QString name = u"Gl\u00fcck (%1).html"_s.arg(ReviewList(*db).all().size() + 1);
         QFile file(dir.filePath(u"SpamDeleted/"_s + name));
         file.open(QIODevice::WriteOnly);
@@ -190,6 +196,20 @@ void tst_TrustTabs::spamTabActions_data()
     QTest::newRow("held, confirmed as spam: learned, still held")
         << State::Held << u"cmdSpam"_s << false << false << true << State::Held << State::Held << false << spam
         << QString();
+    const QString unsureStays = u"1 message the learned filter was unsure of will stay on the server: press \"Spam\" "
+                                "first to hold it for deletion."_s;
+    QTest::newRow("unsure, taught spam: learned from its words, then held")
+        << State::Unsure << u"cmdSpam"_s << false << false << true << State::Held << State::Held << false << spam
+        << QString();
+    QTest::newRow("unsure, not spam: learned as legitimate, kept")
+        << State::Unsure << u"cmdNotSpam"_s << false << false << true << State::Kept << State::Held << false << ham
+        << QString();
+    QTest::newRow("unsure alone: nothing deleted without a copy")
+        << State::Unsure << u"cmdDeleteFromServer"_s << false << false << true << State::Unsure << State::Held << false
+        << none << u"Nothing to delete. "_s + unsureStays;
+    QTest::newRow("unsure and held: only the held one")
+        << State::Unsure << u"Delete"_s << false << true << true << State::Unsure << State::DeleteRequested << false
+        << spam << unsureStays;
 }
 
 void tst_TrustTabs::spamTabActions()
@@ -217,6 +237,11 @@ void tst_TrustTabs::spamTabActions()
     QCOMPARE(tab.view()->model()->index(row, SpamReviewTab::Entry).data().toString(), u"casino"_s);
     QCOMPARE(tab.view()->model()->index(row, SpamReviewTab::State).data().toString(), ReviewList::stateText(before));
     QSignalSpy whitelist(&tab, &SpamReviewTab::whitelistRequested);
+    // Each state its own entry of the state box.
+    auto *show = named<QComboBox>(tab, u"comboSpamShow"_s);
+    show->setCurrentIndex(before == State::Unsure ? 3 : 2);
+    QCOMPARE(shownSubjects(tab).size(), before == State::Unsure ? 1 : 0);
+    show->setCurrentIndex(0);
 
     if (both)
         tab.view()->selectAll();
@@ -238,6 +263,9 @@ void tst_TrustTabs::spamTabActions()
     QCOMPARE(list.byId(id)->state, after);
     QCOMPARE(list.byId(other)->state, otherAfter);
     QCOMPARE(list.isNotSpam(u"mail.example"_s, u"u"_s, list.byId(id)->uid), after == State::Kept);
+    // What an unsure message taught is kept only while it is unsure.
+    QCOMPARE(list.unsureWords(id).has_value(), after == State::Unsure);
+    QCOMPARE(named<QLabel>(tab, u"lblSpamCount"_s)->text().endsWith(u", 1 unsure"_s), after == State::Unsure);
     QCOMPARE(whitelist.size(), whitelisted ? 1 : 0);
     if (whitelisted)
         QCOMPARE(whitelist.at(0).at(0).toString(), u"x@spam.example"_s);
@@ -410,10 +438,10 @@ void tst_TrustTabs::listSortsSearchesAndFilters_data()
         {"every word must occur somewhere", " lotto  mail.example ", 0, "Old lottery"},
         {"nothing found", "rolex casino", 0, ""},
         {"held", "", 1, "Casino bonus, Lottery winner"},
-        {"unsure: held by the learned filter alone", "", 2, "Casino bonus"},
-        {"to be deleted", "", 3, "Weekly offers"},
-        {"deleted, with what was gone before", "", 4, "Cheap watches, Old lottery"},
-        {"kept", "", 5, "Meeting notes"},
+        {"held by the learned filter alone", "", 2, "Casino bonus"},
+        {"to be deleted", "", 4, "Weekly offers"},
+        {"deleted, with what was gone before", "", 5, "Cheap watches, Old lottery"},
+        {"kept", "", 6, "Meeting notes"},
         {"held and searched", "lott", 1, "Lottery winner"},
     };
     for (const auto &r : filtered) {
