@@ -145,7 +145,14 @@ double LearnedFilter::tokenProbability(TokenStore::Counts counts) const
         return Assumed;
     const double p = spamRatio / (spamRatio + hamRatio);
     const double n = double(counts.spam) + double(counts.ham);
-    return (Strength * Assumed + n * p) / (Strength + n);
+    const double s = strength();
+    return (s * Assumed + n * p) / (s + n);
+}
+
+double LearnedFilter::strength() const
+{
+    const double learned = double(m_store.spamMessages()) + double(m_store.hamMessages());
+    return std::clamp(std::sqrt(learned / StrengthMessages), MinStrength, MaxStrength);
 }
 
 double LearnedFilter::chi2Q(double x2, int degrees)
