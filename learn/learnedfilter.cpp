@@ -145,14 +145,14 @@ double LearnedFilter::tokenProbability(TokenStore::Counts counts) const
         return Assumed;
     const double p = spamRatio / (spamRatio + hamRatio);
     const double n = double(counts.spam) + double(counts.ham);
-    const double s = strength();
+    const double s = reliance();
     return (s * Assumed + n * p) / (s + n);
 }
 
-double LearnedFilter::strength() const
+double LearnedFilter::reliance() const
 {
     const double learned = double(m_store.spamMessages()) + double(m_store.hamMessages());
-    return std::clamp(std::sqrt(learned / StrengthMessages), MinStrength, MaxStrength);
+    return std::clamp(std::sqrt(learned / ReferenceMessages), MinReliance, 1.0);
 }
 
 double LearnedFilter::chi2Q(double x2, int degrees)
@@ -196,12 +196,14 @@ struct Sums
         logHam += logF;
         ++count;
     }
-    double score() const
+    // `dependence` clues count as one independent one.
+    double score(double dependence) const
     {
         if (count == 0)
             return 0.5;
-        const double spamminess = 1.0 - LearnedFilter::chi2Q(-2.0 * logSpam, 2 * count);
-        const double hamminess = 1.0 - LearnedFilter::chi2Q(-2.0 * logHam, 2 * count);
+        const int degrees = 2 * std::max(1, int(std::lround(count / dependence)));
+        const double spamminess = 1.0 - LearnedFilter::chi2Q(-2.0 * logSpam / dependence, degrees);
+        const double hamminess = 1.0 - LearnedFilter::chi2Q(-2.0 * logHam / dependence, degrees);
         return std::clamp((spamminess - hamminess + 1.0) / 2.0, 0.0, 1.0);
     }
 };
@@ -281,7 +283,8 @@ LearnedFilter::Verdict LearnedFilter::classifyIds(const QList<quint64> &ids,
         if (!clue.context)
             words.add(logOneMinusF, logF);
     }
-    verdict.score = std::min(all.score(), words.score());
+    const double dependence = 1.0 / reliance();
+    verdict.score = std::min(all.score(dependence), words.score(dependence));
     verdict.tokensUsed = int(clues.size());
 
     const size_t shown = std::min(clues.size(), size_t(StrongestShown));
