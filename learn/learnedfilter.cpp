@@ -137,7 +137,7 @@ bool LearnedFilter::unlearn(const QList<Prepared> &batch)
     return false;
 }
 
-double LearnedFilter::tokenProbability(TokenStore::Counts counts) const
+double LearnedFilter::tokenProbability(TokenStore::Counts counts, double strength) const
 {
     const double spamRatio = double(counts.spam) / double(qMax<quint32>(1, m_store.spamMessages()));
     const double hamRatio = double(counts.ham) / double(qMax<quint32>(1, m_store.hamMessages()));
@@ -145,8 +145,7 @@ double LearnedFilter::tokenProbability(TokenStore::Counts counts) const
         return Assumed;
     const double p = spamRatio / (spamRatio + hamRatio);
     const double n = double(counts.spam) + double(counts.ham);
-    const double s = reliance();
-    return (s * Assumed + n * p) / (s + n);
+    return (strength * Assumed + n * p) / (strength + n);
 }
 
 double LearnedFilter::reliance() const
@@ -251,13 +250,14 @@ LearnedFilter::Verdict LearnedFilter::classifyIds(const QList<quint64> &ids,
         bool context;
     };
     m_store.fetch(ids);
+    const double strength = reliance();
     std::vector<Clue> clues;
     clues.reserve(size_t(ids.size()));
     for (qsizetype i = 0; i < ids.size(); ++i) {
         const TokenStore::Counts counts = m_store.counts(ids.at(i));
         if (counts.spam == 0 && counts.ham == 0)
             continue;
-        const double f = tokenProbability(counts);
+        const double f = tokenProbability(counts, strength);
         const double deviation = std::fabs(f - 0.5);
         if (deviation >= MinDeviation)
             clues.push_back({deviation, f, i, context(i)});
@@ -283,7 +283,7 @@ LearnedFilter::Verdict LearnedFilter::classifyIds(const QList<quint64> &ids,
         if (!clue.context)
             words.add(logOneMinusF, logF);
     }
-    const double dependence = 1.0 / reliance();
+    const double dependence = 1.0 / strength;
     verdict.score = std::min(all.score(dependence), words.score(dependence));
     verdict.tokensUsed = int(clues.size());
 

@@ -34,17 +34,14 @@ public:
     // Robinson's assumed probability of a token seen rarely.
     static constexpr double Assumed = 0.5;
     // How far the counts can be trusted grows with what was learned:
-    // r = sqrt(learned / ReferenceMessages) within [MinReliance, 1], about
-    // the benchmark's full training at 1. Robinson's strength is r: a
-    // token seen once among a few hundred learned messages says more than
-    // one seen once among thousands (a fixed 1.0 caught 83 % of the spam
-    // after 100 + 100 learned messages, r 87 %; a fixed 0.1-0.3 lost spam
-    // once thousands were learned). And Fisher's combining counts the
-    // clues as 1 / r times fewer independent ones: after a few hundred
-    // messages most tokens of a message stand for one thing (commercial
-    // or personal mail), and counting each as independent evidence put
-    // 1.5 % of the ham above 0.99. Large stores keep r = 1, where the
-    // benchmark measured.
+    // r = sqrt(learned / ReferenceMessages), within [MinReliance, 1].
+    // Robinson's strength is r, as a token seen once among a few hundred
+    // messages says more than one seen once among thousands; and Fisher's
+    // combining counts 1 / r clues as one, as in a small store most tokens
+    // of a message stand for the same thing (commercial or personal mail).
+    // After 100 + 100 messages a fixed strength of 1 and independent clues
+    // put 1.5 % of ham above 0.99 (bench/learned.sh); stores of
+    // ReferenceMessages and more score as before.
     static constexpr double ReferenceMessages = 5000.0;
     static constexpr double MinReliance = 0.1;
     // Tokens this close to 0.5 say nothing and are left out. 0.2 caught
@@ -117,9 +114,6 @@ public:
     Verdict classify(const MimeText &message) const;
     Verdict classifyTokens(const QStringList &tokens) const;
 
-    double tokenProbability(TokenStore::Counts counts) const;
-    // r above: Robinson's strength; 1 / r is the dependence of the clues.
-    double reliance() const;
     quint32 spamMessages() const { return m_store.spamMessages(); }
     quint32 hamMessages() const { return m_store.hamMessages(); }
     const TokenStore &store() const { return m_store; }
@@ -140,6 +134,9 @@ public:
 private:
     // Adjacent words of the reasons become one phrase ("100% free").
     static void joinPhrases(Verdict *verdict, const MimeText &message);
+    // r above: Robinson's strength; 1 / r clues count as one.
+    double reliance() const;
+    double tokenProbability(TokenStore::Counts counts, double strength) const;
     Verdict classifyIds(const QList<quint64> &ids, const std::function<bool(qsizetype)> &context,
                         const std::function<QString(qsizetype)> &text) const;
 
