@@ -137,7 +137,7 @@ bool LearnedFilter::unlearn(const QList<Prepared> &batch)
     return false;
 }
 
-double LearnedFilter::tokenProbability(TokenStore::Counts counts) const
+double LearnedFilter::tokenProbability(TokenStore::Counts counts, double strength) const
 {
     const double spamRatio = double(counts.spam) / double(qMax<quint32>(1, m_store.spamMessages()));
     const double hamRatio = double(counts.ham) / double(qMax<quint32>(1, m_store.hamMessages()));
@@ -145,7 +145,13 @@ double LearnedFilter::tokenProbability(TokenStore::Counts counts) const
         return Assumed;
     const double p = spamRatio / (spamRatio + hamRatio);
     const double n = double(counts.spam) + double(counts.ham);
-    return (Strength * Assumed + n * p) / (Strength + n);
+    return (strength * Assumed + n * p) / (strength + n);
+}
+
+double LearnedFilter::reliance() const
+{
+    const double learned = double(m_store.spamMessages()) + double(m_store.hamMessages());
+    return std::clamp(std::sqrt(learned / ReferenceMessages), MinReliance, 1.0);
 }
 
 double LearnedFilter::chi2Q(double x2, int degrees)
@@ -189,12 +195,14 @@ struct Sums
         logHam += logF;
         ++count;
     }
-    double score() const
+    // `dependence` clues count as one independent one.
+    double score(double dependence) const
     {
         if (count == 0)
             return 0.5;
-        const double spamminess = 1.0 - LearnedFilter::chi2Q(-2.0 * logSpam, 2 * count);
-        const double hamminess = 1.0 - LearnedFilter::chi2Q(-2.0 * logHam, 2 * count);
+        const int degrees = 2 * std::max(1, int(std::lround(count / dependence)));
+        const double spamminess = 1.0 - LearnedFilter::chi2Q(-2.0 * logSpam / dependence, degrees);
+        const double hamminess = 1.0 - LearnedFilter::chi2Q(-2.0 * logHam / dependence, degrees);
         return std::clamp((spamminess - hamminess + 1.0) / 2.0, 0.0, 1.0);
     }
 };
@@ -242,13 +250,14 @@ LearnedFilter::Verdict LearnedFilter::classifyIds(const QList<quint64> &ids,
         bool context;
     };
     m_store.fetch(ids);
+    const double strength = reliance();
     std::vector<Clue> clues;
     clues.reserve(size_t(ids.size()));
     for (qsizetype i = 0; i < ids.size(); ++i) {
         const TokenStore::Counts counts = m_store.counts(ids.at(i));
         if (counts.spam == 0 && counts.ham == 0)
             continue;
-        const double f = tokenProbability(counts);
+        const double f = tokenProbability(counts, strength);
         const double deviation = std::fabs(f - 0.5);
         if (deviation >= MinDeviation)
             clues.push_back({deviation, f, i, context(i)});
@@ -274,7 +283,8 @@ LearnedFilter::Verdict LearnedFilter::classifyIds(const QList<quint64> &ids,
         if (!clue.context)
             words.add(logOneMinusF, logF);
     }
-    verdict.score = std::min(all.score(), words.score());
+    const double dependence = 1.0 / strength;
+    verdict.score = std::min(all.score(dependence), words.score(dependence));
     verdict.tokensUsed = int(clues.size());
 
     const size_t shown = std::min(clues.size(), size_t(StrongestShown));
