@@ -49,7 +49,7 @@ namespace {
 
 QStringList learnedTokens(const QByteArray &message)
 {
-    QStringList tokens = Tokenizer::tokens(MimeText::decode(message));
+    QStringList tokens = Tokenizer::tokens(MimeText::decode(message, &Tokenizer::ignoresValue));
     if (tokens.size() > LearnedFilter::MaxLearnedTokens)
         tokens.resize(LearnedFilter::MaxLearnedTokens);
     return tokens;
@@ -211,7 +211,7 @@ struct Sums
 
 LearnedFilter::Verdict LearnedFilter::classify(const QByteArray &message) const
 {
-    return classify(MimeText::decode(message));
+    return classify(MimeText::decode(message, &Tokenizer::ignoresValue));
 }
 
 LearnedFilter::Verdict LearnedFilter::classify(const MimeText &message) const
@@ -249,12 +249,13 @@ LearnedFilter::Verdict LearnedFilter::classifyIds(const QList<quint64> &ids,
         qsizetype index;
         bool context;
     };
-    m_store.fetch(ids);
+    QList<TokenStore::Counts> found;
+    m_store.fetch(ids, &found);
     const double strength = reliance();
     std::vector<Clue> clues;
     clues.reserve(size_t(ids.size()));
     for (qsizetype i = 0; i < ids.size(); ++i) {
-        const TokenStore::Counts counts = m_store.counts(ids.at(i));
+        const TokenStore::Counts counts = found.at(i);
         if (counts.spam == 0 && counts.ham == 0)
             continue;
         const double f = tokenProbability(counts, strength);
@@ -305,7 +306,7 @@ LearnedFilter::Verdict LearnedFilter::classifyIds(const QList<quint64> &ids,
     std::partial_sort(spamSide.begin(), spamSide.begin() + qsizetype(candidates), spamSide.end(), stronger);
     for (size_t i = 0; i < candidates && verdict.reasons.size() < StrongestShown; ++i) {
         const QString token = text(spamSide[i].index);
-        const QString words = describe(token, m_store.counts(ids.at(spamSide[i].index)));
+        const QString words = describe(token, found.at(spamSide[i].index));
         if (!words.isEmpty() && !verdict.reasons.contains(words))
             verdict.reasons.append(words);
     }

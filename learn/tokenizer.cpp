@@ -231,9 +231,12 @@ bool isLowerAscii(QStringView s)
     return true;
 }
 
-// Slots of the open-addressing set of ids seen: a power of two, well over
-// twice MaxTokens.
-constexpr size_t SlotCount = 8192;
+// Slots of the open-addressing set of ids seen: a power of two, kept at
+// least twice the ids, so they grow with the message (a table for the
+// largest message, cleared for every one, cost more than hashing its words).
+constexpr size_t MinSlots = 512;
+
+size_t firstSlot(quint64 id) { return size_t(id ^ (id >> 29)); }
 
 QStringView trimPunctuation(QStringView w)
 {
@@ -324,6 +327,8 @@ QStringList Tokenizer::texts() const
 
 QStringList Tokenizer::tokens(const MimeText &message) { return Tokenizer(message).texts(); }
 
+bool Tokenizer::ignoresValue(const QString &name) { return pathHeader(name.toLower().left(40)); }
+
 QStringList Tokenizer::textTokens(QStringView text)
 {
     Tokenizer t;
@@ -405,19 +410,35 @@ void Tokenizer::add(QStringView prefix, QStringView body, bool lower)
             return;
         m_zeroSeen = true;
     } else {
-        if (m_slots.empty())
-            m_slots.assign(SlotCount, 0);
-        size_t slot = size_t(id ^ (id >> 29)) & (SlotCount - 1);
+        if (m_slots.size() < size_t(m_ids.size() + 1) * 2)
+            growSlots();
+        const size_t mask = m_slots.size() - 1;
+        size_t slot = firstSlot(id) & mask;
         while (m_slots[slot] != 0) {
             if (m_slots[slot] == id)
                 return;
-            slot = (slot + 1) & (SlotCount - 1);
+            slot = (slot + 1) & mask;
         }
         m_slots[slot] = id;
     }
     m_ids.append(id);
     m_pieces.append({prefix, body, lower});
     m_context.append(m_inContext);
+}
+
+void Tokenizer::growSlots()
+{
+    std::vector<quint64> slots(std::max(MinSlots, m_slots.size() * 2), 0);
+    const size_t mask = slots.size() - 1;
+    for (quint64 id : std::as_const(m_ids)) {
+        if (id == 0)
+            continue;
+        size_t slot = firstSlot(id) & mask;
+        while (slots[slot] != 0)
+            slot = (slot + 1) & mask;
+        slots[slot] = id;
+    }
+    m_slots = std::move(slots);
 }
 
 bool Tokenizer::isContextToken(QStringView token)
@@ -432,6 +453,7 @@ bool Tokenizer::isContextToken(QStringView token)
 
 void Tokenizer::header(const QString &name, const QString &value)
 {
+    // As ignoresValue(): the decoder may have left such values out.
     const QString lname = name.toLower().left(40);
     if (pathHeader(lname))
         return;

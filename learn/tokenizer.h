@@ -58,6 +58,10 @@ public:
 
     static QStringList tokens(const MimeText &message);
 
+    // Whether a header's value gives no tokens (the way to the mailbox):
+    // it need not be decoded for the tokenizer.
+    static bool ignoresValue(const QString &name);
+
     // Words of a text, without prefix (the body's rule), distinct and bounded.
     static QStringList textTokens(QStringView text);
 
@@ -92,6 +96,7 @@ private:
     void host(QStringView host, QStringView prefix);
     void add(QStringView prefix, QStringView body, bool lower);
     QStringView keep(QString text);
+    void growSlots();
     bool full() const { return m_ids.size() >= MaxTokens; }
     QStringList texts() const;
 

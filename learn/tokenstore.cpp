@@ -14,9 +14,6 @@ namespace Scan {
 
 namespace {
 
-// Ids looked up per statement: a few statements per message, each short.
-constexpr qsizetype LookupChunk = 500;
-
 struct Delta
 {
     QString token;
@@ -70,57 +67,88 @@ bool TokenStore::open()
     return true;
 }
 
-bool TokenStore::fetch(const QList<quint64> &ids) const
+bool TokenStore::fetch(const QList<quint64> &ids, QList<Counts> *counts) const
 {
-    QList<quint64> missing;
-    for (quint64 id : ids) {
-        if (!m_cache.contains(id))
-            missing.append(id);
+    if (counts)
+        *counts = QList<Counts>(ids.size());
+    // Each id is looked up in the cache once; the others, by their place.
+    QList<qsizetype> missing;
+    for (qsizetype i = 0; i < ids.size(); ++i) {
+        const auto it = m_cache.constFind(ids.at(i));
+        if (it == m_cache.cend())
+            missing.append(i);
+        else if (counts)
+            (*counts)[i] = it.value();
     }
     if (missing.isEmpty())
         return true;
-    if (m_cache.size() + missing.size() > MaxCachedTokens) {
+    // The counts at hand were copied out: making room loses nothing.
+    if (m_cache.size() + missing.size() > MaxCachedTokens)
         m_cache.clear();
-        missing = ids;
+    // The statement is prepared once per connection: preparing it cost more
+    // than the look-ups of a message. The ids go in as one JSON array and
+    // the rows come back as one text, as Qt's work per row outweighs
+    // SQLite's.
+    const QSqlDatabase db = m_database.connection();
+    const auto prepareLookup = [&] {
+        m_lookup = std::make_unique<QSqlQuery>(db);
+        m_lookup->setForwardOnly(true);
+        return m_lookup->prepare(u"SELECT group_concat(t.id || ' ' || t.spam || ' ' || t.ham, ' ')"
+                                 " FROM json_each(?) AS j JOIN learned_tokens AS t ON t.id = j.value"_s);
+    };
+    bool fresh = false;
+    if (!m_lookup || m_lookup->driver() != db.driver()) {
+        if (!prepareLookup()) {
+            m_error = m_lookup->lastError().text();
+            m_lookup.reset();
+            return false;
+        }
+        fresh = true;
     }
-    QSqlQuery query(m_database.connection());
-    query.setForwardOnly(true);
-    bool complete = true;
-    for (qsizetype from = 0; from < missing.size(); from += LookupChunk) {
-        const QList<quint64> chunk = missing.mid(from, LookupChunk);
-        // The ids are numbers of our own making, written into the statement.
-        QString sql = u"SELECT id, spam, ham FROM learned_tokens WHERE id IN ("_s;
-        sql.reserve(sql.size() + chunk.size() * 21);
-        for (qsizetype i = 0; i < chunk.size(); ++i) {
-            if (i > 0)
-                sql += u',';
-            sql += QString::number(qint64(chunk.at(i)));
-        }
-        sql += u')';
-        if (!query.exec(sql)) {
-            m_error = query.lastError().text();
-            complete = false;
-            continue;
-        }
-        for (quint64 id : chunk)
-            m_cache.insert(id, Counts{});
-        while (query.next()) {
-            m_cache.insert(quint64(query.value(0).toLongLong()),
-                           Counts{clamped(query.value(1).toLongLong()), clamped(query.value(2).toLongLong())});
-        }
-        query.finish();
+    QString list;
+    list.reserve(missing.size() * 21 + 2);
+    list += u'[';
+    for (qsizetype i = 0; i < missing.size(); ++i) {
+        if (i > 0)
+            list += u',';
+        list += QString::number(qint64(ids.at(missing.at(i))));
     }
-    return complete;
+    list += u']';
+    const auto run = [&] {
+        m_lookup->addBindValue(list);
+        return m_lookup->exec() && m_lookup->next();
+    };
+    // A statement kept from before the connection was closed and opened
+    // again is prepared anew.
+    if (!run() && (fresh || !prepareLookup() || !run())) {
+        m_error = m_lookup->lastError().text();
+        m_lookup.reset();
+        return false;
+    }
+    const QString rows = m_lookup->value(0).toString();
+    // Done with it: a statement left open keeps a read that stops the log
+    // from being written back into the database.
+    m_lookup->finish();
+    QHash<quint64, Counts> found;
+    const QList<QStringView> fields = QStringView(rows).split(u' ', Qt::SkipEmptyParts);
+    for (qsizetype i = 0; i + 2 < fields.size(); i += 3) {
+        found.insert(quint64(fields.at(i).toLongLong()),
+                     Counts{clamped(fields.at(i + 1).toLongLong()), clamped(fields.at(i + 2).toLongLong())});
+    }
+    for (qsizetype i : std::as_const(missing)) {
+        const Counts c = found.value(ids.at(i));
+        m_cache.insert(ids.at(i), c);
+        if (counts)
+            (*counts)[i] = c;
+    }
+    return true;
 }
 
 TokenStore::Counts TokenStore::counts(quint64 id) const
 {
-    auto it = m_cache.constFind(id);
-    if (it == m_cache.cend()) {
-        fetch({id});
-        it = m_cache.constFind(id);
-    }
-    return it == m_cache.cend() ? Counts{} : it.value();
+    QList<Counts> counts;
+    fetch({id}, &counts);
+    return counts.constFirst();
 }
 
 qint64 TokenStore::tokenCount() const

@@ -11,10 +11,12 @@
 #include <QHash>
 #include <QList>
 #include <QSqlDatabase>
+#include <QSqlQuery>
 #include <QString>
 #include <QStringList>
 #include <QStringView>
 
+#include <memory>
 #include <optional>
 
 class StateDatabase;
@@ -63,10 +65,11 @@ public:
     // failure.
     bool apply(const QList<Change> &changes);
 
-    // Reads the counts of these tokens that are not at hand yet, in a few
-    // statements. False (errorText()) when the database cannot be read: the
-    // tokens then count as never learned, which condemns nothing.
-    bool fetch(const QList<quint64> &ids) const;
+    // The counts of these tokens, in their order (into `counts` when given);
+    // those not at hand yet are read in one statement. False (errorText())
+    // when the database cannot be read: the tokens then count as never
+    // learned, which condemns nothing.
+    bool fetch(const QList<quint64> &ids, QList<Counts> *counts = nullptr) const;
     Counts counts(QStringView token) const { return counts(tokenId(token)); }
     Counts counts(quint64 id) const;
     quint32 spamMessages() const { return m_spamMessages; }
@@ -106,6 +109,7 @@ private:
 
     StateDatabase &m_database;
     mutable QHash<quint64, Counts> m_cache;
+    mutable std::unique_ptr<QSqlQuery> m_lookup; // prepared on the first look-up
     quint32 m_spamMessages = 0;
     quint32 m_hamMessages = 0;
     qint64 m_maxTokens = DefaultMaxTokens;

@@ -43,11 +43,14 @@ QString fromGMime(const char *utf8, qsizetype limit)
 
 QString lower(const char *ascii) { return ascii ? QString::fromUtf8(ascii).toLower() : QString(); }
 
-bool isValidUtf8(const QByteArray &bytes)
+// UTF-8 where valid (an initial BOM kept, as QString::fromUtf8 keeps it),
+// Latin-1 otherwise: decoded once, the test being the decoding.
+QString fromUtf8OrLatin1(const QByteArray &bytes)
 {
-    QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
-    const QString text = decoder.decode(bytes);
-    return !decoder.hasError();
+    QStringDecoder decoder(QStringDecoder::Utf8,
+                           QStringDecoder::Flag::Stateless | QStringDecoder::Flag::ConvertInitialBom);
+    QString text = decoder.decode(bytes);
+    return decoder.hasError() ? QString::fromLatin1(bytes) : text;
 }
 
 // Characters a reader never sees, used to split words invisibly.
@@ -135,7 +138,7 @@ private:
                 if (m_out.m_links.size() < HtmlText::MaxLinks)
                     m_out.m_links.append(link);
             }
-        } else {
+        } else if (text.contains(u'\r')) {
             text.replace(u"\r\n"_s, u"\n"_s);
         }
         addText(withoutInvisible(std::move(text)));
@@ -166,7 +169,7 @@ QString MimeText::toUnicode(const QByteArray &bytes, const QByteArray &charset)
         if (decoder.isValid())
             return decoder.decode(bytes);
     }
-    return isValidUtf8(bytes) ? QString::fromUtf8(bytes) : QString::fromLatin1(bytes);
+    return fromUtf8OrLatin1(bytes);
 }
 
 QByteArray MimeText::joinControlText(const QString &headers, const QString &body)
@@ -186,7 +189,7 @@ MimeText MimeText::decodeControlText(const QString &headers, const QString &body
     return decode(joinControlText(headers, body));
 }
 
-MimeText MimeText::decode(const QByteArray &message)
+MimeText MimeText::decode(const QByteArray &message, SkipValue skipValue)
 {
     MimeText result;
     GMimeParserOptions *options = parserOptions();
@@ -213,8 +216,9 @@ MimeText MimeText::decode(const QByteArray &message)
         result.m_truncated = true;
     for (int i = 0; i < count && i < MaxHeaders; ++i) {
         GMimeHeader *header = g_mime_header_list_get_header_at(list, i);
-        Header h{fromGMime(g_mime_header_get_name(header), 256),
-                 withoutInvisible(fromGMime(g_mime_header_get_value(header), MaxHeaderChars).simplified())};
+        Header h{fromGMime(g_mime_header_get_name(header), 256), {}};
+        if (!skipValue || !skipValue(h.name))
+            h.value = withoutInvisible(fromGMime(g_mime_header_get_value(header), MaxHeaderChars).simplified());
         if (result.m_from.isEmpty() && h.name.compare(u"from"_s, Qt::CaseInsensitive) == 0)
             result.m_from = h.value;
         result.m_headers.append(std::move(h));

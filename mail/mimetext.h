@@ -39,8 +39,12 @@ public:
         QString fileName;
     };
 
+    // Headers whose values a reader does not need, by name as written: such
+    // a header keeps its name and an empty value, and is not decoded.
+    using SkipValue = bool (*)(const QString &name);
+
     // The message's bytes, headers and body (one char per byte).
-    static MimeText decode(const QByteArray &message);
+    static MimeText decode(const QByteArray &message, SkipValue skipValue = nullptr);
     // The message as the control holds it after a retrieval: the header
     // block and the body, one character per byte.
     static MimeText decodeControlText(const QString &headers, const QString &body);

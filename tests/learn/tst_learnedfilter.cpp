@@ -248,6 +248,21 @@ void tst_LearnedFilter::survivesReopen()
     QCOMPARE(s.filter.classify(mail("Discount viagra", "cheap casino pills")).score, score);
     QVERIFY(s.filter.learn({Training.at(0)})); // already known: no change
     QCOMPARE(s.filter.spamMessages(), 3u);
+
+    // What another connection learns is read by the next look-up, and the
+    // same store reads on after its connection was closed and opened again.
+    Store other(dir.path());
+    QVERIFY(other.open());
+    QVERIFY(other.filter.learn({{mail("Quarterly report", "the quarterly figures", 7), Label::Ham}}));
+    QCOMPARE(s.filter.store().counts(u"quarterly"_s).ham, 1u);
+    // Nor does a look-up keep a read open that the log waits for.
+    QSqlQuery checkpoint(other.db.connection());
+    QVERIFY(checkpoint.exec(u"PRAGMA wal_checkpoint(TRUNCATE)"_s) && checkpoint.next());
+    QCOMPARE(checkpoint.value(0).toInt(), 0);
+    s.db.close();
+    QVERIFY(s.db.open());
+    QCOMPARE(s.filter.store().counts(u"tuesday"_s).ham, 2u);
+    QCOMPARE(s.filter.store().counts(u"figures"_s).ham, 1u);
 }
 
 void tst_LearnedFilter::storeBounds_data()
