@@ -17,6 +17,7 @@
 #include "scan/decodedmessage.h"
 #include "scan/keywordmatcher.h"
 #include "scan/servertext.h"
+#include "state/appsettings.h"
 #include "state/statedatabase.h"
 
 #include <QCommandLineParser>
@@ -66,8 +67,6 @@ constexpr double MaxHamAtDefault = 0.003;
 constexpr double MaxHamChosenMean = 0.001;
 // Below the unsure band's lower bound, at most this much of any fold's ham.
 constexpr double MaxHamUnsure = 0.01;
-// Where the unsure band begins, as read off the folds.
-constexpr double UnsureThreshold = 0.7;
 const QList<double> Grid = {0.5, 0.6, 0.7, 0.8, 0.85, 0.9, 0.95, 0.97, 0.98, 0.99, 0.995, 0.999};
 
 // Written as a user would (whole phrases, the usual suspects), and three a
@@ -514,7 +513,7 @@ double lowestSafe(const QList<std::pair<Split, Run>> &folds, double maxHam, doub
 QString Bench::protocolTable() const
 {
     const double ourDefault = LearnedFilter::DefaultThreshold;
-    const double ourUnsure = UnsureThreshold;
+    const double ourUnsure = AppSettings::DefaultUnsureThreshold;
     const auto yes = [](bool met) { return met ? u"yes"_s : u"**no**"_s; };
     const auto mean = [](const QList<double> &v) {
         return v.isEmpty() ? 0.0 : std::accumulate(v.cbegin(), v.cend(), 0.0) / double(v.size());

@@ -23,7 +23,7 @@ public:
     static constexpr double DefaultThreshold = 0.99;
     // Where the learned filter's unsure band begins: the lowest score at
     // which no fold of the benchmark's cross-validation had more than 1 % of
-    // its ham (bench/learned.cpp's UnsureThreshold).
+    // its ham (bench/learned.cpp reports whether the folds still agree).
     static constexpr double DefaultUnsureThreshold = 0.7;
     // A settings file is a few lines; a larger one is not read.
     static constexpr qint64 MaxFileSize = 1024 * 1024;
