@@ -2,7 +2,8 @@
 // The program's one SQLite database, quellmail.sqlite in the program folder:
 // state that must survive a crash: learned tokens, the scan log, the
 // condemned messages kept for review, which accounts keep their password
-// in the keyring, which sign in with OAuth2 and the messages judged once. The
+// in the keyring, which sign in with OAuth2, the messages judged once and
+// the words of messages the learned filter was unsure of. The
 // schema is versioned with PRAGMA user_version and moved forward one step at a
 // time on open.
 
