@@ -276,6 +276,8 @@ private:
     bool takePrefetched(QString &reply, QByteArray &raw);
     bool writePrefetched(const QString &path, QString &status);
     bool uidFromTable(qint32 number, QString &uid) const;
+    // The id as the table holds it, without a copy; nothing when uidFromTable would fail.
+    std::optional<QLatin1StringView> uidInTable(qint32 number) const;
     bool sizeFromTable(qint32 number);
     void indexTable(const QByteArray &table, bool uids);
     void checkClose();

@@ -5,6 +5,7 @@
 
 #include <QStringDecoder>
 
+#include <charconv>
 #include <limits>
 
 using namespace Qt::StringLiterals;
@@ -106,15 +107,17 @@ QString Tarnpost::GetUniqueIDList()
     // The tables a prefetching session fetches at its first message.
     if (m_Prefetch && !m_pipeTried && !startPipeline())
         return {};
+    // Ten thousand ids: no string of its own for each.
     QString list;
     list.reserve(m_uidTable.size());
     const qint32 count = m_MsgCount;
-    QString uid;
+    char digits[12];
     for (qint32 n = 1; n <= count && n <= std::numeric_limits<qint16>::max(); ++n) {
-        if (uidFromTable(n, uid)) {
-            list += QString::number(n);
+        if (const std::optional<QLatin1StringView> uid = uidInTable(n)) {
+            const char *const end = std::to_chars(digits, digits + sizeof digits, n).ptr;
+            list += QLatin1StringView(digits, end - digits);
             list += u' ';
-            list += uid;
+            list += *uid;
             list += "\r\n"_L1;
         }
     }

@@ -47,11 +47,11 @@ QString statusLineOf(const QByteArray &reply)
 // What a single-message reply's field gives for a table line "number
 // field": everything after the first blank. Ten thousand lines are read at
 // a scan, so without building the reply first.
-QString fieldAfterNumber(const QByteArray &table, qsizetype start, qsizetype end)
+QLatin1StringView fieldAfterNumber(const QByteArray &table, qsizetype start, qsizetype end)
 {
     const QLatin1StringView line(table.constData() + start, end - start);
     const qsizetype blank = line.indexOf(u' ');
-    return blank < 0 ? QString(line) : QString(line.sliced(blank + 1));
+    return blank < 0 ? line : line.sliced(blank + 1);
 }
 
 } // namespace
@@ -132,7 +132,7 @@ void Tarnpost::indexTable(const QByteArray &table, bool uids)
                 m_uidLine[number] = qint32(start);
             } else if (!uids && m_listSize.at(number) == kNoSize) {
                 // Read as the reply to "LIST number" would be: the field after the number.
-                m_listSize[number] = ReplyParsing::leadingNumber(fieldAfterNumber(table, start, lineEnd));
+                m_listSize[number] = ReplyParsing::leadingNumber(QString(fieldAfterNumber(table, start, lineEnd)));
             }
         }
         start = end;
@@ -141,15 +141,22 @@ void Tarnpost::indexTable(const QByteArray &table, bool uids)
 
 bool Tarnpost::uidFromTable(qint32 number, QString &uid) const
 {
+    const std::optional<QLatin1StringView> field = uidInTable(number);
+    if (field)
+        uid = *field;
+    return field.has_value();
+}
+
+std::optional<QLatin1StringView> Tarnpost::uidInTable(qint32 number) const
+{
     if (!m_pipeStarted || number < 1 || number >= m_uidLine.size() || m_uidLine.at(number) < 0
         || m_touched.contains(number))
-        return false;
+        return std::nullopt;
     const qsizetype start = m_uidLine.at(number);
     qsizetype end = m_uidTable.indexOf("\r\n", start);
     if (end < 0)
         end = m_uidTable.size();
-    uid = fieldAfterNumber(m_uidTable, start, end);
-    return true;
+    return fieldAfterNumber(m_uidTable, start, end);
 }
 
 bool Tarnpost::sizeFromTable(qint32 number)
