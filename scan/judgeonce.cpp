@@ -67,9 +67,21 @@ struct JudgeOnce::Read
     QString server;
     QString login;
     QString rules;
-    std::optional<JudgedMessages::Account> account;
+    std::optional<Known> known;
     QString error;
 };
+
+JudgeOnce::Known JudgeOnce::slotsOf(const JudgedMessages::Account &account, const QString &rules)
+{
+    Known known;
+    known.reserve(size_t(account.size()));
+    for (auto it = account.cbegin(); it != account.cend(); ++it) {
+        Slot slot{{it.key(), it->fingerprint}, it->fetchedSize, it->rules == rules};
+        const QStringView key(slot.id.uid);
+        known.emplace(key, std::move(slot));
+    }
+    return known;
+}
 
 JudgeOnce::JudgeOnce(StateDatabase &database)
     : m_database(database)
@@ -92,10 +104,12 @@ void JudgeOnce::prepare(const QString &server, const QString &login, const QStri
     m_reader.reset(QThread::create([read, folder] {
         // Connections belong to the thread that opened them.
         StateDatabase database(folder);
-        if (database.open())
-            read->account = trustedAccount(database, read->server, read->login, read->rules, &read->error);
-        else
+        if (!database.open()) {
             read->error = database.errorText();
+            return;
+        }
+        if (const auto account = trustedAccount(database, read->server, read->login, read->rules, &read->error))
+            read->known = slotsOf(*account, read->rules);
     }));
     m_reader->start();
 }
@@ -112,16 +126,18 @@ void JudgeOnce::waitForReader()
     m_reader.reset();
 }
 
-std::optional<JudgedMessages::Account> JudgeOnce::readAccount(const QString &server, const QString &login)
+std::optional<JudgeOnce::Known> JudgeOnce::readAccount(const QString &server, const QString &login)
 {
     waitForReader();
     const std::shared_ptr<Read> read = std::exchange(m_read, nullptr);
     if (read && read->server == server && read->login == login && read->rules == m_rules) {
-        if (!read->account)
+        if (!read->known)
             m_error = read->error;
-        return std::move(read->account);
+        return std::move(read->known);
     }
-    return trustedAccount(m_database, server, login, m_rules, &m_error);
+    if (const auto account = trustedAccount(m_database, server, login, m_rules, &m_error))
+        return slotsOf(*account, m_rules);
+    return std::nullopt;
 }
 
 bool JudgeOnce::begin(Automation::TarnpostProxy &control, const QString &server, const QString &login,
@@ -131,60 +147,63 @@ bool JudgeOnce::begin(Automation::TarnpostProxy &control, const QString &server,
     m_login = login;
     m_rules = rulesVersion;
     m_known.clear();
-    m_listed.clear();
+    m_listed = false;
     m_passed.clear();
     m_kept.clear();
     m_condemned.clear();
-    std::optional<JudgedMessages::Account> known = readAccount(server, login);
+    std::optional<Known> known = readAccount(server, login);
     m_trusted = known.has_value();
     if (!known)
         return false;
     m_known = std::move(*known);
-    if (m_known.isEmpty())
+    if (m_known.empty())
         return true;
+    for (const QString &uid : decided) {
+        if (const auto slot = m_known.find(uid); slot != m_known.end())
+            slot->second.decided = true;
+    }
 
     // The listing the prefetching session fetches anyway; empty without UIDL.
     const QString listing = control.GetUniqueIDList();
-    m_listed.reserve(m_known.size() + 16);
-    m_passed.reserve(m_known.size());
-    QSet<QString> twice;
+    int last = 0;
     for (const QStringView line : QStringView(listing).split(u"\r\n"_s, Qt::SkipEmptyParts)) {
         const qsizetype blank = line.indexOf(u' ');
         bool ok = false;
         const int number = blank > 0 ? line.left(blank).toInt(&ok) : 0;
         if (!ok || number < 1 || number > std::numeric_limits<qint16>::max())
             continue;
-        const QString uid = line.mid(blank + 1).toString();
-        const qsizetype before = m_listed.size();
-        m_listed.insert(uid, qint16(number));
-        if (m_listed.size() == before)
-            twice.insert(uid);
-    }
-    for (auto it = m_listed.cbegin(); it != m_listed.cend(); ++it) {
-        const auto memory = m_known.constFind(it.key());
+        m_listed = true;
+        const auto found = m_known.find(line.sliced(blank + 1));
+        if (found == m_known.end())
+            continue;
+        Slot &slot = found->second;
         // An id given twice names no message for certain: both are fetched.
-        if (memory == m_known.cend() || memory->rules != m_rules || twice.contains(it.key())
-            || decided.contains(it.key()))
+        slot.twice = slot.listedAs != 0;
+        slot.listedAs = qint16(number);
+        last = qMax(last, number);
+    }
+    m_passed.assign(size_t(last) + 1, nullptr);
+    for (auto &[uid, slot] : m_known) {
+        if (slot.listedAs == 0 || !slot.sameRules || slot.twice || slot.decided)
             continue;
         // It refuses only numbers outside the mailbox and a lost session,
         // which ends the walk anyway.
-        control.SkipMsg(it.value());
-        m_passed.insert(it.value(), {it.key(), memory->fingerprint});
+        control.SkipMsg(slot.listedAs);
+        m_passed[size_t(slot.listedAs)] = &slot.id;
     }
     return true;
 }
 
 const JudgeOnce::PassedOver *JudgeOnce::passedOver(qint16 number) const
 {
-    const auto it = m_passed.constFind(number);
-    return it == m_passed.cend() ? nullptr : &*it;
+    return number > 0 && size_t(number) < m_passed.size() ? m_passed[size_t(number)] : nullptr;
 }
 
 bool JudgeOnce::remembers(const QString &uid, const QString &fingerprint, qint64 fetchedSize) const
 {
-    const auto memory = m_known.constFind(uid);
-    return memory != m_known.cend() && memory->rules == m_rules && memory->fingerprint == fingerprint
-           && memory->fetchedSize == fetchedSize;
+    const auto found = m_known.find(uid);
+    return found != m_known.end() && found->second.sameRules && found->second.id.fingerprint == fingerprint
+           && found->second.fetchedSize == fetchedSize;
 }
 
 void JudgeOnce::judged(const QString &uid, const QString &fingerprint, qint64 fetchedSize, bool kept)
@@ -205,10 +224,9 @@ bool JudgeOnce::finish(const QHash<QString, int> &seen, bool complete)
     QStringList forget = m_condemned;
     if (complete) {
         // The messages passed over were not walked, but the listing names them.
-        const bool listed = !m_listed.isEmpty();
-        for (auto it = m_known.cbegin(); it != m_known.cend(); ++it) {
-            if (listed ? !m_listed.contains(it.key()) : !seen.contains(it.key()))
-                forget.append(it.key());
+        for (const auto &[uid, slot] : m_known) {
+            if (m_listed ? slot.listedAs == 0 : !seen.contains(slot.id.uid))
+                forget.append(slot.id.uid);
         }
     }
     // A condemned copy under the same id as a kept one: neither is remembered.

@@ -16,6 +16,8 @@
 
 #include <memory>
 #include <optional>
+#include <unordered_map>
+#include <vector>
 
 class QThread;
 class StateDatabase;
@@ -82,7 +84,27 @@ public:
 
 private:
     struct Read;
-    std::optional<JudgedMessages::Account> readAccount(const QString &server, const QString &login);
+    // A remembered message, and what the server's listing said of it.
+    struct Slot
+    {
+        PassedOver id;
+        qint64 fetchedSize = -1;
+        bool sameRules = false;
+        bool decided = false;
+        bool twice = false;
+        qint16 listedAs = 0; // its number in the listing, 0 when not listed
+    };
+    struct ViewHash
+    {
+        size_t operator()(QStringView view) const noexcept { return qHash(view); }
+    };
+    // By id, looked up with views into the listing: ten thousand ids need no
+    // string of their own. A key views its own slot's id, whose characters
+    // stay where they are when the slot moves.
+    using Known = std::unordered_map<QStringView, Slot, ViewHash>;
+    static Known slotsOf(const JudgedMessages::Account &account, const QString &rules);
+
+    std::optional<Known> readAccount(const QString &server, const QString &login);
     void waitForReader();
 
     StateDatabase &m_database;
@@ -92,9 +114,9 @@ private:
     QString m_server;
     QString m_login;
     QString m_rules;
-    JudgedMessages::Account m_known;
-    QHash<QString, qint16> m_listed; // the server's listing: number by id
-    QHash<qint16, PassedOver> m_passed;
+    Known m_known;
+    bool m_listed = false;                    // the server gave a listing
+    std::vector<const PassedOver *> m_passed; // by message number
     JudgedMessages::Account m_kept;
     QStringList m_condemned;
     bool m_trusted = false; // the account's memories were read
