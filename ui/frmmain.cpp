@@ -429,8 +429,11 @@ void frmMain::updateTrayStatus()
     // A folder without the database yet holds nothing: it is not created here.
     StateDatabase db(m_programFolder);
     if (QFileInfo::exists(db.path()) && db.open()) {
-        if (const qint64 held = ReviewList(db).count(ReviewList::State::Held); held >= 0)
+        const ReviewList review(db);
+        if (const qint64 held = review.count(ReviewList::State::Held); held >= 0)
             m_trayStatus.held = int(held);
+        if (const qint64 unsure = review.count(ReviewList::State::Unsure); unsure >= 0)
+            m_trayStatus.unsure = int(unsure);
     }
     Q_EMIT trayStatusChanged();
 }

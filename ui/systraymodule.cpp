@@ -83,7 +83,8 @@ Look lookOf(const Status &status)
         return Look::Scanning;
     if (!status.failing.isEmpty() || status.problem)
         return Look::Failing;
-    if (status.held > 0)
+    // Unsure messages wait for the user's word as held ones do.
+    if (status.held > 0 || status.unsure > 0)
         return Look::Held;
     return Look::Idle;
 }
@@ -93,8 +94,12 @@ QString statusTip(const Status &status, const QString &hint, const QDateTime &no
     QStringList parts;
     if (status.scanning)
         parts.append(u"Scanning\u2026"_s);
-    if (status.held > 0)
+    if (status.held > 0 && status.unsure > 0)
+        parts.append(u"%1 held, %2 unsure for review"_s.arg(status.held).arg(status.unsure));
+    else if (status.held > 0)
         parts.append(u"%1 held for review"_s.arg(status.held));
+    else if (status.unsure > 0)
+        parts.append(u"%1 unsure for review"_s.arg(status.unsure));
     else if (status.lastScan.isValid())
         parts.append(u"nothing held for review"_s);
     if (status.lastScan.isValid()) {
@@ -135,10 +140,12 @@ QIcon statusIcon(const QIcon &base, const Status &status)
         fill = QColor(0xc6, 0x28, 0x28);
         text = u"!"_s;
         break;
-    case Look::Held:
+    case Look::Held: {
         fill = QColor(0xe6, 0x8a, 0x00);
-        text = status.held > 99 ? u"99+"_s : QString::number(status.held);
+        const int waiting = status.held + status.unsure;
+        text = waiting > 99 ? u"99+"_s : QString::number(waiting);
         break;
+    }
     case Look::Idle: break;
     }
     QIcon icon;
@@ -174,7 +181,8 @@ void ShowStatus(const Status &status, const QIcon &base, const QString &hint)
     if (s_icon->toolTip() != tip)
         s_icon->setToolTip(tip);
     // A new icon only when the look or the count changes: hosts redraw on every change.
-    const QString key = u"%1/%2"_s.arg(int(lookOf(status))).arg(lookOf(status) == Look::Held ? status.held : 0);
+    const QString key =
+        u"%1/%2"_s.arg(int(lookOf(status))).arg(lookOf(status) == Look::Held ? status.held + status.unsure : 0);
     if (s_icon->property("statusKey").toString() != key) {
         s_icon->setProperty("statusKey", key);
         s_icon->setIcon(statusIcon(base, status));

@@ -31,6 +31,7 @@ struct Status
 {
     bool scanning = false;
     int held = 0;         // messages held for review
+    int unsure = 0;       // messages the learned filter was unsure of, for the user to tell
     QDateTime lastScan;   // the end of the last scan of this run; invalid before the first
     int accountsOk = 0;   // in the last scan
     QStringList failing;  // the accounts that failed in it, "login@server"
@@ -43,7 +44,7 @@ Look lookOf(const Status &status);
 // "12 held for review · last scan 10:42, 2 accounts ok", then the click hint
 // on its own line; the hint alone while there is nothing to tell.
 QString statusTip(const Status &status, const QString &hint, const QDateTime &now = QDateTime::currentDateTime());
-// The base icon with a badge for the look (the count when held); the base itself when idle.
+// The base icon with a badge for the look (the count held and unsure); the base itself when idle.
 QIcon statusIcon(const QIcon &base, const Status &status);
 // Puts both on the icon, when there is one.
 void ShowStatus(const Status &status, const QIcon &base, const QString &hint);

@@ -309,6 +309,7 @@ void tst_FrmStart::trayStatus_data()
 {
     QTest::addColumn<bool>("scanning");
     QTest::addColumn<int>("held");
+    QTest::addColumn<int>("unsure");
     QTest::addColumn<int>("scannedDaysAgo"); // -1: no scan yet
     QTest::addColumn<int>("ok");
     QTest::addColumn<QStringList>("failing");
@@ -319,34 +320,41 @@ void tst_FrmStart::trayStatus_data()
     using Look = SysTrayModule::Look;
     const QStringList none;
     QTest::newRow("nothing to tell: the tip as it always was")
-        << false << 0 << -1 << 0 << none << false << int(Look::Idle) << QString();
+        << false << 0 << 0 << -1 << 0 << none << false << int(Look::Idle) << QString();
     QTest::newRow("held before the first scan")
-        << false << 12 << -1 << 0 << none << false << int(Look::Held) << u"12 held for review"_s;
-    QTest::newRow("held, every account ok") << false << 12 << 0 << 2 << none << false << int(Look::Held)
+        << false << 12 << 0 << -1 << 0 << none << false << int(Look::Held) << u"12 held for review"_s;
+    QTest::newRow("held, every account ok") << false << 12 << 0 << 0 << 2 << none << false << int(Look::Held)
                                             << u"12 held for review \u00b7 last scan %1, 2 accounts ok"_s;
-    QTest::newRow("nothing held, one account ok") << false << 0 << 0 << 1 << none << false << int(Look::Idle)
+    QTest::newRow("nothing held, one account ok") << false << 0 << 0 << 0 << 1 << none << false << int(Look::Idle)
                                                   << u"Nothing held for review \u00b7 last scan %1, 1 account ok"_s;
     QTest::newRow("scanning outranks the rest")
-        << true << 3 << 0 << 1 << QStringList{u"bob@pop.test"_s} << false << int(Look::Scanning)
+        << true << 3 << 0 << 0 << 1 << QStringList{u"bob@pop.test"_s} << false << int(Look::Scanning)
         << u"Scanning\u2026 \u00b7 3 held for review \u00b7 last scan %1, 1 account ok, 1 account failed: "
            "bob@pop.test"_s;
     QTest::newRow("a failing account outranks held ones")
-        << false << 12 << 0 << 1 << QStringList{u"bob@pop.test"_s} << false << int(Look::Failing)
+        << false << 12 << 0 << 0 << 1 << QStringList{u"bob@pop.test"_s} << false << int(Look::Failing)
         << u"12 held for review \u00b7 last scan %1, 1 account ok, 1 account failed: bob@pop.test"_s;
     QTest::newRow("every account failing, each named")
-        << false << 0 << 0 << 0 << QStringList{u"anna@mail.example"_s, u"bob@pop.test"_s} << false << int(Look::Failing)
+        << false << 0 << 0 << 0 << 0 << QStringList{u"anna@mail.example"_s, u"bob@pop.test"_s} << false
+        << int(Look::Failing)
         << u"Nothing held for review \u00b7 last scan %1, 2 accounts failed: anna@mail.example, bob@pop.test"_s;
     QTest::newRow("a problem beyond the accounts")
-        << false << 0 << 0 << 2 << none << true << int(Look::Failing)
+        << false << 0 << 0 << 0 << 2 << none << true << int(Look::Failing)
         << u"Nothing held for review \u00b7 last scan %1, 2 accounts ok, with a problem (see the status line)"_s;
-    QTest::newRow("a scan of another day gives its date") << false << 1 << 2 << 1 << none << false << int(Look::Held)
-                                                          << u"1 held for review \u00b7 last scan %1, 1 account ok"_s;
+    QTest::newRow("unsure alone wait for the user too") << false << 0 << 3 << 0 << 1 << none << false << int(Look::Held)
+                                                        << u"3 unsure for review \u00b7 last scan %1, 1 account ok"_s;
+    QTest::newRow("held and unsure: both counted")
+        << false << 12 << 3 << -1 << 0 << none << false << int(Look::Held) << u"12 held, 3 unsure for review"_s;
+    QTest::newRow("a scan of another day gives its date")
+        << false << 1 << 0 << 2 << 1 << none << false << int(Look::Held)
+        << u"1 held for review \u00b7 last scan %1, 1 account ok"_s;
 }
 
 void tst_FrmStart::trayStatus()
 {
     QFETCH(bool, scanning);
     QFETCH(int, held);
+    QFETCH(int, unsure);
     QFETCH(int, scannedDaysAgo);
     QFETCH(int, ok);
     QFETCH(QStringList, failing);
@@ -358,6 +366,7 @@ void tst_FrmStart::trayStatus()
     SysTrayModule::Status status;
     status.scanning = scanning;
     status.held = held;
+    status.unsure = unsure;
     if (scannedDaysAgo >= 0)
         status.lastScan = QDateTime(now.date().addDays(-scannedDaysAgo), QTime(10, 42));
     status.accountsOk = ok;
@@ -403,13 +412,16 @@ void tst_FrmStart::trayFollowsScansAndNotices()
             m.uid = uid;
             QVERIFY(ReviewList(db).add(m) > 0);
         }
+        m.uid = u"c"_s;
+        m.rule = u"learned"_s;
+        QVERIFY(ReviewList(db).addUnsure(m, {QByteArray(32, 'x'), {u"word"_s}}) > 0);
     }
     auto form = start();
     frmMain &main = form->mainWindow();
     QSystemTrayIcon *icon = SysTrayModule::TrayIconData();
     QVERIFY(icon);
     const QString hint = u"\nLeft click for menu."_s;
-    QCOMPARE(icon->toolTip(), u"2 held for review"_s + hint);
+    QCOMPARE(icon->toolTip(), u"2 held, 1 unsure for review"_s + hint);
     QVERIFY(icon->icon().cacheKey() != main.windowIcon().cacheKey());
 
     QString during;
@@ -427,9 +439,9 @@ void tst_FrmStart::trayFollowsScansAndNotices()
     };
     form->mnuSysTrayScanNow()->trigger();
     QCOMPARE(m_scans, 1);
-    QVERIFY2(during.startsWith(u"Scanning\u2026 \u00b7 2 held for review"_s), qPrintable(during));
+    QVERIFY2(during.startsWith(u"Scanning\u2026 \u00b7 2 held, 1 unsure for review"_s), qPrintable(during));
     const QString after = icon->toolTip();
-    QVERIFY2(after.startsWith(u"2 held for review \u00b7 last scan "_s), qPrintable(after));
+    QVERIFY2(after.startsWith(u"2 held, 1 unsure for review \u00b7 last scan "_s), qPrintable(after));
     QVERIFY2(after.endsWith(u", 1 account ok, 1 account failed: bob@pop.test"_s + hint), qPrintable(after));
 
     // A click on the failure's notice leads to the log, one on a spam notice to the Spam tab.
@@ -451,12 +463,16 @@ void tst_FrmStart::trayFollowsScansAndNotices()
     {
         StateDatabase db(m_dir->path());
         QVERIFY(db.open());
-        QVERIFY(ReviewList(db).markNotSpam({ReviewList(db).all().constFirst().id}));
+        const QList<ReviewList::Message> rows = ReviewList(db).all();
+        const auto held = std::find_if(rows.cbegin(), rows.cend(),
+                                       [](const ReviewList::Message &m) { return m.state == ReviewList::State::Held; });
+        QVERIFY(held != rows.cend());
+        QVERIFY(ReviewList(db).markNotSpam({held->id}));
     }
     auto *spam = main.findChild<SpamReviewTab *>(u"tabSpam"_s);
     QVERIFY(spam);
     spam->refresh();
-    QVERIFY2(icon->toolTip().startsWith(u"1 held for review"_s), qPrintable(icon->toolTip()));
+    QVERIFY2(icon->toolTip().startsWith(u"1 held, 1 unsure for review"_s), qPrintable(icon->toolTip()));
 }
 
 void tst_FrmStart::exitPaths_data()
