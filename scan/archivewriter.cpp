@@ -193,4 +193,14 @@ bool ArchiveWriter::write(const QString &subject, const Download &download)
     return fail(u"no free file name in SpamDeleted"_s);
 }
 
+bool ArchiveWriter::syncFolder(const QString &programFolder, QString *error)
+{
+    const QByteArray folderPath = QFile::encodeName(SpamArchive::folder(programFolder).chopped(1));
+    const Descriptor dir(::open(folderPath.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    if (dir.valid() && ::fsync(dir.get()) == 0)
+        return true;
+    *error = u"SpamDeleted: "_s + systemError(errno);
+    return false;
+}
+
 } // namespace Scan

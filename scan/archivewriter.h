@@ -26,6 +26,9 @@ public:
 
     // False, with errorString(), when anything failed; nothing is then left behind.
     bool write(const QString &subject, const Download &download);
+    // Puts the names of the files written so far on the disk, so that a power
+    // cut cannot take a copy whose message the server then deletes.
+    static bool syncFolder(const QString &programFolder, QString *error);
     QString fileName() const { return m_fileName; }
     QString errorString() const { return m_error; }
 

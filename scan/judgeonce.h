@@ -72,6 +72,8 @@ public:
     bool remembers(const QString &uid, const QString &fingerprint, qint64 fetchedSize) const;
     // A message judged in this scan; only one left on the server is remembered.
     void judged(const QString &uid, const QString &fingerprint, qint64 fetchedSize, bool kept);
+    // The rules changed during the walk: what it judged is not remembered.
+    void forgetJudged() { m_kept.clear(); }
     // Writes the account's memories; when the walk saw the whole mailbox,
     // ids the server no longer lists are forgotten (without a listing, ids
     // the walk did not see: `seen`).

@@ -334,10 +334,16 @@ void MailboxScanner::walkAccount(int row)
         deleteRequested();
         dropGoneUnsure();
     }
-    if (m_judgeOnce && !stopping()
-        && !m_judgeOnce->finish(m_requests.uidsSeen(), count <= MaxCount && !stopped && m_requests.uidsComplete()))
-        report(u"%1: the messages checked in this scan could not be remembered; they are checked again next time: %2"_s
-                   .arg(m_host, statusText(m_judgeOnce->errorText())));
+    if (m_judgeOnce && !stopping()) {
+        // A rule switched or a list edited while the walk went on: the
+        // messages judged may not have been judged by the rules remembered.
+        if (rulesVersion() != m_accountRules)
+            m_judgeOnce->forgetJudged();
+        if (!m_judgeOnce->finish(m_requests.uidsSeen(), count <= MaxCount && !stopped && m_requests.uidsComplete()))
+            report(
+                u"%1: the messages checked in this scan could not be remembered; they are checked again next time: %2"_s
+                    .arg(m_host, statusText(m_judgeOnce->errorText())));
+    }
     if (m_withheld > 0)
         report(
             u"%1: %2 condemned message(s) were left on the server: nothing is deleted while the state database cannot be used."_s
@@ -609,6 +615,19 @@ void MailboxScanner::endSession()
         return;
     }
     const bool open = control.Status() == Tarnpostctl::StatusConnected;
+    if (open && m_marked > 0) {
+        if (const QString doubt = deletionDoubt(); !doubt.isEmpty()) {
+            // Without QUIT the server deletes none of them; the rows still
+            // "to be deleted" go by their unique id at the next scan.
+            report(u"%1: %2 spam message(s) marked for deletion were left on the server: %3"_s.arg(m_host)
+                       .arg(m_marked)
+                       .arg(doubt));
+            m_marked = 0;
+            m_markedRows.clear();
+            dropSession();
+            return;
+        }
+    }
     control.Disconnect();
     // Marked messages are deleted only when the server takes the QUIT.
     if (m_marked == 0)
@@ -634,6 +653,34 @@ void MailboxScanner::endSession()
                       .arg(m_host)
                       .arg(m_marked));
     }
+}
+
+QString MailboxScanner::deletionDoubt()
+{
+    if (!m_stateProblem.isEmpty() || !m_review || !m_database)
+        return u"the state database failed during the scan."_s;
+    // The Spam tab may have kept one of them, or asked to keep it held,
+    // while the walk went on.
+    const AccountResult &account = m_results.last();
+    const std::optional<ReviewList::AccountKnowledge> now = m_review->knowledge(account.server, account.login);
+    if (!now)
+        return u"the review list cannot be read: %1"_s.arg(statusText(m_review->errorText()));
+    QSet<qint64> stillRequested;
+    for (const ReviewList::Message &m : now->toDelete)
+        stillRequested.insert(m.id);
+    for (const qint64 row : std::as_const(m_markedRows)) {
+        if (!stillRequested.contains(row))
+            return u"the Spam tab changed what was to be deleted while the scan went on; what is still to be deleted goes at the next scan."_s;
+    }
+    // Their rows and archive copies must outlive a power cut once the server has deleted them.
+    QString error;
+    if (!m_database->syncToDisk())
+        error = m_database->errorText();
+    else
+        ArchiveWriter::syncFolder(m_form.programFolder(), &error);
+    if (!error.isEmpty())
+        return u"their records cannot be put on the disk: %1"_s.arg(statusText(error));
+    return {};
 }
 
 void MailboxScanner::dropSession()

@@ -107,6 +107,8 @@ private:
     bool messageMissing(qint16 number);
     // Ends the account's session with QUIT and counts the deletions it made final.
     void endSession();
+    // Why the marked messages must not be deleted now; empty when they may.
+    QString deletionDoubt();
     // Closes the connection without QUIT, so nothing marked is deleted.
     void dropSession();
     // Teaches the learned filter the spam the other rules condemned in this account.

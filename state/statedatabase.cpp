@@ -8,6 +8,10 @@
 #include <QSqlQuery>
 #include <QStringList>
 
+#include <cerrno>
+#include <fcntl.h>
+#include <unistd.h>
+
 using namespace Qt::StringLiterals;
 
 namespace {
@@ -226,6 +230,25 @@ bool StateDatabase::checkTables(const QStringList &tables)
         }
         if (!query.next() || query.value(0).toString() != u"ok"_s) {
             m_error = m_path + u" is damaged (table %1: %2)."_s.arg(table, query.value(0).toString());
+            return false;
+        }
+    }
+    return true;
+}
+
+bool StateDatabase::syncToDisk()
+{
+    for (const QString &path : {QString(m_path + u"-wal"_s), m_path}) {
+        const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+        // No log: everything is in the file, synced at its last checkpoint.
+        if (fd < 0 && errno == ENOENT && path != m_path)
+            continue;
+        const bool synced = fd >= 0 && ::fsync(fd) == 0;
+        const int error = errno;
+        if (fd >= 0)
+            ::close(fd);
+        if (!synced) {
+            m_error = path + u": "_s + qt_error_string(error);
             return false;
         }
     }

@@ -53,6 +53,11 @@ public:
     // Inserts one row in a commit of its own; its id, or 0 (errorText() says why).
     qint64 insert(const QString &statement, const QVariantList &values);
 
+    // Puts every commit so far on the disk: with synchronous=NORMAL a commit
+    // reaches the write-ahead log without an fsync, which a power cut may
+    // undo. For records a step the server cannot undo relies on.
+    bool syncToDisk();
+
     // For error texts of the callers.
     void setError(const QString &text) { m_error = text; }
 

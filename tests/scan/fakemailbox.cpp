@@ -98,6 +98,13 @@ void FakeMailbox::drop()
     m_retrieved = false;
 }
 
+void FakeMailbox::note(const QString &line)
+{
+    log.append(line);
+    if (afterCommand)
+        afterCommand(line);
+}
+
 void FakeMailbox::call(qint32 id, QVariantList &args, QVariant *result)
 {
     fail(0, QString());
@@ -105,8 +112,14 @@ void FakeMailbox::call(qint32 id, QVariantList &args, QVariant *result)
     switch (id) {
     case DispIdConnect: {
         m_quitConfirmed = false;
+        if (m_properties.value(DispIdPOPHostname).toString().isEmpty()) {
+            // A blank host closes the session without QUIT: nothing marked is deleted.
+            if (!m_user.isEmpty())
+                note(u"DROP"_s);
+            return drop();
+        }
         const QString user = m_properties.value(DispIdPOPUsername).toString();
-        log.append(u"USER "_s + user);
+        note(u"USER "_s + user);
         if (const auto fault = m_connectFaults.constFind(user); fault != m_connectFaults.cend())
             return fail(fault->first, fault->second);
         const auto box = m_boxes.constFind(user);
@@ -119,7 +132,7 @@ void FakeMailbox::call(qint32 id, QVariantList &args, QVariant *result)
         m_quitConfirmed = !m_user.isEmpty();
         if (m_user.isEmpty())
             return;
-        log.append(u"QUIT"_s);
+        note(u"QUIT"_s);
         std::sort(m_marked.begin(), m_marked.end(), std::greater<int>());
         for (int marked : std::as_const(m_marked))
             m_boxes[m_user].messages.removeAt(marked - 1);
@@ -137,7 +150,7 @@ void FakeMailbox::call(qint32 id, QVariantList &args, QVariant *result)
     case DispIdRetrieveCurrentMsg:
         if (m_user.isEmpty())
             return fail(23, u"Cannot retrieve message when disconnected"_s);
-        log.append(u"RETR %1"_s.arg(n));
+        note(u"RETR %1"_s.arg(n));
         if (faultHere(Fault::RetrieveFails)) {
             drop();
             return fail(25, u"Error retrieving the message: -ERR broken"_s);
@@ -153,7 +166,7 @@ void FakeMailbox::call(qint32 id, QVariantList &args, QVariant *result)
     case DispIdWriteCurrentMsgToFile: {
         const Message *m = current();
         const QString path = args.value(0).toString();
-        log.append(u"WRITE "_s + QFileInfo(path).fileName());
+        note(u"WRITE "_s + QFileInfo(path).fileName());
         QFile file(path);
         if (!m || !file.open(QIODevice::WriteOnly | QIODevice::Truncate))
             return fail(31, u"File error: "_s + file.errorString());
@@ -163,7 +176,7 @@ void FakeMailbox::call(qint32 id, QVariantList &args, QVariant *result)
     case DispIdDeleteCurrentMsg:
         if (m_user.isEmpty())
             return fail(27, u"Cannot delete message when disconnected"_s);
-        log.append(u"DELE %1"_s.arg(n));
+        note(u"DELE %1"_s.arg(n));
         if (faultHere(Fault::DeleteRefused))
             return fail(26, u"Error using the DELE (delete) command: -ERR refused"_s);
         m_marked.append(n);

@@ -9,6 +9,8 @@
 #include <QObject>
 #include <QStringList>
 
+#include <functional>
+
 class FakeMailbox final : public QObject, public Automation::AutomationObject
 {
     Q_OBJECT
@@ -49,8 +51,11 @@ public:
     void removeMessage(const QString &user, const QByteArray &subject);
     QList<QByteArray> subjectsLeft(const QString &user) const;
 
-    // "USER u", "RETR n", "WRITE <file name>", "DELE n", "QUIT"; tests may add their own.
+    // "USER u", "RETR n", "WRITE <file name>", "DELE n", "QUIT", "DROP" (closed
+    // without QUIT); tests may add their own.
     QStringList log;
+    // Called after each line the session logs: what the user does meanwhile.
+    std::function<void(const QString &line)> afterCommand;
 
     QString classId() const override { return QStringLiteral("{fake-mailbox}"); }
     QList<Automation::MemberInfo> typeInfo() const override { return {}; }
@@ -73,6 +78,7 @@ private:
     void fail(qint16 code, const QString &text);
     bool faultHere(Fault fault) const;
     void drop();
+    void note(const QString &line);
     const Message *current() const;
 
     QHash<QString, Mailbox> m_boxes;

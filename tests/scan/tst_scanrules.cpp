@@ -185,6 +185,9 @@ private Q_SLOTS:
     void deletionByUniqueId();
     void unusableStateDeletesNothing_data();
     void unusableStateDeletesNothing();
+    void deletionsWaitForTheUsersLastWord_data();
+    void deletionsWaitForTheUsersLastWord();
+    void rulesChangedDuringTheWalkAreNotRemembered();
     void decodedTextIsMatched_data();
     void decodedTextIsMatched();
     void senderListsReportTheFirstEntry_data();
@@ -904,6 +907,110 @@ void tst_ScanRules::unusableStateDeletesNothing()
         QVERIFY(victim.open(QIODevice::ReadOnly));
         QCOMPARE(victim.readAll(), QByteArray("keep me"));
     }
+}
+
+void tst_ScanRules::deletionsWaitForTheUsersLastWord_data()
+{
+    QTest::addColumn<QString>("meanwhile"); // what happens once the first spam has its DELE
+    QTest::addColumn<QList<QByteArray>>("left");
+    QTest::addColumn<ReviewList::State>("state"); // of the first spam's row
+    QTest::addColumn<QString>("why");             // of the messages left; empty: deleted at QUIT
+    QTest::addColumn<QList<QByteArray>>("leftAtNextScan");
+
+    const QList<QByteArray> all{"S", "H", "N"};
+    QTest::newRow("nothing: deleted at QUIT")
+        << u"nothing"_s << QList<QByteArray>{"H"} << ReviewList::State::Deleted << QString() << QList<QByteArray>{"H"};
+    QTest::newRow("kept on the Spam tab")
+        << u"not spam"_s << all << ReviewList::State::Kept << u"the Spam tab changed what was to be deleted"_s
+        << QList<QByteArray>{"S", "H"};
+    QTest::newRow("held again on the Spam tab")
+        << u"held"_s << all << ReviewList::State::Held << u"the Spam tab changed what was to be deleted"_s
+        << QList<QByteArray>{"S", "H"};
+    QTest::newRow("the database locked by another program") << u"locked"_s << all << ReviewList::State::DeleteRequested
+                                                            << u"the state database failed"_s << QList<QByteArray>{"H"};
+}
+
+void tst_ScanRules::deletionsWaitForTheUsersLastWord()
+{
+    QFETCH(QString, meanwhile);
+    QFETCH(QList<QByteArray>, left);
+    QFETCH(ReviewList::State, state);
+    QFETCH(QString, why);
+    QFETCH(QList<QByteArray>, leftAtNextScan);
+
+    Fixture f;
+    f.write(u"settings.ini"_s, "[Scan]\nannounce=summary\n");
+    f.control.addMailbox(u"u"_s, u"pw"_s,
+                         {{"a@spam.example", "S", "Buy.", {}, "s"},
+                          {"ok@example.org", "H", "Hello.", {}, "h"},
+                          {"c@spam.example", "N", "New offer.", {}, "n"}});
+    Scan::HeadlessForm &form = f.open("mail.example,u,pw\r\n", "", "spam.example\r\n", "");
+    f.setRules(Qt::Unchecked, Qt::Checked, Qt::Unchecked, Qt::Unchecked);
+    // The Spam tab works on its own connection while the walk goes on.
+    std::optional<ProgramTest::StateDamager> damager;
+    f.control.afterCommand = [&](const QString &line) {
+        if (line != u"DELE 1"_s)
+            return;
+        StateDatabase tab(f.file(u""_s));
+        QVERIFY(tab.open());
+        ReviewList review(tab);
+        const qint64 first = review.all().constLast().id;
+        if (meanwhile == u"not spam"_s)
+            QVERIFY(review.markNotSpam({first}));
+        else if (meanwhile == u"held"_s)
+            QVERIFY(review.setState({first}, ReviewList::State::Held));
+        else if (meanwhile == u"locked"_s)
+            QVERIFY(damager.emplace().apply(f.file(u""_s), ProgramTest::StateDamage::WriteLock));
+    };
+    Scan::MailboxScanner scanner(form);
+    scanner.run();
+    f.control.afterCommand = nullptr;
+
+    QCOMPARE(f.control.subjectsLeft(u"u"_s), left);
+    QCOMPARE(f.control.log.contains(u"QUIT"_s), why.isEmpty());
+    QCOMPARE(f.control.log.contains(u"DROP"_s), !why.isEmpty());
+    QCOMPARE(form.boxText(FormBox::EmailsBlocked), why.isEmpty() ? u"2"_s : u"0"_s);
+    if (!why.isEmpty()) {
+        const QString told = scanner.problems().constLast();
+        // Once the database failed, the second spam was not even marked.
+        const int marked = meanwhile == u"locked"_s ? 1 : 2;
+        QVERIFY2(told.startsWith(
+                     u"mail.example: %1 spam message(s) marked for deletion were left on the server: "_s.arg(marked))
+                     && told.contains(why),
+                 qPrintable(told));
+    }
+    damager.reset();
+    QCOMPARE(ReviewList(f.state()).all().constLast().state, state);
+
+    // What is still to be deleted goes by its unique id at the next scan; the user's word stands.
+    Scan::MailboxScanner(form).run();
+    QCOMPARE(f.control.subjectsLeft(u"u"_s), leftAtNextScan);
+}
+
+void tst_ScanRules::rulesChangedDuringTheWalkAreNotRemembered()
+{
+    // Checked once: a message judged while keywords were switched off for a
+    // moment must not be passed over once they are back on.
+    Fixture f;
+    f.write(u"settings.ini"_s, "[Scan]\njudgeOnce=true\nholdForReview=true\nannounce=summary\n");
+    f.control.addMailbox(
+        u"u"_s, u"pw"_s,
+        {{"ok@example.org", "Hello", "Lunch?", {}, "h"}, {"ok@example.org", "Offer", "Cheap casino chips.", {}, "c"}});
+    Scan::HeadlessForm &form = f.open("mail.example,u,pw\r\n", "", "", "casino\r\n");
+    f.setRules(Qt::Unchecked, Qt::Unchecked, Qt::Unchecked, Qt::Checked);
+    f.control.afterCommand = [&](const QString &line) {
+        if (line == u"RETR 1"_s)
+            f.setRules(Qt::Unchecked, Qt::Unchecked, Qt::Unchecked, Qt::Unchecked);
+    };
+    Scan::MailboxScanner(form).run();
+    f.control.afterCommand = nullptr;
+    QVERIFY(ReviewList(f.state()).all().isEmpty());
+
+    f.setRules(Qt::Unchecked, Qt::Unchecked, Qt::Unchecked, Qt::Checked);
+    Scan::MailboxScanner scanner(form);
+    scanner.run();
+    QCOMPARE(scanner.results().at(0).spam.size(), 1);
+    QCOMPARE(scanner.results().at(0).spam.at(0).subject, u"Offer"_s);
 }
 
 void tst_ScanRules::decodedTextIsMatched_data()
