@@ -350,6 +350,10 @@ QString describeShape(QStringView shape)
         {u"bare"_s, u"sender without a name"_s},
         {u"address-as-name"_s, u"an address as the sender's name"_s},
         {u"caps-name"_s, u"sender's name in capitals"_s},
+        {u"helo-ip"_s, u"sender's machine named by its address"_s},
+        {u"helo-bare"_s, u"sender's machine without a domain"_s},
+        {u"no-name"_s, u"sender's address without a name"_s},
+        {u"forged"_s, u"sender's machine not what it claimed"_s},
     };
     return words.value(shape.toString());
 }
@@ -405,7 +409,7 @@ QString LearnedFilter::describe(const QString &token, TokenStore::Counts counts)
         return u"written in character set "_s + rest.toString();
     if (prefix == u"attachment")
         return u"an attached ."_s + rest.toString() + u" file"_s;
-    if (prefix == u"shape" || prefix == u"subject-shape" || prefix == u"from-shape")
+    if (prefix == u"shape" || prefix == u"subject-shape" || prefix == u"from-shape" || prefix == u"sender-shape")
         return describeShape(rest);
     return describeText(token);
 }

@@ -275,6 +275,16 @@ Tokenizer::Tokenizer(const MimeText &message)
             break;
         header(h.name, h.value);
     }
+    // Of the way to the mailbox only the first hop (the last Received)
+    // tells something of the sender: how its machine named itself and
+    // whether its address has a name.
+    const MimeText::Header *firstHop = nullptr;
+    for (const MimeText::Header &h : message.headers()) {
+        if (h.name.compare(u"received", Qt::CaseInsensitive) == 0)
+            firstHop = &h;
+    }
+    if (firstHop)
+        sender(firstHop->value);
     bool plain = false;
     bool html = false;
     for (const MimeText::Part &part : message.parts()) {
@@ -327,7 +337,11 @@ QStringList Tokenizer::texts() const
 
 QStringList Tokenizer::tokens(const MimeText &message) { return Tokenizer(message).texts(); }
 
-bool Tokenizer::ignoresValue(const QString &name) { return pathHeader(name.toLower().left(40)); }
+bool Tokenizer::ignoresValue(const QString &name)
+{
+    const QString lname = name.toLower().left(40);
+    return pathHeader(lname) && lname != u"received"_s;
+}
 
 QStringList Tokenizer::textTokens(QStringView text)
 {
@@ -515,6 +529,25 @@ void Tokenizer::header(const QString &name, const QString &value)
     // The subject is also text the reader reads.
     if (lname == u"subject"_s)
         text(value, {}, MinWordLength, MaxHeaderTokens);
+}
+
+void Tokenizer::sender(QStringView received)
+{
+    // "from HELO (NAME [ADDRESS]) by ...": only what precedes " by ".
+    const qsizetype by = received.indexOf(u" by ");
+    QStringView from = received.left(by < 0 ? 300 : by);
+    if (!from.startsWith(u"from "))
+        return;
+    from = from.mid(5);
+    const QStringView helo = from.left(from.indexOf(u' ') < 0 ? from.size() : from.indexOf(u' '));
+    if (isIpv4(helo) || helo.startsWith(u'['))
+        add(u"sender-shape:", u"helo-ip", false);
+    else if (!helo.contains(u'.'))
+        add(u"sender-shape:", u"helo-bare", false);
+    if (from.contains(u"unknown", Qt::CaseInsensitive))
+        add(u"sender-shape:", u"no-name", false);
+    if (from.contains(u"unverified", Qt::CaseInsensitive) || from.contains(u"may be forged", Qt::CaseInsensitive))
+        add(u"sender-shape:", u"forged", false);
 }
 
 void Tokenizer::text(QStringView text, QStringView prefix, int minLength, int limit)

@@ -8,7 +8,8 @@
 // characters, HTML without plain text. All lower-cased.
 //
 // Headers of the way to the mailbox (delivery, mailing lists) give no
-// tokens: spam and ham that took the same way share them. For the same
+// tokens: spam and ham that took the same way share them. Only the first
+// hop, which describes the sender's machine, gives its shape. For the same
 // reason a message a list brought gives no words of its To and Cc (the
 // list's address) nor of the list's pages, and a footer naming a mailing
 // list is cut off the text. Each token is given once per message; a message
@@ -58,8 +59,8 @@ public:
 
     static QStringList tokens(const MimeText &message);
 
-    // Whether a header's value gives no tokens (the way to the mailbox):
-    // it need not be decoded for the tokenizer.
+    // Whether a header's value gives no tokens (the way to the mailbox,
+    // but for Received): it need not be decoded for the tokenizer.
     static bool ignoresValue(const QString &name);
 
     // Words of a text, without prefix (the body's rule), distinct and bounded.
@@ -90,6 +91,7 @@ private:
     };
 
     void header(const QString &name, const QString &value);
+    void sender(QStringView received);
     void text(QStringView text, QStringView prefix, int minLength, int limit);
     void word(QStringView word, QStringView prefix, int minLength, int *budget);
     void url(QStringView url, QStringView prefix);

@@ -55,6 +55,17 @@ void tst_Tokenizer::tokens_data()
         << QStringList{u"header:subject"_s}
         << QStringList{u"header:received"_s, u"received:relay.example"_s, u"header:list-id"_s, u"header:x-beenthere"_s,
                        u"return-path:@lists.example"_s};
+    QTest::newRow("of the way only the first hop, as the sender's machine")
+        << "Received: from box (unverified [10.0.0.1]) by mx.example\r\n"
+           "Received: from [192.0.2.7] (unknown [192.0.2.7]) by box\r\nSubject: s\r\n\r\nx"_ba
+        << QStringList{u"sender-shape:helo-ip"_s, u"sender-shape:no-name"_s}
+        << QStringList{u"sender-shape:helo-bare"_s, u"sender-shape:forged"_s, u"header:received"_s,
+                       u"header-order:received>subject"_s};
+    QTest::newRow("a first hop with a name of its own")
+        << "Received: from mail.example.org (mail.example.org [192.0.2.8]) by mx.example\r\nSubject: s\r\n\r\nx"_ba
+        << QStringList{u"header:subject"_s}
+        << QStringList{u"sender-shape:helo-ip"_s, u"sender-shape:helo-bare"_s, u"sender-shape:no-name"_s,
+                       u"sender-shape:forged"_s};
     QTest::newRow("list mail: the list's address, footer and pages give nothing")
         << "From: Ann <ann@example.org>\r\nTo: talk@lists.example\r\nCc: bob@example.net\r\n"
            "List-Id: <talk.lists.example>\r\nX-Mailing-List: talk@lists.example\r\nSubject: s\r\n\r\n"
