@@ -350,6 +350,7 @@ QString describeShape(QStringView shape)
         {u"bare"_s, u"sender without a name"_s},
         {u"address-as-name"_s, u"an address as the sender's name"_s},
         {u"caps-name"_s, u"sender's name in capitals"_s},
+        {u"digits"_s, u"sender's address full of digits"_s},
         {u"helo-ip"_s, u"sender's machine named by its address"_s},
         {u"helo-bare"_s, u"sender's machine without a domain"_s},
         {u"no-name"_s, u"sender's address without a name"_s},

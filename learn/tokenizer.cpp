@@ -519,6 +519,13 @@ void Tokenizer::header(const QString &name, const QString &value)
             add(u"from-shape:", u"address-as-name", false);
         else if (display.size() > 3 && display.toString().toUpper() == display)
             add(u"from-shape:", u"caps-name", false);
+        // Mailboxes made up by a program: "jane84521@".
+        const qsizetype at = value.lastIndexOf(u'@');
+        qsizetype digits = 0;
+        for (qsizetype i = at - 1; i >= 0 && !value.at(i).isSpace() && value.at(i) != u'<'; --i)
+            digits += value.at(i).isDigit() ? 1 : 0;
+        if (digits >= 3)
+            add(u"from-shape:", u"digits", false);
     } else if (lname == u"to"_s || lname == u"cc"_s) {
         add(prefix, keep(u"count-"_s + QString::number(bucket(value.count(u'@'), {1, 2, 4, 10}))), false);
         // A list's address says how the message came, not who wrote it.

@@ -98,6 +98,11 @@ void tst_Tokenizer::tokens_data()
                        u"header-order:message-id>date"_s,
                        u"header-order:date>from"_s}
         << QStringList{u"subject-shape:dollar"_s, u"from-shape:bare"_s};
+    QTest::newRow("a mailbox full of digits")
+        << "From: jane84521@example.com\r\n\r\nx"_ba << QStringList{u"from-shape:digits"_s} << QStringList{};
+    QTest::newRow("digits in the name or the domain")
+        << "From: Room 101 <ann@mx2002.example>\r\n\r\nx"_ba << QStringList{u"from:ann@mx2002.example"_s}
+        << QStringList{u"from-shape:digits"_s};
     QTest::newRow("dates and ids count by presence")
         << "Date: Mon, 1 Jul 2002 10:00:00 +0000\r\nMessage-ID: <abc.123@mx.Example.com>\r\n"
            "X-Campaign: 998877\r\n\r\nx"_ba
