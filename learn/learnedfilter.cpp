@@ -49,7 +49,8 @@ namespace {
 
 QStringList learnedTokens(const QByteArray &message)
 {
-    QStringList tokens = Tokenizer::tokens(MimeText::decode(message, &Tokenizer::ignoresValue));
+    QStringList tokens =
+        Tokenizer::tokens(MimeText::decode(message, &Tokenizer::ignoresValue), Tokenizer::lastReceived(message));
     if (tokens.size() > LearnedFilter::MaxLearnedTokens)
         tokens.resize(LearnedFilter::MaxLearnedTokens);
     return tokens;
@@ -211,12 +212,12 @@ struct Sums
 
 LearnedFilter::Verdict LearnedFilter::classify(const QByteArray &message) const
 {
-    return classify(MimeText::decode(message, &Tokenizer::ignoresValue));
+    return classify(MimeText::decode(message, &Tokenizer::ignoresValue), Tokenizer::lastReceived(message));
 }
 
-LearnedFilter::Verdict LearnedFilter::classify(const MimeText &message) const
+LearnedFilter::Verdict LearnedFilter::classify(const MimeText &message, QStringView firstHop) const
 {
-    const Tokenizer tokens(message);
+    const Tokenizer tokens(message, firstHop);
     Verdict verdict = classifyIds(
         tokens.ids(), [&](qsizetype i) { return tokens.isContext(i); }, [&](qsizetype i) { return tokens.text(i); });
     joinPhrases(&verdict, message);

@@ -266,7 +266,7 @@ bool looksLikeUrl(QStringView chunk)
 
 } // namespace
 
-Tokenizer::Tokenizer(const MimeText &message)
+Tokenizer::Tokenizer(const MimeText &message, QStringView firstHop)
 {
     for (const MimeText::Header &h : message.headers())
         m_listMail = m_listMail || listHeader(h.name.toLower());
@@ -278,13 +278,11 @@ Tokenizer::Tokenizer(const MimeText &message)
     // Of the way to the mailbox only the first hop (the last Received)
     // tells something of the sender: how its machine named itself and
     // whether its address has a name.
-    const MimeText::Header *firstHop = nullptr;
     for (const MimeText::Header &h : message.headers()) {
-        if (h.name.compare(u"received", Qt::CaseInsensitive) == 0)
-            firstHop = &h;
+        if (!h.value.isEmpty() && h.name.compare(u"received", Qt::CaseInsensitive) == 0)
+            firstHop = h.value;
     }
-    if (firstHop)
-        sender(firstHop->value);
+    sender(firstHop);
     bool plain = false;
     bool html = false;
     for (const MimeText::Part &part : message.parts()) {
@@ -335,12 +333,46 @@ QStringList Tokenizer::texts() const
     return out;
 }
 
-QStringList Tokenizer::tokens(const MimeText &message) { return Tokenizer(message).texts(); }
-
-bool Tokenizer::ignoresValue(const QString &name)
+QStringList Tokenizer::tokens(const MimeText &message, QStringView firstHop)
 {
-    const QString lname = name.toLower().left(40);
-    return pathHeader(lname) && lname != u"received"_s;
+    return Tokenizer(message, firstHop).texts();
+}
+
+bool Tokenizer::ignoresValue(const QString &name) { return pathHeader(name.toLower().left(40)); }
+
+QString Tokenizer::lastReceived(QByteArrayView message)
+{
+    // The header block ends at the first empty line; a folded value goes
+    // on in lines that start with white space.
+    static constexpr char Name[] = "received:";
+    constexpr qsizetype NameSize = sizeof(Name) - 1;
+    qsizetype valueStart = -1;
+    qsizetype valueEnd = -1;
+    bool inValue = false;
+    qsizetype i = 0;
+    while (i < message.size()) {
+        qsizetype end = message.indexOf('\n', i);
+        if (end < 0)
+            end = message.size();
+        const QByteArrayView line = message.sliced(i, end - i);
+        if (line.isEmpty() || line == "\r")
+            break;
+        if (line.front() == ' ' || line.front() == '\t') {
+            if (inValue)
+                valueEnd = end;
+        } else {
+            inValue = line.size() >= NameSize && qstrnicmp(line.data(), Name, NameSize) == 0;
+            if (inValue) {
+                valueStart = i + NameSize;
+                valueEnd = end;
+            }
+        }
+        i = end + 1;
+    }
+    if (valueStart < 0)
+        return {};
+    return QString::fromLatin1(message.sliced(valueStart, qMin(valueEnd - valueStart, MimeText::MaxHeaderChars)))
+        .simplified();
 }
 
 QStringList Tokenizer::textTokens(QStringView text)
