@@ -64,7 +64,7 @@ public:
 
     // Whether a header's value gives no tokens (the way to the mailbox):
     // it need not be decoded for the tokenizer. Of the Received headers
-    // only the last is read, and decoding them all cost a sixth of the
+    // only the last is read, and decoding them all cost about 6 % of the
     // time of classifying: lastReceived() finds it in the raw message.
     static bool ignoresValue(const QString &name);
     static QString lastReceived(QByteArrayView message);
