@@ -49,7 +49,8 @@ namespace {
 
 QStringList learnedTokens(const QByteArray &message)
 {
-    QStringList tokens = Tokenizer::tokens(MimeText::decode(message, &Tokenizer::ignoresValue));
+    QStringList tokens =
+        Tokenizer::tokens(MimeText::decode(message, &Tokenizer::ignoresValue), Tokenizer::lastReceived(message));
     if (tokens.size() > LearnedFilter::MaxLearnedTokens)
         tokens.resize(LearnedFilter::MaxLearnedTokens);
     return tokens;
@@ -211,12 +212,12 @@ struct Sums
 
 LearnedFilter::Verdict LearnedFilter::classify(const QByteArray &message) const
 {
-    return classify(MimeText::decode(message, &Tokenizer::ignoresValue));
+    return classify(MimeText::decode(message, &Tokenizer::ignoresValue), Tokenizer::lastReceived(message));
 }
 
-LearnedFilter::Verdict LearnedFilter::classify(const MimeText &message) const
+LearnedFilter::Verdict LearnedFilter::classify(const MimeText &message, QStringView firstHop) const
 {
-    const Tokenizer tokens(message);
+    const Tokenizer tokens(message, firstHop);
     Verdict verdict = classifyIds(
         tokens.ids(), [&](qsizetype i) { return tokens.isContext(i); }, [&](qsizetype i) { return tokens.text(i); });
     joinPhrases(&verdict, message);
@@ -350,6 +351,11 @@ QString describeShape(QStringView shape)
         {u"bare"_s, u"sender without a name"_s},
         {u"address-as-name"_s, u"an address as the sender's name"_s},
         {u"caps-name"_s, u"sender's name in capitals"_s},
+        {u"digits"_s, u"sender's address full of digits"_s},
+        {u"helo-ip"_s, u"sender's machine named by its address"_s},
+        {u"helo-bare"_s, u"sender's machine without a domain"_s},
+        {u"no-name"_s, u"sender's address without a name"_s},
+        {u"forged"_s, u"sender's machine not what it claimed"_s},
     };
     return words.value(shape.toString());
 }
@@ -405,7 +411,7 @@ QString LearnedFilter::describe(const QString &token, TokenStore::Counts counts)
         return u"written in character set "_s + rest.toString();
     if (prefix == u"attachment")
         return u"an attached ."_s + rest.toString() + u" file"_s;
-    if (prefix == u"shape" || prefix == u"subject-shape" || prefix == u"from-shape")
+    if (prefix == u"shape" || prefix == u"subject-shape" || prefix == u"from-shape" || prefix == u"sender-shape")
         return describeShape(rest);
     return describeText(token);
 }

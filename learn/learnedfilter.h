@@ -111,7 +111,8 @@ public:
     bool unlearn(const QList<Prepared> &batch);
 
     Verdict classify(const QByteArray &message) const;
-    Verdict classify(const MimeText &message) const;
+    // firstHop: see Tokenizer.
+    Verdict classify(const MimeText &message, QStringView firstHop = {}) const;
     Verdict classifyTokens(const QStringList &tokens) const;
 
     quint32 spamMessages() const { return m_store.spamMessages(); }

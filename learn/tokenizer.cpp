@@ -266,7 +266,7 @@ bool looksLikeUrl(QStringView chunk)
 
 } // namespace
 
-Tokenizer::Tokenizer(const MimeText &message)
+Tokenizer::Tokenizer(const MimeText &message, QStringView firstHop)
 {
     for (const MimeText::Header &h : message.headers())
         m_listMail = m_listMail || listHeader(h.name.toLower());
@@ -275,6 +275,14 @@ Tokenizer::Tokenizer(const MimeText &message)
             break;
         header(h.name, h.value);
     }
+    // Of the way to the mailbox only the first hop (the last Received)
+    // tells something of the sender: how its machine named itself and
+    // whether its address has a name.
+    for (const MimeText::Header &h : message.headers()) {
+        if (!h.value.isEmpty() && h.name.compare(u"received", Qt::CaseInsensitive) == 0)
+            firstHop = h.value;
+    }
+    sender(firstHop);
     bool plain = false;
     bool html = false;
     for (const MimeText::Part &part : message.parts()) {
@@ -325,9 +333,47 @@ QStringList Tokenizer::texts() const
     return out;
 }
 
-QStringList Tokenizer::tokens(const MimeText &message) { return Tokenizer(message).texts(); }
+QStringList Tokenizer::tokens(const MimeText &message, QStringView firstHop)
+{
+    return Tokenizer(message, firstHop).texts();
+}
 
 bool Tokenizer::ignoresValue(const QString &name) { return pathHeader(name.toLower().left(40)); }
+
+QString Tokenizer::lastReceived(QByteArrayView message)
+{
+    // The header block ends at the first empty line; a folded value goes
+    // on in lines that start with white space.
+    static constexpr char Name[] = "received:";
+    constexpr qsizetype NameSize = sizeof(Name) - 1;
+    qsizetype valueStart = -1;
+    qsizetype valueEnd = -1;
+    bool inValue = false;
+    qsizetype i = 0;
+    while (i < message.size()) {
+        qsizetype end = message.indexOf('\n', i);
+        if (end < 0)
+            end = message.size();
+        const QByteArrayView line = message.sliced(i, end - i);
+        if (line.isEmpty() || line == "\r")
+            break;
+        if (line.front() == ' ' || line.front() == '\t') {
+            if (inValue)
+                valueEnd = end;
+        } else {
+            inValue = line.size() >= NameSize && qstrnicmp(line.data(), Name, NameSize) == 0;
+            if (inValue) {
+                valueStart = i + NameSize;
+                valueEnd = end;
+            }
+        }
+        i = end + 1;
+    }
+    if (valueStart < 0)
+        return {};
+    return QString::fromLatin1(message.sliced(valueStart, qMin(valueEnd - valueStart, MimeText::MaxHeaderChars)))
+        .simplified();
+}
 
 QStringList Tokenizer::textTokens(QStringView text)
 {
@@ -505,6 +551,13 @@ void Tokenizer::header(const QString &name, const QString &value)
             add(u"from-shape:", u"address-as-name", false);
         else if (display.size() > 3 && display.toString().toUpper() == display)
             add(u"from-shape:", u"caps-name", false);
+        // Mailboxes made up by a program: "jane84521@".
+        const qsizetype at = value.lastIndexOf(u'@');
+        qsizetype digits = 0;
+        for (qsizetype i = at - 1; i >= 0 && !value.at(i).isSpace() && value.at(i) != u'<'; --i)
+            digits += value.at(i).isDigit() ? 1 : 0;
+        if (digits >= 3)
+            add(u"from-shape:", u"digits", false);
     } else if (lname == u"to"_s || lname == u"cc"_s) {
         add(prefix, keep(u"count-"_s + QString::number(bucket(value.count(u'@'), {1, 2, 4, 10}))), false);
         // A list's address says how the message came, not who wrote it.
@@ -515,6 +568,25 @@ void Tokenizer::header(const QString &name, const QString &value)
     // The subject is also text the reader reads.
     if (lname == u"subject"_s)
         text(value, {}, MinWordLength, MaxHeaderTokens);
+}
+
+void Tokenizer::sender(QStringView received)
+{
+    // "from HELO (NAME [ADDRESS]) by ...": only what precedes " by ".
+    const qsizetype by = received.indexOf(u" by ");
+    QStringView from = received.left(by < 0 ? 300 : by);
+    if (!from.startsWith(u"from "))
+        return;
+    from = from.mid(5);
+    const QStringView helo = from.left(from.indexOf(u' ') < 0 ? from.size() : from.indexOf(u' '));
+    if (isIpv4(helo) || helo.startsWith(u'['))
+        add(u"sender-shape:", u"helo-ip", false);
+    else if (!helo.contains(u'.'))
+        add(u"sender-shape:", u"helo-bare", false);
+    if (from.contains(u"unknown", Qt::CaseInsensitive))
+        add(u"sender-shape:", u"no-name", false);
+    if (from.contains(u"unverified", Qt::CaseInsensitive) || from.contains(u"may be forged", Qt::CaseInsensitive))
+        add(u"sender-shape:", u"forged", false);
 }
 
 void Tokenizer::text(QStringView text, QStringView prefix, int minLength, int limit)

@@ -142,6 +142,16 @@ void tst_LearnedFilter::reasonsInWords_data()
         << QStringList{u"\"100\""_s, u"\"free\""_s};
     QTest::newRow("a link") << loans << mail("Hello", "see http://loans.example/apply") << true
                             << QStringList{u"link to loans.example"_s, u"\"apply\" in a link"_s} << QStringList();
+    QList<LearnedFilter::Example> hops = Training;
+    for (int i = 0; i < 2; ++i)
+        hops.append({"Received: from [192.0.2.7] (unknown [192.0.2.7]) by mx.example\r\n"
+                         + mail("Cheap pills", "pills online", 7 + i),
+                     Label::Spam});
+    QTest::newRow("the sender's machine")
+        << hops
+        << "Received: from [198.51.100.4] (unknown [198.51.100.4]) by mx.example\r\n" + mail("Zyx", "qwerty uiop")
+        << true << QStringList{u"sender's machine named by its address"_s, u"sender's address without a name"_s}
+        << QStringList();
     QTest::newRow("a phrase inside a longer one")
         << Training << mail("Cheap pills", "buy cheap pills online") << true << QStringList{u"\"buy cheap pills\""_s}
         << QStringList{u"\"cheap pills\""_s, u"\"cheap\""_s};

@@ -55,6 +55,18 @@ void tst_Tokenizer::tokens_data()
         << QStringList{u"header:subject"_s}
         << QStringList{u"header:received"_s, u"received:relay.example"_s, u"header:list-id"_s, u"header:x-beenthere"_s,
                        u"return-path:@lists.example"_s};
+    QTest::newRow("of the way only the first hop, as the sender's machine")
+        << "Received: from box (unverified [10.0.0.1]) by mx.example\r\n"
+           "Received: from [192.0.2.7]\r\n\t(unknown [192.0.2.7]) by box\r\nSubject: s\r\n\r\nx"_ba
+        << QStringList{u"sender-shape:helo-ip"_s, u"sender-shape:no-name"_s}
+        << QStringList{u"sender-shape:helo-bare"_s, u"sender-shape:forged"_s, u"header:received"_s,
+                       u"header-order:received>subject"_s};
+    QTest::newRow("a first hop with a name of its own")
+        << "Received: from mail.example.org (mail.example.org [192.0.2.8]) by mx.example\r\nSubject: s\r\n\r\n"
+           "Received: from [192.0.2.9] (unknown [192.0.2.9]) by box\r\n"_ba
+        << QStringList{u"header:subject"_s}
+        << QStringList{u"sender-shape:helo-ip"_s, u"sender-shape:helo-bare"_s, u"sender-shape:no-name"_s,
+                       u"sender-shape:forged"_s};
     QTest::newRow("list mail: the list's address, footer and pages give nothing")
         << "From: Ann <ann@example.org>\r\nTo: talk@lists.example\r\nCc: bob@example.net\r\n"
            "List-Id: <talk.lists.example>\r\nX-Mailing-List: talk@lists.example\r\nSubject: s\r\n\r\n"
@@ -87,6 +99,11 @@ void tst_Tokenizer::tokens_data()
                        u"header-order:message-id>date"_s,
                        u"header-order:date>from"_s}
         << QStringList{u"subject-shape:dollar"_s, u"from-shape:bare"_s};
+    QTest::newRow("a mailbox full of digits")
+        << "From: jane84521@example.com\r\n\r\nx"_ba << QStringList{u"from-shape:digits"_s} << QStringList{};
+    QTest::newRow("digits in the name or the domain")
+        << "From: Room 101 <ann@mx2002.example>\r\n\r\nx"_ba << QStringList{u"from:ann@mx2002.example"_s}
+        << QStringList{u"from-shape:digits"_s};
     QTest::newRow("dates and ids count by presence")
         << "Date: Mon, 1 Jul 2002 10:00:00 +0000\r\nMessage-ID: <abc.123@mx.Example.com>\r\n"
            "X-Campaign: 998877\r\n\r\nx"_ba
@@ -140,7 +157,7 @@ void tst_Tokenizer::tokens()
     for (const QString &t : absent)
         QVERIFY2(!tokens.contains(t), qPrintable(u"unexpected "_s + t));
     // Decoding without the values the tokenizer ignores gives the same tokens.
-    QCOMPARE(Tokenizer::tokens(MimeText::decode(raw, &Tokenizer::ignoresValue)), tokens);
+    QCOMPARE(Tokenizer::tokens(MimeText::decode(raw, &Tokenizer::ignoresValue), Tokenizer::lastReceived(raw)), tokens);
 }
 
 void tst_Tokenizer::bounded()
