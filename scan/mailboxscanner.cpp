@@ -516,24 +516,15 @@ void MailboxScanner::deleteRequested()
     const DeletionRequests::Sorted sorted = m_requests.sort(m_host);
     for (const QString &text : sorted.reports)
         report(text);
-    const QList<qint64> &gone = sorted.gone;
-    const QList<qint64> &whitelisted = sorted.whitelisted;
     const QList<DeletionRequests::Due> &due = sorted.due;
-    if (m_stateProblem.isEmpty() && !gone.isEmpty()) {
-        if (!m_review->setState(gone, ReviewList::State::Gone))
-            stateFailed(u"The review list cannot be written: %1"_s.arg(statusText(m_review->errorText())));
-        else
-            report(u"%1: %2 message(s) to be deleted were no longer on the server."_s.arg(m_host).arg(gone.size()));
-    }
-    if (m_stateProblem.isEmpty() && !whitelisted.isEmpty() && !m_review->setState(whitelisted, ReviewList::State::Held))
-        stateFailed(u"The review list cannot be written: %1"_s.arg(statusText(m_review->errorText())));
-    if (due.isEmpty())
+    if (sorted.gone.isEmpty() && sorted.whitelisted.isEmpty() && due.isEmpty())
         return;
     if (!m_stateProblem.isEmpty()) {
         m_withheld += int(due.size());
         return;
     }
-    // The user may have changed their mind while the walk went on.
+    // The user may have changed their mind while the walk went on: only
+    // rows still to be deleted are touched.
     const std::optional<ReviewList::AccountKnowledge> now = m_review->knowledge(account.server, account.login);
     if (!now) {
         stateFailed(u"The review list cannot be read: %1"_s.arg(statusText(m_review->errorText())));
@@ -543,13 +534,32 @@ void MailboxScanner::deleteRequested()
     QSet<qint64> stillRequested;
     for (const ReviewList::Message &m : now->toDelete)
         stillRequested.insert(m.id);
+    const auto requested = [&stillRequested](const QList<qint64> &ids) {
+        QList<qint64> kept;
+        for (const qint64 id : ids) {
+            if (stillRequested.contains(id))
+                kept.append(id);
+        }
+        return kept;
+    };
+    if (const QList<qint64> gone = requested(sorted.gone); !gone.isEmpty()) {
+        if (!m_review->setState(gone, ReviewList::State::Gone))
+            stateFailed(u"The review list cannot be written: %1"_s.arg(statusText(m_review->errorText())));
+        else
+            report(u"%1: %2 message(s) to be deleted were no longer on the server."_s.arg(m_host).arg(gone.size()));
+    }
+    if (const QList<qint64> whitelisted = requested(sorted.whitelisted);
+        m_stateProblem.isEmpty() && !whitelisted.isEmpty() && !m_review->setState(whitelisted, ReviewList::State::Held))
+        stateFailed(u"The review list cannot be written: %1"_s.arg(statusText(m_review->errorText())));
+    if (due.isEmpty())
+        return;
+    if (!m_stateProblem.isEmpty()) {
+        m_withheld += int(due.size());
+        return;
+    }
     Automation::TarnpostProxy &control = m_form.Tarnpost1();
     for (const DeletionRequests::Due &d : due) {
-        QList<qint64> rows;
-        for (const qint64 id : d.rows) {
-            if (stillRequested.contains(id))
-                rows.append(id);
-        }
+        const QList<qint64> rows = requested(d.rows);
         if (rows.isEmpty())
             continue;
         if (now->notSpamUids.contains(d.uid) || now->keptFingerprints.contains(d.fingerprint)) {

@@ -583,7 +583,7 @@ void tst_ScanRules::failedAccountsAreSeen()
 
 void tst_ScanRules::heldThenDecided_data()
 {
-    QTest::addColumn<QString>("action");     // "delete", "not spam"
+    QTest::addColumn<QString>("action");     // "delete", "not spam", "delete, then not spam during the walk"
     QTest::addColumn<bool>("goneMeanwhile"); // another client removed the message first
     QTest::addColumn<bool>("serverUids");    // false: a server without UIDL
     QTest::addColumn<QList<QByteArray>>("left");
@@ -593,6 +593,9 @@ void tst_ScanRules::heldThenDecided_data()
         << u"delete"_s << false << true << QList<QByteArray>{"3", "4"} << ReviewList::State::Deleted;
     QTest::newRow("delete from server, already gone")
         << u"delete"_s << true << true << QList<QByteArray>{"3", "4"} << ReviewList::State::Gone;
+    QTest::newRow("delete from server, already gone, then kept during the walk")
+        << u"delete, then not spam during the walk"_s << true << true << QList<QByteArray>{"3", "4"}
+        << ReviewList::State::Kept;
     QTest::newRow("not spam: never condemned again")
         << u"not spam"_s << false << true << QList<QByteArray>{"2", "3", "4"} << ReviewList::State::Kept;
     QTest::newRow("no UIDL: delete from server, found by its headers")
@@ -642,16 +645,24 @@ void tst_ScanRules::heldThenDecided()
     f.control.removeMessage(u"u"_s, "1");
     if (goneMeanwhile)
         f.control.removeMessage(u"u"_s, "2");
-    if (action == u"delete"_s)
+    if (action.startsWith(u"delete"_s))
         QVERIFY(review.setState({second}, ReviewList::State::DeleteRequested));
     else
         QVERIFY(review.markNotSpam({second}));
+    const bool keptDuringWalk = action.endsWith(u"during the walk"_s);
+    if (keptDuringWalk) {
+        f.control.afterCommand = [&](const QString &line) {
+            if (line == u"RETR 1"_s)
+                QVERIFY(review.markNotSpam({second}));
+        };
+    }
     // The other held message stays held whatever the user does with this one.
     f.control.log.clear();
     {
         Scan::MailboxScanner scanner(form);
         scanner.run();
     }
+    f.control.afterCommand = nullptr;
     QCOMPARE(f.control.subjectsLeft(u"u"_s), left);
     QCOMPARE(review.byId(second)->state, state);
     QCOMPARE(f.archive().size(), 2); // nothing archived twice
@@ -659,7 +670,7 @@ void tst_ScanRules::heldThenDecided()
     QCOMPARE(f.control.log.filter(u"DELE"_s),
              action == u"delete"_s && !goneMeanwhile ? QStringList{u"DELE 1"_s} : QStringList());
     QCOMPARE(form.boxText(FormBox::EmailsBlocked), action == u"delete"_s && !goneMeanwhile ? u"1"_s : u"0"_s);
-    if (goneMeanwhile)
+    if (goneMeanwhile && !keptDuringWalk)
         QCOMPARE(form.statusLine(), u"mail.example: 1 message(s) to be deleted were no longer on the server."_s);
     else
         QCOMPARE(form.statusLine(), Closing);
