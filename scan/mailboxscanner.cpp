@@ -532,8 +532,12 @@ void MailboxScanner::deleteRequested()
         return;
     }
     QSet<qint64> stillRequested;
-    for (const ReviewList::Message &m : now->toDelete)
+    QSet<qint64> heldNow; // the scan's own verdicts that the settings now hold
+    for (const ReviewList::Message &m : now->toDelete) {
         stillRequested.insert(m.id);
+        if (m.byScan && holds(m.rule))
+            heldNow.insert(m.id);
+    }
     const auto requested = [&stillRequested](const QList<qint64> &ids) {
         QList<qint64> kept;
         for (const qint64 id : ids) {
@@ -542,6 +546,20 @@ void MailboxScanner::deleteRequested()
         }
         return kept;
     };
+    // An earlier session marked them and ended before QUIT; the user has
+    // since asked to hold such verdicts.
+    if (const QList<qint64> held = QList<qint64>(heldNow.cbegin(), heldNow.cend()); !held.isEmpty()) {
+        if (!m_review->setState(held, ReviewList::State::Held)) {
+            stateFailed(u"The review list cannot be written: %1"_s.arg(statusText(m_review->errorText())));
+            m_withheld += int(due.size());
+            return;
+        }
+        report(u"%1: %2 message(s) an earlier scan was to delete are held for review now, as the settings ask."_s
+                   .arg(m_host)
+                   .arg(held.size()));
+        for (const qint64 id : held)
+            stillRequested.remove(id);
+    }
     if (const QList<qint64> gone = requested(sorted.gone); !gone.isEmpty()) {
         if (!m_review->setState(gone, ReviewList::State::Gone))
             stateFailed(u"The review list cannot be written: %1"_s.arg(statusText(m_review->errorText())));
@@ -665,6 +683,11 @@ void MailboxScanner::endSession()
     }
 }
 
+bool MailboxScanner::holds(const QString &rule) const
+{
+    return m_settings.holdForReview || (rule == SpamTrainer::learnedRule() && !m_settings.deleteLearnedVerdicts);
+}
+
 QString MailboxScanner::deletionDoubt()
 {
     if (!m_stateProblem.isEmpty() || !m_review || !m_database)
@@ -760,8 +783,7 @@ void MailboxScanner::spamAction(const Verdict &verdict)
     // Held messages stay on the server; the others are deleted at QUIT, or
     // by their unique id at a later scan if this session does not end well.
     // Either way its row is written first: without it, no deletion.
-    const bool hold =
-        m_settings.holdForReview || (verdict.rule == SpamTrainer::learnedRule() && !m_settings.deleteLearnedVerdicts);
+    const bool hold = holds(verdict.rule);
     // A held verdict waits for the user's word before it is learned; the
     // filter never learns from its own verdicts.
     if (m_trainer && !hold && verdict.rule != SpamTrainer::learnedRule())
@@ -773,6 +795,7 @@ void MailboxScanner::spamAction(const Verdict &verdict)
                  - ArchiveWriter::inertPrefix().size();
         m.archiveFile = archive.fileName();
         m.state = hold ? ReviewList::State::Held : ReviewList::State::DeleteRequested;
+        m.byScan = !hold;
         row = m_review->add(m);
         if (row == 0)
             stateFailed(u"%1: a condemned message is missing from the Spam tab: %2"_s.arg(

@@ -109,6 +109,8 @@ private:
     void endSession();
     // Why the marked messages must not be deleted now; empty when they may.
     QString deletionDoubt();
+    // Whether the settings hold a verdict of this rule for review rather than delete it.
+    bool holds(const QString &rule) const;
     // Closes the connection without QUIT, so nothing marked is deleted.
     void dropSession();
     // Teaches the learned filter the spam the other rules condemned in this account.

@@ -13,14 +13,15 @@ using namespace Qt::StringLiterals;
 namespace {
 
 const QString columns = u"id, server, login, uid, judged, sent, sender, subject, size, archive_file, rule, entry,"
-                        " matched_in, state, fingerprint, fetched_size"_s;
+                        " matched_in, state, fingerprint, fetched_size, by_scan"_s;
 
 // The stream format of the kept tokens, fixed so that a newer Qt reads them.
 constexpr QDataStream::Version WordsVersion = QDataStream::Qt_6_0;
 
 const QString insertStatement =
     u"INSERT INTO spam_messages (server, login, uid, judged, sent, sender, subject, size, archive_file, rule,"
-    " entry, matched_in, state, fingerprint, fetched_size) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"_s;
+    " entry, matched_in, state, fingerprint, fetched_size, by_scan)"
+    " VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"_s;
 
 QVariantList rowValues(const ReviewList::Message &m)
 {
@@ -41,7 +42,8 @@ QVariantList rowValues(const ReviewList::Message &m)
             m.matchedIn,
             int(m.state),
             m.fingerprint.isEmpty() ? QVariant() : QVariant(m.fingerprint),
-            m.fetchedSize < 0 ? QVariant() : QVariant(m.fetchedSize)};
+            m.fetchedSize < 0 ? QVariant() : QVariant(m.fetchedSize),
+            int(m.byScan)};
 }
 
 } // namespace
@@ -123,7 +125,9 @@ bool ReviewList::setState(const QList<qint64> &ids, State state)
 {
     const bool done = m_database.transaction([&](QSqlDatabase &db) {
         QSqlQuery query(db);
-        query.prepare(u"UPDATE spam_messages SET state = ? WHERE id = ?"_s);
+        query.prepare(state == State::DeleteRequested
+                          ? u"UPDATE spam_messages SET state = ?, by_scan = 0 WHERE id = ?"_s
+                          : u"UPDATE spam_messages SET state = ? WHERE id = ?"_s);
         QSqlQuery forget(db);
         forget.prepare(u"DELETE FROM not_spam WHERE (server, login, uid) IN"
                        " (SELECT server, login, uid FROM spam_messages WHERE id = ?)"_s);
@@ -305,6 +309,7 @@ QList<ReviewList::Message> ReviewList::select(const QString &where, const QVaria
         m.state = State(query.value(13).toInt());
         m.fingerprint = query.value(14).toString();
         m.fetchedSize = query.value(15).isNull() ? -1 : query.value(15).toLongLong();
+        m.byScan = query.value(16).toBool();
         messages.append(m);
     }
     // A read that stops at a damaged page ends like a short result.

@@ -55,6 +55,9 @@ public:
         // fetched. Empty and -1 in rows judged before they were kept.
         QString fingerprint;
         qint64 fetchedSize = -1;
+        // To be deleted on the scan's own verdict, not at the user's word: a
+        // later scan deletes it only while the settings still delete such verdicts.
+        bool byScan = false;
     };
 
     // What a scan must know of an account before it deletes anything.
@@ -82,8 +85,8 @@ public:
     qint64 addUnsure(const Message &message, const UnsureWords &words);
     std::optional<UnsureWords> unsureWords(qint64 id) const;
     // A deletion asked for is the user's latest word: the message is no
-    // longer remembered as not spam. A row that leaves the unsure state lets
-    // its words go.
+    // longer remembered as not spam, nor its deletion the scan's own. A row
+    // that leaves the unsure state lets its words go.
     bool setState(const QList<qint64> &ids, State state);
     // Kept, and remembered by account and uid so that it is never condemned again.
     bool markNotSpam(const QList<qint64> &ids);

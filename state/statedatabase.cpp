@@ -84,6 +84,12 @@ const QList<QStringList> &migrationSteps()
         {
             u"CREATE TABLE unsure_tokens (id INTEGER PRIMARY KEY, digest BLOB NOT NULL, tokens BLOB NOT NULL)"_s,
         },
+        // 9: whether a deletion was the scan's own (its verdict under the
+        // settings then) or the user's word. Older rows count as the user's,
+        // as they were treated.
+        {
+            u"ALTER TABLE spam_messages ADD COLUMN by_scan INTEGER NOT NULL DEFAULT 0"_s,
+        },
     };
     return steps;
 }

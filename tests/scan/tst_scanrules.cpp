@@ -188,6 +188,8 @@ private Q_SLOTS:
     void deletionsWaitForTheUsersLastWord_data();
     void deletionsWaitForTheUsersLastWord();
     void rulesChangedDuringTheWalkAreNotRemembered();
+    void scanMarkedDeletionsFollowTheSettingsNow_data();
+    void scanMarkedDeletionsFollowTheSettingsNow();
     void decodedTextIsMatched_data();
     void decodedTextIsMatched();
     void senderListsReportTheFirstEntry_data();
@@ -1022,6 +1024,58 @@ void tst_ScanRules::rulesChangedDuringTheWalkAreNotRemembered()
     scanner.run();
     QCOMPARE(scanner.results().at(0).spam.size(), 1);
     QCOMPARE(scanner.results().at(0).spam.at(0).subject, u"Offer"_s);
+}
+
+void tst_ScanRules::scanMarkedDeletionsFollowTheSettingsNow_data()
+{
+    QTest::addColumn<QByteArray>("settings"); // at the second scan
+    QTest::addColumn<QString>("asked");       // "scan", or "user": the Spam tab asked again
+    QTest::addColumn<QList<QByteArray>>("left");
+    QTest::addColumn<ReviewList::State>("state");
+
+    QTest::newRow("still deleting: deleted by its id")
+        << QByteArray() << u"scan"_s << QList<QByteArray>{"H"} << ReviewList::State::Deleted;
+    QTest::newRow("holding now: held") << QByteArray("holdForReview=true\n") << u"scan"_s << QList<QByteArray>{"S", "H"}
+                                       << ReviewList::State::Held;
+    QTest::newRow("holding now, but the user asked: deleted")
+        << QByteArray("holdForReview=true\n") << u"user"_s << QList<QByteArray>{"H"} << ReviewList::State::Deleted;
+}
+
+void tst_ScanRules::scanMarkedDeletionsFollowTheSettingsNow()
+{
+    QFETCH(QByteArray, settings);
+    QFETCH(QString, asked);
+    QFETCH(QList<QByteArray>, left);
+    QFETCH(ReviewList::State, state);
+
+    // Scan 1 condemns S and marks it, but the session is lost before QUIT.
+    Fixture f;
+    f.write(u"settings.ini"_s, "[Scan]\nannounce=summary\n");
+    f.control.addMailbox(u"u"_s, u"pw"_s,
+                         {{"a@spam.example", "S", "Buy.", {}, "s"}, {"ok@example.org", "H", "Hello.", {}, "h"}});
+    f.control.setFault(u"u"_s, Fault::DropAfterDelete, 1);
+    Scan::HeadlessForm &form = f.open("mail.example,u,pw\r\n", "", "spam.example\r\n", "");
+    f.setRules(Qt::Unchecked, Qt::Checked, Qt::Unchecked, Qt::Unchecked);
+    Scan::MailboxScanner(form).run();
+    QCOMPARE(f.control.subjectsLeft(u"u"_s), (QList<QByteArray>{"S", "H"}));
+    ReviewList review(f.state());
+    const ReviewList::Message marked = review.all().constFirst();
+    QCOMPARE(marked.state, ReviewList::State::DeleteRequested);
+    QVERIFY(marked.byScan);
+    if (asked == u"user"_s)
+        QVERIFY(review.setState({marked.id}, ReviewList::State::DeleteRequested));
+
+    f.control.setFault(u"u"_s, Fault::None, 0);
+    f.write(u"settings.ini"_s, "[Scan]\nannounce=summary\n" + settings);
+    Scan::MailboxScanner scanner(form);
+    scanner.run();
+    QCOMPARE(f.control.subjectsLeft(u"u"_s), left);
+    QCOMPARE(review.byId(marked.id)->state, state);
+    QCOMPARE(review.all().size(), 1); // not condemned a second time
+    if (state == ReviewList::State::Held)
+        QCOMPARE(
+            form.statusLine(),
+            u"mail.example: 1 message(s) an earlier scan was to delete are held for review now, as the settings ask."_s);
 }
 
 void tst_ScanRules::decodedTextIsMatched_data()

@@ -246,6 +246,7 @@ void tst_StateRecords::olderDatabaseIsBroughtForward_data()
     QTest::newRow("a review list without fingerprints") << 2;
     QTest::newRow("no keyring accounts yet") << 4;
     QTest::newRow("no unsure messages yet") << 7;
+    QTest::newRow("no scan's own deletions told apart yet") << 8;
 }
 
 void tst_StateRecords::olderDatabaseIsBroughtForward()
@@ -297,6 +298,10 @@ void tst_StateRecords::olderDatabaseIsBroughtForward()
                 " token_url TEXT NOT NULL, scope TEXT NOT NULL, expires_at INTEGER NOT NULL DEFAULT 0,"
                 " sign_in_again INTEGER NOT NULL DEFAULT 0, PRIMARY KEY (server, login)) WITHOUT ROWID"_s,
             };
+        if (version >= 8)
+            statements += {
+                u"CREATE TABLE unsure_tokens (id INTEGER PRIMARY KEY, digest BLOB NOT NULL, tokens BLOB NOT NULL)"_s,
+            };
         statements.append(u"PRAGMA user_version=%1"_s.arg(version));
         for (const QString &statement : std::as_const(statements))
             QVERIFY2(q.exec(statement), qPrintable(statement));
@@ -319,6 +324,8 @@ void tst_StateRecords::olderDatabaseIsBroughtForward()
         QCOMPARE(known->toDelete.at(0).size, 900);
         QVERIFY(known->toDelete.at(0).fingerprint.isEmpty());
         QCOMPARE(known->toDelete.at(0).fetchedSize, -1);
+        // Deleted at the user's word, as before, whatever the settings say now.
+        QVERIFY(!known->toDelete.at(0).byScan);
     }
     // No account is taken for a keyring account until one was moved there.
     KeyringAccounts keyring(db);
