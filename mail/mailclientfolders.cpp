@@ -20,11 +20,16 @@ constexpr int MaxDepth = 8;
 
 QString joined(const QString &parent, const QString &name) { return parent.isEmpty() ? name : parent + u'/' + name; }
 
+// Only folders whose name tells their kind are worth counting: counting
+// reads an mbox whole, and a Trash or "All Mail" may hold gigabytes.
 void add(QList<Folder> *found, const QString &client, const QString &name, const QString &path)
 {
+    const MailClientFolders::Kind kind = MailClientFolders::kindOf(name);
+    if (kind == MailClientFolders::Kind::Other)
+        return;
     const qint64 messages = MailFolderReader::countMessages(path);
     if (messages > 0)
-        found->append({client, name, path, MailClientFolders::kindOf(name), messages});
+        found->append({client, name, path, kind, messages});
 }
 
 // An mbox folder is a file with its summary (.msf) beside it; its

@@ -24,7 +24,8 @@ public:
         qint64 messages = 0;
     };
 
-    // Folders that hold no message are left out.
+    // The spam and legitimate folders; those that hold no message and those
+    // of neither kind (drafts, trash, the rest) are left out.
     static QList<Folder> discover(const QString &home);
     // What a folder of this name is (the last part of the name counts).
     static Kind kindOf(const QString &name);

@@ -57,7 +57,47 @@ QStringList mhFiles(const QString &path)
     return files;
 }
 
+// Thunderbird leaves a message it deleted or moved in the mbox until the
+// folder is compacted, flagged expunged (0x0008); one it fetched only in part
+// is flagged 0x0400 and holds a stub. Neither is the user's mail.
+constexpr uint GoneStatus = 0x0008 | 0x0400;
+
+bool goneStatus(QByteArrayView line)
+{
+    static constexpr char Name[] = "x-mozilla-status:";
+    constexpr qsizetype NameSize = sizeof(Name) - 1;
+    if (line.size() <= NameSize || qstrnicmp(line.data(), Name, NameSize) != 0)
+        return false;
+    bool ok = false;
+    const uint flags = line.sliced(NameSize).trimmed().toUInt(&ok, 16);
+    return ok && (flags & GoneStatus) != 0;
+}
+
+// A Maildir file the mail program marked trashed: ":2,<flags>" with T.
+bool trashedFile(const QString &path)
+{
+    const qsizetype info = path.lastIndexOf(u":2,"_s);
+    return info > path.lastIndexOf(u'/') && path.indexOf(u'T', info + 3) > 0;
+}
+
 } // namespace
+
+bool MailFolderReader::markedGone(QByteArrayView message)
+{
+    qsizetype i = 0;
+    while (i < message.size()) {
+        qsizetype end = message.indexOf('\n', i);
+        if (end < 0)
+            end = message.size();
+        const QByteArrayView line = message.sliced(i, end - i);
+        if (line.isEmpty() || line == "\r")
+            return false;
+        if (goneStatus(line))
+            return true;
+        i = end + 1;
+    }
+    return false;
+}
 
 bool MailFolderReader::looksLikeMessage(QByteArrayView message)
 {
@@ -69,9 +109,11 @@ bool MailFolderReader::looksLikeMessage(QByteArrayView message)
     qsizetype headerEnd = message.indexOf("\n\n");
     if (headerEnd < 0)
         headerEnd = message.indexOf("\r\n\r\n");
-    const QByteArrayView header = headerEnd < 0 ? message : message.first(headerEnd);
-    if (header.contains('\0'))
+    // NUL bytes have no place in mail: what holds them was overwritten. A
+    // file that ends inside its header was cut short.
+    if (message.contains('\0') || (headerEnd < 0 && !message.endsWith('\n')))
         return false;
+    const QByteArrayView header = headerEnd < 0 ? message : message.first(headerEnd);
     // "Name:" with a name of printable characters other than the colon.
     qsizetype i = 0;
     while (i < header.size() && header[i] > ' ' && header[i] < 127 && header[i] != ':')
@@ -85,8 +127,10 @@ qint64 MailFolderReader::countMessages(const QString &path)
     case Format::Unknown: return -1;
     case Format::Maildir: {
         qint64 n = 0;
-        for (const QString &sub : {u"cur"_s, u"new"_s})
-            n += QDir(QDir(path).filePath(sub)).entryList(QDir::Files).size();
+        for (const QString &sub : {u"cur"_s, u"new"_s}) {
+            for (const QString &name : QDir(QDir(path).filePath(sub)).entryList(QDir::Files))
+                n += trashedFile(name) ? 0 : 1;
+        }
         return n;
     }
     case Format::Mh: return mhFiles(path).size();
@@ -100,13 +144,23 @@ qint64 MailFolderReader::countMessages(const QString &path)
     qint64 n = 0;
     bool lineStart = true;
     bool previousBlank = true;
+    bool inHeader = false;
     while (!file.atEnd()) {
         const qint64 size = file.readLine(line.data(), line.size());
         if (size < 0)
             return -1;
         const QByteArrayView piece(line.constData(), size);
-        if (lineStart && previousBlank && piece.startsWith("From "))
+        if (lineStart && previousBlank && piece.startsWith("From ")) {
             ++n;
+            inHeader = true;
+        } else if (lineStart && inHeader) {
+            if (isBlank(piece))
+                inHeader = false;
+            else if (goneStatus(piece)) {
+                --n;
+                inHeader = false;
+            }
+        }
         previousBlank = lineStart && isBlank(piece);
         lineStart = piece.endsWith('\n');
     }
@@ -150,6 +204,7 @@ bool MailFolderReader::open()
     m_format = detect(m_path);
     m_skipped = 0;
     m_damaged = 0;
+    m_gone = 0;
     m_read = 0;
     m_firstDamage.clear();
     m_error.clear();
@@ -257,6 +312,10 @@ bool MailFolderReader::nextFromMbox(QByteArray *message)
         unquoteFromLines(&body);
         if (!m_atMessageStart)
             body.chop(body.endsWith("\r\n\r\n") ? 2 : body.endsWith("\n\n") ? 1 : 0);
+        if (markedGone(body)) {
+            ++m_gone;
+            continue;
+        }
         if (damaged(body, start))
             continue;
         *message = std::move(body);
@@ -268,6 +327,11 @@ bool MailFolderReader::nextFromMbox(QByteArray *message)
 bool MailFolderReader::nextFromMaildir(QByteArray *message)
 {
     while (m_nextFile < m_files.size()) {
+        if (trashedFile(m_files.at(m_nextFile))) {
+            ++m_nextFile;
+            ++m_gone;
+            continue;
+        }
         QFile file(m_files.at(m_nextFile++));
         if (!file.open(QIODevice::ReadOnly) || file.size() > MaxMessageBytes) {
             ++m_skipped;

@@ -4,8 +4,11 @@
 // ">From " lines are unquoted), a Maildir folder (files of cur/ and new/)
 // or an MH folder (files named by numbers, in their order).
 // Messages larger than MaxMessageBytes are skipped and counted; so are
-// damaged ones (no header field first, or NUL bytes in the header), which
-// would otherwise teach whatever garbage an overwritten file holds.
+// damaged ones (no header field first, NUL bytes, a file cut off inside
+// the header), which would otherwise teach whatever garbage an overwritten
+// file holds. Messages the mail program deleted but has not yet removed
+// (Thunderbird's expunged or partly fetched ones, Maildir files marked
+// trashed) are not the user's mail: passed over and counted apart.
 
 #include <QByteArray>
 #include <QFile>
@@ -35,12 +38,17 @@ public:
     // the first of them was: "message 3 (at byte 120)" in an mbox, the
     // file in a Maildir.
     int damaged() const { return m_damaged; }
+    // Messages the mail program deleted, passed over (not in skipped()).
+    int gone() const { return m_gone; }
     QString firstDamage() const { return m_firstDamage; }
-    // Whether a message looks like one: a header field first, no NUL in
-    // the header.
+    // Whether a message looks like one: a header field first, no NUL, a
+    // header that ends or a last line that does.
     static bool looksLikeMessage(QByteArrayView message);
-    // How many messages the folder holds, without reading them whole; -1
-    // when it cannot be read.
+    // Whether its header carries Thunderbird's mark of a deleted or partly
+    // fetched message.
+    static bool markedGone(QByteArrayView message);
+    // How many messages the folder holds (those deleted left out), without
+    // reading them whole; -1 when it cannot be read.
     static qint64 countMessages(const QString &path);
     QString errorText() const { return m_error; }
 
@@ -58,6 +66,7 @@ private:
     bool m_atMessageStart = false; // the last line read was a From_ line
     int m_skipped = 0;
     int m_damaged = 0;
+    int m_gone = 0;
     int m_read = 0; // messages met, damaged or not
     QString m_firstDamage;
     QString m_error;
