@@ -124,6 +124,10 @@ std::optional<ReviewList::UnsureWords> ReviewList::unsureWords(qint64 id) const
 bool ReviewList::setState(const QList<qint64> &ids, State state)
 {
     const bool done = m_database.transaction([&](QSqlDatabase &db) {
+        const auto failed = [this](const QSqlQuery &q) {
+            m_database.setError(q.lastError().text());
+            return false;
+        };
         QSqlQuery query(db);
         query.prepare(state == State::DeleteRequested
                           ? u"UPDATE spam_messages SET state = ?, by_scan = 0 WHERE id = ?"_s
@@ -133,20 +137,24 @@ bool ReviewList::setState(const QList<qint64> &ids, State state)
                        " (SELECT server, login, uid FROM spam_messages WHERE id = ?)"_s);
         QSqlQuery dropWords(db);
         dropWords.prepare(u"DELETE FROM unsure_tokens WHERE id = ?"_s);
+        // The words of a message with no archive copy are all there is to
+        // learn it from, whatever the user says of it next: kept until the
+        // message has left the server.
+        const bool left = state == State::Deleted || state == State::Gone;
         for (const qint64 id : ids) {
             query.addBindValue(int(state));
             query.addBindValue(id);
             if (!query.exec())
-                return false;
+                return failed(query);
             if (state == State::DeleteRequested) {
                 forget.addBindValue(id);
                 if (!forget.exec())
-                    return false;
+                    return failed(forget);
             }
-            if (state != State::Unsure) {
+            if (left) {
                 dropWords.addBindValue(id);
                 if (!dropWords.exec())
-                    return false;
+                    return failed(dropWords);
             }
         }
         return true;
@@ -159,20 +167,28 @@ bool ReviewList::setState(const QList<qint64> &ids, State state)
 bool ReviewList::markNotSpam(const QList<qint64> &ids)
 {
     const bool done = m_database.transaction([&](QSqlDatabase &db) {
+        // A message a scan deleted (or found gone) in the meantime is not
+        // made "kept": nothing is left on the server to keep.
         QSqlQuery keep(db);
-        keep.prepare(u"UPDATE spam_messages SET state = ? WHERE id = ?"_s);
+        keep.prepare(u"UPDATE spam_messages SET state = ? WHERE id = ? AND state NOT IN (?, ?)"_s);
         QSqlQuery remember(db);
         remember.prepare(u"INSERT OR IGNORE INTO not_spam (server, login, uid)"
-                         " SELECT server, login, uid FROM spam_messages WHERE id = ?"_s);
-        QSqlQuery dropWords(db);
-        dropWords.prepare(u"DELETE FROM unsure_tokens WHERE id = ?"_s);
+                         " SELECT server, login, uid FROM spam_messages WHERE id = ? AND state = ?"_s);
         for (const qint64 id : ids) {
             keep.addBindValue(int(State::Kept));
             keep.addBindValue(id);
-            remember.addBindValue(id);
-            dropWords.addBindValue(id);
-            if (!keep.exec() || !remember.exec() || !dropWords.exec())
+            keep.addBindValue(int(State::Deleted));
+            keep.addBindValue(int(State::Gone));
+            if (!keep.exec()) {
+                m_database.setError(keep.lastError().text());
                 return false;
+            }
+            remember.addBindValue(id);
+            remember.addBindValue(int(State::Kept));
+            if (!remember.exec()) {
+                m_database.setError(remember.lastError().text());
+                return false;
+            }
         }
         return true;
     });

@@ -83,12 +83,15 @@ public:
     qint64 add(const Message &message); // the new id, or 0
     // An unsure message and its words, in one commit; the new id, or 0.
     qint64 addUnsure(const Message &message, const UnsureWords &words);
+    // The words kept of a message listed as unsure: kept while it is on the
+    // server, whatever the user said of it since, as it has no archive copy.
     std::optional<UnsureWords> unsureWords(qint64 id) const;
     // A deletion asked for is the user's latest word: the message is no
     // longer remembered as not spam, nor its deletion the scan's own. A row
-    // that leaves the unsure state lets its words go.
+    // whose message left the server (deleted, gone) lets its words go.
     bool setState(const QList<qint64> &ids, State state);
-    // Kept, and remembered by account and uid so that it is never condemned again.
+    // Kept, and remembered by account and uid so that it is never condemned
+    // again; rows already deleted or gone stay as they are.
     bool markNotSpam(const QList<qint64> &ids);
     bool isNotSpam(const QString &server, const QString &login, const QString &uid) const;
 

@@ -491,15 +491,21 @@ void SpamReviewTab::deleteFromServer()
 
 void SpamReviewTab::notSpam()
 {
-    const QList<ReviewList::Message> messages = selectedMessages();
+    QList<ReviewList::Message> messages = selectedMessages();
     if (messages.isEmpty())
         return;
+    if (m_alsoWhitelist->isChecked()) {
+        QStringList asked;
+        for (const ReviewList::Message &m : std::as_const(messages))
+            offerWhitelistEntry(m.sender, &asked);
+        // A scan may have run while the boxes were open: the rows as they are now.
+        messages = selectedMessages();
+        if (messages.isEmpty())
+            return;
+    }
     ReviewList list(*m_database);
     QList<qint64> onServer;
-    QStringList asked;
-    for (const ReviewList::Message &m : messages) {
-        if (m_alsoWhitelist->isChecked())
-            offerWhitelistEntry(m.sender, &asked);
+    for (const ReviewList::Message &m : std::as_const(messages)) {
         // A deleted message has nothing left to keep; its archive copy can still be saved.
         if (m.state != ReviewList::State::Deleted && m.state != ReviewList::State::Gone)
             onServer.append(m.id);
@@ -582,14 +588,17 @@ bool SpamReviewTab::learn(const QList<ReviewList::Message> &messages, bool spam)
     qsizetype unreadable = 0;
     for (const ReviewList::Message &m : messages) {
         if (!m.archiveFile.isEmpty()) {
-            files.append(m.archiveFile);
-        } else if (m.state == ReviewList::State::Unsure) {
-            if (const std::optional<ReviewList::UnsureWords> w = list.unsureWords(m.id))
-                words.append({w->digest, w->tokens, label});
+            if (copyMatches(m))
+                files.append(m.archiveFile);
             else
                 ++unreadable;
+        } else if (const std::optional<ReviewList::UnsureWords> w = list.unsureWords(m.id)) {
+            // An unsure message, whatever the user said of it since.
+            words.append({w->digest, w->tokens, label});
+        } else if (m.state == ReviewList::State::Unsure) {
+            ++unreadable;
         }
-        // An unsure message taught before has nothing more to teach.
+        // Else its message left the server, and its words with it.
     }
     Scan::SpamTrainer trainer(m_folder, *m_database);
     QString error;
@@ -613,12 +622,18 @@ bool SpamReviewTab::learn(const QList<ReviewList::Message> &messages, bool spam)
     return error.isEmpty() && unreadable == 0;
 }
 
+bool SpamReviewTab::copyMatches(const ReviewList::Message &m) const
+{
+    // Rows of older files did not record the size.
+    return m.size <= 0 || Scan::SpamTrainer::archivedSize(m_folder, m.archiveFile) == m.size;
+}
+
 QByteArray SpamReviewTab::messageBytes(qint64 row) const
 {
     if (!m_database)
         return {};
     const std::optional<ReviewList::Message> m = ReviewList(*m_database).byId(row);
-    return m ? Scan::SpamTrainer::archivedMessage(m_folder, m->archiveFile) : QByteArray();
+    return m && copyMatches(*m) ? Scan::SpamTrainer::archivedMessage(m_folder, m->archiveFile) : QByteArray();
 }
 
 void SpamReviewTab::saveAsEmail()

@@ -50,7 +50,8 @@ public:
     void setUrlOpener(std::function<void(const QUrl &)> opener);
     // At most this many restored files are opened one by one; more open their folder.
     static constexpr qsizetype MaxOpened = 10;
-    // The message without the archive's prefix; empty when it cannot be read.
+    // The message without the archive's prefix; empty when it cannot be
+    // read or the file now holds another message.
     QByteArray messageBytes(qint64 row) const;
     // Headers and the text a reader sees, decoded as far as possible.
     static QString previewText(const QByteArray &message);
@@ -66,6 +67,9 @@ Q_SIGNALS:
     void refreshed();
 
 private:
+    // Whether the row's archive file still holds its message: the user may
+    // have deleted it and a later message taken its name.
+    bool copyMatches(const ReviewList::Message &m) const;
     QList<qint64> selectedRows() const;
     QList<ReviewList::Message> selectedMessages();
     bool database();
