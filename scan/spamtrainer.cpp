@@ -8,6 +8,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QSet>
 
 using namespace Qt::StringLiterals;
@@ -47,6 +48,14 @@ QByteArray SpamTrainer::archivedMessage(const QString &programFolder, const QStr
     if (file.error() != QFileDevice::NoError)
         return {};
     return message;
+}
+
+qint64 SpamTrainer::archivedSize(const QString &programFolder, const QString &fileName)
+{
+    if (fileName.isEmpty() || fileName.contains(u'/') || fileName == u".."_s)
+        return -1;
+    const QFileInfo file(SpamArchive::folder(programFolder) + fileName);
+    return file.isFile() ? file.size() - ArchiveWriter::inertPrefix().size() : -1;
 }
 
 bool SpamTrainer::flush(Batch *batch)
@@ -101,6 +110,9 @@ bool SpamTrainer::add(Batch *batch, QByteArray message, Label label, JudgedBy ju
 
 int SpamTrainer::learnArchived(const QStringList &fileNames, Label label, JudgedBy judge, const Progress &progress)
 {
+    // A scan keeps one trainer for all its accounts: one account's failure
+    // is not the next one's.
+    m_error.clear();
     Batch batch;
     for (const QString &name : fileNames) {
         // A message too large to learn from a folder is too large here too.
@@ -110,9 +122,11 @@ int SpamTrainer::learnArchived(const QStringList &fileNames, Label label, Judged
             continue;
         }
         if (!add(&batch, std::move(message), label, judge, progress))
-            return batch.learned;
+            break;
     }
-    flush(&batch);
+    // What was read before a Stop is still worth learning, as from a folder.
+    if (m_error.isEmpty())
+        flush(&batch);
     return batch.learned;
 }
 
@@ -121,7 +135,8 @@ int SpamTrainer::learnArchive(const Progress &progress)
     QSet<QString> passedOver;
     ReviewList review(m_database);
     for (const ReviewList::Message &m : review.all()) {
-        if (m.state == ReviewList::State::Kept || m.rule == learnedRule())
+        // Held verdicts wait for the user's word before they are learned.
+        if (m.state == ReviewList::State::Kept || m.state == ReviewList::State::Held || m.rule == learnedRule())
             passedOver.insert(m.archiveFile);
     }
     QStringList names;

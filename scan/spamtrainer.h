@@ -46,6 +46,10 @@ public:
     // archive.
     static QByteArray archivedMessage(const QString &programFolder, const QString &fileName,
                                       qint64 maxBytes = std::numeric_limits<qint64>::max());
+    // The size of an archived message without the prefix; -1 when there is
+    // no such file. A name the user freed by deleting its file may be taken
+    // by a later message: the size its row recorded tells them apart.
+    static qint64 archivedSize(const QString &programFolder, const QString &fileName);
 
     // Each returns the number of messages learned; errorText() is set when
     // something failed, and the batches stored before it stay learned.
@@ -54,10 +58,12 @@ public:
     // the other label; the rules' verdict never overrides the user's.
     enum class JudgedBy { User, Rules };
 
-    // Archived messages by file name, all with one label.
+    // Archived messages by file name, all with one label; errorText() tells
+    // of this call only.
     int learnArchived(const QStringList &fileNames, Label label, JudgedBy judge, const Progress &progress = {});
     // Every archived message as spam, except those the user said were not
-    // spam and those only this filter condemned.
+    // spam, those still held for the user's word and those only this filter
+    // condemned.
     int learnArchive(const Progress &progress = {});
     // The messages of an mbox file or a Maildir folder.
     int learnFolder(const QString &path, Label label, const Progress &progress = {});
