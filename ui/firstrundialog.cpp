@@ -1,5 +1,7 @@
 #include "ui/firstrundialog.h"
 
+#include "ui/folderdiscovery.h"
+
 #include <QCheckBox>
 #include <QDialogButtonBox>
 #include <QLabel>
@@ -37,26 +39,16 @@ FirstRunDialog::FirstRunDialog(const QString &home, QWidget *parent)
     m_senderIp = addChoice(u"Sender IP display"_s,
                            u"Shows the sending computer's address in the status line; it condemns nothing."_s, false);
 
-    for (const Scan::MailClientFolders::Folder &folder : Scan::MailClientFolders::discover(home)) {
-        if (folder.kind != Scan::MailClientFolders::Kind::Other)
-            m_folders.append(folder);
-    }
-    int spam = 0;
-    int legitimate = 0;
-    for (const Scan::MailClientFolders::Folder &folder : m_folders)
-        ++(folder.kind == Scan::MailClientFolders::Kind::Spam ? spam : legitimate);
     m_learned = addChoice(u"Learned filter"_s,
                           u"Learns from your own mail what spam looks like; what it alone condemns is held for "
                           u"review."_s,
-                          !m_folders.isEmpty());
-    QLabel *trainLine = nullptr;
-    m_train = addChoice(
-        u"Train the learned filter from your mail program's folders"_s,
-        u"%1 junk folder(s) as spam and %2 inbox, sent or archive folder(s) as legitimate mail."_s.arg(spam).arg(
-            legitimate),
-        !m_folders.isEmpty(), &trainLine);
-    m_train->setVisible(!m_folders.isEmpty());
-    trainLine->setVisible(!m_folders.isEmpty());
+                          false);
+    // Recommended once folders to train it from are found, unless the
+    // user has decided already.
+    connect(m_learned, &QCheckBox::clicked, this, [this] { m_learnedDecided = true; });
+    m_train = addChoice(u"Train the learned filter from your mail program's folders"_s,
+                        u"Looking for your mail program's folders\u2026"_s, false, &m_trainLine);
+    m_train->setVisible(false);
     // Training without the filter switched on would learn for nothing.
     connect(m_train, &QCheckBox::toggled, this, [this](bool on) {
         if (on)
@@ -78,6 +70,35 @@ FirstRunDialog::FirstRunDialog(const QString &home, QWidget *parent)
     connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
     layout->addWidget(buttons);
+
+    // Counting a large mbox takes a while: the dialog is usable meanwhile.
+    auto *discovery = new FolderDiscovery(this);
+    m_discovery = discovery;
+    connect(discovery, &FolderDiscovery::found, this, &FirstRunDialog::offerTraining);
+    discovery->start(home);
+}
+
+bool FirstRunDialog::lookingForFolders() const { return m_discovery->searching(); }
+
+void FirstRunDialog::offerTraining(const QList<Scan::MailClientFolders::Folder> &found)
+{
+    for (const Scan::MailClientFolders::Folder &folder : found) {
+        if (folder.kind != Scan::MailClientFolders::Kind::Other)
+            m_folders.append(folder);
+    }
+    int spam = 0;
+    int legitimate = 0;
+    for (const Scan::MailClientFolders::Folder &folder : std::as_const(m_folders))
+        ++(folder.kind == Scan::MailClientFolders::Kind::Spam ? spam : legitimate);
+    const bool any = !m_folders.isEmpty();
+    m_trainLine->setText(
+        u"%1 junk folder(s) as spam and %2 inbox, sent or archive folder(s) as legitimate mail."_s.arg(spam).arg(
+            legitimate));
+    m_trainLine->setVisible(any);
+    m_train->setVisible(any);
+    if (!m_learnedDecided)
+        m_learned->setChecked(any);
+    m_train->setChecked(any && m_learned->isChecked());
 }
 
 QCheckBox *FirstRunDialog::addChoice(const QString &caption, const QString &explanation, bool on, QLabel **line)

@@ -9,6 +9,7 @@
 #include <QDialog>
 #include <QList>
 
+class FolderDiscovery;
 class QCheckBox;
 class QLabel;
 class QPushButton;
@@ -34,8 +35,10 @@ public:
         QList<Scan::MailClientFolders::Folder> training;
     };
 
-    // Looks for mail-program folders under home to offer for training.
+    // Looks for mail-program folders under home to offer for training, on a
+    // thread of its own; the offer shows once they are counted.
     explicit FirstRunDialog(const QString &home, QWidget *parent = nullptr);
+    bool lookingForFolders() const;
 
     QCheckBox *checkHold() const { return m_hold; }
     QCheckBox *checkSummary() const { return m_summary; }
@@ -55,6 +58,7 @@ public:
 private:
     // A box with its line of explanation below it; `line` receives the line.
     QCheckBox *addChoice(const QString &caption, const QString &explanation, bool on, QLabel **line = nullptr);
+    void offerTraining(const QList<Scan::MailClientFolders::Folder> &found);
 
     QList<Scan::MailClientFolders::Folder> m_folders; // spam and legitimate only
     QCheckBox *m_hold = nullptr;
@@ -69,4 +73,7 @@ private:
     QPushButton *m_apply = nullptr;
     QPushButton *m_skip = nullptr;
     QVBoxLayout *m_choices = nullptr;
+    QLabel *m_trainLine = nullptr;
+    FolderDiscovery *m_discovery = nullptr;
+    bool m_learnedDecided = false;
 };

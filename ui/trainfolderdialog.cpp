@@ -2,6 +2,7 @@
 
 #include "mail/mailclientfolders.h"
 #include "mail/mailfolderreader.h"
+#include "ui/folderdiscovery.h"
 #include "ui_trainfolderdialog.h"
 
 #include <QFileDialog>
@@ -21,8 +22,11 @@ constexpr int SpamRole = Qt::UserRole + 1;
 TrainFolderDialog::TrainFolderDialog(QWidget *parent)
     : QDialog(parent)
     , m_ui(std::make_unique<Ui::TrainFolderDialog>())
+    , m_discovery(new FolderDiscovery(this))
 {
     m_ui->setupUi(this);
+    m_foldersCaption = m_ui->lblClientFolders->text();
+    connect(m_discovery, &FolderDiscovery::found, this, &TrainFolderDialog::showClientFolders);
     connect(m_ui->buttonBox, &QDialogButtonBox::accepted, this, &TrainFolderDialog::accept);
     connect(m_ui->buttonBox, &QDialogButtonBox::rejected, this, &TrainFolderDialog::reject);
     connect(m_ui->cmdChooseMbox, &QPushButton::clicked, this, &TrainFolderDialog::chooseMbox);
@@ -37,11 +41,27 @@ void TrainFolderDialog::findClientFolders(const QString &home)
 {
     m_ui->treeClientFolders->clear();
     m_ui->lblTrainProblem->clear();
+    m_ui->treeClientFolders->setVisible(false);
+    if (home.isEmpty()) {
+        m_discovery->cancel();
+        m_ui->lblClientFolders->setVisible(false);
+        return;
+    }
+    // Counting reads each folder whole: the dialog stays usable meanwhile.
+    m_ui->lblClientFolders->setText(u"Looking for the folders of your mail programs\u2026"_s);
+    m_ui->lblClientFolders->setVisible(true);
+    m_discovery->start(home);
+}
+
+bool TrainFolderDialog::lookingForFolders() const { return m_discovery->searching(); }
+
+void TrainFolderDialog::showClientFolders(const QList<Scan::MailClientFolders::Folder> &discovered)
+{
+    m_ui->treeClientFolders->clear();
+    m_ui->lblClientFolders->setText(m_foldersCaption);
     // Only folders whose kind the name tells; nothing is ticked for the
     // user, who knows what each holds.
     using Scan::MailClientFolders;
-    const QList<MailClientFolders::Folder> discovered =
-        home.isEmpty() ? QList<MailClientFolders::Folder>() : MailClientFolders::discover(home);
     for (const MailClientFolders::Folder &found : discovered) {
         if (found.kind == MailClientFolders::Kind::Other)
             continue;

@@ -6,6 +6,7 @@
 // dialog only asks; LearnedTraining does the learning.
 
 #include "learn/learnedfilter.h"
+#include "mail/mailclientfolders.h"
 
 #include <QDialog>
 #include <QList>
@@ -15,6 +16,7 @@
 namespace Ui {
 class TrainFolderDialog;
 }
+class FolderDiscovery;
 
 class TrainFolderDialog final : public QDialog
 {
@@ -32,8 +34,10 @@ public:
     explicit TrainFolderDialog(QWidget *parent = nullptr);
     ~TrainFolderDialog() override;
 
-    // Lists the mail programs' folders under home afresh, none ticked.
+    // Lists the mail programs' folders under home afresh, none ticked; the
+    // list fills in once they are counted, on a thread of their own.
     void findClientFolders(const QString &home);
+    bool lookingForFolders() const;
 
     QString path() const;
     Scan::LearnedFilter::Label label() const;
@@ -43,8 +47,11 @@ public:
     void accept() override;
 
 private:
+    void showClientFolders(const QList<Scan::MailClientFolders::Folder> &discovered);
     void chooseMbox();
     void chooseMaildir();
 
     std::unique_ptr<Ui::TrainFolderDialog> m_ui;
+    FolderDiscovery *m_discovery;
+    QString m_foldersCaption;
 };

@@ -286,6 +286,8 @@ void tst_FrmMain::firstRunChoices()
     bool trainOffered = false;
     QStringList recommended;
     auto asked = UiTest::whenShown<FirstRunDialog>(form, [&](FirstRunDialog *dialog) {
+        // The folders are counted on a thread of their own.
+        QTRY_VERIFY(!dialog->lookingForFolders());
         trainOffered = !dialog->checkTrain()->isHidden() && dialog->checkTrain()->isChecked();
         for (const QCheckBox *box :
              {dialog->checkHold(), dialog->checkSummary(), dialog->checkJudgeOnce(), dialog->checkWhitelist(),
@@ -908,6 +910,7 @@ void tst_FrmMain::learnedFilterSettingsAndTraining()
         UiTest::click(form, u"cmdTrainFromFolder"_s);
         TrainFolderDialog *dialog = form.findChild<TrainFolderDialog *>();
         QVERIFY(dialog && dialog->isVisible());
+        QTRY_VERIFY(!dialog->lookingForFolders());
         // The mail program's junk and inbox are offered with their counts, not ticked; its trash is not.
         auto *found = dialog->findChild<QTreeWidget *>(u"treeClientFolders"_s);
         QVERIFY(found && found->isVisible());
@@ -943,6 +946,7 @@ void tst_FrmMain::learnedFilterSettingsAndTraining()
         // The ticked folders, each with its own label; what was learned already counts once, and
         // the damaged message not at all.
         UiTest::click(form, u"cmdTrainFromFolder"_s);
+        QTRY_VERIFY(!dialog->lookingForFolders());
         dialog->findChild<QLineEdit *>(u"txtTrainPath"_s)->clear();
         for (int i = 0; i < found->topLevelItemCount(); ++i)
             found->topLevelItem(i)->setCheckState(0, Qt::Checked);
