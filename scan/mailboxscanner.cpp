@@ -683,9 +683,11 @@ void MailboxScanner::endSession()
     }
 }
 
-bool MailboxScanner::holds(const QString &rule) const
+bool MailboxScanner::holds(const QString &rule) const { return holds(m_settings, rule); }
+
+bool MailboxScanner::holds(const AppSettings &settings, const QString &rule)
 {
-    return m_settings.holdForReview || (rule == SpamTrainer::learnedRule() && !m_settings.deleteLearnedVerdicts);
+    return settings.holdForReview || (rule == SpamTrainer::learnedRule() && !settings.deleteLearnedVerdicts);
 }
 
 QString MailboxScanner::deletionDoubt()
@@ -704,6 +706,15 @@ QString MailboxScanner::deletionDoubt()
     for (const qint64 row : std::as_const(m_markedRows)) {
         if (!stillRequested.contains(row))
             return u"the Spam tab changed what was to be deleted while the scan went on; what is still to be deleted goes at the next scan."_s;
+    }
+    // Settings saved while the walk went on may hold such verdicts now: the
+    // next scan holds their rows for review.
+    AppSettings saved(m_form.programFolder());
+    saved.load();
+    const QSet<qint64> marked(m_markedRows.cbegin(), m_markedRows.cend());
+    for (const ReviewList::Message &m : now->toDelete) {
+        if (marked.contains(m.id) && m.byScan && holds(saved, m.rule))
+            return u"the settings saved while the scan went on hold such verdicts for review; they are held at the next scan."_s;
     }
     // Their rows and archive copies must outlive a power cut once the server has deleted them.
     QString error;

@@ -111,6 +111,7 @@ private:
     QString deletionDoubt();
     // Whether the settings hold a verdict of this rule for review rather than delete it.
     bool holds(const QString &rule) const;
+    static bool holds(const AppSettings &settings, const QString &rule);
     // Closes the connection without QUIT, so nothing marked is deleted.
     void dropSession();
     // Teaches the learned filter the spam the other rules condemned in this account.

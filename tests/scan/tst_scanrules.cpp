@@ -939,6 +939,9 @@ void tst_ScanRules::deletionsWaitForTheUsersLastWord_data()
     QTest::newRow("held again on the Spam tab")
         << u"held"_s << all << ReviewList::State::Held << u"the Spam tab changed what was to be deleted"_s
         << QList<QByteArray>{"S", "H"};
+    QTest::newRow("hold saved on the Settings tab: held at the next scan")
+        << u"hold"_s << all << ReviewList::State::DeleteRequested << u"the settings saved while the scan went on"_s
+        << all;
     QTest::newRow("the database locked by another program") << u"locked"_s << all << ReviewList::State::DeleteRequested
                                                             << u"the state database failed"_s << QList<QByteArray>{"H"};
 }
@@ -972,6 +975,8 @@ void tst_ScanRules::deletionsWaitForTheUsersLastWord()
             QVERIFY(review.markNotSpam({first}));
         else if (meanwhile == u"held"_s)
             QVERIFY(review.setState({first}, ReviewList::State::Held));
+        else if (meanwhile == u"hold"_s)
+            f.write(u"settings.ini"_s, "[Scan]\nannounce=summary\nholdForReview=true\n");
         else if (meanwhile == u"locked"_s)
             QVERIFY(damager.emplace().apply(f.file(u""_s), ProgramTest::StateDamage::WriteLock));
     };
