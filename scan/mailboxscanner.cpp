@@ -214,6 +214,7 @@ void MailboxScanner::scanAccount(int row)
     m_withheld = 0;
     m_markedRows.clear();
     m_toLearn.clear();
+    m_deletionsTaken = false;
     if (m_review) {
         // Read even when it cannot be written: held messages are then not archived again.
         if (const std::optional<ReviewList::AccountKnowledge> known = m_review->knowledge(server, login))
@@ -661,6 +662,7 @@ void MailboxScanner::endSession()
     if (m_marked == 0)
         return;
     if (open && control.QuitConfirmed()) {
+        m_deletionsTaken = true;
         for (int k = 0; k < m_marked; ++k)
             raiseTotal(m_form, FormBox::EmailsBlocked);
         m_results.last().deleted = m_marked;
@@ -745,6 +747,10 @@ bool MailboxScanner::stopping()
 
 void MailboxScanner::learnCondemned()
 {
+    // Spam left on the server (no QUIT, or not confirmed) may yet be held
+    // or kept by the user: learned only once the server deleted it.
+    if (!m_deletionsTaken)
+        m_toLearn.clear();
     if (!m_trainer || m_toLearn.isEmpty())
         return;
     m_trainer->learnArchived(m_toLearn, LearnedFilter::Label::Spam, SpamTrainer::JudgedBy::Rules);

@@ -165,6 +165,7 @@ private:
     std::unique_ptr<JudgeOnce> m_judgeOnce; // while the setting is on
     QString m_accountRules;                 // the rules' version the account is judged by
     QStringList m_toLearn;                  // archive files of this account's spam
+    bool m_deletionsTaken = false;          // the server took this account's QUIT after DELEs
     qint64 m_logId = 0;
     DeletionRequests m_requests;
     QList<qint64> m_markedRows; // review rows of the messages marked for deletion

@@ -955,7 +955,7 @@ void tst_ScanRules::deletionsWaitForTheUsersLastWord()
     QFETCH(QList<QByteArray>, leftAtNextScan);
 
     Fixture f;
-    f.write(u"settings.ini"_s, "[Scan]\nannounce=summary\n");
+    f.write(u"settings.ini"_s, "[Scan]\nannounce=summary\n[LearnedFilter]\nenabled=true\n");
     f.control.addMailbox(u"u"_s, u"pw"_s,
                          {{"a@spam.example", "S", "Buy.", {}, "s"},
                           {"ok@example.org", "H", "Hello.", {}, "h"},
@@ -976,7 +976,7 @@ void tst_ScanRules::deletionsWaitForTheUsersLastWord()
         else if (meanwhile == u"held"_s)
             QVERIFY(review.setState({first}, ReviewList::State::Held));
         else if (meanwhile == u"hold"_s)
-            f.write(u"settings.ini"_s, "[Scan]\nannounce=summary\nholdForReview=true\n");
+            f.write(u"settings.ini"_s, "[Scan]\nannounce=summary\nholdForReview=true\n[LearnedFilter]\nenabled=true\n");
         else if (meanwhile == u"locked"_s)
             QVERIFY(damager.emplace().apply(f.file(u""_s), ProgramTest::StateDamage::WriteLock));
     };
@@ -999,6 +999,10 @@ void tst_ScanRules::deletionsWaitForTheUsersLastWord()
     }
     damager.reset();
     QCOMPARE(ReviewList(f.state()).all().constLast().state, state);
+    // The blacklist's spam is learned once the server has deleted it, not before.
+    Scan::LearnedFilter learned(f.state());
+    QVERIFY(learned.open());
+    QCOMPARE(int(learned.spamMessages()), why.isEmpty() ? 2 : 0);
 
     // What is still to be deleted goes by its unique id at the next scan; the user's word stands.
     Scan::MailboxScanner(form).run();
