@@ -206,24 +206,10 @@ bool TokenStore::apply(const QList<Change> &changes)
     if (!m_open && !open())
         return false;
     m_pruned = 0;
-    // One write per token however many messages of the batch hold it. The
-    // clock of `seen` is the number of messages learned.
     QHash<quint64, Delta> deltas;
-    qint64 clock = qint64(m_spamMessages) + qint64(m_hamMessages);
-    for (const Change &change : changes) {
-        const bool spam = change.label == Label::Spam;
-        const qint64 seen = change.direction > 0 ? ++clock : 0;
-        for (const QString &token : change.tokens) {
-            Delta &d = deltas[tokenId(token)];
-            if (d.token.isEmpty())
-                d.token = token;
-            (spam ? d.spam : d.ham) += change.direction;
-            d.seen = qMax(d.seen, seen);
-        }
-    }
-
     Counts messages;
     const bool committed = m_database.transaction([&](QSqlDatabase &db) {
+        deltas.clear();
         QSqlQuery addMessage(db);
         QSqlQuery removeMessage(db);
         QSqlQuery upsert(db);
@@ -231,8 +217,12 @@ bool TokenStore::apply(const QList<Change> &changes)
         QSqlQuery removeEmpty(db);
         // Writes come first: a read would take a snapshot that another
         // process's commit could make too old to write from.
-        if (!addMessage.prepare(u"INSERT OR REPLACE INTO learned_messages (digest, label) VALUES (?, ?)"_s)
-            || !removeMessage.prepare(u"DELETE FROM learned_messages WHERE digest = ?"_s)
+        // Each change takes effect only if the message is still as the
+        // caller found it: another process may have learned, moved or
+        // forgotten it since, and its tokens must not count twice.
+        if (!addMessage.prepare(u"INSERT INTO learned_messages (digest, label) VALUES (?, ?) ON CONFLICT (digest)"
+                                " DO UPDATE SET label = excluded.label WHERE label <> excluded.label"_s)
+            || !removeMessage.prepare(u"DELETE FROM learned_messages WHERE digest = ? AND label = ?"_s)
             || !upsert.prepare(u"INSERT INTO learned_tokens (id, token, spam, ham, seen) VALUES (?, ?, ?, ?, ?)"
                                " ON CONFLICT (id) DO UPDATE SET spam = spam + excluded.spam,"
                                " ham = ham + excluded.ham, seen = max(seen, excluded.seen)"_s)
@@ -242,14 +232,27 @@ bool TokenStore::apply(const QList<Change> &changes)
             m_database.setError(db.lastError().text());
             return false;
         }
+        // One write per token however many messages of the batch hold it.
+        // The clock of `seen` is the number of messages learned.
+        qint64 clock = qint64(m_spamMessages) + qint64(m_hamMessages);
         for (const Change &change : changes) {
             QSqlQuery &q = change.direction > 0 ? addMessage : removeMessage;
             q.addBindValue(change.digest);
-            if (change.direction > 0)
-                q.addBindValue(int(change.label));
+            q.addBindValue(int(change.label));
             if (!q.exec()) {
                 m_database.setError(q.lastError().text());
                 return false;
+            }
+            if (q.numRowsAffected() <= 0)
+                continue;
+            const bool spam = change.label == Label::Spam;
+            const qint64 seen = change.direction > 0 ? ++clock : 0;
+            for (const QString &token : change.tokens) {
+                Delta &d = deltas[tokenId(token)];
+                if (d.token.isEmpty())
+                    d.token = token;
+                (spam ? d.spam : d.ham) += change.direction;
+                d.seen = qMax(d.seen, seen);
             }
         }
         const auto run = [&](QSqlQuery &q, const QVariantList &values) {

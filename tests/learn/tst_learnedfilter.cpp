@@ -234,6 +234,24 @@ void tst_LearnedFilter::unlearnAndMove()
     QCOMPARE(s.filter.store().counts(u"viagra"_s).ham, 0u);
     QCOMPARE(rowCount(s.db, u"learned_tokens"_s), qint64(tokensBefore));
 
+    // Two programs that decided on the same message before either stored
+    // it (a terminal's --train beside the window): its tokens count once.
+    using Change = Scan::TokenStore::Change;
+    const QStringList shared{u"viagra"_s, u"solo-token"_s};
+    for (const QList<Change> &decided :
+         QList<QList<Change>>{{{"racer", shared, Label::Spam, 1}},                                    // learned
+                              {{"racer", shared, Label::Spam, -1}, {"racer", shared, Label::Ham, 1}}, // moved
+                              {{"racer", shared, Label::Ham, -1}}}) {                                 // forgotten
+        for (int twice = 0; twice < 2; ++twice)
+            QVERIFY(s.filter.store().apply(decided));
+        const Scan::TokenStore::Counts solo = s.filter.store().counts(u"solo-token"_s);
+        const bool learned = decided.constLast().direction > 0;
+        QCOMPARE(solo.spam, learned && decided.constLast().label == Label::Spam ? 1u : 0u);
+        QCOMPARE(solo.ham, learned && decided.constLast().label == Label::Ham ? 1u : 0u);
+    }
+    QCOMPARE(s.filter.hamMessages(), 3u);
+    QCOMPARE(s.filter.store().tokenCount(), tokensBefore);
+
     QVERIFY(
         s.filter.unlearn(QList<QByteArray>{Training.at(3).message, Training.at(4).message, Training.at(5).message}));
     QCOMPARE(s.filter.store().tokenCount(), qsizetype(0));
