@@ -37,6 +37,9 @@ class Tokenizer final
     Q_DISABLE_COPY_MOVE(Tokenizer)
 
 public:
+    // Raised whenever the tokens a message gives change: a message learned
+    // with other tokens is then forgotten or moved by its count alone.
+    static constexpr int Version = 1;
     static constexpr int MaxTokens = 3000;
     static constexpr int MinWordLength = 3;
     static constexpr int MaxWordLength = 20;

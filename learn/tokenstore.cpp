@@ -1,5 +1,6 @@
 #include "learn/tokenstore.h"
 
+#include "learn/tokenizer.h"
 #include "state/statedatabase.h"
 
 #include <QSqlError>
@@ -220,9 +221,11 @@ bool TokenStore::apply(const QList<Change> &changes)
         // Each change takes effect only if the message is still as the
         // caller found it: another process may have learned, moved or
         // forgotten it since, and its tokens must not count twice.
-        if (!addMessage.prepare(u"INSERT INTO learned_messages (digest, label) VALUES (?, ?) ON CONFLICT (digest)"
-                                " DO UPDATE SET label = excluded.label WHERE label <> excluded.label"_s)
-            || !removeMessage.prepare(u"DELETE FROM learned_messages WHERE digest = ? AND label = ?"_s)
+        if (!addMessage.prepare(u"INSERT INTO learned_messages (digest, label, tokenizer) VALUES (?, ?, ?)"
+                                " ON CONFLICT (digest) DO UPDATE SET label = excluded.label,"
+                                " tokenizer = excluded.tokenizer WHERE label <> excluded.label"_s)
+            || !removeMessage.prepare(
+                u"DELETE FROM learned_messages WHERE digest = ? AND label = ? RETURNING tokenizer"_s)
             || !upsert.prepare(u"INSERT INTO learned_tokens (id, token, spam, ham, seen) VALUES (?, ?, ?, ?, ?)"
                                " ON CONFLICT (id) DO UPDATE SET spam = spam + excluded.spam,"
                                " ham = ham + excluded.ham, seen = max(seen, excluded.seen)"_s)
@@ -236,14 +239,22 @@ bool TokenStore::apply(const QList<Change> &changes)
         // The clock of `seen` is the number of messages learned.
         qint64 clock = qint64(m_spamMessages) + qint64(m_hamMessages);
         for (const Change &change : changes) {
-            QSqlQuery &q = change.direction > 0 ? addMessage : removeMessage;
+            const bool adding = change.direction > 0;
+            QSqlQuery &q = adding ? addMessage : removeMessage;
             q.addBindValue(change.digest);
             q.addBindValue(int(change.label));
+            if (adding)
+                q.addBindValue(Tokenizer::Version);
             if (!q.exec()) {
                 m_database.setError(q.lastError().text());
                 return false;
             }
-            if (q.numRowsAffected() <= 0)
+            // What is taken back must be what was added: tokens of another
+            // version of the tokenizer would take other messages' counts.
+            const bool applies =
+                adding ? q.numRowsAffected() > 0 : q.next() && q.value(0).toInt() == Tokenizer::Version;
+            q.finish();
+            if (!applies)
                 continue;
             const bool spam = change.label == Label::Spam;
             const qint64 seen = change.direction > 0 ? ++clock : 0;

@@ -90,6 +90,12 @@ const QList<QStringList> &migrationSteps()
         {
             u"ALTER TABLE spam_messages ADD COLUMN by_scan INTEGER NOT NULL DEFAULT 0"_s,
         },
+        // 10: the version of the tokenizer a message was learned with, so
+        // that one learned with other tokens is never taken back by the
+        // tokens of today. Older messages were learned with the first.
+        {
+            u"ALTER TABLE learned_messages ADD COLUMN tokenizer INTEGER NOT NULL DEFAULT 1"_s,
+        },
     };
     return steps;
 }

@@ -18,7 +18,7 @@ class StateDatabase final
     Q_DISABLE_COPY_MOVE(StateDatabase)
 
 public:
-    static constexpr int SchemaVersion = 9;
+    static constexpr int SchemaVersion = 10;
     // How long a statement waits for another process's lock before it fails:
     // a scan that cannot write its records must say so soon, not hang.
     static constexpr int BusyTimeoutMs = 1500;

@@ -6,6 +6,7 @@
 // must not touch.
 
 #include "learn/learnedfilter.h"
+#include "learn/tokenizer.h"
 #include "scan/spamtrainer.h"
 #include "state/statedatabase.h"
 
@@ -257,6 +258,17 @@ void tst_LearnedFilter::unlearnAndMove()
     QCOMPARE(s.filter.store().tokenCount(), qsizetype(0));
     QCOMPARE(rowCount(s.db, u"learned_tokens"_s), qint64(0));
     QCOMPARE(rowCount(s.db, u"learned_messages"_s), qint64(0));
+
+    // Learned with the tokens of an older version: forgotten by its count
+    // alone, as today's tokens are not what it added.
+    QVERIFY(s.filter.store().apply({{"older", shared, Label::Ham, 1}}));
+    QSqlQuery older(s.db.connection());
+    QVERIFY(older.exec(u"UPDATE learned_messages SET tokenizer = %1 WHERE digest = x'6f6c646572'"_s.arg(
+        Scan::Tokenizer::Version - 1)));
+    QVERIFY(s.filter.store().apply({{"older", shared, Label::Ham, -1}}));
+    QCOMPARE(s.filter.hamMessages(), 0u);
+    QCOMPARE(s.filter.store().counts(u"solo-token"_s).ham, 1u);
+    QCOMPARE(rowCount(s.db, u"learned_tokens"_s), qint64(shared.size()));
 }
 
 void tst_LearnedFilter::survivesReopen()

@@ -254,6 +254,7 @@ void tst_StateRecords::olderDatabaseIsBroughtForward_data()
     QTest::newRow("no keyring accounts yet") << 4;
     QTest::newRow("no unsure messages yet") << 7;
     QTest::newRow("no scan's own deletions told apart yet") << 8;
+    QTest::newRow("learned messages without their tokenizer's version") << 9;
 }
 
 void tst_StateRecords::olderDatabaseIsBroughtForward()
@@ -272,6 +273,7 @@ void tst_StateRecords::olderDatabaseIsBroughtForward()
             " spam INTEGER NOT NULL DEFAULT 0, ham INTEGER NOT NULL DEFAULT 0)"_s,
             u"CREATE TABLE learned_messages (digest BLOB PRIMARY KEY, label INTEGER NOT NULL) WITHOUT ROWID"_s,
             u"INSERT INTO learned_tokens (token, spam, ham) VALUES ('casino', 4, 1)"_s,
+            u"INSERT INTO learned_messages (digest, label) VALUES (x'01', 1)"_s,
         };
         if (version >= 2)
             statements += {
@@ -309,6 +311,10 @@ void tst_StateRecords::olderDatabaseIsBroughtForward()
             statements += {
                 u"CREATE TABLE unsure_tokens (id INTEGER PRIMARY KEY, digest BLOB NOT NULL, tokens BLOB NOT NULL)"_s,
             };
+        if (version >= 9)
+            statements += {
+                u"ALTER TABLE spam_messages ADD COLUMN by_scan INTEGER NOT NULL DEFAULT 0"_s,
+            };
         statements.append(u"PRAGMA user_version=%1"_s.arg(version));
         for (const QString &statement : std::as_const(statements))
             QVERIFY2(q.exec(statement), qPrintable(statement));
@@ -321,6 +327,10 @@ void tst_StateRecords::olderDatabaseIsBroughtForward()
     QSqlQuery q(db.connection());
     QVERIFY(q.exec(u"SELECT spam, ham FROM learned_tokens WHERE token = 'casino'"_s) && q.next());
     QCOMPARE(q.value(0).toInt(), 4);
+    // Learned before versions were kept: with the first, which is what they had.
+    QVERIFY(q.exec(u"SELECT label, tokenizer FROM learned_messages"_s) && q.next());
+    QCOMPARE(q.value(0).toInt(), 1);
+    QCOMPARE(q.value(1).toInt(), 1);
     ScanLog log(db);
     QVERIFY(log.begin(u"pop.example.org"_s, u"anna"_s, QDateTime::currentDateTimeUtc()) > 0);
     // An older row has no fingerprint: the scan never deletes it by its id alone.
