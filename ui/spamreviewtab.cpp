@@ -498,8 +498,15 @@ void SpamReviewTab::notSpam()
         QStringList asked;
         for (const ReviewList::Message &m : std::as_const(messages))
             offerWhitelistEntry(m.sender, &asked);
-        // A scan may have run while the boxes were open: the rows as they are now.
-        messages = selectedMessages();
+        // A scan may have run while the boxes were open: the same rows as
+        // they are now, whatever became of the view's selection.
+        const ReviewList current(*m_database);
+        QList<ReviewList::Message> now;
+        for (const ReviewList::Message &m : std::as_const(messages)) {
+            if (const std::optional<ReviewList::Message> row = current.byId(m.id))
+                now.append(*row);
+        }
+        messages = now;
         if (messages.isEmpty())
             return;
     }
